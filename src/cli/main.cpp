@@ -1,0 +1,61 @@
+// lumivo-cli: the headless face of the program. Every subcommand runs the same core code as
+// the desktop program. Errors go to stderr with a non-zero exit status.
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "core/install_dir.h"
+
+namespace lumivo::cli {
+
+// Subcommand entry points, defined in the cmd_*.cpp files.
+// (declarations of further commands go here)
+
+namespace {
+
+const Command kCommands[] = {
+    // {name, usage, run} entries go here, one per subcommand.
+    {"help", "", nullptr},
+};
+
+void PrintUsage(std::ostream& out) {
+    out << "usage: lumivo-cli [--install DIR] COMMAND [ARGS]\n\ncommands:\n";
+    for (const auto& c : kCommands) out << "  " << c.name << (*c.usage ? " " : "") << c.usage << "\n";
+    out << "\nThe installation folder defaults to ~/.local/share/lumivo.\n";
+}
+
+}  // namespace
+}  // namespace lumivo::cli
+
+int main(int argc, char** argv) {
+    using namespace lumivo::cli;
+    std::vector<std::string> words(argv + 1, argv + argc);
+    const auto install = lumivo::TakeInstallDirOption(words);
+    if (words.empty() || words.front() == "help" || words.front() == "--help" || words.front() == "-h") {
+        PrintUsage(words.empty() ? std::cerr : std::cout);
+        return words.empty() ? 2 : 0;
+    }
+    const std::string name = words.front();
+    words.erase(words.begin());
+    for (const auto& c : kCommands) {
+        if (name != c.name || c.run == nullptr) continue;
+        Args args(install, std::move(words));
+        try {
+            return c.run(args);
+        } catch (const UsageError& e) {
+            std::cerr << "lumivo-cli " << c.name << ": " << e.what() << "\nusage: lumivo-cli "
+                      << c.name << " " << c.usage << "\n";
+            return 2;
+        } catch (const std::exception& e) {
+            std::cerr << "lumivo-cli " << c.name << ": " << e.what() << "\n";
+            return 1;
+        }
+    }
+    std::cerr << "lumivo-cli: unknown command \"" << name << "\"\n";
+    PrintUsage(std::cerr);
+    return 2;
+}

@@ -1,0 +1,81 @@
+// The two ports through which the core reaches the outside world without knowing about windows:
+// Dialogs (every question or notice shown to the user) and Clock (every reading of time and
+// every pause). The desktop program implements them with Qt, the command-line tool with the
+// terminal and its options, and the tests with scripted answers and a virtual clock.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace lumivo {
+
+enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class MsgResult { Ok, Cancel, Yes, No };
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+
+    // A message box with the application title (or `title` when given). Returns the button
+    // pressed; a box with only OK always returns MsgResult::Ok.
+    virtual MsgResult MessageBox(const std::string& text, MsgButtons buttons = MsgButtons::Ok,
+                                 const std::string& title = {}) = 0;
+
+    // An input box. Returns the text typed, or std::nullopt when the user cancelled.
+    virtual std::optional<std::string> InputBox(const std::string& prompt,
+                                                const std::string& title = {},
+                                                const std::string& default_text = {}) = 0;
+
+    // Lets pending window events run during a long operation (no-op without a window system).
+    virtual void ProcessEvents() {}
+};
+
+// Local civil time, as shown to the user and used in folder and file names.
+struct LocalDateTime {
+    int year = 2000;
+    int month = 1;  // 1..12
+    int day = 1;    // 1..31
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millisecond = 0;
+
+    // Seconds since local midnight, with the milliseconds as fraction.
+    double SecondsOfDay() const {
+        return hour * 3600.0 + minute * 60.0 + second + millisecond / 1000.0;
+    }
+};
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // A monotonic time in microseconds; only differences are meaningful.
+    virtual std::int64_t MonotonicMicros() = 0;
+    // The local date and time.
+    virtual LocalDateTime Now() = 0;
+    // Blocks the caller for `ms` milliseconds (a virtual clock just advances).
+    virtual void SleepMs(int ms) = 0;
+
+    std::int64_t MonotonicMillis() { return MonotonicMicros() / 1000; }
+};
+
+// The real clock of the machine.
+class SystemClock final : public Clock {
+public:
+    std::int64_t MonotonicMicros() override;
+    LocalDateTime Now() override;
+    void SleepMs(int ms) override;
+};
+
+// Answers every question with its default: OK, Yes (or Cancel where only OK/Cancel), the input
+// box's default text. Used where no user is present and no script was given.
+class DefaultAnswerDialogs final : public Dialogs {
+public:
+    MsgResult MessageBox(const std::string& text, MsgButtons buttons,
+                         const std::string& title) override;
+    std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
+                                        const std::string& default_text) override;
+};
+
+}  // namespace lumivo
