@@ -33,6 +33,10 @@ void SystemClock::SleepMs(int ms) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+void SystemClock::SleepMicros(std::int64_t us) {
+    if (us > 0) std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
+
 MsgResult DefaultAnswerDialogs::MessageBox(const std::string&, MsgButtons buttons,
                                            const std::string&) {
     switch (buttons) {

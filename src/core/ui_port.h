@@ -56,6 +56,8 @@ public:
     virtual LocalDateTime Now() = 0;
     // Blocks the caller for `ms` milliseconds (a virtual clock just advances).
     virtual void SleepMs(int ms) = 0;
+    // Blocks the caller for `us` microseconds (a virtual clock just advances).
+    virtual void SleepMicros(std::int64_t us) = 0;
 
     std::int64_t MonotonicMillis() { return MonotonicMicros() / 1000; }
 };
@@ -66,6 +68,7 @@ public:
     std::int64_t MonotonicMicros() override;
     LocalDateTime Now() override;
     void SleepMs(int ms) override;
+    void SleepMicros(std::int64_t us) override;
 };
 
 // Answers every question with its default: OK, Yes (or Cancel where only OK/Cancel), the input

@@ -19,6 +19,10 @@ public:
         total_sleep_ms_ += ms > 0 ? ms : 0;
     }
 
+    void SleepMicros(std::int64_t us) override {
+        if (us > 0) micros_ += us;
+    }
+
     void AdvanceMicros(std::int64_t us) { micros_ += us; }
     void AdvanceMs(std::int64_t ms) { micros_ += ms * 1000; }
     std::int64_t total_sleep_ms() const { return total_sleep_ms_; }
