@@ -122,7 +122,7 @@ struct SimConfig {
     std::vector<double> well_activity;
     double default_activity = 0.2;
     double crossing_depth = 0.4;          // mean fractional dip of a crossing (0..1)
-    double crossing_duration_ms = 150.0;  // mean duration of a crossing
+    double crossing_duration_ms = 300.0;  // mean duration of a crossing
 
     // Temperature, degrees Celsius and seconds.
     double ambient_c = 22.0;

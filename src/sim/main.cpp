@@ -1,0 +1,80 @@
+// lumivo-sim: the simulated instrument on a pseudo-terminal, reachable as port COMn of an
+// installation folder.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <exception>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/install_dir.h"
+#include "sim/instrument.h"
+#include "sim/pty_server.h"
+#include "sim/sim_options.h"
+
+int main(int argc, char** argv) {
+    using namespace lumivo::sim;
+    SimProgramOptions options;
+    try {
+        options = ParseSimArguments(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const SimUsageError& e) {
+        std::cerr << "lumivo-sim: " << e.what() << "\n" << SimUsage();
+        return 2;
+    }
+    if (options.help) {
+        std::cout << SimUsage();
+        return 0;
+    }
+
+    // The signals are taken by a thread of their own through sigwait(), so the serving loop
+    // needs no handler and no global state. Blocked before any thread starts.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    try {
+        Instrument instrument(options.config);
+        PtyServer server(instrument,
+                         {lumivo::ComLinkPath(options.install_dir, options.com_port), 300});
+        std::cout << "lumivo-sim: serving " << server.SlavePath().string() << " as "
+                  << server.LinkPath().string() << " (serial " << instrument.SerialNumber() << ")"
+                  << std::endl;
+
+        std::thread signal_thread([&server, &signals] {
+            for (;;) {
+                int sig = 0;
+                if (sigwait(&signals, &sig) != 0) continue;
+                if (sig == SIGUSR1) {
+                    server.RequestUnplugToggle();
+                    continue;
+                }
+                server.RequestStop();
+                return;
+            }
+        });
+        int status = 0;
+        try {
+            server.Run();
+        } catch (const std::exception& e) {
+            std::cerr << "lumivo-sim: " << e.what() << "\n";
+            status = 1;
+            // Wake the signal thread so it can be joined.
+            ::kill(::getpid(), SIGTERM);
+        }
+        signal_thread.join();
+        server.RemoveLink();
+        if (!instrument.LastStoreError().empty()) {
+            std::cerr << "lumivo-sim: " << instrument.LastStoreError() << "\n";
+        }
+        return status;
+    } catch (const std::exception& e) {
+        std::cerr << "lumivo-sim: " << e.what() << "\n";
+        return 1;
+    }
+}

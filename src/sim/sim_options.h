@@ -1,0 +1,34 @@
+// Command line of lumivo-sim.
+#pragma once
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "sim/instrument.h"
+
+namespace lumivo::sim {
+
+struct SimUsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct SimProgramOptions {
+    std::filesystem::path install_dir;
+    int com_port = 0;  // 1..16
+    SimConfig config;
+    bool help = false;
+};
+
+// Parses the arguments (without the program name). Throws SimUsageError on anything it does
+// not understand or on a value out of range.
+SimProgramOptions ParseSimArguments(std::vector<std::string> args);
+
+// Applies one --fault specification ("silence", "unplugged", "short-block[=BYTES]",
+// "high-byte", "bad-echo=K", "delay=MS") to `faults`. Throws SimUsageError.
+void ApplyFaultSpec(const std::string& spec, FaultConfig& faults);
+
+std::string SimUsage();
+
+}  // namespace lumivo::sim
