@@ -1,0 +1,365 @@
+#include "core/device/mod_comm.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <sstream>
+#include <vector>
+
+#include "core/device/posix_serial.h"
+#include "core/install_dir.h"
+
+namespace lumivo {
+namespace {
+
+bool ValidPort(int port) {
+    return port >= 1 && port <= 16;
+}
+
+std::int32_t RecordRuntimeFault(CommPorts& ports, const char* operation, std::int32_t code,
+                                std::string message) {
+    ports.error.code = code;
+    ports.error.operation = operation;
+    ports.error.message = std::move(message);
+    return code;
+}
+
+std::int32_t RecordPortOutOfRange(CommPorts& ports, const char* operation) {
+    return RecordRuntimeFault(ports, operation, kCommFaultPortOutOfRange, "Subscript out of range");
+}
+
+// Runs `body` on the slot of `port`, turning a bad port number or an exception into a
+// recorded run-time fault with the bare operation name.
+template <class Body>
+std::int32_t Guarded(CommPorts& ports, const char* operation, int port, Body&& body) {
+    if (!ValidPort(port)) return RecordPortOutOfRange(ports, operation);
+    try {
+        return body(ports.table[static_cast<std::size_t>(port)]);
+    } catch (const std::exception& e) {
+        return RecordRuntimeFault(ports, operation, kCommFaultUnexpected, e.what());
+    } catch (...) {
+        return RecordRuntimeFault(ports, operation, kCommFaultUnexpected, "Unexpected error");
+    }
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::optional<long> ParseWhole(const std::string& s) {
+    long v = 0;
+    const char* end = s.data() + s.size();
+    auto [p, ec] = std::from_chars(s.data(), end, v);
+    if (ec != std::errc() || p != end) return std::nullopt;
+    return v;
+}
+
+std::optional<bool> ParseOnOff(const std::string& v) {
+    if (v == "on") return true;
+    if (v == "off") return false;
+    return std::nullopt;
+}
+
+std::int64_t ReadTotalUs(const CommTimeouts& t, std::int32_t bytes) {
+    return (t.read_total_constant_ms + t.read_total_multiplier_ms * bytes) * 1000;
+}
+
+}  // namespace
+
+CommPorts::~CommPorts() {
+    for (auto& slot : table) {
+        if (slot.handle) slot.handle->Close();
+    }
+}
+
+TransportOpener TerminalDeviceOpener(std::filesystem::path install_dir) {
+    return [dir = std::move(install_dir)](int port_number, const std::string& name) {
+        std::filesystem::path device(name);
+        if (name.size() > 3 && Lower(name.substr(0, 3)) == "com") {
+            if (auto n = ParseWhole(name.substr(3)); n && *n >= 1 && *n <= 255) {
+                device = ResolveComDevice(dir, static_cast<int>(*n));
+            }
+        }
+        (void)port_number;
+        return OpenPosixSerial(device);
+    };
+}
+
+std::string SystemErrorText(std::int32_t code) {
+    const char* text = strerrordesc_np(code);
+    if (text == nullptr) return {};
+    std::string s(text, strnlen(text, 255));
+    const auto first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    const auto last = s.find_last_not_of(" \t\r\n");
+    return s.substr(first, last - first + 1);
+}
+
+std::int32_t RecordCommFault(CommPorts& ports, const std::string& operation, std::int32_t code) {
+    ports.error.code = code;
+    ports.error.operation = operation;
+    ports.error.message = SystemErrorText(code);
+    return code;
+}
+
+std::int32_t RecordCommFaultWithFlags(CommPorts& ports, const std::string& operation, int port,
+                                      std::int32_t code) {
+    RecordCommFault(ports, operation, code);
+    std::uint32_t flags = 0;
+    if (ValidPort(port)) {
+        auto& slot = ports.table[static_cast<std::size_t>(port)];
+        if (slot.handle) flags = slot.handle->TakeErrorFlags();
+    }
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%X", flags);
+    ports.error.message += "  COMM Error Flags = ";
+    ports.error.message += hex;
+    return code;
+}
+
+bool BuildLineSettings(const std::string& text, LineSettings& settings) {
+    LineSettings out = settings;
+    std::istringstream words(text);
+    std::string word;
+    bool any = false;
+    while (words >> word) {
+        const auto eq = word.find('=');
+        if (eq == std::string::npos || eq == 0 || eq + 1 == word.size()) return false;
+        const std::string key = Lower(word.substr(0, eq));
+        const std::string value = Lower(word.substr(eq + 1));
+        if (key == "baud") {
+            auto v = ParseWhole(value);
+            if (!v || *v <= 0 || *v > 4'000'000) return false;
+            out.baud = static_cast<std::uint32_t>(*v);
+        } else if (key == "parity") {
+            if (value == "n")
+                out.parity = Parity::None;
+            else if (value == "o")
+                out.parity = Parity::Odd;
+            else if (value == "e")
+                out.parity = Parity::Even;
+            else if (value == "m")
+                out.parity = Parity::Mark;
+            else if (value == "s")
+                out.parity = Parity::Space;
+            else
+                return false;
+        } else if (key == "data") {
+            auto v = ParseWhole(value);
+            if (!v || *v < 5 || *v > 8) return false;
+            out.data_bits = static_cast<int>(*v);
+        } else if (key == "stop") {
+            if (value == "1")
+                out.stop_bits = StopBits::One;
+            else if (value == "1.5")
+                out.stop_bits = StopBits::OnePointFive;
+            else if (value == "2")
+                out.stop_bits = StopBits::Two;
+            else
+                return false;
+        } else if (key == "xon") {
+            auto v = ParseOnOff(value);
+            if (!v) return false;
+            out.xon_xoff = *v;
+        } else if (key == "octs") {
+            auto v = ParseOnOff(value);
+            if (!v) return false;
+            out.rts_cts = *v;
+        } else if (key == "dtr") {
+            auto v = ParseOnOff(value);
+            if (!v) return false;
+            out.dtr_on_open = *v;
+        } else if (key == "rts") {
+            if (value == "hs") {
+                out.rts_cts = true;
+            } else {
+                auto v = ParseOnOff(value);
+                if (!v) return false;
+                out.rts_on_open = *v;
+            }
+        } else {
+            return false;
+        }
+        any = true;
+    }
+    if (!any) return false;
+    settings = out;
+    return true;
+}
+
+std::int32_t CommOpen(CommPorts& ports, int port, const std::string& name,
+                      const std::string& settings) {
+    return Guarded(ports, "CommOpen", port, [&](CommPortSlot& slot) -> std::int32_t {
+        if (slot.open != 0) {
+            ports.error.code = -1;
+            ports.error.operation = "CommOpen";
+            ports.error.message = "Port in use.";
+            return -1;
+        }
+        if (!ports.opener) return RecordCommFault(ports, "CommOpen (CreateFile)", ENODEV);
+        TransportOpenResult opened = ports.opener(port, name);
+        if (!opened.transport) {
+            return RecordCommFault(ports, "CommOpen (CreateFile)",
+                                   opened.error != 0 ? opened.error : ENODEV);
+        }
+        slot.handle = std::move(opened.transport);
+        slot.open = -1;
+        // A terminal device has no queue sizes to set: its queues are the kernel's.
+        if (int e = slot.handle->Purge(); e != 0) {
+            return RecordCommFault(ports, "CommOpen (PurgeComm)", e);
+        }
+        // The timeouts are applied by every read and write from the slot.
+        slot.timeouts = CommTimeouts{};
+        LineSettings current;
+        if (int e = slot.handle->GetLineSettings(current); e != 0) {
+            return RecordCommFault(ports, "CommOpen (GetCommState)", e);
+        }
+        slot.line_settings = current;
+        if (!BuildLineSettings(settings, slot.line_settings)) {
+            return RecordCommFault(ports, "CommOpen (BuildCommDCB)", EINVAL);
+        }
+        if (int e = slot.handle->Configure(slot.line_settings); e != 0) {
+            return RecordCommFault(ports, "CommOpen (SetCommState)", e);
+        }
+        return 0;
+    });
+}
+
+std::int32_t CommClose(CommPorts& ports, int port) {
+    return Guarded(ports, "CommClose", port, [&](CommPortSlot& slot) -> std::int32_t {
+        if (slot.open == 0) return 0;
+        if (slot.handle) {
+            if (int e = slot.handle->Close(); e != 0) {
+                return RecordCommFault(ports, "CommClose (CloseHandle)", e);
+            }
+        }
+        slot.handle.reset();
+        slot.open = 0;
+        return 0;
+    });
+}
+
+std::int32_t CommFlush(CommPorts& ports, int port) {
+    return Guarded(ports, "CommFlush", port, [&](CommPortSlot& slot) -> std::int32_t {
+        if (!slot.handle) return RecordCommFault(ports, "CommFlush (PurgeComm)", EBADF);
+        if (int e = slot.handle->Purge(); e != 0) {
+            return RecordCommFault(ports, "CommFlush (PurgeComm)", e);
+        }
+        return 0;
+    });
+}
+
+std::int32_t CommRead(CommPorts& ports, int port, std::string& out, std::int32_t wanted) {
+    out.clear();
+    if (!ValidPort(port)) {
+        RecordPortOutOfRange(ports, "CommRead");
+        return 0;
+    }
+    auto& slot = ports.table[static_cast<std::size_t>(port)];
+    if (wanted <= 0) return 0;
+    if (!slot.handle) {
+        RecordCommFaultWithFlags(ports, "CommRead (ReadFile)", port, EBADF);
+        return 0;
+    }
+    std::int32_t total = 0;
+    try {
+        std::uint8_t buffer[kCommReadBufferSize];
+        int retries = 0;
+        int last_error = 0;
+        while (total < wanted && retries < kCommReadAttempts) {
+            const std::int32_t ask = std::min(wanted - total, kCommReadBufferSize);
+            const ReadTimeouts timeouts{slot.timeouts.read_interval_ms * 1000,
+                                        ReadTotalUs(slot.timeouts, ask)};
+            const IoResult r = slot.handle->Read(buffer, static_cast<std::size_t>(ask), timeouts);
+            const auto got = static_cast<std::int32_t>(
+                std::min<std::size_t>(r.bytes, static_cast<std::size_t>(ask)));
+            out.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(got));
+            total += got;
+            last_error = r.error;
+            if (total < wanted) {
+                ++retries;
+                ports.clock.SleepMs(kCommReadRetryPauseMs);
+            }
+        }
+        if (last_error != 0)
+            RecordCommFaultWithFlags(ports, "CommRead (ReadFile)", port, last_error);
+    } catch (const std::exception& e) {
+        RecordRuntimeFault(ports, "CommRead", kCommFaultUnexpected, e.what());
+    } catch (...) {
+        RecordRuntimeFault(ports, "CommRead", kCommFaultUnexpected, "Unexpected error");
+    }
+    if (total < wanted) CommFlush(ports, port);
+    return total;
+}
+
+std::int32_t CommWrite(CommPorts& ports, int port, const std::string& data) {
+    return Guarded(ports, "CommWrite", port, [&](CommPortSlot& slot) -> std::int32_t {
+        if (!slot.handle) {
+            RecordCommFaultWithFlags(ports, "CommWrite (WriteFile)", port, EBADF);
+            return -1;
+        }
+        const std::span<const std::uint8_t> bytes(
+            reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+        const auto n = static_cast<std::int64_t>(data.size());
+        const std::int64_t timeout_us =
+            (slot.timeouts.write_total_constant_ms + slot.timeouts.write_total_multiplier_ms * n) *
+            1000;
+        const IoResult r = slot.handle->Write(bytes, timeout_us);
+        if (r.error != 0) {
+            RecordCommFaultWithFlags(ports, "CommWrite (WriteFile)", port, r.error);
+            return -1;
+        }
+        return static_cast<std::int32_t>(r.bytes);
+    });
+}
+
+std::int32_t CommSetLine(CommPorts& ports, int port, int line, int state) {
+    return Guarded(ports, "CommSetLine", port, [&](CommPortSlot& slot) -> std::int32_t {
+        const bool on = state > 0;
+        LineFunction f = LineFunction::None;
+        switch (line) {
+            case 1:
+                f = on ? LineFunction::SetBreak : LineFunction::ClearBreak;
+                break;
+            case 2:
+                f = on ? LineFunction::SetDtr : LineFunction::ClearDtr;
+                break;
+            case 3:
+                f = on ? LineFunction::SetRts : LineFunction::ClearRts;
+                break;
+            default:
+                break;
+        }
+        const int e = slot.handle ? slot.handle->SetLine(f) : EBADF;
+        if (e != 0) return RecordCommFault(ports, "CommSetLine (EscapeCommFunction)", e);
+        return 0;
+    });
+}
+
+std::int32_t CommDrain(CommPorts& ports, int port, std::int64_t quiet_us) {
+    return Guarded(ports, "CommDrain", port, [&](CommPortSlot& slot) -> std::int32_t {
+        if (!slot.handle) return RecordCommFault(ports, "CommDrain (ReadFile)", EBADF);
+        // Each round waits at most quiet_us; a line that keeps talking past a few rounds is
+        // purged instead of being waited out.
+        constexpr int kMaxRounds = 8;
+        std::uint8_t buffer[64];
+        for (int round = 0; round < kMaxRounds; ++round) {
+            const IoResult r = slot.handle->Read(buffer, sizeof buffer, {quiet_us, quiet_us});
+            if (r.error != 0) {
+                return RecordCommFaultWithFlags(ports, "CommDrain (ReadFile)", port, r.error);
+            }
+            if (r.bytes == 0) return 0;
+        }
+        if (int e = slot.handle->Purge(); e != 0) {
+            return RecordCommFault(ports, "CommDrain (PurgeComm)", e);
+        }
+        return 0;
+    });
+}
+
+}  // namespace lumivo

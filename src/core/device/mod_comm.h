@@ -1,0 +1,116 @@
+// ModCOMM: the program's serial ports. Six operations (CommOpen, CommClose, CommFlush,
+// CommRead, CommWrite, CommSetLine) move byte strings over the port numbered 1..16; none of
+// them throws. Each returns a status or a count and leaves its last failure in the error
+// record of the CommPorts it works on. The layer knows nothing of the instrument's frames.
+//
+// Timing of CommRead: one read attempt returns when the bytes asked for have arrived, 100 ms
+// after the last byte once one has arrived, or 500 ms after it started; a call makes at most
+// five attempts with 5 ms pauses between them and, when it ends short, flushes the port so
+// that a late remainder is not taken for the start of the next reply.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "core/device/serial_transport.h"
+#include "core/ui_port.h"
+
+namespace lumivo {
+
+// Timeouts set on every port when it is opened.
+struct CommTimeouts {
+    std::int64_t read_interval_ms = 100;
+    std::int64_t read_total_multiplier_ms = 0;
+    std::int64_t read_total_constant_ms = 500;
+    std::int64_t write_total_multiplier_ms = 1000;
+    std::int64_t write_total_constant_ms = 0;
+};
+
+// One slot of the port table.
+struct CommPortSlot {
+    std::unique_ptr<SerialTransport> handle;  // the open device
+    std::int16_t open = 0;                    // -1 while open, 0 otherwise
+    LineSettings line_settings;               // filled by CommOpen, kept while open
+    CommTimeouts timeouts;
+};
+
+// Slots 1..16 are the ports; slot 0 is unused so that the port number is the index.
+using CommPortTable = std::array<CommPortSlot, 17>;
+
+// The last failure of any operation; overwritten by each failure, never cleared by success.
+struct CommErrorRecord {
+    std::int32_t code = 0;  // errno, -1 for "Port in use.", or a run-time fault number
+    std::string operation;  // the failing step, e.g. "CommOpen (SetCommState)"
+    std::string message;    // SystemErrorText(code), maybe followed by the error flags
+};
+
+// Run-time fault numbers stored in the error record (bare operation name).
+inline constexpr std::int32_t kCommFaultPortOutOfRange = 9;  // port number outside 1..16
+inline constexpr std::int32_t kCommFaultUnexpected = 51;     // an exception inside an operation
+
+// Largest number of bytes one read attempt asks the device for.
+inline constexpr std::int32_t kCommReadBufferSize = 512;
+// Number of read attempts of one CommRead, and the pause after each short attempt.
+inline constexpr int kCommReadAttempts = 5;
+inline constexpr int kCommReadRetryPauseMs = 5;
+
+// The program's ports: the table, the error record, how a port is opened and the clock the
+// pauses go through. Plain state passed by reference; two of them in one process are
+// independent.
+struct CommPorts {
+    CommPorts(Clock& clock_ref, TransportOpener opener_fn)
+        : clock(clock_ref), opener(std::move(opener_fn)) {}
+    ~CommPorts();
+    CommPorts(const CommPorts&) = delete;
+    CommPorts& operator=(const CommPorts&) = delete;
+
+    Clock& clock;
+    TransportOpener opener;
+    CommPortTable table;
+    CommErrorRecord error;
+};
+
+// The opener used by the program: "COMn" is the terminal device ResolveComDevice(install_dir,
+// n); any other name is taken as a device path.
+TransportOpener TerminalDeviceOpener(std::filesystem::path install_dir);
+
+// Opens port `port` as device `name` with line settings `settings`. 0 on success; -1 (and
+// "Port in use.") when the slot is already open; otherwise the errno of the failing step.
+// A failure after the device was opened leaves the slot marked open with its handle; the
+// caller decides whether to CommClose it.
+std::int32_t CommOpen(CommPorts& ports, int port, const std::string& name,
+                      const std::string& settings);
+// Closes the port. 0 on success or when it was not open; otherwise the errno.
+std::int32_t CommClose(CommPorts& ports, int port);
+// Discards everything queued in both directions. 0 or the errno.
+std::int32_t CommFlush(CommPorts& ports, int port);
+// Reads up to `wanted` bytes into `out` (emptied first); returns how many arrived.
+std::int32_t CommRead(CommPorts& ports, int port, std::string& out, std::int32_t wanted);
+// Writes `data` (one byte per character). Returns the number written, or -1 on a failure.
+std::int32_t CommWrite(CommPorts& ports, int port, const std::string& data);
+// Line 1 = break, 2 = DTR, 3 = RTS; state > 0 raises/sets, otherwise drops/clears.
+std::int32_t CommSetLine(CommPorts& ports, int port, int line, int state);
+
+// Reads and discards input until none has arrived for `quiet_us` (at most a few ms even on a
+// chattering line, after which the input is purged). Used after a one-byte reply so that a
+// stray extra byte is never taken for the next reply. 0 or the errno.
+std::int32_t CommDrain(CommPorts& ports, int port, std::int64_t quiet_us);
+
+// Stores `code` with `operation` and SystemErrorText(code) in the error record; returns code.
+std::int32_t RecordCommFault(CommPorts& ports, const std::string& operation, std::int32_t code);
+// As RecordCommFault, then reads and clears the port's error flags and appends
+// "  COMM Error Flags = " and the flags in upper-case hex.
+std::int32_t RecordCommFaultWithFlags(CommPorts& ports, const std::string& operation, int port,
+                                      std::int32_t code);
+// The system's text for an errno code, trimmed; empty when the system has none.
+std::string SystemErrorText(std::int32_t code);
+
+// Overlays a settings text ("baud=115200 parity=N data=8 stop=1"; also xon=, octs=, dtr=,
+// rts=) on `settings`. Keys not named keep their values. Returns false, leaving `settings`
+// untouched, for an unknown key or a value that cannot be represented.
+bool BuildLineSettings(const std::string& text, LineSettings& settings);
+
+}  // namespace lumivo
