@@ -1,0 +1,36 @@
+#include "core/storage/installation.h"
+
+#include "core/storage/field_record.h"
+
+namespace lumivo {
+
+std::optional<std::string_view> ShippedFileContent(std::string_view name) {
+    for (const auto& f : ShippedDataFiles())
+        if (name == f.name) return std::string_view(reinterpret_cast<const char*>(f.data), f.size);
+    return std::nullopt;
+}
+
+InstallationResult EnsureInstallation(FileSystem& files, const std::filesystem::path& install_dir) {
+    InstallationResult result;
+    if (!files.IsFolder(install_dir) && !files.CreateFolders(install_dir)) {
+        result.error = "Cannot create the installation folder " + install_dir.string();
+        return result;
+    }
+    std::vector<FileContent> missing;
+    for (const auto& f : ShippedDataFiles()) {
+        const auto path = install_dir / f.name;
+        if (files.IsFile(path) || files.IsFolder(path)) continue;
+        missing.push_back({path, std::string(reinterpret_cast<const char*>(f.data), f.size)});
+        result.created.emplace_back(f.name);
+    }
+    if (missing.empty()) return result;
+    try {
+        files.WriteFiles(missing);
+    } catch (const StorageError& e) {
+        result.created.clear();
+        result.error = e.what();
+    }
+    return result;
+}
+
+}  // namespace lumivo

@@ -1,0 +1,156 @@
+// The project files: setup.dat (with setup.bak and its recovery), status.dat, threshld.dat,
+// groups.dat and chgroup.dat, and the program-wide project state they fill.
+//
+// Project 0 ("Default") lives in the installation folder itself; project n > 0 in the
+// installation folder's sub-folder "p" + n in five digits.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "core/storage/config_file.h"
+#include "core/storage/plate_format.h"
+#include "core/storage/storage_context.h"
+
+namespace lumivo {
+
+// Limits kept when setup.dat is loaded; a value outside them is replaced by its default.
+// RT_Buffer: the activity calculation analyses fixed 500-sample windows, so a shorter buffer
+// would read past the window.
+inline constexpr std::int16_t kMinRtBuffer = 500;
+inline constexpr std::int16_t kMaxRtBuffer = 10000;
+inline constexpr std::int16_t kDefaultRtBuffer = 500;
+inline constexpr std::int16_t kMinAqLapse = 1;  // minutes; 0 would end a run before it starts
+inline constexpr std::int16_t kMaxAqLapse = 32000;
+inline constexpr std::int16_t kMaxAqMode = 5;       // "0_Offline" .. "5_Fast(96.127)"
+inline constexpr std::int16_t kMaxDspMethod = 2;    // methods 0..2
+inline constexpr std::int16_t kMinDspInterval = 0;  // ticks; the display divides by it + 1
+// Groups: -1 is the free group, 0..383 named groups.
+inline constexpr std::int16_t kFreeGroup = -1;
+inline constexpr std::int16_t kMaxGroup = 383;
+
+// The values of setup.dat lines 2, 4 and 6.
+struct ProjectSetup {
+    std::string Name = "Default";
+    std::string Working_folder;  // project folder path ending in a separator
+    std::string Plate_format = "96f";
+    std::int16_t Aq_mode = 1;
+    std::int16_t Aq_lapse = 30;
+    std::int16_t Sample_Rate = 99;
+    std::int16_t RT_Buffer = kDefaultRtBuffer;
+    std::int16_t DSP_Method = 1;
+    std::int16_t DSP_Interval = 30;
+    std::int16_t Binary_Acq = 1;
+    std::int16_t Threshold_Counter = 300;
+    std::int16_t Cal_value = 80;
+    std::int16_t Cal_mode = 1;
+    std::int16_t Save_counts = 1;
+    std::int16_t Save_real = 1;
+};
+
+// ToolMenu[1..6]: Menu1 calibration tools, Menu2 light, Menu3 temperature, Menu4..6 no tool.
+// ToolParams[k][0..5] for rows k = 1..6 (row 1: Organism, Enab_Cal, Enab_Zero, SNRx10; row 2:
+// light Enable, Time_ON, Time_OFF; row 3: temperature Enable, Tempx10). Index 0 is unused so
+// the numbers match the menus.
+using ToolMenuTable = std::array<std::int16_t, 7>;
+using ToolParamsTable = std::array<std::array<std::int16_t, 6>, 7>;
+
+ToolMenuTable DefaultToolMenu();
+std::array<std::int16_t, 6> DefaultToolParamsRow(int row);
+
+// The program-wide state of the current project.
+struct ProjectState {
+    std::filesystem::path ProjectFolder;
+    ProjectSetup Setup;
+    ToolMenuTable ToolMenu = DefaultToolMenu();
+    ToolParamsTable ToolParams{};
+    std::array<std::int16_t, kChannelTableSize> ChannelStatus{};
+    std::array<std::int16_t, kChannelTableSize> ChannelEnabled{};  // -1 enabled, 0 disabled
+    std::array<double, kChannelTableSize> ChannelThreshold{};
+    std::array<std::string, kChannelTableSize> GroupName{};
+    std::array<std::int16_t, kChannelTableSize> ChannelGroup{};  // kFreeGroup (-1) = free
+
+    ProjectState();  // every table at the defaults of an unreadable file
+};
+
+// The default tables of unreadable project files.
+void SetDefaultChannelEnabled(ProjectState& p);  // every channel enabled
+void SetDefaultThresholds(ProjectState& p);      // 3.0
+void SetDefaultGroupNames(ProjectState& p);      // "Group0".."Group11", then "Free"
+void SetDefaultChannelGroups(ProjectState& p);   // beam column c -> group Int((c + 1) / 2)
+
+// "00003" for 3: the project number in five digits.
+std::string FiveDigits(long long number);
+// The folder of project `number`: the installation folder for 0, else install/pNNNNN.
+std::filesystem::path ProjectFolderFor(const std::filesystem::path& install_dir, int number);
+// Start-up choice of the project: a number below 1, or one whose folder does not exist, gives
+// the Default project (0, the installation folder). Sets config.Actual_Project_Number and
+// project.ProjectFolder.
+void SelectProjectFolder(StorageContext& ctx, GlobalConfig& config, ProjectState& project);
+
+struct SetupLoadResult {
+    bool ok = true;         // read without error (after a recovery: the re-read was clean)
+    int stage = 11;         // how far reading got before an error
+    bool restored = false;  // setup.dat was replaced from setup.bak or an acquisition
+    std::string news;       // the project-number warning for the launcher's news label, or ""
+};
+
+// LoadProjectSetup(number) and the other loaders read from project.ProjectFolder; `number` is
+// used in the messages and for the recovery folder. `actual_project_number` is only quoted in
+// the project-number warning.
+SetupLoadResult LoadProjectSetup(StorageContext& ctx, int number, int actual_project_number,
+                                 ProjectState& project);
+bool LoadChannelStatus(StorageContext& ctx, int number, ProjectState& project);
+bool LoadThresholds(StorageContext& ctx, int number, ProjectState& project);
+bool LoadGroupNames(StorageContext& ctx, int number, ProjectState& project);
+bool LoadChannelGroups(StorageContext& ctx, int number, ProjectState& project);
+
+struct ProjectLoadResult {
+    SetupLoadResult setup;
+    bool status_ok = true, thresholds_ok = true, group_names_ok = true, groups_ok = true;
+    bool plate_ok = true;
+};
+
+// Loads the five project files and then the plate format, in this order, from
+// project.ProjectFolder. Every error shows its message and loads its defaults; none stops.
+ProjectLoadResult LoadProject(StorageContext& ctx, int number, int actual_project_number,
+                              ProjectState& project, PlateMap& plate);
+
+// Copies setup.dat to setup.bak (a failure is ignored), then writes the five files into
+// `folder`. Names that cannot be stored (line breaks) are refused before anything is written.
+// Throws StorageError on failure; the five files are then all still the old ones.
+void SaveProjectFiles(StorageContext& ctx, const std::filesystem::path& folder,
+                      int actual_project_number, const ProjectState& project);
+// SaveProjectFiles into project.ProjectFolder.
+void SaveProjectSetup(StorageContext& ctx, int actual_project_number, const ProjectState& project);
+
+// The texts of the five files (setup.dat written with Num_proj = actual_project_number).
+std::string FormatSetupFile(int actual_project_number, const ProjectState& project);
+std::string FormatStatusFile(const ProjectState& project);
+std::string FormatThresholdFile(const ProjectState& project);
+std::string FormatGroupNamesFile(const ProjectState& project);
+std::string FormatChannelGroupsFile(const ProjectState& project);
+
+// "<Project> p00003: name" for the project lists; recovers a short setup.dat from setup.bak or
+// the latest acquisition first (with a message).
+std::string GetProjectTitle(StorageContext& ctx, const std::filesystem::path& folder);
+
+// Rewrites the name in the folder's setup.dat (after copying it to setup.bak). Returns
+// new_name, or "" when it failed. A folder without setup.dat is left alone.
+std::string RenameProjectInFile(StorageContext& ctx, const std::filesystem::path& folder,
+                                const std::string& new_name);
+
+// The acquisition sub-folder ("yyyymmdd_hhmm") with the latest start time, or "".
+std::string FindLatestAcquisition(StorageContext& ctx, const std::filesystem::path& folder);
+// Number of lines of a file; 0 on any error.
+int CountFileLines(StorageContext& ctx, const std::filesystem::path& path);
+// 1 on success, -1 on any failure; never throws. The copy is written atomically.
+int CopyFileChecked(StorageContext& ctx, const std::filesystem::path& source,
+                    const std::filesystem::path& destination);
+// Free space of the file system holding `path` in megabytes, rounded (halves to even) and
+// limited to 32 bits; -1 when the query fails.
+std::int32_t FreeDiskMegabytes(StorageContext& ctx, const std::filesystem::path& path);
+
+}  // namespace lumivo
