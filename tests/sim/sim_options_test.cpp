@@ -1,0 +1,111 @@
+// The lumivo-sim command line.
+#include "sim/sim_options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/install_dir.h"
+
+namespace lumivo::sim {
+namespace {
+
+TEST(SimOptions, ParsesTheDocumentedOptions) {
+    const SimProgramOptions o =
+        ParseSimArguments({"--install", "/tmp/x", "--com", "4", "--serial=150", "--seed", "99",
+                           "--no-pace", "--store", "/tmp/x/store.txt", "--activity", "1.5",
+                           "--latency", "250", "--dead", "3,17", "--saturated", "200"});
+    EXPECT_EQ(o.install_dir, std::filesystem::path("/tmp/x"));
+    EXPECT_EQ(o.com_port, 4);
+    EXPECT_EQ(o.config.serial_number, 150);
+    EXPECT_EQ(o.config.seed, 99u);
+    EXPECT_FALSE(o.config.paced);
+    EXPECT_EQ(o.config.store_path, std::filesystem::path("/tmp/x/store.txt"));
+    EXPECT_DOUBLE_EQ(o.config.default_activity, 1.5);
+    EXPECT_EQ(o.config.reply_latency_us, 250);
+    EXPECT_EQ(o.config.channels[3].kind, ChannelKind::kDead);
+    EXPECT_EQ(o.config.channels[17].kind, ChannelKind::kDead);
+    EXPECT_EQ(o.config.channels[200].kind, ChannelKind::kSaturated);
+    EXPECT_EQ(o.config.channels[4].kind, ChannelKind::kNormal);
+}
+
+TEST(SimOptions, DefaultsWithOnlyThePort) {
+    const SimProgramOptions o = ParseSimArguments({"--com", "1"});
+    EXPECT_EQ(o.install_dir, DefaultInstallDir());
+    EXPECT_TRUE(o.config.paced);
+    EXPECT_EQ(o.config.serial_number, 123);
+    EXPECT_FALSE(o.help);
+}
+
+TEST(SimOptions, FaultSpecifications) {
+    struct Case {
+        std::string spec;
+        FaultConfig expected;
+    };
+    std::vector<Case> cases(7);
+    cases[0].spec = "silence";
+    cases[0].expected.silent = true;
+    cases[1].spec = "unplugged";
+    cases[1].expected.unplugged = true;
+    cases[2].spec = "short-block";
+    cases[2].expected.short_blocks = kAlways;
+    cases[3].spec = "short-block=100";
+    cases[3].expected.short_blocks = kAlways;
+    cases[3].expected.short_block_bytes = 100;
+    cases[4].spec = "high-byte";
+    cases[4].expected.high_byte_blocks = kAlways;
+    cases[5].spec = "bad-echo=4";
+    cases[5].expected.bad_echo_writes = 4;
+    cases[6].spec = "delay=30";
+    cases[6].expected.extra_delay_us = 30'000;
+    for (const Case& c : cases) {
+        FaultConfig f;
+        ApplyFaultSpec(c.spec, f);
+        EXPECT_EQ(f.silent, c.expected.silent) << c.spec;
+        EXPECT_EQ(f.unplugged, c.expected.unplugged) << c.spec;
+        EXPECT_EQ(f.short_blocks, c.expected.short_blocks) << c.spec;
+        EXPECT_EQ(f.short_block_bytes, c.expected.short_block_bytes) << c.spec;
+        EXPECT_EQ(f.high_byte_blocks, c.expected.high_byte_blocks) << c.spec;
+        EXPECT_EQ(f.bad_echo_writes, c.expected.bad_echo_writes) << c.spec;
+        EXPECT_EQ(f.extra_delay_us, c.expected.extra_delay_us) << c.spec;
+    }
+    // Repeated --fault options add up.
+    const auto o = ParseSimArguments({"--com", "2", "--fault", "silence", "--fault=delay=5"});
+    EXPECT_TRUE(o.config.faults.silent);
+    EXPECT_EQ(o.config.faults.extra_delay_us, 5000);
+}
+
+TEST(SimOptions, RejectsBadUsage) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},              // no port
+        {"--com", "0"},  // port out of range
+        {"--com", "17"},
+        {"--com", "3x"},
+        {"--com"},                            // missing value
+        {"--com", "1", "--serial", "65280"},  // does not fit hi x 255 + lo
+        {"--com", "1", "--seed", "-1"},
+        {"--com", "1", "--fault", "melt"},
+        {"--com", "1", "--fault", "bad-echo"},  // needs a count
+        {"--com", "1", "--fault", "silence=1"},
+        {"--com", "1", "--fault", "short-block=192"},
+        {"--com", "1", "--dead", "384"},
+        {"--com", "1", "--dead", "1,,2"},
+        {"--com", "1", "--activity", "nan"},
+        {"--com", "1", "--no-pace=yes"},
+        {"--com", "1", "extra"},
+    };
+    for (const auto& args : bad) {
+        std::string joined;
+        for (const auto& a : args) joined += a + " ";
+        EXPECT_THROW(ParseSimArguments(args), SimUsageError) << joined;
+    }
+}
+
+TEST(SimOptions, HelpNeedsNoPort) {
+    EXPECT_TRUE(ParseSimArguments({"--help"}).help);
+    EXPECT_NE(SimUsage().find("--com N"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace lumivo::sim
