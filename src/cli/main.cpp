@@ -9,16 +9,21 @@
 
 #include "cli/commands.h"
 #include "core/install_dir.h"
+#include "core/storage/installation.h"
 
 namespace lumivo::cli {
 
 // Subcommand entry points, defined in the cmd_*.cpp files.
 // (declarations of further commands go here)
+int RunPlate(Args& args);    // cmd_storage.cpp
+int RunProject(Args& args);  // cmd_storage.cpp
 
 namespace {
 
 const Command kCommands[] = {
     // {name, usage, run} entries go here, one per subcommand.
+    {"plate", "[--fallback] FORMAT", RunPlate},
+    {"project", "show N", RunProject},
     {"help", "", nullptr},
 };
 
@@ -35,6 +40,12 @@ int main(int argc, char** argv) {
     using namespace lumivo::cli;
     std::vector<std::string> words(argv + 1, argv + argc);
     const auto install = lumivo::TakeInstallDirOption(words);
+    {
+        // A fresh installation folder is filled with the shipped defaults on first use.
+        lumivo::LocalFileSystem files;
+        const auto ready = lumivo::EnsureInstallation(files, install);
+        if (!ready.ok()) std::cerr << "lumivo-cli: " << ready.error << "\n";
+    }
     if (words.empty() || words.front() == "help" || words.front() == "--help" || words.front() == "-h") {
         PrintUsage(words.empty() ? std::cerr : std::cout);
         return words.empty() ? 2 : 0;

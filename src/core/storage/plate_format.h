@@ -10,11 +10,12 @@
 #include <string_view>
 #include <vector>
 
+#include "core/device/command_set.h"  // kChannelCount
 #include "core/storage/storage_context.h"
 
 namespace lumivo {
 
-inline constexpr int kChannelCount = 384;      // channels 0..383
+// kChannelCount (384, channels 0..383) comes from the device command set.
 inline constexpr int kChannelTableSize = 385;  // per-channel tables have entries 0..384
 inline constexpr int kBeamRows = 16;
 inline constexpr int kBeamColumns = 24;
