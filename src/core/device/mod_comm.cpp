@@ -320,7 +320,8 @@ std::int32_t CommWrite(CommPorts& ports, int port, const std::string& data) {
 
 std::int32_t CommSetLine(CommPorts& ports, int port, int line, int state) {
     return Guarded(ports, "CommSetLine", port, [&](CommPortSlot& slot) -> std::int32_t {
-        const bool on = state > 0;
+        // Any non-zero state sets: callers pass the program's boolean true, -1.
+        const bool on = state != 0;
         LineFunction f = LineFunction::None;
         switch (line) {
             case 1:

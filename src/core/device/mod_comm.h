@@ -91,7 +91,7 @@ std::int32_t CommFlush(CommPorts& ports, int port);
 std::int32_t CommRead(CommPorts& ports, int port, std::string& out, std::int32_t wanted);
 // Writes `data` (one byte per character). Returns the number written, or -1 on a failure.
 std::int32_t CommWrite(CommPorts& ports, int port, const std::string& data);
-// Line 1 = break, 2 = DTR, 3 = RTS; state > 0 raises/sets, otherwise drops/clears.
+// Line 1 = break, 2 = DTR, 3 = RTS; a non-zero state (true is -1) raises/sets, 0 drops/clears.
 std::int32_t CommSetLine(CommPorts& ports, int port, int line, int state);
 
 // Reads and discards input until none has arrived for `quiet_us` (at most a few ms even on a

@@ -73,8 +73,10 @@ class PosixSerial final : public SerialTransport {
             out.parity = (tio.c_cflag & PARODD) != 0 ? Parity::Odd : Parity::Even;
         }
         out.stop_bits = (tio.c_cflag & CSTOPB) != 0 ? StopBits::Two : StopBits::One;
-        out.xon_xoff = (tio.c_iflag & IXON) != 0;
-        out.rts_cts = (tio.c_cflag & CRTSCTS) != 0;
+        // Flow control comes from the settings text only: a terminal's own defaults (IXON on
+        // a fresh tty) would swallow the bytes 0x11 and 0x13 of binary replies.
+        out.xon_xoff = false;
+        out.rts_cts = false;
         return 0;
     }
 
@@ -159,6 +161,7 @@ class PosixSerial final : public SerialTransport {
         const std::int64_t start = NowUs();
         const std::int64_t total_deadline = start + std::max<std::int64_t>(timeouts.total_us, 0);
         std::int64_t last_byte = 0;
+        bool hung_up = false;
         while (result.bytes < max) {
             // Take whatever is already there before deciding whether to wait.
             const ssize_t n = ::read(fd_, out + result.bytes, max - result.bytes);
@@ -169,6 +172,12 @@ class PosixSerial final : public SerialTransport {
             }
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
                 result.error = errno;
+                return result;
+            }
+            if (hung_up) {
+                // The other end went away (a pseudo-terminal whose master was closed): poll
+                // keeps reporting it and read finds nothing, so waiting longer is pointless.
+                result.error = EIO;
                 return result;
             }
             std::int64_t deadline = total_deadline;
@@ -185,11 +194,11 @@ class PosixSerial final : public SerialTransport {
                 return result;
             }
             if (rc == 0) break;
-            if ((p.revents & POLLIN) == 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-                // The other end went away (a pseudo-terminal whose master was closed).
-                result.error = (p.revents & POLLNVAL) != 0 ? EBADF : EIO;
+            if ((p.revents & POLLNVAL) != 0) {
+                result.error = EBADF;
                 return result;
             }
+            hung_up = (p.revents & (POLLHUP | POLLERR)) != 0;
         }
         return result;
     }

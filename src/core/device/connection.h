@@ -1,0 +1,97 @@
+// Finding the instrument: the configured port first, then COM1..COM15, each identified by the
+// serial number it answers; when nothing answers, the user may type a port number or go
+// offline. Also the logic behind the main window's "Connect" button, its disconnect button and
+// the port menu "COM1".."COM15". The window only forwards its clicks here and shows what the
+// ConnectionView is told.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/device/command_set.h"
+#include "core/storage/config_file.h"
+
+namespace lumivo {
+
+// Entries of the port menu and the last port the scan tries.
+inline constexpr int kScanLastPort = 15;
+
+// Serial-number windows: the configured port must answer 15..200, a port met in the scan
+// 10..200.
+inline constexpr int kConfiguredPortMinSerial = 15;
+inline constexpr int kScannedPortMinSerial = 10;
+inline constexpr int kMaxSerial = 200;
+
+// Pauses of the search, in milliseconds.
+inline constexpr int kPortOpenPauseMs = 100;
+inline constexpr int kSerialRetryPauseMs = 10;
+inline constexpr int kSerialAttemptsPerPort = 2;
+
+inline constexpr const char* kPortNotFoundMessage = "PORT NOT FOUND";
+inline constexpr const char* kInvalidPortMessage = "Invalid Port Number. Offline Mode";
+
+// Connection flags of the program (16-bit booleans: -1 true, 0 false).
+struct ConnectionState {
+    std::int16_t OfflineMode = 0;          // -1 while the program works without an instrument
+    std::int16_t InstrumentConnected = 0;  // -1 after a successful connect
+};
+
+// What the connection logic shows; the main window implements it.
+class ConnectionView {
+  public:
+    virtual ~ConnectionView() = default;
+    // The status line `lbl_autochannel`.
+    virtual void SetStatusText(const std::string& text) = 0;
+    // The launcher's news line `LblNews`.
+    virtual void SetLauncherNews(const std::string& text) = 0;
+    // The caption `lbl_autotext` of the automatic-action frame.
+    virtual void SetAutoActionText(const std::string& text) = 0;
+    // Shows or hides the automatic-action frame `frm_autotext` and the progress box
+    // `picturecal` together.
+    virtual void ShowAutoActionPanels(bool visible) = 0;
+    // Unchecks the port menu entries "COM1".."COM15" and checks `port` (none when outside).
+    virtual void CheckPortMenuEntry(int port) = 0;
+    // Offline after a connect: the launcher comes back, the main window hides.
+    virtual void ReturnToLauncher() = 0;
+};
+
+// Everything the connection procedures work on.
+struct ConnectionContext {
+    DeviceLink& link;  // its ComPortNumber is the port in use
+    ConnectionState& state;
+    ConnectionView& view;
+    StorageContext& storage;
+    GlobalConfig& config;  // config.dat; ComPortNumber is copied into it when saved
+};
+
+// "COM" + number.
+std::string ComPortName(int port);
+
+// "COM(" + port + ") PORT ERROR. Type New Port number or <Enter> to go Offline".
+std::string PortErrorPrompt(int port);
+
+// The search. Returns true with the instrument's port open as link.ComPortNumber and
+// link.SerialNumber set; false with OfflineMode set and no port open.
+bool OpenInstrumentPort(ConnectionContext& ctx);
+
+// "Connect": closes a port still open from an earlier connect, searches, marks the port menu,
+// then either reads the sensor calibration and sets InstrumentConnected, or tells the user the
+// port was not found and returns to the launcher.
+void ConnectInstrument(ConnectionContext& ctx);
+
+// Disconnect: closes the port unless offline and clears InstrumentConnected.
+void DisconnectInstrument(ConnectionContext& ctx);
+
+// Port menu entry `index` (1..15): marks it and makes it the port of the next connect, saved in
+// config.dat. An open port stays open until the next connect.
+void SelectComPort(ConnectionContext& ctx, int index);
+
+// The launcher's news text while connected ("status: Connected in COM" + port), or nullopt.
+std::optional<std::string> LauncherConnectedNews(const ConnectionState& state, int port);
+
+// Reads a port number typed at the port prompt: digits only (blanks around them allowed).
+// nullopt for anything else, including an empty answer.
+std::optional<int> ParseTypedPort(const std::string& text);
+
+}  // namespace lumivo
