@@ -17,6 +17,8 @@ namespace lumivo::cli {
 // (declarations of further commands go here)
 int RunPlate(Args& args);    // cmd_storage.cpp
 int RunProject(Args& args);  // cmd_storage.cpp
+int RunSample(Args& args);   // cmd_device.cpp
+int RunSerial(Args& args);   // cmd_device.cpp
 
 namespace {
 
@@ -24,6 +26,8 @@ const Command kCommands[] = {
     // {name, usage, run} entries go here, one per subcommand.
     {"plate", "[--fallback] FORMAT", RunPlate},
     {"project", "show N", RunProject},
+    {"sample", "--com N", RunSample},
+    {"serial", "--com N", RunSerial},
     {"help", "", nullptr},
 };
 
