@@ -1,0 +1,231 @@
+#include "core/startup.h"
+
+#include <cstdlib>
+#include <exception>
+
+#include "core/install_dir.h"
+
+namespace lumivo {
+
+namespace {
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
+}
+
+// A tenths value in the format "0.0" (exact: the value is an integer number of tenths).
+std::string TenthsText(int tenths) {
+    const int magnitude = std::abs(tenths);
+    std::string out = tenths < 0 ? "-" : "";
+    return out + std::to_string(magnitude / 10) + "." + std::to_string(magnitude % 10);
+}
+
+// An integer in the format "00".
+std::string TwoDigits(int value) {
+    const int magnitude = std::abs(value);
+    std::string digits = std::to_string(magnitude);
+    if (digits.size() < 2) digits.insert(0, 2 - digits.size(), '0');
+    return value < 0 ? "-" + digits : digits;
+}
+
+constexpr int kDefaultSnrTenths = 18;
+
+}  // namespace
+
+AppCommandLine ParseAppCommandLine(std::vector<std::string> args) {
+    AppCommandLine out;
+    out.install_dir = TakeInstallDirOption(args);
+    for (auto it = args.begin(); it != args.end();) {
+        if (*it == "--simulate") {
+            out.simulate = true;
+            it = args.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const auto& a : args) {
+        if (!out.remaining.empty()) out.remaining += ' ';
+        out.remaining += a;
+    }
+    out.autorun = IsAutorunCommandLine(out.remaining);
+    return out;
+}
+
+bool IsAutorunCommandLine(std::string_view command_line) {
+    const std::string_view t = Trim(command_line);
+    return t == "/RUN" || t == "/run" || t == "/Run";
+}
+
+const std::vector<std::string>& OrganismChoices() {
+    static const std::vector<std::string> items = {"C elegans(>L4)", "Zebrafish(Larvae)",
+                                                   "Customized"};
+    return items;
+}
+
+std::optional<std::string> OrganismText(int organism) {
+    switch (organism) {
+        case 0:
+            return "C elegans(>L4)";
+        case 1:
+            return "Zebrafish(larvae)";
+        case 2:
+            return "Customized";
+        case 7:
+            return "size <100um";
+        case 8:
+            return "size 0.1-1mm";
+        case 9:
+            return "size >1mm";
+        default:
+            return std::nullopt;
+    }
+}
+
+const std::vector<std::string>& ReportBinChoices() {
+    static const std::vector<std::string> items = {"15",  "30",  "60",  "120", "180",
+                                                   "240", "360", "480", "720", "1440"};
+    return items;
+}
+
+ToolSettingTexts MakeToolSettingTexts(const ProjectState& project) {
+    const auto& mn1 = project.ToolParams[1];
+    const auto& mn2 = project.ToolParams[2];
+    const auto& mn3 = project.ToolParams[3];
+    ToolSettingTexts t;
+    t.snr = TenthsText(mn1[3] != 0 ? mn1[3] : kDefaultSnrTenths);
+    t.auto_calibrate = mn1[1] != 0;
+    t.auto_zero = mn1[2] != 0;
+    t.light_enabled = mn2[0] != 0;
+    t.light_on = TwoDigits(mn2[1]);
+    t.light_off = TwoDigits(mn2[2]);
+    t.temperature_enabled = mn3[0] != 0;
+    t.temperature = TenthsText(mn3[1]);
+    return t;
+}
+
+ProjectHeader MakeProjectHeader(const AppState& app) {
+    ProjectHeader h;
+    h.projecto = std::to_string(app.config.Actual_Project_Number) + "_" + app.project.Setup.Name;
+    h.acqlapse = std::to_string(app.project.Setup.Aq_lapse);
+    h.wellformat = app.project.Setup.Plate_format;
+    h.bodybends_enabled = app.project.Setup.Plate_format == kBodyBendsPlateFormat;
+    return h;
+}
+
+std::string UpdateProjectQuestion(const AppState& app) {
+    return "Update values to project " + std::to_string(app.config.Actual_Project_Number) + "_" +
+           app.project.Setup.Name + " before Exit?";
+}
+
+std::string StartupStepText(int step) {
+    switch (step) {
+        case 0:
+            return "STARTING........... Reading Configuration...";
+        case 1:
+            return "STARTING........... Configuration OK...";
+        case 2:
+            return "status = not connected yet";
+        default:
+            return "";
+    }
+}
+
+void PaceStartupStep(StartupContext& ctx, int step) {
+    const std::int64_t start = ctx.clock.MonotonicMillis();
+    do {
+        ctx.storage.dialogs.ProcessEvents();
+        ctx.clock.SleepMs(kStartupPaceSliceMs);
+    } while (ctx.clock.MonotonicMillis() - start < kStartupPaceMs);
+    const std::string text = StartupStepText(step);
+    if (!text.empty()) ctx.view.SetLauncherNews(text);
+}
+
+StartupResult RunStartup(StartupContext& ctx, std::string_view command_line) {
+    AppState& app = ctx.app;
+    StartupResult result;
+    try {
+        app.InitStage = 0;
+        app.connection = ConnectionState{};
+        app.AutorunRequested =
+            IsAutorunCommandLine(command_line) ? std::int16_t{-1} : std::int16_t{0};
+        ctx.view.ResetDeviceControls();
+
+        if (!ConfigFileExists(ctx.storage)) ctx.storage.dialogs.MessageBox(kConfigNotFoundMessage);
+        app.InitStage = 1;
+        LoadConfig(ctx.storage, app.config);
+        app.InitStage = 2;
+        SelectProjectFolder(ctx.storage, app.config, app.project);
+
+        app.InitStage = 3;
+        ctx.view.ShowLauncherLoading();
+        PaceStartupStep(ctx, 0);
+        const int number = app.config.Actual_Project_Number;
+        const ProjectLoadResult loaded =
+            LoadProject(ctx.storage, number, number, app.project, app.plate);
+        app.InitStage = 4;
+        PaceStartupStep(ctx, 1);
+        // The project-number warning stays on the launcher after the paced text.
+        if (!loaded.setup.news.empty()) ctx.view.SetLauncherNews(loaded.setup.news);
+
+        const auto& menu = app.project.ToolMenu;
+        ctx.view.ShowToolPanels(menu[1] == 1, menu[2] == 1, menu[3] == 1);
+        ctx.view.SetOrganismList(OrganismChoices(), OrganismText(app.project.ToolParams[1][0]));
+        ctx.view.SetToolSettings(MakeToolSettingTexts(app.project));
+        app.InitStage = 5;
+
+        const std::int16_t user_defined = LoadReportConfig(ctx.storage, app.report, 1);
+        if (user_defined == 1) {
+            ctx.view.SetReportBins(ReportBinChoices(), std::to_string(app.report.config.Bin), true);
+        } else {
+            ctx.view.SetReportBins(ReportBinChoices(), ReportBinChoices()[1], false);
+        }
+
+        ctx.view.PrepareLiveDisplays(app);
+        ctx.view.ShowProjectHeader(MakeProjectHeader(app));
+
+        PaceStartupStep(ctx, 2);
+        PaceStartupStep(ctx, 3);
+        app.InitStage = 8;
+        PaceStartupStep(ctx, 4);
+        ctx.view.MakeLauncherUsable();
+        app.InitStage = 9;
+        result.completed = true;
+        result.autorun = app.AutorunRequested != 0;
+    } catch (...) {
+        ctx.storage.dialogs.MessageBox(kInitErrorMessage + std::to_string(app.InitStage));
+        // The launcher still offers its choices (setup, offline browser, exit), or the user
+        // would be left with a window that answers nothing.
+        ctx.view.MakeLauncherUsable();
+    }
+    return result;
+}
+
+bool RunMainWindowClosing(StorageContext& storage, Clock& clock, AppState& app,
+                          const ClosingSteps& steps) {
+    if (app.connection.OfflineMode == 0) {
+        const MsgResult answer =
+            storage.dialogs.MessageBox(UpdateProjectQuestion(app), MsgButtons::YesNo);
+        if (answer == MsgResult::Yes) {
+            try {
+                SaveProjectSetup(storage, app.config.Actual_Project_Number, app.project);
+            } catch (const std::exception& e) {
+                storage.dialogs.MessageBox(std::string("Error saving project ") +
+                                           std::to_string(app.config.Actual_Project_Number) + "_" +
+                                           app.project.Setup.Name + ": " + e.what() +
+                                           "\r\nThe program stays open; answer No to exit "
+                                           "without saving.");
+                return false;
+            }
+            clock.SleepMs(300);
+            storage.dialogs.ProcessEvents();
+            clock.SleepMs(300);
+        }
+        if (steps.close_port) steps.close_port();
+    }
+    if (steps.close_files) steps.close_files();
+    return true;
+}
+
+}  // namespace lumivo

@@ -1,0 +1,147 @@
+// The program's start: its command line, the loading sequence of the main window (config,
+// current project and plate format, report configuration, the controls that depend on them,
+// the paced status texts of the launcher), the project header shown when the main window is
+// activated, and the closing steps of the main window. Headless: what is shown goes through a
+// StartupView the main window implements; questions and pauses go through Dialogs and Clock.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/app_state.h"
+#include "core/ui_port.h"
+
+namespace lumivo {
+
+inline constexpr const char* kVersionText = "<< V3.3-API Rev04/21 >>";
+inline constexpr const char* kInitErrorMessage = "Error loading INIT parameters #ERROR:";
+inline constexpr const char* kActivationErrorMessage = "Error loading parameters";
+inline constexpr const char* kSureToQuitMessage = "Sure to Quit?";
+inline constexpr const char* kInitialNews = "Equipment Status = unknown";
+inline constexpr const char* kHelpFileName = "lmv_help.pdf";
+// The plate format on which body bends can be counted.
+inline constexpr const char* kBodyBendsPlateFormat = "w96u";
+
+// Pacing of the start-up status texts (the start-up timer's interval) and the slice in which
+// pending window events run while a step waits.
+inline constexpr int kStartupPaceMs = 500;
+inline constexpr int kStartupPaceSliceMs = 10;
+
+// ---- Command line ----
+
+struct AppCommandLine {
+    std::filesystem::path install_dir;
+    bool simulate = false;  // "--simulate": serve the built-in simulated instrument
+    bool autorun = false;   // what remains is "/RUN", "/run" or "/Run"
+    std::string remaining;  // the rest of the command line, joined by single spaces
+};
+
+// Takes "--install DIR" and "--simulate" out of the arguments (without the program name), then
+// tests what remains for the autorun switch.
+AppCommandLine ParseAppCommandLine(std::vector<std::string> args);
+
+// True when the whole command line, trimmed of spaces, is exactly "/RUN", "/run" or "/Run".
+bool IsAutorunCommandLine(std::string_view command_line);
+
+// ---- Texts of the main window ----
+
+// The organism list `Cmb_organism`.
+const std::vector<std::string>& OrganismChoices();
+// The text `Cmb_organism` shows for the project's Organism value, or nullopt to leave it.
+std::optional<std::string> OrganismText(int organism);
+// The report-bin list `combo_minutes` (minutes).
+const std::vector<std::string>& ReportBinChoices();
+
+// The tool settings as the main window's controls show them.
+struct ToolSettingTexts {
+    std::string snr;                   // txt_snr_umbral, "0.0"
+    bool auto_calibrate = false;       // mnCalibra
+    bool auto_zero = false;            // mnZero
+    bool light_enabled = false;        // Chk_lenabled
+    std::string light_on;              // txt_lon, "00"
+    std::string light_off;             // txt_loff, "00"
+    bool temperature_enabled = false;  // Chk_tenabled
+    std::string temperature;           // txttemp, "0.0"
+};
+ToolSettingTexts MakeToolSettingTexts(const ProjectState& project);
+
+// The project header and the controls that follow the plate format.
+struct ProjectHeader {
+    std::string projecto;            // txt_projecto: number + "_" + name
+    std::string acqlapse;            // txt_acqlapse
+    std::string wellformat;          // txt_wellformat
+    bool bodybends_enabled = false;  // chk_bodybends: only on "w96u"
+};
+ProjectHeader MakeProjectHeader(const AppState& app);
+
+// "Update values to project " + number + "_" + name + " before Exit?".
+std::string UpdateProjectQuestion(const AppState& app);
+
+// ---- Start-up ----
+
+// What the loading sequence shows; the main window (and the launcher through it) implement it.
+class StartupView {
+  public:
+    virtual ~StartupView() = default;
+    // Device buttons back to "COOL", "OFF", "OFF"; the automatic-action frame hidden.
+    virtual void ResetDeviceControls() = 0;
+    // The launcher shown but not usable yet; the main window hidden.
+    virtual void ShowLauncherLoading() = 0;
+    virtual void SetLauncherNews(const std::string& text) = 0;
+    // Tool panels: calibration `frm_mn1`, light `Frame_light`, temperature `Frame_temp`.
+    virtual void ShowToolPanels(bool calibration, bool light, bool temperature) = 0;
+    // Fills `Cmb_organism`; `text` (when given) is what it shows.
+    virtual void SetOrganismList(const std::vector<std::string>& items,
+                                 const std::optional<std::string>& text) = 0;
+    virtual void SetToolSettings(const ToolSettingTexts& settings) = 0;
+    // Fills `combo_minutes` and shows `selected`; `user_defined` is the mark of `mn_userbin`.
+    virtual void SetReportBins(const std::vector<std::string>& items, const std::string& selected,
+                               bool user_defined) = 0;
+    // Live-data buffers and group lists sized from the project; the project header.
+    virtual void PrepareLiveDisplays(const AppState& app) = 0;
+    virtual void ShowProjectHeader(const ProjectHeader& header) = 0;
+    // The launcher's choices react from now on.
+    virtual void MakeLauncherUsable() = 0;
+};
+
+struct StartupContext {
+    StorageContext& storage;
+    Clock& clock;
+    AppState& app;
+    StartupView& view;
+};
+
+struct StartupResult {
+    bool completed = false;  // false: an error stopped it (after its message)
+    bool autorun = false;    // the caller shows the main window and starts an acquisition
+};
+
+// The loading sequence of the main window, steps in order; `command_line` is the program's
+// command line without the options already taken out.
+StartupResult RunStartup(StartupContext& ctx, std::string_view command_line);
+
+// Waits one pacing interval letting window events run, then shows the text of `step` (steps 3
+// and 4 show none).
+void PaceStartupStep(StartupContext& ctx, int step);
+// The launcher text of pacing step 0..4 ("" for none).
+std::string StartupStepText(int step);
+
+// ---- Closing ----
+
+struct ClosingSteps {
+    std::function<void()> close_port;   // the instrument's port
+    std::function<void()> close_files;  // every open data file
+};
+
+// The closing steps of the main window. Unless offline: asks whether to save the project and
+// saves it on Yes, then closes the port; then closes the files. Returns false (and the window
+// stays open) only when the save failed, after telling the user, so nothing is lost silently.
+bool RunMainWindowClosing(StorageContext& storage, Clock& clock, AppState& app,
+                          const ClosingSteps& steps);
+
+}  // namespace lumivo
