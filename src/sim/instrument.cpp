@@ -366,7 +366,13 @@ void Instrument::AnswerRead(std::uint8_t bank, std::uint8_t address, std::int64_
 
 void Instrument::AnswerWrite(std::uint8_t bank, std::uint8_t address, std::uint8_t value,
                              std::int64_t now_us) {
-    if (TakeFault(config_.faults.bad_echo_writes)) {
+    // Channel c is bank 0x80 with address c (c < 128) or bank 0x81 with address c - 128;
+    // bank 0x80 addresses from 0x80 on are the sensor block.
+    const int channel = bank == 0x81 ? 128 + address : (address < 128 ? address : -1);
+    const auto& bad = config_.faults.bad_echo_channels;
+    const bool bad_channel =
+        channel >= 0 && std::find(bad.begin(), bad.end(), channel) != bad.end();
+    if (bad_channel || TakeFault(config_.faults.bad_echo_writes)) {
         const auto wrong = static_cast<std::uint8_t>(address ^ 0x5A);
         QueueReply(std::span(&wrong, 1), now_us);
         return;

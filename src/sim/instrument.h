@@ -95,6 +95,9 @@ struct FaultConfig {
     // The first `bad_echo_writes` store writes (kAlways: all) echo a wrong byte and are not
     // stored (the instrument garbled them).
     int bad_echo_writes = 0;
+    // Register writes to these channels (0..383) always echo a wrong byte and are not stored:
+    // channels whose register no longer answers, while the others work.
+    std::vector<int> bad_echo_channels;
     // Added to the think time before every reply.
     std::int64_t extra_delay_us = 0;
 };

@@ -84,6 +84,9 @@ void ApplyFaultSpec(const std::string& spec, FaultConfig& faults) {
     } else if (name == "bad-echo") {
         faults.bad_echo_writes =
             static_cast<int>(IntIn("--fault bad-echo", need_value(), 0, 1 << 30));
+    } else if (name == "bad-echo-channel") {
+        faults.bad_echo_channels.push_back(static_cast<int>(
+            IntIn("--fault bad-echo-channel", need_value(), 0, kChannelCount - 1)));
     } else if (name == "delay") {
         faults.extra_delay_us = IntIn("--fault delay", need_value(), 0, 60'000) * 1000;
     } else {
@@ -163,7 +166,7 @@ std::string SimUsage() {
            "  --dead LIST        channels that read about 0 (e.g. 3,17)\n"
            "  --saturated LIST   channels stuck at 4095\n"
            "  --fault SPEC       silence | unplugged | short-block[=BYTES] | high-byte |\n"
-           "                     bad-echo=K | delay=MS   (repeatable)\n"
+           "                     bad-echo=K | bad-echo-channel=C | delay=MS   (repeatable)\n"
            "Signals: SIGINT/SIGTERM stop and remove the link; SIGUSR1 pulls the cable out or\n"
            "plugs it back in. The serial number is answered to every null frame (modem lines\n"
            "cannot be seen through a pseudo-terminal).\n";
