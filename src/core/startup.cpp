@@ -1,6 +1,5 @@
 #include "core/startup.h"
 
-#include <cstdlib>
 #include <exception>
 
 #include "core/install_dir.h"
@@ -14,23 +13,6 @@ std::string_view Trim(std::string_view s) {
     while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
     return s;
 }
-
-// A tenths value in the format "0.0" (exact: the value is an integer number of tenths).
-std::string TenthsText(int tenths) {
-    const int magnitude = std::abs(tenths);
-    std::string out = tenths < 0 ? "-" : "";
-    return out + std::to_string(magnitude / 10) + "." + std::to_string(magnitude % 10);
-}
-
-// An integer in the format "00".
-std::string TwoDigits(int value) {
-    const int magnitude = std::abs(value);
-    std::string digits = std::to_string(magnitude);
-    if (digits.size() < 2) digits.insert(0, 2 - digits.size(), '0');
-    return value < 0 ? "-" + digits : digits;
-}
-
-constexpr int kDefaultSnrTenths = 18;
 
 }  // namespace
 
@@ -87,22 +69,6 @@ const std::vector<std::string>& ReportBinChoices() {
     static const std::vector<std::string> items = {"15",  "30",  "60",  "120", "180",
                                                    "240", "360", "480", "720", "1440"};
     return items;
-}
-
-ToolSettingTexts MakeToolSettingTexts(const ProjectState& project) {
-    const auto& mn1 = project.ToolParams[1];
-    const auto& mn2 = project.ToolParams[2];
-    const auto& mn3 = project.ToolParams[3];
-    ToolSettingTexts t;
-    t.snr = TenthsText(mn1[3] != 0 ? mn1[3] : kDefaultSnrTenths);
-    t.auto_calibrate = mn1[1] != 0;
-    t.auto_zero = mn1[2] != 0;
-    t.light_enabled = mn2[0] != 0;
-    t.light_on = TwoDigits(mn2[1]);
-    t.light_off = TwoDigits(mn2[2]);
-    t.temperature_enabled = mn3[0] != 0;
-    t.temperature = TenthsText(mn3[1]);
-    return t;
 }
 
 ProjectHeader MakeProjectHeader(const AppState& app) {
@@ -172,7 +138,7 @@ StartupResult RunStartup(StartupContext& ctx, std::string_view command_line) {
         const auto& menu = app.project.ToolMenu;
         ctx.view.ShowToolPanels(menu[1] == 1, menu[2] == 1, menu[3] == 1);
         ctx.view.SetOrganismList(OrganismChoices(), OrganismText(app.project.ToolParams[1][0]));
-        ctx.view.SetToolSettings(MakeToolSettingTexts(app.project));
+        ctx.view.LoadToolSettings(app.project);
         app.InitStage = 5;
 
         const std::int16_t user_defined = LoadReportConfig(ctx.storage, app.report, 1);

@@ -57,19 +57,6 @@ std::optional<std::string> OrganismText(int organism);
 // The report-bin list `combo_minutes` (minutes).
 const std::vector<std::string>& ReportBinChoices();
 
-// The tool settings as the main window's controls show them.
-struct ToolSettingTexts {
-    std::string snr;                   // txt_snr_umbral, "0.0"
-    bool auto_calibrate = false;       // mnCalibra
-    bool auto_zero = false;            // mnZero
-    bool light_enabled = false;        // Chk_lenabled
-    std::string light_on;              // txt_lon, "00"
-    std::string light_off;             // txt_loff, "00"
-    bool temperature_enabled = false;  // Chk_tenabled
-    std::string temperature;           // txttemp, "0.0"
-};
-ToolSettingTexts MakeToolSettingTexts(const ProjectState& project);
-
 // The project header and the controls that follow the plate format.
 struct ProjectHeader {
     std::string projecto;            // txt_projecto: number + "_" + name
@@ -98,7 +85,10 @@ class StartupView {
     // Fills `Cmb_organism`; `text` (when given) is what it shows.
     virtual void SetOrganismList(const std::vector<std::string>& items,
                                  const std::optional<std::string>& text) = 0;
-    virtual void SetToolSettings(const ToolSettingTexts& settings) = 0;
+    // The remaining tool settings into their controls: signal-to-noise factor, automatic
+    // calibration and zero marks, light times, temperature set point. The controls may write
+    // back what they settle on (the calibration marks are kept in the project).
+    virtual void LoadToolSettings(ProjectState& project) = 0;
     // Fills `combo_minutes` and shows `selected`; `user_defined` is the mark of `mn_userbin`.
     virtual void SetReportBins(const std::vector<std::string>& items, const std::string& selected,
                                bool user_defined) = 0;

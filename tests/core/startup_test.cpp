@@ -63,7 +63,6 @@ struct RecordingStartupView final : StartupView {
     std::array<bool, 3> panels{};
     std::vector<std::string> organisms;
     std::optional<std::string> organism_text;
-    ToolSettingTexts tools;
     std::vector<std::string> bins;
     std::string bin_selected;
     bool user_bin = false;
@@ -82,7 +81,7 @@ struct RecordingStartupView final : StartupView {
         organisms = items;
         organism_text = text;
     }
-    void SetToolSettings(const ToolSettingTexts& s) override { tools = s; }
+    void LoadToolSettings(ProjectState&) override { calls.push_back("tools"); }
     void SetReportBins(const std::vector<std::string>& items, const std::string& selected,
                        bool user_defined) override {
         bins = items;
@@ -154,7 +153,7 @@ TEST(RunStartup, ShippedInstallationLoadsTheDefaultProjectWithPacedTexts) {
     EXPECT_EQ(r.app.config.Actual_Project_Number, 0);
     EXPECT_EQ(r.app.project.ProjectFolder, kInstall);
     EXPECT_EQ(r.view.calls,
-              (std::vector<std::string>{"reset", "launcher", "panels", "live", "usable"}));
+              (std::vector<std::string>{"reset", "launcher", "panels", "tools", "live", "usable"}));
     EXPECT_EQ(r.view.news, (std::vector<std::string>{"STARTING........... Reading Configuration...",
                                                      "STARTING........... Configuration OK...",
                                                      "status = not connected yet"}));
@@ -251,30 +250,6 @@ TEST(RunStartup, UnexpectedErrorStopsWithTheStageAndLeavesTheLauncherUsable) {
     EXPECT_EQ(r.dialogs.Messages(),
               (std::vector<std::string>{"Error loading INIT parameters #ERROR:3"}));
     EXPECT_EQ(r.view.calls, (std::vector<std::string>{"reset", "launcher", "usable"}));
-}
-
-TEST(ToolSettingTexts, FormatsOfTheToolControls) {
-    struct Case {
-        std::int16_t snr, lon, loff, temp;
-        const char *snr_text, *lon_text, *loff_text, *temp_text;
-    };
-    const Case cases[] = {
-        {0, 9, 21, 200, "1.8", "09", "21", "20.0"},
-        {25, 0, 23, 375, "2.5", "00", "23", "37.5"},
-        {50, 12, 7, 55, "5.0", "12", "07", "5.5"},
-    };
-    for (const auto& c : cases) {
-        ProjectState p;
-        p.ToolParams[1][3] = c.snr;
-        p.ToolParams[2][1] = c.lon;
-        p.ToolParams[2][2] = c.loff;
-        p.ToolParams[3][1] = c.temp;
-        const ToolSettingTexts t = MakeToolSettingTexts(p);
-        EXPECT_EQ(t.snr, c.snr_text);
-        EXPECT_EQ(t.light_on, c.lon_text);
-        EXPECT_EQ(t.light_off, c.loff_text);
-        EXPECT_EQ(t.temperature, c.temp_text);
-    }
 }
 
 TEST(OrganismText, KnownValuesAndTheRest) {
