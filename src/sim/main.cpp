@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -40,6 +42,17 @@ int main(int argc, char** argv) {
 
     try {
         Instrument instrument(options.config);
+        // A store that cannot be written is found out now, not at the first register write.
+        std::string store_error;
+        if (options.config.store_path.has_parent_path()) {
+            std::error_code ignored;  // a failure shows in the save below
+            std::filesystem::create_directories(options.config.store_path.parent_path(), ignored);
+        }
+        if (!options.config.store_path.empty() &&
+            !instrument.SaveStore(options.config.store_path, &store_error)) {
+            std::cerr << "lumivo-sim: " << store_error << "\n";
+            return 1;
+        }
         PtyServer server(instrument,
                          {lumivo::ComLinkPath(options.install_dir, options.com_port), 300});
         std::cout << "lumivo-sim: serving " << server.SlavePath().string() << " as "

@@ -57,16 +57,6 @@ TEST(InstrumentCommands, ReplyLengthsOfTheCommandSet) {
     }
 }
 
-TEST(InstrumentCommands, UnknownFramesAreCountedAndIgnored) {
-    Instrument sim;
-    std::int64_t now = kStart;
-    Exchange(sim, MakeFrame(0x00, 0x55, 0x00), now);
-    Exchange(sim, MakeFrame(0x7F, 0x30, 0x00), now);
-    EXPECT_EQ(sim.Stats().unknown_frames, 2u);
-    EXPECT_EQ(sim.Stats().frames, 2u);
-    EXPECT_EQ(Exchange(sim, TemperatureFrame(), now).size(), 1u);
-}
-
 TEST(InstrumentCommands, BlockLayoutIsChannelTriplesHighByteFirst) {
     SimConfig config = testing::QuietConfig();
     // Every channel a different, known level.
@@ -249,16 +239,6 @@ TEST(InstrumentCommands, UnpacedRepliesArriveTogetherAfterTheLatency) {
     EXPECT_EQ(*sim.NextArrival(), kStart);
     std::vector<std::uint8_t> out(256);
     EXPECT_EQ(sim.HostRead(out.data(), out.size(), kStart), 192u);
-}
-
-TEST(InstrumentCommands, HostReadHonoursItsLimit) {
-    Instrument sim;
-    std::int64_t now = kStart;
-    sim.HostWrite(BlockFrame(0), now);
-    std::vector<std::uint8_t> out(96);
-    EXPECT_EQ(sim.HostRead(out.data(), 96, now + 1'000'000), 96u);
-    EXPECT_EQ(sim.HostRead(out.data(), 96, now + 1'000'000), 96u);
-    EXPECT_EQ(sim.HostRead(out.data(), 96, now + 1'000'000), 0u);
 }
 
 TEST(InstrumentCommands, PurgeDropsPendingRepliesAndAHalfFrame) {

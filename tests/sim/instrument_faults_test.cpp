@@ -131,19 +131,6 @@ TEST(InstrumentFaults, BadEchoForTheFirstKWrites) {
     }
 }
 
-TEST(InstrumentFaults, BadEchoAlwaysNeverStores) {
-    SimConfig config;
-    config.faults.bad_echo_writes = kAlways;
-    Instrument sim(config);
-    std::int64_t now = kStart;
-    for (int i = 0; i < 30; ++i) {
-        const auto reply = Exchange(sim, ChannelWriteFrame(5, 0x21), now);
-        ASSERT_EQ(reply.size(), 1u);
-        EXPECT_NE(reply[0], 5);
-    }
-    EXPECT_EQ(sim.ChannelSetting(5), sim.Config().initial_setting);
-}
-
 TEST(InstrumentFaults, ExtraDelayShiftsEveryReply) {
     for (const bool paced : {true, false}) {
         SimConfig config;
@@ -159,16 +146,6 @@ TEST(InstrumentFaults, ExtraDelayShiftsEveryReply) {
         EXPECT_EQ(sim.HostRead(&b, 1, expected - 1), 0u);
         EXPECT_EQ(sim.HostRead(&b, 1, expected), 1u);
     }
-}
-
-TEST(InstrumentFaults, FaultsCanBeChangedWhileRunning) {
-    Instrument sim;
-    std::int64_t now = kStart;
-    EXPECT_EQ(Exchange(sim, BlockFrame(0), now).size(), 192u);
-    sim.Faults().short_blocks = 1;
-    EXPECT_EQ(Exchange(sim, BlockFrame(0), now).size(), 191u);
-    EXPECT_EQ(sim.Faults().short_blocks, 0);
-    EXPECT_EQ(Exchange(sim, BlockFrame(0), now).size(), 192u);
 }
 
 }  // namespace

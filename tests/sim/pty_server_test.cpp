@@ -145,18 +145,6 @@ TEST_F(PtyServerTest, PacedBlockTakesTheLineTime) {
     ::close(fd);
 }
 
-TEST_F(PtyServerTest, UnpacedBlockComesAtOnce) {
-    SimConfig config;
-    config.paced = false;
-    Start(config);
-    const int fd = OpenClient();
-    ASSERT_GE(fd, 0);
-    double elapsed = 0.0;
-    EXPECT_EQ(Transact(fd, kBlock0, 192, 2000, &elapsed).size(), 192u);
-    EXPECT_LT(elapsed, 500.0);
-    ::close(fd);
-}
-
 TEST_F(PtyServerTest, KeepsServingWhenTheClientReopens) {
     Start();
     for (int round = 0; round < 3; ++round) {
