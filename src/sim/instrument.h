@@ -20,7 +20,8 @@
 //   sensor calibration stored in sensor registers 0..7.
 // - A store of the channel settings (ChannelSetting = Gain x 32 + PinHole, per channel) and of
 //   the sensor block, optionally persisted to a file so a restart keeps them.
-// - The serial number, answered to a null frame while RTS and DTR are both raised.
+// - The serial number, answered to a null frame while RTS and DTR are both raised; without
+//   both lines the null frame gets no answer and only resynchronises the frame parser.
 // - Fault injection: silence, short blocks, bad high bytes, wrong write echoes, extra reply
 //   delay and an unplugged cable.
 #pragma once
