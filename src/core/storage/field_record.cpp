@@ -180,20 +180,25 @@ std::vector<Field> RecordReader::Record(std::size_t count) {
     return fields;
 }
 
-FieldStream::FieldStream(std::string_view content) {
-    const LineText lines(content);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (Trim(lines[i]).empty()) continue;  // a blank line holds no field
-        try {
-            for (auto& f : SplitRecord(lines[i])) fields_.push_back(std::move(f));
-        } catch (const StorageError& e) {
-            throw StorageError("line " + std::to_string(i + 1) + ": " + e.what());
-        }
-    }
+bool FieldStream::HasData() const {
+    if (next_ < fields_.size()) return true;
+    for (std::size_t i = next_line_; i < text_.size(); ++i)
+        if (!Trim(text_[i]).empty()) return true;
+    return false;
 }
 
 const Field& FieldStream::Next() {
-    if (next_ >= fields_.size()) throw StorageError("unexpected end of file");
+    while (next_ >= fields_.size()) {
+        if (next_line_ >= text_.size()) throw StorageError("unexpected end of file");
+        const std::string& line = text_[next_line_++];
+        if (Trim(line).empty()) continue;  // a blank line holds no field
+        try {
+            fields_ = SplitRecord(line);
+        } catch (const StorageError& e) {
+            throw StorageError("line " + std::to_string(next_line_) + ": " + e.what());
+        }
+        next_ = 0;
+    }
     return fields_[next_++];
 }
 

@@ -87,14 +87,17 @@ class RecordReader {
 
 // Reads the fields of a whole file as one sequence, ignoring where the lines end (the plate
 // formats are read this way).
+// Lines are split only when their fields are reached, so an error is met where it lies.
 class FieldStream {
   public:
-    explicit FieldStream(std::string_view content);
-    bool HasData() const { return next_ < fields_.size(); }
-    const Field& Next();  // throws StorageError at the end of the file
+    explicit FieldStream(std::string_view content) : text_(content) {}
+    bool HasData() const;
+    const Field& Next();  // throws StorageError at the end of the file or on a bad line
 
   private:
-    std::vector<Field> fields_;
+    LineText text_;
+    std::size_t next_line_ = 0;
+    std::vector<Field> fields_;  // of the current line
     std::size_t next_ = 0;
 };
 

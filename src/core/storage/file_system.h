@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/storage/field_record.h"  // StorageError
+
 namespace lumivo {
 
 struct FileContent {
