@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# The main job: installs what is missing, builds the default preset, then shows the device
+# link at work against the simulated instrument:
+#   1. lumivo-sim serves a simulated instrument on a pseudo-terminal linked as DIR/ports/COM1;
+#   2. lumivo-cli serial reads its serial number and temperature-sensor calibration;
+#   3. lumivo-cli sample reads one full sample of the 384 channels;
+#   4. the simulator is stopped with SIGTERM and must remove its link.
+#
+# usage: scripts/main.sh [--install DIR]
+#   Without --install a temporary installation folder is used and removed afterwards.
+#   SKIP_BUILD=1 skips steps deps+build; BUILD_DIR chooses the build folder (build/default).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+INSTALL_DIR=""
+while (($#)); do
+    case "$1" in
+        --install) INSTALL_DIR=${2:?--install needs a folder}; shift 2 ;;
+        --install=*) INSTALL_DIR=${1#--install=}; shift ;;
+        *) echo "usage: scripts/main.sh [--install DIR]" >&2; exit 2 ;;
+    esac
+done
+
+BUILD_DIR=${BUILD_DIR:-build/default}
+JOBS=${JOBS:-$(nproc)}
+
+if [[ ${SKIP_BUILD:-0} != 1 ]]; then
+    echo "== dependencies"
+    bash scripts/deps.sh
+    echo "== build (default preset)"
+    cmake --preset default >/dev/null
+    cmake --build --preset default -j "$JOBS"
+fi
+
+SIM="$BUILD_DIR/src/sim/lumivo-sim"
+CLI="$BUILD_DIR/src/cli/lumivo-cli"
+for b in "$SIM" "$CLI"; do
+    [[ -x $b ]] || { echo "missing program: $b (build first)" >&2; exit 1; }
+done
+
+TEMP_INSTALL=""
+if [[ -z $INSTALL_DIR ]]; then
+    TEMP_INSTALL=$(mktemp -d /tmp/lumivo-demo-XXXXXX)
+    INSTALL_DIR=$TEMP_INSTALL
+fi
+mkdir -p "$INSTALL_DIR"
+LINK="$INSTALL_DIR/ports/COM1"
+SIM_LOG=$(mktemp /tmp/lumivo-sim-log-XXXXXX)
+SIM_PID=""
+
+cleanup() {
+    if [[ -n $SIM_PID ]] && kill -0 "$SIM_PID" 2>/dev/null; then
+        kill -TERM "$SIM_PID" 2>/dev/null || true
+        wait "$SIM_PID" 2>/dev/null || true
+    fi
+    rm -f "$SIM_LOG"
+    [[ -n $TEMP_INSTALL ]] && rm -rf "$TEMP_INSTALL"
+    return 0
+}
+trap cleanup EXIT
+
+echo "== demo: the device link against the simulated instrument"
+echo "installation folder: $INSTALL_DIR"
+echo "-- starting: $SIM --install $INSTALL_DIR --com 1"
+"$SIM" --install "$INSTALL_DIR" --com 1 >"$SIM_LOG" 2>&1 &
+SIM_PID=$!
+
+for _ in $(seq 100); do
+    [[ -L $LINK || -e $LINK ]] && break
+    if ! kill -0 "$SIM_PID" 2>/dev/null; then
+        echo "lumivo-sim ended before creating $LINK:" >&2
+        cat "$SIM_LOG" >&2
+        exit 1
+    fi
+    sleep 0.1
+done
+if [[ ! -L $LINK && ! -e $LINK ]]; then
+    echo "lumivo-sim did not create $LINK within 10 s" >&2
+    cat "$SIM_LOG" >&2
+    exit 1
+fi
+cat "$SIM_LOG"
+echo "COM1 is $LINK -> $(readlink "$LINK")"
+
+echo "-- lumivo-cli --install $INSTALL_DIR serial --com 1"
+"$CLI" --install "$INSTALL_DIR" serial --com 1
+
+echo "-- lumivo-cli --install $INSTALL_DIR sample --com 1   (channels 0..383)"
+SAMPLE=$("$CLI" --install "$INSTALL_DIR" sample --com 1)
+echo "$SAMPLE"
+COUNT=$(wc -w <<<"$SAMPLE")
+echo "($COUNT values)"
+[[ $COUNT -eq 384 ]] || { echo "expected 384 values" >&2; exit 1; }
+
+echo "-- stopping lumivo-sim (SIGTERM)"
+kill -TERM "$SIM_PID"
+STATUS=0
+wait "$SIM_PID" || STATUS=$?
+SIM_PID=""
+if [[ -L $LINK || -e $LINK ]]; then
+    echo "lumivo-sim left its link $LINK behind" >&2
+    exit 1
+fi
+echo "lumivo-sim stopped (status $STATUS) and removed $LINK"
+[[ $STATUS -eq 0 ]] || exit 1
+echo "== demo done"
