@@ -19,6 +19,8 @@ int RunPlate(Args& args);    // cmd_storage.cpp
 int RunProject(Args& args);  // cmd_storage.cpp
 int RunSample(Args& args);   // cmd_device.cpp
 int RunSerial(Args& args);   // cmd_device.cpp
+int RunCalibrate(Args& args);  // cmd_control.cpp
+int RunZero(Args& args);       // cmd_control.cpp
 
 namespace {
 
@@ -28,6 +30,8 @@ const Command kCommands[] = {
     {"project", "show N", RunProject},
     {"sample", "--com N", RunSample},
     {"serial", "--com N", RunSerial},
+    {"calibrate", "--com N [--all]", RunCalibrate},
+    {"zero", "--com N [--snr X] [--quick]", RunZero},
     {"help", "", nullptr},
 };
 
