@@ -119,6 +119,9 @@ ChannelAnalysis AnalyzeChannelWindow(SampleWindow window, std::size_t channel, d
 struct WindowAnalysisExtras {
     std::span<EventMarks> events;      // kBeamChannelCount entries, or empty
     std::span<ThresholdTrace> traces;  // kBeamChannelCount entries, or empty
+    // The kernel runs with wider vector instructions (AVX2) where the processor has them; both
+    // builds give identical results. Set to use the baseline build only (tests compare them).
+    bool baseline_instructions_only = false;
 };
 
 // Analyses every channel c of `channels` (0..383, all must lie inside the row) in one pass

@@ -62,4 +62,22 @@ inline std::int64_t DivideRoundHalfEven(std::int64_t num, std::int64_t den) {
     return q;
 }
 
+// RoundHalfEven(sum / 30.0) for a sum of 30 16-bit values (|sum| <= 30 x 32768), without a
+// division: the offset makes the sum non-negative without changing its remainder or the parity
+// of its quotient (983040 = 30 x 32768); below 2^21 the sum is exact in a float, and the float
+// product with 1/30 plus 1/60 stays within 0.012 of u / 30 + 1/60, so truncating it gives the
+// floor quotient exactly (checked for every sum by the tests). The remainder then decides the
+// rounding. A correctly rounded division can neither create nor remove an exact half, so the
+// result equals RoundHalfEven(sum / 30.0). Written without branches so that loops over several
+// channels vectorise.
+inline std::int32_t RoundedMeanOf30(std::int32_t sum) {
+    const std::int32_t u = sum + 983040;
+    const auto q =
+        static_cast<std::int32_t>(static_cast<float>(u) * (1.0f / 30.0f) + (1.0f / 60.0f));
+    const std::int32_t twice_rest = 2 * (u - 30 * q);
+    const std::int32_t up = static_cast<std::int32_t>(twice_rest > 30) |
+                            (static_cast<std::int32_t>(twice_rest == 30) & q);
+    return q + up - 32768;
+}
+
 }  // namespace lumivo

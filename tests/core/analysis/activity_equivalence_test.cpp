@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <iostream>
 #include <vector>
 
+#include "core/analysis/analysis_kernel_job.h"
 #include "core/analysis/analysis_literal.h"
 #include "core/analysis/analysis_module.h"
 #include "core/analysis/rounding.h"
@@ -117,6 +119,46 @@ TEST(ActivityEquivalence, WholeWindowCallMatchesChannelByChannel) {
     }
 }
 
+TEST(ActivityEquivalence, WideAndBaselineKernelBuildsAgree) {
+    // The kernel is compiled twice (baseline and AVX2); whichever runs must give the same
+    // bits. Without AVX2 on this processor both calls take the baseline build.
+    if (!WideKernelAvailable()) std::cout << "[ NOTE     ] no AVX2 here: baseline build only\n";
+    WindowGenerator gen(0x5eed'a11a'0004ULL);
+    constexpr std::size_t kRows = 501;
+    for (int round = 0; round < 24; ++round) {
+        std::vector<std::int16_t> table(kRows * kChannelTableSize);
+        for (std::size_t c = 0; c < kChannelTableSize; ++c) {
+            const auto col = gen.Make(gen.Uniform(0, WindowGenerator::kKinds - 1), kRows);
+            for (std::size_t r = 0; r < kRows; ++r) table[r * kChannelTableSize + c] = col[r];
+        }
+        ChannelSet channels;
+        channels.set();
+        const double factor = gen.Factor();
+        const auto method = static_cast<DspMethod>(round % 3);
+        struct Run {
+            std::vector<std::int16_t> window, counts;
+            std::vector<EventMarks> events;
+            std::vector<ThresholdTrace> traces;
+        };
+        Run runs[2];
+        for (int baseline = 0; baseline < 2; ++baseline) {
+            Run& r = runs[baseline];
+            r.window = table;
+            r.counts.assign(kBeamChannelCount, 0);
+            r.events.resize(kBeamChannelCount);
+            r.traces.resize(kBeamChannelCount);
+            WindowAnalysisExtras extras{r.events, r.traces};
+            extras.baseline_instructions_only = baseline == 1;
+            AnalyzeWindowChannels(SampleWindow{r.window, kRows}, channels, factor, method, r.counts,
+                                  extras);
+        }
+        ASSERT_EQ(runs[0].counts, runs[1].counts) << "round " << round;
+        ASSERT_EQ(runs[0].events, runs[1].events) << "round " << round;
+        ASSERT_EQ(runs[0].traces, runs[1].traces) << "round " << round;
+        ASSERT_EQ(runs[0].window, runs[1].window) << "round " << round;
+    }
+}
+
 TEST(ActivityEquivalence, WholeWindowCallOnANarrowRowFallsBackToSingleChannels) {
     // A row of 390 readings is wide enough for every block; one of 384 is too, exactly. A
     // stride of 384 with the last block partly outside the set checks the block bounds.
@@ -173,6 +215,16 @@ TEST(Rounding, HalvesGoToTheEvenNeighbour) {
     EXPECT_EQ(RoundToInt16(32767.5), 32767);
     EXPECT_EQ(RoundToInt16(std::nan("")), 0);
     EXPECT_EQ(RoundToInt32(3e9), 2147483647);
+}
+
+TEST(Rounding, MeanOf30MatchesRoundedDivisionForEverySum) {
+    for (std::int32_t sum = -30 * 32768; sum <= 30 * 32767; ++sum) {
+        const auto expected =
+            static_cast<std::int32_t>(RoundHalfEven(static_cast<double>(sum) / 30.0));
+        if (RoundedMeanOf30(sum) != expected) {
+            FAIL() << "sum " << sum << ": " << RoundedMeanOf30(sum) << " instead of " << expected;
+        }
+    }
 }
 
 TEST(Rounding, IntegerQuotientMatchesRoundedDivision) {
