@@ -15,6 +15,8 @@ namespace lumivo::cli {
 
 // Subcommand entry points, defined in the cmd_*.cpp files.
 // (declarations of further commands go here)
+int RunAnalyze(Args& args);  // cmd_analysis.cpp
+int RunDump(Args& args);     // cmd_analysis.cpp
 int RunPlate(Args& args);    // cmd_storage.cpp
 int RunProject(Args& args);  // cmd_storage.cpp
 int RunSample(Args& args);   // cmd_device.cpp
@@ -26,6 +28,8 @@ namespace {
 
 const Command kCommands[] = {
     // {name, usage, run} entries go here, one per subcommand.
+    {"analyze", "PAGE.bin --method M --snr X [--rt-buffer N]", RunAnalyze},
+    {"dump", "counts.bin", RunDump},
     {"plate", "[--fallback] FORMAT", RunPlate},
     {"project", "show N", RunProject},
     {"sample", "--com N", RunSample},

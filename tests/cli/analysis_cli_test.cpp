@@ -1,0 +1,185 @@
+// lumivo-cli analyze and dump, run as the built program on files written by the data-file
+// writers.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/acquisition/data_files.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace lumivo;
+
+const fs::path kCli = fs::path(LUMIVO_BINARY_DIR) / "src" / "cli" / "lumivo-cli";
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+Result RunCli(const std::vector<std::string>& words, const fs::path& dir) {
+    const auto out = dir / "stdout.txt", err = dir / "stderr.txt";
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> argv{kCli.string()};
+    argv.insert(argv.end(), words.begin(), words.end());
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    Result r;
+    pid_t pid = 0;
+    if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ) == 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawn_file_actions_destroy(&fa);
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    return r;
+}
+
+std::vector<std::vector<std::string>> Lines(const std::string& text) {
+    std::vector<std::vector<std::string>> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::vector<std::string> fields;
+        for (std::string w; words >> w;) fields.push_back(w);
+        lines.push_back(fields);
+    }
+    return lines;
+}
+
+class AnalysisCli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(fs::exists(kCli)) << "build lumivo-cli first: " << kCli;
+        dir_ = fs::temp_directory_path() / ("lumivo_cli_analysis_" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // A page of `windows` records: every channel flat at 2000, channel 5 dipping once
+    // (samples 40..139) and channel 7 ten times.
+    fs::path WritePage(std::size_t rt_buffer, int windows) {
+        std::vector<std::int16_t> m((rt_buffer + 1) * kChannelTableSize, 2000);
+        for (std::size_t r = 40; r < 140; ++r) m[r * kChannelTableSize + 5] = 1000;
+        for (std::size_t j = 0; j < 10; ++j) {
+            for (std::size_t r = 25 + 50 * j; r < 45 + 50 * j; ++r)
+                m[r * kChannelTableSize + 7] = 1000;
+        }
+        const auto page = dir_ / "0.bin";
+        PosixFileOps ops;
+        for (int w = 0; w < windows; ++w) {
+            EXPECT_TRUE(
+                AppendRawPageRecord(ops, page, ConstSampleWindow{m, rt_buffer + 1}, rt_buffer, {})
+                    .ok);
+        }
+        return page;
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(AnalysisCli, AnalyzePrintsOneLineOfCountsPerWindow) {
+    const auto page = WritePage(600, 3);
+    {
+        std::ofstream tail(page, std::ios::binary | std::ios::app);
+        tail << "partial";
+    }
+    for (const char* method : {"0", "1"}) {
+        const auto r = RunCli(
+            {"analyze", page.string(), "--method", method, "--snr", "1.3", "--rt-buffer", "600"},
+            dir_);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto lines = Lines(r.out);
+        ASSERT_EQ(lines.size(), 3u);
+        for (std::size_t w = 0; w < 3; ++w) {
+            ASSERT_EQ(lines[w].size(), 1u + kBeamChannelCount);
+            EXPECT_EQ(lines[w][0], std::to_string(w));
+            EXPECT_EQ(lines[w][1 + 5], std::string(method) == "0" ? "4" : "1");
+            EXPECT_EQ(lines[w][1 + 7], std::string(method) == "0" ? "16" : "10");
+            EXPECT_EQ(lines[w][1 + 0], "0");
+        }
+        EXPECT_NE(r.err.find("ignored 7 bytes"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(AnalysisCli, AnalyzeRefusesWindowsShorterThanTheCalculation) {
+    const auto page = WritePage(500, 1);
+    struct Case {
+        std::vector<std::string> words;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"analyze", page.string(), "--method", "1", "--snr", "1.3", "--rt-buffer", "499"},
+         "--rt-buffer must be"},
+        {{"analyze", page.string(), "--method", "1", "--snr", "1.3", "--rt-buffer", "200"},
+         "--rt-buffer must be"},
+        {{"analyze", page.string(), "--method", "3", "--snr", "1.3"}, "--method must be"},
+        {{"analyze", page.string(), "--method", "1"}, "--snr is required"},
+        {{"analyze", "--method", "1", "--snr", "2"}, "raw page file is missing"},
+    };
+    for (const auto& c : cases) {
+        const auto r = RunCli(c.words, dir_);
+        EXPECT_EQ(r.status, 2) << c.message;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+    const auto missing =
+        RunCli({"analyze", (dir_ / "9.bin").string(), "--method", "1", "--snr", "2"}, dir_);
+    EXPECT_EQ(missing.status, 1);
+}
+
+TEST_F(AnalysisCli, DumpPrintsTheFieldsOfEachCountsRecord) {
+    const auto file = dir_ / "counts.bin";
+    PosixFileOps ops;
+    for (int w = 0; w < 2; ++w) {
+        CountsRecord rec;
+        rec.elapsed_minutes = 10 * (w + 1);
+        for (std::size_t c = 0; c < kBeamChannelCount; ++c)
+            rec.values[c] = static_cast<std::int16_t>(static_cast<int>(c % 7) - w);
+        rec.values[kBeamChannelCount] = TemperatureTenths(25.36);
+        ASSERT_TRUE(AppendCountsRecord(ops, file, rec, {}).ok);
+    }
+    {
+        std::ofstream tail(file, std::ios::binary | std::ios::app);
+        tail << std::string(10, '\0');
+    }
+    const auto r = RunCli({"dump", file.string()}, dir_);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 2u);
+    for (std::size_t w = 0; w < 2; ++w) {
+        ASSERT_EQ(lines[w].size(), 1u + kChannelTableSize);
+        EXPECT_EQ(lines[w][0], std::to_string(10 * (w + 1)));
+        EXPECT_EQ(lines[w][1 + 3], std::to_string(3 - static_cast<int>(w)));
+        EXPECT_EQ(lines[w].back(), "254");
+    }
+    EXPECT_NE(r.err.find("ignored 10 bytes"), std::string::npos) << r.err;
+    EXPECT_EQ(RunCli({"dump"}, dir_).status, 2);
+}
+
+}  // namespace
