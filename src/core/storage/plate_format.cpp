@@ -111,7 +111,7 @@ PlateMap ParsePlateFile(StorageContext& ctx, const std::string& plate_format, co
     int max_well = 0;
     int max_beam = 0;
     std::array<bool, kChannelTableSize> read{};
-    for (int i = 0; in.HasData() && i < kChannelTableSize; ++i) {
+    for (int i = 0; in.HasData() && i < static_cast<int>(kChannelTableSize); ++i) {
         const auto ui = static_cast<std::size_t>(i);
         in.Next();  // the channel number: records are taken in file order
         const std::int16_t well = FieldToInt16(in.Next());

@@ -10,13 +10,14 @@
 #include <string_view>
 #include <vector>
 
-#include "core/device/command_set.h"  // kChannelCount
+#include "core/analysis/analysis_module.h"  // kChannelTableSize
+#include "core/device/command_set.h"        // kChannelCount
 #include "core/storage/storage_context.h"
 
 namespace lumivo {
 
-// kChannelCount (384, channels 0..383) comes from the device command set.
-inline constexpr int kChannelTableSize = 385;  // per-channel tables have entries 0..384
+// kChannelCount (384, channels 0..383) comes from the device command set and kChannelTableSize
+// (385: per-channel tables have entries 0..384) from the analysis module.
 inline constexpr int kBeamRows = 16;
 inline constexpr int kBeamColumns = 24;
 
