@@ -6,6 +6,8 @@
 
 #include "core/analysis/rounding.h"
 #include "core/control/control_fields.h"
+#include "core/storage/acquisition_register.h"
+#include "core/storage/field_record.h"
 
 namespace lumivo {
 namespace {
@@ -94,6 +96,17 @@ AutoZeroResult CalculateAutoZero(ControlContext& ctx, const AutoZeroSettings& se
 }
 
 // ---- The blank ----
+
+std::string PrepareBlankFolder(StorageContext& storage, int actual_project_number,
+                               const ProjectState& project, const LocalDateTime& now) {
+    const std::string name = AcquisitionFolderName(now);
+    const std::filesystem::path folder = project.ProjectFolder / name;
+    if (!storage.files.IsFolder(folder) && !storage.files.CreateFolders(folder)) {
+        throw StorageError("cannot create the folder " + folder.string());
+    }
+    SaveProjectFiles(storage, folder, actual_project_number, project);
+    return name;
+}
 
 std::string BlankStartText(int blank_sample_count) {
     return "Setting Blank.... (" + std::to_string(blank_sample_count) + " samples)";

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/control/control_context.h"
+#include "core/storage/project_setup.h"
 
 namespace lumivo {
 
@@ -71,6 +72,12 @@ struct BlankState {
     std::array<std::int16_t, kChannelCount + 1> blank_max{};
     std::array<std::int16_t, kChannelCount + 1> blank_min{};
 };
+
+// The folder a blank is recorded beside: the acquisition folder named by `now`
+// ("yyyymmdd_hhmm") in the project folder, created when missing, with the project's files
+// written into it. Returns the folder name; throws StorageError when it cannot be written.
+std::string PrepareBlankFolder(StorageContext& storage, int actual_project_number,
+                               const ProjectState& project, const LocalDateTime& now);
 
 // "Setting Blank.... (" + count + " samples)"
 std::string BlankStartText(int blank_sample_count);

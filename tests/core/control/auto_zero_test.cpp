@@ -209,6 +209,27 @@ TEST(Blank, EndsAfterCountPlusOneTicks) {
     EXPECT_EQ(BlankDoneText(383), "Setting (383) OK...");
 }
 
+TEST(Blank, FolderHoldsTheProjectFiles) {
+    SimRig rig;
+    rig.files.CreateFolders("/inst/p00002");
+    ProjectState project;
+    project.ProjectFolder = "/inst/p00002";
+    project.Setup.Name = "Blank test";
+    const std::string name = PrepareBlankFolder(rig.storage, 2, project, {2026, 3, 14, 9, 5, 0, 0});
+    EXPECT_EQ(name, "20260314_0905");
+    for (const char* f : {"setup.dat", "status.dat", "threshld.dat", "groups.dat", "chgroup.dat"}) {
+        EXPECT_TRUE(rig.files.IsFile(std::filesystem::path("/inst/p00002/20260314_0905") / f)) << f;
+    }
+    EXPECT_NE(rig.files.ReadFile("/inst/p00002/20260314_0905/setup.dat").find("Blank test"),
+              std::string::npos);
+    // The same minute again reuses the folder; a folder that cannot be written is an error.
+    EXPECT_EQ(PrepareBlankFolder(rig.storage, 2, project, {2026, 3, 14, 9, 5, 30, 0}),
+              "20260314_0905");
+    rig.files.fail_writes = true;
+    EXPECT_THROW(PrepareBlankFolder(rig.storage, 2, project, {2026, 3, 14, 9, 6, 0, 0}),
+                 std::exception);
+}
+
 TEST(SnrBox, Validation) {
     struct Case {
         const char* text;
