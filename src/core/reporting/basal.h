@@ -1,0 +1,55 @@
+// Basal normalisation: every channel's re-binned activity expressed as a percentage of its
+// activity during a basal measurement (the first minutes of another acquisition of the same
+// project), with the user's questions asked through Dialogs.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/reporting/report_tables.h"
+#include "core/ui_port.h"
+
+namespace lumivo::reporting {
+
+// `ZeroBasalPolicy`: what replaces the basal of a grouped well whose basal activity is 0.
+enum class ZeroBasalPolicy : int {
+    Maximum = 0,       // the channel's largest count over the main acquisition
+    PlateAverage = 1,  // the mean basal of all grouped channels, zeros included
+    Discard = 2,       // the well leaves its group (its counts become -999)
+};
+
+// The acquisition folder a `cmbbasal` line names: `main_folder`'s sibling whose name is the
+// line's first 13 characters ("yyyymmdd_hhmm"). nullopt when the line does not start with such
+// a name (anything else could name a folder elsewhere).
+std::optional<std::string> BasalFolderName(const std::string& basal_text);
+// Whether the line asks for a basal normalisation: at least 13 characters and not "-".
+bool WantsBasal(const std::string& basal_text);
+
+// `BasalMinutes`: the bin size when 1.5 x bin size >= the basal length; otherwise asked in the
+// "Basal Calculation" input boxes until a whole number from bin size to basal length is typed.
+// nullopt when the user cancels (the run ends without a report).
+std::optional<std::int32_t> ChooseBasalMinutes(Dialogs& dialogs, std::int32_t basal_length,
+                                               std::int32_t bin_size);
+
+// Basal per channel 0..383: the sum of its basal bins up to `basal_minutes`, scaled to one bin
+// (each scaling rounded). Wide integers: a long basal sums many bins.
+std::vector<std::int64_t> ChannelBasal(const BinTable& basal, std::int32_t basal_minutes,
+                                       std::int32_t bin_size, std::int32_t basal_length);
+
+struct BasalOutcome {
+    bool proceed = false;                   // false: the user declined, no report
+    int zero_wells = 0;                     // grouped wells with a basal of 0
+    std::optional<ZeroBasalPolicy> policy;  // the answer, when the question was asked
+    int errors = 0;                         // channels discarded (moved to the free group)
+};
+
+// Steps after `BasalMinutes`: averages the basal and the activity over the beams of every well,
+// asks about zero-basal wells, and converts every count of `bins` (bins 0..last) into a
+// percentage of its basal (capped at 10000). Discarded channels get -999 in every bin and group
+// -1 in `inputs`. Reports the discarded channels with the "ERROR in ..." message.
+BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& bins,
+                              std::vector<std::int64_t> basal);
+
+}  // namespace lumivo::reporting

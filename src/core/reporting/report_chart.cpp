@@ -1,0 +1,233 @@
+#include "core/reporting/report_chart.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+
+#include "core/reporting/group_statistics.h"
+#include "core/reporting/report_writer.h"
+
+namespace lumivo::reporting {
+
+namespace {
+
+constexpr std::array<const char*, 10> kPalette = {"#1f77b4", "#d62728", "#2ca02c", "#ff7f0e",
+                                                  "#9467bd", "#8c564b", "#e377c2", "#7f7f7f",
+                                                  "#bcbd22", "#17becf"};
+
+// Locale-independent number text for coordinates and labels (shortest form, at most 2
+// decimals).
+std::string Num(double v) {
+    v = std::round(v * 100.0) / 100.0;
+    if (v == 0.0) v = 0.0;  // no "-0"
+    std::array<char, 64> buf{};
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
+    return std::string(buf.data(), r.ptr);
+}
+
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                // Control characters are not allowed in XML text.
+                out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+        }
+    }
+    return out;
+}
+
+std::string Unquoted(const std::string& quoted) {
+    if (quoted.size() >= 2 && quoted.front() == '"' && quoted.back() == '"') {
+        std::string inner = quoted.substr(1, quoted.size() - 2);
+        std::string out;
+        for (std::size_t i = 0; i < inner.size(); ++i) {
+            out += inner[i];
+            if (inner[i] == '"' && i + 1 < inner.size() && inner[i + 1] == '"') ++i;
+        }
+        return out;
+    }
+    return quoted;
+}
+
+}  // namespace
+
+std::string SeriesColour(std::size_t index) {
+    return kPalette[index % kPalette.size()];
+}
+
+std::vector<double> AxisTicks(double lo, double hi, int target) {
+    if (!(hi > lo) || !std::isfinite(lo) || !std::isfinite(hi)) return {lo};
+    const double raw = (hi - lo) / std::max(target, 1);
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = magnitude;
+    for (double m : {1.0, 2.0, 5.0, 10.0}) {
+        step = m * magnitude;
+        if (step >= raw) break;
+    }
+    std::vector<double> ticks;
+    for (double t = std::ceil(lo / step - 1e-9) * step; t <= hi + step * 1e-9; t += step) {
+        ticks.push_back(std::abs(t) < step * 1e-9 ? 0.0 : t);
+        if (ticks.size() > 100) break;
+    }
+    return ticks;
+}
+
+ChartData BuildChartData(const ReportInputs& inputs, const GroupStatistics& stats,
+                         std::int32_t bin_size, std::int32_t length, bool basal_applied) {
+    ChartData chart;
+    chart.title =
+        inputs.experiment_name.empty() ? std::string("Group activity") : inputs.experiment_name;
+    chart.y_label = basal_applied ? "Activity [% of basal]" : "Activity counts per bin";
+    chart.basal_line = basal_applied;
+    chart.last_minute = length;
+    for (int g = 0; g < stats.group_count; ++g) {
+        if (stats.wells[static_cast<std::size_t>(g)] < 1) continue;
+        ChartSeries s;
+        s.group = g;
+        s.label = Unquoted(GroupLabel(inputs, g));
+        for (int k = 1; k <= stats.bin_count; ++k) {
+            if (!stats.bin_present[static_cast<std::size_t>(k)]) continue;
+            s.points.push_back(ChartPoint{static_cast<double>(BinTime(k, bin_size, length)),
+                                          static_cast<double>(stats.Mean(g, k)),
+                                          StandardError(stats, g, k)});
+        }
+        chart.series.push_back(std::move(s));
+    }
+    return chart;
+}
+
+std::string RenderChartSvg(const ChartData& chart, int width, int height) {
+    const double left = 80;
+    const double top = 50;
+    const double legend_width = 200;
+    const double right = width - legend_width;
+    const double bottom = height - 60.0;
+
+    double y_lo = 0.0;
+    double y_hi = chart.basal_line ? 100.0 : 0.0;
+    for (const auto& s : chart.series)
+        for (const auto& p : s.points) {
+            y_lo = std::min(y_lo, p.mean - p.se);
+            y_hi = std::max(y_hi, p.mean + p.se);
+        }
+    if (y_hi <= y_lo) y_hi = y_lo + 1.0;
+    const std::vector<double> y_ticks = AxisTicks(y_lo, y_hi, 6);
+    y_lo = std::min(y_lo, y_ticks.front());
+    y_hi = std::max(y_hi, y_ticks.back());
+    const double x_hi = chart.last_minute > 0 ? chart.last_minute : 1.0;
+    const std::vector<double> x_ticks = AxisTicks(0.0, x_hi, 8);
+
+    auto X = [&](double minute) { return left + (right - left) * minute / x_hi; };
+    auto Y = [&](double v) { return bottom - (bottom - top) * (v - y_lo) / (y_hi - y_lo); };
+
+    std::string svg;
+    svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) +
+           "\" height=\"" + std::to_string(height) + "\" viewBox=\"0 0 " + std::to_string(width) +
+           " " + std::to_string(height) + "\" font-family=\"sans-serif\" font-size=\"12\">\n";
+    svg += "<rect x=\"0\" y=\"0\" width=\"" + std::to_string(width) + "\" height=\"" +
+           std::to_string(height) + "\" fill=\"white\"/>\n";
+    svg += "<text x=\"" + Num((left + right) / 2) + "\" y=\"28\" text-anchor=\"middle\" " +
+           "font-size=\"16\" font-weight=\"bold\">" + Escape(chart.title) + "</text>\n";
+
+    // Grid, ticks and tick labels.
+    svg += "<g class=\"axes\" stroke=\"#000\" stroke-width=\"1\">\n";
+    for (double t : y_ticks) {
+        svg += "<line x1=\"" + Num(left) + "\" y1=\"" + Num(Y(t)) + "\" x2=\"" + Num(right) +
+               "\" y2=\"" + Num(Y(t)) + "\" stroke=\"#e0e0e0\"/>\n";
+        svg += "<line x1=\"" + Num(left - 5) + "\" y1=\"" + Num(Y(t)) + "\" x2=\"" + Num(left) +
+               "\" y2=\"" + Num(Y(t)) + "\"/>\n";
+    }
+    for (double t : x_ticks)
+        svg += "<line x1=\"" + Num(X(t)) + "\" y1=\"" + Num(bottom) + "\" x2=\"" + Num(X(t)) +
+               "\" y2=\"" + Num(bottom + 5) + "\"/>\n";
+    svg += "<line x1=\"" + Num(left) + "\" y1=\"" + Num(bottom) + "\" x2=\"" + Num(right) +
+           "\" y2=\"" + Num(bottom) + "\"/>\n";
+    svg += "<line x1=\"" + Num(left) + "\" y1=\"" + Num(top) + "\" x2=\"" + Num(left) + "\" y2=\"" +
+           Num(bottom) + "\"/>\n";
+    svg += "</g>\n<g class=\"tick-labels\">\n";
+    for (double t : y_ticks)
+        svg += "<text x=\"" + Num(left - 8) + "\" y=\"" + Num(Y(t) + 4) +
+               "\" text-anchor=\"end\">" + Num(t) + "</text>\n";
+    for (double t : x_ticks)
+        svg += "<text x=\"" + Num(X(t)) + "\" y=\"" + Num(bottom + 20) +
+               "\" text-anchor=\"middle\">" + Num(t) + "</text>\n";
+    svg += "</g>\n";
+    svg += "<text x=\"" + Num((left + right) / 2) + "\" y=\"" + Num(bottom + 42) +
+           "\" text-anchor=\"middle\">Time [min]</text>\n";
+    svg += "<text x=\"18\" y=\"" + Num((top + bottom) / 2) +
+           "\" text-anchor=\"middle\" transform=\"rotate(-90 18 " + Num((top + bottom) / 2) +
+           ")\">" + Escape(chart.y_label) + "</text>\n";
+
+    if (chart.basal_line)
+        svg += "<line class=\"basal\" x1=\"" + Num(left) + "\" y1=\"" + Num(Y(100)) + "\" x2=\"" +
+               Num(right) + "\" y2=\"" + Num(Y(100)) +
+               "\" stroke=\"#000\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"/>\n";
+
+    // Bands first, so every line stays visible above all bands.
+    for (std::size_t i = 0; i < chart.series.size(); ++i) {
+        const auto& s = chart.series[i];
+        if (s.points.empty()) continue;
+        std::string pts;
+        for (const auto& p : s.points) pts += Num(X(p.minute)) + "," + Num(Y(p.mean + p.se)) + " ";
+        for (auto it = s.points.rbegin(); it != s.points.rend(); ++it)
+            pts += Num(X(it->minute)) + "," + Num(Y(it->mean - it->se)) + " ";
+        pts.pop_back();
+        svg += "<polygon class=\"se-band\" points=\"" + pts + "\" fill=\"" + SeriesColour(i) +
+               "\" fill-opacity=\"0.2\" stroke=\"none\"/>\n";
+    }
+    for (std::size_t i = 0; i < chart.series.size(); ++i) {
+        const auto& s = chart.series[i];
+        if (s.points.empty()) continue;
+        std::string pts;
+        for (const auto& p : s.points) pts += Num(X(p.minute)) + "," + Num(Y(p.mean)) + " ";
+        pts.pop_back();
+        svg += "<polyline class=\"mean\" points=\"" + pts + "\" fill=\"none\" stroke=\"" +
+               SeriesColour(i) + "\" stroke-width=\"2\"/>\n";
+        if (s.points.size() <= 60)
+            for (const auto& p : s.points)
+                svg += "<circle cx=\"" + Num(X(p.minute)) + "\" cy=\"" + Num(Y(p.mean)) +
+                       "\" r=\"3\" fill=\"" + SeriesColour(i) + "\"/>\n";
+    }
+
+    // Legend.
+    svg += "<g class=\"legend\">\n";
+    double ly = top;
+    const double lx = right + 20;
+    if (chart.series.empty()) {
+        svg += "<text x=\"" + Num(lx) + "\" y=\"" + Num(ly + 10) + "\">No group has wells</text>\n";
+    }
+    for (std::size_t i = 0; i < chart.series.size(); ++i) {
+        svg += "<rect x=\"" + Num(lx) + "\" y=\"" + Num(ly) +
+               "\" width=\"14\" height=\"14\" fill=\"" + SeriesColour(i) + "\"/>\n";
+        svg += "<text x=\"" + Num(lx + 20) + "\" y=\"" + Num(ly + 11) + "\">" +
+               Escape(chart.series[i].label) + "</text>\n";
+        ly += 20;
+    }
+    if (chart.basal_line) {
+        svg += "<line x1=\"" + Num(lx) + "\" y1=\"" + Num(ly + 7) + "\" x2=\"" + Num(lx + 14) +
+               "\" y2=\"" + Num(ly + 7) + "\" stroke=\"#000\" stroke-dasharray=\"4 2\"/>\n";
+        svg += "<text x=\"" + Num(lx + 20) + "\" y=\"" + Num(ly + 11) + "\">Basal (100 %)</text>\n";
+        ly += 20;
+    }
+    svg += "<text x=\"" + Num(lx) + "\" y=\"" + Num(ly + 14) +
+           "\" fill=\"#555\">Bands: standard error</text>\n";
+    svg += "</g>\n</svg>\n";
+    return svg;
+}
+
+}  // namespace lumivo::reporting

@@ -1,0 +1,252 @@
+#include "core/reporting/report_run.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <exception>
+#include <optional>
+
+#include "core/reporting/activity_file.h"
+#include "core/reporting/basal.h"
+#include "core/reporting/bend_histogram_report.h"
+#include "core/reporting/group_statistics.h"
+#include "core/reporting/report_inputs.h"
+#include "core/reporting/resample.h"
+
+namespace lumivo::reporting {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kCountsFile = "counts.bin";
+constexpr const char* kActivityNotFound = "Activity file not Found";
+constexpr const char* kResamplingError = "Resampling ERROR";
+constexpr int kEventRounds = 1000;
+
+std::string DefaultDate(const LocalDateTime& t) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
+    return buf;
+}
+
+void LetEventsRun(Dialogs& dialogs) {
+    for (int i = 0; i < kEventRounds; ++i) dialogs.ProcessEvents();
+}
+
+// counts.bin loaded and re-binned at `bin_size`.
+struct Rebinned {
+    BinTable bins;
+    int last_bin = -1;
+    std::int32_t length = 0;  // largest re-binned minute
+};
+
+// Loads and re-bins one acquisition's counts.bin; on failure returns the message to show.
+std::optional<std::string> LoadAndRebin(const RecordTable& stored, const fs::path& counts_file,
+                                        std::int32_t bin_size, Rebinned& out) {
+    RecordTable records;
+    const int last = LoadActivityFile(stored, records);
+    const std::int32_t length = LargestMinute(records, last);
+    if (last < 1 || length < 1) return TooShortMessage(counts_file, records.size(), length);
+    if (length > kMaxReportMinutes)
+        return "Activity file longer than " + std::to_string(kMaxReportMinutes) +
+               " minutes: " + counts_file.string();
+    std::int32_t covered = length;
+    out.last_bin = ResampleActivity(covered, last, bin_size, records, out.bins);
+    if (out.last_bin < 0 || out.bins.size() == 0) return std::string(kResamplingError);
+    out.length = *std::max_element(out.bins.minutes.begin(), out.bins.minutes.end());
+    return std::nullopt;
+}
+
+// The last `n` characters of a text.
+std::string Tail(const std::string& text, std::size_t n) {
+    return text.size() <= n ? text : text.substr(text.size() - n);
+}
+
+}  // namespace
+
+std::string TooShortMessage(const fs::path& counts_file, std::size_t records,
+                            std::int64_t minutes) {
+    return "Not enough activity data for a report in " + counts_file.string() + " (" +
+           std::to_string(records) + (records == 1 ? " record, " : " records, ") +
+           std::to_string(minutes < 0 ? 0 : minutes) + " minutes)";
+}
+
+std::int64_t LeadingWholeNumber(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    std::int64_t v = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) != 0; ++i)
+        v = std::min<std::int64_t>(v * 10 + (text[i] - '0'), 1'000'000'000);
+    return negative ? -v : v;
+}
+
+ReportOutcome GenerateReport(ReportEnvironment& env, const ReportRequest& request) {
+    ReportOutcome outcome;
+    Dialogs& dialogs = env.storage.dialogs;
+    FileSystem& files = env.storage.files;
+    auto fail = [&](const std::string& message) {
+        dialogs.MessageBox(message);
+        outcome.failure = message;
+        return outcome;
+    };
+    try {
+        const fs::path folder = request.folder;
+        const fs::path counts_file = folder / kCountsFile;
+        if (!files.IsFile(counts_file)) return fail(kActivityNotFound);
+
+        auto inputs = LoadReportInputs(env.storage, folder, &outcome.failure);
+        if (!inputs) return outcome;  // the message was shown
+
+        const RecordTable stored = ReadCountsRecords(counts_file);
+        const std::int32_t scanned = ScanActivityDuration(stored);
+        if (stored.size() < 2 || scanned < 1)
+            return fail(TooShortMessage(counts_file, stored.size(), scanned));
+        const std::int64_t requested = LeadingWholeNumber(request.bin_size_text);
+        const std::int32_t bin_size = CorrectBinSize(requested, scanned);
+        outcome.bin_size = bin_size;
+        outcome.bin_size_corrected = bin_size != requested;
+
+        Rebinned main;
+        if (auto error = LoadAndRebin(stored, counts_file, bin_size, main)) return fail(*error);
+
+        if (WantsBasal(request.basal_text)) {
+            dialogs.MessageBox(
+                "Using Groups Selected in Experiment: " + Tail(request.basal_text, 20),
+                MsgButtons::Ok, "<BASAL CALCULATION>");
+            const auto name = BasalFolderName(request.basal_text);
+            const fs::path basal_counts = folder.parent_path() / name.value_or("") / kCountsFile;
+            if (!name || !files.IsFile(basal_counts)) return fail(kActivityNotFound);
+            Rebinned basal;
+            if (auto error =
+                    LoadAndRebin(ReadCountsRecords(basal_counts), basal_counts, bin_size, basal))
+                return fail(*error);
+            const auto minutes = ChooseBasalMinutes(dialogs, basal.length, bin_size);
+            if (!minutes) return outcome;  // cancelled: no report
+            auto per_channel = ChannelBasal(basal.bins, *minutes, bin_size, basal.length);
+            const BasalOutcome normalised =
+                NormaliseToBasal(dialogs, *inputs, main.bins, std::move(per_channel));
+            if (!normalised.proceed) return outcome;  // declined: no report
+            outcome.basal_applied = true;
+        }
+
+        GroupStatistics stats =
+            ComputeGroupStatistics(*inputs, main.bins, main.length, main.last_bin, bin_size);
+        std::optional<HistogramTables> histogram;
+        if (request.options.output == OutputFormat::Histogram) {
+            histogram = LoadBendHistograms(files, folder, *inputs, stats, bin_size);
+            if (!histogram) return fail("Error getting Histogram.bin data");
+        }
+
+        ReportDocument doc;
+        doc.inputs = &*inputs;
+        doc.stats = &stats;
+        doc.histogram = histogram ? &*histogram : nullptr;
+        doc.length = main.length;
+        doc.bin_size = bin_size;
+        doc.basal_applied = outcome.basal_applied;
+        doc.basal_text = request.basal_text;
+        doc.folder_text = folder.string();
+        const LocalDateTime now = env.clock.Now();
+        doc.date_text = env.format_date ? env.format_date(now) : DefaultDate(now);
+        const std::string text = FormatReportText(doc, request.options);
+
+        const std::string file_name = ReportFileName(request.options.file_type);
+        outcome.report_file = folder / file_name;
+        try {
+            files.WriteFile(outcome.report_file, text);
+        } catch (const std::exception& e) {
+            outcome.report_file.clear();
+            return fail("Error writing the report file: " + std::string(e.what()));
+        }
+        outcome.written = true;
+        outcome.length = main.length;
+        outcome.last_bin = main.last_bin;
+        LetEventsRun(dialogs);
+
+        // The copy named after the experiment, inside the acquisition folder.
+        const std::string extension = fs::path(file_name).extension().string();
+        const std::string copy_name = ExperimentCopyName(inputs->experiment_name);
+        if (!copy_name.empty() && copy_name + extension != file_name) {
+            try {
+                files.WriteFile(folder / (copy_name + extension), text);
+                outcome.copy_file = folder / (copy_name + extension);
+            } catch (const std::exception& e) {
+                dialogs.MessageBox("Error writing the report copy: " + std::string(e.what()));
+            }
+        }
+
+        outcome.chart =
+            BuildChartData(*inputs, stats, bin_size, main.length, outcome.basal_applied);
+        try {
+            files.WriteFile(folder / kChartFileName, RenderChartSvg(outcome.chart));
+            outcome.chart_file = folder / kChartFileName;
+        } catch (const std::exception& e) {
+            dialogs.MessageBox("Error writing the report chart: " + std::string(e.what()));
+        }
+
+        LetEventsRun(dialogs);
+        if (env.open_file)
+            env.open_file(outcome.copy_file.empty() ? outcome.report_file : outcome.copy_file);
+        outcome.inputs = std::move(*inputs);
+        outcome.stats = std::move(stats);
+        return outcome;
+    } catch (const std::exception& e) {
+        if (outcome.written) return outcome;
+        return fail("Report not written: " + std::string(e.what()));
+    }
+}
+
+ReportRequest RequestFromConfig(FileSystem& files, const ReportConfig& config,
+                                const fs::path& folder, const std::string& bin_size_text) {
+    ReportRequest r;
+    r.folder = folder;
+    r.bin_size_text = bin_size_text;
+    const int output = std::clamp<int>(config.out_format, 0, 3);
+    r.options.output = HistogramFileNames(files, folder).empty() ? static_cast<OutputFormat>(output)
+                                                                 : OutputFormat::Histogram;
+    r.options.file_type = config.filetype == 1 ? ReportFileType::Text : ReportFileType::Csv;
+    r.options.spacer = config.spacer;
+    r.options.std_error = config.stdError == 1;
+    r.options.std_dev = config.stdDev == 1;
+    r.options.wells = config.n == 1;
+    r.options.decimal_symbol = QueryDecimalSymbol();
+    r.basal_text.clear();
+    return r;
+}
+
+ReportOutcome RunAutomaticReport(ReportEnvironment& env, const ReportRequest& request,
+                                 bool raw_export) {
+    Dialogs& dialogs = env.storage.dialogs;
+    ReportOutcome outcome = GenerateReport(env, request);
+    env.clock.SleepMs(1500);
+    dialogs.ProcessEvents();
+    if (raw_export && env.raw_reanalysis) {
+        dialogs.ProcessEvents();
+        env.clock.SleepMs(1000);
+        env.raw_reanalysis();
+        dialogs.ProcessEvents();
+        env.clock.SleepMs(500);
+    }
+    dialogs.MessageBox("Report File AutoGenerated");
+    return outcome;
+}
+
+ReportOutcome ReportAfterAcquisition(ReportEnvironment& env, const ReportSettings& settings,
+                                     bool user_defined, const fs::path& folder,
+                                     const std::string& bin_size_text,
+                                     const std::function<void()>& open_report_window) {
+    if (!user_defined) {
+        if (open_report_window) open_report_window();
+        env.storage.dialogs.MessageBox("Acquisition finished");
+        return ReportOutcome{};
+    }
+    const ReportRequest request =
+        RequestFromConfig(env.storage.files, settings.config, folder, bin_size_text);
+    return RunAutomaticReport(env, request, settings.config.rawexport == 1);
+}
+
+}  // namespace lumivo::reporting

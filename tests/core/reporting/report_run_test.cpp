@@ -1,0 +1,331 @@
+// A report run end to end on acquisition folders written by the program's writers: the files it
+// leaves (report, copy under the experiment's name, chart), what it refuses, the bin-size
+// correction, the automatic report at the end of a run. Also defines the project-side writers
+// of the report fixture (report_fixture.h).
+#include "core/reporting/report_run.h"
+
+#include <gtest/gtest.h>
+
+#include "core/reporting/report_inputs.h"
+#include "core/storage/acquisition_register.h"
+#include "core/storage/plate_format.h"
+#include "core/storage/project_setup.h"
+#include "report_fixture.h"
+
+namespace lumivo::reporting::testing {
+
+void WriteTestPlate(const fs::path& install_dir) {
+    PlateMap plate;
+    plate.PlateRows = 2;
+    plate.PlateColumns = 3;
+    plate.ChannelWell.fill(kNoWell);
+    plate.ChannelBeam.fill(0);
+    const std::pair<int, std::pair<int, int>> cells[] = {{0, {0, 0}},  {1, {1, 0}},  {2, {1, 1}},
+                                                         {16, {2, 0}}, {17, {3, 0}}, {33, {5, 0}}};
+    for (const auto& [channel, place] : cells) {
+        plate.ChannelWell[static_cast<std::size_t>(channel)] =
+            static_cast<std::int16_t>(place.first);
+        plate.ChannelBeam[static_cast<std::size_t>(channel)] =
+            static_cast<std::int16_t>(place.second);
+    }
+    plate.MaxWellIndex = 5;
+    plate.MaxBeamIndex = 1;
+    LocalFileSystem files;
+    files.WriteFile(install_dir / "wtest.dat",
+                    FormatPlateFile(plate, "Lumivo plate format wtest", "2 x 3 test plate"));
+}
+
+void WriteAcquisitionProject(const fs::path& install_dir, const fs::path& folder,
+                             const ProjectPlan& plan) {
+    fs::create_directories(folder);
+    LocalFileSystem files;
+    DefaultAnswerDialogs dialogs;
+    StorageContext ctx{install_dir, dialogs, files};
+    ProjectState project;
+    project.ProjectFolder = folder;
+    project.Setup.Name = "Report test";
+    project.Setup.Plate_format = plan.plate_format;
+    for (const auto& [g, name] : plan.group_names)
+        project.GroupName[static_cast<std::size_t>(g)] = name;
+    project.ChannelGroup.fill(kFreeGroup);
+    for (const auto& [c, g] : plan.channel_groups)
+        project.ChannelGroup[static_cast<std::size_t>(c)] = static_cast<std::int16_t>(g);
+    SaveProjectFiles(ctx, folder, 1, project);
+    WriteAcquisitionRegister(ctx, folder,
+                             AcquisitionRegister{plan.experiment_name, plan.description});
+}
+
+ProjectPlan GoldenProjectPlan() {
+    ProjectPlan plan;
+    plan.group_names = {{0, "Control"}, {1, "Drug A"}, {2, "Empty"}, {3, "Spare"}};
+    plan.channel_groups = {{0, 0}, {1, 1}, {2, 1}, {16, 0}, {17, 1}, {100, 3}};
+    plan.experiment_name = "Dose response run";
+    return plan;
+}
+
+namespace {
+
+bool AnyReportFile(const fs::path& folder) {
+    for (const char* name : {"report.csv", "report.txt", "report.svg"})
+        if (fs::exists(folder / name)) return true;
+    return false;
+}
+
+TEST(ReportRun, WritesTheReportItsCopyAndTheChartAndOpensTheCopy) {
+    ReportRig rig;
+    const fs::path folder = rig.Acquisition("20260314_0930", GoldenProjectPlan(), GoldenRecords());
+    const ReportOutcome out = GenerateReport(rig.env, rig.Request(folder, OutputFormat::Rows, ";"));
+    ASSERT_TRUE(out.written) << out.failure;
+    EXPECT_EQ(out.report_file, folder / "report.csv");
+    EXPECT_EQ(out.copy_file, folder / "Dose_response_run.csv");
+    EXPECT_EQ(ReadText(out.copy_file), ReadText(out.report_file));
+    EXPECT_EQ(out.chart_file, folder / "report.svg");
+    EXPECT_NE(ReadText(out.chart_file).find("<svg"), std::string::npos);
+    EXPECT_EQ(rig.opened, std::vector<fs::path>{out.copy_file});
+    EXPECT_EQ(out.bin_size, 30);
+    EXPECT_FALSE(out.bin_size_corrected);
+    EXPECT_EQ(out.length, 90);
+    EXPECT_EQ(out.last_bin, 2);
+    // Pending events run between writing, copying and opening.
+    EXPECT_EQ(rig.dialogs.events_processed(), 2000);
+    EXPECT_TRUE(rig.dialogs.Messages().empty());
+}
+
+TEST(ReportRun, RefusesActivityFilesThatCannotMakeAReport) {
+    struct Case {
+        const char* name;
+        std::vector<std::int32_t> minutes;
+        std::size_t records;
+        std::int32_t length;
+    };
+    const Case cases[] = {
+        {"empty", {}, 0, 0},
+        {"one record", {5}, 1, 5},
+        {"zero minutes", {0, 0, 0}, 3, 0},
+    };
+    for (const Case& c : cases) {
+        ReportRig rig;
+        std::vector<PlannedRecord> records;
+        for (std::int32_t m : c.minutes) records.push_back(PlannedRecord{m, {}});
+        const fs::path folder = rig.Acquisition("20260314_0930", GoldenProjectPlan(), records);
+        if (records.empty()) WriteRawBytes(folder / "counts.bin", "");
+        const ReportOutcome out =
+            GenerateReport(rig.env, rig.Request(folder, OutputFormat::Rows, ","));
+        EXPECT_FALSE(out.written) << c.name;
+        EXPECT_EQ(rig.dialogs.Messages(), std::vector<std::string>{TooShortMessage(
+                                              folder / "counts.bin", c.records, c.length)})
+            << c.name;
+        EXPECT_FALSE(AnyReportFile(folder)) << c.name;
+        EXPECT_TRUE(rig.opened.empty()) << c.name;
+    }
+}
+
+TEST(ReportRun, MissingInputsStopTheRunWithTheirMessage) {
+    ReportRig rig;
+    // No counts.bin at all.
+    const fs::path empty = rig.project / "20260314_1000";
+    WriteAcquisitionProject(rig.install, empty, GoldenProjectPlan());
+    EXPECT_FALSE(GenerateReport(rig.env, rig.Request(empty, OutputFormat::Rows, ",")).written);
+    EXPECT_EQ(rig.dialogs.Messages(), std::vector<std::string>{"Activity file not Found"});
+
+    // A plate format with neither file.
+    ProjectPlan plan = GoldenProjectPlan();
+    plan.plate_format = "wnone";
+    const fs::path folder = rig.Acquisition("20260314_1100", plan, GoldenRecords());
+    const ReportOutcome out = GenerateReport(rig.env, rig.Request(folder, OutputFormat::Rows, ","));
+    EXPECT_FALSE(out.written);
+    EXPECT_TRUE(rig.dialogs.Showed("Multiwell Configuration File wnone.dat or .bak not found"));
+    EXPECT_FALSE(AnyReportFile(folder));
+
+    // The backup plate file serves when the plate file is missing.
+    fs::copy_file(rig.install / "wtest.dat", rig.install / "wnone.bak");
+    EXPECT_TRUE(GenerateReport(rig.env, rig.Request(folder, OutputFormat::Rows, ",")).written);
+
+    // Body-bends output without histogram files.
+    const ReportOutcome histo =
+        GenerateReport(rig.env, rig.Request(folder, OutputFormat::Histogram, ","));
+    EXPECT_FALSE(histo.written);
+    EXPECT_TRUE(rig.dialogs.Showed("Error getting Histogram.bin data"));
+}
+
+TEST(ReportRun, BinSizeIsCorrectedAgainstTheRecording) {
+    struct Case {
+        const char* text;
+        std::int32_t bin;
+        bool corrected;
+    };
+    const Case cases[] = {{"30", 30, false},
+                          {"120", 90, true},
+                          {"0", 1, true},
+                          {"45 min", 45, false},
+                          {"abc", 1, true}};
+    for (const Case& c : cases) {
+        ReportRig rig;
+        const fs::path folder =
+            rig.Acquisition("20260314_0930", GoldenProjectPlan(), GoldenRecords());
+        ReportRequest r = rig.Request(folder, OutputFormat::Rows, ",");
+        r.bin_size_text = c.text;
+        const ReportOutcome out = GenerateReport(rig.env, r);
+        EXPECT_TRUE(out.written) << c.text;
+        EXPECT_EQ(out.bin_size, c.bin) << c.text;
+        EXPECT_EQ(out.bin_size_corrected, c.corrected) << c.text;
+    }
+}
+
+TEST(ReportRun, TheCopyStaysInsideTheAcquisitionFolder) {
+    struct Case {
+        std::string name;
+        std::string copy;  // "" = no copy
+    };
+    const Case cases[] = {
+        {"three word name", "three_word_name"},
+        {"../../x", "___.._x"},
+        {"a/b\\c", "a_b_c"},
+        {"..", ""},
+        {"   ", ""},
+        {"", ""},
+        {"C:\\Users\\evil", "C__Users_evil"},
+        {".hidden", "_hidden"},
+        {"tab\there", "tab_here"},
+        {"dose <1> \"x\"|y?*", "dose__1___x__y__"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ExperimentCopyName(c.name), c.copy) << c.name;
+    EXPECT_EQ(ExperimentCopyName(std::string(300, 'a')).size(), 200u);
+
+    ReportRig rig;
+    ProjectPlan plan = GoldenProjectPlan();
+    plan.experiment_name = "../../x";
+    const fs::path folder = rig.Acquisition("20260314_0930", plan, GoldenRecords());
+    const ReportOutcome out = GenerateReport(rig.env, rig.Request(folder, OutputFormat::Rows, ","));
+    ASSERT_TRUE(out.written);
+    EXPECT_EQ(out.copy_file, folder / "___.._x.csv");
+    EXPECT_TRUE(fs::exists(out.copy_file));
+    EXPECT_FALSE(fs::exists(rig.install / "x.csv"));
+    EXPECT_FALSE(fs::exists(rig.project / "x.csv"));
+
+    // An experiment named like the report itself gets no copy; the report is opened.
+    ReportRig same;
+    plan.experiment_name = "report";
+    const fs::path f2 = same.Acquisition("20260314_0930", plan, GoldenRecords());
+    const ReportOutcome o2 = GenerateReport(same.env, same.Request(f2, OutputFormat::Rows, ","));
+    ASSERT_TRUE(o2.written);
+    EXPECT_TRUE(o2.copy_file.empty());
+    EXPECT_EQ(same.opened, std::vector<fs::path>{f2 / "report.csv"});
+}
+
+// Fails every write of one file name.
+class FailingWrites final : public LocalFileSystem {
+  public:
+    explicit FailingWrites(std::string name) : name_(std::move(name)) {}
+    void WriteFiles(std::span<const FileContent> files) override {
+        for (const auto& f : files)
+            if (f.path.filename() == name_) throw StorageError("disk full");
+        LocalFileSystem::WriteFiles(files);
+    }
+
+  private:
+    std::string name_;
+};
+
+TEST(ReportRun, AFailedWriteIsReportedAndNothingIsOpened) {
+    ReportRig rig;
+    const fs::path folder = rig.Acquisition("20260314_0930", GoldenProjectPlan(), GoldenRecords());
+    FailingWrites files("report.csv");
+    StorageContext ctx{rig.install, rig.dialogs, files};
+    ReportEnvironment env{ctx, rig.clock};
+    env.open_file = rig.env.open_file;
+    const ReportOutcome out = GenerateReport(env, rig.Request(folder, OutputFormat::Rows, ","));
+    EXPECT_FALSE(out.written);
+    EXPECT_TRUE(rig.dialogs.Showed("Error writing the report file: disk full"));
+    EXPECT_TRUE(rig.opened.empty());
+    EXPECT_FALSE(AnyReportFile(folder));
+}
+
+TEST(ReportRun, BasalChoiceThatNamesNoSiblingAcquisitionIsRefused) {
+    ReportRig rig;
+    const fs::path folder = rig.Acquisition("20260314_0930", GoldenProjectPlan(), GoldenRecords());
+    for (const std::string text : {"../../../etc/passwd", "20260310_0900 missing"}) {
+        ReportRequest r = rig.Request(folder, OutputFormat::Rows, ",");
+        r.basal_text = text;
+        EXPECT_FALSE(GenerateReport(rig.env, r).written) << text;
+        EXPECT_EQ(rig.dialogs.Messages().back(), "Activity file not Found") << text;
+    }
+    // "-" and short texts ask for no basal.
+    for (const std::string text : {"-", "", "20260310"}) {
+        ReportRequest r = rig.Request(folder, OutputFormat::Rows, ",");
+        r.basal_text = text;
+        const ReportOutcome out = GenerateReport(rig.env, r);
+        EXPECT_TRUE(out.written) << text;
+        EXPECT_FALSE(out.basal_applied) << text;
+    }
+}
+
+TEST(ReportRun, AutomaticReportAtTheEndOfARun) {
+    ReportRig rig;
+    const fs::path folder = rig.Acquisition("20260314_0930", GoldenProjectPlan(), GoldenRecords());
+    ReportSettings settings;
+    settings.config.out_format = 1;
+    settings.config.filetype = 1;
+    settings.config.spacer = " ";
+    settings.config.rawexport = 1;
+    int reanalysed = 0;
+    rig.env.raw_reanalysis = [&] { ++reanalysed; };
+
+    // Without the user-defined settings the report window is opened instead.
+    int windows = 0;
+    ReportOutcome out =
+        ReportAfterAcquisition(rig.env, settings, false, folder, "30", [&] { ++windows; });
+    EXPECT_EQ(windows, 1);
+    EXPECT_FALSE(out.written);
+    EXPECT_EQ(rig.dialogs.Messages(), std::vector<std::string>{"Acquisition finished"});
+    EXPECT_FALSE(AnyReportFile(folder));
+
+    out = ReportAfterAcquisition(rig.env, settings, true, folder, "30", [&] { ++windows; });
+    EXPECT_EQ(windows, 1);
+    ASSERT_TRUE(out.written);
+    EXPECT_EQ(out.report_file, folder / "report.txt");
+    EXPECT_EQ(ReadText(out.report_file).substr(0, 8), "\"DATE:\" ");
+    EXPECT_EQ(reanalysed, 1);
+    EXPECT_EQ(rig.dialogs.Messages().back(), "Report File AutoGenerated");
+    EXPECT_EQ(rig.clock.total_sleep_ms(), 1500 + 1000 + 500);
+
+    // A body-bends recording is reported as histograms.
+    rig.files.WriteFile(folder / "histo0000.bin", "");
+    const ReportRequest r = RequestFromConfig(rig.files, settings.config, folder, "15");
+    EXPECT_EQ(r.options.output, OutputFormat::Histogram);
+    EXPECT_EQ(r.bin_size_text, "15");
+    EXPECT_EQ(r.options.file_type, ReportFileType::Text);
+}
+
+TEST(ReportRun, BinSizeTextIsReadAsItsLeadingWholeNumber) {
+    const std::pair<const char*, std::int64_t> cases[] = {
+        {"30", 30},   {" 45", 45}, {"45 min", 45},
+        {"12.7", 12}, {"-3", -3},  {"", 0},
+        {"x5", 0},    {"+8", 8},   {"99999999999999", 1'000'000'000}};
+    for (const auto& [text, value] : cases) EXPECT_EQ(LeadingWholeNumber(text), value) << text;
+}
+
+TEST(ReportInputs, ProjectFilesOfTheFolderAreRead) {
+    ReportRig rig;
+    const fs::path folder = rig.Acquisition("20260314_0930", GoldenProjectPlan(), GoldenRecords());
+    const auto in = LoadReportInputs(rig.ctx, folder);
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->plate_format, "wtest");
+    EXPECT_EQ(in->plate_rows, 2);
+    EXPECT_EQ(in->plate_columns, 3);
+    EXPECT_EQ(in->max_well_index, 5);
+    EXPECT_EQ(in->max_beam_index, 1);
+    EXPECT_EQ(in->WellChannel(1, 0), 1);
+    EXPECT_EQ(in->WellChannel(1, 1), 2);
+    EXPECT_EQ(in->FirstChannel(4), -1);
+    EXPECT_EQ(in->well_names[5], "B3");
+    EXPECT_EQ(in->group_names[1], "Drug A");
+    EXPECT_EQ(in->channel_group[100], 3);
+    EXPECT_FALSE(in->InGroup(33));
+    EXPECT_EQ(in->experiment_name, "Dose response run");
+    // The acquisition belongs to project 1; the report does not warn about the number.
+    EXPECT_TRUE(rig.dialogs.Messages().empty());
+}
+
+}  // namespace
+}  // namespace lumivo::reporting::testing
