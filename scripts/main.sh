@@ -103,4 +103,88 @@ if [[ -L $LINK || -e $LINK ]]; then
 fi
 echo "lumivo-sim stopped (status $STATUS) and removed $LINK"
 [[ $STATUS -eq 0 ]] || exit 1
+
+# The desktop program against its built-in simulated instrument (--simulate), on a private
+# virtual X server when no display is present. Two runs: the launcher as it comes up, then
+# "/RUN", which connects and reaches the acquisition start. Each run ends with SIGTERM, after
+# which the simulator's port link must be gone. Screenshots go into the build folder.
+APP="$BUILD_DIR/src/app/lumivo"
+if [[ ! -x $APP ]]; then
+    echo "== desktop program: $APP not built (Qt 6 missing?), skipped"
+else
+    echo "== desktop program: lumivo --simulate"
+    XVFB_PID=""
+    APP_PID=""
+    stop_desktop() {
+        if [[ -n $APP_PID ]] && kill -0 "$APP_PID" 2>/dev/null; then
+            kill -TERM "$APP_PID" 2>/dev/null || true
+            wait "$APP_PID" 2>/dev/null || true
+        fi
+        if [[ -n $XVFB_PID ]]; then
+            kill -TERM "$XVFB_PID" 2>/dev/null || true
+            wait "$XVFB_PID" 2>/dev/null || true
+        fi
+        cleanup
+    }
+    trap stop_desktop EXIT
+    if [[ -z ${DISPLAY:-} ]]; then
+        command -v Xvfb >/dev/null || { echo "no display and no Xvfb: install xvfb" >&2; exit 1; }
+        DISPLAY_FILE=$(mktemp /tmp/lumivo-display-XXXXXX)
+        Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$DISPLAY_FILE" 2>/dev/null &
+        XVFB_PID=$!
+        for _ in $(seq 100); do [[ -s $DISPLAY_FILE ]] && break; sleep 0.1; done
+        [[ -s $DISPLAY_FILE ]] || { echo "Xvfb did not start" >&2; exit 1; }
+        export DISPLAY=":$(head -n1 "$DISPLAY_FILE")"
+        rm -f "$DISPLAY_FILE"
+        echo "virtual display $DISPLAY"
+    fi
+
+    # screenshot FILE: the whole screen, with ImageMagick's import (or xwd when only that is
+    # installed).
+    screenshot() {
+        if command -v import >/dev/null; then
+            import -window root "$1"
+        elif command -v xwd >/dev/null; then
+            xwd -root -silent -out "${1%.png}.xwd"
+        else
+            echo "(no screenshot tool: install imagemagick)"
+            return 0
+        fi
+        echo "screenshot: $1"
+    }
+
+    # run_desktop NAME SECONDS [ARGS...]: starts lumivo, waits for the simulator's link and
+    # SECONDS more, takes the screenshot NAME, stops the program and checks the link is gone.
+    run_desktop() {
+        local name=$1 seconds=$2
+        shift 2
+        echo "-- $APP --simulate --install $INSTALL_DIR $*"
+        "$APP" --simulate --install "$INSTALL_DIR" "$@" &
+        APP_PID=$!
+        local link=""
+        for _ in $(seq 100); do
+            link=$(find "$INSTALL_DIR/ports" -maxdepth 1 -name 'COM*' -type l 2>/dev/null | head -n1)
+            [[ -n $link ]] && break
+            kill -0 "$APP_PID" 2>/dev/null || { echo "lumivo ended early" >&2; exit 1; }
+            sleep 0.1
+        done
+        [[ -n $link ]] || { echo "lumivo did not link its simulated instrument" >&2; exit 1; }
+        echo "simulated instrument: $link -> $(readlink "$link")"
+        sleep "$seconds"
+        kill -0 "$APP_PID" 2>/dev/null || { echo "lumivo ended early" >&2; exit 1; }
+        screenshot "$BUILD_DIR/$name.png"
+        kill -TERM "$APP_PID"
+        local status=0
+        wait "$APP_PID" || status=$?
+        APP_PID=""
+        [[ $status -eq 0 ]] || { echo "lumivo ended with status $status" >&2; exit 1; }
+        [[ ! -e $link && ! -L $link ]] || { echo "lumivo left $link behind" >&2; exit 1; }
+        echo "lumivo stopped and removed $link"
+    }
+
+    # The launcher after the paced start-up (about 2.5 s).
+    run_desktop lumivo-launcher 4
+    # "/RUN": start-up, connection to the simulated instrument, then the acquisition start.
+    run_desktop lumivo-main 6 /RUN
+fi
 echo "== demo done"

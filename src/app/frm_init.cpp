@@ -1,10 +1,14 @@
 #include "app/frm_init.h"
 
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QMouseEvent>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include "app/qt_dialogs.h"
+#include "app/window_placement.h"
 
 namespace lumivo::app {
 
@@ -72,7 +76,7 @@ Frm_Init::Frm_Init(Dialogs& dialogs, QWidget* parent) : QWidget(parent), dialogs
         layout->addWidget(frame);
     }
 
-    LblNews_ = new QLabel("Equipment Status = unknown", this);
+    LblNews_ = new QLabel(kInitialNews, this);
     LblNews_->setObjectName("LblNews");
     LblNews_->setAlignment(Qt::AlignCenter);
     layout->addWidget(LblNews_);
@@ -115,12 +119,33 @@ void Frm_Init::Option_Click(int index) {
             emit analyzeRecorded();
             break;
         case 4:
-            if (dialogs_.MessageBox("Sure to Quit?", MsgButtons::YesNo) == MsgResult::Yes)
+            if (dialogs_.MessageBox(kSureToQuitMessage, MsgButtons::YesNo) == MsgResult::Yes)
                 emit exitConfirmed();
             break;
         default:
             break;
     }
+}
+
+void Frm_Init::Form_Activate() {
+    if (!activation_news_) return;
+    if (const auto news = activation_news_()) LblNews_->setText(ToQ(*news));
+}
+
+bool Frm_Init::event(QEvent* e) {
+    if (e->type() == QEvent::WindowActivate) Form_Activate();
+    if (e->type() == QEvent::Show && !placed_) {
+        placed_ = true;
+        CenterOnScreen(this);
+    }
+    return QWidget::event(e);
+}
+
+void Frm_Init::closeEvent(QCloseEvent* e) {
+    // The window stays; a confirmed exit ends the program through exitConfirmed. While the
+    // start-up still runs the question waits until the choices are usable.
+    e->ignore();
+    if (usable_) Option_Click(4);
 }
 
 bool Frm_Init::eventFilter(QObject* watched, QEvent* event) {

@@ -6,22 +6,30 @@
 #include <QLabel>
 #include <QWidget>
 #include <array>
+#include <functional>
+#include <optional>
+#include <string>
 
+#include "core/startup.h"
 #include "core/ui_port.h"
 
 namespace lumivo::app {
 
-inline const char* const kVersionLabel = "<< V3.3-API Rev04/21 >>";
+inline const char* const kVersionLabel = kVersionText;
 
 class Frm_Init : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit Frm_Init(Dialogs& dialogs, QWidget* parent = nullptr);
 
     QLabel* LblNews() const { return LblNews_; }
     QLabel* Label_version() const { return Label_version_; }
-    QLabel* Label_option(int index) const { return labels_.at(static_cast<std::size_t>(index - 1)); }
-    QFrame* Frame_option(int index) const { return frames_.at(static_cast<std::size_t>(index - 1)); }
+    QLabel* Label_option(int index) const {
+        return labels_.at(static_cast<std::size_t>(index - 1));
+    }
+    QFrame* Frame_option(int index) const {
+        return frames_.at(static_cast<std::size_t>(index - 1));
+    }
 
     // Whether the choices react yet (the launcher is shown, not usable, while start-up runs).
     void SetUsable(bool usable);
@@ -34,16 +42,26 @@ public:
     // The frame highlighted last (0 when none).
     int highlighted() const { return highlighted_; }
 
-signals:
+    // Asked each time the launcher becomes the active window: the news text to show then
+    // (the connected port while an instrument is connected), or nullopt to keep the line.
+    void SetActivationNews(std::function<std::optional<std::string>()> news) {
+        activation_news_ = std::move(news);
+    }
+    void Form_Activate();
+
+  signals:
     void setupNewProject();
     void runLatestProject();
     void analyzeRecorded();
     void exitConfirmed();
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
+    // Closing the launcher's window is the "EXIT" choice.
+    void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     Dialogs& dialogs_;
     std::array<QFrame*, 4> frames_{};
     std::array<QLabel*, 4> labels_{};
@@ -52,6 +70,8 @@ private:
     QLabel* maker_ = nullptr;
     bool usable_ = false;
     int highlighted_ = 0;
+    bool placed_ = false;
+    std::function<std::optional<std::string>()> activation_news_;
 };
 
 }  // namespace lumivo::app

@@ -47,6 +47,8 @@ std::optional<std::string> QtDialogs::InputBox(const std::string& prompt, const 
     return FromQ(answer);
 }
 
-void QtDialogs::ProcessEvents() { QApplication::processEvents(); }
+void QtDialogs::ProcessEvents() {
+    QApplication::processEvents();
+}
 
 }  // namespace lumivo::app

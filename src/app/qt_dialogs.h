@@ -13,7 +13,7 @@ namespace lumivo::app {
 inline const char* const kApplicationTitle = "Lumivo";
 
 class QtDialogs final : public Dialogs {
-public:
+  public:
     explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
     void set_parent(QWidget* parent) { parent_ = parent; }
 
@@ -23,13 +23,17 @@ public:
                                         const std::string& default_text) override;
     void ProcessEvents() override;
 
-private:
+  private:
     QWidget* parent_;
 };
 
 // Texts cross the core/Qt boundary as 8-bit strings (the files are 8-bit text); Latin-1 keeps
 // every byte as it is.
-inline QString ToQ(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
-inline std::string FromQ(const QString& s) { return s.toLatin1().toStdString(); }
+inline QString ToQ(const std::string& s) {
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
+inline std::string FromQ(const QString& s) {
+    return s.toLatin1().toStdString();
+}
 
 }  // namespace lumivo::app

@@ -1,0 +1,65 @@
+#include "app/simulator_host.h"
+
+#include <stdexcept>
+#include <system_error>
+
+#include "core/install_dir.h"
+
+namespace lumivo::app {
+
+namespace {
+
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 15;
+
+bool PortEntryFree(const std::filesystem::path& install_dir, int port) {
+    std::error_code ec;
+    const auto link = ComLinkPath(install_dir, port);
+    const auto status = std::filesystem::symlink_status(link, ec);
+    if (!std::filesystem::exists(status)) return true;
+    // A link whose target is gone was left by a run that ended without removing it.
+    return std::filesystem::is_symlink(status) && !std::filesystem::exists(link, ec);
+}
+
+}  // namespace
+
+int ChooseSimulatorPort(const std::filesystem::path& install_dir, int preferred) {
+    if (preferred >= kFirstPort && preferred <= kLastPort && PortEntryFree(install_dir, preferred))
+        return preferred;
+    for (int port = kFirstPort; port <= kLastPort; ++port) {
+        if (PortEntryFree(install_dir, port)) return port;
+    }
+    return 0;
+}
+
+SimulatorHost::SimulatorHost(const std::filesystem::path& install_dir, int preferred_port,
+                             sim::SimConfig config) {
+    port_ = ChooseSimulatorPort(install_dir, preferred_port);
+    if (port_ == 0)
+        throw std::runtime_error("no free port COM1..COM15 for the simulated instrument");
+    instrument_ = std::make_unique<sim::Instrument>(std::move(config));
+    sim::PtyServerOptions options;
+    options.link_path = ComLinkPath(install_dir, port_);
+    server_ = std::make_unique<sim::PtyServer>(*instrument_, options);
+    thread_ = std::thread([this] {
+        try {
+            server_->Run();
+        } catch (const std::exception& e) {
+            const std::lock_guard<std::mutex> lock(error_mutex_);
+            error_ = e.what();
+        }
+    });
+}
+
+SimulatorHost::~SimulatorHost() {
+    server_->RequestStop();
+    if (thread_.joinable()) thread_.join();
+    server_->RemoveLink();
+}
+
+std::string SimulatorHost::error() const {
+    const std::lock_guard<std::mutex> lock(error_mutex_);
+    return error_;
+}
+
+}  // namespace lumivo::app

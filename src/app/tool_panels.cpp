@@ -1,0 +1,185 @@
+#include "app/tool_panels.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QPainter>
+
+#include "app/qt_dialogs.h"
+
+namespace lumivo::app {
+
+namespace {
+
+template <typename W>
+W* Named(W* widget, const char* name) {
+    widget->setObjectName(name);
+    return widget;
+}
+
+QLineEdit* SmallBox(QWidget* parent, const char* name) {
+    auto* box = Named(new QLineEdit(parent), name);
+    box->setMaximumWidth(56);
+    box->setAlignment(Qt::AlignRight);
+    return box;
+}
+
+}  // namespace
+
+QColor ToQColor(const Rgb& rgb) {
+    return QColor(rgb.r, rgb.g, rgb.b);
+}
+
+Lamp::Lamp(QWidget* parent) : QWidget(parent) {
+    setFixedSize(18, 18);
+}
+
+void Lamp::SetColour(const QColor& colour) {
+    colour_ = colour;
+    update();
+}
+
+void Lamp::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::darkGray);
+    p.setBrush(colour_);
+    p.drawEllipse(rect().adjusted(1, 1, -2, -2));
+}
+
+CalibrationPanel::CalibrationPanel(QWidget* parent) : QGroupBox("Calibration", parent) {
+    setObjectName("frm_mn1");
+    mnCalibra = Named(new QCheckBox("Auto   Calibration", this), "mnCalibra");
+    mnZero = Named(new QCheckBox("Auto   Zero", this), "mnZero");
+    cmd_calibra = Named(new QPushButton("Fast CALIB", this), "cmd_calibra");
+    Cmd_autozero = Named(new QPushButton("Fast ZERO", this), "Cmd_autozero");
+    Cmd_readblank = Named(new QPushButton("Read Blank", this), "Cmd_readblank");
+    lbl_umbral = Named(new QLabel(">>>>", this), "lbl_umbral");
+    txt_snr_umbral = SmallBox(this, "txt_snr_umbral");
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(mnCalibra, 0, 0);
+    grid->addWidget(cmd_calibra, 0, 1);
+    grid->addWidget(mnZero, 1, 0);
+    grid->addWidget(Cmd_autozero, 1, 1);
+    auto* snr = new QHBoxLayout;
+    snr->addWidget(lbl_umbral);
+    snr->addWidget(txt_snr_umbral);
+    snr->addStretch();
+    grid->addLayout(snr, 2, 0);
+    grid->addWidget(Cmd_readblank, 2, 1);
+    SetInteractive(false);
+}
+
+void CalibrationPanel::Show(const CalibrationControls& c) {
+    mnCalibra->setChecked(c.mnCalibra_checked);
+    mnZero->setChecked(c.mnZero_checked);
+    cmd_calibra->setVisible(c.cmd_calibra_visible);
+    Cmd_autozero->setVisible(c.Cmd_autozero_visible);
+    Cmd_readblank->setVisible(c.Cmd_readblank_visible);
+    lbl_umbral->setText(ToQ(c.lbl_umbral_caption));
+    txt_snr_umbral->setText(ToQ(c.snr_text));
+    txt_snr_umbral->setVisible(c.snr_box_visible);
+    mnCalibra->setEnabled(interactive_ && c.mnCalibra_enabled);
+    mnZero->setEnabled(interactive_ && c.mnZero_enabled);
+}
+
+void CalibrationPanel::SetInteractive(bool interactive) {
+    interactive_ = interactive;
+    for (QWidget* w : {static_cast<QWidget*>(mnCalibra), static_cast<QWidget*>(mnZero),
+                       static_cast<QWidget*>(cmd_calibra), static_cast<QWidget*>(Cmd_autozero),
+                       static_cast<QWidget*>(Cmd_readblank), static_cast<QWidget*>(txt_snr_umbral)})
+        w->setEnabled(interactive);
+}
+
+LightPanel::LightPanel(QWidget* parent) : QGroupBox("Light", parent) {
+    setObjectName("Frame_light");
+    cmd_luz = Named(new QPushButton("OFF", this), "cmd_luz");
+    shape_light = Named(new Lamp(this), "shape_light");
+    Chk_lenabled = Named(new QCheckBox("Enable", this), "Chk_lenabled");
+    txt_lon = SmallBox(this, "txt_lon");
+    txt_loff = SmallBox(this, "txt_loff");
+    cmd_cyclepulse = Named(new QPushButton("Cycle/Pulse", this), "cmd_cyclepulse");
+    frm_pulse = Named(new QFrame(this), "frm_pulse");
+    txt_pulseon = SmallBox(frm_pulse, "txt_pulseon");
+    txt_pulseoff = SmallBox(frm_pulse, "txt_pulseoff");
+    txt_pulsetimes = SmallBox(frm_pulse, "txt_pulsetimes");
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(cmd_luz, 0, 0);
+    grid->addWidget(shape_light, 0, 1);
+    grid->addWidget(Chk_lenabled, 0, 2, 1, 2);
+    grid->addWidget(new QLabel("ON (h)", this), 1, 0);
+    grid->addWidget(txt_lon, 1, 1);
+    grid->addWidget(new QLabel("OFF (h)", this), 1, 2);
+    grid->addWidget(txt_loff, 1, 3);
+    grid->addWidget(cmd_cyclepulse, 2, 0, 1, 4);
+    auto* pulse = new QGridLayout(frm_pulse);
+    pulse->setContentsMargins(0, 0, 0, 0);
+    pulse->addWidget(new QLabel("ON (min)", frm_pulse), 0, 0);
+    pulse->addWidget(txt_pulseon, 0, 1);
+    pulse->addWidget(new QLabel("OFF (min)", frm_pulse), 0, 2);
+    pulse->addWidget(txt_pulseoff, 0, 3);
+    pulse->addWidget(new QLabel("Times", frm_pulse), 1, 0);
+    pulse->addWidget(txt_pulsetimes, 1, 1);
+    grid->addWidget(frm_pulse, 3, 0, 1, 4);
+    frm_pulse->hide();
+    SetInteractive(false);
+}
+
+void LightPanel::Show(const ClimateState& climate) {
+    const OutputDisplay d = DisplayForCode(OutputCode(climate.outputs));
+    cmd_luz->setText(ToQ(d.luz_caption));
+    shape_light->SetColour(ToQColor(d.light_lamp));
+    Chk_lenabled->setChecked(climate.light_cycle_enabled);
+    const ClimateTexts t = TextsFor(climate);
+    txt_lon->setText(ToQ(t.lon));
+    txt_loff->setText(ToQ(t.loff));
+    txt_pulseon->setText(ToQ(t.pulse_on));
+    txt_pulseoff->setText(ToQ(t.pulse_off));
+    txt_pulsetimes->setText(ToQ(t.pulse_times));
+}
+
+void LightPanel::SetInteractive(bool interactive) {
+    for (QWidget* w : {static_cast<QWidget*>(cmd_luz), static_cast<QWidget*>(Chk_lenabled),
+                       static_cast<QWidget*>(txt_lon), static_cast<QWidget*>(txt_loff),
+                       static_cast<QWidget*>(cmd_cyclepulse), static_cast<QWidget*>(txt_pulseon),
+                       static_cast<QWidget*>(txt_pulseoff), static_cast<QWidget*>(txt_pulsetimes)})
+        w->setEnabled(interactive);
+}
+
+TemperaturePanel::TemperaturePanel(QWidget* parent) : QGroupBox("Temperature", parent) {
+    setObjectName("Frame_temp");
+    cmd_ontemp = Named(new QPushButton("OFF", this), "cmd_ontemp");
+    cmd_frio = Named(new QPushButton("COOL", this), "cmd_frio");
+    shape_temp = Named(new Lamp(this), "shape_temp");
+    Chk_tenabled = Named(new QCheckBox("Enabled", this), "Chk_tenabled");
+    txttemp = SmallBox(this, "txttemp");
+    Cmd_settemp = Named(new QPushButton("Set", this), "Cmd_settemp");
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(cmd_ontemp, 0, 0);
+    grid->addWidget(cmd_frio, 0, 1);
+    grid->addWidget(shape_temp, 0, 2);
+    grid->addWidget(Chk_tenabled, 1, 0);
+    grid->addWidget(txttemp, 1, 1);
+    grid->addWidget(Cmd_settemp, 1, 2);
+    SetInteractive(false);
+}
+
+void TemperaturePanel::Show(const ClimateState& climate) {
+    const OutputDisplay d = DisplayForCode(OutputCode(climate.outputs));
+    cmd_ontemp->setText(ToQ(d.ontemp_caption));
+    cmd_frio->setText(ToQ(d.frio_caption));
+    shape_temp->SetColour(ToQColor(d.temp_lamp));
+    Chk_tenabled->setChecked(climate.temperature_control_enabled);
+    txttemp->setText(ToQ(TextsFor(climate).temp));
+}
+
+void TemperaturePanel::SetInteractive(bool interactive) {
+    for (QWidget* w : {static_cast<QWidget*>(cmd_ontemp), static_cast<QWidget*>(cmd_frio),
+                       static_cast<QWidget*>(Chk_tenabled), static_cast<QWidget*>(txttemp),
+                       static_cast<QWidget*>(Cmd_settemp)})
+        w->setEnabled(interactive);
+}
+
+}  // namespace lumivo::app

@@ -1,0 +1,87 @@
+// Shared by the desktop program's tests: one QApplication on the offscreen platform for the
+// whole test program, and a rig holding a complete program (shipped installation folder in
+// memory, scripted dialogs, virtual clock, simulated instrument on one port) around Frm_Main.
+#pragma once
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_context.h"
+#include "app/frm_main.h"
+#include "core/storage/installation.h"
+#include "sim/instrument.h"
+#include "sim/sim_transport.h"
+#include "support/fake_clock.h"
+#include "support/scripted_dialogs.h"
+
+namespace lumivo::app::testing {
+
+// The one application object of the test program, created on first use. It is never
+// destroyed: Qt's own globals are gone by the time static destructors would run.
+inline QApplication& TestApplication() {
+    static int argc = 1;
+    static char name[] = "test_app";
+    static char* argv[] = {name, nullptr};
+    static QApplication* const app = [] {
+        // Tests never need a display.
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        return new QApplication(argc, argv);
+    }();
+    return *app;
+}
+
+inline const std::filesystem::path kInstall = "/inst";
+
+struct AppRig {
+    // instrument_port 0: no instrument anywhere.
+    explicit AppRig(int instrument_port, sim::SimConfig sim_config = {})
+        : instrument(std::move(sim_config)), port(instrument_port) {
+        TestApplication();
+        files.CreateFolders(kInstall);
+        EnsureInstallation(files, kInstall);
+        ctx = std::make_unique<AppContext>(clock, dialogs, files, kInstall, Opener());
+        ctx->storage.list_separator_source = [] { return std::string(","); };
+        window = std::make_unique<Frm_Main>(*ctx);
+        window->ExitProgram = [this](int code) { exits.push_back(code); };
+        window->OpenDocument = [this](const QUrl& url) {
+            opened_documents.push_back(url.toLocalFile().toStdString());
+            return true;
+        };
+    }
+    ~AppRig() {
+        window.reset();
+        ctx.reset();
+    }
+
+    TransportOpener Opener() {
+        return [this](int p, const std::string&) {
+            opened_ports.push_back(p);
+            if (p != port) return TransportOpenResult{nullptr, ENOENT};
+            return TransportOpenResult{std::make_unique<sim::SimTransport>(instrument, clock), 0};
+        };
+    }
+
+    bool PortOpen(int p) const {
+        return ctx->link.ports.table[static_cast<std::size_t>(p)].open != 0;
+    }
+    Frm_Init& launcher() { return *window->launcher(); }
+    AppState& state() { return ctx->state; }
+
+    lumivo::testing::FakeClock clock;
+    lumivo::testing::ScriptedDialogs dialogs;
+    MemoryFileSystem files;
+    sim::Instrument instrument;
+    int port;
+    std::vector<int> opened_ports;
+    std::vector<int> exits;
+    std::vector<std::string> opened_documents;
+    std::unique_ptr<AppContext> ctx;
+    std::unique_ptr<Frm_Main> window;
+};
+
+}  // namespace lumivo::app::testing

@@ -1,0 +1,124 @@
+// The launcher Frm_Init on its own: captions, version label, hover colouring, and the four
+// choices driven with the mouse.
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include "app/frm_init.h"
+#include "app_test_support.h"
+
+namespace lumivo::app {
+namespace {
+
+using testing::TestApplication;
+
+struct LauncherRig {
+    LauncherRig() {
+        launcher.SetUsable(true);
+        launcher.show();
+    }
+    QApplication& app = TestApplication();  // before any widget
+    lumivo::testing::ScriptedDialogs dialogs;
+    Frm_Init launcher{dialogs};
+};
+
+QColor FrameColour(Frm_Init& l, int i) {
+    return l.Frame_option(i)->palette().color(QPalette::Window);
+}
+
+TEST(Launcher, CaptionsVersionAndInitialNews) {
+    LauncherRig r;
+    const char* captions[] = {"Setup a New Project", "Run Latest Project",
+                              "Analyze recorded experiments", "EXIT"};
+    for (int i = 1; i <= 4; ++i)
+        EXPECT_EQ(r.launcher.Label_option(i)->text().toStdString(), captions[i - 1]);
+    EXPECT_EQ(r.launcher.Label_version()->text().toStdString(), "<< V3.3-API Rev04/21 >>");
+    EXPECT_EQ(r.launcher.LblNews()->text().toStdString(), "Equipment Status = unknown");
+}
+
+TEST(Launcher, HoverPaintsOneFrameLightYellowAndTheOthersWhite) {
+    LauncherRig r;
+    for (int hovered = 1; hovered <= 4; ++hovered) {
+        // Over the frame itself and over its caption alike.
+        QTest::mouseMove(hovered % 2 == 0 ? static_cast<QWidget*>(r.launcher.Label_option(hovered))
+                                          : r.launcher.Frame_option(hovered));
+        QApplication::processEvents();
+        EXPECT_EQ(r.launcher.highlighted(), hovered);
+        for (int i = 1; i <= 4; ++i) {
+            EXPECT_EQ(FrameColour(r.launcher, i),
+                      i == hovered ? QColor(255, 255, 192) : QColor(Qt::white))
+                << "hovered " << hovered << " frame " << i;
+        }
+    }
+}
+
+TEST(Launcher, ChoicesHideTheLauncherAndSignalTheirWindow) {
+    struct Case {
+        int option;
+        bool on_label;
+        void (Frm_Init::*signal)();
+    };
+    const Case cases[] = {{1, true, &Frm_Init::setupNewProject},
+                          {2, false, &Frm_Init::runLatestProject},
+                          {3, true, &Frm_Init::analyzeRecorded}};
+    for (const auto& c : cases) {
+        LauncherRig r;
+        QSignalSpy spy(&r.launcher, c.signal);
+        QWidget* target = c.on_label ? static_cast<QWidget*>(r.launcher.Label_option(c.option))
+                                     : r.launcher.Frame_option(c.option);
+        QTest::mouseClick(target, Qt::LeftButton);
+        EXPECT_EQ(spy.count(), 1) << c.option;
+        EXPECT_FALSE(r.launcher.isVisible()) << c.option;
+        EXPECT_TRUE(r.dialogs.shown().empty());
+    }
+}
+
+TEST(Launcher, ExitAsksAndOnlyYesEnds) {
+    for (const bool yes : {false, true}) {
+        LauncherRig r;
+        QSignalSpy spy(&r.launcher, &Frm_Init::exitConfirmed);
+        r.dialogs.QueueAnswer(yes ? MsgResult::Yes : MsgResult::No);
+        QTest::mouseClick(r.launcher.Label_option(4), Qt::LeftButton);
+        ASSERT_EQ(r.dialogs.shown().size(), 1u);
+        EXPECT_EQ(r.dialogs.shown()[0].text, "Sure to Quit?");
+        EXPECT_EQ(r.dialogs.shown()[0].buttons, MsgButtons::YesNo);
+        EXPECT_EQ(spy.count(), yes ? 1 : 0);
+        EXPECT_TRUE(r.launcher.isVisible());  // No leaves the launcher open
+    }
+}
+
+TEST(Launcher, ClosingTheWindowIsTheExitChoice) {
+    LauncherRig r;
+    QSignalSpy spy(&r.launcher, &Frm_Init::exitConfirmed);
+    r.dialogs.QueueAnswer(MsgResult::No);
+    r.launcher.close();
+    EXPECT_TRUE(r.launcher.isVisible());
+    EXPECT_EQ(r.dialogs.Messages(), (std::vector<std::string>{"Sure to Quit?"}));
+    EXPECT_EQ(spy.count(), 0);
+}
+
+TEST(Launcher, NothingReactsWhileStartUpRuns) {
+    LauncherRig r;
+    r.launcher.SetUsable(false);
+    QSignalSpy spy(&r.launcher, &Frm_Init::runLatestProject);
+    QTest::mouseClick(r.launcher.Label_option(2), Qt::LeftButton);
+    r.launcher.close();
+    EXPECT_EQ(spy.count(), 0);
+    EXPECT_TRUE(r.launcher.isVisible());
+    EXPECT_TRUE(r.dialogs.shown().empty());
+}
+
+TEST(Launcher, ActivationShowsTheConnectedPort) {
+    LauncherRig r;
+    std::optional<std::string> news;
+    r.launcher.SetActivationNews([&] { return news; });
+    r.launcher.Form_Activate();
+    EXPECT_EQ(r.launcher.LblNews()->text().toStdString(), "Equipment Status = unknown");
+    news = "status: Connected in COM6";
+    r.launcher.Form_Activate();
+    EXPECT_EQ(r.launcher.LblNews()->text().toStdString(), "status: Connected in COM6");
+}
+
+}  // namespace
+}  // namespace lumivo::app

@@ -1,0 +1,236 @@
+// Frm_Main driven as a user would: the load with its launcher, "Run Latest Project" and the
+// connect button against the simulated instrument, the port menu, activation, help, autorun
+// and closing. Dialogs are scripted and time is virtual.
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include "app/frm_about.h"
+#include "app_test_support.h"
+
+namespace lumivo::app {
+namespace {
+
+using testing::AppRig;
+using testing::kInstall;
+
+std::string Text(const QLineEdit* box) {
+    return box->text().toStdString();
+}
+std::string Text(const QLabel* label) {
+    return label->text().toStdString();
+}
+
+TEST(MainWindowLoad, ShowsTheUsableLauncherWithTheProjectLoaded) {
+    AppRig r(1);
+    r.window->Form_Load("");
+    EXPECT_TRUE(r.launcher().isVisible());
+    EXPECT_TRUE(r.launcher().usable());
+    EXPECT_FALSE(r.window->isVisible());
+    EXPECT_EQ(Text(r.launcher().LblNews()), "status = not connected yet");
+    EXPECT_EQ(Text(r.window->txt_projecto), "0_Default");
+    EXPECT_EQ(Text(r.window->txt_acqlapse), "30");
+    EXPECT_EQ(Text(r.window->txt_wellformat), "w96f");
+    EXPECT_EQ(r.window->Cmb_organism->count(), 3);
+    EXPECT_EQ(r.window->Cmb_organism->currentText().toStdString(), "C elegans(>L4)");
+    EXPECT_EQ(r.window->combo_minutes->currentText().toStdString(), "30");
+    EXPECT_FALSE(r.window->mn_userbin->isChecked());
+    EXPECT_EQ(r.window->Frame_light->cmd_luz->text().toStdString(), "OFF");
+    EXPECT_EQ(r.window->Frame_temp->cmd_frio->text().toStdString(), "COOL");
+    EXPECT_FALSE(r.window->frm_autotext->isVisible());
+    EXPECT_TRUE(r.window->mncom1[1]->isChecked());  // the shipped configuration: COM1
+    EXPECT_TRUE(r.dialogs.shown().empty());
+    EXPECT_TRUE(r.opened_ports.empty());  // nothing is opened before the user asks
+}
+
+TEST(MainWindowLoad, RunLatestProjectConnectsToTheInstrument) {
+    AppRig r(3);
+    r.window->Form_Load("");
+    QTest::mouseClick(r.launcher().Label_option(2), Qt::LeftButton);
+    EXPECT_FALSE(r.launcher().isVisible());
+    EXPECT_TRUE(r.window->isVisible());
+    EXPECT_EQ(r.state().connection.InstrumentConnected, -1);
+    EXPECT_EQ(r.opened_ports, (std::vector<int>{1, 1, 2, 3, 3}));
+    EXPECT_TRUE(r.PortOpen(3));
+    EXPECT_EQ(Text(r.window->lbl_serial), "SERIAL : LMVO00123");
+    EXPECT_EQ(Text(r.window->lbl_connection), "Connected on COM3    SERIAL : LMVO00123");
+    for (int i = 1; i <= 15; ++i)
+        EXPECT_EQ(r.window->mncom1[static_cast<std::size_t>(i)]->isChecked(), i == 3) << i;
+    EXPECT_FALSE(r.window->frm_autotext->isVisible());
+    EXPECT_FALSE(r.window->picturecal->isVisible());
+    EXPECT_TRUE(r.window->lbl_autochannel->text().isEmpty());
+    EXPECT_EQ(Text(r.launcher().LblNews()), "Status = Connected on COM[ 3 ]");
+    EXPECT_TRUE(r.dialogs.shown().empty());
+    // Back on the launcher, its news names the port.
+    r.launcher().Form_Activate();
+    EXPECT_EQ(Text(r.launcher().LblNews()), "status: Connected in COM3");
+}
+
+TEST(MainWindowConnect, ButtonWithoutInstrumentGoesOfflineBackToTheLauncher) {
+    AppRig r(0);
+    r.window->Form_Load("");
+    r.window->show();
+    r.launcher().hide();
+    r.dialogs.QueueInput("");
+    QTest::mouseClick(r.window->cmd_connect, Qt::LeftButton);
+    EXPECT_EQ(r.dialogs.shown().size(), 2u);
+    EXPECT_TRUE(
+        r.dialogs.Showed("COM(15) PORT ERROR. Type New Port number or <Enter> to go Offline"));
+    EXPECT_EQ(r.dialogs.Messages(), (std::vector<std::string>{"PORT NOT FOUND"}));
+    EXPECT_EQ(r.state().connection.OfflineMode, -1);
+    EXPECT_FALSE(r.window->isVisible());
+    EXPECT_TRUE(r.launcher().isVisible());
+    EXPECT_TRUE(r.launcher().usable());
+    EXPECT_EQ(Text(r.window->lbl_connection), "OFFLINE MODE");
+    EXPECT_TRUE(r.window->cmd_connect->isEnabled());
+}
+
+TEST(MainWindowConnect, DisconnectClosesThePort) {
+    AppRig r(1);
+    r.window->Form_Load("");
+    r.window->cmd_connect_Click();
+    ASSERT_TRUE(r.PortOpen(1));
+    QTest::mouseClick(r.window->Cmd_disconnect, Qt::LeftButton);
+    EXPECT_FALSE(r.PortOpen(1));
+    EXPECT_EQ(r.state().connection.InstrumentConnected, 0);
+    EXPECT_EQ(Text(r.window->lbl_connection), "Not connected");
+}
+
+TEST(MainWindowPortMenu, EntryIsCheckedAloneAndSaved) {
+    AppRig r(0);
+    r.window->Form_Load("");
+    r.window->mncom1[7]->trigger();
+    for (int i = 1; i <= 15; ++i)
+        EXPECT_EQ(r.window->mncom1[static_cast<std::size_t>(i)]->isChecked(), i == 7) << i;
+    EXPECT_NE(r.files.ReadFile(kInstall / "config.dat").find("\r\n0,0,7,0\r\n"), std::string::npos);
+    // The next connect starts there.
+    r.dialogs.QueueInput("");
+    r.window->cmd_connect_Click();
+    ASSERT_FALSE(r.opened_ports.empty());
+    EXPECT_EQ(r.opened_ports.front(), 7);
+}
+
+TEST(MainWindowActivation, BodyBendsOnlyForW96u) {
+    for (const char* format : {"w96u", "w96f", "w384"}) {
+        AppRig r(0);
+        r.window->Form_Load("");
+        r.state().project.Setup.Plate_format = format;
+        r.state().project.Setup.Name = "Fish";
+        r.state().project.Setup.Aq_lapse = 90;
+        r.window->Form_Activate();
+        EXPECT_EQ(r.window->chk_bodybends->isEnabled(), std::string(format) == "w96u");
+        EXPECT_EQ(Text(r.window->txt_wellformat), format);
+        EXPECT_EQ(Text(r.window->txt_projecto), "0_Fish");
+        EXPECT_EQ(Text(r.window->txt_acqlapse), "90");
+    }
+}
+
+TEST(MainWindowHelp, OpensTheInstalledDocumentOrSaysItIsMissing) {
+    AppRig r(0);
+    r.window->mnhelp->trigger();
+    EXPECT_TRUE(r.opened_documents.empty());
+    ASSERT_EQ(r.dialogs.Messages().size(), 1u);
+    EXPECT_EQ(r.dialogs.Messages()[0], "Help file not found: /inst/lmv_help.pdf");
+
+    r.files.WriteFile(kInstall / "lmv_help.pdf", "%PDF-1.4");
+    r.window->mnhelp->trigger();
+    EXPECT_EQ(r.opened_documents, (std::vector<std::string>{"/inst/lmv_help.pdf"}));
+    EXPECT_EQ(r.dialogs.Messages().size(), 1u);
+}
+
+TEST(MainWindowAbout, VersionLabel) {
+    testing::TestApplication();
+    Frm_About about;
+    EXPECT_EQ(about.Label_version()->text().toStdString(), "<< V3.3-API Rev04/21 >>");
+}
+
+TEST(MainWindowAutorun, ConnectsThenCallsTheAcquisitionStart) {
+    AppRig r(1);
+    r.window->Form_Load(" /RUN ");
+    EXPECT_TRUE(r.window->isVisible());
+    EXPECT_FALSE(r.launcher().isVisible());
+    EXPECT_EQ(r.state().connection.InstrumentConnected, -1);
+    EXPECT_EQ(r.dialogs.Messages(),
+              (std::vector<std::string>{"Acquisition is not available in this build."}));
+}
+
+TEST(MainWindowAutorun, WrongSpellingShowsTheLauncher) {
+    AppRig r(1);
+    r.window->Form_Load("/rUn");
+    EXPECT_FALSE(r.window->isVisible());
+    EXPECT_TRUE(r.launcher().isVisible());
+    EXPECT_TRUE(r.opened_ports.empty());
+    EXPECT_TRUE(r.dialogs.shown().empty());
+}
+
+TEST(MainWindowAutorun, NoInstrumentStartsNothing) {
+    AppRig r(0);
+    r.dialogs.QueueInput("");
+    r.window->Form_Load("/RUN");
+    EXPECT_EQ(r.dialogs.Messages(), (std::vector<std::string>{"PORT NOT FOUND"}));
+    EXPECT_TRUE(r.launcher().isVisible());
+}
+
+TEST(MainWindowClose, OfflineEndsWithoutQuestion) {
+    AppRig r(0);
+    r.window->Form_Load("");
+    r.state().connection.OfflineMode = -1;
+    r.window->show();
+    EXPECT_TRUE(r.window->close());
+    EXPECT_TRUE(r.dialogs.shown().empty());
+    EXPECT_EQ(r.exits, (std::vector<int>{0}));
+}
+
+TEST(MainWindowClose, ExitMenuAsksSavesOnYesAndClosesThePort) {
+    AppRig r(1);
+    r.window->Form_Load("");
+    r.window->cmd_connect_Click();
+    r.state().project.Setup.Name = "Saved";
+    r.dialogs.QueueAnswer(MsgResult::Yes);
+    r.window->mnexit->trigger();
+    EXPECT_EQ(r.dialogs.shown().back().text, "Update values to project 0_Saved before Exit?");
+    EXPECT_NE(r.files.ReadFile(kInstall / "setup.dat").find("\"Saved\""), std::string::npos);
+    EXPECT_FALSE(r.PortOpen(1));
+    EXPECT_EQ(r.exits, (std::vector<int>{0}));
+}
+
+TEST(MainWindowClose, FailedSaveKeepsTheWindow) {
+    AppRig r(0);
+    r.window->Form_Load("");
+    r.window->show();
+    r.state().config.Actual_Project_Number = 4;
+    r.state().project.ProjectFolder = kInstall / "p00004";  // missing: the save fails
+    r.dialogs.QueueAnswer(MsgResult::Yes);
+    EXPECT_FALSE(r.window->close());
+    EXPECT_TRUE(r.window->isVisible());
+    EXPECT_TRUE(r.exits.empty());
+}
+
+TEST(MainWindowLauncher, ExitEndsWithoutTheClosingSteps) {
+    AppRig r(1);
+    r.window->Form_Load("");
+    r.window->cmd_connect_Click();
+    r.launcher().show();
+    r.dialogs.QueueAnswer(MsgResult::Yes);
+    QTest::mouseClick(r.launcher().Label_option(4), Qt::LeftButton);
+    EXPECT_EQ(r.exits, (std::vector<int>{0}));
+    EXPECT_EQ(r.dialogs.Messages(), (std::vector<std::string>{"Sure to Quit?"}));
+    // The window closing afterwards (the program ending) asks nothing more.
+    EXPECT_TRUE(r.window->close());
+    EXPECT_EQ(r.dialogs.Messages().size(), 1u);
+}
+
+TEST(MainWindowLauncher, WindowsNotBuiltYetBringTheLauncherBack) {
+    for (int option : {1, 3}) {
+        AppRig r(0);
+        r.window->Form_Load("");
+        QTest::mouseClick(r.launcher().Label_option(option), Qt::LeftButton);
+        ASSERT_EQ(r.dialogs.Messages().size(), 1u);
+        EXPECT_NE(r.dialogs.Messages()[0].find("is not available in this build."),
+                  std::string::npos);
+        EXPECT_TRUE(r.launcher().isVisible());
+    }
+}
+
+}  // namespace
+}  // namespace lumivo::app
