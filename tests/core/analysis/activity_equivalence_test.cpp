@@ -19,17 +19,21 @@ namespace {
 
 using testing::WindowGenerator;
 
+// Sanitizer builds run the same cases, fewer of them, to stay within a few seconds.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int kWindowsPerKind = 150;
+constexpr bool kSanitized = true;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-constexpr int kWindowsPerKind = 150;
+constexpr bool kSanitized = true;
 #else
-constexpr int kWindowsPerKind = 600;
+constexpr bool kSanitized = false;
 #endif
 #else
-constexpr int kWindowsPerKind = 600;
+constexpr bool kSanitized = false;
 #endif
+constexpr int kWindowsPerKind = kSanitized ? 60 : 600;
+constexpr int kWholeWindowRounds = kSanitized ? 3 : 6;
+constexpr int kKernelBuildRounds = kSanitized ? 6 : 24;
 
 // Compares two results field by field; returns a description of the first difference.
 std::string Difference(const ChannelAnalysis& a, const ChannelAnalysis& b) {
@@ -83,7 +87,7 @@ TEST(ActivityEquivalence, ProductionMatchesLiteralOnRandomAndAdversarialWindows)
 TEST(ActivityEquivalence, WholeWindowCallMatchesChannelByChannel) {
     WindowGenerator gen(0x5eed'a11a'0002ULL);
     constexpr std::size_t kRows = 501;  // RT_Buffer 500 plus the unused last row
-    for (int round = 0; round < 6; ++round) {
+    for (int round = 0; round < kWholeWindowRounds; ++round) {
         std::vector<std::int16_t> table(kRows * kChannelTableSize);
         for (std::size_t c = 0; c < kChannelTableSize; ++c) {
             const auto col = gen.Make(gen.Uniform(0, WindowGenerator::kKinds - 1), kRows);
@@ -125,7 +129,7 @@ TEST(ActivityEquivalence, WideAndBaselineKernelBuildsAgree) {
     if (!WideKernelAvailable()) std::cout << "[ NOTE     ] no AVX2 here: baseline build only\n";
     WindowGenerator gen(0x5eed'a11a'0004ULL);
     constexpr std::size_t kRows = 501;
-    for (int round = 0; round < 24; ++round) {
+    for (int round = 0; round < kKernelBuildRounds; ++round) {
         std::vector<std::int16_t> table(kRows * kChannelTableSize);
         for (std::size_t c = 0; c < kChannelTableSize; ++c) {
             const auto col = gen.Make(gen.Uniform(0, WindowGenerator::kKinds - 1), kRows);
