@@ -57,6 +57,23 @@ double GetF64(const std::uint8_t* p) {
     return std::bit_cast<double>(GetU64(p));
 }
 
+// Bulk conversions of raw pages: a copy of the bytes, swapped pairwise on a big-endian host,
+// so the file stays little-endian everywhere while the common case runs at memory speed.
+void DecodeLittleEndian16(const std::uint8_t* in, std::int16_t* out, std::size_t n) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, in, 2 * n);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) out[i] = GetI16(in + 2 * i);
+    }
+}
+void EncodeLittleEndian16(const std::int16_t* in, std::uint8_t* out, std::size_t n) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, in, 2 * n);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) PutI16(out + 2 * i, in[i]);
+    }
+}
+
 std::runtime_error FileError(const std::string& what, const std::filesystem::path& path) {
     return std::runtime_error(what + " " + path.string() + ": " + std::strerror(errno));
 }
@@ -145,7 +162,7 @@ std::vector<std::uint8_t> EncodeRawPageRecord(const ConstSampleWindow& window,
     }
     std::vector<std::uint8_t> out(RawPageRecordSize(rt_buffer), 0);  // the last row stays 0
     const std::size_t n = rt_buffer * kChannelTableSize;
-    for (std::size_t i = 0; i < n; ++i) PutI16(out.data() + 2 * i, window.samples[i]);
+    EncodeLittleEndian16(window.samples.data(), out.data(), n);
     return out;
 }
 
@@ -155,7 +172,7 @@ void DecodeRawPageRecord(std::span<const std::uint8_t> in, std::span<std::int16_
                                     " bytes does not fill " + std::to_string(out.size()) +
                                     " readings");
     }
-    for (std::size_t i = 0; i < out.size(); ++i) out[i] = GetI16(in.data() + 2 * i);
+    DecodeLittleEndian16(in.data(), out.data(), out.size());
 }
 
 std::string FormatEventLine(std::int64_t label, const EventMarks& events) {

@@ -376,27 +376,14 @@ class BlockKernel {
             for (std::size_t k = 0; k < K; ++k) t.detrended[i][k] = t.x[i][k] - t.base[i][k];
         }
         // 10-sample means, ahead up to sample 488 and behind from 489: each sum is built in
-        // the reference's order (from its first sample on), one offset at a time for all
-        // samples together.
+        // the reference's order (from its first sample on), in registers.
         for (int i = 0; i < kN; ++i) {
-            for (std::size_t k = 0; k < K; ++k) t.smooth[i][k] = 0.0;
-        }
-        // In chunks of 32 samples, so the ten passes over a chunk stay in the L1 cache.
-        for (int i0 = 0; i0 < kSmoothForwardEnd; i0 += 32) {
-            const int i1 = std::min(i0 + 32, kSmoothForwardEnd);
-            for (int j = 0; j < 10; ++j) {
-                for (int i = i0; i < i1; ++i) {
-                    for (std::size_t k = 0; k < K; ++k) t.smooth[i][k] += t.detrended[i + j][k];
-                }
+            const int from = i < kSmoothForwardEnd ? i : i - 9;
+            for (std::size_t k = 0; k < K; ++k) {
+                double acc = 0.0;
+                for (int j = 0; j < 10; ++j) acc += t.detrended[from + j][k];
+                t.smooth[i][k] = acc / 10.0;
             }
-        }
-        for (int j = 0; j < 10; ++j) {
-            for (int i = kSmoothForwardEnd; i < kN; ++i) {
-                for (std::size_t k = 0; k < K; ++k) t.smooth[i][k] += t.detrended[i - 9 + j][k];
-            }
-        }
-        for (int i = 0; i < kN; ++i) {
-            for (std::size_t k = 0; k < K; ++k) t.smooth[i][k] = t.smooth[i][k] / 10.0;
         }
 
         // Runs of the smoothed signal, written without branches so the lanes vectorise: flags
