@@ -26,6 +26,20 @@ std::string Num(double v) {
     return std::string(buf.data(), r.ptr);
 }
 
+// The series colour mixed with white (share of the colour `weight`), for the bands: a light
+// tint stays readable under the lines even where a viewer ignores the fill opacity.
+std::string Tint(const std::string& colour, double weight) {
+    static const char* const kHex = "0123456789abcdef";
+    std::string out = "#";
+    for (std::size_t i = 1; i + 1 < colour.size() && i < 7; i += 2) {
+        const int v = std::stoi(colour.substr(i, 2), nullptr, 16);
+        const int mixed = static_cast<int>(std::lround(v * weight + 255.0 * (1.0 - weight)));
+        out += kHex[mixed / 16];
+        out += kHex[mixed % 16];
+    }
+    return out;
+}
+
 std::string Escape(const std::string& text) {
     std::string out;
     for (char c : text) {
@@ -67,6 +81,11 @@ std::string Unquoted(const std::string& quoted) {
 
 std::string SeriesColour(std::size_t index) {
     return kPalette[index % kPalette.size()];
+}
+
+std::string SeriesDash(std::size_t index) {
+    static const char* const kDashes[] = {"", "6 3", "2 3", "8 3 2 3"};
+    return kDashes[(index / kPalette.size()) % 4];
 }
 
 std::vector<double> AxisTicks(double lo, double hi, int target) {
@@ -125,7 +144,10 @@ std::string RenderChartSvg(const ChartData& chart, int width, int height) {
             y_hi = std::max(y_hi, p.mean + p.se);
         }
     if (y_hi <= y_lo) y_hi = y_lo + 1.0;
-    const std::vector<double> y_ticks = AxisTicks(y_lo, y_hi, 6);
+    std::vector<double> y_ticks = AxisTicks(y_lo, y_hi, 6);
+    // The axis ends on a tick.
+    if (y_ticks.size() > 1 && y_ticks.back() < y_hi)
+        y_ticks.push_back(y_ticks.back() + (y_ticks[1] - y_ticks[0]));
     y_lo = std::min(y_lo, y_ticks.front());
     y_hi = std::max(y_hi, y_ticks.back());
     const double x_hi = chart.last_minute > 0 ? chart.last_minute : 1.0;
@@ -173,11 +195,6 @@ std::string RenderChartSvg(const ChartData& chart, int width, int height) {
            "\" text-anchor=\"middle\" transform=\"rotate(-90 18 " + Num((top + bottom) / 2) +
            ")\">" + Escape(chart.y_label) + "</text>\n";
 
-    if (chart.basal_line)
-        svg += "<line class=\"basal\" x1=\"" + Num(left) + "\" y1=\"" + Num(Y(100)) + "\" x2=\"" +
-               Num(right) + "\" y2=\"" + Num(Y(100)) +
-               "\" stroke=\"#000\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"/>\n";
-
     // Bands first, so every line stays visible above all bands.
     for (std::size_t i = 0; i < chart.series.size(); ++i) {
         const auto& s = chart.series[i];
@@ -187,21 +204,28 @@ std::string RenderChartSvg(const ChartData& chart, int width, int height) {
         for (auto it = s.points.rbegin(); it != s.points.rend(); ++it)
             pts += Num(X(it->minute)) + "," + Num(Y(it->mean - it->se)) + " ";
         pts.pop_back();
-        svg += "<polygon class=\"se-band\" points=\"" + pts + "\" fill=\"" + SeriesColour(i) +
-               "\" fill-opacity=\"0.2\" stroke=\"none\"/>\n";
+        svg += "<polygon class=\"se-band\" points=\"" + pts + "\" fill=\"" +
+               Tint(SeriesColour(i), 0.35) + "\" fill-opacity=\"0.6\" stroke=\"none\"/>\n";
     }
+    // The basal line above the bands, below the means.
+    if (chart.basal_line)
+        svg += "<line class=\"basal\" x1=\"" + Num(left) + "\" y1=\"" + Num(Y(100)) + "\" x2=\"" +
+               Num(right) + "\" y2=\"" + Num(Y(100)) +
+               "\" stroke=\"#000\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"/>\n";
     for (std::size_t i = 0; i < chart.series.size(); ++i) {
         const auto& s = chart.series[i];
         if (s.points.empty()) continue;
         std::string pts;
         for (const auto& p : s.points) pts += Num(X(p.minute)) + "," + Num(Y(p.mean)) + " ";
         pts.pop_back();
+        const std::string dash = SeriesDash(i);
         svg += "<polyline class=\"mean\" points=\"" + pts + "\" fill=\"none\" stroke=\"" +
-               SeriesColour(i) + "\" stroke-width=\"2\"/>\n";
+               SeriesColour(i) + "\" stroke-width=\"2\"" +
+               (dash.empty() ? std::string() : " stroke-dasharray=\"" + dash + "\"") + "/>\n";
         if (s.points.size() <= 60)
             for (const auto& p : s.points)
                 svg += "<circle cx=\"" + Num(X(p.minute)) + "\" cy=\"" + Num(Y(p.mean)) +
-                       "\" r=\"3\" fill=\"" + SeriesColour(i) + "\"/>\n";
+                       "\" r=\"3\" fill=\"" + SeriesColour(i) + "\" stroke=\"none\"/>\n";
     }
 
     // Legend.
@@ -212,8 +236,11 @@ std::string RenderChartSvg(const ChartData& chart, int width, int height) {
         svg += "<text x=\"" + Num(lx) + "\" y=\"" + Num(ly + 10) + "\">No group has wells</text>\n";
     }
     for (std::size_t i = 0; i < chart.series.size(); ++i) {
-        svg += "<rect x=\"" + Num(lx) + "\" y=\"" + Num(ly) +
-               "\" width=\"14\" height=\"14\" fill=\"" + SeriesColour(i) + "\"/>\n";
+        const std::string dash = SeriesDash(i);
+        svg += "<line x1=\"" + Num(lx) + "\" y1=\"" + Num(ly + 7) + "\" x2=\"" + Num(lx + 16) +
+               "\" y2=\"" + Num(ly + 7) + "\" stroke=\"" + SeriesColour(i) +
+               "\" stroke-width=\"4\"" +
+               (dash.empty() ? std::string() : " stroke-dasharray=\"" + dash + "\"") + "/>\n";
         svg += "<text x=\"" + Num(lx + 20) + "\" y=\"" + Num(ly + 11) + "\">" +
                Escape(chart.series[i].label) + "</text>\n";
         ly += 20;

@@ -39,8 +39,10 @@ ChartData BuildChartData(const ReportInputs& inputs, const GroupStatistics& stat
 // with a legend, standard-error bands as translucent polygons.
 std::string RenderChartSvg(const ChartData& chart, int width = 960, int height = 560);
 
-// Colour of the i-th series ("#rrggbb"), shared with the window's chart.
+// Colour of the i-th series ("#rrggbb") and its dash pattern ("" for solid, else an SVG
+// dash array): ten colours, then the same colours dashed. Shared with the window's chart.
 std::string SeriesColour(std::size_t index);
+std::string SeriesDash(std::size_t index);
 
 // "Nice" axis ticks covering [lo, hi]: about `target` steps of 1, 2 or 5 x 10^n.
 std::vector<double> AxisTicks(double lo, double hi, int target);

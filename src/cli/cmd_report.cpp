@@ -1,0 +1,187 @@
+// lumivo-cli report ACQ_FOLDER: the report of a recorded acquisition, written headless into the
+// acquisition folder by the same core code as the report window. The report's questions (basal
+// minutes, zero-basal wells) are answered from the options; messages go to stderr and the path
+// of the report file to stdout. Nothing is opened.
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "cli/commands.h"
+#include "core/reporting/basal.h"
+#include "core/reporting/bend_histogram_report.h"
+#include "core/reporting/report_inputs.h"
+#include "core/reporting/report_run.h"
+#include "core/storage/report_config.h"
+#include "core/storage/storage_context.h"
+
+namespace lumivo::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace lumivo::reporting;
+
+// Answers the report's questions from the command line; messages are printed on stderr. A
+// question the options do not answer ends the run and says which option is missing.
+class ReportCliDialogs final : public Dialogs {
+  public:
+    std::optional<long long> basal_minutes;
+    std::optional<ZeroBasalPolicy> zero_basal;
+    std::string missing;  // what the user has to add, when a question went unanswered
+
+    MsgResult MessageBox(const std::string& text, MsgButtons buttons, const std::string&) override {
+        if (buttons == MsgButtons::YesNo) {  // "You have N BASAL WELLS with 0 activity..."
+            std::cerr << text << "\n";
+            if (zero_basal) return MsgResult::Yes;
+            missing = "--zero-basal max|average|discard is needed to go on with zero-basal wells";
+            return MsgResult::No;
+        }
+        if (buttons == MsgButtons::YesNoCancel) {  // the zero-basal policy
+            switch (zero_basal.value_or(ZeroBasalPolicy::Discard)) {
+                case ZeroBasalPolicy::Maximum:
+                    return MsgResult::Yes;
+                case ZeroBasalPolicy::PlateAverage:
+                    return MsgResult::No;
+                case ZeroBasalPolicy::Discard:
+                    return MsgResult::Cancel;
+            }
+            return MsgResult::Cancel;
+        }
+        std::cerr << text << "\n";
+        return buttons == MsgButtons::OkCancel ? MsgResult::Cancel : MsgResult::Ok;
+    }
+
+    std::optional<std::string> InputBox(const std::string& prompt, const std::string&,
+                                        const std::string&) override {
+        // The basal-minutes question; a second question means the answer was refused.
+        if (basal_minutes && !asked_) {
+            asked_ = true;
+            return std::to_string(*basal_minutes);
+        }
+        missing = basal_minutes ? "--basal-minutes is out of range: " + OneLine(prompt)
+                                : "--basal-minutes is needed: " + OneLine(prompt);
+        return std::nullopt;
+    }
+
+  private:
+    static std::string OneLine(std::string text) {
+        std::string out;
+        for (char c : text) {
+            if (c == '\r') continue;
+            out += c == '\n' ? ' ' : c;
+        }
+        return out;
+    }
+    bool asked_ = false;
+};
+
+OutputFormat ParseLayout(const std::string& s) {
+    if (s == "rows") return OutputFormat::Rows;
+    if (s == "list") return OutputFormat::List;
+    if (s == "warray") return OutputFormat::WellArray;
+    if (s == "charray") return OutputFormat::ChannelArray;
+    if (s == "histogram") return OutputFormat::Histogram;
+    throw UsageError("--layout must be rows, list, warray, charray or histogram");
+}
+
+ZeroBasalPolicy ParsePolicy(const std::string& s) {
+    if (s == "max") return ZeroBasalPolicy::Maximum;
+    if (s == "average") return ZeroBasalPolicy::PlateAverage;
+    if (s == "discard") return ZeroBasalPolicy::Discard;
+    throw UsageError("--zero-basal must be max, average or discard");
+}
+
+void ParseStats(const std::string& s, ReportOptions& o) {
+    o.std_error = o.std_dev = o.wells = false;
+    if (s.empty() || s == "none") return;
+    std::stringstream in(s);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        if (item == "se")
+            o.std_error = true;
+        else if (item == "sd")
+            o.std_dev = true;
+        else if (item == "n")
+            o.wells = true;
+        else
+            throw UsageError("--stats takes a list of se, sd and n (or none)");
+    }
+}
+
+// An absolute folder path without a trailing separator, so its parent is the project folder.
+fs::path FolderArgument(const std::string& text) {
+    fs::path p = fs::absolute(fs::path(text)).lexically_normal();
+    if (p.filename().empty()) p = p.parent_path();
+    return p;
+}
+
+}  // namespace
+
+int RunReport(Args& args) {
+    const auto bin = args.TakeInt("bin", -100000, 100000);
+    const auto layout = args.TakeOption("layout");
+    const auto format = args.TakeOption("format");
+    const auto sep = args.TakeOption("sep");
+    const auto stats = args.TakeOption("stats");
+    const auto basal = args.TakeOption("basal");
+    const auto basal_minutes = args.TakeInt("basal-minutes", 1, 100000);
+    const auto zero_basal = args.TakeOption("zero-basal");
+    const auto folder_text = args.TakePositional();
+    if (!folder_text) throw UsageError("the acquisition folder is missing");
+    args.ExpectEnd();
+    if ((basal_minutes || zero_basal) && !basal)
+        throw UsageError("--basal-minutes and --zero-basal need --basal ACQ_FOLDER");
+    if (format && *format != "csv" && *format != "txt")
+        throw UsageError("--format must be csv or txt");
+
+    LocalFileSystem files;
+    ReportCliDialogs dialogs;
+    if (basal_minutes) dialogs.basal_minutes = *basal_minutes;
+    if (zero_basal) dialogs.zero_basal = ParsePolicy(*zero_basal);
+    StorageContext ctx{args.install_dir(), dialogs, files};
+
+    // The stored report settings (repoconf.dat) are the defaults; an absent file is not created.
+    ReportSettings settings;
+    if (files.IsFile(args.install_dir() / kReportConfigFileName))
+        LoadReportConfig(ctx, settings, 1);
+    else
+        DefaultReportConfig(ctx, settings);
+
+    const fs::path folder = FolderArgument(*folder_text);
+    ReportRequest request = RequestFromConfig(files, settings.config, folder,
+                                              std::to_string(bin ? *bin : settings.config.Bin));
+    if (layout) request.options.output = ParseLayout(*layout);
+    if (format) {
+        request.options.file_type = *format == "txt" ? ReportFileType::Text : ReportFileType::Csv;
+        request.options.spacer = *format == "txt" ? std::string(" ") : settings.ListSeparator;
+    }
+    if (sep) request.options.spacer = *sep;
+    if (stats) ParseStats(*stats, request.options);
+    if (basal) {
+        const fs::path basal_folder = FolderArgument(*basal);
+        const std::string name = basal_folder.filename().string();
+        if (basal_folder.parent_path() != folder.parent_path() || !BasalFolderName(name) ||
+            name.size() != 13)
+            throw UsageError(
+                "--basal must name another acquisition folder (yyyymmdd_hhmm) of the same "
+                "project");
+        request.basal_text = name + " " + ReadExperimentName(ctx, basal_folder);
+    }
+
+    SystemClock clock;
+    ReportEnvironment env{ctx, clock};
+    const ReportOutcome outcome = GenerateReport(env, request);
+    if (!outcome.written) {
+        if (!dialogs.missing.empty())
+            std::cerr << "lumivo-cli report: " << dialogs.missing << "\n";
+        else if (outcome.failure.empty())
+            std::cerr << "lumivo-cli report: no report was written\n";
+        return 1;
+    }
+    if (outcome.bin_size_corrected) std::cerr << "bin size " << outcome.bin_size << " min\n";
+    std::cout << outcome.report_file.string() << "\n";
+    return 0;
+}
+
+}  // namespace lumivo::cli
