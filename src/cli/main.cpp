@@ -19,6 +19,7 @@ int RunAnalyze(Args& args);  // cmd_analysis.cpp
 int RunDump(Args& args);     // cmd_analysis.cpp
 int RunPlate(Args& args);    // cmd_storage.cpp
 int RunProject(Args& args);  // cmd_storage.cpp
+int RunProjectCommand(Args& args);  // cmd_project.cpp (show goes on to RunProject)
 int RunSample(Args& args);   // cmd_device.cpp
 int RunSerial(Args& args);   // cmd_device.cpp
 int RunCalibrate(Args& args);  // cmd_control.cpp
@@ -32,7 +33,12 @@ const Command kCommands[] = {
     {"analyze", "PAGE.bin --method M --snr X [--rt-buffer N]", RunAnalyze},
     {"dump", "counts.bin", RunDump},
     {"plate", "[--fallback] FORMAT", RunPlate},
-    {"project", "show N", RunProject},
+    {"project",
+     "show N | new NAME [--from N] [--plate F] [--lapse MIN] [--rt-buffer N] [--aq-mode M] "
+     "[--method M] [--sample-rate N] [--dsp-interval N] [--overwrite] | rename N NAME | "
+     "groups N [--clear] [--assign G=A1:C4]... [--free WELLS]... [--name G=NAME]... | "
+     "arrange N RRxCC",
+     RunProjectCommand},
     {"sample", "--com N", RunSample},
     {"serial", "--com N", RunSerial},
     {"calibrate", "--com N [--all]", RunCalibrate},
