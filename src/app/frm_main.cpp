@@ -422,6 +422,11 @@ void Frm_Main::closeEvent(QCloseEvent* e) {
         e->accept();
         return;
     }
+    // The port search lets window events run; the window waits for it to finish.
+    if (connecting_) {
+        e->ignore();
+        return;
+    }
     ClosingSteps steps;
     steps.close_port = [this] {
         const int port = ctx_.link.ComPortNumber;

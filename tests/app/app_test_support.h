@@ -7,7 +7,9 @@
 #include <QCoreApplication>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,41 @@ inline QApplication& TestApplication() {
 }
 
 inline const std::filesystem::path kInstall = "/inst";
+
+// Scripted dialogs whose pass of window events can run a step of the test, as a user acting
+// while a long operation lets the window react.
+class EventScriptedDialogs final : public Dialogs {
+  public:
+    MsgResult MessageBox(const std::string& text, MsgButtons b, const std::string& t) override {
+        return script_.MessageBox(text, b, t);
+    }
+    std::optional<std::string> InputBox(const std::string& p, const std::string& t,
+                                        const std::string& d) override {
+        return script_.InputBox(p, t, d);
+    }
+    void ProcessEvents() override {
+        script_.ProcessEvents();
+        if (on_events) {
+            auto step = std::move(on_events);
+            on_events = nullptr;
+            step();
+        }
+    }
+
+    void QueueAnswer(MsgResult r) { script_.QueueAnswer(r); }
+    void QueueInput(std::optional<std::string> text) { script_.QueueInput(std::move(text)); }
+    const std::vector<lumivo::testing::ScriptedDialogs::Shown>& shown() const {
+        return script_.shown();
+    }
+    std::vector<std::string> Messages() const { return script_.Messages(); }
+    bool Showed(const std::string& text) const { return script_.Showed(text); }
+
+    // Runs once, at the next pass of window events.
+    std::function<void()> on_events;
+
+  private:
+    lumivo::testing::ScriptedDialogs script_;
+};
 
 struct AppRig {
     // instrument_port 0: no instrument anywhere.
@@ -73,7 +110,7 @@ struct AppRig {
     AppState& state() { return ctx->state; }
 
     lumivo::testing::FakeClock clock;
-    lumivo::testing::ScriptedDialogs dialogs;
+    EventScriptedDialogs dialogs;
     MemoryFileSystem files;
     sim::Instrument instrument;
     int port;

@@ -96,6 +96,25 @@ TEST(MainWindowConnect, DisconnectClosesThePort) {
     EXPECT_EQ(Text(r.window->lbl_connection), "Not connected");
 }
 
+TEST(MainWindowConnect, ClicksDuringTheSearchNeitherRestartItNorCloseTheWindow) {
+    AppRig r(1);
+    r.window->Form_Load("");
+    r.window->show();
+    r.launcher().hide();
+    bool closed = true;
+    r.dialogs.on_events = [&] {
+        r.window->cmd_connect_Click();  // a second click while the first search runs
+        closed = r.window->close();
+    };
+    r.window->cmd_connect_Click();
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(r.window->isVisible());
+    EXPECT_EQ(r.opened_ports, (std::vector<int>{1, 1}));  // one search only
+    EXPECT_EQ(r.state().connection.InstrumentConnected, -1);
+    EXPECT_TRUE(r.exits.empty());
+    EXPECT_TRUE(r.dialogs.shown().empty());
+}
+
 TEST(MainWindowPortMenu, EntryIsCheckedAloneAndSaved) {
     AppRig r(0);
     r.window->Form_Load("");
