@@ -1,0 +1,307 @@
+// Recording an acquisition: the start behind the main window's "Start Acquisition" button
+// (`StartAcquisition`), the sampling loop driven by the timer `Timeradq` (`Tick`), the window
+// close that measures, analyses and records every `RT_Buffer` rows, the pause and stop buttons
+// (`CmdPause_Click`, `CmdStop_Click`) and the end of the run at its programmed lapse with the
+// quick report.
+//
+// The engine is headless. It works on explicit state (AcquisitionState, SamplingState) and on
+// the program-wide state it is given by reference; what it shows goes to an AcquisitionView,
+// questions and pauses go through the link's Dialogs and Clock. The host owns the timer: it
+// calls Tick() while TimerEnabled() is true, never re-entering it, at most every
+// kTimeradqIntervalMs (a tick that takes longer simply delays the next one).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/acquisition/record_file_io.h"
+#include "core/analysis/analysis_module.h"
+#include "core/app_state.h"
+#include "core/control/control_context.h"
+#include "core/control/control_settings.h"
+#include "core/control/light_temperature.h"
+#include "core/storage/calibration_file.h"
+
+namespace lumivo {
+
+// ---- Constants and texts ---------------------------------------------------------------------
+
+inline constexpr int kTimeradqIntervalMs = 30;
+// Pause after the discarded warm-up reads at the start of a window.
+inline constexpr int kWarmUpPauseMs = 50;
+// The reference level every channel starts from: mid-scale of the 12-bit reading.
+inline constexpr std::int16_t kReferenceLevel = 2048;
+// A channel's running total of counts stops growing here.
+inline constexpr std::int16_t kMaxChannelTotal = 10000;
+// Lapses from this many minutes on, with real-time saving, get the disk check.
+inline constexpr int kDiskCheckMinLapse = 31;
+// Seconds without any answer from the instrument before the alarm shows.
+inline constexpr double kSilenceAlarmSeconds = 3.0;
+
+inline constexpr const char* kStartTitle = "Starting New acquisition...";
+inline constexpr const char* kSecondNamePrompt = "Enter a Name for this experiment";
+inline constexpr const char* kEmptyNameWarning =
+    "Name is EMPTY. Activity is NOT going to be CALCULATED/RECORDED!";
+inline constexpr const char* kAutorunName = "Autorun project";
+inline constexpr const char* kProjectZeroRefusal =
+    "Operation not allowed in Project #0:Default. Go to <Setup> and Save it with another name";
+inline constexpr const char* kOfflineAcquisitionRefusal =
+    "Acquisition not allowed in OFFLINE MODE. Connect the equipment and restart the program.";
+inline constexpr const char* kPauseQuestion = "Pause Time Counter?";
+inline constexpr const char* kTimeCounterOff = "Time Counter = OFF";
+inline constexpr const char* kTimeCounterOn = "Time Counter = ON";
+inline constexpr const char* kPausedCaption = "<< PAUSED >>";
+inline constexpr const char* kAcquisitionFinishedMessage = "Acquisition finished";
+inline constexpr const char* kNoTemperatureLabel =
+    "T = __ \xC2\xB0"
+    "C";
+
+// The prompt of the name box: the banner, the comments and the calibration reminder.
+std::string StartPromptText(bool auto_calibrate_on_start, bool auto_zero_on_start);
+
+// The disk check of a long recorded run: `required` = lapse x 4 / 10 megabytes (rounded),
+// compared with `free_mb`. `warning` holds the whole question ("WARNING:" ... "PROCEED?") when
+// the free space is short or the run needs more than 1000 MB; empty otherwise.
+struct DiskCheck {
+    std::int64_t required_mb = 0;
+    std::string message;  // the lines about the lapse and the space
+    std::string warning;  // "" when no warning is due
+};
+DiskCheck CheckDiskSpace(int lapse_minutes, std::int64_t free_mb);
+
+// "hh:mm:ss [Nd]": the time of day part of the span and its whole days.
+std::string ElapsedTimeText(std::int64_t elapsed_us);
+// "T = 22.4 °C" for the temperature label.
+std::string TemperatureLabel(double celsius);
+
+// ---- State -----------------------------------------------------------------------------------
+
+// The buttons and boxes of the main window the acquisition state locks and unlocks.
+struct AcquisitionControls {
+    bool CmdPlay = true;
+    bool CmdPause = false;
+    bool CmdStop = false;
+    bool Cmdsetup = true;
+    bool Cmdoffline = true;
+    bool Cmb_organism = true;
+    bool txt_snr_umbral = true;
+    bool chk_bodybends = true;  // the window also applies its plate-format rule
+    friend bool operator==(const AcquisitionControls&, const AcquisitionControls&) = default;
+};
+
+// The acquisition's part of the program-wide state.
+struct AcquisitionState {
+    std::int16_t AcquisitionRunning = 0;  // 0 stopped, 1 running, 2 paused
+    std::int16_t RecordingOn = 0;         // -1: activity is calculated and recorded
+    std::int16_t BodyBendsMode = 0;       // 1: two blocks per tick, histograms accumulated
+    std::int16_t TimeCounterStopped = 0;  // -1 while a pause froze the time counter
+    std::string ExperimentName;
+    std::string AcquisitionFolderName;        // "yyyymmdd_hhmm"; "" for a monitor run
+    std::filesystem::path AcquisitionFolder;  // ProjectFolder / AcquisitionFolderName
+    std::int64_t AcquisitionStartTime = 0;    // monotonic microseconds
+    std::int64_t LastTickTime = 0;            // start of the current window (microseconds)
+    std::int64_t PausedElapsed = 0;           // elapsed span frozen by the pause
+    std::int64_t PauseBegan = 0;              // when the current pause began
+    bool timer_enabled = false;               // Timeradq
+    bool finished_at_lapse = false;           // the last run ended at its programmed lapse
+    std::optional<std::filesystem::path> quick_report;  // written at the end of the last run
+};
+
+// A channel's running signal statistics over the current window, from which the window close
+// takes its zero level and its mean level. The envelopes follow the local extremes of the
+// channel's last three readings and run on across windows.
+struct EnvelopeAccumulator {
+    std::int64_t amplitude_sum = 0;  // sum of peak - valley
+    std::int64_t signal_sum = 0;     // sum of the readings
+    std::int32_t count = 0;
+    std::int16_t peak = kReferenceLevel;
+    std::int16_t valley = kReferenceLevel;
+    std::int16_t previous = kReferenceLevel;  // the reading before the last
+    std::int16_t last = kReferenceLevel;      // the last reading
+    std::int16_t seen = 0;                    // readings seen since the start (up to 2)
+};
+
+struct SamplingState {
+    std::size_t rt_buffer = 500;  // RT_Buffer of the run
+    // SampleMatrix: (RT_Buffer + 1) rows of 385 readings, channel fastest; the last row is
+    // never filled.
+    std::vector<std::int16_t> SampleMatrix;
+    std::int16_t SampleRow = 0;
+    std::int32_t TickCount = 0;
+    std::array<std::int16_t, kChannelTableSize> ChannelCounts{};
+    std::array<std::int16_t, kChannelTableSize> ChannelTotals{};
+    // BendHistogram: 51 bins x 385 channels, channel fastest (the histogram file's layout).
+    std::vector<std::int32_t> BendHistogram;
+    std::array<std::int32_t, kChannelTableSize> BendHistogramPeak{};
+    std::int16_t RawFileIndex = 0;
+    std::int16_t WindowSubCounter = 0;  // windows 0..10 within a raw page
+    double SamplePeriod = 0.0;          // seconds per sample over the last window
+    double AccumulatedSampleTime = 0.0;
+    std::int32_t HistogramRecords = 0;
+    std::int32_t ElapsedMinutes = 0;
+    double ElapsedMinutesExact = 0.0;
+    std::array<EnvelopeAccumulator, kChannelTableSize> envelopes{};
+    std::int16_t BodyBendsBlockStart = 0;  // 0 or 64
+
+    // Bookkeeping of the run.
+    std::int32_t windows_closed = 0;
+    std::int32_t windows_recorded = 0;
+    std::int32_t window_write_failures = 0;
+    std::string last_write_error;  // the last window that could not be written, "" after a good one
+    std::string last_tick_error;   // an unexpected error that ended a tick
+    // Silence of the instrument: ticks in a row in which no block came back whole.
+    std::int32_t failed_reads = 0;
+    std::int64_t silent_since = 0;
+    bool link_silent = false;    // the last block read got no byte at all
+    bool silence_alarm = false;  // the alarm is shown
+    // Timing of the run (microseconds).
+    std::int64_t ticks = 0;
+    std::int64_t longest_tick_us = 0;
+    std::int64_t longest_close_us = 0;
+};
+
+// ---- The view --------------------------------------------------------------------------------
+
+// What the acquisition shows. The calibration strip (frm_autotext, lbl_autotext,
+// lbl_autochannel, picturecal) is the CalibrationView part. Every method defaults to nothing.
+class AcquisitionView : public CalibrationView {
+  public:
+    // txt_subproject.
+    virtual void ShowExperimentName(const std::string& /*name*/) {}
+    // The text of the description box Txt_description.
+    virtual std::string Description() { return {}; }
+    // Cmdsetup_Click: the project setup window.
+    virtual void OpenSetupWindow() {}
+    // Stops the self-test timer Timer_test.
+    virtual void StopSelfTest() {}
+    virtual void SetControls(const AcquisitionControls& /*controls*/) {}
+    // Clears and rescales the activity plot Picact for the current display mode.
+    virtual void PrepareActivityView() {}
+    // Clears the signal view Picreal (0..rt_buffer + 20 by 0..2100) and the time axis.
+    virtual void ClearSignalView(std::size_t /*rt_buffer*/) {}
+    // lbl_temperature.
+    virtual void ShowTemperature(const std::string& /*label*/) {}
+    // The light and temperature panels after the outputs were sent.
+    virtual void ShowOutputs(int /*code*/) {}
+    // Txt_time and the progress bar picturetime (percent of the lapse, 0..100 and beyond).
+    virtual void ShowElapsed(const std::string& /*text*/, double /*percent*/) {}
+    // Live plots: each new row of SampleMatrix, and the redraws the loop asks for.
+    virtual void NewSampleRow(std::span<const std::int16_t> /*row*/, int /*row_index*/) {}
+    virtual void RedrawLivePlot() {}
+    virtual void WindowClosed(const SamplingState& /*sampling*/) {}
+    // lblcalibrando.
+    virtual void ShowCalibrating(bool /*shown*/) {}
+    // Timeradq switched on or off.
+    virtual void SetSamplingTimer(bool /*enabled*/) {}
+    // The alarm line: the instrument stopped answering, or a window could not be written.
+    // An empty text clears it.
+    virtual void ShowAlarm(const std::string& /*text*/) {}
+    // The menu item mn_userbin: the run's end opens the report window instead of the notice.
+    virtual bool UserDefinedReport() { return false; }
+    virtual void OpenReportWindow() {}
+    // Shows a text file to the user (the system's text editor).
+    virtual void OpenTextFile(const std::filesystem::path& /*file*/) {}
+};
+
+// ---- The engine ------------------------------------------------------------------------------
+
+// Everything the acquisition works on besides its own state.
+struct AcquisitionContext {
+    DeviceLink& link;  // its clock and dialogs are the program's
+    StorageContext& storage;
+    AppState& app;                     // config, project, plate map, connection flags
+    CalibrationControls& calibration;  // AutoCalibrateOnStart, AutoZeroOnStart, SnrThreshold
+    ClimateState& climate;
+    CalibrationValues& cal;  // PinHole and Gain of every channel
+    AcquisitionView& view;
+    AppendFileOps& data_files;  // how counts.bin, the raw pages and histograms are appended
+};
+
+struct StartOptions {
+    // Started unattended ("/RUN"): no name prompt, the name is "Autorun project", no disk
+    // check.
+    bool autorun = false;
+    // A name given beforehand (the command line): no prompt. Empty: a monitor run.
+    std::optional<std::string> name;
+    bool body_bends = false;  // chk_bodybends
+};
+
+enum class StartOutcome {
+    Started,  // Timeradq runs
+    Refused,  // a refusal or a failed folder; nothing was created
+    Stopped,  // stopped while calibrating or zeroing at the start
+};
+
+class AcquisitionEngine {
+  public:
+    explicit AcquisitionEngine(AcquisitionContext ctx);
+
+    // CmdPlay_Click.
+    StartOutcome StartAcquisition(const StartOptions& options);
+    // Timeradq_Timer: one tick (ignored when re-entered).
+    void Tick();
+    // CmdPause_Click: pauses (asking whether the time counter stops) or resumes.
+    void CmdPause_Click();
+    // CmdStop_Click, also the last step of a finished lapse.
+    void CmdStop_Click();
+
+    bool TimerEnabled() const { return state.timer_enabled; }
+    bool Running() const { return state.AcquisitionRunning != 0; }
+
+    AcquisitionState state;
+    SamplingState sampling;
+
+  private:
+    void SetTimer(bool enabled);
+    void ShowControls(bool running);
+    void ResetChannelState();
+    void ResetWindowCounters();
+    bool Online() const;
+    RunControl MakeRunControl();
+    bool PrepareRecording(const StartOptions& options);
+    void CalibrateAtStart(bool calibrate);
+
+    void RunningTick(std::int64_t now);
+    void PausedTick(std::int64_t now);
+    void ClimatePerTick(std::int64_t now);
+    void ReadSample(std::int64_t now);
+    void UpdateEnvelopes();
+    void CloseWindow(std::int64_t now);
+    void RecordWindow(std::int64_t now);
+    void TimeAndLapse(std::int64_t now, bool running_tick);
+    void FinishAtLapse();
+    void UpdateAlarm();
+    std::span<std::int16_t> Row(std::size_t row);
+
+    AcquisitionContext ctx_;
+    bool in_tick_ = false;
+    bool in_start_ = false;
+    bool in_stop_ = false;
+};
+
+// ---- Quick report ----------------------------------------------------------------------------
+
+inline constexpr const char* kQuickReportFileName = "report.txt";
+
+// The group label of the summary: "\"007_name\"", or "999_Free " for a channel in no group
+// (group 999 or negative).
+std::string QuickReportGroupLabel(const ProjectState& project, int group);
+
+// The summary of the running totals (`ChannelTotals`): date and project, the group, well and
+// raw sections, CR LF lines.
+std::string FormatQuickReport(const ProjectState& project, const PlateMap& plate,
+                              int project_number, std::span<const std::int16_t> totals,
+                              const LocalDateTime& now);
+
+// Writes ProjectFolder/report.txt (replacing it) and returns its path; throws StorageError.
+std::filesystem::path WriteQuickReport(StorageContext& storage, const ProjectState& project,
+                                       const PlateMap& plate, int project_number,
+                                       std::span<const std::int16_t> totals,
+                                       const LocalDateTime& now);
+
+}  // namespace lumivo

@@ -1,0 +1,401 @@
+// The sampling loop: one tick of Timeradq reads one reading of every channel into the current
+// row of SampleMatrix; every RT_Buffer rows the window closes (temperature and thermostat, zero
+// levels, activity, re-adjustment, records); every tick updates the time display and ends the
+// run at its lapse on a window boundary.
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <string>
+
+#include "core/acquisition/acquisition_engine.h"
+#include "core/acquisition/data_files.h"
+#include "core/analysis/rounding.h"
+#include "core/control/channel_calibration.h"
+#include "core/storage/field_record.h"
+
+namespace lumivo {
+namespace {
+
+constexpr std::int64_t kMicrosPerMinute = 60'000'000;
+constexpr int kBlockChannels = 32;  // triples per block: channels nn + t, + 128, + 256
+
+double RoundTo(double v, double scale) {
+    return RoundHalfEven(v * scale) / scale;
+}
+
+bool InUse(const PlateMap& plate, std::size_t c) {
+    return plate.ChannelWell[c] >= 0;
+}
+
+}  // namespace
+
+std::span<std::int16_t> AcquisitionEngine::Row(std::size_t row) {
+    return std::span<std::int16_t>(sampling.SampleMatrix)
+        .subspan(row * kChannelTableSize, kChannelTableSize);
+}
+
+void AcquisitionEngine::Tick() {
+    if (in_tick_ || !state.timer_enabled) return;
+    in_tick_ = true;
+    struct Leave {
+        bool& flag;
+        ~Leave() { flag = false; }
+    } leave{in_tick_};
+
+    Clock& clock = ctx_.link.clock;
+    const std::int64_t start = clock.MonotonicMicros();
+    try {
+        if (state.AcquisitionRunning == 1) {
+            RunningTick(start);
+        } else if (state.AcquisitionRunning == 2) {
+            PausedTick(start);
+        }
+    } catch (const std::exception& e) {
+        // Whatever went wrong ends this tick only; the next one starts afresh.
+        sampling.last_tick_error = e.what();
+    }
+    ++sampling.ticks;
+    sampling.longest_tick_us = std::max(sampling.longest_tick_us, clock.MonotonicMicros() - start);
+}
+
+void AcquisitionEngine::ClimatePerTick(std::int64_t now) {
+    if (!Online()) return;
+    const double minutes = static_cast<double>(now - state.AcquisitionStartTime) /
+                           static_cast<double>(kMicrosPerMinute);
+    bool sent = PendingUpdateStep(ctx_.link, ctx_.climate);
+    sent = PulseStep(ctx_.link, ctx_.climate, minutes) || sent;
+    if (sent) ctx_.view.ShowOutputs(OutputCode(ctx_.climate.outputs));
+}
+
+void AcquisitionEngine::PausedTick(std::int64_t now) {
+    // The time counter runs on: the clock, the light pulses and the lapse, but no sample.
+    ClimatePerTick(now);
+    TimeAndLapse(now, false);
+}
+
+void AcquisitionEngine::RunningTick(std::int64_t now) {
+    SamplingState& s = sampling;
+    Clock& clock = ctx_.link.clock;
+    ClimatePerTick(now);
+
+    // Warm-up at the start of each window and after a start or resume. Skipped while the
+    // instrument is silent: every read would only wait out its timeouts.
+    if (Online() && !s.link_silent && (s.SampleRow < 2 || s.TickCount < 2)) {
+        std::array<std::uint16_t, kChannelTableSize> discard{};
+        for (int nn : kBlockStarts) {
+            if (ReadChannelBlock(ctx_.link, nn, BlockReadMode::TwoHalves, discard).bytes == 0) {
+                s.link_silent = true;
+                break;
+            }
+        }
+        clock.SleepMs(kWarmUpPauseMs);
+    }
+    if (Online()) ReadSample(now);
+
+    const auto row_index = static_cast<std::size_t>(s.SampleRow);
+    ctx_.view.NewSampleRow(Row(row_index), s.SampleRow);
+    if (s.TickCount == ctx_.app.project.Setup.DSP_Interval) ctx_.view.RedrawLivePlot();
+    UpdateEnvelopes();
+
+    ++s.SampleRow;
+    if (static_cast<std::size_t>(s.SampleRow) >= s.rt_buffer) {
+        CloseWindow(clock.MonotonicMicros());
+        if (state.AcquisitionRunning == 0) return;
+    }
+    ++s.TickCount;
+    TimeAndLapse(clock.MonotonicMicros(), true);
+}
+
+void AcquisitionEngine::ReadSample(std::int64_t tick_start) {
+    SamplingState& s = sampling;
+    const auto r = static_cast<std::size_t>(s.SampleRow);
+    const std::span<std::int16_t> row = Row(r);
+    std::array<std::uint16_t, kChannelTableSize> reply{};
+
+    std::array<int, 4> blocks = kBlockStarts;
+    std::size_t block_count = blocks.size();
+    if (state.BodyBendsMode != 0) {
+        blocks = {s.BodyBendsBlockStart, s.BodyBendsBlockStart + kBlockChannels, 0, 0};
+        block_count = 2;
+    }
+
+    bool any_good = false;
+    bool silent = false;
+    for (std::size_t b = 0; b < block_count; ++b) {
+        const int nn = blocks[b];
+        BlockRead read;
+        // Once a block got no byte at all the rest of the tick is not asked for: each would
+        // only wait out its timeouts. While the instrument stays silent one whole-block read
+        // per tick probes it.
+        if (!silent) {
+            read = ReadChannelBlock(ctx_.link, nn,
+                                    s.link_silent ? BlockReadMode::Whole : BlockReadMode::TwoHalves,
+                                    reply);
+            silent = read.bytes == 0;
+        }
+        const bool good = read.decode.accepted && !read.decode.bad;
+        any_good = any_good || good;
+        for (int t = 0; t < kBlockChannels; ++t) {
+            for (int bank = 0; bank < 3; ++bank) {
+                const auto c = static_cast<std::size_t>(nn + t + 128 * bank);
+                if (good || (read.decode.accepted && r < 2)) {
+                    row[c] = static_cast<std::int16_t>(reply[c]);
+                } else if (r >= 2) {
+                    // A bad or missing block holds its channels' previous reading.
+                    row[c] = sampling.SampleMatrix[(r - 1) * kChannelTableSize + c];
+                }
+            }
+        }
+    }
+    s.link_silent = silent;
+
+    // Silence: no block of the tick came back whole and valid.
+    if (any_good) {
+        s.failed_reads = 0;
+        if (s.silence_alarm) {
+            s.silence_alarm = false;
+            UpdateAlarm();
+        }
+    } else {
+        if (s.failed_reads == 0) s.silent_since = tick_start;
+        ++s.failed_reads;
+        const double silent_s =
+            static_cast<double>(ctx_.link.clock.MonotonicMicros() - s.silent_since) / 1e6;
+        if (silent_s >= kSilenceAlarmSeconds) {
+            s.silence_alarm = true;
+            UpdateAlarm();
+        }
+    }
+}
+
+void AcquisitionEngine::UpdateEnvelopes() {
+    const std::span<const std::int16_t> row = Row(static_cast<std::size_t>(sampling.SampleRow));
+    const PlateMap& plate = ctx_.app.plate;
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+        if (!InUse(plate, c)) continue;
+        EnvelopeAccumulator& e = sampling.envelopes[c];
+        const std::int16_t x = row[c];
+        if (e.seen >= 2) {
+            // The reading before this one is a local extreme of the last three readings.
+            const std::int16_t mid = e.last;
+            if (mid < e.previous && mid < x) e.valley = mid;
+            if (mid > e.previous && mid > x) e.peak = mid;
+            e.amplitude_sum += e.peak - e.valley;
+            e.signal_sum += mid;
+            ++e.count;
+        } else if (e.seen == 0) {
+            e.peak = x;
+            e.valley = x;
+        }
+        e.previous = e.last;
+        e.last = x;
+        if (e.seen < 2) ++e.seen;
+    }
+}
+
+void AcquisitionEngine::CloseWindow(std::int64_t now) {
+    SamplingState& s = sampling;
+    AcquisitionView& view = ctx_.view;
+    Clock& clock = ctx_.link.clock;
+    ProjectState& project = ctx_.app.project;
+    const PlateMap& plate = ctx_.app.plate;
+    const CalibrationControls& controls = ctx_.calibration;
+
+    s.SampleRow = 0;
+    s.SamplePeriod = RoundTo(
+        static_cast<double>(now - state.LastTickTime) / 1e6 / static_cast<double>(s.rt_buffer),
+        1000.0);
+
+    // Temperature, thermostat and light cycle.
+    if (Online()) {
+        const ClimateStepResult climate = ClimateStep(ctx_.link, ctx_.climate, clock.Now().hour);
+        view.ShowOutputs(climate.code);
+    }
+    view.ShowTemperature(ctx_.climate.temperature_known
+                             ? TemperatureLabel(ctx_.climate.CurrentTemperature)
+                             : kNoTemperatureLabel);
+
+    ChannelSet in_use;
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c) in_use.set(c, InUse(plate, c));
+
+    // Zero levels and the too-bright marks, from the window's signal statistics.
+    AdjustmentList marks;
+    marks.fill(-1);
+    bool any_mark = false;
+    if (controls.AutoZeroOnStart) {
+        for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+            const EnvelopeAccumulator& e = s.envelopes[c];
+            if (!in_use[c] || e.count == 0) continue;
+            const double m1 = RoundHalfEven(static_cast<double>(e.amplitude_sum) / e.count);
+            const double m2 = RoundHalfEven(static_cast<double>(e.signal_sum) / e.count);
+            const double p = (m2 <= m1 || m2 < 1.0) ? controls.SnrThreshold * 100.0
+                                                    : m1 / m2 * 100.0 * controls.SnrThreshold;
+            project.ChannelThreshold[c] = std::max(p + 1.0, 1.0);
+            if (NeedsReadjustment(m2, controls.AutoCalibrateOnStart, state.RecordingOn != 0,
+                                  ctx_.cal.PinHole[c], ctx_.cal.Gain[c])) {
+                marks[c] = 0;
+                any_mark = true;
+            }
+        }
+    }
+
+    // Activity of every window of a recorded run, whatever the auto-zero box says.
+    if (state.RecordingOn != 0) {
+        const SampleWindow window{s.SampleMatrix, s.rt_buffer, kChannelTableSize};
+        AnalyzeWindowChannels(window, in_use, controls.SnrThreshold,
+                              DspMethodFromNumber(project.Setup.DSP_Method), s.ChannelCounts);
+        for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+            if (in_use[c] && s.ChannelTotals[c] < kMaxChannelTotal) {
+                s.ChannelTotals[c] =
+                    static_cast<std::int16_t>(s.ChannelTotals[c] + s.ChannelCounts[c]);
+            }
+        }
+        if (state.BodyBendsMode != 0) {
+            for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+                if (!in_use[c]) continue;
+                const BendHistogram h = BendHistogramOfWindow(window, c);
+                for (std::size_t b = 0; b < kBendHistogramBins; ++b) {
+                    std::int32_t& cell = s.BendHistogram[kChannelTableSize * b + c];
+                    cell += h[b];
+                    s.BendHistogramPeak[c] = std::max(s.BendHistogramPeak[c], cell);
+                }
+            }
+        }
+    }
+    for (auto& e : s.envelopes) {
+        e.amplitude_sum = 0;
+        e.signal_sum = 0;
+        e.count = 0;
+    }
+
+    if (state.BodyBendsMode != 0) {
+        s.BodyBendsBlockStart = static_cast<std::int16_t>(s.BodyBendsBlockStart + 64);
+        if (s.BodyBendsBlockStart >= 127) s.BodyBendsBlockStart = 0;
+    }
+
+    if (any_mark) {
+        ControlContext cc{ctx_.link, ctx_.storage, view, MakeRunControl()};
+        AutoAdjustChannels(cc, ctx_.cal, plate.ChannelWell, marks);
+    }
+    ++s.windows_closed;
+    view.WindowClosed(s);
+    if (state.RecordingOn != 0) RecordWindow(clock.MonotonicMicros());
+    state.LastTickTime = clock.MonotonicMicros();
+    s.longest_close_us = std::max(s.longest_close_us, state.LastTickTime - now);
+}
+
+void AcquisitionEngine::RecordWindow(std::int64_t now) {
+    SamplingState& s = sampling;
+    const std::int64_t elapsed = std::max<std::int64_t>(now - state.AcquisitionStartTime, 0);
+    s.ElapsedMinutes = static_cast<std::int32_t>(std::min<std::int64_t>(
+        elapsed / kMicrosPerMinute, std::numeric_limits<std::int32_t>::max()));
+    s.ElapsedMinutesExact =
+        RoundTo(static_cast<double>(elapsed) / static_cast<double>(kMicrosPerMinute), 100.0);
+    s.ChannelCounts[kBeamChannelCount] = TemperatureTenths(ctx_.climate.CurrentTemperature);
+
+    WindowRecords records;
+    records.raw_file_index = s.RawFileIndex;
+    records.rt_buffer = s.rt_buffer;
+    if (ctx_.app.project.Setup.Save_real == 1) {
+        records.raw = ConstSampleWindow(s.SampleMatrix, s.rt_buffer, kChannelTableSize);
+    }
+    records.counts.elapsed_minutes = s.ElapsedMinutes;
+    records.counts.values = s.ChannelCounts;
+    HistogramRecord histogram;
+    if (state.BodyBendsMode != 0) {
+        histogram.elapsed_minutes_exact = s.ElapsedMinutesExact;
+        histogram.sample_period = s.SamplePeriod;
+        histogram.cells = s.BendHistogram;
+        records.histogram = &histogram;
+    }
+
+    AppendOptions options;
+    options.sync = true;  // a power cut loses at most the window in progress
+    const WindowWriteOutcome out =
+        AppendWindowRecords(ctx_.data_files, state.AcquisitionFolder, records, options);
+    if (!out.ok) {
+        // Nothing of this window stays on disk, and the window counters stay where they were,
+        // so the next window takes its place in every file.
+        ++s.window_write_failures;
+        s.last_write_error =
+            "window " + std::to_string(s.windows_closed) + " could not be recorded: " + out.error;
+        UpdateAlarm();
+        return;
+    }
+    ++s.windows_recorded;
+    if (state.BodyBendsMode != 0) {
+        s.AccumulatedSampleTime += s.SamplePeriod;
+        ++s.HistogramRecords;
+    }
+    if (s.WindowSubCounter < static_cast<std::int16_t>(kWindowsPerRawPage) - 1) {
+        ++s.WindowSubCounter;
+    } else {
+        s.WindowSubCounter = 0;
+        ++s.RawFileIndex;
+    }
+    if (!s.last_write_error.empty()) {
+        s.last_write_error.clear();
+        UpdateAlarm();
+    }
+}
+
+void AcquisitionEngine::UpdateAlarm() {
+    const SamplingState& s = sampling;
+    std::string text;
+    if (s.silence_alarm) {
+        const auto seconds = (ctx_.link.clock.MonotonicMicros() - s.silent_since) / 1'000'000;
+        text = "NO VALID DATA from the instrument for " + std::to_string(seconds) + " s (" +
+               std::to_string(s.failed_reads) +
+               " readings missed): check the cable and the power. Still trying...";
+    }
+    if (!s.last_write_error.empty()) {
+        if (!text.empty()) text += "  |  ";
+        text += "RECORDING ERROR: " + s.last_write_error;
+    }
+    ctx_.view.ShowAlarm(text);
+}
+
+void AcquisitionEngine::TimeAndLapse(std::int64_t now, bool running_tick) {
+    SamplingState& s = sampling;
+    const std::int64_t elapsed = std::max<std::int64_t>(now - state.AcquisitionStartTime, 0);
+    s.ElapsedMinutes = static_cast<std::int32_t>(std::min<std::int64_t>(
+        elapsed / kMicrosPerMinute, std::numeric_limits<std::int32_t>::max()));
+    s.ElapsedMinutesExact =
+        RoundTo(static_cast<double>(elapsed) / static_cast<double>(kMicrosPerMinute), 100.0);
+    const int lapse = ctx_.app.project.Setup.Aq_lapse;
+    const double percent = lapse > 0 ? 100.0 * s.ElapsedMinutes / lapse : 100.0;
+    ctx_.view.ShowElapsed(ElapsedTimeText(elapsed), percent);
+    // A running acquisition ends only on a window boundary; a paused one at once.
+    if (s.ElapsedMinutes >= lapse && (!running_tick || s.SampleRow == 0)) FinishAtLapse();
+}
+
+void AcquisitionEngine::FinishAtLapse() {
+    AcquisitionView& view = ctx_.view;
+    Dialogs& dialogs = ctx_.link.dialogs;
+    SetTimer(false);
+    if (Online()) {
+        SwitchOutputsOff(ctx_.link, ctx_.climate);
+        view.ShowOutputs(OutputCode(ctx_.climate.outputs));
+    }
+    state.finished_at_lapse = true;
+    // A monitor run measured nothing: the summary of the last recorded run stays.
+    if (state.RecordingOn != 0) {
+        try {
+            state.quick_report = WriteQuickReport(ctx_.storage, ctx_.app.project, ctx_.app.plate,
+                                                  ctx_.app.config.Actual_Project_Number,
+                                                  sampling.ChannelTotals, ctx_.link.clock.Now());
+            view.OpenTextFile(*state.quick_report);
+        } catch (const StorageError& e) {
+            dialogs.MessageBox(std::string("The quick report could not be written: ") + e.what());
+        }
+    }
+    if (view.UserDefinedReport()) {
+        view.OpenReportWindow();
+    } else {
+        dialogs.MessageBox(kAcquisitionFinishedMessage);
+    }
+    CmdStop_Click();
+}
+
+}  // namespace lumivo

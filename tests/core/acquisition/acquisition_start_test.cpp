@@ -1,0 +1,361 @@
+// Starting an acquisition: the name prompt, the refusals, the disk check, the acquisition
+// folder and what a monitor run leaves (nothing).
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "acquisition_rig.h"
+#include "core/control/channel_calibration.h"
+#include "core/storage/acquisition_register.h"
+
+namespace lumivo::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Subfolders(const fs::path& folder) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        if (e.is_directory()) out.push_back(e.path().filename().string());
+    }
+    return out;
+}
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+constexpr std::uint64_t kMegabyte = 1024 * 1024;
+
+TEST(AcquisitionStart, PromptNamesTheCalibrationStateAndTheMonitorMode) {
+    const std::string stars(49, '*');
+    const std::string head = stars + "\r\n***   Enter a Name for this Experiment  ***\r\n" + stars +
+                             "\r\nComments:\r\n~~~~~~~\r\n";
+    const std::string tail =
+        "\r\n> To go into Monitor_mode (no calculation/recording) keep experiment name empty.";
+    EXPECT_EQ(StartPromptText(true, true),
+              head + "> Auto Calibration is ON: Use experimental Microplate Direclty." + tail);
+    for (auto [cal, zero] : {std::pair{true, false}, {false, true}, {false, false}}) {
+        EXPECT_EQ(StartPromptText(cal, zero),
+                  head + "> Auto Calibration is OFF: Remember to read Blank." + tail);
+    }
+}
+
+TEST(AcquisitionStart, DiskCheckWarnsOnShortSpaceAndLargeRuns) {
+    struct Case {
+        int lapse;
+        std::int64_t free_mb;
+        std::int64_t required;
+        bool warn, low, not_enough;
+    };
+    const Case cases[] = {
+        {250, 1100, 100, false, false, false},  // spare exactly 1000: no warning
+        {250, 1099, 100, true, true, false},
+        {250, 299, 100, true, true, true},
+        {250, 300, 100, true, true, false},        // spare exactly 200: low only
+        {2600, 100000, 1040, true, false, false},  // over 1000 MB needed
+        {31, 5000, 12, false, false, false},       // 12.4 rounds to 12
+        {35, 5000, 14, false, false, false},
+        {250, -1, 100, true, true, true},  // the free space could not be read
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::to_string(k.lapse) + " min, " + std::to_string(k.free_mb) + " MB");
+        const DiskCheck d = CheckDiskSpace(k.lapse, k.free_mb);
+        EXPECT_EQ(d.required_mb, k.required);
+        std::string message = "Programmed Acquisition lapse = " + std::to_string(k.lapse) +
+                              "minutes & RealTime_recording=YES\r\nRequired Disk space for "
+                              "RealTime Saving = " +
+                              std::to_string(k.required) +
+                              "MB\r\nCurrent Disk Space=" + std::to_string(k.free_mb) + "MB\r\n";
+        if (k.low) message += "LOW DISK SPACE\r\n";
+        if (k.not_enough) {
+            message +=
+                "NOT ENOUGH DISK SPACE\r\n (Please, Increase Disk Space Availablility or "
+                "Deselect Realtime recording)";
+        }
+        EXPECT_EQ(d.message, message);
+        EXPECT_EQ(d.warning, k.warn ? "WARNING:\r\n" + message + "\r\nPROCEED?" : "");
+    }
+}
+
+TEST(AcquisitionStart, DiskCheckRunsFromThirtyOneMinutesWithRealTimeSaving) {
+    struct Case {
+        const char* what;
+        int lapse;
+        int save_real;
+        bool autorun;
+        std::optional<MsgResult> answer;  // the question is asked when set
+        StartOutcome outcome;
+    };
+    const Case cases[] = {
+        {"30 minutes: no check", 30, 1, false, std::nullopt, StartOutcome::Started},
+        {"31 minutes, No", 31, 1, false, MsgResult::No, StartOutcome::Refused},
+        {"31 minutes, Yes", 31, 1, false, MsgResult::Yes, StartOutcome::Started},
+        {"no real-time saving", 500, 0, false, std::nullopt, StartOutcome::Started},
+        {"autorun", 500, 1, true, std::nullopt, StartOutcome::Started},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        AcquisitionRig rig;
+        rig.files.free_bytes = 100 * kMegabyte;  // short for any run
+        rig.app.project.Setup.Aq_lapse = static_cast<std::int16_t>(k.lapse);
+        rig.app.project.Setup.Save_real = static_cast<std::int16_t>(k.save_real);
+        if (k.answer) rig.dialogs.QueueAnswer(*k.answer);
+        StartOptions o;
+        o.autorun = k.autorun;
+        if (!k.autorun) o.name = "disk";
+        EXPECT_EQ(rig.engine.StartAcquisition(o), k.outcome);
+        EXPECT_TRUE(rig.dialogs.AllAnswersUsed());
+        const bool asked = !rig.dialogs.shown().empty() &&
+                           rig.dialogs.shown().front().text.rfind("WARNING:\r\n", 0) == 0;
+        EXPECT_EQ(asked, k.answer.has_value());
+        if (k.outcome == StartOutcome::Refused) {
+            EXPECT_EQ(rig.view.setup_opened, 1);
+            EXPECT_TRUE(Subfolders(rig.app.project.ProjectFolder).empty());
+            EXPECT_FALSE(rig.engine.Running());
+        } else {
+            EXPECT_EQ(Subfolders(rig.app.project.ProjectFolder).size(), 1u);
+        }
+    }
+}
+
+TEST(AcquisitionStart, RefusalsLeaveNothingBehind) {
+    struct Case {
+        const char* what;
+        std::int16_t project;
+        bool offline;
+        int lapse;
+        std::string message_start;
+        int setup_opened;
+    };
+    const Case cases[] = {
+        {"project 0", 0, false, 30, kProjectZeroRefusal, 1},
+        {"offline", 1, true, 30, kOfflineAcquisitionRefusal, 0},
+        {"lapse past the minute field", 1, false, 32767, "An acquisition of 32767 minutes", 0},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        AcquisitionRig rig;
+        rig.app.config.Actual_Project_Number = k.project;
+        rig.app.connection.OfflineMode = k.offline ? -1 : 0;
+        rig.app.project.Setup.Aq_lapse = static_cast<std::int16_t>(k.lapse);
+        rig.app.project.Setup.Save_real = 0;
+        EXPECT_EQ(rig.Start("refused"), StartOutcome::Refused);
+        ASSERT_EQ(rig.dialogs.Messages().size(), 1u);
+        EXPECT_EQ(rig.dialogs.Messages()[0].rfind(k.message_start, 0), 0u)
+            << rig.dialogs.Messages()[0];
+        EXPECT_EQ(rig.view.setup_opened, k.setup_opened);
+        EXPECT_TRUE(Subfolders(rig.app.project.ProjectFolder).empty());
+        EXPECT_FALSE(rig.engine.Running());
+        EXPECT_FALSE(rig.engine.TimerEnabled());
+        EXPECT_EQ(rig.engine.state.RecordingOn, 0);
+    }
+}
+
+TEST(AcquisitionStart, NamePromptAnswers) {
+    struct Case {
+        const char* what;
+        std::vector<std::optional<std::string>> inputs;
+        std::optional<MsgResult> empty_answer;
+        std::string name;
+        bool second_prompt;
+    };
+    const Case cases[] = {
+        {"a name", {"Larvae 7"}, std::nullopt, "Larvae 7", false},
+        {"empty, OK: monitor run", {""}, MsgResult::Ok, "", false},
+        {"cancelled, OK: monitor run", {std::nullopt}, MsgResult::Ok, "", false},
+        {"empty, Cancel, a name", {"", "second try"}, MsgResult::Cancel, "second try", true},
+        {"empty, Cancel, empty", {"", ""}, MsgResult::Cancel, "", true},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        AcquisitionRig rig;
+        for (const auto& in : k.inputs) rig.dialogs.QueueInput(in);
+        if (k.empty_answer) rig.dialogs.QueueAnswer(*k.empty_answer);
+        EXPECT_EQ(rig.engine.StartAcquisition({}), StartOutcome::Started);
+        EXPECT_TRUE(rig.dialogs.AllAnswersUsed());
+        const auto& shown = rig.dialogs.shown();
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(shown[0].kind, ScriptedDialogs::Shown::Input);
+        EXPECT_EQ(shown[0].title, kStartTitle);
+        EXPECT_EQ(shown[0].text, StartPromptText(false, false));
+        EXPECT_EQ(rig.dialogs.Showed(kEmptyNameWarning), k.empty_answer.has_value());
+        EXPECT_EQ(rig.dialogs.Showed(kSecondNamePrompt), k.second_prompt);
+        EXPECT_EQ(rig.engine.state.ExperimentName, k.name);
+        EXPECT_EQ(rig.view.experiment_name, k.name);
+        EXPECT_EQ(rig.engine.state.RecordingOn, k.name.empty() ? 0 : -1);
+        EXPECT_EQ(Subfolders(rig.app.project.ProjectFolder).size(), k.name.empty() ? 0u : 1u);
+    }
+}
+
+TEST(AcquisitionStart, AutorunNamesTheRunWithoutAsking) {
+    AcquisitionRig rig;
+    StartOptions o;
+    o.autorun = true;
+    ASSERT_EQ(rig.engine.StartAcquisition(o), StartOutcome::Started);
+    EXPECT_TRUE(rig.dialogs.shown().empty());
+    EXPECT_EQ(rig.engine.state.ExperimentName, kAutorunName);
+    EXPECT_EQ(ReadAcquisitionTitle(rig.storage, rig.Folder()), kAutorunName);
+}
+
+TEST(AcquisitionStart, RecordedRunGetsItsFolderWithTheProjectAndTheRegister) {
+    AcquisitionRig rig;
+    rig.view.description = "say \"hello\", twice";
+    ASSERT_EQ(rig.Start("Zebrafish, \"dark\" phase"), StartOutcome::Started);
+    EXPECT_EQ(rig.engine.state.AcquisitionFolderName, "20260314_0930");
+    EXPECT_EQ(rig.Folder(), rig.app.project.ProjectFolder / "20260314_0930");
+    for (const char* f :
+         {"setup.dat", "status.dat", "threshld.dat", "groups.dat", "chgroup.dat", "subproj.dat"}) {
+        EXPECT_TRUE(fs::is_regular_file(rig.Folder() / f)) << f;
+    }
+    const auto reg = ReadAcquisitionRegister(rig.storage, rig.Folder());
+    ASSERT_TRUE(reg.has_value());
+    EXPECT_EQ(reg->name, "Zebrafish, \"dark\" phase");
+    EXPECT_EQ(reg->description, "say \"hello\", twice");
+    // The project folder itself is unchanged.
+    EXPECT_EQ(rig.app.project.ProjectFolder, ProjectFolderFor(rig.temp.path(), 1));
+
+    // Running: the buttons are locked, the timer runs at its 30 ms interval.
+    EXPECT_TRUE(rig.engine.TimerEnabled());
+    EXPECT_EQ(rig.engine.state.AcquisitionRunning, 1);
+    AcquisitionControls running;
+    running.CmdPlay = false;
+    running.CmdPause = true;
+    running.CmdStop = true;
+    running.Cmdsetup = false;
+    running.Cmdoffline = false;
+    running.Cmb_organism = false;
+    running.txt_snr_umbral = false;
+    running.chk_bodybends = false;
+    EXPECT_EQ(rig.view.controls, running);
+    EXPECT_EQ(rig.view.temperature.rfind("T = 2", 0), 0u) << rig.view.temperature;
+}
+
+TEST(AcquisitionStart, ASecondStartInTheSameMinuteNeverTouchesTheFirstRun) {
+    AcquisitionRig rig;
+    ASSERT_EQ(rig.Start("first"), StartOutcome::Started);
+    rig.RunWindows(1);
+    rig.engine.CmdStop_Click();
+    const fs::path first = rig.Folder();
+    const std::string counts = Slurp(first / kCountsFileName);
+    const std::string page = Slurp(first / "0.bin");
+    ASSERT_EQ(counts.size(), kCountsRecordSize);
+
+    EXPECT_EQ(rig.Start("second"), StartOutcome::Refused);
+    ASSERT_FALSE(rig.dialogs.Messages().empty());
+    EXPECT_NE(rig.dialogs.Messages().back().find("20260314_0930"), std::string::npos);
+    EXPECT_EQ(Slurp(first / kCountsFileName), counts);
+    EXPECT_EQ(Slurp(first / "0.bin"), page);
+    EXPECT_EQ(ReadAcquisitionTitle(rig.storage, first), "first");
+
+    // In the next minute the start goes ahead in a folder of its own.
+    rig.clock.AdvanceMs(60'000);
+    ASSERT_EQ(rig.Start("second"), StartOutcome::Started);
+    EXPECT_NE(rig.Folder(), first);
+    rig.RunWindows(1);
+    EXPECT_EQ(Slurp(first / kCountsFileName), counts);
+    EXPECT_EQ(rig.FileSize(kCountsFileName), kCountsRecordSize);
+}
+
+TEST(AcquisitionStart, AFolderLeftByAReadBlankIsReused) {
+    AcquisitionRig rig;
+    const fs::path blank = rig.app.project.ProjectFolder / "20260314_0930";
+    fs::create_directories(blank);
+    std::ofstream(blank / "setup.dat") << "blank\r\n";
+    ASSERT_EQ(rig.Start("after blank"), StartOutcome::Started);
+    EXPECT_EQ(rig.Folder(), blank);
+}
+
+TEST(AcquisitionStart, MonitorRunSamplesButCreatesNothing) {
+    AcquisitionRig rig;
+    rig.app.project.Setup.Aq_lapse = 1;
+    rig.dialogs.QueueInput("");
+    rig.dialogs.QueueAnswer(MsgResult::Ok);
+    ASSERT_EQ(rig.engine.StartAcquisition({}), StartOutcome::Started);
+    EXPECT_EQ(rig.engine.state.RecordingOn, 0);
+    EXPECT_TRUE(rig.engine.TimerEnabled());
+    const std::uint64_t frames = rig.instrument.Stats().frames;
+    rig.RunTicks(5000);
+    EXPECT_GT(rig.instrument.Stats().frames, frames + 4000);  // sampled all along
+    EXPECT_EQ(rig.engine.sampling.windows_closed, 2);
+    EXPECT_FALSE(rig.engine.Running());
+    EXPECT_TRUE(rig.engine.state.finished_at_lapse);
+    // Nothing in the project folder: no acquisition folder, no data, no summary.
+    EXPECT_TRUE(fs::is_empty(rig.app.project.ProjectFolder));
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+        EXPECT_EQ(rig.engine.sampling.ChannelTotals[c], 0);
+    }
+    EXPECT_TRUE(rig.view.opened_files.empty());
+}
+
+TEST(AcquisitionStart, CalibrationAndZeroRunAtTheStartOfARecordedRun) {
+    // An empty plate: no animal dips the beams while they are calibrated and zeroed.
+    PlateMap plate;
+    BuildDefaultPlateMap("w96f", plate);
+    AcquisitionRig rig(AlternatingWells(plate, 0.0));
+    rig.controls.AutoCalibrateOnStart = true;
+    rig.controls.AutoZeroOnStart = true;
+    rig.controls.snr_text = "1.2";  // below 1.3: the start uses 1.8
+    rig.app.project.ChannelThreshold.fill(50.0);
+    ASSERT_EQ(rig.Start("calibrated"), StartOutcome::Started);
+    EXPECT_DOUBLE_EQ(rig.controls.SnrThreshold, 1.8);
+    EXPECT_TRUE(fs::is_regular_file(rig.temp.path() / "calvalue.dat"));
+    // Every beam in use now reads inside the calibration window.
+    std::array<std::uint16_t, kChannelTableSize> row{};
+    ReadFullSample(rig.link, row);
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+        if (rig.app.plate.ChannelWell[c] < 0) continue;
+        EXPECT_GE(row[c], CalibrationWindowLow - 60) << c;
+        EXPECT_LE(row[c], CalibrationWindowHigh + 60) << c;
+        EXPECT_LT(rig.app.project.ChannelThreshold[c], 50.0) << c;
+    }
+    EXPECT_EQ(rig.view.title, kAutoCalibrationTitle);
+    EXPECT_FALSE(rig.view.frame_shown);
+    EXPECT_TRUE(rig.engine.TimerEnabled());
+}
+
+TEST(AcquisitionStart, StopDuringTheStartCalibrationLeavesTheRunStopped) {
+    AcquisitionRig rig;
+    rig.controls.AutoCalibrateOnStart = true;
+    rig.controls.AutoZeroOnStart = true;
+    // The user presses Stop while the calibration lets window events run.
+    struct StopOnEvents final : public Dialogs {
+        explicit StopOnEvents(AcquisitionEngine*& e) : engine(e) {}
+        MsgResult MessageBox(const std::string& text, MsgButtons, const std::string&) override {
+            messages.push_back(text);
+            return MsgResult::Ok;
+        }
+        std::optional<std::string> InputBox(const std::string&, const std::string&,
+                                            const std::string&) override {
+            return std::nullopt;
+        }
+        void ProcessEvents() override {
+            if (++events == 40 && engine != nullptr) engine->CmdStop_Click();
+        }
+        AcquisitionEngine*& engine;
+        int events = 0;
+        std::vector<std::string> messages;
+    };
+    AcquisitionEngine* target = nullptr;
+    StopOnEvents dialogs(target);
+    DeviceLink link(rig.clock, dialogs, sim::SimTransportOpener(rig.instrument, rig.clock, 1));
+    ASSERT_EQ(CommOpen(link.ports, 1, "COM1", kInstrumentPortSettings), 0);
+    StorageContext storage{rig.temp.path(), dialogs, rig.files, {}};
+    AcquisitionEngine engine(AcquisitionContext{link, storage, rig.app, rig.controls, rig.climate,
+                                                rig.cal, rig.view, rig.file_ops});
+    target = &engine;
+    StartOptions o;
+    o.name = "stopped early";
+    EXPECT_EQ(engine.StartAcquisition(o), StartOutcome::Stopped);
+    EXPECT_FALSE(engine.Running());
+    EXPECT_FALSE(engine.TimerEnabled());
+    EXPECT_TRUE(rig.view.controls.CmdPlay);
+    EXPECT_FALSE(fs::exists(engine.state.AcquisitionFolder / kCountsFileName));
+}
+
+}  // namespace
+}  // namespace lumivo::testing
