@@ -25,6 +25,7 @@ int RunSerial(Args& args);   // cmd_device.cpp
 int RunCalibrate(Args& args);  // cmd_control.cpp
 int RunZero(Args& args);       // cmd_control.cpp
 int RunReport(Args& args);     // cmd_report.cpp
+int RunAcquire(Args& args);    // cmd_acquire.cpp
 
 namespace {
 
@@ -48,6 +49,10 @@ const Command kCommands[] = {
      "[--sep S] [--stats se,sd,n] [--basal ACQ_FOLDER --basal-minutes M "
      "--zero-basal max|average|discard]",
      RunReport},
+    {"acquire",
+     "(--com N | --simulate) --project N --name NAME [--lapse MIN] [--description TEXT] "
+     "[--body-bends] [--no-calibration] [--tick-ms MS] [--yes]",
+     RunAcquire},
     {"help", "", nullptr},
 };
 

@@ -1,0 +1,432 @@
+// lumivo-cli acquire: records an experiment headless with the acquisition engine of the desktop
+// program (start, sampling loop, window close, records, quick report), with a progress line
+// on stderr. SIGINT and SIGTERM stop it like the "Stop Acquisition" button: every window
+// closed so far is on disk, the window in progress is dropped.
+//
+// --simulate serves the built-in simulated instrument on a pseudo-terminal from a thread of
+// this process and opens that terminal as the port, so the samples travel the real serial
+// path at the instrument's line rate.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/commands.h"
+#include "core/acquisition/acquisition_engine.h"
+#include "core/acquisition/record_file_io.h"
+#include "core/device/command_set.h"
+#include "core/install_dir.h"
+#include "core/setup/project_ops.h"
+#include "core/storage/calibration_file.h"
+#include "core/storage/config_file.h"
+#include "core/storage/field_record.h"
+#include "core/storage/file_system.h"
+#include "core/storage/project_setup.h"
+#include "sim/instrument.h"
+#include "sim/pty_server.h"
+
+namespace lumivo::cli {
+namespace {
+
+constexpr const char* kCommand = "acquire";
+
+// SIGINT and SIGTERM are blocked while the command runs and taken with sigtimedwait() at the
+// points where the loop may stop: between ticks and whenever the engine lets window events
+// run. No handler and no global flag are needed.
+class StopSignals {
+  public:
+    StopSignals() {
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+    }
+    ~StopSignals() {
+        // A signal that arrived after the stop is not lost: it acts once unblocked.
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // Waits up to `wait_us` for a stop signal; returns it, or 0.
+    int Wait(std::int64_t wait_us) {
+        timespec ts{};
+        if (wait_us > 0) {
+            ts.tv_sec = static_cast<time_t>(wait_us / 1'000'000);
+            ts.tv_nsec = static_cast<long>(wait_us % 1'000'000 * 1000);
+        }
+        for (;;) {
+            const int sig = sigtimedwait(&set_, nullptr, &ts);
+            if (sig > 0) {
+                received_ = sig;
+                return sig;
+            }
+            if (errno != EINTR) return 0;
+        }
+    }
+    int received() const { return received_; }
+
+  private:
+    sigset_t set_{};
+    sigset_t previous_{};
+    int received_ = 0;
+};
+
+// Messages go to stderr. The only question a named run can ask is whether to go on with too
+// little disk space: No, unless --yes was given.
+class AcquireDialogs final : public Dialogs {
+  public:
+    MsgResult MessageBox(const std::string& text, MsgButtons buttons, const std::string&) override {
+        if (before_message) before_message();
+        std::cerr << "lumivo-cli " << kCommand << ": " << text << "\n";
+        switch (buttons) {
+            case MsgButtons::Ok:
+            case MsgButtons::OkCancel:
+                return MsgResult::Ok;
+            case MsgButtons::YesNo:
+            case MsgButtons::YesNoCancel:
+                std::cerr << "lumivo-cli " << kCommand << ": answered "
+                          << (answer_yes ? "Yes" : "No (--yes answers Yes)") << "\n";
+                return answer_yes ? MsgResult::Yes : MsgResult::No;
+        }
+        return MsgResult::Ok;
+    }
+    std::optional<std::string> InputBox(const std::string&, const std::string&,
+                                        const std::string&) override {
+        return std::nullopt;
+    }
+    void ProcessEvents() override {
+        if (process_events) process_events();
+    }
+
+    bool answer_yes = false;
+    std::function<void()> before_message;
+    std::function<void()> process_events;
+};
+
+std::string WithoutDigits(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c < '0' || c > '9') out += c;
+    }
+    return out;
+}
+
+// The progress of the run on stderr: on a terminal one line redrawn in place (bar, elapsed
+// time, windows, temperature); otherwise a line per closed window. Calibration and alarm
+// texts get lines of their own whenever their kind changes.
+class TerminalAcquisitionView final : public AcquisitionView {
+  public:
+    TerminalAcquisitionView() : tty_(::isatty(2) == 1) {}
+
+    void SetTitle(const std::string& text) override { Note(text); }
+    void SetStatus(const std::string& text) override { Note(text); }
+    void ShowTemperature(const std::string& label) override { temperature_ = label; }
+    void ShowElapsed(const std::string& text, double percent) override {
+        elapsed_ = text;
+        percent_ = percent;
+        if (tty_) Draw();
+    }
+    void WindowClosed(const SamplingState& s) override {
+        periods_.push_back(s.SamplePeriod);
+        windows_ = s.windows_closed;
+        if (!tty_) {
+            char period[32];
+            std::snprintf(period, sizeof period, "%.3f", s.SamplePeriod);
+            std::cerr << "window " << s.windows_closed << " closed at " << elapsed_
+                      << ": sample period " << period << " s, " << temperature_ << "\n";
+        }
+    }
+    void ShowAlarm(const std::string& text) override {
+        if (WithoutDigits(text) == alarm_kind_) return;
+        alarm_kind_ = WithoutDigits(text);
+        EndLine();
+        std::cerr << "lumivo-cli " << kCommand << ": "
+                  << (text.empty() ? std::string("alarm cleared: the instrument answers again")
+                                   : "ALARM: " + text)
+                  << "\n";
+    }
+    std::string Description() override { return description; }
+    void OpenTextFile(const std::filesystem::path& file) override {
+        EndLine();
+        std::cout << "quick report: " << file.string() << "\n";
+    }
+
+    // Ends the redrawn line so what follows starts on a fresh one.
+    void EndLine() {
+        if (tty_ && drawn_) std::cerr << "\n";
+        drawn_ = false;
+    }
+
+    const std::vector<double>& periods() const { return periods_; }
+
+    std::string description;  // Txt_description
+
+  private:
+    void Note(const std::string& text) {
+        if (text.empty() || WithoutDigits(text) == note_kind_) return;
+        note_kind_ = WithoutDigits(text);
+        EndLine();
+        std::cerr << text << "\n";
+    }
+    void Draw() {
+        constexpr int kWidth = 30;
+        const double f = std::clamp(percent_ / 100.0, 0.0, 1.0);
+        const int filled = static_cast<int>(f * kWidth + 0.5);
+        std::string line = "\r\033[K[" + std::string(static_cast<std::size_t>(filled), '#') +
+                           std::string(static_cast<std::size_t>(kWidth - filled), '.') + "] " +
+                           elapsed_ + "  windows " + std::to_string(windows_) + "  " + temperature_;
+        if (line == last_line_) return;
+        last_line_ = line;
+        std::cerr << line << std::flush;
+        drawn_ = true;
+    }
+
+    bool tty_;
+    bool drawn_ = false;
+    std::string elapsed_ = "00:00:00 [0d]";
+    double percent_ = 0.0;
+    std::string temperature_;
+    int windows_ = 0;
+    std::string last_line_;
+    std::string note_kind_;
+    std::string alarm_kind_;
+    std::vector<double> periods_;
+};
+
+// The simulated plate of --simulate: the beams of the project's plate map, every fourth well
+// empty and the others holding animals of three activity levels.
+sim::SimConfig SimulatedPlate(const PlateMap& plate) {
+    sim::SimConfig config;
+    config.channel_well.assign(sim::kChannelCount, -1);
+    int wells = 0;
+    for (std::size_t c = 0; c < static_cast<std::size_t>(sim::kChannelCount); ++c) {
+        config.channel_well[c] = plate.ChannelWell[c];
+        wells = std::max(wells, plate.ChannelWell[c] + 1);
+    }
+    config.well_activity.assign(static_cast<std::size_t>(wells), 0.0);
+    for (int w = 0; w < wells; ++w) {
+        config.well_activity[static_cast<std::size_t>(w)] = 0.25 * (w % 4);
+    }
+    config.default_activity = 0.0;
+    return config;
+}
+
+// The simulated instrument served from a thread of this process.
+class InProcessSimulator {
+  public:
+    explicit InProcessSimulator(const PlateMap& plate)
+        : instrument_(SimulatedPlate(plate)), server_(instrument_, sim::PtyServerOptions{}) {
+        thread_ = std::thread([this] {
+            try {
+                server_.Run();
+            } catch (const std::exception& e) {
+                std::cerr << "lumivo-cli " << kCommand << ": simulated instrument: " << e.what()
+                          << "\n";
+            }
+        });
+    }
+    ~InProcessSimulator() {
+        server_.RequestStop();
+        thread_.join();
+    }
+    InProcessSimulator(const InProcessSimulator&) = delete;
+    InProcessSimulator& operator=(const InProcessSimulator&) = delete;
+
+    std::string device() const { return server_.SlavePath().string(); }
+
+  private:
+    sim::Instrument instrument_;
+    sim::PtyServer server_;
+    std::thread thread_;
+};
+
+std::string Milliseconds(double seconds) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f ms", seconds * 1000.0);
+    return buf;
+}
+
+}  // namespace
+
+int RunAcquire(Args& args) {
+    const auto com = args.TakeInt("com", 1, 16);
+    const bool simulate = args.TakeFlag("simulate");
+    const auto project_number = args.TakeInt("project", 0, kLastProjectNumber);
+    const auto name = args.TakeOption("name");
+    const auto lapse = args.TakeInt("lapse", kMinAqLapse, kMaxAqLapse);
+    const auto description = args.TakeOption("description");
+    const bool body_bends = args.TakeFlag("body-bends");
+    const bool no_calibration = args.TakeFlag("no-calibration");
+    const auto tick_ms = args.TakeInt("tick-ms", 0, 1000);
+    const bool yes = args.TakeFlag("yes");
+    args.ExpectEnd();
+    if (com.has_value() == simulate) throw UsageError("give either --com N or --simulate");
+    if (!project_number) throw UsageError("--project N is missing");
+    if (!name) throw UsageError("--name NAME is missing (an empty name records nothing)");
+    const std::int64_t interval_us = tick_ms.value_or(kTimeradqIntervalMs) * 1000;
+
+    // Blocked before any thread starts, so the simulator's thread never takes them.
+    StopSignals signals;
+
+    SystemClock clock;
+    AcquireDialogs dialogs;
+    dialogs.answer_yes = yes;
+    LocalFileSystem files;
+    StorageContext storage{args.install_dir(), dialogs, files, {}};
+    AppState app;
+    if (ConfigFileExists(storage)) LoadConfig(storage, app.config);
+    const int number = static_cast<int>(*project_number);
+    const auto folder = ProjectFolderFor(args.install_dir(), number);
+    // Project 0 lives in the installation folder itself; the engine refuses to record it.
+    if (number != 0 && !files.IsFile(folder / "setup.dat")) {
+        std::cerr << "lumivo-cli " << kCommand << ": project " << number << " does not exist ("
+                  << folder.string() << " has no setup.dat)\n";
+        return 1;
+    }
+    app.config.Actual_Project_Number = static_cast<std::int16_t>(number);
+    app.project.ProjectFolder = folder;
+    LoadProject(storage, number, number, app.project, app.plate);
+    if (lapse) app.project.Setup.Aq_lapse = static_cast<std::int16_t>(*lapse);
+
+    // The instrument.
+    std::unique_ptr<InProcessSimulator> simulator;
+    const int port = simulate ? 1 : static_cast<int>(*com);
+    std::string device = "COM" + std::to_string(port);
+    if (simulate) {
+        simulator = std::make_unique<InProcessSimulator>(app.plate);
+        device = simulator->device();
+    }
+    DeviceLink link(clock, dialogs, TerminalDeviceOpener(args.install_dir()));
+    link.ComPortNumber = static_cast<std::int16_t>(port);
+    if (CommOpen(link.ports, port, device, kInstrumentPortSettings) != 0) {
+        const CommErrorRecord& e = link.ports.error;
+        std::cerr << "lumivo-cli " << kCommand << ": cannot open " << device << ": " << e.operation
+                  << ": " << (e.message.empty() ? "error " + std::to_string(e.code) : e.message)
+                  << "\n";
+        return 1;
+    }
+    struct ClosePort {
+        DeviceLink& link;
+        int port;
+        ~ClosePort() { CommClose(link.ports, port); }
+    } close_port{link, port};
+    const int serial = ReadSerialNumber(link, port);
+    if (serial < 0) {
+        std::cerr << "lumivo-cli " << kCommand << ": no answer from the instrument on " << device
+                  << "\n";
+        return 1;
+    }
+    link.SerialNumber = static_cast<std::int16_t>(serial);
+    ReadSensorCalibration(link);
+    app.connection.OfflineMode = 0;
+    app.connection.InstrumentConnected = -1;
+
+    // The main window's tool settings, as it loads them.
+    CalibrationControls controls;
+    LoadCalibrationControls(controls, app.project);
+    if (no_calibration) {
+        controls.AutoCalibrateOnStart = false;
+        controls.AutoZeroOnStart = false;
+    }
+    ClimateState climate;
+    LoadClimateSettings(app.project, climate);
+    CalibrationValues cal;
+    if (files.IsFile(args.install_dir() / kCalibrationFileName)) {
+        try {
+            LoadCalibration(storage, cal);
+        } catch (const StorageError& e) {
+            std::cerr << "lumivo-cli " << kCommand << ": " << e.what() << "\n";
+        }
+    }
+
+    TerminalAcquisitionView view;
+    view.description = description.value_or("");
+    PosixFileOps data_files;
+    AcquisitionEngine engine(
+        AcquisitionContext{link, storage, app, controls, climate, cal, view, data_files});
+    dialogs.before_message = [&view] { view.EndLine(); };
+    dialogs.process_events = [&] {
+        if (signals.received() == 0 && signals.Wait(0) != 0) engine.CmdStop_Click();
+    };
+
+    StartOptions options;
+    options.name = *name;
+    options.body_bends = body_bends;
+    const StartOutcome started = engine.StartAcquisition(options);
+    if (started != StartOutcome::Started) {
+        view.EndLine();
+        std::cerr << "lumivo-cli " << kCommand << ": the acquisition did not start\n";
+        return signals.received() != 0 ? 128 + signals.received() : 1;
+    }
+    if (engine.state.RecordingOn != 0) {
+        std::cout << "recording \"" << engine.state.ExperimentName << "\" of project "
+                  << app.config.Actual_Project_Number << "_" << app.project.Setup.Name << " for "
+                  << app.project.Setup.Aq_lapse << " min into "
+                  << engine.state.AcquisitionFolder.string() << "\n"
+                  << std::flush;
+    } else {
+        std::cout << "monitor run (nothing is recorded) for " << app.project.Setup.Aq_lapse
+                  << " min\n"
+                  << std::flush;
+    }
+
+    // Timeradq: a tick at most every interval; a longer tick delays the next one.
+    while (engine.Running()) {
+        if (!engine.TimerEnabled()) {
+            if (signals.Wait(100'000) != 0) engine.CmdStop_Click();
+            continue;
+        }
+        const std::int64_t begin = clock.MonotonicMicros();
+        engine.Tick();
+        if (!engine.Running()) break;
+        const std::int64_t rest = interval_us - (clock.MonotonicMicros() - begin);
+        if (signals.received() == 0 && signals.Wait(std::max<std::int64_t>(rest, 0)) != 0) {
+            engine.CmdStop_Click();
+        }
+    }
+    view.EndLine();
+
+    const SamplingState& s = engine.sampling;
+    const auto& periods = view.periods();
+    std::cerr << "lumivo-cli " << kCommand << ": " << s.windows_recorded << " windows recorded ("
+              << s.windows_closed << " closed), " << s.ticks << " ticks";
+    if (!periods.empty()) {
+        const auto [lo, hi] = std::minmax_element(periods.begin(), periods.end());
+        double sum = 0.0;
+        for (double p : periods) sum += p;
+        std::cerr << "; sample period " << Milliseconds(sum / static_cast<double>(periods.size()))
+                  << " (" << Milliseconds(*lo) << " .. " << Milliseconds(*hi) << ")";
+    }
+    std::cerr << "; longest tick " << Milliseconds(static_cast<double>(s.longest_tick_us) / 1e6)
+              << ", longest window close "
+              << Milliseconds(static_cast<double>(s.longest_close_us) / 1e6) << "\n";
+    if (!s.last_tick_error.empty()) {
+        std::cerr << "lumivo-cli " << kCommand << ": last tick error: " << s.last_tick_error
+                  << "\n";
+    }
+    if (engine.state.RecordingOn != 0) {
+        std::cout << "acquisition folder: " << engine.state.AcquisitionFolder.string() << "\n";
+    }
+    if (signals.received() != 0) {
+        std::cerr << "lumivo-cli " << kCommand << ": stopped by "
+                  << (signals.received() == SIGINT ? "SIGINT" : "SIGTERM") << "; "
+                  << s.windows_recorded << " complete windows are on disk\n";
+        return 128 + signals.received();
+    }
+    return engine.state.finished_at_lapse ? 0 : 1;
+}
+
+}  // namespace lumivo::cli

@@ -1,0 +1,290 @@
+// lumivo-cli acquire as a process against lumivo-sim on a pseudo-terminal: killed outright it
+// leaves every complete window readable, SIGINT stops it cleanly, and a silent instrument
+// raises the alarm on stderr. The simulator replies without line pacing and the sampling
+// timer's interval is 0, so a window takes about a second.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/acquisition/data_files.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const fs::path kSimBinary = fs::path(LUMIVO_BINARY_DIR) / "src" / "sim" / "lumivo-sim";
+const fs::path kCliBinary = fs::path(LUMIVO_BINARY_DIR) / "src" / "cli" / "lumivo-cli";
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A child process with its output in files.
+class Child {
+  public:
+    Child(std::vector<std::string> argv, const fs::path& out, const fs::path& err)
+        : out_(out), err_(err) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        std::vector<char*> args;
+        for (auto& a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
+        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            Wait();
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    void Signal(int sig) const {
+        if (pid_ > 0) kill(pid_, sig);
+    }
+    // The exit status (128 + signal when killed by one).
+    int Wait() {
+        if (pid_ <= 0) return status_;
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return status_;
+    }
+    bool Exited() {
+        if (pid_ <= 0) return true;
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+        pid_ = -1;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return true;
+    }
+    std::string out() const { return ReadFile(out_); }
+    std::string err() const { return ReadFile(err_); }
+
+  private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+    fs::path out_, err_;
+};
+
+// Polls `done` every 20 ms for up to `limit`.
+bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (done()) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return done();
+}
+
+class AcquireCli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!fs::exists(kSimBinary)) GTEST_SKIP() << "lumivo-sim is not built";
+        ASSERT_TRUE(fs::exists(kCliBinary)) << kCliBinary;
+        char tmpl[] = "/tmp/lumivo-cli-acq-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        // Project 1 of a fresh installation, created as a user would.
+        Child project({kCliBinary.string(), "--install", dir_.string(), "project", "new",
+                       "Kill test", "--lapse", "30"},
+                      dir_ / "project.out", dir_ / "project.err");
+        ASSERT_EQ(project.Wait(), 0) << project.err();
+        sim_ = std::make_unique<Child>(
+            std::vector<std::string>{kSimBinary.string(), "--install", dir_.string(), "--com", "1",
+                                     "--no-pace"},
+            dir_ / "sim.out", dir_ / "sim.err");
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                std::error_code ec;
+                return fs::exists(fs::symlink_status(dir_ / "ports" / "COM1", ec));
+            },
+            10s))
+            << sim_->err();
+    }
+    void TearDown() override {
+        sim_.reset();
+        std::error_code ec;
+        if (!dir_.empty()) fs::remove_all(dir_, ec);
+    }
+
+    std::unique_ptr<Child> Acquire(const std::string& name, std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv = {
+            kCliBinary.string(), "--install", dir_.string(), "acquire", "--com",     "1",
+            "--project",         "1",         "--name",      name,      "--tick-ms", "0",
+            "--no-calibration"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return std::make_unique<Child>(argv, dir_ / (name + ".out"), dir_ / (name + ".err"));
+    }
+
+    // The acquisition folder the run writes to (the only one of the project).
+    fs::path AcquisitionFolder() const {
+        for (const auto& e : fs::directory_iterator(dir_ / "p00001")) {
+            if (e.is_directory()) return e.path();
+        }
+        return {};
+    }
+    std::uintmax_t CountsSize() const {
+        const fs::path f = AcquisitionFolder();
+        std::error_code ec;
+        const auto n = f.empty() ? 0 : fs::file_size(f / lumivo::kCountsFileName, ec);
+        return ec ? 0 : n;
+    }
+
+    fs::path dir_;
+    std::unique_ptr<Child> sim_;
+};
+
+// Reads every data file of the folder back and checks that complete windows line up.
+void CheckReadsBack(const fs::path& folder, std::size_t min_windows) {
+    using namespace lumivo;
+    const CountsFileContents counts = ReadCountsFile(folder / kCountsFileName);
+    ASSERT_GE(counts.records.size(), min_windows);
+    std::int32_t minutes = 0;
+    for (const CountsRecord& r : counts.records) {
+        EXPECT_GE(r.elapsed_minutes, minutes);
+        minutes = r.elapsed_minutes;
+        EXPECT_GT(r.temperature_tenths(), 150);
+        EXPECT_LT(r.temperature_tenths(), 300);
+        for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+            EXPECT_GE(r.values[c], 0);
+            EXPECT_LE(r.values[c], 500);
+        }
+    }
+    // Raw pages: page n holds windows 11n..11n + 10. The raw window is written before its
+    // counts record, so at most one more raw window than counts records may exist.
+    std::size_t raw_windows = 0;
+    for (int page = 0;; ++page) {
+        const fs::path p = folder / RawPageFileName(page);
+        if (!fs::exists(p)) break;
+        RawPageReader reader(p, 500);
+        std::vector<std::int16_t> window(501 * kChannelTableSize);
+        for (std::size_t i = 0; i < reader.record_count(); ++i) {
+            reader.ReadRecord(i, window);
+            // A record that started anywhere but a record boundary would show readings in its
+            // last row or values outside 12 bits.
+            for (std::size_t k = 0; k < window.size(); ++k) {
+                if (k >= 500 * kChannelTableSize) {
+                    ASSERT_EQ(window[k], 0) << p << " record " << i;
+                } else {
+                    ASSERT_GE(window[k], 0) << p << " record " << i;
+                    ASSERT_LE(window[k], 4095) << p << " record " << i;
+                }
+            }
+        }
+        if (reader.record_count() < kWindowsPerRawPage) {
+            raw_windows += reader.record_count();
+            break;
+        }
+        raw_windows += reader.record_count();
+    }
+    EXPECT_GE(raw_windows, counts.records.size());
+    EXPECT_LE(raw_windows, counts.records.size() + 1);
+}
+
+TEST_F(AcquireCli, KilledOutrightLeavesEveryCompleteWindowReadable) {
+    auto run = Acquire("killed");
+    ASSERT_TRUE(run->started());
+    ASSERT_TRUE(WaitFor([&] { return CountsSize() >= 3 * lumivo::kCountsRecordSize; }, 120s))
+        << run->err();
+    // Somewhere inside a later window (or its writing).
+    std::this_thread::sleep_for(337ms);
+    run->Signal(SIGKILL);
+    EXPECT_EQ(run->Wait(), 128 + SIGKILL);
+    CheckReadsBack(AcquisitionFolder(), 3);
+}
+
+TEST_F(AcquireCli, SigintStopsCleanlyWithWholeWindowsOnly) {
+    auto run = Acquire("interrupted");
+    ASSERT_TRUE(WaitFor([&] { return CountsSize() >= 2 * lumivo::kCountsRecordSize; }, 120s))
+        << run->err();
+    run->Signal(SIGINT);
+    EXPECT_EQ(run->Wait(), 128 + SIGINT);
+    const std::string err = run->err();
+    EXPECT_NE(err.find("stopped by SIGINT"), std::string::npos) << err;
+    EXPECT_NE(run->out().find("acquisition folder: " + AcquisitionFolder().string()),
+              std::string::npos)
+        << run->out();
+    const auto size = CountsSize();
+    EXPECT_EQ(size % lumivo::kCountsRecordSize, 0u);
+    const auto windows = size / lumivo::kCountsRecordSize;
+    EXPECT_EQ(fs::file_size(AcquisitionFolder() / "0.bin"),
+              windows * lumivo::RawPageRecordSize(500));
+    CheckReadsBack(AcquisitionFolder(), 2);
+}
+
+TEST_F(AcquireCli, SilentInstrumentRaisesTheAlarmUntilItAnswersAgain) {
+    auto run = Acquire("unplugged");
+    ASSERT_TRUE(WaitFor([&] { return CountsSize() >= lumivo::kCountsRecordSize; }, 120s))
+        << run->err();
+    sim_->Signal(SIGUSR1);  // the simulator pulls its cable
+    ASSERT_TRUE(
+        WaitFor([&] { return run->err().find("ALARM: NO VALID DATA") != std::string::npos; }, 30s))
+        << run->err();
+    sim_->Signal(SIGUSR1);  // and plugs it back
+    ASSERT_TRUE(WaitFor([&] { return run->err().find("alarm cleared") != std::string::npos; }, 30s))
+        << run->err();
+    const auto before = CountsSize();
+    ASSERT_TRUE(WaitFor([&] { return CountsSize() > before; }, 120s)) << run->err();
+    run->Signal(SIGINT);
+    EXPECT_EQ(run->Wait(), 128 + SIGINT);
+    CheckReadsBack(AcquisitionFolder(), 2);
+}
+
+TEST_F(AcquireCli, RefusalsAndUsageErrors) {
+    struct Case {
+        std::vector<std::string> words;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"acquire", "--com", "1", "--project", "1"}, 2, "--name NAME is missing"},
+        {{"acquire", "--com", "1", "--name", "x"}, 2, "--project N is missing"},
+        {{"acquire", "--com", "1", "--simulate", "--project", "1", "--name", "x"},
+         2,
+         "either --com N or --simulate"},
+        {{"acquire", "--com", "1", "--project", "7", "--name", "x"}, 1, "project 7 does not exist"},
+        {{"acquire", "--com", "1", "--project", "0", "--name", "x"},
+         1,
+         "Operation not allowed in Project #0:Default"},
+        {{"acquire", "--com", "5", "--project", "1", "--name", "x"}, 1, "COM5"},
+    };
+    int i = 0;
+    for (const Case& k : cases) {
+        std::vector<std::string> argv = {kCliBinary.string(), "--install", dir_.string()};
+        argv.insert(argv.end(), k.words.begin(), k.words.end());
+        const std::string tag = "usage" + std::to_string(i++);
+        Child c(argv, dir_ / (tag + ".out"), dir_ / (tag + ".err"));
+        EXPECT_EQ(c.Wait(), k.status) << tag;
+        EXPECT_NE(c.err().find(k.err), std::string::npos) << c.err();
+    }
+    EXPECT_TRUE(AcquisitionFolder().empty());
+}
+
+}  // namespace
