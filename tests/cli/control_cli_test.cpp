@@ -147,7 +147,9 @@ TEST_F(ControlCli, ZeroPrintsTheLevelOfEveryChannel) {
         EXPECT_EQ(line.substr(0, comma), std::to_string(ch));
         const double level = std::stod(line.substr(comma + 1));
         EXPECT_GE(level, 1.0) << line;
-        if (ch != 5) EXPECT_LT(level, 10.0) << line;  // a quiet beam: noise of a few counts
+        if (ch != 5) {
+            EXPECT_LT(level, 10.0) << line;  // a quiet beam: noise of a few counts
+        }
     }
     // The dead channel's noise is large against its level.
     EXPECT_GT(std::stod(lines[6].substr(2)), 10.0);
