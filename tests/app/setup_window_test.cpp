@@ -1,0 +1,344 @@
+// The project setup window Frm_setup driven with Qt Test on the offscreen platform: a project is
+// created, wells are assigned with the mouse on the plate picture, the project is saved and
+// reloaded into a second window; the parameter boxes, lists, arrangement menu, plate-format
+// change and the hand-overs to the other windows.
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include "app/frm_setup.h"
+#include "app/qt_dialogs.h"
+#include "app_test_support.h"
+#include "core/setup/plate_groups.h"
+#include "core/storage/installation.h"
+
+namespace lumivo::app {
+namespace {
+
+using testing::TestApplication;
+
+const std::filesystem::path kInst = "/inst";
+
+// One program's worth of state around the window, on an in-memory installation folder.
+struct SetupRig {
+    explicit SetupRig(MemoryFileSystem& fs, lumivo::testing::ScriptedDialogs& d)
+        : files(fs), dialogs(d) {
+        LoadConfig(storage, state.config);
+        window.ShowToolPanels = [this](bool c, bool l, bool t) { panels.push_back({c, l, t}); };
+        window.ShowMainWindow = [this] { handed_over.push_back("main"); };
+        window.ConnectInstrument = [this] { handed_over.push_back("connect"); };
+        window.ShowLauncher = [this] { handed_over.push_back("launcher"); };
+        window.Form_Load(true);
+        window.show();
+        QApplication::processEvents();
+    }
+
+    QApplication& app = TestApplication();  // before any widget
+    MemoryFileSystem& files;
+    lumivo::testing::ScriptedDialogs& dialogs;
+    StorageContext storage{kInst, dialogs, files};
+    AppState state;
+    Frm_setup window{storage, state};
+    std::vector<std::array<bool, 3>> panels;
+    std::vector<std::string> handed_over;
+
+    std::vector<std::string> Items(QListWidget* list) const {
+        std::vector<std::string> out;
+        for (int i = 0; i < list->count(); ++i) out.push_back(FromQ(list->item(i)->text()));
+        return out;
+    }
+    std::vector<std::string> Items(QComboBox* combo) const {
+        std::vector<std::string> out;
+        for (int i = 0; i < combo->count(); ++i) out.push_back(FromQ(combo->itemText(i)));
+        return out;
+    }
+    void Drag(Qt::MouseButton button, QPoint from, QPoint to) {
+        PlateView* pic = window.Picwell;
+        QTest::mousePress(pic, button, {}, from);
+        QTest::mouseMove(pic, (from + to) / 2);
+        QTest::mouseMove(pic, to);
+        EXPECT_TRUE(pic->rubber_band_active());
+        QTest::mouseRelease(pic, button, {}, to);
+        EXPECT_FALSE(pic->rubber_band_active());
+    }
+    void TypeGroup(const char* text) {
+        window.combogrup->lineEdit()->selectAll();
+        QTest::keyClicks(window.combogrup->lineEdit(), text);
+    }
+    void Enter(QWidget* w) { QTest::keyClick(w, Qt::Key_Return); }
+};
+
+struct Installation {
+    Installation() {
+        files.CreateFolders(kInst);
+        EnsureInstallation(files, kInst);
+    }
+    MemoryFileSystem files;
+    lumivo::testing::ScriptedDialogs dialogs;
+};
+
+TEST(SetupWindow, CreateAssignWithTheMouseSaveAndReload) {
+    Installation inst;
+    std::array<std::int16_t, kChannelTableSize> saved_groups{};
+    {
+        SetupRig r(inst.files, inst.dialogs);
+        Frm_setup& w = r.window;
+        EXPECT_EQ(FromQ(w.txtprj->text()), "0_Default");
+        EXPECT_EQ(FromQ(w.Combowell->currentText()), "w96f");
+        EXPECT_TRUE(r.Items(w.List_project).empty());
+
+        // New project.
+        inst.dialogs.QueueAnswer(MsgResult::Ok);
+        inst.dialogs.QueueInput("Mouse plate");
+        QTest::mouseClick(w.Cmdnewpj, Qt::LeftButton);
+        EXPECT_EQ(FromQ(w.txtprj->text()), "1_Mouse plate");
+        EXPECT_EQ(FromQ(w.Txtfolder->text()), "/inst/p00001");
+        EXPECT_EQ(r.Items(w.List_project), (std::vector<std::string>{"p00001_Mouse plate"}));
+
+        // Clear, then choose group 2 by typing it.
+        inst.dialogs.QueueAnswer(MsgResult::Yes);
+        QTest::mouseClick(w.Cmd_clear, Qt::LeftButton);
+        EXPECT_EQ(inst.dialogs.Messages().back(), "Do you like to Clear Group lists?");
+        EXPECT_EQ(w.combogrup->count(), 0);
+        EXPECT_EQ(w.lstchgrup->count(), 192);
+        r.TypeGroup("002");
+        EXPECT_EQ(w.SelectedGroup(), 2);
+
+        // Left drag from A1 to C4: twelve wells, two beams each.
+        PlateView* pic = w.Picwell;
+        r.Drag(Qt::LeftButton, pic->WellCentre({0, 0}), pic->WellCentre({3, 2}));
+        EXPECT_EQ(FromQ(w.combogrup->currentText()), "002_Group2");
+        EXPECT_EQ(r.Items(w.combogrup),
+                  (std::vector<std::string>{"000_Free", "001_Free", "002_Group2"}));
+        EXPECT_EQ(w.lstgrup->count(), 24);
+        EXPECT_EQ(FromQ(w.lstgrup->item(0)->text()), "A1.0");
+        EXPECT_EQ(w.lstchgrup->count(), 192 - 24);
+
+        // Right button frees B2 again.
+        r.Drag(Qt::RightButton, pic->WellCentre({1, 1}), pic->WellCentre({1, 1}));
+        EXPECT_EQ(w.lstgrup->count(), 22);
+
+        // Released far beyond the plate (over the legend): the rectangle stops at H12.
+        r.Drag(Qt::LeftButton, pic->WellCentre({10, 6}),
+               QPoint(pic->width() - 2, pic->height() - 2));
+        EXPECT_EQ(w.lstgrup->count(), 30);
+        const auto labels = r.Items(w.lstgrup);
+        EXPECT_EQ(labels.back(), "H12.1");
+
+        // A press beside the plate starts nothing.
+        QTest::mousePress(pic, Qt::LeftButton, {}, QPoint(pic->width() - 2, 2));
+        EXPECT_FALSE(pic->rubber_band_active());
+        QTest::mouseRelease(pic, Qt::LeftButton, {}, QPoint(pic->width() - 2, 2));
+        EXPECT_EQ(w.lstgrup->count(), 30);
+
+        inst.dialogs.QueueAnswer(MsgResult::Yes);
+        QTest::mouseClick(w.Cmdsavepj, Qt::LeftButton);
+        EXPECT_EQ(inst.dialogs.Messages().back(), "Do you like to Update <1_Mouse plate> values?");
+        saved_groups = r.state.project.ChannelGroup;
+        EXPECT_TRUE(inst.dialogs.AllAnswersUsed());
+    }
+    // A second window on a fresh program state loads the saved project.
+    SetupRig again(inst.files, inst.dialogs);
+    EXPECT_EQ(FromQ(again.window.txtprj->text()), "1_Mouse plate");
+    EXPECT_EQ(again.state.project.ChannelGroup, saved_groups);
+    again.TypeGroup("002");
+    EXPECT_EQ(again.window.lstgrup->count(), 30);
+    EXPECT_EQ(again.Items(again.window.combogrup),
+              (std::vector<std::string>{"000_Free", "001_Free", "002_Group2"}));
+}
+
+TEST(SetupWindow, NumberBoxesApplyTheirChecks) {
+    Installation inst;
+    SetupRig r(inst.files, inst.dialogs);
+    Frm_setup& w = r.window;
+    struct Case {
+        QLineEdit* box;
+        const char* typed;
+        const char* shown;
+        std::int16_t ProjectSetup::*field;
+        int value;
+    };
+    const Case cases[] = {
+        {w.Txtlapse, "0", "2", &ProjectSetup::Aq_lapse, 2},
+        {w.Txtlapse, "40000", "32000", &ProjectSetup::Aq_lapse, 32000},
+        {w.Txtlapse, "90", "90", &ProjectSetup::Aq_lapse, 90},
+        {w.Txtbuffer, "150", "500", &ProjectSetup::RT_Buffer, 500},
+        {w.Txtbuffer, "10000", "10000", &ProjectSetup::RT_Buffer, 10000},
+        {w.Txtsample, "12.5", "12.5", &ProjectSetup::Sample_Rate, 12},
+        {w.Txt_dspinterval, "-4", "0", &ProjectSetup::DSP_Interval, 0},
+    };
+    w.cmd_advanced->click();  // the advanced boxes are visible now
+    EXPECT_EQ(FromQ(w.cmd_advanced->text()), "[Advanced Tools]    <-");
+    for (const auto& c : cases) {
+        c.box->setFocus();
+        c.box->selectAll();
+        QTest::keyClicks(c.box, c.typed);
+        r.Enter(c.box);
+        EXPECT_EQ(FromQ(c.box->text()), c.shown) << c.typed;
+        EXPECT_EQ(r.state.project.Setup.*c.field, c.value) << c.typed;
+    }
+    // While typing, a value the check keeps is taken at once.
+    w.Txtlapse->selectAll();
+    QTest::keyClicks(w.Txtlapse, "45");
+    EXPECT_EQ(r.state.project.Setup.Aq_lapse, 45);
+    w.cmd_advanced->click();
+    EXPECT_EQ(FromQ(w.cmd_advanced->text()), "[Advanced Tools]    ->");
+    EXPECT_TRUE(w.Frame_advanced->isHidden());
+
+    // Lists and tool switches.
+    w.Combo_aqmode->setCurrentIndex(4);
+    w.Combosavereal->setCurrentIndex(0);
+    EXPECT_EQ(r.state.project.Setup.Aq_mode, 4);
+    EXPECT_EQ(r.state.project.Setup.Save_real, 0);
+    const bool calib = w.chkcalib->isChecked();
+    w.chklight->click();
+    ASSERT_FALSE(r.panels.empty());
+    EXPECT_EQ(r.panels.back(), (std::array<bool, 3>{calib, true, false}));
+    EXPECT_EQ(r.state.project.ToolMenu[2], 1);
+    // Nothing reached the disk.
+    EXPECT_EQ(LineText(inst.files.ReadFile(kInst / "setup.dat"))[3], "1,30,99,500,1,30");
+}
+
+TEST(SetupWindow, ListsMovesRenamesAndArrangement) {
+    Installation inst;
+    SetupRig r(inst.files, inst.dialogs);
+    Frm_setup& w = r.window;
+
+    // The arrangement menu of a 96-well plate: 24 block sizes; 04x06 makes four groups.
+    ASSERT_EQ(FromQ(w.mnopciongrup[18]->text()), "04x06 [RowsxColumn]");
+    w.mnopciongrup[18]->trigger();
+    EXPECT_EQ(r.Items(w.combogrup),
+              (std::vector<std::string>{"000_Group0", "001_Group1", "002_Group2", "003_Group3"}));
+    for (std::size_t i = 0; i < w.mnopciongrup.size(); ++i)
+        EXPECT_EQ(w.mnopciongrup[i]->isChecked(), i == 18);
+    EXPECT_EQ(w.lstgrup->count(), 48);
+    EXPECT_EQ(w.lstchgrup->count(), 0);
+
+    // Enter on a group's well frees it; a double click on a free well puts it in the group.
+    w.lstgrup->setCurrentRow(0);
+    r.Enter(w.lstgrup);
+    EXPECT_EQ(r.Items(w.lstchgrup), (std::vector<std::string>{"A1.0"}));
+    r.TypeGroup("007");
+    w.lstchgrup->setCurrentRow(0);
+    emit w.lstchgrup->itemDoubleClicked(w.lstchgrup->item(0));
+    EXPECT_EQ(r.state.project.ChannelGroup[0], 7);
+    EXPECT_EQ(FromQ(w.combogrup->currentText()), "007_Group7");
+
+    // Enter on the group renames it; an empty answer keeps the name.
+    inst.dialogs.QueueInput("Dose, 5 \"mM\"");
+    r.Enter(w.combogrup->lineEdit());
+    EXPECT_EQ(inst.dialogs.shown().back().text, "Enter New Group (007) Name");
+    EXPECT_EQ(FromQ(w.combogrup->currentText()), "007_Dose, 5 \"mM\"");
+    inst.dialogs.QueueInput("");
+    r.Enter(w.combogrup->lineEdit());
+    EXPECT_EQ(r.state.project.GroupName[7], "Dose, 5 \"mM\"");
+
+    // The Default project cannot be renamed.
+    QTest::mouseDClick(w.txtprj, Qt::LeftButton);
+    EXPECT_EQ(inst.dialogs.Messages().back(),
+              "Not possible to rename the Default project. Save it with another Name");
+    EXPECT_TRUE(inst.dialogs.AllAnswersUsed());
+}
+
+TEST(SetupWindow, PlateFormatChangeAsksAndRedrawsTheNewPlate) {
+    Installation inst;
+    SetupRig r(inst.files, inst.dialogs);
+    Frm_setup& w = r.window;
+    const int w384 = w.Combowell->findText("w384");
+    ASSERT_GE(w384, 0);
+
+    inst.dialogs.QueueAnswer(MsgResult::No);
+    w.Combowell->setCurrentIndex(w384);
+    emit w.Combowell->activated(w384);
+    EXPECT_EQ(FromQ(w.Combowell->currentText()), "w96f");
+    EXPECT_EQ(r.state.plate.PlateRows, 8);
+
+    inst.dialogs.QueueAnswer(MsgResult::Yes);
+    w.Combowell->setCurrentIndex(w384);
+    emit w.Combowell->activated(w384);
+    const auto messages = inst.dialogs.Messages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[messages.size() - 2], "Load New Plate configuration?");
+    EXPECT_EQ(messages.back(),
+              "384 Well microplate [1microbeams/well]\r\nUSE 'W384' plate Adapter");
+    EXPECT_EQ(r.state.project.Setup.Plate_format, "w384");
+    EXPECT_EQ(r.state.plate.PlateRows, 16);
+    EXPECT_EQ(w.combogrup->count(), 0);
+    EXPECT_EQ(w.lstchgrup->count(), 384);
+    EXPECT_EQ(FromQ(w.mnopciongrup[0]->text()), "01x01 [RowsxColumn]");
+    // The picture follows: the last well of a 384 plate is P24.
+    r.TypeGroup("001");
+    r.Drag(Qt::LeftButton, w.Picwell->WellCentre({23, 15}), w.Picwell->WellCentre({23, 15}));
+    EXPECT_EQ(r.Items(w.lstgrup), (std::vector<std::string>{"P24.0"}));
+}
+
+TEST(SetupWindow, HandsOverToTheMainWindowAndTheLauncher) {
+    Installation inst;
+    SetupRig r(inst.files, inst.dialogs);
+    QTest::mouseClick(r.window.Command_main, Qt::LeftButton);
+    EXPECT_EQ(r.handed_over, (std::vector<std::string>{"main", "connect"}));
+    EXPECT_FALSE(r.window.isVisible());
+
+    r.window.show();
+    r.state.connection.InstrumentConnected = -1;
+    QTest::mouseClick(r.window.Command_main, Qt::LeftButton);
+    r.window.show();
+    QTest::mouseClick(r.window.Cmdoffline, Qt::LeftButton);
+    EXPECT_FALSE(r.window.isVisible());
+    r.window.show();
+    r.window.close();
+    EXPECT_EQ(r.handed_over,
+              (std::vector<std::string>{"main", "connect", "main", "launcher", "launcher"}));
+
+    // Load: the list appears after the question; a double click loads the entry.
+    inst.dialogs.QueueAnswer(MsgResult::Ok);
+    inst.dialogs.QueueInput("Listed");
+    r.window.Cmdnewpj_Click();
+    r.state.project.Setup.Name = "Changed in memory";
+    inst.dialogs.QueueAnswer(MsgResult::No);
+    EXPECT_TRUE(r.window.frm_project->isHidden());
+    QTest::mouseClick(r.window.cmdLoad, Qt::LeftButton);
+    EXPECT_FALSE(r.window.frm_project->isHidden());
+    r.window.List_project->setCurrentRow(0);
+    emit r.window.List_project->itemDoubleClicked(r.window.List_project->item(0));
+    EXPECT_EQ(FromQ(r.window.txtprj->text()), "1_Listed");
+    EXPECT_FALSE(r.panels.empty());  // the tool panels follow the loaded project
+}
+
+TEST(SetupWindow, OpensFromTheLauncherAndTheMainWindowAndSwitchesItsPanels) {
+    testing::AppRig r(0);
+    r.window->Form_Load("");
+    QTest::mouseClick(r.launcher().Label_option(1), Qt::LeftButton);
+    auto* setup = r.window->findChild<Frm_setup*>();
+    ASSERT_NE(setup, nullptr);
+    EXPECT_TRUE(setup->isVisible());
+    EXPECT_FALSE(r.launcher().isVisible());
+    EXPECT_EQ(FromQ(setup->txtprj->text()), "0_Default");
+
+    // The tool switches show and hide the main window's panels.
+    const bool light = !r.window->Frame_light->isHidden();
+    setup->chklight->click();
+    EXPECT_EQ(r.window->Frame_light->isHidden(), light);
+    setup->chklight->click();
+    EXPECT_EQ(r.window->Frame_light->isHidden(), !light);
+
+    QTest::mouseClick(setup->Cmdoffline, Qt::LeftButton);
+    EXPECT_TRUE(r.launcher().isVisible());
+    EXPECT_FALSE(setup->isVisible());
+
+    // The main window's Setup button opens the same window, hiding the main window; with an
+    // instrument connected "Acquisition >>" just brings the main window back.
+    r.window->show();
+    QTest::mouseClick(r.window->Cmdsetup, Qt::LeftButton);
+    EXPECT_EQ(r.window->findChildren<Frm_setup*>().size(), 1);
+    EXPECT_TRUE(setup->isVisible());
+    EXPECT_FALSE(r.window->isVisible());
+    r.state().connection.InstrumentConnected = -1;
+    QTest::mouseClick(setup->Command_main, Qt::LeftButton);
+    EXPECT_TRUE(r.window->isVisible());
+    EXPECT_FALSE(setup->isVisible());
+    EXPECT_TRUE(r.dialogs.shown().empty());
+}
+
+}  // namespace
+}  // namespace lumivo::app
