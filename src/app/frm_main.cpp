@@ -14,6 +14,7 @@
 #include <set>
 
 #include "app/frm_about.h"
+#include "app/frm_report.h"
 #include "app/frm_setup.h"
 #include "app/qt_dialogs.h"
 #include "app/window_placement.h"
@@ -57,6 +58,7 @@ Frm_Main::Frm_Main(AppContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_
 
     StartAcquisition = [this] { ctx_.dialogs.MessageBox(kAcquisitionUnavailableMessage); };
     AttachSetupWindow(*this);  // Cmdsetup_Click and the launcher's "Setup a New Project"
+    AttachReportWindows(*this);  // "Report Output..." and mn_userbin
     ShowOfflineBrowser = [this] { ShowNotAvailable("The offline browser"); };
     OpenDocument = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     CloseDataFiles = [] {};

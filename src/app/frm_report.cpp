@@ -1,0 +1,533 @@
+#include "app/frm_report.h"
+
+#include <QAreaSeries>
+#include <QButtonGroup>
+#include <QChart>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QLocale>
+#include <QMenuBar>
+#include <QPen>
+#include <QShowEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+#include "app/frm_main.h"
+#include "app/frm_reportset.h"
+#include "app/qt_dialogs.h"
+#include "core/storage/project_setup.h"
+
+namespace lumivo::app {
+
+namespace fs = std::filesystem;
+using namespace lumivo::reporting;
+
+namespace {
+
+template <typename W>
+W* Named(W* widget, const QString& name) {
+    widget->setObjectName(name);
+    return widget;
+}
+
+QString ShortDateTime(const LocalDateTime& t) {
+    const QDateTime when(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second));
+    return QLocale::system().toString(when, QLocale::ShortFormat);
+}
+
+// Dash pattern of an SVG dash array ("6 3") for a Qt pen, in pen widths.
+QList<qreal> DashPattern(const std::string& dash, qreal width) {
+    QList<qreal> pattern;
+    for (const QString& part : ToQ(dash).split(' ', Qt::SkipEmptyParts))
+        pattern.append(part.toDouble() / width);
+    return pattern;
+}
+
+}  // namespace
+
+frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::Window), ctx_(ctx) {
+    setObjectName("frm_report");
+    setWindowTitle("Report Output");
+    auto* outer = new QVBoxLayout(this);
+    auto* menu_bar = new QMenuBar(this);
+    mnadvance = Named(menu_bar->addMenu("Advanced"), "mnadvance");
+    mnrecalculate = Named(mnadvance->addAction("Analyze Raw Data"), "mnrecalculate");
+    mncircadian = Named(mnadvance->addAction("1 file/well Report"), "mncircadian");
+    outer->setMenuBar(menu_bar);
+
+    auto* body = new QHBoxLayout;
+    auto* left = new QVBoxLayout;
+    Txt_inputfile = Named(new QLineEdit(this), "Txt_inputfile");
+    Txt_inputfile->setReadOnly(true);
+    left->addWidget(Txt_inputfile);
+
+    Frame_main = Named(new QGroupBox(this), "Frame_main");
+    auto* grid = new QGridLayout(Frame_main);
+    auto* output_box = new QGroupBox("Output format:", Frame_main);
+    auto* output_layout = new QVBoxLayout(output_box);
+    auto* output_group = new QButtonGroup(this);
+    for (std::size_t i = 0; i < Option_output.size(); ++i) {
+        Option_output[i] = Named(new QRadioButton(ReportOutputCaptions()[i], output_box),
+                                 QString("Option_output_%1").arg(i));
+        output_group->addButton(Option_output[i]);
+        output_layout->addWidget(Option_output[i]);
+    }
+    Option_output[4]->hide();
+    grid->addWidget(output_box, 0, 0, 3, 1);
+
+    auto* type_box = new QGroupBox(Frame_main);
+    auto* type_layout = new QVBoxLayout(type_box);
+    auto* type_group = new QButtonGroup(this);
+    const char* const types[] = {"Excel [.csv]", "Text [.txt]"};
+    for (std::size_t i = 0; i < Option_report.size(); ++i) {
+        Option_report[i] =
+            Named(new QRadioButton(types[i], type_box), QString("Option_report_%1").arg(i));
+        type_group->addButton(Option_report[i]);
+        type_layout->addWidget(Option_report[i]);
+        connect(Option_report[i], &QRadioButton::clicked, this,
+                [this, i] { Option_report_Click(static_cast<int>(i)); });
+    }
+    auto* spacer_row = new QHBoxLayout;
+    spacer_row->addWidget(new QLabel("spacer =", type_box));
+    txt_customspacer = Named(new QLineEdit(type_box), "txt_customspacer");
+    txt_customspacer->setMaximumWidth(40);
+    spacer_row->addWidget(txt_customspacer);
+    type_layout->addLayout(spacer_row);
+    grid->addWidget(type_box, 0, 1);
+
+    auto* bin_row = new QHBoxLayout;
+    bin_row->addWidget(new QLabel("Bin size (min):", Frame_main));
+    Cmb_binsize = Named(new QComboBox(Frame_main), "Cmb_binsize");
+    Cmb_binsize->setEditable(true);
+    bin_row->addWidget(Cmb_binsize);
+    grid->addLayout(bin_row, 1, 1);
+
+    auto* stats_box = new QGroupBox("Group Statistics:", Frame_main);
+    auto* stats_layout = new QVBoxLayout(stats_box);
+    for (std::size_t i = 0; i < Chk_statistic.size(); ++i) {
+        Chk_statistic[i] = Named(new QCheckBox(StatisticCaptions()[i], stats_box),
+                                 QString("Chk_statistic_%1").arg(i));
+        stats_layout->addWidget(Chk_statistic[i]);
+    }
+    grid->addWidget(stats_box, 0, 2, 3, 1);
+
+    auto* basal_row = new QHBoxLayout;
+    basal_row->addWidget(new QLabel("Basal Meassure:", Frame_main));
+    cmbbasal = Named(new QComboBox(Frame_main), "cmbbasal");
+    cmbbasal->setMinimumWidth(220);
+    basal_row->addWidget(cmbbasal, 1);
+    grid->addLayout(basal_row, 3, 0, 1, 3);
+
+    auto* buttons = new QHBoxLayout;
+    Cmd_generate = Named(new QPushButton("Generate...", Frame_main), "Cmd_generate");
+    Cmd_cancel = Named(new QPushButton("Cancel", Frame_main), "Cmd_cancel");
+    buttons->addStretch();
+    buttons->addWidget(Cmd_generate);
+    buttons->addWidget(Cmd_cancel);
+    grid->addLayout(buttons, 4, 0, 1, 3);
+    left->addWidget(Frame_main);
+
+    Frame_run = Named(new QGroupBox("Raw data processing:", this), "Frame_run");
+    auto* run = new QGridLayout(Frame_run);
+    run->addWidget(new QLabel("Threshold:", Frame_run), 0, 0);
+    frmtxt_threshold = Named(new QLineEdit(Frame_run), "frmtxt_threshold");
+    frmtxt_threshold->installEventFilter(this);
+    run->addWidget(frmtxt_threshold, 0, 1);
+    run->addWidget(new QLabel("Organism:", Frame_run), 1, 0);
+    Cmb_organism = Named(new QComboBox(Frame_run), "Cmb_organism");
+    for (const char* o : ReportOrganismNames()) Cmb_organism->addItem(o);
+    run->addWidget(Cmb_organism, 1, 1);
+    run->addWidget(new QLabel("Method:", Frame_run), 2, 0);
+    Cmb_dspmethod = Named(new QComboBox(Frame_run), "Cmb_dspmethod");
+    for (const char* m : ReportMethodNames()) Cmb_dspmethod->addItem(m);
+    run->addWidget(Cmb_dspmethod, 2, 1);
+    frmtxt_datalapse = Named(new QLineEdit(Frame_run), "frmtxt_datalapse");
+    run->addWidget(frmtxt_datalapse, 3, 1);
+    Chk_replacedata = Named(new QCheckBox("Replace old data", Frame_run), "Chk_replacedata");
+    Chk_rawexport = Named(new QCheckBox("Export Raw", Frame_run), "Chk_rawexport");
+    chk_autoreport = Named(new QCheckBox("Autoreport", Frame_run), "chk_autoreport");
+    run->addWidget(Chk_replacedata, 4, 0);
+    run->addWidget(Chk_rawexport, 4, 1);
+    run->addWidget(chk_autoreport, 5, 0);
+    cmd_runframe = Named(new QPushButton("RUN", Frame_run), "cmd_runframe");
+    cmd_stopframe = Named(new QPushButton("STOP", Frame_run), "cmd_stopframe");
+    run->addWidget(cmd_runframe, 6, 0);
+    run->addWidget(cmd_stopframe, 6, 1);
+    frmlbl_status = Named(new QLabel("Block xx/xx", Frame_run), "frmlbl_status");
+    run->addWidget(frmlbl_status, 7, 0, 1, 2);
+    Frame_run->hide();
+    left->addWidget(Frame_run);
+    left->addStretch();
+    body->addLayout(left);
+
+    chart_view = Named(new QChartView(this), "chart_view");
+    chart_view->setRenderHint(QPainter::Antialiasing);
+    chart_view->setMinimumSize(520, 360);
+    chart_view->chart()->setTitle("No report yet");
+    body->addWidget(chart_view, 1);
+    outer->addLayout(body);
+
+    connect(Cmd_generate, &QPushButton::clicked, this, &frm_report::Cmd_generate_Click);
+    connect(Cmd_cancel, &QPushButton::clicked, this, &frm_report::Cmd_cancel_Click);
+    connect(Cmb_organism, &QComboBox::activated, this, [this](int) { Cmb_organism_Click(); });
+    connect(Chk_rawexport, &QCheckBox::clicked, this, &frm_report::Chk_rawexport_Click);
+    connect(Chk_replacedata, &QCheckBox::clicked, this, &frm_report::Chk_replacedata_Click);
+    connect(mnrecalculate, &QAction::triggered, this, &frm_report::mnrecalculate_Click);
+    connect(mncircadian, &QAction::triggered, this, &frm_report::mncircadian_Click);
+    connect(cmd_runframe, &QPushButton::clicked, this, &frm_report::cmd_runframe_Click);
+    connect(cmd_stopframe, &QPushButton::clicked, this, &frm_report::cmd_stopframe_Click);
+    resize(1100, 520);
+}
+
+// ---- Copying the state in and out ----
+
+void frm_report::Show(const ReportWindowState& w) {
+    state_ = w;
+    Cmb_binsize->clear();
+    for (const auto& item : w.bin_items) Cmb_binsize->addItem(ToQ(item));
+    Cmb_binsize->setCurrentText(ToQ(w.bin_text));
+    Option_output[4]->setVisible(w.histogram_visible);
+    Option_output[static_cast<std::size_t>(std::clamp(w.output, 0, 4))]->setChecked(true);
+    Option_report[static_cast<std::size_t>(w.filetype == 1 ? 1 : 0)]->setChecked(true);
+    txt_customspacer->setText(ToQ(w.spacer));
+    for (std::size_t i = 0; i < Chk_statistic.size(); ++i)
+        Chk_statistic[i]->setChecked(w.statistic[i]);
+    cmbbasal->clear();
+    for (const auto& item : w.basal_items) cmbbasal->addItem(ToQ(item));
+    cmbbasal->setCurrentIndex(cmbbasal->findText(ToQ(w.basal_text)));
+    Txt_inputfile->setText(ToQ(w.input_folder));
+    Cmb_dspmethod->setCurrentIndex(w.method);
+    Cmb_organism->setCurrentIndex(w.organism);
+    frmtxt_threshold->setText(ToQ(w.threshold_text));
+    frmtxt_datalapse->setText(ToQ(w.datalapse_text));
+    frmtxt_datalapse->setEnabled(w.datalapse_enabled);
+    Chk_replacedata->setChecked(w.replace_data);
+    Chk_rawexport->setChecked(w.raw_export);
+    chk_autoreport->setChecked(w.autoreport);
+}
+
+ReportWindowState frm_report::State() const {
+    ReportWindowState w = state_;
+    w.bin_items.clear();
+    for (int i = 0; i < Cmb_binsize->count(); ++i)
+        w.bin_items.push_back(FromQ(Cmb_binsize->itemText(i)));
+    w.bin_text = FromQ(Cmb_binsize->currentText());
+    for (std::size_t i = 0; i < Option_output.size(); ++i)
+        if (Option_output[i]->isChecked()) w.output = static_cast<int>(i);
+    w.histogram_visible = !Option_output[4]->isHidden();
+    w.filetype = Option_report[1]->isChecked() ? 1 : 0;
+    w.spacer = FromQ(txt_customspacer->text());
+    for (std::size_t i = 0; i < Chk_statistic.size(); ++i)
+        w.statistic[i] = Chk_statistic[i]->isChecked();
+    w.basal_items.clear();
+    for (int i = 0; i < cmbbasal->count(); ++i)
+        w.basal_items.push_back(FromQ(cmbbasal->itemText(i)));
+    w.basal_text = FromQ(cmbbasal->currentText());
+    w.input_folder = FromQ(Txt_inputfile->text());
+    w.method = Cmb_dspmethod->currentIndex();
+    w.organism = Cmb_organism->currentIndex();
+    w.threshold_text = FromQ(frmtxt_threshold->text());
+    w.datalapse_text = FromQ(frmtxt_datalapse->text());
+    w.datalapse_enabled = frmtxt_datalapse->isEnabled();
+    w.replace_data = Chk_replacedata->isChecked();
+    w.raw_export = Chk_rawexport->isChecked();
+    w.autoreport = chk_autoreport->isChecked();
+    return w;
+}
+
+// ---- Load and opening ----
+
+void frm_report::Form_Load(bool user_defined) {
+    ReportWindowState w = State();
+    LoadReportWindow(ctx_.storage, ctx_.state.report, user_defined, w);
+    Show(w);
+}
+
+bool frm_report::OpenFor(const fs::path& folder, const std::string& main_bin_text,
+                         const std::vector<std::string>& basal_items) {
+    ReportWindowState w = State();
+    if (!OpenReportWindowFor(ctx_.storage, folder, main_bin_text, w)) return false;
+    w.basal_items = basal_items;
+    w.basal_text = basal_items.empty() ? std::string() : basal_items.front();
+    Show(w);
+    return true;
+}
+
+// ---- Handlers ----
+
+ReportEnvironment frm_report::Environment() {
+    ReportEnvironment env{ctx_.storage, ctx_.clock};
+    env.open_file = [this](const fs::path& path) {
+        if (OpenDocument) OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+    };
+    env.format_date = [](const LocalDateTime& t) { return FromQ(ShortDateTime(t)); };
+    env.raw_reanalysis = [this] {
+        mnrecalculate_Click();
+        ctx_.dialogs.ProcessEvents();
+        ctx_.clock.SleepMs(1000);
+        Chk_rawexport->setChecked(true);
+        cmd_runframe_Click();
+    };
+    return env;
+}
+
+void frm_report::Cmd_generate_Click() {
+    ReportEnvironment env = Environment();
+    outcome_ = GenerateReport(env, RequestFromWindow(State(), QueryDecimalSymbol()));
+    if (outcome_.bin_size > 0) Cmb_binsize->setCurrentText(QString::number(outcome_.bin_size));
+    if (outcome_.written) ShowChart(outcome_.chart);
+}
+
+void frm_report::RunAutomaticReport() {
+    Frame_main->setEnabled(false);
+    ReportEnvironment env = Environment();
+    outcome_ = reporting::RunAutomaticReport(env, RequestFromWindow(State(), QueryDecimalSymbol()),
+                                             ctx_.state.report.config.rawexport == 1);
+    if (outcome_.written) ShowChart(outcome_.chart);
+    chk_autoreport->setChecked(false);
+    Frame_main->setEnabled(true);
+    hide();
+}
+
+void frm_report::Cmd_cancel_Click() {
+    cmbbasal->clear();
+    Frame_run->hide();
+    hide();
+}
+
+void frm_report::Option_report_Click(int index) {
+    ReportWindowState w = State();
+    ReportFileTypeChosen(ctx_.state.report, index, w);
+    txt_customspacer->setText(ToQ(w.spacer));
+}
+
+void frm_report::Cmb_organism_Click() {
+    ReportWindowState w = State();
+    OrganismChosen(Cmb_organism->currentIndex(), w);
+    frmtxt_threshold->setText(ToQ(w.threshold_text));
+}
+
+void frm_report::frmtxt_threshold_LostFocus() {
+    ReportWindowState w = State();
+    ThresholdLeft(w);
+    frmtxt_threshold->setText(ToQ(w.threshold_text));
+}
+
+void frm_report::Chk_rawexport_Click() {
+    ReportWindowState w = State();
+    RawExportChecked(Chk_rawexport->isChecked(), w);
+    Chk_replacedata->setChecked(w.replace_data);
+    frmtxt_datalapse->setText(ToQ(w.datalapse_text));
+    frmtxt_datalapse->setEnabled(w.datalapse_enabled);
+}
+
+void frm_report::Chk_replacedata_Click() {
+    frmtxt_datalapse->setEnabled(!Chk_replacedata->isChecked());
+}
+
+void frm_report::mnrecalculate_Click() {
+    const fs::path first_page = fs::path(FromQ(Txt_inputfile->text())) / "0.bin";
+    if (!ctx_.files.IsFile(first_page)) {
+        ctx_.dialogs.MessageBox("Real Time Data Not Found");
+        return;
+    }
+    Frame_run->show();
+}
+
+void frm_report::mncircadian_Click() {
+    if (PerWellExport)
+        PerWellExport();
+    else
+        ctx_.dialogs.MessageBox(kRawProcessingUnavailable);
+}
+
+void frm_report::cmd_runframe_Click() {
+    stop_requested_ = false;
+    if (RawReanalysis)
+        RawReanalysis();
+    else
+        ctx_.dialogs.MessageBox(kRawProcessingUnavailable);
+}
+
+void frm_report::cmd_stopframe_Click() {
+    stop_requested_ = true;
+}
+
+// ---- Window events ----
+
+void frm_report::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The automatic report runs once the window is up, outside the show itself.
+    if (chk_autoreport->isChecked())
+        QTimer::singleShot(0, this, [this] {
+            if (chk_autoreport->isChecked()) RunAutomaticReport();
+        });
+}
+
+void frm_report::closeEvent(QCloseEvent* event) {
+    if (SetMainBinText) SetMainBinText(FromQ(Cmb_binsize->currentText()));
+    cmbbasal->clear();
+    QWidget::closeEvent(event);
+}
+
+bool frm_report::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == frmtxt_threshold && event->type() == QEvent::FocusOut)
+        frmtxt_threshold_LostFocus();
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- The chart ----
+
+void frm_report::ShowChart(const ChartData& plot) {
+    auto* chart = new QChart;
+    chart->setTitle(ToQ(plot.title));
+    auto* x = new QValueAxis;
+    x->setTitleText("Time [min]");
+    x->setLabelFormat("%.0f");
+    x->setRange(0, plot.last_minute > 0 ? plot.last_minute : 1);
+    auto* y = new QValueAxis;
+    y->setTitleText(ToQ(plot.y_label));
+    double lo = 0, hi = plot.basal_line ? 110 : 1;
+    for (const auto& s : plot.series)
+        for (const auto& p : s.points) {
+            lo = std::min(lo, p.mean - p.se);
+            hi = std::max(hi, p.mean + p.se);
+        }
+    y->setRange(lo, hi * 1.05);
+    y->applyNiceNumbers();
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+    auto attach = [&](QAbstractSeries* series) {
+        chart->addSeries(series);
+        series->attachAxis(x);
+        series->attachAxis(y);
+    };
+    for (std::size_t i = 0; i < plot.series.size(); ++i) {
+        const auto& s = plot.series[i];
+        const QColor colour(ToQ(SeriesColour(i)));
+        auto* upper = new QLineSeries;
+        auto* lower = new QLineSeries;
+        auto* mean = new QLineSeries;
+        for (const auto& p : s.points) {
+            upper->append(p.minute, p.mean + p.se);
+            lower->append(p.minute, p.mean - p.se);
+            mean->append(p.minute, p.mean);
+        }
+        auto* band = new QAreaSeries(upper, lower);
+        QColor fill = colour;
+        fill.setAlpha(50);
+        band->setBrush(fill);
+        band->setPen(Qt::NoPen);
+        attach(band);
+        QPen pen(colour, 2);
+        const std::string dash = SeriesDash(i);
+        if (!dash.empty()) pen.setDashPattern(DashPattern(dash, 2));
+        mean->setPen(pen);
+        mean->setName(ToQ(s.label));
+        mean->setPointsVisible(s.points.size() <= 60);
+        attach(mean);
+    }
+    if (plot.basal_line) {
+        auto* basal = new QLineSeries;
+        basal->setName("Basal (100 %)");
+        basal->append(0, 100);
+        basal->append(plot.last_minute, 100);
+        QPen pen(Qt::black, 1.5, Qt::DashLine);
+        basal->setPen(pen);
+        attach(basal);
+    }
+    // Only the means and the basal line are named in the legend.
+    for (QAbstractSeries* series : chart->series())
+        if (series->type() == QAbstractSeries::SeriesTypeArea)
+            for (QLegendMarker* m : chart->legend()->markers(series)) m->setVisible(false);
+    chart->legend()->setAlignment(Qt::AlignRight);
+    QChart* old = chart_view->chart();
+    chart_view->setChart(chart);
+    delete old;
+}
+
+// ---- The main window's side ----
+
+frm_report* OpenReportWindow(Frm_Main& main, const fs::path& folder) {
+    AppContext& ctx = main.context();
+    auto* window = main.findChild<frm_report*>(QString(), Qt::FindDirectChildrenOnly);
+    if (window == nullptr) {
+        window = new frm_report(ctx, &main);
+        window->OpenDocument = [&main](const QUrl& url) { return main.OpenDocument(url); };
+        window->SetMainBinText = [&main](const std::string& text) {
+            main.combo_minutes->setCurrentText(ToQ(text));
+        };
+    }
+    window->Form_Load(main.mn_userbin->isChecked());
+    const std::string bin_text = FromQ(main.combo_minutes->currentText());
+    if (!window->OpenFor(folder, bin_text, BasalChoices(ctx.storage, folder))) return nullptr;
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
+
+ReportOutcome ReportAfterRun(Frm_Main& main, const fs::path& folder) {
+    AppContext& ctx = main.context();
+    ReportEnvironment env{ctx.storage, ctx.clock};
+    env.open_file = [&main](const fs::path& path) {
+        main.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+    };
+    env.format_date = [](const LocalDateTime& t) { return FromQ(ShortDateTime(t)); };
+    ReportOutcome outcome =
+        ReportAfterAcquisition(env, ctx.state.report, main.mn_userbin->isChecked(), folder,
+                               FromQ(main.combo_minutes->currentText()),
+                               [&main, &folder] { OpenReportWindow(main, folder); });
+    main.show();
+    return outcome;
+}
+
+void AttachReportWindows(Frm_Main& main) {
+    auto* menu = qobject_cast<QMenu*>(main.mn_userbin->parent());
+    auto* report_entry =
+        new QAction("Report Output...", menu != nullptr ? static_cast<QObject*>(menu) : &main);
+    report_entry->setObjectName("Cmdreport");
+    if (menu != nullptr) menu->insertAction(main.mn_userbin, report_entry);
+    QObject::connect(report_entry, &QAction::triggered, &main, [&main] {
+        // The report of the current project's latest acquisition.
+        AppContext& ctx = main.context();
+        const fs::path project = ctx.state.project.ProjectFolder;
+        const std::string latest = FindLatestAcquisition(ctx.storage, project);
+        if (latest.empty()) {
+            ctx.dialogs.MessageBox(kActivityFileNotFound);
+            return;
+        }
+        OpenReportWindow(main, project / latest);
+    });
+
+    main.mn_userbin->setEnabled(true);
+    QObject::connect(main.mn_userbin, &QAction::triggered, &main, [&main](bool toggled) {
+        // Choosing the entry does not change its check mark ("Apply" and "Back to Default" do);
+        // the configuration is loaded and saved with the mark it has.
+        const bool checked = !toggled;
+        main.mn_userbin->setChecked(checked);
+        AppContext& ctx = main.context();
+        UserBinEntryChosen(ctx.storage, ctx.state.report, checked);
+        auto* window = main.findChild<Frm_reportset*>(QString(), Qt::FindDirectChildrenOnly);
+        if (window == nullptr) {
+            window = new Frm_reportset(ctx.storage, ctx.state.report, &main);
+            window->SetUserBinChecked = [&main](bool on) { main.mn_userbin->setChecked(on); };
+            window->ShowMainWindow = [&main] {
+                main.show();
+                main.raise();
+                main.activateWindow();
+            };
+        }
+        window->Form_Load();
+        window->show();
+        window->raise();
+        window->activateWindow();
+    });
+}
+
+}  // namespace lumivo::app

@@ -1,0 +1,132 @@
+// The report window `frm_report` ("Report Output"): the report options for one acquisition
+// folder, the basal choice, "Generate..." and the chart of the last report (group means with
+// standard-error bands over time, the basal line when normalised). The report itself is the
+// core's (reporting/report_run.h); the window copies its controls into a ReportWindowState and
+// back (reporting/report_settings.h). With `chk_autoreport` checked, showing the window makes
+// the report at once and hides it again.
+//
+// The raw-data panel (`Frame_run`) and the "Advanced" menu are here with their controls; the
+// re-analysis and the per-well export are reached through hooks.
+#pragma once
+
+#include <QAction>
+#include <QChartView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QUrl>
+#include <QWidget>
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "app/app_context.h"
+#include "core/reporting/report_run.h"
+#include "core/reporting/report_settings.h"
+
+namespace lumivo::app {
+
+class Frm_Main;
+
+inline constexpr const char* kRawProcessingUnavailable =
+    "Raw data processing is not available in this build.";
+
+class frm_report : public QWidget {
+    Q_OBJECT
+  public:
+    explicit frm_report(AppContext& ctx, QWidget* parent = nullptr);
+
+    // The window load, with the state of the main window's `mn_userbin` entry.
+    void Form_Load(bool user_defined);
+    // Opening for an acquisition folder with the main window's bin size; false (after "Activity
+    // file not Found") when the folder holds no counts.bin. `basal_items` fills `cmbbasal`.
+    bool OpenFor(const std::filesystem::path& folder, const std::string& main_bin_text,
+                 const std::vector<std::string>& basal_items);
+
+    // Handlers.
+    void Cmd_generate_Click();
+    void Cmd_cancel_Click();
+    void Option_report_Click(int index);
+    void Cmb_organism_Click();
+    void frmtxt_threshold_LostFocus();
+    void Chk_rawexport_Click();
+    void Chk_replacedata_Click();
+    void mnrecalculate_Click();
+    void mncircadian_Click();
+    void cmd_runframe_Click();
+    void cmd_stopframe_Click();
+    // The automatic report (the window shown with `chk_autoreport` checked).
+    void RunAutomaticReport();
+
+    // Hooks.
+    std::function<bool(const QUrl&)> OpenDocument;           // the desktop's viewer
+    std::function<void(const std::string&)> SetMainBinText;  // on unload
+    std::function<void()> RawReanalysis;                     // "RUN"
+    std::function<void()> PerWellExport;                     // "1 file/well Report"
+
+    const reporting::ReportOutcome& last_outcome() const { return outcome_; }
+    reporting::ReportWindowState State() const;
+
+    // Controls.
+    std::array<QRadioButton*, 5> Option_output{};
+    std::array<QRadioButton*, 2> Option_report{};
+    QLineEdit* txt_customspacer;
+    QComboBox* Cmb_binsize;
+    std::array<QCheckBox*, 5> Chk_statistic{};
+    QComboBox* cmbbasal;
+    QPushButton* Cmd_generate;
+    QPushButton* Cmd_cancel;
+    QLineEdit* Txt_inputfile;
+    QGroupBox* Frame_main;
+    QGroupBox* Frame_run;
+    QLineEdit* frmtxt_threshold;
+    QComboBox* Cmb_organism;
+    QComboBox* Cmb_dspmethod;
+    QLineEdit* frmtxt_datalapse;
+    QCheckBox* Chk_replacedata;
+    QCheckBox* Chk_rawexport;
+    QCheckBox* chk_autoreport;
+    QPushButton* cmd_runframe;
+    QPushButton* cmd_stopframe;
+    QLabel* frmlbl_status;
+    QMenu* mnadvance;
+    QAction* mnrecalculate;
+    QAction* mncircadian;
+    QChartView* chart_view;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void Show(const reporting::ReportWindowState& w);
+    void ShowChart(const reporting::ChartData& plot);
+    reporting::ReportEnvironment Environment();
+
+    AppContext& ctx_;
+    reporting::ReportWindowState state_;
+    reporting::ReportOutcome outcome_;
+    bool stop_requested_ = false;
+};
+
+// Connects the report windows to the main window: the "Report Output..." entry of its Report
+// menu (the report of the project's latest acquisition) and the `mn_userbin` entry ("User
+// Defined BIN size", which opens Frm_reportset).
+void AttachReportWindows(Frm_Main& main);
+
+// Opens the report window for an acquisition folder as the main window's report command does.
+frm_report* OpenReportWindow(Frm_Main& main, const std::filesystem::path& folder);
+
+// The end of a recorded acquisition on the report side: with `mn_userbin` checked the report is
+// generated from the stored settings at once; otherwise the report window is opened for the
+// folder and "Acquisition finished" is shown.
+reporting::ReportOutcome ReportAfterRun(Frm_Main& main, const std::filesystem::path& folder);
+
+}  // namespace lumivo::app

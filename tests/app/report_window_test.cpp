@@ -1,0 +1,203 @@
+// The report windows driven through the main window on the offscreen platform: "Report
+// Output..." opens frm_report for the project's latest acquisition, "Generate..." writes the
+// report and shows its chart, the controls react, `mn_userbin` opens Frm_reportset, and the end
+// of a run either generates the report at once or opens the window.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QChart>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+
+#include "app/frm_report.h"
+#include "app/frm_reportset.h"
+#include "app_test_support.h"
+#include "core/storage/field_record.h"
+
+namespace lumivo::app::testing {
+
+void WriteReportTestCounts(const std::filesystem::path& file, int minutes);  // data side
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A program around Frm_Main on a real temporary installation folder (counts.bin is read from
+// the disk), the Default project current, no instrument.
+struct ReportWindowRig {
+    fs::path root;
+    fs::path install;
+    lumivo::testing::FakeClock clock;
+    EventScriptedDialogs dialogs;
+    LocalFileSystem files;
+    std::unique_ptr<AppContext> ctx;
+    std::unique_ptr<Frm_Main> window;
+    std::vector<std::string> opened;
+
+    ReportWindowRig() {
+        TestApplication();
+        static int counter = 0;
+        root = fs::temp_directory_path() / ("lumivo_report_window_" + std::to_string(::getpid()) +
+                                            "_" + std::to_string(counter++));
+        fs::remove_all(root);
+        install = root / "inst";
+        EnsureInstallation(files, install);
+        ctx = std::make_unique<AppContext>(clock, dialogs, files, install,
+                                           [](int, const std::string&) {
+                                               return TransportOpenResult{nullptr, ENOENT};
+                                           });
+        ctx->storage.list_separator_source = [] { return std::string(","); };
+        ctx->state.project.ProjectFolder = install;
+        window = std::make_unique<Frm_Main>(*ctx);
+        window->OpenDocument = [this](const QUrl& url) {
+            opened.push_back(url.toLocalFile().toStdString());
+            return true;
+        };
+        window->combo_minutes->addItem("30");
+        window->combo_minutes->setCurrentText("30");
+    }
+    ~ReportWindowRig() {
+        window.reset();
+        ctx.reset();
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+
+    // An acquisition of the Default project: its files, the register and `minutes` minutes of
+    // counts.
+    fs::path Acquisition(const std::string& name, const std::string& title, int minutes) {
+        const fs::path folder = install / name;
+        fs::create_directories(folder);
+        for (const char* f :
+             {"setup.dat", "status.dat", "threshld.dat", "groups.dat", "chgroup.dat"})
+            fs::copy_file(install / f, folder / f);
+        RecordWriter reg;
+        reg.Text(title).EndLine().Text("window test").EndLine();
+        files.WriteFile(folder / "subproj.dat", reg.Take());
+        WriteReportTestCounts(folder / "counts.bin", minutes);
+        return folder;
+    }
+    QAction* ReportEntry() { return window->findChild<QAction*>("Cmdreport"); }
+    frm_report* Report() { return window->findChild<frm_report*>(); }
+    Frm_reportset* ReportSet() { return window->findChild<Frm_reportset*>(); }
+};
+
+TEST(ReportWindow, ReportEntryOpensTheLatestAcquisitionAndGenerates) {
+    ReportWindowRig r;
+    ASSERT_NE(r.ReportEntry(), nullptr);
+    EXPECT_TRUE(r.window->mn_userbin->isEnabled());
+    r.ReportEntry()->trigger();
+    EXPECT_EQ(r.dialogs.Messages(), std::vector<std::string>{"Activity file not Found"});
+    EXPECT_EQ(r.Report(), nullptr);
+
+    r.Acquisition("20260310_0900", "baseline", 30);
+    const fs::path folder = r.Acquisition("20260314_0930", "latest run", 90);
+    r.ReportEntry()->trigger();
+    frm_report* w = r.Report();
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(w->windowTitle().toStdString(), "Report Output");
+    EXPECT_EQ(w->Txt_inputfile->text().toStdString(), folder.string());
+    EXPECT_EQ(w->Cmb_binsize->currentText().toStdString(), "30");
+    ASSERT_EQ(w->cmbbasal->count(), 2);
+    EXPECT_EQ(w->cmbbasal->itemText(1).toStdString(), "20260310_0900 baseline");
+    EXPECT_EQ(w->cmbbasal->currentText().toStdString(), "-");
+    EXPECT_TRUE(w->Option_output[0]->isChecked());
+    EXPECT_TRUE(w->Option_output[4]->isHidden());
+
+    QTest::mouseClick(w->Option_report[1], Qt::LeftButton);
+    EXPECT_EQ(w->txt_customspacer->text().toStdString(), " ");
+    QTest::mouseClick(w->Option_report[0], Qt::LeftButton);
+    EXPECT_EQ(w->txt_customspacer->text().toStdString(), ",");
+
+    w->Cmb_binsize->setCurrentText("120");
+    QTest::mouseClick(w->Cmd_generate, Qt::LeftButton);
+    ASSERT_TRUE(w->last_outcome().written) << w->last_outcome().failure;
+    // A bin longer than the recording is corrected and shown.
+    EXPECT_EQ(w->Cmb_binsize->currentText().toStdString(), "90");
+    EXPECT_TRUE(fs::exists(folder / "report.csv"));
+    EXPECT_TRUE(fs::exists(folder / "report.svg"));
+    EXPECT_EQ(r.opened, std::vector<std::string>{(folder / "latest_run.csv").string()});
+    // Groups 0..11 have wells in the shipped 96-well layout: a band and a line each.
+    EXPECT_EQ(w->chart_view->chart()->series().size(), 24);
+    EXPECT_EQ(w->chart_view->chart()->title().toStdString(), "latest run");
+
+    // Closing the window hands its bin size back to the main window.
+    w->close();
+    EXPECT_EQ(r.window->combo_minutes->currentText().toStdString(), "90");
+}
+
+TEST(ReportWindow, RawDataControlsReact) {
+    ReportWindowRig r;
+    const fs::path folder = r.Acquisition("20260314_0930", "run", 60);
+    frm_report* w = OpenReportWindow(*r.window, folder);
+    ASSERT_NE(w, nullptr);
+    const std::pair<const char*, const char*> thresholds[] = {
+        {"0.9", "1.8"}, {"7", "1.8"}, {"6.0", "6.0"}};
+    for (const auto& [typed, kept] : thresholds) {
+        w->frmtxt_threshold->setText(typed);
+        w->frmtxt_threshold_LostFocus();
+        EXPECT_EQ(w->frmtxt_threshold->text().toStdString(), kept);
+    }
+    w->Cmb_organism->setCurrentIndex(1);
+    w->Cmb_organism_Click();
+    EXPECT_EQ(w->frmtxt_threshold->text().toStdString(), "2.8");
+    w->Chk_replacedata->setChecked(true);
+    QTest::mouseClick(w->Chk_rawexport, Qt::LeftButton);
+    EXPECT_FALSE(w->Chk_replacedata->isChecked());
+    EXPECT_EQ(w->frmtxt_datalapse->text().toStdString(), "533");
+    // No raw pages in the folder.
+    w->mnrecalculate->trigger();
+    EXPECT_EQ(r.dialogs.Messages().back(), "Real Time Data Not Found");
+    EXPECT_TRUE(w->Frame_run->isHidden());
+    QTest::mouseClick(w->Cmd_cancel, Qt::LeftButton);
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_EQ(w->cmbbasal->count(), 0);
+}
+
+TEST(ReportWindow, UserDefinedSettingsMakeTheReportAfterARun) {
+    ReportWindowRig r;
+    const fs::path folder = r.Acquisition("20260314_0930", "auto run", 90);
+    EXPECT_FALSE(r.window->mn_userbin->isChecked());
+    r.window->mn_userbin->trigger();
+    // Choosing the entry leaves its mark alone and shows the user-defined window.
+    EXPECT_FALSE(r.window->mn_userbin->isChecked());
+    Frm_reportset* set = r.ReportSet();
+    ASSERT_NE(set, nullptr);
+    EXPECT_TRUE(set->isVisible());
+    EXPECT_EQ(set->windowTitle().toStdString(), "User Defined Report");
+    set->Cmb_binsize->setCurrentText("60");
+    set->Option_output[1]->click();
+    QTest::mouseClick(set->Cmd_generate, Qt::LeftButton);
+    EXPECT_TRUE(r.window->mn_userbin->isChecked());
+    EXPECT_FALSE(set->isVisible());
+    EXPECT_EQ(r.dialogs.Messages().back(), "User Configuration Applied");
+    const std::string config = r.files.ReadFile(r.install / "repoconf.dat");
+    EXPECT_NE(config.find("\r\n1,60,0,\",\",1,0,1,1,"), std::string::npos) << config;
+
+    // The end of a run: the report generates itself in the stored layout, at the main
+    // window's bin size.
+    const reporting::ReportOutcome out = ReportAfterRun(*r.window, folder);
+    ASSERT_TRUE(out.written) << out.failure;
+    EXPECT_EQ(out.bin_size, 30);
+    EXPECT_EQ(r.dialogs.Messages().back(), "Report File AutoGenerated");
+    EXPECT_NE(r.files.ReadFile(folder / "report.csv").find("Time,Group,Value"), std::string::npos);
+    EXPECT_EQ(r.Report(), nullptr);
+
+    // Back to the defaults: the end of a run opens the report window instead.
+    r.window->mn_userbin->trigger();
+    QTest::mouseClick(r.ReportSet()->Cmd_cancel, Qt::LeftButton);
+    EXPECT_FALSE(r.window->mn_userbin->isChecked());
+    EXPECT_EQ(r.dialogs.Messages().back(), "Default Report Configuration Applied");
+    fs::remove(folder / "report.csv");
+    const reporting::ReportOutcome opened = ReportAfterRun(*r.window, folder);
+    EXPECT_FALSE(opened.written);
+    EXPECT_EQ(r.dialogs.Messages().back(), "Acquisition finished");
+    ASSERT_NE(r.Report(), nullptr);
+    EXPECT_TRUE(r.Report()->isVisible());
+    EXPECT_FALSE(fs::exists(folder / "report.csv"));
+}
+
+}  // namespace
+}  // namespace lumivo::app::testing
