@@ -390,8 +390,10 @@ void frm_report::ShowChart(const ChartData& plot) {
     x->setTitleText("Time [min]");
     x->setLabelFormat("%.0f");
     x->setRange(0, plot.last_minute > 0 ? plot.last_minute : 1);
+    x->applyNiceNumbers();
     auto* y = new QValueAxis;
     y->setTitleText(ToQ(plot.y_label));
+    y->setLabelFormat("%g");
     double lo = 0, hi = plot.basal_line ? 110 : 1;
     for (const auto& s : plot.series)
         for (const auto& p : s.points) {
