@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <set>
 
+#include "app/control_panels.h"
 #include "app/frm_about.h"
 #include "app/frm_report.h"
 #include "app/frm_setup.h"
@@ -55,6 +56,7 @@ Frm_Main::Frm_Main(AppContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_
     setWindowTitle("Lumivo - Activity monitor");
     BuildControls();
     BuildMenus();
+    control_panels = new ControlPanels(*this);
 
     StartAcquisition = [this] { ctx_.dialogs.MessageBox(kAcquisitionUnavailableMessage); };
     AttachSetupWindow(*this);  // Cmdsetup_Click and the launcher's "Setup a New Project"

@@ -35,6 +35,8 @@ namespace lumivo::app {
 inline constexpr const char* kAcquisitionUnavailableMessage =
     "Acquisition is not available in this build.";
 
+class ControlPanels;
+
 class Frm_Main : public QMainWindow, private ConnectionView, private StartupView {
     Q_OBJECT
   public:
@@ -135,6 +137,8 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
     // The control module's state shown by the tool panels.
     CalibrationControls calibration_controls;
     ClimateState climate;
+    // The handlers of the calibration, light and temperature controls (a child object).
+    ControlPanels* control_panels = nullptr;
 
   protected:
     void closeEvent(QCloseEvent* event) override;

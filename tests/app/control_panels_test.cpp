@@ -1,0 +1,236 @@
+// The calibration, light and temperature controls of Frm_Main driven as a user would, against
+// the simulated instrument on a virtual clock: Fast CALIB and Fast ZERO run stand-alone (and
+// stop on a second press), Read Blank, the menus, the light and temperature buttons and the
+// text boxes.
+#include "app/control_panels.h"
+
+#include <gtest/gtest.h>
+
+#include <QMenu>
+#include <QTest>
+
+#include "app_test_support.h"
+#include "core/storage/calibration_file.h"
+
+namespace lumivo::app {
+namespace {
+
+using testing::AppRig;
+
+std::string Text(const QLabel* label) {
+    return label->text().toStdString();
+}
+std::string Text(const QAbstractButton* b) {
+    return b->text().toStdString();
+}
+
+sim::SimConfig EmptyPlate() {
+    sim::SimConfig c;
+    c.default_activity = 0.0;
+    return c;
+}
+
+// The program loaded, its window shown and connected to the instrument on COM1.
+struct Connected {
+    Connected() : r(1, EmptyPlate()) {
+        r.window->Form_Load("");
+        r.launcher().hide();
+        r.window->show();
+        r.window->cmd_connect_Click();
+        EXPECT_EQ(r.state().connection.InstrumentConnected, -1);
+    }
+    Frm_Main& w() { return *r.window; }
+    ControlPanels& panels() { return *r.window->control_panels; }
+    void Edit(QLineEdit* box, const char* text) {
+        box->setText(text);
+        emit box->editingFinished();
+    }
+    AppRig r;
+};
+
+TEST(ControlPanels, LoadLeavesAutomaticCalibrationOnAndThePanelsUsable) {
+    Connected c;
+    EXPECT_TRUE(c.w().frm_mn1->mnCalibra->isChecked());
+    EXPECT_FALSE(c.w().frm_mn1->mnCalibra->isEnabled());
+    EXPECT_TRUE(c.w().frm_mn1->cmd_calibra->isHidden());
+    EXPECT_TRUE(c.w().frm_mn1->Cmd_readblank->isHidden());
+    // The menu's ticks follow the controls when it opens.
+    for (QObject* o : c.w().mncal_off->associatedObjects()) {
+        if (auto* menu = qobject_cast<QMenu*>(o)) emit menu->aboutToShow();
+    }
+    EXPECT_TRUE(c.w().mncal_off->isChecked());
+    EXPECT_FALSE(c.w().mncal_on->isChecked());
+    EXPECT_TRUE(c.w().mncal_on->isEnabled());
+    EXPECT_TRUE(c.w().Frame_light->cmd_luz->isEnabled());
+
+    c.w().mncal_on->trigger();
+    EXPECT_TRUE(c.w().mncal_on->isChecked());
+    EXPECT_FALSE(c.w().frm_mn1->Cmd_readblank->isHidden());
+    EXPECT_TRUE(c.w().frm_mn1->mnCalibra->isEnabled());
+    c.w().frm_mn1->mnCalibra->click();
+    EXPECT_FALSE(c.w().calibration_controls.AutoCalibrateOnStart);
+    EXPECT_FALSE(c.w().frm_mn1->cmd_calibra->isHidden());
+    EXPECT_EQ(c.r.state().project.ToolParams[1][1], 0);
+}
+
+TEST(ControlPanels, FastCalibRunsStandAloneAndSavesTheCalibration) {
+    Connected c;
+    c.w().mncal_on->trigger();
+    c.w().frm_mn1->mnCalibra->click();
+    QTest::mouseClick(c.w().frm_mn1->cmd_calibra, Qt::LeftButton);
+
+    EXPECT_EQ(c.panels().last_calibration().outcome, RunOutcome::Completed);
+    EXPECT_EQ(Text(c.w().lbl_autochannel), "Calibration OK");
+    EXPECT_FALSE(c.w().frm_autotext->isVisible());
+    EXPECT_EQ(Text(c.w().frm_mn1->cmd_calibra), "Fast CALIB");
+    EXPECT_TRUE(c.w().CmdPlay->isEnabled());
+    ASSERT_TRUE(c.r.files.IsFile("/inst/calvalue.dat"));
+    CalibrationValues registers;
+    for (std::size_t ch = 0; ch < 384; ++ch) {
+        const std::uint8_t s = c.r.instrument.ChannelSetting(static_cast<int>(ch));
+        registers.PinHole[ch] = static_cast<std::int16_t>(s & 31);
+        registers.Gain[ch] = static_cast<std::int16_t>(s >> 5);
+    }
+    EXPECT_EQ(c.r.files.ReadFile("/inst/calvalue.dat"), FormatCalibrationFile(registers));
+    EXPECT_TRUE(c.r.dialogs.Messages().empty());
+}
+
+TEST(ControlPanels, SecondPressStopsAStandAloneRunWithoutSaving) {
+    Connected c;
+    c.w().mncal_on->trigger();
+    c.w().frm_mn1->mnCalibra->click();
+    QPushButton* button = c.w().frm_mn1->cmd_calibra;
+    bool was_stop = false;
+    bool play_disabled = false;
+    c.r.dialogs.on_events = [&] {
+        was_stop = Text(button) == "STOP";
+        play_disabled = !c.w().CmdPlay->isEnabled();
+        c.panels().cmd_calibra_Click();  // the user presses it again
+    };
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_TRUE(was_stop);
+    EXPECT_TRUE(play_disabled);
+    EXPECT_EQ(c.panels().last_calibration().outcome, RunOutcome::Interrupted);
+    EXPECT_FALSE(c.r.files.IsFile("/inst/calvalue.dat"));
+    EXPECT_EQ(Text(c.w().lbl_autochannel), kCalibrationInterruptedStatus);
+    EXPECT_EQ(Text(button), "Fast CALIB");
+    EXPECT_TRUE(c.w().CmdPlay->isEnabled());
+}
+
+TEST(ControlPanels, FastZeroSetsTheZeroLevels) {
+    Connected c;
+    c.w().mncal_on->trigger();
+    c.w().frm_mn1->mnZero->click();
+    ASSERT_FALSE(c.w().frm_mn1->Cmd_autozero->isHidden());
+    auto& zero = c.r.state().project.ChannelThreshold;
+    zero.fill(50.0);
+    QTest::mouseClick(c.w().frm_mn1->Cmd_autozero, Qt::LeftButton);
+    EXPECT_EQ(Text(c.w().lbl_autochannel), "AutoZero... <99>");  // 100 samples
+    for (std::size_t ch = 0; ch < 384; ++ch) {
+        EXPECT_GE(zero[ch], 1.0);
+        EXPECT_LT(zero[ch], 20.0);  // quiet beams: a few counts of noise
+    }
+}
+
+TEST(ControlPanels, OfflineRefusesCalibrationAndBlank) {
+    AppRig r(0);
+    r.window->Form_Load("");
+    r.window->mncal_on->trigger();
+    r.window->frm_mn1->mnCalibra->click();
+    r.window->frm_mn1->cmd_calibra->click();
+    r.window->frm_mn1->Cmd_readblank->click();
+    EXPECT_EQ(r.dialogs.Messages(),
+              (std::vector<std::string>{"Operation not possible in OFFLINE mode",
+                                        "Operation not possible in OFFLINE mode"}));
+    EXPECT_FALSE(r.window->control_panels->blank.BlankMode);
+}
+
+TEST(ControlPanels, ReadBlankEndsAfterCountPlusOneTicks) {
+    Connected c;
+    c.w().mncal_on->trigger();
+    bool started = false;
+    c.panels().BlankSampleCount = [] { return 4; };
+    c.panels().StartBlankSampling = [&] { started = true; };
+    QTest::mouseClick(c.w().frm_mn1->Cmd_readblank, Qt::LeftButton);
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(c.panels().blank.BlankMode);
+    EXPECT_EQ(Text(c.w().lblcalibrando), "Setting Blank.... (4 samples)");
+    EXPECT_FALSE(c.w().Cmdsetup->isEnabled());
+    EXPECT_TRUE(c.r.files.IsFile("/inst/20260314_0930/setup.dat"));
+    auto& zero = c.r.state().project.ChannelThreshold;
+    zero.fill(-5.0);
+    int ticks = 0;
+    std::array<std::uint16_t, 385> row{};
+    bool ended = false;
+    while (!ended && ticks < 20) {
+        ReadFullSample(c.r.ctx->link, row, BlockReadMode::Whole);
+        ended = c.panels().BlankTick(row);
+        ++ticks;
+    }
+    EXPECT_EQ(ticks, 5);
+    EXPECT_FALSE(c.panels().blank.BlankMode);
+    EXPECT_TRUE(c.w().lblcalibrando->isHidden());
+    EXPECT_EQ(Text(c.w().lbl_autochannel), "Setting (383) OK...");
+    for (std::size_t ch = 0; ch < 384; ++ch) EXPECT_GE(zero[ch], 1.0);
+}
+
+TEST(ControlPanels, LightAndTemperatureButtons) {
+    Connected c;
+    LightPanel* light = c.w().Frame_light;
+    TemperaturePanel* temp = c.w().Frame_temp;
+    QTest::mouseClick(light->cmd_luz, Qt::LeftButton);
+    EXPECT_TRUE(c.r.instrument.LightOn());
+    EXPECT_EQ(Text(light->cmd_luz), "ON");
+    EXPECT_EQ(light->shape_light->colour(), QColor(0, 255, 0));
+    QTest::mouseClick(temp->cmd_frio, Qt::LeftButton);
+    QTest::mouseClick(temp->cmd_ontemp, Qt::LeftButton);
+    EXPECT_EQ(c.r.instrument.OutputMask(), 7);
+    EXPECT_EQ(Text(temp->cmd_frio), "HEAT");
+    EXPECT_EQ(temp->shape_temp->colour(), QColor(255, 0, 0));
+
+    // While an acquisition runs the frame waits for the sampling loop; the lamp does not.
+    c.panels().AcquisitionState = [] { return 1; };
+    QTest::mouseClick(light->cmd_luz, Qt::LeftButton);
+    EXPECT_TRUE(c.r.instrument.LightOn());
+    EXPECT_EQ(light->shape_light->colour(), QColor(255, 0, 0));
+    EXPECT_TRUE(c.w().climate.update_pending);
+    PendingUpdateStep(c.r.ctx->link, c.w().climate);
+    EXPECT_FALSE(c.r.instrument.LightOn());
+}
+
+TEST(ControlPanels, TextBoxesAreCheckedWhenTheyLoseTheFocus) {
+    Connected c;
+    LightPanel* light = c.w().Frame_light;
+    c.Edit(light->txt_pulsetimes, "3");
+    EXPECT_FALSE(light->txt_lon->isEnabled());
+    c.Edit(light->txt_pulsetimes, "100");
+    EXPECT_EQ(light->txt_pulsetimes->text().toStdString(), "0");
+    EXPECT_TRUE(light->txt_lon->isEnabled());
+    c.Edit(c.w().Frame_temp->txttemp, "50.1");
+    EXPECT_EQ(c.w().Frame_temp->txttemp->text().toStdString(), "20");
+    c.Edit(light->txt_lon, "7");
+    EXPECT_EQ(light->txt_lon->text().toStdString(), "07");
+    c.Edit(c.w().frm_mn1->txt_snr_umbral, "1.0");
+    EXPECT_EQ(c.w().frm_mn1->txt_snr_umbral->text().toStdString(), "1.8");
+    EXPECT_EQ(c.r.dialogs.Messages(),
+              (std::vector<std::string>{"Invalid value: 0-99", "Invalid value: 5.0 to 50.0",
+                                        "Invalid value: 1.1 to 5.0"}));
+    EXPECT_EQ(c.r.state().project.ToolParams[2][1], 7);
+    EXPECT_EQ(c.r.state().project.ToolParams[2][5], 0);
+}
+
+TEST(ControlPanels, PanelMenusShowTheHardwareNotice) {
+    Connected c;
+    const bool was_hidden = c.w().Frame_light->isHidden();
+    c.w().lght_ctl->trigger();
+    EXPECT_EQ(c.w().Frame_light->isHidden(), !was_hidden);
+    if (was_hidden) {
+        EXPECT_EQ(c.r.dialogs.Messages(),
+                  (std::vector<std::string>{"Only available in some hardware versions"}));
+    }
+    c.w().lght_ctl->trigger();
+    EXPECT_EQ(c.w().Frame_light->isHidden(), was_hidden);
+}
+
+}  // namespace
+}  // namespace lumivo::app
