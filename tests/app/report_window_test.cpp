@@ -13,13 +13,25 @@
 #include "app/frm_report.h"
 #include "app/frm_reportset.h"
 #include "app_test_support.h"
+#include "core/acquisition/data_files.h"
 #include "core/storage/field_record.h"
 
 namespace lumivo::app::testing {
-
-void WriteReportTestCounts(const std::filesystem::path& file, int minutes);  // data side
-
 namespace {
+
+// counts.bin through the acquisition's writer: records at minutes 0..minutes; channel c counts
+// 1 + c / 16 (its beam column), temperature 23.0 degrees.
+void WriteReportTestCounts(const std::filesystem::path& file, int minutes) {
+    PosixFileOps ops;
+    for (int m = 0; m <= minutes; ++m) {
+        CountsRecord r;
+        r.elapsed_minutes = m;
+        for (std::size_t c = 0; c < kBeamChannelCount; ++c)
+            r.values[c] = static_cast<std::int16_t>(1 + c / 16);
+        r.values[kBeamChannelCount] = 230;
+        ASSERT_TRUE(AppendCountsRecord(ops, file, r, AppendOptions{}).ok);
+    }
+}
 
 namespace fs = std::filesystem;
 

@@ -1,9 +1,7 @@
 // The tables a report is computed from and written with: the activity of one acquisition per
 // record or per bin, the project tables the report needs (groups, plate map, names), and the
-// group statistics.
-//
-// This header deliberately includes neither the storage nor the analysis headers, so the
-// reporting code can combine the counts.bin reader and the project files in one program.
+// group statistics. They are the report's own copies: the computation needs no storage or
+// analysis header.
 #pragma once
 
 #include <cstddef>

@@ -2,9 +2,8 @@
 // format, project folders and acquisition folders whose files are written by the program's own
 // writers (project files by the storage code, counts.bin and histograms by the data-files code).
 //
-// The storage headers and the data-file headers cannot share a translation unit, so the writers
-// are defined in two test files: the project side in report_run_test.cpp, the data-file side in
-// activity_file_test.cpp.
+// The writers are defined beside the tests closest to them: the project side in
+// report_run_test.cpp, the data-file side in activity_file_test.cpp.
 #pragma once
 
 #include <gtest/gtest.h>
