@@ -33,8 +33,18 @@ struct WellContent {
     std::vector<int> disabled;  // in the well but switched off
 };
 
-std::vector<WellContent> WellContents(const PlateMap& plate, const ProjectState& project) {
+// Wells drawn: every well of the plate, but never more than a picture can show (a damaged
+// geometry is drawn up to the last well that holds channels).
+constexpr int kMaxDrawnWells = 4096;
+
+int DrawnWells(const PlateMap& plate) {
     const int wells = std::max(0, plate.PlateRows * plate.PlateColumns);
+    if (wells <= kMaxDrawnWells) return wells;
+    return std::min(wells, std::max(0, plate.MaxWellIndex + 1));
+}
+
+std::vector<WellContent> WellContents(const PlateMap& plate, const ProjectState& project) {
+    const int wells = DrawnWells(plate);
     std::vector<WellContent> out(At(wells));
     for (int ch = 0; ch < kChannelCount; ++ch) {
         const int well = plate.ChannelWell[At(ch)];
@@ -205,62 +215,60 @@ void PlateView::paintEvent(QPaintEvent*) {
     QFont caption_font = font();
     caption_font.setPixelSize(std::max(6, static_cast<int>(radius * 0.75)));
     caption_font.setBold(true);
-    for (int c = 0; c < plate_.PlateColumns; ++c) {
-        for (int r = 0; r < plate_.PlateRows; ++r) {
-            const WellCell cell{c, r};
-            const WellContent& w = contents[At(WellIndex(plate_, cell))];
-            const QPointF centre = W(CellUnits(cell).center());
-            const QRectF disc(centre - QPointF(radius, radius), QSizeF(2 * radius, 2 * radius));
-            std::vector<int> groups;
-            for (int ch : w.channels) groups.push_back(project_.ChannelGroup[At(ch)]);
-            const bool one_group =
-                !groups.empty() && std::all_of(groups.begin(), groups.end(),
-                                               [&](int g) { return g == groups.front(); });
-            if (groups.empty()) {
-                p.setPen(QPen(QColor(160, 160, 160), 1, Qt::DashLine));
-                p.setBrush(kUnusedWell);
-                p.drawEllipse(disc);
-            } else if (one_group) {
-                p.setPen(QPen(QColor(90, 90, 90), 1));
-                p.setBrush(GroupColour(groups.front()));
-                p.drawEllipse(disc);
-            } else {
-                // Beams of one well in different groups: one slice per beam.
-                const int n = static_cast<int>(groups.size());
-                p.setPen(Qt::NoPen);
-                for (int i = 0; i < n; ++i) {
-                    p.setBrush(GroupColour(groups[At(i)]));
-                    p.drawPie(disc, 90 * 16 - i * 5760 / n, -5760 / n);
+    for (int well = 0; well < static_cast<int>(contents.size()); ++well) {
+        const WellCell cell{well / plate_.PlateRows, well % plate_.PlateRows};
+        const WellContent& w = contents[At(well)];
+        const QPointF centre = W(CellUnits(cell).center());
+        const QRectF disc(centre - QPointF(radius, radius), QSizeF(2 * radius, 2 * radius));
+        std::vector<int> groups;
+        for (int ch : w.channels) groups.push_back(project_.ChannelGroup[At(ch)]);
+        const bool one_group =
+            !groups.empty() &&
+            std::all_of(groups.begin(), groups.end(), [&](int g) { return g == groups.front(); });
+        if (groups.empty()) {
+            p.setPen(QPen(QColor(160, 160, 160), 1, Qt::DashLine));
+            p.setBrush(kUnusedWell);
+            p.drawEllipse(disc);
+        } else if (one_group) {
+            p.setPen(QPen(QColor(90, 90, 90), 1));
+            p.setBrush(GroupColour(groups.front()));
+            p.drawEllipse(disc);
+        } else {
+            // Beams of one well in different groups: one slice per beam.
+            const int n = static_cast<int>(groups.size());
+            p.setPen(Qt::NoPen);
+            for (int i = 0; i < n; ++i) {
+                p.setBrush(GroupColour(groups[At(i)]));
+                p.drawPie(disc, 90 * 16 - i * 5760 / n, -5760 / n);
+            }
+            p.setPen(QPen(QColor(90, 90, 90), 1));
+            p.setBrush(Qt::NoBrush);
+            p.drawEllipse(disc);
+        }
+        // The beams of the well: small marks where the beams cross it.
+        const double dot = std::max(1.2, 0.07 * u * m.scale);
+        for (const auto* list : {&w.channels, &w.disabled}) {
+            for (int ch : *list) {
+                const QPointF beam =
+                    W(QPointF((ch / kBeamRows + 0.5) * u, (ch % kBeamRows + 0.5) * u));
+                if (list == &w.channels) {
+                    const QColor fill = GroupColour(project_.ChannelGroup[At(ch)]);
+                    QColor mark = TextColourOn(fill);
+                    mark.setAlpha(110);
+                    p.setPen(Qt::NoPen);
+                    p.setBrush(mark);
+                } else {
+                    p.setPen(QPen(QColor(200, 40, 40), 1));
+                    p.setBrush(Qt::NoBrush);
                 }
-                p.setPen(QPen(QColor(90, 90, 90), 1));
-                p.setBrush(Qt::NoBrush);
-                p.drawEllipse(disc);
+                p.drawEllipse(beam, dot, dot);
             }
-            // The beams of the well: small marks where the beams cross it.
-            const double dot = std::max(1.2, 0.07 * u * m.scale);
-            for (const auto* list : {&w.channels, &w.disabled}) {
-                for (int ch : *list) {
-                    const QPointF beam =
-                        W(QPointF((ch / kBeamRows + 0.5) * u, (ch % kBeamRows + 0.5) * u));
-                    if (list == &w.channels) {
-                        const QColor fill = GroupColour(project_.ChannelGroup[At(ch)]);
-                        QColor mark = TextColourOn(fill);
-                        mark.setAlpha(110);
-                        p.setPen(Qt::NoPen);
-                        p.setBrush(mark);
-                    } else {
-                        p.setPen(QPen(QColor(200, 40, 40), 1));
-                        p.setBrush(Qt::NoBrush);
-                    }
-                    p.drawEllipse(beam, dot, dot);
-                }
-            }
-            if (one_group && groups.front() >= 0 && radius >= 6) {
-                const QColor fill = GroupColour(groups.front());
-                p.setFont(caption_font);
-                p.setPen(TextColourOn(fill));
-                p.drawText(disc, Qt::AlignCenter, QString::number(groups.front()));
-            }
+        }
+        if (one_group && groups.front() >= 0 && radius >= 6) {
+            const QColor fill = GroupColour(groups.front());
+            p.setFont(caption_font);
+            p.setPen(TextColourOn(fill));
+            p.drawText(disc, Qt::AlignCenter, QString::number(groups.front()));
         }
     }
 

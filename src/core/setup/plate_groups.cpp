@@ -20,6 +20,12 @@ int WellCount(const PlateMap& plate) {
     return plate.PlateRows * plate.PlateColumns;
 }
 
+// The wells that can hold channels: those of the plate up to the largest well of the map (a
+// damaged geometry may claim a billion wells; only these are ever scanned).
+int WellsWithChannels(const PlateMap& plate) {
+    return std::min(WellCount(plate), std::max(0, plate.MaxWellIndex + 1));
+}
+
 // Reads a run of decimal digits; false when there is none or it does not fit.
 bool ReadNumber(std::string_view text, std::size_t& pos, int& out) {
     const std::size_t start = pos;
@@ -200,7 +206,7 @@ std::optional<BlockSize> ParseBlockSize(std::string_view caption) {
 
 int ArrangeInBlocks(ProjectState& project, const PlateMap& plate, BlockSize size) {
     ClearGroups(project);
-    const int wells = WellCount(plate);
+    const int wells = WellsWithChannels(plate);
     if (size.rows < 1 || size.columns < 1 || wells == 0) return 0;
 
     // The wells of every channel that takes part, and whether any of them is grouped yet.
@@ -231,7 +237,7 @@ int ArrangeInBlocks(ProjectState& project, const PlateMap& plate, BlockSize size
             for (int j = 0; j < size.columns; ++j) {
                 // A block that starts low in a column continues at the top of the next one.
                 const int well = start + j * plate.PlateRows + i;
-                if (well >= wells) continue;  // past the end of the plate: no channels
+                if (well >= wells) continue;  // past the end of the map: no channels
                 for (int ch : channels_of_well[At(well)]) {
                     if (project.ChannelGroup[At(ch)] != kFreeGroup) continue;
                     project.ChannelGroup[At(ch)] = static_cast<std::int16_t>(k);
