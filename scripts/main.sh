@@ -4,7 +4,13 @@
 #   1. lumivo-sim serves a simulated instrument on a pseudo-terminal linked as DIR/ports/COM1;
 #   2. lumivo-cli serial reads its serial number and temperature-sensor calibration;
 #   3. lumivo-cli sample reads one full sample of the 384 channels;
-#   4. the simulator is stopped with SIGTERM and must remove its link.
+#   4. the simulator is stopped with SIGTERM and must remove its link;
+#   5. a short experiment is recorded: a new project ("Demo experiment", 2-minute lapse), then
+#      lumivo-cli acquire --simulate (the simulated instrument served on a pseudo-terminal
+#      inside lumivo-cli, paced at 115200 baud); the acquisition folder and the quick report
+#      are checked and kept in BUILD_DIR/demo-recording;
+#   6. the desktop program: the launcher, then "/RUN", which records the same project until
+#      its first window is on disk (screenshots in BUILD_DIR).
 #
 # usage: scripts/main.sh [--install DIR]
 #   Without --install a temporary installation folder is used and removed afterwards.
@@ -104,10 +110,50 @@ fi
 echo "lumivo-sim stopped (status $STATUS) and removed $LINK"
 [[ $STATUS -eq 0 ]] || exit 1
 
+# A short recorded experiment on the simulated instrument: a project of its own (project 0
+# cannot be recorded), then lumivo-cli acquire with the simulator inside lumivo-cli. The start
+# calibrates and zeroes the beams (about a minute), then windows of 500 readings (about 35 s
+# each) are recorded until the 2-minute lapse ends on a window boundary.
+echo "== recording: a short experiment on the simulated instrument"
+echo "-- lumivo-cli --install $INSTALL_DIR project new \"Demo experiment\" --lapse 2"
+CREATED=$("$CLI" --install "$INSTALL_DIR" project new "Demo experiment" --lapse 2)
+echo "$CREATED"
+PROJECT=$(sed -n 's/^Created project \([0-9][0-9]*\)_.*/\1/p' <<<"$CREATED")
+[[ -n $PROJECT ]] || { echo "no project number in: $CREATED" >&2; exit 1; }
+ACQ_LOG=$(mktemp /tmp/lumivo-acquire-XXXXXX)
+echo "-- lumivo-cli --install $INSTALL_DIR acquire --simulate --project $PROJECT --name \"Demo run\" --lapse 2"
+"$CLI" --install "$INSTALL_DIR" acquire --simulate --project "$PROJECT" --name "Demo run" \
+    --description "recorded by scripts/main.sh" --lapse 2 | tee "$ACQ_LOG"
+ACQ_DIR=$(sed -n 's/^acquisition folder: //p' "$ACQ_LOG")
+QUICK_REPORT=$(sed -n 's/^quick report: //p' "$ACQ_LOG")
+rm -f "$ACQ_LOG"
+[[ -d $ACQ_DIR ]] || { echo "no acquisition folder" >&2; exit 1; }
+[[ -f $QUICK_REPORT ]] || { echo "no quick report" >&2; exit 1; }
+COUNTS_BYTES=$(stat -c %s "$ACQ_DIR/counts.bin")
+WINDOWS=$((COUNTS_BYTES / 774))
+if ((WINDOWS < 3 || COUNTS_BYTES % 774 != 0)); then
+    echo "counts.bin holds $COUNTS_BYTES bytes: expected 3 or more whole 774-byte records" >&2
+    exit 1
+fi
+echo "-- the recording: $WINDOWS windows"
+ls -l "$ACQ_DIR"
+echo "-- lumivo-cli dump counts.bin (first lines)"
+"$CLI" --install "$INSTALL_DIR" dump "$ACQ_DIR/counts.bin" | head -n 4 | cut -c 1-120
+echo "-- quick report $QUICK_REPORT (first lines)"
+head -n 12 "$QUICK_REPORT"
+KEEP="$BUILD_DIR/demo-recording"
+rm -rf "$KEEP"
+mkdir -p "$KEEP"
+cp -r "$ACQ_DIR" "$KEEP/"
+cp "$QUICK_REPORT" "$KEEP/"
+echo "acquisition folder: $ACQ_DIR"
+echo "kept (with the quick report) in: $KEEP/$(basename "$ACQ_DIR")"
+
 # The desktop program against its built-in simulated instrument (--simulate), on a private
 # virtual X server when no display is present. Two runs: the launcher as it comes up, then
-# "/RUN", which connects and reaches the acquisition start. Each run ends with SIGTERM, after
-# which the simulator's port link must be gone. Screenshots go into the build folder.
+# "/RUN", which connects and records the demo project (calibration first) until its first
+# window is on disk. Each run ends with SIGTERM, after which the simulator's port link must be
+# gone. Screenshots go into the build folder.
 APP="$BUILD_DIR/src/app/lumivo"
 if [[ ! -x $APP ]]; then
     echo "== desktop program: $APP not built (Qt 6 missing?), skipped"
@@ -153,8 +199,15 @@ else
         echo "screenshot: $1"
     }
 
+    # The number of counts.bin files of the demo project's acquisitions.
+    recorded_runs() {
+        find "$INSTALL_DIR/p$(printf %05d "$PROJECT")" -mindepth 2 -maxdepth 2 -name counts.bin \
+            -size +0 2>/dev/null | wc -l
+    }
+
     # run_desktop NAME SECONDS [ARGS...]: starts lumivo, waits for the simulator's link and
-    # SECONDS more, takes the screenshot NAME, stops the program and checks the link is gone.
+    # SECONDS more (and, with WAIT_FOR_RUNS set, until that many recordings have a window on
+    # disk), takes the screenshot NAME, stops the program and checks the link is gone.
     run_desktop() {
         local name=$1 seconds=$2
         shift 2
@@ -170,6 +223,16 @@ else
         done
         [[ -n $link ]] || { echo "lumivo did not link its simulated instrument" >&2; exit 1; }
         echo "simulated instrument: $link -> $(readlink "$link")"
+        if [[ -n ${WAIT_FOR_RUNS:-} ]]; then
+            for _ in $(seq 600); do
+                (($(recorded_runs) >= WAIT_FOR_RUNS)) && break
+                kill -0 "$APP_PID" 2>/dev/null || { echo "lumivo ended early" >&2; exit 1; }
+                sleep 0.5
+            done
+            (($(recorded_runs) >= WAIT_FOR_RUNS)) ||
+                { echo "lumivo recorded no window within 300 s" >&2; exit 1; }
+            echo "lumivo has recorded its first window"
+        fi
         sleep "$seconds"
         kill -0 "$APP_PID" 2>/dev/null || { echo "lumivo ended early" >&2; exit 1; }
         screenshot "$BUILD_DIR/$name.png"
@@ -184,7 +247,9 @@ else
 
     # The launcher after the paced start-up (about 2.5 s).
     run_desktop lumivo-launcher 4
-    # "/RUN": start-up, connection to the simulated instrument, then the acquisition start.
-    run_desktop lumivo-main 6 /RUN
+    # "/RUN": start-up, connection to the simulated instrument, then the acquisition of the
+    # demo project ("Autorun project"): calibration, auto-zero, sampling. The screenshot is
+    # taken while it records, a few seconds after its first window reached the disk.
+    WAIT_FOR_RUNS=2 run_desktop lumivo-main 5 /RUN
 fi
 echo "== demo done"

@@ -19,6 +19,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -131,7 +132,11 @@ class TerminalAcquisitionView final : public AcquisitionView {
   public:
     TerminalAcquisitionView() : tty_(::isatty(2) == 1) {}
 
-    void SetTitle(const std::string& text) override { Note(text); }
+    void SetTitle(const std::string& text) override {
+        // A new phase (calibration, auto-zero, adjustment, pause): its texts show again.
+        noted_.clear();
+        Note(text);
+    }
     void SetStatus(const std::string& text) override { Note(text); }
     void ShowTemperature(const std::string& label) override { temperature_ = label; }
     void ShowElapsed(const std::string& text, double percent) override {
@@ -175,9 +180,10 @@ class TerminalAcquisitionView final : public AcquisitionView {
     std::string description;  // Txt_description
 
   private:
+    // Each kind of status text (its text without the numbers) is written once per phase, so
+    // the passes of a calibration do not fill the log.
     void Note(const std::string& text) {
-        if (text.empty() || WithoutDigits(text) == note_kind_) return;
-        note_kind_ = WithoutDigits(text);
+        if (text.empty() || !noted_.insert(WithoutDigits(text)).second) return;
         EndLine();
         std::cerr << text << "\n";
     }
@@ -201,7 +207,7 @@ class TerminalAcquisitionView final : public AcquisitionView {
     std::string temperature_;
     int windows_ = 0;
     std::string last_line_;
-    std::string note_kind_;
+    std::set<std::string> noted_;
     std::string alarm_kind_;
     std::vector<double> periods_;
 };
