@@ -62,7 +62,8 @@ ControlPanels::ControlPanels(Frm_Main& main) : QObject(&main), main_(main) {
     connect(cal->Cmd_readblank, &QPushButton::clicked, this, &ControlPanels::Cmd_readblank_Click);
     connect(cal->txt_snr_umbral, &QLineEdit::editingFinished, this,
             &ControlPanels::txt_snr_umbral_LostFocus);
-    cal->lbl_umbral->installEventFilter(this);
+    umbral_label_ = cal->lbl_umbral;
+    umbral_label_->installEventFilter(this);
 
     LightPanel* light = main_.Frame_light;
     connect(light->cmd_luz, &QPushButton::clicked, this, &ControlPanels::cmd_luz_Click);
@@ -333,7 +334,8 @@ void ControlPanels::txt_snr_umbral_LostFocus() {
 }
 
 bool ControlPanels::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == main_.frm_mn1->lbl_umbral && event->type() == QEvent::MouseButtonRelease) {
+    if (event->type() == QEvent::MouseButtonRelease && umbral_label_ != nullptr &&
+        watched == umbral_label_.data()) {
         lbl_umbral_Click();
         return true;
     }

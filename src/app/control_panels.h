@@ -6,7 +6,9 @@
 // Created by Frm_Main (as its child) once its controls exist.
 #pragma once
 
+#include <QLabel>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 #include <array>
 #include <cstdint>
@@ -100,6 +102,9 @@ class ControlPanels : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The threshold label whose clicks this object filters. Held as a guarded pointer so that
+    // events arriving while the main window is being torn down never reach into it.
+    QPointer<QLabel> umbral_label_;
     class StripView;
 
     RunControl MakeRunControl(bool within_acquisition);
