@@ -326,7 +326,11 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     state.AcquisitionStartTime = now;
     state.LastTickTime = now;
     ResetWindowCounters();
-    SetTimer(true);
+    // Paused while calibrating: the pause begins with the run. A frozen counter leaves the
+    // timer off until the resume.
+    state.PauseBegan = now;
+    state.PausedElapsed = 0;
+    SetTimer(!(state.AcquisitionRunning == 2 && state.TimeCounterStopped == -1));
     ShowControls(true);
     return StartOutcome::Started;
 }

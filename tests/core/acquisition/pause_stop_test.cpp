@@ -159,6 +159,54 @@ TEST(PauseStop, StopInsideAWindowDropsItAndResetsTheControls) {
     EXPECT_EQ(rig.FileSize(kCountsFileName), kCountsRecordSize);
 }
 
+TEST(PauseStop, PauseDuringTheStartCalibrationHoldsTheRunUntilTheResume) {
+    for (MsgResult answer : {MsgResult::Yes, MsgResult::No}) {
+        SCOPED_TRACE(answer == MsgResult::Yes ? "counter frozen" : "counter running");
+        PlateMap plate;
+        BuildDefaultPlateMap("w96f", plate);
+        AcquisitionRig rig(AlternatingWells(plate, 0.0));
+        rig.controls.AutoZeroOnStart = true;
+        // The user presses Pause while the start's auto-zero lets window events run.
+        struct PauseOnEvents final : public Dialogs {
+            explicit PauseOnEvents(AcquisitionEngine*& e, MsgResult a) : engine(e), answer(a) {}
+            MsgResult MessageBox(const std::string&, MsgButtons buttons,
+                                 const std::string&) override {
+                return buttons == MsgButtons::YesNo ? answer : MsgResult::Ok;
+            }
+            std::optional<std::string> InputBox(const std::string&, const std::string&,
+                                                const std::string&) override {
+                return std::nullopt;
+            }
+            void ProcessEvents() override {
+                if (++events == 25 && engine != nullptr) engine->CmdPause_Click();
+            }
+            AcquisitionEngine*& engine;
+            MsgResult answer;
+            int events = 0;
+        };
+        AcquisitionEngine* target = nullptr;
+        PauseOnEvents dialogs(target, answer);
+        DeviceLink link(rig.clock, dialogs, sim::SimTransportOpener(rig.instrument, rig.clock, 1));
+        ASSERT_EQ(CommOpen(link.ports, 1, "COM1", kInstrumentPortSettings), 0);
+        StorageContext storage{rig.temp.path(), dialogs, rig.files, {}};
+        AcquisitionEngine engine(AcquisitionContext{link, storage, rig.app, rig.controls,
+                                                    rig.climate, rig.cal, rig.view, rig.file_ops});
+        target = &engine;
+        StartOptions o;
+        o.name = "paused early";
+        ASSERT_EQ(engine.StartAcquisition(o), StartOutcome::Started);
+        EXPECT_EQ(engine.state.AcquisitionRunning, 2);
+        EXPECT_EQ(engine.TimerEnabled(), answer == MsgResult::No);
+        rig.clock.AdvanceMs(5 * 60'000);
+        engine.CmdPause_Click();  // resume
+        EXPECT_EQ(engine.state.AcquisitionRunning, 1);
+        EXPECT_TRUE(engine.TimerEnabled());
+        // A frozen counter did not count the five minutes; a running one did.
+        engine.Tick();
+        EXPECT_EQ(engine.sampling.ElapsedMinutes, answer == MsgResult::Yes ? 0 : 5);
+    }
+}
+
 TEST(PauseStop, StopWhilePausedEndsTheRun) {
     AcquisitionRig rig;
     ASSERT_EQ(rig.Start("paused stop"), StartOutcome::Started);
