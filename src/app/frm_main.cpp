@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <set>
 
+#include "app/acquisition_window.h"
 #include "app/control_panels.h"
 #include "app/frm_about.h"
 #include "app/frm_report.h"
@@ -79,6 +80,7 @@ Frm_Main::Frm_Main(AppContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_
         closing_done_ = true;
         ExitProgram(0);
     });
+    acquisition = new AcquisitionWindow(*this);
 }
 
 Frm_Main::~Frm_Main() = default;
@@ -432,6 +434,8 @@ void Frm_Main::closeEvent(QCloseEvent* e) {
         e->ignore();
         return;
     }
+    // A running acquisition stops first, while the port is still open for its outputs.
+    if (acquisition != nullptr && acquisition->Acquiring()) acquisition->CmdStop_Click();
     ClosingSteps steps;
     steps.close_port = [this] {
         const int port = ctx_.link.ComPortNumber;

@@ -36,6 +36,7 @@ inline constexpr const char* kAcquisitionUnavailableMessage =
     "Acquisition is not available in this build.";
 
 class ControlPanels;
+class AcquisitionWindow;
 
 class Frm_Main : public QMainWindow, private ConnectionView, private StartupView {
     Q_OBJECT
@@ -139,6 +140,8 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
     ClimateState climate;
     // The handlers of the calibration, light and temperature controls (a child object).
     ControlPanels* control_panels = nullptr;
+    // CmdPlay, CmdPause, CmdStop, the sampling timer Timeradq and the alarm (a child object).
+    AcquisitionWindow* acquisition = nullptr;
 
   protected:
     void closeEvent(QCloseEvent* event) override;

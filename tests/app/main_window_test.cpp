@@ -7,6 +7,7 @@
 
 #include "app/frm_about.h"
 #include "app_test_support.h"
+#include "core/acquisition/acquisition_engine.h"
 
 namespace lumivo::app {
 namespace {
@@ -166,11 +167,11 @@ TEST(MainWindowAbout, VersionLabel) {
 TEST(MainWindowAutorun, ConnectsThenCallsTheAcquisitionStart) {
     AppRig r(1);
     r.window->Form_Load(" /RUN ");
-    EXPECT_TRUE(r.window->isVisible());
     EXPECT_FALSE(r.launcher().isVisible());
     EXPECT_EQ(r.state().connection.InstrumentConnected, -1);
-    EXPECT_EQ(r.dialogs.Messages(),
-              (std::vector<std::string>{"Acquisition is not available in this build."}));
+    // The start ran: a fresh installation has only the Default project, which it refuses.
+    EXPECT_EQ(r.dialogs.Messages(), (std::vector<std::string>{kProjectZeroRefusal}));
+    EXPECT_EQ(r.window->txt_subproject->text().toStdString(), kAutorunName);
 }
 
 TEST(MainWindowAutorun, WrongSpellingShowsTheLauncher) {

@@ -1,0 +1,116 @@
+// The main window's acquisition controls wired to the engine: Start, the sampling timer,
+// the alarm line, Pause and Stop, driven on the offscreen platform with the simulated
+// instrument in virtual time.
+#include "app/acquisition_window.h"
+
+#include <gtest/gtest.h>
+
+#include "app/qt_dialogs.h"
+#include "app_test_support.h"
+#include "core/storage/project_setup.h"
+
+namespace lumivo::app {
+namespace {
+
+using testing::AppRig;
+
+// A connected main window on project 1 (created in the in-memory installation), with the
+// automatic calibration and zero off so that the start goes straight to sampling.
+struct RecordingRig {
+    RecordingRig() : r(1) {
+        r.window->Form_Load("");
+        r.window->cmd_connect_Click();
+        AppState& s = r.state();
+        s.config.Actual_Project_Number = 1;
+        s.project.ProjectFolder = ProjectFolderFor(testing::kInstall, 1);
+        r.files.CreateFolders(s.project.ProjectFolder);
+        r.window->calibration_controls.AutoCalibrateOnStart = false;
+        r.window->calibration_controls.AutoZeroOnStart = false;
+    }
+    AcquisitionWindow& acq() { return *r.window->acquisition; }
+    AppRig r;
+};
+
+TEST(AcquisitionWindow, StartTicksAlarmPauseAndStop) {
+    RecordingRig rig;
+    Frm_Main& w = *rig.r.window;
+    ASSERT_EQ(rig.r.state().connection.InstrumentConnected, -1);
+    ASSERT_NE(w.acquisition, nullptr);
+
+    rig.r.dialogs.QueueInput("window run");
+    w.CmdPlay->click();
+    EXPECT_EQ(w.txt_subproject->text().toStdString(), "window run");
+    EXPECT_FALSE(w.CmdPlay->isEnabled());
+    EXPECT_TRUE(w.CmdPause->isEnabled());
+    EXPECT_TRUE(w.CmdStop->isEnabled());
+    EXPECT_FALSE(w.Cmdsetup->isEnabled());
+    EXPECT_FALSE(w.Cmdoffline->isEnabled());
+    EXPECT_FALSE(w.Cmb_organism->isEnabled());
+    ASSERT_TRUE(rig.acq().Timeradq->isActive());
+    EXPECT_TRUE(rig.acq().Timeradq->isSingleShot());
+    EXPECT_EQ(rig.acq().Timeradq->interval(), kTimeradqIntervalMs);
+    EXPECT_TRUE(
+        rig.r.files.IsFile(rig.r.state().project.ProjectFolder / "20260314_0930" / "subproj.dat"));
+
+    // A tick reads a sample (about 70 ms of line time, more than the interval): the timer is
+    // re-armed at once.
+    rig.acq().Timeradq_Timer();
+    EXPECT_EQ(rig.acq().engine().sampling.SampleRow, 1);
+    EXPECT_TRUE(rig.acq().Timeradq->isActive());
+    EXPECT_EQ(rig.acq().Timeradq->interval(), 0);
+    EXPECT_EQ(w.Txt_time->text().toStdString(), "00:00:00 [0d]");
+    EXPECT_FALSE(rig.acq().lbl_alarm->isVisibleTo(&w));
+
+    // The instrument goes silent: the alarm line shows, and goes when it answers again.
+    rig.r.instrument.Unplug();
+    for (int i = 0; i < 3 && rig.acq().lbl_alarm->text().isEmpty(); ++i) {
+        rig.acq().Timeradq_Timer();
+    }
+    EXPECT_TRUE(rig.acq().lbl_alarm->isVisibleTo(&w));
+    EXPECT_TRUE(rig.acq().lbl_alarm->text().startsWith("NO VALID DATA from the instrument"));
+    rig.r.instrument.Replug();
+    rig.acq().Timeradq_Timer();
+    EXPECT_FALSE(rig.acq().lbl_alarm->isVisibleTo(&w));
+
+    // Pause with the counter frozen stops the timer; the second press resumes.
+    rig.r.dialogs.QueueAnswer(MsgResult::Yes);
+    w.CmdPause->click();
+    EXPECT_FALSE(rig.acq().Timeradq->isActive());
+    EXPECT_EQ(w.frm_autotext->lbl_autotext()->text().toStdString(), kPausedCaption);
+    EXPECT_EQ(w.lbl_autochannel->text().toStdString(), kTimeCounterOff);
+    EXPECT_TRUE(w.frm_autotext->isVisibleTo(&w));
+    w.CmdPause->click();
+    EXPECT_TRUE(rig.acq().Timeradq->isActive());
+    EXPECT_FALSE(w.frm_autotext->isVisibleTo(&w));
+
+    w.CmdStop->click();
+    EXPECT_FALSE(rig.acq().Timeradq->isActive());
+    EXPECT_TRUE(w.CmdPlay->isEnabled());
+    EXPECT_FALSE(w.CmdPause->isEnabled());
+    EXPECT_FALSE(w.CmdStop->isEnabled());
+    EXPECT_TRUE(w.Cmdsetup->isEnabled());
+    EXPECT_EQ(w.lbl_temperature->text(), QString::fromUtf8(kNoTemperatureLabel));
+    EXPECT_FALSE(w.IsAcquiring());
+}
+
+TEST(AcquisitionWindow, ClosingTheWindowStopsARunningAcquisitionFirst) {
+    RecordingRig rig;
+    rig.r.window->climate.outputs.light_on = true;
+    ApplyOutputs(rig.r.ctx->link, rig.r.window->climate);
+    ASSERT_EQ(rig.r.instrument.OutputMask(), kOutputLight);
+    rig.r.dialogs.QueueInput("closed");
+    rig.r.window->CmdPlay->click();
+    rig.acq().Timeradq_Timer();
+    ASSERT_TRUE(rig.r.window->IsAcquiring());
+    rig.r.window->show();
+    rig.r.dialogs.QueueAnswer(MsgResult::No);  // "Update values to project ... before Exit?"
+    EXPECT_TRUE(rig.r.window->close());
+    EXPECT_FALSE(rig.acq().engine().Running());
+    EXPECT_FALSE(rig.acq().Timeradq->isActive());
+    // The outputs were switched off while the port was still open.
+    EXPECT_EQ(rig.r.instrument.OutputMask(), 0);
+    EXPECT_EQ(rig.r.exits, (std::vector<int>{0}));
+}
+
+}  // namespace
+}  // namespace lumivo::app
