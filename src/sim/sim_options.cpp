@@ -54,11 +54,11 @@ std::vector<int> ChannelList(const std::string& name, const std::string& text) {
 
 }  // namespace
 
-void ApplyFaultSpec(const std::string& spec, FaultConfig& faults) {
-    const std::size_t eq = spec.find('=');
-    const std::string name = spec.substr(0, eq);
+void ApplyFaultOption(const std::string& fault_text, FaultConfig& faults) {
+    const std::size_t eq = fault_text.find('=');
+    const std::string name = fault_text.substr(0, eq);
     const std::optional<std::string> value =
-        eq == std::string::npos ? std::nullopt : std::optional(spec.substr(eq + 1));
+        eq == std::string::npos ? std::nullopt : std::optional(fault_text.substr(eq + 1));
     auto no_value = [&]() {
         if (value) throw SimUsageError("--fault " + name + " takes no value");
     };
@@ -90,7 +90,7 @@ void ApplyFaultSpec(const std::string& spec, FaultConfig& faults) {
     } else if (name == "delay") {
         faults.extra_delay_us = IntIn("--fault delay", need_value(), 0, 60'000) * 1000;
     } else {
-        throw SimUsageError("unknown fault \"" + spec + "\"");
+        throw SimUsageError("unknown fault \"" + fault_text + "\"");
     }
 }
 
@@ -134,7 +134,7 @@ SimProgramOptions ParseSimArguments(std::vector<std::string> args) {
         } else if (word == "--store") {
             o.config.store_path = value();
         } else if (word == "--fault") {
-            ApplyFaultSpec(value(), o.config.faults);
+            ApplyFaultOption(value(), o.config.faults);
         } else if (word == "--activity") {
             o.config.default_activity = NumberIn("--activity", value(), 0.0, 1000.0);
         } else if (word == "--dead") {
@@ -165,7 +165,7 @@ std::string SimUsage() {
            "  --activity RATE    crossings per second in every well (default 0.2)\n"
            "  --dead LIST        channels that read about 0 (e.g. 3,17)\n"
            "  --saturated LIST   channels stuck at 4095\n"
-           "  --fault SPEC       silence | unplugged | short-block[=BYTES] | high-byte |\n"
+           "  --fault FAULT      silence | unplugged | short-block[=BYTES] | high-byte |\n"
            "                     bad-echo=K | bad-echo-channel=C | delay=MS   (repeatable)\n"
            "Signals: SIGINT/SIGTERM stop and remove the link; SIGUSR1 pulls the cable out or\n"
            "plugs it back in. The serial number is answered to every null frame (modem lines\n"

@@ -25,9 +25,9 @@ struct SimProgramOptions {
 // not understand or on a value out of range.
 SimProgramOptions ParseSimArguments(std::vector<std::string> args);
 
-// Applies one --fault specification ("silence", "unplugged", "short-block[=BYTES]",
+// Applies one --fault option ("silence", "unplugged", "short-block[=BYTES]",
 // "high-byte", "bad-echo=K", "delay=MS") to `faults`. Throws SimUsageError.
-void ApplyFaultSpec(const std::string& spec, FaultConfig& faults);
+void ApplyFaultOption(const std::string& fault_text, FaultConfig& faults);
 
 std::string SimUsage();
 

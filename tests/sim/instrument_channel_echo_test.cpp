@@ -43,13 +43,13 @@ TEST(InstrumentChannelEcho, OnlyTheListedChannelsAnswerWrong) {
     EXPECT_EQ(sim.SensorRegister(44), 7);
 }
 
-TEST(InstrumentChannelEcho, FaultSpecAddsChannelsAndChecksTheRange) {
+TEST(InstrumentChannelEcho, FaultOptionAddsChannelsAndChecksTheRange) {
     FaultConfig f;
-    ApplyFaultSpec("bad-echo-channel=17", f);
-    ApplyFaultSpec("bad-echo-channel=383", f);
+    ApplyFaultOption("bad-echo-channel=17", f);
+    ApplyFaultOption("bad-echo-channel=383", f);
     EXPECT_EQ(f.bad_echo_channels, (std::vector<int>{17, 383}));
-    EXPECT_THROW(ApplyFaultSpec("bad-echo-channel=384", f), SimUsageError);
-    EXPECT_THROW(ApplyFaultSpec("bad-echo-channel", f), SimUsageError);
+    EXPECT_THROW(ApplyFaultOption("bad-echo-channel=384", f), SimUsageError);
+    EXPECT_THROW(ApplyFaultOption("bad-echo-channel", f), SimUsageError);
 }
 
 }  // namespace

@@ -38,37 +38,37 @@ TEST(SimOptions, DefaultsWithOnlyThePort) {
     EXPECT_FALSE(o.help);
 }
 
-TEST(SimOptions, FaultSpecifications) {
+TEST(SimOptions, FaultOptions) {
     struct Case {
-        std::string spec;
+        std::string fault_text;
         FaultConfig expected;
     };
     std::vector<Case> cases(7);
-    cases[0].spec = "silence";
+    cases[0].fault_text = "silence";
     cases[0].expected.silent = true;
-    cases[1].spec = "unplugged";
+    cases[1].fault_text = "unplugged";
     cases[1].expected.unplugged = true;
-    cases[2].spec = "short-block";
+    cases[2].fault_text = "short-block";
     cases[2].expected.short_blocks = kAlways;
-    cases[3].spec = "short-block=100";
+    cases[3].fault_text = "short-block=100";
     cases[3].expected.short_blocks = kAlways;
     cases[3].expected.short_block_bytes = 100;
-    cases[4].spec = "high-byte";
+    cases[4].fault_text = "high-byte";
     cases[4].expected.high_byte_blocks = kAlways;
-    cases[5].spec = "bad-echo=4";
+    cases[5].fault_text = "bad-echo=4";
     cases[5].expected.bad_echo_writes = 4;
-    cases[6].spec = "delay=30";
+    cases[6].fault_text = "delay=30";
     cases[6].expected.extra_delay_us = 30'000;
     for (const Case& c : cases) {
         FaultConfig f;
-        ApplyFaultSpec(c.spec, f);
-        EXPECT_EQ(f.silent, c.expected.silent) << c.spec;
-        EXPECT_EQ(f.unplugged, c.expected.unplugged) << c.spec;
-        EXPECT_EQ(f.short_blocks, c.expected.short_blocks) << c.spec;
-        EXPECT_EQ(f.short_block_bytes, c.expected.short_block_bytes) << c.spec;
-        EXPECT_EQ(f.high_byte_blocks, c.expected.high_byte_blocks) << c.spec;
-        EXPECT_EQ(f.bad_echo_writes, c.expected.bad_echo_writes) << c.spec;
-        EXPECT_EQ(f.extra_delay_us, c.expected.extra_delay_us) << c.spec;
+        ApplyFaultOption(c.fault_text, f);
+        EXPECT_EQ(f.silent, c.expected.silent) << c.fault_text;
+        EXPECT_EQ(f.unplugged, c.expected.unplugged) << c.fault_text;
+        EXPECT_EQ(f.short_blocks, c.expected.short_blocks) << c.fault_text;
+        EXPECT_EQ(f.short_block_bytes, c.expected.short_block_bytes) << c.fault_text;
+        EXPECT_EQ(f.high_byte_blocks, c.expected.high_byte_blocks) << c.fault_text;
+        EXPECT_EQ(f.bad_echo_writes, c.expected.bad_echo_writes) << c.fault_text;
+        EXPECT_EQ(f.extra_delay_us, c.expected.extra_delay_us) << c.fault_text;
     }
     // Repeated --fault options add up.
     const auto o = ParseSimArguments({"--com", "2", "--fault", "silence", "--fault=delay=5"});
