@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/child_process.h"
+
 #include "core/acquisition/data_files.h"
 
 extern char** environ;
@@ -30,12 +32,7 @@ using namespace std::chrono_literals;
 const fs::path kSimBinary = fs::path(LUMIVO_BINARY_DIR) / "src" / "sim" / "lumivo-sim";
 const fs::path kCliBinary = fs::path(LUMIVO_BINARY_DIR) / "src" / "cli" / "lumivo-cli";
 
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using lumivo::testing::ReadFile;
 
 // A child process with its output in files.
 class Child {

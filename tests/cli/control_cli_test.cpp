@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/child_process.h"
+
 extern char** environ;
 
 namespace {
@@ -24,41 +26,9 @@ namespace fs = std::filesystem;
 const fs::path kSimBinary = fs::path(LUMIVO_BINARY_DIR) / "src" / "sim" / "lumivo-sim";
 const fs::path kCliBinary = fs::path(LUMIVO_BINARY_DIR) / "src" / "cli" / "lumivo-cli";
 
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-RunResult Run(const std::vector<std::string>& argv, const fs::path& dir) {
-    const fs::path out = dir / "out.txt";
-    const fs::path err = dir / "err.txt";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    RunResult r;
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    r.out = ReadFile(out);
-    r.err = ReadFile(err);
-    return r;
-}
+using lumivo::testing::ReadFile;
+using lumivo::testing::Run;
+using lumivo::testing::RunResult;
 
 // A lumivo-sim serving COM1 of a temporary installation folder, replying without line pacing
 // so the tests stay short.

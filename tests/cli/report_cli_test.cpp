@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
+
 #include "core/acquisition/data_files.h"
 #include "core/storage/field_record.h"
 #include "core/storage/installation.h"
@@ -29,41 +31,9 @@ namespace fs = std::filesystem;
 
 const fs::path kCliBinary = fs::path(LUMIVO_BINARY_DIR) / "src" / "cli" / "lumivo-cli";
 
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-RunResult Run(const std::vector<std::string>& argv, const fs::path& dir) {
-    const fs::path out = dir / "out.txt";
-    const fs::path err = dir / "err.txt";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    RunResult r;
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    r.out = ReadFile(out);
-    r.err = ReadFile(err);
-    return r;
-}
+using lumivo::testing::ReadFile;
+using lumivo::testing::Run;
+using lumivo::testing::RunResult;
 
 // An installation folder with project 1 and its acquisitions.
 class Installation {

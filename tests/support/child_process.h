@@ -1,0 +1,23 @@
+// Running the project's programs from tests: a child process with its output captured.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace lumivo::testing {
+
+// The whole content of a file ("" when it cannot be read).
+std::string ReadFile(const std::filesystem::path& p);
+
+struct RunResult {
+    int status = -1;  // exit status, 128 + signal when killed, -1 when it could not start
+    std::string out;
+    std::string err;
+};
+
+// Runs `argv` (argv[0] is a path) and waits for it, with stdout and stderr captured in the
+// files out.txt and err.txt of `dir`.
+RunResult Run(const std::vector<std::string>& argv, const std::filesystem::path& dir);
+
+}  // namespace lumivo::testing
