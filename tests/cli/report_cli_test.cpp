@@ -23,7 +23,6 @@
 #include "core/storage/field_record.h"
 #include "core/storage/installation.h"
 
-extern char** environ;
 
 namespace {
 
