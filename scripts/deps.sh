@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build and the tests need, when any is missing.
+# Installs the Debian 12 packages the build, the tests and the main job need, when any is
+# missing. Packages are installed without their recommended packages, so everything used must
+# be named here (scripts/check_deps.sh verifies this against what CMake found).
 set -euo pipefail
 
 PACKAGES=(
     build-essential cmake ninja-build pkg-config
     clang libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev qt6-base-dev-tools libqt6charts6-dev libgl-dev
-    xvfb xauth
+    qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev
+    xvfb xauth imagemagick
 )
 
 missing=()
