@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QTimer>
 #include <atomic>
+#include <cstdio>
 #include <exception>
 #include <memory>
 #include <string>
@@ -74,12 +75,29 @@ int main(int argc, char** argv) {
     sigaddset(&blocked, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
 
+    // "--help" and "--version" answer before the window system is opened, so they work on a
+    // terminal without a display (and for help2man).
+    {
+        const AppCommandLine early =
+            ParseAppCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+        if (early.help || early.version) {
+            std::fputs(early.help ? AppUsage().c_str() : AppVersionLine().c_str(), stdout);
+            return 0;
+        }
+    }
+
     QApplication qt(argc, argv);
     // The program ends through its own exits (the launcher's "EXIT", closing the main window).
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // Qt has taken its own options (-platform, -style, ...) out of argv by now.
     const AppCommandLine command_line =
         ParseAppCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!command_line.usage_error.empty()) {
+        std::fprintf(stderr, "lumivo: %s\n%s", command_line.usage_error.c_str(),
+                     AppUsage().c_str());
+        return 2;
+    }
     app::QtDialogs qt_dialogs;
     Dialogs& dialogs = qt_dialogs;
     LocalFileSystem files;

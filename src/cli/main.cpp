@@ -1,5 +1,6 @@
 // lumivo-cli: the headless face of the program. Every subcommand runs the same core code as
 // the desktop program. Errors go to stderr with a non-zero exit status.
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -59,7 +60,9 @@ const Command kCommands[] = {
 void PrintUsage(std::ostream& out) {
     out << "usage: lumivo-cli [--install DIR] COMMAND [ARGS]\n\ncommands:\n";
     for (const auto& c : kCommands) out << "  " << c.name << (*c.usage ? " " : "") << c.usage << "\n";
-    out << "\nThe installation folder defaults to ~/.local/share/lumivo.\n";
+    out << "\nThe installation folder defaults to ~/.local/share/lumivo.\n"
+           "\"lumivo-cli COMMAND --help\" shows one command's usage; \"lumivo-cli --version\" the\n"
+           "version. Exit status: 0 done, 1 failed, 2 usage error.\n";
 }
 
 }  // namespace
@@ -75,6 +78,10 @@ int main(int argc, char** argv) {
         const auto ready = lumivo::EnsureInstallation(files, install);
         if (!ready.ok()) std::cerr << "lumivo-cli: " << ready.error << "\n";
     }
+    if (!words.empty() && words.front() == "--version") {
+        std::cout << "lumivo-cli " << LUMIVO_VERSION << "\n";
+        return 0;
+    }
     if (words.empty() || words.front() == "help" || words.front() == "--help" || words.front() == "-h") {
         PrintUsage(words.empty() ? std::cerr : std::cout);
         return words.empty() ? 2 : 0;
@@ -83,6 +90,10 @@ int main(int argc, char** argv) {
     words.erase(words.begin());
     for (const auto& c : kCommands) {
         if (name != c.name || c.run == nullptr) continue;
+        if (std::find(words.begin(), words.end(), "--help") != words.end()) {
+            std::cout << "usage: lumivo-cli [--install DIR] " << c.name << " " << c.usage << "\n";
+            return 0;
+        }
         Args args(install, std::move(words));
         try {
             return c.run(args);

@@ -22,10 +22,17 @@ AppCommandLine ParseAppCommandLine(std::vector<std::string> args) {
     for (auto it = args.begin(); it != args.end();) {
         if (*it == "--simulate") {
             out.simulate = true;
-            it = args.erase(it);
+        } else if (*it == "--help" || *it == "-h") {
+            out.help = true;
+        } else if (*it == "--version") {
+            out.version = true;
         } else {
+            if (it->rfind("--", 0) == 0 && out.usage_error.empty())
+                out.usage_error = "unknown option \"" + *it + "\"";
             ++it;
+            continue;
         }
+        it = args.erase(it);
     }
     for (const auto& a : args) {
         if (!out.remaining.empty()) out.remaining += ' ';
@@ -34,6 +41,23 @@ AppCommandLine ParseAppCommandLine(std::vector<std::string> args) {
     out.autorun = IsAutorunCommandLine(out.remaining);
     return out;
 }
+
+std::string AppUsage() {
+    return "usage: lumivo [--install DIR] [--simulate] [/RUN]\n"
+           "The desktop program of the Lumivo activity monitor: records activity from the\n"
+           "instrument, sets up projects and plates, calibrates, and writes reports.\n"
+           "  --install DIR   installation folder (default ~/.local/share/lumivo); created and\n"
+           "                  filled with the shipped plate formats and defaults when missing\n"
+           "  --simulate      serve the built-in simulated instrument as a port of the\n"
+           "                  installation folder (for a machine without an instrument)\n"
+           "  /RUN            connect and start recording the current project at once\n"
+           "                  (also /run or /Run)\n"
+           "  --help          show this text and exit\n"
+           "  --version       show the version and exit\n"
+           "Qt's own options (-platform, -style, ...) are accepted too.\n";
+}
+
+std::string AppVersionLine() { return std::string("lumivo ") + LUMIVO_VERSION + "\n"; }
 
 bool IsAutorunCommandLine(std::string_view command_line) {
     const std::string_view t = Trim(command_line);

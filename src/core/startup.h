@@ -39,11 +39,19 @@ struct AppCommandLine {
     bool simulate = false;  // "--simulate": serve the built-in simulated instrument
     bool autorun = false;   // what remains is "/RUN", "/run" or "/Run"
     std::string remaining;  // the rest of the command line, joined by single spaces
+    bool help = false;      // "--help" or "-h": print AppUsage() and end with status 0
+    bool version = false;   // "--version": print AppVersionLine() and end with status 0
+    std::string usage_error;  // an option the program does not know: print it, status 2
 };
 
 // Takes "--install DIR" and "--simulate" out of the arguments (without the program name), then
-// tests what remains for the autorun switch.
+// tests what remains for the autorun switch. "--help", "-h" and "--version" are taken too; any
+// other word starting with "--" is a usage error (the autorun switch starts with one slash).
 AppCommandLine ParseAppCommandLine(std::vector<std::string> args);
+
+// The text of "lumivo --help" and "lumivo --version".
+std::string AppUsage();
+std::string AppVersionLine();
 
 // True when the whole command line, trimmed of spaces, is exactly "/RUN", "/run" or "/Run".
 bool IsAutorunCommandLine(std::string_view command_line);

@@ -30,6 +30,10 @@ int main(int argc, char** argv) {
         std::cout << SimUsage();
         return 0;
     }
+    if (options.version) {
+        std::cout << "lumivo-sim " << LUMIVO_VERSION << "\n";
+        return 0;
+    }
 
     // The signals are taken by a thread of their own through sigwait(), so the serving loop
     // needs no handler and no global state. Blocked before any thread starts.

@@ -116,6 +116,9 @@ SimProgramOptions ParseSimArguments(std::vector<std::string> args) {
         if (word == "--help" || word == "-h") {
             flag();
             o.help = true;
+        } else if (word == "--version") {
+            flag();
+            o.version = true;
         } else if (word == "--com") {
             o.com_port = static_cast<int>(IntIn("--com", value(), 1, 16));
         } else if (word == "--serial") {
@@ -149,7 +152,7 @@ SimProgramOptions ParseSimArguments(std::vector<std::string> args) {
             throw SimUsageError("unknown argument \"" + args[i] + "\"");
         }
     }
-    if (!o.help && o.com_port == 0) throw SimUsageError("--com N is required");
+    if (!o.help && !o.version && o.com_port == 0) throw SimUsageError("--com N is required");
     return o;
 }
 
@@ -167,6 +170,7 @@ std::string SimUsage() {
            "  --saturated LIST   channels stuck at 4095\n"
            "  --fault FAULT      silence | unplugged | short-block[=BYTES] | high-byte |\n"
            "                     bad-echo=K | bad-echo-channel=C | delay=MS   (repeatable)\n"
+           "  --help             show this text; --version: show the version\n"
            "Signals: SIGINT/SIGTERM stop and remove the link; SIGUSR1 pulls the cable out or\n"
            "plugs it back in. The serial number is answered to every null frame (modem lines\n"
            "cannot be seen through a pseudo-terminal).\n";

@@ -19,6 +19,7 @@ struct SimProgramOptions {
     int com_port = 0;  // 1..16
     SimConfig config;
     bool help = false;
+    bool version = false;
 };
 
 // Parses the arguments (without the program name). Throws SimUsageError on anything it does

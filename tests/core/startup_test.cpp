@@ -38,6 +38,9 @@ TEST(AppCommandLine, OptionsAreTakenOutBeforeTheAutorunTest) {
         std::string install;
         bool simulate;
         bool autorun;
+        bool help = false;
+        bool version = false;
+        std::string usage_error = "";
     };
     const std::vector<Case> cases = {
         {{"--install", "/d", "--simulate", " /RUN "}, "/d", true, true},
@@ -45,11 +48,19 @@ TEST(AppCommandLine, OptionsAreTakenOutBeforeTheAutorunTest) {
         {{"--simulate", "/rUn"}, "", true, false},
         {{"/RUN", "extra"}, "", false, false},
         {{"--simulate"}, "", true, false},
+        {{"--help"}, "", false, false, true},
+        {{"-h", "/RUN"}, "", false, true, true},
+        {{"--version"}, "", false, false, false, true},
+        {{"--simulat", "/RUN"}, "", false, false, false, false, "unknown option \"--simulat\""},
+        {{"/RUN", "--colour=red"}, "", false, false, false, false, "unknown option \"--colour=red\""},
     };
     for (const auto& c : cases) {
         const AppCommandLine cl = ParseAppCommandLine(c.args);
         EXPECT_EQ(cl.simulate, c.simulate);
         EXPECT_EQ(cl.autorun, c.autorun) << cl.remaining;
+        EXPECT_EQ(cl.help, c.help);
+        EXPECT_EQ(cl.version, c.version);
+        EXPECT_EQ(cl.usage_error, c.usage_error);
         if (!c.install.empty())
             EXPECT_EQ(cl.install_dir, c.install);
         else

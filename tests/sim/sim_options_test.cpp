@@ -104,6 +104,7 @@ TEST(SimOptions, RejectsBadUsage) {
 
 TEST(SimOptions, HelpNeedsNoPort) {
     EXPECT_TRUE(ParseSimArguments({"--help"}).help);
+    EXPECT_TRUE(ParseSimArguments({"--version"}).version);
     EXPECT_NE(SimUsage().find("--com N"), std::string::npos);
 }
 
