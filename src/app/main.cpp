@@ -19,6 +19,7 @@
 #include "app/qt_dialogs.h"
 #include "app/simulator_host.h"
 #include "core/device/mod_comm.h"
+#include "core/install_dir.h"
 #include "core/startup.h"
 #include "core/storage/config_file.h"
 #include "core/storage/installation.h"
@@ -103,7 +104,7 @@ int main(int argc, char** argv) {
     LocalFileSystem files;
     SystemClock clock;
 
-    const InstallationResult installed = EnsureInstallation(files, command_line.install_dir);
+    const InstallationResult installed = EnsureInstallation(files, command_line.install_dir, InstalledDataDir());
     if (!installed.ok()) {
         dialogs.MessageBox(installed.error);
         return 1;

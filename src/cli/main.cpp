@@ -31,38 +31,61 @@ int RunAcquire(Args& args);    // cmd_acquire.cpp
 namespace {
 
 const Command kCommands[] = {
-    // {name, usage, run} entries go here, one per subcommand.
-    {"analyze", "PAGE.bin --method M --snr X [--rt-buffer N]", RunAnalyze},
-    {"dump", "counts.bin", RunDump},
-    {"plate", "[--fallback] FORMAT", RunPlate},
+    // {name, usage, summary, run}, one per subcommand, in the order "help" lists them.
+    {"acquire",
+     "(--com N | --simulate) --project N --name NAME [--lapse MIN] [--description TEXT] "
+     "[--body-bends] [--no-calibration] [--tick-ms MS] [--yes]",
+     "Records an acquisition of project N until its lapse or SIGINT/SIGTERM; prints the "
+     "acquisition folder and the quick report.",
+     RunAcquire},
+    {"analyze", "PAGE.bin --method M --snr X [--rt-buffer N]",
+     "Analyses the windows of a raw page again; one line of 384 counts per window.", RunAnalyze},
+    {"calibrate", "--com N [--all]",
+     "Calibrates the beams of the current project (--all: every beam) into the target window "
+     "and saves calvalue.dat.",
+     RunCalibrate},
+    {"dump", "counts.bin", "Prints the records of a counts file, one line per window.", RunDump},
+    {"plate", "[--fallback] FORMAT", "Prints the channel, well and beam map of a plate format.",
+     RunPlate},
     {"project",
      "show N | new NAME [--from N] [--plate F] [--lapse MIN] [--rt-buffer N] [--aq-mode M] "
      "[--method M] [--sample-rate N] [--dsp-interval N] [--overwrite] | rename N NAME | "
      "groups N [--clear] [--assign G=A1:C4]... [--free WELLS]... [--name G=NAME]... | "
      "arrange N RRxCC",
-     RunProjectCommand},
-    {"sample", "--com N", RunSample},
-    {"serial", "--com N", RunSerial},
-    {"calibrate", "--com N [--all]", RunCalibrate},
-    {"zero", "--com N [--snr X] [--quick]", RunZero},
+     "Shows, creates, renames and groups projects.", RunProjectCommand},
     {"report",
      "ACQ_FOLDER [--bin MIN] [--layout rows|list|warray|charray|histogram] [--format csv|txt] "
      "[--sep S] [--stats se,sd,n] [--basal ACQ_FOLDER --basal-minutes M "
      "--zero-basal max|average|discard]",
+     "Writes the report of an acquisition (and its chart report.svg) and prints its path.",
      RunReport},
-    {"acquire",
-     "(--com N | --simulate) --project N --name NAME [--lapse MIN] [--description TEXT] "
-     "[--body-bends] [--no-calibration] [--tick-ms MS] [--yes]",
-     RunAcquire},
-    {"help", "", nullptr},
+    {"sample", "--com N", "Reads one sample of the 384 channels from the instrument.",
+     RunSample},
+    {"serial", "--com N",
+     "Reads the instrument's serial number and temperature-sensor calibration.", RunSerial},
+    {"zero", "--com N [--snr X] [--quick]",
+     "Computes the zero levels of the beams (auto-zero) and prints them.", RunZero},
+    {"help", "", "Shows this text.", nullptr},
 };
 
+// The text of "lumivo-cli --help", laid out so that help2man makes a readable manual page of
+// it: one paragraph per command.
 void PrintUsage(std::ostream& out) {
-    out << "usage: lumivo-cli [--install DIR] COMMAND [ARGS]\n\ncommands:\n";
-    for (const auto& c : kCommands) out << "  " << c.name << (*c.usage ? " " : "") << c.usage << "\n";
-    out << "\nThe installation folder defaults to ~/.local/share/lumivo.\n"
-           "\"lumivo-cli COMMAND --help\" shows one command's usage; \"lumivo-cli --version\" the\n"
-           "version. Exit status: 0 done, 1 failed, 2 usage error.\n";
+    out << "usage: lumivo-cli [--install DIR] COMMAND [ARGS]\n\n"
+           "Runs the jobs of the Lumivo activity monitor's program without windows.\n\n"
+           "Commands:\n";
+    for (const auto& c : kCommands) {
+        out << "  " << c.name << (*c.usage ? " " : "") << c.usage << "\n      " << c.summary
+            << "\n\n";
+    }
+    out << "Options:\n"
+           "  --install DIR\n"
+           "      The installation folder (default ~/.local/share/lumivo).\n\n"
+           "  --help\n"
+           "      Shows this text; \"lumivo-cli COMMAND --help\" shows one command's usage.\n\n"
+           "  --version\n"
+           "      Shows the version.\n\n"
+           "Exit status: 0 done, 1 failed, 2 usage error.\n";
 }
 
 }  // namespace
@@ -75,7 +98,7 @@ int main(int argc, char** argv) {
     {
         // A fresh installation folder is filled with the shipped defaults on first use.
         lumivo::LocalFileSystem files;
-        const auto ready = lumivo::EnsureInstallation(files, install);
+        const auto ready = lumivo::EnsureInstallation(files, install, lumivo::InstalledDataDir());
         if (!ready.ok()) std::cerr << "lumivo-cli: " << ready.error << "\n";
     }
     if (!words.empty() && words.front() == "--version") {

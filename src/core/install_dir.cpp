@@ -11,6 +11,14 @@ std::filesystem::path DefaultInstallDir() {
     return std::filesystem::path(home) / ".local" / "share" / "lumivo";
 }
 
+std::filesystem::path InstalledDataDir() {
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return {};
+    const auto data = exe.parent_path().parent_path() / "share" / "lumivo" / "data";
+    return std::filesystem::is_directory(data, ec) ? data : std::filesystem::path();
+}
+
 std::filesystem::path TakeInstallDirOption(std::vector<std::string>& args) {
     std::optional<std::filesystem::path> dir;
     for (std::size_t i = 0; i < args.size();) {

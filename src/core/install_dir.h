@@ -12,6 +12,11 @@ namespace lumivo {
 // ~/.local/share/lumivo (or ./lumivo when HOME is not set).
 std::filesystem::path DefaultInstallDir();
 
+// The data files installed with the program: share/lumivo/data beside the folder of the running
+// program (/usr/bin/lumivo -> /usr/share/lumivo/data). Empty when that folder does not exist, as
+// when the program runs from its build tree.
+std::filesystem::path InstalledDataDir();
+
 // Takes "--install DIR" (or "--install=DIR") out of args when present and returns DIR;
 // otherwise returns DefaultInstallDir(). args excludes the program name.
 std::filesystem::path TakeInstallDirOption(std::vector<std::string>& args);

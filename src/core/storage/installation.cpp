@@ -10,7 +10,8 @@ std::optional<std::string_view> ShippedFileContent(std::string_view name) {
     return std::nullopt;
 }
 
-InstallationResult EnsureInstallation(FileSystem& files, const std::filesystem::path& install_dir) {
+InstallationResult EnsureInstallation(FileSystem& files, const std::filesystem::path& install_dir,
+                                      const std::filesystem::path& data_dir) {
     InstallationResult result;
     if (!files.IsFolder(install_dir) && !files.CreateFolders(install_dir)) {
         result.error = "Cannot create the installation folder " + install_dir.string();
@@ -20,7 +21,15 @@ InstallationResult EnsureInstallation(FileSystem& files, const std::filesystem::
     for (const auto& f : ShippedDataFiles()) {
         const auto path = install_dir / f.name;
         if (files.IsFile(path) || files.IsFolder(path)) continue;
-        missing.push_back({path, std::string(reinterpret_cast<const char*>(f.data), f.size)});
+        std::string content(reinterpret_cast<const char*>(f.data), f.size);
+        if (!data_dir.empty() && files.IsFile(data_dir / f.name)) {
+            try {
+                content = files.ReadFile(data_dir / f.name);
+            } catch (const StorageError&) {
+                // An unreadable installed copy: the built-in one is the same release's data.
+            }
+        }
+        missing.push_back({path, std::move(content)});
         result.created.emplace_back(f.name);
     }
     if (missing.empty()) return result;

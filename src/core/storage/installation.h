@@ -33,7 +33,10 @@ struct InstallationResult {
 
 // Makes sure the installation folder exists and holds every shipped file: a missing folder is
 // created and filled, and a missing file is written from the shipped defaults. Existing files
-// are never touched. Every program calls this at start.
-InstallationResult EnsureInstallation(FileSystem& files, const std::filesystem::path& install_dir);
+// are never touched. Every program calls this at start. A shipped file is copied from
+// `data_dir` (the data installed with the program, see InstalledDataDir) when it is there and
+// readable, otherwise from the copy built into the program.
+InstallationResult EnsureInstallation(FileSystem& files, const std::filesystem::path& install_dir,
+                                      const std::filesystem::path& data_dir = {});
 
 }  // namespace lumivo

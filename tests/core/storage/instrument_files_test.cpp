@@ -226,6 +226,17 @@ TEST(Installation, FreshFolderIsFilledAndExistingFilesAreKept) {
     EXPECT_EQ(r.created, std::vector<std::string>{"w48.dat"});
     EXPECT_EQ(ReadBytes(inst / "config.dat"), "mine");
 
+    // Installed data is preferred to the built-in copy, file by file; an unreadable installed
+    // file falls back to the built-in one.
+    fs::create_directories(dir / "share" / "w96f.dat");
+    WriteBytes(dir / "share" / "w48.dat", "installed w48");
+    fs::remove(inst / "w48.dat");
+    fs::remove(inst / "w96f.dat");
+    r = EnsureInstallation(files, inst, dir / "share");
+    EXPECT_EQ((std::vector<std::string>{"w48.dat", "w96f.dat"}), r.created);
+    EXPECT_EQ(ReadBytes(inst / "w48.dat"), "installed w48");
+    EXPECT_EQ(ReadBytes(inst / "w96f.dat"), ReadBytes(DataDir() / "w96f.dat"));
+
     WriteBytes(dir / "plain", "x");
     r = EnsureInstallation(files, dir / "plain" / "lumivo");
     EXPECT_FALSE(r.ok());
