@@ -9,6 +9,7 @@ namespace lumivo::cli {
 struct Command {
     const char* name;
     const char* usage;    // the arguments, shown by "lumivo-cli help"
+    const char* summary;  // one sentence: what the command does
     int (*run)(Args&);    // returns the exit status; throws UsageError on bad arguments
 };
 
