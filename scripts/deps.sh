@@ -10,7 +10,14 @@ PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev
     xvfb xauth imagemagick
+    help2man dpkg-dev file lintian appstream desktop-file-utils
 )
+
+# "deps.sh --list" prints the list, one package a line, and installs nothing.
+if [[ ${1:-} == --list ]]; then
+    printf '%s\n' "${PACKAGES[@]}"
+    exit 0
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -3,6 +3,8 @@
 #   1. the normal build and every test program (ctest),
 #   2. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer,
 #   3. a short run of every libFuzzer harness (clang, ASan + UBSan).
+# Along the way it checks that deps.sh installs every package the build found
+# (scripts/check_deps.sh) and builds and checks the Debian package (scripts/package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,7 +14,11 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-20}
 
 echo "== build (default preset)"
 cmake --preset default >/dev/null
+bash scripts/check_deps.sh build/default
 cmake --build --preset default -j "$JOBS"
+
+echo "== Debian package"
+bash scripts/package.sh build/default
 
 echo "== sanitizer build (asan preset)"
 cmake --preset asan >/dev/null
