@@ -10,7 +10,9 @@
 #      inside lumivo-cli, paced at 115200 baud); the acquisition folder and the quick report
 #      are checked and kept in BUILD_DIR/demo-recording;
 #   6. the desktop program: the launcher, then "/RUN", which records the same project until
-#      its first window is on disk (screenshots in BUILD_DIR).
+#      its first window is on disk (screenshots in BUILD_DIR);
+#   7. the user guide's pictures of the launcher, the main window, the setup window, the
+#      report window and the guide itself (BUILD_DIR/guide-images).
 #
 # usage: scripts/main.sh [--install DIR]
 #   Without --install a temporary installation folder is used and removed afterwards.
@@ -185,17 +187,11 @@ else
         echo "virtual display $DISPLAY"
     fi
 
-    # screenshot FILE: the whole screen, with ImageMagick's import (or xwd when only that is
-    # installed).
+    # screenshot FILE: the whole screen, with ImageMagick's import (scripts/deps.sh installs
+    # it; a missing one fails the job rather than skipping the pictures).
+    command -v import >/dev/null || { echo "ImageMagick's import is missing: run scripts/deps.sh" >&2; exit 1; }
     screenshot() {
-        if command -v import >/dev/null; then
-            import -window root "$1"
-        elif command -v xwd >/dev/null; then
-            xwd -root -silent -out "${1%.png}.xwd"
-        else
-            echo "(no screenshot tool: install imagemagick)"
-            return 0
-        fi
+        import -window root "$1"
         echo "screenshot: $1"
     }
 
@@ -251,5 +247,11 @@ else
     # demo project ("Autorun project"): calibration, auto-zero, sampling. The screenshot is
     # taken while it records, a few seconds after its first window reached the disk.
     WAIT_FOR_RUNS=2 run_desktop lumivo-main 5 /RUN
+
+    # The pictures of the user guide, made from the windows themselves (offscreen); the same
+    # pictures are in docs/images (scripts/guide_images.sh refreshes them).
+    echo "== the user guide's pictures"
+    "$BUILD_DIR/src/app/lumivo-guide-shots" --out "$BUILD_DIR/guide-images" \
+        2> >(grep -v -e propagateSizeHints -e XDG_RUNTIME_DIR >&2)
 fi
 echo "== demo done"

@@ -296,8 +296,9 @@ void Frm_Main::BuildMenus() {
     mn_userbin->setEnabled(false);
 
     QMenu* help = menuBar()->addMenu("&Help");
-    mnhelp = help->addAction("Help");
+    mnhelp = help->addAction("Contents");
     mnhelp->setObjectName("mnhelp");
+    mnhelp->setShortcut(QKeySequence::HelpContents);
     mnabout = help->addAction("About");
     mnabout->setObjectName("mnabout");
     connect(mnhelp, &QAction::triggered, this, &Frm_Main::mnhelp_Click);
@@ -377,13 +378,14 @@ void Frm_Main::mnabout_Click() {
 }
 
 void Frm_Main::mnhelp_Click() {
-    const auto path = ctx_.install_dir / kHelpFileName;
-    if (!ctx_.files.IsFile(path)) {
-        ctx_.dialogs.MessageBox(std::string("Help file not found: ") + path.string());
-        return;
+    if (!help_) {
+        help_ = std::make_unique<Frm_help>();
+        // Over the main window, not wherever the window system puts a new window.
+        help_->move(frameGeometry().topLeft() + QPoint(40, 40));
     }
-    if (!OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path.string()))))
-        ctx_.dialogs.MessageBox(std::string("Cannot open the help file ") + path.string());
+    help_->show();
+    help_->raise();
+    help_->activateWindow();
 }
 
 void Frm_Main::CmdPlay_Click() {

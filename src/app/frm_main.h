@@ -22,6 +22,7 @@
 
 #include "app/app_context.h"
 #include "app/auto_action_frame.h"
+#include "app/frm_help.h"
 #include "app/frm_init.h"
 #include "app/live_plots.h"
 #include "app/tool_panels.h"
@@ -56,7 +57,9 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
     void mncom1_Click(int index);
     void mnexit_Click();
     void mnabout_Click();
+    // Help > Contents: the user guide in a window of its own (opened once, then raised).
     void mnhelp_Click();
+    Frm_help* help_window() const { return help_.get(); }
     void CmdPlay_Click();
 
     // Hooks for the windows and procedures that arrive later; each has a stand-in that tells
@@ -178,6 +181,7 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
 
     AppContext& ctx_;
     std::unique_ptr<Frm_Init> launcher_;
+    std::unique_ptr<Frm_help> help_;
     bool closing_done_ = false;
     bool placed_ = false;
     bool connecting_ = false;

@@ -23,7 +23,6 @@ inline constexpr const char* kInitErrorMessage = "Error loading INIT parameters 
 inline constexpr const char* kActivationErrorMessage = "Error loading parameters";
 inline constexpr const char* kSureToQuitMessage = "Sure to Quit?";
 inline constexpr const char* kInitialNews = "Equipment Status = unknown";
-inline constexpr const char* kHelpFileName = "lmv_help.pdf";
 // The plate format on which body bends can be counted.
 inline constexpr const char* kBodyBendsPlateFormat = "w96u";
 

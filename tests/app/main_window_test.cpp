@@ -145,17 +145,30 @@ TEST(MainWindowActivation, BodyBendsOnlyForW96u) {
     }
 }
 
-TEST(MainWindowHelp, OpensTheInstalledDocumentOrSaysItIsMissing) {
+TEST(MainWindowHelp, ContentsShowsTheBuiltInGuideWithPicturesSectionsAndFind) {
     AppRig r(0);
     r.window->mnhelp->trigger();
     EXPECT_TRUE(r.opened_documents.empty());
-    ASSERT_EQ(r.dialogs.Messages().size(), 1u);
-    EXPECT_EQ(r.dialogs.Messages()[0], "Help file not found: /inst/lmv_help.pdf");
+    EXPECT_TRUE(r.dialogs.Messages().empty());
+    Frm_help* help = r.window->help_window();
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(help->isVisible());
+    EXPECT_EQ(r.window->mnhelp->shortcut(), QKeySequence(QKeySequence::HelpContents));
 
-    r.files.WriteFile(kInstall / "lmv_help.pdf", "%PDF-1.4");
+    // The guide renders from the program itself: its text, every picture, its sections.
+    EXPECT_TRUE(help->GuideText().startsWith("Lumivo user guide")) << help->GuideText().left(80).toStdString();
+    EXPECT_GE(help->LoadedImageCount(), 3);
+    const QStringList sections = help->SectionTitles();
+    for (const char* s : {"Installing", "Connecting the instrument", "Recording an acquisition",
+                          "Reports", "Where the files are"})
+        EXPECT_TRUE(sections.contains(s)) << s << " in " << sections.join(" | ").toStdString();
+    help->ShowSection(static_cast<int>(sections.size()) - 1);
+    EXPECT_TRUE(help->FindText("dialout"));
+    EXPECT_FALSE(help->FindText("no such words in the guide 42"));
+
+    // A second Help opens no second window.
     r.window->mnhelp->trigger();
-    EXPECT_EQ(r.opened_documents, (std::vector<std::string>{"/inst/lmv_help.pdf"}));
-    EXPECT_EQ(r.dialogs.Messages().size(), 1u);
+    EXPECT_EQ(r.window->help_window(), help);
 }
 
 TEST(MainWindowAbout, VersionLabel) {

@@ -1,0 +1,109 @@
+#include "app/frm_help.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QSplitter>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextImageFormat>
+#include <QVBoxLayout>
+
+namespace lumivo::app {
+
+Frm_help::Frm_help(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName("Frm_help");
+    setWindowTitle("Lumivo user guide");
+    resize(1000, 720);
+
+    auto* layout = new QVBoxLayout(this);
+    auto* top = new QHBoxLayout();
+    top->addWidget(new QLabel("Find:", this));
+    find_ = new QLineEdit(this);
+    find_->setObjectName("txt_find");
+    find_->setPlaceholderText("word or phrase, Enter for the next match");
+    find_->setClearButtonEnabled(true);
+    top->addWidget(find_, 1);
+    layout->addLayout(top);
+
+    auto* split = new QSplitter(this);
+    sections_ = new QListWidget(split);
+    sections_->setObjectName("lst_sections");
+    guide_ = new QTextBrowser(split);
+    guide_->setObjectName("txt_guide");
+    guide_->setOpenExternalLinks(true);
+    split->addWidget(sections_);
+    split->addWidget(guide_);
+    split->setStretchFactor(1, 1);
+    split->setSizes({290, 710});
+    layout->addWidget(split, 1);
+
+    connect(sections_, &QListWidget::currentRowChanged, this, &Frm_help::ShowSection);
+    connect(find_, &QLineEdit::returnPressed, this, [this] { FindText(find_->text()); });
+    auto* find_key = new QShortcut(QKeySequence::Find, this);
+    connect(find_key, &QShortcut::activated, this, [this] {
+        find_->setFocus();
+        find_->selectAll();
+    });
+    auto* close_key = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(close_key, &QShortcut::activated, this, &QWidget::close);
+
+    LoadGuide();
+}
+
+void Frm_help::LoadGuide() {
+    guide_->setSource(QUrl(kUserGuideUrl), QTextDocument::MarkdownResource);
+    sections_->clear();
+    section_positions_.clear();
+    const QTextDocument* doc = guide_->document();
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        const int level = b.blockFormat().headingLevel();
+        if (level < 1 || level > 2 || b.text().trimmed().isEmpty()) continue;
+        sections_->addItem((level == 2 ? "    " : "") + b.text().trimmed());
+        section_positions_.push_back(b.position());
+    }
+}
+
+QStringList Frm_help::SectionTitles() const {
+    QStringList out;
+    for (int i = 0; i < sections_->count(); ++i) out << sections_->item(i)->text().trimmed();
+    return out;
+}
+
+void Frm_help::ShowSection(int index) {
+    if (index < 0 || index >= static_cast<int>(section_positions_.size())) return;
+    QTextCursor cursor(guide_->document());
+    cursor.setPosition(section_positions_[static_cast<std::size_t>(index)]);
+    // The heading goes to the top of the view: scroll to the end first, then back to it.
+    guide_->verticalScrollBar()->setValue(guide_->verticalScrollBar()->maximum());
+    guide_->setTextCursor(cursor);
+    guide_->ensureCursorVisible();
+}
+
+bool Frm_help::FindText(const QString& text) {
+    if (text.isEmpty()) return false;
+    if (guide_->find(text)) return true;
+    // Wrap round to the start once.
+    QTextCursor start(guide_->document());
+    guide_->setTextCursor(start);
+    return guide_->find(text);
+}
+
+int Frm_help::LoadedImageCount() const {
+    int count = 0;
+    const QTextDocument* doc = guide_->document();
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextFormat f = it.fragment().charFormat();
+            if (!f.isImageFormat()) continue;
+            const QVariant image =
+                doc->resource(QTextDocument::ImageResource, QUrl(f.toImageFormat().name()));
+            if (image.isValid() && !image.isNull()) ++count;
+        }
+    }
+    return count;
+}
+
+}  // namespace lumivo::app
