@@ -10,6 +10,7 @@
 #include <QTextDocument>
 #include <QTextImageFormat>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace lumivo::app {
 
@@ -40,6 +41,7 @@ Frm_help::Frm_help(QWidget* parent) : QWidget(parent, Qt::Window) {
     split->setSizes({290, 710});
     layout->addWidget(split, 1);
 
+    guide_->viewport()->installEventFilter(this);
     connect(sections_, &QListWidget::currentRowChanged, this, &Frm_help::ShowSection);
     connect(find_, &QLineEdit::returnPressed, this, [this] { FindText(find_->text()); });
     auto* find_key = new QShortcut(QKeySequence::Find, this);
@@ -63,6 +65,35 @@ void Frm_help::LoadGuide() {
         if (level < 1 || level > 2 || b.text().trimmed().isEmpty()) continue;
         sections_->addItem((level == 2 ? "    " : "") + b.text().trimmed());
         section_positions_.push_back(b.position());
+    }
+    FitImages();
+}
+
+bool Frm_help::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == guide_->viewport() && event->type() == QEvent::Resize) FitImages();
+    return QWidget::eventFilter(watched, event);
+}
+
+void Frm_help::FitImages() {
+    QTextDocument* doc = guide_->document();
+    const double room = std::max(200, guide_->viewport()->width() - 40);
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (!fragment.charFormat().isImageFormat()) continue;
+            QTextImageFormat image = fragment.charFormat().toImageFormat();
+            const QVariant stored = doc->resource(QTextDocument::ImageResource, QUrl(image.name()));
+            const QImage picture = stored.value<QImage>();
+            if (picture.isNull()) continue;
+            const double width = std::min(room, static_cast<double>(picture.width()));
+            if (image.width() == width) continue;
+            image.setWidth(width);
+            image.setHeight(width * picture.height() / picture.width());
+            QTextCursor cursor(doc);
+            cursor.setPosition(fragment.position());
+            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(image);
+        }
     }
 }
 

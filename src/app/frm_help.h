@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QTextBrowser>
 #include <QWidget>
+#include <QEvent>
 #include <vector>
 
 namespace lumivo::app {
@@ -27,8 +28,14 @@ class Frm_help : public QWidget {
     QString GuideText() const { return guide_->toPlainText(); }
     int LoadedImageCount() const;
 
+  protected:
+    // Pictures follow the width of the text view.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void LoadGuide();
+    // Shows every picture at its own size, or narrower when the view is narrower.
+    void FitImages();
 
     QTextBrowser* guide_;
     QListWidget* sections_;
