@@ -78,7 +78,7 @@ GroupStatistics ComputeGroupStatistics(const ReportInputs& inputs, const BinTabl
         if (bin < 1 || bin > s.bin_count) continue;
         const auto ub = static_cast<std::size_t>(bin);
         s.bin_present[ub] = true;
-        ++s.samples[ub];
+        s.samples[ub] += uk < bins.records.size() ? bins.records[uk] : 0;
         s.temperature[ub] = bins.temperature[uk];
         for (std::size_t c = 0; c < kRowWidth; ++c)
             s.channel_activity[ub * kRowWidth + c] =
