@@ -76,6 +76,9 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
                                  QString("Option_output_%1").arg(i));
         output_group->addButton(Option_output[i]);
         output_layout->addWidget(Option_output[i]);
+        connect(Option_output[i], &QRadioButton::toggled, this, [this](bool on) {
+            if (on) Option_output_Click();
+        });
     }
     Option_output[4]->hide();
     grid->addWidget(output_box, 0, 0, 3, 1);
@@ -298,6 +301,16 @@ void frm_report::Cmd_cancel_Click() {
     cmbbasal->clear();
     Frame_run->hide();
     hide();
+}
+
+void frm_report::Option_output_Click() {
+    int output = 0;
+    for (std::size_t i = 0; i < Option_output.size(); ++i)
+        if (Option_output[i]->isChecked()) output = static_cast<int>(i);
+    for (std::size_t i = 0; i < Chk_statistic.size(); ++i)
+        if (Chk_statistic[i] != nullptr)
+            Chk_statistic[i]->setEnabled(
+                reporting::StatisticBoxEnabled(output, static_cast<int>(i)));
 }
 
 void frm_report::Option_report_Click(int index) {

@@ -25,8 +25,9 @@ class Frm_reportset : public QWidget {
     Frm_reportset(StorageContext& storage, ReportSettings& settings, QWidget* parent = nullptr);
 
     void Form_Load();
-    void Cmd_generate_Click();  // "Apply"
-    void Cmd_cancel_Click();    // "Back to Default"
+    void Cmd_generate_Click();   // "Apply"
+    void Cmd_cancel_Click();     // "Back to Default"
+    void Option_output_Click();  // offers the statistics boxes that change this output
 
     // The main window's `mn_userbin` check mark, and showing the main window again.
     std::function<void(bool)> SetUserBinChecked;

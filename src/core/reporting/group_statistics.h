@@ -24,6 +24,10 @@ GroupStatistics ComputeGroupStatistics(const ReportInputs& inputs, const BinTabl
 bool WellValue(const ReportInputs& inputs, const BinTable& bins, int well, std::size_t k,
                std::int32_t& value);
 
+// Standard deviation of a group's values about its whole-number mean, given the sum of their
+// squared deviations: R(sqrt(squares / (members - 1))); 0 for fewer than two members.
+std::int32_t GroupStandardDeviation(long double squares, std::int64_t members);
+
 // Standard error of a group in a report bin: sd / sqrt(wells), 0 when the group has no well or
 // its standard deviation is below 1.
 double StandardError(const GroupStatistics& stats, int group, int bin);

@@ -23,6 +23,7 @@ constexpr const char* kTitleGroupHistogram =
     "<<<<<< Group Histogram: Average Number of Frequency Counts per Data Interval>>>>>>";
 constexpr const char* kTitleStdError = "<<<<<< Group Activity: Standard Error >>>>>>";
 constexpr const char* kTitleStdDev = "<<<<<< Group Activity: Standard Deviation >>>>>>";
+constexpr const char* kTitleHistogramStdDev = "<<<<<< Group Histogram: Standard Deviation >>>>>>";
 constexpr const char* kTitleWells = "<<<<<< Group Activity: Number of wells/group >>>>>>";
 constexpr const char* kTitleSamples =
     "<<<<<< Number of Samples per Acquisition Interval [1unit=500values] >>>>>>";
@@ -205,16 +206,22 @@ class ReportText {
         out_.End();
     }
 
-    void GroupHistogram() {
-        out_.Title(kTitleGroupHistogram);
+    // The groups' histograms per present bin: their means, or with `sd` the standard
+    // deviations of the wells' histograms (one decimal).
+    void GroupHistogram(const char* title, bool sd) {
+        out_.Title(title);
         HistogramHeader({"Time[m]", "Group/Frequency:"});
         const HistogramTables* h = doc_.histogram;
         for (int k : present_) {
             for (int g = 0; g < st_.group_count; ++g) {
                 out_.Begin(std::to_string(Time(k))).Field(Label(g));
-                for (int i = 0; i < HistogramTables::kIntervals; ++i)
-                    out_.Field(h && g < h->group_count && k <= h->bin_count ? h->Group(g, k, i)
-                                                                            : 0);
+                for (int i = 0; i < HistogramTables::kIntervals; ++i) {
+                    const bool known = h && g < h->group_count && k <= h->bin_count;
+                    if (sd)
+                        out_.Field(OneDecimal(known ? h->GroupSd(g, k, i) : 0));
+                    else
+                        out_.Field(known ? h->Group(g, k, i) : 0);
+                }
                 out_.End();
             }
         }
@@ -236,27 +243,33 @@ class ReportText {
                 ChannelGroupArray();
                 break;
             case OutputFormat::Histogram:
-                GroupHistogram();
+                GroupHistogram(kTitleGroupHistogram, false);
                 break;
         }
+    }
+
+    // A group table in the layout of the main section ("Rows" or "List").
+    void GroupTable(const char* title, Value value, const std::string& basal) {
+        if (opt_.output == OutputFormat::List)
+            List(title, value, basal);
+        else
+            Rows(title, value, basal);
     }
 
     void StatisticSections() {
         const OutputFormat o = opt_.output;
         const std::string zero = OneDecimal(0.0);
-        if (opt_.std_error) {
-            if (o == OutputFormat::List) List(kTitleStdError, &ReportText::StdErrorText, zero);
-            if (o == OutputFormat::Rows) Rows(kTitleStdError, &ReportText::StdErrorText, zero);
+        if (opt_.std_error && StatisticOffered(o, StatisticBox::StdError))
+            GroupTable(kTitleStdError, &ReportText::StdErrorText, zero);
+        if (opt_.std_dev && StatisticOffered(o, StatisticBox::StdDev)) {
+            if (o == OutputFormat::Histogram)
+                GroupHistogram(kTitleHistogramStdDev, true);
+            else
+                GroupTable(kTitleStdDev, &ReportText::StdDevText, zero);
         }
-        if (opt_.std_dev) {
-            if (o == OutputFormat::List) List(kTitleStdDev, &ReportText::StdDevText, zero);
-            if (o == OutputFormat::Histogram) Rows(kTitleStdDev, &ReportText::StdDevText, zero);
-        }
-        if (opt_.wells) {
-            // The basal column repeats the number of wells.
-            if (o == OutputFormat::Rows) Rows(kTitleWells, &ReportText::WellsText, "");
-            if (o == OutputFormat::List) List(kTitleWells, &ReportText::WellsText, "");
-        }
+        // The basal column repeats the number of wells.
+        if (opt_.wells && StatisticOffered(o, StatisticBox::Wells))
+            GroupTable(kTitleWells, &ReportText::WellsText, "");
     }
 
     void Samples() {
@@ -474,6 +487,12 @@ class ReportText {
 };
 
 }  // namespace
+
+bool StatisticOffered(OutputFormat output, StatisticBox box) {
+    const bool group_tables = output == OutputFormat::Rows || output == OutputFormat::List;
+    if (box == StatisticBox::StdDev) return group_tables || output == OutputFormat::Histogram;
+    return group_tables;
+}
 
 std::string FormatOneDecimal(double value, const std::string& decimal_symbol) {
     if (!std::isfinite(value)) value = 0.0;

@@ -30,6 +30,14 @@ enum class OutputFormat : int {
 // `Option_report`: 0 "Excel [.csv]", 1 "Text [.txt]".
 enum class ReportFileType : int { Csv = 0, Text = 1 };
 
+// The `Chk_statistic` boxes that are stored and change the report file.
+enum class StatisticBox : int { StdError = 2, StdDev = 3, Wells = 4 };
+
+// Whether ticking a box adds its table to a report of this output: "Std Error" and "N" for
+// "Rows" and "List", "Std Dev" for those and for the body-bends histogram (the deviation of the
+// wells' histograms). The report windows offer a box only where it does.
+bool StatisticOffered(OutputFormat output, StatisticBox box);
+
 // What the report window's controls say about the file.
 struct ReportOptions {
     OutputFormat output = OutputFormat::Rows;
@@ -43,21 +51,24 @@ struct ReportOptions {
 
 // Body-bends histograms per report bin: the increase of each interval bin (0..50) of the
 // accumulated histograms over the report bin, averaged over the beams of a well and over the
-// wells of a group.
+// wells of a group, and the standard deviation of the group's wells about that average.
 struct HistogramTables {
     static constexpr int kIntervals = 51;
     int group_count = 0;
     int well_count = 0;
     int bin_count = 0;
-    std::vector<std::int32_t> group;  // [(group * (bin_count + 1) + bin) * kIntervals + i]
-    std::vector<std::int32_t> well;   // [(well * (bin_count + 1) + bin) * kIntervals + i]
+    std::vector<std::int32_t> group;     // [(group * (bin_count + 1) + bin) * kIntervals + i]
+    std::vector<std::int32_t> group_sd;  // same layout
+    std::vector<std::int32_t> well;      // [(well * (bin_count + 1) + bin) * kIntervals + i]
 
-    std::int32_t Group(int g, int bin, int i) const {
-        return group[(static_cast<std::size_t>(g) * static_cast<std::size_t>(bin_count + 1) +
-                      static_cast<std::size_t>(bin)) *
-                         kIntervals +
-                     static_cast<std::size_t>(i)];
+    std::size_t GroupAt(int g, int bin, int i) const {
+        return (static_cast<std::size_t>(g) * static_cast<std::size_t>(bin_count + 1) +
+                static_cast<std::size_t>(bin)) *
+                   kIntervals +
+               static_cast<std::size_t>(i);
     }
+    std::int32_t Group(int g, int bin, int i) const { return group[GroupAt(g, bin, i)]; }
+    std::int32_t GroupSd(int g, int bin, int i) const { return group_sd[GroupAt(g, bin, i)]; }
     std::int32_t Well(int w, int bin, int i) const {
         return well[(static_cast<std::size_t>(w) * static_cast<std::size_t>(bin_count + 1) +
                      static_cast<std::size_t>(bin)) *
