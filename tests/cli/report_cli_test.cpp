@@ -205,6 +205,37 @@ TEST(ReportCli, ZeroBasalWellsNeedAPolicyAndEachPolicyDoesWhatItSays) {
     EXPECT_NE(reports["average"], reports["discard"]);
 }
 
+TEST(ReportCli, ImpossibleCountsAreLeftOutAndOversizedFilesRefused) {
+    Installation inst;
+    // Minute 45 holds -32768 on channel 3, as a damaged file does.
+    const fs::path folder = inst.Acquisition("20260314_0930", "damaged", 90, ByColumn);
+    std::fstream f(folder / "counts.bin", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(44 * 774 + 4 + 2 * 3);
+    f.put('\x00').put('\x80');
+    f.close();
+    RunResult r = inst.Cli({folder.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string said =
+        "1 of 90 records hold impossible counts (below 0 or above 500) and were left out";
+    EXPECT_NE(r.err.find("lumivo-cli report: " + (folder / "counts.bin").string() + ": " + said +
+                         " of the report.\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(ReadFile(folder / "report.csv").find("\"EXCLUDED RECORDS:\",\"" + said + "\""),
+              std::string::npos);
+
+    // 4 GB of counts: refused before anything is read, saying why.
+    const fs::path big = inst.Acquisition("20260315_0930", "big", 1, ByColumn);
+    fs::resize_file(big / "counts.bin", 4'000'000'000);
+    r = inst.Cli({big.string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("lumivo-cli report: Report not written: " + (big / "counts.bin").string() +
+                         " holds 5167958 records: more than any recording can write"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(big / "report.csv"));
+}
+
 TEST(ReportCli, RefusalsAndUsageErrors) {
     Installation inst;
     const fs::path folder = inst.Acquisition("20260314_0930", "short", 0, ByColumn);

@@ -121,6 +121,12 @@ class ReportText {
         out_.Begin(Quote("DATE:")).Field(Quote(doc_.date_text)).End();
         out_.Begin(Quote("FILE:")).Field(Quote(doc_.folder_text)).End();
         out_.Begin(Quote("SUBPROJECT:")).Field(Quote(in_.experiment_name)).End();
+        if (!doc_.excluded_records.empty())
+            out_.Begin(Quote("EXCLUDED RECORDS:")).Field(Quote(doc_.excluded_records)).End();
+        if (!doc_.excluded_basal_records.empty())
+            out_.Begin(Quote("EXCLUDED BASAL RECORDS:"))
+                .Field(Quote(doc_.excluded_basal_records))
+                .End();
         if (doc_.basal_applied) {
             out_.Begin(Quote("TIME0(BASAL MEASSURE):")).Field(Quote(doc_.basal_text)).End();
             out_.Empty();

@@ -88,6 +88,10 @@ struct ReportDocument {
     std::string basal_text;   // cmbbasal
     std::string folder_text;  // Txt_inputfile
     std::string date_text;    // the current date and time as shown to the user
+    // Records left out of the main and the basal acquisition for impossible counts (a header
+    // line each when not empty).
+    std::string excluded_records;
+    std::string excluded_basal_records;
 };
 
 // The text of the report file.

@@ -120,6 +120,32 @@ TEST(ReportRun, RefusesActivityFilesThatCannotMakeAReport) {
     }
 }
 
+TEST(ReportRun, RecordsWithImpossibleCountsAreLeftOutAndSaid) {
+    // Two damaged records: -32768 on channel 0 at minute 45, 501 on channel 200 at minute 70.
+    ReportRig rig;
+    std::vector<PlannedRecord> records = GoldenRecords();
+    records[44].values[0] = -32768;
+    records[69].values[200] = 501;
+    const fs::path folder = rig.Acquisition("20260314_0930", GoldenProjectPlan(), records);
+    const ReportOutcome out = GenerateReport(rig.env, rig.Request(folder, OutputFormat::Rows, ","));
+    ASSERT_TRUE(out.written) << out.failure;
+    const std::string said =
+        "2 of 90 records hold impossible counts (below 0 or above 500) and were left out";
+    EXPECT_EQ(out.excluded_records, said);
+    EXPECT_EQ(rig.dialogs.Messages(), std::vector<std::string>{(folder / "counts.bin").string() +
+                                                               ": " + said + " of the report."});
+    const std::string text = ReadText(out.report_file);
+    EXPECT_NE(text.find("\"SUBPROJECT:\",\"Dose response run\"\r\n\"EXCLUDED RECORDS:\",\"" + said +
+                        "\"\r\n\r\n"),
+              std::string::npos);
+    // A damaged record is left out whole: the second and third bins hold 29 records, so A1
+    // (channel 0) counts 29 x 10 and 29 x 2 there and A2 (channel 16) 29 x 20 and 29 x 3.
+    EXPECT_NE(text.find("A1,\"000_Control\",750,290,58\r\n"), std::string::npos);
+    EXPECT_NE(text.find("A2,\"000_Control\",300,580,87\r\n"), std::string::npos);
+    EXPECT_NE(text.find("#Samples,30,29,29\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\"000_Control\",525,435,72\r\n"), std::string::npos);
+}
+
 TEST(ReportRun, MissingInputsStopTheRunWithTheirMessage) {
     ReportRig rig;
     // No counts.bin at all.
