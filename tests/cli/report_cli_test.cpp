@@ -102,7 +102,7 @@ TEST(ReportCli, WritesTheReportFilesAndPrintsThePath) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, (folder / "report.csv").string() + "\n");
     const std::string text = ReadFile(folder / "report.csv");
-    EXPECT_EQ(text.rfind("\"DATE:\";\"", 0), 0u);
+    EXPECT_EQ(text.rfind("\xEF\xBB\xBF\"DATE:\";\"", 0), 0u);
     EXPECT_NE(text.find("\"SUBPROJECT:\";\"cli run one\"\r\n"), std::string::npos);
     EXPECT_NE(text.find("Group/Time[m];30;60;90\r\n"), std::string::npos);
     EXPECT_NE(text.find("<<<<<< Group Activity: Standard Error >>>>>>"), std::string::npos);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <optional>
 
 #include "core/reporting/activity_file.h"
@@ -11,6 +12,7 @@
 #include "core/reporting/bend_histogram_report.h"
 #include "core/reporting/group_statistics.h"
 #include "core/reporting/report_inputs.h"
+#include "core/reporting/report_output.h"
 #include "core/reporting/resample.h"
 
 namespace lumivo::reporting {
@@ -174,12 +176,29 @@ ReportOutcome GenerateReport(ReportEnvironment& env, const ReportRequest& reques
         doc.excluded_basal_records = outcome.excluded_basal_records;
         const LocalDateTime now = env.clock.Now();
         doc.date_text = env.format_date ? env.format_date(now) : DefaultDate(now);
-        const std::string text = FormatReportText(doc, request.options);
-
+        // The report file and its copy named after the experiment, inside the acquisition
+        // folder, written together as the text is made; the copy appears after the report.
         const std::string file_name = ReportFileName(request.options.file_type);
+        const std::string extension = fs::path(file_name).extension().string();
+        const std::string copy_name = ExperimentCopyName(inputs->experiment_name);
+        const bool copied = !copy_name.empty() && copy_name + extension != file_name;
+        const fs::path copy_file = folder / (copy_name + extension);
+        std::unique_ptr<AtomicFileSink> copy;
+        std::string copy_error;
+        if (copied) {
+            try {
+                copy = std::make_unique<AtomicFileSink>(copy_file);
+            } catch (const std::exception& e) {
+                copy_error = e.what();
+            }
+        }
         outcome.report_file = folder / file_name;
         try {
-            files.WriteFile(outcome.report_file, text);
+            AtomicFileSink report(outcome.report_file);
+            TeeSink both(report, copy.get());
+            WriteReportText(doc, request.options, both);
+            report.Commit();
+            if (copy_error.empty()) copy_error = both.secondary_error();
         } catch (const std::exception& e) {
             outcome.report_file.clear();
             return fail("Error writing the report file: " + std::string(e.what()));
@@ -189,17 +208,16 @@ ReportOutcome GenerateReport(ReportEnvironment& env, const ReportRequest& reques
         outcome.last_bin = main.last_bin;
         LetEventsRun(dialogs);
 
-        // The copy named after the experiment, inside the acquisition folder.
-        const std::string extension = fs::path(file_name).extension().string();
-        const std::string copy_name = ExperimentCopyName(inputs->experiment_name);
-        if (!copy_name.empty() && copy_name + extension != file_name) {
+        if (copy && copy_error.empty()) {
             try {
-                files.WriteFile(folder / (copy_name + extension), text);
-                outcome.copy_file = folder / (copy_name + extension);
+                copy->Commit();
+                outcome.copy_file = copy_file;
             } catch (const std::exception& e) {
-                dialogs.MessageBox("Error writing the report copy: " + std::string(e.what()));
+                copy_error = e.what();
             }
         }
+        copy.reset();
+        if (!copy_error.empty()) dialogs.MessageBox("Error writing the report copy: " + copy_error);
 
         outcome.chart =
             BuildChartData(*inputs, stats, bin_size, main.length, outcome.basal_applied);

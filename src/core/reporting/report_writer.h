@@ -5,7 +5,8 @@
 //
 // Lines end with CR LF; fields are joined by the chosen separator; quoted fields are written
 // between double quotes (a quote inside one is doubled, as spreadsheets read it); values with
-// one decimal use the given decimal symbol.
+// one decimal use the given decimal symbol. The file is UTF-8 and starts with a byte-order
+// mark.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/reporting/report_output.h"
 #include "core/reporting/report_tables.h"
 
 namespace lumivo::reporting {
@@ -96,6 +98,9 @@ struct ReportDocument {
 
 // The text of the report file.
 std::string FormatReportText(const ReportDocument& doc, const ReportOptions& options);
+// The report file: the UTF-8 byte-order mark, then the text, written to `sink` as it is made
+// (a megabyte at a time).
+void WriteReportText(const ReportDocument& doc, const ReportOptions& options, TextSink& sink);
 
 // "0.0"-style text of a value with one decimal (halves to even), in the given decimal symbol.
 std::string FormatOneDecimal(double value, const std::string& decimal_symbol);
