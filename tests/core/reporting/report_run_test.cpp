@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/reporting/group_statistics.h"
 #include "core/reporting/report_inputs.h"
+#include "core/reporting/report_output.h"
 #include "core/storage/acquisition_register.h"
 #include "core/storage/plate_format.h"
 #include "core/storage/project_setup.h"
@@ -326,6 +328,84 @@ TEST(ReportRun, BinSizeTextIsReadAsItsLeadingWholeNumber) {
         {"12.7", 12}, {"-3", -3},  {"", 0},
         {"x5", 0},    {"+8", 8},   {"99999999999999", 1'000'000'000}};
     for (const auto& [text, value] : cases) EXPECT_EQ(LeadingWholeNumber(text), value) << text;
+}
+
+// Keeps every piece written, for checking how the text arrives.
+class PieceSink final : public TextSink {
+  public:
+    void Write(std::string_view text) override { pieces.emplace_back(text); }
+    std::vector<std::string> pieces;
+};
+
+class FailingSink final : public TextSink {
+  public:
+    void Write(std::string_view) override { throw std::runtime_error("disk full"); }
+};
+
+TEST(ReportOutput, ALongReportIsWrittenAsItIsComputed) {
+    // The List layout of 20,000 one-minute bins (about 2.6 MB here) arrives in pieces of about a
+    // megabyte, never as one text held whole, and the pieces make the same file.
+    ReportRig rig;
+    ReportInputs inputs = *LoadReportInputs(
+        rig.ctx, rig.Acquisition("20260314_0930", GoldenProjectPlan(), GoldenRecords()));
+    BinTable bins;
+    bins.Resize(20000);
+    for (std::size_t k = 0; k < bins.size(); ++k) {
+        bins.minutes[k] = static_cast<std::int32_t>(k + 1);
+        for (std::size_t c : {0u, 1u, 2u, 16u, 17u, 33u})
+            bins.count(k, c) = static_cast<std::int32_t>(k % 97);
+    }
+    const GroupStatistics stats = ComputeGroupStatistics(inputs, bins, 20000, 19999, 1);
+    ReportDocument doc;
+    doc.inputs = &inputs;
+    doc.stats = &stats;
+    doc.length = 20000;
+    doc.bin_size = 1;
+    ReportOptions options;
+    options.output = OutputFormat::List;
+    PieceSink sink;
+    WriteReportText(doc, options, sink);
+    ASSERT_GE(sink.pieces.size(), 3u);
+    EXPECT_EQ(sink.pieces[0], kUtf8Bom);
+    std::string joined;
+    for (const std::string& piece : sink.pieces) {
+        EXPECT_LE(piece.size(), (std::size_t{1} << 20) + 4096);
+        joined += piece;
+    }
+    EXPECT_EQ(joined, std::string(kUtf8Bom) + FormatReportText(doc, options));
+
+    // The copy's failure stops the copy only.
+    StringSink report;
+    FailingSink copy;
+    TeeSink both(report, &copy);
+    both.Write("abc");
+    both.Write("def");
+    EXPECT_EQ(report.text(), "abcdef");
+    EXPECT_EQ(both.secondary_error(), "disk full");
+}
+
+TEST(ReportOutput, AFileAppearsOnlyWhenCommitted) {
+    TempDir dir;
+    const fs::path target = dir.path() / "report.csv";
+    LocalFileSystem files;
+    files.WriteFile(target, "old report");
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    {
+        AtomicFileSink sink(target);
+        sink.Write("half a new ");
+        EXPECT_EQ(ReadText(target), "old report");
+    }  // abandoned: the old report stays, nothing else is left
+    EXPECT_EQ(ReadText(target), "old report");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    AtomicFileSink sink(target);
+    sink.Write("new ");
+    sink.Write("report");
+    sink.Commit();
+    EXPECT_EQ(ReadText(target), "new report");
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    EXPECT_THROW(AtomicFileSink(dir.path() / "missing" / "report.csv"), std::runtime_error);
 }
 
 TEST(ReportInputs, ProjectFilesOfTheFolderAreRead) {
