@@ -304,13 +304,7 @@ void frm_report::Cmd_cancel_Click() {
 }
 
 void frm_report::Option_output_Click() {
-    int output = 0;
-    for (std::size_t i = 0; i < Option_output.size(); ++i)
-        if (Option_output[i]->isChecked()) output = static_cast<int>(i);
-    for (std::size_t i = 0; i < Chk_statistic.size(); ++i)
-        if (Chk_statistic[i] != nullptr)
-            Chk_statistic[i]->setEnabled(
-                reporting::StatisticBoxEnabled(output, static_cast<int>(i)));
+    OfferStatisticBoxes(Option_output, Chk_statistic);
 }
 
 void frm_report::Option_report_Click(int index) {
