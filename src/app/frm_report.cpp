@@ -76,6 +76,9 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
                                  QString("Option_output_%1").arg(i));
         output_group->addButton(Option_output[i]);
         output_layout->addWidget(Option_output[i]);
+        connect(Option_output[i], &QRadioButton::toggled, this, [this](bool on) {
+            if (on) Option_output_Click();
+        });
     }
     Option_output[4]->hide();
     grid->addWidget(output_box, 0, 0, 3, 1);
@@ -300,6 +303,10 @@ void frm_report::Cmd_cancel_Click() {
     hide();
 }
 
+void frm_report::Option_output_Click() {
+    OfferStatisticBoxes(Option_output, Chk_statistic);
+}
+
 void frm_report::Option_report_Click(int index) {
     ReportWindowState w = State();
     ReportFileTypeChosen(ctx_.state.report, index, w);
@@ -386,10 +393,13 @@ bool frm_report::eventFilter(QObject* watched, QEvent* event) {
 void frm_report::ShowChart(const ChartData& plot) {
     auto* chart = new QChart;
     chart->setTitle(ToQ(plot.title));
+    // Time in the chart's unit (minutes, hours or days).
+    const double unit = plot.time_axis.minutes_per_unit > 0 ? plot.time_axis.minutes_per_unit : 1;
+    const double last = (plot.last_minute > 0 ? plot.last_minute : 1) / unit;
     auto* x = new QValueAxis;
-    x->setTitleText("Time [min]");
-    x->setLabelFormat("%.0f");
-    x->setRange(0, plot.last_minute > 0 ? plot.last_minute : 1);
+    x->setTitleText(ToQ(plot.time_axis.label));
+    x->setLabelFormat(unit > 1 ? "%g" : "%.0f");
+    x->setRange(0, last);
     x->applyNiceNumbers();
     auto* y = new QValueAxis;
     y->setTitleText(ToQ(plot.y_label));
@@ -397,8 +407,8 @@ void frm_report::ShowChart(const ChartData& plot) {
     double lo = 0, hi = plot.basal_line ? 110 : 1;
     for (const auto& s : plot.series)
         for (const auto& p : s.points) {
-            lo = std::min(lo, p.mean - p.se);
-            hi = std::max(hi, p.mean + p.se);
+            lo = std::min(lo, p.low);
+            hi = std::max(hi, p.high);
         }
     y->setRange(lo, hi * 1.05);
     y->applyNiceNumbers();
@@ -416,9 +426,9 @@ void frm_report::ShowChart(const ChartData& plot) {
         auto* lower = new QLineSeries;
         auto* mean = new QLineSeries;
         for (const auto& p : s.points) {
-            upper->append(p.minute, p.mean + p.se);
-            lower->append(p.minute, p.mean - p.se);
-            mean->append(p.minute, p.mean);
+            upper->append(p.minute / unit, p.high);
+            lower->append(p.minute / unit, p.low);
+            mean->append(p.minute / unit, p.mean);
         }
         auto* band = new QAreaSeries(upper, lower);
         QColor fill = colour;
@@ -438,7 +448,7 @@ void frm_report::ShowChart(const ChartData& plot) {
         auto* basal = new QLineSeries;
         basal->setName("Basal (100 %)");
         basal->append(0, 100);
-        basal->append(plot.last_minute, 100);
+        basal->append(last, 100);
         QPen pen(Qt::black, 1.5, Qt::DashLine);
         basal->setPen(pen);
         attach(basal);

@@ -53,6 +53,7 @@ class frm_report : public QWidget {
     void Cmd_generate_Click();
     void Cmd_cancel_Click();
     void Option_report_Click(int index);
+    void Option_output_Click();  // offers the statistics boxes that change this output
     void Cmb_organism_Click();
     void frmtxt_threshold_LostFocus();
     void Chk_rawexport_Click();

@@ -38,6 +38,9 @@ Frm_reportset::Frm_reportset(StorageContext& storage, ReportSettings& settings, 
                   QString("Option_output_%1").arg(i));
         format_group->addButton(Option_output[i]);
         format_layout->addWidget(Option_output[i]);
+        connect(Option_output[i], &QRadioButton::toggled, this, [this](bool on) {
+            if (on) Option_output_Click();
+        });
     }
     options->addWidget(format_box, 0, 0, 2, 1);
 
@@ -124,6 +127,10 @@ reporting::ReportSetState Frm_reportset::State() const {
     w.raw_export = Chk_rawexport->isChecked();
     w.autofile = Chk_autofile->isChecked();
     return w;
+}
+
+void Frm_reportset::Option_output_Click() {
+    OfferStatisticBoxes(Option_output, Chk_statistic);
 }
 
 void Frm_reportset::Cmd_generate_Click() {

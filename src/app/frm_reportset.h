@@ -19,14 +19,28 @@
 
 namespace lumivo::app {
 
+// Both report windows: enables the `Chk_statistic` boxes that add a table to a report of the
+// checked `Option_output`, greys the others.
+template <std::size_t N>
+void OfferStatisticBoxes(const std::array<QRadioButton*, N>& outputs,
+                         const std::array<QCheckBox*, 5>& boxes) {
+    int output = 0;
+    for (std::size_t i = 0; i < N; ++i)
+        if (outputs[i] != nullptr && outputs[i]->isChecked()) output = static_cast<int>(i);
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        if (boxes[i] != nullptr)
+            boxes[i]->setEnabled(reporting::StatisticBoxEnabled(output, static_cast<int>(i)));
+}
+
 class Frm_reportset : public QWidget {
     Q_OBJECT
   public:
     Frm_reportset(StorageContext& storage, ReportSettings& settings, QWidget* parent = nullptr);
 
     void Form_Load();
-    void Cmd_generate_Click();  // "Apply"
-    void Cmd_cancel_Click();    // "Back to Default"
+    void Cmd_generate_Click();   // "Apply"
+    void Cmd_cancel_Click();     // "Back to Default"
+    void Option_output_Click();  // offers the statistics boxes that change this output
 
     // The main window's `mn_userbin` check mark, and showing the main window again.
     std::function<void(bool)> SetUserBinChecked;

@@ -26,13 +26,14 @@ using namespace lumivo::reporting;
 // question the options do not answer ends the run and says which option is missing.
 class ReportCliDialogs final : public Dialogs {
   public:
+    static constexpr const char* kPrefix = "lumivo-cli report: ";
     std::optional<long long> basal_minutes;
     std::optional<ZeroBasalPolicy> zero_basal;
     std::string missing;  // what the user has to add, when a question went unanswered
 
     MsgResult MessageBox(const std::string& text, MsgButtons buttons, const std::string&) override {
         if (buttons == MsgButtons::YesNo) {  // "You have N BASAL WELLS with 0 activity..."
-            std::cerr << text << "\n";
+            std::cerr << kPrefix << text << "\n";
             if (zero_basal) return MsgResult::Yes;
             missing = "--zero-basal max|average|discard is needed to go on with zero-basal wells";
             return MsgResult::No;
@@ -48,7 +49,7 @@ class ReportCliDialogs final : public Dialogs {
             }
             return MsgResult::Cancel;
         }
-        std::cerr << text << "\n";
+        std::cerr << kPrefix << text << "\n";
         return buttons == MsgButtons::OkCancel ? MsgResult::Cancel : MsgResult::Ok;
     }
 

@@ -117,6 +117,18 @@ TEST(ReportWindow, ReportEntryOpensTheLatestAcquisitionAndGenerates) {
     EXPECT_EQ(w->cmbbasal->currentText().toStdString(), "-");
     EXPECT_TRUE(w->Option_output[0]->isChecked());
     EXPECT_TRUE(w->Option_output[4]->isHidden());
+    // The statistics boxes are offered where they add a table: not with the arrays.
+    auto enabled = [&] {
+        std::vector<bool> on;
+        for (QCheckBox* box : w->Chk_statistic) on.push_back(box->isEnabled());
+        return on;
+    };
+    EXPECT_EQ(enabled(), std::vector<bool>(5, true));
+    w->Option_output[2]->click();
+    EXPECT_EQ(enabled(), (std::vector<bool>{true, true, false, false, false}));
+    w->Option_output[1]->click();
+    EXPECT_EQ(enabled(), std::vector<bool>(5, true));
+    w->Option_output[0]->click();
 
     QTest::mouseClick(w->Option_report[1], Qt::LeftButton);
     EXPECT_EQ(w->txt_customspacer->text().toStdString(), " ");
@@ -180,7 +192,11 @@ TEST(ReportWindow, UserDefinedSettingsMakeTheReportAfterARun) {
     EXPECT_TRUE(set->isVisible());
     EXPECT_EQ(set->windowTitle().toStdString(), "User Defined Report");
     set->Cmb_binsize->setCurrentText("60");
+    set->Option_output[3]->click();
+    EXPECT_FALSE(set->Chk_statistic[3]->isEnabled());
+    EXPECT_TRUE(set->Chk_statistic[0]->isEnabled());
     set->Option_output[1]->click();
+    EXPECT_TRUE(set->Chk_statistic[3]->isEnabled());
     QTest::mouseClick(set->Cmd_generate, Qt::LeftButton);
     EXPECT_TRUE(r.window->mn_userbin->isChecked());
     EXPECT_FALSE(set->isVisible());

@@ -11,18 +11,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "support/child_process.h"
-
 #include "core/acquisition/data_files.h"
 #include "core/storage/field_record.h"
 #include "core/storage/installation.h"
-
+#include "support/child_process.h"
 
 namespace {
 
@@ -52,8 +52,9 @@ class Installation {
     Installation(const Installation&) = delete;
     Installation& operator=(const Installation&) = delete;
 
-    // An acquisition of project 1: the Default project's files, the register, and `minutes`
-    // records (minutes 0..minutes) in which channel c counts count(c).
+    // An acquisition of project 1: the Default project's files, the register, and one-minute
+    // records (minutes 1..minutes; a single record at minute 0 for 0) in which channel c
+    // counts count(c).
     template <typename Count>
     fs::path Acquisition(const std::string& name, const std::string& title, int minutes,
                          Count count) {
@@ -66,7 +67,7 @@ class Installation {
         reg.Text(title).EndLine().Text("cli test").EndLine();
         std::ofstream(folder / "subproj.dat", std::ios::binary) << reg.str();
         lumivo::PosixFileOps ops;
-        for (int m = 0; m <= minutes; ++m) {
+        for (int m = std::min(minutes, 1); m <= minutes; ++m) {
             lumivo::CountsRecord r;
             r.elapsed_minutes = m;
             for (std::size_t c = 0; c < lumivo::kBeamChannelCount; ++c)
@@ -101,7 +102,7 @@ TEST(ReportCli, WritesTheReportFilesAndPrintsThePath) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, (folder / "report.csv").string() + "\n");
     const std::string text = ReadFile(folder / "report.csv");
-    EXPECT_EQ(text.rfind("\"DATE:\";\"", 0), 0u);
+    EXPECT_EQ(text.rfind("\xEF\xBB\xBF\"DATE:\";\"", 0), 0u);
     EXPECT_NE(text.find("\"SUBPROJECT:\";\"cli run one\"\r\n"), std::string::npos);
     EXPECT_NE(text.find("Group/Time[m];30;60;90\r\n"), std::string::npos);
     EXPECT_NE(text.find("<<<<<< Group Activity: Standard Error >>>>>>"), std::string::npos);
@@ -164,11 +165,15 @@ TEST(ReportCli, BasalQuestionsAreAnsweredFromTheOptions) {
     EXPECT_NE(text.find("\"001_Group1\",100,100,100,100\r\n"), std::string::npos);
 }
 
-TEST(ReportCli, ZeroBasalWellsNeedAPolicy) {
+TEST(ReportCli, ZeroBasalWellsNeedAPolicyAndEachPolicyDoesWhatItSays) {
     Installation inst;
-    const fs::path folder =
-        inst.Acquisition("20260314_0930", "main", 90, [](std::size_t) { return 5; });
-    // The wells of beam columns 0 and 1 (group 0, eight wells) have no basal activity.
+    // Group 0 is wells A1..H1 (first beams on channels 0, 2, .., 14, second beams 16, .., 30).
+    // They have no basal activity; in the main run A1..D1 count 5 per record and E1..H1 are
+    // empty wells. Every other channel counts its beam column in both runs (100 %).
+    const fs::path folder = inst.Acquisition("20260314_0930", "main", 90, [](std::size_t c) {
+        if (ByColumn(c) < 2) return c % 16 < 8 ? 5 : 0;
+        return ByColumn(c);
+    });
     const fs::path basal = inst.Acquisition("20260310_0900", "baseline", 30, [](std::size_t c) {
         return ByColumn(c) < 2 ? 0 : ByColumn(c);
     });
@@ -177,13 +182,58 @@ TEST(ReportCli, ZeroBasalWellsNeedAPolicy) {
     EXPECT_NE(r.err.find("You have 8 BASAL WELLS with 0 activity"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("--zero-basal max|average|discard is needed"), std::string::npos);
 
-    r = inst.Cli({folder.string(), "--basal", basal.string(), "--zero-basal", "discard"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("ERROR in 16 BASAL channels."), std::string::npos) << r.err;
+    std::map<std::string, std::string> reports;
+    for (const char* policy : {"max", "average", "discard"}) {
+        r = inst.Cli({folder.string(), "--basal", basal.string(), "--zero-basal", policy});
+        ASSERT_EQ(r.status, 0) << policy << ": " << r.err;
+        reports[policy] = ReadFile(folder / "report.csv");
+        // The date line differs from run to run.
+        reports[policy].erase(0, reports[policy].find("\r\n"));
+        EXPECT_EQ(r.err.find("ERROR in") == std::string::npos, std::string(policy) != "discard")
+            << policy << ": " << r.err;
+    }
+    // max: A1..D1 at their own peak (100 %), the empty wells kept at 0 %: 8 wells, mean 50.
+    EXPECT_NE(reports["max"].find("\"000_Group0\",100,50,50,50\r\n"), std::string::npos);
+    EXPECT_NE(reports["max"].find("\"000_Group0\",8,8,8,8\r\n"), std::string::npos);
+    // discard: all eight wells leave the group, their 16 channels are reported.
+    EXPECT_NE(reports["discard"].find("\"000_Group0\",100,0,0,0\r\n"), std::string::npos);
+    EXPECT_NE(reports["discard"].find("\"000_Group0\",0,0,0,0\r\n"), std::string::npos);
+    // average: the wells measured against the plate's mean basal, none discarded.
+    EXPECT_NE(reports["average"].find("\"000_Group0\",8,8,8,8\r\n"), std::string::npos);
+    EXPECT_NE(reports["max"], reports["average"]);
+    EXPECT_NE(reports["max"], reports["discard"]);
+    EXPECT_NE(reports["average"], reports["discard"]);
+}
 
-    r = inst.Cli({folder.string(), "--basal", basal.string(), "--zero-basal", "max"});
+TEST(ReportCli, ImpossibleCountsAreLeftOutAndOversizedFilesRefused) {
+    Installation inst;
+    // Minute 45 holds -32768 on channel 3, as a damaged file does.
+    const fs::path folder = inst.Acquisition("20260314_0930", "damaged", 90, ByColumn);
+    std::fstream f(folder / "counts.bin", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(44 * 774 + 4 + 2 * 3);
+    f.put('\x00').put('\x80');
+    f.close();
+    RunResult r = inst.Cli({folder.string()});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err.find("ERROR in"), std::string::npos);
+    const std::string said =
+        "1 of 90 records hold impossible counts (below 0 or above 500) and were left out";
+    EXPECT_NE(r.err.find("lumivo-cli report: " + (folder / "counts.bin").string() + ": " + said +
+                         " of the report.\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(ReadFile(folder / "report.csv").find("\"EXCLUDED RECORDS:\",\"" + said + "\""),
+              std::string::npos);
+
+    // 4 GB of counts: refused before anything is read, saying why.
+    const fs::path big = inst.Acquisition("20260315_0930", "big", 1, ByColumn);
+    fs::resize_file(big / "counts.bin", 4'000'000'000);
+    r = inst.Cli({big.string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("lumivo-cli report: Report not written: " + (big / "counts.bin").string() +
+                         " holds 5167958 records: more than any recording can write"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(big / "report.csv"));
 }
 
 TEST(ReportCli, RefusalsAndUsageErrors) {

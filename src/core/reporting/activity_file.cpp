@@ -1,6 +1,13 @@
 #include "core/reporting/activity_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
 #include <vector>
 
 #include "core/acquisition/data_files.h"
@@ -40,8 +47,93 @@ RecordTable ParseCountsRecords(std::span<const std::uint8_t> bytes) {
     return FromContents(ParseCountsFile(bytes));
 }
 
+std::optional<std::string> CountsFileTooLarge(const std::filesystem::path& counts_file,
+                                              std::uint64_t bytes) {
+    const std::uint64_t records = bytes / kCountsRecordSize;
+    if (records <= kMaxCountsRecords) return std::nullopt;
+    return counts_file.string() + " holds " + std::to_string(records) +
+           " records: more than any recording can write (at most " +
+           std::to_string(kMaxCountsRecords) + ", four windows a minute for " +
+           std::to_string(kMaxReportMinutes) +
+           " minutes). It was not read; check that it is an acquisition's activity file.";
+}
+
 RecordTable ReadCountsRecords(const std::filesystem::path& counts_file) {
-    return FromContents(ReadCountsFile(counts_file));
+    auto fail = [&](const std::string& why) {
+        return std::runtime_error("cannot read " + counts_file.string() + ": " + why);
+    };
+    // Non-blocking, so that a FIFO or a device cannot hold the open.
+    const int fd = ::open(counts_file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw fail(std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) throw fail(std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) throw fail("not a regular file");
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    if (auto refusal = CountsFileTooLarge(counts_file, size)) throw std::runtime_error(*refusal);
+
+    const std::size_t n = static_cast<std::size_t>(size / kCountsRecordSize);
+    RecordTable t;
+    t.minutes.reserve(n);
+    t.temperature.reserve(n);
+    t.counts.reserve(n * kRowWidth);
+    constexpr std::size_t kChunkRecords = 1024;
+    std::vector<std::uint8_t> chunk(kChunkRecords * kCountsRecordSize);
+    std::size_t done = 0;
+    while (done < n) {
+        const std::size_t want = std::min(kChunkRecords, n - done) * kCountsRecordSize;
+        std::size_t got = 0;
+        while (got < want) {
+            const ssize_t r = ::read(fd, chunk.data() + got, want - got);
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) throw fail(std::strerror(errno));
+            if (r == 0) break;  // the file shrank: keep the whole records read
+            got += static_cast<std::size_t>(r);
+        }
+        const std::size_t records = got / kCountsRecordSize;
+        for (std::size_t i = 0; i < records; ++i) {
+            const CountsRecord r = DecodeCountsRecord(std::span<const std::uint8_t>(chunk)
+                                                          .subspan(i * kCountsRecordSize)
+                                                          .first<kCountsRecordSize>());
+            t.minutes.push_back(r.elapsed_minutes);
+            t.temperature.push_back(r.temperature_tenths());
+            t.counts.insert(t.counts.end(), r.values.begin(), r.values.end());
+        }
+        done += records;
+        if (got < want) break;
+    }
+    return t;
+}
+
+std::size_t DropImpossibleRecords(RecordTable& table) {
+    const std::size_t n = table.size();
+    std::size_t kept = 0;
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::int16_t* row = &table.counts[j * kRowWidth];
+        const bool possible = std::all_of(
+            row, row + kBeams, [](std::int16_t v) { return v >= 0 && v <= kMaxWindowCount; });
+        if (!possible) continue;
+        if (kept != j) {
+            table.minutes[kept] = table.minutes[j];
+            table.temperature[kept] = table.temperature[j];
+            std::copy(row, row + kRowWidth,
+                      table.counts.begin() + static_cast<std::ptrdiff_t>(kept * kRowWidth));
+        }
+        ++kept;
+    }
+    table.minutes.resize(kept);
+    table.temperature.resize(kept);
+    table.counts.resize(kept * kRowWidth);
+    return n - kept;
+}
+
+std::string ImpossibleRecordsText(std::size_t dropped, std::size_t total) {
+    return std::to_string(dropped) + " of " + std::to_string(total) +
+           " records hold impossible counts (below 0 or above " + std::to_string(kMaxWindowCount) +
+           ") and were left out";
 }
 
 std::int32_t ScanActivityDuration(const RecordTable& stored) {
@@ -61,7 +153,7 @@ std::int32_t ScanActivityDuration(const std::filesystem::path& counts_file) {
     return ScanActivityDuration(ReadCountsRecords(counts_file));
 }
 
-int LoadActivityFile(const RecordTable& stored, RecordTable& out) {
+int LoadActivityFile(RecordTable stored, RecordTable& out) {
     const std::size_t n = stored.size();
     out = RecordTable{};
     if (n == 0) return -1;
@@ -85,11 +177,12 @@ int LoadActivityFile(const RecordTable& stored, RecordTable& out) {
         }
     }
     const std::size_t count = last + 1;
-    out.minutes.assign(adjusted.begin(), adjusted.begin() + static_cast<std::ptrdiff_t>(count));
-    out.temperature.assign(stored.temperature.begin(),
-                           stored.temperature.begin() + static_cast<std::ptrdiff_t>(count));
-    out.counts.assign(stored.counts.begin(),
-                      stored.counts.begin() + static_cast<std::ptrdiff_t>(count * kRowWidth));
+    adjusted.resize(count);
+    stored.temperature.resize(count);
+    stored.counts.resize(count * kRowWidth);
+    out.minutes = std::move(adjusted);
+    out.temperature = std::move(stored.temperature);
+    out.counts = std::move(stored.counts);
     return static_cast<int>(last);
 }
 

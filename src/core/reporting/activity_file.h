@@ -7,16 +7,41 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
+#include <string>
 
 #include "core/reporting/report_tables.h"
+#include "core/reporting/resample.h"
 
 namespace lumivo::reporting {
 
+// A window is at least 500 readings taken at least 30 ms apart, so a recording holds at most
+// four records a minute; the longest recording a report covers is kMaxReportMinutes. A
+// counts.bin with more records than that was not written by a recording.
+inline constexpr std::int64_t kMaxWindowsPerMinute = 4;
+inline constexpr std::uint64_t kMaxCountsRecords =
+    static_cast<std::uint64_t>(kMaxWindowsPerMinute * (kMaxReportMinutes + 1));
+// A window's count on a channel: at most one event per reading of the 500 the activity
+// calculation reads, never below 0. Anything else comes from a damaged file.
+inline constexpr std::int16_t kMaxWindowCount = 500;
+
 // Every whole record of a counts.bin image, minutes as stored (an incomplete tail is ignored).
 RecordTable ParseCountsRecords(std::span<const std::uint8_t> bytes);
-// The same from a file; throws std::runtime_error naming the file when it cannot be read.
+// The same from a file, read piece by piece into the table. Throws std::runtime_error with a
+// message naming the file when it cannot be read, is not a regular file, or is larger than any
+// recording can be (CountsFileTooLarge: refused before anything is read).
 RecordTable ReadCountsRecords(const std::filesystem::path& counts_file);
+// The refusal of a counts.bin of `bytes` bytes that holds more than kMaxCountsRecords records,
+// saying why; nullopt for a size a recording can have.
+std::optional<std::string> CountsFileTooLarge(const std::filesystem::path& counts_file,
+                                              std::uint64_t bytes);
+
+// Removes the records that hold an impossible count (below 0 or above kMaxWindowCount) on any
+// channel 0..383; returns how many were removed.
+std::size_t DropImpossibleRecords(RecordTable& table);
+// "3 of 32000 records hold impossible counts (below 0 or above 500) and were left out".
+std::string ImpossibleRecordsText(std::size_t dropped, std::size_t total);
 
 // `ScanActivityDuration`: the largest of day x 1440 + minute over the records, the day growing
 // by one after a record more than 1000 minutes below its predecessor. 0 for an empty table.
@@ -26,7 +51,8 @@ std::int32_t ScanActivityDuration(const std::filesystem::path& counts_file);
 // `LoadActivityFile`: fills `out` with the records 0..last, where last is the last record whose
 // day-adjusted minute is not below any earlier one (later records belong to no continuous
 // run), and returns last; -1 for an empty table. Minutes are day-adjusted.
-int LoadActivityFile(const RecordTable& stored, RecordTable& out);
+// Pass the stored table by std::move to reuse its memory.
+int LoadActivityFile(RecordTable stored, RecordTable& out);
 int LoadActivityFile(const std::filesystem::path& counts_file, RecordTable& out);
 
 // The largest minute of records 0..last (0 for none).

@@ -166,7 +166,9 @@ BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& 
                     std::int64_t largest = 0;
                     for (std::size_t k = 0; k < bin_count; ++k)
                         if (k == 0 || bins.count(k, uc) > largest) largest = bins.count(k, uc);
-                    b = largest;
+                    // A channel that never moved has no largest count to compare with: it
+                    // stays in its group at 0 % (discarding it is what Cancel chooses).
+                    b = largest < 1 ? 1 : largest;
                     break;
                 }
                 case ZeroBasalPolicy::PlateAverage:

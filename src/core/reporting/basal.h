@@ -15,7 +15,7 @@ namespace lumivo::reporting {
 
 // `ZeroBasalPolicy`: what replaces the basal of a grouped well whose basal activity is 0.
 enum class ZeroBasalPolicy : int {
-    Maximum = 0,       // the channel's largest count over the main acquisition
+    Maximum = 0,       // the channel's largest count over the main acquisition (0 %: none)
     PlateAverage = 1,  // the mean basal of all grouped channels, zeros included
     Discard = 2,       // the well leaves its group (its counts become -999)
 };

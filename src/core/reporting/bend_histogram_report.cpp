@@ -6,6 +6,7 @@
 
 #include "core/acquisition/data_files.h"
 #include "core/analysis/rounding.h"
+#include "core/reporting/group_statistics.h"
 
 namespace lumivo::reporting {
 
@@ -58,6 +59,7 @@ std::optional<HistogramTables> LoadBendHistograms(FileSystem& files, const fs::p
     h.bin_count = stats.bin_count;
     const auto width = static_cast<std::size_t>(h.bin_count + 1);
     h.group.assign(static_cast<std::size_t>(h.group_count) * width * kIntervals, 0);
+    h.group_sd.assign(h.group.size(), 0);
     h.well.assign(static_cast<std::size_t>(std::max(h.well_count, 0)) * width * kIntervals, 0);
 
     // Members of each group, as the group statistics take them.
@@ -97,13 +99,23 @@ std::optional<HistogramTables> LoadBendHistograms(FileSystem& files, const fs::p
         }
         for (std::size_t g = 0; g < members.size(); ++g) {
             if (members[g].empty()) continue;
+            const auto count = static_cast<std::int64_t>(members[g].size());
             for (std::size_t i = 0; i < kIntervals; ++i) {
                 std::int64_t sum = 0;
                 for (int w : members[g])
                     sum += well_values[static_cast<std::size_t>(w) * kIntervals + i];
-                h.group[(g * width + static_cast<std::size_t>(bin)) * kIntervals + i] =
-                    static_cast<std::int32_t>(
-                        DivideRoundHalfEven(sum, static_cast<std::int64_t>(members[g].size())));
+                const auto mean = static_cast<std::int32_t>(DivideRoundHalfEven(sum, count));
+                long double squares = 0;
+                for (int w : members[g]) {
+                    const long double d =
+                        static_cast<long double>(
+                            well_values[static_cast<std::size_t>(w) * kIntervals + i]) -
+                        mean;
+                    squares += d * d;
+                }
+                const std::size_t at = h.GroupAt(static_cast<int>(g), bin, static_cast<int>(i));
+                h.group[at] = mean;
+                h.group_sd[at] = GroupStandardDeviation(squares, count);
             }
         }
         previous = latest;

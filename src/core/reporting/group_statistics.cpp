@@ -78,7 +78,7 @@ GroupStatistics ComputeGroupStatistics(const ReportInputs& inputs, const BinTabl
         if (bin < 1 || bin > s.bin_count) continue;
         const auto ub = static_cast<std::size_t>(bin);
         s.bin_present[ub] = true;
-        ++s.samples[ub];
+        s.samples[ub] += uk < bins.records.size() ? bins.records[uk] : 0;
         s.temperature[ub] = bins.temperature[uk];
         for (std::size_t c = 0; c < kRowWidth; ++c)
             s.channel_activity[ub * kRowWidth + c] =
@@ -97,20 +97,23 @@ GroupStatistics ComputeGroupStatistics(const ReportInputs& inputs, const BinTabl
             const auto count = static_cast<std::int64_t>(m.size());
             const std::int32_t mean = Clamp32(DivideRoundHalfEven(sum, count));
             s.mean[g * width + ub] = mean;
-            if (count > 1) {
-                // The deviations are whole numbers, so the rounded accumulation is exact.
-                long double acc = 0;
-                for (int w : m) {
-                    const long double d =
-                        static_cast<long double>(values[static_cast<std::size_t>(w)]) - mean;
-                    acc += d * d;
-                }
-                const long double variance = acc / static_cast<long double>(count - 1);
-                s.sd[g * width + ub] = RoundToInt32(static_cast<double>(std::sqrt(variance)));
+            // The deviations are whole numbers, so the rounded accumulation is exact.
+            long double squares = 0;
+            for (int w : m) {
+                const long double d =
+                    static_cast<long double>(values[static_cast<std::size_t>(w)]) - mean;
+                squares += d * d;
             }
+            s.sd[g * width + ub] = GroupStandardDeviation(squares, count);
         }
     }
     return s;
+}
+
+std::int32_t GroupStandardDeviation(long double squares, std::int64_t members) {
+    if (members < 2) return 0;
+    const long double variance = squares / static_cast<long double>(members - 1);
+    return RoundToInt32(static_cast<double>(std::sqrt(variance)));
 }
 
 double StandardError(const GroupStatistics& stats, int group, int bin) {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <optional>
 
 #include "core/reporting/activity_file.h"
@@ -11,6 +12,7 @@
 #include "core/reporting/bend_histogram_report.h"
 #include "core/reporting/group_statistics.h"
 #include "core/reporting/report_inputs.h"
+#include "core/reporting/report_output.h"
 #include "core/reporting/resample.h"
 
 namespace lumivo::reporting {
@@ -42,11 +44,12 @@ struct Rebinned {
     std::int32_t length = 0;  // largest re-binned minute
 };
 
-// Loads and re-bins one acquisition's counts.bin; on failure returns the message to show.
-std::optional<std::string> LoadAndRebin(const RecordTable& stored, const fs::path& counts_file,
+// Loads and re-bins one acquisition's counts.bin (its memory is reused); on failure returns the
+// message to show.
+std::optional<std::string> LoadAndRebin(RecordTable stored, const fs::path& counts_file,
                                         std::int32_t bin_size, Rebinned& out) {
     RecordTable records;
-    const int last = LoadActivityFile(stored, records);
+    const int last = LoadActivityFile(std::move(stored), records);
     const std::int32_t length = LargestMinute(records, last);
     if (last < 1 || length < 1) return TooShortMessage(counts_file, records.size(), length);
     if (length > kMaxReportMinutes)
@@ -57,6 +60,21 @@ std::optional<std::string> LoadAndRebin(const RecordTable& stored, const fs::pat
     if (out.last_bin < 0 || out.bins.size() == 0) return std::string(kResamplingError);
     out.length = *std::max_element(out.bins.minutes.begin(), out.bins.minutes.end());
     return std::nullopt;
+}
+
+// Reads a counts.bin and leaves out the records with impossible counts, saying how many (the
+// message names the file; the returned text goes into the report's header, "" when none).
+RecordTable ReadActivityRecords(Dialogs& dialogs, const fs::path& counts_file,
+                                std::string& excluded) {
+    RecordTable stored = ReadCountsRecords(counts_file);
+    const std::size_t total = stored.size();
+    const std::size_t dropped = DropImpossibleRecords(stored);
+    excluded.clear();
+    if (dropped > 0) {
+        excluded = ImpossibleRecordsText(dropped, total);
+        dialogs.MessageBox(counts_file.string() + ": " + excluded + " of the report.");
+    }
+    return stored;
 }
 
 // The last `n` characters of a text.
@@ -101,7 +119,9 @@ ReportOutcome GenerateReport(ReportEnvironment& env, const ReportRequest& reques
         auto inputs = LoadReportInputs(env.storage, folder, &outcome.failure);
         if (!inputs) return outcome;  // the message was shown
 
-        const RecordTable stored = ReadCountsRecords(counts_file);
+        std::string excluded;
+        RecordTable stored = ReadActivityRecords(dialogs, counts_file, excluded);
+        outcome.excluded_records = excluded;
         const std::int32_t scanned = ScanActivityDuration(stored);
         if (stored.size() < 2 || scanned < 1)
             return fail(TooShortMessage(counts_file, stored.size(), scanned));
@@ -111,7 +131,8 @@ ReportOutcome GenerateReport(ReportEnvironment& env, const ReportRequest& reques
         outcome.bin_size_corrected = bin_size != requested;
 
         Rebinned main;
-        if (auto error = LoadAndRebin(stored, counts_file, bin_size, main)) return fail(*error);
+        if (auto error = LoadAndRebin(std::move(stored), counts_file, bin_size, main))
+            return fail(*error);
 
         if (WantsBasal(request.basal_text)) {
             dialogs.MessageBox(
@@ -121,8 +142,9 @@ ReportOutcome GenerateReport(ReportEnvironment& env, const ReportRequest& reques
             const fs::path basal_counts = folder.parent_path() / name.value_or("") / kCountsFile;
             if (!name || !files.IsFile(basal_counts)) return fail(kActivityNotFound);
             Rebinned basal;
-            if (auto error =
-                    LoadAndRebin(ReadCountsRecords(basal_counts), basal_counts, bin_size, basal))
+            RecordTable basal_records = ReadActivityRecords(dialogs, basal_counts, excluded);
+            outcome.excluded_basal_records = excluded;
+            if (auto error = LoadAndRebin(std::move(basal_records), basal_counts, bin_size, basal))
                 return fail(*error);
             const auto minutes = ChooseBasalMinutes(dialogs, basal.length, bin_size);
             if (!minutes) return outcome;  // cancelled: no report
@@ -150,14 +172,33 @@ ReportOutcome GenerateReport(ReportEnvironment& env, const ReportRequest& reques
         doc.basal_applied = outcome.basal_applied;
         doc.basal_text = request.basal_text;
         doc.folder_text = folder.string();
+        doc.excluded_records = outcome.excluded_records;
+        doc.excluded_basal_records = outcome.excluded_basal_records;
         const LocalDateTime now = env.clock.Now();
         doc.date_text = env.format_date ? env.format_date(now) : DefaultDate(now);
-        const std::string text = FormatReportText(doc, request.options);
-
+        // The report file and its copy named after the experiment, inside the acquisition
+        // folder, written together as the text is made; the copy appears after the report.
         const std::string file_name = ReportFileName(request.options.file_type);
+        const std::string extension = fs::path(file_name).extension().string();
+        const std::string copy_name = ExperimentCopyName(inputs->experiment_name);
+        const bool copied = !copy_name.empty() && copy_name + extension != file_name;
+        const fs::path copy_file = folder / (copy_name + extension);
+        std::unique_ptr<AtomicFileSink> copy;
+        std::string copy_error;
+        if (copied) {
+            try {
+                copy = std::make_unique<AtomicFileSink>(copy_file);
+            } catch (const std::exception& e) {
+                copy_error = e.what();
+            }
+        }
         outcome.report_file = folder / file_name;
         try {
-            files.WriteFile(outcome.report_file, text);
+            AtomicFileSink report(outcome.report_file);
+            TeeSink both(report, copy.get());
+            WriteReportText(doc, request.options, both);
+            report.Commit();
+            if (copy_error.empty()) copy_error = both.secondary_error();
         } catch (const std::exception& e) {
             outcome.report_file.clear();
             return fail("Error writing the report file: " + std::string(e.what()));
@@ -167,17 +208,16 @@ ReportOutcome GenerateReport(ReportEnvironment& env, const ReportRequest& reques
         outcome.last_bin = main.last_bin;
         LetEventsRun(dialogs);
 
-        // The copy named after the experiment, inside the acquisition folder.
-        const std::string extension = fs::path(file_name).extension().string();
-        const std::string copy_name = ExperimentCopyName(inputs->experiment_name);
-        if (!copy_name.empty() && copy_name + extension != file_name) {
+        if (copy && copy_error.empty()) {
             try {
-                files.WriteFile(folder / (copy_name + extension), text);
-                outcome.copy_file = folder / (copy_name + extension);
+                copy->Commit();
+                outcome.copy_file = copy_file;
             } catch (const std::exception& e) {
-                dialogs.MessageBox("Error writing the report copy: " + std::string(e.what()));
+                copy_error = e.what();
             }
         }
+        copy.reset();
+        if (!copy_error.empty()) dialogs.MessageBox("Error writing the report copy: " + copy_error);
 
         outcome.chart =
             BuildChartData(*inputs, stats, bin_size, main.length, outcome.basal_applied);

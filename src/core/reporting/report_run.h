@@ -56,6 +56,9 @@ struct ReportOutcome {
     std::int32_t length = 0;  // minutes covered by the report
     int last_bin = -1;
     bool basal_applied = false;
+    // Records left out for impossible counts, as the header says ("" when none).
+    std::string excluded_records;
+    std::string excluded_basal_records;
     ReportInputs inputs;
     GroupStatistics stats;
     ChartData chart;

@@ -67,6 +67,11 @@ const std::array<const char*, 5>& StatisticCaptions() {
     return c;
 }
 
+bool StatisticBoxEnabled(int output, int box) {
+    if (box < 2 || box > 4 || output < 0 || output > 4) return true;
+    return StatisticOffered(static_cast<OutputFormat>(output), static_cast<StatisticBox>(box));
+}
+
 const std::array<const char*, 3>& ReportMethodNames() {
     static const std::array<const char*, 3> c = {"0_Threshold+Binary (Old Method.w/filters)",
                                                  "1_Threshold Avrg (Default.Agar&Liquid)",

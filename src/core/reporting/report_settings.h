@@ -22,6 +22,10 @@ const std::array<const char*, 5>& ReportOutputCaptions();
 const std::array<const char*, 4>& ReportSetOutputCaptions();
 // `Chk_statistic` captions 0..4 ("Average", "Median", "Std Error", "Std Dev", "\"N\"").
 const std::array<const char*, 5>& StatisticCaptions();
+// Whether `Chk_statistic` member `box` (0..4) is offered with `Option_output` `output` (0..4):
+// "Average" and "Median" always; "Std Error", "Std Dev" and "N" where ticking them adds a table
+// to the report (StatisticOffered).
+bool StatisticBoxEnabled(int output, int box);
 // `Cmb_dspmethod` (index = method) and `Cmb_organism` (index = organism).
 const std::array<const char*, 3>& ReportMethodNames();
 const std::array<const char*, 2>& ReportOrganismNames();

@@ -36,18 +36,21 @@ struct RecordTable {
     }
 };
 
-// The re-binned activity: bin k (from 0) ends at minute (k + 1) x bin size. Counts are 32-bit:
-// a busy channel in a long bin overflows the 16 bits of a record.
+// The re-binned activity: bin k (from 0) holds the minutes after k x bin size up to (k + 1) x
+// bin size and ends at that minute. Counts are 32-bit: a busy channel in a long bin overflows
+// the 16 bits of a record.
 struct BinTable {
     std::vector<std::int32_t> minutes;
     std::vector<std::int32_t> counts;       // [bin * kRowWidth + channel], 0..383 used
     std::vector<std::int16_t> temperature;  // tenths of a degree, 0 when none was recorded
+    std::vector<std::int32_t> records;      // records whose minute the bin holds
 
     std::size_t size() const { return minutes.size(); }
     void Resize(std::size_t bins) {
         minutes.assign(bins, 0);
         counts.assign(bins * kRowWidth, 0);
         temperature.assign(bins, 0);
+        records.assign(bins, 0);
     }
     std::int32_t& count(std::size_t bin, std::size_t channel) {
         return counts[bin * kRowWidth + channel];
@@ -96,7 +99,7 @@ struct GroupStatistics {
     std::vector<std::int32_t> mean;         // [group * (bin_count + 1) + bin]
     std::vector<std::int32_t> sd;           // same layout
     std::vector<bool> bin_present;          // per report bin
-    std::vector<std::int32_t> samples;      // re-binned entries that fell into each report bin
+    std::vector<std::int32_t> samples;      // records that fell into each report bin
     std::vector<std::int16_t> temperature;  // tenths of a degree per report bin
     // Per-well activity per report bin: [well * (bin_count + 1) + bin]; wells without a channel
     // hold 0.

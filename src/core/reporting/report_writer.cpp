@@ -4,6 +4,7 @@
 #include <locale.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
@@ -23,6 +24,7 @@ constexpr const char* kTitleGroupHistogram =
     "<<<<<< Group Histogram: Average Number of Frequency Counts per Data Interval>>>>>>";
 constexpr const char* kTitleStdError = "<<<<<< Group Activity: Standard Error >>>>>>";
 constexpr const char* kTitleStdDev = "<<<<<< Group Activity: Standard Deviation >>>>>>";
+constexpr const char* kTitleHistogramStdDev = "<<<<<< Group Histogram: Standard Deviation >>>>>>";
 constexpr const char* kTitleWells = "<<<<<< Group Activity: Number of wells/group >>>>>>";
 constexpr const char* kTitleSamples =
     "<<<<<< Number of Samples per Acquisition Interval [1unit=500values] >>>>>>";
@@ -47,10 +49,15 @@ std::string RowLetter(int row) {
     return Quote(std::string(1, static_cast<char>('A' + row)));
 }
 
-// Builds the file line by line.
+// Builds the file line by line into a buffer that goes to the sink whenever a line ends with
+// more than kFlushBytes in it.
 class Lines {
   public:
-    explicit Lines(std::string sp) : sp_(std::move(sp)) {}
+    static constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
+
+    Lines(std::string sp, TextSink& sink) : sp_(std::move(sp)), sink_(sink) {
+        text_.reserve(kFlushBytes + 4096);
+    }
     // Starts a line with its first field.
     Lines& Begin(std::string_view first) {
         text_ += first;
@@ -62,31 +69,53 @@ class Lines {
         text_ += f;
         return *this;
     }
-    Lines& Field(std::int64_t v) { return Field(std::to_string(v)); }
+    Lines& Field(std::int64_t v) {
+        text_ += sp_;
+        return Raw(v);
+    }
+    // Appends text or a number without a separator.
+    Lines& Raw(std::string_view f) {
+        text_ += f;
+        return *this;
+    }
+    Lines& Raw(std::int64_t v) {
+        char digits[24];
+        const auto r = std::to_chars(digits, digits + sizeof digits, v);
+        text_.append(digits, r.ptr);
+        return *this;
+    }
     Lines& End() {
         text_ += "\r\n";
+        if (text_.size() >= kFlushBytes) Flush();
         return *this;
     }
     Lines& Line(std::string_view whole) { return Begin(whole).End(); }
     Lines& Empty() { return End(); }
     Lines& Title(std::string_view title) { return Line(Quote(title)); }
     const std::string& sp() const { return sp_; }
-    std::string Take() { return std::move(text_); }
+    void Flush() {
+        sink_.Write(text_);
+        text_.clear();
+    }
 
   private:
     std::string sp_;
+    TextSink& sink_;
     std::string text_;
 };
 
 class ReportText {
   public:
-    ReportText(const ReportDocument& doc, const ReportOptions& opt)
-        : doc_(doc), opt_(opt), in_(*doc.inputs), st_(*doc.stats), out_(opt.spacer) {
-        for (int k = 1; k <= st_.bin_count; ++k)
-            if (st_.bin_present[static_cast<std::size_t>(k)]) present_.push_back(k);
+    ReportText(const ReportDocument& doc, const ReportOptions& opt, TextSink& sink)
+        : doc_(doc), opt_(opt), in_(*doc.inputs), st_(*doc.stats), out_(opt.spacer, sink) {
+        for (int k = 1; k <= st_.bin_count; ++k) {
+            if (!st_.bin_present[static_cast<std::size_t>(k)]) continue;
+            present_.push_back(k);
+            time_text_.push_back(std::to_string(Time(k)));
+        }
     }
 
-    std::string Build() {
+    void Build() {
         Header();
         MainSection();
         StatisticSections();
@@ -94,7 +123,7 @@ class ReportText {
         Temperature();
         WellSection();
         if (!doc_.basal_applied) ChannelSection();
-        return out_.Take();
+        out_.Flush();
     }
 
   private:
@@ -120,6 +149,12 @@ class ReportText {
         out_.Begin(Quote("DATE:")).Field(Quote(doc_.date_text)).End();
         out_.Begin(Quote("FILE:")).Field(Quote(doc_.folder_text)).End();
         out_.Begin(Quote("SUBPROJECT:")).Field(Quote(in_.experiment_name)).End();
+        if (!doc_.excluded_records.empty())
+            out_.Begin(Quote("EXCLUDED RECORDS:")).Field(Quote(doc_.excluded_records)).End();
+        if (!doc_.excluded_basal_records.empty())
+            out_.Begin(Quote("EXCLUDED BASAL RECORDS:"))
+                .Field(Quote(doc_.excluded_basal_records))
+                .End();
         if (doc_.basal_applied) {
             out_.Begin(Quote("TIME0(BASAL MEASSURE):")).Field(Quote(doc_.basal_text)).End();
             out_.Empty();
@@ -155,8 +190,8 @@ class ReportText {
                     .Field(label)
                     .Field(basal.empty() ? (this->*value)(g, 0) : basal)
                     .End();
-            for (int k : present_)
-                out_.Begin(std::to_string(Time(k))).Field(label).Field((this->*value)(g, k)).End();
+            for (std::size_t i = 0; i < present_.size(); ++i)
+                out_.Begin(time_text_[i]).Field(label).Field((this->*value)(g, present_[i])).End();
             out_.Empty();
         }
     }
@@ -205,16 +240,22 @@ class ReportText {
         out_.End();
     }
 
-    void GroupHistogram() {
-        out_.Title(kTitleGroupHistogram);
+    // The groups' histograms per present bin: their means, or with `sd` the standard
+    // deviations of the wells' histograms (one decimal).
+    void GroupHistogram(const char* title, bool sd) {
+        out_.Title(title);
         HistogramHeader({"Time[m]", "Group/Frequency:"});
         const HistogramTables* h = doc_.histogram;
         for (int k : present_) {
             for (int g = 0; g < st_.group_count; ++g) {
                 out_.Begin(std::to_string(Time(k))).Field(Label(g));
-                for (int i = 0; i < HistogramTables::kIntervals; ++i)
-                    out_.Field(h && g < h->group_count && k <= h->bin_count ? h->Group(g, k, i)
-                                                                            : 0);
+                for (int i = 0; i < HistogramTables::kIntervals; ++i) {
+                    const bool known = h && g < h->group_count && k <= h->bin_count;
+                    if (sd)
+                        out_.Field(OneDecimal(known ? h->GroupSd(g, k, i) : 0));
+                    else
+                        out_.Field(known ? h->Group(g, k, i) : 0);
+                }
                 out_.End();
             }
         }
@@ -236,27 +277,33 @@ class ReportText {
                 ChannelGroupArray();
                 break;
             case OutputFormat::Histogram:
-                GroupHistogram();
+                GroupHistogram(kTitleGroupHistogram, false);
                 break;
         }
+    }
+
+    // A group table in the layout of the main section ("Rows" or "List").
+    void GroupTable(const char* title, Value value, const std::string& basal) {
+        if (opt_.output == OutputFormat::List)
+            List(title, value, basal);
+        else
+            Rows(title, value, basal);
     }
 
     void StatisticSections() {
         const OutputFormat o = opt_.output;
         const std::string zero = OneDecimal(0.0);
-        if (opt_.std_error) {
-            if (o == OutputFormat::List) List(kTitleStdError, &ReportText::StdErrorText, zero);
-            if (o == OutputFormat::Rows) Rows(kTitleStdError, &ReportText::StdErrorText, zero);
+        if (opt_.std_error && StatisticOffered(o, StatisticBox::StdError))
+            GroupTable(kTitleStdError, &ReportText::StdErrorText, zero);
+        if (opt_.std_dev && StatisticOffered(o, StatisticBox::StdDev)) {
+            if (o == OutputFormat::Histogram)
+                GroupHistogram(kTitleHistogramStdDev, true);
+            else
+                GroupTable(kTitleStdDev, &ReportText::StdDevText, zero);
         }
-        if (opt_.std_dev) {
-            if (o == OutputFormat::List) List(kTitleStdDev, &ReportText::StdDevText, zero);
-            if (o == OutputFormat::Histogram) Rows(kTitleStdDev, &ReportText::StdDevText, zero);
-        }
-        if (opt_.wells) {
-            // The basal column repeats the number of wells.
-            if (o == OutputFormat::Rows) Rows(kTitleWells, &ReportText::WellsText, "");
-            if (o == OutputFormat::List) List(kTitleWells, &ReportText::WellsText, "");
-        }
+        // The basal column repeats the number of wells.
+        if (opt_.wells && StatisticOffered(o, StatisticBox::Wells))
+            GroupTable(kTitleWells, &ReportText::WellsText, "");
     }
 
     void Samples() {
@@ -275,9 +322,9 @@ class ReportText {
         } else {
             out_.Begin("Time").Field("#Samples").End();
             out_.Empty();
-            for (int k : present_)
-                out_.Begin(std::to_string(Time(k)))
-                    .Field(st_.samples[static_cast<std::size_t>(k)])
+            for (std::size_t i = 0; i < present_.size(); ++i)
+                out_.Begin(time_text_[i])
+                    .Field(st_.samples[static_cast<std::size_t>(present_[i])])
                     .End();
         }
         out_.Empty();
@@ -294,8 +341,8 @@ class ReportText {
         out_.Title(kTitleTemperature);
         if (opt_.output == OutputFormat::List) {
             out_.Begin("Time").Field("Avrg_Temp[°C]").End();
-            for (int k : present_)
-                out_.Begin(std::to_string(Time(k))).Field(TemperatureText(k)).End();
+            for (std::size_t i = 0; i < present_.size(); ++i)
+                out_.Begin(time_text_[i]).Field(TemperatureText(present_[i])).End();
         } else {
             out_.Begin("Time[m]");
             if (doc_.basal_applied) out_.Field("0");
@@ -341,15 +388,13 @@ class ReportText {
                 out_.Begin("Time").Field("Well").Field("Group").Field("Value").End();
                 out_.Empty();
                 for (int w : ListedWells()) {
-                    const std::string name = WellName(w);
-                    const std::string label = WellLabel(w);
-                    if (doc_.basal_applied)
-                        out_.Begin("0").Field(name).Field(label).Field("100").End();
-                    for (int k : present_)
-                        out_.Begin(std::to_string(Time(k)))
-                            .Field(name)
-                            .Field(label)
-                            .Field(st_.WellValue(w, k))
+                    // Everything between the time and the value, the same on every line.
+                    const std::string middle = out_.sp() + WellName(w) + out_.sp() + WellLabel(w);
+                    if (doc_.basal_applied) out_.Begin("0").Raw(middle).Field("100").End();
+                    for (std::size_t i = 0; i < present_.size(); ++i)
+                        out_.Begin(time_text_[i])
+                            .Raw(middle)
+                            .Field(st_.WellValue(w, present_[i]))
                             .End();
                     out_.Empty();
                 }
@@ -427,15 +472,13 @@ class ReportText {
                     .End();
                 out_.Empty();
                 for (int c = 0; c < kBeams; ++c) {
-                    const std::string name = "CH" + std::to_string(c);
-                    const std::string well = ChannelWellName(c);
-                    const std::string label = ChannelLabel(c, "999_Free");
-                    for (int k : present_)
-                        out_.Begin(std::to_string(Time(k)))
-                            .Field(name)
-                            .Field(well)
-                            .Field(label)
-                            .Field(st_.ChannelValue(c, k))
+                    const std::string middle = out_.sp() + "CH" + std::to_string(c) + out_.sp() +
+                                               ChannelWellName(c) + out_.sp() +
+                                               ChannelLabel(c, "999_Free");
+                    for (std::size_t i = 0; i < present_.size(); ++i)
+                        out_.Begin(time_text_[i])
+                            .Raw(middle)
+                            .Field(st_.ChannelValue(c, present_[i]))
                             .End();
                     out_.Empty();
                 }
@@ -470,10 +513,17 @@ class ReportText {
     const ReportInputs& in_;
     const GroupStatistics& st_;
     Lines out_;
-    std::vector<int> present_;
+    std::vector<int> present_;            // the present report bins
+    std::vector<std::string> time_text_;  // their bin times as text
 };
 
 }  // namespace
+
+bool StatisticOffered(OutputFormat output, StatisticBox box) {
+    const bool group_tables = output == OutputFormat::Rows || output == OutputFormat::List;
+    if (box == StatisticBox::StdDev) return group_tables || output == OutputFormat::Histogram;
+    return group_tables;
+}
 
 std::string FormatOneDecimal(double value, const std::string& decimal_symbol) {
     if (!std::isfinite(value)) value = 0.0;
@@ -530,7 +580,14 @@ std::string QueryDecimalSymbol() {
 }
 
 std::string FormatReportText(const ReportDocument& doc, const ReportOptions& options) {
-    return ReportText(doc, options).Build();
+    StringSink sink;
+    ReportText(doc, options, sink).Build();
+    return sink.Take();
+}
+
+void WriteReportText(const ReportDocument& doc, const ReportOptions& options, TextSink& sink) {
+    sink.Write(kUtf8Bom);
+    ReportText(doc, options, sink).Build();
 }
 
 }  // namespace lumivo::reporting

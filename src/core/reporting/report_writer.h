@@ -5,7 +5,8 @@
 //
 // Lines end with CR LF; fields are joined by the chosen separator; quoted fields are written
 // between double quotes (a quote inside one is doubled, as spreadsheets read it); values with
-// one decimal use the given decimal symbol.
+// one decimal use the given decimal symbol. The file is UTF-8 and starts with a byte-order
+// mark.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/reporting/report_output.h"
 #include "core/reporting/report_tables.h"
 
 namespace lumivo::reporting {
@@ -30,6 +32,14 @@ enum class OutputFormat : int {
 // `Option_report`: 0 "Excel [.csv]", 1 "Text [.txt]".
 enum class ReportFileType : int { Csv = 0, Text = 1 };
 
+// The `Chk_statistic` boxes that are stored and change the report file.
+enum class StatisticBox : int { StdError = 2, StdDev = 3, Wells = 4 };
+
+// Whether ticking a box adds its table to a report of this output: "Std Error" and "N" for
+// "Rows" and "List", "Std Dev" for those and for the body-bends histogram (the deviation of the
+// wells' histograms). The report windows offer a box only where it does.
+bool StatisticOffered(OutputFormat output, StatisticBox box);
+
 // What the report window's controls say about the file.
 struct ReportOptions {
     OutputFormat output = OutputFormat::Rows;
@@ -43,21 +53,24 @@ struct ReportOptions {
 
 // Body-bends histograms per report bin: the increase of each interval bin (0..50) of the
 // accumulated histograms over the report bin, averaged over the beams of a well and over the
-// wells of a group.
+// wells of a group, and the standard deviation of the group's wells about that average.
 struct HistogramTables {
     static constexpr int kIntervals = 51;
     int group_count = 0;
     int well_count = 0;
     int bin_count = 0;
-    std::vector<std::int32_t> group;  // [(group * (bin_count + 1) + bin) * kIntervals + i]
-    std::vector<std::int32_t> well;   // [(well * (bin_count + 1) + bin) * kIntervals + i]
+    std::vector<std::int32_t> group;     // [(group * (bin_count + 1) + bin) * kIntervals + i]
+    std::vector<std::int32_t> group_sd;  // same layout
+    std::vector<std::int32_t> well;      // [(well * (bin_count + 1) + bin) * kIntervals + i]
 
-    std::int32_t Group(int g, int bin, int i) const {
-        return group[(static_cast<std::size_t>(g) * static_cast<std::size_t>(bin_count + 1) +
-                      static_cast<std::size_t>(bin)) *
-                         kIntervals +
-                     static_cast<std::size_t>(i)];
+    std::size_t GroupAt(int g, int bin, int i) const {
+        return (static_cast<std::size_t>(g) * static_cast<std::size_t>(bin_count + 1) +
+                static_cast<std::size_t>(bin)) *
+                   kIntervals +
+               static_cast<std::size_t>(i);
     }
+    std::int32_t Group(int g, int bin, int i) const { return group[GroupAt(g, bin, i)]; }
+    std::int32_t GroupSd(int g, int bin, int i) const { return group_sd[GroupAt(g, bin, i)]; }
     std::int32_t Well(int w, int bin, int i) const {
         return well[(static_cast<std::size_t>(w) * static_cast<std::size_t>(bin_count + 1) +
                      static_cast<std::size_t>(bin)) *
@@ -77,10 +90,17 @@ struct ReportDocument {
     std::string basal_text;   // cmbbasal
     std::string folder_text;  // Txt_inputfile
     std::string date_text;    // the current date and time as shown to the user
+    // Records left out of the main and the basal acquisition for impossible counts (a header
+    // line each when not empty).
+    std::string excluded_records;
+    std::string excluded_basal_records;
 };
 
 // The text of the report file.
 std::string FormatReportText(const ReportDocument& doc, const ReportOptions& options);
+// The report file: the UTF-8 byte-order mark, then the text, written to `sink` as it is made
+// (a megabyte at a time).
+void WriteReportText(const ReportDocument& doc, const ReportOptions& options, TextSink& sink);
 
 // "0.0"-style text of a value with one decimal (halves to even), in the given decimal symbol.
 std::string FormatOneDecimal(double value, const std::string& decimal_symbol);

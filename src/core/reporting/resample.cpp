@@ -10,8 +10,6 @@ namespace lumivo::reporting {
 
 namespace {
 
-// Steps of 0.02 minutes per minute.
-constexpr std::int64_t kStepsPerMinute = 50;
 // More records than any recording can hold: beyond this the exact sums could overflow.
 constexpr std::int64_t kMaxRecords = 50'000'000;
 
@@ -20,49 +18,63 @@ std::int32_t Clamp32(std::int64_t v) {
         v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
-// Regular records: each record's count is spread evenly over the steps it lasts. Step t (from
-// 0) belongs to record (t - 1) / S and bin (t - 1) / Bs, step 0 to record 0 and bin 0: a record
-// or bin ends at the first step at which its accumulated 0.02 minutes reach its length, and the
-// accumulator of the next one starts one step later. The walk stops when the records (0..last-1)
-// or the bins (0..n) run out.
-void SpreadRegular(std::int64_t length, std::int64_t last, std::int64_t bin_size, std::int64_t n,
+// Regular records: each record's count is spread evenly over its span, the minutes from the
+// previous record's minute up to its own (record 0: one first interval before its minute, not
+// before minute 0). A record whose span lies in one bin adds its whole count there; one whose
+// span crosses a bin edge is split in proportion to the minutes on each side. The bins are the
+// differences of the running totals at the bin edges, each total rounded once, so every bin is
+// within one count of its exact share and the bins add up to the records exactly wherever an
+// edge falls between records. Records beyond the last bin (n - 1) are not used.
+void SpreadRegular(std::int64_t last, std::int64_t bin_size, std::int64_t n,
                    const RecordTable& records, BinTable& bins) {
-    const std::int64_t record_steps = (kStepsPerMinute * length + last - 1) / last;  // ceil(50 r)
-    const std::int64_t bin_steps = kStepsPerMinute * bin_size;
-    const std::int64_t total = std::min(last * record_steps, (n + 1) * bin_steps) + 1;
-    // Sum of count x steps for the current bin; the bin's count is that sum times
-    // 1 / (50 r) = last / (50 length), rounded once.
-    std::array<std::int64_t, kBeams> sums{};
-    std::int64_t current_bin = 0;
-    auto flush = [&](std::int64_t k) {
-        if (k < n) {
-            for (std::size_t c = 0; c < static_cast<std::size_t>(kBeams); ++c)
-                bins.count(static_cast<std::size_t>(k), c) =
-                    Clamp32(DivideRoundHalfEven(sums[c] * last, kStepsPerMinute * length));
-        }
-        sums.fill(0);
+    const auto minute = [&](std::int64_t j) {
+        return std::int64_t{records.minutes[static_cast<std::size_t>(j)]};
     };
-    auto add = [&](std::int64_t j, std::int64_t k, std::int64_t steps) {
-        if (k != current_bin) {
-            flush(current_bin);
-            current_bin = k;
-        }
-        const std::int16_t* row = &records.counts[static_cast<std::size_t>(j) * kRowWidth];
-        for (std::size_t c = 0; c < static_cast<std::size_t>(kBeams); ++c)
-            sums[c] += std::int64_t{row[c]} * steps;
-        const std::int16_t temp = records.temperature[static_cast<std::size_t>(j)];
-        if (temp > 0 && k < n) bins.temperature[static_cast<std::size_t>(k)] = temp;
+    std::int64_t first_interval = 0;
+    for (std::int64_t j = 1; j <= last && first_interval == 0; ++j)
+        first_interval = minute(j) - minute(j - 1);
+    // Where record j's span starts (equal to its minute for an empty span).
+    const auto span_start = [&](std::int64_t j) {
+        const std::int64_t m = minute(j);
+        if (m <= 0) return m;
+        std::int64_t a = j == 0 ? m - std::max<std::int64_t>(first_interval, 0) : minute(j - 1);
+        a = std::max({a, std::int64_t{0}, m - kMaxReportMinutes});
+        return std::min(a, m);
     };
-    add(0, 0, 1);
-    for (std::int64_t t = 1; t < total;) {
-        const std::int64_t j = (t - 1) / record_steps;
-        const std::int64_t k = (t - 1) / bin_steps;
-        const std::int64_t end =
-            std::min({1 + (j + 1) * record_steps, 1 + (k + 1) * bin_steps, total});
-        add(j, k, end - t);
-        t = end;
+
+    std::array<std::int64_t, kBeams> whole{};    // records wholly up to the current edge
+    std::array<std::int64_t, kBeams> rounded{};  // rounded running total at the previous edge
+    std::int64_t j = 0;
+    for (std::int64_t k = 0; k < n; ++k) {
+        const auto uk = static_cast<std::size_t>(k);
+        const std::int64_t edge = (k + 1) * bin_size;
+        for (; j <= last && minute(j) <= edge; ++j) {
+            const std::int16_t* row = &records.counts[static_cast<std::size_t>(j) * kRowWidth];
+            for (std::size_t c = 0; c < static_cast<std::size_t>(kBeams); ++c) whole[c] += row[c];
+            const std::int16_t temp = records.temperature[static_cast<std::size_t>(j)];
+            if (temp > 0) bins.temperature[uk] = temp;
+            ++bins.records[uk];
+        }
+        // The part of the next record's span that lies before the edge.
+        std::int64_t part = 0;
+        std::int64_t span = 1;
+        const std::int16_t* next = nullptr;
+        if (j <= last) {
+            const std::int64_t a = span_start(j);
+            if (a < edge) {
+                part = edge - a;
+                span = minute(j) - a;
+                next = &records.counts[static_cast<std::size_t>(j) * kRowWidth];
+            }
+        }
+        for (std::size_t c = 0; c < static_cast<std::size_t>(kBeams); ++c) {
+            const std::int64_t total =
+                next == nullptr ? whole[c]
+                                : DivideRoundHalfEven(whole[c] * span + next[c] * part, span);
+            bins.count(uk, c) = Clamp32(total - rounded[c]);
+            rounded[c] = total;
+        }
     }
-    flush(current_bin);
 }
 
 // Irregular records: every record is added whole to the bin that holds its minute (bin k holds
@@ -81,6 +93,7 @@ void AddIrregular(std::int64_t last, std::int64_t bin_size, std::int64_t n,
         }
         const std::int16_t temp = records.temperature[static_cast<std::size_t>(j)];
         if (temp > 0) bins.temperature[uk] = temp;
+        ++bins.records[uk];
     }
 }
 
@@ -88,7 +101,10 @@ void AddIrregular(std::int64_t last, std::int64_t bin_size, std::int64_t n,
 
 bool RecordsAreIrregular(const RecordTable& records, int last) {
     if (last < 1 || static_cast<std::size_t>(last) >= records.size()) return false;
-    const std::int64_t first = std::int64_t{records.minutes[1]} - records.minutes[0];
+    // The first interval that is not 0: windows shorter than a minute repeat minutes.
+    std::int64_t first = 0;
+    for (std::size_t i = 1; i <= static_cast<std::size_t>(last) && first == 0; ++i)
+        first = std::int64_t{records.minutes[i]} - records.minutes[i - 1];
     if (first == 0) return false;
     for (std::size_t i = 1; i <= static_cast<std::size_t>(last); ++i) {
         const std::int64_t gap = std::int64_t{records.minutes[i]} - records.minutes[i - 1];
@@ -111,7 +127,7 @@ int ResampleActivity(std::int32_t& length, int last, std::int32_t bin_size,
     if (RecordsAreIrregular(records, last))
         AddIrregular(last, size, n, records, bins);
     else
-        SpreadRegular(len, last, size, n, records, bins);
+        SpreadRegular(last, size, n, records, bins);
     for (std::int64_t k = 0; k < n; ++k)
         bins.minutes[static_cast<std::size_t>(k)] = Clamp32((k + 1) * size);
 

@@ -1,13 +1,15 @@
 // `ResampleActivity`: re-binning the per-record activity of an acquisition into bins of a chosen
-// number of minutes.
+// number of minutes. Bin k holds the minutes after k x bin size up to (k + 1) x bin size (minute
+// 0 and anything before it in bin 0); a record's minute is the end of its window.
 //
-// Regular records (evenly spaced windows) are spread evenly over their span and summed by bin,
-// walking the recording in steps of 0.02 minutes: each record lasts r = length / last minutes,
-// and a record or a bin ends at the first step at which its elapsed time has reached r or the
-// bin size. The steps are counted as exact whole numbers (a record lasts ceil(50 x r) steps, a
-// bin 50 x bin size), so long recordings do not drift, and the sums are exact fractions rounded
-// once. Records with a gap of more than twice the first interval are irregular: each record is
-// added whole to the bin that holds its minute.
+// Regular records (evenly spaced windows) are spread over their spans: a record covers the
+// minutes since the previous record (the first one, one interval before its minute), so it
+// lands whole in the bin that holds its minute unless its span crosses a bin edge, where it is
+// split in proportion to the minutes on each side. The bins are differences of exact running
+// totals rounded once, so the counts are conserved whatever the first minute and the interval.
+// Records with a gap of more than twice the first non-zero interval are irregular: each record
+// is added whole to the bin that holds its minute. Each bin also counts the records whose
+// minute it holds.
 //
 // A last bin that is at least 75 % full is scaled up to a whole bin; a shorter one is dropped.
 // All conversions to whole numbers round halves to the even neighbour.
@@ -25,8 +27,7 @@ namespace lumivo::reporting {
 inline constexpr std::int32_t kMaxReportMinutes = 2 * 32767;
 
 // Whether records 0..last are irregular: some pair of consecutive records with non-decreasing
-// minutes lies more than twice the first interval apart (both the gap and the first interval
-// non-zero).
+// minutes lies more than twice the first non-zero interval apart.
 bool RecordsAreIrregular(const RecordTable& records, int last);
 
 // Re-bins records 0..last into `bins` with bin size `bin_size` minutes; `length` (in/out) is the

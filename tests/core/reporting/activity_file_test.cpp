@@ -4,6 +4,7 @@
 #include "core/reporting/activity_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
@@ -145,6 +146,68 @@ TEST(ActivityFile, IncompleteTailAndEmptyFilesAreHandled) {
     EXPECT_EQ(ScanActivityDuration(file), 0);
 
     EXPECT_THROW(ReadCountsRecords(dir.path() / "missing.bin"), std::runtime_error);
+}
+
+TEST(ActivityFile, FilesNoRecordingCanWriteAreRefusedBeforeReading) {
+    TempDir dir;
+    // One record more than any recording can hold, as a sparse file: nothing is read (reading
+    // it would cost hundreds of megabytes), and the message says why.
+    const fs::path big = dir.path() / "counts.bin";
+    { std::ofstream(big, std::ios::binary).put('\0'); }
+    fs::resize_file(big, (kMaxCountsRecords + 1) * kCountsRecordSize);
+    try {
+        ReadCountsRecords(big);
+        ADD_FAILURE() << "read";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  big.string() + " holds " + std::to_string(kMaxCountsRecords + 1) +
+                      " records: more than any recording can write (at most 262140, four windows "
+                      "a minute for 65534 minutes). It was not read; check that it is an "
+                      "acquisition's activity file.");
+    }
+    EXPECT_EQ(CountsFileTooLarge(big, kMaxCountsRecords * kCountsRecordSize + 773), std::nullopt);
+
+    // A FIFO is not a file a recording wrote; the open must not wait for a writer.
+    const fs::path fifo = dir.path() / "fifo.bin";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_THROW(ReadCountsRecords(fifo), std::runtime_error);
+    EXPECT_THROW(ReadCountsRecords(dir.path()), std::runtime_error);
+}
+
+TEST(ActivityFile, RecordsWithImpossibleCountsAreLeftOut) {
+    struct Case {
+        const char* name;
+        std::size_t channel;
+        std::int16_t value;
+        bool dropped;
+    };
+    const Case cases[] = {
+        {"damaged", 3, -32768, true},
+        {"negative", 383, -1, true},
+        {"above a window", 0, 501, true},
+        {"a full window", 0, 500, false},
+        {"nothing", 7, 0, false},
+        // The temperature column is not a count.
+        {"temperature below zero", 384, -50, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<PlannedRecord> planned = AtMinutes({1, 2, 3, 4});
+        planned[1].values[c.channel] = c.value;
+        planned[2].values[c.channel] = c.value;
+        TempDir dir;
+        WriteCountsFile(dir.path() / "counts.bin", planned);
+        RecordTable t = ReadCountsRecords(dir.path() / "counts.bin");
+        EXPECT_EQ(DropImpossibleRecords(t), c.dropped ? 2u : 0u) << c.name;
+        const std::vector<std::int32_t> kept =
+            c.dropped ? std::vector<std::int32_t>{1, 4} : std::vector<std::int32_t>{1, 2, 3, 4};
+        EXPECT_EQ(t.minutes, kept) << c.name;
+        ASSERT_EQ(t.counts.size(), t.size() * kRowWidth);
+        // The kept records keep their own counts and temperatures.
+        EXPECT_EQ(t.count(t.size() - 1, 5), 3) << c.name;
+        EXPECT_EQ(t.temperature.back(), 203) << c.name;
+    }
+    EXPECT_EQ(ImpossibleRecordsText(2, 4),
+              "2 of 4 records hold impossible counts (below 0 or above 500) and were left out");
 }
 
 TEST(ActivityFile, AbsurdMinutesSaturateInsteadOfWrapping) {

@@ -134,26 +134,33 @@ TEST(Basal, WellsAreAveragedAndCountsBecomePercentages) {
 
 TEST(Basal, ZeroBasalWellsFollowTheChosenPolicy) {
     // Channel 0 (well 0, group 0) has no basal activity; the others have 20, 40, 60, 30 and 30.
+    // In the main acquisition channel 0 counts 30, 60, 90, or nothing at all (an empty well).
     const std::vector<std::int64_t> basal = {0, 20, 40, 60, 20, 40};
     struct Case {
         MsgResult answer;
         ZeroBasalPolicy policy;
+        std::array<std::int32_t, 3> main0;
         std::array<std::int32_t, 3> channel0;
         int errors;
     };
     const Case cases[] = {
         // Yes: the channel's largest count (90) is its basal.
-        {MsgResult::Yes, ZeroBasalPolicy::Maximum, {33, 67, 100}, 0},
+        {MsgResult::Yes, ZeroBasalPolicy::Maximum, {30, 60, 90}, {33, 67, 100}, 0},
         // No: the mean basal of the grouped channels in wells, zeros included:
         // (0 + 20 + 40 + 60 + 30 + 30) / 6 = 30.
-        {MsgResult::No, ZeroBasalPolicy::PlateAverage, {100, 200, 300}, 0},
+        {MsgResult::No, ZeroBasalPolicy::PlateAverage, {30, 60, 90}, {100, 200, 300}, 0},
         // Cancel: discarded.
-        {MsgResult::Cancel, ZeroBasalPolicy::Discard, {-999, -999, -999}, 1},
+        {MsgResult::Cancel, ZeroBasalPolicy::Discard, {30, 60, 90}, {-999, -999, -999}, 1},
+        // An empty well: Yes keeps it in its group at 0 % (its largest count is 0; it used to
+        // be discarded as if Cancel had been chosen), No also gives 0 %, Cancel discards it.
+        {MsgResult::Yes, ZeroBasalPolicy::Maximum, {0, 0, 0}, {0, 0, 0}, 0},
+        {MsgResult::No, ZeroBasalPolicy::PlateAverage, {0, 0, 0}, {0, 0, 0}, 0},
+        {MsgResult::Cancel, ZeroBasalPolicy::Discard, {0, 0, 0}, {-999, -999, -999}, 1},
     };
     for (const Case& c : cases) {
         ReportInputs in = Plate();
-        BinTable bins = Bins(
-            {{30, 60, 90}, {20, 20, 20}, {40, 40, 40}, {60, 60, 60}, {30, 30, 30}, {30, 30, 30}});
+        BinTable bins =
+            Bins({c.main0, {20, 20, 20}, {40, 40, 40}, {60, 60, 60}, {30, 30, 30}, {30, 30, 30}});
         ScriptedDialogs d;
         d.QueueAnswer(MsgResult::Yes);
         d.QueueAnswer(c.answer);

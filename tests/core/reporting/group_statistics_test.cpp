@@ -117,6 +117,7 @@ TEST(GroupStatistics, ReportBinsPresenceAndStandardError) {
     for (std::size_t k = 0; k < 3; ++k) {
         bins.minutes[k] = static_cast<std::int32_t>(30 * (k + 1));
         bins.temperature[k] = static_cast<std::int16_t>(250 + k);
+        bins.records[k] = static_cast<std::int32_t>(29 + k);
     }
     const std::int32_t values[4] = {10, 20, 30, 40};
     for (std::size_t w = 0; w < 4; ++w) bins.count(0, w) = values[w];
@@ -124,7 +125,8 @@ TEST(GroupStatistics, ReportBinsPresenceAndStandardError) {
     const GroupStatistics s = ComputeGroupStatistics(in, bins, 90, 1, 30);
     EXPECT_EQ(s.bin_count, 3);
     EXPECT_EQ(s.bin_present, (std::vector<bool>{false, true, true, false}));
-    EXPECT_EQ(s.samples, (std::vector<std::int32_t>{0, 1, 1, 0}));
+    // "#Samples": the records that fell into each reported bin.
+    EXPECT_EQ(s.samples, (std::vector<std::int32_t>{0, 29, 30, 0}));
     EXPECT_EQ(s.temperature[2], 251);
     EXPECT_EQ(s.Sd(0, 1), 13);  // sqrt(500 / 3) = 12.9
     EXPECT_DOUBLE_EQ(StandardError(s, 0, 1), 13 / 2.0);

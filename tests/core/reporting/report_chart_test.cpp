@@ -50,8 +50,12 @@ TEST(ReportChart, SeriesFollowTheGroupsWithWellsAndThePresentBins) {
     EXPECT_EQ(chart.series[0].points[0].minute, 30.0);
     EXPECT_EQ(chart.series[0].points[1].minute, 60.0);
     EXPECT_EQ(chart.series[0].points[1].mean, 150.0);
-    EXPECT_DOUBLE_EQ(chart.series[0].points[0].se, 20 / std::sqrt(2.0));
-    EXPECT_EQ(chart.series[0].points[1].se, 0.0);
+    EXPECT_DOUBLE_EQ(chart.series[0].points[0].high - chart.series[0].points[0].mean,
+                     20 / std::sqrt(2.0));
+    EXPECT_DOUBLE_EQ(chart.series[0].points[0].mean - chart.series[0].points[0].low,
+                     20 / std::sqrt(2.0));
+    EXPECT_EQ(chart.series[0].points[1].high, 150.0);
+    EXPECT_EQ(chart.series[0].points[1].low, 150.0);
     EXPECT_EQ(chart.last_minute, 90.0);
     EXPECT_FALSE(chart.basal_line);
     EXPECT_EQ(chart.title, "Run \"7\"");
@@ -87,6 +91,82 @@ TEST(ReportChart, SvgHasOneLineAndBandPerGroupALegendAndEscapedText) {
     const std::string svg = RenderChartSvg(empty);
     EXPECT_NE(svg.find("No group has wells"), std::string::npos);
     EXPECT_NE(svg.find("</svg>"), std::string::npos);
+}
+
+TEST(ReportChart, LongRecordingsAreReducedToWhatThePixelsShow) {
+    // 22 days in 1-minute bins, one group of two wells whose mean saws between 0 and 99 with a
+    // spike of 5000 at minute 20000.
+    const int bins = 32000;
+    ChartInputs c;
+    c.stats.bin_count = bins;
+    c.stats.group_count = 1;
+    c.stats.wells = {2};
+    c.stats.mean.assign(bins + 1, 0);
+    c.stats.sd.assign(bins + 1, 0);
+    c.stats.bin_present.assign(bins + 1, true);
+    c.stats.bin_present[0] = false;
+    for (int k = 1; k <= bins; ++k) {
+        c.stats.mean[c.stats.At(0, k)] = k == 20000 ? 5000 : k % 100;
+        c.stats.sd[c.stats.At(0, k)] = k == 20001 ? 800 : 4;
+    }
+    const ChartData chart = BuildChartData(c.inputs, c.stats, 1, bins, false);
+    ASSERT_EQ(chart.series.size(), 1u);
+    const auto& points = chart.series[0].points;
+    EXPECT_LE(points.size(), 2u * kChartColumns);
+    // Nothing that shows is lost: the lowest and highest means and band edges survive, in time
+    // order.
+    double lowest = 1e9, highest = -1e9, band_top = -1e9;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        lowest = std::min(lowest, points[i].mean);
+        highest = std::max(highest, points[i].mean);
+        band_top = std::max(band_top, points[i].high);
+        if (i > 0) {
+            EXPECT_LE(points[i - 1].minute, points[i].minute);
+        }
+    }
+    EXPECT_EQ(lowest, 0.0);
+    EXPECT_EQ(highest, 5000.0);
+    EXPECT_DOUBLE_EQ(band_top, 5000.0 + 4 / std::sqrt(2.0));
+    EXPECT_EQ(chart.time_axis.label, "Time [d]");
+
+    // The image: one path per series of at most two points per pixel column, days on the axis.
+    const std::string svg = RenderChartSvg(chart);
+    EXPECT_LT(svg.size(), 200'000u);
+    EXPECT_NE(svg.find(">Time [d]</text>"), std::string::npos);
+    EXPECT_NE(svg.find("text-anchor=\"middle\">20</text>"), std::string::npos);  // day 20
+    const auto line = svg.find("<polyline class=\"mean\" points=\"");
+    ASSERT_NE(line, std::string::npos);
+    const auto end = svg.find('"', line + 35);
+    EXPECT_LE(Count(svg.substr(line, end - line), ","), 2u * 680u);
+
+    // Short series are kept point for point.
+    const std::vector<ChartPoint> few = {{1, 5, 4, 6}, {2, 7, 7, 7}, {3, 1, 0, 2}};
+    const auto kept = ReduceToColumns(few, 3, 1);
+    ASSERT_EQ(kept.size(), 2u);  // three points in one column: lowest and highest
+    EXPECT_EQ(kept[0].minute, 2.0);
+    EXPECT_EQ(kept[1].minute, 3.0);
+    EXPECT_EQ(kept[0].low, 0.0);
+    EXPECT_EQ(kept[1].high, 7.0);
+    EXPECT_EQ(ReduceToColumns(few, 3, 2).size(), 3u);
+}
+
+TEST(ReportChart, TimeAxisUnitFollowsTheRecordingLength) {
+    const std::pair<double, const char*> cases[] = {{90, "Time [min]"}, {300, "Time [min]"},
+                                                    {301, "Time [h]"},  {4320, "Time [h]"},
+                                                    {4321, "Time [d]"}, {32767, "Time [d]"}};
+    for (const auto& [minutes, label] : cases) {
+        const TimeAxis axis = ChooseTimeAxis(minutes);
+        EXPECT_EQ(axis.label, label) << minutes;
+        EXPECT_EQ(axis.minutes_per_unit, std::string(label) == "Time [d]"   ? 1440.0
+                                         : std::string(label) == "Time [h]" ? 60.0
+                                                                            : 1.0)
+            << minutes;
+    }
+    // Hours on the image's axis for a 12-hour run.
+    ChartInputs c;
+    const std::string svg = RenderChartSvg(BuildChartData(c.inputs, c.stats, 240, 720, false));
+    EXPECT_NE(svg.find(">Time [h]</text>"), std::string::npos);
+    EXPECT_NE(svg.find("text-anchor=\"middle\">12</text>"), std::string::npos);
 }
 
 TEST(ReportChart, AxisTicksAreRoundNumbersCoveringTheRange) {

@@ -100,11 +100,10 @@ void WriteAcquisitionProject(const fs::path& install_dir, const fs::path& folder
 // (no channel), 3 "Spare" (channel 100, in no well); B3 is free.
 ProjectPlan GoldenProjectPlan();
 
-// A 90-minute acquisition, one record per minute (minutes 0..90), in thirds: records 0..29,
-// 30..59 and 60..90 count a, b and d per channel, and carry 25.0, 25.1 and 25.2 degrees. With
-// 30-minute bins a channel's bins are R(1501 a / 50), 30 b and 30 d (record 0 lasts one step
-// longer than the others, and record 90 is the end of the recording).
-//   channel 0 (A1): 25, 10, 2 -> 750, 300, 60 (750.5 rounds to the even 750)
+// A 90-minute acquisition, one record per minute (minutes 1..90), in thirds: the records of
+// minutes 1..30, 31..60 and 61..90 count a, b and d per channel, and carry 25.0, 25.1 and 25.2
+// degrees. With 30-minute bins a channel's bins are 30 a, 30 b and 30 d.
+//   channel 0 (A1): 25, 10, 2 -> 750, 300, 60
 //   channel 1 (B1): 4, 6, 8   -> 120, 180, 240
 //   channel 2 (B1): 5, 6, 9   -> 150, 180, 270
 //   channel 16 (A2): 10, 20, 3 -> 300, 600, 90
@@ -116,10 +115,10 @@ inline std::vector<PlannedRecord> GoldenRecords() {
         {0, {25, 10, 2}}, {1, {4, 6, 8}},  {2, {5, 6, 9}},  {16, {10, 20, 3}},
         {17, {1, 2, 3}},  {33, {7, 7, 7}}, {100, {1, 1, 1}}};
     std::vector<PlannedRecord> records;
-    for (int m = 0; m <= 90; ++m) {
+    for (int m = 1; m <= 90; ++m) {
         PlannedRecord r;
         r.minute = m;
-        const std::size_t third = m < 30 ? 0 : m < 60 ? 1 : 2;
+        const std::size_t third = static_cast<std::size_t>((m - 1) / 30);
         for (const auto& [channel, values] : plan)
             r.values[static_cast<std::size_t>(channel)] = static_cast<std::int16_t>(values[third]);
         r.values[384] = static_cast<std::int16_t>(250 + third);
@@ -128,12 +127,12 @@ inline std::vector<PlannedRecord> GoldenRecords() {
     return records;
 }
 
-// A 30-minute basal acquisition (minutes 0..30) whose channels count a constant a per record,
-// giving a basal of R(1501 a / 50) per channel.
+// An acquisition of one record per minute (minutes 1..minutes) whose channels count a constant
+// a per record: a 30-minute one gives a basal of 30 a per channel with 30-minute bins.
 inline std::vector<PlannedRecord> ConstantRecords(std::int32_t minutes,
                                                   const std::map<int, int>& per_channel) {
     std::vector<PlannedRecord> records;
-    for (int m = 0; m <= minutes; ++m) {
+    for (int m = 1; m <= minutes; ++m) {
         PlannedRecord r;
         r.minute = m;
         for (const auto& [channel, value] : per_channel)

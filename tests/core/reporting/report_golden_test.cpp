@@ -127,6 +127,51 @@ TEST(ReportGolden, EveryLayoutMatchesItsGoldenFile) {
     }
 }
 
+TEST(ReportGolden, EachStatisticBoxWritesItsTableForEveryOutputThatOffersIt) {
+    // One box ticked at a time: its table is in the file exactly when the windows offer the box
+    // for that output ("Std Dev" with "Rows" used to write nothing, and with the histogram a
+    // table of the activity's deviation instead of the histograms').
+    struct Box {
+        StatisticBox box;
+        const char* title;
+    };
+    const Box boxes[] = {
+        {StatisticBox::StdError, "Standard Error >>>>>>"},
+        {StatisticBox::StdDev, "Standard Deviation >>>>>>"},
+        {StatisticBox::Wells, "Number of wells/group >>>>>>"},
+    };
+    const bool offered[5][3] = {{true, true, true},
+                                {true, true, true},
+                                {false, false, false},
+                                {false, false, false},
+                                {false, true, false}};
+    ReportRig rig;
+    const fs::path folder = rig.Acquisition("20260314_0930", GoldenProjectPlan(), GoldenRecords());
+    WriteHistogramFile(folder / "histo0000.bin", HistogramRecords());
+    for (int o = 0; o <= 4; ++o) {
+        const auto output = static_cast<OutputFormat>(o);
+        for (std::size_t b = 0; b < 3; ++b) {
+            SCOPED_TRACE("output " + std::to_string(o) + ", box " + boxes[b].title);
+            EXPECT_EQ(StatisticOffered(output, boxes[b].box), offered[o][b]);
+            ReportRequest r = rig.Request(folder, output, ",");
+            r.options.std_error = boxes[b].box == StatisticBox::StdError;
+            r.options.std_dev = boxes[b].box == StatisticBox::StdDev;
+            r.options.wells = boxes[b].box == StatisticBox::Wells;
+            const ReportOutcome out = GenerateReport(rig.env, r);
+            ASSERT_TRUE(out.written) << out.failure;
+            const std::string text = ReadText(out.report_file);
+            EXPECT_EQ(text.find(boxes[b].title) != std::string::npos, offered[o][b]);
+            if (output == OutputFormat::Rows && offered[o][b]) {
+                EXPECT_NE(text.find(std::string(boxes[b].title) + "\"\r\nGroup/Time[m],30,60,90"),
+                          std::string::npos);
+            }
+            if (output == OutputFormat::Histogram && r.options.std_dev) {
+                EXPECT_NE(text.find("Group Histogram: Standard Deviation"), std::string::npos);
+            }
+        }
+    }
+}
+
 TEST(ReportGolden, TheLastColumnNeverExceedsTheRecording) {
     // 115 minutes in 30-minute bins: the scaled fourth bin ends at 120, the length the report
     // then covers; 110 minutes: the partial bin is not reported and the last column is 90.

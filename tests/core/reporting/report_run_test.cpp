@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/reporting/group_statistics.h"
 #include "core/reporting/report_inputs.h"
+#include "core/reporting/report_output.h"
 #include "core/storage/acquisition_register.h"
 #include "core/storage/plate_format.h"
 #include "core/storage/project_setup.h"
@@ -79,6 +81,12 @@ TEST(ReportRun, WritesTheReportItsCopyAndTheChartAndOpensTheCopy) {
     EXPECT_EQ(out.report_file, folder / "report.csv");
     EXPECT_EQ(out.copy_file, folder / "Dose_response_run.csv");
     EXPECT_EQ(ReadText(out.copy_file), ReadText(out.report_file));
+    // UTF-8 with a byte-order mark, so that spreadsheets show "°C" and not "Â°C".
+    const std::string text = ReadText(out.report_file);
+    EXPECT_EQ(text.substr(0, 4), "\xEF\xBB\xBF\"");
+    EXPECT_NE(text.find("Temp[\xC2\xB0"
+                        "C]"),
+              std::string::npos);
     EXPECT_EQ(out.chart_file, folder / "report.svg");
     EXPECT_NE(ReadText(out.chart_file).find("<svg"), std::string::npos);
     EXPECT_EQ(rig.opened, std::vector<fs::path>{out.copy_file});
@@ -118,6 +126,32 @@ TEST(ReportRun, RefusesActivityFilesThatCannotMakeAReport) {
         EXPECT_FALSE(AnyReportFile(folder)) << c.name;
         EXPECT_TRUE(rig.opened.empty()) << c.name;
     }
+}
+
+TEST(ReportRun, RecordsWithImpossibleCountsAreLeftOutAndSaid) {
+    // Two damaged records: -32768 on channel 0 at minute 45, 501 on channel 200 at minute 70.
+    ReportRig rig;
+    std::vector<PlannedRecord> records = GoldenRecords();
+    records[44].values[0] = -32768;
+    records[69].values[200] = 501;
+    const fs::path folder = rig.Acquisition("20260314_0930", GoldenProjectPlan(), records);
+    const ReportOutcome out = GenerateReport(rig.env, rig.Request(folder, OutputFormat::Rows, ","));
+    ASSERT_TRUE(out.written) << out.failure;
+    const std::string said =
+        "2 of 90 records hold impossible counts (below 0 or above 500) and were left out";
+    EXPECT_EQ(out.excluded_records, said);
+    EXPECT_EQ(rig.dialogs.Messages(), std::vector<std::string>{(folder / "counts.bin").string() +
+                                                               ": " + said + " of the report."});
+    const std::string text = ReadText(out.report_file);
+    EXPECT_NE(text.find("\"SUBPROJECT:\",\"Dose response run\"\r\n\"EXCLUDED RECORDS:\",\"" + said +
+                        "\"\r\n\r\n"),
+              std::string::npos);
+    // A damaged record is left out whole: the second and third bins hold 29 records, so A1
+    // (channel 0) counts 29 x 10 and 29 x 2 there and A2 (channel 16) 29 x 20 and 29 x 3.
+    EXPECT_NE(text.find("A1,\"000_Control\",750,290,58\r\n"), std::string::npos);
+    EXPECT_NE(text.find("A2,\"000_Control\",300,580,87\r\n"), std::string::npos);
+    EXPECT_NE(text.find("#Samples,30,29,29\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\"000_Control\",525,435,72\r\n"), std::string::npos);
 }
 
 TEST(ReportRun, MissingInputsStopTheRunWithTheirMessage) {
@@ -213,32 +247,23 @@ TEST(ReportRun, TheCopyStaysInsideTheAcquisitionFolder) {
     EXPECT_EQ(same.opened, std::vector<fs::path>{f2 / "report.csv"});
 }
 
-// Fails every write of one file name.
-class FailingWrites final : public LocalFileSystem {
-  public:
-    explicit FailingWrites(std::string name) : name_(std::move(name)) {}
-    void WriteFiles(std::span<const FileContent> files) override {
-        for (const auto& f : files)
-            if (f.path.filename() == name_) throw StorageError("disk full");
-        LocalFileSystem::WriteFiles(files);
-    }
-
-  private:
-    std::string name_;
-};
-
 TEST(ReportRun, AFailedWriteIsReportedAndNothingIsOpened) {
     ReportRig rig;
     const fs::path folder = rig.Acquisition("20260314_0930", GoldenProjectPlan(), GoldenRecords());
-    FailingWrites files("report.csv");
-    StorageContext ctx{rig.install, rig.dialogs, files};
-    ReportEnvironment env{ctx, rig.clock};
-    env.open_file = rig.env.open_file;
-    const ReportOutcome out = GenerateReport(env, rig.Request(folder, OutputFormat::Rows, ","));
+    // A folder where the report file goes: the written text cannot replace it.
+    fs::create_directories(folder / "report.csv" / "keep");
+    const ReportOutcome out = GenerateReport(rig.env, rig.Request(folder, OutputFormat::Rows, ","));
     EXPECT_FALSE(out.written);
-    EXPECT_TRUE(rig.dialogs.Showed("Error writing the report file: disk full"));
+    EXPECT_EQ(rig.dialogs.Messages(),
+              std::vector<std::string>{"Error writing the report file: Cannot replace " +
+                                       (folder / "report.csv").string() + ": Is a directory"});
     EXPECT_TRUE(rig.opened.empty());
-    EXPECT_FALSE(AnyReportFile(folder));
+    EXPECT_TRUE(fs::is_directory(folder / "report.csv"));
+    EXPECT_FALSE(fs::exists(folder / "Dose_response_run.csv"));
+    EXPECT_FALSE(fs::exists(folder / "report.svg"));
+    // No temporary file is left behind.
+    for (const auto& entry : fs::directory_iterator(folder))
+        EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
 }
 
 TEST(ReportRun, BasalChoiceThatNamesNoSiblingAcquisitionIsRefused) {
@@ -284,7 +309,7 @@ TEST(ReportRun, AutomaticReportAtTheEndOfARun) {
     EXPECT_EQ(windows, 1);
     ASSERT_TRUE(out.written);
     EXPECT_EQ(out.report_file, folder / "report.txt");
-    EXPECT_EQ(ReadText(out.report_file).substr(0, 8), "\"DATE:\" ");
+    EXPECT_EQ(ReadText(out.report_file).substr(0, 11), "\xEF\xBB\xBF\"DATE:\" ");
     EXPECT_EQ(reanalysed, 1);
     EXPECT_EQ(rig.dialogs.Messages().back(), "Report File AutoGenerated");
     EXPECT_EQ(rig.clock.total_sleep_ms(), 1500 + 1000 + 500);
@@ -303,6 +328,84 @@ TEST(ReportRun, BinSizeTextIsReadAsItsLeadingWholeNumber) {
         {"12.7", 12}, {"-3", -3},  {"", 0},
         {"x5", 0},    {"+8", 8},   {"99999999999999", 1'000'000'000}};
     for (const auto& [text, value] : cases) EXPECT_EQ(LeadingWholeNumber(text), value) << text;
+}
+
+// Keeps every piece written, for checking how the text arrives.
+class PieceSink final : public TextSink {
+  public:
+    void Write(std::string_view text) override { pieces.emplace_back(text); }
+    std::vector<std::string> pieces;
+};
+
+class FailingSink final : public TextSink {
+  public:
+    void Write(std::string_view) override { throw std::runtime_error("disk full"); }
+};
+
+TEST(ReportOutput, ALongReportIsWrittenAsItIsComputed) {
+    // The List layout of 20,000 one-minute bins (about 2.6 MB here) arrives in pieces of about a
+    // megabyte, never as one text held whole, and the pieces make the same file.
+    ReportRig rig;
+    ReportInputs inputs = *LoadReportInputs(
+        rig.ctx, rig.Acquisition("20260314_0930", GoldenProjectPlan(), GoldenRecords()));
+    BinTable bins;
+    bins.Resize(20000);
+    for (std::size_t k = 0; k < bins.size(); ++k) {
+        bins.minutes[k] = static_cast<std::int32_t>(k + 1);
+        for (std::size_t c : {0u, 1u, 2u, 16u, 17u, 33u})
+            bins.count(k, c) = static_cast<std::int32_t>(k % 97);
+    }
+    const GroupStatistics stats = ComputeGroupStatistics(inputs, bins, 20000, 19999, 1);
+    ReportDocument doc;
+    doc.inputs = &inputs;
+    doc.stats = &stats;
+    doc.length = 20000;
+    doc.bin_size = 1;
+    ReportOptions options;
+    options.output = OutputFormat::List;
+    PieceSink sink;
+    WriteReportText(doc, options, sink);
+    ASSERT_GE(sink.pieces.size(), 3u);
+    EXPECT_EQ(sink.pieces[0], kUtf8Bom);
+    std::string joined;
+    for (const std::string& piece : sink.pieces) {
+        EXPECT_LE(piece.size(), (std::size_t{1} << 20) + 4096);
+        joined += piece;
+    }
+    EXPECT_EQ(joined, std::string(kUtf8Bom) + FormatReportText(doc, options));
+
+    // The copy's failure stops the copy only.
+    StringSink report;
+    FailingSink copy;
+    TeeSink both(report, &copy);
+    both.Write("abc");
+    both.Write("def");
+    EXPECT_EQ(report.text(), "abcdef");
+    EXPECT_EQ(both.secondary_error(), "disk full");
+}
+
+TEST(ReportOutput, AFileAppearsOnlyWhenCommitted) {
+    TempDir dir;
+    const fs::path target = dir.path() / "report.csv";
+    LocalFileSystem files;
+    files.WriteFile(target, "old report");
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    {
+        AtomicFileSink sink(target);
+        sink.Write("half a new ");
+        EXPECT_EQ(ReadText(target), "old report");
+    }  // abandoned: the old report stays, nothing else is left
+    EXPECT_EQ(ReadText(target), "old report");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    AtomicFileSink sink(target);
+    sink.Write("new ");
+    sink.Write("report");
+    sink.Commit();
+    EXPECT_EQ(ReadText(target), "new report");
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    EXPECT_THROW(AtomicFileSink(dir.path() / "missing" / "report.csv"), std::runtime_error);
 }
 
 TEST(ReportInputs, ProjectFilesOfTheFolderAreRead) {

@@ -1,11 +1,13 @@
-// Re-binning: bin times and the partial last bin with the Part's numbers, the bin-size
-// correction, the exact step arithmetic against a step-by-step transcription of the loop,
-// irregular records, and counts beyond 16 bits.
+// Re-binning: bin times and the partial last bin, the bin-size correction, every record in the
+// bin of its minute whatever the first minute and the step (records split exactly at bin edges,
+// counts conserved), the number of records per bin, irregular records, and counts beyond 16
+// bits.
 #include "core/reporting/resample.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
+#include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 #include "core/analysis/rounding.h"
@@ -31,36 +33,6 @@ std::vector<std::int32_t> Minutes(std::int32_t first, std::int32_t last) {
     std::vector<std::int32_t> m;
     for (std::int32_t t = first; t <= last; ++t) m.push_back(t);
     return m;
-}
-
-// The regular loop as written: one iteration per 0.02 minutes, the accumulators kept as whole
-// numbers of steps (step m has reached r when 0.02 m >= length / last). The per-step addition
-// count / (r x 50) is summed as the exact fraction count x last / (50 x length).
-void LiteralRegular(std::int64_t length, std::int64_t last, std::int64_t bin, const RecordTable& r,
-                    std::vector<std::int64_t>& sums, std::vector<std::int16_t>& temps) {
-    const std::int64_t n = DivideRoundHalfEven(length, bin);
-    sums.assign(static_cast<std::size_t>((n + 1) * kBeams), 0);
-    temps.assign(static_cast<std::size_t>(n + 1), 0);
-    for (int c = 0; c < kBeams; ++c) {
-        std::int64_t k = 0, j = 0, record_steps = 0, bin_steps = 0;
-        while (k <= n && j < last) {
-            sums[static_cast<std::size_t>(k * kBeams + c)] +=
-                r.count(static_cast<std::size_t>(j), static_cast<std::size_t>(c));
-            if (r.temperature[static_cast<std::size_t>(j)] > 0)
-                temps[static_cast<std::size_t>(k)] = r.temperature[static_cast<std::size_t>(j)];
-            if (record_steps * last >= 50 * length) {
-                ++j;
-                record_steps = 0;
-            }
-            if (bin_steps >= 50 * bin) {
-                ++k;
-                bin_steps = 0;
-            }
-            ++record_steps;
-            ++bin_steps;
-        }
-    }
-    for (auto& s : sums) s = DivideRoundHalfEven(s * last, 50 * length);
 }
 
 TEST(Resample, BinTimesAndThePartialLastBin) {
@@ -93,20 +65,17 @@ TEST(Resample, BinTimesAndThePartialLastBin) {
 }
 
 TEST(Resample, PartialBinIsScaledByOnePlusTheMissingShare) {
-    // 115 minutes, one record per minute (minutes 0..115, so each record lasts exactly one
-    // minute), channel 7 counts 6 per record. Bins 30, 60, 90 hold 30 records; the fourth holds
-    // 25 and is multiplied by 1 + (100 - 83.3) / 100 = 35 / 30.
+    // 115 one-minute records (minutes 1..115), channel 7 counts 6 per record. Bins 30, 60, 90
+    // hold 30 records; the fourth holds 25 and is multiplied by 1 + (100 - 83.3) / 100 = 35 / 30.
     const RecordTable r =
-        Records(Minutes(0, 115), [](std::size_t, std::size_t c) { return c == 7 ? 6 : 0; });
+        Records(Minutes(1, 115), [](std::size_t, std::size_t c) { return c == 7 ? 6 : 0; });
     std::int32_t length = 115;
     BinTable bins;
-    ASSERT_EQ(ResampleActivity(length, 115, 30, r, bins), 3);
+    ASSERT_EQ(ResampleActivity(length, 114, 30, r, bins), 3);
     EXPECT_EQ(length, 120);
-    EXPECT_EQ(bins.count(1, 7), 180);
-    EXPECT_EQ(bins.count(2, 7), 180);
+    for (std::size_t k = 0; k < 3; ++k) EXPECT_EQ(bins.count(k, 7), 180) << k;
     EXPECT_EQ(bins.count(3, 7), 175);  // 25 x 6 = 150, x 35 / 30
-    // Record 0 is counted one step longer than the others: 1501 steps of 6 / 50.
-    EXPECT_EQ(bins.count(0, 7), RoundHalfEven(1501 * 6 / 50.0));
+    EXPECT_EQ(bins.records, (std::vector<std::int32_t>{30, 30, 30, 25}));
 }
 
 TEST(Resample, BinSizeCorrection) {
@@ -124,60 +93,106 @@ TEST(Resample, BinSizeCorrection) {
             << c.requested << " on " << c.length;
 }
 
-TEST(Resample, RegularSpreadingEqualsTheStepByStepLoop) {
+// Regular records of `step` minutes from minute `first`: channel 5 is 0 except a marker of
+// 1000 at each marker minute, channel 9 counts 3 in every record and channel 200 a pseudo-random
+// 0..400. Every marker must land whole in the bin that holds its minute (bin k holds the minutes
+// after k x bin up to (k + 1) x bin, minute 0 in bin 0), every other bin of channel 5 must stay
+// 0, each bin must hold the number of records whose minute it holds, and the whole bins must
+// hold exactly the counts of their records.
+TEST(Resample, EveryRecordLandsInTheBinOfItsMinute) {
     struct Case {
         const char* name;
-        std::vector<std::int32_t> minutes;
-        std::int32_t bin;
+        std::int32_t first, step, records, bin;
+        std::vector<std::int32_t> markers;
     };
-    std::vector<std::int32_t> three_per_minute;
-    for (std::int32_t m = 0; m < 60; ++m)
-        for (int i = 0; i < 3; ++i) three_per_minute.push_back(m);
     const Case cases[] = {
-        {"one per minute from 0", Minutes(0, 97), 30},
-        {"one per minute from 1", Minutes(1, 97), 30},
-        {"odd bin", Minutes(1, 100), 7},
-        {"bin longer than half", Minutes(1, 64), 45},
-        {"three records per minute", three_per_minute, 15},
-        {"short", Minutes(3, 5), 2},
+        {"from minute 0", 0, 1, 3001, 30, {0, 30, 1000, 2900, 3000}},
+        {"from minute 1", 1, 1, 3000, 30, {1, 1000, 2900, 3000}},
+        {"from minute 5", 5, 1, 2996, 30, {5, 1000, 2900, 3000}},
+        {"2-minute steps", 2, 2, 1500, 30, {2, 1000, 2900, 3000}},
+        {"3-minute steps", 3, 3, 1000, 30, {3, 1002, 2901, 3000}},
+        {"1-minute bins", 1, 1, 3000, 1, {1, 1000, 2900, 3000}},
+        {"a week of 1-minute records", 1, 1, 10080, 30, {1, 1441, 5000, 10079, 10080}},
+        {"a week in 1-hour bins from minute 0", 0, 1, 10081, 60, {0, 60, 61, 10080}},
     };
-    std::mt19937 rng(7);
-    std::uniform_int_distribution<int> count(-40, 400);
     for (const Case& c : cases) {
-        RecordTable r = Records(c.minutes, [&](std::size_t, std::size_t) { return count(rng); });
-        for (std::size_t j = 0; j < r.size(); ++j)
-            r.temperature[j] = static_cast<std::int16_t>(j % 4 == 3 ? 0 : 200 + j);
+        SCOPED_TRACE(c.name);
+        std::vector<std::int32_t> minutes;
+        for (std::int32_t j = 0; j < c.records; ++j) minutes.push_back(c.first + j * c.step);
+        auto marked = [&](std::int32_t m) {
+            return std::find(c.markers.begin(), c.markers.end(), m) != c.markers.end();
+        };
+        const RecordTable r = Records(minutes, [&](std::size_t j, std::size_t ch) {
+            if (ch == 5) return marked(minutes[j]) ? 1000 : 0;
+            if (ch == 9) return 3;
+            return static_cast<int>((j * 7919 + ch) % 401);
+        });
         const int last = static_cast<int>(r.size()) - 1;
         std::int32_t length = LargestMinute(r, last);
-        const std::int32_t original = length;
-        ASSERT_FALSE(RecordsAreIrregular(r, last)) << c.name;
+        ASSERT_EQ(length % c.bin, 0) << "the cases end on a whole bin";
+        ASSERT_FALSE(RecordsAreIrregular(r, last));
         BinTable bins;
-        ASSERT_GE(ResampleActivity(length, last, c.bin, r, bins), 0) << c.name;
+        ASSERT_EQ(ResampleActivity(length, last, c.bin, r, bins), length / c.bin - 1);
+        ASSERT_EQ(bins.size(), static_cast<std::size_t>(length / c.bin));
 
-        std::vector<std::int64_t> sums;
-        std::vector<std::int16_t> temps;
-        LiteralRegular(original, last, c.bin, r, sums, temps);
-        const std::int64_t whole = original / c.bin;
-        const bool scaled = 4 * (original - whole * c.bin) >= 3 * c.bin;
-        for (std::size_t k = 0; k < bins.size(); ++k) {
-            EXPECT_EQ(bins.temperature[k], temps[k]) << c.name << " bin " << k;
-            if (scaled && k + 1 == bins.size()) continue;  // compared below
-            for (std::size_t ch = 0; ch < static_cast<std::size_t>(kBeams); ch += 37)
-                ASSERT_EQ(bins.count(k, ch), sums[k * kBeams + ch]) << c.name << " bin " << k;
+        auto bin_of = [&](std::int32_t m) {
+            return static_cast<std::size_t>(m <= 0 ? 0 : (m - 1) / c.bin);
+        };
+        std::vector<std::int32_t> marker_sum(bins.size(), 0), records(bins.size(), 0);
+        std::vector<std::int64_t> sum9(bins.size(), 0), sum200(bins.size(), 0);
+        for (std::size_t j = 0; j < r.size(); ++j) {
+            const std::size_t k = bin_of(r.minutes[j]);
+            marker_sum[k] += r.count(j, 5);
+            ++records[k];
+            sum9[k] += r.count(j, 9);
+            sum200[k] += r.count(j, 200);
         }
+        for (std::size_t k = 0; k < bins.size(); ++k) {
+            ASSERT_EQ(bins.minutes[k], static_cast<std::int32_t>(k + 1) * c.bin) << k;
+            ASSERT_EQ(bins.count(k, 5), marker_sum[k]) << "bin ending " << bins.minutes[k];
+            ASSERT_EQ(bins.records[k], records[k]) << "bin ending " << bins.minutes[k];
+            // A record split by a bin edge moves part of a count into the next bin; the bins
+            // still end on record minutes, so the counts balance out within one record.
+            ASSERT_LE(std::abs(bins.count(k, 9) - sum9[k]), 3) << k;
+            ASSERT_LE(std::abs(bins.count(k, 200) - sum200[k]), 400) << k;
+        }
+        std::int64_t got9 = 0, got200 = 0, want9 = 0, want200 = 0;
+        for (std::size_t k = 0; k < bins.size(); ++k) {
+            got9 += bins.count(k, 9);
+            got200 += bins.count(k, 200);
+            want9 += sum9[k];
+            want200 += sum200[k];
+        }
+        EXPECT_EQ(got9, want9);
+        EXPECT_EQ(got200, want200);
     }
 }
 
-TEST(Resample, LongRecordingsDoNotDrift) {
-    // 32,760 minutes, one record per minute, every record counting 3: every full 30-minute bin
-    // after the first holds exactly 90. A 0.02-minute float accumulator would slip a step now
-    // and then and move counts between bins.
-    const RecordTable r = Records(Minutes(0, 32760), [](std::size_t, std::size_t) { return 3; });
-    std::int32_t length = 32760;
+TEST(Resample, ARecordAcrossABinEdgeIsSplitByItsMinutes) {
+    // 2-minute records at odd minutes in 5-minute bins: the record of minute 11 spans minutes
+    // 9..11 and is halved between the bins ending 10 and 15. Counts are conserved: a half is
+    // rounded where the running total is rounded.
+    std::vector<std::int32_t> minutes;
+    for (std::int32_t m = 1; m <= 21; m += 2) minutes.push_back(m);
+    const RecordTable r = Records(minutes, [&](std::size_t j, std::size_t ch) {
+        if (ch == 1) return minutes[j] == 11 ? 1000 : 0;
+        if (ch == 2) return minutes[j] == 11 ? 3 : 0;
+        return ch == 3 ? 1 : 0;
+    });
+    std::int32_t length = 21;  // 4 whole bins and 1 minute (20 %: dropped)
     BinTable bins;
-    ASSERT_EQ(ResampleActivity(length, 32760, 30, r, bins), 1091);
-    EXPECT_EQ(bins.count(0, 0), RoundHalfEven(1501 * 3 / 50.0));
-    for (std::size_t k = 1; k < bins.size(); ++k) ASSERT_EQ(bins.count(k, 200), 90) << "bin " << k;
+    ASSERT_EQ(ResampleActivity(length, static_cast<int>(r.size()) - 1, 5, r, bins), 3);
+    EXPECT_EQ(length, 20);
+    EXPECT_EQ(bins.count(1, 1), 500);
+    EXPECT_EQ(bins.count(2, 1), 500);
+    EXPECT_EQ(bins.count(1, 2), 2);  // 1.5, rounded to even in the running total
+    EXPECT_EQ(bins.count(2, 2), 1);
+    // Channel 3 counts 1 per record: running totals 3, 5.5, 8, 10.5 -> 3, 6, 8, 10.
+    EXPECT_EQ((std::vector<std::int32_t>{bins.count(0, 3), bins.count(1, 3), bins.count(2, 3),
+                                         bins.count(3, 3)}),
+              (std::vector<std::int32_t>{3, 3, 2, 2}));
+    // Records whose minute each bin holds: 1, 3, 5 | 7, 9 | 11, 13, 15 | 17, 19.
+    EXPECT_EQ(bins.records, (std::vector<std::int32_t>{3, 2, 3, 2}));
 }
 
 TEST(Resample, BusyChannelsInLongBinsKeepCountsBeyond16Bits) {
@@ -188,7 +203,7 @@ TEST(Resample, BusyChannelsInLongBinsKeepCountsBeyond16Bits) {
     BinTable bins;
     ASSERT_EQ(ResampleActivity(length, 1440, 720, r, bins), 1);
     EXPECT_EQ(bins.count(1, 3), 720000);
-    EXPECT_EQ(bins.count(0, 3), 720020);  // record 0 is one step longer
+    EXPECT_EQ(bins.count(0, 3), 721000);  // minutes 0..720
 }
 
 TEST(Resample, IrregularRecordsAreAddedWhole) {
@@ -202,6 +217,10 @@ TEST(Resample, IrregularRecordsAreAddedWhole) {
         {{0, 0, 5, 9}, false},  // no first interval
         {{2, 1, 5}, true},      // a falling first interval: any rise is "more than twice"
         {{1, 2, 2, 2, 3}, false},
+        // Windows shorter than a minute repeat minutes: the first interval that is not 0 is
+        // the measure, so a pause still shows.
+        {{0, 0, 1, 1, 2, 2, 9, 9}, true},
+        {{0, 0, 1, 1, 2, 3, 3}, false},
     };
     for (const Case& c : detection) {
         const RecordTable r = Records(c.minutes, [](std::size_t, std::size_t) { return 1; });
@@ -223,6 +242,7 @@ TEST(Resample, IrregularRecordsAreAddedWhole) {
     EXPECT_EQ(bins.count(3, 9), 10);
     EXPECT_EQ(bins.temperature[3], 321);
     EXPECT_EQ(bins.temperature[0], 0);
+    EXPECT_EQ(bins.records, (std::vector<std::int32_t>{10, 7, 10, 10}));
 }
 
 TEST(Resample, RecordsAfterAPauseStayInTheirOwnBins) {
