@@ -173,10 +173,11 @@ std::vector<Field> RecordReader::AnyRecord() {
 
 std::vector<Field> RecordReader::Record(std::size_t count) {
     auto fields = AnyRecord();
-    if (fields.size() != count)
+    if (fields.size() < count)
         throw StorageError("line " + std::to_string(next_) + " has " +
                            std::to_string(fields.size()) + " fields instead of " +
                            std::to_string(count));
+    fields.resize(count);
     return fields;
 }
 

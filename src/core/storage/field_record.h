@@ -74,7 +74,9 @@ class RecordReader {
 
     // Skips one line, whatever it holds (header lines). Throws at the end of the file.
     void SkipLine();
-    // Reads the next line as a record of exactly `count` fields.
+    // Reads the next line as a record of at least `count` fields and returns the first
+    // `count`: fields are taken by position and any further ones (written by another version
+    // of the program) are ignored. Fewer fields throw.
     std::vector<Field> Record(std::size_t count);
     // Reads the next line as a record of any number of fields.
     std::vector<Field> AnyRecord();

@@ -266,6 +266,31 @@ TEST(ProjectFiles, PerChannelFilesAreReadByPosition) {
     EXPECT_EQ(f.project.ChannelGroup[2], 42);  // a short file leaves the rest
 }
 
+TEST(ProjectFiles, ExtraFieldsOnALineAreIgnored) {
+    ProjectFixture f;
+    std::string setup;
+    for (int i = 1; i <= 20; ++i) setup += f.Setup(i) + (i % 2 == 0 ? ",7,\"later\"" : "") + "\r\n";
+    WriteBytes(f.folder / "setup.dat", setup);
+    const std::pair<const char*, const char*> per_channel[] = {
+        {"status.dat", "\"<Channel>, <Enabled>\"\r\n0,0,1\r\n1,1,0,0\r\n"},
+        {"threshld.dat", "\"<Channel>, <Threshold>\"\r\n0,2.5,9\r\n"},
+        {"groups.dat", "\"<Group_Number>, <Group_Name>\"\r\n0,\"Dose\",\"note\"\r\n"},
+        {"chgroup.dat", "\"<Channel>, <Group: -1=Free>\"\r\n0,3,4\r\n1,-1,\r\n"},
+    };
+    for (const auto& [file, text] : per_channel) WriteBytes(f.folder / file, text);
+    const auto r = LoadProject(f.ctx, 3, 3, f.project, f.plate);
+    EXPECT_TRUE(r.setup.ok && !r.setup.restored && r.status_ok && r.thresholds_ok &&
+                r.group_names_ok && r.groups_ok);
+    EXPECT_TRUE(f.dialogs.shown().empty()) << f.dialogs.Messages().front();
+    ExpectGoldenSetupValues(f.project);
+    EXPECT_EQ(f.project.ChannelEnabled[0], 0);
+    EXPECT_EQ(f.project.ChannelEnabled[1], -1);
+    EXPECT_DOUBLE_EQ(f.project.ChannelThreshold[0], 2.5);
+    EXPECT_EQ(f.project.GroupName[0], "Dose");
+    EXPECT_EQ(f.project.ChannelGroup[0], 3);
+    EXPECT_EQ(f.project.ChannelGroup[1], -1);
+}
+
 TEST(ProjectFiles, UnreadablePerChannelFilesLoadTheirDefaults) {
     struct Case {
         const char* file;
@@ -283,8 +308,6 @@ TEST(ProjectFiles, UnreadablePerChannelFilesLoadTheirDefaults) {
         {"chgroup.dat", "\"h\"\r\n0,3\r\n1,400\r\n",  // a group beyond the tables
          "Error [\\p00003\\chgroup.dat] => Loading default groups..."},
         {"chgroup.dat", "\"h\"\r\n0,-2\r\n",
-         "Error [\\p00003\\chgroup.dat] => Loading default groups..."},
-        {"chgroup.dat", "\"h\"\r\n0,3,4\r\n",
          "Error [\\p00003\\chgroup.dat] => Loading default groups..."},
     };
     for (const auto& c : cases) {
