@@ -203,6 +203,20 @@ const Field& FieldStream::Next() {
     return fields_[next_++];
 }
 
+bool FieldStream::HasNextLine() const {
+    for (std::size_t i = next_line_; i < text_.size(); ++i)
+        if (!Trim(text_[i]).empty()) return true;
+    return false;
+}
+
+std::vector<Field> FieldStream::NextLine() {
+    fields_.clear();
+    next_ = 0;
+    (void)Next();  // splits the next line that holds fields
+    next_ = fields_.size();
+    return fields_;
+}
+
 void RecordWriter::Separator() {
     if (line_has_field_) out_ += ',';
     line_has_field_ = true;

@@ -95,6 +95,13 @@ class FieldStream {
     explicit FieldStream(std::string_view content) : text_(content) {}
     bool HasData() const;
     const Field& Next();  // throws StorageError at the end of the file or on a bad line
+    // Leaves what remains of the current line and returns all the fields of the next line
+    // that holds any; throws StorageError at the end of the file or on a bad line.
+    std::vector<Field> NextLine();
+    // True while a line after the current one holds fields.
+    bool HasNextLine() const;
+    // The line (from 1) of the last field or line returned; 0 before the first.
+    std::size_t line_number() const { return next_line_; }
 
   private:
     LineText text_;
