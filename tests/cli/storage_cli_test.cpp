@@ -116,7 +116,7 @@ TEST_F(StorageCli, MissingPlateFileFailsOrFallsBackOnRequest) {
 }
 
 // Every line a command writes on stderr starts with "lumivo-cli COMMAND: ", names files by
-// their real path (never a Windows-style one) and says what to do.
+// their real path (never with backslashes) and says what to do.
 TEST_F(StorageCli, MessagesNameTheRealPathAndWhatToDo) {
     ASSERT_EQ(Run({"plate", "w384"}).status, 0);  // fills the folder
     fs::create_directories(install_ / "ports");
@@ -180,7 +180,7 @@ TEST_F(StorageCli, ProjectShowPrintsTheSetup) {
     EXPECT_NE(r.out.find("  011_Group11: 32 channels\n"), std::string::npos);
     EXPECT_TRUE(r.err.empty()) << r.err;
 
-    // A project of the earlier program with a 200-row buffer is shown as stored, silently.
+    // A project of an older version with a 200-row buffer is shown as stored, silently.
     const fs::path p1 = install_ / "p00001";
     fs::create_directories(p1);
     for (const char* f : {"setup.dat", "status.dat", "threshld.dat", "groups.dat", "chgroup.dat"})

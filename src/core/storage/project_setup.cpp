@@ -399,8 +399,7 @@ SetupLoadResult LoadProjectSetup(StorageContext& ctx, int number, int actual_pro
     }
 }
 
-// `number` only told the classic messages which folder they were about; the messages now name
-// the file by its path.
+// `number` is not needed: the messages name the file by its path.
 bool LoadChannelStatus(StorageContext& ctx, int, ProjectState& project) {
     return LoadPerChannelFile(ctx, project, kStatusFile, "Loading default values...",
                               ReadChannelStatusFile, SetDefaultChannelEnabled);

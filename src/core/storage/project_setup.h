@@ -20,8 +20,8 @@ namespace lumivo {
 // Limits kept when setup.dat is loaded; a value outside them is replaced by its default.
 // RT_Buffer: the activity calculation analyses fixed 500-sample windows, so a shorter buffer
 // would read past the window; a recording needs at least kMinRtBuffer rows. Projects and
-// acquisitions of the earlier program may hold 200..499, which is fine for everything that only
-// reads them.
+// acquisitions written by older versions may hold 200..499, which is fine for everything that
+// only reads them.
 inline constexpr std::int16_t kMinRtBuffer = 500;
 inline constexpr std::int16_t kMinStoredRtBuffer = 200;
 inline constexpr std::int16_t kMaxRtBuffer = 10000;

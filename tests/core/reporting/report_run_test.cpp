@@ -330,7 +330,7 @@ TEST(ReportInputs, ProjectFilesOfTheFolderAreRead) {
 TEST(ReportInputs, EarlierProgramsAcquisitionsLoadWithoutWarnings) {
     ReportRig rig;
     const fs::path folder = rig.Acquisition("20260314_0930", GoldenProjectPlan(), GoldenRecords());
-    // The earlier program wrote buffers of 200..499 rows.
+    // Older versions wrote buffers of 200..499 rows.
     std::string setup = rig.files.ReadFile(folder / "setup.dat");
     setup.replace(setup.find(",500,"), 5, ",200,");
     rig.files.WriteFile(folder / "setup.dat", setup);

@@ -249,7 +249,7 @@ TEST(ProjectFiles, ValuesThatWouldBreakTheAnalysisFallBackToTheirDefaults) {
         << msg;
     EXPECT_EQ(f.dialogs.Messages()[1], kRecheck);
 
-    // Reading (reports, browsing) takes the 200..499 rows of the earlier program silently;
+    // Reading (reports, browsing) takes the 200..499 rows of older versions silently;
     // below 200 is still corrected.
     for (const auto& [rt, want, message] :
          {std::tuple{"200", 200, ""}, std::tuple{"499", 499, ""},
