@@ -29,6 +29,14 @@ void Check(const ProjectState& p) {
     }
 }
 
+std::string ReadOrEmpty(FileSystem& files, const char* name) {
+    try {
+        return files.ReadFile(std::string("/inst/p00003/") + name);
+    } catch (const StorageError&) {
+        return {};
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -48,6 +56,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     DefaultAnswerDialogs dialogs;
     StorageContext ctx{"/inst", dialogs, files};
+
+    // Loading as stored writes nothing and keeps what it loads within range.
+    std::vector<std::string> before;
+    for (const char* name : names) before.push_back(ReadOrEmpty(files, name));
+    {
+        ProjectState stored;
+        stored.ProjectFolder = "/inst/p00003";
+        PlateMap stored_plate;
+        if (!LoadProjectAsStored(ctx, 3, stored, stored_plate, SetupUse::Reading)) {
+            if (stored.Setup.RT_Buffer < kMinStoredRtBuffer) __builtin_trap();
+            for (auto g : stored.ChannelGroup)
+                if (g < kFreeGroup || g > kMaxGroup) __builtin_trap();
+        }
+    }
+    for (std::size_t i = 0; i < before.size(); ++i)
+        if (ReadOrEmpty(files, names[i]) != before[i]) __builtin_trap();
+
     ProjectState project;
     project.ProjectFolder = "/inst/p00003";
     PlateMap plate;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <string_view>
 
 namespace lumivo::cli {
 
@@ -72,6 +73,19 @@ std::optional<double> Args::TakeDouble(const std::string& name, double lo, doubl
         throw UsageError("--" + name + " must be a number from " + std::to_string(lo) + " to " +
                          std::to_string(hi) + ", not \"" + *v + "\"");
     return n;
+}
+
+std::optional<std::string> Args::TakeWholeNumberText(const std::string& name) {
+    auto v = TakeOption(name);
+    if (!v) return std::nullopt;
+    // Digits with an optional sign; too many of them for 64 bits is still a number (the
+    // caller's range rules apply).
+    std::string_view digits = *v;
+    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-'))
+        digits.remove_prefix(1);
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos)
+        throw UsageError("--" + name + " must be a whole number, not \"" + *v + "\"");
+    return v;
 }
 
 std::optional<std::string> Args::TakePositional() {

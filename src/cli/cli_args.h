@@ -28,6 +28,9 @@ public:
     // Takes an integer option; throws UsageError when it is not a whole number in [lo, hi].
     std::optional<long long> TakeInt(const std::string& name, long long lo, long long hi);
     std::optional<double> TakeDouble(const std::string& name, double lo, double hi);
+    // Takes an option whose value must be a whole number (any size); returns its text.
+    // Throws UsageError naming the option otherwise.
+    std::optional<std::string> TakeWholeNumberText(const std::string& name);
     // Takes the next positional word.
     std::optional<std::string> TakePositional();
     // Throws UsageError when anything was left unconsumed.

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/cli_messages.h"
 #include "cli/commands.h"
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/record_file_io.h"
@@ -87,23 +88,9 @@ class StopSignals {
 
 // Messages go to stderr. The only question a named run can ask is whether to go on with too
 // little disk space: No, unless --yes was given.
-class AcquireDialogs final : public Dialogs {
+class AcquireDialogs final : public CliDialogs {
   public:
-    MsgResult MessageBox(const std::string& text, MsgButtons buttons, const std::string&) override {
-        if (before_message) before_message();
-        std::cerr << "lumivo-cli " << kCommand << ": " << text << "\n";
-        switch (buttons) {
-            case MsgButtons::Ok:
-            case MsgButtons::OkCancel:
-                return MsgResult::Ok;
-            case MsgButtons::YesNo:
-            case MsgButtons::YesNoCancel:
-                std::cerr << "lumivo-cli " << kCommand << ": answered "
-                          << (answer_yes ? "Yes" : "No (--yes answers Yes)") << "\n";
-                return answer_yes ? MsgResult::Yes : MsgResult::No;
-        }
-        return MsgResult::Ok;
-    }
+    AcquireDialogs() : CliDialogs(kCommand) {}
     std::optional<std::string> InputBox(const std::string&, const std::string&,
                                         const std::string&) override {
         return std::nullopt;
@@ -113,8 +100,14 @@ class AcquireDialogs final : public Dialogs {
     }
 
     bool answer_yes = false;
-    std::function<void()> before_message;
     std::function<void()> process_events;
+
+  protected:
+    MsgResult Answer(MsgButtons buttons) override {
+        if (buttons == MsgButtons::Ok || buttons == MsgButtons::OkCancel) return MsgResult::Ok;
+        Print(answer_yes ? "answered Yes" : "answered No (--yes answers Yes)");
+        return answer_yes ? MsgResult::Yes : MsgResult::No;
+    }
 };
 
 std::string WithoutDigits(const std::string& text) {
@@ -150,18 +143,18 @@ class TerminalAcquisitionView final : public AcquisitionView {
         if (!tty_) {
             char period[32];
             std::snprintf(period, sizeof period, "%.3f", s.SamplePeriod);
-            std::cerr << "window " << s.windows_closed << " closed at " << elapsed_
-                      << ": sample period " << period << " s, " << temperature_ << "\n";
+            PrintError(kCommand, "window " + std::to_string(s.windows_closed) + " closed at " +
+                                     elapsed_ + ": sample period " + period + " s, " +
+                                     temperature_);
         }
     }
     void ShowAlarm(const std::string& text) override {
         if (WithoutDigits(text) == alarm_kind_) return;
         alarm_kind_ = WithoutDigits(text);
         EndLine();
-        std::cerr << "lumivo-cli " << kCommand << ": "
-                  << (text.empty() ? std::string("alarm cleared: the instrument answers again")
-                                   : "ALARM: " + text)
-                  << "\n";
+        PrintError(kCommand, text.empty()
+                                 ? std::string("alarm cleared: the instrument answers again")
+                                 : "ALARM: " + text);
     }
     std::string Description() override { return description; }
     void OpenTextFile(const std::filesystem::path& file) override {
@@ -185,7 +178,7 @@ class TerminalAcquisitionView final : public AcquisitionView {
     void Note(const std::string& text) {
         if (text.empty() || !noted_.insert(WithoutDigits(text)).second) return;
         EndLine();
-        std::cerr << text << "\n";
+        PrintError(kCommand, text);
     }
     void Draw() {
         constexpr int kWidth = 30;
@@ -304,7 +297,9 @@ int RunAcquire(Args& args) {
     }
     app.config.Actual_Project_Number = static_cast<std::int16_t>(number);
     app.project.ProjectFolder = folder;
-    LoadProject(storage, number, number, app.project, app.plate);
+    // A damaged project is not recorded with defaults: the acquisition would carry them.
+    if (!LoadStoredProject(storage, kCommand, number, app.project, app.plate, SetupUse::Recording))
+        return 1;
     if (lapse) app.project.Setup.Aq_lapse = static_cast<std::int16_t>(*lapse);
 
     // The instrument.
@@ -318,10 +313,7 @@ int RunAcquire(Args& args) {
     DeviceLink link(clock, dialogs, TerminalDeviceOpener(args.install_dir()));
     link.ComPortNumber = static_cast<std::int16_t>(port);
     if (CommOpen(link.ports, port, device, kInstrumentPortSettings) != 0) {
-        const CommErrorRecord& e = link.ports.error;
-        std::cerr << "lumivo-cli " << kCommand << ": cannot open " << device << ": " << e.operation
-                  << ": " << (e.message.empty() ? "error " + std::to_string(e.code) : e.message)
-                  << "\n";
+        PrintError(kCommand, PortOpenFailure(args.install_dir(), port, device, link.ports.error));
         return 1;
     }
     struct ClosePort {
@@ -331,8 +323,7 @@ int RunAcquire(Args& args) {
     } close_port{link, port};
     const int serial = ReadSerialNumber(link, port);
     if (serial < 0) {
-        std::cerr << "lumivo-cli " << kCommand << ": no answer from the instrument on " << device
-                  << "\n";
+        PrintError(kCommand, NoInstrumentAnswer(args.install_dir(), port, device));
         return 1;
     }
     link.SerialNumber = static_cast<std::int16_t>(serial);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_messages.h"
 #include "cli/commands.h"
 #include "core/control/auto_zero.h"
 #include "core/control/channel_calibration.h"
@@ -25,32 +26,13 @@
 namespace lumivo::cli {
 namespace {
 
-// Messages of the procedures go to stderr, on a line of their own.
-class TerminalDialogs final : public Dialogs {
-  public:
-    explicit TerminalDialogs(std::string command) : command_(std::move(command)) {}
-    MsgResult MessageBox(const std::string& text, MsgButtons buttons, const std::string&) override {
-        if (before_message) before_message();
-        std::cerr << "lumivo-cli " << command_ << ": " << text << "\n";
-        return buttons == MsgButtons::Ok || buttons == MsgButtons::OkCancel ? MsgResult::Ok
-                                                                            : MsgResult::Yes;
-    }
-    std::optional<std::string> InputBox(const std::string&, const std::string&,
-                                        const std::string& default_text) override {
-        return default_text;
-    }
-    std::function<void()> before_message;
-
-  private:
-    std::string command_;
-};
-
 // The calibration strip as one terminal line: a bar for the progress box and the status text.
 // On a terminal the line is redrawn in place; otherwise a line is written only when the kind
 // of status changes (its text without the numbers), so logs stay short.
 class TerminalProgress final : public CalibrationView {
   public:
-    TerminalProgress() : tty_(::isatty(2) == 1) {}
+    explicit TerminalProgress(std::string command)
+        : command_(std::move(command)), tty_(::isatty(2) == 1) {}
 
     void ScaleProgress(double x_max, double) override { x_max_ = x_max > 0.0 ? x_max : 1.0; }
     void ClearProgress() override { Update(0.0, status_); }
@@ -86,11 +68,12 @@ class TerminalProgress final : public CalibrationView {
             }
             if (kind == last_kind_) return;
             last_kind_ = kind;
-            std::cerr << line << "\n";
+            PrintError(command_, line);
         }
         last_line_ = line;
     }
 
+    std::string command_;
     bool tty_;
     bool drawn_ = false;
     double x_max_ = 383.0;
@@ -113,18 +96,19 @@ struct CurrentProject {
     PlateMap plate;
 };
 
-void LoadCurrentProject(StorageContext& storage, CurrentProject& p) {
+// Loads the current project as it is stored; false (with the reason on stderr) when it cannot.
+bool LoadCurrentProject(StorageContext& storage, std::string_view command, CurrentProject& p) {
     LoadConfig(storage, p.config);
     SelectProjectFolder(storage, p.config, p.project);
-    LoadProject(storage, p.config.Actual_Project_Number, p.config.Actual_Project_Number, p.project,
-                p.plate);
+    return LoadStoredProject(storage, command, p.config.Actual_Project_Number, p.project, p.plate,
+                             SetupUse::Reading);
 }
 
 // Everything a control command needs: the storage of the installation, the instrument's port
 // (counting its traffic) and the terminal's dialogs and progress line.
 struct ControlSession {
     SystemClock clock;
-    TerminalDialogs dialogs;
+    CliDialogs dialogs;
     TerminalProgress progress;
     LocalFileSystem files;
     StorageContext storage;
@@ -135,6 +119,7 @@ struct ControlSession {
 
     ControlSession(const std::string& cmd, const std::filesystem::path& install, int port_number)
         : dialogs(cmd),
+          progress(cmd),
           storage{install, dialogs, files, {}},
           link(clock, dialogs, CountingOpener(TerminalDeviceOpener(install), traffic)),
           port(port_number),
@@ -150,17 +135,11 @@ struct ControlSession {
     bool Connect() {
         const std::string name = "COM" + std::to_string(port);
         if (CommOpen(link.ports, port, name, kInstrumentPortSettings) != 0) {
-            const CommErrorRecord& e = link.ports.error;
-            std::cerr << "lumivo-cli " << command << ": cannot open " << name << " ("
-                      << ResolveComDevice(storage.install_dir, port).string()
-                      << "): " << e.operation << ": "
-                      << (e.message.empty() ? "error " + std::to_string(e.code) : e.message)
-                      << "\n";
+            PrintError(command, PortOpenFailure(storage.install_dir, port, name, link.ports.error));
             return false;
         }
         if (ReadSerialNumber(link, port) < 0) {
-            std::cerr << "lumivo-cli " << command << ": no answer from the instrument on " << name
-                      << "\n";
+            PrintError(command, NoInstrumentAnswer(storage.install_dir, port, name));
             return false;
         }
         traffic = {};
@@ -204,7 +183,7 @@ int RunCalibrate(Args& args) {
 
     ControlSession s("calibrate", args.install_dir(), port);
     CurrentProject current;
-    LoadCurrentProject(s.storage, current);
+    if (!LoadCurrentProject(s.storage, s.command, current)) return 1;
     std::array<std::int16_t, kChannelTableSize> well = current.plate.ChannelWell;
     if (all) well.fill(0);
     if (!s.Connect()) return 1;
@@ -243,7 +222,7 @@ int RunZero(Args& args) {
 
     ControlSession s("zero", args.install_dir(), port);
     CurrentProject current;
-    LoadCurrentProject(s.storage, current);
+    if (!LoadCurrentProject(s.storage, s.command, current)) return 1;
     CalibrationControls controls;
     LoadCalibrationControls(controls, current.project);
     double snr = controls.SnrThreshold;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_messages.h"
 #include "cli/commands.h"
 #include "core/device/command_set.h"
 #include "core/install_dir.h"
@@ -14,29 +15,15 @@
 namespace lumivo::cli {
 namespace {
 
-// The device procedures' message boxes go to stderr; no question is asked by these commands.
-class StderrDialogs final : public Dialogs {
-  public:
-    MsgResult MessageBox(const std::string& text, MsgButtons buttons, const std::string&) override {
-        std::cerr << text << "\n";
-        return buttons == MsgButtons::Ok || buttons == MsgButtons::OkCancel ? MsgResult::Ok
-                                                                            : MsgResult::Yes;
-    }
-    std::optional<std::string> InputBox(const std::string&, const std::string&,
-                                        const std::string& default_text) override {
-        return default_text;
-    }
-};
-
 // The device link of one command: its clock, dialogs and the port it opened.
 struct CliDevice {
     SystemClock clock;
-    StderrDialogs dialogs;
+    CliDialogs dialogs;
     DeviceLink link;
     int port;
 
-    CliDevice(const std::filesystem::path& install, int port_number)
-        : link(clock, dialogs, TerminalDeviceOpener(install)), port(port_number) {
+    CliDevice(const std::string& command, const std::filesystem::path& install, int port_number)
+        : dialogs(command), link(clock, dialogs, TerminalDeviceOpener(install)), port(port_number) {
         link.ComPortNumber = static_cast<std::int16_t>(port_number);
     }
     ~CliDevice() { CommClose(link.ports, port); }
@@ -44,13 +31,10 @@ struct CliDevice {
     CliDevice& operator=(const CliDevice&) = delete;
 
     // Opens the port; on failure says why on stderr and returns false.
-    bool Open(const std::string& command, const std::filesystem::path& install) {
+    bool Open(const std::filesystem::path& install) {
         const std::string name = "COM" + std::to_string(port);
         if (CommOpen(link.ports, port, name, kInstrumentPortSettings) == 0) return true;
-        const CommErrorRecord& e = link.ports.error;
-        std::cerr << "lumivo-cli " << command << ": cannot open " << name << " ("
-                  << ResolveComDevice(install, port).string() << "): " << e.operation << ": "
-                  << (e.message.empty() ? "error " + std::to_string(e.code) : e.message) << "\n";
+        PrintError(dialogs.command(), PortOpenFailure(install, port, name, link.ports.error));
         return false;
     }
 };
@@ -76,8 +60,8 @@ std::string DescribeBlock(int block_start, const BlockRead& b) {
 int RunSample(Args& args) {
     const int port = TakeComPort(args);
     args.ExpectEnd();
-    CliDevice device(args.install_dir(), port);
-    if (!device.Open("sample", args.install_dir())) return 1;
+    CliDevice device("sample", args.install_dir(), port);
+    if (!device.Open(args.install_dir())) return 1;
 
     std::vector<std::uint16_t> channels(kChannelCount + 1, 0);
     const SampleRead sample = ReadFullSample(device.link, channels);
@@ -103,12 +87,13 @@ int RunSample(Args& args) {
 int RunSerial(Args& args) {
     const int port = TakeComPort(args);
     args.ExpectEnd();
-    CliDevice device(args.install_dir(), port);
-    if (!device.Open("serial", args.install_dir())) return 1;
+    CliDevice device("serial", args.install_dir(), port);
+    if (!device.Open(args.install_dir())) return 1;
 
     const int serial = ReadSerialNumber(device.link, port);
     if (serial < 0) {
-        std::cerr << "lumivo-cli serial: no answer from the instrument on COM" << port << "\n";
+        PrintError("serial",
+                   NoInstrumentAnswer(args.install_dir(), port, "COM" + std::to_string(port)));
         return 1;
     }
     char number[16];

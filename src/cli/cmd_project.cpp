@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_messages.h"
 #include "cli/commands.h"
 #include "core/setup/plate_groups.h"
 #include "core/setup/project_ops.h"
@@ -19,12 +20,21 @@ int RunProject(Args& args);  // cmd_storage.cpp: "project show N"
 
 namespace {
 
+constexpr const char* kCommand = "project";
+
 // Messages go to stderr; the one kind of question a command may meet is answered by its
 // options (`yes_no`), never by a prompt.
-class CommandDialogs final : public Dialogs {
+class CommandDialogs final : public CliDialogs {
   public:
-    MsgResult MessageBox(const std::string& text, MsgButtons buttons, const std::string&) override {
-        std::cerr << text << "\n";
+    CommandDialogs() : CliDialogs(kCommand) {}
+    std::optional<std::string> InputBox(const std::string&, const std::string&,
+                                        const std::string&) override {
+        return std::nullopt;
+    }
+    MsgResult yes_no = MsgResult::No;
+
+  protected:
+    MsgResult Answer(MsgButtons buttons) override {
         switch (buttons) {
             case MsgButtons::Ok:
                 return MsgResult::Ok;
@@ -34,11 +44,6 @@ class CommandDialogs final : public Dialogs {
                 return yes_no;
         }
     }
-    std::optional<std::string> InputBox(const std::string&, const std::string&,
-                                        const std::string&) override {
-        return std::nullopt;
-    }
-    MsgResult yes_no = MsgResult::No;
 };
 
 // A project loaded from the installation folder.
@@ -53,18 +58,18 @@ struct LoadedProject {
     PlateMap plate;
     SetupSession session{storage, config, project, plate};
 
-    // Loads project `n` without making it the current one. False when it does not exist.
+    // Loads project `n` as it is stored, without making it the current one. False (with the
+    // reason on stderr) when it does not exist or cannot be loaded: nothing is then written.
     bool Load(int n) {
         project.ProjectFolder = ProjectFolderFor(storage.install_dir, n);
         if (!files.IsFolder(project.ProjectFolder) ||
             (n > 0 && !files.IsFile(project.ProjectFolder / "setup.dat"))) {
-            std::cerr << "lumivo-cli project: no project " << n << " ("
-                      << project.ProjectFolder.string() << " holds no setup.dat)\n";
+            PrintError(kCommand, "no project " + std::to_string(n) + " (" +
+                                     project.ProjectFolder.string() + " holds no setup.dat)");
             return false;
         }
         config.Actual_Project_Number = static_cast<std::int16_t>(n);
-        LoadProject(storage, n, n, project, plate);
-        return true;
+        return LoadStoredProject(storage, kCommand, n, project, plate, SetupUse::Reading);
     }
     bool Save() { return SaveCurrentProject(session); }
 };
@@ -120,8 +125,8 @@ void Edit(const char* option, const std::optional<std::string>& text,
     if (!text) return;
     const FieldEdit e = edit(setup, *text);
     if (e.shown)
-        std::cerr << "lumivo-cli project: --" << option << " " << *text << " was replaced by "
-                  << *e.shown << "\n";
+        PrintError(kCommand,
+                   std::string("--") + option + " " + *text + " was replaced by " + *e.shown);
 }
 
 int RunNew(Args& args) {
@@ -130,10 +135,11 @@ int RunNew(Args& args) {
     const auto plate_format = args.TakeOption("plate");
     const auto aq_mode = args.TakeInt("aq-mode", 0, kMaxAqMode);
     const auto method = args.TakeInt("method", 0, kMaxDspMethod);
-    const auto lapse = args.TakeOption("lapse");
-    const auto rt_buffer = args.TakeOption("rt-buffer");
-    const auto sample_rate = args.TakeOption("sample-rate");
-    const auto dsp_interval = args.TakeOption("dsp-interval");
+    // Whole numbers, checked here; the setup window's rules then correct values out of range.
+    const auto lapse = args.TakeWholeNumberText("lapse");
+    const auto rt_buffer = args.TakeWholeNumberText("rt-buffer");
+    const auto sample_rate = args.TakeWholeNumberText("sample-rate");
+    const auto dsp_interval = args.TakeWholeNumberText("dsp-interval");
     const bool overwrite = args.TakeFlag("overwrite");
     const auto name = args.TakePositional();
     if (!name) throw UsageError("the project name is missing");
@@ -146,8 +152,9 @@ int RunNew(Args& args) {
     } else {
         // The current project, as the program starts with it.
         SelectProjectFolder(p.storage, p.config, p.project);
-        LoadProject(p.storage, p.config.Actual_Project_Number, p.config.Actual_Project_Number,
-                    p.project, p.plate);
+        if (!LoadStoredProject(p.storage, kCommand, p.config.Actual_Project_Number, p.project,
+                               p.plate, SetupUse::Reading))
+            return 1;
     }
 
     if (plate_format && *plate_format != p.project.Setup.Plate_format) {
@@ -165,9 +172,9 @@ int RunNew(Args& args) {
     p.dialogs.yes_no = overwrite ? MsgResult::Yes : MsgResult::No;
     const auto n = CreateProjectAs(p.session, *name);
     if (!n) {
-        std::cerr << "lumivo-cli project new: no project created"
-                  << (overwrite ? "" : " (--overwrite replaces an existing project folder)")
-                  << "\n";
+        PrintError(kCommand,
+                   std::string("no project created") +
+                       (overwrite ? "" : " (--overwrite replaces an existing project folder)"));
         return 1;
     }
     std::cout << "Created project " << ProjectCaption(p.session) << " in "
@@ -180,11 +187,11 @@ int RunRename(Args& args) {
     const auto name = args.TakePositional();
     if (!name) throw UsageError("the new name is missing");
     args.ExpectEnd();
-    LocalFileSystem files;
-    CommandDialogs dialogs;
-    StorageContext storage{args.install_dir(), dialogs, files};
-    if (!RenameProjectFiles(storage, n, *name)) return 1;
-    std::cout << GetProjectTitle(storage, ProjectFolderFor(args.install_dir(), n)) << "\n";
+    LoadedProject p(args.install_dir());
+    // A project that cannot be loaded as stored is not touched (no setup.bak either).
+    if (n > 0 && !p.Load(n)) return 1;
+    if (!RenameProjectFiles(p.storage, n, *name)) return 1;
+    std::cout << "<Project> p" << FiveDigits(n) << ": " << *name << "\n";
     return 0;
 }
 
@@ -230,7 +237,7 @@ int RunGroups(Args& args) {
     for (const auto& [group, name] : names) {
         if (name.empty()) continue;  // as in the window: an empty name keeps the old one
         if (const auto refusal = CheckStorableText(name, "The group name"); !refusal.empty()) {
-            std::cerr << refusal << "\n";
+            PrintError(kCommand, refusal);
             return 1;
         }
         p.project.GroupName[static_cast<std::size_t>(group)] = name;
@@ -258,9 +265,11 @@ int RunArrange(Args& args) {
     if (!offered) {
         std::string list;
         for (const auto& c : captions) list += "\n  " + c.substr(0, 5);
-        std::cerr << "lumivo-cli project arrange: \"" << *caption
-                  << "\" is not a block size of this plate (RRxCC, rows x columns); choose one of:"
-                  << list << "\n";
+        PrintError(
+            kCommand,
+            "\"" + *caption +
+                "\" is not a block size of this plate (RRxCC, rows x columns); choose one of:" +
+                list);
         return 2;
     }
     ArrangeInBlocks(p.project, p.plate, *size);

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "cli/cli_messages.h"
 #include "cli/commands.h"
 #include "core/reporting/basal.h"
 #include "core/reporting/bend_histogram_report.h"
@@ -24,16 +25,16 @@ using namespace lumivo::reporting;
 
 // Answers the report's questions from the command line; messages are printed on stderr. A
 // question the options do not answer ends the run and says which option is missing.
-class ReportCliDialogs final : public Dialogs {
+class ReportCliDialogs final : public CliDialogs {
   public:
-    static constexpr const char* kPrefix = "lumivo-cli report: ";
+    ReportCliDialogs() : CliDialogs("report") {}
     std::optional<long long> basal_minutes;
     std::optional<ZeroBasalPolicy> zero_basal;
     std::string missing;  // what the user has to add, when a question went unanswered
 
     MsgResult MessageBox(const std::string& text, MsgButtons buttons, const std::string&) override {
         if (buttons == MsgButtons::YesNo) {  // "You have N BASAL WELLS with 0 activity..."
-            std::cerr << kPrefix << text << "\n";
+            Print(text);
             if (zero_basal) return MsgResult::Yes;
             missing = "--zero-basal max|average|discard is needed to go on with zero-basal wells";
             return MsgResult::No;
@@ -49,7 +50,7 @@ class ReportCliDialogs final : public Dialogs {
             }
             return MsgResult::Cancel;
         }
-        std::cerr << kPrefix << text << "\n";
+        Print(text);
         return buttons == MsgButtons::OkCancel ? MsgResult::Cancel : MsgResult::Ok;
     }
 
@@ -110,6 +111,14 @@ void ParseStats(const std::string& s, ReportOptions& o) {
     }
 }
 
+// The field separators a report may use: "," ";" "|" and "tab" (a TAB character). Others
+// would merge the numbers (""), collide with the decimal point (".") or be written as a word.
+std::string ParseSeparator(const std::string& s) {
+    if (s == "," || s == ";" || s == "|") return s;
+    if (s == "tab" || s == "\t") return "\t";
+    throw UsageError("--sep must be \",\", \";\", \"|\" or \"tab\", not \"" + s + "\"");
+}
+
 // An absolute folder path without a trailing separator, so its parent is the project folder.
 fs::path FolderArgument(const std::string& text) {
     fs::path p = fs::absolute(fs::path(text)).lexically_normal();
@@ -120,10 +129,12 @@ fs::path FolderArgument(const std::string& text) {
 }  // namespace
 
 int RunReport(Args& args) {
-    const auto bin = args.TakeInt("bin", -100000, 100000);
+    const auto bin = args.TakeInt("bin", 1, 100000);
     const auto layout = args.TakeOption("layout");
     const auto format = args.TakeOption("format");
-    const auto sep = args.TakeOption("sep");
+    const auto sep_text = args.TakeOption("sep");
+    const auto sep =
+        sep_text ? std::optional<std::string>(ParseSeparator(*sep_text)) : std::nullopt;
     const auto stats = args.TakeOption("stats");
     const auto basal = args.TakeOption("basal");
     const auto basal_minutes = args.TakeInt("basal-minutes", 1, 100000);
@@ -150,6 +161,15 @@ int RunReport(Args& args) {
         DefaultReportConfig(ctx, settings);
 
     const fs::path folder = FolderArgument(*folder_text);
+    if (!files.IsFile(folder / "counts.bin")) {
+        dialogs.MessageBox(
+            "Activity file not Found\n" + (folder / "counts.bin").string() +
+                (files.IsFolder(folder) ? " does not exist" : " does not exist (no such folder)") +
+                ": give the folder of a recorded acquisition (yyyymmdd_hhmm in a "
+                "project folder), which holds counts.bin.",
+            MsgButtons::Ok, {});
+        return 1;
+    }
     ReportRequest request = RequestFromConfig(files, settings.config, folder,
                                               std::to_string(bin ? *bin : settings.config.Bin));
     if (layout) request.options.output = ParseLayout(*layout);
@@ -175,12 +195,16 @@ int RunReport(Args& args) {
     const ReportOutcome outcome = GenerateReport(env, request);
     if (!outcome.written) {
         if (!dialogs.missing.empty())
-            std::cerr << "lumivo-cli report: " << dialogs.missing << "\n";
+            PrintError("report", dialogs.missing);
         else if (outcome.failure.empty())
-            std::cerr << "lumivo-cli report: no report was written\n";
+            PrintError("report", "no report was written");
         return 1;
     }
-    if (outcome.bin_size_corrected) std::cerr << "bin size " << outcome.bin_size << " min\n";
+    if (outcome.bin_size_corrected)
+        PrintError("report", "the recording is shorter than the bin of " +
+                                 std::to_string(bin ? *bin : settings.config.Bin) +
+                                 " min: bin size corrected to " + std::to_string(outcome.bin_size) +
+                                 " min");
     std::cout << outcome.report_file.string() << "\n";
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 
+#include "cli/cli_messages.h"
 #include "cli/commands.h"
 #include "core/storage/plate_format.h"
 #include "core/storage/project_setup.h"
@@ -11,20 +12,6 @@
 namespace lumivo::cli {
 
 namespace {
-
-// The storage procedures' message boxes, printed on stderr; questions get their default answer.
-class StderrDialogs final : public Dialogs {
-  public:
-    MsgResult MessageBox(const std::string& text, MsgButtons buttons, const std::string&) override {
-        std::cerr << text << "\n";
-        return buttons == MsgButtons::Ok || buttons == MsgButtons::OkCancel ? MsgResult::Ok
-                                                                            : MsgResult::Yes;
-    }
-    std::optional<std::string> InputBox(const std::string&, const std::string&,
-                                        const std::string& default_text) override {
-        return default_text;
-    }
-};
 
 const char* const kAqModes[] = {"0_Offline",     "1_Default",     "2_Fast(0.31)",
                                 "3_Fast(32.63)", "4_Fast(64.95)", "5_Fast(96.127)"};
@@ -45,7 +32,7 @@ int RunPlate(Args& args) {
     if (!format) throw UsageError("the plate format is missing (for example w96f)");
     args.ExpectEnd();
     LocalFileSystem files;
-    StderrDialogs dialogs;
+    CliDialogs dialogs("plate");
     StorageContext ctx{args.install_dir(), dialogs, files};
     PlateMap plate;
     std::string name = *format;
@@ -76,17 +63,18 @@ int RunProject(Args& args) {
     const int n = static_cast<int>(*number);
 
     LocalFileSystem files;
-    StderrDialogs dialogs;
+    CliDialogs dialogs("project");
     StorageContext ctx{args.install_dir(), dialogs, files};
     ProjectState project;
     project.ProjectFolder = ProjectFolderFor(ctx.install_dir, n);
     if (!files.IsFolder(project.ProjectFolder)) {
-        std::cerr << "lumivo-cli project: no project " << n << " ("
-                  << project.ProjectFolder.string() << " does not exist)\n";
+        PrintError("project", "no project " + std::to_string(n) + " (" +
+                                  project.ProjectFolder.string() + " does not exist)");
         return 1;
     }
+    // Shown as stored: a damaged project is reported, never recovered or rewritten from here.
     PlateMap plate;
-    LoadProject(ctx, n, n, project, plate);  // messages and recoveries as in the program
+    if (!LoadStoredProject(ctx, "project", n, project, plate, SetupUse::Reading)) return 1;
 
     const ProjectSetup& s = project.Setup;
     std::cout << "Project: " << n << "_" << s.Name << "\n"
@@ -97,7 +85,11 @@ int RunProject(Args& args) {
               << "Aq_mode: " << s.Aq_mode << " " << Choice(kAqModes, s.Aq_mode) << "\n"
               << "Aq_lapse: " << s.Aq_lapse << " min\n"
               << "Sample_Rate: " << s.Sample_Rate << "\n"
-              << "RT_Buffer: " << s.RT_Buffer << "\n"
+              << "RT_Buffer: " << s.RT_Buffer
+              << (s.RT_Buffer < kMinRtBuffer
+                      ? " (a recording uses " + std::to_string(kMinRtBuffer) + " rows)"
+                      : std::string())
+              << "\n"
               << "DSP_Method: " << s.DSP_Method << " " << Choice(kDspMethods, s.DSP_Method) << "\n"
               << "DSP_Interval: " << s.DSP_Interval << "\n"
               << "Binary_Acq: " << s.Binary_Acq << "\n"

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "core/acquisition/data_files.h"
+#include "support/child_process.h"
 
 extern char** environ;
 
@@ -180,6 +183,62 @@ TEST_F(AnalysisCli, DumpPrintsTheFieldsOfEachCountsRecord) {
     }
     EXPECT_NE(r.err.find("ignored 10 bytes"), std::string::npos) << r.err;
     EXPECT_EQ(RunCli({"dump"}, dir_).status, 2);
+}
+
+TEST_F(AnalysisCli, DumpAndAnalyzeReadOnlyRegularFiles) {
+    const fs::path fifo = dir_ / "counts.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::pair<fs::path, std::string> cases[] = {
+        {fifo, " is a FIFO, not a regular file"},  // would wait for a writer for ever
+        {"/dev/zero", " is a character device, not a regular file"},  // would never end
+        {"/dev/null", " is a character device, not a regular file"},
+        {dir_, " is a folder, not a regular file"},
+        {dir_ / "missing.bin", ": No such file or directory"},
+    };
+    for (const auto& [path, what] : cases) {
+        for (const std::string command : {"dump", "analyze"}) {
+            std::vector<std::string> argv{kCli.string(), command, path.string()};
+            if (command == "analyze") argv.insert(argv.end(), {"--method", "1", "--snr", "2"});
+            const auto r = lumivo::testing::Run(argv, dir_, 10'000);
+            EXPECT_EQ(r.status, 1) << command << " " << path;
+            EXPECT_EQ(r.out, "") << command << " " << path;
+            EXPECT_EQ(r.err.rfind("lumivo-cli " + command + ": ", 0), 0u) << r.err;
+            EXPECT_NE(r.err.find(path.string() + what), std::string::npos) << r.err;
+        }
+    }
+}
+
+// The first line of `dump` on a large file comes at once, and the memory the command uses does
+// not grow with the file: a 256 MB counts.bin (sparse, all zeros) is never held whole.
+TEST_F(AnalysisCli, DumpStreamsALargeFile) {
+    const fs::path big = dir_ / "big.bin";
+    { std::ofstream create(big, std::ios::binary); }
+    fs::resize_file(big, std::uintmax_t{256} << 20);
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_addclose(&fa, out[0]);
+    std::vector<std::string> argv{kCli.string(), "dump", big.string()};
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(out[1]);
+    std::string first;
+    char c = 0;
+    while (::read(out[0], &c, 1) == 1 && c != '\n') first += c;
+    ::close(out[0]);  // the command ends on its next write (SIGPIPE)
+    int status = 0;
+    rusage usage{};
+    ASSERT_EQ(::wait4(pid, &status, 0, &usage), pid);
+    std::string zeros = "0";  // minute 0, then 384 counts and the temperature
+    for (std::size_t i = 0; i < kChannelTableSize; ++i) zeros += " 0";
+    EXPECT_EQ(first, zeros);
+    EXPECT_LT(usage.ru_maxrss, 100 * 1024) << "peak resident set " << usage.ru_maxrss << " kB";
 }
 
 }  // namespace

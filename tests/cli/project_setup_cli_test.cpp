@@ -7,10 +7,13 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "core/storage/file_system.h"
+#include "support/child_process.h"
 
 extern char** environ;
 
@@ -133,6 +136,78 @@ TEST_F(ProjectCli, RenameRewritesTheSetupAndShowKeepsWorking) {
     EXPECT_EQ(show.out.substr(0, show.out.find('\n')), "Project: 1_New, \"quoted\"");
 }
 
+// Twenty lines of bytes that are no text (no commas, quotes or line ends inside a line).
+std::string RandomLines() {
+    std::string out;
+    std::uint32_t x = 2463534242u;
+    for (int line = 0; line < 20; ++line) {
+        for (int i = 0; i < 30; ++i) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            char c = static_cast<char>(0x80 | (x & 0x7f));
+            out += c;
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
+TEST_F(ProjectCli, ADamagedProjectIsReportedAndLeftAsItIs) {
+    struct Damage {
+        const char* what;
+        const char* file;  // in p00001, or the plate file in the installation folder
+        std::string content;
+        std::string failure;  // after "cannot load project 1: <path>"
+    };
+    const Damage damages[] = {
+        {"random bytes", "setup.dat", RandomLines(), " ID#1: line 2 has 1 fields instead of 4"},
+        {"three lines", "setup.dat", "\"h\"\r\n1,\"P\",\"\",\"w96f\"\r\n\"h\"\r\n",
+         " ID#4: the file has 3 lines, fewer than the 6 that hold the project's values"},
+        {"bad status", "status.dat", "\"h\"\r\n0,yes\r\n", ": line 2: \"yes\" is not a 16-bit"},
+        {"no chgroup", "chgroup.dat", "", ": Cannot open "},
+        {"short plate", "../w96f.dat", "\"t\"\r\n\"t\"\r\n8,2,-0.5,12,2,0\r\n\"h\"\r\n0,0,0\r\n",
+         " ID#2: the file ends after line 5 with 1 of the 384 channel records"},
+    };
+    const std::vector<std::vector<std::string>> commands = {
+        {"project", "show", "1"},
+        {"project", "groups", "1", "--name", "0=X"},
+        {"project", "arrange", "1", "04x06"},
+        {"project", "rename", "1", "Renamed"},
+        {"project", "new", "Copy", "--from", "1"},
+        {"project", "new", "Copy"},  // from the current project, 1
+        {"calibrate", "--com", "9"},
+        {"zero", "--com", "9"},
+        {"acquire", "--simulate", "--project", "1", "--name", "run"},
+    };
+    for (const auto& d : damages) {
+        fs::remove_all(install_);
+        ASSERT_EQ(Run({"new", "Kept"}).status, 0);
+        const fs::path file = (install_ / "p00001" / d.file).lexically_normal();
+        if (d.content.empty())
+            fs::remove(file);
+        else
+            std::ofstream(file, std::ios::binary | std::ios::trunc) << d.content;
+        std::map<fs::path, std::string> before;
+        for (const auto& e : fs::recursive_directory_iterator(install_))
+            if (e.is_regular_file()) before[e.path()] = Slurp(e.path());
+        for (const auto& words : commands) {
+            std::vector<std::string> argv = {kCli.string(), "--install", install_.string()};
+            argv.insert(argv.end(), words.begin(), words.end());
+            const auto r = lumivo::testing::Run(argv, dir_, 60'000);
+            const std::string head =
+                "lumivo-cli " + words[0] + ": cannot load project 1: " + file.string() + d.failure;
+            EXPECT_EQ(r.status, 1) << d.what << ": " << words[1] << "\n" << r.err;
+            EXPECT_EQ(r.err.substr(0, head.size()), head) << d.what << ": " << words[1];
+            EXPECT_NE(r.err.find("Nothing was changed."), std::string::npos) << r.err;
+            std::map<fs::path, std::string> after;
+            for (const auto& e : fs::recursive_directory_iterator(install_))
+                if (e.is_regular_file()) after[e.path()] = Slurp(e.path());
+            EXPECT_TRUE(after == before) << d.what << ": " << words[1] << " changed the files";
+        }
+    }
+}
+
 TEST_F(ProjectCli, RefusalsEndWithTheirMessageAndStatus) {
     ASSERT_EQ(Run({"new", "First"}).status, 0);
     fs::create_directories(install_ / "p00002");
@@ -144,21 +219,44 @@ TEST_F(ProjectCli, RefusalsEndWithTheirMessageAndStatus) {
     const Case cases[] = {
         {{"rename", "0", "X"},
          1,
-         "Not possible to rename the Default project. Save it with another Name\n"},
-        {{"rename", "1", ""}, 1, "The project name is empty.\n"},
-        {{"rename", "1", "two\nlines"}, 1, "The project name \"two?lines\" contains a line break"},
+         "lumivo-cli project: Not possible to rename the Default project. Save it with another "
+         "Name\n"},
+        {{"rename", "1", ""}, 1, "lumivo-cli project: The project name is empty.\n"},
+        {{"rename", "1", "two\nlines"},
+         1,
+         "lumivo-cli project: The project name \"two?lines\" contains a line break"},
         {{"new", "Second"},
          1,
-         "The project number to generate (p00002already exists. do you like to overwrite?\n"
-         "lumivo-cli project new: no project created (--overwrite replaces"},
-        {{"new", "Bad", "--plate", "w99"}, 1, "Selection Error\n"},
-        {{"arrange", "1", "03x05"}, 2, "lumivo-cli project arrange: \"03x05\" is not a block size"},
+         "lumivo-cli project: The project number to generate (p00002already exists. do you like "
+         "to overwrite?\n"
+         "lumivo-cli project: no project created (--overwrite replaces"},
+        {{"new", "Bad", "--plate", "w99"},
+         1,
+         "lumivo-cli project: Selection Error\nlumivo-cli project: No plate format \"w99\": "},
+        {{"arrange", "1", "03x05"}, 2, "lumivo-cli project: \"03x05\" is not a block size"},
+        // Every number option is a whole number, or the command is a usage error naming it.
+        {{"new", "N", "--sample-rate", "abc"},
+         2,
+         "lumivo-cli project: --sample-rate must be a whole number, not \"abc\""},
+        {{"new", "N", "--lapse", "abc"},
+         2,
+         "lumivo-cli project: --lapse must be a whole number, not \"abc\""},
+        {{"new", "N", "--rt-buffer", "1.5"},
+         2,
+         "lumivo-cli project: --rt-buffer must be a whole number, not \"1.5\""},
+        {{"new", "N", "--dsp-interval", ""},
+         2,
+         "lumivo-cli project: --dsp-interval must be a whole number, not \"\""},
+        {{"new", "N", "--method", "7"}, 2, "lumivo-cli project: --method must be a whole number"},
+        {{"new", "N", "--from", "1x"}, 2, "lumivo-cli project: --from must be a whole number"},
         {{"arrange", "7", "01x01"}, 1, "lumivo-cli project: no project 7"},
         {{"groups", "1", "--assign", "384=A1"},
          2,
          "lumivo-cli project: --assign takes GROUP=WELLS"},
         {{"groups", "1", "--assign", "3=Z99"}, 2, "lumivo-cli project: \"Z99\" is not a well"},
-        {{"groups", "1", "--name", "3=a\nb"}, 1, "The group name \"a?b\" contains a line break"},
+        {{"groups", "1", "--name", "3=a\nb"},
+         1,
+         "lumivo-cli project: The group name \"a?b\" contains a line break"},
         {{"frobnicate"}, 2, "lumivo-cli project: unknown project command \"frobnicate\""},
     };
     const std::string chgroup_before = Slurp(install_ / "p00001/chgroup.dat");
@@ -169,6 +267,7 @@ TEST_F(ProjectCli, RefusalsEndWithTheirMessageAndStatus) {
     }
     EXPECT_EQ(Slurp(install_ / "p00001/chgroup.dat"), chgroup_before);
     EXPECT_FALSE(fs::exists(install_ / "p00002/setup.dat"));
+    EXPECT_FALSE(fs::exists(install_ / "p00003"));  // no usage error created a project
     const Result replaced = Run({"new", "Second", "--overwrite"});
     EXPECT_EQ(replaced.status, 0) << replaced.err;
     EXPECT_TRUE(fs::exists(install_ / "p00002/setup.dat"));

@@ -123,7 +123,7 @@ TEST(ReportCli, LayoutFormatSeparatorAndStatisticsComeFromTheOptions) {
     EXPECT_EQ(text.find("Standard Error"), std::string::npos);
     EXPECT_EQ(text.find("Number of wells"), std::string::npos);
 
-    r = inst.Cli({folder.string(), "--layout", "charray", "--sep", "\t", "--stats", "none"});
+    r = inst.Cli({folder.string(), "--layout", "charray", "--sep", "tab", "--stats", "none"});
     ASSERT_EQ(r.status, 0) << r.err;
     text = ReadFile(folder / "report.csv");
     EXPECT_NE(text.find("<<<<<<CHANNEL ARRAY. Group Configuration>>>>>>"), std::string::npos);
@@ -133,7 +133,9 @@ TEST(ReportCli, LayoutFormatSeparatorAndStatisticsComeFromTheOptions) {
     // A bin longer than the recording is corrected and said on stderr.
     r = inst.Cli({folder.string(), "--bin", "1440"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("bin size 120 min"), std::string::npos);
+    EXPECT_EQ(r.err,
+              "lumivo-cli report: the recording is shorter than the bin of 1440 min: bin size "
+              "corrected to 120 min\n");
 }
 
 TEST(ReportCli, BasalQuestionsAreAnsweredFromTheOptions) {
@@ -245,23 +247,41 @@ TEST(ReportCli, RefusalsAndUsageErrors) {
     EXPECT_FALSE(fs::exists(folder / "report.csv"));
     EXPECT_TRUE(r.out.empty());
 
-    r = inst.Cli({(inst.install() / "p00001" / "nothing").string()});
+    const fs::path nothing = inst.install() / "p00001" / "nothing";
+    r = inst.Cli({nothing.string()});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Activity file not Found"), std::string::npos);
+    EXPECT_EQ(r.err.rfind("lumivo-cli report: Activity file not Found\nlumivo-cli report: " +
+                              (nothing / "counts.bin").string() + " does not exist",
+                          0),
+              0u)
+        << r.err;
 
-    const std::vector<std::vector<std::string>> usage = {
-        {},
-        {folder.string(), "--layout", "pie"},
-        {folder.string(), "--format", "xls"},
-        {folder.string(), "--stats", "mean"},
-        {folder.string(), "--basal-minutes", "30"},
-        {folder.string(), "--basal", "/tmp"},
-        {folder.string(), "--basal", folder.string(), "--zero-basal", "some"},
+    const std::vector<std::pair<std::vector<std::string>, std::string>> usage = {
+        {{}, ""},
+        {{folder.string(), "--layout", "pie"}, "--layout"},
+        {{folder.string(), "--format", "xls"}, "--format"},
+        {{folder.string(), "--stats", "mean"}, "--stats"},
+        {{folder.string(), "--basal-minutes", "30"}, "--basal-minutes"},
+        {{folder.string(), "--basal", "/tmp"}, "--basal"},
+        {{folder.string(), "--basal", folder.string(), "--zero-basal", "some"}, "--zero-basal"},
+        {{folder.string(), "--basal-minutes", "3o"}, "--basal-minutes must be a whole number"},
+        // Separators that would merge the numbers, collide with the decimals or be a word.
+        {{folder.string(), "--sep", ""}, "--sep must be \",\", \";\", \"|\" or \"tab\", not \"\""},
+        {{folder.string(), "--sep", "."}, "--sep must be"},
+        {{folder.string(), "--sep", "TAB"}, "--sep must be"},
+        {{folder.string(), "--sep", ",;"}, "--sep must be"},
+        {{folder.string(), "--bin", "0"}, "--bin must be a whole number from 1 to"},
+        {{folder.string(), "--bin", "-30"}, "--bin must be a whole number from 1 to"},
+        {{folder.string(), "--bin", "30min"}, "--bin must be a whole number from 1 to"},
     };
-    for (const auto& words : usage) {
+    for (const auto& [words, message] : usage) {
         r = inst.Cli(words);
         EXPECT_EQ(r.status, 2) << (words.size() > 1 ? words[1] : "") << "\n" << r.err;
+        EXPECT_EQ(r.err.rfind("lumivo-cli report: " + message, 0), 0u) << r.err;
     }
+    // A separator that is accepted.
+    r = inst.Cli({inst.Acquisition("20260314_1000", "pipe", 60, ByColumn).string(), "--sep", "|"});
+    EXPECT_EQ(r.status, 0) << r.err;
 }
 
 }  // namespace

@@ -4,8 +4,11 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <chrono>
+#include <csignal>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -18,7 +21,8 @@ std::string ReadFile(const std::filesystem::path& p) {
     return s.str();
 }
 
-RunResult Run(const std::vector<std::string>& argv, const std::filesystem::path& dir) {
+RunResult Run(const std::vector<std::string>& argv, const std::filesystem::path& dir,
+              int timeout_ms) {
     const auto out = dir / "out.txt";
     const auto err = dir / "err.txt";
     posix_spawn_file_actions_t actions;
@@ -32,7 +36,24 @@ RunResult Run(const std::vector<std::string>& argv, const std::filesystem::path&
     RunResult r;
     if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) {
         int status = 0;
-        waitpid(pid, &status, 0);
+        bool reaped = false;
+        if (timeout_ms > 0) {
+            const auto deadline =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+            while (true) {
+                const pid_t done = waitpid(pid, &status, WNOHANG);
+                if (done != 0) {
+                    reaped = done == pid;
+                    break;
+                }
+                if (std::chrono::steady_clock::now() > deadline) {
+                    kill(pid, SIGKILL);
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        if (!reaped) waitpid(pid, &status, 0);
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);

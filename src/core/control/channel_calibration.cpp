@@ -40,6 +40,11 @@ void ReportNotCompleted(ControlContext& ctx) {
     ctx.link.dialogs.MessageBox(kCalibrationInterruptedStatus, MsgButtons::Ok);
 }
 
+// "Error [<installation folder>/calvalue.dat]"
+std::string CalibrationFileTag(const StorageContext& storage) {
+    return FileErrorTag(storage.install_dir / kCalibrationFileName);
+}
+
 // Saves the tables; a failure is told to the user and recorded in the result.
 void SaveCompleted(ControlContext& ctx, const CalibrationValues& cal, CalibrationResult& result) {
     try {
@@ -51,7 +56,7 @@ void SaveCompleted(ControlContext& ctx, const CalibrationValues& cal, Calibratio
         result.error = e.what();
         ctx.view.SetStatus("Calibration NOT saved");
         ctx.link.dialogs.MessageBox(
-            std::string(kCalibrationFileErrorPrefix) + "=> Calibration NOT saved: " + e.what(),
+            CalibrationFileTag(ctx.storage) + " => Calibration NOT saved: " + e.what(),
             MsgButtons::Ok);
     }
 }
@@ -267,7 +272,7 @@ CalibrationResult CalibrateChannels(ControlContext& ctx, CalibrationValues& cal,
         } catch (const std::exception& e) {
             // The tables keep their values; a completed run rewrites the file.
             result.error = e.what();
-            dialogs.MessageBox(std::string(kCalibrationFileErrorPrefix) + e.what() +
+            dialogs.MessageBox(CalibrationFileTag(ctx.storage) + " " + e.what() +
                                    " => Calibrating from the current values",
                                MsgButtons::Ok);
         }

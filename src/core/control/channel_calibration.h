@@ -40,7 +40,6 @@ inline constexpr const char* kAutoCalibrationTitle = "<AUTOCALIBRATION>";
 inline constexpr const char* kCalibrationOkStatus = "Calibration OK";
 inline constexpr const char* kCalibrationInterruptedStatus =
     "Calibration NOT completed: settings not saved";
-inline constexpr const char* kCalibrationFileErrorPrefix = "Error [\\calvalue.dat] ";
 
 // How a channel ended a calibration.
 enum class ChannelFinish : std::uint8_t {

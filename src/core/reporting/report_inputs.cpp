@@ -105,7 +105,8 @@ std::optional<ReportInputs> LoadReportInputs(StorageContext& ctx, const fs::path
     StorageContext quiet{ctx.install_dir, dialogs, ctx.files, ctx.list_separator_source};
     ProjectState project;
     project.ProjectFolder = folder;
-    LoadProjectSetup(quiet, 0, 0, project);
+    // Acquisitions of older versions may hold RT_Buffer 200..499: fine for a report.
+    LoadProjectSetup(quiet, 0, 0, project, SetupUse::Reading);
     LoadGroupNames(quiet, 0, project);
     LoadChannelGroups(quiet, 0, project);
 

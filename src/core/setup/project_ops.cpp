@@ -327,8 +327,17 @@ std::vector<std::string> ListPlateFormats(StorageContext& storage) {
 PlateChange ChangePlateFormat(SetupSession& s, const std::string& name) {
     Dialogs& dialogs = s.storage.dialogs;
     if (!IsValidPlateFormatName(name) ||
-        !s.storage.files.IsFile(s.storage.install_dir / (name + ".dat"))) {
-        dialogs.MessageBox(kPlateSelectionError);
+        !s.storage.files.IsFile(PlateFormatFilePath(s.storage, name))) {
+        std::string known;
+        for (const auto& format : ListPlateFormats(s.storage))
+            known += (known.empty() ? "" : ", ") + format;
+        const std::string what =
+            IsValidPlateFormatName(name)
+                ? PlateFormatFilePath(s.storage, name).string() + " does not exist"
+                : "\"" + name + "\" is not a plate format name";
+        dialogs.MessageBox(
+            std::string(kPlateSelectionError) + "\r\nNo plate format \"" + name + "\": " + what +
+            ". Plate formats of this installation: " + (known.empty() ? "none" : known) + ".");
         return PlateChange::Refused;
     }
     if (dialogs.MessageBox(kLoadPlateQuestion, MsgButtons::YesNo) != MsgResult::Yes)
@@ -338,7 +347,8 @@ PlateChange ChangePlateFormat(SetupSession& s, const std::string& name) {
     try {
         ReadPlateFormatFile(s.storage, name, fresh);
     } catch (const StorageError& e) {
-        dialogs.MessageBox("Error [\\" + name + ".dat] => " + e.what());
+        dialogs.MessageBox(FileErrorTag(PlateFormatFilePath(s.storage, name)) + " => " + e.what() +
+                           "\r\nThe plate format was not changed.");
         return PlateChange::Failed;
     }
     ClearGroups(s.project);

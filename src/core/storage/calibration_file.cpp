@@ -27,8 +27,9 @@ std::vector<int> LoadCalibration(StorageContext& ctx, CalibrationValues& cal) {
         for (std::size_t k = 0; k < reset.size() && k < 24; ++k)
             list += (k ? ", " : "") + std::to_string(reset[k]);
         if (reset.size() > 24) list += ", ...";
-        ctx.dialogs.MessageBox("Error [\\calvalue.dat] PinHole/Gain out of range on channel " +
-                               list + " => Loading default values (PinHole 2, Gain 3)");
+        ctx.dialogs.MessageBox(FileErrorTag(ctx.install_dir / kCalibrationFileName) +
+                               " PinHole/Gain out of range on channel " + list +
+                               " => Loading default values (PinHole 2, Gain 3)");
     }
     return reset;
 }

@@ -173,10 +173,11 @@ std::vector<Field> RecordReader::AnyRecord() {
 
 std::vector<Field> RecordReader::Record(std::size_t count) {
     auto fields = AnyRecord();
-    if (fields.size() != count)
+    if (fields.size() < count)
         throw StorageError("line " + std::to_string(next_) + " has " +
                            std::to_string(fields.size()) + " fields instead of " +
                            std::to_string(count));
+    fields.resize(count);
     return fields;
 }
 
@@ -200,6 +201,20 @@ const Field& FieldStream::Next() {
         next_ = 0;
     }
     return fields_[next_++];
+}
+
+bool FieldStream::HasNextLine() const {
+    for (std::size_t i = next_line_; i < text_.size(); ++i)
+        if (!Trim(text_[i]).empty()) return true;
+    return false;
+}
+
+std::vector<Field> FieldStream::NextLine() {
+    fields_.clear();
+    next_ = 0;
+    (void)Next();  // splits the next line that holds fields
+    next_ = fields_.size();
+    return fields_;
 }
 
 void RecordWriter::Separator() {

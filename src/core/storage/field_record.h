@@ -74,7 +74,9 @@ class RecordReader {
 
     // Skips one line, whatever it holds (header lines). Throws at the end of the file.
     void SkipLine();
-    // Reads the next line as a record of exactly `count` fields.
+    // Reads the next line as a record of at least `count` fields and returns the first
+    // `count`: fields are taken by position and any further ones (written by another version
+    // of the program) are ignored. Fewer fields throw.
     std::vector<Field> Record(std::size_t count);
     // Reads the next line as a record of any number of fields.
     std::vector<Field> AnyRecord();
@@ -93,6 +95,13 @@ class FieldStream {
     explicit FieldStream(std::string_view content) : text_(content) {}
     bool HasData() const;
     const Field& Next();  // throws StorageError at the end of the file or on a bad line
+    // Leaves what remains of the current line and returns all the fields of the next line
+    // that holds any; throws StorageError at the end of the file or on a bad line.
+    std::vector<Field> NextLine();
+    // True while a line after the current one holds fields.
+    bool HasNextLine() const;
+    // The line (from 1) of the last field or line returned; 0 before the first.
+    std::size_t line_number() const { return next_line_; }
 
   private:
     LineText text_;

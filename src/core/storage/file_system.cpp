@@ -57,8 +57,13 @@ void SyncFolder(const fs::path& folder) {
 
 }  // namespace
 
+std::string FileErrorTag(const fs::path& file) {
+    return "Error [" + file.string() + "]";
+}
+
 std::string LocalFileSystem::ReadFile(const fs::path& p) {
-    Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
+    Fd fd(::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) Fail("Cannot open", p, errno);
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) Fail("Cannot read", p, errno);

@@ -24,6 +24,9 @@
 
 namespace lumivo {
 
+// "Error [<path>]": how a message about a file names it, with its real path.
+std::string FileErrorTag(const std::filesystem::path& file);
+
 struct FileContent {
     std::filesystem::path path;
     std::string content;

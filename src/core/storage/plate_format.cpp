@@ -90,55 +90,96 @@ PlateMap ParsePlateFile(StorageContext& ctx, const std::string& plate_format, co
     stage = 0;
     if (!IsValidPlateFormatName(plate_format))
         throw StorageError("\"" + plate_format + "\" is not a plate format name");
-    FieldStream in(ctx.files.ReadFile(ctx.install_dir / (plate_format + ".dat")));
+    FieldStream in(ctx.files.ReadFile(PlateFormatFilePath(ctx, plate_format)));
     stage = 1;
     PlateMap p = old;
+    const auto on_line = [&](const std::string& what) {
+        return StorageError("line " + std::to_string(in.line_number()) + ": " + what);
+    };
+    const auto number = [&](auto convert, const Field& f) {
+        try {
+            return convert(f);
+        } catch (const StorageError& e) {
+            throw on_line(e.what());
+        }
+    };
     in.Next();
     in.Next();
-    p.PlateRows = FieldToInt16(in.Next());
-    p.RowPitch = FieldToDouble(in.Next());
-    p.RowOffset = FieldToDouble(in.Next());
-    p.PlateColumns = FieldToInt16(in.Next());
-    p.ColumnPitch = FieldToDouble(in.Next());
-    p.ColumnOffset = FieldToDouble(in.Next());
+    p.PlateRows = number(FieldToInt16, in.Next());
+    p.RowPitch = number(FieldToDouble, in.Next());
+    p.RowOffset = number(FieldToDouble, in.Next());
+    p.PlateColumns = number(FieldToInt16, in.Next());
+    p.ColumnPitch = number(FieldToDouble, in.Next());
+    p.ColumnOffset = number(FieldToDouble, in.Next());
     // A plate cannot have more wells than there are beams to see them.
     if (p.PlateRows < 1 || p.PlateColumns < 1 || p.PlateRows * p.PlateColumns > kChannelCount)
-        throw StorageError("plate of " + std::to_string(p.PlateRows) + " x " +
-                           std::to_string(p.PlateColumns) + " wells");
+        throw on_line("a plate of " + std::to_string(p.PlateRows) + " x " +
+                      std::to_string(p.PlateColumns) + " wells");
     in.Next();
     stage = 2;
+    // One record per channel, one per line: channel, well, beam (further fields ignored).
     const int wells = p.PlateRows * p.PlateColumns;
-    int max_well = 0;
-    int max_beam = 0;
-    std::array<bool, kChannelTableSize> read{};
-    for (int i = 0; in.HasData() && i < static_cast<int>(kChannelTableSize); ++i) {
-        const auto ui = static_cast<std::size_t>(i);
-        in.Next();  // the channel number: records are taken in file order
-        const std::int16_t well = FieldToInt16(in.Next());
-        const std::int16_t beam = FieldToInt16(in.Next());
-        if (well < kNoWell || well >= wells)
-            throw StorageError("channel " + std::to_string(i) + ": well " + std::to_string(well) +
-                               " outside the plate");
-        if (beam < 0 || beam >= kChannelCount)
-            throw StorageError("channel " + std::to_string(i) + ": beam " + std::to_string(beam));
-        p.ChannelWell[ui] = well;
-        p.ChannelBeam[ui] = beam;
-        read[ui] = true;
-        max_well = std::max<int>(max_well, well);
-        max_beam = std::max<int>(max_beam, beam);
-    }
-    // Channels a short file leaves out keep their well: the table must still hold them, and no
-    // kept well may lie outside the new plate.
+    std::array<int, kChannelTableSize> line_of{};
+    std::vector<int> beams_of_well(static_cast<std::size_t>(wells), 0);
+    std::vector<int> channel_at;  // [well * kChannelCount + beam] -> channel + 1, 0 = none
+    channel_at.assign(static_cast<std::size_t>(wells) * kChannelCount, 0);
     for (int i = 0; i < kChannelCount; ++i) {
         const auto ui = static_cast<std::size_t>(i);
-        if (read[ui] || p.ChannelWell[ui] < 0) continue;
-        if (p.ChannelWell[ui] >= wells) {
-            p.ChannelWell[ui] = kNoWell;
-            continue;
-        }
-        max_well = std::max<int>(max_well, p.ChannelWell[ui]);
+        if (!in.HasNextLine())
+            throw StorageError("the file ends after line " + std::to_string(in.line_number()) +
+                               " with " + std::to_string(i) + " of the " +
+                               std::to_string(kChannelCount) + " channel records: channels " +
+                               std::to_string(i) + " to 383 would be in no well");
+        const auto f = in.NextLine();
+        line_of[ui] = static_cast<int>(in.line_number());
+        if (f.size() < 3)
+            throw on_line("a channel record needs 3 fields (channel, well, beam), not " +
+                          std::to_string(f.size()));
+        const std::int16_t channel = number(FieldToInt16, f[0]);
+        const std::int16_t well = number(FieldToInt16, f[1]);
+        const std::int16_t beam = number(FieldToInt16, f[2]);
+        if (channel != i)
+            throw on_line("channel " + std::to_string(channel) + " where channel " +
+                          std::to_string(i) +
+                          " belongs (the records list channels 0 to 383 in order)");
+        if (well < kNoWell || well >= wells)
+            throw on_line("channel " + std::to_string(i) + ": well " + std::to_string(well) +
+                          " outside the plate's wells 0 to " + std::to_string(wells - 1));
+        p.ChannelWell[ui] = well;
+        p.ChannelBeam[ui] = well == kNoWell ? 0 : beam;
+        if (well == kNoWell) continue;
+        if (beam < 0 || beam >= kChannelCount)
+            throw on_line("channel " + std::to_string(i) + ": beam " + std::to_string(beam) +
+                          " of well " + WellName(p, well));
+        int& owner = channel_at[static_cast<std::size_t>(well) * kChannelCount +
+                                static_cast<std::size_t>(beam)];
+        if (owner != 0)
+            throw on_line("channel " + std::to_string(i) + " is beam " + std::to_string(beam) +
+                          " of well " + WellName(p, well) + ", which channel " +
+                          std::to_string(owner - 1) + " already is (line " +
+                          std::to_string(line_of[static_cast<std::size_t>(owner - 1)]) + ")");
+        owner = i + 1;
+        ++beams_of_well[static_cast<std::size_t>(well)];
+    }
+    // The beams of a well are numbered 0, 1, ... without a gap: no beam twice (above) and none
+    // beyond the well's count of beams.
+    int max_well = 0;
+    int max_beam = 0;
+    for (int i = 0; i < kChannelCount; ++i) {
+        const auto ui = static_cast<std::size_t>(i);
+        const int well = p.ChannelWell[ui];
+        if (well == kNoWell) continue;
+        const int count = beams_of_well[static_cast<std::size_t>(well)];
+        if (p.ChannelBeam[ui] >= count)
+            throw StorageError("line " + std::to_string(line_of[ui]) + ": channel " +
+                               std::to_string(i) + " is beam " + std::to_string(p.ChannelBeam[ui]) +
+                               " of well " + WellName(p, well) + ", which has " +
+                               std::to_string(count) + (count == 1 ? " beam" : " beams") +
+                               " (numbered from 0)");
+        max_well = std::max(max_well, well);
         max_beam = std::max<int>(max_beam, p.ChannelBeam[ui]);
     }
+    p.ChannelWell[kChannelCount] = kNoWell;  // entry 384 is not a beam
     p.MaxWellIndex = static_cast<std::int16_t>(max_well);
     p.MaxBeamIndex = static_cast<std::int16_t>(max_beam);
     stage = 3;
@@ -148,9 +189,21 @@ PlateMap ParsePlateFile(StorageContext& ctx, const std::string& plate_format, co
 
 }  // namespace
 
-void ReadPlateFormatFile(StorageContext& ctx, const std::string& plate_format, PlateMap& plate) {
-    int stage = 0;
-    plate = ParsePlateFile(ctx, plate_format, plate, stage);
+std::filesystem::path PlateFormatFilePath(const StorageContext& ctx,
+                                          std::string_view plate_format) {
+    return ctx.install_dir / (std::string(plate_format) + ".dat");
+}
+
+void ReadPlateFormatFile(StorageContext& ctx, const std::string& plate_format, PlateMap& plate,
+                         int* stage) {
+    int reached = 0;
+    try {
+        plate = ParsePlateFile(ctx, plate_format, plate, reached);
+    } catch (...) {
+        if (stage) *stage = reached;
+        throw;
+    }
+    if (stage) *stage = reached;
 }
 
 void BuildDefaultPlateMap(std::string_view plate_format, PlateMap& plate) {
@@ -201,15 +254,20 @@ void BuildDefaultPlateMap(std::string_view plate_format, PlateMap& plate) {
 
 bool LoadPlateFormat(StorageContext& ctx, std::string& plate_format, PlateMap& plate) {
     int stage = 0;
+    std::string reason;
     try {
         plate = ParsePlateFile(ctx, plate_format, plate, stage);
         return true;
-    } catch (const StorageError&) {
+    } catch (const StorageError& e) {
+        reason = e.what();
     }
-    ctx.dialogs.MessageBox("Error [\\" + plate_format + ".dat] ID#" + std::to_string(stage) +
-                           " => Loading plate format from default: 384,96f or 96u...");
+    const std::filesystem::path file = PlateFormatFilePath(ctx, plate_format);
     if (plate_format != "w96f" && plate_format != "w384" && plate_format != "w96u")
         plate_format = "w96f";
+    ctx.dialogs.MessageBox(FileErrorTag(file) + " ID#" + std::to_string(stage) +
+                           " => Loading plate format from default: 384,96f or 96u...\r\n" + reason +
+                           ".\r\nThe built-in " + plate_format +
+                           " map is used; check the plate format in the project setup.");
     BuildDefaultPlateMap(plate_format, plate);
     return false;
 }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,15 +79,22 @@ std::string PlateFormatDescription(std::string_view name);
 // Anything else (a path, "..") is never opened.
 bool IsValidPlateFormatName(std::string_view name);
 
+// installation folder/<Plate_format>.dat
+std::filesystem::path PlateFormatFilePath(const StorageContext& ctx, std::string_view plate_format);
+
 // Reads installation folder/<Plate_format>.dat into the map. Throws StorageError on any
-// failure; the map is then unchanged (the file is read completely before anything is taken).
-// Channels after the last record of a short file keep their previous well and beam.
-void ReadPlateFormatFile(StorageContext& ctx, const std::string& plate_format, PlateMap& plate);
+// failure, naming the line; the map is then unchanged (the file is read completely before
+// anything is taken). The file is checked as it is read: one record for each of the 384
+// channels, in channel order; wells inside the plate; within a well, the beams numbered 0, 1,
+// ... without a gap and no beam twice. `stage`, when given, tells how far reading got (0 until
+// the file is open, 1 in the title and geometry fields, 2 in the channel records, 3 when done).
+void ReadPlateFormatFile(StorageContext& ctx, const std::string& plate_format, PlateMap& plate,
+                         int* stage = nullptr);
 
 // The same reading with the built-in fallback: on any error shows
-// "Error [\<Plate_format>.dat] ID#<stage> => Loading plate format from default: 384,96f or 96u...",
-// changes plate_format to "w96f" unless it is "w96f", "w384" or "w96u", and builds that
-// format's map. Returns false when the fallback was used.
+// "Error [<path>] ID#<stage> => Loading plate format from default: 384,96f or 96u...", what was
+// wrong and which map is used, changes plate_format to "w96f" unless it is "w96f", "w384" or
+// "w96u", and builds that format's map. Returns false when the fallback was used.
 bool LoadPlateFormat(StorageContext& ctx, std::string& plate_format, PlateMap& plate);
 
 // Builds the built-in map of "w384", "w96f" or "w96u" (any other name gives "w96f").

@@ -33,14 +33,27 @@ constexpr const char* kSetupHeaders[10] = {
     "Mn6: ,,,,,",
 };
 
-std::string FileTag(int number, const char* file) {
-    return "Error [\\p" + FiveDigits(number) + "\\" + file + "]";
+// What the user can do about a per-channel file that could not be read.
+constexpr const char* kPerChannelAdvice =
+    "Check the project in the setup window and save it to rewrite the file.";
+
+// A value of a record that cannot be converted is reported with its line.
+template <typename Convert>
+auto OnLine(const RecordReader& in, Convert convert) {
+    try {
+        return convert();
+    } catch (const StorageError& e) {
+        throw StorageError("line " + std::to_string(in.line_number()) + ": " + e.what());
+    }
 }
 
-std::array<std::int16_t, 6> SixInts(const std::vector<Field>& f) {
-    std::array<std::int16_t, 6> v{};
-    for (std::size_t i = 0; i < 6; ++i) v[i] = FieldToInt16(f[i]);
-    return v;
+std::array<std::int16_t, 6> SixInts(RecordReader& in) {
+    const auto f = in.Record(6);
+    return OnLine(in, [&] {
+        std::array<std::int16_t, 6> v{};
+        for (std::size_t i = 0; i < 6; ++i) v[i] = FieldToInt16(f[i]);
+        return v;
+    });
 }
 
 void ApplyLine2Defaults(ProjectSetup& s, const fs::path& install, int number) {
@@ -80,11 +93,13 @@ void Keep(std::int16_t& value, const char* name, int lo, int hi, std::int16_t fa
     value = fallback;
 }
 
-void ValidateLine4(ProjectSetup& s, std::vector<std::string>& notes, const std::string& tag) {
+void ValidateLine4(ProjectSetup& s, SetupUse use, std::vector<std::string>& notes,
+                   const std::string& tag) {
     const ProjectSetup d;
     Keep(s.Aq_mode, "Aq_mode", 0, kMaxAqMode, d.Aq_mode, notes, tag);
     Keep(s.Aq_lapse, "Aq_lapse", kMinAqLapse, kMaxAqLapse, d.Aq_lapse, notes, tag);
-    Keep(s.RT_Buffer, "RT_Buffer", kMinRtBuffer, kMaxRtBuffer, d.RT_Buffer, notes, tag);
+    Keep(s.RT_Buffer, "RT_Buffer", use == SetupUse::Recording ? kMinRtBuffer : kMinStoredRtBuffer,
+         kMaxRtBuffer, d.RT_Buffer, notes, tag);
     Keep(s.DSP_Method, "DSP_Method", 0, kMaxDspMethod, d.DSP_Method, notes, tag);
     Keep(s.DSP_Interval, "DSP_Interval", kMinDspInterval, std::numeric_limits<std::int16_t>::max(),
          d.DSP_Interval, notes, tag);
@@ -99,13 +114,22 @@ std::string JoinLines(const std::vector<std::string>& lines) {
     return out;
 }
 
-// One reading of setup.dat into `project`; returns the stage reached and sets `failed`.
-int ReadSetupOnce(StorageContext& ctx, int number, int actual_project_number, ProjectState& project,
-                  bool& failed, std::vector<std::string>& notes, std::string& news) {
+// The outcome of one reading of setup.dat.
+struct SetupReading {
+    int stage = 1;  // how far reading got
+    bool failed = false;
+    std::string reason;              // what was wrong, when failed
+    std::vector<std::string> notes;  // values replaced by their defaults
+    std::string news;                // the project-number warning, or ""
+};
+
+// One reading of setup.dat into `project`. Writes nothing.
+SetupReading ReadSetupOnce(StorageContext& ctx, int number, int actual_project_number,
+                           ProjectState& project, SetupUse use) {
     const fs::path file = project.ProjectFolder / kSetupFile;
-    const std::string tag = FileTag(number, kSetupFile);
-    int stage = 1;
-    failed = false;
+    const std::string tag = FileErrorTag(file);
+    SetupReading r;
+    int& stage = r.stage;
     try {
         const int n = CountFileLines(ctx, file);
         RecordReader in(ctx.files.ReadFile(file));
@@ -120,17 +144,17 @@ int ReadSetupOnce(StorageContext& ctx, int number, int actual_project_number, Pr
             s.Plate_format = f[3].text;
             stage = 2;
             in.SkipLine();
-            const auto a = SixInts(in.Record(6));
+            const auto a = SixInts(in);
             s.Aq_mode = a[0];
             s.Aq_lapse = a[1];
             s.Sample_Rate = a[2];
             s.RT_Buffer = a[3];
             s.DSP_Method = a[4];
             s.DSP_Interval = a[5];
-            ValidateLine4(s, notes, tag);
+            ValidateLine4(s, use, r.notes, tag);
             stage = 3;
             in.SkipLine();
-            const auto b = SixInts(in.Record(6));
+            const auto b = SixInts(in);
             s.Binary_Acq = b[0];
             s.Threshold_Counter = b[1];
             s.Cal_value = b[2];
@@ -141,26 +165,31 @@ int ReadSetupOnce(StorageContext& ctx, int number, int actual_project_number, Pr
         stage = 4;
         if (n >= 20) {
             in.SkipLine();
-            const auto m = SixInts(in.Record(6));
+            const auto m = SixInts(in);
             for (std::size_t k = 0; k < 6; ++k) project.ToolMenu[k + 1] = m[k];
             stage = 5;
             for (std::size_t k = 1; k <= 6; ++k) {
                 in.SkipLine();
-                project.ToolParams[k] = SixInts(in.Record(6));
+                project.ToolParams[k] = SixInts(in);
                 stage = 5 + static_cast<int>(k);
             }
         }
         long long id = 0;
-        if (!ParseWholeNumber(num_proj, id)) throw StorageError("project number missing");
+        if (n < 6)
+            throw StorageError("the file has " + std::to_string(n) +
+                               " lines, fewer than the 6 that hold the project's values");
+        if (!ParseWholeNumber(num_proj, id))
+            throw StorageError("line 2: the project number \"" + num_proj + "\" is not a number");
         if (id != number) {
-            news = "Warning: Project ID# <> Folder Name [p00" +
-                   std::to_string(actual_project_number) + "]";
-            ctx.dialogs.MessageBox(news);
+            r.news = "Warning: Project ID# <> Folder Name [p00" +
+                     std::to_string(actual_project_number) + "]";
+            ctx.dialogs.MessageBox(r.news);
         }
-    } catch (const StorageError&) {
-        failed = true;
+    } catch (const StorageError& e) {
+        r.failed = true;
+        r.reason = e.what();
     }
-    return stage;
+    return r;
 }
 
 void ApplySetupDefaults(ProjectState& p, int stage, const fs::path& install, int number) {
@@ -174,13 +203,73 @@ void ApplySetupDefaults(ProjectState& p, int stage, const fs::path& install, int
 }
 
 // Reads a per-channel file: a header, then up to 385 records of (number text, value) by
-// position. `take` stores one value.
+// position. `take` stores one value; its errors are reported with the line.
 template <typename Take>
 void ReadPerChannel(StorageContext& ctx, const fs::path& file, Take take) {
     RecordReader in(ctx.files.ReadFile(file));
     in.SkipLine();
-    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannelTableSize) && in.HasData(); ++i)
-        take(i, in.Record(2)[1]);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannelTableSize) && in.HasData(); ++i) {
+        const auto f = in.Record(2);
+        OnLine(in, [&] { take(i, f[1]); });
+    }
+}
+
+void ReadChannelStatusFile(StorageContext& ctx, ProjectState& project) {
+    ReadPerChannel(ctx, project.ProjectFolder / kStatusFile, [&](std::size_t i, const Field& f) {
+        project.ChannelStatus[i] = FieldToInt16(f);
+    });
+    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannelCount); ++i)
+        project.ChannelEnabled[i] = project.ChannelStatus[i] != 0 ? -1 : 0;
+}
+
+void ReadThresholdFile(StorageContext& ctx, ProjectState& project) {
+    ReadPerChannel(ctx, project.ProjectFolder / kThresholdFile, [&](std::size_t i, const Field& f) {
+        project.ChannelThreshold[i] = FieldToDouble(f);
+    });
+}
+
+void ReadGroupNamesFile(StorageContext& ctx, ProjectState& project) {
+    ReadPerChannel(ctx, project.ProjectFolder / kGroupNamesFile,
+                   [&](std::size_t i, const Field& f) { project.GroupName[i] = f.text; });
+}
+
+// Reads chgroup.dat; a group outside -1..383 (it would index past the group tables) frees
+// that channel alone, and one message says how many were freed.
+void ReadChannelGroupsFile(StorageContext& ctx, ProjectState& project) {
+    const fs::path file = project.ProjectFolder / kChannelGroupsFile;
+    int freed = 0;
+    std::string first;  // the first such value and its line
+    ReadPerChannel(ctx, file, [&](std::size_t i, const Field& f) {
+        std::int16_t g = FieldToInt16(f);
+        if (g < kFreeGroup || g > kMaxGroup) {
+            if (freed++ == 0) first = std::to_string(g) + " on line " + std::to_string(i + 2);
+            g = kFreeGroup;
+        }
+        project.ChannelGroup[i] = g;
+    });
+    if (freed == 0) return;
+    ctx.dialogs.MessageBox(
+        "Warning [" + file.string() + "] " + std::to_string(freed) +
+        (freed == 1 ? " channel has" : " channels have") + " a group outside -1.." +
+        std::to_string(kMaxGroup) + " (first: " + first + ") => Loaded as free (-1)\r\n" +
+        "The file is unchanged until the project is saved; assign these channels to groups in "
+        "the setup window and save the project.");
+}
+
+// Loads one per-channel file; when it cannot be read, tells the user (the file, what was wrong
+// and what to do) and loads the defaults.
+template <typename Read, typename Defaults>
+bool LoadPerChannelFile(StorageContext& ctx, ProjectState& project, const char* name,
+                        const char* loading, Read read, Defaults defaults) {
+    try {
+        read(ctx, project);
+        return true;
+    } catch (const StorageError& e) {
+        ctx.dialogs.MessageBox(FileErrorTag(project.ProjectFolder / name) + " => " + loading +
+                               "\r\n" + e.what() + ". " + kPerChannelAdvice);
+        defaults(project);
+        return false;
+    }
 }
 
 }  // namespace
@@ -254,134 +343,130 @@ void SelectProjectFolder(StorageContext& ctx, GlobalConfig& config, ProjectState
 }
 
 SetupLoadResult LoadProjectSetup(StorageContext& ctx, int number, int actual_project_number,
-                                 ProjectState& project) {
+                                 ProjectState& project, SetupUse use) {
     SetupLoadResult result;
     // Each source of recovery is used at most once, so a restored file that is itself damaged
     // ends in the defaults instead of restoring again without end.
     bool tried_backup = false;
     bool tried_acquisition = false;
-    const std::string tag = FileTag(number, kSetupFile);
+    const std::string tag = FileErrorTag(project.ProjectFolder / kSetupFile);
     while (true) {
-        bool failed = false;
-        std::vector<std::string> notes;
-        result.news.clear();
-        const int stage =
-            ReadSetupOnce(ctx, number, actual_project_number, project, failed, notes, result.news);
+        const SetupReading reading =
+            ReadSetupOnce(ctx, number, actual_project_number, project, use);
+        const int stage = reading.stage;
+        result.news = reading.news;
         result.stage = stage;
-        if (!failed) {
-            if (!notes.empty()) {
-                ctx.dialogs.MessageBox(JoinLines(notes));
+        if (!reading.failed) {
+            if (!reading.notes.empty()) {
+                ctx.dialogs.MessageBox(JoinLines(reading.notes));
                 ctx.dialogs.MessageBox(kRecheckWarning);
             }
             result.ok = true;
             return result;
         }
         result.ok = false;
-        std::string alternative;
-        bool restored = false;
+        fs::path source;  // the file the setup was restored from
         if (number > 0 && stage < 11) {
             const fs::path working = ProjectFolderFor(ctx.install_dir, number);
             if (!tried_backup && ctx.files.IsFile(working / kSetupBackup)) {
                 tried_backup = true;
-                restored = CopyFileChecked(ctx, working / kSetupBackup, working / kSetupFile) == 1;
+                if (CopyFileChecked(ctx, working / kSetupBackup, working / kSetupFile) == 1)
+                    source = working / kSetupBackup;
             }
-            if (!restored && !tried_acquisition) {
+            if (source.empty() && !tried_acquisition) {
                 tried_acquisition = true;
-                alternative = FindLatestAcquisition(ctx, working);
+                const std::string alternative = FindLatestAcquisition(ctx, working);
                 const fs::path candidate = working / alternative / kSetupFile;
                 if (!alternative.empty() && ctx.files.IsFile(candidate) &&
-                    CountFileLines(ctx, candidate) > 16)
-                    restored =
-                        CopyFileChecked(ctx, candidate, project.ProjectFolder / kSetupFile) == 1;
-                if (!restored) alternative.clear();
+                    CountFileLines(ctx, candidate) > 16 &&
+                    CopyFileChecked(ctx, candidate, project.ProjectFolder / kSetupFile) == 1)
+                    source = candidate;
             }
         }
-        if (restored) {
+        if (!source.empty()) {
             result.restored = true;
             ctx.dialogs.MessageBox(tag + " ID#" + std::to_string(stage) +
-                                   " => Loading values from: p" + FiveDigits(number) + "\\" +
-                                   alternative);
+                                   " => Loading values from: " + source.string() + "\r\n" +
+                                   reading.reason);
             ctx.dialogs.MessageBox(kRecheckWarning);
             continue;
         }
         ctx.dialogs.MessageBox(tag + " ID#" + std::to_string(stage) +
-                               " => Loading default values...");
+                               " => Loading default values...\r\n" + reading.reason);
         ctx.dialogs.MessageBox(kRecheckWarning);
         ApplySetupDefaults(project, stage, ctx.install_dir, number);
         return result;
     }
 }
 
-bool LoadChannelStatus(StorageContext& ctx, int number, ProjectState& project) {
-    bool ok = true;
-    try {
-        ReadPerChannel(
-            ctx, project.ProjectFolder / kStatusFile,
-            [&](std::size_t i, const Field& f) { project.ChannelStatus[i] = FieldToInt16(f); });
-        for (std::size_t i = 0; i < static_cast<std::size_t>(kChannelCount); ++i)
-            project.ChannelEnabled[i] = project.ChannelStatus[i] != 0 ? -1 : 0;
-    } catch (const StorageError&) {
-        ctx.dialogs.MessageBox(FileTag(number, kStatusFile) + " => Loading default values...");
-        SetDefaultChannelEnabled(project);
-        ok = false;
-    }
-    return ok;
+// `number` is not needed: the messages name the file by its path.
+bool LoadChannelStatus(StorageContext& ctx, int, ProjectState& project) {
+    return LoadPerChannelFile(ctx, project, kStatusFile, "Loading default values...",
+                              ReadChannelStatusFile, SetDefaultChannelEnabled);
 }
 
-bool LoadThresholds(StorageContext& ctx, int number, ProjectState& project) {
-    try {
-        ReadPerChannel(
-            ctx, project.ProjectFolder / kThresholdFile,
-            [&](std::size_t i, const Field& f) { project.ChannelThreshold[i] = FieldToDouble(f); });
-        return true;
-    } catch (const StorageError&) {
-        ctx.dialogs.MessageBox(FileTag(number, kThresholdFile) + " => Loading default values...");
-        SetDefaultThresholds(project);
-        return false;
-    }
+bool LoadThresholds(StorageContext& ctx, int, ProjectState& project) {
+    return LoadPerChannelFile(ctx, project, kThresholdFile, "Loading default values...",
+                              ReadThresholdFile, SetDefaultThresholds);
 }
 
-bool LoadGroupNames(StorageContext& ctx, int number, ProjectState& project) {
-    try {
-        ReadPerChannel(ctx, project.ProjectFolder / kGroupNamesFile,
-                       [&](std::size_t i, const Field& f) { project.GroupName[i] = f.text; });
-        return true;
-    } catch (const StorageError&) {
-        ctx.dialogs.MessageBox(FileTag(number, kGroupNamesFile) + " => Loading default groups...");
-        SetDefaultGroupNames(project);
-        return false;
-    }
+bool LoadGroupNames(StorageContext& ctx, int, ProjectState& project) {
+    return LoadPerChannelFile(ctx, project, kGroupNamesFile, "Loading default groups...",
+                              ReadGroupNamesFile, SetDefaultGroupNames);
 }
 
-bool LoadChannelGroups(StorageContext& ctx, int number, ProjectState& project) {
-    try {
-        ReadPerChannel(ctx, project.ProjectFolder / kChannelGroupsFile,
-                       [&](std::size_t i, const Field& f) {
-                           const std::int16_t g = FieldToInt16(f);
-                           // A group outside the tables would index past them later.
-                           if (g < kFreeGroup || g > kMaxGroup)
-                               throw StorageError("group " + std::to_string(g) + " out of range");
-                           project.ChannelGroup[i] = g;
-                       });
-        return true;
-    } catch (const StorageError&) {
-        ctx.dialogs.MessageBox(FileTag(number, kChannelGroupsFile) +
-                               " => Loading default groups...");
-        SetDefaultChannelGroups(project);
-        return false;
-    }
+bool LoadChannelGroups(StorageContext& ctx, int, ProjectState& project) {
+    return LoadPerChannelFile(ctx, project, kChannelGroupsFile, "Loading default groups...",
+                              ReadChannelGroupsFile, SetDefaultChannelGroups);
 }
 
 ProjectLoadResult LoadProject(StorageContext& ctx, int number, int actual_project_number,
-                              ProjectState& project, PlateMap& plate) {
+                              ProjectState& project, PlateMap& plate, SetupUse use) {
     ProjectLoadResult r;
-    r.setup = LoadProjectSetup(ctx, number, actual_project_number, project);
+    r.setup = LoadProjectSetup(ctx, number, actual_project_number, project, use);
     r.status_ok = LoadChannelStatus(ctx, number, project);
     r.thresholds_ok = LoadThresholds(ctx, number, project);
     r.group_names_ok = LoadGroupNames(ctx, number, project);
     r.groups_ok = LoadChannelGroups(ctx, number, project);
     r.plate_ok = LoadPlateFormat(ctx, project.Setup.Plate_format, plate);
     return r;
+}
+
+std::string ProjectLoadFailure::Describe() const {
+    return file.string() + (stage > 0 ? " ID#" + std::to_string(stage) : std::string()) + ": " +
+           reason;
+}
+
+std::optional<ProjectLoadFailure> LoadProjectAsStored(StorageContext& ctx, int number,
+                                                      ProjectState& project, PlateMap& plate,
+                                                      SetupUse use) {
+    const SetupReading reading = ReadSetupOnce(ctx, number, number, project, use);
+    if (reading.failed)
+        return ProjectLoadFailure{project.ProjectFolder / kSetupFile, reading.stage,
+                                  reading.reason};
+    if (!reading.notes.empty()) ctx.dialogs.MessageBox(JoinLines(reading.notes));
+    using Reader = void (*)(StorageContext&, ProjectState&);
+    const std::pair<const char*, Reader> files[] = {
+        {kStatusFile, ReadChannelStatusFile},
+        {kThresholdFile, ReadThresholdFile},
+        {kGroupNamesFile, ReadGroupNamesFile},
+        {kChannelGroupsFile, ReadChannelGroupsFile},
+    };
+    for (const auto& [name, read] : files) {
+        try {
+            read(ctx, project);
+        } catch (const StorageError& e) {
+            return ProjectLoadFailure{project.ProjectFolder / name, 0, e.what()};
+        }
+    }
+    int stage = 0;
+    try {
+        ReadPlateFormatFile(ctx, project.Setup.Plate_format, plate, &stage);
+    } catch (const StorageError& e) {
+        return ProjectLoadFailure{PlateFormatFilePath(ctx, project.Setup.Plate_format), stage,
+                                  e.what()};
+    }
+    return std::nullopt;
 }
 
 std::string FormatSetupFile(int actual_project_number, const ProjectState& project) {
@@ -500,7 +585,7 @@ std::string GetProjectTitle(StorageContext& ctx, const fs::path& folder) {
                     if (nc >= 6 && CopyFileChecked(ctx, candidate, setup) == 1) {
                         n = nc;
                         ctx.dialogs.MessageBox("Error reading Setup.dat -> recovered from " +
-                                               folder.string() + "\\" + latest);
+                                               (folder / latest).string());
                     }
                 }
             }
@@ -525,12 +610,12 @@ std::string RenameProjectInFile(StorageContext& ctx, const fs::path& folder,
         ctx.dialogs.MessageBox(refusal);
         return "";
     }
-    if (CopyFileChecked(ctx, setup, folder / kSetupBackup) != 1) {
-        ctx.dialogs.MessageBox("error");
-        return "";
-    }
+    // The new text is built before anything is written: a file that cannot be renamed keeps
+    // its bytes and gets no backup copy.
+    std::string renamed;
     try {
-        const LineText lines(ctx.files.ReadFile(folder / kSetupBackup));
+        const LineText lines(ctx.files.ReadFile(setup));
+        if (lines.size() < 2) throw StorageError("the file has no line 2 with the project's name");
         RecordWriter out;
         for (std::size_t i = 0; i < lines.size() && i < 51; ++i) {
             if (i != 1) {
@@ -539,13 +624,32 @@ std::string RenameProjectInFile(StorageContext& ctx, const fs::path& folder,
             }
             // Only the name field changes; every other field keeps its exact bytes.
             auto fields = SplitRecord(lines[i]);
-            if (fields.size() < 2) throw StorageError("line 2 has no name field");
+            if (fields.size() < 4) throw StorageError("line 2 does not hold the project's name");
+            long long id = 0;
+            if (!ParseWholeNumber(fields[0].text, id))
+                throw StorageError("line 2: the project number \"" + fields[0].text +
+                                   "\" is not a number");
             for (std::size_t k = 0; k < fields.size(); ++k)
                 out.RawField(k == 1 ? QuoteField(new_name) : fields[k].raw);
             out.EndLine();
         }
-        ctx.files.WriteFile(setup, out.Take());
-    } catch (const StorageError&) {
+        renamed = out.Take();
+    } catch (const StorageError& e) {
+        ctx.dialogs.MessageBox(FileErrorTag(setup) + " => The project was not renamed\r\n" +
+                               e.what());
+        return "";
+    }
+    if (CopyFileChecked(ctx, setup, folder / kSetupBackup) != 1) {
+        ctx.dialogs.MessageBox("error\r\nCannot copy " + setup.string() + " to " +
+                               (folder / kSetupBackup).string() +
+                               "; the project was not renamed. Check that the folder is writable.");
+        return "";
+    }
+    try {
+        ctx.files.WriteFile(setup, std::move(renamed));
+    } catch (const StorageError& e) {
+        ctx.dialogs.MessageBox(FileErrorTag(setup) + " => The project was not renamed\r\n" +
+                               e.what());
         return "";
     }
     return new_name;

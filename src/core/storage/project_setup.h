@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "core/storage/config_file.h"
@@ -18,8 +19,11 @@ namespace lumivo {
 
 // Limits kept when setup.dat is loaded; a value outside them is replaced by its default.
 // RT_Buffer: the activity calculation analyses fixed 500-sample windows, so a shorter buffer
-// would read past the window.
+// would read past the window; a recording needs at least kMinRtBuffer rows. Projects and
+// acquisitions written by older versions may hold 200..499, which is fine for everything that
+// only reads them.
 inline constexpr std::int16_t kMinRtBuffer = 500;
+inline constexpr std::int16_t kMinStoredRtBuffer = 200;
 inline constexpr std::int16_t kMaxRtBuffer = 10000;
 inline constexpr std::int16_t kDefaultRtBuffer = 500;
 inline constexpr std::int16_t kMinAqLapse = 1;  // minutes; 0 would end a run before it starts
@@ -90,6 +94,11 @@ std::filesystem::path ProjectFolderFor(const std::filesystem::path& install_dir,
 // project.ProjectFolder.
 void SelectProjectFolder(StorageContext& ctx, GlobalConfig& config, ProjectState& project);
 
+// What a setup is loaded for. Recording (the current project of the program, an acquisition
+// about to start) keeps RT_Buffer at kMinRtBuffer or more; Reading (reports, browsing, listing
+// and editing the groups of a project) takes RT_Buffer 200..10000 as stored, without a message.
+enum class SetupUse { Recording, Reading };
+
 struct SetupLoadResult {
     bool ok = true;         // read without error (after a recovery: the re-read was clean)
     int stage = 11;         // how far reading got before an error
@@ -100,11 +109,15 @@ struct SetupLoadResult {
 // LoadProjectSetup(number) and the other loaders read from project.ProjectFolder; `number` is
 // used in the messages and for the recovery folder. `actual_project_number` is only quoted in
 // the project-number warning.
+// Every message names the file by its real path and says what was wrong.
 SetupLoadResult LoadProjectSetup(StorageContext& ctx, int number, int actual_project_number,
-                                 ProjectState& project);
+                                 ProjectState& project, SetupUse use = SetupUse::Recording);
 bool LoadChannelStatus(StorageContext& ctx, int number, ProjectState& project);
 bool LoadThresholds(StorageContext& ctx, int number, ProjectState& project);
 bool LoadGroupNames(StorageContext& ctx, int number, ProjectState& project);
+// A channel whose group lies outside -1..383 (999, the free group of reports, for example) is
+// loaded as free (-1); one message names the file and how many channels were freed. The file
+// itself changes only when the project is saved. An unreadable file loads the default groups.
 bool LoadChannelGroups(StorageContext& ctx, int number, ProjectState& project);
 
 struct ProjectLoadResult {
@@ -116,7 +129,26 @@ struct ProjectLoadResult {
 // Loads the five project files and then the plate format, in this order, from
 // project.ProjectFolder. Every error shows its message and loads its defaults; none stops.
 ProjectLoadResult LoadProject(StorageContext& ctx, int number, int actual_project_number,
-                              ProjectState& project, PlateMap& plate);
+                              ProjectState& project, PlateMap& plate,
+                              SetupUse use = SetupUse::Recording);
+
+// Why a project could not be loaded as it is stored.
+struct ProjectLoadFailure {
+    std::filesystem::path file;
+    int stage = 0;  // how far reading of setup.dat (ID#) or of the plate file got; 0 otherwise
+    std::string reason;
+    // "<file> ID#<stage>: <reason>" (without the ID# part when stage is 0).
+    std::string Describe() const;
+};
+
+// Loads the five project files and the plate format as they are stored, for commands that must
+// not change a damaged project: no recovery from setup.bak or an acquisition, no defaults, no
+// plate fallback and nothing written. The first file that cannot be read ends the load and is
+// returned. Values corrected on loading (out of range, a freed group) are told through the
+// dialogs as usual.
+std::optional<ProjectLoadFailure> LoadProjectAsStored(StorageContext& ctx, int number,
+                                                      ProjectState& project, PlateMap& plate,
+                                                      SetupUse use);
 
 // Copies setup.dat to setup.bak (a failure is ignored), then writes the five files into
 // `folder`. Names that cannot be stored (line breaks) are refused before anything is written.

@@ -321,7 +321,9 @@ TEST(CalibrateChannels, SaveFailureIsReported) {
     const CalibrationResult r = CalibrateChannels(ctx, cal, well, row);
     EXPECT_EQ(r.outcome, RunOutcome::SaveFailed);
     ASSERT_EQ(rig.dialogs.Messages().size(), 1u);
-    EXPECT_EQ(rig.dialogs.Messages()[0].rfind("Error [\\calvalue.dat]", 0), 0u);
+    const std::string tag = "Error [" + (rig.storage.install_dir / "calvalue.dat").string() + "]";
+    EXPECT_EQ(rig.dialogs.Messages()[0].rfind(tag + " => Calibration NOT saved: ", 0), 0u)
+        << rig.dialogs.Messages()[0];
     EXPECT_NE(rig.view.LastStatus(), "Calibration OK");
 }
 

@@ -430,5 +430,24 @@ TEST(ReportInputs, ProjectFilesOfTheFolderAreRead) {
     EXPECT_TRUE(rig.dialogs.Messages().empty());
 }
 
+TEST(ReportInputs, EarlierProgramsAcquisitionsLoadWithoutWarnings) {
+    ReportRig rig;
+    const fs::path folder = rig.Acquisition("20260314_0930", GoldenProjectPlan(), GoldenRecords());
+    // Older versions wrote buffers of 200..499 rows.
+    std::string setup = rig.files.ReadFile(folder / "setup.dat");
+    setup.replace(setup.find(",500,"), 5, ",200,");
+    rig.files.WriteFile(folder / "setup.dat", setup);
+    ASSERT_TRUE(LoadReportInputs(rig.ctx, folder));
+    EXPECT_TRUE(rig.dialogs.Messages().empty()) << rig.dialogs.Messages().front();
+
+    // A damaged file is named by its real path in the acquisition folder.
+    rig.files.WriteFile(folder / "groups.dat", "\"h\"\r\n0,\"open\r\n");
+    ASSERT_TRUE(LoadReportInputs(rig.ctx, folder));
+    ASSERT_EQ(rig.dialogs.Messages().size(), 1u);
+    const std::string msg = rig.dialogs.Messages()[0];
+    EXPECT_EQ(msg.rfind("Error [" + (folder / "groups.dat").string() + "] => ", 0), 0u) << msg;
+    EXPECT_EQ(msg.find("p00000"), std::string::npos) << msg;
+}
+
 }  // namespace
 }  // namespace lumivo::reporting::testing

@@ -1,6 +1,7 @@
 #include "core/storage/file_system.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "core/storage/field_record.h"
 #include "core/storage/project_setup.h"
@@ -80,6 +81,10 @@ TEST(FileHelpers, CountCopyAndFreeSpace) {
     EXPECT_EQ(ReadBytes(s.dir / "copy.dat"), "a\r\nb\r\nc\r\n");
     EXPECT_EQ(CopyFileChecked(s.ctx, s.dir / "missing.dat", s.dir / "c2.dat"), -1);
     EXPECT_EQ(CopyFileChecked(s.ctx, s.dir / "three.dat", s.dir / "three.dat" / "x"), -1);
+    // A FIFO in place of a project file is refused at once, not waited on for a writer.
+    ASSERT_EQ(::mkfifo((s.dir / "setup.dat").c_str(), 0600), 0);
+    EXPECT_THROW(s.files.ReadFile(s.dir / "setup.dat"), StorageError);
+    EXPECT_EQ(CountFileLines(s.ctx, s.dir / "setup.dat"), 0);
     EXPECT_GE(FreeDiskMegabytes(s.ctx, s.dir.path()), 0);
     EXPECT_EQ(FreeDiskMegabytes(s.ctx, s.dir / "no" / "such" / "folder"), -1);
 

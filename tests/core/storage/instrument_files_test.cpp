@@ -58,7 +58,9 @@ TEST(CalibrationFile, RecordsAreTakenByPosition) {
 
 TEST(CalibrationFile, ValuesThatDoNotFitTheRegisterGetTheFirstTimeSettings) {
     DiskStorage s;
-    WriteBytes(s.dir / "calvalue.dat", "\"h\"\r\n0,7,7\r\n1,32,0\r\n2,3,8\r\n3,-1,2\r\n4,31,0\r\n");
+    // Line 6 carries a fourth field, which is ignored.
+    WriteBytes(s.dir / "calvalue.dat",
+               "\"h\"\r\n0,7,7\r\n1,32,0\r\n2,3,8\r\n3,-1,2\r\n4,31,0,9\r\n");
     CalibrationValues cal;
     EXPECT_EQ(LoadCalibration(s.ctx, cal), (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(cal.PinHole[1], kFirstPinHole);
@@ -162,6 +164,7 @@ TEST(ReportConfigFile, ValuesOutsideTheirRangeTakeTheirDefaults) {
         {"1,1441,0,\",\",1,0,1,0,0,1,10,0", 30, 18, 1},
         {"1,2,0,\",\",1,0,1,0,0,3,31,0", 2, 18, 1},
         {"1,1440,0,\",\",1,0,1,0,0,2,11,0", 1440, 11, 2},
+        {"1,60,0,\",\",1,0,1,0,0,2,20,0,1,\"x\"", 60, 20, 2},  // extra fields ignored
     };
     for (const auto& c : cases) {
         DiskStorage s;

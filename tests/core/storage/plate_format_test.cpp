@@ -126,14 +126,11 @@ TEST(PlateFormat, ShippedFilesHoldTheBeamCountsTheirDescriptionsPromise) {
 
 TEST(PlateFormat, MissingFileFallsBackWithTheExactMessage) {
     struct Case {
-        std::string format, after, message;
+        std::string format, after;
     };
     const Case cases[] = {
-        {"w48", "w96f", "Error [\\w48.dat] ID#0" + kFallbackSuffix},
-        {"96f", "w96f", "Error [\\96f.dat] ID#0" + kFallbackSuffix},
-        {"w96u", "w96u", "Error [\\w96u.dat] ID#0" + kFallbackSuffix},
-        {"w384", "w384", "Error [\\w384.dat] ID#0" + kFallbackSuffix},
-        {"../config", "w96f", "Error [\\../config.dat] ID#0" + kFallbackSuffix},  // never opened
+        {"w48", "w96f"},  {"96f", "w96f"},       {"w96u", "w96u"},
+        {"w384", "w384"}, {"../config", "w96f"},  // never opened
     };
     for (const auto& c : cases) {
         DiskStorage s;  // an empty installation folder: no plate files at all
@@ -141,68 +138,117 @@ TEST(PlateFormat, MissingFileFallsBackWithTheExactMessage) {
         std::string format = c.format;
         EXPECT_FALSE(LoadPlateFormat(s.ctx, format, p));
         EXPECT_EQ(format, c.after);
-        EXPECT_EQ(s.dialogs.Messages(), std::vector<std::string>{c.message});
+        // The real path of the file, what was wrong and which map is used instead.
+        const std::string file = (s.dir / (c.format + ".dat")).string();
+        ASSERT_EQ(s.dialogs.Messages().size(), 1u);
+        const std::string msg = s.dialogs.Messages()[0];
+        EXPECT_EQ(msg.rfind("Error [" + file + "] ID#0" + kFallbackSuffix + "\r\n", 0), 0u) << msg;
+        EXPECT_NE(msg.find("The built-in " + c.after + " map is used"), std::string::npos) << msg;
+        EXPECT_EQ(msg.find('\\'), std::string::npos) << msg;
+        if (c.format == "96f") {
+            EXPECT_NE(msg.find("Cannot open " + file + ": No such file or directory"),
+                      std::string::npos)
+                << msg;
+        }
         PlateMap built;
         BuildDefaultPlateMap(c.after, built);
         EXPECT_EQ(p.ChannelWell, built.ChannelWell) << c.format;
     }
 }
 
-TEST(PlateFormat, MalformedFilesGiveTheirStageAndTheDefault) {
+namespace {
+
+// The shipped w96f file (channel 0 on line 5, channel c on line 5 + c) with lines replaced or
+// the file cut after `keep` lines.
+std::string NinetySixFlatText(const std::map<int, std::string>& lines, int keep = 1000) {
+    PlateMap p;
+    BuildDefaultPlateMap("w96f", p);
+    const std::string all = FormatPlateFile(p, "t", "t");
+    std::string out;
+    int n = 0;
+    for (std::size_t pos = 0; pos < all.size() && n < keep;) {
+        const std::size_t end = all.find("\r\n", pos);
+        ++n;
+        const auto it = lines.find(n);
+        out += (it != lines.end() ? it->second : all.substr(pos, end - pos)) + "\r\n";
+        pos = end + 2;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(PlateFormat, MalformedFilesGiveTheirStageTheLineAndTheDefault) {
     const std::string head = "\"t\"\r\n\"t\"\r\n";
     const std::string geometry = "8,2,-0.5,12,2,0\r\n\"<Channel>, <Well>, <Beam>\"\r\n";
     struct Case {
         std::string content;
         int stage;
+        std::string what;  // part of the message's second line
     };
     const Case cases[] = {
-        {"", 1},
-        {head + "8,2,x,12,2,0\r\n", 1},
-        {head + "0,2,0,12,2,0\r\n\"h\"\r\n", 1},        // no rows
-        {head + "16,1,0,48,1,0\r\n\"h\"\r\n", 1},       // more wells than beams
-        {head + geometry + "0,0,0\r\n1,96,0\r\n", 2},   // well beyond the plate
-        {head + geometry + "0,0,0\r\n1,0,384\r\n", 2},  // beam beyond the channels
-        {head + geometry + "0,0,0\r\n1,-2,0\r\n", 2},
-        {head + geometry + "0,0,0\r\n1,0\r\n", 2},  // a record cut short
-        {head + geometry + "0,\"0\r\n", 2},
+        {"", 1, "unexpected end of file"},
+        {head + "8,2,x,12,2,0\r\n", 1, "line 3: \"x\" is not a number"},
+        {head + "0,2,0,12,2,0\r\n\"h\"\r\n", 1, "a plate of 0 x 12 wells"},  // no rows
+        {head + "16,1,0,48,1,0\r\n\"h\"\r\n", 1, "16 x 48"},  // more wells than beams
+        {head + geometry + "0,0,0\r\n1,96,0\r\n", 2, "line 6: channel 1: well 96 outside"},
+        {head + geometry + "0,0,0\r\n1,0,384\r\n", 2, "line 6: channel 1: beam 384 of well A1"},
+        {head + geometry + "0,0,0\r\n1,-2,0\r\n", 2, "line 6: channel 1: well -2"},
+        {head + geometry + "0,0,0\r\n1,0\r\n", 2, "line 6: a channel record needs 3 fields"},
+        {head + geometry + "0,\"0\r\n", 2, "line 5: unterminated"},
+        // A beam number no well of the plate has.
+        {NinetySixFlatText({{21, "16,0,99"}}), 2,
+         "line 21: channel 16 is beam 99 of well A1, which has 2 beams (numbered from 0)"},
+        // A file cut to 100 of its 388 lines.
+        {NinetySixFlatText({}, 100), 2,
+         "the file ends after line 100 with 96 of the 384 channel records: channels 96 to 383"},
+        // Two channels on the same well and beam.
+        {NinetySixFlatText({{21, "16,0,0"}}), 2,
+         "line 21: channel 16 is beam 0 of well A1, which channel 0 already is (line 5)"},
+        // A channel column that does not match the line.
+        {NinetySixFlatText({{21, "61,0,1"}}), 2, "line 21: channel 61 where channel 16 belongs"},
     };
     for (const auto& c : cases) {
         DiskStorage s;
         WriteBytes(s.dir / "w48.dat", c.content);
         PlateMap p;
         std::string format = "w48";
-        EXPECT_FALSE(LoadPlateFormat(s.ctx, format, p)) << c.content;
-        EXPECT_EQ(s.dialogs.Messages(),
-                  std::vector<std::string>{"Error [\\w48.dat] ID#" + std::to_string(c.stage) +
-                                           kFallbackSuffix})
-            << c.content;
+        EXPECT_FALSE(LoadPlateFormat(s.ctx, format, p)) << c.what;
+        ASSERT_EQ(s.dialogs.Messages().size(), 1u) << c.what;
+        const std::string msg = s.dialogs.Messages()[0];
+        EXPECT_EQ(msg.rfind("Error [" + (s.dir / "w48.dat").string() + "] ID#" +
+                                std::to_string(c.stage) + kFallbackSuffix + "\r\n",
+                            0),
+                  0u)
+            << msg;
+        EXPECT_NE(msg.find(c.what), std::string::npos) << msg;
         EXPECT_EQ(format, "w96f");
         EXPECT_EQ(p.MaxBeamIndex, 1);
     }
+    // Lines after the 384th record are ignored; so are fields after the third.
+    DiskStorage s;
+    WriteBytes(s.dir / "w48.dat", NinetySixFlatText({{5, "0,0,0,extra"}}) + "384,0,7\r\n");
+    PlateMap p;
+    EXPECT_NO_THROW(ReadPlateFormatFile(s.ctx, "w48", p));
+    EXPECT_EQ(p.MaxBeamIndex, 1);
 }
 
-TEST(PlateFormat, ShortFileKeepsTheLaterChannelsAndReadingIsAllOrNothing) {
+TEST(PlateFormat, ReadingIsAllOrNothing) {
     DiskStorage s;
-    WriteBytes(s.dir / "w2.dat",
-               "\"t\"\r\n\"t\"\r\n16,1,0,24,1,0\r\n\"h\"\r\n0,200,0\r\n1,200,1\r\n");
     PlateMap p;
     BuildDefaultPlateMap("w96f", p);
-    ReadPlateFormatFile(s.ctx, "w2", p);
-    EXPECT_EQ(p.ChannelWell[0], 200);
-    EXPECT_EQ(p.ChannelBeam[1], 1);
-    EXPECT_EQ(p.ChannelWell[16], 0);  // kept from the previous map
-    EXPECT_EQ(p.ChannelBeam[16], 1);
-    EXPECT_EQ(p.WellChannel(0, 1), 16);  // and still found through the table
-    EXPECT_EQ(p.WellChannel(200, 1), 1);
-    EXPECT_EQ(p.PlateRows, 16);
-
     // A failing read passes its error on and leaves the map as it was.
     WriteBytes(s.dir / "w3.dat", "\"t\"\r\n\"t\"\r\n4,1,0,6,1,0\r\n\"h\"\r\n0,1,0\r\n1,x,0\r\n");
+    WriteBytes(s.dir / "w2.dat",
+               "\"t\"\r\n\"t\"\r\n16,1,0,24,1,0\r\n\"h\"\r\n0,200,0\r\n1,201,0\r\n");
     const PlateMap before = p;
-    EXPECT_THROW(ReadPlateFormatFile(s.ctx, "w3", p), StorageError);
-    EXPECT_EQ(p.ChannelWell, before.ChannelWell);
-    EXPECT_EQ(p.PlateRows, before.PlateRows);
-    EXPECT_THROW(ReadPlateFormatFile(s.ctx, "missing", p), StorageError);
+    for (const char* name : {"w3", "w2", "missing"}) {
+        int stage = -1;
+        EXPECT_THROW(ReadPlateFormatFile(s.ctx, name, p, &stage), StorageError) << name;
+        EXPECT_EQ(stage, std::string(name) == "missing" ? 0 : 2) << name;
+        EXPECT_EQ(p.ChannelWell, before.ChannelWell) << name;
+        EXPECT_EQ(p.PlateRows, before.PlateRows) << name;
+    }
     EXPECT_TRUE(s.dialogs.shown().empty());  // no messages without the fallback
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "core/storage/installation.h"
 #include "storage_test_util.h"
 
@@ -45,6 +47,11 @@ struct ProjectFixture : DiskStorage {
         return out;
     }
 };
+
+// "Error [<path>]" of a project file, as the messages name it.
+std::string Tag(const fs::path& file) {
+    return "Error [" + file.string() + "]";
+}
 
 void ExpectGoldenSetupValues(const ProjectState& p) {
     EXPECT_EQ(p.Setup.Name, "Locomotion assay");
@@ -106,9 +113,12 @@ TEST(ProjectFiles, GarbledSetupIsRecoveredFromTheBackup) {
     const auto r = LoadProjectSetup(f.ctx, 3, 3, f.project);
     EXPECT_TRUE(r.ok);
     EXPECT_TRUE(r.restored);
-    EXPECT_EQ(f.dialogs.Messages(),
-              (std::vector<std::string>{
-                  "Error [\\p00003\\setup.dat] ID#2 => Loading values from: p00003\\", kRecheck}));
+    EXPECT_EQ(
+        f.dialogs.Messages(),
+        (std::vector<std::string>{Tag(f.folder / "setup.dat") + " ID#2 => Loading values from: " +
+                                      (f.folder / "setup.bak").string() +
+                                      "\r\nline 4: \"abc\" is not a 16-bit whole number",
+                                  kRecheck}));
     ExpectGoldenSetupValues(f.project);
     EXPECT_EQ(ReadBytes(f.folder / "setup.dat"), ReadBytes(f.folder / "setup.bak"));
 }
@@ -126,7 +136,9 @@ TEST(ProjectFiles, TruncatedSetupWithoutBackupComesFromTheLatestAcquisition) {
     EXPECT_TRUE(r.restored);
     EXPECT_EQ(f.dialogs.Messages(),
               (std::vector<std::string>{
-                  "Error [\\p00003\\setup.dat] ID#4 => Loading values from: p00003\\20240101_0000",
+                  Tag(f.folder / "setup.dat") + " ID#4 => Loading values from: " +
+                      (f.folder / "20240101_0000" / "setup.dat").string() +
+                      "\r\nthe file has 3 lines, fewer than the 6 that hold the project's values",
                   kRecheck}));
     EXPECT_EQ(f.project.Setup.Name, "from 20240101_0000");
 }
@@ -139,10 +151,13 @@ TEST(ProjectFiles, DamagedBackupEndsInTheDefaultsInsteadOfLoopingForever) {
     const auto r = LoadProjectSetup(f.ctx, 3, 3, f.project);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.stage, 3);
-    EXPECT_EQ(f.dialogs.Messages(),
-              (std::vector<std::string>{
-                  "Error [\\p00003\\setup.dat] ID#3 => Loading values from: p00003\\", kRecheck,
-                  "Error [\\p00003\\setup.dat] ID#3 => Loading default values...", kRecheck}));
+    const std::string tag = Tag(f.folder / "setup.dat");
+    const std::string reason = "\r\nline 6 has 1 fields instead of 6";
+    EXPECT_EQ(
+        f.dialogs.Messages(),
+        (std::vector<std::string>{
+            tag + " ID#3 => Loading values from: " + (f.folder / "setup.bak").string() + reason,
+            kRecheck, tag + " ID#3 => Loading default values..." + reason, kRecheck}));
     EXPECT_EQ(f.project.Setup.Name, "Locomotion assay");  // read before the error
     EXPECT_EQ(f.project.Setup.Aq_lapse, 120);
     EXPECT_EQ(f.project.Setup.Cal_value, 80);  // line 6 and everything after: defaults
@@ -157,11 +172,16 @@ TEST(ProjectFiles, ErrorsLoadTheDefaultsOfEveryGroupNotRead) {
         int cut;
         int stage;
         bool line2_default, tools_default, row3_default;
+        std::string reason;  // the message's second line
     };
     const Case cases[] = {
-        {"line 2", 2, 0, 1, true, true, true},      {"tool menu", 8, 0, 4, false, true, true},
-        {"row 2", 12, 0, 6, false, false, true},    {"row 3", 14, 0, 7, false, false, true},
-        {"five lines", 0, 5, 4, false, true, true}, {"missing file", 0, -1, 1, true, true, true},
+        {"line 2", 2, 0, 1, true, true, true, "line 2: unterminated quoted text \"x\""},
+        {"tool menu", 8, 0, 4, false, true, true, "line 8: unterminated quoted text \"x\""},
+        {"row 2", 12, 0, 6, false, false, true, "line 12: unterminated quoted text \"x\""},
+        {"row 3", 14, 0, 7, false, false, true, "line 14: unterminated quoted text \"x\""},
+        {"five lines", 0, 5, 4, false, true, true,
+         "the file has 5 lines, fewer than the 6 that hold the project's values"},
+        {"missing file", 0, -1, 1, true, true, true, "Cannot open "},
     };
     for (const auto& c : cases) {
         ProjectFixture f;
@@ -177,11 +197,15 @@ TEST(ProjectFiles, ErrorsLoadTheDefaultsOfEveryGroupNotRead) {
         f.project.ProjectFolder = f.folder;
         const auto r = LoadProjectSetup(f.ctx, 0, 0, f.project);
         EXPECT_EQ(r.stage, c.stage) << c.what;
-        EXPECT_EQ(
-            f.dialogs.Messages(),
-            (std::vector<std::string>{"Error [\\p00000\\setup.dat] ID#" + std::to_string(c.stage) +
-                                          " => Loading default values...",
-                                      kRecheck}))
+        // The message names the real folder, whatever the project number.
+        const std::string reason = c.cut < 0 ? "Cannot open " + (f.folder / "setup.dat").string() +
+                                                   ": No such file or directory"
+                                             : c.reason;
+        EXPECT_EQ(f.dialogs.Messages(),
+                  (std::vector<std::string>{Tag(f.folder / "setup.dat") + " ID#" +
+                                                std::to_string(c.stage) +
+                                                " => Loading default values...\r\n" + reason,
+                                            kRecheck}))
             << c.what;
         if (c.line2_default)
             EXPECT_EQ(f.project.Setup.Name, "Default") << c.what;
@@ -219,11 +243,30 @@ TEST(ProjectFiles, ValuesThatWouldBreakTheAnalysisFallBackToTheirDefaults) {
     EXPECT_EQ(s.Cal_value, 75);  // the rest of the file is kept
     ASSERT_EQ(f.dialogs.Messages().size(), 2u);
     const std::string msg = f.dialogs.Messages()[0];
-    EXPECT_EQ(msg.rfind("Error [\\p00003\\setup.dat] Aq_mode=9", 0), 0u) << msg;
+    EXPECT_EQ(msg.rfind(Tag(f.folder / "setup.dat") + " Aq_mode=9", 0), 0u) << msg;
     EXPECT_NE(msg.find("RT_Buffer=200 outside 500..10000 => Loading default value 500"),
               std::string::npos)
         << msg;
     EXPECT_EQ(f.dialogs.Messages()[1], kRecheck);
+
+    // Reading (reports, browsing) takes the 200..499 rows of older versions silently;
+    // below 200 is still corrected.
+    for (const auto& [rt, want, message] :
+         {std::tuple{"200", 200, ""}, std::tuple{"499", 499, ""},
+          std::tuple{"199", 500,
+                     "RT_Buffer=199 outside 200..10000 => Loading default value 500"}}) {
+        ProjectFixture h;
+        WriteBytes(h.folder / "setup.dat", h.SetupWith(4, std::string("1,30,99,") + rt + ",1,30"));
+        EXPECT_TRUE(LoadProjectSetup(h.ctx, 3, 3, h.project, SetupUse::Reading).ok);
+        EXPECT_EQ(h.project.Setup.RT_Buffer, want) << rt;
+        if (*message == '\0') {
+            EXPECT_TRUE(h.dialogs.shown().empty()) << h.dialogs.Messages().front();
+        } else {
+            ASSERT_FALSE(h.dialogs.Messages().empty());
+            EXPECT_NE(h.dialogs.Messages()[0].find(message), std::string::npos)
+                << h.dialogs.Messages()[0];
+        }
+    }
 
     // The limits themselves are accepted.
     ProjectFixture g;
@@ -266,26 +309,48 @@ TEST(ProjectFiles, PerChannelFilesAreReadByPosition) {
     EXPECT_EQ(f.project.ChannelGroup[2], 42);  // a short file leaves the rest
 }
 
+TEST(ProjectFiles, ExtraFieldsOnALineAreIgnored) {
+    ProjectFixture f;
+    std::string setup;
+    for (int i = 1; i <= 20; ++i) setup += f.Setup(i) + (i % 2 == 0 ? ",7,\"later\"" : "") + "\r\n";
+    WriteBytes(f.folder / "setup.dat", setup);
+    const std::pair<const char*, const char*> per_channel[] = {
+        {"status.dat", "\"<Channel>, <Enabled>\"\r\n0,0,1\r\n1,1,0,0\r\n"},
+        {"threshld.dat", "\"<Channel>, <Threshold>\"\r\n0,2.5,9\r\n"},
+        {"groups.dat", "\"<Group_Number>, <Group_Name>\"\r\n0,\"Dose\",\"note\"\r\n"},
+        {"chgroup.dat", "\"<Channel>, <Group: -1=Free>\"\r\n0,3,4\r\n1,-1,\r\n"},
+    };
+    for (const auto& [file, text] : per_channel) WriteBytes(f.folder / file, text);
+    const auto r = LoadProject(f.ctx, 3, 3, f.project, f.plate);
+    EXPECT_TRUE(r.setup.ok && !r.setup.restored && r.status_ok && r.thresholds_ok &&
+                r.group_names_ok && r.groups_ok);
+    EXPECT_TRUE(f.dialogs.shown().empty()) << f.dialogs.Messages().front();
+    ExpectGoldenSetupValues(f.project);
+    EXPECT_EQ(f.project.ChannelEnabled[0], 0);
+    EXPECT_EQ(f.project.ChannelEnabled[1], -1);
+    EXPECT_DOUBLE_EQ(f.project.ChannelThreshold[0], 2.5);
+    EXPECT_EQ(f.project.GroupName[0], "Dose");
+    EXPECT_EQ(f.project.ChannelGroup[0], 3);
+    EXPECT_EQ(f.project.ChannelGroup[1], -1);
+}
+
 TEST(ProjectFiles, UnreadablePerChannelFilesLoadTheirDefaults) {
     struct Case {
         const char* file;
         std::string content;  // "" = missing
-        std::string message;
+        std::string loading, reason;
     };
+    const std::string values = " => Loading default values...\r\n";
+    const std::string groups = " => Loading default groups...\r\n";
     const Case cases[] = {
-        {"status.dat", "", "Error [\\p00003\\status.dat] => Loading default values..."},
-        {"status.dat", "\"h\"\r\n0,1\r\n1,yes\r\n",
-         "Error [\\p00003\\status.dat] => Loading default values..."},
-        {"threshld.dat", "\"h\"\r\n0,2.5\r\n1,nan\r\n",
-         "Error [\\p00003\\threshld.dat] => Loading default values..."},
-        {"groups.dat", "\"h\"\r\n0,\"unterminated\r\n",
-         "Error [\\p00003\\groups.dat] => Loading default groups..."},
-        {"chgroup.dat", "\"h\"\r\n0,3\r\n1,400\r\n",  // a group beyond the tables
-         "Error [\\p00003\\chgroup.dat] => Loading default groups..."},
-        {"chgroup.dat", "\"h\"\r\n0,-2\r\n",
-         "Error [\\p00003\\chgroup.dat] => Loading default groups..."},
-        {"chgroup.dat", "\"h\"\r\n0,3,4\r\n",
-         "Error [\\p00003\\chgroup.dat] => Loading default groups..."},
+        {"status.dat", "", values, "Cannot open "},
+        {"status.dat", "\"h\"\r\n0,1\r\n1,yes\r\n", values,
+         "line 3: \"yes\" is not a 16-bit whole number"},
+        {"threshld.dat", "\"h\"\r\n0,2.5\r\n1,nan\r\n", values, "line 3: \"nan\" is not a number"},
+        {"groups.dat", "\"h\"\r\n0,\"unterminated\r\n", groups, "line 2: unterminated quoted text"},
+        {"chgroup.dat", "\"h\"\r\n0,3\r\n1,x\r\n", groups,
+         "line 3: \"x\" is not a 16-bit whole number"},
+        {"chgroup.dat", "\"h\"\r\n0,3\r\n1\r\n", groups, "line 3 has 1 fields instead of 2"},
     };
     for (const auto& c : cases) {
         ProjectFixture f;
@@ -298,7 +363,12 @@ TEST(ProjectFiles, UnreadablePerChannelFilesLoadTheirDefaults) {
         f.project.ChannelGroup.fill(5);
         f.project.GroupName.fill("x");
         LoadProject(f.ctx, 3, 3, f.project, f.plate);
-        EXPECT_EQ(f.dialogs.Messages(), std::vector<std::string>{c.message}) << c.file;
+        // The file's real path, what was wrong and what to do.
+        ASSERT_EQ(f.dialogs.Messages().size(), 1u) << c.file;
+        const std::string msg = f.dialogs.Messages()[0];
+        const std::string head = Tag(f.folder / c.file) + c.loading + c.reason;
+        EXPECT_EQ(msg.substr(0, head.size()), head) << msg;
+        EXPECT_NE(msg.find("save it to rewrite the file"), std::string::npos) << msg;
         const std::string file = c.file;
         if (file == "status.dat") {
             EXPECT_EQ(f.project.ChannelEnabled[100], -1);
@@ -316,6 +386,50 @@ TEST(ProjectFiles, UnreadablePerChannelFilesLoadTheirDefaults) {
             EXPECT_EQ(f.project.ChannelGroup[2 * 16], 1);  // column 2
             EXPECT_EQ(f.project.ChannelGroup[23 * 16 + 15], 12);
         }
+    }
+}
+
+TEST(ProjectFiles, GroupsOutsideTheTablesFreeOnlyTheirChannels) {
+    struct Case {
+        std::string values;  // groups of channels 0, 1, 2, ...
+        std::vector<std::int16_t> want;
+        std::string message;  // after the tag; "" = none
+    };
+    const Case cases[] = {
+        {"3,-1,383", {3, -1, 383}, ""},
+        {"3,999,7",
+         {3, -1, 7},
+         " 1 channel has a group outside -1..383 (first: 999 on line 3) => Loaded as free (-1)"},
+        {"400,5,-2,999,-32768",
+         {-1, 5, -1, -1, -1},
+         " 4 channels have a group outside -1..383 (first: 400 on line 2) => Loaded as free (-1)"},
+    };
+    for (const auto& c : cases) {
+        ProjectFixture f;
+        std::string text = "\"<Channel>, <Group: -1=Free>\"\r\n";
+        std::size_t channel = 0;
+        for (std::size_t pos = 0; pos <= c.values.size(); ++channel) {
+            const std::size_t comma = std::min(c.values.find(',', pos), c.values.size());
+            text += std::to_string(channel) + "," + c.values.substr(pos, comma - pos) + "\r\n";
+            pos = comma + 1;
+        }
+        WriteBytes(f.folder / "chgroup.dat", text);
+        const auto r = LoadProject(f.ctx, 3, 3, f.project, f.plate);
+        EXPECT_TRUE(r.groups_ok) << c.values;
+        for (std::size_t ch = 0; ch < c.want.size(); ++ch)
+            EXPECT_EQ(f.project.ChannelGroup[ch], c.want[ch]) << c.values << " channel " << ch;
+        // The channels after the short file keep the groups in memory (beam column 12: 6).
+        EXPECT_EQ(f.project.ChannelGroup[200], 6);
+        if (c.message.empty()) {
+            EXPECT_TRUE(f.dialogs.shown().empty()) << f.dialogs.Messages().front();
+        } else {
+            ASSERT_EQ(f.dialogs.Messages().size(), 1u) << c.values;
+            const std::string head =
+                "Warning [" + (f.folder / "chgroup.dat").string() + "]" + c.message + "\r\n";
+            EXPECT_EQ(f.dialogs.Messages()[0].substr(0, head.size()), head)
+                << f.dialogs.Messages()[0];
+        }
+        EXPECT_EQ(ReadBytes(f.folder / "chgroup.dat"), text);  // nothing written
     }
 }
 
@@ -385,7 +499,7 @@ TEST(ProjectTitle, DisplayLinesAndRecovery) {
     WriteBytes(f.folder / "setup.dat", "");
     EXPECT_EQ(GetProjectTitle(f.ctx, f.folder), "<Project> p00003: Locomotion assay");
     EXPECT_EQ(f.dialogs.Messages().back(),
-              "Error reading Setup.dat -> recovered from " + f.folder.string() + "\\20250102_0800");
+              "Error reading Setup.dat -> recovered from " + (f.folder / "20250102_0800").string());
 
     const fs::path empty = f.dir / "p00009";
     fs::create_directories(empty);
@@ -409,6 +523,28 @@ TEST(ProjectTitle, RenameChangesOnlyTheNameField) {
     EXPECT_EQ(RenameProjectInFile(f.ctx, f.dir / "p00099", "X"), "X");  // no setup.dat: nothing
     EXPECT_EQ(RenameProjectInFile(f.ctx, f.folder, "a\nb"), "");
     EXPECT_EQ(f.dialogs.Messages().size(), 1u);  // the refusal
+}
+
+TEST(ProjectTitle, RenameOfAFileThatIsNoSetupWritesNothingAndSaysWhy) {
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string("\x89\x01\xfe,\x7f\"\x00\x13", 9), "line 2"},  // random bytes, one line
+        {"\"h\"\r\n\xfe\xff,\x01\x02,\x03,\x04\r\n", "the project number"},
+        {"\"h\"\r\n3,\"Name\r\n", "unterminated"},
+    };
+    for (const auto& [content, reason] : cases) {
+        ProjectFixture f;
+        fs::remove(f.folder / "setup.bak");
+        WriteBytes(f.folder / "setup.dat", content);
+        EXPECT_EQ(RenameProjectInFile(f.ctx, f.folder, "New"), "");
+        EXPECT_EQ(ReadBytes(f.folder / "setup.dat"), content);
+        EXPECT_FALSE(fs::exists(f.folder / "setup.bak"));
+        ASSERT_EQ(f.dialogs.Messages().size(), 1u);
+        const std::string msg = f.dialogs.Messages()[0];
+        EXPECT_EQ(msg.rfind(Tag(f.folder / "setup.dat") + " => The project was not renamed\r\n", 0),
+                  0u)
+            << msg;
+        EXPECT_NE(msg.find(reason), std::string::npos) << msg;
+    }
 }
 
 TEST(ProjectFolders, LatestAcquisitionComparesTheWholeDateAndTime) {

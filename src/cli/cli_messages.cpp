@@ -1,0 +1,118 @@
+#include "cli/cli_messages.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <iostream>
+
+#include "core/install_dir.h"
+
+namespace lumivo::cli {
+
+void PrintMessage(std::ostream& out, std::string_view command, std::string_view text) {
+    const std::string prefix = "lumivo-cli " + std::string(command) + ": ";
+    std::string all;
+    std::size_t start = 0;
+    while (true) {
+        std::size_t end = text.find('\n', start);
+        std::string_view line =
+            text.substr(start, end == std::string_view::npos ? text.npos : end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        all += prefix;
+        all += line;
+        all += '\n';
+        if (end == std::string_view::npos || end + 1 == text.size()) break;
+        start = end + 1;
+    }
+    out << all << std::flush;
+}
+
+void PrintError(std::string_view command, std::string_view text) {
+    PrintMessage(std::cerr, command, text);
+}
+
+MsgResult CliDialogs::MessageBox(const std::string& text, MsgButtons buttons, const std::string&) {
+    if (before_message) before_message();
+    Print(text);
+    return Answer(buttons);
+}
+
+std::optional<std::string> CliDialogs::InputBox(const std::string&, const std::string&,
+                                                const std::string& default_text) {
+    return default_text;
+}
+
+MsgResult CliDialogs::Answer(MsgButtons buttons) {
+    return buttons == MsgButtons::Ok || buttons == MsgButtons::OkCancel ? MsgResult::Ok
+                                                                        : MsgResult::Yes;
+}
+
+void CliDialogs::Print(std::string_view text) const {
+    PrintError(command_, text);
+}
+
+std::string PortOpenFailure(const std::filesystem::path& install_dir, int port,
+                            const std::string& device, const CommErrorRecord& error) {
+    const std::string name = "COM" + std::to_string(port);
+    const bool named_port = device == name;
+    const std::filesystem::path path =
+        named_port ? ResolveComDevice(install_dir, port) : std::filesystem::path(device);
+    std::string text =
+        "cannot open " + device + (named_port ? " (" + path.string() + ")" : "") + ": " +
+        error.operation + ": " +
+        (error.message.empty() ? "error " + std::to_string(error.code) : error.message);
+    const std::string link = ComLinkPath(install_dir, port).string();
+    const std::string simulator =
+        "lumivo-sim --install " + install_dir.string() + " --com " + std::to_string(port);
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (error.code == ENOTTY && exists && S_ISREG(st.st_mode)) {
+        text += "\n" + path.string() +
+                " is a regular file, not a serial device. Replace it with a link to the "
+                "instrument's serial device (for example: ln -sf /dev/ttyUSB0 " +
+                link + ") or start the simulated instrument with: " + simulator;
+    } else if (error.code == ENOTTY || error.code == EISDIR) {
+        text += "\n" + path.string() +
+                " is not a serial device. Link it to the instrument's serial device (for "
+                "example: ln -sf /dev/ttyUSB0 " +
+                link + ")";
+    } else if (error.code == ENOENT) {
+        text += "\nConnect the instrument and link " + link +
+                " to its serial device (for example: ln -sf /dev/ttyUSB0 " + link +
+                "), or start the simulated instrument with: " + simulator;
+    } else if (error.code == EACCES || error.code == EPERM) {
+        text += "\nYour user may not open " + path.string() +
+                ": add it to the device's group (usually dialout: sudo usermod -aG dialout "
+                "$USER) and log in again.";
+    } else if (error.code == EBUSY || error.code == -1) {
+        text +=
+            "\nAnother program (lumivo, lumivo-cli or lumivo-sim) is using the port; end it "
+            "or choose another port with --com.";
+    }
+    return text;
+}
+
+std::string NoInstrumentAnswer(const std::filesystem::path& install_dir, int port,
+                               const std::string& device) {
+    const std::string name = "COM" + std::to_string(port);
+    const std::string path =
+        device == name ? ResolveComDevice(install_dir, port).string() : std::string(device);
+    return "no answer from the instrument on " + device +
+           (path != device ? " (" + path + ")" : "") +
+           ": check that the instrument is switched on and connected to this port (or that "
+           "lumivo-sim serves it), then try again.";
+}
+
+bool LoadStoredProject(StorageContext& storage, std::string_view command, int number,
+                       ProjectState& project, PlateMap& plate, SetupUse use) {
+    const auto failure = LoadProjectAsStored(storage, number, project, plate, use);
+    if (!failure) return true;
+    PrintError(command, "cannot load project " + std::to_string(number) + ": " +
+                            failure->Describe() +
+                            "\nNothing was changed. Repair or restore the file (the program "
+                            "recovers setup.dat from setup.bak or the latest acquisition when "
+                            "it loads the project), then run the command again.");
+    return false;
+}
+
+}  // namespace lumivo::cli
