@@ -179,22 +179,6 @@ struct ControlSession {
     }
 };
 
-const char* OutcomeText(RunOutcome o) {
-    switch (o) {
-        case RunOutcome::Completed:
-            return "completed";
-        case RunOutcome::Interrupted:
-            return "interrupted";
-        case RunOutcome::WriteFailed:
-            return "a channel write failed";
-        case RunOutcome::SaveFailed:
-            return "calvalue.dat could not be written";
-        case RunOutcome::Refused:
-            return "refused";
-    }
-    return "?";
-}
-
 }  // namespace
 
 int RunCalibrate(Args& args) {
@@ -223,7 +207,7 @@ int RunCalibrate(Args& args) {
     for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c) {
         in_use += well[c] >= 0 ? 1 : 0;
     }
-    std::cout << "calibration " << OutcomeText(r.outcome) << ": " << in_use << " channels in use, "
+    std::cout << "calibration " << RunOutcomeText(r.outcome) << ": " << in_use << " channels in use, "
               << r.CountFinished(ChannelFinish::InWindow) << " in the window, " << r.passes
               << " passes\n";
     for (int ch : r.ChannelsOutsideWindow()) {
@@ -262,7 +246,7 @@ int RunZero(Args& args) {
     const auto elapsed = std::chrono::steady_clock::now() - start;
     s.progress.Finish();
     if (r.outcome != RunOutcome::Completed) {
-        std::cerr << "lumivo-cli zero: " << OutcomeText(r.outcome) << "\n";
+        std::cerr << "lumivo-cli zero: " << RunOutcomeText(r.outcome) << "\n";
         return 1;
     }
     std::cout << "channel,zero_level\n";
