@@ -80,7 +80,8 @@ TEST(ControlPanels, FastCalibRunsStandAloneAndSavesTheCalibration) {
     QTest::mouseClick(c.w().frm_mn1->cmd_calibra, Qt::LeftButton);
 
     EXPECT_EQ(c.panels().last_calibration().outcome, RunOutcome::Completed);
-    EXPECT_EQ(Text(c.w().lbl_autochannel), "Calibration OK");
+    EXPECT_EQ(Text(c.w().lbl_autochannel),
+              "Calibration OK: 192 channels in the window, 0 dead, 0 saturated");
     EXPECT_FALSE(c.w().frm_autotext->isVisible());
     EXPECT_EQ(Text(c.w().frm_mn1->cmd_calibra), "Fast CALIB");
     EXPECT_TRUE(c.w().CmdPlay->isEnabled());

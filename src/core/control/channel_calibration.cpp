@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <string>
 
 namespace lumivo {
 namespace {
@@ -44,8 +45,8 @@ void ReportNotCompleted(ControlContext& ctx) {
 void SaveCompleted(ControlContext& ctx, const CalibrationValues& cal, CalibrationResult& result) {
     try {
         SaveCalibration(ctx.storage, cal);
-        ctx.view.SetStatus(kCalibrationOkStatus);
         result.outcome = RunOutcome::Completed;
+        ctx.view.SetStatus(CalibrationSummary(result));
     } catch (const std::exception& e) {
         result.outcome = RunOutcome::SaveFailed;
         result.error = e.what();
@@ -240,6 +241,45 @@ int CalibrationResult::CountFinished(ChannelFinish f) const {
     int n = 0;
     for (ChannelFinish g : finish) n += g == f ? 1 : 0;
     return n;
+}
+
+std::string CalibrationSummary(const CalibrationResult& result) {
+    if (result.outcome != RunOutcome::Completed && result.outcome != RunOutcome::SaveFailed) {
+        std::string text = std::string(kCalibrationInterruptedStatus) + " (" +
+                           RunOutcomeText(result.outcome);
+        if (result.failed_channel >= 0) text += " at channel " + std::to_string(result.failed_channel);
+        return text + ")";
+    }
+    // "2 dead (17, 250)": channels named when few, counted when many.
+    auto listed = [&](ChannelFinish f, const char* what) {
+        std::vector<int> channels;
+        for (int ch = 0; ch < kChannelCount; ++ch) {
+            if (result.finish[static_cast<std::size_t>(ch)] == f) channels.push_back(ch);
+        }
+        std::string text = std::to_string(channels.size()) + " " + what;
+        if (channels.empty() || channels.size() > 8) return text;
+        text += " (";
+        for (std::size_t i = 0; i < channels.size(); ++i) {
+            text += (i > 0 ? ", " : "") + std::to_string(channels[i]);
+        }
+        return text + ")";
+    };
+    std::string text = std::string(result.outcome == RunOutcome::Completed
+                                       ? kCalibrationOkStatus
+                                       : "Calibration NOT saved") +
+                       ": " + std::to_string(result.CountFinished(ChannelFinish::InWindow)) +
+                       " channels in the window, " + listed(ChannelFinish::DarkAtLimit, "dead") +
+                       ", " + listed(ChannelFinish::BrightAtLimit, "saturated");
+    const struct {
+        ChannelFinish finish;
+        const char* what;
+    } others[] = {{ChannelFinish::SteppedPast, "stepped past the window"},
+                  {ChannelFinish::Unsettled, "did not settle"},
+                  {ChannelFinish::NoReading, "without reading"}};
+    for (const auto& o : others) {
+        if (result.CountFinished(o.finish) > 0) text += ", " + listed(o.finish, o.what);
+    }
+    return text;
 }
 
 CalibrationResult CalibrateChannels(ControlContext& ctx, CalibrationValues& cal,
