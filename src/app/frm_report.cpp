@@ -266,12 +266,17 @@ ReportEnvironment frm_report::Environment() {
         if (OpenDocument) OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path.string())));
     };
     env.format_date = [](const LocalDateTime& t) { return FromQ(ShortDateTime(t)); };
-    env.raw_reanalysis = [this] {
-        mnrecalculate_Click();
+    env.raw_reanalysis = [this]() -> std::string {
+        if (!RawReanalysis) return kRawProcessingUnavailable;
+        const fs::path first_page = fs::path(FromQ(Txt_inputfile->text())) / "0.bin";
+        if (!ctx_.files.IsFile(first_page)) return "Real Time Data Not Found";
+        Frame_run->show();
         ctx_.dialogs.ProcessEvents();
         ctx_.clock.SleepMs(1000);
         Chk_rawexport->setChecked(true);
-        cmd_runframe_Click();
+        stop_requested_ = false;
+        RawReanalysis();
+        return std::string();
     };
     return env;
 }
