@@ -27,6 +27,15 @@ public:
                                                 const std::string& title = {},
                                                 const std::string& default_text = {}) = 0;
 
+    // A question with one accepting button captioned `accept` (for example "Stop and exit")
+    // and Cancel. Returns MsgResult::Ok or MsgResult::Cancel. Without buttons of its own the
+    // question is an OK/Cancel message box.
+    virtual MsgResult Confirm(const std::string& text, const std::string& /*accept*/,
+                              const std::string& title = {}) {
+        return MessageBox(text, MsgButtons::OkCancel, title) == MsgResult::Ok ? MsgResult::Ok
+                                                                                : MsgResult::Cancel;
+    }
+
     // Lets pending window events run during a long operation (no-op without a window system).
     virtual void ProcessEvents() {}
 };
@@ -46,6 +55,13 @@ struct LocalDateTime {
         return hour * 3600.0 + minute * 60.0 + second + millisecond / 1000.0;
     }
 };
+
+// The civil time `seconds` later (earlier when negative), by the machine's time-zone rules.
+LocalDateTime AddSeconds(const LocalDateTime& t, std::int64_t seconds);
+
+// The date and time the way the user's locale writes them (its date and time formats), for
+// texts meant for people.
+std::string LocaleDateTimeText(const LocalDateTime& t);
 
 class Clock {
 public:
