@@ -116,8 +116,14 @@ class Frm_setup : public QWidget {
     QPushButton* Command_main;
     QPushButton* Cmdoffline;
 
+    // Leaving the window (closing it or "Offline"): with unsaved changes the user chooses to
+    // save them, discard them or stay. True when the window may go.
+    bool ConfirmLeave();
+
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -133,9 +139,16 @@ class Frm_setup : public QWidget {
     void FillWellLists();
     void ApplyToolPanels();
 
+    // Every control from the program-wide state.
+    void FillFromState();
+    // The project as the window found it or last saved or loaded it.
+    void TakeSnapshot();
+
     StorageContext& storage_;
     AppState& state_;
     bool filling_ = false;  // controls being filled: their change handlers stay quiet
+    bool placed_ = false;
+    SetupSnapshot snapshot_;
 };
 
 // Makes the main window open the project setup window (its Setup button, `Cmdsetup_Click`, and

@@ -291,8 +291,7 @@ double NumberBoxValue(std::string_view text) {
     return ParseNumberBox(text).value_or(0.0);
 }
 
-std::string NotANumberMessage(std::string_view text, std::string_view what,
-                              std::string_view kept) {
+std::string NotANumberMessage(std::string_view text, std::string_view what, std::string_view kept) {
     return "Invalid value: \"" + std::string(text) + "\" is not a number. " + std::string(what) +
            " stays " + std::string(kept) + ".";
 }

@@ -112,7 +112,8 @@ TEST(SetupProject, NewProjectStopsWhereTheUserStops) {
         f.dialogs.QueueAnswer(MsgResult::Ok);
         f.dialogs.QueueInput(blank);
         EXPECT_FALSE(NewProject(f.session));
-        EXPECT_EQ(f.dialogs.Messages().back(), "The project name is empty: no project was created.");
+        EXPECT_EQ(f.dialogs.Messages().back(),
+                  "The project name is empty: no project was created.");
         EXPECT_EQ(f.config.Actual_Project_Number, 0);
         EXPECT_FALSE(fs::exists(f.dir / "p00001"));
     }
@@ -335,9 +336,9 @@ TEST(SetupProject, ClosingWithUnsavedChangesAsksAndKeepsOrDiscardsThem) {
         bool group_kept;
         bool saved;
     };
-    for (const Case c : {Case{MsgResult::Cancel, false, true, false},
-                         Case{MsgResult::No, true, false, false},
-                         Case{MsgResult::Yes, true, true, true}}) {
+    for (const Case c :
+         {Case{MsgResult::Cancel, false, true, false}, Case{MsgResult::No, true, false, false},
+          Case{MsgResult::Yes, true, true, true}}) {
         SetupFixture f;
         f.MakeProject(1, "One");
         ASSERT_TRUE(LoadProjectNumber(f.session, 1));
