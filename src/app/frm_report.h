@@ -102,6 +102,7 @@ class frm_report : public QWidget {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -114,6 +115,7 @@ class frm_report : public QWidget {
     reporting::ReportWindowState state_;
     reporting::ReportOutcome outcome_;
     bool stop_requested_ = false;
+    bool placed_ = false;
 };
 
 // Connects the report windows to the main window: the "Report Output..." entry of its Report

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "app/qt_dialogs.h"
+#include "app/window_placement.h"
 
 namespace lumivo::app {
 
@@ -63,6 +64,7 @@ Frm_reportset::Frm_reportset(StorageContext& storage, ReportSettings& settings, 
     bin_row->addWidget(new QLabel("Bin size (min):", this));
     Cmb_binsize = Named(new QComboBox(this), "Cmb_binsize");
     Cmb_binsize->setEditable(true);
+    Cmb_binsize->setCompleter(nullptr);  // a number box: "1" must not become "15"
     bin_row->addWidget(Cmb_binsize);
     options->addLayout(bin_row, 1, 1);
 
@@ -143,6 +145,19 @@ void Frm_reportset::Cmd_cancel_Click() {
 void Frm_reportset::Leave() {
     hide();
     if (ShowMainWindow) ShowMainWindow();
+}
+
+void Frm_reportset::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!placed_) {
+        placed_ = true;
+        PlaceWindow(this, parentWidget());
+    }
+}
+
+void Frm_reportset::hideEvent(QHideEvent* event) {
+    RememberWindow(this);
+    QWidget::hideEvent(event);
 }
 
 }  // namespace lumivo::app

@@ -47,7 +47,7 @@ struct ReportRequest {
 
 struct ReportOutcome {
     bool written = false;
-    std::string failure;  // why nothing was written ("" when the user ended the run)
+    std::string failure;             // why nothing was written ("" when the user ended the run)
     std::string raw_export_failure;  // why the automatic raw-data export was not done
     std::filesystem::path report_file;
     std::filesystem::path copy_file;   // empty when no copy was made
