@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
@@ -58,6 +59,13 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
     void mnabout_Click();
     void mnhelp_Click();
     void CmdPlay_Click();
+    // "Quick Report": report.txt of the last run's totals, while no acquisition runs.
+    void mnquickreport_Click();
+
+    // The log panel: one line per event of the acquisitions and device procedures.
+    void AppendLog(const std::string& line);
+    // The status line: how the last run ended, what went wrong while nobody watched.
+    void ShowStatusLine(const std::string& text);
 
     // Hooks for the windows and procedures that arrive later; each has a stand-in that tells
     // the user it is not available yet.
@@ -83,9 +91,12 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
     QLineEdit* txt_subproject;
     QLineEdit* Txt_description;
     QLineEdit* Txt_time;
+    QLabel* lbl_endtime;  // the expected end of the running acquisition
     QLabel* lbl_temperature;
     QLabel* lbl_serial;
-    QLabel* lbl_connection;  // status bar: the instrument's connection
+    QLabel* lbl_connection;      // status bar: the instrument's connection
+    QLabel* lbl_status;          // status bar: the end of the last run, failures
+    QPlainTextEdit* txt_events;  // the log panel
     QLabel* lbl_autochannel;
     QLabel* lblcalibrando;
     QPushButton* cmd_connect;
@@ -128,6 +139,7 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
     QAction* mnabout;
     QAction* mnhelp;
     QAction* mn_userbin;
+    QAction* mnquickreport;
     QAction* mncal_on;
     QAction* mncal_off;
     QAction* lght_ctl;
@@ -147,6 +159,7 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
   private:
     // ConnectionView.
@@ -175,6 +188,8 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
     void ShowConnectionState();
     void ShowNotAvailable(const char* what);
     void OnLauncherRunLatest();
+    // A run or a blank uses the port: the connection commands wait.
+    bool PortInUse() const;
 
     AppContext& ctx_;
     std::unique_ptr<Frm_Init> launcher_;

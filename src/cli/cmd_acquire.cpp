@@ -382,9 +382,9 @@ int RunAcquire(Args& args) {
         LoadReportConfig(storage, app.report, 1) == 1) {
         view.automatic_report = [&] {
             reporting::ReportEnvironment env{storage, clock};
-            report = reporting::ReportAfterAcquisition(
-                env, app.report, true, engine.state.AcquisitionFolder,
-                std::to_string(app.report.config.Bin), {});
+            report = reporting::ReportAfterAcquisition(env, app.report, true,
+                                                       engine.state.AcquisitionFolder,
+                                                       std::to_string(app.report.config.Bin), {});
         };
     }
     dialogs.before_message = [&view] { view.EndLine(); };
@@ -473,12 +473,12 @@ int RunAcquire(Args& args) {
         failed = true;
     }
     if (report && !report->written) {
-        std::cerr << "lumivo-cli " << kCommand << ": the automatic report was not written: "
-                  << report->failure << "\n";
+        std::cerr << "lumivo-cli " << kCommand
+                  << ": the automatic report was not written: " << report->failure << "\n";
         failed = true;
     } else if (report && !report->raw_export_failure.empty()) {
-        std::cerr << "lumivo-cli " << kCommand << ": the raw data were not exported: "
-                  << report->raw_export_failure << "\n";
+        std::cerr << "lumivo-cli " << kCommand
+                  << ": the raw data were not exported: " << report->raw_export_failure << "\n";
         failed = true;
     }
     return failed ? 1 : 0;

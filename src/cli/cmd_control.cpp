@@ -207,9 +207,9 @@ int RunCalibrate(Args& args) {
     for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c) {
         in_use += well[c] >= 0 ? 1 : 0;
     }
-    std::cout << "calibration " << RunOutcomeText(r.outcome) << ": " << in_use << " channels in use, "
-              << r.CountFinished(ChannelFinish::InWindow) << " in the window, " << r.passes
-              << " passes\n";
+    std::cout << "calibration " << RunOutcomeText(r.outcome) << ": " << in_use
+              << " channels in use, " << r.CountFinished(ChannelFinish::InWindow)
+              << " in the window, " << r.passes << " passes\n";
     for (int ch : r.ChannelsOutsideWindow()) {
         const auto i = static_cast<std::size_t>(ch);
         std::cout << "channel " << ch << ": " << ChannelFinishName(r.finish[i]) << " (PinHole "

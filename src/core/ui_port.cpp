@@ -4,8 +4,8 @@
 #include <ctime>
 #include <iomanip>
 #include <locale>
-#include <stdexcept>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 namespace lumivo {

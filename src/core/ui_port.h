@@ -14,7 +14,7 @@ enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class MsgResult { Ok, Cancel, Yes, No };
 
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
 
     // A message box with the application title (or `title` when given). Returns the button
@@ -33,7 +33,7 @@ public:
     virtual MsgResult Confirm(const std::string& text, const std::string& /*accept*/,
                               const std::string& title = {}) {
         return MessageBox(text, MsgButtons::OkCancel, title) == MsgResult::Ok ? MsgResult::Ok
-                                                                                : MsgResult::Cancel;
+                                                                              : MsgResult::Cancel;
     }
 
     // Lets pending window events run during a long operation (no-op without a window system).
@@ -64,7 +64,7 @@ LocalDateTime AddSeconds(const LocalDateTime& t, std::int64_t seconds);
 std::string LocaleDateTimeText(const LocalDateTime& t);
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // A monotonic time in microseconds; only differences are meaningful.
     virtual std::int64_t MonotonicMicros() = 0;
@@ -80,7 +80,7 @@ public:
 
 // The real clock of the machine.
 class SystemClock final : public Clock {
-public:
+  public:
     std::int64_t MonotonicMicros() override;
     LocalDateTime Now() override;
     void SleepMs(int ms) override;
@@ -90,7 +90,7 @@ public:
 // Answers every question with its default: OK, Yes (or Cancel where only OK/Cancel), the input
 // box's default text. Used where no user is present and no script was given.
 class DefaultAnswerDialogs final : public Dialogs {
-public:
+  public:
     MsgResult MessageBox(const std::string& text, MsgButtons buttons,
                          const std::string& title) override;
     std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,

@@ -156,6 +156,13 @@ TEST(MainWindowHelp, OpensTheInstalledDocumentOrSaysItIsMissing) {
     r.window->mnhelp->trigger();
     EXPECT_EQ(r.opened_documents, (std::vector<std::string>{"/inst/lmv_help.pdf"}));
     EXPECT_EQ(r.dialogs.Messages().size(), 1u);
+
+    // F1 is the help key.
+    r.window->show();
+    r.window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(r.window.get()));
+    QTest::keyClick(r.window.get(), Qt::Key_F1);
+    EXPECT_EQ(r.opened_documents.size(), 2u);
 }
 
 TEST(MainWindowAbout, VersionLabel) {
@@ -207,7 +214,12 @@ TEST(MainWindowClose, ExitMenuAsksSavesOnYesAndClosesThePort) {
     r.window->cmd_connect_Click();
     r.state().project.Setup.Name = "Saved";
     r.dialogs.QueueAnswer(MsgResult::Yes);
-    r.window->mnexit->trigger();
+    // Ctrl+Q is File > Exit.
+    r.window->show();
+    r.window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(r.window.get()));
+    QTest::keyClick(r.window.get(), Qt::Key_Q, Qt::ControlModifier);
+    ASSERT_FALSE(r.dialogs.shown().empty());
     EXPECT_EQ(r.dialogs.shown().back().text, "Update values to project 0_Saved before Exit?");
     EXPECT_NE(r.files.ReadFile(kInstall / "setup.dat").find("\"Saved\""), std::string::npos);
     EXPECT_FALSE(r.PortOpen(1));

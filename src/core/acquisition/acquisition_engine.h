@@ -142,8 +142,8 @@ struct AcquisitionState {
     bool finished_at_lapse = false;           // the last run ended at its programmed lapse
     bool folder_created = false;              // this run created its acquisition folder
     std::optional<std::filesystem::path> quick_report;  // written at the end of the last run
-    std::string stop_reason;                  // why the last run ended
-    std::string quick_report_error;           // why its quick report could not be written
+    std::string stop_reason;                            // why the last run ended
+    std::string quick_report_error;                     // why its quick report could not be written
 };
 
 // A channel's running signal statistics over the current window, from which the window close

@@ -51,8 +51,8 @@ bool FolderHoldsRun(FileSystem& files, const std::filesystem::path& folder) {
 // What a run's folder holds besides its data: the project's files copied at the start, the
 // register and the event log. A folder holding only these recorded nothing.
 bool IsProjectCopyOrLog(const std::string& name) {
-    static const char* const kNames[] = {"setup.dat",   "setup.bak",      "status.dat",
-                                         "threshld.dat", "groups.dat",    "chgroup.dat",
+    static const char* const kNames[] = {"setup.dat",       "setup.bak",         "status.dat",
+                                         "threshld.dat",    "groups.dat",        "chgroup.dat",
                                          kRegisterFileName, kRegisterBackupName, kEventLogFileName};
     for (const char* n : kNames) {
         if (name == n) return true;
@@ -99,8 +99,8 @@ double RecordedBytesPerMinute(std::size_t rt_buffer, bool body_bends, bool save_
 
 std::int64_t RequiredDiskMegabytes(int lapse_minutes, std::size_t rt_buffer, bool body_bends,
                                    bool save_real) {
-    const double bytes = std::max(lapse_minutes, 0) *
-                         RecordedBytesPerMinute(rt_buffer, body_bends, save_real);
+    const double bytes =
+        std::max(lapse_minutes, 0) * RecordedBytesPerMinute(rt_buffer, body_bends, save_real);
     return static_cast<std::int64_t>(std::ceil(bytes / (1024.0 * 1024.0)));
 }
 
@@ -303,8 +303,9 @@ void AcquisitionEngine::LogStart() {
             ComPortName(ctx_.link.ComPortNumber) + "; lapse " + std::to_string(setup.Aq_lapse) +
             " min, plate " + setup.Plate_format + ", RT_Buffer " +
             std::to_string(RunRtBuffer(setup)) + ", method " + std::to_string(setup.DSP_Method) +
-            ", SNR " + c.snr_text + ", raw signals " + (setup.Save_real == 1 ? "saved" : "not saved") +
-            ", body bends " + OnOff(state.BodyBendsMode != 0) + ", automatic calibration " +
+            ", SNR " + c.snr_text + ", raw signals " +
+            (setup.Save_real == 1 ? "saved" : "not saved") + ", body bends " +
+            OnOff(state.BodyBendsMode != 0) + ", automatic calibration " +
             OnOff(c.AutoCalibrateOnStart) + ", auto zero " + OnOff(c.AutoZeroOnStart) +
             ", temperature set point " + FormatOneDecimal(ctx_.climate.temperature_tenths / 10.0) +
             " C (control " + OnOff(ctx_.climate.temperature_control_enabled) + "), light cycle " +
@@ -324,8 +325,8 @@ void AcquisitionEngine::LogEvent(const std::string& text) {
     } else if (!event_log_failed_) {
         // Said once: while the disk stays full every line would fail the same way.
         event_log_failed_ = true;
-        ctx_.view.LogEvent(EventLogLine(ctx_.link.clock.Now(),
-                                        "events.log could not be written: " + error));
+        ctx_.view.LogEvent(
+            EventLogLine(ctx_.link.clock.Now(), "events.log could not be written: " + error));
     }
 }
 
@@ -572,11 +573,11 @@ bool AcquisitionEngine::RequestStop() {
         CmdStop_Click();
         return true;
     }
-    const std::string question =
-        state.RecordingOn != 0
-            ? "Stop the recording \"" + state.ExperimentName + "\"? " + RunSummary() +
-                  " so far; the window in progress is not recorded."
-            : std::string("Stop the monitor run?");
+    const std::string question = state.RecordingOn != 0
+                                     ? "Stop the recording \"" + state.ExperimentName + "\"? " +
+                                           RunSummary() +
+                                           " so far; the window in progress is not recorded."
+                                     : std::string("Stop the monitor run?");
     if (ctx_.link.dialogs.MessageBox(question, MsgButtons::YesNo) != MsgResult::Yes) return false;
     // The run may have ended by itself while the question was open.
     if (state.AcquisitionRunning != 0) CmdStop_Click(kStopByUser);
@@ -585,8 +586,8 @@ bool AcquisitionEngine::RequestStop() {
 
 std::string AcquisitionEngine::ExitQuestion() const {
     if (state.RecordingOn != 0) {
-        return "A recording is running (\"" + state.ExperimentName + "\", " + RunSummary() +
-               ")." + kCrLf + "Stop it and exit the program?";
+        return "A recording is running (\"" + state.ExperimentName + "\", " + RunSummary() + ")." +
+               kCrLf + "Stop it and exit the program?";
     }
     return std::string("A monitor run is running.") + kCrLf + "Stop it and exit the program?";
 }
@@ -597,8 +598,7 @@ std::string AcquisitionEngine::RunSummary() const {
                        (s.windows_recorded == 1 ? " window recorded" : " windows recorded");
     if (s.window_write_failures > 0) {
         text += ", " + std::to_string(s.window_write_failures) +
-                (s.window_write_failures == 1 ? " window" : " windows") +
-                " could not be recorded";
+                (s.window_write_failures == 1 ? " window" : " windows") + " could not be recorded";
     }
     return text;
 }
@@ -618,10 +618,10 @@ void AcquisitionEngine::EndOfRecordedRun() {
         RemoveEmptyAcquisitionFolder();
         return;
     }
-    const std::string summary =
-        (state.finished_at_lapse ? std::string("Acquisition finished (")
-                                 : std::string("Acquisition stopped (")) +
-        state.stop_reason + "): " + RunSummary() + " in " + state.AcquisitionFolderName;
+    const std::string summary = (state.finished_at_lapse ? std::string("Acquisition finished (")
+                                                         : std::string("Acquisition stopped (")) +
+                                state.stop_reason + "): " + RunSummary() + " in " +
+                                state.AcquisitionFolderName;
     if (!state.finished_at_lapse) {
         LogEvent(summary);
         view.ShowStatusLine(summary);
@@ -632,11 +632,10 @@ void AcquisitionEngine::EndOfRecordedRun() {
 
 void AcquisitionEngine::WriteEndQuickReport(bool show) {
     const std::int32_t lost = sampling.window_write_failures;
-    const std::string note =
-        lost > 0 ? "WARNING: " + std::to_string(lost) +
-                       (lost == 1 ? " window" : " windows") +
-                       " could not be recorded (see events.log)"
-                 : std::string();
+    const std::string note = lost > 0 ? "WARNING: " + std::to_string(lost) +
+                                            (lost == 1 ? " window" : " windows") +
+                                            " could not be recorded (see events.log)"
+                                      : std::string();
     try {
         state.quick_report = WriteQuickReport(
             ctx_.storage, ctx_.app.project, ctx_.app.plate, ctx_.app.config.Actual_Project_Number,
@@ -644,7 +643,8 @@ void AcquisitionEngine::WriteEndQuickReport(bool show) {
         LogEvent("Quick report written: " + state.quick_report->string());
         if (show) ctx_.view.OpenTextFile(*state.quick_report);
     } catch (const StorageError& e) {
-        state.quick_report_error = std::string("The quick report could not be written: ") + e.what();
+        state.quick_report_error =
+            std::string("The quick report could not be written: ") + e.what();
         LogEvent(state.quick_report_error);
         ctx_.view.ShowStatusLine(state.quick_report_error);
         ctx_.link.dialogs.MessageBox(state.quick_report_error);

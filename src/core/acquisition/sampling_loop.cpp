@@ -156,8 +156,7 @@ void AcquisitionEngine::ReadSample(std::int64_t tick_start) {
     // Silence: no block of the tick came back whole and valid.
     if (any_good) {
         if (s.silence_alarm) {
-            const auto seconds =
-                (ctx_.link.clock.MonotonicMicros() - s.silent_since) / 1'000'000;
+            const auto seconds = (ctx_.link.clock.MonotonicMicros() - s.silent_since) / 1'000'000;
             s.silence_alarm = false;
             UpdateAlarm();
             LogEvent("Alarm ended: the instrument answers again after " + std::to_string(seconds) +

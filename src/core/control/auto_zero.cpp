@@ -74,8 +74,8 @@ AutoZeroResult CalculateAutoZero(ControlContext& ctx, const AutoZeroSettings& se
     bool stopped = false;
     auto read_sample = [&](ChannelRow& row) {
         for (std::size_t b = 0; b < kBlockStarts.size(); ++b) {
-            const BlockRead read = ReadChannelBlock(ctx.link, kBlockStarts[b], BlockReadMode::Whole,
-                                                    row);
+            const BlockRead read =
+                ReadChannelBlock(ctx.link, kBlockStarts[b], BlockReadMode::Whole, row);
             if (read.decode.accepted) {
                 missed[b] = 0;
                 continue;
@@ -172,11 +172,12 @@ std::string LevelText(double v) {
 
 }  // namespace
 
-std::string AutoZeroSummary(const AutoZeroResult& result, std::span<const std::int16_t> channel_well,
+std::string AutoZeroSummary(const AutoZeroResult& result,
+                            std::span<const std::int16_t> channel_well,
                             std::span<const double> zero_level) {
     if (result.outcome != RunOutcome::Completed) {
-        return std::string("AutoZero NOT completed (") + RunOutcomeText(result.outcome) + " after " +
-               std::to_string(result.samples) + " samples): zero levels unchanged";
+        return std::string("AutoZero NOT completed (") + RunOutcomeText(result.outcome) +
+               " after " + std::to_string(result.samples) + " samples): zero levels unchanged";
     }
     int in_use = 0;
     int in_window = 0;
@@ -208,12 +209,11 @@ std::string AutoZeroSummary(const AutoZeroResult& result, std::span<const std::i
         hi = in_use == 0 ? z : std::max(hi, z);
         ++in_use;
     }
-    std::string text = "AutoZero completed over " + std::to_string(result.samples) + " samples: " +
-                       std::to_string(in_use) + " channels in use, " + std::to_string(in_window) +
-                       " with their level in the window " +
-                       std::to_string(CalibrationWindowLow) + ".." +
-                       std::to_string(CalibrationWindowHigh) + ", " +
-                       std::to_string(dead.size()) + " dead";
+    std::string text =
+        "AutoZero completed over " + std::to_string(result.samples) +
+        " samples: " + std::to_string(in_use) + " channels in use, " + std::to_string(in_window) +
+        " with their level in the window " + std::to_string(CalibrationWindowLow) + ".." +
+        std::to_string(CalibrationWindowHigh) + ", " + std::to_string(dead.size()) + " dead";
     if (!dead.empty()) text += " (" + ChannelListText(dead) + ")";
     text += ", " + std::to_string(saturated.size()) + " saturated";
     if (!saturated.empty()) text += " (" + ChannelListText(saturated) + ")";

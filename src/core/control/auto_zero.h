@@ -70,7 +70,8 @@ AutoZeroResult CalculateAutoZero(ControlContext& ctx, const AutoZeroSettings& se
 // What auto-zero found, for the log: the channels in use (channel_well >= 0) whose mean level
 // lies in the calibration window, the dead and saturated ones (numbered when few), and the range
 // of the zero levels. For a run that did not complete, how it ended.
-std::string AutoZeroSummary(const AutoZeroResult& result, std::span<const std::int16_t> channel_well,
+std::string AutoZeroSummary(const AutoZeroResult& result,
+                            std::span<const std::int16_t> channel_well,
                             std::span<const double> zero_level);
 
 // ---- The blank ----

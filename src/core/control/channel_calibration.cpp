@@ -245,9 +245,10 @@ int CalibrationResult::CountFinished(ChannelFinish f) const {
 
 std::string CalibrationSummary(const CalibrationResult& result) {
     if (result.outcome != RunOutcome::Completed && result.outcome != RunOutcome::SaveFailed) {
-        std::string text = std::string(kCalibrationInterruptedStatus) + " (" +
-                           RunOutcomeText(result.outcome);
-        if (result.failed_channel >= 0) text += " at channel " + std::to_string(result.failed_channel);
+        std::string text =
+            std::string(kCalibrationInterruptedStatus) + " (" + RunOutcomeText(result.outcome);
+        if (result.failed_channel >= 0)
+            text += " at channel " + std::to_string(result.failed_channel);
         return text + ")";
     }
     // "2 dead (17, 250)": channels named when few, counted when many.
@@ -264,12 +265,12 @@ std::string CalibrationSummary(const CalibrationResult& result) {
         }
         return text + ")";
     };
-    std::string text = std::string(result.outcome == RunOutcome::Completed
-                                       ? kCalibrationOkStatus
-                                       : "Calibration NOT saved") +
-                       ": " + std::to_string(result.CountFinished(ChannelFinish::InWindow)) +
-                       " channels in the window, " + listed(ChannelFinish::DarkAtLimit, "dead") +
-                       ", " + listed(ChannelFinish::BrightAtLimit, "saturated");
+    std::string text =
+        std::string(result.outcome == RunOutcome::Completed ? kCalibrationOkStatus
+                                                            : "Calibration NOT saved") +
+        ": " + std::to_string(result.CountFinished(ChannelFinish::InWindow)) +
+        " channels in the window, " + listed(ChannelFinish::DarkAtLimit, "dead") + ", " +
+        listed(ChannelFinish::BrightAtLimit, "saturated");
     const struct {
         ChannelFinish finish;
         const char* what;

@@ -21,7 +21,6 @@ std::vector<std::string> Subfolders(const fs::path& folder) {
     return out;
 }
 
-
 constexpr std::uint64_t kMegabyte = 1024 * 1024;
 
 TEST(AcquisitionStart, PromptNamesTheCalibrationStateAndTheMonitorMode) {
@@ -51,8 +50,8 @@ TEST(AcquisitionStart, DiskCheckWarnsOnShortSpaceAndLargeRuns) {
         {250, 299, 100, true, true, true},
         {250, 300, 100, true, true, false},        // spare exactly 200: low only
         {2600, 100000, 1040, true, false, false},  // over 1000 MB needed
-        {250, -1, 100, true, true, true},  // the free space could not be read
-        {3, 1, 2, true, true, true},       // a short run on a nearly full disk
+        {250, -1, 100, true, true, true},          // the free space could not be read
+        {3, 1, 2, true, true, true},               // a short run on a nearly full disk
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(std::to_string(k.lapse) + " min, " + std::to_string(k.free_mb) + " MB");
@@ -79,8 +78,8 @@ TEST(AcquisitionStart, RequiredSpaceFollowsTheRecordsAWindowWrites) {
     // body-bends mode, a 78,556-byte histogram record. Its ticks take at least the line time of
     // four (two) block exchanges, 68.4 ms (34.2 ms): 34.2 s (17.1 s) per window.
     EXPECT_NEAR(RecordedBytesPerMinute(500, false, true), (774.0 + 385770.0) * 60.0 / 34.2, 500.0);
-    EXPECT_NEAR(RecordedBytesPerMinute(500, true, true),
-                (774.0 + 385770.0 + 78556.0) * 60.0 / 17.1, 1000.0);
+    EXPECT_NEAR(RecordedBytesPerMinute(500, true, true), (774.0 + 385770.0 + 78556.0) * 60.0 / 17.1,
+                1000.0);
     EXPECT_NEAR(RecordedBytesPerMinute(500, false, false), 774.0 * 60.0 / 34.2, 1.0);
     struct Case {
         int lapse;
@@ -89,10 +88,9 @@ TEST(AcquisitionStart, RequiredSpaceFollowsTheRecordsAWindowWrites) {
         std::int64_t mb;
     };
     const Case cases[] = {
-        {3, 500, false, true, 2},       // 1.94 MB: the full-disk run of a 3-minute lapse
-        {250, 500, false, true, 162},   // was 100 by lapse x 0.4
-        {250, 500, true, true, 390},
-        {250, 500, false, false, 1},
+        {3, 500, false, true, 2},      // 1.94 MB: the full-disk run of a 3-minute lapse
+        {250, 500, false, true, 162},  // was 100 by lapse x 0.4
+        {250, 500, true, true, 390},   {250, 500, false, false, 1},
         {250, 2000, false, true, 162},  // longer windows, proportionally larger pages
         {0, 500, false, true, 0},
     };
@@ -136,8 +134,7 @@ TEST(AcquisitionStart, DiskCheckRunsFromThirtyOneMinutesWithRealTimeSaving) {
                            rig.dialogs.shown().front().text.rfind("WARNING:\r\n", 0) == 0;
         EXPECT_EQ(asked, k.answer.has_value());
         // Unattended, nobody can answer: the warning goes into events.log.
-        EXPECT_EQ(rig.view.Logged("WARNING: Programmed Acquisition lapse = 500minutes"),
-                  k.autorun);
+        EXPECT_EQ(rig.view.Logged("WARNING: Programmed Acquisition lapse = 500minutes"), k.autorun);
         if (k.outcome == StartOutcome::Refused) {
             EXPECT_EQ(rig.view.setup_opened, 1);
             EXPECT_TRUE(Subfolders(rig.app.project.ProjectFolder).empty());
@@ -418,8 +415,8 @@ TEST(AcquisitionStart, AFailedStartCalibrationOrZeroRecordsNothing) {
         EXPECT_FALSE(rig.engine.TimerEnabled());
         EXPECT_TRUE(rig.view.controls.CmdPlay);
         EXPECT_TRUE(rig.view.controls.Cmdsetup);
-        const std::string told = "The acquisition did not start: " + k.reason +
-                                 ". Nothing was recorded.";
+        const std::string told =
+            "The acquisition did not start: " + k.reason + ". Nothing was recorded.";
         EXPECT_EQ(rig.dialogs.Messages().back(), told);
         EXPECT_EQ(rig.view.status_line, told);
         // The folder it created holds no data and is removed; the zero levels are untouched.

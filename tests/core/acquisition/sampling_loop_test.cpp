@@ -399,9 +399,10 @@ TEST(SamplingLoop, AWindowThatCannotBeWrittenIsLeftOutEverywhereAndReported) {
     EXPECT_NE(summary.find("\r\n1_Rig\r\nWARNING: 1 window could not be recorded (see "
                            "events.log)\r\n\r\nGroup Activity:"),
               std::string::npos);
-    EXPECT_NE(ReadText(rig.Folder() / kEventLogFileName).find("Acquisition finished (the "
-                                                              "programmed lapse was reached): " +
-                                                              lost),
+    EXPECT_NE(ReadText(rig.Folder() / kEventLogFileName)
+                  .find("Acquisition finished (the "
+                        "programmed lapse was reached): " +
+                        lost),
               std::string::npos);
 }
 

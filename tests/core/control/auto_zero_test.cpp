@@ -164,7 +164,7 @@ TEST(CalculateAutoZero, SummaryNamesTheLevelsAndTheDeadAndSaturatedChannels) {
     r.rows.assign(30, ChannelRow{});
     for (auto& row : r.rows) {
         row.fill(1700);
-        row[17] = 3;     // dead
+        row[17] = 3;      // dead
         row[250] = 4095;  // saturated
         row[100] = 1200;  // outside the window, neither
     }

@@ -398,7 +398,8 @@ TEST(AutoAdjustChannels, BringsListedChannelsBackAndLeavesTheOthers) {
     EXPECT_EQ(rig.CalFile(), FormatCalibrationFile(cal));
     EXPECT_EQ(rig.view.titles, (std::vector<std::string>{"<AUTOCALIBRATION>"}));
     EXPECT_EQ(rig.view.statuses.front(), "Auto-Adjustment...");
-    EXPECT_EQ(rig.view.LastStatus(), "Calibration OK: 2 channels in the window, 0 dead, 0 saturated");
+    EXPECT_EQ(rig.view.LastStatus(),
+              "Calibration OK: 2 channels in the window, 0 dead, 0 saturated");
     EXPECT_EQ(rig.view.frame_events, (std::vector<bool>{true, false}));
 }
 
