@@ -241,7 +241,7 @@ void Frm_Main::BuildControls() {
     txt_events = Named(new QPlainTextEdit(events_box), "txt_events");
     txt_events->setReadOnly(true);
     txt_events->setMaximumBlockCount(5000);
-    txt_events->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txt_events->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     txt_events->setFixedHeight(96);
     events_layout->addWidget(txt_events);
     root->addWidget(events_box);

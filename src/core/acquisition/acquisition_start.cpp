@@ -741,7 +741,19 @@ void AcquisitionEngine::BlankTick() {
     ctx_.view.SetStatus(done);
     ctx_.view.ShowCalibrating(false);
     ShowControls(false);
-    LogEvent("Blank completed over " + std::to_string(blank.ticks) + " samples");
+    double lo = 0.0;
+    double hi = 0.0;
+    bool any = false;
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+        if (ctx_.app.plate.ChannelWell[c] < 0) continue;
+        const double z = ctx_.app.project.ChannelThreshold[c];
+        lo = any ? std::min(lo, z) : z;
+        hi = any ? std::max(hi, z) : z;
+        any = true;
+    }
+    LogEvent("Blank completed over " + std::to_string(blank.ticks) + " samples" +
+             (any ? ": zero levels " + FormatOneDecimal(lo) + " to " + FormatOneDecimal(hi)
+                  : std::string()));
 }
 
 }  // namespace lumivo
