@@ -125,6 +125,9 @@ TEST(ReportWindow, ReportEntryOpensTheLatestAcquisitionAndGenerates) {
     EXPECT_EQ(w->txt_customspacer->text().toStdString(), ",");
 
     // The bin box is a number box: what is typed stays as typed ("1" is not completed to "15").
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    w->Cmb_binsize->setFocus();
     w->Cmb_binsize->lineEdit()->clear();
     QTest::keyClicks(w->Cmb_binsize->lineEdit(), "1");
     EXPECT_EQ(w->Cmb_binsize->currentText().toStdString(), "1");
