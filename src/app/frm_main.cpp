@@ -6,10 +6,8 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHideEvent>
 #include <QKeySequence>
 #include <QMenuBar>
-#include <QShowEvent>
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -264,6 +262,7 @@ void Frm_Main::BuildControls() {
     cmd_connect->setFocus();
 
     resize(1180, 780);
+    KeepWindowPlace(this);
 }
 
 void Frm_Main::BuildMenus() {
@@ -452,19 +451,6 @@ void Frm_Main::ShowConnectionState() {
         lbl_serial->clear();
         lbl_connection->setText(c.OfflineMode != 0 ? "OFFLINE MODE" : "Not connected");
     }
-}
-
-void Frm_Main::showEvent(QShowEvent* e) {
-    QMainWindow::showEvent(e);
-    if (!placed_) {
-        placed_ = true;
-        PlaceWindow(this, nullptr);
-    }
-}
-
-void Frm_Main::hideEvent(QHideEvent* e) {
-    RememberWindow(this);
-    QMainWindow::hideEvent(e);
 }
 
 void Frm_Main::ShowNotAvailable(const char* what) {

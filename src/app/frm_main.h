@@ -158,8 +158,6 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
 
   private:
     // ConnectionView.
@@ -194,7 +192,6 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
     AppContext& ctx_;
     std::unique_ptr<Frm_Init> launcher_;
     bool closing_done_ = false;
-    bool placed_ = false;
     bool connecting_ = false;
     // Live-data buffers, sized from RT_Buffer when the window loads or is activated.
     int live_buffer_rows_ = 0;

@@ -7,7 +7,6 @@
 #include <QDateTime>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QHideEvent>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QLocale>
@@ -180,6 +179,7 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     connect(cmd_runframe, &QPushButton::clicked, this, &frm_report::cmd_runframe_Click);
     connect(cmd_stopframe, &QPushButton::clicked, this, &frm_report::cmd_stopframe_Click);
     resize(1100, 520);
+    KeepWindowPlace(this);
 }
 
 // ---- Copying the state in and out ----
@@ -365,20 +365,11 @@ void frm_report::cmd_stopframe_Click() {
 
 void frm_report::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (!placed_) {
-        placed_ = true;
-        PlaceWindow(this, parentWidget());
-    }
     // The automatic report runs once the window is up, outside the show itself.
     if (chk_autoreport->isChecked())
         QTimer::singleShot(0, this, [this] {
             if (chk_autoreport->isChecked()) RunAutomaticReport();
         });
-}
-
-void frm_report::hideEvent(QHideEvent* event) {
-    RememberWindow(this);
-    QWidget::hideEvent(event);
 }
 
 void frm_report::closeEvent(QCloseEvent* event) {

@@ -102,7 +102,6 @@ class frm_report : public QWidget {
 
   protected:
     void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -115,7 +114,6 @@ class frm_report : public QWidget {
     reporting::ReportWindowState state_;
     reporting::ReportOutcome outcome_;
     bool stop_requested_ = false;
-    bool placed_ = false;
 };
 
 // Connects the report windows to the main window: the "Report Output..." entry of its Report

@@ -24,6 +24,7 @@ W* Named(W* widget, const QString& name) {
 
 Frm_reportset::Frm_reportset(StorageContext& storage, ReportSettings& settings, QWidget* parent)
     : QWidget(parent, Qt::Window), storage_(storage), settings_(settings) {
+    KeepWindowPlace(this);
     setObjectName("Frm_reportset");
     setWindowTitle("User Defined Report");
     auto* layout = new QVBoxLayout(this);
@@ -145,19 +146,6 @@ void Frm_reportset::Cmd_cancel_Click() {
 void Frm_reportset::Leave() {
     hide();
     if (ShowMainWindow) ShowMainWindow();
-}
-
-void Frm_reportset::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    if (!placed_) {
-        placed_ = true;
-        PlaceWindow(this, parentWidget());
-    }
-}
-
-void Frm_reportset::hideEvent(QHideEvent* event) {
-    RememberWindow(this);
-    QWidget::hideEvent(event);
 }
 
 }  // namespace lumivo::app

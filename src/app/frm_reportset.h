@@ -44,14 +44,9 @@ class Frm_reportset : public QWidget {
     QPushButton* Cmd_generate;
     QPushButton* Cmd_cancel;
 
-  protected:
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-
   private:
     void Show(const reporting::ReportSetState& w);
     void Leave();
-    bool placed_ = false;
 
     StorageContext& storage_;
     ReportSettings& settings_;

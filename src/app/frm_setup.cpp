@@ -3,11 +3,9 @@
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QShortcut>
-#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "app/frm_main.h"
@@ -52,6 +50,7 @@ Frm_setup::Frm_setup(StorageContext& storage, AppState& state, QWidget* parent)
     BuildControls();
     Connect();
     resize(1180, 760);
+    KeepWindowPlace(this);
     // Ctrl+S: the Save button.
     auto* save = new QShortcut(QKeySequence::Save, this);
     connect(save, &QShortcut::activated, this, &Frm_setup::Cmdsavepj_Click);
@@ -402,19 +401,6 @@ void Frm_setup::closeEvent(QCloseEvent* event) {
     }
     event->accept();
     if (ShowLauncher) ShowLauncher();
-}
-
-void Frm_setup::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    if (!placed_) {
-        placed_ = true;
-        PlaceWindow(this, parentWidget());
-    }
-}
-
-void Frm_setup::hideEvent(QHideEvent* event) {
-    RememberWindow(this);
-    QWidget::hideEvent(event);
 }
 
 // ---- Plate format, parameters and tools ----

@@ -122,8 +122,6 @@ class Frm_setup : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -147,7 +145,6 @@ class Frm_setup : public QWidget {
     StorageContext& storage_;
     AppState& state_;
     bool filling_ = false;  // controls being filled: their change handlers stay quiet
-    bool placed_ = false;
     SetupSnapshot snapshot_;
 };
 

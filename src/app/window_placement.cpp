@@ -1,5 +1,6 @@
 #include "app/window_placement.h"
 
+#include <QEvent>
 #include <QSettings>
 
 namespace lumivo::app {
@@ -32,6 +33,39 @@ void PlaceWindow(QWidget* window, const QWidget* over) {
     const QByteArray saved = settings.value(GeometryKey(window)).toByteArray();
     if (!saved.isEmpty() && window->restoreGeometry(saved)) return;
     CenterOver(window, over);
+}
+
+namespace {
+
+// Watches one window's show and hide events.
+class PlaceKeeper final : public QObject {
+  public:
+    explicit PlaceKeeper(QWidget* window) : QObject(window), window_(window) {
+        window->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == window_) {
+            if (event->type() == QEvent::Show && !placed_) {
+                placed_ = true;
+                PlaceWindow(window_, window_->parentWidget());
+            } else if (event->type() == QEvent::Hide) {
+                RememberWindow(window_);
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    QWidget* window_;
+    bool placed_ = false;
+};
+
+}  // namespace
+
+void KeepWindowPlace(QWidget* window) {
+    new PlaceKeeper(window);
 }
 
 void RememberWindow(const QWidget* window) {

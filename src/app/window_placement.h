@@ -28,4 +28,8 @@ void PlaceWindow(QWidget* window, const QWidget* over);
 // Remembers the window's size and position (when it is hidden or closed).
 void RememberWindow(const QWidget* window);
 
+// Lets a window keep its place: placed on its first show (over its parent widget, or on the
+// screen for a window without one), remembered whenever it is hidden or closed.
+void KeepWindowPlace(QWidget* window);
+
 }  // namespace lumivo::app

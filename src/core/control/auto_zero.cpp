@@ -150,28 +150,6 @@ AutoZeroResult CalculateAutoZero(ControlContext& ctx, const AutoZeroSettings& se
     return result;
 }
 
-namespace {
-
-// "17, 250" for a few channels, "12 channels" for many.
-std::string ChannelListText(const std::vector<int>& channels) {
-    constexpr std::size_t kListed = 8;
-    if (channels.size() > kListed) return std::to_string(channels.size()) + " channels";
-    std::string out;
-    for (int ch : channels) {
-        if (!out.empty()) out += ", ";
-        out += std::to_string(ch);
-    }
-    return out;
-}
-
-std::string LevelText(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f", v);
-    return buf;
-}
-
-}  // namespace
-
 std::string AutoZeroSummary(const AutoZeroResult& result,
                             std::span<const std::int16_t> channel_well,
                             std::span<const double> zero_level) {
@@ -214,10 +192,9 @@ std::string AutoZeroSummary(const AutoZeroResult& result,
         " samples: " + std::to_string(in_use) + " channels in use, " + std::to_string(in_window) +
         " with their level in the window " + std::to_string(CalibrationWindowLow) + ".." +
         std::to_string(CalibrationWindowHigh) + ", " + std::to_string(dead.size()) + " dead";
-    if (!dead.empty()) text += " (" + ChannelListText(dead) + ")";
-    text += ", " + std::to_string(saturated.size()) + " saturated";
-    if (!saturated.empty()) text += " (" + ChannelListText(saturated) + ")";
-    if (in_use > 0) text += "; zero levels " + LevelText(lo) + " to " + LevelText(hi);
+    text += ChannelNumbersText(dead) + ", " + std::to_string(saturated.size()) + " saturated" +
+            ChannelNumbersText(saturated);
+    if (in_use > 0) text += "; zero levels " + FormatOneDecimal(lo) + " to " + FormatOneDecimal(hi);
     return text;
 }
 

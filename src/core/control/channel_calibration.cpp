@@ -243,6 +243,16 @@ int CalibrationResult::CountFinished(ChannelFinish f) const {
     return n;
 }
 
+std::string ChannelNumbersText(const std::vector<int>& channels) {
+    constexpr std::size_t kListed = 8;
+    if (channels.empty() || channels.size() > kListed) return {};
+    std::string text = " (";
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        text += (i > 0 ? ", " : "") + std::to_string(channels[i]);
+    }
+    return text + ")";
+}
+
 std::string CalibrationSummary(const CalibrationResult& result) {
     if (result.outcome != RunOutcome::Completed && result.outcome != RunOutcome::SaveFailed) {
         std::string text =
@@ -257,13 +267,7 @@ std::string CalibrationSummary(const CalibrationResult& result) {
         for (int ch = 0; ch < kChannelCount; ++ch) {
             if (result.finish[static_cast<std::size_t>(ch)] == f) channels.push_back(ch);
         }
-        std::string text = std::to_string(channels.size()) + " " + what;
-        if (channels.empty() || channels.size() > 8) return text;
-        text += " (";
-        for (std::size_t i = 0; i < channels.size(); ++i) {
-            text += (i > 0 ? ", " : "") + std::to_string(channels[i]);
-        }
-        return text + ")";
+        return std::to_string(channels.size()) + " " + what + ChannelNumbersText(channels);
     };
     std::string text =
         std::string(result.outcome == RunOutcome::Completed ? kCalibrationOkStatus

@@ -97,6 +97,10 @@ struct CalibrationResult {
     int CountFinished(ChannelFinish f) const;
 };
 
+// " (17, 250)": the channel numbers of a summary in brackets, or "" when there are none or more
+// than eight (a count says enough then).
+std::string ChannelNumbersText(const std::vector<int>& channels);
+
 // The end of a calibration channel by channel, for the status line and the log: "Calibration
 // OK: 190 channels in the window, 1 dead (17), 1 saturated (250)" and any channel that ended
 // otherwise (stepped past the window, unsettled, without reading), or how an unfinished run
