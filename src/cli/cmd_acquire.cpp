@@ -272,6 +272,11 @@ class InProcessSimulator {
     std::thread thread_;
 };
 
+// Why the run ended, for events.log.
+std::string StopReason(const StopSignals& signals) {
+    return signals.received() == SIGINT ? "SIGINT was received" : "SIGTERM was received";
+}
+
 std::string Milliseconds(double seconds) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.1f ms", seconds * 1000.0);
@@ -389,7 +394,8 @@ int RunAcquire(Args& args) {
     }
     dialogs.before_message = [&view] { view.EndLine(); };
     dialogs.process_events = [&] {
-        if (signals.received() == 0 && signals.Wait(0) != 0) engine.CmdStop_Click();
+        if (signals.received() == 0 && signals.Wait(0) != 0)
+            engine.CmdStop_Click(StopReason(signals));
     };
 
     StartOptions options;
@@ -416,7 +422,7 @@ int RunAcquire(Args& args) {
     // Timeradq: a tick at most every interval; a longer tick delays the next one.
     while (engine.Running()) {
         if (!engine.TimerEnabled()) {
-            if (signals.Wait(100'000) != 0) engine.CmdStop_Click();
+            if (signals.Wait(100'000) != 0) engine.CmdStop_Click(StopReason(signals));
             continue;
         }
         const std::int64_t begin = clock.MonotonicMicros();
@@ -424,7 +430,7 @@ int RunAcquire(Args& args) {
         if (!engine.Running()) break;
         const std::int64_t rest = interval_us - (clock.MonotonicMicros() - begin);
         if (signals.received() == 0 && signals.Wait(std::max<std::int64_t>(rest, 0)) != 0) {
-            engine.CmdStop_Click();
+            engine.CmdStop_Click(StopReason(signals));
         }
     }
     view.EndLine();
