@@ -49,8 +49,11 @@ AcquisitionWindow::AcquisitionWindow(Frm_Main& main) : QObject(&main), main_(mai
         panels.AcquisitionState = [this] {
             return static_cast<int>(engine_->state.AcquisitionRunning);
         };
-        panels.StopAcquisition = [this] { CmdStop_Click(); };
+        panels.StopAcquisition = [this] { engine_->CmdStop_Click(kStopByCalibrationWrite); };
         panels.ResetSampleRow = [this] { engine_->sampling.SampleRow = 0; };
+        // The blank samples on Timeradq, like an acquisition, never beside one.
+        panels.ReadBlank = [this](int count) { return engine_->Cmd_readblank_Click(count); };
+        panels.BlankActive = [this] { return engine_->BlankActive(); };
     }
 }
 
@@ -68,7 +71,8 @@ void AcquisitionWindow::CmdPause_Click() {
 }
 
 void AcquisitionWindow::CmdStop_Click() {
-    engine_->CmdStop_Click();
+    // A run stops only after the user confirms; a blank, or nothing, at once.
+    engine_->RequestStop();
 }
 
 void AcquisitionWindow::Timeradq_Timer() {
@@ -134,6 +138,10 @@ void AcquisitionWindow::OpenSetupWindow() {
 void AcquisitionWindow::SetControls(const AcquisitionControls& c) {
     main_.CmdPlay->setEnabled(c.CmdPlay);
     main_.CmdPause->setEnabled(c.CmdPause);
+    main_.CmdPause->setText(c.CmdPause_resumes ? "Resume" : "Pause");
+    main_.cmd_connect->setEnabled(c.cmd_connect);
+    main_.Cmd_disconnect->setEnabled(c.cmd_connect);
+    main_.mncom->setEnabled(c.cmd_connect);
     main_.CmdStop->setEnabled(c.CmdStop);
     main_.Cmdsetup->setEnabled(c.Cmdsetup);
     main_.Cmdoffline->setEnabled(c.Cmdoffline);
@@ -214,6 +222,10 @@ void AcquisitionWindow::ShowCalibrating(bool shown) {
     main_.lblcalibrando->setVisible(shown);
 }
 
+void AcquisitionWindow::SetCalibratingText(const std::string& text) {
+    main_.lblcalibrando->setText(ToQ(text));
+}
+
 void AcquisitionWindow::SetSamplingTimer(bool enabled) {
     if (!enabled) {
         Timeradq->stop();
@@ -234,11 +246,45 @@ bool AcquisitionWindow::UserDefinedReport() {
 }
 
 void AcquisitionWindow::OpenReportWindow() {
-    ReportAfterRun(main_, engine_->state.AcquisitionFolder);
+    const bool automatic = main_.mn_userbin->isChecked();
+    const reporting::ReportOutcome outcome =
+        ReportAfterRun(main_, engine_->state.AcquisitionFolder);
+    if (!automatic) return;
+    if (!outcome.written) {
+        engine_->LogEvent("The automatic report was not written: " + outcome.failure);
+    } else {
+        engine_->LogEvent("Automatic report written: " + outcome.report_file.string());
+        if (!outcome.raw_export_failure.empty())
+            engine_->LogEvent("The raw data were not exported: " + outcome.raw_export_failure);
+    }
 }
 
 void AcquisitionWindow::OpenTextFile(const std::filesystem::path& file) {
     if (main_.OpenDocument) main_.OpenDocument(QUrl::fromLocalFile(ToQ(file.string())));
+}
+
+void AcquisitionWindow::LogEvent(const std::string& line) {
+    main_.AppendLog(line);
+}
+
+void AcquisitionWindow::ShowStatusLine(const std::string& text) {
+    main_.ShowStatusLine(text);
+}
+
+void AcquisitionWindow::ShowExpectedEnd(const std::optional<LocalDateTime>& end) {
+    QString text;
+    if (end) {
+        // To the minute: the run ends at the first window close after it anyway.
+        LocalDateTime minute =
+            AddSeconds(*end, end->second >= 30 ? 60 - end->second : -end->second);
+        minute.second = 0;
+        text = "Ends about " + LocaleDateTime(minute, QLocale::ShortFormat);
+    }
+    if (main_.lbl_endtime->text() != text) main_.lbl_endtime->setText(text);
+}
+
+std::string AcquisitionWindow::FormatDateTime(const LocalDateTime& t) {
+    return FromQ(LocaleDateTime(t, QLocale::ShortFormat));
 }
 
 }  // namespace lumivo::app

@@ -64,11 +64,16 @@ class AcquisitionWindow : public QObject, private AcquisitionView {
     void RedrawLivePlot() override;
     void WindowClosed(const SamplingState& sampling) override;
     void ShowCalibrating(bool shown) override;
+    void SetCalibratingText(const std::string& text) override;
     void SetSamplingTimer(bool enabled) override;
     void ShowAlarm(const std::string& text) override;
     bool UserDefinedReport() override;
     void OpenReportWindow() override;
     void OpenTextFile(const std::filesystem::path& file) override;
+    void LogEvent(const std::string& line) override;
+    void ShowStatusLine(const std::string& text) override;
+    void ShowExpectedEnd(const std::optional<LocalDateTime>& end) override;
+    std::string FormatDateTime(const LocalDateTime& t) override;
 
     void Arm(int delay_ms);
 

@@ -10,6 +10,7 @@
 
 #include "app/frm_main.h"
 #include "app/qt_dialogs.h"
+#include "core/acquisition/event_log.h"
 #include "core/device/command_set.h"
 
 namespace lumivo::app {
@@ -49,10 +50,9 @@ ControlPanels::ControlPanels(Frm_Main& main) : QObject(&main), main_(main) {
     StopAcquisition = [] {};
     ResetSampleRow = [] {};
     CalibrationRow = [this] { return std::span<std::uint16_t>(own_row_); };
-    StartBlankSampling = [this] { blank_timer_.start(); };
+    ReadBlank = [](int) { return false; };
+    BlankActive = [] { return false; };
     BlankSampleCount = [this] { return int{main_.context().state.project.Setup.Cal_value}; };
-    blank_timer_.setInterval(kBlankTickIntervalMs);
-    connect(&blank_timer_, &QTimer::timeout, this, &ControlPanels::OnBlankTimer);
 
     CalibrationPanel* cal = main_.frm_mn1;
     connect(cal->mnCalibra, &QCheckBox::clicked, this, &ControlPanels::mnCalibra_Click);
@@ -160,6 +160,8 @@ void ControlPanels::RunFromButton(QPushButton* button, Body body) {
         if (button->text() == kStopCaption) cancel_requested_ = true;
         return;
     }
+    // A blank samples the instrument meanwhile: its reads and these would interleave.
+    if (BlankActive()) return;
     running_ = true;
     cancel_requested_ = false;
     const bool standalone = AcquisitionState() == 0;
@@ -218,6 +220,7 @@ void ControlPanels::cmd_calibra_Click() {
         last_calibration_ =
             CalibrateChannels(ctx, calibration, app.state.plate.ChannelWell, CalibrationRow());
         view.ShowFrame(false);
+        Log("Fast CALIB: " + CalibrationSummary(last_calibration_));
     });
 }
 
@@ -230,10 +233,17 @@ void ControlPanels::Cmd_autozero_Click() {
         c.SnrThreshold = SnrFromText(FromQ(main_.frm_mn1->txt_snr_umbral->text()), 0.0);
         AppContext& app = main_.context();
         ControlContext ctx{app.link, app.storage, view, MakeRunControl(!standalone)};
-        CalculateAutoZero(ctx, {c.SnrThreshold, c.AutoCalibrateOnStart, c.AutoZeroOnStart},
-                          app.state.project.ChannelThreshold);
+        const AutoZeroResult r =
+            CalculateAutoZero(ctx, {c.SnrThreshold, c.AutoCalibrateOnStart, c.AutoZeroOnStart},
+                              app.state.project.ChannelThreshold);
         view.ShowFrame(false);
+        Log("Fast ZERO: " +
+            AutoZeroSummary(r, app.state.plate.ChannelWell, app.state.project.ChannelThreshold));
     });
+}
+
+void ControlPanels::Log(const std::string& text) {
+    main_.AppendLog(EventLogLine(main_.context().clock.Now(), text));
 }
 
 CalibrationResult ControlPanels::RunStartCalibration() {
@@ -276,48 +286,10 @@ AutoZeroResult ControlPanels::RunStartAutoZero() {
 }
 
 void ControlPanels::Cmd_readblank_Click() {
-    if (busy()) return;
-    AppContext& app = main_.context();
-    if (Offline()) {
-        app.dialogs.MessageBox(kOfflineRefusalMessage);
-        return;
-    }
-    main_.Cmdsetup->setEnabled(false);
-    main_.Cmdoffline->setEnabled(false);
-    try {
-        PrepareBlankFolder(app.storage, app.state.config.Actual_Project_Number, app.state.project,
-                           app.clock.Now());
-    } catch (const std::exception& e) {
-        app.dialogs.MessageBox(std::string("Error writing the blank's folder: ") + e.what());
-    }
-    const int count = BlankSampleCount();
-    StartBlank(blank, static_cast<std::int16_t>(count));
-    main_.picturetime->Clear();
-    main_.lblcalibrando->setText(ToQ(BlankStartText(count)));
-    main_.lblcalibrando->show();
-    StartBlankSampling();
-}
-
-bool ControlPanels::BlankTick(std::span<const std::uint16_t> row) {
-    if (!blank.BlankMode) return false;
-    if (!BlankStep(blank, row, main_.context().state.project.ChannelThreshold)) return false;
-    const QString done = ToQ(BlankDoneText(kChannelCount - 1));
-    main_.lblcalibrando->setText(done);
-    main_.lbl_autochannel->setText(done);
-    blank_timer_.stop();
-    main_.lblcalibrando->hide();
-    return true;
-}
-
-void ControlPanels::OnBlankTimer() {
-    if (!blank.BlankMode) {
-        blank_timer_.stop();
-        return;
-    }
-    std::array<std::uint16_t, kChannelTableSize> row = own_row_;
-    ReadFullSample(main_.context().link, row, BlockReadMode::Whole);
-    own_row_ = row;
-    BlankTick(row);
+    // The blank runs on the acquisition's sampling timer, which refuses it during a run and
+    // without an instrument; Stop ends it.
+    if (running_) return;
+    ReadBlank(BlankSampleCount());
 }
 
 void ControlPanels::lbl_umbral_Click() {

@@ -43,16 +43,17 @@ class ControlPanels : public QObject {
     // Row 0 of the sampling table, where calibration puts its readings (default: a row of
     // this class).
     std::function<std::span<std::uint16_t>()> CalibrationRow;
-    // Starts the sampling ticks of a blank; each tick reads one sample and calls BlankTick.
-    // Default: a 30 ms timer of this class.
-    std::function<void()> StartBlankSampling;
+    // Starts a blank of that many ticks on the acquisition's sampling timer; false when it was
+    // refused (default: refused, there is no sampling timer).
+    std::function<bool(int)> ReadBlank;
+    // A blank is running (default: none).
+    std::function<bool()> BlankActive;
     // Number of ticks a blank lasts (default: the project's Cal_value).
     std::function<int()> BlankSampleCount;
 
     // ---- Program-wide tables kept here ----
 
     CalibrationValues calibration;  // PinHole and Gain of every channel
-    BlankState blank;
 
     // ---- Handlers ----
 
@@ -91,11 +92,9 @@ class ControlPanels : public QObject {
     // becomes 1.8); the run stops with the acquisition.
     CalibrationResult RunStartCalibration();
     AutoZeroResult RunStartAutoZero();
-    // One sampling tick of a blank with the tick's readings; true when the blank ended.
-    bool BlankTick(std::span<const std::uint16_t> row);
 
     // A calibration, auto-zero or blank is running.
-    bool busy() const { return running_ || blank.BlankMode; }
+    bool busy() const { return running_ || (BlankActive && BlankActive()); }
     const CalibrationResult& last_calibration() const { return last_calibration_; }
 
   protected:
@@ -116,13 +115,13 @@ class ControlPanels : public QObject {
     // meanwhile and `button` (captioned "STOP") ends a stand-alone run early.
     template <typename Body>
     void RunFromButton(QPushButton* button, Body body);
-    void OnBlankTimer();
+    // A result for the log panel.
+    void Log(const std::string& text);
 
     Frm_Main& main_;
     bool running_ = false;
     bool cancel_requested_ = false;
     std::array<std::uint16_t, kChannelTableSize> own_row_{};
-    QTimer blank_timer_;
     CalibrationResult last_calibration_;
 };
 

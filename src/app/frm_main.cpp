@@ -6,8 +6,8 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QMenuBar>
-#include <QShowEvent>
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -44,12 +44,6 @@ QPushButton* Button(QWidget* parent, const char* name, const char* caption, bool
     return b;
 }
 
-std::string FiveDigitSerial(int serial) {
-    std::string digits = std::to_string(serial);
-    if (digits.size() < 5) digits.insert(0, 5 - digits.size(), '0');
-    return digits;
-}
-
 }  // namespace
 
 Frm_Main::Frm_Main(AppContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_(ctx) {
@@ -60,7 +54,7 @@ Frm_Main::Frm_Main(AppContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_
     control_panels = new ControlPanels(*this);
 
     StartAcquisition = [this] { ctx_.dialogs.MessageBox(kAcquisitionUnavailableMessage); };
-    AttachSetupWindow(*this);  // Cmdsetup_Click and the launcher's "Setup a New Project"
+    AttachSetupWindow(*this);    // Cmdsetup_Click and the launcher's "Setup a New Project"
     AttachReportWindows(*this);  // "Report Output..." and mn_userbin
     ShowOfflineBrowser = [this] { ShowNotAvailable("The offline browser"); };
     OpenDocument = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
@@ -103,6 +97,8 @@ void Frm_Main::BuildControls() {
     txt_subproject = Named(new QLineEdit(header), "txt_subproject");
     Txt_description = Named(new QLineEdit(header), "Txt_description");
     Txt_time = ReadOnlyBox(header, "Txt_time", 150);
+    lbl_endtime = Named(new QLabel(header), "lbl_endtime");
+    lbl_endtime->setToolTip("Expected end of the running acquisition");
     lbl_temperature = Named(new QLabel("T = __ \xC2\xB0"
                                        "C",
                                        header),
@@ -120,6 +116,7 @@ void Frm_Main::BuildControls() {
     hg->addWidget(Txt_description, 1, 3, 1, 3);
     hg->addWidget(Txt_time, 1, 6);
     hg->addWidget(lbl_temperature, 1, 7);
+    hg->addWidget(lbl_endtime, 2, 6, 1, 2);
     hg->setColumnStretch(1, 2);
     hg->setColumnStretch(3, 1);
     root->addWidget(header);
@@ -206,6 +203,7 @@ void Frm_Main::BuildControls() {
     Cmb_organism->setEditable(true);
     combo_minutes = Named(new QComboBox(analysis), "combo_minutes");
     combo_minutes->setEditable(true);
+    combo_minutes->setCompleter(nullptr);  // a number box: "1" must not become "15"
     chk_bodybends = Named(new QCheckBox("Body Bends", analysis), "chk_bodybends");
     ag->addWidget(new QLabel("Organism:", analysis), 0, 0);
     ag->addWidget(Cmb_organism, 0, 1);
@@ -234,6 +232,18 @@ void Frm_Main::BuildControls() {
     right->addStretch();
     body->addWidget(right_widget);
 
+    // Bottom: the log panel, what events.log holds for a recorded run.
+    auto* events_box = Named(new QGroupBox("Events", central), "frm_events");
+    auto* events_layout = new QVBoxLayout(events_box);
+    events_layout->setContentsMargins(4, 2, 4, 4);
+    txt_events = Named(new QPlainTextEdit(events_box), "txt_events");
+    txt_events->setReadOnly(true);
+    txt_events->setMaximumBlockCount(5000);
+    txt_events->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    txt_events->setFixedHeight(96);
+    events_layout->addWidget(txt_events);
+    root->addWidget(events_box);
+
     connect(cmd_connect, &QPushButton::clicked, this, &Frm_Main::cmd_connect_Click);
     connect(Cmd_disconnect, &QPushButton::clicked, this, &Frm_Main::Cmd_disconnect_Click);
     connect(CmdPlay, &QPushButton::clicked, this, &Frm_Main::CmdPlay_Click);
@@ -242,6 +252,8 @@ void Frm_Main::BuildControls() {
 
     lbl_connection = Named(new QLabel("Not connected", this), "lbl_connection");
     statusBar()->addPermanentWidget(lbl_connection);
+    lbl_status = Named(new QLabel(this), "lbl_status");
+    statusBar()->addWidget(lbl_status, 1);
 
     // The read-only boxes show; they do not take the keyboard focus from the commands.
     for (QLineEdit* box : {txt_projecto, txt_acqlapse, txt_wellformat, Txt_time})
@@ -250,12 +262,15 @@ void Frm_Main::BuildControls() {
     cmd_connect->setFocus();
 
     resize(1180, 780);
+    KeepWindowPlace(this);
 }
 
 void Frm_Main::BuildMenus() {
     QMenu* file = menuBar()->addMenu("&File");
     mnexit = file->addAction("Exit");
     mnexit->setObjectName("mnexit");
+    mnexit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    mnexit->setShortcutContext(Qt::ApplicationShortcut);
     connect(mnexit, &QAction::triggered, this, &Frm_Main::mnexit_Click);
 
     mncom = menuBar()->addMenu("&COM Port");
@@ -294,11 +309,15 @@ void Frm_Main::BuildMenus() {
     mn_userbin->setObjectName("mn_userbin");
     mn_userbin->setCheckable(true);
     mn_userbin->setEnabled(false);
+    mnquickreport = report->addAction("Quick Report (report.txt)");
+    mnquickreport->setObjectName("mnquickreport");
+    connect(mnquickreport, &QAction::triggered, this, &Frm_Main::mnquickreport_Click);
 
     QMenu* help = menuBar()->addMenu("&Help");
     mnhelp = help->addAction("Contents");
     mnhelp->setObjectName("mnhelp");
     mnhelp->setShortcut(QKeySequence::HelpContents);
+    mnhelp->setShortcutContext(Qt::ApplicationShortcut);
     mnabout = help->addAction("About");
     mnabout->setObjectName("mnabout");
     connect(mnhelp, &QAction::triggered, this, &Frm_Main::mnhelp_Click);
@@ -345,9 +364,14 @@ ConnectionContext Frm_Main::Connection() {
                              ctx_.state.config};
 }
 
+bool Frm_Main::PortInUse() const {
+    return acquisition != nullptr &&
+           (acquisition->Acquiring() || acquisition->engine().BlankActive());
+}
+
 void Frm_Main::cmd_connect_Click() {
     // The search lets window events run; a second click meanwhile must not start another.
-    if (connecting_) return;
+    if (connecting_ || PortInUse()) return;
     connecting_ = true;
     cmd_connect->setEnabled(false);
     ConnectionContext c = Connection();
@@ -358,12 +382,17 @@ void Frm_Main::cmd_connect_Click() {
 }
 
 void Frm_Main::Cmd_disconnect_Click() {
+    if (PortInUse()) return;
     ConnectionContext c = Connection();
     DisconnectInstrument(c);
     ShowConnectionState();
 }
 
 void Frm_Main::mncom1_Click(int index) {
+    if (PortInUse()) {
+        CheckPortMenuEntry(ctx_.link.ComPortNumber);
+        return;
+    }
     ConnectionContext c = Connection();
     SelectComPort(c, index);
 }
@@ -392,6 +421,19 @@ void Frm_Main::CmdPlay_Click() {
     StartAcquisition();
 }
 
+void Frm_Main::mnquickreport_Click() {
+    if (acquisition != nullptr) acquisition->engine().QuickReport();
+}
+
+void Frm_Main::AppendLog(const std::string& line) {
+    txt_events->appendPlainText(ToQ(line));
+}
+
+void Frm_Main::ShowStatusLine(const std::string& text) {
+    lbl_status->setText(ToQ(text));
+    lbl_status->setToolTip(ToQ(text));
+}
+
 void Frm_Main::OnLauncherRunLatest() {
     show();
     raise();
@@ -402,21 +444,13 @@ void Frm_Main::OnLauncherRunLatest() {
 void Frm_Main::ShowConnectionState() {
     const ConnectionState& c = ctx_.state.connection;
     if (c.InstrumentConnected != 0) {
-        const std::string serial = "SERIAL : LMVO" + FiveDigitSerial(ctx_.link.SerialNumber);
+        const std::string serial = "SERIAL : " + InstrumentSerialText(ctx_.link.SerialNumber);
         lbl_serial->setText(ToQ(serial));
         lbl_connection->setText(
             ToQ("Connected on COM" + std::to_string(ctx_.link.ComPortNumber) + "    " + serial));
     } else {
         lbl_serial->clear();
         lbl_connection->setText(c.OfflineMode != 0 ? "OFFLINE MODE" : "Not connected");
-    }
-}
-
-void Frm_Main::showEvent(QShowEvent* e) {
-    QMainWindow::showEvent(e);
-    if (!placed_) {
-        placed_ = true;
-        CenterOnScreen(this);
     }
 }
 
@@ -431,13 +465,25 @@ void Frm_Main::closeEvent(QCloseEvent* e) {
         e->accept();
         return;
     }
-    // The port search lets window events run; the window waits for it to finish.
-    if (connecting_) {
+    // The port search and the device procedures let window events run; the window waits for
+    // them to finish (a calibration or zero has its STOP button).
+    if (connecting_ || (control_panels != nullptr && control_panels->busy() &&
+                        (acquisition == nullptr || !acquisition->engine().BlankActive()))) {
         e->ignore();
         return;
     }
-    // A running acquisition stops first, while the port is still open for its outputs.
-    if (acquisition != nullptr && acquisition->Acquiring()) acquisition->CmdStop_Click();
+    // A running acquisition is stopped only when the user says so, and first, while the port
+    // is still open for its outputs.
+    if (acquisition != nullptr && acquisition->Acquiring()) {
+        AcquisitionEngine& engine = acquisition->engine();
+        if (ctx_.dialogs.Confirm(engine.ExitQuestion(), kStopAndExitCaption) != MsgResult::Ok) {
+            e->ignore();
+            return;
+        }
+        if (engine.Running()) engine.CmdStop_Click(kStopAtExit);
+    }
+    if (acquisition != nullptr && acquisition->engine().BlankActive())
+        acquisition->engine().CmdStop_Click(kStopAtExit);
     ClosingSteps steps;
     steps.close_port = [this] {
         const int port = ctx_.link.ComPortNumber;

@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
@@ -61,6 +62,13 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
     void mnhelp_Click();
     Frm_help* help_window() const { return help_.get(); }
     void CmdPlay_Click();
+    // "Quick Report": report.txt of the last run's totals, while no acquisition runs.
+    void mnquickreport_Click();
+
+    // The log panel: one line per event of the acquisitions and device procedures.
+    void AppendLog(const std::string& line);
+    // The status line: how the last run ended, what went wrong while nobody watched.
+    void ShowStatusLine(const std::string& text);
 
     // Hooks for the windows and procedures that arrive later; each has a stand-in that tells
     // the user it is not available yet.
@@ -86,9 +94,12 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
     QLineEdit* txt_subproject;
     QLineEdit* Txt_description;
     QLineEdit* Txt_time;
+    QLabel* lbl_endtime;  // the expected end of the running acquisition
     QLabel* lbl_temperature;
     QLabel* lbl_serial;
-    QLabel* lbl_connection;  // status bar: the instrument's connection
+    QLabel* lbl_connection;      // status bar: the instrument's connection
+    QLabel* lbl_status;          // status bar: the end of the last run, failures
+    QPlainTextEdit* txt_events;  // the log panel
     QLabel* lbl_autochannel;
     QLabel* lblcalibrando;
     QPushButton* cmd_connect;
@@ -131,6 +142,7 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
     QAction* mnabout;
     QAction* mnhelp;
     QAction* mn_userbin;
+    QAction* mnquickreport;
     QAction* mncal_on;
     QAction* mncal_off;
     QAction* lght_ctl;
@@ -149,7 +161,6 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
   private:
     // ConnectionView.
@@ -178,12 +189,13 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
     void ShowConnectionState();
     void ShowNotAvailable(const char* what);
     void OnLauncherRunLatest();
+    // A run or a blank uses the port: the connection commands wait.
+    bool PortInUse() const;
 
     AppContext& ctx_;
     std::unique_ptr<Frm_Init> launcher_;
     std::unique_ptr<Frm_help> help_;
     bool closing_done_ = false;
-    bool placed_ = false;
     bool connecting_ = false;
     // Live-data buffers, sized from RT_Buffer when the window loads or is activated.
     int live_buffer_rows_ = 0;

@@ -20,6 +20,7 @@
 #include "app/frm_main.h"
 #include "app/frm_reportset.h"
 #include "app/qt_dialogs.h"
+#include "app/window_placement.h"
 #include "core/storage/project_setup.h"
 
 namespace lumivo::app {
@@ -33,11 +34,6 @@ template <typename W>
 W* Named(W* widget, const QString& name) {
     widget->setObjectName(name);
     return widget;
-}
-
-QString ShortDateTime(const LocalDateTime& t) {
-    const QDateTime when(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second));
-    return QLocale::system().toString(when, QLocale::ShortFormat);
 }
 
 // Dash pattern of an SVG dash array ("6 3") for a Qt pen, in pen widths.
@@ -107,6 +103,7 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     bin_row->addWidget(new QLabel("Bin size (min):", Frame_main));
     Cmb_binsize = Named(new QComboBox(Frame_main), "Cmb_binsize");
     Cmb_binsize->setEditable(true);
+    Cmb_binsize->setCompleter(nullptr);  // a number box: "1" must not become "15"
     bin_row->addWidget(Cmb_binsize);
     grid->addLayout(bin_row, 1, 1);
 
@@ -185,6 +182,7 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     connect(cmd_runframe, &QPushButton::clicked, this, &frm_report::cmd_runframe_Click);
     connect(cmd_stopframe, &QPushButton::clicked, this, &frm_report::cmd_stopframe_Click);
     resize(1100, 520);
+    KeepWindowPlace(this);
 }
 
 // ---- Copying the state in and out ----
@@ -268,13 +266,18 @@ ReportEnvironment frm_report::Environment() {
     env.open_file = [this](const fs::path& path) {
         if (OpenDocument) OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path.string())));
     };
-    env.format_date = [](const LocalDateTime& t) { return FromQ(ShortDateTime(t)); };
-    env.raw_reanalysis = [this] {
-        mnrecalculate_Click();
+    env.format_date = [](const LocalDateTime& t) { return FromQ(LocaleDateTime(t)); };
+    env.raw_reanalysis = [this]() -> std::string {
+        if (!RawReanalysis) return kRawProcessingUnavailable;
+        const fs::path first_page = fs::path(FromQ(Txt_inputfile->text())) / "0.bin";
+        if (!ctx_.files.IsFile(first_page)) return "Real Time Data Not Found";
+        Frame_run->show();
         ctx_.dialogs.ProcessEvents();
         ctx_.clock.SleepMs(1000);
         Chk_rawexport->setChecked(true);
-        cmd_runframe_Click();
+        stop_requested_ = false;
+        RawReanalysis();
+        return std::string();
     };
     return env;
 }
@@ -398,7 +401,9 @@ void frm_report::ShowChart(const ChartData& plot) {
     const double last = (plot.last_minute > 0 ? plot.last_minute : 1) / unit;
     auto* x = new QValueAxis;
     x->setTitleText(ToQ(plot.time_axis.label));
-    x->setLabelFormat(unit > 1 ? "%g" : "%.0f");
+    // Nice ticks of a short report fall on halves: "%g" writes 0.5 and 1.5 as they are
+    // (whole-number labels read "0 1 1 2 2").
+    x->setLabelFormat("%g");
     x->setRange(0, last);
     x->applyNiceNumbers();
     auto* y = new QValueAxis;
@@ -490,11 +495,19 @@ ReportOutcome ReportAfterRun(Frm_Main& main, const fs::path& folder) {
     env.open_file = [&main](const fs::path& path) {
         main.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path.string())));
     };
-    env.format_date = [](const LocalDateTime& t) { return FromQ(ShortDateTime(t)); };
-    ReportOutcome outcome =
-        ReportAfterAcquisition(env, ctx.state.report, main.mn_userbin->isChecked(), folder,
-                               FromQ(main.combo_minutes->currentText()),
-                               [&main, &folder] { OpenReportWindow(main, folder); });
+    env.format_date = [](const LocalDateTime& t) { return FromQ(LocaleDateTime(t)); };
+    const bool automatic = main.mn_userbin->isChecked();
+    ReportOutcome outcome = ReportAfterAcquisition(
+        env, ctx.state.report, automatic, folder, FromQ(main.combo_minutes->currentText()),
+        [&main, &folder] { OpenReportWindow(main, folder); });
+    // Nobody may be at the screen when a run ends: a report that failed stays in the status
+    // line after its message box is gone.
+    if (automatic && !outcome.written) {
+        main.ShowStatusLine("The automatic report was not written: " + outcome.failure);
+    } else if (automatic && !outcome.raw_export_failure.empty()) {
+        main.ShowStatusLine("The automatic report was written; the raw data were not exported: " +
+                            outcome.raw_export_failure);
+    }
     main.show();
     return outcome;
 }

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "app/qt_dialogs.h"
+#include "app/window_placement.h"
 
 namespace lumivo::app {
 
@@ -23,6 +24,7 @@ W* Named(W* widget, const QString& name) {
 
 Frm_reportset::Frm_reportset(StorageContext& storage, ReportSettings& settings, QWidget* parent)
     : QWidget(parent, Qt::Window), storage_(storage), settings_(settings) {
+    KeepWindowPlace(this);
     setObjectName("Frm_reportset");
     setWindowTitle("User Defined Report");
     auto* layout = new QVBoxLayout(this);
@@ -66,6 +68,7 @@ Frm_reportset::Frm_reportset(StorageContext& storage, ReportSettings& settings, 
     bin_row->addWidget(new QLabel("Bin size (min):", this));
     Cmb_binsize = Named(new QComboBox(this), "Cmb_binsize");
     Cmb_binsize->setEditable(true);
+    Cmb_binsize->setCompleter(nullptr);  // a number box: "1" must not become "15"
     bin_row->addWidget(Cmb_binsize);
     options->addLayout(bin_row, 1, 1);
 

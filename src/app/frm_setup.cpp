@@ -5,10 +5,12 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "app/frm_main.h"
 #include "app/qt_dialogs.h"
+#include "app/window_placement.h"
 #include "core/setup/plate_groups.h"
 
 namespace lumivo::app {
@@ -48,6 +50,10 @@ Frm_setup::Frm_setup(StorageContext& storage, AppState& state, QWidget* parent)
     BuildControls();
     Connect();
     resize(1180, 760);
+    KeepWindowPlace(this);
+    // Ctrl+S: the Save button.
+    auto* save = new QShortcut(QKeySequence::Save, this);
+    connect(save, &QShortcut::activated, this, &Frm_setup::Cmdsavepj_Click);
 }
 
 void Frm_setup::BuildControls() {
@@ -263,6 +269,11 @@ void Frm_setup::Form_Load(bool load_project) {
         const int n = state_.config.Actual_Project_Number;
         LoadProject(storage_, n, n, state_.project, state_.plate);
     }
+    FillFromState();
+    TakeSnapshot();
+}
+
+void Frm_setup::FillFromState() {
     filling_ = true;
     ShowProjectHeader();
     Fill(Combowell, ListPlateFormats(storage_));
@@ -272,6 +283,19 @@ void Frm_setup::Form_Load(bool load_project) {
     RefreshProjectList();
     FillBlockSizes();
     RefreshGroups();
+}
+
+void Frm_setup::TakeSnapshot() {
+    snapshot_ = TakeSetupSnapshot(Session());
+}
+
+bool Frm_setup::ConfirmLeave() {
+    SetupSession s = Session();
+    if (!CloseSetupWindow(s, snapshot_)) return false;
+    // What was discarded is gone from the state too: the window shows it no longer.
+    TakeSnapshot();
+    ApplyToolPanels();
+    return true;
 }
 
 void Frm_setup::ShowProjectHeader() {
@@ -326,6 +350,7 @@ void Frm_setup::Cmdnewpj_Click() {
     if (!NewProject(s)) return;
     ShowProjectHeader();
     RefreshProjectList();
+    TakeSnapshot();
 }
 
 void Frm_setup::Cmdsavepj_Click() {
@@ -333,6 +358,7 @@ void Frm_setup::Cmdsavepj_Click() {
     if (!SaveProjectInteractive(s)) return;
     ShowProjectHeader();
     RefreshProjectList();
+    TakeSnapshot();
 }
 
 void Frm_setup::cmdLoad_Click() {
@@ -363,11 +389,16 @@ void Frm_setup::Command_main_Click() {
 }
 
 void Frm_setup::Cmdoffline_Click() {
+    if (!ConfirmLeave()) return;
     if (ShowLauncher) ShowLauncher();
     hide();
 }
 
 void Frm_setup::closeEvent(QCloseEvent* event) {
+    if (!ConfirmLeave()) {
+        event->ignore();
+        return;
+    }
     event->accept();
     if (ShowLauncher) ShowLauncher();
 }
@@ -379,7 +410,7 @@ void Frm_setup::Combowell_Click() {
     if (chosen == state_.project.Setup.Plate_format) return;
     SetupSession s = Session();
     if (ChangePlateFormat(s, chosen) == PlateChange::Changed) {
-        Form_Load();
+        FillFromState();  // a change of the project, not yet saved
         return;
     }
     // Not taken: the list shows the project's format again.
@@ -404,46 +435,50 @@ void Frm_setup::chk_tool_Click(int menu) {
 namespace {
 
 // A number box: while typing, a value the check keeps is taken at once; when the box is left
-// (or Enter is pressed) the check runs in full and the box shows what was kept.
-void EditNumberBox(QLineEdit* box, ProjectSetup& setup,
+// (or Enter is pressed) the check runs in full and the box shows what was kept. Text that is
+// not a number is refused with a message and the value stays.
+void EditNumberBox(QLineEdit* box, ProjectSetup& setup, Dialogs& dialogs,
                    FieldEdit (*edit)(ProjectSetup&, std::string_view), bool final) {
     const std::string text = FromQ(box->text());
     if (!final) {
         ProjectSetup trial = setup;
-        if (!edit(trial, text).shown) setup = trial;
+        const FieldEdit e = edit(trial, text);
+        if (!e.shown && e.message.empty()) setup = trial;
         return;
     }
-    if (const FieldEdit e = edit(setup, text); e.shown) box->setText(ToQ(*e.shown));
+    const FieldEdit e = edit(setup, text);
+    if (e.shown) box->setText(ToQ(*e.shown));
+    if (!e.message.empty()) dialogs.MessageBox(e.message);
 }
 
 }  // namespace
 
 void Frm_setup::Txtlapse_Change() {
-    EditNumberBox(Txtlapse, state_.project.Setup, EditAqLapse, false);
+    EditNumberBox(Txtlapse, state_.project.Setup, storage_.dialogs, EditAqLapse, false);
 }
 
 void Frm_setup::Txtlapse_LostFocus() {
-    EditNumberBox(Txtlapse, state_.project.Setup, EditAqLapse, true);
+    EditNumberBox(Txtlapse, state_.project.Setup, storage_.dialogs, EditAqLapse, true);
 }
 
 void Frm_setup::Txtbuffer_LostFocus() {
-    EditNumberBox(Txtbuffer, state_.project.Setup, EditRtBuffer, true);
+    EditNumberBox(Txtbuffer, state_.project.Setup, storage_.dialogs, EditRtBuffer, true);
 }
 
 void Frm_setup::Txtsample_Change() {
-    EditNumberBox(Txtsample, state_.project.Setup, EditSampleRate, false);
+    EditNumberBox(Txtsample, state_.project.Setup, storage_.dialogs, EditSampleRate, false);
 }
 
 void Frm_setup::Txtsample_LostFocus() {
-    EditNumberBox(Txtsample, state_.project.Setup, EditSampleRate, true);
+    EditNumberBox(Txtsample, state_.project.Setup, storage_.dialogs, EditSampleRate, true);
 }
 
 void Frm_setup::Txt_dspinterval_Change() {
-    EditNumberBox(Txt_dspinterval, state_.project.Setup, EditDspInterval, false);
+    EditNumberBox(Txt_dspinterval, state_.project.Setup, storage_.dialogs, EditDspInterval, false);
 }
 
 void Frm_setup::Txt_dspinterval_LostFocus() {
-    EditNumberBox(Txt_dspinterval, state_.project.Setup, EditDspInterval, true);
+    EditNumberBox(Txt_dspinterval, state_.project.Setup, storage_.dialogs, EditDspInterval, true);
 }
 
 // ---- Groups ----
@@ -580,6 +615,11 @@ void AttachSetupWindow(Frm_Main& main) {
             };
             window->ConnectInstrument = [&main] { main.cmd_connect_Click(); };
             window->ShowLauncher = [&main] {
+                // While the instrument stays connected the launcher says so.
+                AppContext& c = main.context();
+                if (const auto news =
+                        LauncherConnectedNews(c.state.connection, c.link.ComPortNumber))
+                    main.launcher()->LblNews()->setText(ToQ(*news));
                 main.launcher()->show();
                 main.launcher()->raise();
             };

@@ -116,6 +116,10 @@ class Frm_setup : public QWidget {
     QPushButton* Command_main;
     QPushButton* Cmdoffline;
 
+    // Leaving the window (closing it or "Offline"): with unsaved changes the user chooses to
+    // save them, discard them or stay. True when the window may go.
+    bool ConfirmLeave();
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -133,9 +137,15 @@ class Frm_setup : public QWidget {
     void FillWellLists();
     void ApplyToolPanels();
 
+    // Every control from the program-wide state.
+    void FillFromState();
+    // The project as the window found it or last saved or loaded it.
+    void TakeSnapshot();
+
     StorageContext& storage_;
     AppState& state_;
     bool filling_ = false;  // controls being filled: their change handlers stay quiet
+    SetupSnapshot snapshot_;
 };
 
 // Makes the main window open the project setup window (its Setup button, `Cmdsetup_Click`, and

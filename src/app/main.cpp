@@ -128,6 +128,7 @@ int main(int argc, char** argv) {
     {
         app::AppContext ctx(clock, dialogs, files, command_line.install_dir,
                             TerminalDeviceOpener(command_line.install_dir));
+        ctx.state.config_restored = installed.ConfigRestored();
         app::Frm_Main main_window(ctx);
         SignalWatcher watcher(blocked);
         QTimer::singleShot(0, &main_window, [&main_window, &command_line] {

@@ -1,8 +1,10 @@
 #include "app/qt_dialogs.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace lumivo::app {
 
@@ -45,6 +47,26 @@ std::optional<std::string> QtDialogs::InputBox(const std::string& prompt, const 
                               ToQ(prompt), QLineEdit::Normal, ToQ(default_text), &ok);
     if (!ok) return std::nullopt;
     return FromQ(answer);
+}
+
+MsgResult QtDialogs::Confirm(const std::string& text, const std::string& accept,
+                             const std::string& title) {
+    QMessageBox box(parent_);
+    box.setWindowTitle(title.empty() ? QString(kApplicationTitle) : ToQ(title));
+    box.setIcon(QMessageBox::Question);
+    box.setText(ToQ(text));
+    QPushButton* yes = box.addButton(ToQ(accept), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    // Cancel is the safe choice: Enter and Escape keep things as they are.
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == yes ? MsgResult::Ok : MsgResult::Cancel;
+}
+
+QString LocaleDateTime(const LocalDateTime& t, QLocale::FormatType format) {
+    const QDateTime when(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second));
+    return QLocale::system().toString(when, format);
 }
 
 void QtDialogs::ProcessEvents() {

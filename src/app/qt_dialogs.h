@@ -1,6 +1,7 @@
 // The core's Dialogs interface answered by real Qt message and input boxes.
 #pragma once
 
+#include <QLocale>
 #include <QString>
 
 #include "core/ui_port.h"
@@ -21,6 +22,8 @@ class QtDialogs final : public Dialogs {
                          const std::string& title) override;
     std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
                                         const std::string& default_text) override;
+    MsgResult Confirm(const std::string& text, const std::string& accept,
+                      const std::string& title) override;
     void ProcessEvents() override;
 
   private:
@@ -35,5 +38,8 @@ inline QString ToQ(const std::string& s) {
 inline std::string FromQ(const QString& s) {
     return s.toLatin1().toStdString();
 }
+
+// A date and time as the user's locale writes it (short format by default).
+QString LocaleDateTime(const LocalDateTime& t, QLocale::FormatType format = QLocale::ShortFormat);
 
 }  // namespace lumivo::app

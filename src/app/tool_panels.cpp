@@ -23,6 +23,19 @@ QLineEdit* SmallBox(QWidget* parent, const char* name) {
     return box;
 }
 
+// Puts a value into a box the user may be typing in. The box is rewritten only when the value
+// changed since it was last put there, and never while it has the keyboard focus: output
+// updates come every few tens of milliseconds during a pulse program and would otherwise wipe
+// out what is being typed.
+void RefreshBox(QLineEdit* box, const std::string& value) {
+    const QString text = ToQ(value);
+    const QVariant shown = box->property("shown_value");
+    if (shown.isValid() && shown.toString() == text) return;
+    if (box->hasFocus()) return;
+    box->setText(text);
+    box->setProperty("shown_value", text);
+}
+
 }  // namespace
 
 QColor ToQColor(const Rgb& rgb) {
@@ -132,11 +145,11 @@ void LightPanel::Show(const ClimateState& climate) {
     shape_light->SetColour(ToQColor(d.light_lamp));
     Chk_lenabled->setChecked(climate.light_cycle_enabled);
     const ClimateTexts t = TextsFor(climate);
-    txt_lon->setText(ToQ(t.lon));
-    txt_loff->setText(ToQ(t.loff));
-    txt_pulseon->setText(ToQ(t.pulse_on));
-    txt_pulseoff->setText(ToQ(t.pulse_off));
-    txt_pulsetimes->setText(ToQ(t.pulse_times));
+    RefreshBox(txt_lon, t.lon);
+    RefreshBox(txt_loff, t.loff);
+    RefreshBox(txt_pulseon, t.pulse_on);
+    RefreshBox(txt_pulseoff, t.pulse_off);
+    RefreshBox(txt_pulsetimes, t.pulse_times);
 }
 
 void LightPanel::SetInteractive(bool interactive) {
@@ -172,7 +185,7 @@ void TemperaturePanel::Show(const ClimateState& climate) {
     cmd_frio->setText(ToQ(d.frio_caption));
     shape_temp->SetColour(ToQColor(d.temp_lamp));
     Chk_tenabled->setChecked(climate.temperature_control_enabled);
-    txttemp->setText(ToQ(TextsFor(climate).temp));
+    RefreshBox(txttemp, TextsFor(climate).temp);
 }
 
 void TemperaturePanel::SetInteractive(bool interactive) {

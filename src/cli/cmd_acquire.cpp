@@ -30,12 +30,14 @@
 #include "core/acquisition/record_file_io.h"
 #include "core/device/command_set.h"
 #include "core/install_dir.h"
+#include "core/reporting/report_run.h"
 #include "core/setup/project_ops.h"
 #include "core/storage/calibration_file.h"
 #include "core/storage/config_file.h"
 #include "core/storage/field_record.h"
 #include "core/storage/file_system.h"
 #include "core/storage/project_setup.h"
+#include "core/storage/report_config.h"
 #include "sim/instrument.h"
 #include "sim/pty_server.h"
 
@@ -161,6 +163,16 @@ class TerminalAcquisitionView final : public AcquisitionView {
         EndLine();
         std::cout << "quick report: " << file.string() << "\n";
     }
+    void LogEvent(const std::string& line) override {
+        EndLine();
+        std::cerr << "lumivo-cli " << kCommand << ": event: " << line << "\n";
+    }
+    // The end of a recorded run with the user-defined report settings: the report is made at
+    // once, as the desktop program makes it.
+    bool UserDefinedReport() override { return automatic_report != nullptr; }
+    void OpenReportWindow() override {
+        if (automatic_report) automatic_report();
+    }
 
     // Ends the redrawn line so what follows starts on a fresh one.
     void EndLine() {
@@ -171,6 +183,7 @@ class TerminalAcquisitionView final : public AcquisitionView {
     const std::vector<double>& periods() const { return periods_; }
 
     std::string description;  // Txt_description
+    std::function<void()> automatic_report;
 
   private:
     // Each kind of status text (its text without the numbers) is written once per phase, so
@@ -251,6 +264,11 @@ class InProcessSimulator {
     sim::PtyServer server_;
     std::thread thread_;
 };
+
+// Why the run ended, for events.log.
+std::string StopReason(const StopSignals& signals) {
+    return signals.received() == SIGINT ? "SIGINT was received" : "SIGTERM was received";
+}
 
 std::string Milliseconds(double seconds) {
     char buf[32];
@@ -354,9 +372,21 @@ int RunAcquire(Args& args) {
     PosixFileOps data_files;
     AcquisitionEngine engine(
         AcquisitionContext{link, storage, app, controls, climate, cal, view, data_files});
+    // With the user-defined report settings on, the end of the run makes the report by itself.
+    std::optional<reporting::ReportOutcome> report;
+    if (files.IsFile(args.install_dir() / kReportConfigFileName) &&
+        LoadReportConfig(storage, app.report, 1) == 1) {
+        view.automatic_report = [&] {
+            reporting::ReportEnvironment env{storage, clock};
+            report = reporting::ReportAfterAcquisition(env, app.report, true,
+                                                       engine.state.AcquisitionFolder,
+                                                       std::to_string(app.report.config.Bin), {});
+        };
+    }
     dialogs.before_message = [&view] { view.EndLine(); };
     dialogs.process_events = [&] {
-        if (signals.received() == 0 && signals.Wait(0) != 0) engine.CmdStop_Click();
+        if (signals.received() == 0 && signals.Wait(0) != 0)
+            engine.CmdStop_Click(StopReason(signals));
     };
 
     StartOptions options;
@@ -383,7 +413,7 @@ int RunAcquire(Args& args) {
     // Timeradq: a tick at most every interval; a longer tick delays the next one.
     while (engine.Running()) {
         if (!engine.TimerEnabled()) {
-            if (signals.Wait(100'000) != 0) engine.CmdStop_Click();
+            if (signals.Wait(100'000) != 0) engine.CmdStop_Click(StopReason(signals));
             continue;
         }
         const std::int64_t begin = clock.MonotonicMicros();
@@ -391,7 +421,7 @@ int RunAcquire(Args& args) {
         if (!engine.Running()) break;
         const std::int64_t rest = interval_us - (clock.MonotonicMicros() - begin);
         if (signals.received() == 0 && signals.Wait(std::max<std::int64_t>(rest, 0)) != 0) {
-            engine.CmdStop_Click();
+            engine.CmdStop_Click(StopReason(signals));
         }
     }
     view.EndLine();
@@ -415,7 +445,12 @@ int RunAcquire(Args& args) {
                   << "\n";
     }
     if (engine.state.RecordingOn != 0) {
-        std::cout << "acquisition folder: " << engine.state.AcquisitionFolder.string() << "\n";
+        if (files.IsFolder(engine.state.AcquisitionFolder)) {
+            std::cout << "acquisition folder: " << engine.state.AcquisitionFolder.string() << "\n";
+        } else {
+            std::cerr << "lumivo-cli " << kCommand
+                      << ": nothing was recorded; the empty acquisition folder was removed\n";
+        }
     }
     if (signals.received() != 0) {
         std::cerr << "lumivo-cli " << kCommand << ": stopped by "
@@ -423,7 +458,27 @@ int RunAcquire(Args& args) {
                   << s.windows_recorded << " complete windows are on disk\n";
         return 128 + signals.received();
     }
-    return engine.state.finished_at_lapse ? 0 : 1;
+    // A run that lost windows, or whose reports could not be written, did not succeed.
+    bool failed = !engine.state.finished_at_lapse;
+    if (engine.WindowsLost() > 0) {
+        std::cerr << "lumivo-cli " << kCommand << ": " << engine.RunSummary()
+                  << ": the recording is incomplete (see events.log)\n";
+        failed = true;
+    }
+    if (!engine.state.quick_report_error.empty()) {
+        std::cerr << "lumivo-cli " << kCommand << ": " << engine.state.quick_report_error << "\n";
+        failed = true;
+    }
+    if (report && !report->written) {
+        std::cerr << "lumivo-cli " << kCommand
+                  << ": the automatic report was not written: " << report->failure << "\n";
+        failed = true;
+    } else if (report && !report->raw_export_failure.empty()) {
+        std::cerr << "lumivo-cli " << kCommand
+                  << ": the raw data were not exported: " << report->raw_export_failure << "\n";
+        failed = true;
+    }
+    return failed ? 1 : 0;
 }
 
 }  // namespace lumivo::cli

@@ -158,22 +158,6 @@ struct ControlSession {
     }
 };
 
-const char* OutcomeText(RunOutcome o) {
-    switch (o) {
-        case RunOutcome::Completed:
-            return "completed";
-        case RunOutcome::Interrupted:
-            return "interrupted";
-        case RunOutcome::WriteFailed:
-            return "a channel write failed";
-        case RunOutcome::SaveFailed:
-            return "calvalue.dat could not be written";
-        case RunOutcome::Refused:
-            return "refused";
-    }
-    return "?";
-}
-
 }  // namespace
 
 int RunCalibrate(Args& args) {
@@ -202,9 +186,9 @@ int RunCalibrate(Args& args) {
     for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c) {
         in_use += well[c] >= 0 ? 1 : 0;
     }
-    std::cout << "calibration " << OutcomeText(r.outcome) << ": " << in_use << " channels in use, "
-              << r.CountFinished(ChannelFinish::InWindow) << " in the window, " << r.passes
-              << " passes\n";
+    std::cout << "calibration " << RunOutcomeText(r.outcome) << ": " << in_use
+              << " channels in use, " << r.CountFinished(ChannelFinish::InWindow)
+              << " in the window, " << r.passes << " passes\n";
     for (int ch : r.ChannelsOutsideWindow()) {
         const auto i = static_cast<std::size_t>(ch);
         std::cout << "channel " << ch << ": " << ChannelFinishName(r.finish[i]) << " (PinHole "
@@ -241,7 +225,7 @@ int RunZero(Args& args) {
     const auto elapsed = std::chrono::steady_clock::now() - start;
     s.progress.Finish();
     if (r.outcome != RunOutcome::Completed) {
-        std::cerr << "lumivo-cli zero: " << OutcomeText(r.outcome) << "\n";
+        std::cerr << "lumivo-cli zero: " << RunOutcomeText(r.outcome) << "\n";
         return 1;
     }
     std::cout << "channel,zero_level\n";

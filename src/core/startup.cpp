@@ -142,9 +142,14 @@ StartupResult RunStartup(StartupContext& ctx, std::string_view command_line) {
             IsAutorunCommandLine(command_line) ? std::int16_t{-1} : std::int16_t{0};
         ctx.view.ResetDeviceControls();
 
-        if (!ConfigFileExists(ctx.storage)) ctx.storage.dialogs.MessageBox(kConfigNotFoundMessage);
+        // A config.dat the installation had to write anew at this start was missing too: the
+        // user learns that the port and the current project went back to the shipped ones.
+        const bool restored = app.config_restored;
+        if (restored || !ConfigFileExists(ctx.storage))
+            ctx.storage.dialogs.MessageBox(kConfigNotFoundMessage);
         app.InitStage = 1;
-        LoadConfig(ctx.storage, app.config);
+        if (LoadConfig(ctx.storage, app.config) && restored)
+            ctx.storage.dialogs.MessageBox(kConfigLoadErrorMessage);
         app.InitStage = 2;
         SelectProjectFolder(ctx.storage, app.config, app.project);
 

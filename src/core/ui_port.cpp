@@ -2,9 +2,58 @@
 
 #include <chrono>
 #include <ctime>
+#include <iomanip>
+#include <locale>
+#include <sstream>
+#include <stdexcept>
 #include <thread>
 
 namespace lumivo {
+
+namespace {
+
+std::tm ToTm(const LocalDateTime& t) {
+    std::tm tm{};
+    tm.tm_year = t.year - 1900;
+    tm.tm_mon = t.month - 1;
+    tm.tm_mday = t.day;
+    tm.tm_hour = t.hour;
+    tm.tm_min = t.minute;
+    tm.tm_sec = t.second;
+    tm.tm_isdst = -1;
+    return tm;
+}
+
+}  // namespace
+
+LocalDateTime AddSeconds(const LocalDateTime& t, std::int64_t seconds) {
+    std::tm tm = ToTm(t);
+    const std::time_t base = std::mktime(&tm);
+    if (base == static_cast<std::time_t>(-1)) return t;
+    const std::time_t later = base + static_cast<std::time_t>(seconds);
+    std::tm out{};
+    localtime_r(&later, &out);
+    LocalDateTime r = t;
+    r.year = out.tm_year + 1900;
+    r.month = out.tm_mon + 1;
+    r.day = out.tm_mday;
+    r.hour = out.tm_hour;
+    r.minute = out.tm_min;
+    r.second = out.tm_sec;
+    return r;
+}
+
+std::string LocaleDateTimeText(const LocalDateTime& t) {
+    const std::tm tm = ToTm(t);
+    std::ostringstream out;
+    try {
+        out.imbue(std::locale(""));
+    } catch (const std::exception&) {
+        // The environment names a locale the machine does not have: the classic one.
+    }
+    out << std::put_time(&tm, "%x %X");
+    return out.str();
+}
 
 std::int64_t SystemClock::MonotonicMicros() {
     using namespace std::chrono;

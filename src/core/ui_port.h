@@ -14,7 +14,7 @@ enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class MsgResult { Ok, Cancel, Yes, No };
 
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
 
     // A message box with the application title (or `title` when given). Returns the button
@@ -26,6 +26,15 @@ public:
     virtual std::optional<std::string> InputBox(const std::string& prompt,
                                                 const std::string& title = {},
                                                 const std::string& default_text = {}) = 0;
+
+    // A question with one accepting button captioned `accept` (for example "Stop and exit")
+    // and Cancel. Returns MsgResult::Ok or MsgResult::Cancel. Without buttons of its own the
+    // question is an OK/Cancel message box.
+    virtual MsgResult Confirm(const std::string& text, const std::string& /*accept*/,
+                              const std::string& title = {}) {
+        return MessageBox(text, MsgButtons::OkCancel, title) == MsgResult::Ok ? MsgResult::Ok
+                                                                              : MsgResult::Cancel;
+    }
 
     // Lets pending window events run during a long operation (no-op without a window system).
     virtual void ProcessEvents() {}
@@ -47,8 +56,15 @@ struct LocalDateTime {
     }
 };
 
+// The civil time `seconds` later (earlier when negative), by the machine's time-zone rules.
+LocalDateTime AddSeconds(const LocalDateTime& t, std::int64_t seconds);
+
+// The date and time the way the user's locale writes them (its date and time formats), for
+// texts meant for people.
+std::string LocaleDateTimeText(const LocalDateTime& t);
+
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // A monotonic time in microseconds; only differences are meaningful.
     virtual std::int64_t MonotonicMicros() = 0;
@@ -64,7 +80,7 @@ public:
 
 // The real clock of the machine.
 class SystemClock final : public Clock {
-public:
+  public:
     std::int64_t MonotonicMicros() override;
     LocalDateTime Now() override;
     void SleepMs(int ms) override;
@@ -74,7 +90,7 @@ public:
 // Answers every question with its default: OK, Yes (or Cancel where only OK/Cancel), the input
 // box's default text. Used where no user is present and no script was given.
 class DefaultAnswerDialogs final : public Dialogs {
-public:
+  public:
     MsgResult MessageBox(const std::string& text, MsgButtons buttons,
                          const std::string& title) override;
     std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,

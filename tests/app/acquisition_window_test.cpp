@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/control_panels.h"
 #include "app/qt_dialogs.h"
 #include "app_test_support.h"
 #include "core/storage/project_setup.h"
@@ -46,6 +47,13 @@ TEST(AcquisitionWindow, StartTicksAlarmPauseAndStop) {
     EXPECT_FALSE(w.Cmdsetup->isEnabled());
     EXPECT_FALSE(w.Cmdoffline->isEnabled());
     EXPECT_FALSE(w.Cmb_organism->isEnabled());
+    // The port is the run's: Connect, Disconnect and the port menu wait for its end.
+    EXPECT_FALSE(w.cmd_connect->isEnabled());
+    EXPECT_FALSE(w.Cmd_disconnect->isEnabled());
+    EXPECT_FALSE(w.mncom->isEnabled());
+    // The log panel tells the run's start as events.log does.
+    EXPECT_TRUE(w.txt_events->toPlainText().contains(
+        "Recording \"window run\" started: project 1_Default, instrument LMVO00123 on COM1"));
     ASSERT_TRUE(rig.acq().Timeradq->isActive());
     EXPECT_TRUE(rig.acq().Timeradq->isSingleShot());
     EXPECT_EQ(rig.acq().Timeradq->interval(), kTimeradqIntervalMs);
@@ -59,6 +67,10 @@ TEST(AcquisitionWindow, StartTicksAlarmPauseAndStop) {
     EXPECT_TRUE(rig.acq().Timeradq->isActive());
     EXPECT_EQ(rig.acq().Timeradq->interval(), 0);
     EXPECT_EQ(w.Txt_time->text().toStdString(), "00:00:00 [0d]");
+    // The expected end: the start (09:30 and the seconds of the connect) and the project's 30
+    // minutes, to the minute.
+    const QString end = LocaleDateTime({2026, 3, 14, 10, 0, 0, 0});
+    EXPECT_EQ(w.lbl_endtime->text(), "Ends about " + end);
     EXPECT_FALSE(rig.acq().lbl_alarm->isVisibleTo(&w));
 
     // The instrument goes silent: the alarm line shows, and goes when it answers again.
@@ -79,10 +91,20 @@ TEST(AcquisitionWindow, StartTicksAlarmPauseAndStop) {
     EXPECT_EQ(w.frm_autotext->lbl_autotext()->text().toStdString(), kPausedCaption);
     EXPECT_EQ(w.lbl_autochannel->text().toStdString(), kTimeCounterOff);
     EXPECT_TRUE(w.frm_autotext->isVisibleTo(&w));
+    EXPECT_EQ(w.CmdPause->text().toStdString(), "Resume");
+    EXPECT_TRUE(w.lbl_endtime->text().isEmpty());  // unknown while the counter is frozen
     w.CmdPause->click();
     EXPECT_TRUE(rig.acq().Timeradq->isActive());
     EXPECT_FALSE(w.frm_autotext->isVisibleTo(&w));
+    EXPECT_EQ(w.CmdPause->text().toStdString(), "Pause");
+    EXPECT_TRUE(w.lbl_autochannel->text().isEmpty());  // "Time Counter = OFF" went
 
+    // Stop asks first; No keeps the run.
+    rig.r.dialogs.QueueAnswer(MsgResult::No);
+    w.CmdStop->click();
+    EXPECT_TRUE(rig.acq().Timeradq->isActive());
+    EXPECT_TRUE(w.IsAcquiring());
+    rig.r.dialogs.QueueAnswer(MsgResult::Yes);
     w.CmdStop->click();
     EXPECT_FALSE(rig.acq().Timeradq->isActive());
     EXPECT_TRUE(w.CmdPlay->isEnabled());
@@ -91,9 +113,46 @@ TEST(AcquisitionWindow, StartTicksAlarmPauseAndStop) {
     EXPECT_TRUE(w.Cmdsetup->isEnabled());
     EXPECT_EQ(w.lbl_temperature->text(), QString::fromUtf8(kNoTemperatureLabel));
     EXPECT_FALSE(w.IsAcquiring());
+    EXPECT_TRUE(w.cmd_connect->isEnabled());
+    EXPECT_TRUE(w.Cmd_disconnect->isEnabled());
+    EXPECT_TRUE(w.mncom->isEnabled());
+    EXPECT_TRUE(w.lbl_endtime->text().isEmpty());
 }
 
-TEST(AcquisitionWindow, ClosingTheWindowStopsARunningAcquisitionFirst) {
+TEST(AcquisitionWindow, AfterDisconnectStartRefusesAndCreatesNothing) {
+    RecordingRig rig;
+    Frm_Main& w = *rig.r.window;
+    w.Cmd_disconnect->click();
+    ASSERT_FALSE(rig.r.PortOpen(1));
+    rig.r.dialogs.QueueInput("closed port");
+    w.CmdPlay->click();
+    EXPECT_EQ(rig.r.dialogs.Messages().back(), kOfflineAcquisitionRefusal);
+    EXPECT_FALSE(w.IsAcquiring());
+    EXPECT_FALSE(rig.acq().Timeradq->isActive());
+    EXPECT_TRUE(rig.r.files.ListSubfolders(rig.r.state().project.ProjectFolder).empty());
+}
+
+TEST(AcquisitionWindow, QuickReportIsAMainWindowCommand) {
+    RecordingRig rig;
+    Frm_Main& w = *rig.r.window;
+    const auto file = rig.r.state().project.ProjectFolder / "report.txt";
+    const LocalDateTime now = rig.r.clock.Now();
+    w.mnquickreport->trigger();
+    ASSERT_TRUE(rig.r.files.IsFile(file));
+    // Dated as the user's locale writes dates.
+    const std::string text = rig.r.files.ReadFile(file);
+    EXPECT_EQ(text.substr(0, text.find("\r\n")), FromQ(LocaleDateTime(now)));
+    EXPECT_EQ(rig.r.opened_documents.back(), file.string());
+    // Not while a run is going: its totals are still growing.
+    rig.r.files.RemoveFile(file);
+    rig.r.dialogs.QueueInput("running");
+    w.CmdPlay->click();
+    w.mnquickreport->trigger();
+    EXPECT_EQ(rig.r.dialogs.Messages().back(), kQuickReportWhileRunning);
+    EXPECT_FALSE(rig.r.files.IsFile(file));
+}
+
+TEST(AcquisitionWindow, ClosingDuringARunAsksFirstAndStopsItOnlyThen) {
     RecordingRig rig;
     rig.r.window->climate.outputs.light_on = true;
     ApplyOutputs(rig.r.ctx->link, rig.r.window->climate);
@@ -103,6 +162,19 @@ TEST(AcquisitionWindow, ClosingTheWindowStopsARunningAcquisitionFirst) {
     rig.acq().Timeradq_Timer();
     ASSERT_TRUE(rig.r.window->IsAcquiring());
     rig.r.window->show();
+    // Cancel: the run goes on untouched.
+    const std::string question =
+        "A recording is running (\"closed\", 0 windows recorded).\r\nStop it and exit the "
+        "program?";
+    rig.r.dialogs.QueueAnswer(MsgResult::Cancel);
+    EXPECT_FALSE(rig.r.window->close());
+    EXPECT_EQ(rig.r.dialogs.Messages().back(), question);
+    EXPECT_TRUE(rig.acq().engine().Running());
+    EXPECT_TRUE(rig.acq().Timeradq->isActive());
+    EXPECT_EQ(rig.r.instrument.OutputMask(), kOutputLight);
+    EXPECT_TRUE(rig.r.exits.empty());
+    // "Stop and exit".
+    rig.r.dialogs.QueueAnswer(MsgResult::Ok);
     rig.r.dialogs.QueueAnswer(MsgResult::No);  // "Update values to project ... before Exit?"
     EXPECT_TRUE(rig.r.window->close());
     EXPECT_FALSE(rig.acq().engine().Running());

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
@@ -32,12 +34,22 @@ inline QApplication& TestApplication() {
     static QApplication* const app = [] {
         // Tests never need a display.
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        return new QApplication(argc, argv);
+        auto* created = new QApplication(argc, argv);
+        // Remembered window places go to a folder of this test program, never the user's.
+        static QTemporaryDir settings;
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+        return created;
     }();
     return *app;
 }
 
 inline const std::filesystem::path kInstall = "/inst";
+
+// Forgets the window sizes and positions remembered by earlier tests of this program.
+inline void ForgetWindowPlaces() {
+    TestApplication();
+    QSettings(QSettings::IniFormat, QSettings::UserScope, "Lumivo", "lumivo").clear();
+}
 
 // Scripted dialogs whose pass of window events can run a step of the test, as a user acting
 // while a long operation lets the window react.

@@ -9,7 +9,9 @@
 #include <QMenu>
 #include <QTest>
 
+#include "app/acquisition_window.h"
 #include "app_test_support.h"
+#include "core/acquisition/acquisition_engine.h"
 #include "core/storage/calibration_file.h"
 
 namespace lumivo::app {
@@ -80,7 +82,8 @@ TEST(ControlPanels, FastCalibRunsStandAloneAndSavesTheCalibration) {
     QTest::mouseClick(c.w().frm_mn1->cmd_calibra, Qt::LeftButton);
 
     EXPECT_EQ(c.panels().last_calibration().outcome, RunOutcome::Completed);
-    EXPECT_EQ(Text(c.w().lbl_autochannel), "Calibration OK");
+    EXPECT_EQ(Text(c.w().lbl_autochannel),
+              "Calibration OK: 192 channels in the window, 0 dead, 0 saturated");
     EXPECT_FALSE(c.w().frm_autotext->isVisible());
     EXPECT_EQ(Text(c.w().frm_mn1->cmd_calibra), "Fast CALIB");
     EXPECT_TRUE(c.w().CmdPlay->isEnabled());
@@ -142,36 +145,64 @@ TEST(ControlPanels, OfflineRefusesCalibrationAndBlank) {
     EXPECT_EQ(r.dialogs.Messages(),
               (std::vector<std::string>{"Operation not possible in OFFLINE mode",
                                         "Operation not possible in OFFLINE mode"}));
-    EXPECT_FALSE(r.window->control_panels->blank.BlankMode);
+    EXPECT_FALSE(r.window->acquisition->engine().BlankActive());
 }
 
-TEST(ControlPanels, ReadBlankEndsAfterCountPlusOneTicks) {
+TEST(ControlPanels, ReadBlankSamplesOnTimeradqAndStopEndsIt) {
     Connected c;
     c.w().mncal_on->trigger();
-    bool started = false;
+    AcquisitionWindow& acq = *c.w().acquisition;
     c.panels().BlankSampleCount = [] { return 4; };
-    c.panels().StartBlankSampling = [&] { started = true; };
     QTest::mouseClick(c.w().frm_mn1->Cmd_readblank, Qt::LeftButton);
-    ASSERT_TRUE(started);
-    EXPECT_TRUE(c.panels().blank.BlankMode);
+    ASSERT_TRUE(acq.engine().BlankActive());
+    EXPECT_TRUE(acq.Timeradq->isActive());
     EXPECT_EQ(Text(c.w().lblcalibrando), "Setting Blank.... (4 samples)");
+    // Stop is there to end it; Setup, Offline, Start and the connection wait.
+    EXPECT_TRUE(c.w().CmdStop->isEnabled());
     EXPECT_FALSE(c.w().Cmdsetup->isEnabled());
+    EXPECT_FALSE(c.w().Cmdoffline->isEnabled());
+    EXPECT_FALSE(c.w().CmdPlay->isEnabled());
+    EXPECT_FALSE(c.w().Cmd_disconnect->isEnabled());
     EXPECT_TRUE(c.r.files.IsFile("/inst/20260314_0930/setup.dat"));
     auto& zero = c.r.state().project.ChannelThreshold;
     zero.fill(-5.0);
     int ticks = 0;
-    std::array<std::uint16_t, 385> row{};
-    bool ended = false;
-    while (!ended && ticks < 20) {
-        ReadFullSample(c.r.ctx->link, row, BlockReadMode::Whole);
-        ended = c.panels().BlankTick(row);
+    while (acq.engine().BlankActive() && ticks < 20) {
+        acq.Timeradq_Timer();
         ++ticks;
     }
     EXPECT_EQ(ticks, 5);
-    EXPECT_FALSE(c.panels().blank.BlankMode);
+    EXPECT_FALSE(acq.Timeradq->isActive());
     EXPECT_TRUE(c.w().lblcalibrando->isHidden());
     EXPECT_EQ(Text(c.w().lbl_autochannel), "Setting (383) OK...");
     for (std::size_t ch = 0; ch < 384; ++ch) EXPECT_GE(zero[ch], 1.0);
+    // The blank's end gives Setup and Offline back.
+    EXPECT_TRUE(c.w().Cmdsetup->isEnabled());
+    EXPECT_TRUE(c.w().Cmdoffline->isEnabled());
+    EXPECT_FALSE(c.w().CmdStop->isEnabled());
+
+    // Stop ends a blank at once, without a question, and the controls come back.
+    c.panels().BlankSampleCount = [] { return 50; };
+    QTest::mouseClick(c.w().frm_mn1->Cmd_readblank, Qt::LeftButton);
+    acq.Timeradq_Timer();
+    QTest::mouseClick(c.w().CmdStop, Qt::LeftButton);
+    EXPECT_FALSE(acq.engine().BlankActive());
+    EXPECT_FALSE(acq.Timeradq->isActive());
+    EXPECT_TRUE(c.w().Cmdsetup->isEnabled());
+    EXPECT_TRUE(c.r.dialogs.Messages().empty());
+
+    // Refused while an acquisition runs.
+    c.r.state().config.Actual_Project_Number = 1;
+    c.r.state().project.ProjectFolder = ProjectFolderFor(testing::kInstall, 1);
+    c.r.files.CreateFolders(c.r.state().project.ProjectFolder);
+    c.w().calibration_controls.AutoCalibrateOnStart = false;
+    c.w().calibration_controls.AutoZeroOnStart = false;
+    c.r.dialogs.QueueInput("running");
+    QTest::mouseClick(c.w().CmdPlay, Qt::LeftButton);
+    ASSERT_TRUE(c.w().IsAcquiring());
+    QTest::mouseClick(c.w().frm_mn1->Cmd_readblank, Qt::LeftButton);
+    EXPECT_FALSE(acq.engine().BlankActive());
+    EXPECT_EQ(c.r.dialogs.Messages().back(), kBlankDuringRunRefusal);
 }
 
 TEST(ControlPanels, LightAndTemperatureButtons) {
@@ -217,6 +248,33 @@ TEST(ControlPanels, TextBoxesAreCheckedWhenTheyLoseTheFocus) {
                                         "Invalid value: 1.1 to 5.0"}));
     EXPECT_EQ(c.r.state().project.ToolParams[2][1], 7);
     EXPECT_EQ(c.r.state().project.ToolParams[2][5], 0);
+}
+
+TEST(ControlPanels, BoxesAreNotRewrittenWhileTheUserTypes) {
+    // During a pulse program the outputs are shown every few tens of milliseconds: a box being
+    // typed in keeps what was typed, and a box whose value did not change is left alone.
+    Connected c;
+    LightPanel* light = c.w().Frame_light;
+    TemperaturePanel* temp = c.w().Frame_temp;
+    c.w().frm_mn1->hide();  // room for the pulse frame
+    light->frm_pulse->show();
+    temp->txttemp->setText("2");  // typed, not yet left
+    c.w().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&c.w()));
+    light->txt_pulseon->setFocus();
+    light->txt_pulseon->clear();
+    QTest::keyClicks(light->txt_pulseon, "1.");
+    ASSERT_TRUE(light->txt_pulseon->hasFocus());
+    for (int i = 0; i < 3; ++i) {
+        light->Show(c.w().climate);
+        temp->Show(c.w().climate);
+    }
+    EXPECT_EQ(temp->txttemp->text().toStdString(), "2");
+    EXPECT_EQ(light->txt_pulseon->text().toStdString(), "1.");
+    // A value that really changed reaches a box without the focus.
+    c.w().climate.temperature_tenths = 255;
+    temp->Show(c.w().climate);
+    EXPECT_EQ(temp->txttemp->text().toStdString(), "25.5");
 }
 
 TEST(ControlPanels, PanelMenusShowTheHardwareNotice) {

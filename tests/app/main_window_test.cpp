@@ -169,6 +169,14 @@ TEST(MainWindowHelp, ContentsShowsTheBuiltInGuideWithPicturesSectionsAndFind) {
     // A second Help opens no second window.
     r.window->mnhelp->trigger();
     EXPECT_EQ(r.window->help_window(), help);
+
+    // F1 is the help key, wherever the focus is.
+    help->close();
+    r.window->show();
+    r.window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(r.window.get()));
+    QTest::keyClick(r.window.get(), Qt::Key_F1);
+    EXPECT_TRUE(help->isVisible());
 }
 
 TEST(MainWindowAbout, VersionLabel) {
@@ -220,7 +228,12 @@ TEST(MainWindowClose, ExitMenuAsksSavesOnYesAndClosesThePort) {
     r.window->cmd_connect_Click();
     r.state().project.Setup.Name = "Saved";
     r.dialogs.QueueAnswer(MsgResult::Yes);
-    r.window->mnexit->trigger();
+    // Ctrl+Q is File > Exit.
+    r.window->show();
+    r.window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(r.window.get()));
+    QTest::keyClick(r.window.get(), Qt::Key_Q, Qt::ControlModifier);
+    ASSERT_FALSE(r.dialogs.shown().empty());
     EXPECT_EQ(r.dialogs.shown().back().text, "Update values to project 0_Saved before Exit?");
     EXPECT_NE(r.files.ReadFile(kInstall / "setup.dat").find("\"Saved\""), std::string::npos);
     EXPECT_FALSE(r.PortOpen(1));

@@ -7,6 +7,7 @@
 
 #include <QChart>
 #include <QTest>
+#include <QValueAxis>
 #include <filesystem>
 #include <fstream>
 
@@ -135,6 +136,14 @@ TEST(ReportWindow, ReportEntryOpensTheLatestAcquisitionAndGenerates) {
     QTest::mouseClick(w->Option_report[0], Qt::LeftButton);
     EXPECT_EQ(w->txt_customspacer->text().toStdString(), ",");
 
+    // The bin box is a number box: what is typed stays as typed ("1" is not completed to "15").
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    w->Cmb_binsize->setFocus();
+    w->Cmb_binsize->lineEdit()->clear();
+    QTest::keyClicks(w->Cmb_binsize->lineEdit(), "1");
+    EXPECT_EQ(w->Cmb_binsize->currentText().toStdString(), "1");
+
     w->Cmb_binsize->setCurrentText("120");
     QTest::mouseClick(w->Cmd_generate, Qt::LeftButton);
     ASSERT_TRUE(w->last_outcome().written) << w->last_outcome().failure;
@@ -213,6 +222,16 @@ TEST(ReportWindow, UserDefinedSettingsMakeTheReportAfterARun) {
     EXPECT_NE(r.files.ReadFile(folder / "report.csv").find("Time,Group,Value"), std::string::npos);
     EXPECT_EQ(r.Report(), nullptr);
 
+    // A report that cannot be made claims no success: its own message, and the status line
+    // keeps it for whoever comes back to the screen.
+    const fs::path short_run = r.Acquisition("20260314_1030", "too short", 0);
+    const reporting::ReportOutcome failed = ReportAfterRun(*r.window, short_run);
+    EXPECT_FALSE(failed.written);
+    EXPECT_EQ(r.dialogs.Messages().back(), failed.failure);
+    EXPECT_EQ(r.dialogs.Messages().back().rfind("Not enough activity data", 0), 0u);
+    EXPECT_EQ(r.window->lbl_status->text().toStdString(),
+              "The automatic report was not written: " + failed.failure);
+
     // Back to the defaults: the end of a run opens the report window instead.
     r.window->mn_userbin->trigger();
     QTest::mouseClick(r.ReportSet()->Cmd_cancel, Qt::LeftButton);
@@ -225,6 +244,55 @@ TEST(ReportWindow, UserDefinedSettingsMakeTheReportAfterARun) {
     ASSERT_NE(r.Report(), nullptr);
     EXPECT_TRUE(r.Report()->isVisible());
     EXPECT_FALSE(fs::exists(folder / "report.csv"));
+}
+
+TEST(ReportWindow, TheChartOfAShortReportKeepsItsHalfMinuteLabels) {
+    ReportWindowRig r;
+    const fs::path folder = r.Acquisition("20260314_0930", "short", 2);
+    frm_report* w = OpenReportWindow(*r.window, folder);
+    ASSERT_NE(w, nullptr);
+    w->Cmb_binsize->setCurrentText("1");
+    QTest::mouseClick(w->Cmd_generate, Qt::LeftButton);
+    ASSERT_TRUE(w->last_outcome().written) << w->last_outcome().failure;
+    const auto axes = w->chart_view->chart()->axes(Qt::Horizontal);
+    ASSERT_EQ(axes.size(), 1);
+    const auto* x = qobject_cast<const QValueAxis*>(axes.front());
+    ASSERT_NE(x, nullptr);
+    // Each tick's label as the axis writes it: no two alike ("0 1 1 2 2" before).
+    QStringList labels;
+    for (int i = 0; i < x->tickCount(); ++i) {
+        const double v = x->min() + (x->max() - x->min()) * i / (x->tickCount() - 1);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+        labels << QString::asprintf(x->labelFormat().toLatin1().constData(), v);
+#pragma GCC diagnostic pop
+    }
+    EXPECT_EQ(labels.removeDuplicates(), 0) << labels.join(" ").toStdString();
+    EXPECT_TRUE(labels.contains("0.5")) << labels.join(" ").toStdString();
+}
+
+TEST(ReportWindow, ChildWindowsOpenOverTheMainWindowAndComeBackWhereTheyWere) {
+    ForgetWindowPlaces();
+    ReportWindowRig r;
+    r.window->setGeometry(300, 200, 1000, 700);
+    r.window->show();
+    const fs::path folder = r.Acquisition("20260314_0930", "placed", 30);
+    frm_report* w = OpenReportWindow(*r.window, folder);
+    ASSERT_NE(w, nullptr);
+    // Over its parent, not in the corner of the screen.
+    const QPoint offset = w->frameGeometry().center() - r.window->frameGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 4) << offset.x() << "," << offset.y();
+    // Moved and resized, then closed: the next time (the next run of the program) it comes
+    // back there.
+    w->setGeometry(120, 90, 640, 480);
+    const QRect placed = w->geometry();
+    w->close();
+    r.window.reset();
+    ReportWindowRig again;
+    frm_report* w2 = OpenReportWindow(*again.window, again.Acquisition("20260314_0930", "x", 30));
+    ASSERT_NE(w2, nullptr);
+    EXPECT_EQ(w2->geometry(), placed);
+    ForgetWindowPlaces();
 }
 
 }  // namespace

@@ -157,14 +157,21 @@ TEST(SetupWindow, NumberBoxesApplyTheirChecks) {
         const char* shown;
         std::int16_t ProjectSetup::*field;
         int value;
+        const char* message = nullptr;  // text that is not a number: refused, value kept
     };
     const Case cases[] = {
         {w.Txtlapse, "0", "2", &ProjectSetup::Aq_lapse, 2},
         {w.Txtlapse, "40000", "32000", &ProjectSetup::Aq_lapse, 32000},
         {w.Txtlapse, "90", "90", &ProjectSetup::Aq_lapse, 90},
+        {w.Txtlapse, "abc", "90", &ProjectSetup::Aq_lapse, 90,
+         "Invalid value: \"abc\" is not a number. The acquisition lapse (minutes) stays 90."},
         {w.Txtbuffer, "150", "500", &ProjectSetup::RT_Buffer, 500},
         {w.Txtbuffer, "10000", "10000", &ProjectSetup::RT_Buffer, 10000},
+        {w.Txtbuffer, "12x", "10000", &ProjectSetup::RT_Buffer, 10000,
+         "Invalid value: \"12x\" is not a number. RT_Buffer stays 10000."},
         {w.Txtsample, "12.5", "12.5", &ProjectSetup::Sample_Rate, 12},
+        {w.Txtsample, "fast", "12", &ProjectSetup::Sample_Rate, 12,
+         "Invalid value: \"fast\" is not a number. The sample rate stays 12."},
         {w.Txt_dspinterval, "-4", "0", &ProjectSetup::DSP_Interval, 0},
     };
     w.cmd_advanced->click();  // the advanced boxes are visible now
@@ -176,6 +183,9 @@ TEST(SetupWindow, NumberBoxesApplyTheirChecks) {
         r.Enter(c.box);
         EXPECT_EQ(FromQ(c.box->text()), c.shown) << c.typed;
         EXPECT_EQ(r.state.project.Setup.*c.field, c.value) << c.typed;
+        if (c.message != nullptr) {
+            EXPECT_EQ(inst.dialogs.Messages().back(), c.message);
+        }
     }
     // While typing, a value the check keeps is taken at once.
     w.Txtlapse->selectAll();
@@ -338,6 +348,54 @@ TEST(SetupWindow, OpensFromTheLauncherAndTheMainWindowAndSwitchesItsPanels) {
     EXPECT_TRUE(r.window->isVisible());
     EXPECT_FALSE(setup->isVisible());
     EXPECT_TRUE(r.dialogs.shown().empty());
+}
+
+TEST(SetupWindow, ClosingWithUnsavedChangesAsksAndCancelStays) {
+    Installation inst;
+    SetupRig r(inst.files, inst.dialogs);
+    Frm_setup& w = r.window;
+    const int menu = r.state.project.ToolMenu[2];
+    w.chklight->click();  // a change of the project, not saved
+    ASSERT_NE(r.state.project.ToolMenu[2], menu);
+    // Cancel: the window stays, the change too.
+    inst.dialogs.QueueAnswer(MsgResult::Cancel);
+    EXPECT_FALSE(w.close());
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(inst.dialogs.Messages().back(),
+              "The project 0_Default has changes that are not saved.\r\nSave them before "
+              "closing?");
+    EXPECT_TRUE(r.handed_over.empty());
+    // No: the change is discarded, the main window's panels follow, the launcher comes back.
+    inst.dialogs.QueueAnswer(MsgResult::No);
+    EXPECT_TRUE(w.close());
+    EXPECT_EQ(r.state.project.ToolMenu[2], menu);
+    EXPECT_EQ(r.panels.back()[1], menu == 1);
+    EXPECT_EQ(r.handed_over, std::vector<std::string>{"launcher"});
+    // Unchanged: no question.
+    w.show();
+    EXPECT_TRUE(w.close());
+    EXPECT_TRUE(inst.dialogs.AllAnswersUsed());
+
+    // Ctrl+S is the Save button.
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    inst.dialogs.QueueAnswer(MsgResult::Cancel);
+    QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(inst.dialogs.Messages().back(), "Do you like to Update <0_Default> values?");
+}
+
+TEST(SetupWindow, LeavingForTheLauncherKeepsTheConnectionNews) {
+    testing::AppRig r(1);
+    r.window->Form_Load("");
+    r.window->cmd_connect_Click();
+    ASSERT_EQ(r.state().connection.InstrumentConnected, -1);
+    r.window->ShowSetupWindow();
+    auto* setup = r.window->findChild<Frm_setup*>();
+    ASSERT_NE(setup, nullptr);
+    setup->close();
+    EXPECT_TRUE(r.launcher().isVisible());
+    EXPECT_EQ(FromQ(r.launcher().LblNews()->text()), "status: Connected in COM1");
 }
 
 }  // namespace

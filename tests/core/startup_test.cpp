@@ -231,6 +231,23 @@ TEST(RunStartup, MissingConfigGivesBothNoticesThenProjectOneFallsBackToZero) {
     EXPECT_FALSE(r.files.IsFile(kInstall / "config.dat"));  // not rewritten
 }
 
+TEST(RunStartup, ConfigRestoredByTheInstallationGivesBothNotices) {
+    // config.dat deleted from a working installation: the installation writes the shipped one
+    // back, and the start-up says so instead of going on silently with the shipped port and
+    // project.
+    Rig r(/*with_config=*/false);
+    const InstallationResult installed = EnsureInstallation(r.files, kInstall);
+    ASSERT_TRUE(installed.ok());
+    ASSERT_TRUE(installed.ConfigRestored());
+    r.app.config_restored = installed.ConfigRestored();
+    EXPECT_TRUE(r.Run().completed);
+    EXPECT_EQ(r.dialogs.Messages(),
+              (std::vector<std::string>{kConfigNotFoundMessage, kConfigLoadErrorMessage}));
+    EXPECT_EQ(r.app.config.ComPortNumber, 1);  // the shipped "0,0,1,0"
+    // A brand-new installation folder is no reason for the notices.
+    EXPECT_FALSE(EnsureInstallation(r.files, "/fresh").ConfigRestored());
+}
+
 TEST(RunStartup, UserDefinedReportBinIsShownAndMarked) {
     Rig r;
     ReportSettings s;

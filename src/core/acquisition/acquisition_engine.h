@@ -19,9 +19,12 @@
 #include <string>
 #include <vector>
 
+#include "core/acquisition/event_log.h"
 #include "core/acquisition/record_file_io.h"
 #include "core/analysis/analysis_module.h"
 #include "core/app_state.h"
+#include "core/control/auto_zero.h"
+#include "core/control/channel_calibration.h"
 #include "core/control/control_context.h"
 #include "core/control/control_settings.h"
 #include "core/control/light_temperature.h"
@@ -60,19 +63,42 @@ inline constexpr const char* kAcquisitionFinishedMessage = "Acquisition finished
 inline constexpr const char* kNoTemperatureLabel =
     "T = __ \xC2\xB0"
     "C";
+inline constexpr const char* kBlankDuringRunRefusal =
+    "Read Blank is not possible while an acquisition runs: stop the acquisition first.";
+inline constexpr const char* kStopAndExitCaption = "Stop and exit";
+inline constexpr const char* kBlankStoppedStatus =
+    "Blank stopped before its end: zero levels unchanged";
+inline constexpr const char* kQuickReportWhileRunning =
+    "The quick report is written while no acquisition runs: stop the acquisition first.";
+
+// Why a run ended, as events.log and the end of the run say it.
+inline constexpr const char* kStopByUser = "Stop Acquisition was pressed";
+inline constexpr const char* kStopAtLapse = "the programmed lapse was reached";
+inline constexpr const char* kStopAtExit = "the program was closed";
+inline constexpr const char* kStopByCalibrationWrite = "a channel setting could not be written";
 
 // The prompt of the name box: the banner, the comments and the calibration reminder.
 std::string StartPromptText(bool auto_calibrate_on_start, bool auto_zero_on_start);
 
-// The disk check of a long recorded run: `required` = lapse x 4 / 10 megabytes (rounded),
-// compared with `free_mb`. `warning` holds the whole question ("WARNING:" ... "PROCEED?") when
-// the free space is short or the run needs more than 1000 MB; empty otherwise.
+// The disk space a recorded run needs. A window writes its counts record, its raw page record
+// when raw signals are saved and its histogram record in body-bends mode; a window lasts
+// RT_Buffer ticks, and a tick at least the timer's interval and the line time of the blocks it
+// reads (four, or two in body-bends mode). The estimate takes the shortest window, so it never
+// falls short of what the run writes.
+double RecordedBytesPerMinute(std::size_t rt_buffer, bool body_bends, bool save_real);
+// Megabytes (of 1,048,576 bytes, as the free space is counted) for `lapse_minutes`, rounded up.
+std::int64_t RequiredDiskMegabytes(int lapse_minutes, std::size_t rt_buffer, bool body_bends,
+                                   bool save_real);
+
+// The disk check of a recorded run: `required_mb` against `free_mb`. `warning` holds the whole
+// question ("WARNING:" ... "PROCEED?") when the free space is short or the run needs more than
+// 1000 MB; empty otherwise.
 struct DiskCheck {
     std::int64_t required_mb = 0;
     std::string message;  // the lines about the lapse and the space
     std::string warning;  // "" when no warning is due
 };
-DiskCheck CheckDiskSpace(int lapse_minutes, std::int64_t free_mb);
+DiskCheck CheckDiskSpace(int lapse_minutes, std::int64_t required_mb, std::int64_t free_mb);
 
 // "hh:mm:ss [Nd]": the time of day part of the span and its whole days.
 std::string ElapsedTimeText(std::int64_t elapsed_us);
@@ -91,6 +117,11 @@ struct AcquisitionControls {
     bool Cmb_organism = true;
     bool txt_snr_umbral = true;
     bool chk_bodybends = true;  // the window also applies its plate-format rule
+    // The connection commands (Connect, Disconnect, the port menu): never while a run or a
+    // blank uses the port.
+    bool cmd_connect = true;
+    // CmdPause reads "Resume" while the run is paused.
+    bool CmdPause_resumes = false;
     friend bool operator==(const AcquisitionControls&, const AcquisitionControls&) = default;
 };
 
@@ -109,7 +140,10 @@ struct AcquisitionState {
     std::int64_t PauseBegan = 0;              // when the current pause began
     bool timer_enabled = false;               // Timeradq
     bool finished_at_lapse = false;           // the last run ended at its programmed lapse
+    bool folder_created = false;              // this run created its acquisition folder
     std::optional<std::filesystem::path> quick_report;  // written at the end of the last run
+    std::string stop_reason;                            // why the last run ended
+    std::string quick_report_error;                     // why its quick report could not be written
 };
 
 // A channel's running signal statistics over the current window, from which the window close
@@ -196,6 +230,7 @@ class AcquisitionView : public CalibrationView {
     virtual void WindowClosed(const SamplingState& /*sampling*/) {}
     // lblcalibrando.
     virtual void ShowCalibrating(bool /*shown*/) {}
+    virtual void SetCalibratingText(const std::string& /*text*/) {}
     // Timeradq switched on or off.
     virtual void SetSamplingTimer(bool /*enabled*/) {}
     // The alarm line: the instrument stopped answering, or a window could not be written.
@@ -206,6 +241,15 @@ class AcquisitionView : public CalibrationView {
     virtual void OpenReportWindow() {}
     // Shows a text file to the user (the system's text editor).
     virtual void OpenTextFile(const std::filesystem::path& /*file*/) {}
+    // One event of the run as events.log has it (date, time, text): the log panel.
+    virtual void LogEvent(const std::string& /*line*/) {}
+    // The main window's status line: how the run ended, what went wrong while nobody watched.
+    virtual void ShowStatusLine(const std::string& /*text*/) {}
+    // The expected end of the running acquisition; nullopt while it is paused with its time
+    // counter stopped or when no run is active.
+    virtual void ShowExpectedEnd(const std::optional<LocalDateTime>& /*end*/) {}
+    // The date and time as the user's locale writes them (the quick report's first line).
+    virtual std::string FormatDateTime(const LocalDateTime& t) { return LocaleDateTimeText(t); }
 };
 
 // ---- The engine ------------------------------------------------------------------------------
@@ -235,6 +279,7 @@ enum class StartOutcome {
     Started,  // Timeradq runs
     Refused,  // a refusal or a failed folder; nothing was created
     Stopped,  // stopped while calibrating or zeroing at the start
+    Failed,   // the calibration or zero at the start failed: the run did not start
 };
 
 class AcquisitionEngine {
@@ -247,14 +292,41 @@ class AcquisitionEngine {
     void Tick();
     // CmdPause_Click: pauses (asking whether the time counter stops) or resumes.
     void CmdPause_Click();
-    // CmdStop_Click, also the last step of a finished lapse.
-    void CmdStop_Click();
+    // CmdStop_Click, also the last step of a finished lapse; `reason` goes into events.log.
+    // With nothing running it only resets the controls (and ends a blank).
+    void CmdStop_Click(const std::string& reason = kStopByUser);
+    // The "Stop Acquisition" button: a running or paused run stops only after the user
+    // confirms. Returns false when the user kept the run.
+    bool RequestStop();
+    // The question asked before closing the program while a run is active ("A recording is
+    // running ..."), answered "Stop and exit" or Cancel.
+    std::string ExitQuestion() const;
+
+    // Cmd_readblank_Click: a blank of `blank_sample_count` ticks, sampled by Timeradq (Tick).
+    // Refused while a run or a blank is active and without an instrument. Stop ends it early
+    // with the zero levels it found unchanged.
+    bool Cmd_readblank_Click(int blank_sample_count);
+    bool BlankActive() const { return blank.BlankMode; }
+
+    // The quick report as a main-window command: written (and shown) only while no
+    // acquisition runs, from the totals of the last run. Returns the file, or nullopt with the
+    // reason told to the user.
+    std::optional<std::filesystem::path> QuickReport();
+
+    // "N windows recorded", and how many could not be written, for the end of a run.
+    std::string RunSummary() const;
+    // Windows of the last run that could not be written.
+    std::int32_t WindowsLost() const { return sampling.window_write_failures; }
+
+    // Writes one event into events.log (while a recorded run has its folder) and the log panel.
+    void LogEvent(const std::string& text);
 
     bool TimerEnabled() const { return state.timer_enabled; }
     bool Running() const { return state.AcquisitionRunning != 0; }
 
     AcquisitionState state;
     SamplingState sampling;
+    BlankState blank;
 
   private:
     void SetTimer(bool enabled);
@@ -262,9 +334,16 @@ class AcquisitionEngine {
     void ResetChannelState();
     void ResetWindowCounters();
     bool Online() const;
-    RunControl MakeRunControl();
+    RunControl MakeRunControl(const std::string& stop_reason);
     bool PrepareRecording(const StartOptions& options);
-    void CalibrateAtStart(bool calibrate);
+    RunOutcome CalibrateAtStart(bool calibrate);
+    StartOutcome EndFailedStart(const std::string& reason);
+    void LogStart();
+    void EndOfRecordedRun();
+    void WriteEndQuickReport(bool show);
+    void RemoveEmptyAcquisitionFolder();
+    void BlankTick();
+    void ShowControlsFor(bool running, bool blank_active);
 
     void RunningTick(std::int64_t now);
     void PausedTick(std::int64_t now);
@@ -276,9 +355,16 @@ class AcquisitionEngine {
     void TimeAndLapse(std::int64_t now, bool running_tick);
     void FinishAtLapse();
     void UpdateAlarm();
+    std::string SilenceAlarmText();
+    void ShowExpectedEnd(std::int64_t elapsed_us);
     std::span<std::int16_t> Row(std::size_t row);
 
     AcquisitionContext ctx_;
+    EventLog event_log_;
+    bool event_log_failed_ = false;
+    std::int64_t expected_end_second_ = -1;  // the elapsed second the end was shown for
+    // The zero levels before a blank, put back when the blank is stopped before its end.
+    std::array<double, kChannelTableSize> blank_saved_levels_{};
     bool in_tick_ = false;
     bool in_start_ = false;
     bool in_stop_ = false;
@@ -292,16 +378,18 @@ inline constexpr const char* kQuickReportFileName = "report.txt";
 // (group 999 or negative).
 std::string QuickReportGroupLabel(const ProjectState& project, int group);
 
-// The summary of the running totals (`ChannelTotals`): date and project, the group, well and
-// raw sections, CR LF lines.
+// The summary of the running totals (`ChannelTotals`): the date line (`date_text`, as the
+// user's locale writes it) and the project, then, only when `note` is not empty, the note as a
+// line of its own (windows that could not be recorded), then the group, well and raw sections,
+// CR LF lines.
 std::string FormatQuickReport(const ProjectState& project, const PlateMap& plate,
                               int project_number, std::span<const std::int16_t> totals,
-                              const LocalDateTime& now);
+                              const std::string& date_text, const std::string& note = {});
 
 // Writes ProjectFolder/report.txt (replacing it) and returns its path; throws StorageError.
 std::filesystem::path WriteQuickReport(StorageContext& storage, const ProjectState& project,
                                        const PlateMap& plate, int project_number,
                                        std::span<const std::int16_t> totals,
-                                       const LocalDateTime& now);
+                                       const std::string& date_text, const std::string& note = {});
 
 }  // namespace lumivo

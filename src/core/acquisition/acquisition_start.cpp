@@ -1,6 +1,8 @@
 // The start of an acquisition (CmdPlay), the pause and the stop, and the texts they show.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "core/acquisition/acquisition_engine.h"
@@ -9,6 +11,7 @@
 #include "core/control/auto_zero.h"
 #include "core/control/channel_calibration.h"
 #include "core/control/control_fields.h"
+#include "core/device/connection.h"
 #include "core/storage/acquisition_register.h"
 #include "core/storage/field_record.h"
 
@@ -45,6 +48,22 @@ bool FolderHoldsRun(FileSystem& files, const std::filesystem::path& folder) {
            files.IsFile(folder / RawPageFileName(0)) || files.IsFile(folder / HistogramFileName(0));
 }
 
+// What a run's folder holds besides its data: the project's files copied at the start, the
+// register and the event log. A folder holding only these recorded nothing.
+bool IsProjectCopyOrLog(const std::string& name) {
+    static const char* const kNames[] = {"setup.dat",       "setup.bak",         "status.dat",
+                                         "threshld.dat",    "groups.dat",        "chgroup.dat",
+                                         kRegisterFileName, kRegisterBackupName, kEventLogFileName};
+    for (const char* n : kNames) {
+        if (name == n) return true;
+    }
+    return false;
+}
+
+std::string OnOff(bool on) {
+    return on ? "on" : "off";
+}
+
 std::string SameMinuteRefusal(const std::string& folder_name) {
     return "An acquisition of this project was already started in this minute (folder " +
            folder_name +
@@ -68,9 +87,26 @@ std::string StartPromptText(bool auto_calibrate_on_start, bool auto_zero_on_star
     return text;
 }
 
-DiskCheck CheckDiskSpace(int lapse_minutes, std::int64_t free_mb) {
+double RecordedBytesPerMinute(std::size_t rt_buffer, bool body_bends, bool save_real) {
+    const double tick_s =
+        std::max(kTimeradqIntervalMs / 1000.0, (body_bends ? 2.0 : 4.0) * kBlockWireSeconds);
+    const double window_s = static_cast<double>(std::max<std::size_t>(rt_buffer, 1)) * tick_s;
+    double bytes = static_cast<double>(kCountsRecordSize);
+    if (save_real) bytes += static_cast<double>(RawPageRecordSize(rt_buffer));
+    if (body_bends) bytes += static_cast<double>(kHistogramRecordSize);
+    return bytes * 60.0 / window_s;
+}
+
+std::int64_t RequiredDiskMegabytes(int lapse_minutes, std::size_t rt_buffer, bool body_bends,
+                                   bool save_real) {
+    const double bytes =
+        std::max(lapse_minutes, 0) * RecordedBytesPerMinute(rt_buffer, body_bends, save_real);
+    return static_cast<std::int64_t>(std::ceil(bytes / (1024.0 * 1024.0)));
+}
+
+DiskCheck CheckDiskSpace(int lapse_minutes, std::int64_t required_mb, std::int64_t free_mb) {
     DiskCheck d;
-    d.required_mb = static_cast<std::int64_t>(RoundHalfEven(lapse_minutes * 4.0 / 10.0));
+    d.required_mb = required_mb;
     d.message = "Programmed Acquisition lapse = " + std::to_string(lapse_minutes) +
                 "minutes & RealTime_recording=YES" + kCrLf +
                 "Required Disk space for RealTime Saving = " + std::to_string(d.required_mb) +
@@ -106,13 +142,16 @@ std::string TemperatureLabel(double celsius) {
     return "T = " + FormatOneDecimal(celsius) + " \xC2\xB0" + "C";
 }
 
-AcquisitionEngine::AcquisitionEngine(AcquisitionContext ctx) : ctx_(ctx) {
+AcquisitionEngine::AcquisitionEngine(AcquisitionContext ctx)
+    : ctx_(ctx), event_log_(ctx_.data_files) {
     sampling.SampleMatrix.assign(kChannelTableSize * (sampling.rt_buffer + 1), 0);
     sampling.BendHistogram.assign(kHistogramCellCount, 0);
 }
 
 bool AcquisitionEngine::Online() const {
-    return ctx_.app.connection.OfflineMode == 0;
+    // After "Disconnect" the port is closed although the program is not in offline mode.
+    const ConnectionState& c = ctx_.app.connection;
+    return c.OfflineMode == 0 && c.InstrumentConnected != 0;
 }
 
 void AcquisitionEngine::SetTimer(bool enabled) {
@@ -121,24 +160,31 @@ void AcquisitionEngine::SetTimer(bool enabled) {
 }
 
 void AcquisitionEngine::ShowControls(bool running) {
+    ShowControlsFor(running, blank.BlankMode);
+}
+
+void AcquisitionEngine::ShowControlsFor(bool running, bool blank_active) {
+    const bool busy = running || blank_active;
     AcquisitionControls c;
-    c.CmdPlay = !running;
+    c.CmdPlay = !busy;
     c.CmdPause = running;
-    c.CmdStop = running;
-    c.Cmdsetup = !running;
-    c.Cmdoffline = !running;
+    c.CmdStop = busy;
+    c.Cmdsetup = !busy;
+    c.Cmdoffline = !busy;
     c.Cmb_organism = !running;
     c.txt_snr_umbral = !running;
     // The body-bends choice is locked only once sampling starts.
     c.chk_bodybends = !running || !state.timer_enabled;
+    c.cmd_connect = !busy;
+    c.CmdPause_resumes = running && state.AcquisitionRunning == 2;
     ctx_.view.SetControls(c);
 }
 
-RunControl AcquisitionEngine::MakeRunControl() {
+RunControl AcquisitionEngine::MakeRunControl(const std::string& stop_reason) {
     RunControl run;
     run.offline = !Online();
     run.keep_going = [this] { return state.AcquisitionRunning != 0; };
-    run.stop_acquisition = [this] { CmdStop_Click(); };
+    run.stop_acquisition = [this, stop_reason] { CmdStop_Click(stop_reason); };
     run.reset_sample_row = [this] { sampling.SampleRow = 0; };
     return run;
 }
@@ -187,19 +233,31 @@ bool AcquisitionEngine::PrepareRecording(const StartOptions& options) {
     const ProjectSetup& setup = project.Setup;
 
     // ElapsedMinutes must fit its field until the last window closes.
-    const double window_minutes = LongestWindowMinutes(RunRtBuffer(setup), options.body_bends);
+    const std::size_t rt_buffer = RunRtBuffer(setup);
+    const double window_minutes = LongestWindowMinutes(rt_buffer, options.body_bends);
     if (auto refusal = CheckRecordingLapse(setup.Aq_lapse, window_minutes)) {
         dialogs.MessageBox(*refusal);
         return false;
     }
 
-    if (setup.Save_real == 1 && setup.Aq_lapse >= kDiskCheckMinLapse && !options.autorun) {
-        const std::int64_t free = FreeDiskMegabytes(ctx_.storage, project.ProjectFolder);
-        const DiskCheck d = CheckDiskSpace(setup.Aq_lapse, free);
-        if (!d.warning.empty() &&
-            dialogs.MessageBox(d.warning, MsgButtons::YesNo) != MsgResult::Yes) {
-            ctx_.view.OpenSetupWindow();
-            return false;
+    // The disk check: for long runs saving raw signals, and for any run the disk cannot hold.
+    // Unattended ("/RUN") nobody can answer: the warning goes into events.log and the run
+    // records what fits.
+    const std::int64_t required =
+        RequiredDiskMegabytes(setup.Aq_lapse, rt_buffer, options.body_bends, setup.Save_real == 1);
+    const std::int64_t free = FreeDiskMegabytes(ctx_.storage, project.ProjectFolder);
+    const bool long_run = setup.Save_real == 1 && setup.Aq_lapse >= kDiskCheckMinLapse;
+    const bool too_little = free >= 0 && required > free;
+    std::string disk_warning;
+    if (long_run || too_little) {
+        const DiskCheck d = CheckDiskSpace(setup.Aq_lapse, required, free);
+        if (!d.warning.empty()) {
+            if (options.autorun) {
+                disk_warning = "WARNING: " + d.message;
+            } else if (dialogs.MessageBox(d.warning, MsgButtons::YesNo) != MsgResult::Yes) {
+                ctx_.view.OpenSetupWindow();
+                return false;
+            }
         }
     }
 
@@ -212,21 +270,67 @@ bool AcquisitionEngine::PrepareRecording(const StartOptions& options) {
         dialogs.MessageBox(SameMinuteRefusal(folder_name));
         return false;
     }
+    const bool existed = ctx_.storage.files.IsFolder(folder);
+    state.AcquisitionFolder = folder;
+    state.folder_created = !existed;
     try {
         CreateAcquisitionFolder(ctx_.storage, ctx_.app.config.Actual_Project_Number, project, now,
                                 state.ExperimentName, ctx_.view.Description());
     } catch (const StorageError& e) {
+        RemoveEmptyAcquisitionFolder();
+        state.AcquisitionFolder.clear();
         dialogs.MessageBox(std::string("The acquisition folder could not be written: ") + e.what() +
                            kCrLf + "The acquisition was not started.");
         return false;
     }
     state.RecordingOn = -1;
     state.AcquisitionFolderName = folder_name;
-    state.AcquisitionFolder = folder;
+    event_log_.Open(folder);
+    event_log_failed_ = false;
+    LogStart();
+    if (!disk_warning.empty()) LogEvent(disk_warning);
     return true;
 }
 
-void AcquisitionEngine::CalibrateAtStart(bool calibrate) {
+void AcquisitionEngine::LogStart() {
+    const ProjectSetup& setup = ctx_.app.project.Setup;
+    const CalibrationControls& c = ctx_.calibration;
+    std::string text = state.RecordingOn != 0
+                           ? "Recording \"" + state.ExperimentName + "\" started"
+                           : std::string("Monitor run started (nothing is recorded)");
+    text += ": project " + std::to_string(ctx_.app.config.Actual_Project_Number) + "_" +
+            setup.Name + ", instrument " + InstrumentSerialText(ctx_.link.SerialNumber) + " on " +
+            ComPortName(ctx_.link.ComPortNumber) + "; lapse " + std::to_string(setup.Aq_lapse) +
+            " min, plate " + setup.Plate_format + ", RT_Buffer " +
+            std::to_string(RunRtBuffer(setup)) + ", method " + std::to_string(setup.DSP_Method) +
+            ", SNR " + c.snr_text + ", raw signals " +
+            (setup.Save_real == 1 ? "saved" : "not saved") + ", body bends " +
+            OnOff(state.BodyBendsMode != 0) + ", automatic calibration " +
+            OnOff(c.AutoCalibrateOnStart) + ", auto zero " + OnOff(c.AutoZeroOnStart) +
+            ", temperature set point " + FormatOneDecimal(ctx_.climate.temperature_tenths / 10.0) +
+            " C (control " + OnOff(ctx_.climate.temperature_control_enabled) + "), light cycle " +
+            OnOff(ctx_.climate.light_cycle_enabled);
+    const std::string description = ctx_.view.Description();
+    if (!description.empty()) text += "; description: " + description;
+    LogEvent(text);
+}
+
+void AcquisitionEngine::LogEvent(const std::string& text) {
+    const std::string line = EventLogLine(ctx_.link.clock.Now(), text);
+    ctx_.view.LogEvent(line);
+    if (!event_log_.is_open()) return;
+    const std::string error = event_log_.Append(line);
+    if (error.empty()) {
+        event_log_failed_ = false;
+    } else if (!event_log_failed_) {
+        // Said once: while the disk stays full every line would fail the same way.
+        event_log_failed_ = true;
+        ctx_.view.LogEvent(
+            EventLogLine(ctx_.link.clock.Now(), "events.log could not be written: " + error));
+    }
+}
+
+RunOutcome AcquisitionEngine::CalibrateAtStart(bool calibrate) {
     AcquisitionView& view = ctx_.view;
     CalibrationControls& controls = ctx_.calibration;
     view.ShowFrame(true);
@@ -234,16 +338,33 @@ void AcquisitionEngine::CalibrateAtStart(bool calibrate) {
     view.ScaleProgress(kChannelCount - 1, 10.0);
     view.ClearProgress();
     controls.SnrThreshold = SnrFromText(controls.snr_text, kStartSnrFloor);
-    ControlContext cc{ctx_.link, ctx_.storage, view, MakeRunControl()};
+    ControlContext cc{ctx_.link, ctx_.storage, view, MakeRunControl(kStopByCalibrationWrite)};
+    RunOutcome outcome = RunOutcome::Refused;
     if (calibrate) {
         std::array<std::uint16_t, kChannelTableSize> readings{};
-        CalibrateChannels(cc, ctx_.cal, ctx_.app.plate.ChannelWell, readings);
+        const CalibrationResult r =
+            CalibrateChannels(cc, ctx_.cal, ctx_.app.plate.ChannelWell, readings);
+        LogEvent("Calibration at the start: " + CalibrationSummary(r));
+        outcome = r.outcome;
     } else {
-        CalculateAutoZero(
+        const AutoZeroResult r = CalculateAutoZero(
             cc, {controls.SnrThreshold, controls.AutoCalibrateOnStart, controls.AutoZeroOnStart},
             ctx_.app.project.ChannelThreshold);
+        LogEvent("Zero at the start: " +
+                 AutoZeroSummary(r, ctx_.app.plate.ChannelWell, ctx_.app.project.ChannelThreshold));
+        outcome = r.outcome;
     }
     view.ShowFrame(false);
+    return outcome;
+}
+
+StartOutcome AcquisitionEngine::EndFailedStart(const std::string& reason) {
+    if (state.AcquisitionRunning != 0) CmdStop_Click("the start failed: " + reason);
+    const std::string text = "The acquisition did not start: " + reason + ". Nothing was recorded.";
+    LogEvent(text);
+    ctx_.view.ShowStatusLine(text);
+    ctx_.link.dialogs.MessageBox(text);
+    return StartOutcome::Failed;
 }
 
 StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
@@ -295,16 +416,25 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     state.RecordingOn = 0;
     state.AcquisitionFolderName.clear();
     state.AcquisitionFolder.clear();
+    state.folder_created = false;
     state.finished_at_lapse = false;
     state.quick_report.reset();
-    if (!name.empty() && !PrepareRecording(options)) return StartOutcome::Refused;
+    state.quick_report_error.clear();
+    state.stop_reason.clear();
+    event_log_.Close();
+    expected_end_second_ = -1;
     state.BodyBendsMode = options.body_bends ? 1 : 0;
+    if (!name.empty()) {
+        if (!PrepareRecording(options)) return StartOutcome::Refused;
+    } else {
+        LogStart();
+    }
 
+    ResetChannelState();
     ResetWindowCounters();
     state.AcquisitionRunning = 1;
     state.TimeCounterStopped = 0;
     ShowControls(true);
-    ResetChannelState();
 
     ClimateState& climate = ctx_.climate;
     climate.TemperatureSetPoint = climate.temperature_tenths / 10.0;
@@ -315,9 +445,21 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
         view.ShowOutputs(OutputCode(climate.outputs));
     }
 
-    if (!name.empty() && Online() && controls.AutoCalibrateOnStart) CalibrateAtStart(true);
+    // A calibration or zero that fails at the start ends the run before it records anything:
+    // its channels would be recorded with settings or zero levels nobody measured.
+    if (!name.empty() && Online() && controls.AutoCalibrateOnStart) {
+        const RunOutcome r = CalibrateAtStart(true);
+        if (r == RunOutcome::WriteFailed || r == RunOutcome::Refused) {
+            return EndFailedStart(std::string("the calibration at the start failed (") +
+                                  RunOutcomeText(r) + ")");
+        }
+    }
     if (!name.empty() && Online() && controls.AutoZeroOnStart && state.AcquisitionRunning != 0) {
-        CalibrateAtStart(false);
+        const RunOutcome r = CalibrateAtStart(false);
+        if (r == RunOutcome::ReadFailed || r == RunOutcome::Refused) {
+            return EndFailedStart(std::string("the zero at the start failed (") +
+                                  RunOutcomeText(r) + ")");
+        }
     }
     if (state.AcquisitionRunning == 0) return StartOutcome::Stopped;
 
@@ -332,6 +474,7 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     state.PausedElapsed = 0;
     SetTimer(!(state.AcquisitionRunning == 2 && state.TimeCounterStopped == -1));
     ShowControls(true);
+    LogEvent(state.RecordingOn != 0 ? "Sampling started" : "Sampling started (monitor run)");
     return StartOutcome::Started;
 }
 
@@ -350,16 +493,22 @@ void AcquisitionEngine::CmdPause_Click() {
             state.PausedElapsed = now - state.AcquisitionStartTime;
             state.TimeCounterStopped = -1;
             view.SetStatus(kTimeCounterOff);
+            view.ShowExpectedEnd(std::nullopt);
+            LogEvent("Paused, time counter stopped, at " + ElapsedTimeText(state.PausedElapsed));
         } else {
             state.TimeCounterStopped = 0;
             state.AcquisitionRunning = 2;
             view.SetStatus(kTimeCounterOn);
+            LogEvent("Paused, time counter running, at " +
+                     ElapsedTimeText(now - state.AcquisitionStartTime));
         }
         view.ShowFrame(true);
         view.SetTitle(kPausedCaption);
+        ShowControls(true);
     } else if (state.AcquisitionRunning == 2) {
         const std::int64_t now = clock.MonotonicMicros();
-        if (state.TimeCounterStopped == -1) state.AcquisitionStartTime = now - state.PausedElapsed;
+        const bool frozen = state.TimeCounterStopped == -1;
+        if (frozen) state.AcquisitionStartTime = now - state.PausedElapsed;
         // The window in progress did not sample during the pause: its reference time moves
         // on by the pause, so its SamplePeriod is the time spent sampling.
         state.LastTickTime += now - state.PauseBegan;
@@ -368,10 +517,15 @@ void AcquisitionEngine::CmdPause_Click() {
         state.TimeCounterStopped = 0;
         SetTimer(true);
         view.ShowFrame(false);
+        // The counter runs again: its "Time Counter = ..." line goes.
+        view.SetStatus("");
+        ShowControls(true);
+        LogEvent("Resumed after a pause of " + ElapsedTimeText(now - state.PauseBegan) +
+                 (frozen ? " (not counted in the lapse)" : ""));
     }
 }
 
-void AcquisitionEngine::CmdStop_Click() {
+void AcquisitionEngine::CmdStop_Click(const std::string& reason) {
     if (in_stop_) return;
     in_stop_ = true;
     struct Leave {
@@ -382,8 +536,15 @@ void AcquisitionEngine::CmdStop_Click() {
     AcquisitionView& view = ctx_.view;
     Dialogs& dialogs = ctx_.link.dialogs;
     view.StopSelfTest();
-    if (state.AcquisitionRunning == 1 || state.AcquisitionRunning == 2) {
-        state.AcquisitionRunning = 0;
+    const bool was_active = state.AcquisitionRunning == 1 || state.AcquisitionRunning == 2;
+    if (was_active) state.AcquisitionRunning = 0;
+    if (blank.BlankMode) {
+        // A blank stopped half-way measured only part of the spread: its levels are not kept.
+        blank.BlankMode = false;
+        std::copy(blank_saved_levels_.begin(), blank_saved_levels_.end(),
+                  ctx_.app.project.ChannelThreshold.begin());
+        view.SetStatus(kBlankStoppedStatus);
+        LogEvent(kBlankStoppedStatus);
     }
     state.TimeCounterStopped = 0;
     SetTimer(false);
@@ -394,12 +555,205 @@ void AcquisitionEngine::CmdStop_Click() {
     }
     ShowControls(false);
     view.ShowTemperature(kNoTemperatureLabel);
+    view.ShowExpectedEnd(std::nullopt);
     for (int i = 0; i < kEventPasses; ++i) dialogs.ProcessEvents();
     CommFlush(ctx_.link.ports, ctx_.link.ComPortNumber);
     ctx_.link.clock.SleepMs(kStopFlushPauseMs);
     for (int i = 0; i < kEventPasses; ++i) dialogs.ProcessEvents();
     view.ShowCalibrating(false);
     sampling.TickCount = 0;
+    if (was_active) {
+        state.stop_reason = reason;
+        EndOfRecordedRun();
+    }
+}
+
+bool AcquisitionEngine::RequestStop() {
+    if (state.AcquisitionRunning == 0) {
+        CmdStop_Click();
+        return true;
+    }
+    const std::string question = state.RecordingOn != 0
+                                     ? "Stop the recording \"" + state.ExperimentName + "\"? " +
+                                           RunSummary() +
+                                           " so far; the window in progress is not recorded."
+                                     : std::string("Stop the monitor run?");
+    if (ctx_.link.dialogs.MessageBox(question, MsgButtons::YesNo) != MsgResult::Yes) return false;
+    // The run may have ended by itself while the question was open.
+    if (state.AcquisitionRunning != 0) CmdStop_Click(kStopByUser);
+    return true;
+}
+
+std::string AcquisitionEngine::ExitQuestion() const {
+    if (state.RecordingOn != 0) {
+        return "A recording is running (\"" + state.ExperimentName + "\", " + RunSummary() + ")." +
+               kCrLf + "Stop it and exit the program?";
+    }
+    return std::string("A monitor run is running.") + kCrLf + "Stop it and exit the program?";
+}
+
+std::string AcquisitionEngine::RunSummary() const {
+    const SamplingState& s = sampling;
+    std::string text = std::to_string(s.windows_recorded) +
+                       (s.windows_recorded == 1 ? " window recorded" : " windows recorded");
+    if (s.window_write_failures > 0) {
+        text += ", " + std::to_string(s.window_write_failures) +
+                (s.window_write_failures == 1 ? " window" : " windows") + " could not be recorded";
+    }
+    return text;
+}
+
+void AcquisitionEngine::EndOfRecordedRun() {
+    AcquisitionView& view = ctx_.view;
+    if (state.RecordingOn == 0) {
+        LogEvent("Monitor run stopped: " + state.stop_reason);
+        return;
+    }
+    if (sampling.windows_closed == 0) {
+        // Stopped (or failed) before its first window: the folder holds nothing but the
+        // project's files and goes, so no empty acquisition is left for the browser to list.
+        LogEvent("Stopped before the first window (" + state.stop_reason +
+                 "): nothing was recorded");
+        event_log_.Close();
+        RemoveEmptyAcquisitionFolder();
+        return;
+    }
+    const std::string summary = (state.finished_at_lapse ? std::string("Acquisition finished (")
+                                                         : std::string("Acquisition stopped (")) +
+                                state.stop_reason + "): " + RunSummary() + " in " +
+                                state.AcquisitionFolderName;
+    if (!state.finished_at_lapse) {
+        LogEvent(summary);
+        view.ShowStatusLine(summary);
+        WriteEndQuickReport(state.stop_reason != kStopAtExit);
+    }
+    event_log_.Close();
+}
+
+void AcquisitionEngine::WriteEndQuickReport(bool show) {
+    const std::int32_t lost = sampling.window_write_failures;
+    const std::string note = lost > 0 ? "WARNING: " + std::to_string(lost) +
+                                            (lost == 1 ? " window" : " windows") +
+                                            " could not be recorded (see events.log)"
+                                      : std::string();
+    try {
+        state.quick_report = WriteQuickReport(
+            ctx_.storage, ctx_.app.project, ctx_.app.plate, ctx_.app.config.Actual_Project_Number,
+            sampling.ChannelTotals, ctx_.view.FormatDateTime(ctx_.link.clock.Now()), note);
+        LogEvent("Quick report written: " + state.quick_report->string());
+        if (show) ctx_.view.OpenTextFile(*state.quick_report);
+    } catch (const StorageError& e) {
+        state.quick_report_error =
+            std::string("The quick report could not be written: ") + e.what();
+        LogEvent(state.quick_report_error);
+        ctx_.view.ShowStatusLine(state.quick_report_error);
+        ctx_.link.dialogs.MessageBox(state.quick_report_error);
+    }
+}
+
+std::optional<std::filesystem::path> AcquisitionEngine::QuickReport() {
+    Dialogs& dialogs = ctx_.link.dialogs;
+    if (state.AcquisitionRunning != 0) {
+        dialogs.MessageBox(kQuickReportWhileRunning);
+        return std::nullopt;
+    }
+    try {
+        const auto file = WriteQuickReport(
+            ctx_.storage, ctx_.app.project, ctx_.app.plate, ctx_.app.config.Actual_Project_Number,
+            sampling.ChannelTotals, ctx_.view.FormatDateTime(ctx_.link.clock.Now()));
+        ctx_.view.OpenTextFile(file);
+        return file;
+    } catch (const StorageError& e) {
+        dialogs.MessageBox(std::string("The quick report could not be written: ") + e.what());
+        return std::nullopt;
+    }
+}
+
+void AcquisitionEngine::RemoveEmptyAcquisitionFolder() {
+    if (!state.folder_created || state.AcquisitionFolder.empty()) return;
+    FileSystem& files = ctx_.storage.files;
+    const std::filesystem::path folder = state.AcquisitionFolder;
+    const std::vector<std::string> names = files.ListFiles(folder);
+    for (const std::string& name : names) {
+        if (!IsProjectCopyOrLog(name)) return;  // it holds data: nothing is removed
+    }
+    for (const std::string& name : names) files.RemoveFile(folder / name);
+    if (files.RemoveEmptyFolder(folder)) state.folder_created = false;
+}
+
+// ---- Read Blank ----
+
+bool AcquisitionEngine::Cmd_readblank_Click(int blank_sample_count) {
+    Dialogs& dialogs = ctx_.link.dialogs;
+    AcquisitionView& view = ctx_.view;
+    if (state.AcquisitionRunning != 0) {
+        dialogs.MessageBox(kBlankDuringRunRefusal);
+        return false;
+    }
+    if (blank.BlankMode || in_tick_) return false;
+    if (!Online()) {
+        dialogs.MessageBox(kOfflineRefusalMessage);
+        return false;
+    }
+    state.RecordingOn = 0;
+    event_log_.Close();
+    ResetWindowCounters();
+    sampling.failed_reads = 0;
+    sampling.silent_since = 0;
+    sampling.link_silent = false;
+    sampling.silence_alarm = false;
+    view.ShowAlarm("");
+    const int count = std::clamp(blank_sample_count, 0, 32767);
+    try {
+        PrepareBlankFolder(ctx_.storage, ctx_.app.config.Actual_Project_Number, ctx_.app.project,
+                           ctx_.link.clock.Now());
+    } catch (const std::exception& e) {
+        dialogs.MessageBox(std::string("Error writing the blank's folder: ") + e.what());
+    }
+    std::copy_n(ctx_.app.project.ChannelThreshold.begin(), blank_saved_levels_.size(),
+                blank_saved_levels_.begin());
+    StartBlank(blank, static_cast<std::int16_t>(count));
+    view.ClearSignalView(sampling.rt_buffer);
+    view.SetCalibratingText(BlankStartText(count));
+    view.ShowCalibrating(true);
+    ShowControls(false);
+    LogEvent(BlankStartText(count));
+    SetTimer(true);
+    return true;
+}
+
+void AcquisitionEngine::BlankTick() {
+    SamplingState& s = sampling;
+    s.SampleRow = 0;
+    if (Online()) ReadSample(ctx_.link.clock.MonotonicMicros());
+    // A tick without any valid block measured nothing: it does not count towards the blank.
+    if (s.failed_reads > 0) return;
+    std::array<std::uint16_t, kChannelTableSize> row{};
+    const std::span<const std::int16_t> readings = Row(0);
+    for (std::size_t c = 0; c < row.size(); ++c) {
+        row[c] = static_cast<std::uint16_t>(std::max<std::int16_t>(readings[c], 0));
+    }
+    ctx_.view.NewSampleRow(readings, 0);
+    if (!BlankStep(blank, row, ctx_.app.project.ChannelThreshold)) return;
+    SetTimer(false);
+    const std::string done = BlankDoneText(kChannelCount - 1);
+    ctx_.view.SetCalibratingText(done);
+    ctx_.view.SetStatus(done);
+    ctx_.view.ShowCalibrating(false);
+    ShowControls(false);
+    double lo = 0.0;
+    double hi = 0.0;
+    bool any = false;
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+        if (ctx_.app.plate.ChannelWell[c] < 0) continue;
+        const double z = ctx_.app.project.ChannelThreshold[c];
+        lo = any ? std::min(lo, z) : z;
+        hi = any ? std::max(hi, z) : z;
+        any = true;
+    }
+    LogEvent("Blank completed over " + std::to_string(blank.ticks) + " samples" +
+             (any ? ": zero levels " + FormatOneDecimal(lo) + " to " + FormatOneDecimal(hi)
+                  : std::string()));
 }
 
 }  // namespace lumivo

@@ -1,4 +1,4 @@
-// The quick summary written when a run reaches its lapse: the running totals of activity per
+// The quick summary written when a recorded run ends: the running totals of activity per
 // group, per well and per channel, as a plain text file in the project folder.
 #include <cstdio>
 #include <string>
@@ -17,13 +17,6 @@ bool IsFree(int group) {
     return group < 0 || group == kFreeGroupNumber;
 }
 
-std::string DateTimeText(const LocalDateTime& t) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second);
-    return buf;
-}
-
 long long RoundedMean(long long sum, long long n) {
     return static_cast<long long>(DivideRoundHalfEven(sum, n));
 }
@@ -40,7 +33,7 @@ std::string QuickReportGroupLabel(const ProjectState& project, int group) {
 
 std::string FormatQuickReport(const ProjectState& project, const PlateMap& plate,
                               int project_number, std::span<const std::int16_t> totals,
-                              const LocalDateTime& now) {
+                              const std::string& date_text, const std::string& note) {
     auto total_of = [&](std::size_t c) -> long long { return c < totals.size() ? totals[c] : 0; };
     auto in_well = [&](std::size_t c) { return plate.ChannelWell[c] >= 0; };
     auto group_of = [&](std::size_t c) { return static_cast<int>(project.ChannelGroup[c]); };
@@ -50,8 +43,9 @@ std::string FormatQuickReport(const ProjectState& project, const PlateMap& plate
         out += text;
         out += kCrLf;
     };
-    line(DateTimeText(now));
+    line(date_text);
     line(std::to_string(project_number) + "_" + project.Setup.Name);
+    if (!note.empty()) line(note);
     line("");
 
     line("Group Activity:");
@@ -106,9 +100,10 @@ std::string FormatQuickReport(const ProjectState& project, const PlateMap& plate
 std::filesystem::path WriteQuickReport(StorageContext& storage, const ProjectState& project,
                                        const PlateMap& plate, int project_number,
                                        std::span<const std::int16_t> totals,
-                                       const LocalDateTime& now) {
+                                       const std::string& date_text, const std::string& note) {
     const std::filesystem::path file = project.ProjectFolder / kQuickReportFileName;
-    storage.files.WriteFile(file, FormatQuickReport(project, plate, project_number, totals, now));
+    storage.files.WriteFile(
+        file, FormatQuickReport(project, plate, project_number, totals, date_text, note));
     return file;
 }
 

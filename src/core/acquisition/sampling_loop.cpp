@@ -17,6 +17,7 @@
 namespace lumivo {
 namespace {
 
+constexpr const char* kCrLf = "\r\n";
 constexpr std::int64_t kMicrosPerMinute = 60'000'000;
 constexpr int kBlockChannels = 32;  // triples per block: channels nn + t, + 128, + 256
 
@@ -50,6 +51,8 @@ void AcquisitionEngine::Tick() {
             RunningTick(start);
         } else if (state.AcquisitionRunning == 2) {
             PausedTick(start);
+        } else if (blank.BlankMode) {
+            BlankTick();
         }
     } catch (const std::exception& e) {
         // Whatever went wrong ends this tick only; the next one starts afresh.
@@ -152,19 +155,25 @@ void AcquisitionEngine::ReadSample(std::int64_t tick_start) {
 
     // Silence: no block of the tick came back whole and valid.
     if (any_good) {
-        s.failed_reads = 0;
         if (s.silence_alarm) {
+            const auto seconds = (ctx_.link.clock.MonotonicMicros() - s.silent_since) / 1'000'000;
             s.silence_alarm = false;
             UpdateAlarm();
+            LogEvent("Alarm ended: the instrument answers again after " + std::to_string(seconds) +
+                     " s without valid data (" + std::to_string(s.failed_reads) +
+                     " readings missed)");
         }
+        s.failed_reads = 0;
     } else {
         if (s.failed_reads == 0) s.silent_since = tick_start;
         ++s.failed_reads;
         const double silent_s =
             static_cast<double>(ctx_.link.clock.MonotonicMicros() - s.silent_since) / 1e6;
         if (silent_s >= kSilenceAlarmSeconds) {
+            const bool began = !s.silence_alarm;
             s.silence_alarm = true;
             UpdateAlarm();
+            if (began) LogEvent("ALARM: " + SilenceAlarmText());
         }
     }
 }
@@ -275,8 +284,10 @@ void AcquisitionEngine::CloseWindow(std::int64_t now) {
     }
 
     if (any_mark) {
-        ControlContext cc{ctx_.link, ctx_.storage, view, MakeRunControl()};
-        AutoAdjustChannels(cc, ctx_.cal, plate.ChannelWell, marks);
+        ControlContext cc{ctx_.link, ctx_.storage, view, MakeRunControl(kStopByCalibrationWrite)};
+        const CalibrationResult r = AutoAdjustChannels(cc, ctx_.cal, plate.ChannelWell, marks);
+        LogEvent("Automatic adjustment in window " + std::to_string(s.windows_closed + 1) + ": " +
+                 CalibrationSummary(r));
     }
     ++s.windows_closed;
     view.WindowClosed(s);
@@ -321,6 +332,7 @@ void AcquisitionEngine::RecordWindow(std::int64_t now) {
         s.last_write_error =
             "window " + std::to_string(s.windows_closed) + " could not be recorded: " + out.error;
         UpdateAlarm();
+        LogEvent("RECORDING ERROR: " + s.last_write_error);
         return;
     }
     ++s.windows_recorded;
@@ -337,18 +349,23 @@ void AcquisitionEngine::RecordWindow(std::int64_t now) {
     if (!s.last_write_error.empty()) {
         s.last_write_error.clear();
         UpdateAlarm();
+        LogEvent("Recording goes on: window " + std::to_string(s.windows_closed) +
+                 " was written (" + RunSummary() + ")");
     }
+}
+
+std::string AcquisitionEngine::SilenceAlarmText() {
+    const SamplingState& s = sampling;
+    const auto seconds = (ctx_.link.clock.MonotonicMicros() - s.silent_since) / 1'000'000;
+    return "NO VALID DATA from the instrument for " + std::to_string(seconds) + " s (" +
+           std::to_string(s.failed_reads) +
+           " readings missed): check the cable and the power. Still trying...";
 }
 
 void AcquisitionEngine::UpdateAlarm() {
     const SamplingState& s = sampling;
     std::string text;
-    if (s.silence_alarm) {
-        const auto seconds = (ctx_.link.clock.MonotonicMicros() - s.silent_since) / 1'000'000;
-        text = "NO VALID DATA from the instrument for " + std::to_string(seconds) + " s (" +
-               std::to_string(s.failed_reads) +
-               " readings missed): check the cable and the power. Still trying...";
-    }
+    if (s.silence_alarm) text = SilenceAlarmText();
     if (!s.last_write_error.empty()) {
         if (!text.empty()) text += "  |  ";
         text += "RECORDING ERROR: " + s.last_write_error;
@@ -366,8 +383,19 @@ void AcquisitionEngine::TimeAndLapse(std::int64_t now, bool running_tick) {
     const int lapse = ctx_.app.project.Setup.Aq_lapse;
     const double percent = lapse > 0 ? 100.0 * s.ElapsedMinutes / lapse : 100.0;
     ctx_.view.ShowElapsed(ElapsedTimeText(elapsed), percent);
+    ShowExpectedEnd(elapsed);
     // A running acquisition ends only on a window boundary; a paused one at once.
     if (s.ElapsedMinutes >= lapse && (!running_tick || s.SampleRow == 0)) FinishAtLapse();
+}
+
+void AcquisitionEngine::ShowExpectedEnd(std::int64_t elapsed_us) {
+    // Once a second is enough for a time shown to the minute.
+    const std::int64_t second = elapsed_us / 1'000'000;
+    if (second == expected_end_second_) return;
+    expected_end_second_ = second;
+    const std::int64_t lapse_s = std::int64_t{ctx_.app.project.Setup.Aq_lapse} * 60;
+    const std::int64_t remaining = std::max<std::int64_t>(lapse_s - second, 0);
+    ctx_.view.ShowExpectedEnd(AddSeconds(ctx_.link.clock.Now(), remaining));
 }
 
 void AcquisitionEngine::FinishAtLapse() {
@@ -379,23 +407,27 @@ void AcquisitionEngine::FinishAtLapse() {
         view.ShowOutputs(OutputCode(ctx_.climate.outputs));
     }
     state.finished_at_lapse = true;
+    state.stop_reason = kStopAtLapse;
+    std::string lost_note;
     // A monitor run measured nothing: the summary of the last recorded run stays.
     if (state.RecordingOn != 0) {
-        try {
-            state.quick_report = WriteQuickReport(ctx_.storage, ctx_.app.project, ctx_.app.plate,
-                                                  ctx_.app.config.Actual_Project_Number,
-                                                  sampling.ChannelTotals, ctx_.link.clock.Now());
-            view.OpenTextFile(*state.quick_report);
-        } catch (const StorageError& e) {
-            dialogs.MessageBox(std::string("The quick report could not be written: ") + e.what());
+        const std::string summary = std::string("Acquisition finished (") + kStopAtLapse +
+                                    "): " + RunSummary() + " in " + state.AcquisitionFolderName;
+        LogEvent(summary);
+        view.ShowStatusLine(summary);
+        if (sampling.window_write_failures > 0) {
+            lost_note = std::string(kCrLf) + RunSummary() + " (see events.log in " +
+                        state.AcquisitionFolder.string() + ")";
         }
+        WriteEndQuickReport(true);
     }
     if (view.UserDefinedReport()) {
         view.OpenReportWindow();
+        if (!lost_note.empty()) dialogs.MessageBox("Some windows were lost:" + lost_note);
     } else {
-        dialogs.MessageBox(kAcquisitionFinishedMessage);
+        dialogs.MessageBox(kAcquisitionFinishedMessage + lost_note);
     }
-    CmdStop_Click();
+    CmdStop_Click(kStopAtLapse);
 }
 
 }  // namespace lumivo

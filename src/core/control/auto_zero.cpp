@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <functional>
 #include <stdexcept>
 
 #include "core/analysis/rounding.h"
+#include "core/control/channel_calibration.h"
 #include "core/control/control_fields.h"
 #include "core/storage/acquisition_register.h"
 #include "core/storage/field_record.h"
@@ -58,31 +61,83 @@ AutoZeroResult CalculateAutoZero(ControlContext& ctx, const AutoZeroSettings& se
         throw std::invalid_argument("CalculateAutoZero: the zero levels need 384 entries");
     }
 
+    auto end_early = [&](RunOutcome outcome) {
+        result.outcome = outcome;
+        view.SetStatus(kAutoZeroInterruptedStatus);
+        dialogs.MessageBox(kAutoZeroInterruptedStatus, MsgButtons::Ok);
+        return result;
+    };
+    // Reads the four blocks into `row`. A block that does not come back has kept the reader
+    // waiting its whole timeout: window events run at once so a stop is not held up, and a
+    // block missing sample after sample ends the run. False when the run is to end.
+    std::array<int, 4> missed{};
+    bool stopped = false;
+    auto read_sample = [&](ChannelRow& row) {
+        for (std::size_t b = 0; b < kBlockStarts.size(); ++b) {
+            const BlockRead read =
+                ReadChannelBlock(ctx.link, kBlockStarts[b], BlockReadMode::Whole, row);
+            if (read.decode.accepted) {
+                missed[b] = 0;
+                continue;
+            }
+            ++missed[b];
+            if (stopped) return false;
+            dialogs.ProcessEvents();
+            if (!ctx.run.KeepGoing()) {
+                stopped = true;
+                return false;
+            }
+        }
+        return true;
+    };
+    auto too_many_missed = [&] {
+        for (int m : missed) {
+            if (m >= kAutoZeroMaxMissedBlocks) return true;
+        }
+        return false;
+    };
+
+    // While a silent instrument keeps a read waiting, its attempts let window events run so
+    // that STOP ends the run within one attempt (half a second).
+    struct WaitHook {
+        CommPorts& ports;
+        std::function<bool()> previous;
+        ~WaitHook() { ports.keep_waiting = std::move(previous); }
+    } hook{ctx.link.ports, ctx.link.ports.keep_waiting};
+    ctx.link.ports.keep_waiting = [&] {
+        dialogs.ProcessEvents();
+        if (ctx.run.KeepGoing()) return true;
+        stopped = true;
+        return false;
+    };
+
     view.SetStatus("AutoZero Calculation .... <000>");
     view.ClearProgress();
     const int n = AutoZeroSampleCount(settings.AutoCalibrateOnStart, settings.AutoZeroOnStart);
     view.ScaleProgress(n, kProgressHeight);
 
     ChannelRow scratch{};
-    ReadFullSample(ctx.link, scratch, BlockReadMode::Whole);  // discarded
+    if (!read_sample(scratch)) return end_early(RunOutcome::Interrupted);  // discarded
+    missed.fill(0);
 
     result.rows.reserve(static_cast<std::size_t>(n));
     for (int s = 0; s < n; ++s) {
         // A block that comes back short keeps its channels' previous sample.
         result.rows.push_back(s == 0 ? ChannelRow{} : result.rows.back());
-        ReadFullSample(ctx.link, result.rows.back(), BlockReadMode::Whole);
+        const bool goes_on = read_sample(result.rows.back());
         result.samples = s + 1;
+        if (!goes_on) return end_early(stopped ? RunOutcome::Interrupted : RunOutcome::ReadFailed);
+        if (too_many_missed()) return end_early(RunOutcome::ReadFailed);
         view.SetStatus("AutoZero... <" + std::to_string(s) + ">");
         view.DrawProgress(s);
         if (s % kEventsEverySamples == 0) {
             dialogs.ProcessEvents();
-            if (!ctx.run.KeepGoing()) {
-                result.outcome = RunOutcome::Interrupted;
-                view.SetStatus(kAutoZeroInterruptedStatus);
-                dialogs.MessageBox(kAutoZeroInterruptedStatus, MsgButtons::Ok);
-                return result;
-            }
+            if (!ctx.run.KeepGoing()) return end_early(RunOutcome::Interrupted);
         }
+    }
+    // A block still missing at the last samples left its channels on older readings.
+    for (int m : missed) {
+        if (m > 0) return end_early(RunOutcome::ReadFailed);
     }
 
     std::vector<int> series(static_cast<std::size_t>(n));
@@ -93,6 +148,54 @@ AutoZeroResult CalculateAutoZero(ControlContext& ctx, const AutoZeroSettings& se
     }
     result.outcome = RunOutcome::Completed;
     return result;
+}
+
+std::string AutoZeroSummary(const AutoZeroResult& result,
+                            std::span<const std::int16_t> channel_well,
+                            std::span<const double> zero_level) {
+    if (result.outcome != RunOutcome::Completed) {
+        return std::string("AutoZero NOT completed (") + RunOutcomeText(result.outcome) +
+               " after " + std::to_string(result.samples) + " samples): zero levels unchanged";
+    }
+    int in_use = 0;
+    int in_window = 0;
+    std::vector<int> dead;
+    std::vector<int> saturated;
+    double lo = 0.0;
+    double hi = 0.0;
+    const std::size_t first = static_cast<std::size_t>(kAutoZeroFirstRow);
+    for (int ch = 0; ch < kChannelCount; ++ch) {
+        const auto c = static_cast<std::size_t>(ch);
+        if (c >= channel_well.size() || channel_well[c] < 0) continue;
+        double sum = 0.0;
+        std::size_t count = 0;
+        const std::size_t from = result.rows.size() > first ? first : 0;
+        for (std::size_t j = from; j < result.rows.size(); ++j) {
+            sum += result.rows[j][c];
+            ++count;
+        }
+        const double level = count > 0 ? sum / static_cast<double>(count) : 0.0;
+        if (level < kDeadChannelLevel) {
+            dead.push_back(ch);
+        } else if (level >= kSaturatedChannelLevel) {
+            saturated.push_back(ch);
+        } else if (level >= CalibrationWindowLow && level <= CalibrationWindowHigh) {
+            ++in_window;
+        }
+        const double z = c < zero_level.size() ? zero_level[c] : 0.0;
+        lo = in_use == 0 ? z : std::min(lo, z);
+        hi = in_use == 0 ? z : std::max(hi, z);
+        ++in_use;
+    }
+    std::string text =
+        "AutoZero completed over " + std::to_string(result.samples) +
+        " samples: " + std::to_string(in_use) + " channels in use, " + std::to_string(in_window) +
+        " with their level in the window " + std::to_string(CalibrationWindowLow) + ".." +
+        std::to_string(CalibrationWindowHigh) + ", " + std::to_string(dead.size()) + " dead";
+    text += ChannelNumbersText(dead) + ", " + std::to_string(saturated.size()) + " saturated" +
+            ChannelNumbersText(saturated);
+    if (in_use > 0) text += "; zero levels " + FormatOneDecimal(lo) + " to " + FormatOneDecimal(hi);
+    return text;
 }
 
 // ---- The blank ----

@@ -23,7 +23,14 @@ inline constexpr int kAutoZeroFirstRow = 10;      // rows before it only warm th
 inline constexpr double kMinZeroLevel = 1.0;
 
 inline constexpr const char* kAutoZeroInterruptedStatus =
-    "AutoZero NOT completed: zero levels unchanged";
+    "AutoZero NOT completed: settings not saved";
+// A block that does not come back this many samples in a row ends auto-zero: the readings of
+// its channels would be old ones.
+inline constexpr int kAutoZeroMaxMissedBlocks = 3;
+// Mean levels (of the 12-bit reading) below which a channel counts as dead, and from which it
+// counts as saturated, in the summaries of auto-zero.
+inline constexpr int kDeadChannelLevel = 100;
+inline constexpr int kSaturatedChannelLevel = 4000;
 
 // One reading of channels 0..384, as a row of the sampling table.
 using ChannelRow = std::array<std::uint16_t, kChannelCount + 1>;
@@ -53,10 +60,19 @@ struct AutoZeroSettings {
 };
 
 // Reads every channel N times (30 or 100) without pauses and sets zero_level[0..383] (at least
-// 384 entries) from the readings. Window events run every ten samples; a run ended early by
-// ctx.run.keep_going leaves zero_level unchanged and says so. Refused offline.
+// 384 entries) from the readings. Window events run every ten samples, and after every block
+// that did not come back (so a stop is honoured within one read's wait). A run ended early by
+// ctx.run.keep_going, or by a block missing kAutoZeroMaxMissedBlocks samples in a row
+// (ReadFailed), leaves zero_level unchanged and says so. Refused offline.
 AutoZeroResult CalculateAutoZero(ControlContext& ctx, const AutoZeroSettings& settings,
                                  std::span<double> zero_level);
+
+// What auto-zero found, for the log: the channels in use (channel_well >= 0) whose mean level
+// lies in the calibration window, the dead and saturated ones (numbered when few), and the range
+// of the zero levels. For a run that did not complete, how it ended.
+std::string AutoZeroSummary(const AutoZeroResult& result,
+                            std::span<const std::int16_t> channel_well,
+                            std::span<const double> zero_level);
 
 // ---- The blank ----
 

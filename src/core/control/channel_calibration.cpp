@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <string>
 
 namespace lumivo {
 namespace {
@@ -49,8 +50,8 @@ std::string CalibrationFileTag(const StorageContext& storage) {
 void SaveCompleted(ControlContext& ctx, const CalibrationValues& cal, CalibrationResult& result) {
     try {
         SaveCalibration(ctx.storage, cal);
-        ctx.view.SetStatus(kCalibrationOkStatus);
         result.outcome = RunOutcome::Completed;
+        ctx.view.SetStatus(CalibrationSummary(result));
     } catch (const std::exception& e) {
         result.outcome = RunOutcome::SaveFailed;
         result.error = e.what();
@@ -245,6 +246,50 @@ int CalibrationResult::CountFinished(ChannelFinish f) const {
     int n = 0;
     for (ChannelFinish g : finish) n += g == f ? 1 : 0;
     return n;
+}
+
+std::string ChannelNumbersText(const std::vector<int>& channels) {
+    constexpr std::size_t kListed = 8;
+    if (channels.empty() || channels.size() > kListed) return {};
+    std::string text = " (";
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        text += (i > 0 ? ", " : "") + std::to_string(channels[i]);
+    }
+    return text + ")";
+}
+
+std::string CalibrationSummary(const CalibrationResult& result) {
+    if (result.outcome != RunOutcome::Completed && result.outcome != RunOutcome::SaveFailed) {
+        std::string text =
+            std::string(kCalibrationInterruptedStatus) + " (" + RunOutcomeText(result.outcome);
+        if (result.failed_channel >= 0)
+            text += " at channel " + std::to_string(result.failed_channel);
+        return text + ")";
+    }
+    // "2 dead (17, 250)": channels named when few, counted when many.
+    auto listed = [&](ChannelFinish f, const char* what) {
+        std::vector<int> channels;
+        for (int ch = 0; ch < kChannelCount; ++ch) {
+            if (result.finish[static_cast<std::size_t>(ch)] == f) channels.push_back(ch);
+        }
+        return std::to_string(channels.size()) + " " + what + ChannelNumbersText(channels);
+    };
+    std::string text =
+        std::string(result.outcome == RunOutcome::Completed ? kCalibrationOkStatus
+                                                            : "Calibration NOT saved") +
+        ": " + std::to_string(result.CountFinished(ChannelFinish::InWindow)) +
+        " channels in the window, " + listed(ChannelFinish::DarkAtLimit, "dead") + ", " +
+        listed(ChannelFinish::BrightAtLimit, "saturated");
+    const struct {
+        ChannelFinish finish;
+        const char* what;
+    } others[] = {{ChannelFinish::SteppedPast, "stepped past the window"},
+                  {ChannelFinish::Unsettled, "did not settle"},
+                  {ChannelFinish::NoReading, "without reading"}};
+    for (const auto& o : others) {
+        if (result.CountFinished(o.finish) > 0) text += ", " + listed(o.finish, o.what);
+    }
+    return text;
 }
 
 CalibrationResult CalibrateChannels(ControlContext& ctx, CalibrationValues& cal,

@@ -96,6 +96,16 @@ struct CalibrationResult {
     int CountFinished(ChannelFinish f) const;
 };
 
+// " (17, 250)": the channel numbers of a summary in brackets, or "" when there are none or more
+// than eight (a count says enough then).
+std::string ChannelNumbersText(const std::vector<int>& channels);
+
+// The end of a calibration channel by channel, for the status line and the log: "Calibration
+// OK: 190 channels in the window, 1 dead (17), 1 saturated (250)" and any channel that ended
+// otherwise (stepped past the window, unsettled, without reading), or how an unfinished run
+// ended.
+std::string CalibrationSummary(const CalibrationResult& result);
+
 // Calibrates every channel in use (channel_well[c] >= 0; the others are written with setting
 // 0 and left alone): loads calvalue.dat (or starts from the first-time settings when it does
 // not exist), writes every channel's setting, then steps the channels pass by pass until each

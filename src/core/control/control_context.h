@@ -59,7 +59,27 @@ enum class RunOutcome {
     WriteFailed,  // a channel register write failed for good; nothing was saved
     SaveFailed,   // ran to its end, but calvalue.dat could not be written
     Refused,      // not started (offline)
+    ReadFailed,   // the instrument did not answer the readings; nothing was saved
 };
+
+// A few words for how a run ended ("completed", "interrupted", ...).
+inline const char* RunOutcomeText(RunOutcome outcome) {
+    switch (outcome) {
+        case RunOutcome::Completed:
+            return "completed";
+        case RunOutcome::Interrupted:
+            return "interrupted";
+        case RunOutcome::WriteFailed:
+            return "a channel write failed";
+        case RunOutcome::SaveFailed:
+            return "calvalue.dat could not be written";
+        case RunOutcome::Refused:
+            return "refused";
+        case RunOutcome::ReadFailed:
+            return "the instrument did not answer";
+    }
+    return "?";
+}
 
 inline constexpr const char* kOfflineRefusalMessage = "Operation not possible in OFFLINE mode";
 

@@ -94,6 +94,12 @@ std::string ComPortName(int port) {
     return "COM" + std::to_string(port);
 }
 
+std::string InstrumentSerialText(int serial) {
+    std::string digits = std::to_string(serial);
+    if (digits.size() < 5) digits.insert(0, 5 - digits.size(), '0');
+    return "LMVO" + digits;
+}
+
 std::string PortErrorPrompt(int port) {
     return "COM(" + std::to_string(port) +
            ") PORT ERROR. Type New Port number or <Enter> to go Offline";

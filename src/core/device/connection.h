@@ -68,6 +68,9 @@ struct ConnectionContext {
 // "COM" + number.
 std::string ComPortName(int port);
 
+// The instrument's serial number as printed on it: "LMVO" + five digits ("LMVO00123").
+std::string InstrumentSerialText(int serial);
+
 // "COM(" + port + ") PORT ERROR. Type New Port number or <Enter> to go Offline".
 std::string PortErrorPrompt(int port);
 

@@ -283,6 +283,9 @@ std::int32_t CommRead(CommPorts& ports, int port, std::string& out, std::int32_t
             last_error = r.error;
             if (total < wanted) {
                 ++retries;
+                if (ports.keep_waiting && !ports.keep_waiting()) break;
+                // What ran meanwhile may have closed the port.
+                if (!slot.handle) break;
                 ports.clock.SleepMs(kCommReadRetryPauseMs);
             }
         }

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -71,6 +72,10 @@ struct CommPorts {
     TransportOpener opener;
     CommPortTable table;
     CommErrorRecord error;
+    // Asked after every read attempt that came back short (up to 500 ms each while the device
+    // is silent). False ends the read at once: a long procedure whose stop was pressed need
+    // not wait out all five attempts. Empty: every read makes its attempts.
+    std::function<bool()> keep_waiting;
 };
 
 // The opener used by the program: "COMn" is the terminal device ResolveComDevice(install_dir,

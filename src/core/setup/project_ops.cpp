@@ -102,6 +102,10 @@ bool SaveCurrentProject(SetupSession& s) {
 
 std::optional<int> CreateProjectAs(SetupSession& s, const std::string& name) {
     Dialogs& dialogs = s.storage.dialogs;
+    if (name.find_first_not_of(" \t") == std::string::npos) {
+        dialogs.MessageBox("The project name is empty: no project was created.");
+        return std::nullopt;
+    }
     if (const auto refusal = CheckStorableText(name, "The project name"); !refusal.empty()) {
         dialogs.MessageBox(refusal);
         return std::nullopt;
@@ -196,6 +200,45 @@ std::optional<int> LoadListedProject(SetupSession& s, std::string_view entry) {
     return number;
 }
 
+SetupSnapshot TakeSetupSnapshot(const SetupSession& s) {
+    const int n = s.config.Actual_Project_Number;
+    SetupSnapshot snap;
+    snap.text = std::to_string(n) + "\n" + FormatSetupFile(n, s.project) +
+                FormatStatusFile(s.project) + FormatGroupNamesFile(s.project) +
+                FormatChannelGroupsFile(s.project);
+    snap.project = s.project;
+    snap.plate = s.plate;
+    return snap;
+}
+
+bool SetupChanged(const SetupSession& s, const SetupSnapshot& snapshot) {
+    return TakeSetupSnapshot(s).text != snapshot.text;
+}
+
+std::string UnsavedSetupQuestion(const SetupSession& s) {
+    return "The project " + ProjectCaption(s) +
+           " has changes that are not saved.\r\nSave them before closing?";
+}
+
+bool CloseSetupWindow(SetupSession& s, const SetupSnapshot& snapshot) {
+    if (!SetupChanged(s, snapshot)) return true;
+    const MsgResult answer =
+        s.storage.dialogs.MessageBox(UnsavedSetupQuestion(s), MsgButtons::YesNoCancel);
+    if (answer == MsgResult::Yes) {
+        if (!SaveCurrentProject(s)) return false;
+        SaveConfig(s.storage, s.config);
+        return true;
+    }
+    if (answer != MsgResult::No) return false;
+    // Discarded: the project goes back to what the window found, so the next recording and
+    // the save at exit use what is on disk. The zero levels are the main window's and stay.
+    const auto levels = s.project.ChannelThreshold;
+    s.project = snapshot.project;
+    s.project.ChannelThreshold = levels;
+    s.plate = snapshot.plate;
+    return true;
+}
+
 bool RenameCurrentProject(SetupSession& s) {
     Dialogs& dialogs = s.storage.dialogs;
     if (s.config.Actual_Project_Number == 0) {
@@ -230,39 +273,63 @@ bool RenameProjectFiles(StorageContext& storage, int number, const std::string& 
     return RenameProjectInFile(storage, folder, name) == name;
 }
 
-double NumberBoxValue(std::string_view text) {
+std::optional<double> ParseNumberBox(std::string_view text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
         text.remove_prefix(1);
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
         text.remove_suffix(1);
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return std::nullopt;
     double v = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v)) return 0;
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v))
+        return std::nullopt;
     return v;
 }
 
+double NumberBoxValue(std::string_view text) {
+    return ParseNumberBox(text).value_or(0.0);
+}
+
+std::string NotANumberMessage(std::string_view text, std::string_view what, std::string_view kept) {
+    return "Invalid value: \"" + std::string(text) + "\" is not a number. " + std::string(what) +
+           " stays " + std::string(kept) + ".";
+}
+
+namespace {
+
+// Text that is not a number: refused, the box shows the kept value again.
+FieldEdit Refused(std::string_view text, std::string_view what, int kept) {
+    return {std::to_string(kept), NotANumberMessage(text, what, std::to_string(kept))};
+}
+
+}  // namespace
+
 FieldEdit EditAqLapse(ProjectSetup& setup, std::string_view text) {
-    const double v = NumberBoxValue(text);
+    const auto parsed = ParseNumberBox(text);
+    if (!parsed) return Refused(text, "The acquisition lapse (minutes)", setup.Aq_lapse);
+    const double v = *parsed;
     if (v >= kMaxAqLapse) {
         setup.Aq_lapse = kMaxAqLapse;
-        return {std::to_string(kMaxAqLapse)};
+        return {std::to_string(kMaxAqLapse), {}};
     }
     // Checked after rounding: 0.3 minutes would otherwise become a lapse of 0.
     const std::int16_t minutes = RoundInto(v, -1, kMaxAqLapse);
     if (minutes <= 0) {
         setup.Aq_lapse = 2;
-        return {"2"};
+        return {"2", {}};
     }
     setup.Aq_lapse = minutes;
     return {};
 }
 
 FieldEdit EditRtBuffer(ProjectSetup& setup, std::string_view text) {
-    const double v = NumberBoxValue(text);
+    const auto parsed = ParseNumberBox(text);
+    if (!parsed) return Refused(text, "RT_Buffer", setup.RT_Buffer);
+    const double v = *parsed;
     if (v < kMinRtBuffer || v > kMaxRtBuffer) {
         setup.RT_Buffer = kDefaultRtBuffer;
-        return {std::to_string(kDefaultRtBuffer)};
+        return {std::to_string(kDefaultRtBuffer), {}};
     }
     setup.RT_Buffer = RoundInto(v, kMinRtBuffer, kMaxRtBuffer);
     return {};
@@ -271,22 +338,25 @@ FieldEdit EditRtBuffer(ProjectSetup& setup, std::string_view text) {
 namespace {
 
 // A value kept in a 16-bit field: rounded, and shown again when the field cannot hold it.
-FieldEdit EditInt16(std::int16_t& field, std::string_view text, int lo) {
-    const double v = NumberBoxValue(text);
+FieldEdit EditInt16(std::int16_t& field, std::string_view text, int lo, std::string_view what) {
+    const auto parsed = ParseNumberBox(text);
+    if (!parsed) return Refused(text, what, field);
+    const double v = *parsed;
     const int hi = std::numeric_limits<std::int16_t>::max();
     field = RoundInto(v, lo, hi);
-    if (v < lo || v > hi) return {std::to_string(field)};
+    if (v < lo || v > hi) return {std::to_string(field), {}};
     return {};
 }
 
 }  // namespace
 
 FieldEdit EditSampleRate(ProjectSetup& setup, std::string_view text) {
-    return EditInt16(setup.Sample_Rate, text, std::numeric_limits<std::int16_t>::min());
+    return EditInt16(setup.Sample_Rate, text, std::numeric_limits<std::int16_t>::min(),
+                     "The sample rate");
 }
 
 FieldEdit EditDspInterval(ProjectSetup& setup, std::string_view text) {
-    return EditInt16(setup.DSP_Interval, text, kMinDspInterval);
+    return EditInt16(setup.DSP_Interval, text, kMinDspInterval, "The display interval");
 }
 
 void ChooseAqMode(ProjectSetup& setup, int index) {

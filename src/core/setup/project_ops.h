@@ -77,6 +77,25 @@ std::optional<int> LoadListedProject(SetupSession& s, std::string_view entry);
 // Loads project `number` as the current one (its folder, config.dat, LoadProject).
 bool LoadProjectNumber(SetupSession& s, int number);
 
+// ---- Unsaved changes ----
+
+// The project as the setup window found it (when it was loaded, or last saved or loaded from
+// disk): what its changes are measured against, and what "discard" goes back to.
+struct SetupSnapshot {
+    std::string text;  // the project files as they would be written
+    ProjectState project;
+    PlateMap plate;
+};
+SetupSnapshot TakeSetupSnapshot(const SetupSession& s);
+bool SetupChanged(const SetupSession& s, const SetupSnapshot& snapshot);
+
+// Closing the setup window: with unsaved changes asks whether to save them (Yes/No/Cancel). Yes
+// saves (a failed save keeps the window open); No puts the project back as the window found
+// it, so the discarded groups and values are neither recorded nor saved later; Cancel keeps the
+// window. Returns true when the window may close.
+bool CloseSetupWindow(SetupSession& s, const SetupSnapshot& snapshot);
+std::string UnsavedSetupQuestion(const SetupSession& s);
+
 // Double click on `txtprj`: renames the current project in memory (the files change at the next
 // save). Returns true when the name changed.
 bool RenameCurrentProject(SetupSession& s);
@@ -86,12 +105,20 @@ bool RenameProjectFiles(StorageContext& storage, int number, const std::string& 
 
 // ---- Parameter boxes ----
 
-// The result of an edit: what the box shows afterwards when the check replaced the text.
+// The result of an edit: what the box shows afterwards when the check replaced the text, and
+// the message to show when the text was refused (the value then stays what it was).
 struct FieldEdit {
     std::optional<std::string> shown;
+    std::string message;
 };
+// Text of a number box as a number (blanks around it allowed); nullopt when it is not one.
+std::optional<double> ParseNumberBox(std::string_view text);
 // Text of a number box as a number; text that is not a number counts as 0.
 double NumberBoxValue(std::string_view text);
+
+// The edits refuse text that is not a number (an empty box included) with this message and
+// keep the value: a lapse typed as "abc" must not quietly become 2 minutes.
+std::string NotANumberMessage(std::string_view text, std::string_view what, std::string_view kept);
 
 FieldEdit EditAqLapse(ProjectSetup& setup, std::string_view text);      // `Txtlapse`
 FieldEdit EditRtBuffer(ProjectSetup& setup, std::string_view text);     // `Txtbuffer`

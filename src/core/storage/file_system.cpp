@@ -198,6 +198,18 @@ std::optional<std::uint64_t> LocalFileSystem::FreeBytes(const fs::path& p) {
     return static_cast<std::uint64_t>(st.f_bavail) * static_cast<std::uint64_t>(st.f_frsize);
 }
 
+bool LocalFileSystem::RemoveFile(const fs::path& p) {
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(p, ec))) return false;
+    return fs::remove(p, ec) && !ec;
+}
+
+bool LocalFileSystem::RemoveEmptyFolder(const fs::path& p) {
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(p, ec)) || !fs::is_empty(p, ec) || ec) return false;
+    return fs::remove(p, ec) && !ec;
+}
+
 // ---- MemoryFileSystem ----
 
 std::string MemoryFileSystem::Key(const fs::path& p) {
@@ -260,6 +272,17 @@ bool MemoryFileSystem::CreateFolders(const fs::path& p) {
         if (files_.count(k)) return false;
         if (k != "/" && k != ".") folders_.insert(k);
     }
+    return true;
+}
+
+bool MemoryFileSystem::RemoveFile(const fs::path& p) {
+    return files_.erase(Key(p)) != 0;
+}
+
+bool MemoryFileSystem::RemoveEmptyFolder(const fs::path& p) {
+    const std::string k = Key(p);
+    if (folders_.count(k) == 0 || !ListFiles(p).empty() || !ListSubfolders(p).empty()) return false;
+    folders_.erase(k);
     return true;
 }
 

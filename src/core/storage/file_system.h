@@ -52,6 +52,10 @@ class FileSystem {
     virtual bool CreateFolders(const std::filesystem::path& p) = 0;
     // Bytes available to the user on the file system holding p; nullopt when the query fails.
     virtual std::optional<std::uint64_t> FreeBytes(const std::filesystem::path& p) = 0;
+    // Removes a regular file; false when it cannot (or the file system does not remove).
+    virtual bool RemoveFile(const std::filesystem::path& /*p*/) { return false; }
+    // Removes a folder that holds nothing; false when it is not empty or cannot be removed.
+    virtual bool RemoveEmptyFolder(const std::filesystem::path& /*p*/) { return false; }
 
     void WriteFile(const std::filesystem::path& p, std::string content) {
         const FileContent one{p, std::move(content)};
@@ -73,6 +77,8 @@ class LocalFileSystem : public FileSystem {
     std::vector<std::string> ListFiles(const std::filesystem::path& p) override;
     bool CreateFolders(const std::filesystem::path& p) override;
     std::optional<std::uint64_t> FreeBytes(const std::filesystem::path& p) override;
+    bool RemoveFile(const std::filesystem::path& p) override;
+    bool RemoveEmptyFolder(const std::filesystem::path& p) override;
 
   protected:
     // The low-level steps of a write, overridable by tests to inject failures. They follow the
@@ -102,6 +108,8 @@ class MemoryFileSystem : public FileSystem {
     std::optional<std::uint64_t> FreeBytes(const std::filesystem::path&) override {
         return free_bytes;
     }
+    bool RemoveFile(const std::filesystem::path& p) override;
+    bool RemoveEmptyFolder(const std::filesystem::path& p) override;
 
     std::optional<std::uint64_t> free_bytes = std::uint64_t{1} << 40;
 

@@ -10,12 +10,23 @@ std::optional<std::string_view> ShippedFileContent(std::string_view name) {
     return std::nullopt;
 }
 
+bool InstallationResult::ConfigRestored() const {
+    if (folder_created) return false;
+    for (const auto& name : created) {
+        if (name == "config.dat") return true;
+    }
+    return false;
+}
+
 InstallationResult EnsureInstallation(FileSystem& files, const std::filesystem::path& install_dir,
                                       const std::filesystem::path& data_dir) {
     InstallationResult result;
-    if (!files.IsFolder(install_dir) && !files.CreateFolders(install_dir)) {
-        result.error = "Cannot create the installation folder " + install_dir.string();
-        return result;
+    if (!files.IsFolder(install_dir)) {
+        if (!files.CreateFolders(install_dir)) {
+            result.error = "Cannot create the installation folder " + install_dir.string();
+            return result;
+        }
+        result.folder_created = true;
     }
     std::vector<FileContent> missing;
     for (const auto& f : ShippedDataFiles()) {

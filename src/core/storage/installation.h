@@ -28,7 +28,11 @@ std::optional<std::string_view> ShippedFileContent(std::string_view name);
 struct InstallationResult {
     std::vector<std::string> created;  // names of the files written now
     std::string error;                 // empty when the folder is ready
+    bool folder_created = false;       // the installation folder itself was new
     bool ok() const { return error.empty(); }
+    // config.dat was missing from an existing installation and was written anew from the
+    // shipped default: the port and the current project went back to the shipped ones.
+    bool ConfigRestored() const;
 };
 
 // Makes sure the installation folder exists and holds every shipped file: a missing folder is

@@ -10,9 +10,11 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,6 +57,22 @@ class RecordingAcquisitionView final : public AcquisitionView {
     bool UserDefinedReport() override { return user_defined_report; }
     void OpenReportWindow() override { ++report_window_opened; }
     void OpenTextFile(const std::filesystem::path& file) override { opened_files.push_back(file); }
+    void LogEvent(const std::string& line) override { events.push_back(line); }
+    void ShowStatusLine(const std::string& text) override { status_line = text; }
+    void ShowExpectedEnd(const std::optional<LocalDateTime>& end) override { expected_end = end; }
+    void SetCalibratingText(const std::string& text) override { calibrating_text = text; }
+    void ShowCalibrating(bool shown) override { calibrating_shown = shown; }
+    std::string FormatDateTime(const LocalDateTime& t) override {
+        return "date " + std::to_string(t.day) + "." + std::to_string(t.month) + "." +
+               std::to_string(t.year);
+    }
+    // Whether any event line holds `text`.
+    bool Logged(const std::string& text) const {
+        for (const auto& e : events) {
+            if (e.find(text) != std::string::npos) return true;
+        }
+        return false;
+    }
 
     Clock* clock = nullptr;
     std::function<void()> on_window_closed;
@@ -75,6 +93,11 @@ class RecordingAcquisitionView final : public AcquisitionView {
     bool user_defined_report = false;
     int report_window_opened = 0;
     std::vector<std::filesystem::path> opened_files;
+    std::vector<std::string> events;
+    std::string status_line;
+    std::optional<LocalDateTime> expected_end;
+    std::string calibrating_text;
+    bool calibrating_shown = false;
 };
 
 // The machine's file system with a settable answer to the free-space query.
@@ -139,6 +162,14 @@ class TempFolder {
     std::filesystem::path path_;
 };
 
+// The whole content of a file ("" when it cannot be read).
+inline std::string ReadText(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
 // Wells of the w96f plate: even wells are empty, odd wells hold an animal crossing the beams
 // `busy_rate` times a second (shared among the well's two beams).
 inline sim::SimConfig AlternatingWells(const PlateMap& plate, double busy_rate) {
@@ -164,6 +195,8 @@ struct AcquisitionRig {
         view.clock = &clock;
         EXPECT_EQ(CommOpen(link.ports, 1, "COM1", kInstrumentPortSettings), 0);
         app.config.Actual_Project_Number = 1;
+        app.connection.InstrumentConnected = -1;
+        link.SerialNumber = 123;
         app.project.ProjectFolder = ProjectFolderFor(temp.path(), 1);
         std::filesystem::create_directories(app.project.ProjectFolder);
         app.project.Setup.Name = "Rig";

@@ -2,8 +2,7 @@
 // folder and what a monitor run leaves (nothing).
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include <functional>
 
 #include "acquisition_rig.h"
 #include "core/control/channel_calibration.h"
@@ -20,13 +19,6 @@ std::vector<std::string> Subfolders(const fs::path& folder) {
         if (e.is_directory()) out.push_back(e.path().filename().string());
     }
     return out;
-}
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 constexpr std::uint64_t kMegabyte = 1024 * 1024;
@@ -58,13 +50,12 @@ TEST(AcquisitionStart, DiskCheckWarnsOnShortSpaceAndLargeRuns) {
         {250, 299, 100, true, true, true},
         {250, 300, 100, true, true, false},        // spare exactly 200: low only
         {2600, 100000, 1040, true, false, false},  // over 1000 MB needed
-        {31, 5000, 12, false, false, false},       // 12.4 rounds to 12
-        {35, 5000, 14, false, false, false},
-        {250, -1, 100, true, true, true},  // the free space could not be read
+        {250, -1, 100, true, true, true},          // the free space could not be read
+        {3, 1, 2, true, true, true},               // a short run on a nearly full disk
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(std::to_string(k.lapse) + " min, " + std::to_string(k.free_mb) + " MB");
-        const DiskCheck d = CheckDiskSpace(k.lapse, k.free_mb);
+        const DiskCheck d = CheckDiskSpace(k.lapse, k.required, k.free_mb);
         EXPECT_EQ(d.required_mb, k.required);
         std::string message = "Programmed Acquisition lapse = " + std::to_string(k.lapse) +
                               "minutes & RealTime_recording=YES\r\nRequired Disk space for "
@@ -79,6 +70,33 @@ TEST(AcquisitionStart, DiskCheckWarnsOnShortSpaceAndLargeRuns) {
         }
         EXPECT_EQ(d.message, message);
         EXPECT_EQ(d.warning, k.warn ? "WARNING:\r\n" + message + "\r\nPROCEED?" : "");
+    }
+}
+
+TEST(AcquisitionStart, RequiredSpaceFollowsTheRecordsAWindowWrites) {
+    // A 500-row window writes a 774-byte counts record, a 385,770-byte raw page record and, in
+    // body-bends mode, a 78,556-byte histogram record. Its ticks take at least the line time of
+    // four (two) block exchanges, 68.4 ms (34.2 ms): 34.2 s (17.1 s) per window.
+    EXPECT_NEAR(RecordedBytesPerMinute(500, false, true), (774.0 + 385770.0) * 60.0 / 34.2, 500.0);
+    EXPECT_NEAR(RecordedBytesPerMinute(500, true, true), (774.0 + 385770.0 + 78556.0) * 60.0 / 17.1,
+                1000.0);
+    EXPECT_NEAR(RecordedBytesPerMinute(500, false, false), 774.0 * 60.0 / 34.2, 1.0);
+    struct Case {
+        int lapse;
+        std::size_t rt_buffer;
+        bool body_bends, save_real;
+        std::int64_t mb;
+    };
+    const Case cases[] = {
+        {3, 500, false, true, 2},      // 1.94 MB: the full-disk run of a 3-minute lapse
+        {250, 500, false, true, 162},  // was 100 by lapse x 0.4
+        {250, 500, true, true, 390},   {250, 500, false, false, 1},
+        {250, 2000, false, true, 162},  // longer windows, proportionally larger pages
+        {0, 500, false, true, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(RequiredDiskMegabytes(c.lapse, c.rt_buffer, c.body_bends, c.save_real), c.mb)
+            << c.lapse << " min, RT_Buffer " << c.rt_buffer << (c.body_bends ? ", bends" : "");
     }
 }
 
@@ -97,11 +115,13 @@ TEST(AcquisitionStart, DiskCheckRunsFromThirtyOneMinutesWithRealTimeSaving) {
         {"31 minutes, Yes", 31, 1, false, MsgResult::Yes, StartOutcome::Started},
         {"no real-time saving", 500, 0, false, std::nullopt, StartOutcome::Started},
         {"autorun", 500, 1, true, std::nullopt, StartOutcome::Started},
+        {"3 minutes on a 1 MB disk, No", 3, 1, false, MsgResult::No, StartOutcome::Refused},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
         AcquisitionRig rig;
         rig.files.free_bytes = 100 * kMegabyte;  // short for any run
+        if (k.lapse == 3) rig.files.free_bytes = kMegabyte + kMegabyte / 3;
         rig.app.project.Setup.Aq_lapse = static_cast<std::int16_t>(k.lapse);
         rig.app.project.Setup.Save_real = static_cast<std::int16_t>(k.save_real);
         if (k.answer) rig.dialogs.QueueAnswer(*k.answer);
@@ -113,6 +133,8 @@ TEST(AcquisitionStart, DiskCheckRunsFromThirtyOneMinutesWithRealTimeSaving) {
         const bool asked = !rig.dialogs.shown().empty() &&
                            rig.dialogs.shown().front().text.rfind("WARNING:\r\n", 0) == 0;
         EXPECT_EQ(asked, k.answer.has_value());
+        // Unattended, nobody can answer: the warning goes into events.log.
+        EXPECT_EQ(rig.view.Logged("WARNING: Programmed Acquisition lapse = 500minutes"), k.autorun);
         if (k.outcome == StartOutcome::Refused) {
             EXPECT_EQ(rig.view.setup_opened, 1);
             EXPECT_TRUE(Subfolders(rig.app.project.ProjectFolder).empty());
@@ -131,17 +153,21 @@ TEST(AcquisitionStart, RefusalsLeaveNothingBehind) {
         int lapse;
         std::string message_start;
         int setup_opened;
+        bool connected = true;
     };
     const Case cases[] = {
         {"project 0", 0, false, 30, kProjectZeroRefusal, 1},
         {"offline", 1, true, 30, kOfflineAcquisitionRefusal, 0},
         {"lapse past the minute field", 1, false, 32767, "An acquisition of 32767 minutes", 0},
+        // After "Disconnect" the port is closed: nothing may be written into it.
+        {"disconnected", 1, false, 30, kOfflineAcquisitionRefusal, 0, false},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
         AcquisitionRig rig;
         rig.app.config.Actual_Project_Number = k.project;
         rig.app.connection.OfflineMode = k.offline ? -1 : 0;
+        rig.app.connection.InstrumentConnected = k.connected ? -1 : 0;
         rig.app.project.Setup.Aq_lapse = static_cast<std::int16_t>(k.lapse);
         rig.app.project.Setup.Save_real = 0;
         EXPECT_EQ(rig.Start("refused"), StartOutcome::Refused);
@@ -231,6 +257,7 @@ TEST(AcquisitionStart, RecordedRunGetsItsFolderWithTheProjectAndTheRegister) {
     running.Cmb_organism = false;
     running.txt_snr_umbral = false;
     running.chk_bodybends = false;
+    running.cmd_connect = false;  // Connect, Disconnect and the port menu: not during a run
     EXPECT_EQ(rig.view.controls, running);
     EXPECT_EQ(rig.view.temperature.rfind("T = 2", 0), 0u) << rig.view.temperature;
 }
@@ -241,15 +268,15 @@ TEST(AcquisitionStart, ASecondStartInTheSameMinuteNeverTouchesTheFirstRun) {
     rig.RunWindows(1);
     rig.engine.CmdStop_Click();
     const fs::path first = rig.Folder();
-    const std::string counts = Slurp(first / kCountsFileName);
-    const std::string page = Slurp(first / "0.bin");
+    const std::string counts = ReadText(first / kCountsFileName);
+    const std::string page = ReadText(first / "0.bin");
     ASSERT_EQ(counts.size(), kCountsRecordSize);
 
     EXPECT_EQ(rig.Start("second"), StartOutcome::Refused);
     ASSERT_FALSE(rig.dialogs.Messages().empty());
     EXPECT_NE(rig.dialogs.Messages().back().find("20260314_0930"), std::string::npos);
-    EXPECT_EQ(Slurp(first / kCountsFileName), counts);
-    EXPECT_EQ(Slurp(first / "0.bin"), page);
+    EXPECT_EQ(ReadText(first / kCountsFileName), counts);
+    EXPECT_EQ(ReadText(first / "0.bin"), page);
     EXPECT_EQ(ReadAcquisitionTitle(rig.storage, first), "first");
 
     // In the next minute the start goes ahead in a folder of its own.
@@ -257,7 +284,7 @@ TEST(AcquisitionStart, ASecondStartInTheSameMinuteNeverTouchesTheFirstRun) {
     ASSERT_EQ(rig.Start("second"), StartOutcome::Started);
     EXPECT_NE(rig.Folder(), first);
     rig.RunWindows(1);
-    EXPECT_EQ(Slurp(first / kCountsFileName), counts);
+    EXPECT_EQ(ReadText(first / kCountsFileName), counts);
     EXPECT_EQ(rig.FileSize(kCountsFileName), kCountsRecordSize);
 }
 
@@ -354,7 +381,48 @@ TEST(AcquisitionStart, StopDuringTheStartCalibrationLeavesTheRunStopped) {
     EXPECT_FALSE(engine.Running());
     EXPECT_FALSE(engine.TimerEnabled());
     EXPECT_TRUE(rig.view.controls.CmdPlay);
-    EXPECT_FALSE(fs::exists(engine.state.AcquisitionFolder / kCountsFileName));
+    // Stopped before its first window: its folder, which holds no data, is gone.
+    EXPECT_FALSE(engine.state.AcquisitionFolder.empty());
+    EXPECT_FALSE(fs::exists(engine.state.AcquisitionFolder));
+}
+
+TEST(AcquisitionStart, AFailedStartCalibrationOrZeroRecordsNothing) {
+    // A channel register that garbles every write ends the calibration with "Communication
+    // error..."; an instrument that stops answering ends the zero. Either way the run must not
+    // go on recording with settings or zero levels nobody measured.
+    struct Case {
+        const char* what;
+        bool calibrate;
+        std::function<void(sim::Instrument&)> fault;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"calibration write error", true,
+         [](sim::Instrument& i) { i.Faults().bad_echo_channels = {5}; },
+         "the calibration at the start failed (a channel write failed)"},
+        {"silent instrument at the zero", false, [](sim::Instrument& i) { i.Unplug(); },
+         "the zero at the start failed (the instrument did not answer)"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        AcquisitionRig rig;
+        rig.controls.AutoCalibrateOnStart = k.calibrate;
+        rig.controls.AutoZeroOnStart = !k.calibrate;
+        rig.app.project.ChannelThreshold.fill(7.0);
+        k.fault(rig.instrument);
+        EXPECT_EQ(rig.Start("faulty start"), StartOutcome::Failed);
+        EXPECT_FALSE(rig.engine.Running());
+        EXPECT_FALSE(rig.engine.TimerEnabled());
+        EXPECT_TRUE(rig.view.controls.CmdPlay);
+        EXPECT_TRUE(rig.view.controls.Cmdsetup);
+        const std::string told =
+            "The acquisition did not start: " + k.reason + ". Nothing was recorded.";
+        EXPECT_EQ(rig.dialogs.Messages().back(), told);
+        EXPECT_EQ(rig.view.status_line, told);
+        // The folder it created holds no data and is removed; the zero levels are untouched.
+        EXPECT_TRUE(Subfolders(rig.app.project.ProjectFolder).empty());
+        EXPECT_EQ(rig.app.project.ChannelThreshold[0], 7.0);
+    }
 }
 
 }  // namespace

@@ -35,6 +35,9 @@ TEST(PauseStop, StateMachineOfThePauseButton) {
         EXPECT_EQ(rig.view.statuses.back(), k.status);
         EXPECT_TRUE(rig.view.frame_shown);
         EXPECT_EQ(rig.view.title, kPausedCaption);
+        EXPECT_TRUE(rig.view.controls.CmdPause_resumes);  // the button reads "Resume"
+        // The end cannot be foreseen while the counter is frozen.
+        EXPECT_EQ(rig.view.expected_end.has_value(), k.timer_while_paused);
 
         // A paused tick reads nothing.
         const auto frames = rig.instrument.Stats().frames;
@@ -48,6 +51,8 @@ TEST(PauseStop, StateMachineOfThePauseButton) {
         EXPECT_TRUE(rig.engine.TimerEnabled());
         EXPECT_EQ(rig.engine.state.TimeCounterStopped, 0);
         EXPECT_FALSE(rig.view.frame_shown);
+        EXPECT_FALSE(rig.view.controls.CmdPause_resumes);
+        EXPECT_EQ(rig.view.statuses.back(), "");  // "Time Counter = ..." goes
 
         // The first two ticks after the resume repeat the warm-up reads: eight block
         // requests each, then four.
@@ -146,7 +151,14 @@ TEST(PauseStop, StopInsideAWindowDropsItAndResetsTheControls) {
     EXPECT_FALSE(rig.climate.outputs.light_on);
     EXPECT_EQ(rig.instrument.OutputMask(), 0);
     EXPECT_FALSE(rig.engine.state.finished_at_lapse);
-    EXPECT_FALSE(fs::exists(rig.app.project.ProjectFolder / "report.txt"));
+    // The quick report of a stopped run, dated as the user's locale writes dates.
+    const fs::path summary = rig.app.project.ProjectFolder / "report.txt";
+    ASSERT_TRUE(fs::exists(summary));
+    EXPECT_EQ(ReadText(summary).rfind("date 14.3.2026\r\n1_Rig\r\n\r\nGroup Activity:", 0), 0u);
+    EXPECT_EQ(rig.view.opened_files, std::vector<fs::path>{summary});
+    EXPECT_EQ(rig.view.status_line,
+              "Acquisition stopped (Stop Acquisition was pressed): 1 window recorded in " +
+                  rig.engine.state.AcquisitionFolderName);
 
     // A tick that arrives late (already queued by the window) does nothing.
     const auto frames = rig.instrument.Stats().frames;
@@ -221,6 +233,188 @@ TEST(PauseStop, StopWhilePausedEndsTheRun) {
     rig.engine.CmdPause_Click();
     EXPECT_EQ(rig.engine.state.AcquisitionRunning, 0);
     EXPECT_TRUE(rig.dialogs.AllAnswersUsed());
+}
+
+TEST(PauseStop, TheExpectedEndFollowsTheLapseAndThePause) {
+    AcquisitionRig rig;  // the clock starts at 2026-03-14 09:30:00; lapse 30 minutes
+    ASSERT_EQ(rig.Start("end"), StartOutcome::Started);
+    rig.RunTicks(3);
+    ASSERT_TRUE(rig.view.expected_end.has_value());
+    EXPECT_EQ(rig.view.expected_end->hour, 10);
+    EXPECT_EQ(rig.view.expected_end->minute, 0);
+    // A 10-minute pause with the counter frozen moves the end by 10 minutes.
+    rig.dialogs.QueueAnswer(MsgResult::Yes);
+    rig.engine.CmdPause_Click();
+    EXPECT_FALSE(rig.view.expected_end.has_value());
+    rig.clock.AdvanceMicros(10 * kMinuteUs);
+    rig.engine.CmdPause_Click();
+    rig.RunTicks(20);
+    ASSERT_TRUE(rig.view.expected_end.has_value());
+    EXPECT_EQ(rig.view.expected_end->hour, 10);
+    EXPECT_EQ(rig.view.expected_end->minute, 10);
+    rig.dialogs.QueueAnswer(MsgResult::Yes);
+    rig.engine.RequestStop();
+    EXPECT_FALSE(rig.view.expected_end.has_value());
+}
+
+TEST(PauseStop, StopAsksFirstAndNoKeepsTheRun) {
+    struct Case {
+        MsgResult answer;
+        bool stopped;
+    };
+    for (const Case k : {Case{MsgResult::No, false}, Case{MsgResult::Yes, true}}) {
+        AcquisitionRig rig;
+        ASSERT_EQ(rig.Start("confirm"), StartOutcome::Started);
+        rig.RunWindows(1);
+        rig.dialogs.QueueAnswer(k.answer);
+        EXPECT_EQ(rig.engine.RequestStop(), k.stopped);
+        EXPECT_EQ(rig.dialogs.Messages().back(),
+                  "Stop the recording \"confirm\"? 1 window recorded so far; the window in "
+                  "progress is not recorded.");
+        EXPECT_EQ(rig.engine.Running(), !k.stopped);
+        EXPECT_EQ(rig.engine.TimerEnabled(), !k.stopped);
+    }
+    // Nothing running: the button only resets the controls, without a question.
+    AcquisitionRig rig;
+    EXPECT_TRUE(rig.engine.RequestStop());
+    EXPECT_TRUE(rig.dialogs.shown().empty());
+    EXPECT_EQ(rig.view.controls, AcquisitionControls{});
+    // The question before closing the program names the run.
+    ASSERT_EQ(rig.Start("closing"), StartOutcome::Started);
+    EXPECT_EQ(rig.engine.ExitQuestion(),
+              "A recording is running (\"closing\", 0 windows recorded).\r\nStop it and exit the "
+              "program?");
+}
+
+TEST(PauseStop, ARunStoppedBeforeItsFirstWindowLeavesNoFolder) {
+    AcquisitionRig rig;
+    ASSERT_EQ(rig.Start("too short"), StartOutcome::Started);
+    const fs::path folder = rig.Folder();
+    ASSERT_TRUE(fs::exists(folder / "subproj.dat"));
+    rig.RunTicks(100);
+    rig.engine.CmdStop_Click();
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_FALSE(fs::exists(rig.app.project.ProjectFolder / "report.txt"));
+    EXPECT_TRUE(rig.view.Logged("Stopped before the first window (Stop Acquisition was pressed)"));
+
+    // A folder holding a recorded window stays.
+    rig.clock.AdvanceMicros(kMinuteUs);
+    ASSERT_EQ(rig.Start("one window"), StartOutcome::Started);
+    rig.RunWindows(1);
+    rig.engine.CmdStop_Click();
+    EXPECT_TRUE(fs::exists(rig.Folder() / kCountsFileName));
+}
+
+TEST(PauseStop, EventsLogTellsWhatHappenedDuringTheRun) {
+    AcquisitionRig rig;
+    ASSERT_EQ(rig.Start("story"), StartOutcome::Started);
+    rig.RunWindows(1);
+    rig.dialogs.QueueAnswer(MsgResult::Yes);
+    rig.engine.CmdPause_Click();
+    rig.clock.AdvanceMicros(kMinuteUs);
+    rig.engine.CmdPause_Click();
+    rig.instrument.Unplug();
+    rig.RunTicks(20, [&] { return !rig.view.alarm.empty(); });
+    rig.instrument.Replug();
+    rig.RunTicks(5, [&] { return rig.view.alarm.empty(); });
+    rig.file_ops.fail = true;
+    rig.RunWindows(1);
+    rig.file_ops.fail = false;
+    rig.RunWindows(1);
+    rig.engine.CmdStop_Click();
+
+    const std::string log = ReadText(rig.Folder() / kEventLogFileName);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < log.size();) {
+        const std::size_t end = log.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos) << "every line ends in CR LF";
+        lines.push_back(log.substr(at, end - at));
+        at = end + 2;
+    }
+    // The panel shows the same lines as the file, and that the disk was full meanwhile: the
+    // lines written while it was full reach the file once it has room again.
+    std::vector<std::string> panel;
+    for (const auto& e : rig.view.events) {
+        if (e.find("events.log could not be written: ") == std::string::npos) panel.push_back(e);
+    }
+    EXPECT_EQ(panel.size() + 1, rig.view.events.size());
+    EXPECT_EQ(lines, panel);
+    const char* const expected[] = {
+        "Recording \"story\" started: project 1_Rig, instrument LMVO00123 on COM1; lapse 30 min, "
+        "plate w96f, RT_Buffer 500, method 1, SNR 1.8, raw signals saved, body bends off, "
+        "automatic calibration off, auto zero off, temperature set point 20.0 C (control off), "
+        "light cycle off; description: plate A, 20 C",
+        "Sampling started",
+        "Paused, time counter stopped, at 00:00:3",
+        "Resumed after a pause of 00:01:00 [0d] (not counted in the lapse)",
+        "ALARM: NO VALID DATA from the instrument for ",
+        "Alarm ended: the instrument answers again after ",
+        "RECORDING ERROR: window 2 could not be recorded: ",
+        "Recording goes on: window 3 was written (2 windows recorded, 1 window could not be "
+        "recorded)",
+        "Acquisition stopped (Stop Acquisition was pressed): 2 windows recorded, 1 window could "
+        "not be recorded in 20260314_0930",
+        "Quick report written: ",
+    };
+    ASSERT_EQ(lines.size(), std::size(expected));
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        // "yyyy-mm-dd hh:mm:ss  " and the event.
+        EXPECT_EQ(lines[i].rfind("2026-03-14 09:", 0), 0u) << lines[i];
+        EXPECT_EQ(lines[i].substr(21, std::string(expected[i]).size()), expected[i]) << lines[i];
+    }
+}
+
+TEST(PauseStop, ReadBlankRunsOnTheSamplingTimerAndStopEndsIt) {
+    AcquisitionRig rig;
+    rig.app.project.ChannelThreshold.fill(5.0);
+    ASSERT_TRUE(rig.engine.Cmd_readblank_Click(4));
+    EXPECT_TRUE(rig.engine.BlankActive());
+    EXPECT_TRUE(rig.engine.TimerEnabled());
+    EXPECT_TRUE(rig.view.calibrating_shown);
+    EXPECT_EQ(rig.view.calibrating_text, "Setting Blank.... (4 samples)");
+    // While it runs: Stop is there, Setup, Offline, Start and the connection are not.
+    AcquisitionControls blank;
+    blank.CmdPlay = false;
+    blank.CmdStop = true;
+    blank.Cmdsetup = false;
+    blank.Cmdoffline = false;
+    blank.cmd_connect = false;
+    EXPECT_EQ(rig.view.controls, blank);
+    // Its folder holds the project's files, as an acquisition's does.
+    EXPECT_TRUE(fs::exists(rig.app.project.ProjectFolder / "20260314_0930" / "setup.dat"));
+
+    // It samples on the acquisition's timer and ends after its count plus one ticks.
+    EXPECT_EQ(rig.RunTicks(100), 5);
+    EXPECT_FALSE(rig.engine.BlankActive());
+    EXPECT_FALSE(rig.engine.TimerEnabled());
+    EXPECT_FALSE(rig.view.calibrating_shown);
+    EXPECT_EQ(rig.view.statuses.back(), "Setting (383) OK...");
+    EXPECT_EQ(rig.view.controls, AcquisitionControls{});  // Setup and Offline are back
+    std::size_t c = 0;
+    while (rig.app.plate.ChannelWell[c] < 0) ++c;  // the first channel in use
+    EXPECT_NE(rig.app.project.ChannelThreshold[c], 5.0);
+
+    // Stopped half-way it keeps the zero levels it found, and the controls come back.
+    rig.app.project.ChannelThreshold.fill(5.0);
+    ASSERT_TRUE(rig.engine.Cmd_readblank_Click(50));
+    rig.RunTicks(10);
+    rig.engine.CmdStop_Click();
+    EXPECT_FALSE(rig.engine.BlankActive());
+    EXPECT_FALSE(rig.engine.TimerEnabled());
+    EXPECT_EQ(rig.app.project.ChannelThreshold[c], 5.0);
+    EXPECT_EQ(rig.view.statuses.back(), kBlankStoppedStatus);
+    EXPECT_EQ(rig.view.controls, AcquisitionControls{});
+
+    // Refused while an acquisition runs: its reads would interleave with the run's.
+    ASSERT_EQ(rig.Start("running"), StartOutcome::Started);
+    EXPECT_FALSE(rig.engine.Cmd_readblank_Click(4));
+    EXPECT_EQ(rig.dialogs.Messages().back(), kBlankDuringRunRefusal);
+    EXPECT_FALSE(rig.engine.BlankActive());
+    // And without an instrument.
+    rig.engine.CmdStop_Click();
+    rig.app.connection.InstrumentConnected = 0;
+    EXPECT_FALSE(rig.engine.Cmd_readblank_Click(4));
+    EXPECT_EQ(rig.dialogs.Messages().back(), kOfflineRefusalMessage);
 }
 
 }  // namespace

@@ -48,9 +48,9 @@ TEST(QuickReport, GroupWellAndRawSections) {
     totals[300] = 5000;
 
     const std::string text =
-        FormatQuickReport(project, SixWells(), 3, totals, {2026, 3, 14, 9, 5, 7, 0});
+        FormatQuickReport(project, SixWells(), 3, totals, "14/03/2026 09:05:07");
     const std::string expected =
-        "2026-03-14 09:05:07\r\n"
+        "14/03/2026 09:05:07\r\n"
         "3_Larvae\r\n"
         "\r\n"
         "Group Activity:\r\n"
@@ -109,7 +109,7 @@ TEST(QuickReport, AGroupWithoutEnabledChannelsInWellsHasNoLine) {
     project.ChannelEnabled[0] = 0;
     project.ChannelGroup[200] = 1;  // enabled but in no well
     std::array<std::int16_t, kChannelTableSize> totals{};
-    const std::string text = FormatQuickReport(project, SixWells(), 1, totals, {});
+    const std::string text = FormatQuickReport(project, SixWells(), 1, totals, "");
     EXPECT_EQ(text.find("\"001_Gone\" 0\r\n\r\nWell"), std::string::npos);
     EXPECT_NE(text.find("Group Value\r\n\r\nWell Activity:"), std::string::npos);
 }

@@ -366,6 +366,7 @@ TEST(SamplingLoop, SilenceRaisesTheAlarmAndTheRecordingResumesAfterReplug) {
 
 TEST(SamplingLoop, AWindowThatCannotBeWrittenIsLeftOutEverywhereAndReported) {
     AcquisitionRig rig;
+    rig.app.project.Setup.Aq_lapse = 2;
     ASSERT_EQ(rig.Start("disk full"), StartOutcome::Started);
     rig.RunWindows(1);
     EXPECT_GE(rig.file_ops.syncs, 2);  // raw page and counts flushed when written
@@ -382,6 +383,27 @@ TEST(SamplingLoop, AWindowThatCannotBeWrittenIsLeftOutEverywhereAndReported) {
     EXPECT_EQ(rig.engine.sampling.WindowSubCounter, 2);
     EXPECT_EQ(rig.FileSize(kCountsFileName), 2 * kCountsRecordSize);
     EXPECT_EQ(rig.FileSize("0.bin"), 2 * RawPageRecordSize(500));
+
+    // The end of the run says how many windows were lost: the notice, the status line, the
+    // quick report's header and events.log.
+    rig.RunTicks(3000);
+    ASSERT_FALSE(rig.engine.Running());
+    EXPECT_EQ(rig.engine.WindowsLost(), 1);
+    const std::string lost = "3 windows recorded, 1 window could not be recorded";
+    EXPECT_EQ(rig.dialogs.Messages().back(), std::string(kAcquisitionFinishedMessage) + "\r\n" +
+                                                 lost + " (see events.log in " +
+                                                 rig.Folder().string() + ")");
+    EXPECT_EQ(rig.view.status_line, "Acquisition finished (the programmed lapse was reached): " +
+                                        lost + " in 20260314_0930");
+    const std::string summary = ReadText(rig.app.project.ProjectFolder / "report.txt");
+    EXPECT_NE(summary.find("\r\n1_Rig\r\nWARNING: 1 window could not be recorded (see "
+                           "events.log)\r\n\r\nGroup Activity:"),
+              std::string::npos);
+    EXPECT_NE(ReadText(rig.Folder() / kEventLogFileName)
+                  .find("Acquisition finished (the "
+                        "programmed lapse was reached): " +
+                        lost),
+              std::string::npos);
 }
 
 TEST(SamplingLoop, AMissingTemperatureRecordsTheLastValidOne) {

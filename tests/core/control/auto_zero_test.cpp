@@ -125,6 +125,58 @@ TEST(CalculateAutoZero, StoppedRunLeavesZeroLevelsAndSaysSo) {
     EXPECT_EQ(rig.dialogs.Messages(), (std::vector<std::string>{kAutoZeroInterruptedStatus}));
 }
 
+TEST(CalculateAutoZero, ASilentInstrumentEndsItWithoutSavingAndStopIsPromptlyHonoured) {
+    // Every block read of a silent instrument waits out its timeouts (0.5 s): missing blocks
+    // end the run as not completed, zero levels untouched (they are what threshld.dat saves).
+    {
+        SimRig rig(RippleConfig());
+        rig.instrument.Unplug();
+        std::vector<double> zero(385, 5.5);
+        auto ctx = rig.Context();
+        const AutoZeroResult r = CalculateAutoZero(ctx, {1.8, true, true}, zero);
+        EXPECT_EQ(r.outcome, RunOutcome::ReadFailed);
+        EXPECT_EQ(r.samples, kAutoZeroMaxMissedBlocks);
+        for (double z : zero) EXPECT_DOUBLE_EQ(z, 5.5);
+        EXPECT_EQ(rig.dialogs.Messages(),
+                  (std::vector<std::string>{"AutoZero NOT completed: settings not saved"}));
+        EXPECT_EQ(AutoZeroSummary(r, std::vector<std::int16_t>(385, 0), zero),
+                  "AutoZero NOT completed (the instrument did not answer after 3 samples): zero "
+                  "levels unchanged");
+    }
+    // STOP pressed one second in: honoured at the next block, not ten samples later.
+    SimRig rig(RippleConfig());
+    rig.instrument.Unplug();
+    std::vector<double> zero(385, 5.5);
+    RunControl run;
+    const std::int64_t pressed = rig.clock.MonotonicMicros() + 1'000'000;
+    run.keep_going = [&] { return rig.clock.MonotonicMicros() < pressed; };
+    auto ctx = rig.Context(run);
+    const AutoZeroResult r = CalculateAutoZero(ctx, {1.8, true, true}, zero);
+    EXPECT_EQ(r.outcome, RunOutcome::Interrupted);
+    EXPECT_LE(rig.clock.MonotonicMicros() - pressed, 500'000 + 100'000);
+    EXPECT_DOUBLE_EQ(zero[0], 5.5);
+}
+
+TEST(CalculateAutoZero, SummaryNamesTheLevelsAndTheDeadAndSaturatedChannels) {
+    AutoZeroResult r;
+    r.outcome = RunOutcome::Completed;
+    r.samples = 30;
+    r.rows.assign(30, ChannelRow{});
+    for (auto& row : r.rows) {
+        row.fill(1700);
+        row[17] = 3;      // dead
+        row[250] = 4095;  // saturated
+        row[100] = 1200;  // outside the window, neither
+    }
+    std::vector<std::int16_t> well(385, 0);
+    well[383] = -1;  // not in use
+    std::vector<double> zero(385, 2.0);
+    zero[5] = 9.25;
+    EXPECT_EQ(AutoZeroSummary(r, well, zero),
+              "AutoZero completed over 30 samples: 383 channels in use, 380 with their level in "
+              "the window 1638..1843, 1 dead (17), 1 saturated (250); zero levels 2.0 to 9.2");
+}
+
 TEST(CalculateAutoZero, OfflineIsRefused) {
     SimRig rig;
     std::vector<double> zero(385, 5.5);

@@ -107,12 +107,15 @@ TEST(SetupProject, NewProjectStopsWhereTheUserStops) {
         EXPECT_EQ(f.config.Last_Project, 0);
         EXPECT_FALSE(fs::exists(f.dir / "p00001"));
     }
-    {  // An empty name is a name.
+    for (const char* blank : {"", "   "}) {  // An empty name is refused: no "1_" project.
         SetupFixture f;
         f.dialogs.QueueAnswer(MsgResult::Ok);
-        f.dialogs.QueueInput("");
-        EXPECT_EQ(NewProject(f.session), 1);
-        EXPECT_EQ(ListProjects(f.ctx), (std::vector<std::string>{"p00001_"}));
+        f.dialogs.QueueInput(blank);
+        EXPECT_FALSE(NewProject(f.session));
+        EXPECT_EQ(f.dialogs.Messages().back(),
+                  "The project name is empty: no project was created.");
+        EXPECT_EQ(f.config.Actual_Project_Number, 0);
+        EXPECT_FALSE(fs::exists(f.dir / "p00001"));
     }
     {  // A name that cannot be stored is refused before anything changes.
         SetupFixture f;
@@ -324,12 +327,51 @@ TEST(SetupProject, ScriptedRenameRewritesTheSetupFile) {
     EXPECT_EQ(ListProjects(f.ctx), (std::vector<std::string>{"p00002_New, \"quoted\" name"}));
 }
 
+TEST(SetupProject, ClosingWithUnsavedChangesAsksAndKeepsOrDiscardsThem) {
+    // Groups changed in the window: Cancel keeps the window, No puts the project back as the
+    // window found it (the zero levels, which are the main window's, stay), Yes saves.
+    struct Case {
+        MsgResult answer;
+        bool closes;
+        bool group_kept;
+        bool saved;
+    };
+    for (const Case c :
+         {Case{MsgResult::Cancel, false, true, false}, Case{MsgResult::No, true, false, false},
+          Case{MsgResult::Yes, true, true, true}}) {
+        SetupFixture f;
+        f.MakeProject(1, "One");
+        ASSERT_TRUE(LoadProjectNumber(f.session, 1));
+        const SetupSnapshot snapshot = TakeSetupSnapshot(f.session);
+        EXPECT_TRUE(CloseSetupWindow(f.session, snapshot));  // nothing changed: no question
+        EXPECT_TRUE(f.dialogs.AllAnswersUsed());
+
+        f.project.ChannelGroup[5] = 3;
+        f.project.GroupName[3] = "Discard me";
+        f.project.ChannelThreshold[7] = 12.5;  // a zero level from the main window
+        f.dialogs.QueueAnswer(c.answer);
+        EXPECT_EQ(CloseSetupWindow(f.session, snapshot), c.closes);
+        EXPECT_EQ(f.dialogs.Messages().back(),
+                  "The project 1_One has changes that are not saved.\r\nSave them before closing?");
+        EXPECT_EQ(f.project.ChannelGroup[5] == 3, c.group_kept);
+        EXPECT_EQ(f.project.ChannelThreshold[7], 12.5);
+        ProjectState on_disk;
+        on_disk.ProjectFolder = ProjectFolderFor(f.dir.path(), 1);
+        PlateMap plate;
+        LoadProject(f.ctx, 1, 1, on_disk, plate);
+        EXPECT_EQ(on_disk.ChannelGroup[5] == 3, c.saved);
+    }
+}
+
 TEST(SetupFields, NumberBoxesKeepTheirRanges) {
+    // Text that is not a number is refused with a message and the value stays (defaults:
+    // lapse 30, RT_Buffer 500, sample rate 99, display interval 30).
     struct Case {
         FieldEdit (*edit)(ProjectSetup&, std::string_view);
         const char* text;
         int value;
         std::optional<std::string> shown;
+        bool refused = false;
     };
     auto lapse = +[](ProjectSetup& s, std::string_view t) { return EditAqLapse(s, t); };
     auto buffer = +[](ProjectSetup& s, std::string_view t) { return EditRtBuffer(s, t); };
@@ -341,7 +383,8 @@ TEST(SetupFields, NumberBoxesKeepTheirRanges) {
         {lapse, "32000", 32000, "32000"},
         {lapse, "-3", 2, "2"},
         {lapse, "0.3", 2, "2"},
-        {lapse, "abc", 2, "2"},
+        {lapse, "abc", 30, "30", true},
+        {lapse, "", 30, "30", true},
         {lapse, "120", 120, {}},
         {lapse, " 45.5 ", 46, {}},
         {lapse, "44.5", 44, {}},
@@ -351,14 +394,16 @@ TEST(SetupFields, NumberBoxesKeepTheirRanges) {
         {buffer, "499", 500, "500"},
         {buffer, "10001", 500, "500"},
         {buffer, "600", 600, {}},
-        {buffer, "x", 500, "500"},
+        {buffer, "x", 500, "500", true},
+        {buffer, "12x", 500, "500", true},
         {buffer, "200", 500, "500"},
         {rate, "99.5", 100, {}},
         {rate, "40000", 32767, "32767"},
         {rate, "-7", -7, {}},
+        {rate, "fast", 99, "99", true},
         {dsp, "30", 30, {}},
         {dsp, "-1", 0, "0"},
-        {dsp, "", 0, {}},
+        {dsp, "", 30, "30", true},
     };
     for (const auto& c : cases) {
         ProjectSetup s;
@@ -369,7 +414,11 @@ TEST(SetupFields, NumberBoxesKeepTheirRanges) {
                                              : s.DSP_Interval;
         EXPECT_EQ(value, c.value) << "\"" << c.text << "\"";
         EXPECT_EQ(e.shown, c.shown) << "\"" << c.text << "\"";
+        EXPECT_EQ(!e.message.empty(), c.refused) << "\"" << c.text << "\"";
     }
+    ProjectSetup s;
+    EXPECT_EQ(EditAqLapse(s, "abc").message,
+              "Invalid value: \"abc\" is not a number. The acquisition lapse (minutes) stays 30.");
 }
 
 TEST(SetupFields, ListsAndSwitchesSetTheirValues) {
