@@ -28,9 +28,11 @@ std::string EventLogLine(const LocalDateTime& when, std::string_view text) {
 void EventLog::Open(const std::filesystem::path& folder) {
     file_ = folder / kEventLogFileName;
     pending_.clear();
+    (void)mark_.Take(folder);
 }
 
 void EventLog::Close() {
+    mark_.Release();
     file_.clear();
     pending_.clear();
 }

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "core/acquisition/record_file_io.h"
+#include "core/acquisition/recording_mark.h"
 #include "core/ui_port.h"
 
 namespace lumivo {
@@ -29,7 +30,8 @@ class EventLog {
   public:
     explicit EventLog(AppendFileOps& ops) : ops_(ops) {}
 
-    // Lines go to folder/events.log from now on (appended to what it holds).
+    // Lines go to folder/events.log from now on (appended to what it holds). While the log is
+    // open the folder carries a RecordingMark: it is being recorded.
     void Open(const std::filesystem::path& folder);
     void Close();
     bool is_open() const { return !file_.empty(); }
@@ -48,6 +50,7 @@ class EventLog {
     AppendFileOps& ops_;
     std::filesystem::path file_;
     std::deque<std::string> pending_;
+    RecordingMark mark_;
 };
 
 }  // namespace lumivo

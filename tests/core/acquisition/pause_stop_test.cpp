@@ -139,7 +139,10 @@ TEST(PauseStop, StopInsideAWindowDropsItAndResetsTheControls) {
     ASSERT_EQ(rig.Start("stopped"), StartOutcome::Started);
     rig.RunWindows(1);
     rig.RunTicks(300);
+    // The folder is marked as being recorded until the run ends (the browser will not archive it).
+    EXPECT_TRUE(IsBeingRecorded(rig.Folder()));
     rig.engine.CmdStop_Click();
+    EXPECT_FALSE(IsBeingRecorded(rig.Folder()));
 
     EXPECT_FALSE(rig.engine.Running());
     EXPECT_FALSE(rig.engine.TimerEnabled());
