@@ -21,17 +21,6 @@ std::string FolderName(int number) {
     return "p" + FiveDigits(number);
 }
 
-// "p" followed by five digits: a project folder.
-std::optional<int> ProjectNumberOfFolder(std::string_view name) {
-    if (name.size() != 6 || name[0] != 'p') return std::nullopt;
-    int n = 0;
-    for (std::size_t i = 1; i < 6; ++i) {
-        if (name[i] < '0' || name[i] > '9') return std::nullopt;
-        n = n * 10 + (name[i] - '0');
-    }
-    return n;
-}
-
 int NextProjectNumber(const GlobalConfig& config) {
     return config.Last_Project >= kLastProjectNumber ? 1 : config.Last_Project + 1;
 }
@@ -48,6 +37,16 @@ std::string SaveFailureMessage(const SetupSession& s, const std::exception& e) {
 }
 
 }  // namespace
+
+std::optional<int> ProjectNumberOfFolder(std::string_view name) {
+    if (name.size() != 6 || name[0] != 'p') return std::nullopt;
+    int n = 0;
+    for (std::size_t i = 1; i < 6; ++i) {
+        if (name[i] < '0' || name[i] > '9') return std::nullopt;
+        n = n * 10 + (name[i] - '0');
+    }
+    return n;
+}
 
 const std::vector<std::string>& AqModeChoices() {
     static const std::vector<std::string> kChoices = {"0_Offline",     "1_Default",

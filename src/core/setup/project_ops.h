@@ -48,6 +48,9 @@ std::string ProjectCaption(const SetupSession& s);
 
 // ---- Project list ----
 
+// The number of a project folder name: "p" followed by five digits; nullopt for any other name.
+std::optional<int> ProjectNumberOfFolder(std::string_view name);
+
 // `List_project`: one entry per sub-folder "pNNNNN" of the installation folder holding a
 // setup.dat: the folder name, "_" and the project's name (the title's text after ": "), in
 // folder order.
