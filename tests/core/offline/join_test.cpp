@@ -1,0 +1,184 @@
+// Joining acquisitions: the 10:00 + 12:30 case, the order of the blocks by start time, and the
+// faults of a literal join that are mended: a reused folder, a missing copy of the project
+// files, partial records, a half-written result.
+#include <gtest/gtest.h>
+
+#include "core/acquisition/acquisition_rig.h"
+#include "core/offline/join_acquisitions.h"
+#include "core/reporting/report_inputs.h"
+#include "offline_fixture.h"
+
+namespace lumivo::offline::testing {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+std::vector<CountsRecord> Records(const fs::path& folder) {
+    return ReadCountsFile(folder / kCountsFileName).records;
+}
+
+std::vector<std::int32_t> MinutesOf(const std::vector<CountsRecord>& records) {
+    std::vector<std::int32_t> m;
+    for (const auto& r : records) m.push_back(r.elapsed_minutes);
+    return m;
+}
+
+std::vector<std::int32_t> Range(int a, int b) {
+    std::vector<std::int32_t> m;
+    for (int i = a; i <= b; ++i) m.push_back(i);
+    return m;
+}
+
+// Project 1 with a morning run at 10:00 (60 one-minute windows, recorded with its own groups)
+// and an afternoon run at 12:30 (30 windows); the clock reads 15:00.
+struct Joinable : OfflineInstall {
+    Joinable() {
+        clock = ::lumivo::testing::FakeClock(LocalDateTime{2026, 3, 14, 15, 0, 0, 0});
+        Project(1, "Dose");
+        project = install() / "p00001";
+        morning = Acquisition(1, "20260314_1000", "Morning", Range(1, 60));
+        ProjectState recorded;
+        recorded.Setup.Name = "Dose";
+        recorded.Setup.Plate_format = "w96f";
+        recorded.GroupName[0] = "Morning control";
+        WriteProject(morning, 1, recorded);
+        afternoon = Acquisition(1, "20260314_1230", "Afternoon", Range(1, 30), 250);
+    }
+    JoinOutcome Join(const Strings& folders) {
+        std::vector<JoinSource> sources;
+        for (const std::string& f : folders)
+            sources.push_back({DateViewEntry(f, ReadAcquisitionTitle(storage, project / f)), f});
+        return JoinAcquisitions(storage, ops, clock, project, sources);
+    }
+    ::lumivo::testing::FlakyFileOps ops;
+    fs::path project, morning, afternoon;
+};
+
+TEST(Join, SecondBlockFollowsTheFirstWithItsTimesMovedByTheStartDifference) {
+    Joinable j;
+    j.dialogs.QueueAnswer(MsgResult::Ok);
+    // Chosen afternoon first: the blocks still go in order of start time.
+    const JoinOutcome out = j.Join({"20260314_1230", "20260314_1000"});
+    ASSERT_TRUE(out.joined);
+    EXPECT_EQ(j.dialogs.Messages().front(),
+              "Would you like to Join (in order of start time):\r\n20260314_1000 Morning\r\n"
+              "20260314_1230 Afternoon\r\n ?");
+    const fs::path joined = j.project / "20260314_1500";
+    EXPECT_EQ(out.folder, joined);
+    EXPECT_EQ(out.records, 90u);
+
+    const auto records = Records(joined);
+    std::vector<std::int32_t> want = Range(1, 60);
+    for (std::int32_t m : Range(151, 180)) want.push_back(m);
+    EXPECT_EQ(MinutesOf(records), want);
+    const auto morning = Records(j.morning), afternoon = Records(j.afternoon);
+    EXPECT_EQ(records[0].values, morning[0].values);
+    EXPECT_EQ(records[60].values, afternoon[0].values);
+    EXPECT_EQ(records[89].values, afternoon[29].values);
+
+    EXPECT_EQ(ReadText(joined / kRegisterFileName),
+              "\"Data Block: 20260314_1000 Morning + 20260314_1230 Afternoon + \"\r\n"
+              "\"Joint Files\"\r\n");
+    // The first block's project files come along, so the joined acquisition reports with the
+    // groups it was recorded with.
+    for (const char* f : {"setup.dat", "status.dat", "threshld.dat", "groups.dat", "chgroup.dat"})
+        EXPECT_EQ(ReadText(joined / f), ReadText(j.morning / f)) << f;
+    EXPECT_FALSE(fs::exists(joined / kJoinPartFile));
+    const auto inputs = reporting::LoadReportInputs(j.storage, joined);
+    ASSERT_TRUE(inputs);
+    EXPECT_EQ(inputs->group_names[0], "Morning control");
+    EXPECT_EQ(inputs->plate_format, "w96f");
+    EXPECT_EQ(j.dialogs.Messages().back(), out.Message());
+    EXPECT_TRUE(j.dialogs.AllAnswersUsed());
+}
+
+TEST(Join, TheFolderOfAnotherAcquisitionIsNeverReused) {
+    Joinable j;
+    // The present minute already holds a longer acquisition.
+    const fs::path taken = j.Acquisition(1, "20260314_1500", "Other", Range(1, 200));
+    const std::string before = ReadText(taken / kCountsFileName);
+    j.dialogs.QueueAnswer(MsgResult::Ok);
+    const JoinOutcome out = j.Join({"20260314_1000", "20260314_1230"});
+    ASSERT_TRUE(out.joined);
+    EXPECT_EQ(out.folder, j.project / "20260314_1501");
+    EXPECT_EQ(ReadText(taken / kCountsFileName), before);
+    EXPECT_EQ(ReadAcquisitionTitle(j.storage, taken), "Other");
+    EXPECT_EQ(Records(out.folder).size(), 90u);
+
+    // An empty folder of the minute holds nothing to mix with: it is used.
+    fs::create_directories(j.project / "20260314_1502");
+    j.clock.AdvanceMs(2 * 60'000);
+    j.dialogs.QueueAnswer(MsgResult::Ok);
+    EXPECT_EQ(j.Join({"20260314_1000", "20260314_1230"}).folder, j.project / "20260314_1502");
+}
+
+TEST(Join, OnlyWholeRecordsAreCopiedAndWhatIsLeftOutIsReported) {
+    Joinable j;
+    std::ofstream(j.afternoon / kCountsFileName, std::ios::binary | std::ios::app)
+        << std::string(100, '\x7F');
+    // The morning run overlaps the afternoon one: the note says where time goes back.
+    j.AppendCounts(j.morning, {200});
+    j.dialogs.QueueAnswer(MsgResult::Ok);
+    const JoinOutcome out = j.Join({"20260314_1000", "20260314_1230"});
+    ASSERT_TRUE(out.joined);
+    EXPECT_EQ(fs::file_size(out.folder / kCountsFileName), 91 * kCountsRecordSize);
+    ASSERT_EQ(out.blocks.size(), 2u);
+    EXPECT_EQ(out.blocks[1].bytes_left_out, 100u);
+    EXPECT_EQ(out.blocks[1].offset_minutes, 150);
+    const std::string message = j.dialogs.Messages().back();
+    EXPECT_NE(message.find("20260314_1230: its incomplete last record (100 bytes) was left out."),
+              std::string::npos);
+    EXPECT_NE(message.find("goes back from minute 200 to 151"), std::string::npos);
+}
+
+TEST(Join, RefusalsCancelAndFailuresLeaveNothingBehind) {
+    Joinable j;
+    const auto listing = [&] { return j.files.ListSubfolders(j.project); };
+    const Strings before = listing();
+
+    EXPECT_FALSE(j.Join({"20260314_1000"}).joined);
+    EXPECT_EQ(j.dialogs.Messages().back(), kJoinWrongSelection);
+    j.dialogs.QueueAnswer(MsgResult::Cancel);
+    EXPECT_FALSE(j.Join({"20260314_1000", "20260314_1230"}).joined);
+    // A disk that fills up while counts.bin is written.
+    j.ops.fail = true;
+    j.dialogs.QueueAnswer(MsgResult::Ok);
+    EXPECT_FALSE(j.Join({"20260314_1000", "20260314_1230"}).joined);
+    EXPECT_EQ(j.dialogs.Messages().back().rfind("Nothing was joined: ", 0), 0u);
+    EXPECT_EQ(listing(), before);
+    j.ops.fail = false;
+
+    // From the browser: only from the date view of the chosen acquisition's project.
+    BrowserState s;
+    LoadBrowser(j.storage, s);
+    EXPECT_FALSE(JoinSelected(j.storage, j.ops, j.clock, s, {0, 1}).joined);
+    EXPECT_EQ(j.dialogs.Messages().back(), kJoinWrongSelection);
+    EXPECT_EQ(listing(), before);
+
+    DoubleClickEntry(j.storage, s, 0);                      // open the project
+    ASSERT_TRUE(DoubleClickEntry(j.storage, s, 1).opened);  // choose an acquisition
+    ClickDate(j.storage, s);                                // the date view, oldest first
+    ASSERT_EQ(s.entries, (Strings{"20260314_1000 Morning", "20260314_1230 Afternoon"}));
+    j.dialogs.QueueAnswer(MsgResult::Ok);
+    ASSERT_TRUE(JoinSelected(j.storage, j.ops, j.clock, s, {1, 0}).joined);
+    EXPECT_EQ(s.entries.back(),
+              "20260314_1500 Data Block: 20260314_1000 Morning + 20260314_1230 "
+              "Afternoon + ");
+}
+
+TEST(Join, StartsComeFromTheFolderNames) {
+    const LocalDateTime now{2026, 3, 14, 15, 0, 30, 0};
+    EXPECT_EQ(StartMinutes("20260314_1230", now) - StartMinutes("20260314_1000", now), 150.0);
+    EXPECT_EQ(StartMinutes("20260301_0000", now) - StartMinutes("20260228_2359", now), 1.0);
+    // Any other name counts as the present time.
+    EXPECT_EQ(StartMinutes("odd", now) - StartMinutes("20260314_1500", now), 0.5);
+    const auto ordered = OrderByStart(
+        {{"c", "odd"}, {"b", "20260314_1230"}, {"a", "20260314_1000"}, {"a2", "20260314_1000"}},
+        now);
+    Strings texts;
+    for (const auto& s : ordered) texts.push_back(s.entry_text);
+    EXPECT_EQ(texts, (Strings{"a", "a2", "b", "c"}));
+}
+
+}  // namespace
+}  // namespace lumivo::offline::testing
