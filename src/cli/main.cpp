@@ -27,6 +27,9 @@ int RunCalibrate(Args& args);  // cmd_control.cpp
 int RunZero(Args& args);       // cmd_control.cpp
 int RunReport(Args& args);     // cmd_report.cpp
 int RunAcquire(Args& args);    // cmd_acquire.cpp
+int RunAcquisition(Args& args);   // cmd_offline.cpp
+int RunAcquisitions(Args& args);  // cmd_offline.cpp
+int RunJoin(Args& args);          // cmd_offline.cpp
 
 namespace {
 
@@ -38,6 +41,14 @@ const Command kCommands[] = {
      "Records an acquisition of project N until its lapse or SIGINT/SIGTERM; prints the "
      "acquisition folder and the quick report.",
      RunAcquire},
+    {"acquisition", "show ACQ | rename ACQ NAME | archive ACQ [--yes]",
+     "Shows an acquisition's summary, renames it, or archives its folder (ACQ: the folder, or "
+     "PROJECT/yyyymmdd_hhmm).",
+     RunAcquisition},
+    {"acquisitions", "[--project N] [--by-date] [--filter WORDS]",
+     "Lists the projects and their acquisitions as the offline browser shows them, one entry a "
+     "line (--by-date: the date view of project N).",
+     RunAcquisitions},
     {"analyze", "PAGE.bin --method M --snr X [--rt-buffer N]",
      "Analyses the windows of a raw page again; one line of 384 counts per window.", RunAnalyze},
     {"calibrate", "--com N [--all]",
@@ -45,6 +56,10 @@ const Command kCommands[] = {
      "and saves calvalue.dat.",
      RunCalibrate},
     {"dump", "counts.bin", "Prints the records of a counts file, one line per window.", RunDump},
+    {"join", "ACQ ACQ [ACQ...] [--yes]",
+     "Joins acquisitions of one project, in order of start time, into a new acquisition and "
+     "prints its folder.",
+     RunJoin},
     {"plate", "[--fallback] FORMAT", "Prints the channel, well and beam map of a plate format.",
      RunPlate},
     {"project",
