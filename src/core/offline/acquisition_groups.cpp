@@ -13,27 +13,6 @@ namespace {
 constexpr const char* kGroupNamesFile = "groups.dat";
 constexpr const char* kChannelGroupsFile = "chgroup.dat";
 
-// The setup loader warns when the project number in setup.dat is not the one it is given; an
-// acquisition's files are read as those of no project (number 0, so that nothing is ever
-// "restored" into them), so that warning means nothing here. Every other message passes.
-class AcquisitionFileDialogs final : public Dialogs {
-  public:
-    explicit AcquisitionFileDialogs(Dialogs& inner) : inner_(inner) {}
-    MsgResult MessageBox(const std::string& text, MsgButtons buttons,
-                         const std::string& title) override {
-        if (text.rfind("Warning: Project ID#", 0) == 0) return MsgResult::Ok;
-        return inner_.MessageBox(text, buttons, title);
-    }
-    std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
-                                        const std::string& default_text) override {
-        return inner_.InputBox(prompt, title, default_text);
-    }
-    void ProcessEvents() override { inner_.ProcessEvents(); }
-
-  private:
-    Dialogs& inner_;
-};
-
 std::string GroupsText(const ProjectState& p) {
     return FormatGroupNamesFile(p) + FormatChannelGroupsFile(p);
 }

@@ -13,27 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The setup loader compares the project number in setup.dat with the number it is given and
-// warns when they differ. A report reads the setup of an acquisition of any project, so that
-// warning means nothing here and is not shown; every other message passes through.
-class ReportSetupDialogs final : public Dialogs {
-  public:
-    explicit ReportSetupDialogs(Dialogs& inner) : inner_(inner) {}
-    MsgResult MessageBox(const std::string& text, MsgButtons buttons,
-                         const std::string& title) override {
-        if (text.rfind("Warning: Project ID#", 0) == 0) return MsgResult::Ok;
-        return inner_.MessageBox(text, buttons, title);
-    }
-    std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
-                                        const std::string& default_text) override {
-        return inner_.InputBox(prompt, title, default_text);
-    }
-    void ProcessEvents() override { inner_.ProcessEvents(); }
-
-  private:
-    Dialogs& inner_;
-};
-
 // Reads of one file are served from another: the plate reader opens "<format>.dat", and the
 // backup "<format>.bak" is read in its place.
 class RedirectedRead final : public FileSystem {
@@ -101,7 +80,7 @@ std::optional<ReportInputs> LoadReportInputs(StorageContext& ctx, const fs::path
                                              std::string* failure_message) {
     // The loaders are given project number 0: an acquisition's own files are never "restored"
     // from the project folder or from other acquisitions by a report.
-    ReportSetupDialogs dialogs(ctx.dialogs);
+    AcquisitionFileDialogs dialogs(ctx.dialogs);
     StorageContext quiet{ctx.install_dir, dialogs, ctx.files, ctx.list_separator_source};
     ProjectState project;
     project.ProjectFolder = folder;

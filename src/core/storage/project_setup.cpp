@@ -704,4 +704,10 @@ std::int32_t FreeDiskMegabytes(StorageContext& ctx, const fs::path& path) {
     return static_cast<std::int32_t>(mb);
 }
 
+MsgResult AcquisitionFileDialogs::MessageBox(const std::string& text, MsgButtons buttons,
+                                             const std::string& title) {
+    if (text.rfind("Warning: Project ID#", 0) == 0) return MsgResult::Ok;
+    return inner_.MessageBox(text, buttons, title);
+}
+
 }  // namespace lumivo

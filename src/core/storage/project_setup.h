@@ -99,6 +99,25 @@ void SelectProjectFolder(StorageContext& ctx, GlobalConfig& config, ProjectState
 // and editing the groups of a project) takes RT_Buffer 200..10000 as stored, without a message.
 enum class SetupUse { Recording, Reading };
 
+// Dialogs for reading an acquisition's copy of the project files. They are read as the files
+// of no project (number 0), so that nothing is ever "restored" into them from the project
+// folder or another acquisition; the setup loader's warning that the project number in
+// setup.dat is not 0 then means nothing and is dropped. Every other message passes through.
+class AcquisitionFileDialogs final : public Dialogs {
+  public:
+    explicit AcquisitionFileDialogs(Dialogs& inner) : inner_(inner) {}
+    MsgResult MessageBox(const std::string& text, MsgButtons buttons,
+                         const std::string& title) override;
+    std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
+                                        const std::string& default_text) override {
+        return inner_.InputBox(prompt, title, default_text);
+    }
+    void ProcessEvents() override { inner_.ProcessEvents(); }
+
+  private:
+    Dialogs& inner_;
+};
+
 struct SetupLoadResult {
     bool ok = true;         // read without error (after a recovery: the re-read was clean)
     int stage = 11;         // how far reading got before an error
