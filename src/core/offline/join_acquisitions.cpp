@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "core/acquisition/data_files.h"
+#include "core/acquisition/recording_mark.h"
 #include "core/offline/browser_entries.h"
 #include "core/storage/acquisition_register.h"
 #include "core/storage/field_record.h"
@@ -237,6 +238,9 @@ JoinOutcome JoinAcquisitions(StorageContext& ctx, AppendFileOps& ops, Clock& clo
                 block.folder = s.folder;
                 block.offset_minutes = static_cast<std::int32_t>(
                     std::nearbyint(StartMinutes(s.folder, now) - earliest));
+                if (IsBeingRecorded(project_path / s.folder))
+                    out.notes.push_back(
+                        s.folder + " is being recorded: the join holds its records up to now.");
                 CopyBlock(ops, handle, bytes, project_path, block, last_minute, any_written,
                           out.notes);
                 out.records += block.records;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/acquisition/acquisition_rig.h"
+#include "core/acquisition/recording_mark.h"
 #include "core/offline/join_acquisitions.h"
 #include "core/reporting/report_inputs.h"
 #include "offline_fixture.h"
@@ -118,6 +119,9 @@ TEST(Join, OnlyWholeRecordsAreCopiedAndWhatIsLeftOutIsReported) {
         << std::string(100, '\x7F');
     // The morning run overlaps the afternoon one: the note says where time goes back.
     j.AppendCounts(j.morning, {200});
+    // A run still recording is joined as far as it got.
+    RecordingMark recording;
+    ASSERT_TRUE(recording.Take(j.afternoon));
     j.dialogs.QueueAnswer(MsgResult::Ok);
     const JoinOutcome out = j.Join({"20260314_1000", "20260314_1230"});
     ASSERT_TRUE(out.joined);
@@ -129,6 +133,7 @@ TEST(Join, OnlyWholeRecordsAreCopiedAndWhatIsLeftOutIsReported) {
     EXPECT_NE(message.find("20260314_1230: its incomplete last record (100 bytes) was left out."),
               std::string::npos);
     EXPECT_NE(message.find("goes back from minute 200 to 151"), std::string::npos);
+    EXPECT_NE(message.find("20260314_1230 is being recorded"), std::string::npos);
 }
 
 TEST(Join, RefusalsCancelAndFailuresLeaveNothingBehind) {
