@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <optional>
 
 #include "core/acquisition/event_log.h"
@@ -20,6 +21,8 @@ constexpr double kShortestWindowMinutes = 0.25;
 // Older files restarted the minute count after midnight: a drop of more than this many minutes
 // from one record to the next is read as a new day.
 constexpr std::int32_t kDayRollDrop = 1000;
+// Longer spans in the log's texts come from a damaged file (a recording lasts weeks at most).
+constexpr std::int64_t kMaxLoggedSeconds = std::int64_t{10} * 366 * 86400;
 // A long, flapping run may log many alarms; the strip keeps this many periods of each kind.
 constexpr std::size_t kMaxPeriods = 20000;
 
@@ -80,7 +83,7 @@ std::optional<std::int64_t> SecondsAfter(std::string_view text, std::string_view
     const std::string_view rest = text.substr(prefix.size());
     std::int64_t n = 0;
     const auto r = std::from_chars(rest.data(), rest.data() + rest.size(), n);
-    if (r.ec != std::errc() || n < 0) return std::nullopt;
+    if (r.ec != std::errc() || n < 0 || n > kMaxLoggedSeconds) return std::nullopt;
     return n;
 }
 
@@ -93,7 +96,7 @@ std::optional<std::int64_t> ElapsedTextAfter(std::string_view text, std::string_
     std::int64_t days = 0;
     if (rest.size() > 10 && rest[8] == ' ' && rest[9] == '[') {
         const auto r = std::from_chars(rest.data() + 10, rest.data() + rest.size(), days);
-        if (r.ec != std::errc()) days = 0;
+        if (r.ec != std::errc() || days < 0 || days > kMaxLoggedSeconds / 86400) days = 0;
     }
     return days * 86400 + h * 3600 + m * 60 + s;
 }
@@ -194,10 +197,10 @@ double Covered(const std::vector<LoggedPeriod>& periods, double a, double b) {
     return sum;
 }
 
-double EstimateWindowMinutes(const std::vector<std::int32_t>& m) {
+double EstimateWindowMinutes(const std::vector<double>& m) {
     if (m.empty()) return kShortestWindowMinutes;
     if (m.size() == 1) return std::max(m.front() + 0.5, kShortestWindowMinutes);
-    double w = static_cast<double>(m.back() - m.front()) / static_cast<double>(m.size() - 1);
+    double w = (m.back() - m.front()) / static_cast<double>(m.size() - 1);
     w = std::max(w, kShortestWindowMinutes);
     // Gaps inflate the plain mean: average the steps that are no gap, three times over.
     for (int pass = 0; pass < 3; ++pass) {
@@ -214,6 +217,15 @@ double EstimateWindowMinutes(const std::vector<std::int32_t>& m) {
         w = std::max(sum / static_cast<double>(count), kShortestWindowMinutes);
     }
     return w;
+}
+
+// Windows missing in a gap of `minutes` between two records (at least one).
+std::size_t WindowsBetween(double minutes, double w) {
+    return static_cast<std::size_t>(std::clamp(std::nearbyint(minutes / w) - 1.0, 1.0, 1e12));
+}
+// Whole windows that fit in `minutes` after the last record (at least one).
+std::size_t WindowsBefore(double minutes, double w) {
+    return static_cast<std::size_t>(std::clamp(std::floor(minutes / w), 1.0, 1e12));
 }
 
 struct KindInterval {
@@ -262,16 +274,23 @@ std::vector<StripSegment> Flatten(const std::vector<KindInterval>& intervals) {
 RecordingStatus AnalyseRecording(std::span<const std::int32_t> record_minutes,
                                  std::string_view events_log) {
     RecordingStatus st;
-    // Day-adjusted minutes, as the report reads them.
-    std::vector<std::int32_t> m;
+    // Day-adjusted minutes, as the report reads them (in doubles: a damaged file may hold any
+    // 32-bit values).
+    std::vector<double> m;
     m.reserve(record_minutes.size());
-    std::int32_t day_offset = 0;
+    double day_offset = 0;
     for (std::size_t i = 0; i < record_minutes.size(); ++i) {
-        if (i > 0 && record_minutes[i] < record_minutes[i - 1] - kDayRollDrop) day_offset += 1440;
+        if (i > 0 &&
+            std::int64_t{record_minutes[i]} < std::int64_t{record_minutes[i - 1]} - kDayRollDrop)
+            day_offset += 1440;
         m.push_back(record_minutes[i] + day_offset);
     }
     st.windows_recorded = m.size();
-    if (!m.empty()) st.last_minute = *std::max_element(m.begin(), m.end());
+    if (!m.empty()) {
+        const double last = *std::max_element(m.begin(), m.end());
+        st.last_minute = static_cast<std::int32_t>(
+            std::clamp(last, 0.0, static_cast<double>(std::numeric_limits<std::int32_t>::max())));
+    }
 
     const ParsedLog log = ParseEventLog(events_log);
     st.has_event_log = log.any;
@@ -288,7 +307,8 @@ RecordingStatus AnalyseRecording(std::span<const std::int32_t> record_minutes,
 
     const double w = EstimateWindowMinutes(m);
     st.window_minutes = m.empty() ? 0.0 : w;
-    const double records_end = m.empty() ? 0.0 : std::max(0.0, st.last_minute + 0.5);
+    const double records_end =
+        m.empty() ? 0.0 : std::max(0.0, *std::max_element(m.begin(), m.end()) + 0.5);
     st.run_minutes = std::max(records_end, log_end_minute);
 
     // Time no window was due or could hold animals' data: explained gaps.
@@ -301,18 +321,18 @@ RecordingStatus AnalyseRecording(std::span<const std::int32_t> record_minutes,
         intervals.push_back({0.0, records_end, StripKind::Data});
         const double lead = m.front() - explained(0.0, m.front());
         if (lead > gap_limit) {
-            st.windows_missing += static_cast<std::size_t>(std::max(1L, std::lround(lead / w) - 1));
+            st.windows_missing += WindowsBetween(lead, w);
             intervals.push_back({0.0, m.front() + 0.5 - w, StripKind::Missing});
         }
         for (std::size_t i = 1; i < m.size(); ++i) {
             const double d = m[i] - m[i - 1] - explained(m[i - 1], m[i]);
             if (d <= gap_limit) continue;
-            st.windows_missing += static_cast<std::size_t>(std::max(1L, std::lround(d / w) - 1));
+            st.windows_missing += WindowsBetween(d, w);
             intervals.push_back({m[i - 1] + 0.5, m[i] + 0.5 - w, StripKind::Missing});
         }
         const double tail = st.run_minutes - records_end - explained(records_end, st.run_minutes);
         if (tail > gap_limit) {
-            st.windows_missing += static_cast<std::size_t>(std::max(1.0, std::floor(tail / w)));
+            st.windows_missing += WindowsBefore(tail, w);
             intervals.push_back({records_end, st.run_minutes, StripKind::Missing});
         }
     } else if (st.run_minutes > 0.0) {
@@ -323,6 +343,12 @@ RecordingStatus AnalyseRecording(std::span<const std::int32_t> record_minutes,
     for (const LoggedPeriod& p : st.silences)
         intervals.push_back({p.begin_minute, p.end_minute, StripKind::Silent});
     intervals.push_back({0.0, st.run_minutes, StripKind::None});
+    // Minutes below 0 or periods beyond the end come only from damaged files: the strip shows
+    // the run's own time axis.
+    for (KindInterval& i : intervals) {
+        i.begin = std::clamp(i.begin, 0.0, st.run_minutes);
+        i.end = std::clamp(i.end, 0.0, st.run_minutes);
+    }
     st.segments = Flatten(intervals);
     return st;
 }
