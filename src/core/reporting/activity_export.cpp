@@ -39,13 +39,14 @@ void AppendNumber(std::string& out, std::int64_t v) {
 
 std::string NotesText(const fs::path& folder, const BinnedActivity& a, ExportLayout layout,
                       bool with_time) {
-    const std::string bins = std::to_string(a.last_bin + 1);
+    const std::string bins =
+        std::to_string(a.last_bin + 1) + (a.last_bin == 0 ? " bin" : " bins");
     std::string t;
     t += "Activity export of the acquisition " + folder.string() + "\r\n";
     t += "Experiment: " + a.inputs.experiment_name + "\r\n";
     t += "Started: " + DayMonthYearTime(a.start) + " (the acquisition folder's name)\r\n";
     t += "Bin size: " + std::to_string(a.bin_size) + " minutes, " + bins +
-         " bins; the recording lasted " + std::to_string(a.recorded_minutes) + " minutes\r\n";
+         "; the recording lasted " + std::to_string(a.recorded_minutes) + " minutes\r\n";
     t += "Values: activity counts per bin; for a well with several beams the rounded mean of "
          "its beams\r\n";
     t += "Bin times: the start of each bin\r\n";

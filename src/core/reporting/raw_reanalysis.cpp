@@ -10,12 +10,16 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <thread>
+#include <utility>
 
 #include "core/acquisition/data_files.h"
 #include "core/analysis/analysis_module.h"
@@ -178,6 +182,114 @@ class RawBlockReader {
     Page current_;
     Page next_;
     std::vector<std::uint8_t> buffer_;
+};
+
+// Analyses the channels of a window on several threads. The channel set is cut into parts
+// along the calculation's groups of 16 neighbouring channels, one part per thread (the calling
+// thread takes the first); each thread reads and clips only its own channels' readings and
+// writes only their counts and events, so the parts never touch the same memory and the
+// results are those of one call with the whole set.
+class WindowAnalysisTeam {
+  public:
+    static constexpr std::size_t kGroup = 16;
+
+    WindowAnalysisTeam(const ChannelSet& channels, unsigned threads) {
+        std::vector<std::size_t> groups;  // first channel of every group holding a channel
+        for (std::size_t g = 0; g < kBeamChannelCount; g += kGroup) {
+            for (std::size_t c = g; c < g + kGroup; ++c) {
+                if (channels.test(c)) {
+                    groups.push_back(g);
+                    break;
+                }
+            }
+        }
+        const std::size_t parts =
+            std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(1, groups.size()));
+        for (std::size_t p = 0; p < parts; ++p) {
+            ChannelSet part;
+            for (std::size_t i = groups.size() * p / parts; i < groups.size() * (p + 1) / parts;
+                 ++i)
+                for (std::size_t c = groups[i]; c < groups[i] + kGroup; ++c)
+                    if (channels.test(c)) part.set(c);
+            parts_.push_back(part);
+        }
+        errors_.resize(parts_.size());
+        for (std::size_t p = 1; p < parts_.size(); ++p)
+            workers_.emplace_back([this, p] { Work(p); });
+    }
+    ~WindowAnalysisTeam() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+        }
+        start_.notify_all();
+        for (std::thread& t : workers_) t.join();
+    }
+    WindowAnalysisTeam(const WindowAnalysisTeam&) = delete;
+    WindowAnalysisTeam& operator=(const WindowAnalysisTeam&) = delete;
+
+    std::size_t threads() const { return parts_.size(); }
+
+    void Analyze(SampleWindow window, double snr, DspMethod method, std::span<std::int16_t> counts,
+                 const WindowAnalysisExtras& extras) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            job_ = Job{window, snr, method, counts, extras};
+            pending_ = workers_.size();
+            ++generation_;
+        }
+        start_.notify_all();
+        Run(0);
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return pending_ == 0; });
+        for (std::exception_ptr& e : errors_) {
+            if (e) std::rethrow_exception(std::exchange(e, nullptr));
+        }
+    }
+
+  private:
+    struct Job {
+        SampleWindow window;
+        double snr = 0.0;
+        DspMethod method = DspMethod::ThresholdAverage;
+        std::span<std::int16_t> counts;
+        WindowAnalysisExtras extras;
+    };
+
+    void Run(std::size_t part) {
+        try {
+            AnalyzeWindowChannels(job_.window, parts_[part], job_.snr, job_.method, job_.counts,
+                                  job_.extras);
+        } catch (...) {
+            errors_[part] = std::current_exception();
+        }
+    }
+
+    void Work(std::size_t part) {
+        std::uint64_t seen = 0;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                start_.wait(lock, [&] { return quit_ || generation_ != seen; });
+                if (quit_) return;
+                seen = generation_;
+            }
+            Run(part);
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (--pending_ == 0) done_.notify_one();
+        }
+    }
+
+    std::vector<ChannelSet> parts_;
+    std::vector<std::thread> workers_;
+    std::vector<std::exception_ptr> errors_;
+    std::mutex mutex_;
+    std::condition_variable start_;
+    std::condition_variable done_;
+    Job job_;
+    std::size_t pending_ = 0;
+    std::uint64_t generation_ = 0;
+    bool quit_ = false;
 };
 
 // The event strings of the analysed channels, one file per channel ("chN.raw"), each written
@@ -403,14 +515,17 @@ RawRunOutcome ReanalyzeRawData(ReportEnvironment& env, const RawRunRequest& requ
         WindowAnalysisExtras extras;
         extras.events = marks;
         RawBlockReader reader(folder, static_cast<std::size_t>(inputs->rt_buffer));
+        const unsigned cores = std::thread::hardware_concurrency();
+        WindowAnalysisTeam team(channels,
+                                request.threads != 0 ? request.threads : std::clamp(cores, 1u, 4u));
         std::vector<std::int16_t> window(kAnalysisWindowLength * kChannelTableSize);
         std::array<std::int16_t, kBeamChannelCount> counts{};
         const auto method = DspMethodFromNumber(request.method);
         for (std::size_t m = 0; m < out.blocks; ++m) {
             view.ShowStatus("Block " + std::to_string(m + 1) + of_n);
             if (reader.Read(m, window)) {
-                AnalyzeWindowChannels(SampleWindow{window, kAnalysisWindowLength}, channels,
-                                      *threshold, method, counts, extras);
+                team.Analyze(SampleWindow{window, kAnalysisWindowLength}, *threshold, method,
+                             counts, extras);
                 std::int16_t* row = &out.records.counts[m * kRowWidth];
                 for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
                     if (!channels.test(c)) continue;

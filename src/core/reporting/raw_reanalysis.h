@@ -47,6 +47,8 @@ struct RawRunRequest {
     std::string threshold_text = "1.8";  // frmtxt_threshold: the signal-to-noise factor
     std::string bin_size_text = "30";    // Cmb_binsize
     ReportOptions options;               // how the report file is written
+    // Threads the calculation runs on: 0 for one per processor core, at most 4.
+    unsigned threads = 0;
 };
 
 // What the panel shows while RUN works; the window implements it with its label and buttons,

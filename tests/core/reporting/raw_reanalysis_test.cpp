@@ -121,16 +121,19 @@ TEST(RawReanalysis, CountsAndEventStringsMatchTheCalculationChannelByChannel) {
         int method;
         const char* threshold;
         int rt_buffer;
+        unsigned threads;  // the channels split over this many threads
     };
-    const Case cases[] = {{0, "1.8", 500}, {1, "2,8", 500}, {2, "1.3", 500}, {1, "1.8", 620}};
+    const Case cases[] = {
+        {0, "1.8", 500, 1}, {1, "2,8", 500, 3}, {2, "1.3", 500, 2}, {1, "1.8", 620, 4}};
     for (const Case& k : cases) {
         SCOPED_TRACE("method " + std::to_string(k.method) + ", RT_Buffer " +
-                     std::to_string(k.rt_buffer));
+                     std::to_string(k.rt_buffer) + ", threads " + std::to_string(k.threads));
         ReportRig rig;
         const RawAcquisition a = MakeRawAcquisition(rig, "20260314_0930", 14, 14, k.rt_buffer,
                                                     7u + static_cast<std::uint64_t>(k.method));
         RawRunRequest request = Request(a.folder, k.method, k.threshold);
         request.raw_export = true;
+        request.threads = k.threads;
         ScriptedRawView view;
         const RawRunOutcome out = ReanalyzeRawData(rig.env, request, view);
         ASSERT_TRUE(out.completed) << out.failure;
