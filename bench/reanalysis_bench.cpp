@@ -25,6 +25,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "bench_windows.h"
 #include "core/acquisition/data_files.h"
 #include "core/reporting/raw_reanalysis.h"
 #include "core/storage/acquisition_register.h"
@@ -41,25 +42,6 @@ constexpr std::size_t kRtBuffer = 500;
 constexpr std::size_t kRows = kRtBuffer + 1;
 constexpr std::size_t kBlocks = 2500;         // 24 h of windows of 500 readings at ~69 ms
 constexpr std::size_t kDistinctWindows = 37;  // cycled: the content does not change the cost
-
-std::vector<std::int16_t> MakeWindow(std::uint64_t seed) {
-    std::mt19937_64 rng(seed);
-    std::vector<std::int16_t> m(kRows * kChannelTableSize, 0);
-    for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
-        const int level = std::uniform_int_distribution<int>(1500, 3000)(rng);
-        std::uniform_int_distribution<int> noise(-25, 25);
-        for (std::size_t r = 0; r < kRtBuffer; ++r)
-            m[r * kChannelTableSize + c] = static_cast<std::int16_t>(level + noise(rng));
-        const int dips = std::uniform_int_distribution<int>(0, 8)(rng);
-        for (int d = 0; d < dips; ++d) {
-            const auto at = std::uniform_int_distribution<std::size_t>(0, kRtBuffer - 1)(rng);
-            const auto len = std::uniform_int_distribution<std::size_t>(2, 40)(rng);
-            for (std::size_t r = at; r < std::min(kRtBuffer, at + len); ++r)
-                m[r * kChannelTableSize + c] = static_cast<std::int16_t>(level / 2);
-        }
-    }
-    return m;
-}
 
 class QuietView final : public RawRunView {
   public:
@@ -97,8 +79,8 @@ struct Recording {
 
         std::vector<std::vector<std::uint8_t>> records;
         for (std::size_t i = 0; i < kDistinctWindows; ++i)
-            records.push_back(
-                EncodeRawPageRecord(ConstSampleWindow{MakeWindow(i + 1), kRows}, kRtBuffer));
+            records.push_back(EncodeRawPageRecord(
+                ConstSampleWindow{bench::PlausibleWindow(i + 1), kRows}, kRtBuffer));
         PosixFileOps ops;
         for (std::size_t m = 0; m < kBlocks; ++m) {
             const int page = static_cast<int>(m / kWindowsPerRawPage);

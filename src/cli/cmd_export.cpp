@@ -10,6 +10,7 @@
 
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
+#include "cli/report_args.h"
 #include "core/reporting/activity_export.h"
 #include "core/reporting/tidy_export.h"
 #include "core/storage/report_config.h"
@@ -42,12 +43,6 @@ class ExportDialogs final : public CliDialogs {
     bool with_time_;
 };
 
-fs::path FolderArgument(const std::string& text) {
-    fs::path p = fs::absolute(fs::path(text)).lexically_normal();
-    if (p.filename().empty()) p = p.parent_path();
-    return p;
-}
-
 }  // namespace
 
 int RunExport(Args& args) {
@@ -68,12 +63,9 @@ int RunExport(Args& args) {
     ExportDialogs dialogs(per_channel, with_time);
     StorageContext ctx{args.install_dir(), dialogs, files};
     ReportSettings settings;
-    if (files.IsFile(args.install_dir() / kReportConfigFileName))
-        LoadReportConfig(ctx, settings, 1);
-    else
-        DefaultReportConfig(ctx, settings);
+    LoadStoredReportSettings(ctx, settings);
     const std::int64_t bin_size = bin ? *bin : settings.config.Bin;
-    const fs::path folder = FolderArgument(*folder_text);
+    const fs::path folder = AcquisitionFolderArgument(*folder_text);
 
     if (tidy) {
         const TidyExportOutcome out = ExportTidyTables(ctx, {folder, bin_size, per_channel});

@@ -10,6 +10,7 @@
 
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
+#include "cli/report_args.h"
 #include "cli/stop_signals.h"
 #include "core/reporting/raw_reanalysis.h"
 #include "core/reporting/report_run.h"
@@ -67,12 +68,6 @@ class TerminalRawRunView final : public RawRunView {
     long last_tenth_ = -1;
 };
 
-fs::path FolderArgument(const std::string& text) {
-    fs::path p = fs::absolute(fs::path(text)).lexically_normal();
-    if (p.filename().empty()) p = p.parent_path();
-    return p;
-}
-
 }  // namespace
 
 int RunReanalyze(Args& args) {
@@ -97,12 +92,9 @@ int RunReanalyze(Args& args) {
     CliDialogs dialogs(kCommand);
     StorageContext ctx{args.install_dir(), dialogs, files};
     ReportSettings settings;
-    if (files.IsFile(args.install_dir() / kReportConfigFileName))
-        LoadReportConfig(ctx, settings, 1);
-    else
-        DefaultReportConfig(ctx, settings);
+    LoadStoredReportSettings(ctx, settings);
 
-    const fs::path folder = FolderArgument(*folder_text);
+    const fs::path folder = AcquisitionFolderArgument(*folder_text);
     const std::string bin_text = std::to_string(bin ? *bin : settings.config.Bin);
     RawRunRequest request;
     request.folder = folder;
