@@ -184,6 +184,85 @@ class RawBlockReader {
     std::vector<std::uint8_t> buffer_;
 };
 
+// Reads the blocks 0..blocks-1 in order on a thread of its own, up to `depth` blocks ahead of
+// the calculation, so that the disk and the processor work at the same time.
+class BlockPrefetcher {
+  public:
+    BlockPrefetcher(const fs::path& folder, std::size_t rt_buffer, std::size_t blocks,
+                    std::size_t depth)
+        : reader_(folder, rt_buffer), blocks_(blocks), slots_(depth) {
+        for (Slot& slot : slots_) slot.readings.resize(kAnalysisWindowLength * kChannelTableSize);
+        thread_ = std::thread([this] { Produce(); });
+    }
+    ~BlockPrefetcher() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    BlockPrefetcher(const BlockPrefetcher&) = delete;
+    BlockPrefetcher& operator=(const BlockPrefetcher&) = delete;
+
+    // The readings of the next block (500 rows of 385), or an empty span when the block is not
+    // on disk; waits for it. Rethrows a read error. Release() gives the block back.
+    std::span<std::int16_t> Next() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return produced_ > consumed_; });
+        Slot& slot = slots_[consumed_ % slots_.size()];
+        if (slot.error) std::rethrow_exception(slot.error);
+        return slot.present ? std::span<std::int16_t>(slot.readings) : std::span<std::int16_t>();
+    }
+    void Release() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++consumed_;
+        }
+        changed_.notify_all();
+    }
+
+  private:
+    struct Slot {
+        std::vector<std::int16_t> readings;
+        bool present = false;
+        std::exception_ptr error;
+    };
+
+    void Produce() {
+        for (std::size_t m = 0; m < blocks_; ++m) {
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [&] { return quit_ || m - consumed_ < slots_.size(); });
+                if (quit_) return;
+            }
+            Slot& slot = slots_[m % slots_.size()];
+            slot.error = nullptr;
+            try {
+                slot.present = reader_.Read(m, slot.readings);
+            } catch (...) {
+                slot.error = std::current_exception();
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++produced_;
+            }
+            changed_.notify_all();
+            if (slot.error) return;
+        }
+    }
+
+    RawBlockReader reader_;
+    std::size_t blocks_;
+    std::vector<Slot> slots_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t produced_ = 0;
+    std::size_t consumed_ = 0;
+    bool quit_ = false;
+    std::thread thread_;
+};
+
 // Analyses the channels of a window on several threads. The channel set is cut into parts
 // along the calculation's groups of 16 neighbouring channels, one part per thread (the calling
 // thread takes the first); each thread reads and clips only its own channels' readings and
@@ -514,16 +593,18 @@ RawRunOutcome ReanalyzeRawData(ReportEnvironment& env, const RawRunRequest& requ
         std::vector<EventMarks> marks(request.raw_export ? kBeamChannelCount : 0);
         WindowAnalysisExtras extras;
         extras.events = marks;
-        RawBlockReader reader(folder, static_cast<std::size_t>(inputs->rt_buffer));
+        constexpr std::size_t kBlocksAhead = 4;
+        BlockPrefetcher blocks(folder, static_cast<std::size_t>(inputs->rt_buffer), out.blocks,
+                               kBlocksAhead);
         const unsigned cores = std::thread::hardware_concurrency();
         WindowAnalysisTeam team(channels,
                                 request.threads != 0 ? request.threads : std::clamp(cores, 1u, 4u));
-        std::vector<std::int16_t> window(kAnalysisWindowLength * kChannelTableSize);
         std::array<std::int16_t, kBeamChannelCount> counts{};
         const auto method = DspMethodFromNumber(request.method);
         for (std::size_t m = 0; m < out.blocks; ++m) {
             view.ShowStatus("Block " + std::to_string(m + 1) + of_n);
-            if (reader.Read(m, window)) {
+            const std::span<std::int16_t> window = blocks.Next();
+            if (!window.empty()) {
                 team.Analyze(SampleWindow{window, kAnalysisWindowLength}, *threshold, method,
                              counts, extras);
                 std::int16_t* row = &out.records.counts[m * kRowWidth];
@@ -537,6 +618,7 @@ RawRunOutcome ReanalyzeRawData(ReportEnvironment& env, const RawRunRequest& requ
                 if (out.missing == 0) out.first_missing = m;
                 ++out.missing;
             }
+            blocks.Release();
             dialogs.ProcessEvents();
             if (view.StopRequested()) {
                 out.stopped = true;

@@ -8,6 +8,10 @@
 // event strings (chN.raw), can replace the counts of counts.bin, and is reported like a normal
 // report (re-binned, group statistics, report file), without basal normalisation.
 //
+// The disk and the processor work side by side: the blocks are read a few ahead on a thread of
+// their own, and the channels of a block are analysed on one thread per processor core (the
+// caller's included); progress, STOP and every file stay with the calling thread.
+//
 // Nothing is left half-done: the new counts.bin and the event files are written to temporary
 // files and put in place only when every block was analysed; the recorded counts.bin is kept
 // as counts.bak. STOP, a read error or a failed write leaves every file as it was.
