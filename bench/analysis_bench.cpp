@@ -15,6 +15,7 @@
 #include <random>
 #include <vector>
 
+#include "bench_windows.h"
 #include "core/acquisition/data_files.h"
 #include "core/analysis/analysis_literal.h"
 #include "core/analysis/analysis_module.h"
@@ -26,32 +27,9 @@ using namespace lumivo;
 constexpr std::size_t kRtBuffer = 500;
 constexpr std::size_t kRows = kRtBuffer + 1;
 
-// A plausible window: every channel at its own level with converter noise and a few dips of
-// passing animals; the last row is 0 as in a recorded page.
-std::vector<std::int16_t> MakeWindow(std::uint64_t seed) {
-    std::mt19937_64 rng(seed);
-    std::vector<std::int16_t> m(kRows * kChannelTableSize, 0);
-    for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
-        const int level = std::uniform_int_distribution<int>(1500, 3000)(rng);
-        std::uniform_int_distribution<int> noise(-25, 25);
-        for (std::size_t r = 0; r < kRtBuffer; ++r) {
-            m[r * kChannelTableSize + c] = static_cast<std::int16_t>(level + noise(rng));
-        }
-        const int dips = std::uniform_int_distribution<int>(0, 8)(rng);
-        for (int d = 0; d < dips; ++d) {
-            const auto at = std::uniform_int_distribution<std::size_t>(0, kRtBuffer - 1)(rng);
-            const auto len = std::uniform_int_distribution<std::size_t>(2, 40)(rng);
-            for (std::size_t r = at; r < std::min(kRtBuffer, at + len); ++r) {
-                m[r * kChannelTableSize + c] = static_cast<std::int16_t>(level / 2);
-            }
-        }
-    }
-    return m;
-}
-
 const std::vector<std::uint8_t>& PageRecordBytes() {
     static const std::vector<std::uint8_t> bytes =
-        EncodeRawPageRecord(ConstSampleWindow{MakeWindow(42), kRows}, kRtBuffer);
+        EncodeRawPageRecord(ConstSampleWindow{bench::PlausibleWindow(42), kRows}, kRtBuffer);
     return bytes;
 }
 
@@ -104,7 +82,7 @@ void BM_WindowClose(benchmark::State& state) {
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
 
-    const auto pristine = MakeWindow(7);
+    const auto pristine = bench::PlausibleWindow(7);
     std::vector<std::int16_t> window = pristine;
     std::vector<std::int16_t> counts(kBeamChannelCount);
     ChannelSet all;

@@ -10,6 +10,7 @@ PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev
     xvfb xauth imagemagick
+    python3
     help2man dpkg-dev file lintian appstream desktop-file-utils
 )
 

@@ -9,6 +9,7 @@
 
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
+#include "cli/report_args.h"
 #include "core/reporting/basal.h"
 #include "core/reporting/bend_histogram_report.h"
 #include "core/reporting/report_inputs.h"
@@ -119,13 +120,6 @@ std::string ParseSeparator(const std::string& s) {
     throw UsageError("--sep must be \",\", \";\", \"|\" or \"tab\", not \"" + s + "\"");
 }
 
-// An absolute folder path without a trailing separator, so its parent is the project folder.
-fs::path FolderArgument(const std::string& text) {
-    fs::path p = fs::absolute(fs::path(text)).lexically_normal();
-    if (p.filename().empty()) p = p.parent_path();
-    return p;
-}
-
 }  // namespace
 
 int RunReport(Args& args) {
@@ -155,12 +149,9 @@ int RunReport(Args& args) {
 
     // The stored report settings (repoconf.dat) are the defaults; an absent file is not created.
     ReportSettings settings;
-    if (files.IsFile(args.install_dir() / kReportConfigFileName))
-        LoadReportConfig(ctx, settings, 1);
-    else
-        DefaultReportConfig(ctx, settings);
+    LoadStoredReportSettings(ctx, settings);
 
-    const fs::path folder = FolderArgument(*folder_text);
+    const fs::path folder = AcquisitionFolderArgument(*folder_text);
     if (!files.IsFile(folder / "counts.bin")) {
         dialogs.MessageBox(
             "Activity file not Found\n" + (folder / "counts.bin").string() +
@@ -180,7 +171,7 @@ int RunReport(Args& args) {
     if (sep) request.options.spacer = *sep;
     if (stats) ParseStats(*stats, request.options);
     if (basal) {
-        const fs::path basal_folder = FolderArgument(*basal);
+        const fs::path basal_folder = AcquisitionFolderArgument(*basal);
         const std::string name = basal_folder.filename().string();
         if (basal_folder.parent_path() != folder.parent_path() || !BasalFolderName(name) ||
             name.size() != 13)

@@ -30,6 +30,8 @@ int RunAcquire(Args& args);    // cmd_acquire.cpp
 int RunAcquisition(Args& args);   // cmd_offline.cpp
 int RunAcquisitions(Args& args);  // cmd_offline.cpp
 int RunJoin(Args& args);          // cmd_offline.cpp
+int RunReanalyze(Args& args);  // cmd_reanalyze.cpp
+int RunExport(Args& args);     // cmd_export.cpp
 
 namespace {
 
@@ -56,6 +58,12 @@ const Command kCommands[] = {
      "and saves calvalue.dat.",
      RunCalibrate},
     {"dump", "counts.bin", "Prints the records of a counts file, one line per window.", RunDump},
+    {"export",
+     "ACQ_FOLDER (--per channel|well [--time] | --tidy [--per channel|well]) [--bin MIN]",
+     "Exports the binned activity of an acquisition: one text file per channel (--time: with "
+     "the bin times) or per well, or (--tidy) activity.csv and metadata.csv for R and Python; "
+     "prints the folder or activity.csv.",
+     RunExport},
     {"join", "ACQ ACQ [ACQ...] [--yes]",
      "Joins acquisitions of one project, in order of start time, into a new acquisition and "
      "prints its folder.",
@@ -68,6 +76,12 @@ const Command kCommands[] = {
      "groups N [--clear] [--assign G=A1:C4]... [--free WELLS]... [--name G=NAME]... | "
      "arrange N RRxCC",
      "Shows, creates, renames and groups projects.", RunProjectCommand},
+    {"reanalyze",
+     "ACQ_FOLDER --method M --snr X [--lapse-hours H] [--bin MIN] [--replace] [--export-raw]",
+     "Analyses the recorded raw pages of an acquisition again (--replace: the new counts go "
+     "into counts.bin, the recorded file stays as counts.bak; --export-raw: event strings "
+     "chN.raw), writes the report and prints its path. SIGINT stops it, changing nothing.",
+     RunReanalyze},
     {"report",
      "ACQ_FOLDER [--bin MIN] [--layout rows|list|warray|charray|histogram] [--format csv|txt] "
      "[--sep S] [--stats se,sd,n] [--basal ACQ_FOLDER --basal-minutes M "

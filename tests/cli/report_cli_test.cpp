@@ -1,6 +1,7 @@
 // lumivo-cli report: the report files written headless into the acquisition folder, the options
 // for layout, format, separator and statistics, the basal questions answered from the options,
-// and refusals.
+// and refusals. lumivo-cli reanalyze and export: the raw-data re-analysis and the exports of the
+// same acquisitions.
 //
 // The acquisition folders hold the shipped Default project files (96-well plate, groups by beam
 // column), subproj.dat written in the field-record format, and counts.bin written by the
@@ -78,9 +79,10 @@ class Installation {
         return folder;
     }
 
-    RunResult Cli(const std::vector<std::string>& words) const {
+    RunResult Cli(const std::vector<std::string>& words,
+                  const std::string& command = "report") const {
         std::vector<std::string> argv = {kCliBinary.string(), "--install", install_.string(),
-                                         "report"};
+                                         command};
         argv.insert(argv.end(), words.begin(), words.end());
         return Run(argv, dir_);
     }
@@ -282,6 +284,154 @@ TEST(ReportCli, RefusalsAndUsageErrors) {
     // A separator that is accepted.
     r = inst.Cli({inst.Acquisition("20260314_1000", "pipe", 60, ByColumn).string(), "--sep", "|"});
     EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// ---- reanalyze and export ------------------------------------------------------------------
+
+// Raw pages of `blocks` windows of 500 readings: every channel at a level with a little noise
+// and, in the windows of channel c, (c + m) % 5 dips of 20 readings.
+void WriteRawPages(const fs::path& folder, int blocks) {
+    lumivo::PosixFileOps ops;
+    std::uint32_t noise = 12345;
+    for (int m = 0; m < blocks; ++m) {
+        std::vector<std::int16_t> w(501 * lumivo::kChannelTableSize, 0);
+        for (std::size_t c = 0; c < lumivo::kBeamChannelCount; ++c) {
+            const int dips = static_cast<int>((c + static_cast<std::size_t>(m)) % 5);
+            for (std::size_t r = 0; r < 500; ++r) {
+                noise = noise * 1103515245u + 12345u;
+                const bool dip = static_cast<int>(r / 100) < dips && r % 100 < 20;
+                w[r * lumivo::kChannelTableSize + c] =
+                    static_cast<std::int16_t>((dip ? 1200 : 2000) + static_cast<int>(noise >> 28));
+            }
+        }
+        const auto page = folder / lumivo::RawPageFileName(m / 11);
+        EXPECT_TRUE(
+            lumivo::AppendRawPageRecord(ops, page, lumivo::ConstSampleWindow{w, 501}, 500, {}).ok);
+    }
+}
+
+std::vector<std::string> OutLines(const std::string& out) {
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST(ReanalyzeCli, WritesTheReportAndReplacesTheCountsKeepingABackup) {
+    Installation inst;
+    const fs::path folder = inst.Acquisition("20260314_0930", "raw run", 20, ByColumn);
+    WriteRawPages(folder, 20);
+    const std::string recorded = ReadFile(folder / "counts.bin");
+
+    RunResult r = inst.Cli(
+        {folder.string(), "--method", "1", "--snr", "1.8", "--bin", "5", "--lapse-hours", "0.2"},
+        "reanalyze");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(OutLines(r.out).back(), (folder / "report.csv").string());
+    EXPECT_NE(r.err.find("lumivo-cli reanalyze: re-analysed 11 of 11 blocks with method 1"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(ReadFile(folder / "counts.bin"), recorded);
+    EXPECT_NE(ReadFile(folder / "report.csv").find("Group/Time[m],5,10"), std::string::npos);
+
+    r = inst.Cli({folder.string(), "--method", "0", "--snr", "2.8", "--replace", "--export-raw"},
+                 "reanalyze");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(OutLines(r.out).back(), (folder / "report.csv").string());
+    EXPECT_NE(r.err.find("re-analysed 20 of 20 blocks"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Block 20/20"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(folder / "counts.bak"), recorded);
+    const std::string replaced = ReadFile(folder / "counts.bin");
+    ASSERT_EQ(replaced.size(), recorded.size());
+    EXPECT_NE(replaced, recorded);
+    const std::string events = ReadFile(folder / "ch0.raw");
+    EXPECT_EQ(std::count(events.begin(), events.end(), '\n'), 20);
+    EXPECT_EQ(events.rfind("0 ", 0), 0u);
+}
+
+TEST(ReanalyzeCli, RefusalsAndUsageErrors) {
+    Installation inst;
+    const fs::path folder = inst.Acquisition("20260314_0930", "no raw", 20, ByColumn);
+    RunResult r = inst.Cli({folder.string(), "--method", "1", "--snr", "1.8"}, "reanalyze");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "lumivo-cli reanalyze: Real Time Data Not Found\n");
+    EXPECT_TRUE(r.out.empty());
+
+    const std::vector<std::pair<std::vector<std::string>, std::string>> usage = {
+        {{"--method", "1", "--snr", "1.8"}, "the acquisition folder is missing"},
+        {{folder.string(), "--snr", "1.8"}, "--method 0|1|2 is required"},
+        {{folder.string(), "--method", "3", "--snr", "1.8"}, "--method must be"},
+        {{folder.string(), "--method", "1"}, "--snr X"},
+        {{folder.string(), "--method", "1", "--snr", "0.9"}, "--snr must be a number from 1.1"},
+        {{folder.string(), "--method", "1", "--snr", "1,8"}, "--snr must be a number from 1.1"},
+        {{folder.string(), "--method", "1", "--snr", "1.8", "--replace", "--lapse-hours", "2"},
+         "--replace re-analyses the whole recording"},
+    };
+    for (const auto& [words, message] : usage) {
+        r = inst.Cli(words, "reanalyze");
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(r.err.rfind("lumivo-cli reanalyze: " + message, 0), 0u) << r.err;
+    }
+}
+
+TEST(ExportCli, FilesPerChannelPerWellAndTidyTables) {
+    Installation inst;
+    const fs::path folder = inst.Acquisition("20260314_0930", "export run", 90, ByColumn);
+
+    RunResult r =
+        inst.Cli({folder.string(), "--per", "channel", "--time", "--bin", "30"}, "export");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(OutLines(r.out),
+              (std::vector<std::string>{(folder / "report2.txt").string(), folder.string()}));
+    EXPECT_EQ(ReadFile(folder / "time.txt"), "0 30 60\r\n");
+    EXPECT_EQ(ReadFile(folder / "ch000017.txt"), "0 30 60\r\n30 30 30\r\n");
+    EXPECT_EQ(ReadFile(folder / "ch000383.txt"), "0 30 60\r\n690 690 690\r\n");
+
+    // A1 holds channels 0 and 16 (0 and 1 a minute), H12 channels 359 and 375 (22 and 23).
+    r = inst.Cli({folder.string(), "--per", "well", "--bin", "45"}, "export");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(OutLines(r.out).back(), folder.string());
+    EXPECT_EQ(ReadFile(folder / "000_A1.txt"), "14/03/2026 09:30 22\r\n14/03/2026 10:15 22\r\n");
+    EXPECT_EQ(ReadFile(folder / "095_H12.txt"),
+              "14/03/2026 09:30 1012\r\n14/03/2026 10:15 1012\r\n");
+    r = inst.Cli({folder.string(), "--per", "well", "--bin", "120"}, "export");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("the bin size of 120 min was corrected to 90 min"), std::string::npos)
+        << r.err;
+
+    r = inst.Cli({folder.string(), "--tidy", "--bin", "30"}, "export");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(OutLines(r.out), (std::vector<std::string>{(folder / "metadata.csv").string(),
+                                                         (folder / "activity.csv").string()}));
+    auto meta = OutLines(ReadFile(folder / "metadata.csv"));
+    EXPECT_EQ(meta.size(), 97u);
+    EXPECT_EQ(meta[1],
+              "2026-03-14 09:30:00|p00001/20260314_0930|A1,0,2026-03-14 09:30:00,"
+              "2026-03-14 11:00:00,Default,20260314_0930,w96f,A1,000_Group0,0 16,OK");
+    auto rows = OutLines(ReadFile(folder / "activity.csv"));
+    EXPECT_EQ(rows.size(), 1u + 96u * 3u);
+    EXPECT_EQ(rows.back(), "2026-03-14 09:30:00|p00001/20260314_0930|H12,3600,675");
+
+    r = inst.Cli({folder.string(), "--tidy", "--per", "channel"}, "export");
+    ASSERT_EQ(r.status, 0) << r.err;
+    meta = OutLines(ReadFile(folder / "metadata.csv"));
+    EXPECT_EQ(meta.size(), 1u + 192u);
+    EXPECT_EQ(meta[2].substr(0, 46), "2026-03-14 09:30:00|p00001/20260314_0930|A1.1,");
+
+    const std::vector<std::pair<std::vector<std::string>, std::string>> usage = {
+        {{folder.string()}, "give --per channel|well, or --tidy"},
+        {{folder.string(), "--per", "plate"}, "--per must be channel or well"},
+        {{folder.string(), "--tidy", "--time"}, "--time belongs to --per channel"},
+        {{"--tidy"}, "the acquisition folder is missing"},
+    };
+    for (const auto& [words, message] : usage) {
+        r = inst.Cli(words, "export");
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(r.err.rfind("lumivo-cli export: " + message, 0), 0u) << r.err;
+    }
+    r = inst.Cli({(folder.parent_path() / "renamed").string(), "--tidy"}, "export");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "lumivo-cli export: Activity file not Found\n");
 }
 
 }  // namespace

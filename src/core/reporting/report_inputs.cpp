@@ -99,6 +99,8 @@ std::optional<ReportInputs> LoadReportInputs(StorageContext& ctx, const fs::path
 
     ReportInputs in;
     in.plate_format = project.Setup.Plate_format;
+    in.project_name = project.Setup.Name;
+    in.rt_buffer = project.Setup.RT_Buffer;
     for (std::size_t i = 0; i < kRowWidth; ++i) {
         in.group_names[i] = project.GroupName[i];
         in.channel_group[i] = project.ChannelGroup[i];

@@ -65,8 +65,8 @@ std::optional<std::string> LoadAndRebin(RecordTable stored, const fs::path& coun
 // Reads a counts.bin and leaves out the records with impossible counts, saying how many (the
 // message names the file; the returned text goes into the report's header, "" when none).
 RecordTable ReadActivityRecords(Dialogs& dialogs, const fs::path& counts_file,
-                                std::string& excluded) {
-    RecordTable stored = ReadCountsRecords(counts_file);
+                                std::string& excluded, const RecordTable* given = nullptr) {
+    RecordTable stored = given != nullptr ? *given : ReadCountsRecords(counts_file);
     const std::size_t total = stored.size();
     const std::size_t dropped = DropImpossibleRecords(stored);
     excluded.clear();
@@ -120,7 +120,8 @@ ReportOutcome GenerateReport(ReportEnvironment& env, const ReportRequest& reques
         if (!inputs) return outcome;  // the message was shown
 
         std::string excluded;
-        RecordTable stored = ReadActivityRecords(dialogs, counts_file, excluded);
+        RecordTable stored =
+            ReadActivityRecords(dialogs, counts_file, excluded, request.activity);
         outcome.excluded_records = excluded;
         const std::int32_t scanned = ScanActivityDuration(stored);
         if (stored.size() < 2 || scanned < 1)

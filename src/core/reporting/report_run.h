@@ -43,6 +43,9 @@ struct ReportRequest {
     std::string bin_size_text = "30";  // Cmb_binsize
     ReportOptions options;             // output, file type, separator, statistics boxes
     std::string basal_text;            // cmbbasal: "-", "" or "yyyymmdd_hhmm <name>"
+    // The records to report instead of the folder's counts.bin (minutes as stored), e.g. the
+    // counts of a raw-data re-analysis; null: counts.bin is read.
+    const RecordTable* activity = nullptr;
 };
 
 struct ReportOutcome {

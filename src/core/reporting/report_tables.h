@@ -76,6 +76,8 @@ struct ReportInputs {
     std::vector<std::int16_t> well_channel;
     std::vector<std::string> well_names;  // "A1", ... for wells 0..max_well_index
     std::string experiment_name;          // first field of subproj.dat ("" when missing)
+    std::string project_name;             // the setup's project name
+    int rt_buffer = 500;                  // the setup's RT_Buffer: readings per raw window
 
     int beams_per_well() const { return max_beam_index + 1; }
     int WellChannel(int well, int beam) const {

@@ -91,6 +91,8 @@ struct ProjectPlan {
     std::map<int, int> channel_groups;       // every other channel: -1 (free)
     std::string experiment_name;
     std::string description = "test run";
+    int rt_buffer = 500;                 // RT_Buffer of setup.dat
+    std::vector<int> disabled_channels;  // status.dat: every other channel is enabled
 };
 // Writes the five project files and subproj.dat into `folder` (created when missing).
 void WriteAcquisitionProject(const fs::path& install_dir, const fs::path& folder,

@@ -47,6 +47,8 @@ void WriteAcquisitionProject(const fs::path& install_dir, const fs::path& folder
     project.ProjectFolder = folder;
     project.Setup.Name = "Report test";
     project.Setup.Plate_format = plan.plate_format;
+    project.Setup.RT_Buffer = static_cast<std::int16_t>(plan.rt_buffer);
+    for (int c : plan.disabled_channels) project.ChannelEnabled[static_cast<std::size_t>(c)] = 0;
     for (const auto& [g, name] : plan.group_names)
         project.GroupName[static_cast<std::size_t>(g)] = name;
     project.ChannelGroup.fill(kFreeGroup);

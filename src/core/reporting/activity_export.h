@@ -1,0 +1,95 @@
+// The binned activity of an acquisition exported for other programs: the report window's
+// "1 file/well Report" (`mncircadian`) and `lumivo-cli export --per channel|well`.
+//
+// The activity is loaded and re-binned as for a report. Every file holds the counts per bin
+// (for a well with several beams, the rounded mean of its beams, as in the report's well
+// section). A bin is named by its start: minutes from the start of the recording in
+// "time.txt", the start date and time of the acquisition plus the bin's start in the per-well
+// files. The start date and time is read from the acquisition folder's name "yyyymmdd_hhmm".
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/reporting/report_tables.h"
+#include "core/storage/storage_context.h"
+#include "core/ui_port.h"
+
+namespace lumivo::reporting {
+
+inline constexpr const char* kExportFilesQuestion = "Do you like to Export 384 text files?";
+inline constexpr const char* kIncludeTimeQuestion = "Include time field?";
+inline constexpr const char* kExportTimeFileName = "time.txt";
+inline constexpr const char* kExportNotesFileName = "report2.txt";
+
+// What an export needs from the program around it.
+struct ExportEnvironment {
+    StorageContext& storage;
+    // Shows a folder in the file manager, and a text file in the text editor (the desktop:
+    // xdg-open); empty when nothing is to be opened (the command line prints the paths).
+    std::function<void(const std::filesystem::path&)> open_folder{};
+    std::function<void(const std::filesystem::path&)> open_file{};
+};
+
+// The start of an acquisition from its folder name "yyyymmdd_hhmm" (seconds 0); nullopt when
+// the name is not a valid date and time in that form.
+std::optional<LocalDateTime> AcquisitionStart(const std::string& folder_name);
+
+// An acquisition's activity, re-binned.
+struct BinnedActivity {
+    ReportInputs inputs;
+    BinTable bins;  // bins 0..last_bin are exported
+    int last_bin = -1;
+    std::int32_t bin_size = 0;  // the bin size used
+    bool bin_size_corrected = false;
+    std::int32_t recorded_minutes = 0;  // the minute of the last record (the end of the run)
+    LocalDateTime start;                // from the folder name
+};
+
+// Loads counts.bin of `folder` and re-bins it with `requested_bin` minutes, at least `min_bin`
+// and corrected like a report's bin size when longer than the recording. Shows the reason and
+// returns nullopt (the message in `failure` when given) when it cannot: no counts.bin ("Activity
+// file not Found"), no plate, too few records, "Resampling ERROR", or a folder name that is not
+// a start time (which every export names its bins by).
+std::optional<BinnedActivity> LoadBinnedActivity(StorageContext& ctx,
+                                                 const std::filesystem::path& folder,
+                                                 std::int64_t requested_bin, std::int32_t min_bin,
+                                                 std::string* failure = nullptr);
+
+// The value of well `well` in bin k: the count of its beam, or the rounded mean of its beams.
+std::int32_t ExportWellValue(const BinnedActivity& a, int well, std::size_t k);
+// Wells 0..max that have at least one beam on a channel: the wells that are exported.
+std::vector<int> ExportedWells(const ReportInputs& inputs);
+
+enum class ExportLayout { PerChannel, PerWell };
+
+struct ActivityExportOutcome {
+    bool written = false;
+    std::string failure;  // why nothing was written ("" when the user declined nothing)
+    ExportLayout layout = ExportLayout::PerChannel;
+    bool with_time = false;
+    std::int32_t bin_size = 0;
+    std::vector<std::filesystem::path> files;  // every data file, time.txt first
+    std::filesystem::path notes_file;          // report2.txt
+};
+
+// "time.txt": the bins' start minutes joined by single spaces, CR LF.
+std::string ExportTimeLine(const BinnedActivity& a);
+// "ch000017.txt" and "005_B3.txt".
+std::string ChannelExportFileName(int channel);
+std::string WellExportFileName(const ReportInputs& inputs, int well);
+
+// "1 file/well Report" (`mncircadian`): asks "Do you like to Export 384 text files?" (Yes: one
+// file per channel, No: one file per well) and "Include time field?", loads and re-bins the
+// activity with the bin size text (at least 2), writes the files and "report2.txt" (what was
+// exported and how to read it) into the acquisition folder, all or none, then opens the folder
+// and report2.txt.
+ActivityExportOutcome ExportActivityFiles(ExportEnvironment& env,
+                                          const std::filesystem::path& folder,
+                                          const std::string& bin_size_text);
+
+}  // namespace lumivo::reporting

@@ -1,0 +1,158 @@
+#include "core/reporting/tidy_export.h"
+
+#include <cstdio>
+#include <exception>
+#include <vector>
+
+#include "core/reporting/activity_export.h"
+#include "core/reporting/report_output.h"
+#include "core/storage/project_setup.h"
+
+namespace lumivo::reporting {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "YYYY-MM-DD HH:MM:SS".
+std::string IsoDateTime(const LocalDateTime& t) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
+    return buf;
+}
+
+std::string GroupText(const ReportInputs& inputs, int channel) {
+    if (!inputs.InGroup(channel)) return "999_Free";
+    const int g = inputs.channel_group[static_cast<std::size_t>(channel)];
+    char number[16];
+    std::snprintf(number, sizeof number, "%03d_", g);
+    return number + inputs.group_names[static_cast<std::size_t>(g)];
+}
+
+// One row of metadata.csv and the channels its activity comes from.
+struct TidySubject {
+    std::string id;
+    int region = 0;
+    int well = 0;
+    std::vector<int> channels;  // the well's channels, or the one channel
+    int group_channel = 0;      // the channel whose group is the subject's
+    bool any_enabled = false;
+};
+
+// The channels of a well, its beams in order.
+std::vector<int> WellChannels(const ReportInputs& inputs, int well) {
+    std::vector<int> channels;
+    for (int b = 0; b <= inputs.max_beam_index; ++b) {
+        const int c = inputs.WellChannel(well, b);
+        if (c >= 0 && c < kBeams) channels.push_back(c);
+    }
+    return channels;
+}
+
+}  // namespace
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+TidyExportOutcome ExportTidyTables(StorageContext& ctx, const TidyExportRequest& request) {
+    TidyExportOutcome out;
+    const fs::path folder = request.folder;
+    auto activity = LoadBinnedActivity(ctx, folder, request.bin_size, 1, &out.failure);
+    if (!activity) return out;
+    const BinnedActivity& a = *activity;
+    out.bin_size = a.bin_size;
+    out.bin_size_corrected = a.bin_size_corrected;
+
+    // Which channels are enabled (status.dat of the acquisition).
+    ProjectState project;
+    project.ProjectFolder = folder;
+    LoadChannelStatus(ctx, 0, project);
+    auto enabled = [&](int c) { return project.ChannelEnabled[static_cast<std::size_t>(c)] != 0; };
+
+    const std::string start = IsoDateTime(a.start);
+    const std::string stop =
+        IsoDateTime(AddSeconds(a.start, std::int64_t{a.recorded_minutes} * 60));
+    const std::string acquisition = folder.filename().string();
+    const std::string id_prefix =
+        start + "|" + folder.parent_path().filename().string() + "/" + acquisition + "|";
+
+    std::vector<TidySubject> subjects;
+    for (const int w : ExportedWells(a.inputs)) {
+        const std::vector<int> channels = WellChannels(a.inputs, w);
+        const std::string well = a.inputs.well_names[static_cast<std::size_t>(w)];
+        if (!request.per_channel) {
+            TidySubject s{id_prefix + well, w, w, channels, channels.front(), false};
+            for (int c : channels) s.any_enabled = s.any_enabled || enabled(c);
+            subjects.push_back(std::move(s));
+            continue;
+        }
+        for (int b = 0; b <= a.inputs.max_beam_index; ++b) {
+            const int c = a.inputs.WellChannel(w, b);
+            if (c < 0 || c >= kBeams) continue;
+            subjects.push_back(
+                TidySubject{id_prefix + well + "." + std::to_string(b), c, w, {c}, c, enabled(c)});
+        }
+    }
+
+    out.metadata_file = folder / kTidyMetadataFileName;
+    out.activity_file = folder / kTidyActivityFileName;
+    try {
+        AtomicFileSink metadata(out.metadata_file);
+        AtomicFileSink rows(out.activity_file);
+        std::string text = std::string(kTidyMetadataHeader) + "\n";
+        for (const TidySubject& s : subjects) {
+            std::string channels;
+            for (int c : s.channels) channels += (channels.empty() ? "" : " ") + std::to_string(c);
+            text += CsvField(s.id) + "," + std::to_string(s.region) + "," + start + "," + stop +
+                    "," + CsvField(a.inputs.project_name) + "," + CsvField(acquisition) + "," +
+                    CsvField(a.inputs.plate_format) + "," +
+                    CsvField(a.inputs.well_names[static_cast<std::size_t>(s.well)]) + "," +
+                    CsvField(GroupText(a.inputs, s.group_channel)) + "," + channels + "," +
+                    (s.any_enabled ? kTidyStatusOk : kTidyStatusNoBeams) + "\n";
+        }
+        metadata.Write(text);
+        out.ids = subjects.size();
+
+        text = std::string(kTidyActivityHeader) + "\n";
+        for (const TidySubject& s : subjects) {
+            const std::string id = CsvField(s.id) + ",";
+            for (int k = 0; k <= a.last_bin; ++k) {
+                const auto uk = static_cast<std::size_t>(k);
+                const std::int32_t v =
+                    request.per_channel
+                        ? a.bins.count(uk, static_cast<std::size_t>(s.channels.front()))
+                        : ExportWellValue(a, s.well, uk);
+                text += id;
+                text += std::to_string(std::int64_t{k} * a.bin_size * 60);
+                text += ',';
+                text += std::to_string(v);
+                text += '\n';
+                ++out.activity_rows;
+            }
+            if (text.size() >= (1u << 20)) {
+                rows.Write(text);
+                text.clear();
+            }
+        }
+        rows.Write(text);
+        metadata.Commit();
+        rows.Commit();
+    } catch (const std::exception& e) {
+        out.failure = "The tables for R and Python were not written: " + std::string(e.what());
+        ctx.dialogs.MessageBox(out.failure);
+        out.activity_rows = 0;
+        return out;
+    }
+    out.written = true;
+    return out;
+}
+
+}  // namespace lumivo::reporting
