@@ -487,7 +487,7 @@ void Frm_Main::closeEvent(QCloseEvent* e) {
     ClosingSteps steps;
     steps.close_port = [this] {
         const int port = ctx_.link.ComPortNumber;
-        if (port >= 1 && port <= 16) CommClose(ctx_.link.ports, port);
+        if (IsComPort(port)) CommClose(ctx_.link.ports, port);
     };
     steps.close_files = [this] { CloseDataFiles(); };
     if (!RunMainWindowClosing(ctx_.storage, ctx_.clock, ctx_.state, steps)) {

@@ -3,14 +3,12 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "core/common/com_ports.h"
 #include "core/install_dir.h"
 
 namespace lumivo::app {
 
 namespace {
-
-constexpr int kFirstPort = 1;
-constexpr int kLastPort = 15;
 
 bool PortEntryFree(const std::filesystem::path& install_dir, int port) {
     std::error_code ec;
@@ -24,9 +22,10 @@ bool PortEntryFree(const std::filesystem::path& install_dir, int port) {
 }  // namespace
 
 int ChooseSimulatorPort(const std::filesystem::path& install_dir, int preferred) {
-    if (preferred >= kFirstPort && preferred <= kLastPort && PortEntryFree(install_dir, preferred))
+    if (preferred >= kMinComPort && preferred <= kScanLastPort &&
+        PortEntryFree(install_dir, preferred))
         return preferred;
-    for (int port = kFirstPort; port <= kLastPort; ++port) {
+    for (int port = kMinComPort; port <= kScanLastPort; ++port) {
         if (PortEntryFree(install_dir, port)) return port;
     }
     return 0;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <iostream>
 
+#include "core/common/com_ports.h"
 #include "core/install_dir.h"
 
 namespace lumivo::cli {
@@ -53,7 +54,7 @@ void CliDialogs::Print(std::string_view text) const {
 
 std::string PortOpenFailure(const std::filesystem::path& install_dir, int port,
                             const std::string& device, const CommErrorRecord& error) {
-    const std::string name = "COM" + std::to_string(port);
+    const std::string name = ComPortName(port);
     const bool named_port = device == name;
     const std::filesystem::path path =
         named_port ? ResolveComDevice(install_dir, port) : std::filesystem::path(device);
@@ -94,7 +95,7 @@ std::string PortOpenFailure(const std::filesystem::path& install_dir, int port,
 
 std::string NoInstrumentAnswer(const std::filesystem::path& install_dir, int port,
                                const std::string& device) {
-    const std::string name = "COM" + std::to_string(port);
+    const std::string name = ComPortName(port);
     const std::string path =
         device == name ? ResolveComDevice(install_dir, port).string() : std::string(device);
     return "no answer from the instrument on " + device +

@@ -28,6 +28,7 @@
 #include "cli/commands.h"
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/record_file_io.h"
+#include "core/common/com_ports.h"
 #include "core/device/command_set.h"
 #include "core/install_dir.h"
 #include "core/reporting/report_run.h"
@@ -222,9 +223,9 @@ class TerminalAcquisitionView final : public AcquisitionView {
 // empty and the others holding animals of three activity levels.
 sim::SimConfig SimulatedPlate(const PlateMap& plate) {
     sim::SimConfig config;
-    config.channel_well.assign(sim::kChannelCount, -1);
+    config.channel_well.assign(kChannelCount, -1);
     int wells = 0;
-    for (std::size_t c = 0; c < static_cast<std::size_t>(sim::kChannelCount); ++c) {
+    for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c) {
         config.channel_well[c] = plate.ChannelWell[c];
         wells = std::max(wells, plate.ChannelWell[c] + 1);
     }
@@ -279,7 +280,7 @@ std::string Milliseconds(double seconds) {
 }  // namespace
 
 int RunAcquire(Args& args) {
-    const auto com = args.TakeInt("com", 1, 16);
+    const auto com = args.TakeComPort();
     const bool simulate = args.TakeFlag("simulate");
     const auto project_number = args.TakeInt("project", 0, kLastProjectNumber);
     const auto name = args.TakeOption("name");
@@ -323,7 +324,7 @@ int RunAcquire(Args& args) {
     // The instrument.
     std::unique_ptr<InProcessSimulator> simulator;
     const int port = simulate ? 1 : static_cast<int>(*com);
-    std::string device = "COM" + std::to_string(port);
+    std::string device = ComPortName(port);
     if (simulate) {
         simulator = std::make_unique<InProcessSimulator>(app.plate);
         device = simulator->device();

@@ -36,9 +36,10 @@
 #include <string>
 #include <vector>
 
+#include "core/common/channels.h"
+
 namespace lumivo::sim {
 
-inline constexpr int kChannelCount = 384;
 inline constexpr int kSensorBlockSize = 128;    // addresses 0x80..0xFF of the bank-0 store
 inline constexpr int kSensorRegisterCount = 8;  // registers 0..7 hold the sensor calibration
 inline constexpr int kBlockReplyBytes = 192;

@@ -7,7 +7,8 @@
 
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/data_files.h"
-#include "core/analysis/rounding.h"
+#include "core/common/com_ports.h"
+#include "core/common/rounding.h"
 #include "core/control/auto_zero.h"
 #include "core/control/channel_calibration.h"
 #include "core/control/control_fields.h"

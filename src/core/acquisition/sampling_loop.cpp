@@ -10,7 +10,7 @@
 
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/data_files.h"
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 #include "core/control/channel_calibration.h"
 #include "core/storage/field_record.h"
 

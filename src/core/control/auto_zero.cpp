@@ -6,7 +6,7 @@
 #include <functional>
 #include <stdexcept>
 
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 #include "core/control/channel_calibration.h"
 #include "core/control/control_fields.h"
 #include "core/storage/acquisition_register.h"

@@ -7,13 +7,6 @@ namespace lumivo {
 
 namespace {
 
-constexpr int kFirstPort = 1;
-constexpr int kLastSlot = 16;
-
-bool IsPortNumber(int port) {
-    return port >= kFirstPort && port <= kLastSlot;
-}
-
 // A status text goes to the window at once, followed by a pass of pending window events so the
 // user sees each step of a search that blocks the interface for seconds.
 void ShowStatus(ConnectionContext& ctx, const std::string& text) {
@@ -31,7 +24,7 @@ void ShowConnected(ConnectionContext& ctx, int port) {
 // open; it is closed here, or every later open of that port in this run would be refused as
 // "Port in use.".
 bool OpenPort(ConnectionContext& ctx, int port) {
-    if (!IsPortNumber(port)) return false;
+    if (!IsComPort(port)) return false;
     if (CommOpen(ctx.link.ports, port, ComPortName(port), kInstrumentPortSettings) == 0)
         return true;
     if (ctx.link.ports.table[static_cast<std::size_t>(port)].open != 0)
@@ -55,7 +48,7 @@ int IdentifyScannedPort(ConnectionContext& ctx, int port) {
 }
 
 void CloseEveryOpenPort(ConnectionContext& ctx) {
-    for (int port = kFirstPort; port <= kLastSlot; ++port) {
+    for (int port = kMinComPort; port <= kMaxComPort; ++port) {
         if (ctx.link.ports.table[static_cast<std::size_t>(port)].open != 0)
             CommClose(ctx.link.ports, port);
     }
@@ -66,7 +59,7 @@ void CloseEveryOpenPort(ConnectionContext& ctx) {
 bool AskForPort(ConnectionContext& ctx, int last_port_tried) {
     const auto answer = ctx.link.dialogs.InputBox(PortErrorPrompt(last_port_tried));
     const auto typed = answer ? ParseTypedPort(*answer) : std::nullopt;
-    if (!typed || *typed < kFirstPort || *typed > kScanLastPort) return false;
+    if (!typed || *typed < kMinComPort || *typed > kScanLastPort) return false;
 
     const int port = *typed;
     ctx.link.ComPortNumber = static_cast<std::int16_t>(port);
@@ -89,10 +82,6 @@ bool AskForPort(ConnectionContext& ctx, int last_port_tried) {
 }
 
 }  // namespace
-
-std::string ComPortName(int port) {
-    return "COM" + std::to_string(port);
-}
 
 std::string InstrumentSerialText(int serial) {
     std::string digits = std::to_string(serial);
@@ -177,7 +166,7 @@ void ConnectInstrument(ConnectionContext& ctx) {
     // find its own open port "in use" and miss the instrument.
     CloseEveryOpenPort(ctx);
     ctx.state.InstrumentConnected = 0;
-    if (IsPortNumber(ctx.config.ComPortNumber)) link.ComPortNumber = ctx.config.ComPortNumber;
+    if (IsComPort(ctx.config.ComPortNumber)) link.ComPortNumber = ctx.config.ComPortNumber;
 
     ctx.view.SetAutoActionText("CONNECTING:");
     ctx.view.ShowAutoActionPanels(true);
@@ -205,12 +194,12 @@ void ConnectInstrument(ConnectionContext& ctx) {
 
 void DisconnectInstrument(ConnectionContext& ctx) {
     if (ctx.state.OfflineMode != 0) return;
-    if (IsPortNumber(ctx.link.ComPortNumber)) CommClose(ctx.link.ports, ctx.link.ComPortNumber);
+    if (IsComPort(ctx.link.ComPortNumber)) CommClose(ctx.link.ports, ctx.link.ComPortNumber);
     ctx.state.InstrumentConnected = 0;
 }
 
 void SelectComPort(ConnectionContext& ctx, int index) {
-    if (index < kFirstPort || index > kScanLastPort) return;
+    if (index < kMinComPort || index > kScanLastPort) return;
     ctx.view.CheckPortMenuEntry(index);
     // The port in use keeps talking on its own number until the next connect; only the
     // configured port changes.

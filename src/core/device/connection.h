@@ -9,13 +9,11 @@
 #include <optional>
 #include <string>
 
+#include "core/common/com_ports.h"
 #include "core/device/command_set.h"
 #include "core/storage/config_file.h"
 
 namespace lumivo {
-
-// Entries of the port menu and the last port the scan tries.
-inline constexpr int kScanLastPort = 15;
 
 // Serial-number windows: the configured port must answer 15..200, a port met in the scan
 // 10..200.
@@ -64,9 +62,6 @@ struct ConnectionContext {
     StorageContext& storage;
     GlobalConfig& config;  // config.dat; ComPortNumber is copied into it when saved
 };
-
-// "COM" + number.
-std::string ComPortName(int port);
 
 // The instrument's serial number as printed on it: "LMVO" + five digits ("LMVO00123").
 std::string InstrumentSerialText(int serial);

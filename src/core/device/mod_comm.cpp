@@ -16,10 +16,6 @@
 namespace lumivo {
 namespace {
 
-bool ValidPort(int port) {
-    return port >= 1 && port <= 16;
-}
-
 std::int32_t RecordRuntimeFault(CommPorts& ports, const char* operation, std::int32_t code,
                                 std::string message) {
     ports.error.code = code;
@@ -36,7 +32,7 @@ std::int32_t RecordPortOutOfRange(CommPorts& ports, const char* operation) {
 // recorded run-time fault with the bare operation name.
 template <class Body>
 std::int32_t Guarded(CommPorts& ports, const char* operation, int port, Body&& body) {
-    if (!ValidPort(port)) return RecordPortOutOfRange(ports, operation);
+    if (!IsComPort(port)) return RecordPortOutOfRange(ports, operation);
     try {
         return body(ports.table[static_cast<std::size_t>(port)]);
     } catch (const std::exception& e) {
@@ -111,7 +107,7 @@ std::int32_t RecordCommFaultWithFlags(CommPorts& ports, const std::string& opera
                                       std::int32_t code) {
     RecordCommFault(ports, operation, code);
     std::uint32_t flags = 0;
-    if (ValidPort(port)) {
+    if (IsComPort(port)) {
         auto& slot = ports.table[static_cast<std::size_t>(port)];
         if (slot.handle) flags = slot.handle->TakeErrorFlags();
     }
@@ -256,7 +252,7 @@ std::int32_t CommFlush(CommPorts& ports, int port) {
 
 std::int32_t CommRead(CommPorts& ports, int port, std::string& out, std::int32_t wanted) {
     out.clear();
-    if (!ValidPort(port)) {
+    if (!IsComPort(port)) {
         RecordPortOutOfRange(ports, "CommRead");
         return 0;
     }

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "core/common/com_ports.h"
 #include "core/device/serial_transport.h"
 #include "core/ui_port.h"
 
@@ -38,8 +39,9 @@ struct CommPortSlot {
     CommTimeouts timeouts;
 };
 
-// Slots 1..16 are the ports; slot 0 is unused so that the port number is the index.
-using CommPortTable = std::array<CommPortSlot, 17>;
+// Slots kMinComPort..kMaxComPort are the ports; slot 0 is unused so that the port number is the
+// index.
+using CommPortTable = std::array<CommPortSlot, kMaxComPort + 1>;
 
 // The last failure of any operation; overwritten by each failure, never cleared by success.
 struct CommErrorRecord {

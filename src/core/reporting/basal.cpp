@@ -4,7 +4,7 @@
 #include <cctype>
 #include <limits>
 
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 #include "core/storage/field_record.h"  // ParseWholeNumber
 
 namespace lumivo::reporting {
@@ -70,13 +70,13 @@ std::optional<std::int32_t> ChooseBasalMinutes(Dialogs& dialogs, std::int32_t ba
 
 std::vector<std::int64_t> ChannelBasal(const BinTable& basal, std::int32_t basal_minutes,
                                        std::int32_t bin_size, std::int32_t basal_length) {
-    std::vector<std::int64_t> out(kRowWidth, 0);
+    std::vector<std::int64_t> out(kChannelTableSize, 0);
     for (std::size_t k = 0; k < basal.size(); ++k) {
         if (basal.minutes[k] > basal_minutes) continue;
-        for (std::size_t c = 0; c < static_cast<std::size_t>(kBeams); ++c)
+        for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c)
             out[c] += basal.count(k, c);
     }
-    for (std::size_t c = 0; c < static_cast<std::size_t>(kBeams); ++c) {
+    for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c) {
         if (basal_length > 0 && basal_length < bin_size)
             out[c] = ScaleRounded(out[c], bin_size, basal_length);
         if (basal_minutes > bin_size) out[c] = ScaleRounded(out[c], bin_size, basal_minutes);
@@ -87,7 +87,7 @@ std::vector<std::int64_t> ChannelBasal(const BinTable& basal, std::int32_t basal
 BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& bins,
                               std::vector<std::int64_t> basal) {
     BasalOutcome outcome;
-    basal.resize(kRowWidth, 0);
+    basal.resize(kChannelTableSize, 0);
     const std::size_t bin_count = bins.size();
 
     // Every beam of a well takes the well's mean basal and mean activity.
@@ -97,7 +97,7 @@ BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& 
         std::vector<std::size_t> channels;
         for (int b = 0; b <= inputs.max_beam_index; ++b) {
             const int c = inputs.WellChannel(w, b);
-            if (c >= 0 && c < kBeams) channels.push_back(static_cast<std::size_t>(c));
+            if (c >= 0 && c < kChannelCount) channels.push_back(static_cast<std::size_t>(c));
         }
         if (channels.empty()) continue;
         const auto m = static_cast<std::int64_t>(channels.size());
@@ -119,7 +119,7 @@ BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& 
     // Grouped wells without basal activity: ask whether to go on and what to use instead.
     for (int w = 0; w <= inputs.max_well_index; ++w) {
         const int first = inputs.FirstChannel(w);
-        if (first >= 0 && first < kBeams && zero_basal_well[static_cast<std::size_t>(w)] &&
+        if (first >= 0 && first < kChannelCount && zero_basal_well[static_cast<std::size_t>(w)] &&
             inputs.InGroup(first))
             ++outcome.zero_wells;
     }
@@ -149,7 +149,7 @@ BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& 
     // The plate average of policy 1: the mean basal of all grouped channels in wells.
     std::int64_t average_sum = 0;
     std::int64_t average_n = 0;
-    for (int c = 0; c < kBeams; ++c) {
+    for (int c = 0; c < kChannelCount; ++c) {
         if (!normalised(c)) continue;
         average_sum += basal[static_cast<std::size_t>(c)];
         ++average_n;
@@ -157,7 +157,7 @@ BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& 
     const std::int64_t plate_average =
         average_n > 0 ? DivideRoundHalfEven(average_sum, average_n) : 0;
 
-    for (int c = 0; c < kBeams; ++c) {
+    for (int c = 0; c < kChannelCount; ++c) {
         const auto uc = static_cast<std::size_t>(c);
         std::int64_t b = basal[uc];
         if (normalised(c) && b < 1) {

@@ -174,8 +174,8 @@ inline std::string ReadText(const std::filesystem::path& p) {
 // `busy_rate` times a second (shared among the well's two beams).
 inline sim::SimConfig AlternatingWells(const PlateMap& plate, double busy_rate) {
     sim::SimConfig config;
-    config.channel_well.assign(sim::kChannelCount, -1);
-    for (std::size_t c = 0; c < static_cast<std::size_t>(sim::kChannelCount); ++c) {
+    config.channel_well.assign(kChannelCount, -1);
+    for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c) {
         config.channel_well[c] = plate.ChannelWell[c];
     }
     config.well_activity.assign(96, 0.0);

@@ -11,7 +11,7 @@
 #include "core/analysis/analysis_kernel_job.h"
 #include "core/analysis/analysis_literal.h"
 #include "core/analysis/analysis_module.h"
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 #include "window_generators.h"
 
 namespace lumivo {

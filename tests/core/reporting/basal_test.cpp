@@ -49,7 +49,7 @@ BinTable Bins(const std::vector<std::array<std::int32_t, 3>>& counts) {
 }
 
 std::vector<std::int64_t> Basal(const std::vector<std::int64_t>& first) {
-    std::vector<std::int64_t> b(kRowWidth, 0);
+    std::vector<std::int64_t> b(kChannelTableSize, 0);
     std::copy(first.begin(), first.end(), b.begin());
     return b;
 }

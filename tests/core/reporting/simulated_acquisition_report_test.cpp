@@ -48,7 +48,7 @@ TEST(SimulatedAcquisitionReport, GroupMeansFollowTheScriptedActivity) {
     sim::SimConfig config;
     config.paced = false;
     config.seed = 11;
-    config.channel_well.assign(sim::kChannelCount, -1);
+    config.channel_well.assign(kChannelCount, -1);
     const std::pair<int, int> wells[] = {{0, 0}, {1, 1}, {2, 1}, {16, 2}, {17, 3}, {33, 5}};
     for (const auto& [channel, well] : wells)
         config.channel_well[static_cast<std::size_t>(channel)] = well;
