@@ -37,8 +37,8 @@ AcquisitionWindow::AcquisitionWindow(Frm_Main& main) : QObject(&main), main_(mai
 
     // The start takes the autorun request of the command line once.
     main_.StartAcquisition = [this] {
-        const bool autorun = main_.context().state.AutorunRequested != 0;
-        main_.context().state.AutorunRequested = 0;
+        const bool autorun = main_.context().state.AutorunRequested;
+        main_.context().state.AutorunRequested = false;
         Start(autorun);
     };
     main_.IsAcquiring = [this] { return Acquiring(); };
@@ -46,9 +46,7 @@ AcquisitionWindow::AcquisitionWindow(Frm_Main& main) : QObject(&main), main_(mai
     connect(main_.CmdStop, &QPushButton::clicked, this, &AcquisitionWindow::CmdStop_Click);
     if (main_.control_panels != nullptr) {
         ControlPanels& panels = *main_.control_panels;
-        panels.AcquisitionState = [this] {
-            return static_cast<int>(engine_->state.AcquisitionRunning);
-        };
+        panels.AcquisitionState = [this] { return engine_->state.AcquisitionRunning; };
         panels.StopAcquisition = [this] { engine_->CmdStop_Click(kStopByCalibrationWrite); };
         panels.ResetSampleRow = [this] { engine_->sampling.SampleRow = 0; };
         // The blank samples on Timeradq, like an acquisition, never beside one.
@@ -242,7 +240,7 @@ void AcquisitionWindow::ShowAlarm(const std::string& text) {
 bool AcquisitionWindow::UserDefinedReport() {
     // The end of a recorded run goes to the report side, which makes the report with the
     // user-defined settings (mn_userbin) or opens the report window and gives the notice.
-    return engine_->state.RecordingOn != 0;
+    return engine_->state.RecordingOn;
 }
 
 void AcquisitionWindow::OpenReportWindow() {

@@ -46,7 +46,9 @@ const QColor kCalibrationBackground(255, 255, 192);
 
 ControlPanels::ControlPanels(Frm_Main& main) : QObject(&main), main_(main) {
     setObjectName("control_panels");
-    AcquisitionState = [this] { return main_.IsAcquiring && main_.IsAcquiring() ? 1 : 0; };
+    AcquisitionState = [this] {
+        return main_.IsAcquiring && main_.IsAcquiring() ? RunState::Running : RunState::Stopped;
+    };
     StopAcquisition = [] {};
     ResetSampleRow = [] {};
     CalibrationRow = [this] { return std::span<std::uint16_t>(own_row_); };
@@ -114,14 +116,16 @@ ControlPanels::ControlPanels(Frm_Main& main) : QObject(&main), main_(main) {
 
 bool ControlPanels::Offline() const {
     const ConnectionState& c = main_.context().state.connection;
-    return c.OfflineMode != 0 || c.InstrumentConnected == 0;
+    return c.OfflineMode || !c.InstrumentConnected;
 }
 
 RunControl ControlPanels::MakeRunControl(bool within_acquisition) {
     RunControl run;
     run.offline = Offline();
     if (within_acquisition) {
-        run.keep_going = [this] { return AcquisitionState() != 0 && !cancel_requested_; };
+        run.keep_going = [this] {
+            return AcquisitionState() != RunState::Stopped && !cancel_requested_;
+        };
     } else {
         run.keep_going = [this] { return !cancel_requested_; };
     }
@@ -164,7 +168,7 @@ void ControlPanels::RunFromButton(QPushButton* button, Body body) {
     if (BlankActive()) return;
     running_ = true;
     cancel_requested_ = false;
-    const bool standalone = AcquisitionState() == 0;
+    const bool standalone = AcquisitionState() == RunState::Stopped;
     // Nothing else may start while the run lets window events through.
     std::vector<std::pair<QWidget*, bool>> saved;
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -322,7 +326,7 @@ void ControlPanels::ApplyOutputs() {
 }
 
 void ControlPanels::cmd_luz_Click() {
-    if (ToggleLight(main_.climate, AcquisitionState() == 1)) {
+    if (ToggleLight(main_.climate, AcquisitionState() == RunState::Running)) {
         ApplyOutputs();
     } else {
         ShowClimate();  // the lamp follows at once; the frame waits for the sampling loop
@@ -330,7 +334,7 @@ void ControlPanels::cmd_luz_Click() {
 }
 
 void ControlPanels::cmd_frio_Click() {
-    if (ToggleHeatMode(main_.climate, AcquisitionState() == 1)) {
+    if (ToggleHeatMode(main_.climate, AcquisitionState() == RunState::Running)) {
         ApplyOutputs();
     } else {
         ShowClimate();
@@ -338,7 +342,7 @@ void ControlPanels::cmd_frio_Click() {
 }
 
 void ControlPanels::cmd_ontemp_Click() {
-    if (ToggleTemperatureControl(main_.climate, AcquisitionState() == 1)) {
+    if (ToggleTemperatureControl(main_.climate, AcquisitionState() == RunState::Running)) {
         ApplyOutputs();
     } else {
         ShowClimate();

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "core/acquisition/acquisition_engine.h"
 #include "core/control/auto_zero.h"
 #include "core/control/channel_calibration.h"
 #include "core/control/control_settings.h"
@@ -34,8 +35,8 @@ class ControlPanels : public QObject {
 
     // ---- Hooks to the acquisition, replaced by the sampling loop when it is attached ----
 
-    // 0 stopped, 1 running, 2 paused (default: from Frm_Main::IsAcquiring).
-    std::function<int()> AcquisitionState;
+    // Whether an acquisition runs (default: from Frm_Main::IsAcquiring).
+    std::function<RunState()> AcquisitionState;
     // The stop-acquisition command (default: nothing to stop).
     std::function<void()> StopAcquisition;
     // Moves the sampling loop back to row 0 before calibration reads into it.

@@ -327,7 +327,7 @@ void Frm_Main::BuildMenus() {
 // ---- Load and activation ----
 
 void Frm_Main::Form_Load(const std::string& command_line) {
-    ctx_.state.connection.InstrumentConnected = 0;
+    ctx_.state.connection.InstrumentConnected = false;
     StartupContext startup{ctx_.storage, ctx_.clock, ctx_.state, *this};
     const StartupResult result = RunStartup(startup, command_line);
     ctx_.link.ComPortNumber = ctx_.state.config.ComPortNumber;
@@ -338,7 +338,7 @@ void Frm_Main::Form_Load(const std::string& command_line) {
         launcher_->hide();
         show();
         cmd_connect_Click();
-        if (ctx_.state.connection.InstrumentConnected != 0) StartAcquisition();
+        if (ctx_.state.connection.InstrumentConnected) StartAcquisition();
     }
 }
 
@@ -443,14 +443,14 @@ void Frm_Main::OnLauncherRunLatest() {
 
 void Frm_Main::ShowConnectionState() {
     const ConnectionState& c = ctx_.state.connection;
-    if (c.InstrumentConnected != 0) {
+    if (c.InstrumentConnected) {
         const std::string serial = "SERIAL : " + InstrumentSerialText(ctx_.link.SerialNumber);
         lbl_serial->setText(ToQ(serial));
         lbl_connection->setText(
             ToQ("Connected on COM" + std::to_string(ctx_.link.ComPortNumber) + "    " + serial));
     } else {
         lbl_serial->clear();
-        lbl_connection->setText(c.OfflineMode != 0 ? "OFFLINE MODE" : "Not connected");
+        lbl_connection->setText(c.OfflineMode ? "OFFLINE MODE" : "Not connected");
     }
 }
 

@@ -385,7 +385,7 @@ void Frm_setup::txtprj_DblClick() {
 void Frm_setup::Command_main_Click() {
     hide();
     if (ShowMainWindow) ShowMainWindow();
-    if (state_.connection.InstrumentConnected == 0 && ConnectInstrument) ConnectInstrument();
+    if (!state_.connection.InstrumentConnected && ConnectInstrument) ConnectInstrument();
 }
 
 void Frm_setup::Cmdoffline_Click() {

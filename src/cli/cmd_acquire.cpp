@@ -347,8 +347,8 @@ int RunAcquire(Args& args) {
     }
     link.SerialNumber = static_cast<std::int16_t>(serial);
     ReadSensorCalibration(link);
-    app.connection.OfflineMode = 0;
-    app.connection.InstrumentConnected = -1;
+    app.connection.OfflineMode = false;
+    app.connection.InstrumentConnected = true;
 
     // The main window's tool settings, as it loads them.
     CalibrationControls controls;
@@ -399,7 +399,7 @@ int RunAcquire(Args& args) {
         std::cerr << "lumivo-cli " << kCommand << ": the acquisition did not start\n";
         return signals.received() != 0 ? 128 + signals.received() : 1;
     }
-    if (engine.state.RecordingOn != 0) {
+    if (engine.state.RecordingOn) {
         std::cout << "recording \"" << engine.state.ExperimentName << "\" of project "
                   << app.config.Actual_Project_Number << "_" << app.project.Setup.Name << " for "
                   << app.project.Setup.Aq_lapse << " min into "
@@ -445,7 +445,7 @@ int RunAcquire(Args& args) {
         std::cerr << "lumivo-cli " << kCommand << ": last tick error: " << s.last_tick_error
                   << "\n";
     }
-    if (engine.state.RecordingOn != 0) {
+    if (engine.state.RecordingOn) {
         if (files.IsFolder(engine.state.AcquisitionFolder)) {
             std::cout << "acquisition folder: " << engine.state.AcquisitionFolder.string() << "\n";
         } else {

@@ -35,7 +35,7 @@ struct RecordingRig {
 TEST(AcquisitionWindow, StartTicksAlarmPauseAndStop) {
     RecordingRig rig;
     Frm_Main& w = *rig.r.window;
-    ASSERT_EQ(rig.r.state().connection.InstrumentConnected, -1);
+    ASSERT_TRUE(rig.r.state().connection.InstrumentConnected);
     ASSERT_NE(w.acquisition, nullptr);
 
     rig.r.dialogs.QueueInput("window run");

@@ -115,9 +115,7 @@ struct AppRig {
         };
     }
 
-    bool PortOpen(int p) const {
-        return ctx->link.ports.table[static_cast<std::size_t>(p)].open != 0;
-    }
+    bool PortOpen(int p) const { return ctx->link.ports.table[static_cast<std::size_t>(p)].open; }
     Frm_Init& launcher() { return *window->launcher(); }
     AppState& state() { return ctx->state; }
 

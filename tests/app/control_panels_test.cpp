@@ -39,7 +39,7 @@ struct Connected {
         r.launcher().hide();
         r.window->show();
         r.window->cmd_connect_Click();
-        EXPECT_EQ(r.state().connection.InstrumentConnected, -1);
+        EXPECT_TRUE(r.state().connection.InstrumentConnected);
     }
     Frm_Main& w() { return *r.window; }
     ControlPanels& panels() { return *r.window->control_panels; }
@@ -220,7 +220,7 @@ TEST(ControlPanels, LightAndTemperatureButtons) {
     EXPECT_EQ(temp->shape_temp->colour(), QColor(255, 0, 0));
 
     // While an acquisition runs the frame waits for the sampling loop; the lamp does not.
-    c.panels().AcquisitionState = [] { return 1; };
+    c.panels().AcquisitionState = [] { return RunState::Running; };
     QTest::mouseClick(light->cmd_luz, Qt::LeftButton);
     EXPECT_TRUE(c.r.instrument.LightOn());
     EXPECT_EQ(light->shape_light->colour(), QColor(255, 0, 0));

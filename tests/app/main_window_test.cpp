@@ -50,7 +50,7 @@ TEST(MainWindowLoad, RunLatestProjectConnectsToTheInstrument) {
     QTest::mouseClick(r.launcher().Label_option(2), Qt::LeftButton);
     EXPECT_FALSE(r.launcher().isVisible());
     EXPECT_TRUE(r.window->isVisible());
-    EXPECT_EQ(r.state().connection.InstrumentConnected, -1);
+    EXPECT_TRUE(r.state().connection.InstrumentConnected);
     EXPECT_EQ(r.opened_ports, (std::vector<int>{1, 1, 2, 3, 3}));
     EXPECT_TRUE(r.PortOpen(3));
     EXPECT_EQ(Text(r.window->lbl_serial), "SERIAL : LMVO00123");
@@ -78,7 +78,7 @@ TEST(MainWindowConnect, ButtonWithoutInstrumentGoesOfflineBackToTheLauncher) {
     EXPECT_TRUE(
         r.dialogs.Showed("COM(15) PORT ERROR. Type New Port number or <Enter> to go Offline"));
     EXPECT_EQ(r.dialogs.Messages(), (std::vector<std::string>{"PORT NOT FOUND"}));
-    EXPECT_EQ(r.state().connection.OfflineMode, -1);
+    EXPECT_TRUE(r.state().connection.OfflineMode);
     EXPECT_FALSE(r.window->isVisible());
     EXPECT_TRUE(r.launcher().isVisible());
     EXPECT_TRUE(r.launcher().usable());
@@ -93,7 +93,7 @@ TEST(MainWindowConnect, DisconnectClosesThePort) {
     ASSERT_TRUE(r.PortOpen(1));
     QTest::mouseClick(r.window->Cmd_disconnect, Qt::LeftButton);
     EXPECT_FALSE(r.PortOpen(1));
-    EXPECT_EQ(r.state().connection.InstrumentConnected, 0);
+    EXPECT_FALSE(r.state().connection.InstrumentConnected);
     EXPECT_EQ(Text(r.window->lbl_connection), "Not connected");
 }
 
@@ -111,7 +111,7 @@ TEST(MainWindowConnect, ClicksDuringTheSearchNeitherRestartItNorCloseTheWindow) 
     EXPECT_FALSE(closed);
     EXPECT_TRUE(r.window->isVisible());
     EXPECT_EQ(r.opened_ports, (std::vector<int>{1, 1}));  // one search only
-    EXPECT_EQ(r.state().connection.InstrumentConnected, -1);
+    EXPECT_TRUE(r.state().connection.InstrumentConnected);
     EXPECT_TRUE(r.exits.empty());
     EXPECT_TRUE(r.dialogs.shown().empty());
 }
@@ -189,7 +189,7 @@ TEST(MainWindowAutorun, ConnectsThenCallsTheAcquisitionStart) {
     AppRig r(1);
     r.window->Form_Load(" /RUN ");
     EXPECT_FALSE(r.launcher().isVisible());
-    EXPECT_EQ(r.state().connection.InstrumentConnected, -1);
+    EXPECT_TRUE(r.state().connection.InstrumentConnected);
     // The start ran: a fresh installation has only the Default project, which it refuses.
     EXPECT_EQ(r.dialogs.Messages(), (std::vector<std::string>{kProjectZeroRefusal}));
     EXPECT_EQ(r.window->txt_subproject->text().toStdString(), kAutorunName);
@@ -215,7 +215,7 @@ TEST(MainWindowAutorun, NoInstrumentStartsNothing) {
 TEST(MainWindowClose, OfflineEndsWithoutQuestion) {
     AppRig r(0);
     r.window->Form_Load("");
-    r.state().connection.OfflineMode = -1;
+    r.state().connection.OfflineMode = true;
     r.window->show();
     EXPECT_TRUE(r.window->close());
     EXPECT_TRUE(r.dialogs.shown().empty());

@@ -290,7 +290,7 @@ TEST(SetupWindow, HandsOverToTheMainWindowAndTheLauncher) {
     EXPECT_FALSE(r.window.isVisible());
 
     r.window.show();
-    r.state.connection.InstrumentConnected = -1;
+    r.state.connection.InstrumentConnected = true;
     QTest::mouseClick(r.window.Command_main, Qt::LeftButton);
     r.window.show();
     QTest::mouseClick(r.window.Cmdoffline, Qt::LeftButton);
@@ -343,7 +343,7 @@ TEST(SetupWindow, OpensFromTheLauncherAndTheMainWindowAndSwitchesItsPanels) {
     EXPECT_EQ(r.window->findChildren<Frm_setup*>().size(), 1);
     EXPECT_TRUE(setup->isVisible());
     EXPECT_FALSE(r.window->isVisible());
-    r.state().connection.InstrumentConnected = -1;
+    r.state().connection.InstrumentConnected = true;
     QTest::mouseClick(setup->Command_main, Qt::LeftButton);
     EXPECT_TRUE(r.window->isVisible());
     EXPECT_FALSE(setup->isVisible());
@@ -389,7 +389,7 @@ TEST(SetupWindow, LeavingForTheLauncherKeepsTheConnectionNews) {
     testing::AppRig r(1);
     r.window->Form_Load("");
     r.window->cmd_connect_Click();
-    ASSERT_EQ(r.state().connection.InstrumentConnected, -1);
+    ASSERT_TRUE(r.state().connection.InstrumentConnected);
     r.window->ShowSetupWindow();
     auto* setup = r.window->findChild<Frm_setup*>();
     ASSERT_NE(setup, nullptr);

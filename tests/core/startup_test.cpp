@@ -265,7 +265,7 @@ TEST(RunStartup, AutorunIsReportedOnlyForTheExactSwitch) {
         const StartupResult res = r.Run(line);
         EXPECT_TRUE(res.completed);
         EXPECT_EQ(res.autorun, autorun) << line;
-        EXPECT_EQ(r.app.AutorunRequested, autorun ? -1 : 0);
+        EXPECT_EQ(r.app.AutorunRequested, autorun);
     }
 }
 
@@ -299,7 +299,7 @@ struct ClosingRig : Rig {
 
 TEST(MainWindowClosing, OfflineAsksNothingAndClosesNoPort) {
     ClosingRig r;
-    r.app.connection.OfflineMode = -1;
+    r.app.connection.OfflineMode = true;
     EXPECT_TRUE(r.Close());
     EXPECT_TRUE(r.dialogs.shown().empty());
     EXPECT_EQ(r.port_closes, 0);

@@ -47,9 +47,9 @@ void AcquisitionEngine::Tick() {
     Clock& clock = ctx_.link.clock;
     const std::int64_t start = clock.MonotonicMicros();
     try {
-        if (state.AcquisitionRunning == 1) {
+        if (state.AcquisitionRunning == RunState::Running) {
             RunningTick(start);
-        } else if (state.AcquisitionRunning == 2) {
+        } else if (state.AcquisitionRunning == RunState::Paused) {
             PausedTick(start);
         } else if (blank.BlankMode) {
             BlankTick();
@@ -104,7 +104,7 @@ void AcquisitionEngine::RunningTick(std::int64_t now) {
     ++s.SampleRow;
     if (static_cast<std::size_t>(s.SampleRow) >= s.rt_buffer) {
         CloseWindow(clock.MonotonicMicros());
-        if (state.AcquisitionRunning == 0) return;
+        if (state.AcquisitionRunning == RunState::Stopped) return;
     }
     ++s.TickCount;
     TimeAndLapse(clock.MonotonicMicros(), true);
@@ -118,7 +118,7 @@ void AcquisitionEngine::ReadSample(std::int64_t tick_start) {
 
     std::array<int, 4> blocks = kBlockStarts;
     std::size_t block_count = blocks.size();
-    if (state.BodyBendsMode != 0) {
+    if (state.BodyBendsMode) {
         blocks = {s.BodyBendsBlockStart, s.BodyBendsBlockStart + kBlockChannels, 0, 0};
         block_count = 2;
     }
@@ -241,7 +241,7 @@ void AcquisitionEngine::CloseWindow(std::int64_t now) {
             const double p = (m2 <= m1 || m2 < 1.0) ? controls.SnrThreshold * 100.0
                                                     : m1 / m2 * 100.0 * controls.SnrThreshold;
             project.ChannelThreshold[c] = std::max(p + 1.0, 1.0);
-            if (NeedsReadjustment(m2, controls.AutoCalibrateOnStart, state.RecordingOn != 0,
+            if (NeedsReadjustment(m2, controls.AutoCalibrateOnStart, state.RecordingOn,
                                   ctx_.cal.PinHole[c], ctx_.cal.Gain[c])) {
                 marks[c] = 0;
                 any_mark = true;
@@ -250,7 +250,7 @@ void AcquisitionEngine::CloseWindow(std::int64_t now) {
     }
 
     // Activity of every window of a recorded run, whatever the auto-zero box says.
-    if (state.RecordingOn != 0) {
+    if (state.RecordingOn) {
         const SampleWindow window{s.SampleMatrix, s.rt_buffer, kChannelTableSize};
         AnalyzeWindowChannels(window, in_use, controls.SnrThreshold,
                               DspMethodFromNumber(project.Setup.DSP_Method), s.ChannelCounts);
@@ -260,7 +260,7 @@ void AcquisitionEngine::CloseWindow(std::int64_t now) {
                     static_cast<std::int16_t>(s.ChannelTotals[c] + s.ChannelCounts[c]);
             }
         }
-        if (state.BodyBendsMode != 0) {
+        if (state.BodyBendsMode) {
             for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
                 if (!in_use[c]) continue;
                 const BendHistogram h = BendHistogramOfWindow(window, c);
@@ -278,7 +278,7 @@ void AcquisitionEngine::CloseWindow(std::int64_t now) {
         e.count = 0;
     }
 
-    if (state.BodyBendsMode != 0) {
+    if (state.BodyBendsMode) {
         s.BodyBendsBlockStart = static_cast<std::int16_t>(s.BodyBendsBlockStart + 64);
         if (s.BodyBendsBlockStart >= 127) s.BodyBendsBlockStart = 0;
     }
@@ -291,7 +291,7 @@ void AcquisitionEngine::CloseWindow(std::int64_t now) {
     }
     ++s.windows_closed;
     view.WindowClosed(s);
-    if (state.RecordingOn != 0) RecordWindow(clock.MonotonicMicros());
+    if (state.RecordingOn) RecordWindow(clock.MonotonicMicros());
     state.LastTickTime = clock.MonotonicMicros();
     s.longest_close_us = std::max(s.longest_close_us, state.LastTickTime - now);
 }
@@ -314,7 +314,7 @@ void AcquisitionEngine::RecordWindow(std::int64_t now) {
     records.counts.elapsed_minutes = s.ElapsedMinutes;
     records.counts.values = s.ChannelCounts;
     HistogramRecord histogram;
-    if (state.BodyBendsMode != 0) {
+    if (state.BodyBendsMode) {
         histogram.elapsed_minutes_exact = s.ElapsedMinutesExact;
         histogram.sample_period = s.SamplePeriod;
         histogram.cells = s.BendHistogram;
@@ -336,7 +336,7 @@ void AcquisitionEngine::RecordWindow(std::int64_t now) {
         return;
     }
     ++s.windows_recorded;
-    if (state.BodyBendsMode != 0) {
+    if (state.BodyBendsMode) {
         s.AccumulatedSampleTime += s.SamplePeriod;
         ++s.HistogramRecords;
     }
@@ -410,7 +410,7 @@ void AcquisitionEngine::FinishAtLapse() {
     state.stop_reason = kStopAtLapse;
     std::string lost_note;
     // A monitor run measured nothing: the summary of the last recorded run stays.
-    if (state.RecordingOn != 0) {
+    if (state.RecordingOn) {
         const std::string summary = std::string("Acquisition finished (") + kStopAtLapse +
                                     "): " + RunSummary() + " in " + state.AcquisitionFolderName;
         LogEvent(summary);

@@ -27,8 +27,7 @@ bool OpenPort(ConnectionContext& ctx, int port) {
     if (!IsComPort(port)) return false;
     if (CommOpen(ctx.link.ports, port, ComPortName(port), kInstrumentPortSettings) == 0)
         return true;
-    if (ctx.link.ports.table[static_cast<std::size_t>(port)].open != 0)
-        CommClose(ctx.link.ports, port);
+    if (ctx.link.ports.table[static_cast<std::size_t>(port)].open) CommClose(ctx.link.ports, port);
     return false;
 }
 
@@ -49,7 +48,7 @@ int IdentifyScannedPort(ConnectionContext& ctx, int port) {
 
 void CloseEveryOpenPort(ConnectionContext& ctx) {
     for (int port = kMinComPort; port <= kMaxComPort; ++port) {
-        if (ctx.link.ports.table[static_cast<std::size_t>(port)].open != 0)
+        if (ctx.link.ports.table[static_cast<std::size_t>(port)].open)
             CommClose(ctx.link.ports, port);
     }
 }
@@ -144,7 +143,7 @@ bool OpenInstrumentPort(ConnectionContext& ctx) {
 
     if (!found) {
         const bool typed_found = AskForPort(ctx, port);
-        ctx.state.OfflineMode = typed_found ? std::int16_t{0} : std::int16_t{-1};
+        ctx.state.OfflineMode = !typed_found;
         return typed_found;
     }
 
@@ -152,10 +151,10 @@ bool OpenInstrumentPort(ConnectionContext& ctx) {
     // program must not believe itself connected to a port it cannot use.
     if (!OpenPort(ctx, port)) {
         link.SerialNumber = 0;
-        ctx.state.OfflineMode = -1;
+        ctx.state.OfflineMode = true;
         return false;
     }
-    ctx.state.OfflineMode = 0;
+    ctx.state.OfflineMode = false;
     ctx.config.ComPortNumber = static_cast<std::int16_t>(port);
     return true;
 }
@@ -165,7 +164,7 @@ void ConnectInstrument(ConnectionContext& ctx) {
     // A second "Connect" while connected: the old port is released first, or the search would
     // find its own open port "in use" and miss the instrument.
     CloseEveryOpenPort(ctx);
-    ctx.state.InstrumentConnected = 0;
+    ctx.state.InstrumentConnected = false;
     if (IsComPort(ctx.config.ComPortNumber)) link.ComPortNumber = ctx.config.ComPortNumber;
 
     ctx.view.SetAutoActionText("CONNECTING:");
@@ -177,13 +176,13 @@ void ConnectInstrument(ConnectionContext& ctx) {
     ctx.view.CheckPortMenuEntry(link.ComPortNumber);
     link.sensor = SensorCalibrationBlock{};  // offset 0.0, slope 0.219 until read back
 
-    if (ctx.state.OfflineMode != 0) {
+    if (ctx.state.OfflineMode) {
         ShowStatus(ctx, "Equipment not found");
         link.dialogs.MessageBox(kPortNotFoundMessage);
         ctx.view.ReturnToLauncher();
     } else {
         ShowStatus(ctx, "Reading Factory Calibration...");
-        ctx.state.InstrumentConnected = -1;
+        ctx.state.InstrumentConnected = true;
         ReadSensorCalibration(link);
     }
 
@@ -193,9 +192,9 @@ void ConnectInstrument(ConnectionContext& ctx) {
 }
 
 void DisconnectInstrument(ConnectionContext& ctx) {
-    if (ctx.state.OfflineMode != 0) return;
+    if (ctx.state.OfflineMode) return;
     if (IsComPort(ctx.link.ComPortNumber)) CommClose(ctx.link.ports, ctx.link.ComPortNumber);
-    ctx.state.InstrumentConnected = 0;
+    ctx.state.InstrumentConnected = false;
 }
 
 void SelectComPort(ConnectionContext& ctx, int index) {
@@ -203,14 +202,13 @@ void SelectComPort(ConnectionContext& ctx, int index) {
     ctx.view.CheckPortMenuEntry(index);
     // The port in use keeps talking on its own number until the next connect; only the
     // configured port changes.
-    if (ctx.state.InstrumentConnected == 0)
-        ctx.link.ComPortNumber = static_cast<std::int16_t>(index);
+    if (!ctx.state.InstrumentConnected) ctx.link.ComPortNumber = static_cast<std::int16_t>(index);
     ctx.config.ComPortNumber = static_cast<std::int16_t>(index);
     SaveConfig(ctx.storage, ctx.config);
 }
 
 std::optional<std::string> LauncherConnectedNews(const ConnectionState& state, int port) {
-    if (state.InstrumentConnected == 0) return std::nullopt;
+    if (!state.InstrumentConnected) return std::nullopt;
     return "status: Connected in COM" + std::to_string(port);
 }
 

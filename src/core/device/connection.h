@@ -29,10 +29,10 @@ inline constexpr int kSerialAttemptsPerPort = 2;
 inline constexpr const char* kPortNotFoundMessage = "PORT NOT FOUND";
 inline constexpr const char* kInvalidPortMessage = "Invalid Port Number. Offline Mode";
 
-// Connection flags of the program (16-bit booleans: -1 true, 0 false).
+// Connection flags of the program.
 struct ConnectionState {
-    std::int16_t OfflineMode = 0;          // -1 while the program works without an instrument
-    std::int16_t InstrumentConnected = 0;  // -1 after a successful connect
+    bool OfflineMode = false;          // the program works without an instrument
+    bool InstrumentConnected = false;  // set by a successful connect
 };
 
 // What the connection logic shows; the main window implements it.

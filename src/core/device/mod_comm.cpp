@@ -191,7 +191,7 @@ bool BuildLineSettings(const std::string& text, LineSettings& settings) {
 std::int32_t CommOpen(CommPorts& ports, int port, const std::string& name,
                       const std::string& settings) {
     return Guarded(ports, "CommOpen", port, [&](CommPortSlot& slot) -> std::int32_t {
-        if (slot.open != 0) {
+        if (slot.open) {
             ports.error.code = -1;
             ports.error.operation = "CommOpen";
             ports.error.message = "Port in use.";
@@ -204,7 +204,7 @@ std::int32_t CommOpen(CommPorts& ports, int port, const std::string& name,
                                    opened.error != 0 ? opened.error : ENODEV);
         }
         slot.handle = std::move(opened.transport);
-        slot.open = -1;
+        slot.open = true;
         // A terminal device has no queue sizes to set: its queues are the kernel's.
         if (int e = slot.handle->Purge(); e != 0) {
             return RecordCommFault(ports, "CommOpen (PurgeComm)", e);
@@ -228,14 +228,14 @@ std::int32_t CommOpen(CommPorts& ports, int port, const std::string& name,
 
 std::int32_t CommClose(CommPorts& ports, int port) {
     return Guarded(ports, "CommClose", port, [&](CommPortSlot& slot) -> std::int32_t {
-        if (slot.open == 0) return 0;
+        if (!slot.open) return 0;
         if (slot.handle) {
             if (int e = slot.handle->Close(); e != 0) {
                 return RecordCommFault(ports, "CommClose (CloseHandle)", e);
             }
         }
         slot.handle.reset();
-        slot.open = 0;
+        slot.open = false;
         return 0;
     });
 }

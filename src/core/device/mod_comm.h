@@ -34,7 +34,7 @@ struct CommTimeouts {
 // One slot of the port table.
 struct CommPortSlot {
     std::unique_ptr<SerialTransport> handle;  // the open device
-    std::int16_t open = 0;                    // -1 while open, 0 otherwise
+    bool open = false;                        // the port is open
     LineSettings line_settings;               // filled by CommOpen, kept while open
     CommTimeouts timeouts;
 };

@@ -195,7 +195,7 @@ struct AcquisitionRig {
         view.clock = &clock;
         EXPECT_EQ(CommOpen(link.ports, 1, "COM1", kInstrumentPortSettings), 0);
         app.config.Actual_Project_Number = 1;
-        app.connection.InstrumentConnected = -1;
+        app.connection.InstrumentConnected = true;
         link.SerialNumber = 123;
         app.project.ProjectFolder = ProjectFolderFor(temp.path(), 1);
         std::filesystem::create_directories(app.project.ProjectFolder);

@@ -166,8 +166,8 @@ TEST(AcquisitionStart, RefusalsLeaveNothingBehind) {
         SCOPED_TRACE(k.what);
         AcquisitionRig rig;
         rig.app.config.Actual_Project_Number = k.project;
-        rig.app.connection.OfflineMode = k.offline ? -1 : 0;
-        rig.app.connection.InstrumentConnected = k.connected ? -1 : 0;
+        rig.app.connection.OfflineMode = k.offline;
+        rig.app.connection.InstrumentConnected = k.connected;
         rig.app.project.Setup.Aq_lapse = static_cast<std::int16_t>(k.lapse);
         rig.app.project.Setup.Save_real = 0;
         EXPECT_EQ(rig.Start("refused"), StartOutcome::Refused);
@@ -178,7 +178,7 @@ TEST(AcquisitionStart, RefusalsLeaveNothingBehind) {
         EXPECT_TRUE(Subfolders(rig.app.project.ProjectFolder).empty());
         EXPECT_FALSE(rig.engine.Running());
         EXPECT_FALSE(rig.engine.TimerEnabled());
-        EXPECT_EQ(rig.engine.state.RecordingOn, 0);
+        EXPECT_FALSE(rig.engine.state.RecordingOn);
     }
 }
 
@@ -213,7 +213,7 @@ TEST(AcquisitionStart, NamePromptAnswers) {
         EXPECT_EQ(rig.dialogs.Showed(kSecondNamePrompt), k.second_prompt);
         EXPECT_EQ(rig.engine.state.ExperimentName, k.name);
         EXPECT_EQ(rig.view.experiment_name, k.name);
-        EXPECT_EQ(rig.engine.state.RecordingOn, k.name.empty() ? 0 : -1);
+        EXPECT_EQ(rig.engine.state.RecordingOn, !k.name.empty());
         EXPECT_EQ(Subfolders(rig.app.project.ProjectFolder).size(), k.name.empty() ? 0u : 1u);
     }
 }
@@ -247,7 +247,7 @@ TEST(AcquisitionStart, RecordedRunGetsItsFolderWithTheProjectAndTheRegister) {
 
     // Running: the buttons are locked, the timer runs at its 30 ms interval.
     EXPECT_TRUE(rig.engine.TimerEnabled());
-    EXPECT_EQ(rig.engine.state.AcquisitionRunning, 1);
+    EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Running);
     AcquisitionControls running;
     running.CmdPlay = false;
     running.CmdPause = true;
@@ -303,7 +303,7 @@ TEST(AcquisitionStart, MonitorRunSamplesButCreatesNothing) {
     rig.dialogs.QueueInput("");
     rig.dialogs.QueueAnswer(MsgResult::Ok);
     ASSERT_EQ(rig.engine.StartAcquisition({}), StartOutcome::Started);
-    EXPECT_EQ(rig.engine.state.RecordingOn, 0);
+    EXPECT_FALSE(rig.engine.state.RecordingOn);
     EXPECT_TRUE(rig.engine.TimerEnabled());
     const std::uint64_t frames = rig.instrument.Stats().frames;
     rig.RunTicks(5000);

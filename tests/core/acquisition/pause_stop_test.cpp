@@ -14,12 +14,12 @@ TEST(PauseStop, StateMachineOfThePauseButton) {
     struct Case {
         MsgResult answer;
         bool timer_while_paused;
-        std::int16_t counter_stopped;
+        bool counter_stopped;
         const char* status;
     };
     const Case cases[] = {
-        {MsgResult::Yes, false, -1, kTimeCounterOff},
-        {MsgResult::No, true, 0, kTimeCounterOn},
+        {MsgResult::Yes, false, true, kTimeCounterOff},
+        {MsgResult::No, true, false, kTimeCounterOn},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.status);
@@ -29,7 +29,7 @@ TEST(PauseStop, StateMachineOfThePauseButton) {
         rig.dialogs.QueueAnswer(k.answer);
         rig.engine.CmdPause_Click();
         ASSERT_TRUE(rig.dialogs.Showed(kPauseQuestion));
-        EXPECT_EQ(rig.engine.state.AcquisitionRunning, 2);
+        EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Paused);
         EXPECT_EQ(rig.engine.TimerEnabled(), k.timer_while_paused);
         EXPECT_EQ(rig.engine.state.TimeCounterStopped, k.counter_stopped);
         EXPECT_EQ(rig.view.statuses.back(), k.status);
@@ -47,9 +47,9 @@ TEST(PauseStop, StateMachineOfThePauseButton) {
         EXPECT_EQ(rig.engine.sampling.SampleRow, row);
 
         rig.engine.CmdPause_Click();  // resume
-        EXPECT_EQ(rig.engine.state.AcquisitionRunning, 1);
+        EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Running);
         EXPECT_TRUE(rig.engine.TimerEnabled());
-        EXPECT_EQ(rig.engine.state.TimeCounterStopped, 0);
+        EXPECT_FALSE(rig.engine.state.TimeCounterStopped);
         EXPECT_FALSE(rig.view.frame_shown);
         EXPECT_FALSE(rig.view.controls.CmdPause_resumes);
         EXPECT_EQ(rig.view.statuses.back(), "");  // "Time Counter = ..." goes
@@ -76,7 +76,7 @@ TEST(PauseStop, FrozenCounterDoesNotCountThePausedTime) {
     const auto paused_minutes = rig.engine.sampling.ElapsedMinutes;
     rig.clock.AdvanceMs(10 * 60'000);  // ten minutes on the shelf
     rig.engine.Tick();                 // the timer is off: nothing happens
-    EXPECT_EQ(rig.engine.state.AcquisitionRunning, 2);
+    EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Paused);
     rig.engine.CmdPause_Click();
     rig.RunWindows(1);
 
@@ -207,11 +207,11 @@ TEST(PauseStop, PauseDuringTheStartCalibrationHoldsTheRunUntilTheResume) {
         StartOptions o;
         o.name = "paused early";
         ASSERT_EQ(engine.StartAcquisition(o), StartOutcome::Started);
-        EXPECT_EQ(engine.state.AcquisitionRunning, 2);
+        EXPECT_EQ(engine.state.AcquisitionRunning, RunState::Paused);
         EXPECT_EQ(engine.TimerEnabled(), answer == MsgResult::No);
         rig.clock.AdvanceMs(5 * 60'000);
         engine.CmdPause_Click();  // resume
-        EXPECT_EQ(engine.state.AcquisitionRunning, 1);
+        EXPECT_EQ(engine.state.AcquisitionRunning, RunState::Running);
         EXPECT_TRUE(engine.TimerEnabled());
         // A frozen counter did not count the five minutes; a running one did.
         engine.Tick();
@@ -226,12 +226,12 @@ TEST(PauseStop, StopWhilePausedEndsTheRun) {
     rig.dialogs.QueueAnswer(MsgResult::Yes);
     rig.engine.CmdPause_Click();
     rig.engine.CmdStop_Click();
-    EXPECT_EQ(rig.engine.state.AcquisitionRunning, 0);
-    EXPECT_EQ(rig.engine.state.TimeCounterStopped, 0);
+    EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Stopped);
+    EXPECT_FALSE(rig.engine.state.TimeCounterStopped);
     EXPECT_FALSE(rig.view.frame_shown);
     // A pause click on a stopped run does nothing.
     rig.engine.CmdPause_Click();
-    EXPECT_EQ(rig.engine.state.AcquisitionRunning, 0);
+    EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Stopped);
     EXPECT_TRUE(rig.dialogs.AllAnswersUsed());
 }
 
@@ -412,7 +412,7 @@ TEST(PauseStop, ReadBlankRunsOnTheSamplingTimerAndStopEndsIt) {
     EXPECT_FALSE(rig.engine.BlankActive());
     // And without an instrument.
     rig.engine.CmdStop_Click();
-    rig.app.connection.InstrumentConnected = 0;
+    rig.app.connection.InstrumentConnected = false;
     EXPECT_FALSE(rig.engine.Cmd_readblank_Click(4));
     EXPECT_EQ(rig.dialogs.Messages().back(), kOfflineRefusalMessage);
 }
