@@ -128,15 +128,8 @@ struct ControlSession {
 
     // Opens the port and checks that an instrument answers on it; says why not on stderr.
     bool Connect() {
-        const std::string name = ComPortName(port);
-        if (CommOpen(link.ports, port, name, kInstrumentPortSettings) != 0) {
-            PrintError(command, PortOpenFailure(storage.install_dir, port, name, link.ports.error));
+        if (!OpenInstrumentPort(command, link, storage.install_dir, port, ComPortName(port)))
             return false;
-        }
-        if (ReadSerialNumber(link, port) < 0) {
-            PrintError(command, NoInstrumentAnswer(storage.install_dir, port, name));
-            return false;
-        }
         traffic = {};
         return true;
     }

@@ -83,16 +83,9 @@ int RunSerial(Args& args) {
     const int port = args.RequireComPort();
     args.ExpectEnd();
     CliDevice device("serial", args.install_dir(), port);
-    if (!device.Open(args.install_dir())) return 1;
-
-    const int serial = ReadSerialNumber(device.link, port);
-    if (serial < 0) {
-        PrintError("serial", NoInstrumentAnswer(args.install_dir(), port, ComPortName(port)));
+    if (!OpenInstrumentPort("serial", device.link, args.install_dir(), port, ComPortName(port)))
         return 1;
-    }
-    char number[16];
-    std::snprintf(number, sizeof number, "%05d", serial);
-    std::cout << "SERIAL : LMVO" << number << "\n";
+    std::cout << "SERIAL : " << InstrumentSerialText(device.link.SerialNumber) << "\n";
 
     ReadSensorCalibration(device.link);
     const SensorCalibrationBlock& s = device.link.sensor;

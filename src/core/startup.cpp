@@ -196,6 +196,26 @@ StartupResult RunStartup(StartupContext& ctx, std::string_view command_line) {
     return result;
 }
 
+void LoadToolSettings(ProjectState& project, CalibrationControls& controls, ClimateState& climate) {
+    LoadCalibrationControls(controls, project);
+    LoadClimateSettings(project, climate);
+}
+
+ProjectOpening OpenProjectToRecord(StorageContext& storage, AppState& app, int number) {
+    ProjectOpening out;
+    if (ConfigFileExists(storage)) LoadConfig(storage, app.config);
+    out.folder = ProjectFolderFor(storage.install_dir, number);
+    // Project 0 lives in the installation folder itself; the engine refuses to record it.
+    if (number != 0 && !storage.files.IsFile(out.folder / "setup.dat")) {
+        out.exists = false;
+        return out;
+    }
+    app.config.Actual_Project_Number = static_cast<std::int16_t>(number);
+    app.project.ProjectFolder = out.folder;
+    out.failure = LoadProjectAsStored(storage, number, app.project, app.plate, SetupUse::Recording);
+    return out;
+}
+
 bool RunMainWindowClosing(StorageContext& storage, Clock& clock, AppState& app,
                           const ClosingSteps& steps) {
     if (!app.connection.OfflineMode) {

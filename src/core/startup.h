@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/app_state.h"
+#include "core/control/control_settings.h"
 #include "core/ui_port.h"
 
 namespace lumivo {
@@ -127,6 +128,26 @@ StartupResult RunStartup(StartupContext& ctx, std::string_view command_line);
 void PaceStartupStep(StartupContext& ctx, int step);
 // The launcher text of pacing step 0..4 ("" for none).
 std::string StartupStepText(int step);
+
+// The tool settings kept beside the project, as the main window's load sets them: the
+// calibration marks and signal-to-noise factor, the light and temperature settings.
+void LoadToolSettings(ProjectState& project, CalibrationControls& controls, ClimateState& climate);
+
+// ---- A recording without the windows ----
+
+// How opening a project to record went.
+struct ProjectOpening {
+    bool exists = true;  // its folder holds setup.dat (project 0 is the installation folder)
+    std::filesystem::path folder;
+    std::optional<ProjectLoadFailure> failure;  // a file that could not be read
+    bool ok() const { return exists && !failure; }
+};
+
+// Opens project `number` to be recorded by a program without windows (lumivo-cli acquire):
+// config.dat when there is one, then the project as it is stored, made the current one in
+// `app`. Nothing is recovered, defaulted or written: a damaged project is not recorded, or the
+// acquisition would carry the defaults.
+ProjectOpening OpenProjectToRecord(StorageContext& storage, AppState& app, int number);
 
 // ---- Closing ----
 

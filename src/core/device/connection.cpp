@@ -182,13 +182,39 @@ void ConnectInstrument(ConnectionContext& ctx) {
         ctx.view.ReturnToLauncher();
     } else {
         ShowStatus(ctx, "Reading Factory Calibration...");
-        ctx.state.InstrumentConnected = true;
-        ReadSensorCalibration(link);
+        AcceptInstrument(link, ctx.state);
     }
 
     ctx.view.ShowAutoActionPanels(false);
     ctx.view.SetAutoActionText("");
     ctx.view.SetStatusText("");
+}
+
+InstrumentAtPort OpenInstrumentAt(DeviceLink& link, int port, const std::string& device) {
+    InstrumentAtPort out;
+    link.ComPortNumber = static_cast<std::int16_t>(port);
+    if (CommOpen(link.ports, port, device, kInstrumentPortSettings) != 0) {
+        out.error = link.ports.error;
+        // A failure after the device was opened leaves the slot marked open.
+        if (IsComPort(port) && link.ports.table[static_cast<std::size_t>(port)].open)
+            CommClose(link.ports, port);
+        return out;
+    }
+    const int serial = ReadSerialNumber(link, port);
+    if (serial < 0) {
+        CommClose(link.ports, port);
+        out.result = InstrumentAtPort::Result::NoAnswer;
+        return out;
+    }
+    link.SerialNumber = static_cast<std::int16_t>(serial);
+    out.result = InstrumentAtPort::Result::Answered;
+    return out;
+}
+
+void AcceptInstrument(DeviceLink& link, ConnectionState& state) {
+    state.OfflineMode = false;
+    state.InstrumentConnected = true;
+    ReadSensorCalibration(link);
 }
 
 void DisconnectInstrument(ConnectionContext& ctx) {

@@ -78,6 +78,21 @@ bool OpenInstrumentPort(ConnectionContext& ctx);
 // port was not found and returns to the launcher.
 void ConnectInstrument(ConnectionContext& ctx);
 
+// Opening a port known beforehand (the command line's --com N, or a simulated instrument's
+// terminal), without a search: the port `port` is opened at `device` ("COMn" for the
+// installation's port n) and must answer its serial number. On success the port stays open
+// and link.ComPortNumber and link.SerialNumber name it; otherwise it is closed again.
+struct InstrumentAtPort {
+    enum class Result { Answered, PortNotOpened, NoAnswer };
+    Result result = Result::PortNotOpened;
+    CommErrorRecord error;  // why the port did not open (PortNotOpened)
+};
+InstrumentAtPort OpenInstrumentAt(DeviceLink& link, int port, const std::string& device);
+
+// The last step of every connect, once the instrument answered on its open port: the program
+// is connected (online) and the instrument's sensor calibration is read.
+void AcceptInstrument(DeviceLink& link, ConnectionState& state);
+
 // Disconnect: closes the port unless offline and clears InstrumentConnected.
 void DisconnectInstrument(ConnectionContext& ctx);
 

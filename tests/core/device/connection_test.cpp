@@ -330,6 +330,47 @@ TEST(SelectComPort, SavesTheChoiceAndKeepsTheOpenPort) {
     EXPECT_EQ(idle.link.ComPortNumber, 9);
 }
 
+TEST(OpenInstrumentAt, AnsweringPortStaysOpenOthersAreClosedWithTheReason) {
+    struct Case {
+        const char* what;
+        int port;
+        bool silent;
+        InstrumentAtPort::Result result;
+        int error_code;
+    };
+    const Case cases[] = {
+        {"the instrument answers", 4, false, InstrumentAtPort::Result::Answered, 0},
+        {"nothing at the port", 5, false, InstrumentAtPort::Result::PortNotOpened, ENOENT},
+        {"the port opens, nobody answers", 4, true, InstrumentAtPort::Result::NoAnswer, 0},
+        {"the line cannot be set up", 7, false, InstrumentAtPort::Result::PortNotOpened, EIO},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::SimConfig config = WithSerial(77);
+        config.faults.silent = c.silent;
+        Bench b(4, config);
+        b.broken_port = 7;
+        b.broken_opens = 1;
+        const InstrumentAtPort r = OpenInstrumentAt(b.link, c.port, ComPortName(c.port));
+        EXPECT_EQ(r.result, c.result);
+        EXPECT_EQ(r.error.code, c.error_code);
+        const bool answered = c.result == InstrumentAtPort::Result::Answered;
+        EXPECT_EQ(b.PortOpen(c.port), answered);
+        EXPECT_EQ(b.OpenPortCount(), answered ? 1 : 0);
+        EXPECT_EQ(b.link.ComPortNumber, c.port);
+        EXPECT_EQ(b.link.SerialNumber, answered ? 77 : 0);
+        // Opening identifies the instrument; only accepting it connects the program.
+        EXPECT_FALSE(b.state.InstrumentConnected);
+        if (answered) {
+            b.state.OfflineMode = true;
+            AcceptInstrument(b.link, b.state);
+            EXPECT_TRUE(b.state.InstrumentConnected);
+            EXPECT_FALSE(b.state.OfflineMode);
+            EXPECT_TRUE(b.link.sensor.registers[0] >= 0);  // the sensor registers were read
+        }
+    }
+}
+
 TEST(ParseTypedPort, DigitsOnly) {
     struct Case {
         const char* text;

@@ -1,4 +1,4 @@
-#include "app/simulator_host.h"
+#include "sim/simulator_host.h"
 
 #include <stdexcept>
 #include <system_error>
@@ -6,7 +6,7 @@
 #include "core/common/com_ports.h"
 #include "core/install_dir.h"
 
-namespace lumivo::app {
+namespace lumivo::sim {
 
 namespace {
 
@@ -31,23 +31,36 @@ int ChooseSimulatorPort(const std::filesystem::path& install_dir, int preferred)
     return 0;
 }
 
-SimulatorHost::SimulatorHost(const std::filesystem::path& install_dir, int preferred_port,
-                             sim::SimConfig config) {
-    port_ = ChooseSimulatorPort(install_dir, preferred_port);
-    if (port_ == 0)
-        throw std::runtime_error("no free port COM1..COM15 for the simulated instrument");
-    instrument_ = std::make_unique<sim::Instrument>(std::move(config));
-    sim::PtyServerOptions options;
-    options.link_path = ComLinkPath(install_dir, port_);
-    server_ = std::make_unique<sim::PtyServer>(*instrument_, options);
+SimulatorHost::SimulatorHost(SimConfig config, PtyServerOptions options,
+                             std::function<void(const std::string&)> on_error)
+    : instrument_(std::make_unique<Instrument>(std::move(config))),
+      server_(std::make_unique<PtyServer>(*instrument_, std::move(options))),
+      on_error_(std::move(on_error)) {
     thread_ = std::thread([this] {
         try {
             server_->Run();
         } catch (const std::exception& e) {
-            const std::lock_guard<std::mutex> lock(error_mutex_);
-            error_ = e.what();
+            {
+                const std::lock_guard<std::mutex> lock(error_mutex_);
+                error_ = e.what();
+            }
+            if (on_error_) on_error_(e.what());
         }
     });
+}
+
+std::unique_ptr<SimulatorHost> SimulatorHost::AsPort(const std::filesystem::path& install_dir,
+                                                     int preferred_port, SimConfig config) {
+    const int port = ChooseSimulatorPort(install_dir, preferred_port);
+    if (port == 0) {
+        throw std::runtime_error("no free port " + ComPortName(kMinComPort) + ".." +
+                                 ComPortName(kScanLastPort) + " for the simulated instrument");
+    }
+    PtyServerOptions options;
+    options.link_path = ComLinkPath(install_dir, port);
+    auto host = std::make_unique<SimulatorHost>(std::move(config), std::move(options));
+    host->port_ = port;
+    return host;
 }
 
 SimulatorHost::~SimulatorHost() {
@@ -61,4 +74,4 @@ std::string SimulatorHost::error() const {
     return error_;
 }
 
-}  // namespace lumivo::app
+}  // namespace lumivo::sim
