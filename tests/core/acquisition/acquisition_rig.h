@@ -26,6 +26,7 @@
 #include "core/storage/project_setup.h"
 #include "sim/instrument.h"
 #include "sim/sim_transport.h"
+#include "support/child_process.h"
 #include "support/fake_clock.h"
 #include "support/scripted_dialogs.h"
 
@@ -141,35 +142,6 @@ class FlakyFileOps final : public AppendFileOps {
     int syncs = 0;
 };
 
-// A temporary folder removed at the end of the test.
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "lumivo-acq-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
-// The whole content of a file ("" when it cannot be read).
-inline std::string ReadText(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Wells of the w96f plate: even wells are empty, odd wells hold an animal crossing the beams
 // `busy_rate` times a second (shared among the well's two beams).
 inline sim::SimConfig AlternatingWells(const PlateMap& plate, double busy_rate) {
@@ -255,7 +227,7 @@ struct AcquisitionRig {
 
     std::string plate_format_;
     PlateMap plate_;
-    TempFolder temp;
+    TempFolder temp{"lumivo-acq"};
     FakeClock clock;
     ScriptedDialogs dialogs;
     sim::Instrument instrument;

@@ -268,15 +268,15 @@ TEST(AcquisitionStart, ASecondStartInTheSameMinuteNeverTouchesTheFirstRun) {
     rig.RunWindows(1);
     rig.engine.CmdStop_Click();
     const fs::path first = rig.Folder();
-    const std::string counts = ReadText(first / kCountsFileName);
-    const std::string page = ReadText(first / "0.bin");
+    const std::string counts = ReadFile(first / kCountsFileName);
+    const std::string page = ReadFile(first / "0.bin");
     ASSERT_EQ(counts.size(), kCountsRecordSize);
 
     EXPECT_EQ(rig.Start("second"), StartOutcome::Refused);
     ASSERT_FALSE(rig.dialogs.Messages().empty());
     EXPECT_NE(rig.dialogs.Messages().back().find("20260314_0930"), std::string::npos);
-    EXPECT_EQ(ReadText(first / kCountsFileName), counts);
-    EXPECT_EQ(ReadText(first / "0.bin"), page);
+    EXPECT_EQ(ReadFile(first / kCountsFileName), counts);
+    EXPECT_EQ(ReadFile(first / "0.bin"), page);
     EXPECT_EQ(ReadAcquisitionTitle(rig.storage, first), "first");
 
     // In the next minute the start goes ahead in a folder of its own.
@@ -284,7 +284,7 @@ TEST(AcquisitionStart, ASecondStartInTheSameMinuteNeverTouchesTheFirstRun) {
     ASSERT_EQ(rig.Start("second"), StartOutcome::Started);
     EXPECT_NE(rig.Folder(), first);
     rig.RunWindows(1);
-    EXPECT_EQ(ReadText(first / kCountsFileName), counts);
+    EXPECT_EQ(ReadFile(first / kCountsFileName), counts);
     EXPECT_EQ(rig.FileSize(kCountsFileName), kCountsRecordSize);
 }
 

@@ -154,7 +154,7 @@ TEST(PauseStop, StopInsideAWindowDropsItAndResetsTheControls) {
     // The quick report of a stopped run, dated as the user's locale writes dates.
     const fs::path summary = rig.app.project.ProjectFolder / "report.txt";
     ASSERT_TRUE(fs::exists(summary));
-    EXPECT_EQ(ReadText(summary).rfind("date 14.3.2026\r\n1_Rig\r\n\r\nGroup Activity:", 0), 0u);
+    EXPECT_EQ(ReadFile(summary).rfind("date 14.3.2026\r\n1_Rig\r\n\r\nGroup Activity:", 0), 0u);
     EXPECT_EQ(rig.view.opened_files, std::vector<fs::path>{summary});
     EXPECT_EQ(rig.view.status_line,
               "Acquisition stopped (Stop Acquisition was pressed): 1 window recorded in " +
@@ -323,7 +323,7 @@ TEST(PauseStop, EventsLogTellsWhatHappenedDuringTheRun) {
     rig.RunWindows(1);
     rig.engine.CmdStop_Click();
 
-    const std::string log = ReadText(rig.Folder() / kEventLogFileName);
+    const std::string log = ReadFile(rig.Folder() / kEventLogFileName);
     std::vector<std::string> lines;
     for (std::size_t at = 0; at < log.size();) {
         const std::size_t end = log.find("\r\n", at);

@@ -42,7 +42,7 @@ std::string FileList(const std::string& run, const fs::path& install) {
     std::vector<std::string> lines;
     for (const auto& entry : fs::recursive_directory_iterator(install)) {
         if (!entry.is_regular_file()) continue;
-        std::string bytes = ReadText(entry.path());
+        std::string bytes = ReadFile(entry.path());
         const std::size_t size = bytes.size();
         for (auto at = bytes.find(install_text); at != std::string::npos;
              at = bytes.find(install_text, at))
@@ -86,7 +86,7 @@ TEST(RecordingFiles, SeededRunsStoreTheBytesOfTheGoldenList) {
     std::cout << "-- recording files (golden/recording_files.txt):\n" << made << "--\n";
     const fs::path golden =
         fs::path(LUMIVO_SOURCE_DIR) / "tests/core/acquisition/golden/recording_files.txt";
-    const std::string expected = ReadText(golden);
+    const std::string expected = ReadFile(golden);
     ASSERT_FALSE(expected.empty()) << golden << " is missing";
     EXPECT_EQ(made, expected);
 }

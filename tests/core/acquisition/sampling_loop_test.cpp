@@ -395,11 +395,11 @@ TEST(SamplingLoop, AWindowThatCannotBeWrittenIsLeftOutEverywhereAndReported) {
                                                  rig.Folder().string() + ")");
     EXPECT_EQ(rig.view.status_line, "Acquisition finished (the programmed lapse was reached): " +
                                         lost + " in 20260314_0930");
-    const std::string summary = ReadText(rig.app.project.ProjectFolder / "report.txt");
+    const std::string summary = ReadFile(rig.app.project.ProjectFolder / "report.txt");
     EXPECT_NE(summary.find("\r\n1_Rig\r\nWARNING: 1 window could not be recorded (see "
                            "events.log)\r\n\r\nGroup Activity:"),
               std::string::npos);
-    EXPECT_NE(ReadText(rig.Folder() / kEventLogFileName)
+    EXPECT_NE(ReadFile(rig.Folder() / kEventLogFileName)
                   .find("Acquisition finished (the "
                         "programmed lapse was reached): " +
                         lost),

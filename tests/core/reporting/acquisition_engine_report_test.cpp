@@ -53,7 +53,7 @@ TEST(AcquisitionEngineReport, GroupMeansFollowTheSimulatedAnimals) {
         EXPECT_GT(s.Mean(1, k), 5 * std::max(s.Mean(0, k), 1)) << "bin " << k;
     }
     EXPECT_EQ(bins, 3);
-    const std::string text = testing::ReadText(out.report_file);
+    const std::string text = testing::ReadFile(out.report_file);
     EXPECT_NE(text.find("\"SUBPROJECT:\",\"engine report\""), std::string::npos);
     EXPECT_NE(text.find("\"001_Busy\","), std::string::npos);
 }

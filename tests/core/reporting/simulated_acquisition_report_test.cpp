@@ -95,7 +95,7 @@ TEST(SimulatedAcquisitionReport, GroupMeansFollowTheScriptedActivity) {
     }
     EXPECT_EQ(bins, 3);
     // The report file orders the groups the same way.
-    const std::string text = ReadText(out.report_file);
+    const std::string text = ReadFile(out.report_file);
     EXPECT_NE(text.find("\"000_Control\","), std::string::npos);
     EXPECT_NE(text.find("Temp[°C],22.0,22.0,22.0"), std::string::npos);
 }
