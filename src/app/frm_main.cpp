@@ -19,32 +19,10 @@
 #include "app/frm_report.h"
 #include "app/frm_setup.h"
 #include "app/qt_dialogs.h"
+#include "app/widget_helpers.h"
 #include "app/window_placement.h"
 
 namespace lumivo::app {
-
-namespace {
-
-template <typename W>
-W* Named(W* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-}
-
-QLineEdit* ReadOnlyBox(QWidget* parent, const char* name, int width = 0) {
-    auto* box = Named(new QLineEdit(parent), name);
-    box->setReadOnly(true);
-    if (width > 0) box->setMaximumWidth(width);
-    return box;
-}
-
-QPushButton* Button(QWidget* parent, const char* name, const char* caption, bool enabled = true) {
-    auto* b = Named(new QPushButton(caption, parent), name);
-    b->setEnabled(enabled);
-    return b;
-}
-
-}  // namespace
 
 Frm_Main::Frm_Main(AppContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_(ctx) {
     setObjectName("Frm_Main");

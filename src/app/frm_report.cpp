@@ -20,6 +20,7 @@
 #include "app/frm_main.h"
 #include "app/frm_reportset.h"
 #include "app/qt_dialogs.h"
+#include "app/widget_helpers.h"
 #include "app/window_placement.h"
 #include "core/storage/project_setup.h"
 
@@ -29,12 +30,6 @@ namespace fs = std::filesystem;
 using namespace lumivo::reporting;
 
 namespace {
-
-template <typename W>
-W* Named(W* widget, const QString& name) {
-    widget->setObjectName(name);
-    return widget;
-}
 
 // Dash pattern of an SVG dash array ("6 3") for a Qt pen, in pen widths.
 QList<qreal> DashPattern(const std::string& dash, qreal width) {

@@ -8,19 +8,10 @@
 #include <QVBoxLayout>
 
 #include "app/qt_dialogs.h"
+#include "app/widget_helpers.h"
 #include "app/window_placement.h"
 
 namespace lumivo::app {
-
-namespace {
-
-template <typename W>
-W* Named(W* widget, const QString& name) {
-    widget->setObjectName(name);
-    return widget;
-}
-
-}  // namespace
 
 Frm_reportset::Frm_reportset(StorageContext& storage, ReportSettings& settings, QWidget* parent)
     : QWidget(parent, Qt::Window), storage_(storage), settings_(settings) {

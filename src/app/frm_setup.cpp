@@ -10,25 +10,13 @@
 
 #include "app/frm_main.h"
 #include "app/qt_dialogs.h"
+#include "app/widget_helpers.h"
 #include "app/window_placement.h"
 #include "core/setup/plate_groups.h"
 
 namespace lumivo::app {
 
 namespace {
-
-template <typename W>
-W* Named(W* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-}
-
-QLineEdit* NumberBox(QWidget* parent, const char* name) {
-    auto* box = Named(new QLineEdit(parent), name);
-    box->setMaximumWidth(80);
-    box->setAlignment(Qt::AlignRight);
-    return box;
-}
 
 void Fill(QComboBox* combo, const std::vector<std::string>& items) {
     combo->clear();
@@ -94,7 +82,7 @@ void Frm_setup::BuildControls() {
     auto* ag = new QGridLayout(acq_box);
     Combowell = Named(new QComboBox(acq_box), "Combowell");
     Combo_aqmode = Named(new QComboBox(acq_box), "Combo_aqmode");
-    Txtlapse = NumberBox(acq_box, "Txtlapse");
+    Txtlapse = NumberBox(acq_box, "Txtlapse", 80);
     cmd_advanced = Named(new QPushButton(kAdvancedHiddenCaption, acq_box), "cmd_advanced");
     ag->addWidget(new QLabel("Plate format:", acq_box), 0, 0);
     ag->addWidget(Combowell, 0, 1);
@@ -107,9 +95,9 @@ void Frm_setup::BuildControls() {
     Frame_advanced = Named(new QFrame(acq_box), "Frame_advanced");
     Frame_advanced->setFrameShape(QFrame::StyledPanel);
     auto* fa = new QGridLayout(Frame_advanced);
-    Txtsample = NumberBox(Frame_advanced, "Txtsample");
-    Txtbuffer = NumberBox(Frame_advanced, "Txtbuffer");
-    Txt_dspinterval = NumberBox(Frame_advanced, "Txt_dspinterval");
+    Txtsample = NumberBox(Frame_advanced, "Txtsample", 80);
+    Txtbuffer = NumberBox(Frame_advanced, "Txtbuffer", 80);
+    Txt_dspinterval = NumberBox(Frame_advanced, "Txt_dspinterval", 80);
     ComboDSP = Named(new QComboBox(Frame_advanced), "ComboDSP");
     Combosavecount = Named(new QComboBox(Frame_advanced), "Combosavecount");
     Combosavereal = Named(new QComboBox(Frame_advanced), "Combosavereal");

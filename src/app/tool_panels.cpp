@@ -5,23 +5,11 @@
 #include <QPainter>
 
 #include "app/qt_dialogs.h"
+#include "app/widget_helpers.h"
 
 namespace lumivo::app {
 
 namespace {
-
-template <typename W>
-W* Named(W* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-}
-
-QLineEdit* SmallBox(QWidget* parent, const char* name) {
-    auto* box = Named(new QLineEdit(parent), name);
-    box->setMaximumWidth(56);
-    box->setAlignment(Qt::AlignRight);
-    return box;
-}
 
 // Puts a value into a box the user may be typing in. The box is rewritten only when the value
 // changed since it was last put there, and never while it has the keyboard focus: output
@@ -67,7 +55,7 @@ CalibrationPanel::CalibrationPanel(QWidget* parent) : QGroupBox("Calibration", p
     Cmd_autozero = Named(new QPushButton("Fast ZERO", this), "Cmd_autozero");
     Cmd_readblank = Named(new QPushButton("Read Blank", this), "Cmd_readblank");
     lbl_umbral = Named(new QLabel(">>>>", this), "lbl_umbral");
-    txt_snr_umbral = SmallBox(this, "txt_snr_umbral");
+    txt_snr_umbral = NumberBox(this, "txt_snr_umbral", 56);
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(mnCalibra, 0, 0);
@@ -109,13 +97,13 @@ LightPanel::LightPanel(QWidget* parent) : QGroupBox("Light", parent) {
     cmd_luz = Named(new QPushButton("OFF", this), "cmd_luz");
     shape_light = Named(new Lamp(this), "shape_light");
     Chk_lenabled = Named(new QCheckBox("Enable", this), "Chk_lenabled");
-    txt_lon = SmallBox(this, "txt_lon");
-    txt_loff = SmallBox(this, "txt_loff");
+    txt_lon = NumberBox(this, "txt_lon", 56);
+    txt_loff = NumberBox(this, "txt_loff", 56);
     cmd_cyclepulse = Named(new QPushButton("Cycle/Pulse", this), "cmd_cyclepulse");
     frm_pulse = Named(new QFrame(this), "frm_pulse");
-    txt_pulseon = SmallBox(frm_pulse, "txt_pulseon");
-    txt_pulseoff = SmallBox(frm_pulse, "txt_pulseoff");
-    txt_pulsetimes = SmallBox(frm_pulse, "txt_pulsetimes");
+    txt_pulseon = NumberBox(frm_pulse, "txt_pulseon", 56);
+    txt_pulseoff = NumberBox(frm_pulse, "txt_pulseoff", 56);
+    txt_pulsetimes = NumberBox(frm_pulse, "txt_pulsetimes", 56);
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(cmd_luz, 0, 0);
@@ -166,7 +154,7 @@ TemperaturePanel::TemperaturePanel(QWidget* parent) : QGroupBox("Temperature", p
     cmd_frio = Named(new QPushButton("COOL", this), "cmd_frio");
     shape_temp = Named(new Lamp(this), "shape_temp");
     Chk_tenabled = Named(new QCheckBox("Enabled", this), "Chk_tenabled");
-    txttemp = SmallBox(this, "txttemp");
+    txttemp = NumberBox(this, "txttemp", 56);
     Cmd_settemp = Named(new QPushButton("Set", this), "Cmd_settemp");
 
     auto* grid = new QGridLayout(this);
