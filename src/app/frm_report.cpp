@@ -59,64 +59,20 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
 
     Frame_main = Named(new QGroupBox(this), "Frame_main");
     auto* grid = new QGridLayout(Frame_main);
-    auto* output_box = new QGroupBox("Output format:", Frame_main);
-    auto* output_layout = new QVBoxLayout(output_box);
-    auto* output_group = new QButtonGroup(this);
-    for (std::size_t i = 0; i < Option_output.size(); ++i) {
-        Option_output[i] = Named(new QRadioButton(ReportOutputCaptions()[i], output_box),
-                                 QString("Option_output_%1").arg(i));
-        output_group->addButton(Option_output[i]);
-        output_layout->addWidget(Option_output[i]);
-        connect(Option_output[i], &QRadioButton::toggled, this, [this](bool on) {
-            if (on) Option_output_Click();
-        });
-    }
-    Option_output[4]->hide();
-    grid->addWidget(output_box, 0, 0, 3, 1);
-
-    auto* type_box = new QGroupBox(Frame_main);
-    auto* type_layout = new QVBoxLayout(type_box);
-    auto* type_group = new QButtonGroup(this);
-    const char* const types[] = {"Excel [.csv]", "Text [.txt]"};
-    for (std::size_t i = 0; i < Option_report.size(); ++i) {
-        Option_report[i] =
-            Named(new QRadioButton(types[i], type_box), QString("Option_report_%1").arg(i));
-        type_group->addButton(Option_report[i]);
-        type_layout->addWidget(Option_report[i]);
-        connect(Option_report[i], &QRadioButton::clicked, this,
-                [this, i] { Option_report_Click(static_cast<int>(i)); });
-    }
-    auto* spacer_row = new QHBoxLayout;
-    spacer_row->addWidget(new QLabel("spacer =", type_box));
-    txt_customspacer = Named(new QLineEdit(type_box), "txt_customspacer");
-    txt_customspacer->setMaximumWidth(40);
-    spacer_row->addWidget(txt_customspacer);
-    type_layout->addLayout(spacer_row);
-    grid->addWidget(type_box, 0, 1);
-
-    auto* bin_row = new QHBoxLayout;
-    bin_row->addWidget(new QLabel("Bin size (min):", Frame_main));
-    Cmb_binsize = Named(new QComboBox(Frame_main), "Cmb_binsize");
-    Cmb_binsize->setEditable(true);
-    Cmb_binsize->setCompleter(nullptr);  // a number box: "1" must not become "15"
-    bin_row->addWidget(Cmb_binsize);
-    grid->addLayout(bin_row, 1, 1);
-
-    auto* stats_box = new QGroupBox("Group Statistics:", Frame_main);
-    auto* stats_layout = new QVBoxLayout(stats_box);
-    for (std::size_t i = 0; i < Chk_statistic.size(); ++i) {
-        Chk_statistic[i] = Named(new QCheckBox(StatisticCaptions()[i], stats_box),
-                                 QString("Chk_statistic_%1").arg(i));
-        stats_layout->addWidget(Chk_statistic[i]);
-    }
-    grid->addWidget(stats_box, 0, 2, 3, 1);
+    report_options = new ReportOptionsPanel(
+        std::vector<const char*>(ReportOutputCaptions().begin(), ReportOutputCaptions().end()),
+        Frame_main);
+    report_options->SetOutputOffered(4, false);
+    connect(report_options, &ReportOptionsPanel::fileTypeClicked, this,
+            &frm_report::Option_report_Click);
+    grid->addWidget(report_options, 0, 0, 1, 3);
 
     auto* basal_row = new QHBoxLayout;
     basal_row->addWidget(new QLabel("Basal Meassure:", Frame_main));
     cmbbasal = Named(new QComboBox(Frame_main), "cmbbasal");
     cmbbasal->setMinimumWidth(220);
     basal_row->addWidget(cmbbasal, 1);
-    grid->addLayout(basal_row, 3, 0, 1, 3);
+    grid->addLayout(basal_row, 1, 0, 1, 3);
 
     auto* buttons = new QHBoxLayout;
     Cmd_generate = Named(new QPushButton("Generate...", Frame_main), "Cmd_generate");
@@ -124,7 +80,7 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     buttons->addStretch();
     buttons->addWidget(Cmd_generate);
     buttons->addWidget(Cmd_cancel);
-    grid->addLayout(buttons, 4, 0, 1, 3);
+    grid->addLayout(buttons, 2, 0, 1, 3);
     left->addWidget(Frame_main);
 
     Frame_run = Named(new QGroupBox("Raw data processing:", this), "Frame_run");
@@ -184,15 +140,8 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
 
 void frm_report::Show(const ReportWindowState& w) {
     state_ = w;
-    Cmb_binsize->clear();
-    for (const auto& item : w.bin_items) Cmb_binsize->addItem(ToQ(item));
-    Cmb_binsize->setCurrentText(ToQ(w.bin_text));
-    Option_output[4]->setVisible(w.histogram_visible);
-    Option_output[static_cast<std::size_t>(std::clamp(w.output, 0, 4))]->setChecked(true);
-    Option_report[static_cast<std::size_t>(w.filetype == 1 ? 1 : 0)]->setChecked(true);
-    txt_customspacer->setText(ToQ(w.spacer));
-    for (std::size_t i = 0; i < Chk_statistic.size(); ++i)
-        Chk_statistic[i]->setChecked(w.statistic[i]);
+    report_options->SetOutputOffered(4, w.histogram_visible);
+    report_options->Show(w);
     cmbbasal->clear();
     for (const auto& item : w.basal_items) cmbbasal->addItem(ToQ(item));
     cmbbasal->setCurrentIndex(cmbbasal->findText(ToQ(w.basal_text)));
@@ -209,17 +158,8 @@ void frm_report::Show(const ReportWindowState& w) {
 
 ReportWindowState frm_report::State() const {
     ReportWindowState w = state_;
-    w.bin_items.clear();
-    for (int i = 0; i < Cmb_binsize->count(); ++i)
-        w.bin_items.push_back(FromQ(Cmb_binsize->itemText(i)));
-    w.bin_text = FromQ(Cmb_binsize->currentText());
-    for (std::size_t i = 0; i < Option_output.size(); ++i)
-        if (Option_output[i]->isChecked()) w.output = static_cast<int>(i);
-    w.histogram_visible = !Option_output[4]->isHidden();
-    w.filetype = Option_report[1]->isChecked() ? 1 : 0;
-    w.spacer = FromQ(txt_customspacer->text());
-    for (std::size_t i = 0; i < Chk_statistic.size(); ++i)
-        w.statistic[i] = Chk_statistic[i]->isChecked();
+    report_options->Take(w);
+    w.histogram_visible = report_options->OutputOffered(4);
     w.basal_items.clear();
     for (int i = 0; i < cmbbasal->count(); ++i)
         w.basal_items.push_back(FromQ(cmbbasal->itemText(i)));
@@ -280,7 +220,7 @@ ReportEnvironment frm_report::Environment() {
 void frm_report::Cmd_generate_Click() {
     ReportEnvironment env = Environment();
     outcome_ = GenerateReport(env, RequestFromWindow(State(), QueryDecimalSymbol()));
-    if (outcome_.bin_size > 0) Cmb_binsize->setCurrentText(QString::number(outcome_.bin_size));
+    if (outcome_.bin_size > 0) report_options->SetBinText(std::to_string(outcome_.bin_size));
     if (outcome_.written) ShowChart(outcome_.chart);
 }
 
@@ -302,13 +242,13 @@ void frm_report::Cmd_cancel_Click() {
 }
 
 void frm_report::Option_output_Click() {
-    OfferStatisticBoxes(Option_output, Chk_statistic);
+    report_options->OfferStatisticBoxes();
 }
 
 void frm_report::Option_report_Click(int index) {
     ReportWindowState w = State();
     ReportFileTypeChosen(ctx_.state.report, index, w);
-    txt_customspacer->setText(ToQ(w.spacer));
+    report_options->SetSpacer(w.spacer);
 }
 
 void frm_report::Cmb_organism_Click() {
@@ -375,7 +315,7 @@ void frm_report::showEvent(QShowEvent* event) {
 }
 
 void frm_report::closeEvent(QCloseEvent* event) {
-    if (SetMainBinText) SetMainBinText(FromQ(Cmb_binsize->currentText()));
+    if (SetMainBinText) SetMainBinText(State().bin_text);
     cmbbasal->clear();
     QWidget::closeEvent(event);
 }

@@ -27,6 +27,7 @@
 #include <string>
 
 #include "app/app_context.h"
+#include "app/report_options_panel.h"
 #include "core/reporting/report_run.h"
 #include "core/reporting/report_settings.h"
 
@@ -75,11 +76,7 @@ class frm_report : public QWidget {
     reporting::ReportWindowState State() const;
 
     // Controls.
-    std::array<QRadioButton*, 5> Option_output{};
-    std::array<QRadioButton*, 2> Option_report{};
-    QLineEdit* txt_customspacer;
-    QComboBox* Cmb_binsize;
-    std::array<QCheckBox*, 5> Chk_statistic{};
+    ReportOptionsPanel* report_options;  // Option_output, Option_report, Cmb_binsize, ...
     QComboBox* cmbbasal;
     QPushButton* Cmd_generate;
     QPushButton* Cmd_cancel;

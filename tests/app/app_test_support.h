@@ -45,6 +45,15 @@ inline QApplication& TestApplication() {
 
 inline const std::filesystem::path kInstall = "/inst";
 
+// The control called `name` (its kept name) inside `window`; null, and a failed expectation, when
+// there is none.
+template <typename W>
+W* Control(const QObject* window, const QString& name) {
+    W* control = window->findChild<W*>(name);
+    EXPECT_NE(control, nullptr) << "no control " << name.toStdString();
+    return control;
+}
+
 // Forgets the window sizes and positions remembered by earlier tests of this program.
 inline void ForgetWindowPlaces() {
     TestApplication();

@@ -112,43 +112,44 @@ TEST(ReportWindow, ReportEntryOpensTheLatestAcquisitionAndGenerates) {
     EXPECT_TRUE(w->isVisible());
     EXPECT_EQ(w->windowTitle().toStdString(), "Report Output");
     EXPECT_EQ(w->Txt_inputfile->text().toStdString(), folder.string());
-    EXPECT_EQ(w->Cmb_binsize->currentText().toStdString(), "30");
+    EXPECT_EQ(Control<QComboBox>(w, "Cmb_binsize")->currentText().toStdString(), "30");
     ASSERT_EQ(w->cmbbasal->count(), 2);
     EXPECT_EQ(w->cmbbasal->itemText(1).toStdString(), "20260310_0900 baseline");
     EXPECT_EQ(w->cmbbasal->currentText().toStdString(), "-");
-    EXPECT_TRUE(w->Option_output[0]->isChecked());
-    EXPECT_TRUE(w->Option_output[4]->isHidden());
+    EXPECT_TRUE(Control<QRadioButton>(w, "Option_output_0")->isChecked());
+    EXPECT_TRUE(Control<QRadioButton>(w, "Option_output_4")->isHidden());
     // The statistics boxes are offered where they add a table: not with the arrays.
     auto enabled = [&] {
         std::vector<bool> on;
-        for (QCheckBox* box : w->Chk_statistic) on.push_back(box->isEnabled());
+        for (int i = 0; i < 5; ++i)
+            on.push_back(Control<QCheckBox>(w, QString("Chk_statistic_%1").arg(i))->isEnabled());
         return on;
     };
     EXPECT_EQ(enabled(), std::vector<bool>(5, true));
-    w->Option_output[2]->click();
+    Control<QRadioButton>(w, "Option_output_2")->click();
     EXPECT_EQ(enabled(), (std::vector<bool>{true, true, false, false, false}));
-    w->Option_output[1]->click();
+    Control<QRadioButton>(w, "Option_output_1")->click();
     EXPECT_EQ(enabled(), std::vector<bool>(5, true));
-    w->Option_output[0]->click();
+    Control<QRadioButton>(w, "Option_output_0")->click();
 
-    QTest::mouseClick(w->Option_report[1], Qt::LeftButton);
-    EXPECT_EQ(w->txt_customspacer->text().toStdString(), " ");
-    QTest::mouseClick(w->Option_report[0], Qt::LeftButton);
-    EXPECT_EQ(w->txt_customspacer->text().toStdString(), ",");
+    QTest::mouseClick(Control<QRadioButton>(w, "Option_report_1"), Qt::LeftButton);
+    EXPECT_EQ(Control<QLineEdit>(w, "txt_customspacer")->text().toStdString(), " ");
+    QTest::mouseClick(Control<QRadioButton>(w, "Option_report_0"), Qt::LeftButton);
+    EXPECT_EQ(Control<QLineEdit>(w, "txt_customspacer")->text().toStdString(), ",");
 
     // The bin box is a number box: what is typed stays as typed ("1" is not completed to "15").
     w->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(w));
-    w->Cmb_binsize->setFocus();
-    w->Cmb_binsize->lineEdit()->clear();
-    QTest::keyClicks(w->Cmb_binsize->lineEdit(), "1");
-    EXPECT_EQ(w->Cmb_binsize->currentText().toStdString(), "1");
+    Control<QComboBox>(w, "Cmb_binsize")->setFocus();
+    Control<QComboBox>(w, "Cmb_binsize")->lineEdit()->clear();
+    QTest::keyClicks(Control<QComboBox>(w, "Cmb_binsize")->lineEdit(), "1");
+    EXPECT_EQ(Control<QComboBox>(w, "Cmb_binsize")->currentText().toStdString(), "1");
 
-    w->Cmb_binsize->setCurrentText("120");
+    Control<QComboBox>(w, "Cmb_binsize")->setCurrentText("120");
     QTest::mouseClick(w->Cmd_generate, Qt::LeftButton);
     ASSERT_TRUE(w->last_outcome().written) << w->last_outcome().failure;
     // A bin longer than the recording is corrected and shown.
-    EXPECT_EQ(w->Cmb_binsize->currentText().toStdString(), "90");
+    EXPECT_EQ(Control<QComboBox>(w, "Cmb_binsize")->currentText().toStdString(), "90");
     EXPECT_TRUE(fs::exists(folder / "report.csv"));
     EXPECT_TRUE(fs::exists(folder / "report.svg"));
     EXPECT_EQ(r.opened, std::vector<std::string>{(folder / "latest_run.csv").string()});
@@ -200,12 +201,12 @@ TEST(ReportWindow, UserDefinedSettingsMakeTheReportAfterARun) {
     ASSERT_NE(set, nullptr);
     EXPECT_TRUE(set->isVisible());
     EXPECT_EQ(set->windowTitle().toStdString(), "User Defined Report");
-    set->Cmb_binsize->setCurrentText("60");
-    set->Option_output[3]->click();
-    EXPECT_FALSE(set->Chk_statistic[3]->isEnabled());
-    EXPECT_TRUE(set->Chk_statistic[0]->isEnabled());
-    set->Option_output[1]->click();
-    EXPECT_TRUE(set->Chk_statistic[3]->isEnabled());
+    Control<QComboBox>(set, "Cmb_binsize")->setCurrentText("60");
+    Control<QRadioButton>(set, "Option_output_3")->click();
+    EXPECT_FALSE(Control<QCheckBox>(set, "Chk_statistic_3")->isEnabled());
+    EXPECT_TRUE(Control<QCheckBox>(set, "Chk_statistic_0")->isEnabled());
+    Control<QRadioButton>(set, "Option_output_1")->click();
+    EXPECT_TRUE(Control<QCheckBox>(set, "Chk_statistic_3")->isEnabled());
     QTest::mouseClick(set->Cmd_generate, Qt::LeftButton);
     EXPECT_TRUE(r.window->mn_userbin->isChecked());
     EXPECT_FALSE(set->isVisible());
@@ -251,7 +252,7 @@ TEST(ReportWindow, TheChartOfAShortReportKeepsItsHalfMinuteLabels) {
     const fs::path folder = r.Acquisition("20260314_0930", "short", 2);
     frm_report* w = OpenReportWindow(*r.window, folder);
     ASSERT_NE(w, nullptr);
-    w->Cmb_binsize->setCurrentText("1");
+    Control<QComboBox>(w, "Cmb_binsize")->setCurrentText("1");
     QTest::mouseClick(w->Cmd_generate, Qt::LeftButton);
     ASSERT_TRUE(w->last_outcome().written) << w->last_outcome().failure;
     const auto axes = w->chart_view->chart()->axes(Qt::Horizontal);
