@@ -17,7 +17,6 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 
-#include "app/frm_main.h"
 #include "app/frm_reportset.h"
 #include "app/qt_dialogs.h"
 #include "app/widget_helpers.h"
@@ -405,89 +404,72 @@ void frm_report::ShowChart(const ChartData& plot) {
 
 // ---- The main window's side ----
 
-frm_report* OpenReportWindow(Frm_Main& main, const fs::path& folder) {
-    AppContext& ctx = main.context();
+frm_report* OpenReportWindow(MainWindowHost& host, const fs::path& folder) {
+    AppContext& ctx = host.context();
+    QWidget& main = host.window();
     auto* window = main.findChild<frm_report*>(QString(), Qt::FindDirectChildrenOnly);
     if (window == nullptr) {
         window = new frm_report(ctx, &main);
-        window->OpenDocument = [&main](const QUrl& url) { return main.OpenDocument(url); };
-        window->SetMainBinText = [&main](const std::string& text) {
-            main.combo_minutes->setCurrentText(ToQ(text));
-        };
+        window->OpenDocument = [&host](const QUrl& url) { return host.OpenDocument(url); };
+        window->SetMainBinText = [&host](const std::string& text) { host.SetReportBinText(text); };
     }
-    window->Form_Load(main.mn_userbin->isChecked());
-    const std::string bin_text = FromQ(main.combo_minutes->currentText());
-    if (!window->OpenFor(folder, bin_text, BasalChoices(ctx.storage, folder))) return nullptr;
+    window->Form_Load(host.UserDefinedReport());
+    if (!window->OpenFor(folder, host.ReportBinText(), BasalChoices(ctx.storage, folder)))
+        return nullptr;
     window->show();
     window->raise();
     window->activateWindow();
     return window;
 }
 
-ReportOutcome ReportAfterRun(Frm_Main& main, const fs::path& folder) {
-    AppContext& ctx = main.context();
+ReportOutcome ReportAfterRun(MainWindowHost& host, const fs::path& folder) {
+    AppContext& ctx = host.context();
     ReportEnvironment env{ctx.storage, ctx.clock};
-    env.open_file = [&main](const fs::path& path) {
-        main.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+    env.open_file = [&host](const fs::path& path) {
+        host.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path.string())));
     };
     env.format_date = [](const LocalDateTime& t) { return FromQ(LocaleDateTime(t)); };
-    const bool automatic = main.mn_userbin->isChecked();
-    ReportOutcome outcome = ReportAfterAcquisition(
-        env, ctx.state.report, automatic, folder, FromQ(main.combo_minutes->currentText()),
-        [&main, &folder] { OpenReportWindow(main, folder); });
+    const bool automatic = host.UserDefinedReport();
+    ReportOutcome outcome =
+        ReportAfterAcquisition(env, ctx.state.report, automatic, folder, host.ReportBinText(),
+                               [&host, &folder] { OpenReportWindow(host, folder); });
     // Nobody may be at the screen when a run ends: a report that failed stays in the status
     // line after its message box is gone.
     if (automatic && !outcome.written) {
-        main.ShowStatusLine("The automatic report was not written: " + outcome.failure);
+        host.ShowStatusLine("The automatic report was not written: " + outcome.failure);
     } else if (automatic && !outcome.raw_export_failure.empty()) {
-        main.ShowStatusLine("The automatic report was written; the raw data were not exported: " +
+        host.ShowStatusLine("The automatic report was written; the raw data were not exported: " +
                             outcome.raw_export_failure);
     }
-    main.show();
+    host.window().show();
     return outcome;
 }
 
-void AttachReportWindows(Frm_Main& main) {
-    auto* menu = qobject_cast<QMenu*>(main.mn_userbin->parent());
-    auto* report_entry =
-        new QAction("Report Output...", menu != nullptr ? static_cast<QObject*>(menu) : &main);
-    report_entry->setObjectName("Cmdreport");
-    if (menu != nullptr) menu->insertAction(main.mn_userbin, report_entry);
-    QObject::connect(report_entry, &QAction::triggered, &main, [&main] {
-        // The report of the current project's latest acquisition.
-        AppContext& ctx = main.context();
-        const fs::path project = ctx.state.project.ProjectFolder;
-        const std::string latest = FindLatestAcquisition(ctx.storage, project);
-        if (latest.empty()) {
-            ctx.dialogs.MessageBox(kActivityFileNotFound);
-            return;
-        }
-        OpenReportWindow(main, project / latest);
-    });
+void ShowLatestReport(MainWindowHost& host) {
+    AppContext& ctx = host.context();
+    const fs::path project = ctx.state.project.ProjectFolder;
+    const std::string latest = FindLatestAcquisition(ctx.storage, project);
+    if (latest.empty()) {
+        ctx.dialogs.MessageBox(kActivityFileNotFound);
+        return;
+    }
+    OpenReportWindow(host, project / latest);
+}
 
-    main.mn_userbin->setEnabled(true);
-    QObject::connect(main.mn_userbin, &QAction::triggered, &main, [&main](bool toggled) {
-        // Choosing the entry does not change its check mark ("Apply" and "Back to Default" do);
-        // the configuration is loaded and saved with the mark it has.
-        const bool checked = !toggled;
-        main.mn_userbin->setChecked(checked);
-        AppContext& ctx = main.context();
-        UserBinEntryChosen(ctx.storage, ctx.state.report, checked);
-        auto* window = main.findChild<Frm_reportset*>(QString(), Qt::FindDirectChildrenOnly);
-        if (window == nullptr) {
-            window = new Frm_reportset(ctx.storage, ctx.state.report, &main);
-            window->SetUserBinChecked = [&main](bool on) { main.mn_userbin->setChecked(on); };
-            window->ShowMainWindow = [&main] {
-                main.show();
-                main.raise();
-                main.activateWindow();
-            };
-        }
-        window->Form_Load();
-        window->show();
-        window->raise();
-        window->activateWindow();
-    });
+void ShowUserReportSettings(MainWindowHost& host, bool checked) {
+    AppContext& ctx = host.context();
+    UserBinEntryChosen(ctx.storage, ctx.state.report, checked);
+    QWidget& main = host.window();
+    auto* window = main.findChild<Frm_reportset*>(QString(), Qt::FindDirectChildrenOnly);
+    if (window == nullptr) {
+        window = new Frm_reportset(ctx.storage, ctx.state.report, &main);
+        window->SetUserBinChecked = [&host](bool on) { host.SetUserDefinedReport(on); };
+        window->ShowMainWindow = [&host] { host.ShowMainWindow(); };
+    }
+    window->Form_Load();
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 }  // namespace lumivo::app

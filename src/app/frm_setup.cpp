@@ -8,7 +8,6 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
-#include "app/frm_main.h"
 #include "app/qt_dialogs.h"
 #include "app/widget_helpers.h"
 #include "app/window_placement.h"
@@ -583,41 +582,6 @@ bool Frm_setup::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     return QWidget::eventFilter(watched, event);
-}
-
-void AttachSetupWindow(Frm_Main& main) {
-    main.ShowSetupWindow = [&main] {
-        auto* window = main.findChild<Frm_setup*>(QString(), Qt::FindDirectChildrenOnly);
-        if (window == nullptr) {
-            AppContext& ctx = main.context();
-            window = new Frm_setup(ctx.storage, ctx.state, &main);
-            window->ShowToolPanels = [&main](bool calibration, bool light, bool temperature) {
-                main.frm_mn1->setVisible(calibration);
-                main.Frame_light->setVisible(light);
-                main.Frame_temp->setVisible(temperature);
-            };
-            window->ShowMainWindow = [&main] {
-                main.show();
-                main.raise();
-                main.activateWindow();
-            };
-            window->ConnectInstrument = [&main] { main.cmd_connect_Click(); };
-            window->ShowLauncher = [&main] {
-                // While the instrument stays connected the launcher says so.
-                AppContext& c = main.context();
-                if (const auto news =
-                        LauncherConnectedNews(c.state.connection, c.link.ComPortNumber))
-                    main.launcher()->LblNews()->setText(ToQ(*news));
-                main.launcher()->show();
-                main.launcher()->raise();
-            };
-        }
-        main.hide();
-        window->Form_Load();
-        window->show();
-        window->raise();
-        window->activateWindow();
-    };
 }
 
 }  // namespace lumivo::app

@@ -28,6 +28,7 @@
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/record_file_io.h"
 #include "core/common/com_ports.h"
+#include "core/control/tool_state.h"
 #include "core/device/command_set.h"
 #include "core/device/connection.h"
 #include "core/install_dir.h"
@@ -275,18 +276,12 @@ bool OpenProject(StorageContext& storage, AppState& app, const AcquireOptions& o
 // The settings the engine records with, as the main window loads them: its tool settings (the
 // calibration and zero at the start left out with --no-calibration) and the channels' last
 // calibration.
-struct RecordingTools {
-    CalibrationControls controls;
-    ClimateState climate;
-    CalibrationValues cal;
-};
-
 void LoadRecordingTools(StorageContext& storage, AppState& app, bool no_calibration,
-                        RecordingTools& tools) {
-    LoadToolSettings(app.project, tools.controls, tools.climate);
+                        ToolState& tools) {
+    LoadToolSettings(app.project, tools);
     if (no_calibration) {
-        tools.controls.AutoCalibrateOnStart = false;
-        tools.controls.AutoZeroOnStart = false;
+        tools.calibration.AutoCalibrateOnStart = false;
+        tools.calibration.AutoZeroOnStart = false;
     }
     if (storage.files.IsFile(storage.install_dir / kCalibrationFileName)) {
         try {
@@ -430,13 +425,13 @@ int RunAcquire(Args& args) {
         ~ClosePort() { CommClose(link.ports, port); }
     } close_port{link, port};
 
-    RecordingTools tools;
+    ToolState tools;
     LoadRecordingTools(storage, app, options.no_calibration, tools);
     TerminalAcquisitionView view;
     view.description = options.description;
     PosixFileOps data_files;
-    AcquisitionEngine engine(AcquisitionContext{link, storage, app, tools.controls, tools.climate,
-                                                tools.cal, view, data_files});
+    AcquisitionEngine engine(AcquisitionContext{link, storage, app, tools.calibration,
+                                                tools.climate, tools.cal, view, data_files});
     // With the user-defined report settings on, the end of the run makes the report by itself.
     std::optional<reporting::ReportOutcome> report;
     if (files.IsFile(args.install_dir() / kReportConfigFileName) &&

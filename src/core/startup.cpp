@@ -196,11 +196,6 @@ StartupResult RunStartup(StartupContext& ctx, std::string_view command_line) {
     return result;
 }
 
-void LoadToolSettings(ProjectState& project, CalibrationControls& controls, ClimateState& climate) {
-    LoadCalibrationControls(controls, project);
-    LoadClimateSettings(project, climate);
-}
-
 ProjectOpening OpenProjectToRecord(StorageContext& storage, AppState& app, int number) {
     ProjectOpening out;
     if (ConfigFileExists(storage)) LoadConfig(storage, app.config);

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "core/app_state.h"
-#include "core/control/control_settings.h"
 #include "core/ui_port.h"
 
 namespace lumivo {
@@ -128,10 +127,6 @@ StartupResult RunStartup(StartupContext& ctx, std::string_view command_line);
 void PaceStartupStep(StartupContext& ctx, int step);
 // The launcher text of pacing step 0..4 ("" for none).
 std::string StartupStepText(int step);
-
-// The tool settings kept beside the project, as the main window's load sets them: the
-// calibration marks and signal-to-noise factor, the light and temperature settings.
-void LoadToolSettings(ProjectState& project, CalibrationControls& controls, ClimateState& climate);
 
 // ---- A recording without the windows ----
 

@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "app/acquisition_window.h"
 #include "app/app_context.h"
+#include "app/control_panels.h"
 #include "app/frm_main.h"
 #include "core/storage/installation.h"
 #include "sim/instrument.h"
@@ -52,6 +54,14 @@ W* Control(const QObject* window, const QString& name) {
     W* control = window->findChild<W*>(name);
     EXPECT_NE(control, nullptr) << "no control " << name.toStdString();
     return control;
+}
+
+// The main window's parts, found by their object names.
+inline AcquisitionWindow& Acquisition(Frm_Main& window) {
+    return *window.findChild<AcquisitionWindow*>("acquisition");
+}
+inline ControlPanels& Panels(Frm_Main& window) {
+    return *window.findChild<ControlPanels*>("control_panels");
 }
 
 // Forgets the window sizes and positions remembered by earlier tests of this program.
@@ -104,12 +114,12 @@ struct AppRig {
         EnsureInstallation(files, kInstall);
         ctx = std::make_unique<AppContext>(clock, dialogs, files, kInstall, Opener());
         ctx->storage.list_separator_source = [] { return std::string(","); };
-        window = std::make_unique<Frm_Main>(*ctx);
-        window->ExitProgram = [this](int code) { exits.push_back(code); };
-        window->OpenDocument = [this](const QUrl& url) {
+        ctx->exit_program = [this](int code) { exits.push_back(code); };
+        ctx->open_document = [this](const QUrl& url) {
             opened_documents.push_back(url.toLocalFile().toStdString());
             return true;
         };
+        window = std::make_unique<Frm_Main>(*ctx);
     }
     ~AppRig() {
         window.reset();

@@ -63,12 +63,12 @@ struct ReportWindowRig {
         ctx->storage.list_separator_source = [] { return std::string(","); };
         ctx->state.project.ProjectFolder = install;
         window = std::make_unique<Frm_Main>(*ctx);
-        window->OpenDocument = [this](const QUrl& url) {
+        ctx->open_document = [this](const QUrl& url) {
             opened.push_back(url.toLocalFile().toStdString());
             return true;
         };
-        window->combo_minutes->addItem("30");
-        window->combo_minutes->setCurrentText("30");
+        Control<QComboBox>(window.get(), "combo_minutes")->addItem("30");
+        Control<QComboBox>(window.get(), "combo_minutes")->setCurrentText("30");
     }
     ~ReportWindowRig() {
         window.reset();
@@ -99,7 +99,7 @@ struct ReportWindowRig {
 TEST(ReportWindow, ReportEntryOpensTheLatestAcquisitionAndGenerates) {
     ReportWindowRig r;
     ASSERT_NE(r.ReportEntry(), nullptr);
-    EXPECT_TRUE(r.window->mn_userbin->isEnabled());
+    EXPECT_TRUE(Control<QAction>(r.window.get(), "mn_userbin")->isEnabled());
     r.ReportEntry()->trigger();
     EXPECT_EQ(r.dialogs.Messages(), std::vector<std::string>{"Activity file not Found"});
     EXPECT_EQ(r.Report(), nullptr);
@@ -159,7 +159,8 @@ TEST(ReportWindow, ReportEntryOpensTheLatestAcquisitionAndGenerates) {
 
     // Closing the window hands its bin size back to the main window.
     w->close();
-    EXPECT_EQ(r.window->combo_minutes->currentText().toStdString(), "90");
+    EXPECT_EQ(Control<QComboBox>(r.window.get(), "combo_minutes")->currentText().toStdString(),
+              "90");
 }
 
 TEST(ReportWindow, RawDataControlsReact) {
@@ -193,10 +194,10 @@ TEST(ReportWindow, RawDataControlsReact) {
 TEST(ReportWindow, UserDefinedSettingsMakeTheReportAfterARun) {
     ReportWindowRig r;
     const fs::path folder = r.Acquisition("20260314_0930", "auto run", 90);
-    EXPECT_FALSE(r.window->mn_userbin->isChecked());
-    r.window->mn_userbin->trigger();
+    EXPECT_FALSE(Control<QAction>(r.window.get(), "mn_userbin")->isChecked());
+    Control<QAction>(r.window.get(), "mn_userbin")->trigger();
     // Choosing the entry leaves its mark alone and shows the user-defined window.
-    EXPECT_FALSE(r.window->mn_userbin->isChecked());
+    EXPECT_FALSE(Control<QAction>(r.window.get(), "mn_userbin")->isChecked());
     Frm_reportset* set = r.ReportSet();
     ASSERT_NE(set, nullptr);
     EXPECT_TRUE(set->isVisible());
@@ -208,7 +209,7 @@ TEST(ReportWindow, UserDefinedSettingsMakeTheReportAfterARun) {
     Control<QRadioButton>(set, "Option_output_1")->click();
     EXPECT_TRUE(Control<QCheckBox>(set, "Chk_statistic_3")->isEnabled());
     QTest::mouseClick(set->Cmd_generate, Qt::LeftButton);
-    EXPECT_TRUE(r.window->mn_userbin->isChecked());
+    EXPECT_TRUE(Control<QAction>(r.window.get(), "mn_userbin")->isChecked());
     EXPECT_FALSE(set->isVisible());
     EXPECT_EQ(r.dialogs.Messages().back(), "User Configuration Applied");
     const std::string config = r.files.ReadFile(r.install / "repoconf.dat");
@@ -230,13 +231,13 @@ TEST(ReportWindow, UserDefinedSettingsMakeTheReportAfterARun) {
     EXPECT_FALSE(failed.written);
     EXPECT_EQ(r.dialogs.Messages().back(), failed.failure);
     EXPECT_EQ(r.dialogs.Messages().back().rfind("Not enough activity data", 0), 0u);
-    EXPECT_EQ(r.window->lbl_status->text().toStdString(),
+    EXPECT_EQ(Control<QLabel>(r.window.get(), "lbl_status")->text().toStdString(),
               "The automatic report was not written: " + failed.failure);
 
     // Back to the defaults: the end of a run opens the report window instead.
-    r.window->mn_userbin->trigger();
+    Control<QAction>(r.window.get(), "mn_userbin")->trigger();
     QTest::mouseClick(r.ReportSet()->Cmd_cancel, Qt::LeftButton);
-    EXPECT_FALSE(r.window->mn_userbin->isChecked());
+    EXPECT_FALSE(Control<QAction>(r.window.get(), "mn_userbin")->isChecked());
     EXPECT_EQ(r.dialogs.Messages().back(), "Default Report Configuration Applied");
     fs::remove(folder / "report.csv");
     const reporting::ReportOutcome opened = ReportAfterRun(*r.window, folder);
