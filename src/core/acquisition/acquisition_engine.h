@@ -332,6 +332,19 @@ class AcquisitionEngine {
     BlankState blank;
 
   private:
+    // Marks a procedure as running for the rest of the scope, so that window events it lets
+    // through cannot start it a second time.
+    class InProgress {
+      public:
+        explicit InProgress(bool& flag) : flag_(flag) { flag_ = true; }
+        ~InProgress() { flag_ = false; }
+        InProgress(const InProgress&) = delete;
+        InProgress& operator=(const InProgress&) = delete;
+
+      private:
+        bool& flag_;
+    };
+
     void SetTimer(bool enabled);
     void ShowControls(bool running);
     void ResetChannelState();
@@ -354,7 +367,14 @@ class AcquisitionEngine {
     void ReadSample(std::int64_t now);
     void UpdateEnvelopes();
     void CloseWindow(std::int64_t now);
+    void ClimateAtWindowClose();
+    // True when a channel was marked for re-adjustment.
+    bool RefreshZeroLevels(const ChannelSet& in_use, AdjustmentList& marks);
+    void AnalyzeWindow(const ChannelSet& in_use);
+    void ReadjustChannels(AdjustmentList& marks);
     void RecordWindow(std::int64_t now);
+    // ElapsedMinutes and ElapsedMinutesExact at `now`; returns the elapsed microseconds.
+    std::int64_t UpdateElapsed(std::int64_t now);
     void TimeAndLapse(std::int64_t now, bool running_tick);
     void FinishAtLapse();
     void UpdateAlarm();

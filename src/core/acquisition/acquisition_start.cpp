@@ -369,11 +369,7 @@ StartOutcome AcquisitionEngine::EndFailedStart(const std::string& reason) {
 
 StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     if (state.AcquisitionRunning != RunState::Stopped || in_start_) return StartOutcome::Refused;
-    in_start_ = true;
-    struct Leave {
-        bool& flag;
-        ~Leave() { flag = false; }
-    } leave{in_start_};
+    const InProgress leave(in_start_);
 
     Dialogs& dialogs = ctx_.link.dialogs;
     AcquisitionView& view = ctx_.view;
@@ -528,11 +524,7 @@ void AcquisitionEngine::CmdPause_Click() {
 
 void AcquisitionEngine::CmdStop_Click(const std::string& reason) {
     if (in_stop_) return;
-    in_stop_ = true;
-    struct Leave {
-        bool& flag;
-        ~Leave() { flag = false; }
-    } leave{in_stop_};
+    const InProgress leave(in_stop_);
 
     AcquisitionView& view = ctx_.view;
     Dialogs& dialogs = ctx_.link.dialogs;

@@ -38,11 +38,7 @@ std::span<std::int16_t> AcquisitionEngine::Row(std::size_t row) {
 
 void AcquisitionEngine::Tick() {
     if (in_tick_ || !state.timer_enabled) return;
-    in_tick_ = true;
-    struct Leave {
-        bool& flag;
-        ~Leave() { flag = false; }
-    } leave{in_tick_};
+    const InProgress leave(in_tick_);
 
     Clock& clock = ctx_.link.clock;
     const std::int64_t start = clock.MonotonicMicros();
@@ -203,106 +199,118 @@ void AcquisitionEngine::UpdateEnvelopes() {
     }
 }
 
+// The window close, stage by stage: the climate, the zero levels, the activity, the
+// re-adjustment of channels that went too bright, then the records.
 void AcquisitionEngine::CloseWindow(std::int64_t now) {
     SamplingState& s = sampling;
-    AcquisitionView& view = ctx_.view;
-    Clock& clock = ctx_.link.clock;
-    ProjectState& project = ctx_.app.project;
-    const PlateMap& plate = ctx_.app.plate;
-    const CalibrationControls& controls = ctx_.calibration;
-
     s.SampleRow = 0;
     s.SamplePeriod = RoundTo(
         static_cast<double>(now - state.LastTickTime) / 1e6 / static_cast<double>(s.rt_buffer),
         1000.0);
 
-    // Temperature, thermostat and light cycle.
-    if (Online()) {
-        const ClimateStepResult climate = ClimateStep(ctx_.link, ctx_.climate, clock.Now().hour);
-        view.ShowOutputs(climate.code);
-    }
-    view.ShowTemperature(ctx_.climate.temperature_known
-                             ? TemperatureLabel(ctx_.climate.CurrentTemperature)
-                             : kNoTemperatureLabel);
-
+    ClimateAtWindowClose();
     ChannelSet in_use;
-    for (std::size_t c = 0; c < kBeamChannelCount; ++c) in_use.set(c, InUse(plate, c));
-
-    // Zero levels and the too-bright marks, from the window's signal statistics.
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c) in_use.set(c, InUse(ctx_.app.plate, c));
     AdjustmentList marks;
-    marks.fill(-1);
-    bool any_mark = false;
-    if (controls.AutoZeroOnStart) {
-        for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
-            const EnvelopeAccumulator& e = s.envelopes[c];
-            if (!in_use[c] || e.count == 0) continue;
-            const double m1 = RoundHalfEven(static_cast<double>(e.amplitude_sum) / e.count);
-            const double m2 = RoundHalfEven(static_cast<double>(e.signal_sum) / e.count);
-            const double p = (m2 <= m1 || m2 < 1.0) ? controls.SnrThreshold * 100.0
-                                                    : m1 / m2 * 100.0 * controls.SnrThreshold;
-            project.ChannelThreshold[c] = std::max(p + 1.0, 1.0);
-            if (NeedsReadjustment(m2, controls.AutoCalibrateOnStart, state.RecordingOn,
-                                  ctx_.cal.PinHole[c], ctx_.cal.Gain[c])) {
-                marks[c] = 0;
-                any_mark = true;
-            }
-        }
-    }
-
+    const bool any_mark = RefreshZeroLevels(in_use, marks);
     // Activity of every window of a recorded run, whatever the auto-zero box says.
-    if (state.RecordingOn) {
-        const SampleWindow window{s.SampleMatrix, s.rt_buffer, kChannelTableSize};
-        AnalyzeWindowChannels(window, in_use, controls.SnrThreshold,
-                              DspMethodFromNumber(project.Setup.DSP_Method), s.ChannelCounts);
-        for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
-            if (in_use[c] && s.ChannelTotals[c] < kMaxChannelTotal) {
-                s.ChannelTotals[c] =
-                    static_cast<std::int16_t>(s.ChannelTotals[c] + s.ChannelCounts[c]);
-            }
-        }
-        if (state.BodyBendsMode) {
-            for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
-                if (!in_use[c]) continue;
-                const BendHistogram h = BendHistogramOfWindow(window, c);
-                for (std::size_t b = 0; b < kBendHistogramBins; ++b) {
-                    std::int32_t& cell = s.BendHistogram[kChannelTableSize * b + c];
-                    cell += h[b];
-                    s.BendHistogramPeak[c] = std::max(s.BendHistogramPeak[c], cell);
-                }
-            }
-        }
-    }
+    if (state.RecordingOn) AnalyzeWindow(in_use);
     for (auto& e : s.envelopes) {
         e.amplitude_sum = 0;
         e.signal_sum = 0;
         e.count = 0;
     }
-
     if (state.BodyBendsMode) {
         s.BodyBendsBlockStart = static_cast<std::int16_t>(s.BodyBendsBlockStart + 64);
         if (s.BodyBendsBlockStart >= 127) s.BodyBendsBlockStart = 0;
     }
+    if (any_mark) ReadjustChannels(marks);
 
-    if (any_mark) {
-        ControlContext cc{ctx_.link, ctx_.storage, view, MakeRunControl(kStopByCalibrationWrite)};
-        const CalibrationResult r = AutoAdjustChannels(cc, ctx_.cal, plate.ChannelWell, marks);
-        LogEvent("Automatic adjustment in window " + std::to_string(s.windows_closed + 1) + ": " +
-                 CalibrationSummary(r));
-    }
+    Clock& clock = ctx_.link.clock;
     ++s.windows_closed;
-    view.WindowClosed(s);
+    ctx_.view.WindowClosed(s);
     if (state.RecordingOn) RecordWindow(clock.MonotonicMicros());
     state.LastTickTime = clock.MonotonicMicros();
     s.longest_close_us = std::max(s.longest_close_us, state.LastTickTime - now);
 }
 
-void AcquisitionEngine::RecordWindow(std::int64_t now) {
+void AcquisitionEngine::ClimateAtWindowClose() {
+    // Temperature, thermostat and light cycle.
+    if (Online()) {
+        const ClimateStepResult climate =
+            ClimateStep(ctx_.link, ctx_.climate, ctx_.link.clock.Now().hour);
+        ctx_.view.ShowOutputs(climate.code);
+    }
+    ctx_.view.ShowTemperature(ctx_.climate.temperature_known
+                                  ? TemperatureLabel(ctx_.climate.CurrentTemperature)
+                                  : kNoTemperatureLabel);
+}
+
+bool AcquisitionEngine::RefreshZeroLevels(const ChannelSet& in_use, AdjustmentList& marks) {
+    // Zero levels and the too-bright marks, from the window's signal statistics.
+    const CalibrationControls& controls = ctx_.calibration;
+    marks.fill(-1);
+    bool any_mark = false;
+    if (!controls.AutoZeroOnStart) return false;
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+        const EnvelopeAccumulator& e = sampling.envelopes[c];
+        if (!in_use[c] || e.count == 0) continue;
+        const double m1 = RoundHalfEven(static_cast<double>(e.amplitude_sum) / e.count);
+        const double m2 = RoundHalfEven(static_cast<double>(e.signal_sum) / e.count);
+        const double p = (m2 <= m1 || m2 < 1.0) ? controls.SnrThreshold * 100.0
+                                                : m1 / m2 * 100.0 * controls.SnrThreshold;
+        ctx_.app.project.ChannelThreshold[c] = std::max(p + 1.0, 1.0);
+        if (NeedsReadjustment(m2, controls.AutoCalibrateOnStart, state.RecordingOn,
+                              ctx_.cal.PinHole[c], ctx_.cal.Gain[c])) {
+            marks[c] = 0;
+            any_mark = true;
+        }
+    }
+    return any_mark;
+}
+
+void AcquisitionEngine::AnalyzeWindow(const ChannelSet& in_use) {
+    SamplingState& s = sampling;
+    const SampleWindow window{s.SampleMatrix, s.rt_buffer, kChannelTableSize};
+    AnalyzeWindowChannels(window, in_use, ctx_.calibration.SnrThreshold,
+                          DspMethodFromNumber(ctx_.app.project.Setup.DSP_Method), s.ChannelCounts);
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+        if (in_use[c] && s.ChannelTotals[c] < kMaxChannelTotal) {
+            s.ChannelTotals[c] = static_cast<std::int16_t>(s.ChannelTotals[c] + s.ChannelCounts[c]);
+        }
+    }
+    if (!state.BodyBendsMode) return;
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+        if (!in_use[c]) continue;
+        const BendHistogram h = BendHistogramOfWindow(window, c);
+        for (std::size_t b = 0; b < kBendHistogramBins; ++b) {
+            std::int32_t& cell = s.BendHistogram[kChannelTableSize * b + c];
+            cell += h[b];
+            s.BendHistogramPeak[c] = std::max(s.BendHistogramPeak[c], cell);
+        }
+    }
+}
+
+void AcquisitionEngine::ReadjustChannels(AdjustmentList& marks) {
+    ControlContext cc{ctx_.link, ctx_.storage, ctx_.view, MakeRunControl(kStopByCalibrationWrite)};
+    const CalibrationResult r = AutoAdjustChannels(cc, ctx_.cal, ctx_.app.plate.ChannelWell, marks);
+    LogEvent("Automatic adjustment in window " + std::to_string(sampling.windows_closed + 1) +
+             ": " + CalibrationSummary(r));
+}
+
+std::int64_t AcquisitionEngine::UpdateElapsed(std::int64_t now) {
     SamplingState& s = sampling;
     const std::int64_t elapsed = std::max<std::int64_t>(now - state.AcquisitionStartTime, 0);
     s.ElapsedMinutes = static_cast<std::int32_t>(std::min<std::int64_t>(
         elapsed / kMicrosPerMinute, std::numeric_limits<std::int32_t>::max()));
     s.ElapsedMinutesExact =
         RoundTo(static_cast<double>(elapsed) / static_cast<double>(kMicrosPerMinute), 100.0);
+    return elapsed;
+}
+
+void AcquisitionEngine::RecordWindow(std::int64_t now) {
+    SamplingState& s = sampling;
+    UpdateElapsed(now);
     s.ChannelCounts[kBeamChannelCount] = TemperatureTenths(ctx_.climate.CurrentTemperature);
 
     WindowRecords records;
@@ -375,11 +383,7 @@ void AcquisitionEngine::UpdateAlarm() {
 
 void AcquisitionEngine::TimeAndLapse(std::int64_t now, bool running_tick) {
     SamplingState& s = sampling;
-    const std::int64_t elapsed = std::max<std::int64_t>(now - state.AcquisitionStartTime, 0);
-    s.ElapsedMinutes = static_cast<std::int32_t>(std::min<std::int64_t>(
-        elapsed / kMicrosPerMinute, std::numeric_limits<std::int32_t>::max()));
-    s.ElapsedMinutesExact =
-        RoundTo(static_cast<double>(elapsed) / static_cast<double>(kMicrosPerMinute), 100.0);
+    const std::int64_t elapsed = UpdateElapsed(now);
     const int lapse = ctx_.app.project.Setup.Aq_lapse;
     const double percent = lapse > 0 ? 100.0 * s.ElapsedMinutes / lapse : 100.0;
     ctx_.view.ShowElapsed(ElapsedTimeText(elapsed), percent);
