@@ -65,15 +65,15 @@ ControlPanels::ControlPanels(QObject* parent, MainWindowHost& host, AutoActionSt
     connect(light->Chk_lenabled, &QCheckBox::clicked, this, &ControlPanels::Chk_lenabled_Click);
     connect(light->cmd_cyclepulse, &QPushButton::clicked, this,
             &ControlPanels::cmd_cyclepulse_Click);
-    const std::pair<QLineEdit*, ClimateField> boxes[] = {
+    climate_boxes_ = {{
         {light->txt_lon, ClimateField::LightOnHour},
         {light->txt_loff, ClimateField::LightOffHour},
         {light->txt_pulseon, ClimateField::PulseOn},
         {light->txt_pulseoff, ClimateField::PulseOff},
         {light->txt_pulsetimes, ClimateField::PulseCount},
         {Frame_temp->txttemp, ClimateField::Temperature},
-    };
-    for (const auto& [box, field] : boxes) {
+    }};
+    for (const auto& [box, field] : climate_boxes_) {
         connect(box, &QLineEdit::editingFinished, this,
                 [this, f = field] { ClimateBox_LostFocus(f); });
     }
@@ -364,26 +364,10 @@ void ControlPanels::temp_ctl_Click() {
 void ControlPanels::ClimateBox_LostFocus(ClimateField field) {
     LightPanel* light = Frame_light;
     QLineEdit* box = nullptr;
-    switch (field) {
-        case ClimateField::LightOnHour:
-            box = light->txt_lon;
-            break;
-        case ClimateField::LightOffHour:
-            box = light->txt_loff;
-            break;
-        case ClimateField::Temperature:
-            box = Frame_temp->txttemp;
-            break;
-        case ClimateField::PulseOn:
-            box = light->txt_pulseon;
-            break;
-        case ClimateField::PulseOff:
-            box = light->txt_pulseoff;
-            break;
-        case ClimateField::PulseCount:
-            box = light->txt_pulsetimes;
-            break;
+    for (const auto& [b, f] : climate_boxes_) {
+        if (f == field) box = b;
     }
+    if (box == nullptr) return;
     AppContext& app = host_.context();
     const FieldCheck check =
         ClimateFieldLostFocus(tools().climate, app.state.project, field, FromQ(box->text()));

@@ -132,6 +132,8 @@ class ControlPanels : public QObject {
     QAction* mncal_off = nullptr;
     QAction* lght_ctl = nullptr;
     QAction* temp_ctl = nullptr;
+    // The light and temperature boxes and the setting each one edits.
+    std::array<std::pair<QLineEdit*, ClimateField>, 6> climate_boxes_{};
     // The threshold label whose clicks this object filters. Held as a guarded pointer so that
     // events arriving while the main window is being torn down never reach into it.
     QPointer<QLabel> umbral_label_;

@@ -64,15 +64,11 @@ void Frm_Main::BuildControls() {
     lbl_endtime = Named(new QLabel(header), "lbl_endtime");
     lbl_endtime->setToolTip("Expected end of the running acquisition");
     lbl_temperature = Named(new QLabel(kNoTemperatureLabel, header), "lbl_temperature");
-    hg->addWidget(new QLabel("Project:", header), 0, 0);
-    hg->addWidget(txt_projecto, 0, 1);
-    hg->addWidget(new QLabel("Lapse (min):", header), 0, 2);
-    hg->addWidget(txt_acqlapse, 0, 3);
-    hg->addWidget(new QLabel("Plate:", header), 0, 4);
-    hg->addWidget(txt_wellformat, 0, 5);
+    AddLabelled(hg, 0, 0, "Project:", txt_projecto);
+    AddLabelled(hg, 0, 2, "Lapse (min):", txt_acqlapse);
+    AddLabelled(hg, 0, 4, "Plate:", txt_wellformat);
     hg->addWidget(lbl_serial, 0, 6, 1, 2);
-    hg->addWidget(new QLabel("Experiment:", header), 1, 0);
-    hg->addWidget(txt_subproject, 1, 1);
+    AddLabelled(hg, 1, 0, "Experiment:", txt_subproject);
     hg->addWidget(new QLabel("Description:", header), 1, 2);
     hg->addWidget(Txt_description, 1, 3, 1, 3);
     hg->addWidget(Txt_time, 1, 6);
@@ -116,10 +112,8 @@ void Frm_Main::BuildControls() {
     combo_minutes->setEditable(true);
     combo_minutes->setCompleter(nullptr);  // a number box: "1" must not become "15"
     chk_bodybends = Named(new QCheckBox("Body Bends", analysis), "chk_bodybends");
-    ag->addWidget(new QLabel("Organism:", analysis), 0, 0);
-    ag->addWidget(Cmb_organism, 0, 1);
-    ag->addWidget(new QLabel("Report bin (min):", analysis), 1, 0);
-    ag->addWidget(combo_minutes, 1, 1);
+    AddLabelled(ag, 0, 0, "Organism:", Cmb_organism);
+    AddLabelled(ag, 1, 0, "Report bin (min):", combo_minutes);
     ag->addWidget(chk_bodybends, 2, 0, 1, 2);
     right->addWidget(analysis);
 
@@ -145,13 +139,16 @@ void Frm_Main::BuildControls() {
     events_layout->addWidget(txt_events);
     root->addWidget(events_box);
 
-    connect(cmd_connect, &QPushButton::clicked, this, &Frm_Main::cmd_connect_Click);
-    connect(Cmd_disconnect, &QPushButton::clicked, this, &Frm_Main::Cmd_disconnect_Click);
-    connect(CmdPlay, &QPushButton::clicked, this, &Frm_Main::CmdPlay_Click);
+    const std::pair<QPushButton*, void (Frm_Main::*)()> handlers[] = {
+        {cmd_connect, &Frm_Main::cmd_connect_Click},
+        {Cmd_disconnect, &Frm_Main::Cmd_disconnect_Click},
+        {CmdPlay, &Frm_Main::CmdPlay_Click},
+        {Cmdsetup, &Frm_Main::Cmdsetup_Click},
+        {Cmdoffline, &Frm_Main::Cmdoffline_Click}};
+    for (const auto& [button, handler] : handlers)
+        connect(button, &QPushButton::clicked, this, handler);
     connect(CmdPause, &QPushButton::clicked, acquisition_, &AcquisitionWindow::CmdPause_Click);
     connect(CmdStop, &QPushButton::clicked, acquisition_, &AcquisitionWindow::CmdStop_Click);
-    connect(Cmdsetup, &QPushButton::clicked, this, &Frm_Main::Cmdsetup_Click);
-    connect(Cmdoffline, &QPushButton::clicked, this, &Frm_Main::Cmdoffline_Click);
 
     lbl_connection = Named(new QLabel("Not connected", this), "lbl_connection");
     statusBar()->addPermanentWidget(lbl_connection);

@@ -73,13 +73,9 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     basal_row->addWidget(cmbbasal, 1);
     grid->addLayout(basal_row, 1, 0, 1, 3);
 
-    auto* buttons = new QHBoxLayout;
     Cmd_generate = Named(new QPushButton("Generate...", Frame_main), "Cmd_generate");
     Cmd_cancel = Named(new QPushButton("Cancel", Frame_main), "Cmd_cancel");
-    buttons->addStretch();
-    buttons->addWidget(Cmd_generate);
-    buttons->addWidget(Cmd_cancel);
-    grid->addLayout(buttons, 2, 0, 1, 3);
+    grid->addLayout(ButtonRow({Cmd_generate, Cmd_cancel}), 2, 0, 1, 3);
     left->addWidget(Frame_main);
 
     Frame_run = Named(new QGroupBox("Raw data processing:", this), "Frame_run");
@@ -122,15 +118,18 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     body->addWidget(chart_view, 1);
     outer->addLayout(body);
 
-    connect(Cmd_generate, &QPushButton::clicked, this, &frm_report::Cmd_generate_Click);
-    connect(Cmd_cancel, &QPushButton::clicked, this, &frm_report::Cmd_cancel_Click);
+    const std::pair<QAbstractButton*, void (frm_report::*)()> handlers[] = {
+        {Cmd_generate, &frm_report::Cmd_generate_Click},
+        {Cmd_cancel, &frm_report::Cmd_cancel_Click},
+        {Chk_rawexport, &frm_report::Chk_rawexport_Click},
+        {Chk_replacedata, &frm_report::Chk_replacedata_Click},
+        {cmd_runframe, &frm_report::cmd_runframe_Click},
+        {cmd_stopframe, &frm_report::cmd_stopframe_Click}};
+    for (const auto& [button, handler] : handlers)
+        connect(button, &QAbstractButton::clicked, this, handler);
     connect(Cmb_organism, &QComboBox::activated, this, [this](int) { Cmb_organism_Click(); });
-    connect(Chk_rawexport, &QCheckBox::clicked, this, &frm_report::Chk_rawexport_Click);
-    connect(Chk_replacedata, &QCheckBox::clicked, this, &frm_report::Chk_replacedata_Click);
     connect(mnrecalculate, &QAction::triggered, this, &frm_report::mnrecalculate_Click);
     connect(mncircadian, &QAction::triggered, this, &frm_report::mncircadian_Click);
-    connect(cmd_runframe, &QPushButton::clicked, this, &frm_report::cmd_runframe_Click);
-    connect(cmd_stopframe, &QPushButton::clicked, this, &frm_report::cmd_stopframe_Click);
     resize(1100, 520);
     KeepWindowPlace(this);
 }
@@ -283,19 +282,20 @@ void frm_report::mnrecalculate_Click() {
     Frame_run->show();
 }
 
-void frm_report::mncircadian_Click() {
-    if (PerWellExport)
-        PerWellExport();
+void frm_report::RunRawProcessing(const std::function<void()>& hook) {
+    if (hook)
+        hook();
     else
         ctx_.dialogs.MessageBox(kRawProcessingUnavailable);
 }
 
+void frm_report::mncircadian_Click() {
+    RunRawProcessing(PerWellExport);
+}
+
 void frm_report::cmd_runframe_Click() {
     stop_requested_ = false;
-    if (RawReanalysis)
-        RawReanalysis();
-    else
-        ctx_.dialogs.MessageBox(kRawProcessingUnavailable);
+    RunRawProcessing(RawReanalysis);
 }
 
 void frm_report::cmd_stopframe_Click() {

@@ -106,6 +106,8 @@ class frm_report : public QWidget {
     void Show(const reporting::ReportWindowState& w);
     void ShowChart(const reporting::ChartData& plot);
     reporting::ReportEnvironment Environment();
+    // Runs a raw-data hook, or says raw data processing is not available.
+    void RunRawProcessing(const std::function<void()>& hook);
 
     AppContext& ctx_;
     reporting::ReportWindowState state_;

@@ -32,13 +32,9 @@ Frm_reportset::Frm_reportset(StorageContext& storage, ReportSettings& settings, 
     layout->addWidget(Chk_rawexport);
     layout->addWidget(Chk_autofile);
 
-    auto* buttons = new QHBoxLayout;
     Cmd_generate = Named(new QPushButton("Apply", this), "Cmd_generate");
     Cmd_cancel = Named(new QPushButton("Back to Default", this), "Cmd_cancel");
-    buttons->addStretch();
-    buttons->addWidget(Cmd_generate);
-    buttons->addWidget(Cmd_cancel);
-    layout->addLayout(buttons);
+    layout->addLayout(ButtonRow({Cmd_generate, Cmd_cancel}));
 
     connect(Cmd_generate, &QPushButton::clicked, this, &Frm_reportset::Cmd_generate_Click);
     connect(Cmd_cancel, &QPushButton::clicked, this, &Frm_reportset::Cmd_cancel_Click);

@@ -83,12 +83,9 @@ void Frm_setup::BuildControls() {
     Combo_aqmode = Named(new QComboBox(acq_box), "Combo_aqmode");
     Txtlapse = NumberBox(acq_box, "Txtlapse", 80);
     cmd_advanced = Named(new QPushButton(kAdvancedHiddenCaption, acq_box), "cmd_advanced");
-    ag->addWidget(new QLabel("Plate format:", acq_box), 0, 0);
-    ag->addWidget(Combowell, 0, 1);
-    ag->addWidget(new QLabel("Acquisition mode:", acq_box), 1, 0);
-    ag->addWidget(Combo_aqmode, 1, 1);
-    ag->addWidget(new QLabel("Lapse (minutes):", acq_box), 2, 0);
-    ag->addWidget(Txtlapse, 2, 1);
+    AddLabelled(ag, 0, 0, "Plate format:", Combowell);
+    AddLabelled(ag, 1, 0, "Acquisition mode:", Combo_aqmode);
+    AddLabelled(ag, 2, 0, "Lapse (minutes):", Txtlapse);
     ag->addWidget(cmd_advanced, 3, 0, 1, 2);
 
     Frame_advanced = Named(new QFrame(acq_box), "Frame_advanced");

@@ -86,10 +86,8 @@ void CalibrationPanel::Show(const CalibrationControls& c) {
 
 void CalibrationPanel::SetInteractive(bool interactive) {
     interactive_ = interactive;
-    for (QWidget* w : {static_cast<QWidget*>(mnCalibra), static_cast<QWidget*>(mnZero),
-                       static_cast<QWidget*>(cmd_calibra), static_cast<QWidget*>(Cmd_autozero),
-                       static_cast<QWidget*>(Cmd_readblank), static_cast<QWidget*>(txt_snr_umbral)})
-        w->setEnabled(interactive);
+    SetAllEnabled({mnCalibra, mnZero, cmd_calibra, Cmd_autozero, Cmd_readblank, txt_snr_umbral},
+                  interactive);
 }
 
 LightPanel::LightPanel(QWidget* parent) : QGroupBox("Light", parent) {
@@ -109,19 +107,14 @@ LightPanel::LightPanel(QWidget* parent) : QGroupBox("Light", parent) {
     grid->addWidget(cmd_luz, 0, 0);
     grid->addWidget(shape_light, 0, 1);
     grid->addWidget(Chk_lenabled, 0, 2, 1, 2);
-    grid->addWidget(new QLabel("ON (h)", this), 1, 0);
-    grid->addWidget(txt_lon, 1, 1);
-    grid->addWidget(new QLabel("OFF (h)", this), 1, 2);
-    grid->addWidget(txt_loff, 1, 3);
+    AddLabelled(grid, 1, 0, "ON (h)", txt_lon);
+    AddLabelled(grid, 1, 2, "OFF (h)", txt_loff);
     grid->addWidget(cmd_cyclepulse, 2, 0, 1, 4);
     auto* pulse = new QGridLayout(frm_pulse);
     pulse->setContentsMargins(0, 0, 0, 0);
-    pulse->addWidget(new QLabel("ON (min)", frm_pulse), 0, 0);
-    pulse->addWidget(txt_pulseon, 0, 1);
-    pulse->addWidget(new QLabel("OFF (min)", frm_pulse), 0, 2);
-    pulse->addWidget(txt_pulseoff, 0, 3);
-    pulse->addWidget(new QLabel("Times", frm_pulse), 1, 0);
-    pulse->addWidget(txt_pulsetimes, 1, 1);
+    AddLabelled(pulse, 0, 0, "ON (min)", txt_pulseon);
+    AddLabelled(pulse, 0, 2, "OFF (min)", txt_pulseoff);
+    AddLabelled(pulse, 1, 0, "Times", txt_pulsetimes);
     grid->addWidget(frm_pulse, 3, 0, 1, 4);
     frm_pulse->hide();
     SetInteractive(false);
@@ -141,11 +134,9 @@ void LightPanel::Show(const ClimateState& climate) {
 }
 
 void LightPanel::SetInteractive(bool interactive) {
-    for (QWidget* w : {static_cast<QWidget*>(cmd_luz), static_cast<QWidget*>(Chk_lenabled),
-                       static_cast<QWidget*>(txt_lon), static_cast<QWidget*>(txt_loff),
-                       static_cast<QWidget*>(cmd_cyclepulse), static_cast<QWidget*>(txt_pulseon),
-                       static_cast<QWidget*>(txt_pulseoff), static_cast<QWidget*>(txt_pulsetimes)})
-        w->setEnabled(interactive);
+    SetAllEnabled({cmd_luz, Chk_lenabled, txt_lon, txt_loff, cmd_cyclepulse, txt_pulseon,
+                   txt_pulseoff, txt_pulsetimes},
+                  interactive);
 }
 
 TemperaturePanel::TemperaturePanel(QWidget* parent) : QGroupBox("Temperature", parent) {

@@ -2,10 +2,14 @@
 // object name, so the tests and the user guide's pictures find it by that name.
 #pragma once
 
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
 #include <QWidget>
+#include <initializer_list>
 
 namespace lumivo::app {
 
@@ -36,6 +40,25 @@ inline QPushButton* Button(QWidget* parent, const char* name, const char* captio
     auto* b = Named(new QPushButton(caption, parent), name);
     b->setEnabled(enabled);
     return b;
+}
+
+// A caption in cell (row, column) of `grid` and `field` in the cell right of it.
+inline void AddLabelled(QGridLayout* grid, int row, int column, const char* caption,
+                        QWidget* field) {
+    grid->addWidget(new QLabel(caption, grid->parentWidget()), row, column);
+    grid->addWidget(field, row, column + 1);
+}
+
+// A row of buttons at the right end.
+inline QHBoxLayout* ButtonRow(std::initializer_list<QWidget*> buttons) {
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    for (QWidget* b : buttons) row->addWidget(b);
+    return row;
+}
+
+inline void SetAllEnabled(std::initializer_list<QWidget*> widgets, bool enabled) {
+    for (QWidget* w : widgets) w->setEnabled(enabled);
 }
 
 }  // namespace lumivo::app

@@ -118,6 +118,30 @@ std::int32_t RecordCommFaultWithFlags(CommPorts& ports, const std::string& opera
     return code;
 }
 
+namespace {
+
+// The value of `text` in a table of spellings; false when it has none.
+template <typename T, std::size_t N>
+bool Lookup(const std::pair<const char*, T> (&table)[N], const std::string& text, T& out) {
+    for (const auto& [spelling, value] : table) {
+        if (text == spelling) {
+            out = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+constexpr std::pair<const char*, Parity> kParities[] = {{"n", Parity::None},
+                                                        {"o", Parity::Odd},
+                                                        {"e", Parity::Even},
+                                                        {"m", Parity::Mark},
+                                                        {"s", Parity::Space}};
+constexpr std::pair<const char*, StopBits> kStopBits[] = {
+    {"1", StopBits::One}, {"1.5", StopBits::OnePointFive}, {"2", StopBits::Two}};
+
+}  // namespace
+
 bool BuildLineSettings(const std::string& text, LineSettings& settings) {
     LineSettings out = settings;
     std::istringstream words(text);
@@ -133,31 +157,13 @@ bool BuildLineSettings(const std::string& text, LineSettings& settings) {
             if (!v || *v <= 0 || *v > 4'000'000) return false;
             out.baud = static_cast<std::uint32_t>(*v);
         } else if (key == "parity") {
-            if (value == "n")
-                out.parity = Parity::None;
-            else if (value == "o")
-                out.parity = Parity::Odd;
-            else if (value == "e")
-                out.parity = Parity::Even;
-            else if (value == "m")
-                out.parity = Parity::Mark;
-            else if (value == "s")
-                out.parity = Parity::Space;
-            else
-                return false;
+            if (!Lookup(kParities, value, out.parity)) return false;
         } else if (key == "data") {
             auto v = ParseWhole(value);
             if (!v || *v < 5 || *v > 8) return false;
             out.data_bits = static_cast<int>(*v);
         } else if (key == "stop") {
-            if (value == "1")
-                out.stop_bits = StopBits::One;
-            else if (value == "1.5")
-                out.stop_bits = StopBits::OnePointFive;
-            else if (value == "2")
-                out.stop_bits = StopBits::Two;
-            else
-                return false;
+            if (!Lookup(kStopBits, value, out.stop_bits)) return false;
         } else if (key == "xon") {
             auto v = ParseOnOff(value);
             if (!v) return false;

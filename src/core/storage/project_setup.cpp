@@ -489,38 +489,45 @@ std::string FormatSetupFile(int actual_project_number, const ProjectState& proje
     return out.Take();
 }
 
-std::string FormatStatusFile(const ProjectState& project) {
+namespace {
+
+// A per-channel file: the header, then one record per channel 0..383, its number followed by
+// what `value` writes for it.
+template <typename Value>
+std::string FormatChannelRecords(const char* header, Value value) {
     RecordWriter out;
-    out.Header("<Channel>, <Enabled>");
-    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannelCount); ++i)
-        out.Int(static_cast<long long>(i)).Int(project.ChannelEnabled[i] != 0 ? 1 : 0).EndLine();
+    out.Header(header);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannelCount); ++i) {
+        value(out.Int(static_cast<long long>(i)), i);
+        out.EndLine();
+    }
     return out.Take();
+}
+
+}  // namespace
+
+std::string FormatStatusFile(const ProjectState& project) {
+    return FormatChannelRecords("<Channel>, <Enabled>", [&](RecordWriter& out, std::size_t i) {
+        out.Int(project.ChannelEnabled[i] != 0 ? 1 : 0);
+    });
 }
 
 std::string FormatThresholdFile(const ProjectState& project) {
-    RecordWriter out;
-    out.Header("<Channel>, <Threshold>");
-    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannelCount); ++i)
-        out.Int(static_cast<long long>(i))
-            .Double(RoundDecimals(project.ChannelThreshold[i], 3))
-            .EndLine();
-    return out.Take();
+    return FormatChannelRecords("<Channel>, <Threshold>", [&](RecordWriter& out, std::size_t i) {
+        out.Double(RoundDecimals(project.ChannelThreshold[i], 3));
+    });
 }
 
 std::string FormatGroupNamesFile(const ProjectState& project) {
-    RecordWriter out;
-    out.Header("<Group_Number>, <Group_Name>");
-    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannelCount); ++i)
-        out.Int(static_cast<long long>(i)).Text(project.GroupName[i]).EndLine();
-    return out.Take();
+    return FormatChannelRecords(
+        "<Group_Number>, <Group_Name>",
+        [&](RecordWriter& out, std::size_t i) { out.Text(project.GroupName[i]); });
 }
 
 std::string FormatChannelGroupsFile(const ProjectState& project) {
-    RecordWriter out;
-    out.Header("<Channel>, <Group: -1=Free>");
-    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannelCount); ++i)
-        out.Int(static_cast<long long>(i)).Int(project.ChannelGroup[i]).EndLine();
-    return out.Take();
+    return FormatChannelRecords(
+        "<Channel>, <Group: -1=Free>",
+        [&](RecordWriter& out, std::size_t i) { out.Int(project.ChannelGroup[i]); });
 }
 
 void SaveProjectFiles(StorageContext& ctx, const fs::path& folder, int actual_project_number,
