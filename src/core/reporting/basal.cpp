@@ -84,13 +84,9 @@ std::vector<std::int64_t> ChannelBasal(const BinTable& basal, std::int32_t basal
     return out;
 }
 
-BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& bins,
-                              std::vector<std::int64_t> basal) {
-    BasalOutcome outcome;
+int AverageOverWells(const ReportInputs& inputs, BinTable& bins, std::vector<std::int64_t>& basal) {
     basal.resize(kChannelTableSize, 0);
     const std::size_t bin_count = bins.size();
-
-    // Every beam of a well takes the well's mean basal and mean activity.
     std::vector<bool> zero_basal_well(static_cast<std::size_t>(inputs.max_well_index + 1), false);
     std::vector<std::int64_t> sums(bin_count);
     for (int w = 0; w <= inputs.max_well_index; ++w) {
@@ -115,34 +111,38 @@ BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& 
                 bins.count(k, c) = Clamp32(DivideRoundHalfEven(sums[k], m));
         }
     }
-
-    // Grouped wells without basal activity: ask whether to go on and what to use instead.
+    // Grouped wells without basal activity.
+    int zero_wells = 0;
     for (int w = 0; w <= inputs.max_well_index; ++w) {
         const int first = inputs.FirstChannel(w);
         if (first >= 0 && first < kChannelCount && zero_basal_well[static_cast<std::size_t>(w)] &&
             inputs.InGroup(first))
-            ++outcome.zero_wells;
+            ++zero_wells;
     }
-    ZeroBasalPolicy policy = ZeroBasalPolicy::Maximum;
-    if (outcome.zero_wells > 0) {
-        if (dialogs.MessageBox("You have " + std::to_string(outcome.zero_wells) +
-                                   " BASAL WELLS with 0 activity. Proceed anyway??",
-                               MsgButtons::YesNo) != MsgResult::Yes)
-            return outcome;
-        const MsgResult r = dialogs.MessageBox(
-            "For ZERO Activity Basal Wells:\r\n"
-            "[YES] to replace <BASAL Well> with <MAX Well Activity>\r\n"
-            "[NO] to replace <BASAL Well> with <BASAL Microplate Average>\r\n"
-            "[CANCEL] to DISCARD Well in Calculation\r\n"
-            "TO BE APPLIED TO ALL 0 ACTIVITY BASAL WELLs",
-            MsgButtons::YesNoCancel);
-        policy = r == MsgResult::Yes  ? ZeroBasalPolicy::Maximum
-                 : r == MsgResult::No ? ZeroBasalPolicy::PlateAverage
-                                      : ZeroBasalPolicy::Discard;
-        outcome.policy = policy;
-    }
-    outcome.proceed = true;
+    return zero_wells;
+}
 
+std::optional<ZeroBasalPolicy> AskZeroBasalPolicy(Dialogs& dialogs, int zero_wells) {
+    if (zero_wells == 0) return ZeroBasalPolicy::Maximum;
+    if (dialogs.MessageBox("You have " + std::to_string(zero_wells) +
+                               " BASAL WELLS with 0 activity. Proceed anyway??",
+                           MsgButtons::YesNo) != MsgResult::Yes)
+        return std::nullopt;
+    const MsgResult r = dialogs.MessageBox(
+        "For ZERO Activity Basal Wells:\r\n"
+        "[YES] to replace <BASAL Well> with <MAX Well Activity>\r\n"
+        "[NO] to replace <BASAL Well> with <BASAL Microplate Average>\r\n"
+        "[CANCEL] to DISCARD Well in Calculation\r\n"
+        "TO BE APPLIED TO ALL 0 ACTIVITY BASAL WELLs",
+        MsgButtons::YesNoCancel);
+    return r == MsgResult::Yes  ? ZeroBasalPolicy::Maximum
+           : r == MsgResult::No ? ZeroBasalPolicy::PlateAverage
+                                : ZeroBasalPolicy::Discard;
+}
+
+int ApplyBasal(ReportInputs& inputs, BinTable& bins, const std::vector<std::int64_t>& basal,
+               ZeroBasalPolicy policy) {
+    const std::size_t bin_count = bins.size();
     auto normalised = [&](int c) {
         return inputs.channel_well[static_cast<std::size_t>(c)] >= 0 && inputs.InGroup(c);
     };
@@ -157,6 +157,7 @@ BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& 
     const std::int64_t plate_average =
         average_n > 0 ? DivideRoundHalfEven(average_sum, average_n) : 0;
 
+    int errors = 0;
     for (int c = 0; c < kChannelCount; ++c) {
         const auto uc = static_cast<std::size_t>(c);
         std::int64_t b = basal[uc];
@@ -181,7 +182,7 @@ BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& 
             }
             if (b < 1) {
                 inputs.channel_group[uc] = -1;
-                ++outcome.errors;
+                ++errors;
             }
         }
         for (std::size_t k = 0; k < bin_count; ++k) {
@@ -193,6 +194,20 @@ BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& 
                     : Clamp32(std::min<std::int64_t>(ScaleRounded(cell, 100, b), kMaxBasalPercent));
         }
     }
+    return errors;
+}
+
+BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& bins,
+                              std::vector<std::int64_t> basal) {
+    BasalOutcome outcome;
+    // Every beam of a well takes the well's mean basal and mean activity.
+    outcome.zero_wells = AverageOverWells(inputs, bins, basal);
+    // Grouped wells without basal activity: ask whether to go on and what to use instead.
+    const std::optional<ZeroBasalPolicy> policy = AskZeroBasalPolicy(dialogs, outcome.zero_wells);
+    if (!policy) return outcome;
+    if (outcome.zero_wells > 0) outcome.policy = policy;
+    outcome.proceed = true;
+    outcome.errors = ApplyBasal(inputs, bins, basal, *policy);
     if (outcome.errors > 0)
         dialogs.MessageBox("ERROR in " + std::to_string(outcome.errors) +
                            " BASAL channels.\r\nChannels were discarded and transferred to Free "
