@@ -13,10 +13,7 @@
 namespace lumivo::app {
 namespace {
 
-using testing::Acquisition;
-using testing::AppRig;
-using testing::Control;
-using testing::Panels;
+using namespace testing;
 
 // A connected main window on project 1 (created in the in-memory installation), with the
 // automatic calibration and zero off so that the start goes straight to sampling.

@@ -56,6 +56,12 @@ W* Control(const QObject* window, const QString& name) {
     return control;
 }
 
+// What a label, button or box shows.
+template <typename W>
+std::string Text(const W* widget) {
+    return widget->text().toStdString();
+}
+
 // The main window's parts, found by their object names.
 inline AcquisitionWindow& Acquisition(Frm_Main& window) {
     return *window.findChild<AcquisitionWindow*>("acquisition");

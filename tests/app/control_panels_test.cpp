@@ -17,17 +17,7 @@
 namespace lumivo::app {
 namespace {
 
-using testing::Acquisition;
-using testing::AppRig;
-using testing::Control;
-using testing::Panels;
-
-std::string Text(const QLabel* label) {
-    return label->text().toStdString();
-}
-std::string Text(const QAbstractButton* b) {
-    return b->text().toStdString();
-}
+using namespace testing;
 
 sim::SimConfig EmptyPlate() {
     sim::SimConfig c;

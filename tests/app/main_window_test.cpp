@@ -12,18 +12,7 @@
 namespace lumivo::app {
 namespace {
 
-using testing::Acquisition;
-using testing::AppRig;
-using testing::Control;
-using testing::kInstall;
-using testing::Panels;
-
-std::string Text(const QLineEdit* box) {
-    return box->text().toStdString();
-}
-std::string Text(const QLabel* label) {
-    return label->text().toStdString();
-}
+using namespace testing;
 
 TEST(MainWindowLoad, ShowsTheUsableLauncherWithTheProjectLoaded) {
     AppRig r(1);

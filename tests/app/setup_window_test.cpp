@@ -15,8 +15,7 @@
 namespace lumivo::app {
 namespace {
 
-using testing::Control;
-using testing::TestApplication;
+using namespace testing;
 
 const std::filesystem::path kInst = "/inst";
 

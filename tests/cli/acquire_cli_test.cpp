@@ -19,13 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-using lumivo::testing::ChildProcess;
-using lumivo::testing::kCliProgram;
-using lumivo::testing::kSimProgram;
-using lumivo::testing::ReadFile;
-using lumivo::testing::SimProcess;
-using lumivo::testing::TempFolder;
-using lumivo::testing::WaitFor;
+using namespace lumivo::testing;
 using Child = ChildProcess;
 
 class AcquireCli : public ::testing::Test {

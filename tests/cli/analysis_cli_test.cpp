@@ -24,8 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace lumivo;
 
-using lumivo::testing::kCliProgram;
-using lumivo::testing::RunCli;
+using namespace lumivo::testing;
 
 // The words of each line.
 std::vector<std::vector<std::string>> Words(const std::string& text) {

@@ -11,10 +11,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using lumivo::testing::Lines;
-using lumivo::testing::ReadFile;
-using lumivo::testing::RunResult;
-using lumivo::testing::SimulatedInstallation;
+using namespace lumivo::testing;
 
 // lumivo-sim options: replies without line pacing, so the tests stay short, and quiet wells.
 std::vector<std::string> Unpaced(std::vector<std::string> extra) {

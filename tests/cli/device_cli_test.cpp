@@ -12,9 +12,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using lumivo::testing::ReadFile;
-using lumivo::testing::RunResult;
-using lumivo::testing::SimulatedInstallation;
+using namespace lumivo::testing;
 
 std::vector<long> Numbers(const std::string& line) {
     std::vector<long> v;

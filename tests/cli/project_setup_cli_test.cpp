@@ -14,9 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using lumivo::testing::CliTest;
-using lumivo::testing::ReadFile;
-using lumivo::testing::RunResult;
+using namespace lumivo::testing;
 
 const fs::path kGolden =
     fs::path(LUMIVO_SOURCE_DIR) / "tests" / "core" / "storage" / "golden" / "setup_w96f_arranged";

@@ -24,10 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using lumivo::testing::ReadFile;
-using lumivo::testing::RunCliOn;
-using lumivo::testing::RunResult;
-using lumivo::testing::TempFolder;
+using namespace lumivo::testing;
 
 // An installation folder with project 1 and its acquisitions.
 class Installation {

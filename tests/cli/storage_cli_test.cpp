@@ -13,10 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using lumivo::testing::CliTest;
-using lumivo::testing::Lines;
-using lumivo::testing::ReadFile;
-using lumivo::testing::RunResult;
+using namespace lumivo::testing;
 
 using StorageCli = CliTest;
 

@@ -156,6 +156,13 @@ inline sim::SimConfig AlternatingWells(const PlateMap& plate, double busy_rate) 
     return config;
 }
 
+// The same on a shipped plate format.
+inline sim::SimConfig AlternatingWells(std::string_view plate_format, double busy_rate) {
+    PlateMap plate;
+    BuildDefaultPlateMap(plate_format, plate);
+    return AlternatingWells(plate, busy_rate);
+}
+
 struct AcquisitionRig {
     explicit AcquisitionRig(std::optional<sim::SimConfig> config = std::nullopt,
                             std::string plate_format = "w96f")
@@ -200,6 +207,12 @@ struct AcquisitionRig {
         o.name = name;
         o.body_bends = body_bends;
         return engine.StartAcquisition(o);
+    }
+
+    // Pause, answering the question whether the time counter stops.
+    void Pause(MsgResult stop_counter) {
+        dialogs.QueueAnswer(stop_counter);
+        engine.CmdPause_Click();
     }
 
     // Ticks while the timer is on, until `until` holds or `max_ticks` ticks have run.

@@ -321,9 +321,7 @@ TEST(AcquisitionStart, MonitorRunSamplesButCreatesNothing) {
 
 TEST(AcquisitionStart, CalibrationAndZeroRunAtTheStartOfARecordedRun) {
     // An empty plate: no animal dips the beams while they are calibrated and zeroed.
-    PlateMap plate;
-    BuildDefaultPlateMap("w96f", plate);
-    AcquisitionRig rig(AlternatingWells(plate, 0.0));
+    AcquisitionRig rig(AlternatingWells("w96f", 0.0));
     rig.controls.AutoCalibrateOnStart = true;
     rig.controls.AutoZeroOnStart = true;
     rig.controls.snr_text = "1.2";  // below 1.3: the start uses 1.8
@@ -350,40 +348,16 @@ TEST(AcquisitionStart, StopDuringTheStartCalibrationLeavesTheRunStopped) {
     rig.controls.AutoCalibrateOnStart = true;
     rig.controls.AutoZeroOnStart = true;
     // The user presses Stop while the calibration lets window events run.
-    struct StopOnEvents final : public Dialogs {
-        explicit StopOnEvents(AcquisitionEngine*& e) : engine(e) {}
-        MsgResult MessageBox(const std::string& text, MsgButtons, const std::string&) override {
-            messages.push_back(text);
-            return MsgResult::Ok;
-        }
-        std::optional<std::string> InputBox(const std::string&, const std::string&,
-                                            const std::string&) override {
-            return std::nullopt;
-        }
-        void ProcessEvents() override {
-            if (++events == 40 && engine != nullptr) engine->CmdStop_Click();
-        }
-        AcquisitionEngine*& engine;
-        int events = 0;
-        std::vector<std::string> messages;
+    rig.dialogs.on_events = [&](int pass) {
+        if (pass == 40) rig.engine.CmdStop_Click();
     };
-    AcquisitionEngine* target = nullptr;
-    StopOnEvents dialogs(target);
-    DeviceLink link(rig.clock, dialogs, sim::SimTransportOpener(rig.instrument, rig.clock, 1));
-    ASSERT_EQ(CommOpen(link.ports, 1, "COM1", kInstrumentPortSettings), 0);
-    StorageContext storage{rig.temp.path(), dialogs, rig.files, {}};
-    AcquisitionEngine engine(AcquisitionContext{link, storage, rig.app, rig.controls, rig.climate,
-                                                rig.cal, rig.view, rig.file_ops});
-    target = &engine;
-    StartOptions o;
-    o.name = "stopped early";
-    EXPECT_EQ(engine.StartAcquisition(o), StartOutcome::Stopped);
-    EXPECT_FALSE(engine.Running());
-    EXPECT_FALSE(engine.TimerEnabled());
+    EXPECT_EQ(rig.Start("stopped early"), StartOutcome::Stopped);
+    EXPECT_FALSE(rig.engine.Running());
+    EXPECT_FALSE(rig.engine.TimerEnabled());
     EXPECT_TRUE(rig.view.controls.CmdPlay);
     // Stopped before its first window: its folder, which holds no data, is gone.
-    EXPECT_FALSE(engine.state.AcquisitionFolder.empty());
-    EXPECT_FALSE(fs::exists(engine.state.AcquisitionFolder));
+    EXPECT_FALSE(rig.Folder().empty());
+    EXPECT_FALSE(fs::exists(rig.Folder()));
 }
 
 TEST(AcquisitionStart, AFailedStartCalibrationOrZeroRecordsNothing) {

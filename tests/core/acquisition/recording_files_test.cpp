@@ -71,9 +71,7 @@ std::string CalibratedRunToLapse() {
 }
 
 std::string BodyBendsRunStopped() {
-    PlateMap plate;
-    BuildDefaultPlateMap("w96u", plate);
-    AcquisitionRig rig(AlternatingWells(plate, 1.0), "w96u");
+    AcquisitionRig rig(AlternatingWells("w96u", 1.0), "w96u");
     EXPECT_EQ(rig.Start("bends", true), StartOutcome::Started);
     rig.RunWindows(12);
     rig.engine.CmdStop_Click();

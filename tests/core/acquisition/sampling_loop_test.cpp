@@ -131,10 +131,7 @@ TEST(SamplingLoop, SamplePeriodIsTheLineTimeOfFourBlocks) {
 }
 
 TEST(SamplingLoop, BodyBendsAlternateBlockPairsAndFillPagesOfElevenWindows) {
-    sim::SimConfig config;
-    PlateMap plate;
-    BuildDefaultPlateMap("w96u", plate);
-    AcquisitionRig rig(AlternatingWells(plate, 1.0), "w96u");
+    AcquisitionRig rig(AlternatingWells("w96u", 1.0), "w96u");
     ASSERT_EQ(rig.Start("bends", true), StartOutcome::Started);
     rig.RunWindows(12);
     rig.engine.CmdStop_Click();

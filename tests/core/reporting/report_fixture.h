@@ -34,6 +34,14 @@ using TempDir = lumivo::testing::TempFolder;
 
 using lumivo::testing::ReadFile;
 
+// The bins 1..bin_count a report holds data for.
+inline std::vector<int> PresentBins(const GroupStatistics& s) {
+    std::vector<int> bins;
+    for (int k = 1; k <= s.bin_count; ++k)
+        if (s.bin_present[static_cast<std::size_t>(k)]) bins.push_back(k);
+    return bins;
+}
+
 // ---- Data files (defined in activity_file_test.cpp) ----------------------------------------
 
 // One counts.bin record: minute, channels 0..383 and the temperature in tenths (entry 384).
