@@ -139,14 +139,11 @@ void Frm_Main::BuildControls() {
     events_layout->addWidget(txt_events);
     root->addWidget(events_box);
 
-    const std::pair<QPushButton*, void (Frm_Main::*)()> handlers[] = {
-        {cmd_connect, &Frm_Main::cmd_connect_Click},
-        {Cmd_disconnect, &Frm_Main::Cmd_disconnect_Click},
-        {CmdPlay, &Frm_Main::CmdPlay_Click},
-        {Cmdsetup, &Frm_Main::Cmdsetup_Click},
-        {Cmdoffline, &Frm_Main::Cmdoffline_Click}};
-    for (const auto& [button, handler] : handlers)
-        connect(button, &QPushButton::clicked, this, handler);
+    ConnectClicks(this, {{cmd_connect, &Frm_Main::cmd_connect_Click},
+                         {Cmd_disconnect, &Frm_Main::Cmd_disconnect_Click},
+                         {CmdPlay, &Frm_Main::CmdPlay_Click},
+                         {Cmdsetup, &Frm_Main::Cmdsetup_Click},
+                         {Cmdoffline, &Frm_Main::Cmdoffline_Click}});
     connect(CmdPause, &QPushButton::clicked, acquisition_, &AcquisitionWindow::CmdPause_Click);
     connect(CmdStop, &QPushButton::clicked, acquisition_, &AcquisitionWindow::CmdStop_Click);
 

@@ -118,15 +118,12 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     body->addWidget(chart_view, 1);
     outer->addLayout(body);
 
-    const std::pair<QAbstractButton*, void (frm_report::*)()> handlers[] = {
-        {Cmd_generate, &frm_report::Cmd_generate_Click},
-        {Cmd_cancel, &frm_report::Cmd_cancel_Click},
-        {Chk_rawexport, &frm_report::Chk_rawexport_Click},
-        {Chk_replacedata, &frm_report::Chk_replacedata_Click},
-        {cmd_runframe, &frm_report::cmd_runframe_Click},
-        {cmd_stopframe, &frm_report::cmd_stopframe_Click}};
-    for (const auto& [button, handler] : handlers)
-        connect(button, &QAbstractButton::clicked, this, handler);
+    ConnectClicks(this, {{Cmd_generate, &frm_report::Cmd_generate_Click},
+                         {Cmd_cancel, &frm_report::Cmd_cancel_Click},
+                         {Chk_rawexport, &frm_report::Chk_rawexport_Click},
+                         {Chk_replacedata, &frm_report::Chk_replacedata_Click},
+                         {cmd_runframe, &frm_report::cmd_runframe_Click},
+                         {cmd_stopframe, &frm_report::cmd_stopframe_Click}});
     connect(Cmb_organism, &QComboBox::activated, this, [this](int) { Cmb_organism_Click(); });
     connect(mnrecalculate, &QAction::triggered, this, &frm_report::mnrecalculate_Click);
     connect(mncircadian, &QAction::triggered, this, &frm_report::mncircadian_Click);

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QWidget>
 #include <initializer_list>
+#include <utility>
 
 namespace lumivo::app {
 
@@ -55,6 +56,14 @@ inline QHBoxLayout* ButtonRow(std::initializer_list<QWidget*> buttons) {
     row->addStretch();
     for (QWidget* b : buttons) row->addWidget(b);
     return row;
+}
+
+// Connects each button's click to its handler, a member of `owner` taking no argument.
+template <typename Owner>
+void ConnectClicks(Owner* owner,
+                   std::initializer_list<std::pair<QAbstractButton*, void (Owner::*)()>> handlers) {
+    for (const auto& [button, handler] : handlers)
+        QObject::connect(button, &QAbstractButton::clicked, owner, handler);
 }
 
 inline void SetAllEnabled(std::initializer_list<QWidget*> widgets, bool enabled) {
