@@ -226,7 +226,7 @@ TEST_F(PtyServerTest, ALinkTakenOverByAnotherServerIsLeftAlone) {
 
 TEST_F(PtyServerTest, SimulatorPortIsTheFreeOneNearestThePreferred) {
     fs::create_directories(dir_ / "ports");
-    std::ofstream(ComLinkPath(dir_, 1)) << "a device file";  // in use
+    std::ofstream(ComLinkPath(dir_, 1)) << "a device file";   // in use
     fs::create_symlink("/dev/null", ComLinkPath(dir_, 2));    // a live link: in use
     fs::create_symlink(dir_ / "gone", ComLinkPath(dir_, 4));  // left dangling: free
     struct Case {
