@@ -52,7 +52,7 @@ class Rig {
             throw std::runtime_error("cannot open the simulator's port");
         }
         app_.config.Actual_Project_Number = 1;
-        app_.connection.InstrumentConnected = -1;
+        app_.connection.InstrumentConnected = true;
         app_.project.ProjectFolder = ProjectFolderFor(dir_, 1);
         fs::create_directories(app_.project.ProjectFolder);
         app_.project.Setup.Aq_lapse = 1000;

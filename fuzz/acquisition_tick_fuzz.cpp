@@ -158,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     AppState app;
     app.config.Actual_Project_Number = 1;
-    app.connection.InstrumentConnected = -1;
+    app.connection.InstrumentConnected = true;
     app.project.ProjectFolder = "/inst/p00001";
     app.project.Setup.Aq_lapse = 30;
     app.project.Setup.Save_real = (flags & 1) != 0 ? 1 : 0;

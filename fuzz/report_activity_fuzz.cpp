@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto basal = ChannelBasal(bins, bin, bin, covered);
         basal_applied = NormaliseToBasal(dialogs, inputs, bins, std::move(basal)).proceed;
         for (std::size_t k = 0; k < bins.size(); ++k)
-            for (std::size_t c = 0; c < static_cast<std::size_t>(kBeams); ++c)
+            for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c)
                 Check(bins.count(k, c) <= kMaxBasalPercent);
     }
     const GroupStatistics stats = ComputeGroupStatistics(inputs, bins, covered, last_bin, bin);

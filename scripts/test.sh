@@ -4,7 +4,8 @@
 #   2. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer,
 #   3. a short run of every libFuzzer harness (clang, ASan + UBSan).
 # Along the way it checks that deps.sh installs every package the build found
-# (scripts/check_deps.sh) and builds and checks the Debian package (scripts/package.sh).
+# (scripts/check_deps.sh), that the includes follow the layers (scripts/check_layers.sh), and
+# builds and checks the Debian package (scripts/package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,6 +16,7 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-20}
 echo "== build (default preset)"
 cmake --preset default >/dev/null
 bash scripts/check_deps.sh build/default
+bash scripts/check_layers.sh
 cmake --build --preset default -j "$JOBS"
 
 echo "== Debian package"

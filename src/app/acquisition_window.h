@@ -1,14 +1,15 @@
 // The main window's acquisition: the handlers of "Start Acquisition" (CmdPlay), "Pause"
 // (CmdPause) and "Stop Acquisition" (CmdStop), the sampling timer Timeradq and the alarm line.
 // The work is done by the acquisition engine (src/core/acquisition); this class shows what the
-// engine tells its view on the main window's controls.
+// engine tells its view: on the automatic-action strip and the live displays it is given, and
+// on the rest of the main window through MainWindowHost.
 //
 // Timeradq is a single-shot timer re-armed after each tick, measured from the tick's start:
 // ticks come every 30 ms, or back to back when a tick takes longer (the serial exchange of a
 // full reading takes about 70 ms), and a tick is never re-entered, also not from the window
 // events that a long tick lets run. Between two ticks the event loop runs.
 //
-// Created by Frm_Main (as its child) once its controls and hooks exist.
+// Created by Frm_Main (as its child) with everything it works with.
 #pragma once
 
 #include <QLabel>
@@ -17,21 +18,28 @@
 #include <cstdint>
 #include <memory>
 
+#include "app/auto_action_frame.h"
+#include "app/control_panels.h"
+#include "app/live_plots.h"
+#include "app/main_window_host.h"
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/record_file_io.h"
-#include "core/storage/calibration_file.h"
+
+class QStatusBar;
 
 namespace lumivo::app {
 
-class Frm_Main;
-
-class AcquisitionWindow : public QObject, private AcquisitionView {
+class AcquisitionWindow : public QObject, public SamplingControl, private AcquisitionView {
     Q_OBJECT
   public:
-    explicit AcquisitionWindow(Frm_Main& main);
+    // The alarm line goes into `status_bar`.
+    AcquisitionWindow(QObject* parent, MainWindowHost& host, AutoActionStrip& strip, LiveView& live,
+                      QStatusBar& status_bar);
     ~AcquisitionWindow() override;
 
-    // CmdPlay_Click; `autorun` when the program was started with "/RUN".
+    // CmdPlay_Click: the start takes the autorun request of the command line once.
+    void CmdPlay_Click();
+    // The start; `autorun` when the program was started with "/RUN".
     void Start(bool autorun);
     void CmdPause_Click();
     void CmdStop_Click();
@@ -41,8 +49,12 @@ class AcquisitionWindow : public QObject, private AcquisitionView {
     bool Acquiring() const { return engine_->Running(); }
     AcquisitionEngine& engine() { return *engine_; }
 
-    QTimer* Timeradq;
-    QLabel* lbl_alarm;  // in the status bar; empty and hidden while all is well
+    // SamplingControl.
+    RunState AcquisitionState() const override { return engine_->state.AcquisitionRunning; }
+    void StopAcquisition(const std::string& reason) override { engine_->CmdStop_Click(reason); }
+    void ResetSampleRow() override { engine_->sampling.SampleRow = 0; }
+    bool ReadBlank(int sample_count) override { return engine_->Cmd_readblank_Click(sample_count); }
+    bool BlankActive() const override { return engine_->BlankActive(); }
 
   private:
     // AcquisitionView.
@@ -77,9 +89,12 @@ class AcquisitionWindow : public QObject, private AcquisitionView {
 
     void Arm(int delay_ms);
 
-    Frm_Main& main_;
+    MainWindowHost& host_;
+    AutoActionStrip& strip_;
+    LiveView& live_;
+    QTimer* Timeradq;
+    QLabel* lbl_alarm;  // in the status bar; empty and hidden while all is well
     PosixFileOps data_files_;
-    CalibrationValues own_calibration_;  // PinHole and Gain when no control panels exist
     std::unique_ptr<AcquisitionEngine> engine_;
     bool in_tick_ = false;
 };

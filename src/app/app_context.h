@@ -1,11 +1,15 @@
 // Everything one running desktop program works with, created once in main() (or by a test) and
 // handed to the windows by reference: the clock and dialogs the core asks through, the files,
-// the program-wide state and the instrument link.
+// the program-wide state with the tool settings, the instrument link, and how the program
+// reaches the desktop (opening a document, ending).
 #pragma once
 
+#include <QUrl>
 #include <filesystem>
+#include <functional>
 
 #include "core/app_state.h"
+#include "core/control/tool_state.h"
 #include "core/device/command_set.h"
 #include "core/storage/file_system.h"
 #include "core/storage/storage_context.h"
@@ -15,13 +19,7 @@ namespace lumivo::app {
 
 struct AppContext {
     AppContext(Clock& clock_ref, Dialogs& dialogs_ref, FileSystem& files_ref,
-               std::filesystem::path install, TransportOpener opener)
-        : clock(clock_ref),
-          dialogs(dialogs_ref),
-          files(files_ref),
-          install_dir(std::move(install)),
-          storage{install_dir, dialogs_ref, files_ref},
-          link(clock_ref, dialogs_ref, std::move(opener)) {}
+               std::filesystem::path install, TransportOpener opener);
     AppContext(const AppContext&) = delete;
     AppContext& operator=(const AppContext&) = delete;
 
@@ -31,7 +29,12 @@ struct AppContext {
     std::filesystem::path install_dir;
     StorageContext storage;
     AppState state;
+    ToolState tools;
     DeviceLink link;
+    // Hands a document to the desktop's viewer (QDesktopServices::openUrl); tests record it.
+    std::function<bool(const QUrl&)> open_document;
+    // Ends the program with a status (QCoreApplication::exit); tests record it.
+    std::function<void(int)> exit_program;
 };
 
 }  // namespace lumivo::app

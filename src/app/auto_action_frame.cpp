@@ -4,6 +4,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/qt_dialogs.h"
+#include "app/widget_helpers.h"
+
 namespace lumivo::app {
 
 ProgressBox::ProgressBox(QWidget* parent) : QWidget(parent) {
@@ -53,6 +56,46 @@ AutoActionFrame::AutoActionFrame(QWidget* parent) : QFrame(parent) {
     f.setBold(true);
     lbl_autotext_->setFont(f);
     layout->addWidget(lbl_autotext_);
+}
+
+AutoActionStrip::AutoActionStrip(QWidget* parent) : QWidget(parent) {
+    setObjectName("auto_action_strip");
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    frm_autotext = new AutoActionFrame(this);
+    layout->addWidget(frm_autotext);
+    picturecal = new ProgressBox(this);
+    layout->addWidget(picturecal);
+    lbl_autochannel = Named(new QLabel(this), "lbl_autochannel");
+    lbl_autochannel->setWordWrap(true);
+    layout->addWidget(lbl_autochannel);
+    lblcalibrando = Named(new QLabel(this), "lblcalibrando");
+    lblcalibrando->hide();
+    layout->addWidget(lblcalibrando);
+}
+
+void AutoActionStrip::SetTitle(const std::string& text) {
+    frm_autotext->lbl_autotext()->setText(ToQ(text));
+}
+
+void AutoActionStrip::SetStatus(const std::string& text) {
+    lbl_autochannel->setText(ToQ(text));
+}
+
+void AutoActionStrip::ShowFrame(bool shown) {
+    frm_autotext->setVisible(shown);
+}
+
+void AutoActionStrip::ShowProgress(bool shown) {
+    picturecal->setVisible(shown);
+}
+
+void AutoActionStrip::ShowCalibrating(bool shown) {
+    lblcalibrando->setVisible(shown);
+}
+
+void AutoActionStrip::SetCalibratingText(const std::string& text) {
+    lblcalibrando->setText(ToQ(text));
 }
 
 }  // namespace lumivo::app

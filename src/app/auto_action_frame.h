@@ -1,12 +1,15 @@
 // The automatic-action strip of the main window: the frame `frm_autotext` with its title line
-// `lbl_autotext` and status line `lbl_autochannel`, and the progress box `picturecal`, whose
-// progress is a filled bar from the left edge to the current x on a scale set by its user.
+// `lbl_autotext`, the progress box `picturecal` (a filled bar from the left edge to the current
+// x on a scale set by its user), the status line `lbl_autochannel` and the "calibrating" label
+// `lblcalibrando`. The connection, the calibration panel and the acquisition show their
+// progress here.
 #pragma once
 
 #include <QColor>
 #include <QFrame>
 #include <QLabel>
 #include <QWidget>
+#include <string>
 
 namespace lumivo::app {
 
@@ -42,6 +45,26 @@ class AutoActionFrame : public QFrame {
 
   private:
     QLabel* lbl_autotext_;
+};
+
+class AutoActionStrip : public QWidget {
+    Q_OBJECT
+  public:
+    explicit AutoActionStrip(QWidget* parent = nullptr);
+
+    void SetTitle(const std::string& text);
+    void SetStatus(const std::string& text);
+    void ShowFrame(bool shown);     // frm_autotext
+    void ShowProgress(bool shown);  // picturecal
+    ProgressBox& progress() { return *picturecal; }
+    void ShowCalibrating(bool shown);  // lblcalibrando
+    void SetCalibratingText(const std::string& text);
+
+  private:
+    AutoActionFrame* frm_autotext;
+    ProgressBox* picturecal;
+    QLabel* lbl_autochannel;
+    QLabel* lblcalibrando;
 };
 
 }  // namespace lumivo::app

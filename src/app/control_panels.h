@@ -1,59 +1,74 @@
-// The handlers of the main window's calibration, light and temperature controls: the
-// calibration panel frm_mn1 with its menus, the light panel Frame_light, the temperature panel
-// Frame_temp and the automatic-action strip (frm_autotext, picturecal). Each handler is thin:
-// the work is done by the control module (src/core/control); this class shows its state.
+// The main window's calibration, light and temperature controls with their handlers: the
+// calibration panel frm_mn1 with its menu entries, the light panel Frame_light, the
+// temperature panel Frame_temp and the Tools menu's panel switches. Each handler is thin: the
+// work is done by the control module (src/core/control); this class shows its state (the
+// program's ToolState) and its progress on the automatic-action strip.
 //
-// Created by Frm_Main (as its child) once its controls exist.
+// Created by Frm_Main (as its child) with everything it works with; it reaches the main window
+// through MainWindowHost and the sampling through SamplingControl.
 #pragma once
 
 #include <QLabel>
 #include <QObject>
 #include <QPointer>
-#include <QTimer>
 #include <array>
 #include <cstdint>
-#include <functional>
+#include <string>
 
+#include "app/auto_action_frame.h"
+#include "app/main_window_host.h"
+#include "app/tool_panels.h"
+#include "core/acquisition/acquisition_engine.h"
 #include "core/control/auto_zero.h"
 #include "core/control/channel_calibration.h"
-#include "core/control/control_settings.h"
-#include "core/control/light_temperature.h"
+#include "core/control/tool_state.h"
 
+class QAction;
+class QBoxLayout;
 class QLineEdit;
+class QMenu;
 class QPushButton;
-class QWidget;
 
 namespace lumivo::app {
 
-class Frm_Main;
+// What the control panels ask of the sampling (the acquisition window implements it): a
+// calibration within a run stops with the run, and the blank samples on its timer.
+class SamplingControl {
+  public:
+    virtual ~SamplingControl() = default;
+    virtual RunState AcquisitionState() const = 0;
+    virtual void StopAcquisition(const std::string& reason) = 0;
+    // Moves the sampling loop back to row 0 before calibration reads into it.
+    virtual void ResetSampleRow() = 0;
+    // Starts a blank of that many ticks on the sampling timer; false when it was refused.
+    virtual bool ReadBlank(int sample_count) = 0;
+    virtual bool BlankActive() const = 0;
+};
 
 class ControlPanels : public QObject {
     Q_OBJECT
   public:
-    explicit ControlPanels(Frm_Main& main);
+    // The panels are made as children of `panel_parent`; PlaceIn() puts them into its layout.
+    ControlPanels(QObject* parent, MainWindowHost& host, AutoActionStrip& strip,
+                  SamplingControl& sampling, QWidget* panel_parent);
 
-    // ---- Hooks to the acquisition, replaced by the sampling loop when it is attached ----
+    // frm_mn1, Frame_light and Frame_temp added to `column`, in that order.
+    void PlaceIn(QBoxLayout* column);
+    // The calibration menu's two entries and the Tools menu's panel switches.
+    void AddMenuEntries(QMenu* calibration, QMenu* tools);
 
-    // 0 stopped, 1 running, 2 paused (default: from Frm_Main::IsAcquiring).
-    std::function<int()> AcquisitionState;
-    // The stop-acquisition command (default: nothing to stop).
-    std::function<void()> StopAcquisition;
-    // Moves the sampling loop back to row 0 before calibration reads into it.
-    std::function<void()> ResetSampleRow;
-    // Row 0 of the sampling table, where calibration puts its readings (default: a row of
-    // this class).
-    std::function<std::span<std::uint16_t>()> CalibrationRow;
-    // Starts a blank of that many ticks on the acquisition's sampling timer; false when it was
-    // refused (default: refused, there is no sampling timer).
-    std::function<bool(int)> ReadBlank;
-    // A blank is running (default: none).
-    std::function<bool()> BlankActive;
-    // Number of ticks a blank lasts (default: the project's Cal_value).
-    std::function<int()> BlankSampleCount;
+    // ---- What the main window's load and the setup window ask ----
 
-    // ---- Program-wide tables kept here ----
-
-    CalibrationValues calibration;  // PinHole and Gain of every channel
+    // Which tool panels are shown.
+    void ShowPanels(bool calibration, bool light, bool temperature);
+    // The tool settings of the project into the tool state and the panels.
+    void LoadSettings(ProjectState& project);
+    // The device buttons back to "COOL", "OFF", "OFF".
+    void ResetDeviceButtons();
+    // The light and temperature panels from the tool state.
+    void ShowClimate();
+    // `txt_snr_umbral` follows the acquisition's lock.
+    void SetSnrBoxEnabled(bool enabled);
 
     // ---- Handlers ----
 
@@ -85,31 +100,20 @@ class ControlPanels : public QObject {
     // Sends the output state and shows it on the buttons and lamps.
     void ApplyOutputs();
 
-    // ---- Called by the acquisition ----
-
-    // The calibration and auto-zero at the start of a recorded acquisition: the strip shown
-    // with "<AUTOCALIBRATION>", picturecal light yellow, SnrThreshold from the box (below 1.3
-    // becomes 1.8); the run stops with the acquisition.
-    CalibrationResult RunStartCalibration();
-    AutoZeroResult RunStartAutoZero();
-
     // A calibration, auto-zero or blank is running.
-    bool busy() const { return running_ || (BlankActive && BlankActive()); }
+    bool busy() const { return running_ || sampling_.BlankActive(); }
     const CalibrationResult& last_calibration() const { return last_calibration_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // The threshold label whose clicks this object filters. Held as a guarded pointer so that
-    // events arriving while the main window is being torn down never reach into it.
-    QPointer<QLabel> umbral_label_;
     class StripView;
 
     RunControl MakeRunControl(bool within_acquisition);
     bool Offline() const;
+    ToolState& tools() { return host_.context().tools; }
     void ShowCalibrationControls();
-    void ShowClimate();
     void SetBoxText(QLineEdit* box, const std::string& text);
     // Runs `body` as a stand-alone or acquisition-bound run: the other commands are disabled
     // meanwhile and `button` (captioned "STOP") ends a stand-alone run early.
@@ -118,9 +122,24 @@ class ControlPanels : public QObject {
     // A result for the log panel.
     void Log(const std::string& text);
 
-    Frm_Main& main_;
+    MainWindowHost& host_;
+    AutoActionStrip& strip_;
+    SamplingControl& sampling_;
+    CalibrationPanel* frm_mn1;
+    LightPanel* Frame_light;
+    TemperaturePanel* Frame_temp;
+    QAction* mncal_on = nullptr;
+    QAction* mncal_off = nullptr;
+    QAction* lght_ctl = nullptr;
+    QAction* temp_ctl = nullptr;
+    // The light and temperature boxes and the setting each one edits.
+    std::array<std::pair<QLineEdit*, ClimateField>, 6> climate_boxes_{};
+    // The threshold label whose clicks this object filters. Held as a guarded pointer so that
+    // events arriving while the main window is being torn down never reach into it.
+    QPointer<QLabel> umbral_label_;
     bool running_ = false;
     bool cancel_requested_ = false;
+    // Row 0 of the sampling table, where calibration puts its readings.
     std::array<std::uint16_t, kChannelTableSize> own_row_{};
     CalibrationResult last_calibration_;
 };

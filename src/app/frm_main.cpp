@@ -1,8 +1,6 @@
 #include "app/frm_main.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QDesktopServices>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,7 +9,6 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <set>
 
 #include "app/acquisition_window.h"
 #include "app/control_panels.h"
@@ -19,62 +16,29 @@
 #include "app/frm_report.h"
 #include "app/frm_setup.h"
 #include "app/qt_dialogs.h"
+#include "app/widget_helpers.h"
 #include "app/window_placement.h"
 
 namespace lumivo::app {
-
-namespace {
-
-template <typename W>
-W* Named(W* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-}
-
-QLineEdit* ReadOnlyBox(QWidget* parent, const char* name, int width = 0) {
-    auto* box = Named(new QLineEdit(parent), name);
-    box->setReadOnly(true);
-    if (width > 0) box->setMaximumWidth(width);
-    return box;
-}
-
-QPushButton* Button(QWidget* parent, const char* name, const char* caption, bool enabled = true) {
-    auto* b = Named(new QPushButton(caption, parent), name);
-    b->setEnabled(enabled);
-    return b;
-}
-
-}  // namespace
 
 Frm_Main::Frm_Main(AppContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_(ctx) {
     setObjectName("Frm_Main");
     setWindowTitle("Lumivo - Activity monitor");
     BuildControls();
     BuildMenus();
-    control_panels = new ControlPanels(*this);
-
-    StartAcquisition = [this] { ctx_.dialogs.MessageBox(kAcquisitionUnavailableMessage); };
-    AttachSetupWindow(*this);    // Cmdsetup_Click and the launcher's "Setup a New Project"
-    AttachReportWindows(*this);  // "Report Output..." and mn_userbin
-    ShowOfflineBrowser = [this] { ShowNotAvailable("The offline browser"); };
-    OpenDocument = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-    CloseDataFiles = [] {};
-    ExitProgram = [](int code) { QCoreApplication::exit(code); };
-    IsAcquiring = [] { return false; };
 
     // The launcher belongs to the main window's load: created now, loaded without being shown.
     launcher_ = std::make_unique<Frm_Init>(ctx_.dialogs);
     launcher_->SetActivationNews(
         [this] { return LauncherConnectedNews(ctx_.state.connection, ctx_.link.ComPortNumber); });
-    connect(launcher_.get(), &Frm_Init::setupNewProject, this, [this] { ShowSetupWindow(); });
+    connect(launcher_.get(), &Frm_Init::setupNewProject, this, &Frm_Main::Cmdsetup_Click);
     connect(launcher_.get(), &Frm_Init::runLatestProject, this, &Frm_Main::OnLauncherRunLatest);
-    connect(launcher_.get(), &Frm_Init::analyzeRecorded, this, [this] { ShowOfflineBrowser(); });
+    connect(launcher_.get(), &Frm_Init::analyzeRecorded, this, &Frm_Main::Cmdoffline_Click);
     connect(launcher_.get(), &Frm_Init::exitConfirmed, this, [this] {
         // "EXIT" ends the program at once, without the main window's closing steps.
         closing_done_ = true;
-        ExitProgram(0);
+        ctx_.exit_program(0);
     });
-    acquisition = new AcquisitionWindow(*this);
 }
 
 Frm_Main::~Frm_Main() = default;
@@ -99,19 +63,12 @@ void Frm_Main::BuildControls() {
     Txt_time = ReadOnlyBox(header, "Txt_time", 150);
     lbl_endtime = Named(new QLabel(header), "lbl_endtime");
     lbl_endtime->setToolTip("Expected end of the running acquisition");
-    lbl_temperature = Named(new QLabel("T = __ \xC2\xB0"
-                                       "C",
-                                       header),
-                            "lbl_temperature");
-    hg->addWidget(new QLabel("Project:", header), 0, 0);
-    hg->addWidget(txt_projecto, 0, 1);
-    hg->addWidget(new QLabel("Lapse (min):", header), 0, 2);
-    hg->addWidget(txt_acqlapse, 0, 3);
-    hg->addWidget(new QLabel("Plate:", header), 0, 4);
-    hg->addWidget(txt_wellformat, 0, 5);
+    lbl_temperature = Named(new QLabel(kNoTemperatureLabel, header), "lbl_temperature");
+    AddLabelled(hg, 0, 0, "Project:", txt_projecto);
+    AddLabelled(hg, 0, 2, "Lapse (min):", txt_acqlapse);
+    AddLabelled(hg, 0, 4, "Plate:", txt_wellformat);
     hg->addWidget(lbl_serial, 0, 6, 1, 2);
-    hg->addWidget(new QLabel("Experiment:", header), 1, 0);
-    hg->addWidget(txt_subproject, 1, 1);
+    AddLabelled(hg, 1, 0, "Experiment:", txt_subproject);
     hg->addWidget(new QLabel("Description:", header), 1, 2);
     hg->addWidget(Txt_description, 1, 3, 1, 3);
     hg->addWidget(Txt_time, 1, 6);
@@ -139,58 +96,8 @@ void Frm_Main::BuildControls() {
     root->addLayout(body, 1);
 
     // Left: the live plots.
-    auto* left = new QVBoxLayout;
-    auto* plot_buttons = new QHBoxLayout;
-    Cmd_barplot = Button(central, "Cmd_barplot", "Bar Plot", false);
-    Cmd_gridplot = Button(central, "Cmd_gridplot", "Heatmap PLOT", false);
-    Cmd_histoplot = Button(central, "Cmd_histoplot", "BodyBends Histogram PLOT", false);
-    cmd_pgup = Button(central, "cmd_pgup", "<<", false);
-    cmd_pgdown = Button(central, "cmd_pgdown", ">>", false);
-    for (auto* b : {Cmd_barplot, Cmd_gridplot, Cmd_histoplot}) plot_buttons->addWidget(b);
-    plot_buttons->addStretch();
-    plot_buttons->addWidget(cmd_pgup);
-    plot_buttons->addWidget(cmd_pgdown);
-    cmd_pgup->hide();
-    cmd_pgdown->hide();
-    left->addLayout(plot_buttons);
-    Picact = new PlotBox("Picact", "Activity", central);
-    left->addWidget(Picact, 3);
-    picturetime = new ProgressBox(central);
-    picturetime->setObjectName("picturetime");
-    picturetime->SetBackground(Qt::white);
-    picturetime->SetScale(100, 10);
-    left->addWidget(picturetime);
-
-    auto* signal_controls = new QHBoxLayout;
-    cmdbeam_minus = Button(central, "cmdbeam_minus", "previous channel", false);
-    cmdbeam_plus = Button(central, "cmdbeam_plus", "next channel", false);
-    Cmdzoom_minus = Button(central, "Cmdzoom_minus", "Zoom -", false);
-    Cmdzoom_plus = Button(central, "Cmdzoom_plus", "Zoom +", false);
-    Combofila = Named(new QComboBox(central), "Combofila");
-    Combocol = Named(new QComboBox(central), "Combocol");
-    combogrup = Named(new QComboBox(central), "combogrup");
-    txtsub = Named(new QLineEdit(central), "txtsub");
-    txtsub->setMaximumWidth(60);
-    for (int r = 0; r < kBeamRows; ++r) Combofila->addItem(QString(QChar('A' + r)));
-    for (int c = 1; c <= kBeamColumns; ++c) Combocol->addItem(QString::number(c));
-    for (QWidget* w : {static_cast<QWidget*>(Combofila), static_cast<QWidget*>(Combocol),
-                       static_cast<QWidget*>(combogrup), static_cast<QWidget*>(txtsub)})
-        w->setEnabled(false);
-    for (QWidget* w : {static_cast<QWidget*>(cmdbeam_minus), static_cast<QWidget*>(cmdbeam_plus),
-                       static_cast<QWidget*>(Cmdzoom_minus), static_cast<QWidget*>(Cmdzoom_plus),
-                       static_cast<QWidget*>(Combofila), static_cast<QWidget*>(Combocol),
-                       static_cast<QWidget*>(combogrup), static_cast<QWidget*>(txtsub)})
-        signal_controls->addWidget(w);
-    signal_controls->addStretch();
-    left->addLayout(signal_controls);
-    auto* signal_row = new QHBoxLayout;
-    Picreal = new PlotBox("Picreal", "Channel signal", central);
-    signal_row->addWidget(Picreal, 1);
-    lstgrup = Named(new QListWidget(central), "lstgrup");
-    lstgrup->setMaximumWidth(170);
-    signal_row->addWidget(lstgrup);
-    left->addLayout(signal_row, 2);
-    body->addLayout(left, 1);
+    live_ = new LiveView(central);
+    body->addWidget(live_, 1);
 
     // Right: analysis choices, tool panels, the automatic-action strip and the status line.
     auto* right_widget = new QWidget(central);
@@ -205,30 +112,18 @@ void Frm_Main::BuildControls() {
     combo_minutes->setEditable(true);
     combo_minutes->setCompleter(nullptr);  // a number box: "1" must not become "15"
     chk_bodybends = Named(new QCheckBox("Body Bends", analysis), "chk_bodybends");
-    ag->addWidget(new QLabel("Organism:", analysis), 0, 0);
-    ag->addWidget(Cmb_organism, 0, 1);
-    ag->addWidget(new QLabel("Report bin (min):", analysis), 1, 0);
-    ag->addWidget(combo_minutes, 1, 1);
+    AddLabelled(ag, 0, 0, "Organism:", Cmb_organism);
+    AddLabelled(ag, 1, 0, "Report bin (min):", combo_minutes);
     ag->addWidget(chk_bodybends, 2, 0, 1, 2);
     right->addWidget(analysis);
 
-    frm_mn1 = new CalibrationPanel(right_widget);
-    Frame_light = new LightPanel(right_widget);
-    Frame_temp = new TemperaturePanel(right_widget);
-    right->addWidget(frm_mn1);
-    right->addWidget(Frame_light);
-    right->addWidget(Frame_temp);
-
-    frm_autotext = new AutoActionFrame(right_widget);
-    right->addWidget(frm_autotext);
-    picturecal = new ProgressBox(right_widget);
-    right->addWidget(picturecal);
-    lbl_autochannel = Named(new QLabel(right_widget), "lbl_autochannel");
-    lbl_autochannel->setWordWrap(true);
-    right->addWidget(lbl_autochannel);
-    lblcalibrando = Named(new QLabel(right_widget), "lblcalibrando");
-    lblcalibrando->hide();
-    right->addWidget(lblcalibrando);
+    // The parts: the strip first (every part shows its progress there), the acquisition before
+    // the control panels (they ask the sampling whether a run is on).
+    strip_ = new AutoActionStrip(right_widget);
+    acquisition_ = new AcquisitionWindow(this, *this, *strip_, *live_, *statusBar());
+    control_panels_ = new ControlPanels(this, *this, *strip_, *acquisition_, right_widget);
+    control_panels_->PlaceIn(right);
+    right->addWidget(strip_);
     right->addStretch();
     body->addWidget(right_widget);
 
@@ -244,11 +139,13 @@ void Frm_Main::BuildControls() {
     events_layout->addWidget(txt_events);
     root->addWidget(events_box);
 
-    connect(cmd_connect, &QPushButton::clicked, this, &Frm_Main::cmd_connect_Click);
-    connect(Cmd_disconnect, &QPushButton::clicked, this, &Frm_Main::Cmd_disconnect_Click);
-    connect(CmdPlay, &QPushButton::clicked, this, &Frm_Main::CmdPlay_Click);
-    connect(Cmdsetup, &QPushButton::clicked, this, [this] { ShowSetupWindow(); });
-    connect(Cmdoffline, &QPushButton::clicked, this, [this] { ShowOfflineBrowser(); });
+    ConnectClicks(this, {{cmd_connect, &Frm_Main::cmd_connect_Click},
+                         {Cmd_disconnect, &Frm_Main::Cmd_disconnect_Click},
+                         {CmdPlay, &Frm_Main::CmdPlay_Click},
+                         {Cmdsetup, &Frm_Main::Cmdsetup_Click},
+                         {Cmdoffline, &Frm_Main::Cmdoffline_Click}});
+    connect(CmdPause, &QPushButton::clicked, acquisition_, &AcquisitionWindow::CmdPause_Click);
+    connect(CmdStop, &QPushButton::clicked, acquisition_, &AcquisitionWindow::CmdStop_Click);
 
     lbl_connection = Named(new QLabel("Not connected", this), "lbl_connection");
     statusBar()->addPermanentWidget(lbl_connection);
@@ -275,8 +172,8 @@ void Frm_Main::BuildMenus() {
 
     mncom = menuBar()->addMenu("&COM Port");
     mncom->setObjectName("mncom");
-    for (int i = 1; i <= kScanLastPort; ++i) {
-        QAction* a = mncom->addAction(QString("COM%1").arg(i));
+    for (int i = kMinComPort; i <= kScanLastPort; ++i) {
+        QAction* a = mncom->addAction(QString::fromStdString(ComPortName(i)));
         a->setObjectName(QString("mncom1_%1").arg(i));
         a->setCheckable(true);
         connect(a, &QAction::triggered, this, [this, i] { mncom1_Click(i); });
@@ -284,31 +181,22 @@ void Frm_Main::BuildMenus() {
     }
 
     QMenu* calibration = menuBar()->addMenu("C&alibration");
-    mncal_on = calibration->addAction("Manual calibration tools");
-    mncal_on->setObjectName("mncal_on");
-    mncal_off = calibration->addAction("Automatic calibration");
-    mncal_off->setObjectName("mncal_off");
-    for (QAction* a : {mncal_on, mncal_off}) {
-        a->setCheckable(true);
-        a->setEnabled(false);
-    }
-
     QMenu* tools = menuBar()->addMenu("&Tools");
-    lght_ctl = tools->addAction("Light control");
-    lght_ctl->setObjectName("lght_ctl");
-    temp_ctl = tools->addAction("Temperature control");
-    temp_ctl->setObjectName("temp_ctl");
+    control_panels_->AddMenuEntries(calibration, tools);
     mn_selftest = tools->addAction("Device test");
     mn_selftest->setObjectName("mn_selftest");
     mn_factory = tools->addAction("Factory");
     mn_factory->setObjectName("mn_factory");
-    for (QAction* a : {lght_ctl, temp_ctl, mn_selftest, mn_factory}) a->setEnabled(false);
+    for (QAction* a : {mn_selftest, mn_factory}) a->setEnabled(false);
 
     QMenu* report = menuBar()->addMenu("&Report");
+    Cmdreport = report->addAction("Report Output...");
+    Cmdreport->setObjectName("Cmdreport");
+    connect(Cmdreport, &QAction::triggered, this, &Frm_Main::Cmdreport_Click);
     mn_userbin = report->addAction("User Defined BIN size");
     mn_userbin->setObjectName("mn_userbin");
     mn_userbin->setCheckable(true);
-    mn_userbin->setEnabled(false);
+    connect(mn_userbin, &QAction::triggered, this, &Frm_Main::mn_userbin_Click);
     mnquickreport = report->addAction("Quick Report (report.txt)");
     mnquickreport->setObjectName("mnquickreport");
     connect(mnquickreport, &QAction::triggered, this, &Frm_Main::mnquickreport_Click);
@@ -327,7 +215,7 @@ void Frm_Main::BuildMenus() {
 // ---- Load and activation ----
 
 void Frm_Main::Form_Load(const std::string& command_line) {
-    ctx_.state.connection.InstrumentConnected = 0;
+    ctx_.state.connection.InstrumentConnected = false;
     StartupContext startup{ctx_.storage, ctx_.clock, ctx_.state, *this};
     const StartupResult result = RunStartup(startup, command_line);
     ctx_.link.ComPortNumber = ctx_.state.config.ComPortNumber;
@@ -338,12 +226,12 @@ void Frm_Main::Form_Load(const std::string& command_line) {
         launcher_->hide();
         show();
         cmd_connect_Click();
-        if (ctx_.state.connection.InstrumentConnected != 0) StartAcquisition();
+        if (ctx_.state.connection.InstrumentConnected) CmdPlay_Click();
     }
 }
 
 void Frm_Main::Form_Activate() {
-    if (IsAcquiring()) return;
+    if (acquisition_->Acquiring()) return;
     try {
         ShowProjectHeader(MakeProjectHeader(ctx_.state));
         PrepareLiveDisplays(ctx_.state);
@@ -365,8 +253,7 @@ ConnectionContext Frm_Main::Connection() {
 }
 
 bool Frm_Main::PortInUse() const {
-    return acquisition != nullptr &&
-           (acquisition->Acquiring() || acquisition->engine().BlankActive());
+    return acquisition_->Acquiring() || acquisition_->BlankActive();
 }
 
 void Frm_Main::cmd_connect_Click() {
@@ -418,11 +305,31 @@ void Frm_Main::mnhelp_Click() {
 }
 
 void Frm_Main::CmdPlay_Click() {
-    StartAcquisition();
+    acquisition_->CmdPlay_Click();
+}
+
+void Frm_Main::Cmdsetup_Click() {
+    ShowSetupWindow();
+}
+
+void Frm_Main::Cmdoffline_Click() {
+    ShowNotAvailable("The offline browser");
+}
+
+void Frm_Main::Cmdreport_Click() {
+    ShowLatestReport(*this);
+}
+
+void Frm_Main::mn_userbin_Click(bool toggled) {
+    // Choosing the entry does not change its check mark ("Apply" and "Back to Default" do);
+    // the configuration is loaded and saved with the mark it has.
+    const bool checked = !toggled;
+    mn_userbin->setChecked(checked);
+    ShowUserReportSettings(*this, checked);
 }
 
 void Frm_Main::mnquickreport_Click() {
-    if (acquisition != nullptr) acquisition->engine().QuickReport();
+    acquisition_->engine().QuickReport();
 }
 
 void Frm_Main::AppendLog(const std::string& line) {
@@ -443,14 +350,14 @@ void Frm_Main::OnLauncherRunLatest() {
 
 void Frm_Main::ShowConnectionState() {
     const ConnectionState& c = ctx_.state.connection;
-    if (c.InstrumentConnected != 0) {
+    if (c.InstrumentConnected) {
         const std::string serial = "SERIAL : " + InstrumentSerialText(ctx_.link.SerialNumber);
         lbl_serial->setText(ToQ(serial));
         lbl_connection->setText(
             ToQ("Connected on COM" + std::to_string(ctx_.link.ComPortNumber) + "    " + serial));
     } else {
         lbl_serial->clear();
-        lbl_connection->setText(c.OfflineMode != 0 ? "OFFLINE MODE" : "Not connected");
+        lbl_connection->setText(c.OfflineMode ? "OFFLINE MODE" : "Not connected");
     }
 }
 
@@ -467,29 +374,26 @@ void Frm_Main::closeEvent(QCloseEvent* e) {
     }
     // The port search and the device procedures let window events run; the window waits for
     // them to finish (a calibration or zero has its STOP button).
-    if (connecting_ || (control_panels != nullptr && control_panels->busy() &&
-                        (acquisition == nullptr || !acquisition->engine().BlankActive()))) {
+    if (connecting_ || (control_panels_->busy() && !acquisition_->BlankActive())) {
         e->ignore();
         return;
     }
     // A running acquisition is stopped only when the user says so, and first, while the port
     // is still open for its outputs.
-    if (acquisition != nullptr && acquisition->Acquiring()) {
-        AcquisitionEngine& engine = acquisition->engine();
+    AcquisitionEngine& engine = acquisition_->engine();
+    if (acquisition_->Acquiring()) {
         if (ctx_.dialogs.Confirm(engine.ExitQuestion(), kStopAndExitCaption) != MsgResult::Ok) {
             e->ignore();
             return;
         }
         if (engine.Running()) engine.CmdStop_Click(kStopAtExit);
     }
-    if (acquisition != nullptr && acquisition->engine().BlankActive())
-        acquisition->engine().CmdStop_Click(kStopAtExit);
+    if (engine.BlankActive()) engine.CmdStop_Click(kStopAtExit);
     ClosingSteps steps;
     steps.close_port = [this] {
         const int port = ctx_.link.ComPortNumber;
-        if (port >= 1 && port <= 16) CommClose(ctx_.link.ports, port);
+        if (IsComPort(port)) CommClose(ctx_.link.ports, port);
     };
-    steps.close_files = [this] { CloseDataFiles(); };
     if (!RunMainWindowClosing(ctx_.storage, ctx_.clock, ctx_.state, steps)) {
         e->ignore();
         return;
@@ -497,13 +401,13 @@ void Frm_Main::closeEvent(QCloseEvent* e) {
     closing_done_ = true;
     e->accept();
     launcher_->hide();
-    ExitProgram(0);
+    ctx_.exit_program(0);
 }
 
 // ---- ConnectionView ----
 
 void Frm_Main::SetStatusText(const std::string& text) {
-    lbl_autochannel->setText(ToQ(text));
+    strip_->SetStatus(text);
 }
 
 void Frm_Main::SetLauncherNews(const std::string& text) {
@@ -511,16 +415,16 @@ void Frm_Main::SetLauncherNews(const std::string& text) {
 }
 
 void Frm_Main::SetAutoActionText(const std::string& text) {
-    frm_autotext->lbl_autotext()->setText(ToQ(text));
+    strip_->SetTitle(text);
 }
 
 void Frm_Main::ShowAutoActionPanels(bool visible) {
-    frm_autotext->setVisible(visible);
-    picturecal->setVisible(visible);
+    strip_->ShowFrame(visible);
+    strip_->ShowProgress(visible);
 }
 
 void Frm_Main::CheckPortMenuEntry(int port) {
-    for (int i = 1; i <= kScanLastPort; ++i)
+    for (int i = kMinComPort; i <= kScanLastPort; ++i)
         mncom1[static_cast<std::size_t>(i)]->setChecked(i == port);
 }
 
@@ -533,11 +437,9 @@ void Frm_Main::ReturnToLauncher() {
 // ---- StartupView ----
 
 void Frm_Main::ResetDeviceControls() {
-    Frame_temp->cmd_frio->setText("COOL");
-    Frame_temp->cmd_ontemp->setText("OFF");
-    Frame_light->cmd_luz->setText("OFF");
-    frm_autotext->hide();
-    picturecal->hide();
+    control_panels_->ResetDeviceButtons();
+    strip_->ShowFrame(false);
+    strip_->ShowProgress(false);
 }
 
 void Frm_Main::ShowLauncherLoading() {
@@ -547,9 +449,7 @@ void Frm_Main::ShowLauncherLoading() {
 }
 
 void Frm_Main::ShowToolPanels(bool calibration, bool light, bool temperature) {
-    frm_mn1->setVisible(calibration);
-    Frame_light->setVisible(light);
-    Frame_temp->setVisible(temperature);
+    control_panels_->ShowPanels(calibration, light, temperature);
 }
 
 void Frm_Main::SetOrganismList(const std::vector<std::string>& items,
@@ -560,11 +460,7 @@ void Frm_Main::SetOrganismList(const std::vector<std::string>& items,
 }
 
 void Frm_Main::LoadToolSettings(ProjectState& project) {
-    LoadCalibrationControls(calibration_controls, project);
-    frm_mn1->Show(calibration_controls);
-    LoadClimateSettings(project, climate);
-    Frame_light->Show(climate);
-    Frame_temp->Show(climate);
+    control_panels_->LoadSettings(project);
 }
 
 void Frm_Main::SetReportBins(const std::vector<std::string>& items, const std::string& selected,
@@ -577,28 +473,7 @@ void Frm_Main::SetReportBins(const std::vector<std::string>& items, const std::s
 }
 
 void Frm_Main::PrepareLiveDisplays(const AppState& app) {
-    live_buffer_rows_ = app.project.Setup.RT_Buffer;
-    live_values_.assign(kChannelTableSize, 0.0);
-
-    // The groups in use, in number order, for the group lists.
-    std::set<int> groups;
-    for (int c = 0; c < kChannelCount; ++c) {
-        const int g = app.project.ChannelGroup[static_cast<std::size_t>(c)];
-        if (g >= 0 && g < static_cast<int>(kChannelTableSize)) groups.insert(g);
-    }
-    lstgrup->clear();
-    combogrup->clear();
-    for (int g : groups) {
-        const QString entry =
-            QString::number(g) + " " + ToQ(app.project.GroupName[static_cast<std::size_t>(g)]);
-        lstgrup->addItem(entry);
-        combogrup->addItem(entry);
-    }
-    const bool paging = groups.size() > 12;
-    cmd_pgup->setVisible(paging);
-    cmd_pgdown->setVisible(paging);
-    Picact->ClearAndScale(static_cast<double>(std::max<std::size_t>(groups.size(), 1)), 100.0);
-    Picreal->ClearAndScale(live_buffer_rows_ + 20.0, 2100.0);
+    live_->PrepareFor(app);
 }
 
 void Frm_Main::ShowProjectHeader(const ProjectHeader& header) {
@@ -610,6 +485,119 @@ void Frm_Main::ShowProjectHeader(const ProjectHeader& header) {
 
 void Frm_Main::MakeLauncherUsable() {
     launcher_->SetUsable(true);
+}
+
+// ---- MainWindowHost ----
+
+void Frm_Main::ShowMainWindow() {
+    show();
+    raise();
+    activateWindow();
+}
+
+bool Frm_Main::OpenDocument(const QUrl& url) {
+    return ctx_.open_document && ctx_.open_document(url);
+}
+
+void Frm_Main::LockCommands(bool locked) {
+    if (locked) {
+        locked_commands_.clear();
+        for (QWidget* w : std::initializer_list<QWidget*>{CmdPlay, Cmdsetup, Cmdoffline,
+                                                          cmd_connect, Cmd_disconnect}) {
+            locked_commands_.emplace_back(w, w->isEnabled());
+            w->setEnabled(false);
+        }
+    } else {
+        for (const auto& [w, enabled] : locked_commands_) w->setEnabled(enabled);
+        locked_commands_.clear();
+    }
+}
+
+void Frm_Main::ShowExperimentName(const std::string& name) {
+    txt_subproject->setText(ToQ(name));
+}
+
+std::string Frm_Main::Description() {
+    return FromQ(Txt_description->text());
+}
+
+bool Frm_Main::BodyBendsChosen() {
+    return chk_bodybends->isEnabled() && chk_bodybends->isChecked();
+}
+
+void Frm_Main::ShowTemperature(const std::string& label) {
+    // The label is the program's own text (UTF-8), not file content.
+    lbl_temperature->setText(QString::fromUtf8(label.c_str()));
+}
+
+void Frm_Main::ShowElapsedTime(const std::string& text) {
+    const QString shown = ToQ(text);
+    if (Txt_time->text() != shown) Txt_time->setText(shown);
+}
+
+void Frm_Main::ShowExpectedEnd(const QString& text) {
+    if (lbl_endtime->text() != text) lbl_endtime->setText(text);
+}
+
+void Frm_Main::ShowAcquisitionControls(const AcquisitionControls& c) {
+    CmdPlay->setEnabled(c.CmdPlay);
+    CmdPause->setEnabled(c.CmdPause);
+    CmdPause->setText(c.CmdPause_resumes ? "Resume" : "Pause");
+    cmd_connect->setEnabled(c.cmd_connect);
+    Cmd_disconnect->setEnabled(c.cmd_connect);
+    mncom->setEnabled(c.cmd_connect);
+    CmdStop->setEnabled(c.CmdStop);
+    Cmdsetup->setEnabled(c.Cmdsetup);
+    Cmdoffline->setEnabled(c.Cmdoffline);
+    Cmb_organism->setEnabled(c.Cmb_organism);
+    control_panels_->SetSnrBoxEnabled(c.txt_snr_umbral);
+    // Body bends are counted on the U-bottom plate only.
+    chk_bodybends->setEnabled(c.chk_bodybends && MakeProjectHeader(ctx_.state).bodybends_enabled);
+}
+
+void Frm_Main::ShowToolState() {
+    control_panels_->ShowClimate();
+}
+
+void Frm_Main::ShowSetupWindow() {
+    auto* window = findChild<Frm_setup*>(QString(), Qt::FindDirectChildrenOnly);
+    if (window == nullptr) {
+        window = new Frm_setup(ctx_.storage, ctx_.state, this);
+        window->ShowToolPanels = [this](bool calibration, bool light, bool temperature) {
+            control_panels_->ShowPanels(calibration, light, temperature);
+        };
+        window->ShowMainWindow = [this] { ShowMainWindow(); };
+        window->ConnectInstrument = [this] { cmd_connect_Click(); };
+        window->ShowLauncher = [this] {
+            // While the instrument stays connected the launcher says so.
+            if (const auto news =
+                    LauncherConnectedNews(ctx_.state.connection, ctx_.link.ComPortNumber))
+                launcher_->LblNews()->setText(ToQ(*news));
+            launcher_->show();
+            launcher_->raise();
+        };
+    }
+    hide();
+    window->Form_Load();
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+std::string Frm_Main::ReportBinText() {
+    return FromQ(combo_minutes->currentText());
+}
+
+void Frm_Main::SetReportBinText(const std::string& text) {
+    combo_minutes->setCurrentText(ToQ(text));
+}
+
+bool Frm_Main::UserDefinedReport() {
+    return mn_userbin->isChecked();
+}
+
+void Frm_Main::SetUserDefinedReport(bool checked) {
+    mn_userbin->setChecked(checked);
 }
 
 }  // namespace lumivo::app

@@ -2,6 +2,12 @@
 // the start-up sequence and shows the launcher. Its handlers stay thin: the connection, start-up
 // and closing logic live in the core (device/connection.h, startup.h); the window shows what it
 // is told through the ConnectionView and StartupView interfaces.
+//
+// Its parts are objects of their own, each owning its controls: the control panels
+// (ControlPanels), the acquisition with its timer and alarm (AcquisitionWindow), the live
+// displays (LiveView) and the automatic-action strip (AutoActionStrip). They, and the report
+// and setup windows it opens, reach the main window through MainWindowHost. Its own controls
+// are private; tests find them by their object names (the kept control names).
 #pragma once
 
 #include <QAction>
@@ -9,38 +15,34 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTimer>
-#include <QUrl>
 #include <array>
-#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/app_context.h"
 #include "app/auto_action_frame.h"
 #include "app/frm_help.h"
 #include "app/frm_init.h"
 #include "app/live_plots.h"
-#include "app/tool_panels.h"
-#include "core/control/control_settings.h"
-#include "core/control/light_temperature.h"
+#include "app/main_window_host.h"
 #include "core/device/connection.h"
 #include "core/startup.h"
 
 namespace lumivo::app {
 
-inline constexpr const char* kAcquisitionUnavailableMessage =
-    "Acquisition is not available in this build.";
-
 class ControlPanels;
 class AcquisitionWindow;
+class Frm_setup;
 
-class Frm_Main : public QMainWindow, private ConnectionView, private StartupView {
+class Frm_Main : public QMainWindow,
+                 public MainWindowHost,
+                 private ConnectionView,
+                 private StartupView {
     Q_OBJECT
   public:
     explicit Frm_Main(AppContext& ctx, QWidget* parent = nullptr);
@@ -60,103 +62,26 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
     void mnabout_Click();
     // Help > Contents: the user guide in a window of its own (opened once, then raised).
     void mnhelp_Click();
-    Frm_help* help_window() const { return help_.get(); }
     void CmdPlay_Click();
+    // "Setup": the project setup window (also the launcher's "Setup a New Project").
+    void Cmdsetup_Click();
+    // "Offline": the browser of recorded acquisitions (also the launcher's third choice).
+    void Cmdoffline_Click();
+    // Report > "Report Output...": the report of the project's latest acquisition.
+    void Cmdreport_Click();
+    // Report > "User Defined BIN size": its mark stays as it was; the settings window opens.
+    void mn_userbin_Click(bool toggled);
     // "Quick Report": report.txt of the last run's totals, while no acquisition runs.
     void mnquickreport_Click();
 
     // The log panel: one line per event of the acquisitions and device procedures.
-    void AppendLog(const std::string& line);
+    void AppendLog(const std::string& line) override;
     // The status line: how the last run ended, what went wrong while nobody watched.
-    void ShowStatusLine(const std::string& text);
-
-    // Hooks for the windows and procedures that arrive later; each has a stand-in that tells
-    // the user it is not available yet.
-    std::function<void()> StartAcquisition;
-    std::function<void()> ShowSetupWindow;
-    std::function<void()> ShowOfflineBrowser;
-    // Opens a document with the desktop (QDesktopServices::openUrl by default).
-    std::function<bool(const QUrl&)> OpenDocument;
-    // Closes every open data file when the window closes.
-    std::function<void()> CloseDataFiles;
-    // Ends the program (QCoreApplication::exit by default).
-    std::function<void(int)> ExitProgram;
-    // Whether an acquisition runs (the activation leaves the window alone then).
-    std::function<bool()> IsAcquiring;
+    void ShowStatusLine(const std::string& text) override;
 
     Frm_Init* launcher() const { return launcher_.get(); }
-    AppContext& context() { return ctx_; }
-
-    // Controls (named as the window's controls are).
-    QLineEdit* txt_projecto;
-    QLineEdit* txt_acqlapse;
-    QLineEdit* txt_wellformat;
-    QLineEdit* txt_subproject;
-    QLineEdit* Txt_description;
-    QLineEdit* Txt_time;
-    QLabel* lbl_endtime;  // the expected end of the running acquisition
-    QLabel* lbl_temperature;
-    QLabel* lbl_serial;
-    QLabel* lbl_connection;      // status bar: the instrument's connection
-    QLabel* lbl_status;          // status bar: the end of the last run, failures
-    QPlainTextEdit* txt_events;  // the log panel
-    QLabel* lbl_autochannel;
-    QLabel* lblcalibrando;
-    QPushButton* cmd_connect;
-    QPushButton* Cmd_disconnect;
-    QPushButton* Cmdsetup;
-    QPushButton* Cmdoffline;
-    QPushButton* CmdPlay;
-    QPushButton* CmdPause;
-    QPushButton* CmdStop;
-    QPushButton* Cmd_barplot;
-    QPushButton* Cmd_gridplot;
-    QPushButton* Cmd_histoplot;
-    QPushButton* cmd_pgup;
-    QPushButton* cmd_pgdown;
-    QPushButton* cmdbeam_plus;
-    QPushButton* cmdbeam_minus;
-    QPushButton* Cmdzoom_plus;
-    QPushButton* Cmdzoom_minus;
-    QComboBox* Combofila;
-    QComboBox* Combocol;
-    QComboBox* combogrup;
-    QListWidget* lstgrup;
-    QLineEdit* txtsub;
-    QComboBox* Cmb_organism;
-    QComboBox* combo_minutes;
-    QCheckBox* chk_bodybends;
-    PlotBox* Picact;
-    PlotBox* Picreal;
-    ProgressBox* picturetime;
-    ProgressBox* picturecal;
-    AutoActionFrame* frm_autotext;
-    CalibrationPanel* frm_mn1;
-    LightPanel* Frame_light;
-    TemperaturePanel* Frame_temp;
-
-    // Menus.
-    QMenu* mncom;
-    std::array<QAction*, kScanLastPort + 1> mncom1{};  // entries 1..15 ("COM1".."COM15")
-    QAction* mnexit;
-    QAction* mnabout;
-    QAction* mnhelp;
-    QAction* mn_userbin;
-    QAction* mnquickreport;
-    QAction* mncal_on;
-    QAction* mncal_off;
-    QAction* lght_ctl;
-    QAction* temp_ctl;
-    QAction* mn_factory;
-    QAction* mn_selftest;
-
-    // The control module's state shown by the tool panels.
-    CalibrationControls calibration_controls;
-    ClimateState climate;
-    // The handlers of the calibration, light and temperature controls (a child object).
-    ControlPanels* control_panels = nullptr;
-    // CmdPlay, CmdPause, CmdStop, the sampling timer Timeradq and the alarm (a child object).
-    AcquisitionWindow* acquisition = nullptr;
+    Frm_help* help_window() const { return help_.get(); }
+    AppContext& context() override { return ctx_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -182,9 +107,27 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
     void PrepareLiveDisplays(const AppState& app) override;
     void ShowProjectHeader(const ProjectHeader& header) override;
     void MakeLauncherUsable() override;
+    // MainWindowHost.
+    QWidget& window() override { return *this; }
+    void ShowMainWindow() override;
+    bool OpenDocument(const QUrl& url) override;
+    void LockCommands(bool locked) override;
+    void ShowExperimentName(const std::string& name) override;
+    std::string Description() override;
+    bool BodyBendsChosen() override;
+    void ShowTemperature(const std::string& label) override;
+    void ShowElapsedTime(const std::string& text) override;
+    void ShowExpectedEnd(const QString& text) override;
+    void ShowAcquisitionControls(const AcquisitionControls& controls) override;
+    void ShowToolState() override;
+    void ShowSetupWindow() override;
+    std::string ReportBinText() override;
+    void SetReportBinText(const std::string& text) override;
+    bool UserDefinedReport() override;
+    void SetUserDefinedReport(bool checked) override;
 
-    void BuildMenus();
     void BuildControls();
+    void BuildMenus();
     ConnectionContext Connection();
     void ShowConnectionState();
     void ShowNotAvailable(const char* what);
@@ -197,9 +140,50 @@ class Frm_Main : public QMainWindow, private ConnectionView, private StartupView
     std::unique_ptr<Frm_help> help_;
     bool closing_done_ = false;
     bool connecting_ = false;
-    // Live-data buffers, sized from RT_Buffer when the window loads or is activated.
-    int live_buffer_rows_ = 0;
-    std::vector<double> live_values_;
+    // The commands LockCommands() disabled, with their state before.
+    std::vector<std::pair<QWidget*, bool>> locked_commands_;
+
+    // Controls (named as the window's controls are).
+    QLineEdit* txt_projecto;
+    QLineEdit* txt_acqlapse;
+    QLineEdit* txt_wellformat;
+    QLineEdit* txt_subproject;
+    QLineEdit* Txt_description;
+    QLineEdit* Txt_time;
+    QLabel* lbl_endtime;  // the expected end of the running acquisition
+    QLabel* lbl_temperature;
+    QLabel* lbl_serial;
+    QLabel* lbl_connection;      // status bar: the instrument's connection
+    QLabel* lbl_status;          // status bar: the end of the last run, failures
+    QPlainTextEdit* txt_events;  // the log panel
+    QPushButton* cmd_connect;
+    QPushButton* Cmd_disconnect;
+    QPushButton* Cmdsetup;
+    QPushButton* Cmdoffline;
+    QPushButton* CmdPlay;
+    QPushButton* CmdPause;
+    QPushButton* CmdStop;
+    QComboBox* Cmb_organism;
+    QComboBox* combo_minutes;
+    QCheckBox* chk_bodybends;
+
+    // Menus.
+    QMenu* mncom;
+    std::array<QAction*, kScanLastPort + 1> mncom1{};  // entries 1..15 ("COM1".."COM15")
+    QAction* mnexit;
+    QAction* mnabout;
+    QAction* mnhelp;
+    QAction* Cmdreport;
+    QAction* mn_userbin;
+    QAction* mnquickreport;
+    QAction* mn_factory;
+    QAction* mn_selftest;
+
+    // Parts, each owning its controls.
+    AutoActionStrip* strip_;          // frm_autotext, picturecal, lbl_autochannel, lblcalibrando
+    LiveView* live_;                  // Picact, Picreal, picturetime and their controls
+    AcquisitionWindow* acquisition_;  // the sampling timer Timeradq and the alarm
+    ControlPanels* control_panels_;   // frm_mn1, Frame_light, Frame_temp and their menus
 };
 
 }  // namespace lumivo::app

@@ -17,9 +17,9 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 
-#include "app/frm_main.h"
 #include "app/frm_reportset.h"
 #include "app/qt_dialogs.h"
+#include "app/widget_helpers.h"
 #include "app/window_placement.h"
 #include "core/storage/project_setup.h"
 
@@ -29,12 +29,6 @@ namespace fs = std::filesystem;
 using namespace lumivo::reporting;
 
 namespace {
-
-template <typename W>
-W* Named(W* widget, const QString& name) {
-    widget->setObjectName(name);
-    return widget;
-}
 
 // Dash pattern of an SVG dash array ("6 3") for a Qt pen, in pen widths.
 QList<qreal> DashPattern(const std::string& dash, qreal width) {
@@ -64,72 +58,24 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
 
     Frame_main = Named(new QGroupBox(this), "Frame_main");
     auto* grid = new QGridLayout(Frame_main);
-    auto* output_box = new QGroupBox("Output format:", Frame_main);
-    auto* output_layout = new QVBoxLayout(output_box);
-    auto* output_group = new QButtonGroup(this);
-    for (std::size_t i = 0; i < Option_output.size(); ++i) {
-        Option_output[i] = Named(new QRadioButton(ReportOutputCaptions()[i], output_box),
-                                 QString("Option_output_%1").arg(i));
-        output_group->addButton(Option_output[i]);
-        output_layout->addWidget(Option_output[i]);
-        connect(Option_output[i], &QRadioButton::toggled, this, [this](bool on) {
-            if (on) Option_output_Click();
-        });
-    }
-    Option_output[4]->hide();
-    grid->addWidget(output_box, 0, 0, 3, 1);
-
-    auto* type_box = new QGroupBox(Frame_main);
-    auto* type_layout = new QVBoxLayout(type_box);
-    auto* type_group = new QButtonGroup(this);
-    const char* const types[] = {"Excel [.csv]", "Text [.txt]"};
-    for (std::size_t i = 0; i < Option_report.size(); ++i) {
-        Option_report[i] =
-            Named(new QRadioButton(types[i], type_box), QString("Option_report_%1").arg(i));
-        type_group->addButton(Option_report[i]);
-        type_layout->addWidget(Option_report[i]);
-        connect(Option_report[i], &QRadioButton::clicked, this,
-                [this, i] { Option_report_Click(static_cast<int>(i)); });
-    }
-    auto* spacer_row = new QHBoxLayout;
-    spacer_row->addWidget(new QLabel("spacer =", type_box));
-    txt_customspacer = Named(new QLineEdit(type_box), "txt_customspacer");
-    txt_customspacer->setMaximumWidth(40);
-    spacer_row->addWidget(txt_customspacer);
-    type_layout->addLayout(spacer_row);
-    grid->addWidget(type_box, 0, 1);
-
-    auto* bin_row = new QHBoxLayout;
-    bin_row->addWidget(new QLabel("Bin size (min):", Frame_main));
-    Cmb_binsize = Named(new QComboBox(Frame_main), "Cmb_binsize");
-    Cmb_binsize->setEditable(true);
-    Cmb_binsize->setCompleter(nullptr);  // a number box: "1" must not become "15"
-    bin_row->addWidget(Cmb_binsize);
-    grid->addLayout(bin_row, 1, 1);
-
-    auto* stats_box = new QGroupBox("Group Statistics:", Frame_main);
-    auto* stats_layout = new QVBoxLayout(stats_box);
-    for (std::size_t i = 0; i < Chk_statistic.size(); ++i) {
-        Chk_statistic[i] = Named(new QCheckBox(StatisticCaptions()[i], stats_box),
-                                 QString("Chk_statistic_%1").arg(i));
-        stats_layout->addWidget(Chk_statistic[i]);
-    }
-    grid->addWidget(stats_box, 0, 2, 3, 1);
+    report_options = new ReportOptionsPanel(
+        std::vector<const char*>(ReportOutputCaptions().begin(), ReportOutputCaptions().end()),
+        Frame_main);
+    report_options->SetOutputOffered(4, false);
+    connect(report_options, &ReportOptionsPanel::fileTypeClicked, this,
+            &frm_report::Option_report_Click);
+    grid->addWidget(report_options, 0, 0, 1, 3);
 
     auto* basal_row = new QHBoxLayout;
     basal_row->addWidget(new QLabel("Basal Meassure:", Frame_main));
     cmbbasal = Named(new QComboBox(Frame_main), "cmbbasal");
     cmbbasal->setMinimumWidth(220);
     basal_row->addWidget(cmbbasal, 1);
-    grid->addLayout(basal_row, 3, 0, 1, 3);
+    grid->addLayout(basal_row, 1, 0, 1, 3);
 
-    auto* buttons = new QHBoxLayout;
     Cmd_generate = Named(new QPushButton("Generate...", Frame_main), "Cmd_generate");
     Cmd_cancel = Named(new QPushButton("Cancel", Frame_main), "Cmd_cancel");
-    buttons->addStretch();
-    buttons->addWidget(Cmd_generate);
-    buttons->addWidget(Cmd_cancel);
-    grid->addLayout(buttons, 4, 0, 1, 3);
+    grid->addLayout(ButtonRow({Cmd_generate, Cmd_cancel}), 2, 0, 1, 3);
     left->addWidget(Frame_main);
 
     Frame_run = Named(new QGroupBox("Raw data processing:", this), "Frame_run");
@@ -172,15 +118,15 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     body->addWidget(chart_view, 1);
     outer->addLayout(body);
 
-    connect(Cmd_generate, &QPushButton::clicked, this, &frm_report::Cmd_generate_Click);
-    connect(Cmd_cancel, &QPushButton::clicked, this, &frm_report::Cmd_cancel_Click);
+    ConnectClicks(this, {{Cmd_generate, &frm_report::Cmd_generate_Click},
+                         {Cmd_cancel, &frm_report::Cmd_cancel_Click},
+                         {Chk_rawexport, &frm_report::Chk_rawexport_Click},
+                         {Chk_replacedata, &frm_report::Chk_replacedata_Click},
+                         {cmd_runframe, &frm_report::cmd_runframe_Click},
+                         {cmd_stopframe, &frm_report::cmd_stopframe_Click}});
     connect(Cmb_organism, &QComboBox::activated, this, [this](int) { Cmb_organism_Click(); });
-    connect(Chk_rawexport, &QCheckBox::clicked, this, &frm_report::Chk_rawexport_Click);
-    connect(Chk_replacedata, &QCheckBox::clicked, this, &frm_report::Chk_replacedata_Click);
     connect(mnrecalculate, &QAction::triggered, this, &frm_report::mnrecalculate_Click);
     connect(mncircadian, &QAction::triggered, this, &frm_report::mncircadian_Click);
-    connect(cmd_runframe, &QPushButton::clicked, this, &frm_report::cmd_runframe_Click);
-    connect(cmd_stopframe, &QPushButton::clicked, this, &frm_report::cmd_stopframe_Click);
     resize(1100, 520);
     KeepWindowPlace(this);
 }
@@ -189,15 +135,8 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
 
 void frm_report::Show(const ReportWindowState& w) {
     state_ = w;
-    Cmb_binsize->clear();
-    for (const auto& item : w.bin_items) Cmb_binsize->addItem(ToQ(item));
-    Cmb_binsize->setCurrentText(ToQ(w.bin_text));
-    Option_output[4]->setVisible(w.histogram_visible);
-    Option_output[static_cast<std::size_t>(std::clamp(w.output, 0, 4))]->setChecked(true);
-    Option_report[static_cast<std::size_t>(w.filetype == 1 ? 1 : 0)]->setChecked(true);
-    txt_customspacer->setText(ToQ(w.spacer));
-    for (std::size_t i = 0; i < Chk_statistic.size(); ++i)
-        Chk_statistic[i]->setChecked(w.statistic[i]);
+    report_options->SetOutputOffered(4, w.histogram_visible);
+    report_options->Show(w);
     cmbbasal->clear();
     for (const auto& item : w.basal_items) cmbbasal->addItem(ToQ(item));
     cmbbasal->setCurrentIndex(cmbbasal->findText(ToQ(w.basal_text)));
@@ -214,17 +153,8 @@ void frm_report::Show(const ReportWindowState& w) {
 
 ReportWindowState frm_report::State() const {
     ReportWindowState w = state_;
-    w.bin_items.clear();
-    for (int i = 0; i < Cmb_binsize->count(); ++i)
-        w.bin_items.push_back(FromQ(Cmb_binsize->itemText(i)));
-    w.bin_text = FromQ(Cmb_binsize->currentText());
-    for (std::size_t i = 0; i < Option_output.size(); ++i)
-        if (Option_output[i]->isChecked()) w.output = static_cast<int>(i);
-    w.histogram_visible = !Option_output[4]->isHidden();
-    w.filetype = Option_report[1]->isChecked() ? 1 : 0;
-    w.spacer = FromQ(txt_customspacer->text());
-    for (std::size_t i = 0; i < Chk_statistic.size(); ++i)
-        w.statistic[i] = Chk_statistic[i]->isChecked();
+    report_options->Take(w);
+    w.histogram_visible = report_options->OutputOffered(4);
     w.basal_items.clear();
     for (int i = 0; i < cmbbasal->count(); ++i)
         w.basal_items.push_back(FromQ(cmbbasal->itemText(i)));
@@ -285,7 +215,7 @@ ReportEnvironment frm_report::Environment() {
 void frm_report::Cmd_generate_Click() {
     ReportEnvironment env = Environment();
     outcome_ = GenerateReport(env, RequestFromWindow(State(), QueryDecimalSymbol()));
-    if (outcome_.bin_size > 0) Cmb_binsize->setCurrentText(QString::number(outcome_.bin_size));
+    if (outcome_.bin_size > 0) report_options->SetBinText(std::to_string(outcome_.bin_size));
     if (outcome_.written) ShowChart(outcome_.chart);
 }
 
@@ -307,13 +237,13 @@ void frm_report::Cmd_cancel_Click() {
 }
 
 void frm_report::Option_output_Click() {
-    OfferStatisticBoxes(Option_output, Chk_statistic);
+    report_options->OfferStatisticBoxes();
 }
 
 void frm_report::Option_report_Click(int index) {
     ReportWindowState w = State();
     ReportFileTypeChosen(ctx_.state.report, index, w);
-    txt_customspacer->setText(ToQ(w.spacer));
+    report_options->SetSpacer(w.spacer);
 }
 
 void frm_report::Cmb_organism_Click() {
@@ -349,19 +279,20 @@ void frm_report::mnrecalculate_Click() {
     Frame_run->show();
 }
 
-void frm_report::mncircadian_Click() {
-    if (PerWellExport)
-        PerWellExport();
+void frm_report::RunRawProcessing(const std::function<void()>& hook) {
+    if (hook)
+        hook();
     else
         ctx_.dialogs.MessageBox(kRawProcessingUnavailable);
 }
 
+void frm_report::mncircadian_Click() {
+    RunRawProcessing(PerWellExport);
+}
+
 void frm_report::cmd_runframe_Click() {
     stop_requested_ = false;
-    if (RawReanalysis)
-        RawReanalysis();
-    else
-        ctx_.dialogs.MessageBox(kRawProcessingUnavailable);
+    RunRawProcessing(RawReanalysis);
 }
 
 void frm_report::cmd_stopframe_Click() {
@@ -380,7 +311,7 @@ void frm_report::showEvent(QShowEvent* event) {
 }
 
 void frm_report::closeEvent(QCloseEvent* event) {
-    if (SetMainBinText) SetMainBinText(FromQ(Cmb_binsize->currentText()));
+    if (SetMainBinText) SetMainBinText(State().bin_text);
     cmbbasal->clear();
     QWidget::closeEvent(event);
 }
@@ -470,89 +401,72 @@ void frm_report::ShowChart(const ChartData& plot) {
 
 // ---- The main window's side ----
 
-frm_report* OpenReportWindow(Frm_Main& main, const fs::path& folder) {
-    AppContext& ctx = main.context();
+frm_report* OpenReportWindow(MainWindowHost& host, const fs::path& folder) {
+    AppContext& ctx = host.context();
+    QWidget& main = host.window();
     auto* window = main.findChild<frm_report*>(QString(), Qt::FindDirectChildrenOnly);
     if (window == nullptr) {
         window = new frm_report(ctx, &main);
-        window->OpenDocument = [&main](const QUrl& url) { return main.OpenDocument(url); };
-        window->SetMainBinText = [&main](const std::string& text) {
-            main.combo_minutes->setCurrentText(ToQ(text));
-        };
+        window->OpenDocument = [&host](const QUrl& url) { return host.OpenDocument(url); };
+        window->SetMainBinText = [&host](const std::string& text) { host.SetReportBinText(text); };
     }
-    window->Form_Load(main.mn_userbin->isChecked());
-    const std::string bin_text = FromQ(main.combo_minutes->currentText());
-    if (!window->OpenFor(folder, bin_text, BasalChoices(ctx.storage, folder))) return nullptr;
+    window->Form_Load(host.UserDefinedReport());
+    if (!window->OpenFor(folder, host.ReportBinText(), BasalChoices(ctx.storage, folder)))
+        return nullptr;
     window->show();
     window->raise();
     window->activateWindow();
     return window;
 }
 
-ReportOutcome ReportAfterRun(Frm_Main& main, const fs::path& folder) {
-    AppContext& ctx = main.context();
+ReportOutcome ReportAfterRun(MainWindowHost& host, const fs::path& folder) {
+    AppContext& ctx = host.context();
     ReportEnvironment env{ctx.storage, ctx.clock};
-    env.open_file = [&main](const fs::path& path) {
-        main.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+    env.open_file = [&host](const fs::path& path) {
+        host.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path.string())));
     };
     env.format_date = [](const LocalDateTime& t) { return FromQ(LocaleDateTime(t)); };
-    const bool automatic = main.mn_userbin->isChecked();
-    ReportOutcome outcome = ReportAfterAcquisition(
-        env, ctx.state.report, automatic, folder, FromQ(main.combo_minutes->currentText()),
-        [&main, &folder] { OpenReportWindow(main, folder); });
+    const bool automatic = host.UserDefinedReport();
+    ReportOutcome outcome =
+        ReportAfterAcquisition(env, ctx.state.report, automatic, folder, host.ReportBinText(),
+                               [&host, &folder] { OpenReportWindow(host, folder); });
     // Nobody may be at the screen when a run ends: a report that failed stays in the status
     // line after its message box is gone.
     if (automatic && !outcome.written) {
-        main.ShowStatusLine("The automatic report was not written: " + outcome.failure);
+        host.ShowStatusLine("The automatic report was not written: " + outcome.failure);
     } else if (automatic && !outcome.raw_export_failure.empty()) {
-        main.ShowStatusLine("The automatic report was written; the raw data were not exported: " +
+        host.ShowStatusLine("The automatic report was written; the raw data were not exported: " +
                             outcome.raw_export_failure);
     }
-    main.show();
+    host.window().show();
     return outcome;
 }
 
-void AttachReportWindows(Frm_Main& main) {
-    auto* menu = qobject_cast<QMenu*>(main.mn_userbin->parent());
-    auto* report_entry =
-        new QAction("Report Output...", menu != nullptr ? static_cast<QObject*>(menu) : &main);
-    report_entry->setObjectName("Cmdreport");
-    if (menu != nullptr) menu->insertAction(main.mn_userbin, report_entry);
-    QObject::connect(report_entry, &QAction::triggered, &main, [&main] {
-        // The report of the current project's latest acquisition.
-        AppContext& ctx = main.context();
-        const fs::path project = ctx.state.project.ProjectFolder;
-        const std::string latest = FindLatestAcquisition(ctx.storage, project);
-        if (latest.empty()) {
-            ctx.dialogs.MessageBox(kActivityFileNotFound);
-            return;
-        }
-        OpenReportWindow(main, project / latest);
-    });
+void ShowLatestReport(MainWindowHost& host) {
+    AppContext& ctx = host.context();
+    const fs::path project = ctx.state.project.ProjectFolder;
+    const std::string latest = FindLatestAcquisition(ctx.storage, project);
+    if (latest.empty()) {
+        ctx.dialogs.MessageBox(kActivityFileNotFound);
+        return;
+    }
+    OpenReportWindow(host, project / latest);
+}
 
-    main.mn_userbin->setEnabled(true);
-    QObject::connect(main.mn_userbin, &QAction::triggered, &main, [&main](bool toggled) {
-        // Choosing the entry does not change its check mark ("Apply" and "Back to Default" do);
-        // the configuration is loaded and saved with the mark it has.
-        const bool checked = !toggled;
-        main.mn_userbin->setChecked(checked);
-        AppContext& ctx = main.context();
-        UserBinEntryChosen(ctx.storage, ctx.state.report, checked);
-        auto* window = main.findChild<Frm_reportset*>(QString(), Qt::FindDirectChildrenOnly);
-        if (window == nullptr) {
-            window = new Frm_reportset(ctx.storage, ctx.state.report, &main);
-            window->SetUserBinChecked = [&main](bool on) { main.mn_userbin->setChecked(on); };
-            window->ShowMainWindow = [&main] {
-                main.show();
-                main.raise();
-                main.activateWindow();
-            };
-        }
-        window->Form_Load();
-        window->show();
-        window->raise();
-        window->activateWindow();
-    });
+void ShowUserReportSettings(MainWindowHost& host, bool checked) {
+    AppContext& ctx = host.context();
+    UserBinEntryChosen(ctx.storage, ctx.state.report, checked);
+    QWidget& main = host.window();
+    auto* window = main.findChild<Frm_reportset*>(QString(), Qt::FindDirectChildrenOnly);
+    if (window == nullptr) {
+        window = new Frm_reportset(ctx.storage, ctx.state.report, &main);
+        window->SetUserBinChecked = [&host](bool on) { host.SetUserDefinedReport(on); };
+        window->ShowMainWindow = [&host] { host.ShowMainWindow(); };
+    }
+    window->Form_Load();
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 }  // namespace lumivo::app

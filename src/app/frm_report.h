@@ -27,12 +27,12 @@
 #include <string>
 
 #include "app/app_context.h"
+#include "app/main_window_host.h"
+#include "app/report_options_panel.h"
 #include "core/reporting/report_run.h"
 #include "core/reporting/report_settings.h"
 
 namespace lumivo::app {
-
-class Frm_Main;
 
 inline constexpr const char* kRawProcessingUnavailable =
     "Raw data processing is not available in this build.";
@@ -75,11 +75,7 @@ class frm_report : public QWidget {
     reporting::ReportWindowState State() const;
 
     // Controls.
-    std::array<QRadioButton*, 5> Option_output{};
-    std::array<QRadioButton*, 2> Option_report{};
-    QLineEdit* txt_customspacer;
-    QComboBox* Cmb_binsize;
-    std::array<QCheckBox*, 5> Chk_statistic{};
+    ReportOptionsPanel* report_options;  // Option_output, Option_report, Cmb_binsize, ...
     QComboBox* cmbbasal;
     QPushButton* Cmd_generate;
     QPushButton* Cmd_cancel;
@@ -110,6 +106,8 @@ class frm_report : public QWidget {
     void Show(const reporting::ReportWindowState& w);
     void ShowChart(const reporting::ChartData& plot);
     reporting::ReportEnvironment Environment();
+    // Runs a raw-data hook, or says raw data processing is not available.
+    void RunRawProcessing(const std::function<void()>& hook);
 
     AppContext& ctx_;
     reporting::ReportWindowState state_;
@@ -117,17 +115,22 @@ class frm_report : public QWidget {
     bool stop_requested_ = false;
 };
 
-// Connects the report windows to the main window: the "Report Output..." entry of its Report
-// menu (the report of the project's latest acquisition) and the `mn_userbin` entry ("User
-// Defined BIN size", which opens Frm_reportset).
-void AttachReportWindows(Frm_Main& main);
+// The report windows as the main window opens them; they reach it through `host`.
+
+// "Report Output...": the report window for the current project's latest acquisition ("Activity
+// file not Found" when it has none).
+void ShowLatestReport(MainWindowHost& host);
+
+// The `mn_userbin` entry ("User Defined BIN size") chosen with its mark `checked`: the stored
+// configuration follows the mark and Frm_reportset is shown.
+void ShowUserReportSettings(MainWindowHost& host, bool checked);
 
 // Opens the report window for an acquisition folder as the main window's report command does.
-frm_report* OpenReportWindow(Frm_Main& main, const std::filesystem::path& folder);
+frm_report* OpenReportWindow(MainWindowHost& host, const std::filesystem::path& folder);
 
 // The end of a recorded acquisition on the report side: with `mn_userbin` checked the report is
 // generated from the stored settings at once; otherwise the report window is opened for the
 // folder and "Acquisition finished" is shown.
-reporting::ReportOutcome ReportAfterRun(Frm_Main& main, const std::filesystem::path& folder);
+reporting::ReportOutcome ReportAfterRun(MainWindowHost& host, const std::filesystem::path& folder);
 
 }  // namespace lumivo::app

@@ -13,24 +13,12 @@
 #include <array>
 #include <functional>
 
+#include "app/report_options_panel.h"
 #include "core/reporting/report_settings.h"
 #include "core/storage/report_config.h"
 #include "core/storage/storage_context.h"
 
 namespace lumivo::app {
-
-// Both report windows: enables the `Chk_statistic` boxes that add a table to a report of the
-// checked `Option_output`, greys the others.
-template <std::size_t N>
-void OfferStatisticBoxes(const std::array<QRadioButton*, N>& outputs,
-                         const std::array<QCheckBox*, 5>& boxes) {
-    int output = 0;
-    for (std::size_t i = 0; i < N; ++i)
-        if (outputs[i] != nullptr && outputs[i]->isChecked()) output = static_cast<int>(i);
-    for (std::size_t i = 0; i < boxes.size(); ++i)
-        if (boxes[i] != nullptr)
-            boxes[i]->setEnabled(reporting::StatisticBoxEnabled(output, static_cast<int>(i)));
-}
 
 class Frm_reportset : public QWidget {
     Q_OBJECT
@@ -48,11 +36,7 @@ class Frm_reportset : public QWidget {
 
     reporting::ReportSetState State() const;
 
-    std::array<QRadioButton*, 4> Option_output{};
-    std::array<QRadioButton*, 2> Option_report{};
-    std::array<QCheckBox*, 5> Chk_statistic{};
-    QLineEdit* txt_customspacer;
-    QComboBox* Cmb_binsize;
+    ReportOptionsPanel* report_options;  // Option_output, Option_report, Cmb_binsize, ...
     QCheckBox* Chk_rawexport;
     QCheckBox* Chk_autofile;
     QPushButton* Cmd_generate;

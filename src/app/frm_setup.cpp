@@ -8,27 +8,14 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
-#include "app/frm_main.h"
 #include "app/qt_dialogs.h"
+#include "app/widget_helpers.h"
 #include "app/window_placement.h"
 #include "core/setup/plate_groups.h"
 
 namespace lumivo::app {
 
 namespace {
-
-template <typename W>
-W* Named(W* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-}
-
-QLineEdit* NumberBox(QWidget* parent, const char* name) {
-    auto* box = Named(new QLineEdit(parent), name);
-    box->setMaximumWidth(80);
-    box->setAlignment(Qt::AlignRight);
-    return box;
-}
 
 void Fill(QComboBox* combo, const std::vector<std::string>& items) {
     combo->clear();
@@ -94,22 +81,19 @@ void Frm_setup::BuildControls() {
     auto* ag = new QGridLayout(acq_box);
     Combowell = Named(new QComboBox(acq_box), "Combowell");
     Combo_aqmode = Named(new QComboBox(acq_box), "Combo_aqmode");
-    Txtlapse = NumberBox(acq_box, "Txtlapse");
+    Txtlapse = NumberBox(acq_box, "Txtlapse", 80);
     cmd_advanced = Named(new QPushButton(kAdvancedHiddenCaption, acq_box), "cmd_advanced");
-    ag->addWidget(new QLabel("Plate format:", acq_box), 0, 0);
-    ag->addWidget(Combowell, 0, 1);
-    ag->addWidget(new QLabel("Acquisition mode:", acq_box), 1, 0);
-    ag->addWidget(Combo_aqmode, 1, 1);
-    ag->addWidget(new QLabel("Lapse (minutes):", acq_box), 2, 0);
-    ag->addWidget(Txtlapse, 2, 1);
+    AddLabelled(ag, 0, 0, "Plate format:", Combowell);
+    AddLabelled(ag, 1, 0, "Acquisition mode:", Combo_aqmode);
+    AddLabelled(ag, 2, 0, "Lapse (minutes):", Txtlapse);
     ag->addWidget(cmd_advanced, 3, 0, 1, 2);
 
     Frame_advanced = Named(new QFrame(acq_box), "Frame_advanced");
     Frame_advanced->setFrameShape(QFrame::StyledPanel);
     auto* fa = new QGridLayout(Frame_advanced);
-    Txtsample = NumberBox(Frame_advanced, "Txtsample");
-    Txtbuffer = NumberBox(Frame_advanced, "Txtbuffer");
-    Txt_dspinterval = NumberBox(Frame_advanced, "Txt_dspinterval");
+    Txtsample = NumberBox(Frame_advanced, "Txtsample", 80);
+    Txtbuffer = NumberBox(Frame_advanced, "Txtbuffer", 80);
+    Txt_dspinterval = NumberBox(Frame_advanced, "Txt_dspinterval", 80);
     ComboDSP = Named(new QComboBox(Frame_advanced), "ComboDSP");
     Combosavecount = Named(new QComboBox(Frame_advanced), "Combosavecount");
     Combosavereal = Named(new QComboBox(Frame_advanced), "Combosavereal");
@@ -385,7 +369,7 @@ void Frm_setup::txtprj_DblClick() {
 void Frm_setup::Command_main_Click() {
     hide();
     if (ShowMainWindow) ShowMainWindow();
-    if (state_.connection.InstrumentConnected == 0 && ConnectInstrument) ConnectInstrument();
+    if (!state_.connection.InstrumentConnected && ConnectInstrument) ConnectInstrument();
 }
 
 void Frm_setup::Cmdoffline_Click() {
@@ -595,41 +579,6 @@ bool Frm_setup::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     return QWidget::eventFilter(watched, event);
-}
-
-void AttachSetupWindow(Frm_Main& main) {
-    main.ShowSetupWindow = [&main] {
-        auto* window = main.findChild<Frm_setup*>(QString(), Qt::FindDirectChildrenOnly);
-        if (window == nullptr) {
-            AppContext& ctx = main.context();
-            window = new Frm_setup(ctx.storage, ctx.state, &main);
-            window->ShowToolPanels = [&main](bool calibration, bool light, bool temperature) {
-                main.frm_mn1->setVisible(calibration);
-                main.Frame_light->setVisible(light);
-                main.Frame_temp->setVisible(temperature);
-            };
-            window->ShowMainWindow = [&main] {
-                main.show();
-                main.raise();
-                main.activateWindow();
-            };
-            window->ConnectInstrument = [&main] { main.cmd_connect_Click(); };
-            window->ShowLauncher = [&main] {
-                // While the instrument stays connected the launcher says so.
-                AppContext& c = main.context();
-                if (const auto news =
-                        LauncherConnectedNews(c.state.connection, c.link.ComPortNumber))
-                    main.launcher()->LblNews()->setText(ToQ(*news));
-                main.launcher()->show();
-                main.launcher()->raise();
-            };
-        }
-        main.hide();
-        window->Form_Load();
-        window->show();
-        window->raise();
-        window->activateWindow();
-    };
 }
 
 }  // namespace lumivo::app

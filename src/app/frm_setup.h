@@ -26,8 +26,6 @@
 
 namespace lumivo::app {
 
-class Frm_Main;
-
 inline constexpr const char* kAdvancedShownCaption = "[Advanced Tools]    <-";
 inline constexpr const char* kAdvancedHiddenCaption = "[Advanced Tools]    ->";
 
@@ -147,10 +145,5 @@ class Frm_setup : public QWidget {
     bool filling_ = false;  // controls being filled: their change handlers stay quiet
     SetupSnapshot snapshot_;
 };
-
-// Makes the main window open the project setup window (its Setup button, `Cmdsetup_Click`, and
-// the launcher's first choice). The window is created on first use as a child window of the
-// main window, and loaded from the program-wide state each time it is opened.
-void AttachSetupWindow(Frm_Main& main);
 
 }  // namespace lumivo::app

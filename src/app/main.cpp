@@ -17,12 +17,12 @@
 #include "app/app_context.h"
 #include "app/frm_main.h"
 #include "app/qt_dialogs.h"
-#include "app/simulator_host.h"
 #include "core/device/mod_comm.h"
 #include "core/install_dir.h"
 #include "core/startup.h"
 #include "core/storage/config_file.h"
 #include "core/storage/installation.h"
+#include "sim/simulator_host.h"
 
 namespace {
 
@@ -110,14 +110,14 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::unique_ptr<app::SimulatorHost> simulator;
+    std::unique_ptr<sim::SimulatorHost> simulator;
     if (command_line.simulate) {
         try {
             sim::SimConfig config;
             config.store_path = command_line.install_dir / "ports" / "simulator.store";
-            simulator = std::make_unique<app::SimulatorHost>(
-                command_line.install_dir, ConfiguredPort(files, command_line.install_dir),
-                std::move(config));
+            simulator = sim::SimulatorHost::AsPort(command_line.install_dir,
+                                                   ConfiguredPort(files, command_line.install_dir),
+                                                   std::move(config));
         } catch (const std::exception& e) {
             dialogs.MessageBox(std::string("The simulated instrument could not be started: ") +
                                e.what());

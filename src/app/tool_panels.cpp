@@ -5,23 +5,11 @@
 #include <QPainter>
 
 #include "app/qt_dialogs.h"
+#include "app/widget_helpers.h"
 
 namespace lumivo::app {
 
 namespace {
-
-template <typename W>
-W* Named(W* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-}
-
-QLineEdit* SmallBox(QWidget* parent, const char* name) {
-    auto* box = Named(new QLineEdit(parent), name);
-    box->setMaximumWidth(56);
-    box->setAlignment(Qt::AlignRight);
-    return box;
-}
 
 // Puts a value into a box the user may be typing in. The box is rewritten only when the value
 // changed since it was last put there, and never while it has the keyboard focus: output
@@ -67,7 +55,7 @@ CalibrationPanel::CalibrationPanel(QWidget* parent) : QGroupBox("Calibration", p
     Cmd_autozero = Named(new QPushButton("Fast ZERO", this), "Cmd_autozero");
     Cmd_readblank = Named(new QPushButton("Read Blank", this), "Cmd_readblank");
     lbl_umbral = Named(new QLabel(">>>>", this), "lbl_umbral");
-    txt_snr_umbral = SmallBox(this, "txt_snr_umbral");
+    txt_snr_umbral = NumberBox(this, "txt_snr_umbral", 56);
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(mnCalibra, 0, 0);
@@ -98,10 +86,8 @@ void CalibrationPanel::Show(const CalibrationControls& c) {
 
 void CalibrationPanel::SetInteractive(bool interactive) {
     interactive_ = interactive;
-    for (QWidget* w : {static_cast<QWidget*>(mnCalibra), static_cast<QWidget*>(mnZero),
-                       static_cast<QWidget*>(cmd_calibra), static_cast<QWidget*>(Cmd_autozero),
-                       static_cast<QWidget*>(Cmd_readblank), static_cast<QWidget*>(txt_snr_umbral)})
-        w->setEnabled(interactive);
+    SetAllEnabled({mnCalibra, mnZero, cmd_calibra, Cmd_autozero, Cmd_readblank, txt_snr_umbral},
+                  interactive);
 }
 
 LightPanel::LightPanel(QWidget* parent) : QGroupBox("Light", parent) {
@@ -109,31 +95,26 @@ LightPanel::LightPanel(QWidget* parent) : QGroupBox("Light", parent) {
     cmd_luz = Named(new QPushButton("OFF", this), "cmd_luz");
     shape_light = Named(new Lamp(this), "shape_light");
     Chk_lenabled = Named(new QCheckBox("Enable", this), "Chk_lenabled");
-    txt_lon = SmallBox(this, "txt_lon");
-    txt_loff = SmallBox(this, "txt_loff");
+    txt_lon = NumberBox(this, "txt_lon", 56);
+    txt_loff = NumberBox(this, "txt_loff", 56);
     cmd_cyclepulse = Named(new QPushButton("Cycle/Pulse", this), "cmd_cyclepulse");
     frm_pulse = Named(new QFrame(this), "frm_pulse");
-    txt_pulseon = SmallBox(frm_pulse, "txt_pulseon");
-    txt_pulseoff = SmallBox(frm_pulse, "txt_pulseoff");
-    txt_pulsetimes = SmallBox(frm_pulse, "txt_pulsetimes");
+    txt_pulseon = NumberBox(frm_pulse, "txt_pulseon", 56);
+    txt_pulseoff = NumberBox(frm_pulse, "txt_pulseoff", 56);
+    txt_pulsetimes = NumberBox(frm_pulse, "txt_pulsetimes", 56);
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(cmd_luz, 0, 0);
     grid->addWidget(shape_light, 0, 1);
     grid->addWidget(Chk_lenabled, 0, 2, 1, 2);
-    grid->addWidget(new QLabel("ON (h)", this), 1, 0);
-    grid->addWidget(txt_lon, 1, 1);
-    grid->addWidget(new QLabel("OFF (h)", this), 1, 2);
-    grid->addWidget(txt_loff, 1, 3);
+    AddLabelled(grid, 1, 0, "ON (h)", txt_lon);
+    AddLabelled(grid, 1, 2, "OFF (h)", txt_loff);
     grid->addWidget(cmd_cyclepulse, 2, 0, 1, 4);
     auto* pulse = new QGridLayout(frm_pulse);
     pulse->setContentsMargins(0, 0, 0, 0);
-    pulse->addWidget(new QLabel("ON (min)", frm_pulse), 0, 0);
-    pulse->addWidget(txt_pulseon, 0, 1);
-    pulse->addWidget(new QLabel("OFF (min)", frm_pulse), 0, 2);
-    pulse->addWidget(txt_pulseoff, 0, 3);
-    pulse->addWidget(new QLabel("Times", frm_pulse), 1, 0);
-    pulse->addWidget(txt_pulsetimes, 1, 1);
+    AddLabelled(pulse, 0, 0, "ON (min)", txt_pulseon);
+    AddLabelled(pulse, 0, 2, "OFF (min)", txt_pulseoff);
+    AddLabelled(pulse, 1, 0, "Times", txt_pulsetimes);
     grid->addWidget(frm_pulse, 3, 0, 1, 4);
     frm_pulse->hide();
     SetInteractive(false);
@@ -153,11 +134,9 @@ void LightPanel::Show(const ClimateState& climate) {
 }
 
 void LightPanel::SetInteractive(bool interactive) {
-    for (QWidget* w : {static_cast<QWidget*>(cmd_luz), static_cast<QWidget*>(Chk_lenabled),
-                       static_cast<QWidget*>(txt_lon), static_cast<QWidget*>(txt_loff),
-                       static_cast<QWidget*>(cmd_cyclepulse), static_cast<QWidget*>(txt_pulseon),
-                       static_cast<QWidget*>(txt_pulseoff), static_cast<QWidget*>(txt_pulsetimes)})
-        w->setEnabled(interactive);
+    SetAllEnabled({cmd_luz, Chk_lenabled, txt_lon, txt_loff, cmd_cyclepulse, txt_pulseon,
+                   txt_pulseoff, txt_pulsetimes},
+                  interactive);
 }
 
 TemperaturePanel::TemperaturePanel(QWidget* parent) : QGroupBox("Temperature", parent) {
@@ -166,7 +145,7 @@ TemperaturePanel::TemperaturePanel(QWidget* parent) : QGroupBox("Temperature", p
     cmd_frio = Named(new QPushButton("COOL", this), "cmd_frio");
     shape_temp = Named(new Lamp(this), "shape_temp");
     Chk_tenabled = Named(new QCheckBox("Enabled", this), "Chk_tenabled");
-    txttemp = SmallBox(this, "txttemp");
+    txttemp = NumberBox(this, "txttemp", 56);
     Cmd_settemp = Named(new QPushButton("Set", this), "Cmd_settemp");
 
     auto* grid = new QGridLayout(this);

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <string_view>
 
+#include "core/common/com_ports.h"
+
 namespace lumivo::cli {
 
 std::optional<long long> ParseInteger(const std::string& text) {
@@ -73,6 +75,20 @@ std::optional<double> Args::TakeDouble(const std::string& name, double lo, doubl
         throw UsageError("--" + name + " must be a number from " + std::to_string(lo) + " to " +
                          std::to_string(hi) + ", not \"" + *v + "\"");
     return n;
+}
+
+std::optional<int> Args::TakeComPort() {
+    const auto port = TakeInt("com", kMinComPort, kMaxComPort);
+    if (!port) return std::nullopt;
+    return static_cast<int>(*port);
+}
+
+int Args::RequireComPort() {
+    const auto port = TakeComPort();
+    if (!port)
+        throw UsageError("--com N is missing (the port number, " + std::to_string(kMinComPort) +
+                         " to " + std::to_string(kMaxComPort) + ")");
+    return *port;
 }
 
 std::optional<std::string> Args::TakeWholeNumberText(const std::string& name) {

@@ -28,6 +28,10 @@ public:
     // Takes an integer option; throws UsageError when it is not a whole number in [lo, hi].
     std::optional<long long> TakeInt(const std::string& name, long long lo, long long hi);
     std::optional<double> TakeDouble(const std::string& name, double lo, double hi);
+    // Takes "--com N", a port number kMinComPort..kMaxComPort.
+    std::optional<int> TakeComPort();
+    // The same for a command that cannot run without it: throws UsageError when it is missing.
+    int RequireComPort();
     // Takes an option whose value must be a whole number (any size); returns its text.
     // Throws UsageError naming the option otherwise.
     std::optional<std::string> TakeWholeNumberText(const std::string& name);

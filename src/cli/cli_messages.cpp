@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <iostream>
 
+#include "core/common/com_ports.h"
 #include "core/install_dir.h"
 
 namespace lumivo::cli {
@@ -51,9 +52,82 @@ void CliDialogs::Print(std::string_view text) const {
     PrintError(command_, text);
 }
 
+std::optional<std::string> OptionDialogs::InputBox(const std::string&, const std::string&,
+                                                   const std::string&) {
+    return std::nullopt;
+}
+
+void OptionDialogs::ProcessEvents() {
+    if (process_events) process_events();
+}
+
+MsgResult OptionDialogs::Answer(MsgButtons buttons) {
+    switch (buttons) {
+        case MsgButtons::Ok:
+            return MsgResult::Ok;
+        case MsgButtons::OkCancel:
+            return ok_always || yes ? MsgResult::Ok : MsgResult::Cancel;
+        case MsgButtons::YesNo:
+        case MsgButtons::YesNoCancel:
+            break;
+    }
+    if (!yes_option_.empty())
+        Print(yes ? std::string("answered Yes") : "answered No (" + yes_option_ + " answers Yes)");
+    return yes ? MsgResult::Yes : MsgResult::No;
+}
+
+namespace {
+
+std::string OneLine(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\r') continue;
+        out += c == '\n' ? ' ' : c;
+    }
+    return out;
+}
+
+}  // namespace
+
+MsgResult ReportDialogs::MessageBox(const std::string& text, MsgButtons buttons,
+                                    const std::string&) {
+    using reporting::ZeroBasalPolicy;
+    if (buttons == MsgButtons::YesNo) {  // "You have N BASAL WELLS with 0 activity..."
+        Print(text);
+        if (zero_basal) return MsgResult::Yes;
+        missing = "--zero-basal max|average|discard is needed to go on with zero-basal wells";
+        return MsgResult::No;
+    }
+    if (buttons == MsgButtons::YesNoCancel) {  // the zero-basal policy
+        switch (zero_basal.value_or(ZeroBasalPolicy::Discard)) {
+            case ZeroBasalPolicy::Maximum:
+                return MsgResult::Yes;
+            case ZeroBasalPolicy::PlateAverage:
+                return MsgResult::No;
+            case ZeroBasalPolicy::Discard:
+                return MsgResult::Cancel;
+        }
+        return MsgResult::Cancel;
+    }
+    Print(text);
+    return buttons == MsgButtons::OkCancel ? MsgResult::Cancel : MsgResult::Ok;
+}
+
+std::optional<std::string> ReportDialogs::InputBox(const std::string& prompt, const std::string&,
+                                                   const std::string&) {
+    // The basal-minutes question; a second question means the answer was refused.
+    if (basal_minutes && !asked_) {
+        asked_ = true;
+        return std::to_string(*basal_minutes);
+    }
+    missing = basal_minutes ? "--basal-minutes is out of range: " + OneLine(prompt)
+                            : "--basal-minutes is needed: " + OneLine(prompt);
+    return std::nullopt;
+}
+
 std::string PortOpenFailure(const std::filesystem::path& install_dir, int port,
                             const std::string& device, const CommErrorRecord& error) {
-    const std::string name = "COM" + std::to_string(port);
+    const std::string name = ComPortName(port);
     const bool named_port = device == name;
     const std::filesystem::path path =
         named_port ? ResolveComDevice(install_dir, port) : std::filesystem::path(device);
@@ -94,7 +168,7 @@ std::string PortOpenFailure(const std::filesystem::path& install_dir, int port,
 
 std::string NoInstrumentAnswer(const std::filesystem::path& install_dir, int port,
                                const std::string& device) {
-    const std::string name = "COM" + std::to_string(port);
+    const std::string name = ComPortName(port);
     const std::string path =
         device == name ? ResolveComDevice(install_dir, port).string() : std::string(device);
     return "no answer from the instrument on " + device +
@@ -103,15 +177,35 @@ std::string NoInstrumentAnswer(const std::filesystem::path& install_dir, int por
            "lumivo-sim serves it), then try again.";
 }
 
+bool OpenInstrumentPort(std::string_view command, DeviceLink& link,
+                        const std::filesystem::path& install_dir, int port,
+                        const std::string& device) {
+    const InstrumentAtPort opened = OpenInstrumentAt(link, port, device);
+    switch (opened.result) {
+        case InstrumentAtPort::Result::Answered:
+            return true;
+        case InstrumentAtPort::Result::PortNotOpened:
+            PrintError(command, PortOpenFailure(install_dir, port, device, opened.error));
+            return false;
+        case InstrumentAtPort::Result::NoAnswer:
+            PrintError(command, NoInstrumentAnswer(install_dir, port, device));
+            return false;
+    }
+    return false;
+}
+
+std::string StoredProjectFailure(int number, const ProjectLoadFailure& failure) {
+    return "cannot load project " + std::to_string(number) + ": " + failure.Describe() +
+           "\nNothing was changed. Repair or restore the file (the program recovers setup.dat "
+           "from setup.bak or the latest acquisition when it loads the project), then run the "
+           "command again.";
+}
+
 bool LoadStoredProject(StorageContext& storage, std::string_view command, int number,
                        ProjectState& project, PlateMap& plate, SetupUse use) {
     const auto failure = LoadProjectAsStored(storage, number, project, plate, use);
     if (!failure) return true;
-    PrintError(command, "cannot load project " + std::to_string(number) + ": " +
-                            failure->Describe() +
-                            "\nNothing was changed. Repair or restore the file (the program "
-                            "recovers setup.dat from setup.bak or the latest acquisition when "
-                            "it loads the project), then run the command again.");
+    PrintError(command, StoredProjectFailure(number, *failure));
     return false;
 }
 

@@ -10,7 +10,9 @@
 #include <string>
 #include <string_view>
 
+#include "core/device/connection.h"
 #include "core/device/mod_comm.h"
+#include "core/reporting/basal.h"
 #include "core/storage/project_setup.h"
 #include "core/storage/storage_context.h"
 #include "core/ui_port.h"
@@ -46,6 +48,50 @@ class CliDialogs : public Dialogs {
     std::string command_;
 };
 
+// The dialogs of a command whose questions its options answer (--yes, --overwrite): messages on
+// stderr, input boxes cancelled (a command never prompts).
+class OptionDialogs final : public CliDialogs {
+  public:
+    // `yes_option` is the option that answers Yes; when given, every answer to a Yes/No question
+    // is printed with it ("answered No (--yes answers Yes)").
+    explicit OptionDialogs(std::string command, std::string yes_option = {})
+        : CliDialogs(std::move(command)), yes_option_(std::move(yes_option)) {}
+
+    std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
+                                        const std::string& default_text) override;
+    void ProcessEvents() override;
+
+    bool yes = false;        // the answer to Yes/No questions, and to OK/Cancel ones
+    bool ok_always = false;  // OK/Cancel questions are answered OK whatever `yes` says
+    // Runs at every pass of window events a core procedure asks for.
+    std::function<void()> process_events;
+
+  protected:
+    MsgResult Answer(MsgButtons buttons) override;
+
+  private:
+    std::string yes_option_;
+};
+
+// The dialogs of lumivo-cli report: the report's questions (basal minutes, zero-basal wells)
+// answered from the options. A question the options do not answer ends the report, and
+// `missing` says which option is needed.
+class ReportDialogs final : public CliDialogs {
+  public:
+    ReportDialogs() : CliDialogs("report") {}
+    MsgResult MessageBox(const std::string& text, MsgButtons buttons,
+                         const std::string& title) override;
+    std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
+                                        const std::string& default_text) override;
+
+    std::optional<long long> basal_minutes;
+    std::optional<reporting::ZeroBasalPolicy> zero_basal;
+    std::string missing;  // what the user has to add, when a question went unanswered
+
+  private:
+    bool asked_ = false;
+};
+
 // Why a port could not be opened and what to do about it: the port, the device it stands for,
 // the error record's step and text, then advice for the common causes (a regular file or
 // folder where the device should be, a missing device, no permission, a port in use).
@@ -55,6 +101,17 @@ std::string PortOpenFailure(const std::filesystem::path& install_dir, int port,
 // "no answer from the instrument on COMn (device)" and what to check.
 std::string NoInstrumentAnswer(const std::filesystem::path& install_dir, int port,
                                const std::string& device);
+
+// "cannot load project N: <file> ID#<stage>: <reason>", that nothing was changed, and what to
+// do.
+std::string StoredProjectFailure(int number, const ProjectLoadFailure& failure);
+
+// Opens `port` at `device` ("COMn" for the installation's port n) and checks that the
+// instrument answers on it (OpenInstrumentAt). When it does not, prints why and what to do and
+// returns false.
+bool OpenInstrumentPort(std::string_view command, DeviceLink& link,
+                        const std::filesystem::path& install_dir, int port,
+                        const std::string& device);
 
 // Loads project `number` from its folder as it is stored (no recovery, no defaults, nothing
 // written). When it cannot be loaded, prints which file, how far loading got and why, that

@@ -21,7 +21,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/cli_messages.h"
@@ -29,47 +28,24 @@
 #include "cli/stop_signals.h"
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/record_file_io.h"
+#include "core/common/com_ports.h"
+#include "core/control/tool_state.h"
 #include "core/device/command_set.h"
+#include "core/device/connection.h"
 #include "core/install_dir.h"
 #include "core/reporting/report_run.h"
 #include "core/setup/project_ops.h"
+#include "core/startup.h"
 #include "core/storage/calibration_file.h"
-#include "core/storage/config_file.h"
-#include "core/storage/field_record.h"
 #include "core/storage/file_system.h"
 #include "core/storage/project_setup.h"
 #include "core/storage/report_config.h"
-#include "sim/instrument.h"
-#include "sim/pty_server.h"
+#include "sim/simulator_host.h"
 
 namespace lumivo::cli {
 namespace {
 
 constexpr const char* kCommand = "acquire";
-
-// Messages go to stderr. The only question a named run can ask is whether to go on with too
-// little disk space: No, unless --yes was given.
-class AcquireDialogs final : public CliDialogs {
-  public:
-    AcquireDialogs() : CliDialogs(kCommand) {}
-    std::optional<std::string> InputBox(const std::string&, const std::string&,
-                                        const std::string&) override {
-        return std::nullopt;
-    }
-    void ProcessEvents() override {
-        if (process_events) process_events();
-    }
-
-    bool answer_yes = false;
-    std::function<void()> process_events;
-
-  protected:
-    MsgResult Answer(MsgButtons buttons) override {
-        if (buttons == MsgButtons::Ok || buttons == MsgButtons::OkCancel) return MsgResult::Ok;
-        Print(answer_yes ? "answered Yes" : "answered No (--yes answers Yes)");
-        return answer_yes ? MsgResult::Yes : MsgResult::No;
-    }
-};
 
 std::string WithoutDigits(const std::string& text) {
     std::string out;
@@ -181,9 +157,9 @@ class TerminalAcquisitionView final : public AcquisitionView {
 // empty and the others holding animals of three activity levels.
 sim::SimConfig SimulatedPlate(const PlateMap& plate) {
     sim::SimConfig config;
-    config.channel_well.assign(sim::kChannelCount, -1);
+    config.channel_well.assign(kChannelCount, -1);
     int wells = 0;
-    for (std::size_t c = 0; c < static_cast<std::size_t>(sim::kChannelCount); ++c) {
+    for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c) {
         config.channel_well[c] = plate.ChannelWell[c];
         wells = std::max(wells, plate.ChannelWell[c] + 1);
     }
@@ -194,35 +170,6 @@ sim::SimConfig SimulatedPlate(const PlateMap& plate) {
     config.default_activity = 0.0;
     return config;
 }
-
-// The simulated instrument served from a thread of this process.
-class InProcessSimulator {
-  public:
-    explicit InProcessSimulator(const PlateMap& plate)
-        : instrument_(SimulatedPlate(plate)), server_(instrument_, sim::PtyServerOptions{}) {
-        thread_ = std::thread([this] {
-            try {
-                server_.Run();
-            } catch (const std::exception& e) {
-                std::cerr << "lumivo-cli " << kCommand << ": simulated instrument: " << e.what()
-                          << "\n";
-            }
-        });
-    }
-    ~InProcessSimulator() {
-        server_.RequestStop();
-        thread_.join();
-    }
-    InProcessSimulator(const InProcessSimulator&) = delete;
-    InProcessSimulator& operator=(const InProcessSimulator&) = delete;
-
-    std::string device() const { return server_.SlavePath().string(); }
-
-  private:
-    sim::Instrument instrument_;
-    sim::PtyServer server_;
-    std::thread thread_;
-};
 
 // Why the run ended, for events.log.
 std::string StopReason(const StopSignals& signals) {
@@ -235,129 +182,77 @@ std::string Milliseconds(double seconds) {
     return buf;
 }
 
-}  // namespace
+struct AcquireOptions {
+    std::optional<int> com;  // --com N, or the simulated instrument
+    int project = 0;
+    std::string name;
+    std::optional<long long> lapse;
+    std::string description;
+    bool body_bends = false;
+    bool no_calibration = false;
+    bool yes = false;
+    std::int64_t interval_us = 0;  // the shortest time from one tick to the next
+};
 
-int RunAcquire(Args& args) {
-    const auto com = args.TakeInt("com", 1, 16);
+AcquireOptions TakeAcquireOptions(Args& args) {
+    AcquireOptions o;
+    o.com = args.TakeComPort();
     const bool simulate = args.TakeFlag("simulate");
     const auto project_number = args.TakeInt("project", 0, kLastProjectNumber);
     const auto name = args.TakeOption("name");
-    const auto lapse = args.TakeInt("lapse", kMinAqLapse, kMaxAqLapse);
-    const auto description = args.TakeOption("description");
-    const bool body_bends = args.TakeFlag("body-bends");
-    const bool no_calibration = args.TakeFlag("no-calibration");
+    o.lapse = args.TakeInt("lapse", kMinAqLapse, kMaxAqLapse);
+    o.description = args.TakeOption("description").value_or("");
+    o.body_bends = args.TakeFlag("body-bends");
+    o.no_calibration = args.TakeFlag("no-calibration");
     const auto tick_ms = args.TakeInt("tick-ms", 0, 1000);
-    const bool yes = args.TakeFlag("yes");
+    o.yes = args.TakeFlag("yes");
     args.ExpectEnd();
-    if (com.has_value() == simulate) throw UsageError("give either --com N or --simulate");
+    if (o.com.has_value() == simulate) throw UsageError("give either --com N or --simulate");
     if (!project_number) throw UsageError("--project N is missing");
     if (!name) throw UsageError("--name NAME is missing (an empty name records nothing)");
-    const std::int64_t interval_us = tick_ms.value_or(kTimeradqIntervalMs) * 1000;
+    o.project = static_cast<int>(*project_number);
+    o.name = *name;
+    o.interval_us = tick_ms.value_or(kTimeradqIntervalMs) * 1000;
+    return o;
+}
 
-    // Blocked before any thread starts, so the simulator's thread never takes them.
-    StopSignals signals;
+// The project to record, with the lapse of the command line; false after saying why not.
+bool OpenProject(StorageContext& storage, AppState& app, const AcquireOptions& o) {
+    const ProjectOpening opened = OpenProjectToRecord(storage, app, o.project);
+    if (!opened.exists) {
+        PrintError(kCommand, "project " + std::to_string(o.project) + " does not exist (" +
+                                 opened.folder.string() + " has no setup.dat)");
+        return false;
+    }
+    if (opened.failure) {
+        PrintError(kCommand, StoredProjectFailure(o.project, *opened.failure));
+        return false;
+    }
+    if (o.lapse) app.project.Setup.Aq_lapse = static_cast<std::int16_t>(*o.lapse);
+    return true;
+}
 
-    SystemClock clock;
-    AcquireDialogs dialogs;
-    dialogs.answer_yes = yes;
-    LocalFileSystem files;
-    StorageContext storage{args.install_dir(), dialogs, files, {}};
-    AppState app;
-    if (ConfigFileExists(storage)) LoadConfig(storage, app.config);
-    const int number = static_cast<int>(*project_number);
-    const auto folder = ProjectFolderFor(args.install_dir(), number);
-    // Project 0 lives in the installation folder itself; the engine refuses to record it.
-    if (number != 0 && !files.IsFile(folder / "setup.dat")) {
-        std::cerr << "lumivo-cli " << kCommand << ": project " << number << " does not exist ("
-                  << folder.string() << " has no setup.dat)\n";
-        return 1;
-    }
-    app.config.Actual_Project_Number = static_cast<std::int16_t>(number);
-    app.project.ProjectFolder = folder;
-    // A damaged project is not recorded with defaults: the acquisition would carry them.
-    if (!LoadStoredProject(storage, kCommand, number, app.project, app.plate, SetupUse::Recording))
-        return 1;
-    if (lapse) app.project.Setup.Aq_lapse = static_cast<std::int16_t>(*lapse);
-
-    // The instrument.
-    std::unique_ptr<InProcessSimulator> simulator;
-    const int port = simulate ? 1 : static_cast<int>(*com);
-    std::string device = "COM" + std::to_string(port);
-    if (simulate) {
-        simulator = std::make_unique<InProcessSimulator>(app.plate);
-        device = simulator->device();
-    }
-    DeviceLink link(clock, dialogs, TerminalDeviceOpener(args.install_dir()));
-    link.ComPortNumber = static_cast<std::int16_t>(port);
-    if (CommOpen(link.ports, port, device, kInstrumentPortSettings) != 0) {
-        PrintError(kCommand, PortOpenFailure(args.install_dir(), port, device, link.ports.error));
-        return 1;
-    }
-    struct ClosePort {
-        DeviceLink& link;
-        int port;
-        ~ClosePort() { CommClose(link.ports, port); }
-    } close_port{link, port};
-    const int serial = ReadSerialNumber(link, port);
-    if (serial < 0) {
-        PrintError(kCommand, NoInstrumentAnswer(args.install_dir(), port, device));
-        return 1;
-    }
-    link.SerialNumber = static_cast<std::int16_t>(serial);
-    ReadSensorCalibration(link);
-    app.connection.OfflineMode = 0;
-    app.connection.InstrumentConnected = -1;
-
-    // The main window's tool settings, as it loads them.
-    CalibrationControls controls;
-    LoadCalibrationControls(controls, app.project);
+// The settings the engine records with, as the main window loads them: its tool settings (the
+// calibration and zero at the start left out with --no-calibration) and the channels' last
+// calibration.
+void LoadRecordingTools(StorageContext& storage, AppState& app, bool no_calibration,
+                        ToolState& tools) {
+    LoadToolSettings(app.project, tools);
     if (no_calibration) {
-        controls.AutoCalibrateOnStart = false;
-        controls.AutoZeroOnStart = false;
+        tools.calibration.AutoCalibrateOnStart = false;
+        tools.calibration.AutoZeroOnStart = false;
     }
-    ClimateState climate;
-    LoadClimateSettings(app.project, climate);
-    CalibrationValues cal;
-    if (files.IsFile(args.install_dir() / kCalibrationFileName)) {
+    if (storage.files.IsFile(storage.install_dir / kCalibrationFileName)) {
         try {
-            LoadCalibration(storage, cal);
+            LoadCalibration(storage, tools.cal);
         } catch (const StorageError& e) {
-            std::cerr << "lumivo-cli " << kCommand << ": " << e.what() << "\n";
+            PrintError(kCommand, e.what());
         }
     }
+}
 
-    TerminalAcquisitionView view;
-    view.description = description.value_or("");
-    PosixFileOps data_files;
-    AcquisitionEngine engine(
-        AcquisitionContext{link, storage, app, controls, climate, cal, view, data_files});
-    // With the user-defined report settings on, the end of the run makes the report by itself.
-    std::optional<reporting::ReportOutcome> report;
-    if (files.IsFile(args.install_dir() / kReportConfigFileName) &&
-        LoadReportConfig(storage, app.report, 1) == 1) {
-        view.automatic_report = [&] {
-            reporting::ReportEnvironment env{storage, clock};
-            report = reporting::ReportAfterAcquisition(env, app.report, true,
-                                                       engine.state.AcquisitionFolder,
-                                                       std::to_string(app.report.config.Bin), {});
-        };
-    }
-    dialogs.before_message = [&view] { view.EndLine(); };
-    dialogs.process_events = [&] {
-        if (signals.received() == 0 && signals.Wait(0) != 0)
-            engine.CmdStop_Click(StopReason(signals));
-    };
-
-    StartOptions options;
-    options.name = *name;
-    options.body_bends = body_bends;
-    const StartOutcome started = engine.StartAcquisition(options);
-    if (started != StartOutcome::Started) {
-        view.EndLine();
-        std::cerr << "lumivo-cli " << kCommand << ": the acquisition did not start\n";
-        return signals.received() != 0 ? 128 + signals.received() : 1;
-    }
-    if (engine.state.RecordingOn != 0) {
+void SayWhatIsRecorded(const AcquisitionEngine& engine, const AppState& app) {
+    if (engine.state.RecordingOn) {
         std::cout << "recording \"" << engine.state.ExperimentName << "\" of project "
                   << app.config.Actual_Project_Number << "_" << app.project.Setup.Name << " for "
                   << app.project.Setup.Aq_lapse << " min into "
@@ -368,8 +263,12 @@ int RunAcquire(Args& args) {
                   << " min\n"
                   << std::flush;
     }
+}
 
-    // Timeradq: a tick at most every interval; a longer tick delays the next one.
+// Timeradq: a tick at most every `interval_us`; a longer tick delays the next one. A stop
+// signal stops the run between ticks.
+void RunTicks(AcquisitionEngine& engine, Clock& clock, StopSignals& signals,
+              std::int64_t interval_us) {
     while (engine.Running()) {
         if (!engine.TimerEnabled()) {
             if (signals.Wait(100'000) != 0) engine.CmdStop_Click(StopReason(signals));
@@ -383,8 +282,11 @@ int RunAcquire(Args& args) {
             engine.CmdStop_Click(StopReason(signals));
         }
     }
-    view.EndLine();
+}
 
+// The run's figures on stderr and the acquisition folder on stdout.
+void PrintRunSummary(const AcquisitionEngine& engine, const TerminalAcquisitionView& view,
+                     FileSystem& files) {
     const SamplingState& s = engine.sampling;
     const auto& periods = view.periods();
     std::cerr << "lumivo-cli " << kCommand << ": " << s.windows_recorded << " windows recorded ("
@@ -403,7 +305,7 @@ int RunAcquire(Args& args) {
         std::cerr << "lumivo-cli " << kCommand << ": last tick error: " << s.last_tick_error
                   << "\n";
     }
-    if (engine.state.RecordingOn != 0) {
+    if (engine.state.RecordingOn) {
         if (files.IsFolder(engine.state.AcquisitionFolder)) {
             std::cout << "acquisition folder: " << engine.state.AcquisitionFolder.string() << "\n";
         } else {
@@ -411,13 +313,18 @@ int RunAcquire(Args& args) {
                       << ": nothing was recorded; the empty acquisition folder was removed\n";
         }
     }
+}
+
+// The exit status: 128 + the signal that stopped the run; 1 when the run lost windows or its
+// reports could not be written (it did not succeed); 0 otherwise.
+int RunStatus(const AcquisitionEngine& engine, const StopSignals& signals,
+              const std::optional<reporting::ReportOutcome>& report) {
     if (signals.received() != 0) {
         std::cerr << "lumivo-cli " << kCommand << ": stopped by "
                   << (signals.received() == SIGINT ? "SIGINT" : "SIGTERM") << "; "
-                  << s.windows_recorded << " complete windows are on disk\n";
+                  << engine.sampling.windows_recorded << " complete windows are on disk\n";
         return 128 + signals.received();
     }
-    // A run that lost windows, or whose reports could not be written, did not succeed.
     bool failed = !engine.state.finished_at_lapse;
     if (engine.WindowsLost() > 0) {
         std::cerr << "lumivo-cli " << kCommand << ": " << engine.RunSummary()
@@ -438,6 +345,82 @@ int RunAcquire(Args& args) {
         failed = true;
     }
     return failed ? 1 : 0;
+}
+
+}  // namespace
+
+int RunAcquire(Args& args) {
+    const AcquireOptions options = TakeAcquireOptions(args);
+    // Blocked before any thread starts, so the simulator's thread never takes them.
+    StopSignals signals;
+
+    SystemClock clock;
+    // The only question a named run can ask is whether to go on with too little disk space:
+    // No, unless --yes was given.
+    OptionDialogs dialogs(kCommand, "--yes");
+    dialogs.yes = options.yes;
+    dialogs.ok_always = true;
+    LocalFileSystem files;
+    StorageContext storage{args.install_dir(), dialogs, files, {}};
+    AppState app;
+    if (!OpenProject(storage, app, options)) return 1;
+
+    std::unique_ptr<sim::SimulatorHost> simulator;
+    const int port = options.com.value_or(1);
+    std::string device = ComPortName(port);
+    if (!options.com) {
+        simulator = std::make_unique<sim::SimulatorHost>(
+            SimulatedPlate(app.plate), sim::PtyServerOptions{}, [](const std::string& reason) {
+                PrintError(kCommand, "simulated instrument: " + reason);
+            });
+        device = simulator->device().string();
+    }
+    DeviceLink link(clock, dialogs, TerminalDeviceOpener(args.install_dir()));
+    if (!OpenInstrumentPort(kCommand, link, args.install_dir(), port, device)) return 1;
+    AcceptInstrument(link, app.connection);
+    struct ClosePort {
+        DeviceLink& link;
+        int port;
+        ~ClosePort() { CommClose(link.ports, port); }
+    } close_port{link, port};
+
+    ToolState tools;
+    LoadRecordingTools(storage, app, options.no_calibration, tools);
+    TerminalAcquisitionView view;
+    view.description = options.description;
+    PosixFileOps data_files;
+    AcquisitionEngine engine(AcquisitionContext{link, storage, app, tools.calibration,
+                                                tools.climate, tools.cal, view, data_files});
+    // With the user-defined report settings on, the end of the run makes the report by itself.
+    std::optional<reporting::ReportOutcome> report;
+    if (files.IsFile(args.install_dir() / kReportConfigFileName) &&
+        LoadReportConfig(storage, app.report, 1) == 1) {
+        view.automatic_report = [&] {
+            reporting::ReportEnvironment env{storage, clock};
+            report = reporting::ReportAfterAcquisition(env, app.report, true,
+                                                       engine.state.AcquisitionFolder,
+                                                       std::to_string(app.report.config.Bin), {});
+        };
+    }
+    dialogs.before_message = [&view] { view.EndLine(); };
+    dialogs.process_events = [&] {
+        if (signals.received() == 0 && signals.Wait(0) != 0)
+            engine.CmdStop_Click(StopReason(signals));
+    };
+
+    StartOptions start;
+    start.name = options.name;
+    start.body_bends = options.body_bends;
+    if (engine.StartAcquisition(start) != StartOutcome::Started) {
+        view.EndLine();
+        PrintError(kCommand, "the acquisition did not start");
+        return signals.received() != 0 ? 128 + signals.received() : 1;
+    }
+    SayWhatIsRecorded(engine, app);
+    RunTicks(engine, clock, signals, options.interval_us);
+    view.EndLine();
+    PrintRunSummary(engine, view, files);
+    return RunStatus(engine, signals, report);
 }
 
 }  // namespace lumivo::cli

@@ -16,6 +16,7 @@
 #include "cli/commands.h"
 #include "core/acquisition/data_files.h"
 #include "core/analysis/analysis_module.h"
+#include "core/storage/file_system.h"
 
 namespace lumivo::cli {
 
@@ -29,21 +30,6 @@ void NoteIgnoredTail(const char* command, std::uint64_t bytes) {
     if (bytes == 0) return;
     PrintError(command, "ignored " + std::to_string(bytes) + " bytes of an incomplete last record");
 }
-
-// An open file descriptor, closed when it goes.
-class OpenFile {
-  public:
-    explicit OpenFile(int fd) : fd_(fd) {}
-    ~OpenFile() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-    int fd() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 const char* FileKind(mode_t mode) {
     if (S_ISDIR(mode)) return "a folder";
@@ -92,8 +78,8 @@ int RunAnalyze(Args& args) {
     const auto rt_buffer = static_cast<std::size_t>(rt.value_or(kMinRtBuffer));
 
     {
-        const OpenFile checked(OpenDataFile("analyze", *page, "a raw page (n.bin)"));
-        if (checked.fd() < 0) return 1;
+        const FileDescriptor checked(OpenDataFile("analyze", *page, "a raw page (n.bin)"));
+        if (checked.get() < 0) return 1;
     }
     const RawPageReader reader(*page, rt_buffer);
     const std::size_t rows = rt_buffer + 1;
@@ -127,14 +113,14 @@ int RunDump(Args& args) {
     const auto file = args.TakePositional();
     args.ExpectEnd();
     if (!file) throw UsageError("the counts file is missing");
-    const OpenFile in(OpenDataFile("dump", *file, "a counts.bin file"));
-    if (in.fd() < 0) return 1;
+    const FileDescriptor in(OpenDataFile("dump", *file, "a counts.bin file"));
+    if (in.get() < 0) return 1;
     constexpr std::size_t kBlockRecords = 256;
     std::vector<std::uint8_t> block(kBlockRecords * kCountsRecordSize);
     std::size_t held = 0;  // bytes in `block`, the last ones maybe a partial record
     std::string lines;
     while (true) {
-        const ssize_t got = ::read(in.fd(), block.data() + held, block.size() - held);
+        const ssize_t got = ::read(in.get(), block.data() + held, block.size() - held);
         if (got < 0) {
             if (errno == EINTR) continue;
             PrintError("dump", "cannot read " + *file + ": " + std::strerror(errno));

@@ -13,6 +13,7 @@
 
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
+#include "core/common/com_ports.h"
 #include "core/control/auto_zero.h"
 #include "core/control/channel_calibration.h"
 #include "core/control/control_fields.h"
@@ -83,12 +84,6 @@ class TerminalProgress final : public CalibrationView {
     std::string last_kind_;
 };
 
-int TakeComPort(Args& args) {
-    const auto port = args.TakeInt("com", 1, 16);
-    if (!port) throw UsageError("--com N is missing (the port number, 1 to 16)");
-    return static_cast<int>(*port);
-}
-
 // The installation's current project: its tool settings and which channels are in use.
 struct CurrentProject {
     GlobalConfig config;
@@ -133,15 +128,8 @@ struct ControlSession {
 
     // Opens the port and checks that an instrument answers on it; says why not on stderr.
     bool Connect() {
-        const std::string name = "COM" + std::to_string(port);
-        if (CommOpen(link.ports, port, name, kInstrumentPortSettings) != 0) {
-            PrintError(command, PortOpenFailure(storage.install_dir, port, name, link.ports.error));
+        if (!OpenInstrumentPort(command, link, storage.install_dir, port, ComPortName(port)))
             return false;
-        }
-        if (ReadSerialNumber(link, port) < 0) {
-            PrintError(command, NoInstrumentAnswer(storage.install_dir, port, name));
-            return false;
-        }
         traffic = {};
         return true;
     }
@@ -161,7 +149,7 @@ struct ControlSession {
 }  // namespace
 
 int RunCalibrate(Args& args) {
-    const int port = TakeComPort(args);
+    const int port = args.RequireComPort();
     const bool all = args.TakeFlag("all");
     args.ExpectEnd();
 
@@ -199,7 +187,7 @@ int RunCalibrate(Args& args) {
 }
 
 int RunZero(Args& args) {
-    const int port = TakeComPort(args);
+    const int port = args.RequireComPort();
     const auto snr_text = args.TakeOption("snr");
     const bool quick = args.TakeFlag("quick");
     args.ExpectEnd();

@@ -9,6 +9,7 @@
 
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
+#include "core/common/com_ports.h"
 #include "core/device/command_set.h"
 #include "core/install_dir.h"
 
@@ -32,18 +33,12 @@ struct CliDevice {
 
     // Opens the port; on failure says why on stderr and returns false.
     bool Open(const std::filesystem::path& install) {
-        const std::string name = "COM" + std::to_string(port);
+        const std::string name = ComPortName(port);
         if (CommOpen(link.ports, port, name, kInstrumentPortSettings) == 0) return true;
         PrintError(dialogs.command(), PortOpenFailure(install, port, name, link.ports.error));
         return false;
     }
 };
-
-int TakeComPort(Args& args) {
-    const auto port = args.TakeInt("com", 1, 16);
-    if (!port) throw UsageError("--com N is missing (the port number, 1 to 16)");
-    return static_cast<int>(*port);
-}
 
 std::string DescribeBlock(int block_start, const BlockRead& b) {
     std::string what = "block " + std::to_string(block_start) + ": ";
@@ -58,7 +53,7 @@ std::string DescribeBlock(int block_start, const BlockRead& b) {
 }  // namespace
 
 int RunSample(Args& args) {
-    const int port = TakeComPort(args);
+    const int port = args.RequireComPort();
     args.ExpectEnd();
     CliDevice device("sample", args.install_dir(), port);
     if (!device.Open(args.install_dir())) return 1;
@@ -85,20 +80,12 @@ int RunSample(Args& args) {
 }
 
 int RunSerial(Args& args) {
-    const int port = TakeComPort(args);
+    const int port = args.RequireComPort();
     args.ExpectEnd();
     CliDevice device("serial", args.install_dir(), port);
-    if (!device.Open(args.install_dir())) return 1;
-
-    const int serial = ReadSerialNumber(device.link, port);
-    if (serial < 0) {
-        PrintError("serial",
-                   NoInstrumentAnswer(args.install_dir(), port, "COM" + std::to_string(port)));
+    if (!OpenInstrumentPort("serial", device.link, args.install_dir(), port, ComPortName(port)))
         return 1;
-    }
-    char number[16];
-    std::snprintf(number, sizeof number, "%05d", serial);
-    std::cout << "SERIAL : LMVO" << number << "\n";
+    std::cout << "SERIAL : " << InstrumentSerialText(device.link.SerialNumber) << "\n";
 
     ReadSensorCalibration(device.link);
     const SensorCalibrationBlock& s = device.link.sensor;

@@ -22,36 +22,13 @@ namespace {
 
 constexpr const char* kCommand = "project";
 
-// Messages go to stderr; the one kind of question a command may meet is answered by its
-// options (`yes_no`), never by a prompt.
-class CommandDialogs final : public CliDialogs {
-  public:
-    CommandDialogs() : CliDialogs(kCommand) {}
-    std::optional<std::string> InputBox(const std::string&, const std::string&,
-                                        const std::string&) override {
-        return std::nullopt;
-    }
-    MsgResult yes_no = MsgResult::No;
-
-  protected:
-    MsgResult Answer(MsgButtons buttons) override {
-        switch (buttons) {
-            case MsgButtons::Ok:
-                return MsgResult::Ok;
-            case MsgButtons::OkCancel:
-                return yes_no == MsgResult::Yes ? MsgResult::Ok : MsgResult::Cancel;
-            default:
-                return yes_no;
-        }
-    }
-};
-
 // A project loaded from the installation folder.
 struct LoadedProject {
     explicit LoadedProject(const std::filesystem::path& install)
         : storage{install, dialogs, files} {}
     LocalFileSystem files;
-    CommandDialogs dialogs;
+    // The one kind of question a command may meet is answered by its options (`yes`).
+    OptionDialogs dialogs{kCommand};
     StorageContext storage;
     GlobalConfig config;
     ProjectState project;
@@ -158,7 +135,7 @@ int RunNew(Args& args) {
     }
 
     if (plate_format && *plate_format != p.project.Setup.Plate_format) {
-        p.dialogs.yes_no = MsgResult::Yes;  // "Load New Plate configuration?"
+        p.dialogs.yes = true;  // "Load New Plate configuration?"
         if (ChangePlateFormat(p.session, *plate_format) != PlateChange::Changed) return 1;
     }
     ProjectSetup& s = p.project.Setup;
@@ -169,7 +146,7 @@ int RunNew(Args& args) {
     Edit("sample-rate", sample_rate, EditSampleRate, s);
     Edit("dsp-interval", dsp_interval, EditDspInterval, s);
 
-    p.dialogs.yes_no = overwrite ? MsgResult::Yes : MsgResult::No;
+    p.dialogs.yes = overwrite;
     const auto n = CreateProjectAs(p.session, *name);
     if (!n) {
         PrintError(kCommand,

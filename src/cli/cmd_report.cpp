@@ -24,61 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace lumivo::reporting;
 
-// Answers the report's questions from the command line; messages are printed on stderr. A
-// question the options do not answer ends the run and says which option is missing.
-class ReportCliDialogs final : public CliDialogs {
-  public:
-    ReportCliDialogs() : CliDialogs("report") {}
-    std::optional<long long> basal_minutes;
-    std::optional<ZeroBasalPolicy> zero_basal;
-    std::string missing;  // what the user has to add, when a question went unanswered
-
-    MsgResult MessageBox(const std::string& text, MsgButtons buttons, const std::string&) override {
-        if (buttons == MsgButtons::YesNo) {  // "You have N BASAL WELLS with 0 activity..."
-            Print(text);
-            if (zero_basal) return MsgResult::Yes;
-            missing = "--zero-basal max|average|discard is needed to go on with zero-basal wells";
-            return MsgResult::No;
-        }
-        if (buttons == MsgButtons::YesNoCancel) {  // the zero-basal policy
-            switch (zero_basal.value_or(ZeroBasalPolicy::Discard)) {
-                case ZeroBasalPolicy::Maximum:
-                    return MsgResult::Yes;
-                case ZeroBasalPolicy::PlateAverage:
-                    return MsgResult::No;
-                case ZeroBasalPolicy::Discard:
-                    return MsgResult::Cancel;
-            }
-            return MsgResult::Cancel;
-        }
-        Print(text);
-        return buttons == MsgButtons::OkCancel ? MsgResult::Cancel : MsgResult::Ok;
-    }
-
-    std::optional<std::string> InputBox(const std::string& prompt, const std::string&,
-                                        const std::string&) override {
-        // The basal-minutes question; a second question means the answer was refused.
-        if (basal_minutes && !asked_) {
-            asked_ = true;
-            return std::to_string(*basal_minutes);
-        }
-        missing = basal_minutes ? "--basal-minutes is out of range: " + OneLine(prompt)
-                                : "--basal-minutes is needed: " + OneLine(prompt);
-        return std::nullopt;
-    }
-
-  private:
-    static std::string OneLine(std::string text) {
-        std::string out;
-        for (char c : text) {
-            if (c == '\r') continue;
-            out += c == '\n' ? ' ' : c;
-        }
-        return out;
-    }
-    bool asked_ = false;
-};
-
 OutputFormat ParseLayout(const std::string& s) {
     if (s == "rows") return OutputFormat::Rows;
     if (s == "list") return OutputFormat::List;
@@ -142,7 +87,7 @@ int RunReport(Args& args) {
         throw UsageError("--format must be csv or txt");
 
     LocalFileSystem files;
-    ReportCliDialogs dialogs;
+    ReportDialogs dialogs;
     if (basal_minutes) dialogs.basal_minutes = *basal_minutes;
     if (zero_basal) dialogs.zero_basal = ParsePolicy(*zero_basal);
     StorageContext ctx{args.install_dir(), dialogs, files};

@@ -23,8 +23,8 @@ struct AppState {
 
     // Number of the start-up step reached, quoted by the start-up error message.
     std::int16_t InitStage = 0;
-    // -1 when the command line asked to run the latest project at once.
-    std::int16_t AutorunRequested = 0;
+    // The command line asked to run the latest project at once.
+    bool AutorunRequested = false;
     // config.dat was missing at this start and was written anew from the shipped default: the
     // start-up tells the user, as it does for a missing file.
     bool config_restored = false;

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "core/common/com_ports.h"
+
 namespace lumivo {
 
 std::filesystem::path DefaultInstallDir() {
@@ -38,7 +40,7 @@ std::filesystem::path TakeInstallDirOption(std::vector<std::string>& args) {
 }
 
 std::filesystem::path ComLinkPath(const std::filesystem::path& install_dir, int port_number) {
-    return install_dir / "ports" / ("COM" + std::to_string(port_number));
+    return install_dir / "ports" / ComPortName(port_number);
 }
 
 std::filesystem::path ResolveComDevice(const std::filesystem::path& install_dir, int port_number) {

@@ -138,8 +138,7 @@ StartupResult RunStartup(StartupContext& ctx, std::string_view command_line) {
     try {
         app.InitStage = 0;
         app.connection = ConnectionState{};
-        app.AutorunRequested =
-            IsAutorunCommandLine(command_line) ? std::int16_t{-1} : std::int16_t{0};
+        app.AutorunRequested = IsAutorunCommandLine(command_line);
         ctx.view.ResetDeviceControls();
 
         // A config.dat the installation had to write anew at this start was missing too: the
@@ -187,7 +186,7 @@ StartupResult RunStartup(StartupContext& ctx, std::string_view command_line) {
         ctx.view.MakeLauncherUsable();
         app.InitStage = 9;
         result.completed = true;
-        result.autorun = app.AutorunRequested != 0;
+        result.autorun = app.AutorunRequested;
     } catch (...) {
         ctx.storage.dialogs.MessageBox(kInitErrorMessage + std::to_string(app.InitStage));
         // The launcher still offers its choices (setup, offline browser, exit), or the user
@@ -197,9 +196,24 @@ StartupResult RunStartup(StartupContext& ctx, std::string_view command_line) {
     return result;
 }
 
+ProjectOpening OpenProjectToRecord(StorageContext& storage, AppState& app, int number) {
+    ProjectOpening out;
+    if (ConfigFileExists(storage)) LoadConfig(storage, app.config);
+    out.folder = ProjectFolderFor(storage.install_dir, number);
+    // Project 0 lives in the installation folder itself; the engine refuses to record it.
+    if (number != 0 && !storage.files.IsFile(out.folder / "setup.dat")) {
+        out.exists = false;
+        return out;
+    }
+    app.config.Actual_Project_Number = static_cast<std::int16_t>(number);
+    app.project.ProjectFolder = out.folder;
+    out.failure = LoadProjectAsStored(storage, number, app.project, app.plate, SetupUse::Recording);
+    return out;
+}
+
 bool RunMainWindowClosing(StorageContext& storage, Clock& clock, AppState& app,
                           const ClosingSteps& steps) {
-    if (app.connection.OfflineMode == 0) {
+    if (!app.connection.OfflineMode) {
         const MsgResult answer =
             storage.dialogs.MessageBox(UpdateProjectQuestion(app), MsgButtons::YesNo);
         if (answer == MsgResult::Yes) {

@@ -128,6 +128,22 @@ void PaceStartupStep(StartupContext& ctx, int step);
 // The launcher text of pacing step 0..4 ("" for none).
 std::string StartupStepText(int step);
 
+// ---- A recording without the windows ----
+
+// How opening a project to record went.
+struct ProjectOpening {
+    bool exists = true;  // its folder holds setup.dat (project 0 is the installation folder)
+    std::filesystem::path folder;
+    std::optional<ProjectLoadFailure> failure;  // a file that could not be read
+    bool ok() const { return exists && !failure; }
+};
+
+// Opens project `number` to be recorded by a program without windows (lumivo-cli acquire):
+// config.dat when there is one, then the project as it is stored, made the current one in
+// `app`. Nothing is recovered, defaulted or written: a damaged project is not recorded, or the
+// acquisition would carry the defaults.
+ProjectOpening OpenProjectToRecord(StorageContext& storage, AppState& app, int number);
+
 // ---- Closing ----
 
 struct ClosingSteps {

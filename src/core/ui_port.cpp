@@ -24,6 +24,16 @@ std::tm ToTm(const LocalDateTime& t) {
     return tm;
 }
 
+// The date and time fields of `tm` into `t` (its milliseconds left alone).
+void SetFromTm(LocalDateTime& t, const std::tm& tm) {
+    t.year = tm.tm_year + 1900;
+    t.month = tm.tm_mon + 1;
+    t.day = tm.tm_mday;
+    t.hour = tm.tm_hour;
+    t.minute = tm.tm_min;
+    t.second = tm.tm_sec;
+}
+
 }  // namespace
 
 LocalDateTime AddSeconds(const LocalDateTime& t, std::int64_t seconds) {
@@ -34,12 +44,7 @@ LocalDateTime AddSeconds(const LocalDateTime& t, std::int64_t seconds) {
     std::tm out{};
     localtime_r(&later, &out);
     LocalDateTime r = t;
-    r.year = out.tm_year + 1900;
-    r.month = out.tm_mon + 1;
-    r.day = out.tm_mday;
-    r.hour = out.tm_hour;
-    r.minute = out.tm_min;
-    r.second = out.tm_sec;
+    SetFromTm(r, out);
     return r;
 }
 
@@ -67,12 +72,7 @@ LocalDateTime SystemClock::Now() {
     std::tm tm{};
     localtime_r(&t, &tm);
     LocalDateTime out;
-    out.year = tm.tm_year + 1900;
-    out.month = tm.tm_mon + 1;
-    out.day = tm.tm_mday;
-    out.hour = tm.tm_hour;
-    out.minute = tm.tm_min;
-    out.second = tm.tm_sec;
+    SetFromTm(out, tm);
     out.millisecond =
         static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
     return out;

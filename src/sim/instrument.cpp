@@ -489,7 +489,7 @@ void Instrument::AdvanceTo(std::int64_t now_us) {
     if (dt_s <= 0.0) return;
     double target = config_.ambient_c;
     double tau = config_.passive_time_constant_s;
-    if ((output_mask_ & kOutputControl) != 0) {
+    if ((output_mask_ & kOutputTemperatureControl) != 0) {
         target = (output_mask_ & kOutputHeat) != 0 ? config_.heat_limit_c : config_.cool_limit_c;
         tau = config_.active_time_constant_s;
     }

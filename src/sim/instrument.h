@@ -36,27 +36,18 @@
 #include <string>
 #include <vector>
 
+#include "core/common/channels.h"
+#include "core/device/command_set.h"
+
 namespace lumivo::sim {
 
-inline constexpr int kChannelCount = 384;
+// The frames, command codes, reply lengths and output bits are the instrument's own, named once
+// in core/device/command_set.h for both sides of the line.
 inline constexpr int kSensorBlockSize = 128;    // addresses 0x80..0xFF of the bank-0 store
 inline constexpr int kSensorRegisterCount = 8;  // registers 0..7 hold the sensor calibration
-inline constexpr int kBlockReplyBytes = 192;
 inline constexpr int kFullScale = 4095;
 // One byte on the line: start bit, 8 data bits, stop bit at 115200 baud.
 inline constexpr double kByteTimeUs = 10.0 * 1'000'000.0 / 115200.0;  // 86.806 us
-
-// Command codes (byte b2 of an ordinary frame).
-inline constexpr std::uint8_t kCodeNull = 0x00;
-inline constexpr std::uint8_t kCodeSetOutputs = 0x10;
-inline constexpr std::uint8_t kCodeReadStoredByte = 0x20;
-inline constexpr std::uint8_t kCodeReadTemperature = 0x21;
-inline constexpr std::uint8_t kCodeReadChannelBlock = 0x30;
-
-// Output mask bits of SetOutputs.
-inline constexpr int kOutputControl = 1;
-inline constexpr int kOutputHeat = 2;
-inline constexpr int kOutputLight = 4;
 
 // Modem lines as the host names them.
 inline constexpr int kLineBreak = 1;

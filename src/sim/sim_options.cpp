@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "core/common/com_ports.h"
 #include "core/install_dir.h"
 
 namespace lumivo::sim {
@@ -120,7 +121,7 @@ SimProgramOptions ParseSimArguments(std::vector<std::string> args) {
             flag();
             o.version = true;
         } else if (word == "--com") {
-            o.com_port = static_cast<int>(IntIn("--com", value(), 1, 16));
+            o.com_port = static_cast<int>(IntIn("--com", value(), kMinComPort, kMaxComPort));
         } else if (word == "--serial") {
             o.config.serial_number =
                 static_cast<int>(IntIn("--serial", value(), 0, 255 * 255 + 254));
@@ -159,7 +160,9 @@ SimProgramOptions ParseSimArguments(std::vector<std::string> args) {
 std::string SimUsage() {
     return "usage: lumivo-sim [--install DIR] --com N [options]\n"
            "Serves a simulated instrument on a pseudo-terminal linked as DIR/ports/COMN.\n"
-           "  --com N            port number 1..16 (required)\n"
+           "  --com N            port number " +
+           std::to_string(kMinComPort) + ".." + std::to_string(kMaxComPort) +
+           " (required)\n"
            "  --serial S         serial number answered to the null frame (default 123)\n"
            "  --seed X           seed of the noise and the animals (default 1)\n"
            "  --no-pace          reply at once instead of at 115200 baud\n"

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/common/com_ports.h"
 #include "sim/instrument.h"
 
 namespace lumivo::sim {
@@ -16,7 +17,7 @@ struct SimUsageError : std::runtime_error {
 
 struct SimProgramOptions {
     std::filesystem::path install_dir;
-    int com_port = 0;  // 1..16
+    int com_port = 0;  // kMinComPort..kMaxComPort
     SimConfig config;
     bool help = false;
     bool version = false;

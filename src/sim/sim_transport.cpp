@@ -87,27 +87,21 @@ IoResult SimTransport::Write(std::span<const std::uint8_t> bytes, std::int64_t t
 int SimTransport::SetLine(LineFunction function) {
     if (closed_) return EBADF;
     const std::int64_t now = clock_.MonotonicMicros();
-    switch (function) {
-        case LineFunction::SetBreak:
-            instrument_.HostSetLine(kLineBreak, true, now);
-            return 0;
-        case LineFunction::ClearBreak:
-            instrument_.HostSetLine(kLineBreak, false, now);
-            return 0;
-        case LineFunction::SetDtr:
-            instrument_.HostSetLine(kLineDtr, true, now);
-            return 0;
-        case LineFunction::ClearDtr:
-            instrument_.HostSetLine(kLineDtr, false, now);
-            return 0;
-        case LineFunction::SetRts:
-            instrument_.HostSetLine(kLineRts, true, now);
-            return 0;
-        case LineFunction::ClearRts:
-            instrument_.HostSetLine(kLineRts, false, now);
-            return 0;
-        case LineFunction::None:
-            break;
+    // Which line each function sets, and to which level.
+    struct LineChange {
+        LineFunction function;
+        int line;
+        bool raised;
+    };
+    static constexpr LineChange kChanges[] = {
+        {LineFunction::SetBreak, kLineBreak, true}, {LineFunction::ClearBreak, kLineBreak, false},
+        {LineFunction::SetDtr, kLineDtr, true},     {LineFunction::ClearDtr, kLineDtr, false},
+        {LineFunction::SetRts, kLineRts, true},     {LineFunction::ClearRts, kLineRts, false},
+    };
+    for (const LineChange& c : kChanges) {
+        if (c.function != function) continue;
+        instrument_.HostSetLine(c.line, c.raised, now);
+        return 0;
     }
     return EINVAL;
 }

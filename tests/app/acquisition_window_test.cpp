@@ -13,7 +13,7 @@
 namespace lumivo::app {
 namespace {
 
-using testing::AppRig;
+using namespace testing;
 
 // A connected main window on project 1 (created in the in-memory installation), with the
 // automatic calibration and zero off so that the start goes straight to sampling.
@@ -25,38 +25,40 @@ struct RecordingRig {
         s.config.Actual_Project_Number = 1;
         s.project.ProjectFolder = ProjectFolderFor(testing::kInstall, 1);
         r.files.CreateFolders(s.project.ProjectFolder);
-        r.window->calibration_controls.AutoCalibrateOnStart = false;
-        r.window->calibration_controls.AutoZeroOnStart = false;
+        r.ctx->tools.calibration.AutoCalibrateOnStart = false;
+        r.ctx->tools.calibration.AutoZeroOnStart = false;
     }
-    AcquisitionWindow& acq() { return *r.window->acquisition; }
+    AcquisitionWindow& acq() { return Acquisition(*r.window); }
     AppRig r;
 };
 
 TEST(AcquisitionWindow, StartTicksAlarmPauseAndStop) {
     RecordingRig rig;
     Frm_Main& w = *rig.r.window;
-    ASSERT_EQ(rig.r.state().connection.InstrumentConnected, -1);
-    ASSERT_NE(w.acquisition, nullptr);
+    ASSERT_TRUE(rig.r.state().connection.InstrumentConnected);
+    ASSERT_NE(w.findChild<AcquisitionWindow*>("acquisition"), nullptr);
 
     rig.r.dialogs.QueueInput("window run");
-    w.CmdPlay->click();
-    EXPECT_EQ(w.txt_subproject->text().toStdString(), "window run");
-    EXPECT_FALSE(w.CmdPlay->isEnabled());
-    EXPECT_TRUE(w.CmdPause->isEnabled());
-    EXPECT_TRUE(w.CmdStop->isEnabled());
-    EXPECT_FALSE(w.Cmdsetup->isEnabled());
-    EXPECT_FALSE(w.Cmdoffline->isEnabled());
-    EXPECT_FALSE(w.Cmb_organism->isEnabled());
+    Control<QPushButton>(&w, "CmdPlay")->click();
+    EXPECT_EQ(Control<QLineEdit>(&w, "txt_subproject")->text().toStdString(), "window run");
+    EXPECT_FALSE(Control<QPushButton>(&w, "CmdPlay")->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(&w, "CmdPause")->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(&w, "CmdStop")->isEnabled());
+    EXPECT_FALSE(Control<QPushButton>(&w, "Cmdsetup")->isEnabled());
+    EXPECT_FALSE(Control<QPushButton>(&w, "Cmdoffline")->isEnabled());
+    EXPECT_FALSE(Control<QComboBox>(&w, "Cmb_organism")->isEnabled());
     // The port is the run's: Connect, Disconnect and the port menu wait for its end.
-    EXPECT_FALSE(w.cmd_connect->isEnabled());
-    EXPECT_FALSE(w.Cmd_disconnect->isEnabled());
-    EXPECT_FALSE(w.mncom->isEnabled());
+    EXPECT_FALSE(Control<QPushButton>(&w, "cmd_connect")->isEnabled());
+    EXPECT_FALSE(Control<QPushButton>(&w, "Cmd_disconnect")->isEnabled());
+    EXPECT_FALSE(Control<QMenu>(&w, "mncom")->isEnabled());
     // The log panel tells the run's start as events.log does.
-    EXPECT_TRUE(w.txt_events->toPlainText().contains(
-        "Recording \"window run\" started: project 1_Default, instrument LMVO00123 on COM1"));
-    ASSERT_TRUE(rig.acq().Timeradq->isActive());
-    EXPECT_TRUE(rig.acq().Timeradq->isSingleShot());
-    EXPECT_EQ(rig.acq().Timeradq->interval(), kTimeradqIntervalMs);
+    EXPECT_TRUE(Control<QPlainTextEdit>(&w, "txt_events")
+                    ->toPlainText()
+                    .contains("Recording \"window run\" started: project 1_Default, instrument "
+                              "LMVO00123 on COM1"));
+    ASSERT_TRUE(Control<QTimer>(&rig.acq(), "Timeradq")->isActive());
+    EXPECT_TRUE(Control<QTimer>(&rig.acq(), "Timeradq")->isSingleShot());
+    EXPECT_EQ(Control<QTimer>(&rig.acq(), "Timeradq")->interval(), kTimeradqIntervalMs);
     EXPECT_TRUE(
         rig.r.files.IsFile(rig.r.state().project.ProjectFolder / "20260314_0930" / "subproj.dat"));
 
@@ -64,71 +66,78 @@ TEST(AcquisitionWindow, StartTicksAlarmPauseAndStop) {
     // re-armed at once.
     rig.acq().Timeradq_Timer();
     EXPECT_EQ(rig.acq().engine().sampling.SampleRow, 1);
-    EXPECT_TRUE(rig.acq().Timeradq->isActive());
-    EXPECT_EQ(rig.acq().Timeradq->interval(), 0);
-    EXPECT_EQ(w.Txt_time->text().toStdString(), "00:00:00 [0d]");
+    EXPECT_TRUE(Control<QTimer>(&rig.acq(), "Timeradq")->isActive());
+    EXPECT_EQ(Control<QTimer>(&rig.acq(), "Timeradq")->interval(), 0);
+    EXPECT_EQ(Control<QLineEdit>(&w, "Txt_time")->text().toStdString(), "00:00:00 [0d]");
     // The expected end: the start (09:30 and the seconds of the connect) and the project's 30
     // minutes, to the minute.
     const QString end = LocaleDateTime({2026, 3, 14, 10, 0, 0, 0});
-    EXPECT_EQ(w.lbl_endtime->text(), "Ends about " + end);
-    EXPECT_FALSE(rig.acq().lbl_alarm->isVisibleTo(&w));
+    EXPECT_EQ(Control<QLabel>(&w, "lbl_endtime")->text(), "Ends about " + end);
+    EXPECT_FALSE(Control<QLabel>(rig.r.window.get(), "lbl_alarm")->isVisibleTo(&w));
 
     // The instrument goes silent: the alarm line shows, and goes when it answers again.
     rig.r.instrument.Unplug();
-    for (int i = 0; i < 3 && rig.acq().lbl_alarm->text().isEmpty(); ++i) {
+    for (int i = 0; i < 3 && Control<QLabel>(rig.r.window.get(), "lbl_alarm")->text().isEmpty();
+         ++i) {
         rig.acq().Timeradq_Timer();
     }
-    EXPECT_TRUE(rig.acq().lbl_alarm->isVisibleTo(&w));
-    EXPECT_TRUE(rig.acq().lbl_alarm->text().startsWith("NO VALID DATA from the instrument"));
+    EXPECT_TRUE(Control<QLabel>(rig.r.window.get(), "lbl_alarm")->isVisibleTo(&w));
+    EXPECT_TRUE(Control<QLabel>(rig.r.window.get(), "lbl_alarm")
+                    ->text()
+                    .startsWith("NO VALID DATA from the instrument"));
     rig.r.instrument.Replug();
     rig.acq().Timeradq_Timer();
-    EXPECT_FALSE(rig.acq().lbl_alarm->isVisibleTo(&w));
+    EXPECT_FALSE(Control<QLabel>(rig.r.window.get(), "lbl_alarm")->isVisibleTo(&w));
 
     // Pause with the counter frozen stops the timer; the second press resumes.
     rig.r.dialogs.QueueAnswer(MsgResult::Yes);
-    w.CmdPause->click();
-    EXPECT_FALSE(rig.acq().Timeradq->isActive());
-    EXPECT_EQ(w.frm_autotext->lbl_autotext()->text().toStdString(), kPausedCaption);
-    EXPECT_EQ(w.lbl_autochannel->text().toStdString(), kTimeCounterOff);
-    EXPECT_TRUE(w.frm_autotext->isVisibleTo(&w));
-    EXPECT_EQ(w.CmdPause->text().toStdString(), "Resume");
-    EXPECT_TRUE(w.lbl_endtime->text().isEmpty());  // unknown while the counter is frozen
-    w.CmdPause->click();
-    EXPECT_TRUE(rig.acq().Timeradq->isActive());
-    EXPECT_FALSE(w.frm_autotext->isVisibleTo(&w));
-    EXPECT_EQ(w.CmdPause->text().toStdString(), "Pause");
-    EXPECT_TRUE(w.lbl_autochannel->text().isEmpty());  // "Time Counter = OFF" went
+    Control<QPushButton>(&w, "CmdPause")->click();
+    EXPECT_FALSE(Control<QTimer>(&rig.acq(), "Timeradq")->isActive());
+    EXPECT_EQ(Control<QLabel>(&w, "lbl_autotext")->text().toStdString(), kPausedCaption);
+    EXPECT_EQ(Control<QLabel>(&w, "lbl_autochannel")->text().toStdString(), kTimeCounterOff);
+    EXPECT_TRUE(Control<AutoActionFrame>(&w, "frm_autotext")->isVisibleTo(&w));
+    EXPECT_EQ(Control<QPushButton>(&w, "CmdPause")->text().toStdString(), "Resume");
+    EXPECT_TRUE(Control<QLabel>(&w, "lbl_endtime")
+                    ->text()
+                    .isEmpty());  // unknown while the counter is frozen
+    Control<QPushButton>(&w, "CmdPause")->click();
+    EXPECT_TRUE(Control<QTimer>(&rig.acq(), "Timeradq")->isActive());
+    EXPECT_FALSE(Control<AutoActionFrame>(&w, "frm_autotext")->isVisibleTo(&w));
+    EXPECT_EQ(Control<QPushButton>(&w, "CmdPause")->text().toStdString(), "Pause");
+    EXPECT_TRUE(
+        Control<QLabel>(&w, "lbl_autochannel")->text().isEmpty());  // "Time Counter = OFF" went
 
     // Stop asks first; No keeps the run.
     rig.r.dialogs.QueueAnswer(MsgResult::No);
-    w.CmdStop->click();
-    EXPECT_TRUE(rig.acq().Timeradq->isActive());
-    EXPECT_TRUE(w.IsAcquiring());
+    Control<QPushButton>(&w, "CmdStop")->click();
+    EXPECT_TRUE(Control<QTimer>(&rig.acq(), "Timeradq")->isActive());
+    EXPECT_TRUE(Acquisition(w).Acquiring());
     rig.r.dialogs.QueueAnswer(MsgResult::Yes);
-    w.CmdStop->click();
-    EXPECT_FALSE(rig.acq().Timeradq->isActive());
-    EXPECT_TRUE(w.CmdPlay->isEnabled());
-    EXPECT_FALSE(w.CmdPause->isEnabled());
-    EXPECT_FALSE(w.CmdStop->isEnabled());
-    EXPECT_TRUE(w.Cmdsetup->isEnabled());
-    EXPECT_EQ(w.lbl_temperature->text(), QString::fromUtf8(kNoTemperatureLabel));
-    EXPECT_FALSE(w.IsAcquiring());
-    EXPECT_TRUE(w.cmd_connect->isEnabled());
-    EXPECT_TRUE(w.Cmd_disconnect->isEnabled());
-    EXPECT_TRUE(w.mncom->isEnabled());
-    EXPECT_TRUE(w.lbl_endtime->text().isEmpty());
+    Control<QPushButton>(&w, "CmdStop")->click();
+    EXPECT_FALSE(Control<QTimer>(&rig.acq(), "Timeradq")->isActive());
+    EXPECT_TRUE(Control<QPushButton>(&w, "CmdPlay")->isEnabled());
+    EXPECT_FALSE(Control<QPushButton>(&w, "CmdPause")->isEnabled());
+    EXPECT_FALSE(Control<QPushButton>(&w, "CmdStop")->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(&w, "Cmdsetup")->isEnabled());
+    EXPECT_EQ(Control<QLabel>(&w, "lbl_temperature")->text(),
+              QString::fromUtf8(kNoTemperatureLabel));
+    EXPECT_FALSE(Acquisition(w).Acquiring());
+    EXPECT_TRUE(Control<QPushButton>(&w, "cmd_connect")->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(&w, "Cmd_disconnect")->isEnabled());
+    EXPECT_TRUE(Control<QMenu>(&w, "mncom")->isEnabled());
+    EXPECT_TRUE(Control<QLabel>(&w, "lbl_endtime")->text().isEmpty());
 }
 
 TEST(AcquisitionWindow, AfterDisconnectStartRefusesAndCreatesNothing) {
     RecordingRig rig;
     Frm_Main& w = *rig.r.window;
-    w.Cmd_disconnect->click();
+    Control<QPushButton>(&w, "Cmd_disconnect")->click();
     ASSERT_FALSE(rig.r.PortOpen(1));
     rig.r.dialogs.QueueInput("closed port");
-    w.CmdPlay->click();
+    Control<QPushButton>(&w, "CmdPlay")->click();
     EXPECT_EQ(rig.r.dialogs.Messages().back(), kOfflineAcquisitionRefusal);
-    EXPECT_FALSE(w.IsAcquiring());
-    EXPECT_FALSE(rig.acq().Timeradq->isActive());
+    EXPECT_FALSE(Acquisition(w).Acquiring());
+    EXPECT_FALSE(Control<QTimer>(&rig.acq(), "Timeradq")->isActive());
     EXPECT_TRUE(rig.r.files.ListSubfolders(rig.r.state().project.ProjectFolder).empty());
 }
 
@@ -137,7 +146,7 @@ TEST(AcquisitionWindow, QuickReportIsAMainWindowCommand) {
     Frm_Main& w = *rig.r.window;
     const auto file = rig.r.state().project.ProjectFolder / "report.txt";
     const LocalDateTime now = rig.r.clock.Now();
-    w.mnquickreport->trigger();
+    Control<QAction>(&w, "mnquickreport")->trigger();
     ASSERT_TRUE(rig.r.files.IsFile(file));
     // Dated as the user's locale writes dates.
     const std::string text = rig.r.files.ReadFile(file);
@@ -146,21 +155,21 @@ TEST(AcquisitionWindow, QuickReportIsAMainWindowCommand) {
     // Not while a run is going: its totals are still growing.
     rig.r.files.RemoveFile(file);
     rig.r.dialogs.QueueInput("running");
-    w.CmdPlay->click();
-    w.mnquickreport->trigger();
+    Control<QPushButton>(&w, "CmdPlay")->click();
+    Control<QAction>(&w, "mnquickreport")->trigger();
     EXPECT_EQ(rig.r.dialogs.Messages().back(), kQuickReportWhileRunning);
     EXPECT_FALSE(rig.r.files.IsFile(file));
 }
 
 TEST(AcquisitionWindow, ClosingDuringARunAsksFirstAndStopsItOnlyThen) {
     RecordingRig rig;
-    rig.r.window->climate.outputs.light_on = true;
-    ApplyOutputs(rig.r.ctx->link, rig.r.window->climate);
+    rig.r.ctx->tools.climate.outputs.light_on = true;
+    ApplyOutputs(rig.r.ctx->link, rig.r.ctx->tools.climate);
     ASSERT_EQ(rig.r.instrument.OutputMask(), kOutputLight);
     rig.r.dialogs.QueueInput("closed");
-    rig.r.window->CmdPlay->click();
+    Control<QPushButton>(rig.r.window.get(), "CmdPlay")->click();
     rig.acq().Timeradq_Timer();
-    ASSERT_TRUE(rig.r.window->IsAcquiring());
+    ASSERT_TRUE(Acquisition(*rig.r.window).Acquiring());
     rig.r.window->show();
     // Cancel: the run goes on untouched.
     const std::string question =
@@ -170,7 +179,7 @@ TEST(AcquisitionWindow, ClosingDuringARunAsksFirstAndStopsItOnlyThen) {
     EXPECT_FALSE(rig.r.window->close());
     EXPECT_EQ(rig.r.dialogs.Messages().back(), question);
     EXPECT_TRUE(rig.acq().engine().Running());
-    EXPECT_TRUE(rig.acq().Timeradq->isActive());
+    EXPECT_TRUE(Control<QTimer>(&rig.acq(), "Timeradq")->isActive());
     EXPECT_EQ(rig.r.instrument.OutputMask(), kOutputLight);
     EXPECT_TRUE(rig.r.exits.empty());
     // "Stop and exit".
@@ -178,7 +187,7 @@ TEST(AcquisitionWindow, ClosingDuringARunAsksFirstAndStopsItOnlyThen) {
     rig.r.dialogs.QueueAnswer(MsgResult::No);  // "Update values to project ... before Exit?"
     EXPECT_TRUE(rig.r.window->close());
     EXPECT_FALSE(rig.acq().engine().Running());
-    EXPECT_FALSE(rig.acq().Timeradq->isActive());
+    EXPECT_FALSE(Control<QTimer>(&rig.acq(), "Timeradq")->isActive());
     // The outputs were switched off while the port was still open.
     EXPECT_EQ(rig.r.instrument.OutputMask(), 0);
     EXPECT_EQ(rig.r.exits, (std::vector<int>{0}));

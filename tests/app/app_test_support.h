@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "app/acquisition_window.h"
 #include "app/app_context.h"
+#include "app/control_panels.h"
 #include "app/frm_main.h"
 #include "core/storage/installation.h"
 #include "sim/instrument.h"
@@ -44,6 +46,29 @@ inline QApplication& TestApplication() {
 }
 
 inline const std::filesystem::path kInstall = "/inst";
+
+// The control called `name` (its kept name) inside `window`; null, and a failed expectation, when
+// there is none.
+template <typename W>
+W* Control(const QObject* window, const QString& name) {
+    W* control = window->findChild<W*>(name);
+    EXPECT_NE(control, nullptr) << "no control " << name.toStdString();
+    return control;
+}
+
+// What a label, button or box shows.
+template <typename W>
+std::string Text(const W* widget) {
+    return widget->text().toStdString();
+}
+
+// The main window's parts, found by their object names.
+inline AcquisitionWindow& Acquisition(Frm_Main& window) {
+    return *window.findChild<AcquisitionWindow*>("acquisition");
+}
+inline ControlPanels& Panels(Frm_Main& window) {
+    return *window.findChild<ControlPanels*>("control_panels");
+}
 
 // Forgets the window sizes and positions remembered by earlier tests of this program.
 inline void ForgetWindowPlaces() {
@@ -95,12 +120,12 @@ struct AppRig {
         EnsureInstallation(files, kInstall);
         ctx = std::make_unique<AppContext>(clock, dialogs, files, kInstall, Opener());
         ctx->storage.list_separator_source = [] { return std::string(","); };
-        window = std::make_unique<Frm_Main>(*ctx);
-        window->ExitProgram = [this](int code) { exits.push_back(code); };
-        window->OpenDocument = [this](const QUrl& url) {
+        ctx->exit_program = [this](int code) { exits.push_back(code); };
+        ctx->open_document = [this](const QUrl& url) {
             opened_documents.push_back(url.toLocalFile().toStdString());
             return true;
         };
+        window = std::make_unique<Frm_Main>(*ctx);
     }
     ~AppRig() {
         window.reset();
@@ -115,9 +140,7 @@ struct AppRig {
         };
     }
 
-    bool PortOpen(int p) const {
-        return ctx->link.ports.table[static_cast<std::size_t>(p)].open != 0;
-    }
+    bool PortOpen(int p) const { return ctx->link.ports.table[static_cast<std::size_t>(p)].open; }
     Frm_Init& launcher() { return *window->launcher(); }
     AppState& state() { return ctx->state; }
 

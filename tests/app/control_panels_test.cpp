@@ -17,14 +17,7 @@
 namespace lumivo::app {
 namespace {
 
-using testing::AppRig;
-
-std::string Text(const QLabel* label) {
-    return label->text().toStdString();
-}
-std::string Text(const QAbstractButton* b) {
-    return b->text().toStdString();
-}
+using namespace testing;
 
 sim::SimConfig EmptyPlate() {
     sim::SimConfig c;
@@ -39,10 +32,10 @@ struct Connected {
         r.launcher().hide();
         r.window->show();
         r.window->cmd_connect_Click();
-        EXPECT_EQ(r.state().connection.InstrumentConnected, -1);
+        EXPECT_TRUE(r.state().connection.InstrumentConnected);
     }
     Frm_Main& w() { return *r.window; }
-    ControlPanels& panels() { return *r.window->control_panels; }
+    ControlPanels& panels() { return Panels(*r.window); }
     void Edit(QLineEdit* box, const char* text) {
         box->setText(text);
         emit box->editingFinished();
@@ -52,41 +45,41 @@ struct Connected {
 
 TEST(ControlPanels, LoadLeavesAutomaticCalibrationOnAndThePanelsUsable) {
     Connected c;
-    EXPECT_TRUE(c.w().frm_mn1->mnCalibra->isChecked());
-    EXPECT_FALSE(c.w().frm_mn1->mnCalibra->isEnabled());
-    EXPECT_TRUE(c.w().frm_mn1->cmd_calibra->isHidden());
-    EXPECT_TRUE(c.w().frm_mn1->Cmd_readblank->isHidden());
+    EXPECT_TRUE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->mnCalibra->isChecked());
+    EXPECT_FALSE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->mnCalibra->isEnabled());
+    EXPECT_TRUE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->cmd_calibra->isHidden());
+    EXPECT_TRUE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_readblank->isHidden());
     // The menu's ticks follow the controls when it opens.
-    for (QObject* o : c.w().mncal_off->associatedObjects()) {
+    for (QObject* o : Control<QAction>(&c.w(), "mncal_off")->associatedObjects()) {
         if (auto* menu = qobject_cast<QMenu*>(o)) emit menu->aboutToShow();
     }
-    EXPECT_TRUE(c.w().mncal_off->isChecked());
-    EXPECT_FALSE(c.w().mncal_on->isChecked());
-    EXPECT_TRUE(c.w().mncal_on->isEnabled());
-    EXPECT_TRUE(c.w().Frame_light->cmd_luz->isEnabled());
+    EXPECT_TRUE(Control<QAction>(&c.w(), "mncal_off")->isChecked());
+    EXPECT_FALSE(Control<QAction>(&c.w(), "mncal_on")->isChecked());
+    EXPECT_TRUE(Control<QAction>(&c.w(), "mncal_on")->isEnabled());
+    EXPECT_TRUE(Control<LightPanel>(&c.w(), "Frame_light")->cmd_luz->isEnabled());
 
-    c.w().mncal_on->trigger();
-    EXPECT_TRUE(c.w().mncal_on->isChecked());
-    EXPECT_FALSE(c.w().frm_mn1->Cmd_readblank->isHidden());
-    EXPECT_TRUE(c.w().frm_mn1->mnCalibra->isEnabled());
-    c.w().frm_mn1->mnCalibra->click();
-    EXPECT_FALSE(c.w().calibration_controls.AutoCalibrateOnStart);
-    EXPECT_FALSE(c.w().frm_mn1->cmd_calibra->isHidden());
+    Control<QAction>(&c.w(), "mncal_on")->trigger();
+    EXPECT_TRUE(Control<QAction>(&c.w(), "mncal_on")->isChecked());
+    EXPECT_FALSE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_readblank->isHidden());
+    EXPECT_TRUE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->mnCalibra->isEnabled());
+    Control<CalibrationPanel>(&c.w(), "frm_mn1")->mnCalibra->click();
+    EXPECT_FALSE(c.r.ctx->tools.calibration.AutoCalibrateOnStart);
+    EXPECT_FALSE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->cmd_calibra->isHidden());
     EXPECT_EQ(c.r.state().project.ToolParams[1][1], 0);
 }
 
 TEST(ControlPanels, FastCalibRunsStandAloneAndSavesTheCalibration) {
     Connected c;
-    c.w().mncal_on->trigger();
-    c.w().frm_mn1->mnCalibra->click();
-    QTest::mouseClick(c.w().frm_mn1->cmd_calibra, Qt::LeftButton);
+    Control<QAction>(&c.w(), "mncal_on")->trigger();
+    Control<CalibrationPanel>(&c.w(), "frm_mn1")->mnCalibra->click();
+    QTest::mouseClick(Control<CalibrationPanel>(&c.w(), "frm_mn1")->cmd_calibra, Qt::LeftButton);
 
     EXPECT_EQ(c.panels().last_calibration().outcome, RunOutcome::Completed);
-    EXPECT_EQ(Text(c.w().lbl_autochannel),
+    EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lbl_autochannel")),
               "Calibration OK: 192 channels in the window, 0 dead, 0 saturated");
-    EXPECT_FALSE(c.w().frm_autotext->isVisible());
-    EXPECT_EQ(Text(c.w().frm_mn1->cmd_calibra), "Fast CALIB");
-    EXPECT_TRUE(c.w().CmdPlay->isEnabled());
+    EXPECT_FALSE(Control<AutoActionFrame>(&c.w(), "frm_autotext")->isVisible());
+    EXPECT_EQ(Text(Control<CalibrationPanel>(&c.w(), "frm_mn1")->cmd_calibra), "Fast CALIB");
+    EXPECT_TRUE(Control<QPushButton>(&c.w(), "CmdPlay")->isEnabled());
     ASSERT_TRUE(c.r.files.IsFile("/inst/calvalue.dat"));
     CalibrationValues registers;
     for (std::size_t ch = 0; ch < 384; ++ch) {
@@ -100,14 +93,14 @@ TEST(ControlPanels, FastCalibRunsStandAloneAndSavesTheCalibration) {
 
 TEST(ControlPanels, SecondPressStopsAStandAloneRunWithoutSaving) {
     Connected c;
-    c.w().mncal_on->trigger();
-    c.w().frm_mn1->mnCalibra->click();
-    QPushButton* button = c.w().frm_mn1->cmd_calibra;
+    Control<QAction>(&c.w(), "mncal_on")->trigger();
+    Control<CalibrationPanel>(&c.w(), "frm_mn1")->mnCalibra->click();
+    QPushButton* button = Control<CalibrationPanel>(&c.w(), "frm_mn1")->cmd_calibra;
     bool was_stop = false;
     bool play_disabled = false;
     c.r.dialogs.on_events = [&] {
         was_stop = Text(button) == "STOP";
-        play_disabled = !c.w().CmdPlay->isEnabled();
+        play_disabled = !Control<QPushButton>(&c.w(), "CmdPlay")->isEnabled();
         c.panels().cmd_calibra_Click();  // the user presses it again
     };
     QTest::mouseClick(button, Qt::LeftButton);
@@ -115,20 +108,20 @@ TEST(ControlPanels, SecondPressStopsAStandAloneRunWithoutSaving) {
     EXPECT_TRUE(play_disabled);
     EXPECT_EQ(c.panels().last_calibration().outcome, RunOutcome::Interrupted);
     EXPECT_FALSE(c.r.files.IsFile("/inst/calvalue.dat"));
-    EXPECT_EQ(Text(c.w().lbl_autochannel), kCalibrationInterruptedStatus);
+    EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lbl_autochannel")), kCalibrationInterruptedStatus);
     EXPECT_EQ(Text(button), "Fast CALIB");
-    EXPECT_TRUE(c.w().CmdPlay->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(&c.w(), "CmdPlay")->isEnabled());
 }
 
 TEST(ControlPanels, FastZeroSetsTheZeroLevels) {
     Connected c;
-    c.w().mncal_on->trigger();
-    c.w().frm_mn1->mnZero->click();
-    ASSERT_FALSE(c.w().frm_mn1->Cmd_autozero->isHidden());
+    Control<QAction>(&c.w(), "mncal_on")->trigger();
+    Control<CalibrationPanel>(&c.w(), "frm_mn1")->mnZero->click();
+    ASSERT_FALSE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_autozero->isHidden());
     auto& zero = c.r.state().project.ChannelThreshold;
     zero.fill(50.0);
-    QTest::mouseClick(c.w().frm_mn1->Cmd_autozero, Qt::LeftButton);
-    EXPECT_EQ(Text(c.w().lbl_autochannel), "AutoZero... <99>");  // 100 samples
+    QTest::mouseClick(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_autozero, Qt::LeftButton);
+    EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lbl_autochannel")), "AutoZero... <99>");  // 100 samples
     for (std::size_t ch = 0; ch < 384; ++ch) {
         EXPECT_GE(zero[ch], 1.0);
         EXPECT_LT(zero[ch], 20.0);  // quiet beams: a few counts of noise
@@ -138,31 +131,31 @@ TEST(ControlPanels, FastZeroSetsTheZeroLevels) {
 TEST(ControlPanels, OfflineRefusesCalibrationAndBlank) {
     AppRig r(0);
     r.window->Form_Load("");
-    r.window->mncal_on->trigger();
-    r.window->frm_mn1->mnCalibra->click();
-    r.window->frm_mn1->cmd_calibra->click();
-    r.window->frm_mn1->Cmd_readblank->click();
+    Control<QAction>(r.window.get(), "mncal_on")->trigger();
+    Control<CalibrationPanel>(r.window.get(), "frm_mn1")->mnCalibra->click();
+    Control<CalibrationPanel>(r.window.get(), "frm_mn1")->cmd_calibra->click();
+    Control<CalibrationPanel>(r.window.get(), "frm_mn1")->Cmd_readblank->click();
     EXPECT_EQ(r.dialogs.Messages(),
               (std::vector<std::string>{"Operation not possible in OFFLINE mode",
                                         "Operation not possible in OFFLINE mode"}));
-    EXPECT_FALSE(r.window->acquisition->engine().BlankActive());
+    EXPECT_FALSE(Acquisition(*r.window).engine().BlankActive());
 }
 
 TEST(ControlPanels, ReadBlankSamplesOnTimeradqAndStopEndsIt) {
     Connected c;
-    c.w().mncal_on->trigger();
-    AcquisitionWindow& acq = *c.w().acquisition;
-    c.panels().BlankSampleCount = [] { return 4; };
-    QTest::mouseClick(c.w().frm_mn1->Cmd_readblank, Qt::LeftButton);
+    Control<QAction>(&c.w(), "mncal_on")->trigger();
+    AcquisitionWindow& acq = Acquisition(c.w());
+    c.r.state().project.Setup.Cal_value = 4;  // the blank lasts Cal_value ticks
+    QTest::mouseClick(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_readblank, Qt::LeftButton);
     ASSERT_TRUE(acq.engine().BlankActive());
-    EXPECT_TRUE(acq.Timeradq->isActive());
-    EXPECT_EQ(Text(c.w().lblcalibrando), "Setting Blank.... (4 samples)");
+    EXPECT_TRUE(Control<QTimer>(&acq, "Timeradq")->isActive());
+    EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lblcalibrando")), "Setting Blank.... (4 samples)");
     // Stop is there to end it; Setup, Offline, Start and the connection wait.
-    EXPECT_TRUE(c.w().CmdStop->isEnabled());
-    EXPECT_FALSE(c.w().Cmdsetup->isEnabled());
-    EXPECT_FALSE(c.w().Cmdoffline->isEnabled());
-    EXPECT_FALSE(c.w().CmdPlay->isEnabled());
-    EXPECT_FALSE(c.w().Cmd_disconnect->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(&c.w(), "CmdStop")->isEnabled());
+    EXPECT_FALSE(Control<QPushButton>(&c.w(), "Cmdsetup")->isEnabled());
+    EXPECT_FALSE(Control<QPushButton>(&c.w(), "Cmdoffline")->isEnabled());
+    EXPECT_FALSE(Control<QPushButton>(&c.w(), "CmdPlay")->isEnabled());
+    EXPECT_FALSE(Control<QPushButton>(&c.w(), "Cmd_disconnect")->isEnabled());
     EXPECT_TRUE(c.r.files.IsFile("/inst/20260314_0930/setup.dat"));
     auto& zero = c.r.state().project.ChannelThreshold;
     zero.fill(-5.0);
@@ -172,43 +165,43 @@ TEST(ControlPanels, ReadBlankSamplesOnTimeradqAndStopEndsIt) {
         ++ticks;
     }
     EXPECT_EQ(ticks, 5);
-    EXPECT_FALSE(acq.Timeradq->isActive());
-    EXPECT_TRUE(c.w().lblcalibrando->isHidden());
-    EXPECT_EQ(Text(c.w().lbl_autochannel), "Setting (383) OK...");
+    EXPECT_FALSE(Control<QTimer>(&acq, "Timeradq")->isActive());
+    EXPECT_TRUE(Control<QLabel>(&c.w(), "lblcalibrando")->isHidden());
+    EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lbl_autochannel")), "Setting (383) OK...");
     for (std::size_t ch = 0; ch < 384; ++ch) EXPECT_GE(zero[ch], 1.0);
     // The blank's end gives Setup and Offline back.
-    EXPECT_TRUE(c.w().Cmdsetup->isEnabled());
-    EXPECT_TRUE(c.w().Cmdoffline->isEnabled());
-    EXPECT_FALSE(c.w().CmdStop->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(&c.w(), "Cmdsetup")->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(&c.w(), "Cmdoffline")->isEnabled());
+    EXPECT_FALSE(Control<QPushButton>(&c.w(), "CmdStop")->isEnabled());
 
     // Stop ends a blank at once, without a question, and the controls come back.
-    c.panels().BlankSampleCount = [] { return 50; };
-    QTest::mouseClick(c.w().frm_mn1->Cmd_readblank, Qt::LeftButton);
+    c.r.state().project.Setup.Cal_value = 50;
+    QTest::mouseClick(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_readblank, Qt::LeftButton);
     acq.Timeradq_Timer();
-    QTest::mouseClick(c.w().CmdStop, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(&c.w(), "CmdStop"), Qt::LeftButton);
     EXPECT_FALSE(acq.engine().BlankActive());
-    EXPECT_FALSE(acq.Timeradq->isActive());
-    EXPECT_TRUE(c.w().Cmdsetup->isEnabled());
+    EXPECT_FALSE(Control<QTimer>(&acq, "Timeradq")->isActive());
+    EXPECT_TRUE(Control<QPushButton>(&c.w(), "Cmdsetup")->isEnabled());
     EXPECT_TRUE(c.r.dialogs.Messages().empty());
 
     // Refused while an acquisition runs.
     c.r.state().config.Actual_Project_Number = 1;
     c.r.state().project.ProjectFolder = ProjectFolderFor(testing::kInstall, 1);
     c.r.files.CreateFolders(c.r.state().project.ProjectFolder);
-    c.w().calibration_controls.AutoCalibrateOnStart = false;
-    c.w().calibration_controls.AutoZeroOnStart = false;
+    c.r.ctx->tools.calibration.AutoCalibrateOnStart = false;
+    c.r.ctx->tools.calibration.AutoZeroOnStart = false;
     c.r.dialogs.QueueInput("running");
-    QTest::mouseClick(c.w().CmdPlay, Qt::LeftButton);
-    ASSERT_TRUE(c.w().IsAcquiring());
-    QTest::mouseClick(c.w().frm_mn1->Cmd_readblank, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(&c.w(), "CmdPlay"), Qt::LeftButton);
+    ASSERT_TRUE(Acquisition(c.w()).Acquiring());
+    QTest::mouseClick(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_readblank, Qt::LeftButton);
     EXPECT_FALSE(acq.engine().BlankActive());
     EXPECT_EQ(c.r.dialogs.Messages().back(), kBlankDuringRunRefusal);
 }
 
 TEST(ControlPanels, LightAndTemperatureButtons) {
     Connected c;
-    LightPanel* light = c.w().Frame_light;
-    TemperaturePanel* temp = c.w().Frame_temp;
+    LightPanel* light = Control<LightPanel>(&c.w(), "Frame_light");
+    TemperaturePanel* temp = Control<TemperaturePanel>(&c.w(), "Frame_temp");
     QTest::mouseClick(light->cmd_luz, Qt::LeftButton);
     EXPECT_TRUE(c.r.instrument.LightOn());
     EXPECT_EQ(Text(light->cmd_luz), "ON");
@@ -220,29 +213,32 @@ TEST(ControlPanels, LightAndTemperatureButtons) {
     EXPECT_EQ(temp->shape_temp->colour(), QColor(255, 0, 0));
 
     // While an acquisition runs the frame waits for the sampling loop; the lamp does not.
-    c.panels().AcquisitionState = [] { return 1; };
+    AcquisitionState& run = Acquisition(c.w()).engine().state;
+    run.AcquisitionRunning = RunState::Running;
     QTest::mouseClick(light->cmd_luz, Qt::LeftButton);
     EXPECT_TRUE(c.r.instrument.LightOn());
     EXPECT_EQ(light->shape_light->colour(), QColor(255, 0, 0));
-    EXPECT_TRUE(c.w().climate.update_pending);
-    PendingUpdateStep(c.r.ctx->link, c.w().climate);
+    EXPECT_TRUE(c.r.ctx->tools.climate.update_pending);
+    PendingUpdateStep(c.r.ctx->link, c.r.ctx->tools.climate);
     EXPECT_FALSE(c.r.instrument.LightOn());
+    run.AcquisitionRunning = RunState::Stopped;
 }
 
 TEST(ControlPanels, TextBoxesAreCheckedWhenTheyLoseTheFocus) {
     Connected c;
-    LightPanel* light = c.w().Frame_light;
+    LightPanel* light = Control<LightPanel>(&c.w(), "Frame_light");
     c.Edit(light->txt_pulsetimes, "3");
     EXPECT_FALSE(light->txt_lon->isEnabled());
     c.Edit(light->txt_pulsetimes, "100");
     EXPECT_EQ(light->txt_pulsetimes->text().toStdString(), "0");
     EXPECT_TRUE(light->txt_lon->isEnabled());
-    c.Edit(c.w().Frame_temp->txttemp, "50.1");
-    EXPECT_EQ(c.w().Frame_temp->txttemp->text().toStdString(), "20");
+    c.Edit(Control<TemperaturePanel>(&c.w(), "Frame_temp")->txttemp, "50.1");
+    EXPECT_EQ(Control<TemperaturePanel>(&c.w(), "Frame_temp")->txttemp->text().toStdString(), "20");
     c.Edit(light->txt_lon, "7");
     EXPECT_EQ(light->txt_lon->text().toStdString(), "07");
-    c.Edit(c.w().frm_mn1->txt_snr_umbral, "1.0");
-    EXPECT_EQ(c.w().frm_mn1->txt_snr_umbral->text().toStdString(), "1.8");
+    c.Edit(Control<CalibrationPanel>(&c.w(), "frm_mn1")->txt_snr_umbral, "1.0");
+    EXPECT_EQ(Control<CalibrationPanel>(&c.w(), "frm_mn1")->txt_snr_umbral->text().toStdString(),
+              "1.8");
     EXPECT_EQ(c.r.dialogs.Messages(),
               (std::vector<std::string>{"Invalid value: 0-99", "Invalid value: 5.0 to 50.0",
                                         "Invalid value: 1.1 to 5.0"}));
@@ -254,9 +250,9 @@ TEST(ControlPanels, BoxesAreNotRewrittenWhileTheUserTypes) {
     // During a pulse program the outputs are shown every few tens of milliseconds: a box being
     // typed in keeps what was typed, and a box whose value did not change is left alone.
     Connected c;
-    LightPanel* light = c.w().Frame_light;
-    TemperaturePanel* temp = c.w().Frame_temp;
-    c.w().frm_mn1->hide();  // room for the pulse frame
+    LightPanel* light = Control<LightPanel>(&c.w(), "Frame_light");
+    TemperaturePanel* temp = Control<TemperaturePanel>(&c.w(), "Frame_temp");
+    Control<CalibrationPanel>(&c.w(), "frm_mn1")->hide();  // room for the pulse frame
     light->frm_pulse->show();
     temp->txttemp->setText("2");  // typed, not yet left
     c.w().activateWindow();
@@ -266,28 +262,28 @@ TEST(ControlPanels, BoxesAreNotRewrittenWhileTheUserTypes) {
     QTest::keyClicks(light->txt_pulseon, "1.");
     ASSERT_TRUE(light->txt_pulseon->hasFocus());
     for (int i = 0; i < 3; ++i) {
-        light->Show(c.w().climate);
-        temp->Show(c.w().climate);
+        light->Show(c.r.ctx->tools.climate);
+        temp->Show(c.r.ctx->tools.climate);
     }
     EXPECT_EQ(temp->txttemp->text().toStdString(), "2");
     EXPECT_EQ(light->txt_pulseon->text().toStdString(), "1.");
     // A value that really changed reaches a box without the focus.
-    c.w().climate.temperature_tenths = 255;
-    temp->Show(c.w().climate);
+    c.r.ctx->tools.climate.temperature_tenths = 255;
+    temp->Show(c.r.ctx->tools.climate);
     EXPECT_EQ(temp->txttemp->text().toStdString(), "25.5");
 }
 
 TEST(ControlPanels, PanelMenusShowTheHardwareNotice) {
     Connected c;
-    const bool was_hidden = c.w().Frame_light->isHidden();
-    c.w().lght_ctl->trigger();
-    EXPECT_EQ(c.w().Frame_light->isHidden(), !was_hidden);
+    const bool was_hidden = Control<LightPanel>(&c.w(), "Frame_light")->isHidden();
+    Control<QAction>(&c.w(), "lght_ctl")->trigger();
+    EXPECT_EQ(Control<LightPanel>(&c.w(), "Frame_light")->isHidden(), !was_hidden);
     if (was_hidden) {
         EXPECT_EQ(c.r.dialogs.Messages(),
                   (std::vector<std::string>{"Only available in some hardware versions"}));
     }
-    c.w().lght_ctl->trigger();
-    EXPECT_EQ(c.w().Frame_light->isHidden(), was_hidden);
+    Control<QAction>(&c.w(), "lght_ctl")->trigger();
+    EXPECT_EQ(Control<LightPanel>(&c.w(), "Frame_light")->isHidden(), was_hidden);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 namespace lumivo::app {
 namespace {
 
-using testing::TestApplication;
+using namespace testing;
 
 struct LauncherRig {
     LauncherRig() {

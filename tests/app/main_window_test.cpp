@@ -12,15 +12,7 @@
 namespace lumivo::app {
 namespace {
 
-using testing::AppRig;
-using testing::kInstall;
-
-std::string Text(const QLineEdit* box) {
-    return box->text().toStdString();
-}
-std::string Text(const QLabel* label) {
-    return label->text().toStdString();
-}
+using namespace testing;
 
 TEST(MainWindowLoad, ShowsTheUsableLauncherWithTheProjectLoaded) {
     AppRig r(1);
@@ -29,17 +21,23 @@ TEST(MainWindowLoad, ShowsTheUsableLauncherWithTheProjectLoaded) {
     EXPECT_TRUE(r.launcher().usable());
     EXPECT_FALSE(r.window->isVisible());
     EXPECT_EQ(Text(r.launcher().LblNews()), "status = not connected yet");
-    EXPECT_EQ(Text(r.window->txt_projecto), "0_Default");
-    EXPECT_EQ(Text(r.window->txt_acqlapse), "30");
-    EXPECT_EQ(Text(r.window->txt_wellformat), "w96f");
-    EXPECT_EQ(r.window->Cmb_organism->count(), 3);
-    EXPECT_EQ(r.window->Cmb_organism->currentText().toStdString(), "C elegans(>L4)");
-    EXPECT_EQ(r.window->combo_minutes->currentText().toStdString(), "30");
-    EXPECT_FALSE(r.window->mn_userbin->isChecked());
-    EXPECT_EQ(r.window->Frame_light->cmd_luz->text().toStdString(), "OFF");
-    EXPECT_EQ(r.window->Frame_temp->cmd_frio->text().toStdString(), "COOL");
-    EXPECT_FALSE(r.window->frm_autotext->isVisible());
-    EXPECT_TRUE(r.window->mncom1[1]->isChecked());  // the shipped configuration: COM1
+    EXPECT_EQ(Text(Control<QLineEdit>(r.window.get(), "txt_projecto")), "0_Default");
+    EXPECT_EQ(Text(Control<QLineEdit>(r.window.get(), "txt_acqlapse")), "30");
+    EXPECT_EQ(Text(Control<QLineEdit>(r.window.get(), "txt_wellformat")), "w96f");
+    EXPECT_EQ(Control<QComboBox>(r.window.get(), "Cmb_organism")->count(), 3);
+    EXPECT_EQ(Control<QComboBox>(r.window.get(), "Cmb_organism")->currentText().toStdString(),
+              "C elegans(>L4)");
+    EXPECT_EQ(Control<QComboBox>(r.window.get(), "combo_minutes")->currentText().toStdString(),
+              "30");
+    EXPECT_FALSE(Control<QAction>(r.window.get(), "mn_userbin")->isChecked());
+    EXPECT_EQ(Control<LightPanel>(r.window.get(), "Frame_light")->cmd_luz->text().toStdString(),
+              "OFF");
+    EXPECT_EQ(
+        Control<TemperaturePanel>(r.window.get(), "Frame_temp")->cmd_frio->text().toStdString(),
+        "COOL");
+    EXPECT_FALSE(Control<AutoActionFrame>(r.window.get(), "frm_autotext")->isVisible());
+    EXPECT_TRUE(Control<QAction>(r.window.get(), "mncom1_1")
+                    ->isChecked());  // the shipped configuration: COM1
     EXPECT_TRUE(r.dialogs.shown().empty());
     EXPECT_TRUE(r.opened_ports.empty());  // nothing is opened before the user asks
 }
@@ -50,16 +48,19 @@ TEST(MainWindowLoad, RunLatestProjectConnectsToTheInstrument) {
     QTest::mouseClick(r.launcher().Label_option(2), Qt::LeftButton);
     EXPECT_FALSE(r.launcher().isVisible());
     EXPECT_TRUE(r.window->isVisible());
-    EXPECT_EQ(r.state().connection.InstrumentConnected, -1);
+    EXPECT_TRUE(r.state().connection.InstrumentConnected);
     EXPECT_EQ(r.opened_ports, (std::vector<int>{1, 1, 2, 3, 3}));
     EXPECT_TRUE(r.PortOpen(3));
-    EXPECT_EQ(Text(r.window->lbl_serial), "SERIAL : LMVO00123");
-    EXPECT_EQ(Text(r.window->lbl_connection), "Connected on COM3    SERIAL : LMVO00123");
+    EXPECT_EQ(Text(Control<QLabel>(r.window.get(), "lbl_serial")), "SERIAL : LMVO00123");
+    EXPECT_EQ(Text(Control<QLabel>(r.window.get(), "lbl_connection")),
+              "Connected on COM3    SERIAL : LMVO00123");
     for (int i = 1; i <= 15; ++i)
-        EXPECT_EQ(r.window->mncom1[static_cast<std::size_t>(i)]->isChecked(), i == 3) << i;
-    EXPECT_FALSE(r.window->frm_autotext->isVisible());
-    EXPECT_FALSE(r.window->picturecal->isVisible());
-    EXPECT_TRUE(r.window->lbl_autochannel->text().isEmpty());
+        EXPECT_EQ(Control<QAction>(r.window.get(), QString("mncom1_%1").arg(i))->isChecked(),
+                  i == 3)
+            << i;
+    EXPECT_FALSE(Control<AutoActionFrame>(r.window.get(), "frm_autotext")->isVisible());
+    EXPECT_FALSE(Control<ProgressBox>(r.window.get(), "picturecal")->isVisible());
+    EXPECT_TRUE(Control<QLabel>(r.window.get(), "lbl_autochannel")->text().isEmpty());
     EXPECT_EQ(Text(r.launcher().LblNews()), "Status = Connected on COM[ 3 ]");
     EXPECT_TRUE(r.dialogs.shown().empty());
     // Back on the launcher, its news names the port.
@@ -73,17 +74,17 @@ TEST(MainWindowConnect, ButtonWithoutInstrumentGoesOfflineBackToTheLauncher) {
     r.window->show();
     r.launcher().hide();
     r.dialogs.QueueInput("");
-    QTest::mouseClick(r.window->cmd_connect, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(r.window.get(), "cmd_connect"), Qt::LeftButton);
     EXPECT_EQ(r.dialogs.shown().size(), 2u);
     EXPECT_TRUE(
         r.dialogs.Showed("COM(15) PORT ERROR. Type New Port number or <Enter> to go Offline"));
     EXPECT_EQ(r.dialogs.Messages(), (std::vector<std::string>{"PORT NOT FOUND"}));
-    EXPECT_EQ(r.state().connection.OfflineMode, -1);
+    EXPECT_TRUE(r.state().connection.OfflineMode);
     EXPECT_FALSE(r.window->isVisible());
     EXPECT_TRUE(r.launcher().isVisible());
     EXPECT_TRUE(r.launcher().usable());
-    EXPECT_EQ(Text(r.window->lbl_connection), "OFFLINE MODE");
-    EXPECT_TRUE(r.window->cmd_connect->isEnabled());
+    EXPECT_EQ(Text(Control<QLabel>(r.window.get(), "lbl_connection")), "OFFLINE MODE");
+    EXPECT_TRUE(Control<QPushButton>(r.window.get(), "cmd_connect")->isEnabled());
 }
 
 TEST(MainWindowConnect, DisconnectClosesThePort) {
@@ -91,10 +92,10 @@ TEST(MainWindowConnect, DisconnectClosesThePort) {
     r.window->Form_Load("");
     r.window->cmd_connect_Click();
     ASSERT_TRUE(r.PortOpen(1));
-    QTest::mouseClick(r.window->Cmd_disconnect, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(r.window.get(), "Cmd_disconnect"), Qt::LeftButton);
     EXPECT_FALSE(r.PortOpen(1));
-    EXPECT_EQ(r.state().connection.InstrumentConnected, 0);
-    EXPECT_EQ(Text(r.window->lbl_connection), "Not connected");
+    EXPECT_FALSE(r.state().connection.InstrumentConnected);
+    EXPECT_EQ(Text(Control<QLabel>(r.window.get(), "lbl_connection")), "Not connected");
 }
 
 TEST(MainWindowConnect, ClicksDuringTheSearchNeitherRestartItNorCloseTheWindow) {
@@ -111,7 +112,7 @@ TEST(MainWindowConnect, ClicksDuringTheSearchNeitherRestartItNorCloseTheWindow) 
     EXPECT_FALSE(closed);
     EXPECT_TRUE(r.window->isVisible());
     EXPECT_EQ(r.opened_ports, (std::vector<int>{1, 1}));  // one search only
-    EXPECT_EQ(r.state().connection.InstrumentConnected, -1);
+    EXPECT_TRUE(r.state().connection.InstrumentConnected);
     EXPECT_TRUE(r.exits.empty());
     EXPECT_TRUE(r.dialogs.shown().empty());
 }
@@ -119,9 +120,11 @@ TEST(MainWindowConnect, ClicksDuringTheSearchNeitherRestartItNorCloseTheWindow) 
 TEST(MainWindowPortMenu, EntryIsCheckedAloneAndSaved) {
     AppRig r(0);
     r.window->Form_Load("");
-    r.window->mncom1[7]->trigger();
+    Control<QAction>(r.window.get(), "mncom1_7")->trigger();
     for (int i = 1; i <= 15; ++i)
-        EXPECT_EQ(r.window->mncom1[static_cast<std::size_t>(i)]->isChecked(), i == 7) << i;
+        EXPECT_EQ(Control<QAction>(r.window.get(), QString("mncom1_%1").arg(i))->isChecked(),
+                  i == 7)
+            << i;
     EXPECT_NE(r.files.ReadFile(kInstall / "config.dat").find("\r\n0,0,7,0\r\n"), std::string::npos);
     // The next connect starts there.
     r.dialogs.QueueInput("");
@@ -138,22 +141,24 @@ TEST(MainWindowActivation, BodyBendsOnlyForW96u) {
         r.state().project.Setup.Name = "Fish";
         r.state().project.Setup.Aq_lapse = 90;
         r.window->Form_Activate();
-        EXPECT_EQ(r.window->chk_bodybends->isEnabled(), std::string(format) == "w96u");
-        EXPECT_EQ(Text(r.window->txt_wellformat), format);
-        EXPECT_EQ(Text(r.window->txt_projecto), "0_Fish");
-        EXPECT_EQ(Text(r.window->txt_acqlapse), "90");
+        EXPECT_EQ(Control<QCheckBox>(r.window.get(), "chk_bodybends")->isEnabled(),
+                  std::string(format) == "w96u");
+        EXPECT_EQ(Text(Control<QLineEdit>(r.window.get(), "txt_wellformat")), format);
+        EXPECT_EQ(Text(Control<QLineEdit>(r.window.get(), "txt_projecto")), "0_Fish");
+        EXPECT_EQ(Text(Control<QLineEdit>(r.window.get(), "txt_acqlapse")), "90");
     }
 }
 
 TEST(MainWindowHelp, ContentsShowsTheBuiltInGuideWithPicturesSectionsAndFind) {
     AppRig r(0);
-    r.window->mnhelp->trigger();
+    Control<QAction>(r.window.get(), "mnhelp")->trigger();
     EXPECT_TRUE(r.opened_documents.empty());
     EXPECT_TRUE(r.dialogs.Messages().empty());
     Frm_help* help = r.window->help_window();
     ASSERT_NE(help, nullptr);
     EXPECT_TRUE(help->isVisible());
-    EXPECT_EQ(r.window->mnhelp->shortcut(), QKeySequence(QKeySequence::HelpContents));
+    EXPECT_EQ(Control<QAction>(r.window.get(), "mnhelp")->shortcut(),
+              QKeySequence(QKeySequence::HelpContents));
 
     // The guide renders from the program itself: its text, every picture, its sections.
     EXPECT_TRUE(help->GuideText().startsWith("Lumivo user guide")) << help->GuideText().left(80).toStdString();
@@ -167,7 +172,7 @@ TEST(MainWindowHelp, ContentsShowsTheBuiltInGuideWithPicturesSectionsAndFind) {
     EXPECT_FALSE(help->FindText("no such words in the guide 42"));
 
     // A second Help opens no second window.
-    r.window->mnhelp->trigger();
+    Control<QAction>(r.window.get(), "mnhelp")->trigger();
     EXPECT_EQ(r.window->help_window(), help);
 
     // F1 is the help key, wherever the focus is.
@@ -189,10 +194,11 @@ TEST(MainWindowAutorun, ConnectsThenCallsTheAcquisitionStart) {
     AppRig r(1);
     r.window->Form_Load(" /RUN ");
     EXPECT_FALSE(r.launcher().isVisible());
-    EXPECT_EQ(r.state().connection.InstrumentConnected, -1);
+    EXPECT_TRUE(r.state().connection.InstrumentConnected);
     // The start ran: a fresh installation has only the Default project, which it refuses.
     EXPECT_EQ(r.dialogs.Messages(), (std::vector<std::string>{kProjectZeroRefusal}));
-    EXPECT_EQ(r.window->txt_subproject->text().toStdString(), kAutorunName);
+    EXPECT_EQ(Control<QLineEdit>(r.window.get(), "txt_subproject")->text().toStdString(),
+              kAutorunName);
 }
 
 TEST(MainWindowAutorun, WrongSpellingShowsTheLauncher) {
@@ -215,7 +221,7 @@ TEST(MainWindowAutorun, NoInstrumentStartsNothing) {
 TEST(MainWindowClose, OfflineEndsWithoutQuestion) {
     AppRig r(0);
     r.window->Form_Load("");
-    r.state().connection.OfflineMode = -1;
+    r.state().connection.OfflineMode = true;
     r.window->show();
     EXPECT_TRUE(r.window->close());
     EXPECT_TRUE(r.dialogs.shown().empty());

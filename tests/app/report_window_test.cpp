@@ -63,12 +63,12 @@ struct ReportWindowRig {
         ctx->storage.list_separator_source = [] { return std::string(","); };
         ctx->state.project.ProjectFolder = install;
         window = std::make_unique<Frm_Main>(*ctx);
-        window->OpenDocument = [this](const QUrl& url) {
+        ctx->open_document = [this](const QUrl& url) {
             opened.push_back(url.toLocalFile().toStdString());
             return true;
         };
-        window->combo_minutes->addItem("30");
-        window->combo_minutes->setCurrentText("30");
+        Control<QComboBox>(window.get(), "combo_minutes")->addItem("30");
+        Control<QComboBox>(window.get(), "combo_minutes")->setCurrentText("30");
     }
     ~ReportWindowRig() {
         window.reset();
@@ -99,7 +99,7 @@ struct ReportWindowRig {
 TEST(ReportWindow, ReportEntryOpensTheLatestAcquisitionAndGenerates) {
     ReportWindowRig r;
     ASSERT_NE(r.ReportEntry(), nullptr);
-    EXPECT_TRUE(r.window->mn_userbin->isEnabled());
+    EXPECT_TRUE(Control<QAction>(r.window.get(), "mn_userbin")->isEnabled());
     r.ReportEntry()->trigger();
     EXPECT_EQ(r.dialogs.Messages(), std::vector<std::string>{"Activity file not Found"});
     EXPECT_EQ(r.Report(), nullptr);
@@ -112,43 +112,44 @@ TEST(ReportWindow, ReportEntryOpensTheLatestAcquisitionAndGenerates) {
     EXPECT_TRUE(w->isVisible());
     EXPECT_EQ(w->windowTitle().toStdString(), "Report Output");
     EXPECT_EQ(w->Txt_inputfile->text().toStdString(), folder.string());
-    EXPECT_EQ(w->Cmb_binsize->currentText().toStdString(), "30");
+    EXPECT_EQ(Control<QComboBox>(w, "Cmb_binsize")->currentText().toStdString(), "30");
     ASSERT_EQ(w->cmbbasal->count(), 2);
     EXPECT_EQ(w->cmbbasal->itemText(1).toStdString(), "20260310_0900 baseline");
     EXPECT_EQ(w->cmbbasal->currentText().toStdString(), "-");
-    EXPECT_TRUE(w->Option_output[0]->isChecked());
-    EXPECT_TRUE(w->Option_output[4]->isHidden());
+    EXPECT_TRUE(Control<QRadioButton>(w, "Option_output_0")->isChecked());
+    EXPECT_TRUE(Control<QRadioButton>(w, "Option_output_4")->isHidden());
     // The statistics boxes are offered where they add a table: not with the arrays.
     auto enabled = [&] {
         std::vector<bool> on;
-        for (QCheckBox* box : w->Chk_statistic) on.push_back(box->isEnabled());
+        for (int i = 0; i < 5; ++i)
+            on.push_back(Control<QCheckBox>(w, QString("Chk_statistic_%1").arg(i))->isEnabled());
         return on;
     };
     EXPECT_EQ(enabled(), std::vector<bool>(5, true));
-    w->Option_output[2]->click();
+    Control<QRadioButton>(w, "Option_output_2")->click();
     EXPECT_EQ(enabled(), (std::vector<bool>{true, true, false, false, false}));
-    w->Option_output[1]->click();
+    Control<QRadioButton>(w, "Option_output_1")->click();
     EXPECT_EQ(enabled(), std::vector<bool>(5, true));
-    w->Option_output[0]->click();
+    Control<QRadioButton>(w, "Option_output_0")->click();
 
-    QTest::mouseClick(w->Option_report[1], Qt::LeftButton);
-    EXPECT_EQ(w->txt_customspacer->text().toStdString(), " ");
-    QTest::mouseClick(w->Option_report[0], Qt::LeftButton);
-    EXPECT_EQ(w->txt_customspacer->text().toStdString(), ",");
+    QTest::mouseClick(Control<QRadioButton>(w, "Option_report_1"), Qt::LeftButton);
+    EXPECT_EQ(Control<QLineEdit>(w, "txt_customspacer")->text().toStdString(), " ");
+    QTest::mouseClick(Control<QRadioButton>(w, "Option_report_0"), Qt::LeftButton);
+    EXPECT_EQ(Control<QLineEdit>(w, "txt_customspacer")->text().toStdString(), ",");
 
     // The bin box is a number box: what is typed stays as typed ("1" is not completed to "15").
     w->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(w));
-    w->Cmb_binsize->setFocus();
-    w->Cmb_binsize->lineEdit()->clear();
-    QTest::keyClicks(w->Cmb_binsize->lineEdit(), "1");
-    EXPECT_EQ(w->Cmb_binsize->currentText().toStdString(), "1");
+    Control<QComboBox>(w, "Cmb_binsize")->setFocus();
+    Control<QComboBox>(w, "Cmb_binsize")->lineEdit()->clear();
+    QTest::keyClicks(Control<QComboBox>(w, "Cmb_binsize")->lineEdit(), "1");
+    EXPECT_EQ(Control<QComboBox>(w, "Cmb_binsize")->currentText().toStdString(), "1");
 
-    w->Cmb_binsize->setCurrentText("120");
+    Control<QComboBox>(w, "Cmb_binsize")->setCurrentText("120");
     QTest::mouseClick(w->Cmd_generate, Qt::LeftButton);
     ASSERT_TRUE(w->last_outcome().written) << w->last_outcome().failure;
     // A bin longer than the recording is corrected and shown.
-    EXPECT_EQ(w->Cmb_binsize->currentText().toStdString(), "90");
+    EXPECT_EQ(Control<QComboBox>(w, "Cmb_binsize")->currentText().toStdString(), "90");
     EXPECT_TRUE(fs::exists(folder / "report.csv"));
     EXPECT_TRUE(fs::exists(folder / "report.svg"));
     EXPECT_EQ(r.opened, std::vector<std::string>{(folder / "latest_run.csv").string()});
@@ -158,7 +159,8 @@ TEST(ReportWindow, ReportEntryOpensTheLatestAcquisitionAndGenerates) {
 
     // Closing the window hands its bin size back to the main window.
     w->close();
-    EXPECT_EQ(r.window->combo_minutes->currentText().toStdString(), "90");
+    EXPECT_EQ(Control<QComboBox>(r.window.get(), "combo_minutes")->currentText().toStdString(),
+              "90");
 }
 
 TEST(ReportWindow, RawDataControlsReact) {
@@ -192,22 +194,22 @@ TEST(ReportWindow, RawDataControlsReact) {
 TEST(ReportWindow, UserDefinedSettingsMakeTheReportAfterARun) {
     ReportWindowRig r;
     const fs::path folder = r.Acquisition("20260314_0930", "auto run", 90);
-    EXPECT_FALSE(r.window->mn_userbin->isChecked());
-    r.window->mn_userbin->trigger();
+    EXPECT_FALSE(Control<QAction>(r.window.get(), "mn_userbin")->isChecked());
+    Control<QAction>(r.window.get(), "mn_userbin")->trigger();
     // Choosing the entry leaves its mark alone and shows the user-defined window.
-    EXPECT_FALSE(r.window->mn_userbin->isChecked());
+    EXPECT_FALSE(Control<QAction>(r.window.get(), "mn_userbin")->isChecked());
     Frm_reportset* set = r.ReportSet();
     ASSERT_NE(set, nullptr);
     EXPECT_TRUE(set->isVisible());
     EXPECT_EQ(set->windowTitle().toStdString(), "User Defined Report");
-    set->Cmb_binsize->setCurrentText("60");
-    set->Option_output[3]->click();
-    EXPECT_FALSE(set->Chk_statistic[3]->isEnabled());
-    EXPECT_TRUE(set->Chk_statistic[0]->isEnabled());
-    set->Option_output[1]->click();
-    EXPECT_TRUE(set->Chk_statistic[3]->isEnabled());
+    Control<QComboBox>(set, "Cmb_binsize")->setCurrentText("60");
+    Control<QRadioButton>(set, "Option_output_3")->click();
+    EXPECT_FALSE(Control<QCheckBox>(set, "Chk_statistic_3")->isEnabled());
+    EXPECT_TRUE(Control<QCheckBox>(set, "Chk_statistic_0")->isEnabled());
+    Control<QRadioButton>(set, "Option_output_1")->click();
+    EXPECT_TRUE(Control<QCheckBox>(set, "Chk_statistic_3")->isEnabled());
     QTest::mouseClick(set->Cmd_generate, Qt::LeftButton);
-    EXPECT_TRUE(r.window->mn_userbin->isChecked());
+    EXPECT_TRUE(Control<QAction>(r.window.get(), "mn_userbin")->isChecked());
     EXPECT_FALSE(set->isVisible());
     EXPECT_EQ(r.dialogs.Messages().back(), "User Configuration Applied");
     const std::string config = r.files.ReadFile(r.install / "repoconf.dat");
@@ -229,13 +231,13 @@ TEST(ReportWindow, UserDefinedSettingsMakeTheReportAfterARun) {
     EXPECT_FALSE(failed.written);
     EXPECT_EQ(r.dialogs.Messages().back(), failed.failure);
     EXPECT_EQ(r.dialogs.Messages().back().rfind("Not enough activity data", 0), 0u);
-    EXPECT_EQ(r.window->lbl_status->text().toStdString(),
+    EXPECT_EQ(Control<QLabel>(r.window.get(), "lbl_status")->text().toStdString(),
               "The automatic report was not written: " + failed.failure);
 
     // Back to the defaults: the end of a run opens the report window instead.
-    r.window->mn_userbin->trigger();
+    Control<QAction>(r.window.get(), "mn_userbin")->trigger();
     QTest::mouseClick(r.ReportSet()->Cmd_cancel, Qt::LeftButton);
-    EXPECT_FALSE(r.window->mn_userbin->isChecked());
+    EXPECT_FALSE(Control<QAction>(r.window.get(), "mn_userbin")->isChecked());
     EXPECT_EQ(r.dialogs.Messages().back(), "Default Report Configuration Applied");
     fs::remove(folder / "report.csv");
     const reporting::ReportOutcome opened = ReportAfterRun(*r.window, folder);
@@ -251,7 +253,7 @@ TEST(ReportWindow, TheChartOfAShortReportKeepsItsHalfMinuteLabels) {
     const fs::path folder = r.Acquisition("20260314_0930", "short", 2);
     frm_report* w = OpenReportWindow(*r.window, folder);
     ASSERT_NE(w, nullptr);
-    w->Cmb_binsize->setCurrentText("1");
+    Control<QComboBox>(w, "Cmb_binsize")->setCurrentText("1");
     QTest::mouseClick(w->Cmd_generate, Qt::LeftButton);
     ASSERT_TRUE(w->last_outcome().written) << w->last_outcome().failure;
     const auto axes = w->chart_view->chart()->axes(Qt::Horizontal);

@@ -15,7 +15,7 @@
 namespace lumivo::app {
 namespace {
 
-using testing::TestApplication;
+using namespace testing;
 
 const std::filesystem::path kInst = "/inst";
 
@@ -290,7 +290,7 @@ TEST(SetupWindow, HandsOverToTheMainWindowAndTheLauncher) {
     EXPECT_FALSE(r.window.isVisible());
 
     r.window.show();
-    r.state.connection.InstrumentConnected = -1;
+    r.state.connection.InstrumentConnected = true;
     QTest::mouseClick(r.window.Command_main, Qt::LeftButton);
     r.window.show();
     QTest::mouseClick(r.window.Cmdoffline, Qt::LeftButton);
@@ -326,11 +326,11 @@ TEST(SetupWindow, OpensFromTheLauncherAndTheMainWindowAndSwitchesItsPanels) {
     EXPECT_EQ(FromQ(setup->txtprj->text()), "0_Default");
 
     // The tool switches show and hide the main window's panels.
-    const bool light = !r.window->Frame_light->isHidden();
+    const bool light = !Control<LightPanel>(r.window.get(), "Frame_light")->isHidden();
     setup->chklight->click();
-    EXPECT_EQ(r.window->Frame_light->isHidden(), light);
+    EXPECT_EQ(Control<LightPanel>(r.window.get(), "Frame_light")->isHidden(), light);
     setup->chklight->click();
-    EXPECT_EQ(r.window->Frame_light->isHidden(), !light);
+    EXPECT_EQ(Control<LightPanel>(r.window.get(), "Frame_light")->isHidden(), !light);
 
     QTest::mouseClick(setup->Cmdoffline, Qt::LeftButton);
     EXPECT_TRUE(r.launcher().isVisible());
@@ -339,11 +339,11 @@ TEST(SetupWindow, OpensFromTheLauncherAndTheMainWindowAndSwitchesItsPanels) {
     // The main window's Setup button opens the same window, hiding the main window; with an
     // instrument connected "Acquisition >>" just brings the main window back.
     r.window->show();
-    QTest::mouseClick(r.window->Cmdsetup, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(r.window.get(), "Cmdsetup"), Qt::LeftButton);
     EXPECT_EQ(r.window->findChildren<Frm_setup*>().size(), 1);
     EXPECT_TRUE(setup->isVisible());
     EXPECT_FALSE(r.window->isVisible());
-    r.state().connection.InstrumentConnected = -1;
+    r.state().connection.InstrumentConnected = true;
     QTest::mouseClick(setup->Command_main, Qt::LeftButton);
     EXPECT_TRUE(r.window->isVisible());
     EXPECT_FALSE(setup->isVisible());
@@ -389,8 +389,8 @@ TEST(SetupWindow, LeavingForTheLauncherKeepsTheConnectionNews) {
     testing::AppRig r(1);
     r.window->Form_Load("");
     r.window->cmd_connect_Click();
-    ASSERT_EQ(r.state().connection.InstrumentConnected, -1);
-    r.window->ShowSetupWindow();
+    ASSERT_TRUE(r.state().connection.InstrumentConnected);
+    r.window->Cmdsetup_Click();
     auto* setup = r.window->findChild<Frm_setup*>();
     ASSERT_NE(setup, nullptr);
     setup->close();

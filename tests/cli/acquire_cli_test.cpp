@@ -2,139 +2,44 @@
 // leaves every complete window readable, SIGINT stops it cleanly, and a silent instrument
 // raises the alarm on stderr. The simulator replies without line pacing and the sampling
 // timer's interval is 0, so a window takes about a second.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <sstream>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "support/child_process.h"
-
+#include "cli_test_support.h"
 #include "core/acquisition/data_files.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-const fs::path kSimBinary = fs::path(LUMIVO_BINARY_DIR) / "src" / "sim" / "lumivo-sim";
-const fs::path kCliBinary = fs::path(LUMIVO_BINARY_DIR) / "src" / "cli" / "lumivo-cli";
-
-using lumivo::testing::ReadFile;
-
-// A child process with its output in files.
-class Child {
-  public:
-    Child(std::vector<std::string> argv, const fs::path& out, const fs::path& err)
-        : out_(out), err_(err) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(a.data());
-        args.push_back(nullptr);
-        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Child() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            Wait();
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    bool started() const { return pid_ > 0; }
-    void Signal(int sig) const {
-        if (pid_ > 0) kill(pid_, sig);
-    }
-    // The exit status (128 + signal when killed by one).
-    int Wait() {
-        if (pid_ <= 0) return status_;
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return status_;
-    }
-    bool Exited() {
-        if (pid_ <= 0) return true;
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
-        pid_ = -1;
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return true;
-    }
-    std::string out() const { return ReadFile(out_); }
-    std::string err() const { return ReadFile(err_); }
-
-  private:
-    pid_t pid_ = -1;
-    int status_ = -1;
-    fs::path out_, err_;
-};
-
-// Polls `done` every 20 ms for up to `limit`.
-bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (done()) return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return done();
-}
+using namespace lumivo::testing;
+using Child = ChildProcess;
 
 class AcquireCli : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!fs::exists(kSimBinary)) GTEST_SKIP() << "lumivo-sim is not built";
-        ASSERT_TRUE(fs::exists(kCliBinary)) << kCliBinary;
-        char tmpl[] = "/tmp/lumivo-cli-acq-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         // Project 1 of a fresh installation, created as a user would.
-        Child project({kCliBinary.string(), "--install", dir_.string(), "project", "new",
+        Child project({kCliProgram.string(), "--install", dir_.string(), "project", "new",
                        "Kill test", "--lapse", "30"},
                       dir_ / "project.out", dir_ / "project.err");
         ASSERT_EQ(project.Wait(), 0) << project.err();
-        sim_ = std::make_unique<Child>(
-            std::vector<std::string>{kSimBinary.string(), "--install", dir_.string(), "--com", "1",
-                                     "--no-pace"},
-            dir_ / "sim.out", dir_ / "sim.err");
-        ASSERT_TRUE(WaitFor(
-            [&] {
-                std::error_code ec;
-                return fs::exists(fs::symlink_status(dir_ / "ports" / "COM1", ec));
-            },
-            10s))
-            << sim_->err();
+        sim_ =
+            std::make_unique<SimProcess>(kSimProgram, dir_, std::vector<std::string>{"--no-pace"});
+        ASSERT_TRUE(sim_->ready()) << sim_->log();
     }
-    void TearDown() override {
-        sim_.reset();
-        std::error_code ec;
-        if (!dir_.empty()) fs::remove_all(dir_, ec);
-    }
+    void TearDown() override { sim_.reset(); }
 
     std::unique_ptr<Child> Acquire(const std::string& name, std::vector<std::string> extra = {}) {
         std::vector<std::string> argv = {
-            kCliBinary.string(), "--install", dir_.string(), "acquire", "--com",     "1",
-            "--project",         "1",         "--name",      name,      "--tick-ms", "0",
+            kCliProgram.string(), "--install", dir_.string(), "acquire", "--com",     "1",
+            "--project",          "1",         "--name",      name,      "--tick-ms", "0",
             "--no-calibration"};
         argv.insert(argv.end(), extra.begin(), extra.end());
         return std::make_unique<Child>(argv, dir_ / (name + ".out"), dir_ / (name + ".err"));
@@ -154,8 +59,9 @@ class AcquireCli : public ::testing::Test {
         return ec ? 0 : n;
     }
 
-    fs::path dir_;
-    std::unique_ptr<Child> sim_;
+    TempFolder folder_{"lumivo-cli-acq"};
+    const fs::path dir_ = folder_.path();
+    std::unique_ptr<SimProcess> sim_;
 };
 
 // Reads every data file of the folder back and checks that complete windows line up.
@@ -274,7 +180,7 @@ TEST_F(AcquireCli, RefusalsAndUsageErrors) {
     };
     int i = 0;
     for (const Case& k : cases) {
-        std::vector<std::string> argv = {kCliBinary.string(), "--install", dir_.string()};
+        std::vector<std::string> argv = {kCliProgram.string(), "--install", dir_.string()};
         argv.insert(argv.end(), k.words.begin(), k.words.end());
         const std::string tag = "usage" + std::to_string(i++);
         Child c(argv, dir_ / (tag + ".out"), dir_ / (tag + ".err"));

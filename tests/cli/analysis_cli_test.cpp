@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "cli_test_support.h"
 #include "core/acquisition/data_files.h"
-#include "support/child_process.h"
 
 extern char** environ;
 
@@ -24,45 +24,10 @@ namespace {
 namespace fs = std::filesystem;
 using namespace lumivo;
 
-const fs::path kCli = fs::path(LUMIVO_BINARY_DIR) / "src" / "cli" / "lumivo-cli";
+using namespace lumivo::testing;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-Result RunCli(const std::vector<std::string>& words, const fs::path& dir) {
-    const auto out = dir / "stdout.txt", err = dir / "stderr.txt";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> argv{kCli.string()};
-    argv.insert(argv.end(), words.begin(), words.end());
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    Result r;
-    pid_t pid = 0;
-    if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&fa);
-    r.out = Slurp(out);
-    r.err = Slurp(err);
-    return r;
-}
-
-std::vector<std::vector<std::string>> Lines(const std::string& text) {
+// The words of each line.
+std::vector<std::vector<std::string>> Words(const std::string& text) {
     std::vector<std::vector<std::string>> lines;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
@@ -77,7 +42,6 @@ std::vector<std::vector<std::string>> Lines(const std::string& text) {
 class AnalysisCli : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(fs::exists(kCli)) << "build lumivo-cli first: " << kCli;
         dir_ = fs::temp_directory_path() / ("lumivo_cli_analysis_" + std::to_string(::getpid()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
@@ -117,7 +81,7 @@ TEST_F(AnalysisCli, AnalyzePrintsOneLineOfCountsPerWindow) {
             {"analyze", page.string(), "--method", method, "--snr", "1.3", "--rt-buffer", "600"},
             dir_);
         ASSERT_EQ(r.status, 0) << r.err;
-        const auto lines = Lines(r.out);
+        const auto lines = Words(r.out);
         ASSERT_EQ(lines.size(), 3u);
         for (std::size_t w = 0; w < 3; ++w) {
             ASSERT_EQ(lines[w].size(), 1u + kBeamChannelCount);
@@ -173,7 +137,7 @@ TEST_F(AnalysisCli, DumpPrintsTheFieldsOfEachCountsRecord) {
     }
     const auto r = RunCli({"dump", file.string()}, dir_);
     ASSERT_EQ(r.status, 0) << r.err;
-    const auto lines = Lines(r.out);
+    const auto lines = Words(r.out);
     ASSERT_EQ(lines.size(), 2u);
     for (std::size_t w = 0; w < 2; ++w) {
         ASSERT_EQ(lines[w].size(), 1u + kChannelTableSize);
@@ -197,7 +161,7 @@ TEST_F(AnalysisCli, DumpAndAnalyzeReadOnlyRegularFiles) {
     };
     for (const auto& [path, what] : cases) {
         for (const std::string command : {"dump", "analyze"}) {
-            std::vector<std::string> argv{kCli.string(), command, path.string()};
+            std::vector<std::string> argv{kCliProgram.string(), command, path.string()};
             if (command == "analyze") argv.insert(argv.end(), {"--method", "1", "--snr", "2"});
             const auto r = lumivo::testing::Run(argv, dir_, 10'000);
             EXPECT_EQ(r.status, 1) << command << " " << path;
@@ -220,7 +184,7 @@ TEST_F(AnalysisCli, DumpStreamsALargeFile) {
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
     posix_spawn_file_actions_addclose(&fa, out[0]);
-    std::vector<std::string> argv{kCli.string(), "dump", big.string()};
+    std::vector<std::string> argv{kCliProgram.string(), "dump", big.string()};
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);

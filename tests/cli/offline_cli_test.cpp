@@ -127,7 +127,7 @@ TEST(OfflineCli, JoinWritesANewAcquisitionAndPrintsItsFolder) {
     ASSERT_EQ(records.size(), 90u);
     EXPECT_EQ(records[59].elapsed_minutes, 60);
     EXPECT_EQ(records[60].elapsed_minutes, 151);
-    EXPECT_EQ(ReadText(joined / "groups.dat"), ReadText(c.morning / "groups.dat"));
+    EXPECT_EQ(ReadFile(joined / "groups.dat"), ReadFile(c.morning / "groups.dat"));
 
     c.Acquisition(2, "20260314_0900", "Other project", {1});
     EXPECT_EQ(c.Run({"join", "1/20260314_1000", "2/20260314_0900", "--yes"}).status, 2);

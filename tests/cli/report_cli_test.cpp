@@ -6,11 +6,7 @@
 // The acquisition folders hold the shipped Default project files (96-well plate, groups by beam
 // column), subproj.dat written in the field-record format, and counts.bin written by the
 // acquisition's counts writer.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -20,35 +16,24 @@
 #include <string>
 #include <vector>
 
+#include "cli_test_support.h"
 #include "core/acquisition/data_files.h"
 #include "core/storage/field_record.h"
 #include "core/storage/installation.h"
-#include "support/child_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kCliBinary = fs::path(LUMIVO_BINARY_DIR) / "src" / "cli" / "lumivo-cli";
-
-using lumivo::testing::ReadFile;
-using lumivo::testing::Run;
-using lumivo::testing::RunResult;
+using namespace lumivo::testing;
 
 // An installation folder with project 1 and its acquisitions.
 class Installation {
   public:
     Installation() {
-        char tmpl[] = "/tmp/lumivo-cli-report-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        install_ = dir_ / "install";
         lumivo::LocalFileSystem files;
         EXPECT_TRUE(lumivo::EnsureInstallation(files, install_).ok());
         fs::create_directories(install_ / "p00001");
-    }
-    ~Installation() {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
     }
     Installation(const Installation&) = delete;
     Installation& operator=(const Installation&) = delete;
@@ -81,16 +66,16 @@ class Installation {
 
     RunResult Cli(const std::vector<std::string>& words,
                   const std::string& command = "report") const {
-        std::vector<std::string> argv = {kCliBinary.string(), "--install", install_.string(),
-                                         command};
-        argv.insert(argv.end(), words.begin(), words.end());
-        return Run(argv, dir_);
+        std::vector<std::string> all = {command};
+        all.insert(all.end(), words.begin(), words.end());
+        return RunCliOn(install_, all, dir_);
     }
     const fs::path& install() const { return install_; }
 
   private:
-    fs::path dir_;
-    fs::path install_;
+    TempFolder folder_{"lumivo-cli-report"};
+    const fs::path dir_ = folder_.path();
+    const fs::path install_ = dir_ / "install";
 };
 
 int ByColumn(std::size_t channel) {

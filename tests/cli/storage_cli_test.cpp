@@ -1,83 +1,21 @@
 // lumivo-cli plate and project show, run as the built program on a fresh installation folder.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "cli_test_support.h"
 #include "core/storage/file_system.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kCli = fs::path(LUMIVO_BINARY_DIR) / "src" / "cli" / "lumivo-cli";
+using namespace lumivo::testing;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string Slurp(const fs::path& p) {
-    try {
-        return lumivo::LocalFileSystem().ReadFile(p);
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-
-class StorageCli : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("lumivo_storage_cli_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        install_ = dir_ / "inst";
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    Result Run(std::vector<std::string> words) {
-        const auto out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<std::string> argv{kCli.string(), "--install", install_.string()};
-        argv.insert(argv.end(), words.begin(), words.end());
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(a.data());
-        args.push_back(nullptr);
-        Result r;
-        pid_t pid = 0;
-        if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ) == 0) {
-            int status = 0;
-            waitpid(pid, &status, 0);
-            r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        posix_spawn_file_actions_destroy(&fa);
-        r.out = Slurp(out);
-        r.err = Slurp(err);
-        return r;
-    }
-
-    std::vector<std::string> Lines(const std::string& text) {
-        std::vector<std::string> out;
-        std::size_t start = 0;
-        for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-            out.push_back(text.substr(start, nl - start));
-        return out;
-    }
-
-    fs::path dir_, install_;
-};
+using StorageCli = CliTest;
 
 }  // namespace
 
@@ -185,7 +123,7 @@ TEST_F(StorageCli, ProjectShowPrintsTheSetup) {
     fs::create_directories(p1);
     for (const char* f : {"setup.dat", "status.dat", "threshld.dat", "groups.dat", "chgroup.dat"})
         fs::copy_file(install_ / f, p1 / f);
-    std::string setup = Slurp(p1 / "setup.dat");
+    std::string setup = ReadFile(p1 / "setup.dat");
     setup.replace(setup.find(",500,"), 5, ",200,");
     setup.replace(setup.find("\r\n0,") + 2, 1, "1");  // Num_proj 1
     lumivo::LocalFileSystem().WriteFile(p1 / "setup.dat", setup);
@@ -194,7 +132,7 @@ TEST_F(StorageCli, ProjectShowPrintsTheSetup) {
     EXPECT_TRUE(old.err.empty()) << old.err;
     EXPECT_NE(old.out.find("RT_Buffer: 200 (a recording uses 500 rows)\n"), std::string::npos)
         << old.out;
-    EXPECT_EQ(Slurp(p1 / "setup.dat"), setup);
+    EXPECT_EQ(ReadFile(p1 / "setup.dat"), setup);
 
     EXPECT_EQ(Run({"project", "show", "5"}).status, 1);  // no such project
     EXPECT_EQ(Run({"project", "show"}).status, 2);

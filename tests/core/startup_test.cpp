@@ -221,6 +221,50 @@ TEST(RunStartup, ExistingProjectFolderIsLoaded) {
     EXPECT_EQ(r.app.plate.PlateRows, 8);
 }
 
+TEST(OpenProjectToRecord, LoadsTheStoredProjectAndRefusesAMissingOrDamagedOne) {
+    struct Case {
+        const char* what;
+        int number;
+        const char* setup;  // setup.dat of p00003 as written ("" keeps the saved one)
+        bool exists;
+        bool failed;
+    };
+    const Case cases[] = {
+        {"the stored project", 3, "", true, false},
+        {"the installation's own project 0", 0, "", true, false},
+        {"no such project", 4, "", false, false},
+        {"a damaged setup.dat", 3, "\"damaged\"\r\n", true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig r;
+        const auto folder = kInstall / "p00003";
+        r.files.CreateFolders(folder);
+        r.SaveProject(folder, 3, [](ProjectState& p) { p.Setup.Name = "Larvae"; });
+        if (*c.setup != '\0') r.files.WriteFile(folder / "setup.dat", c.setup);
+        r.WriteConfig("0,5,2,0");
+        const std::string before = r.files.ReadFile(folder / "setup.dat");
+        const std::vector<std::string> files_before = r.files.ListFiles(folder);
+
+        const ProjectOpening opened = OpenProjectToRecord(r.storage, r.app, c.number);
+        EXPECT_EQ(opened.exists, c.exists);
+        EXPECT_EQ(opened.failure.has_value(), c.failed);
+        EXPECT_EQ(opened.ok(), c.exists && !c.failed);
+        EXPECT_EQ(opened.folder, ProjectFolderFor(kInstall, c.number));
+        EXPECT_EQ(r.app.config.ComPortNumber, 2);  // config.dat was read
+        if (opened.ok()) {
+            EXPECT_EQ(r.app.config.Actual_Project_Number, c.number);
+            EXPECT_EQ(r.app.project.ProjectFolder, opened.folder);
+            if (c.number == 3) {
+                EXPECT_EQ(r.app.project.Setup.Name, "Larvae");
+            }
+        }
+        // Nothing is recovered or written, whatever was found.
+        EXPECT_EQ(r.files.ReadFile(folder / "setup.dat"), before);
+        EXPECT_EQ(r.files.ListFiles(folder), files_before);
+    }
+}
+
 TEST(RunStartup, MissingConfigGivesBothNoticesThenProjectOneFallsBackToZero) {
     Rig r(/*with_config=*/false);
     EXPECT_TRUE(r.Run().completed);
@@ -265,7 +309,7 @@ TEST(RunStartup, AutorunIsReportedOnlyForTheExactSwitch) {
         const StartupResult res = r.Run(line);
         EXPECT_TRUE(res.completed);
         EXPECT_EQ(res.autorun, autorun) << line;
-        EXPECT_EQ(r.app.AutorunRequested, autorun ? -1 : 0);
+        EXPECT_EQ(r.app.AutorunRequested, autorun);
     }
 }
 
@@ -299,7 +343,7 @@ struct ClosingRig : Rig {
 
 TEST(MainWindowClosing, OfflineAsksNothingAndClosesNoPort) {
     ClosingRig r;
-    r.app.connection.OfflineMode = -1;
+    r.app.connection.OfflineMode = true;
     EXPECT_TRUE(r.Close());
     EXPECT_TRUE(r.dialogs.shown().empty());
     EXPECT_EQ(r.port_closes, 0);

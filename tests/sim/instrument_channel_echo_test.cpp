@@ -11,9 +11,7 @@
 namespace lumivo::sim {
 namespace {
 
-using testing::ChannelWriteFrame;
-using testing::Exchange;
-using testing::SensorWriteFrame;
+using namespace testing;
 
 TEST(InstrumentChannelEcho, OnlyTheListedChannelsAnswerWrong) {
     SimConfig config;

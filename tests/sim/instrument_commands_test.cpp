@@ -11,17 +11,7 @@
 namespace lumivo::sim {
 namespace {
 
-using testing::BlockFrame;
-using testing::ChannelReadFrame;
-using testing::ChannelWriteFrame;
-using testing::Exchange;
-using testing::Frame;
-using testing::MakeFrame;
-using testing::NullFrame;
-using testing::OutputsFrame;
-using testing::SensorReadFrame;
-using testing::SensorWriteFrame;
-using testing::TemperatureFrame;
+using namespace testing;
 
 constexpr std::int64_t kStart = 5'000'000;
 

@@ -9,13 +9,7 @@
 namespace lumivo::sim {
 namespace {
 
-using testing::BlockFrame;
-using testing::ChannelReadFrame;
-using testing::ChannelWriteFrame;
-using testing::Exchange;
-using testing::NullFrame;
-using testing::OutputsFrame;
-using testing::TemperatureFrame;
+using namespace testing;
 
 constexpr std::int64_t kStart = 1'000'000;
 

@@ -14,12 +14,7 @@
 namespace lumivo::sim {
 namespace {
 
-using testing::ChannelWriteFrame;
-using testing::Exchange;
-using testing::OutputsFrame;
-using testing::ReadAllChannels;
-using testing::SensorWriteFrame;
-using testing::TemperatureFrame;
+using namespace testing;
 
 constexpr int kWindowLow = 1638;   // 40 % of full scale
 constexpr int kWindowHigh = 1843;  // 45 % of full scale

@@ -19,6 +19,7 @@
 
 #include "core/install_dir.h"
 #include "sim/instrument.h"
+#include "sim/simulator_host.h"
 
 namespace lumivo::sim {
 namespace {
@@ -223,9 +224,49 @@ TEST_F(PtyServerTest, ALinkTakenOverByAnotherServerIsLeftAlone) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(Link())));
 }
 
+TEST_F(PtyServerTest, SimulatorPortIsTheFreeOneNearestThePreferred) {
+    fs::create_directories(dir_ / "ports");
+    std::ofstream(ComLinkPath(dir_, 1)) << "a device file";   // in use
+    fs::create_symlink("/dev/null", ComLinkPath(dir_, 2));    // a live link: in use
+    fs::create_symlink(dir_ / "gone", ComLinkPath(dir_, 4));  // left dangling: free
+    struct Case {
+        int preferred;
+        int chosen;
+    };
+    const Case cases[] = {{4, 4}, {5, 5}, {1, 3}, {2, 3}, {0, 3}, {16, 3}, {-1, 3}};
+    for (const Case& c : cases)
+        EXPECT_EQ(ChooseSimulatorPort(dir_, c.preferred), c.chosen) << c.preferred;
+    for (int port = 3; port <= 15; ++port) std::ofstream(ComLinkPath(dir_, port)) << "taken";
+    EXPECT_EQ(ChooseSimulatorPort(dir_, 3), 0);
+    EXPECT_THROW(SimulatorHost::AsPort(dir_, 3), std::runtime_error);
+}
+
+TEST_F(PtyServerTest, SimulatorHostServesItsPortUntilDestroyed) {
+    {
+        const auto host = SimulatorHost::AsPort(dir_, 3);
+        EXPECT_EQ(host->port(), 3);
+        ASSERT_TRUE(fs::is_symlink(Link()));
+        EXPECT_EQ(fs::read_symlink(Link()), host->device());
+        const int fd = OpenClient();
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(Transact(fd, kNull, 2, 1000), (std::vector<std::uint8_t>{0, 123}));
+        ::close(fd);
+        EXPECT_EQ(host->error(), "");
+    }
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Link())));
+
+    // Without a link the terminal is reached by its own path.
+    SimulatorHost unlinked(SimConfig{});
+    EXPECT_EQ(unlinked.port(), 0);
+    EXPECT_TRUE(unlinked.link().empty());
+    const int fd = ::open(unlinked.device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(Transact(fd, kNull, 2, 1000), (std::vector<std::uint8_t>{0, 123}));
+    ::close(fd);
+}
+
 TEST_F(PtyServerTest, ProgramRemovesItsLinkOnSigterm) {
-    const fs::path program = fs::path(LUMIVO_BINARY_DIR) / "src" / "sim" / "lumivo-sim";
-    if (!fs::exists(program)) GTEST_SKIP() << "lumivo-sim not built";
+    const fs::path program = LUMIVO_SIM_PROGRAM;
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {

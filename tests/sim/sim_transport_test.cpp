@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "core/device/command_set.h"
+#include "sim/sim_test_util.h"
 #include "support/fake_clock.h"
 #include "support/scripted_dialogs.h"
 
@@ -14,8 +15,7 @@ namespace {
 
 using sim::Instrument;
 using sim::SimConfig;
-using testing::FakeClock;
-using testing::ScriptedDialogs;
+using namespace testing;
 
 constexpr double kByteUs = sim::kByteTimeUs;
 
@@ -117,13 +117,7 @@ TEST(SimDevice, FullSampleReadsAll384ChannelsInLineTime) {
     EXPECT_LE(took, wire * 1.05);
 
     // The values are the instrument's: a steady, noise-free channel reads its beam level.
-    SimConfig quiet;
-    quiet.transmission_spread = 0;
-    quiet.default_activity = 0;
-    for (auto& ch : quiet.channels) {
-        ch.noise = 0;
-        ch.ripple = 0;
-    }
+    SimConfig quiet = sim::testing::QuietConfig();
     quiet.channels[200].kind = sim::ChannelKind::kSaturated;
     quiet.channels[17].kind = sim::ChannelKind::kDead;
     SimLink q(quiet);

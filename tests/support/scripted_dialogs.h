@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,7 +31,14 @@ public:
                          const std::string& title) override;
     std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
                                         const std::string& default_text) override;
-    void ProcessEvents() override { ++events_processed_; }
+    void ProcessEvents() override {
+        ++events_processed_;
+        if (on_events) on_events(events_processed_);
+    }
+
+    // Runs at every pass of window events with the number of the pass: a user acting while a
+    // long procedure lets the window react.
+    std::function<void(int pass)> on_events;
 
     const std::vector<Shown>& shown() const { return shown_; }
     std::vector<std::string> Messages() const;  // texts of the message boxes, in order

@@ -125,12 +125,15 @@ struct AcquisitionControls {
     friend bool operator==(const AcquisitionControls&, const AcquisitionControls&) = default;
 };
 
+// Whether an acquisition runs.
+enum class RunState { Stopped, Running, Paused };
+
 // The acquisition's part of the program-wide state.
 struct AcquisitionState {
-    std::int16_t AcquisitionRunning = 0;  // 0 stopped, 1 running, 2 paused
-    std::int16_t RecordingOn = 0;         // -1: activity is calculated and recorded
-    std::int16_t BodyBendsMode = 0;       // 1: two blocks per tick, histograms accumulated
-    std::int16_t TimeCounterStopped = 0;  // -1 while a pause froze the time counter
+    RunState AcquisitionRunning = RunState::Stopped;
+    bool RecordingOn = false;         // activity is calculated and recorded (not a monitor run)
+    bool BodyBendsMode = false;       // two blocks per tick, histograms accumulated
+    bool TimeCounterStopped = false;  // a pause froze the time counter
     std::string ExperimentName;
     std::string AcquisitionFolderName;        // "yyyymmdd_hhmm"; "" for a monitor run
     std::filesystem::path AcquisitionFolder;  // ProjectFolder / AcquisitionFolderName
@@ -322,13 +325,26 @@ class AcquisitionEngine {
     void LogEvent(const std::string& text);
 
     bool TimerEnabled() const { return state.timer_enabled; }
-    bool Running() const { return state.AcquisitionRunning != 0; }
+    bool Running() const { return state.AcquisitionRunning != RunState::Stopped; }
 
     AcquisitionState state;
     SamplingState sampling;
     BlankState blank;
 
   private:
+    // Marks a procedure as running for the rest of the scope, so that window events it lets
+    // through cannot start it a second time.
+    class InProgress {
+      public:
+        explicit InProgress(bool& flag) : flag_(flag) { flag_ = true; }
+        ~InProgress() { flag_ = false; }
+        InProgress(const InProgress&) = delete;
+        InProgress& operator=(const InProgress&) = delete;
+
+      private:
+        bool& flag_;
+    };
+
     void SetTimer(bool enabled);
     void ShowControls(bool running);
     void ResetChannelState();
@@ -351,7 +367,14 @@ class AcquisitionEngine {
     void ReadSample(std::int64_t now);
     void UpdateEnvelopes();
     void CloseWindow(std::int64_t now);
+    void ClimateAtWindowClose();
+    // True when a channel was marked for re-adjustment.
+    bool RefreshZeroLevels(const ChannelSet& in_use, AdjustmentList& marks);
+    void AnalyzeWindow(const ChannelSet& in_use);
+    void ReadjustChannels(AdjustmentList& marks);
     void RecordWindow(std::int64_t now);
+    // ElapsedMinutes and ElapsedMinutesExact at `now`; returns the elapsed microseconds.
+    std::int64_t UpdateElapsed(std::int64_t now);
     void TimeAndLapse(std::int64_t now, bool running_tick);
     void FinishAtLapse();
     void UpdateAlarm();

@@ -7,7 +7,8 @@
 
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/data_files.h"
-#include "core/analysis/rounding.h"
+#include "core/common/com_ports.h"
+#include "core/common/rounding.h"
 #include "core/control/auto_zero.h"
 #include "core/control/channel_calibration.h"
 #include "core/control/control_fields.h"
@@ -151,7 +152,7 @@ AcquisitionEngine::AcquisitionEngine(AcquisitionContext ctx)
 bool AcquisitionEngine::Online() const {
     // After "Disconnect" the port is closed although the program is not in offline mode.
     const ConnectionState& c = ctx_.app.connection;
-    return c.OfflineMode == 0 && c.InstrumentConnected != 0;
+    return !c.OfflineMode && c.InstrumentConnected;
 }
 
 void AcquisitionEngine::SetTimer(bool enabled) {
@@ -176,14 +177,14 @@ void AcquisitionEngine::ShowControlsFor(bool running, bool blank_active) {
     // The body-bends choice is locked only once sampling starts.
     c.chk_bodybends = !running || !state.timer_enabled;
     c.cmd_connect = !busy;
-    c.CmdPause_resumes = running && state.AcquisitionRunning == 2;
+    c.CmdPause_resumes = running && state.AcquisitionRunning == RunState::Paused;
     ctx_.view.SetControls(c);
 }
 
 RunControl AcquisitionEngine::MakeRunControl(const std::string& stop_reason) {
     RunControl run;
     run.offline = !Online();
-    run.keep_going = [this] { return state.AcquisitionRunning != 0; };
+    run.keep_going = [this] { return state.AcquisitionRunning != RunState::Stopped; };
     run.stop_acquisition = [this, stop_reason] { CmdStop_Click(stop_reason); };
     run.reset_sample_row = [this] { sampling.SampleRow = 0; };
     return run;
@@ -283,7 +284,7 @@ bool AcquisitionEngine::PrepareRecording(const StartOptions& options) {
                            kCrLf + "The acquisition was not started.");
         return false;
     }
-    state.RecordingOn = -1;
+    state.RecordingOn = true;
     state.AcquisitionFolderName = folder_name;
     event_log_.Open(folder);
     event_log_failed_ = false;
@@ -295,9 +296,8 @@ bool AcquisitionEngine::PrepareRecording(const StartOptions& options) {
 void AcquisitionEngine::LogStart() {
     const ProjectSetup& setup = ctx_.app.project.Setup;
     const CalibrationControls& c = ctx_.calibration;
-    std::string text = state.RecordingOn != 0
-                           ? "Recording \"" + state.ExperimentName + "\" started"
-                           : std::string("Monitor run started (nothing is recorded)");
+    std::string text = state.RecordingOn ? "Recording \"" + state.ExperimentName + "\" started"
+                                         : std::string("Monitor run started (nothing is recorded)");
     text += ": project " + std::to_string(ctx_.app.config.Actual_Project_Number) + "_" +
             setup.Name + ", instrument " + InstrumentSerialText(ctx_.link.SerialNumber) + " on " +
             ComPortName(ctx_.link.ComPortNumber) + "; lapse " + std::to_string(setup.Aq_lapse) +
@@ -305,7 +305,7 @@ void AcquisitionEngine::LogStart() {
             std::to_string(RunRtBuffer(setup)) + ", method " + std::to_string(setup.DSP_Method) +
             ", SNR " + c.snr_text + ", raw signals " +
             (setup.Save_real == 1 ? "saved" : "not saved") + ", body bends " +
-            OnOff(state.BodyBendsMode != 0) + ", automatic calibration " +
+            OnOff(state.BodyBendsMode) + ", automatic calibration " +
             OnOff(c.AutoCalibrateOnStart) + ", auto zero " + OnOff(c.AutoZeroOnStart) +
             ", temperature set point " + FormatOneDecimal(ctx_.climate.temperature_tenths / 10.0) +
             " C (control " + OnOff(ctx_.climate.temperature_control_enabled) + "), light cycle " +
@@ -359,7 +359,7 @@ RunOutcome AcquisitionEngine::CalibrateAtStart(bool calibrate) {
 }
 
 StartOutcome AcquisitionEngine::EndFailedStart(const std::string& reason) {
-    if (state.AcquisitionRunning != 0) CmdStop_Click("the start failed: " + reason);
+    if (state.AcquisitionRunning != RunState::Stopped) CmdStop_Click("the start failed: " + reason);
     const std::string text = "The acquisition did not start: " + reason + ". Nothing was recorded.";
     LogEvent(text);
     ctx_.view.ShowStatusLine(text);
@@ -368,12 +368,8 @@ StartOutcome AcquisitionEngine::EndFailedStart(const std::string& reason) {
 }
 
 StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
-    if (state.AcquisitionRunning != 0 || in_start_) return StartOutcome::Refused;
-    in_start_ = true;
-    struct Leave {
-        bool& flag;
-        ~Leave() { flag = false; }
-    } leave{in_start_};
+    if (state.AcquisitionRunning != RunState::Stopped || in_start_) return StartOutcome::Refused;
+    const InProgress leave(in_start_);
 
     Dialogs& dialogs = ctx_.link.dialogs;
     AcquisitionView& view = ctx_.view;
@@ -413,7 +409,7 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     for (int i = 0; i < kEventPasses; ++i) dialogs.ProcessEvents();
     view.PrepareActivityView();
 
-    state.RecordingOn = 0;
+    state.RecordingOn = false;
     state.AcquisitionFolderName.clear();
     state.AcquisitionFolder.clear();
     state.folder_created = false;
@@ -423,7 +419,7 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     state.stop_reason.clear();
     event_log_.Close();
     expected_end_second_ = -1;
-    state.BodyBendsMode = options.body_bends ? 1 : 0;
+    state.BodyBendsMode = options.body_bends;
     if (!name.empty()) {
         if (!PrepareRecording(options)) return StartOutcome::Refused;
     } else {
@@ -432,8 +428,8 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
 
     ResetChannelState();
     ResetWindowCounters();
-    state.AcquisitionRunning = 1;
-    state.TimeCounterStopped = 0;
+    state.AcquisitionRunning = RunState::Running;
+    state.TimeCounterStopped = false;
     ShowControls(true);
 
     ClimateState& climate = ctx_.climate;
@@ -454,14 +450,15 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
                                   RunOutcomeText(r) + ")");
         }
     }
-    if (!name.empty() && Online() && controls.AutoZeroOnStart && state.AcquisitionRunning != 0) {
+    if (!name.empty() && Online() && controls.AutoZeroOnStart &&
+        state.AcquisitionRunning != RunState::Stopped) {
         const RunOutcome r = CalibrateAtStart(false);
         if (r == RunOutcome::ReadFailed || r == RunOutcome::Refused) {
             return EndFailedStart(std::string("the zero at the start failed (") +
                                   RunOutcomeText(r) + ")");
         }
     }
-    if (state.AcquisitionRunning == 0) return StartOutcome::Stopped;
+    if (state.AcquisitionRunning == RunState::Stopped) return StartOutcome::Stopped;
 
     view.ClearSignalView(sampling.rt_buffer);
     const std::int64_t now = ctx_.link.clock.MonotonicMicros();
@@ -472,32 +469,32 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     // timer off until the resume.
     state.PauseBegan = now;
     state.PausedElapsed = 0;
-    SetTimer(!(state.AcquisitionRunning == 2 && state.TimeCounterStopped == -1));
+    SetTimer(!(state.AcquisitionRunning == RunState::Paused && state.TimeCounterStopped));
     ShowControls(true);
-    LogEvent(state.RecordingOn != 0 ? "Sampling started" : "Sampling started (monitor run)");
+    LogEvent(state.RecordingOn ? "Sampling started" : "Sampling started (monitor run)");
     return StartOutcome::Started;
 }
 
 void AcquisitionEngine::CmdPause_Click() {
     Clock& clock = ctx_.link.clock;
     AcquisitionView& view = ctx_.view;
-    if (state.AcquisitionRunning == 1) {
+    if (state.AcquisitionRunning == RunState::Running) {
         const MsgResult answer = ctx_.link.dialogs.MessageBox(kPauseQuestion, MsgButtons::YesNo);
         // Window events run while the question is open: the run may have ended meanwhile.
-        if (state.AcquisitionRunning != 1) return;
+        if (state.AcquisitionRunning != RunState::Running) return;
         const std::int64_t now = clock.MonotonicMicros();
         state.PauseBegan = now;
         if (answer == MsgResult::Yes) {
             SetTimer(false);
-            state.AcquisitionRunning = 2;
+            state.AcquisitionRunning = RunState::Paused;
             state.PausedElapsed = now - state.AcquisitionStartTime;
-            state.TimeCounterStopped = -1;
+            state.TimeCounterStopped = true;
             view.SetStatus(kTimeCounterOff);
             view.ShowExpectedEnd(std::nullopt);
             LogEvent("Paused, time counter stopped, at " + ElapsedTimeText(state.PausedElapsed));
         } else {
-            state.TimeCounterStopped = 0;
-            state.AcquisitionRunning = 2;
+            state.TimeCounterStopped = false;
+            state.AcquisitionRunning = RunState::Paused;
             view.SetStatus(kTimeCounterOn);
             LogEvent("Paused, time counter running, at " +
                      ElapsedTimeText(now - state.AcquisitionStartTime));
@@ -505,16 +502,16 @@ void AcquisitionEngine::CmdPause_Click() {
         view.ShowFrame(true);
         view.SetTitle(kPausedCaption);
         ShowControls(true);
-    } else if (state.AcquisitionRunning == 2) {
+    } else if (state.AcquisitionRunning == RunState::Paused) {
         const std::int64_t now = clock.MonotonicMicros();
-        const bool frozen = state.TimeCounterStopped == -1;
+        const bool frozen = state.TimeCounterStopped;
         if (frozen) state.AcquisitionStartTime = now - state.PausedElapsed;
         // The window in progress did not sample during the pause: its reference time moves
         // on by the pause, so its SamplePeriod is the time spent sampling.
         state.LastTickTime += now - state.PauseBegan;
         sampling.TickCount = 0;
-        state.AcquisitionRunning = 1;
-        state.TimeCounterStopped = 0;
+        state.AcquisitionRunning = RunState::Running;
+        state.TimeCounterStopped = false;
         SetTimer(true);
         view.ShowFrame(false);
         // The counter runs again: its "Time Counter = ..." line goes.
@@ -527,17 +524,14 @@ void AcquisitionEngine::CmdPause_Click() {
 
 void AcquisitionEngine::CmdStop_Click(const std::string& reason) {
     if (in_stop_) return;
-    in_stop_ = true;
-    struct Leave {
-        bool& flag;
-        ~Leave() { flag = false; }
-    } leave{in_stop_};
+    const InProgress leave(in_stop_);
 
     AcquisitionView& view = ctx_.view;
     Dialogs& dialogs = ctx_.link.dialogs;
     view.StopSelfTest();
-    const bool was_active = state.AcquisitionRunning == 1 || state.AcquisitionRunning == 2;
-    if (was_active) state.AcquisitionRunning = 0;
+    const bool was_active = state.AcquisitionRunning == RunState::Running ||
+                            state.AcquisitionRunning == RunState::Paused;
+    if (was_active) state.AcquisitionRunning = RunState::Stopped;
     if (blank.BlankMode) {
         // A blank stopped half-way measured only part of the spread: its levels are not kept.
         blank.BlankMode = false;
@@ -546,7 +540,7 @@ void AcquisitionEngine::CmdStop_Click(const std::string& reason) {
         view.SetStatus(kBlankStoppedStatus);
         LogEvent(kBlankStoppedStatus);
     }
-    state.TimeCounterStopped = 0;
+    state.TimeCounterStopped = false;
     SetTimer(false);
     view.ShowFrame(false);
     if (Online()) {
@@ -569,23 +563,22 @@ void AcquisitionEngine::CmdStop_Click(const std::string& reason) {
 }
 
 bool AcquisitionEngine::RequestStop() {
-    if (state.AcquisitionRunning == 0) {
+    if (state.AcquisitionRunning == RunState::Stopped) {
         CmdStop_Click();
         return true;
     }
-    const std::string question = state.RecordingOn != 0
-                                     ? "Stop the recording \"" + state.ExperimentName + "\"? " +
-                                           RunSummary() +
-                                           " so far; the window in progress is not recorded."
-                                     : std::string("Stop the monitor run?");
+    const std::string question =
+        state.RecordingOn ? "Stop the recording \"" + state.ExperimentName + "\"? " + RunSummary() +
+                                " so far; the window in progress is not recorded."
+                          : std::string("Stop the monitor run?");
     if (ctx_.link.dialogs.MessageBox(question, MsgButtons::YesNo) != MsgResult::Yes) return false;
     // The run may have ended by itself while the question was open.
-    if (state.AcquisitionRunning != 0) CmdStop_Click(kStopByUser);
+    if (state.AcquisitionRunning != RunState::Stopped) CmdStop_Click(kStopByUser);
     return true;
 }
 
 std::string AcquisitionEngine::ExitQuestion() const {
-    if (state.RecordingOn != 0) {
+    if (state.RecordingOn) {
         return "A recording is running (\"" + state.ExperimentName + "\", " + RunSummary() + ")." +
                kCrLf + "Stop it and exit the program?";
     }
@@ -605,7 +598,7 @@ std::string AcquisitionEngine::RunSummary() const {
 
 void AcquisitionEngine::EndOfRecordedRun() {
     AcquisitionView& view = ctx_.view;
-    if (state.RecordingOn == 0) {
+    if (!state.RecordingOn) {
         LogEvent("Monitor run stopped: " + state.stop_reason);
         return;
     }
@@ -653,7 +646,7 @@ void AcquisitionEngine::WriteEndQuickReport(bool show) {
 
 std::optional<std::filesystem::path> AcquisitionEngine::QuickReport() {
     Dialogs& dialogs = ctx_.link.dialogs;
-    if (state.AcquisitionRunning != 0) {
+    if (state.AcquisitionRunning != RunState::Stopped) {
         dialogs.MessageBox(kQuickReportWhileRunning);
         return std::nullopt;
     }
@@ -686,7 +679,7 @@ void AcquisitionEngine::RemoveEmptyAcquisitionFolder() {
 bool AcquisitionEngine::Cmd_readblank_Click(int blank_sample_count) {
     Dialogs& dialogs = ctx_.link.dialogs;
     AcquisitionView& view = ctx_.view;
-    if (state.AcquisitionRunning != 0) {
+    if (state.AcquisitionRunning != RunState::Stopped) {
         dialogs.MessageBox(kBlankDuringRunRefusal);
         return false;
     }
@@ -695,7 +688,7 @@ bool AcquisitionEngine::Cmd_readblank_Click(int blank_sample_count) {
         dialogs.MessageBox(kOfflineRefusalMessage);
         return false;
     }
-    state.RecordingOn = 0;
+    state.RecordingOn = false;
     event_log_.Close();
     ResetWindowCounters();
     sampling.failed_reads = 0;

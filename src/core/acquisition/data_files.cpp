@@ -9,7 +9,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 
 namespace lumivo {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/acquisition/acquisition_engine.h"
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 
 namespace lumivo {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/data_files.h"
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 #include "core/control/channel_calibration.h"
 #include "core/storage/field_record.h"
 
@@ -38,18 +38,14 @@ std::span<std::int16_t> AcquisitionEngine::Row(std::size_t row) {
 
 void AcquisitionEngine::Tick() {
     if (in_tick_ || !state.timer_enabled) return;
-    in_tick_ = true;
-    struct Leave {
-        bool& flag;
-        ~Leave() { flag = false; }
-    } leave{in_tick_};
+    const InProgress leave(in_tick_);
 
     Clock& clock = ctx_.link.clock;
     const std::int64_t start = clock.MonotonicMicros();
     try {
-        if (state.AcquisitionRunning == 1) {
+        if (state.AcquisitionRunning == RunState::Running) {
             RunningTick(start);
-        } else if (state.AcquisitionRunning == 2) {
+        } else if (state.AcquisitionRunning == RunState::Paused) {
             PausedTick(start);
         } else if (blank.BlankMode) {
             BlankTick();
@@ -104,7 +100,7 @@ void AcquisitionEngine::RunningTick(std::int64_t now) {
     ++s.SampleRow;
     if (static_cast<std::size_t>(s.SampleRow) >= s.rt_buffer) {
         CloseWindow(clock.MonotonicMicros());
-        if (state.AcquisitionRunning == 0) return;
+        if (state.AcquisitionRunning == RunState::Stopped) return;
     }
     ++s.TickCount;
     TimeAndLapse(clock.MonotonicMicros(), true);
@@ -118,7 +114,7 @@ void AcquisitionEngine::ReadSample(std::int64_t tick_start) {
 
     std::array<int, 4> blocks = kBlockStarts;
     std::size_t block_count = blocks.size();
-    if (state.BodyBendsMode != 0) {
+    if (state.BodyBendsMode) {
         blocks = {s.BodyBendsBlockStart, s.BodyBendsBlockStart + kBlockChannels, 0, 0};
         block_count = 2;
     }
@@ -203,106 +199,118 @@ void AcquisitionEngine::UpdateEnvelopes() {
     }
 }
 
+// The window close, stage by stage: the climate, the zero levels, the activity, the
+// re-adjustment of channels that went too bright, then the records.
 void AcquisitionEngine::CloseWindow(std::int64_t now) {
     SamplingState& s = sampling;
-    AcquisitionView& view = ctx_.view;
-    Clock& clock = ctx_.link.clock;
-    ProjectState& project = ctx_.app.project;
-    const PlateMap& plate = ctx_.app.plate;
-    const CalibrationControls& controls = ctx_.calibration;
-
     s.SampleRow = 0;
     s.SamplePeriod = RoundTo(
         static_cast<double>(now - state.LastTickTime) / 1e6 / static_cast<double>(s.rt_buffer),
         1000.0);
 
-    // Temperature, thermostat and light cycle.
-    if (Online()) {
-        const ClimateStepResult climate = ClimateStep(ctx_.link, ctx_.climate, clock.Now().hour);
-        view.ShowOutputs(climate.code);
-    }
-    view.ShowTemperature(ctx_.climate.temperature_known
-                             ? TemperatureLabel(ctx_.climate.CurrentTemperature)
-                             : kNoTemperatureLabel);
-
+    ClimateAtWindowClose();
     ChannelSet in_use;
-    for (std::size_t c = 0; c < kBeamChannelCount; ++c) in_use.set(c, InUse(plate, c));
-
-    // Zero levels and the too-bright marks, from the window's signal statistics.
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c) in_use.set(c, InUse(ctx_.app.plate, c));
     AdjustmentList marks;
-    marks.fill(-1);
-    bool any_mark = false;
-    if (controls.AutoZeroOnStart) {
-        for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
-            const EnvelopeAccumulator& e = s.envelopes[c];
-            if (!in_use[c] || e.count == 0) continue;
-            const double m1 = RoundHalfEven(static_cast<double>(e.amplitude_sum) / e.count);
-            const double m2 = RoundHalfEven(static_cast<double>(e.signal_sum) / e.count);
-            const double p = (m2 <= m1 || m2 < 1.0) ? controls.SnrThreshold * 100.0
-                                                    : m1 / m2 * 100.0 * controls.SnrThreshold;
-            project.ChannelThreshold[c] = std::max(p + 1.0, 1.0);
-            if (NeedsReadjustment(m2, controls.AutoCalibrateOnStart, state.RecordingOn != 0,
-                                  ctx_.cal.PinHole[c], ctx_.cal.Gain[c])) {
-                marks[c] = 0;
-                any_mark = true;
-            }
-        }
-    }
-
+    const bool any_mark = RefreshZeroLevels(in_use, marks);
     // Activity of every window of a recorded run, whatever the auto-zero box says.
-    if (state.RecordingOn != 0) {
-        const SampleWindow window{s.SampleMatrix, s.rt_buffer, kChannelTableSize};
-        AnalyzeWindowChannels(window, in_use, controls.SnrThreshold,
-                              DspMethodFromNumber(project.Setup.DSP_Method), s.ChannelCounts);
-        for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
-            if (in_use[c] && s.ChannelTotals[c] < kMaxChannelTotal) {
-                s.ChannelTotals[c] =
-                    static_cast<std::int16_t>(s.ChannelTotals[c] + s.ChannelCounts[c]);
-            }
-        }
-        if (state.BodyBendsMode != 0) {
-            for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
-                if (!in_use[c]) continue;
-                const BendHistogram h = BendHistogramOfWindow(window, c);
-                for (std::size_t b = 0; b < kBendHistogramBins; ++b) {
-                    std::int32_t& cell = s.BendHistogram[kChannelTableSize * b + c];
-                    cell += h[b];
-                    s.BendHistogramPeak[c] = std::max(s.BendHistogramPeak[c], cell);
-                }
-            }
-        }
-    }
+    if (state.RecordingOn) AnalyzeWindow(in_use);
     for (auto& e : s.envelopes) {
         e.amplitude_sum = 0;
         e.signal_sum = 0;
         e.count = 0;
     }
-
-    if (state.BodyBendsMode != 0) {
+    if (state.BodyBendsMode) {
         s.BodyBendsBlockStart = static_cast<std::int16_t>(s.BodyBendsBlockStart + 64);
         if (s.BodyBendsBlockStart >= 127) s.BodyBendsBlockStart = 0;
     }
+    if (any_mark) ReadjustChannels(marks);
 
-    if (any_mark) {
-        ControlContext cc{ctx_.link, ctx_.storage, view, MakeRunControl(kStopByCalibrationWrite)};
-        const CalibrationResult r = AutoAdjustChannels(cc, ctx_.cal, plate.ChannelWell, marks);
-        LogEvent("Automatic adjustment in window " + std::to_string(s.windows_closed + 1) + ": " +
-                 CalibrationSummary(r));
-    }
+    Clock& clock = ctx_.link.clock;
     ++s.windows_closed;
-    view.WindowClosed(s);
-    if (state.RecordingOn != 0) RecordWindow(clock.MonotonicMicros());
+    ctx_.view.WindowClosed(s);
+    if (state.RecordingOn) RecordWindow(clock.MonotonicMicros());
     state.LastTickTime = clock.MonotonicMicros();
     s.longest_close_us = std::max(s.longest_close_us, state.LastTickTime - now);
 }
 
-void AcquisitionEngine::RecordWindow(std::int64_t now) {
+void AcquisitionEngine::ClimateAtWindowClose() {
+    // Temperature, thermostat and light cycle.
+    if (Online()) {
+        const ClimateStepResult climate =
+            ClimateStep(ctx_.link, ctx_.climate, ctx_.link.clock.Now().hour);
+        ctx_.view.ShowOutputs(climate.code);
+    }
+    ctx_.view.ShowTemperature(ctx_.climate.temperature_known
+                                  ? TemperatureLabel(ctx_.climate.CurrentTemperature)
+                                  : kNoTemperatureLabel);
+}
+
+bool AcquisitionEngine::RefreshZeroLevels(const ChannelSet& in_use, AdjustmentList& marks) {
+    // Zero levels and the too-bright marks, from the window's signal statistics.
+    const CalibrationControls& controls = ctx_.calibration;
+    marks.fill(-1);
+    bool any_mark = false;
+    if (!controls.AutoZeroOnStart) return false;
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+        const EnvelopeAccumulator& e = sampling.envelopes[c];
+        if (!in_use[c] || e.count == 0) continue;
+        const double m1 = RoundHalfEven(static_cast<double>(e.amplitude_sum) / e.count);
+        const double m2 = RoundHalfEven(static_cast<double>(e.signal_sum) / e.count);
+        const double p = (m2 <= m1 || m2 < 1.0) ? controls.SnrThreshold * 100.0
+                                                : m1 / m2 * 100.0 * controls.SnrThreshold;
+        ctx_.app.project.ChannelThreshold[c] = std::max(p + 1.0, 1.0);
+        if (NeedsReadjustment(m2, controls.AutoCalibrateOnStart, state.RecordingOn,
+                              ctx_.cal.PinHole[c], ctx_.cal.Gain[c])) {
+            marks[c] = 0;
+            any_mark = true;
+        }
+    }
+    return any_mark;
+}
+
+void AcquisitionEngine::AnalyzeWindow(const ChannelSet& in_use) {
+    SamplingState& s = sampling;
+    const SampleWindow window{s.SampleMatrix, s.rt_buffer, kChannelTableSize};
+    AnalyzeWindowChannels(window, in_use, ctx_.calibration.SnrThreshold,
+                          DspMethodFromNumber(ctx_.app.project.Setup.DSP_Method), s.ChannelCounts);
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+        if (in_use[c] && s.ChannelTotals[c] < kMaxChannelTotal) {
+            s.ChannelTotals[c] = static_cast<std::int16_t>(s.ChannelTotals[c] + s.ChannelCounts[c]);
+        }
+    }
+    if (!state.BodyBendsMode) return;
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+        if (!in_use[c]) continue;
+        const BendHistogram h = BendHistogramOfWindow(window, c);
+        for (std::size_t b = 0; b < kBendHistogramBins; ++b) {
+            std::int32_t& cell = s.BendHistogram[kChannelTableSize * b + c];
+            cell += h[b];
+            s.BendHistogramPeak[c] = std::max(s.BendHistogramPeak[c], cell);
+        }
+    }
+}
+
+void AcquisitionEngine::ReadjustChannels(AdjustmentList& marks) {
+    ControlContext cc{ctx_.link, ctx_.storage, ctx_.view, MakeRunControl(kStopByCalibrationWrite)};
+    const CalibrationResult r = AutoAdjustChannels(cc, ctx_.cal, ctx_.app.plate.ChannelWell, marks);
+    LogEvent("Automatic adjustment in window " + std::to_string(sampling.windows_closed + 1) +
+             ": " + CalibrationSummary(r));
+}
+
+std::int64_t AcquisitionEngine::UpdateElapsed(std::int64_t now) {
     SamplingState& s = sampling;
     const std::int64_t elapsed = std::max<std::int64_t>(now - state.AcquisitionStartTime, 0);
     s.ElapsedMinutes = static_cast<std::int32_t>(std::min<std::int64_t>(
         elapsed / kMicrosPerMinute, std::numeric_limits<std::int32_t>::max()));
     s.ElapsedMinutesExact =
         RoundTo(static_cast<double>(elapsed) / static_cast<double>(kMicrosPerMinute), 100.0);
+    return elapsed;
+}
+
+void AcquisitionEngine::RecordWindow(std::int64_t now) {
+    SamplingState& s = sampling;
+    UpdateElapsed(now);
     s.ChannelCounts[kBeamChannelCount] = TemperatureTenths(ctx_.climate.CurrentTemperature);
 
     WindowRecords records;
@@ -314,7 +322,7 @@ void AcquisitionEngine::RecordWindow(std::int64_t now) {
     records.counts.elapsed_minutes = s.ElapsedMinutes;
     records.counts.values = s.ChannelCounts;
     HistogramRecord histogram;
-    if (state.BodyBendsMode != 0) {
+    if (state.BodyBendsMode) {
         histogram.elapsed_minutes_exact = s.ElapsedMinutesExact;
         histogram.sample_period = s.SamplePeriod;
         histogram.cells = s.BendHistogram;
@@ -336,7 +344,7 @@ void AcquisitionEngine::RecordWindow(std::int64_t now) {
         return;
     }
     ++s.windows_recorded;
-    if (state.BodyBendsMode != 0) {
+    if (state.BodyBendsMode) {
         s.AccumulatedSampleTime += s.SamplePeriod;
         ++s.HistogramRecords;
     }
@@ -375,11 +383,7 @@ void AcquisitionEngine::UpdateAlarm() {
 
 void AcquisitionEngine::TimeAndLapse(std::int64_t now, bool running_tick) {
     SamplingState& s = sampling;
-    const std::int64_t elapsed = std::max<std::int64_t>(now - state.AcquisitionStartTime, 0);
-    s.ElapsedMinutes = static_cast<std::int32_t>(std::min<std::int64_t>(
-        elapsed / kMicrosPerMinute, std::numeric_limits<std::int32_t>::max()));
-    s.ElapsedMinutesExact =
-        RoundTo(static_cast<double>(elapsed) / static_cast<double>(kMicrosPerMinute), 100.0);
+    const std::int64_t elapsed = UpdateElapsed(now);
     const int lapse = ctx_.app.project.Setup.Aq_lapse;
     const double percent = lapse > 0 ? 100.0 * s.ElapsedMinutes / lapse : 100.0;
     ctx_.view.ShowElapsed(ElapsedTimeText(elapsed), percent);
@@ -410,7 +414,7 @@ void AcquisitionEngine::FinishAtLapse() {
     state.stop_reason = kStopAtLapse;
     std::string lost_note;
     // A monitor run measured nothing: the summary of the last recorded run stays.
-    if (state.RecordingOn != 0) {
+    if (state.RecordingOn) {
         const std::string summary = std::string("Acquisition finished (") + kStopAtLapse +
                                     "): " + RunSummary() + " in " + state.AcquisitionFolderName;
         LogEvent(summary);

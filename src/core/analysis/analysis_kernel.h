@@ -27,7 +27,7 @@
 
 #include "core/analysis/analysis_kernel_job.h"
 #include "core/analysis/analysis_module.h"
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 
 namespace lumivo {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "core/analysis/analysis_kernel_job.h"
 #include "core/analysis/analysis_module.h"
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define LUMIVO_WIDE_KERNEL 1

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 
 namespace lumivo::literal {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "core/analysis/analysis_kernel_job.h"
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 // Last: the kernel, compiled here for the baseline instruction set.
 #include "core/analysis/analysis_kernel.h"
 

@@ -22,16 +22,14 @@
 #include <span>
 #include <string>
 
+#include "core/common/channels.h"
+
 namespace lumivo {
 
 // Rows of a window that the activity calculation reads (the rest of a longer window is ignored).
 inline constexpr std::size_t kAnalysisWindowLength = 500;
 // Entries of the threshold trace (index 0..500; the methods fill at most 0..499).
 inline constexpr std::size_t kThresholdTraceLength = 501;
-// Beams of the instrument, and the width of a SampleMatrix row / counts record (entry 384 is
-// the temperature column).
-inline constexpr std::size_t kBeamChannelCount = 384;
-inline constexpr std::size_t kChannelTableSize = 385;
 // Largest signal-to-noise factor accepted in magnitude: keeps every intermediate finite.
 inline constexpr double kMaxSnrFactor = 1.0e6;
 // Bins of one window's body-bends histogram (interval 0..49 samples).

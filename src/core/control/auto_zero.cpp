@@ -6,7 +6,7 @@
 #include <functional>
 #include <stdexcept>
 
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 #include "core/control/channel_calibration.h"
 #include "core/control/control_fields.h"
 #include "core/storage/acquisition_register.h"
@@ -51,15 +51,10 @@ double AutoZeroLevel(std::span<const int> p, double snr) {
 AutoZeroResult CalculateAutoZero(ControlContext& ctx, const AutoZeroSettings& settings,
                                  std::span<double> zero_level) {
     AutoZeroResult result;
+    if (RefusedBeforeStart(ctx, zero_level.size(), "CalculateAutoZero: the zero levels need"))
+        return result;
     Dialogs& dialogs = ctx.link.dialogs;
     CalibrationView& view = ctx.view;
-    if (ctx.run.offline) {
-        dialogs.MessageBox(kOfflineRefusalMessage, MsgButtons::Ok);
-        return result;
-    }
-    if (zero_level.size() < static_cast<std::size_t>(kChannelCount)) {
-        throw std::invalid_argument("CalculateAutoZero: the zero levels need 384 entries");
-    }
 
     auto end_early = [&](RunOutcome outcome) {
         result.outcome = outcome;

@@ -297,16 +297,10 @@ CalibrationResult CalibrateChannels(ControlContext& ctx, CalibrationValues& cal,
                                     std::span<std::uint16_t> readings) {
     CalibrationResult result;
     result.finish.fill(ChannelFinish::Pending);
+    if (RefusedBeforeStart(ctx, readings.size(), "CalibrateChannels: the reading row needs"))
+        return result;
     Dialogs& dialogs = ctx.link.dialogs;
     CalibrationView& view = ctx.view;
-
-    if (ctx.run.offline) {
-        dialogs.MessageBox(kOfflineRefusalMessage, MsgButtons::Ok);
-        return result;
-    }
-    if (readings.size() < static_cast<std::size_t>(kChannelCount)) {
-        throw std::invalid_argument("CalibrateChannels: the reading row needs 384 entries");
-    }
 
     // The settings the instrument is to hold: the last calibration, or the first-time ones
     // (kept in memory only: the file is written when a calibration has completed).

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "core/device/command_set.h"
@@ -82,5 +83,18 @@ inline const char* RunOutcomeText(RunOutcome outcome) {
 }
 
 inline constexpr const char* kOfflineRefusalMessage = "Operation not possible in OFFLINE mode";
+
+// The checks every run makes before it touches the instrument: true (after telling the user)
+// when it cannot run offline. `channel_table` must hold an entry for every channel; otherwise
+// (a fault of the caller) the run throws std::invalid_argument with `what` + " 384 entries".
+inline bool RefusedBeforeStart(ControlContext& ctx, std::size_t channel_table, const char* what) {
+    if (ctx.run.offline) {
+        ctx.link.dialogs.MessageBox(kOfflineRefusalMessage, MsgButtons::Ok);
+        return true;
+    }
+    if (channel_table < static_cast<std::size_t>(kChannelCount))
+        throw std::invalid_argument(std::string(what) + " 384 entries");
+    return false;
+}
 
 }  // namespace lumivo

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 
 namespace lumivo {
 namespace {

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 
+#include "core/common/channels.h"
 #include "core/device/mod_comm.h"
 #include "core/ui_port.h"
 
@@ -33,7 +34,6 @@ inline constexpr int kNoReply = -1;
 // The settings text every port of the instrument is opened with.
 inline constexpr const char* kInstrumentPortSettings = "baud=115200 parity=N data=8 stop=1";
 
-inline constexpr int kChannelCount = 384;
 inline constexpr int kBlockReplyBytes = 192;
 inline constexpr int kBlockSamples = 96;
 inline constexpr std::array<int, 4> kBlockStarts = {0, 32, 64, 96};

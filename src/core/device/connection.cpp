@@ -7,13 +7,6 @@ namespace lumivo {
 
 namespace {
 
-constexpr int kFirstPort = 1;
-constexpr int kLastSlot = 16;
-
-bool IsPortNumber(int port) {
-    return port >= kFirstPort && port <= kLastSlot;
-}
-
 // A status text goes to the window at once, followed by a pass of pending window events so the
 // user sees each step of a search that blocks the interface for seconds.
 void ShowStatus(ConnectionContext& ctx, const std::string& text) {
@@ -31,11 +24,10 @@ void ShowConnected(ConnectionContext& ctx, int port) {
 // open; it is closed here, or every later open of that port in this run would be refused as
 // "Port in use.".
 bool OpenPort(ConnectionContext& ctx, int port) {
-    if (!IsPortNumber(port)) return false;
+    if (!IsComPort(port)) return false;
     if (CommOpen(ctx.link.ports, port, ComPortName(port), kInstrumentPortSettings) == 0)
         return true;
-    if (ctx.link.ports.table[static_cast<std::size_t>(port)].open != 0)
-        CommClose(ctx.link.ports, port);
+    if (ctx.link.ports.table[static_cast<std::size_t>(port)].open) CommClose(ctx.link.ports, port);
     return false;
 }
 
@@ -55,8 +47,8 @@ int IdentifyScannedPort(ConnectionContext& ctx, int port) {
 }
 
 void CloseEveryOpenPort(ConnectionContext& ctx) {
-    for (int port = kFirstPort; port <= kLastSlot; ++port) {
-        if (ctx.link.ports.table[static_cast<std::size_t>(port)].open != 0)
+    for (int port = kMinComPort; port <= kMaxComPort; ++port) {
+        if (ctx.link.ports.table[static_cast<std::size_t>(port)].open)
             CommClose(ctx.link.ports, port);
     }
 }
@@ -66,7 +58,7 @@ void CloseEveryOpenPort(ConnectionContext& ctx) {
 bool AskForPort(ConnectionContext& ctx, int last_port_tried) {
     const auto answer = ctx.link.dialogs.InputBox(PortErrorPrompt(last_port_tried));
     const auto typed = answer ? ParseTypedPort(*answer) : std::nullopt;
-    if (!typed || *typed < kFirstPort || *typed > kScanLastPort) return false;
+    if (!typed || *typed < kMinComPort || *typed > kScanLastPort) return false;
 
     const int port = *typed;
     ctx.link.ComPortNumber = static_cast<std::int16_t>(port);
@@ -89,10 +81,6 @@ bool AskForPort(ConnectionContext& ctx, int last_port_tried) {
 }
 
 }  // namespace
-
-std::string ComPortName(int port) {
-    return "COM" + std::to_string(port);
-}
 
 std::string InstrumentSerialText(int serial) {
     std::string digits = std::to_string(serial);
@@ -155,7 +143,7 @@ bool OpenInstrumentPort(ConnectionContext& ctx) {
 
     if (!found) {
         const bool typed_found = AskForPort(ctx, port);
-        ctx.state.OfflineMode = typed_found ? std::int16_t{0} : std::int16_t{-1};
+        ctx.state.OfflineMode = !typed_found;
         return typed_found;
     }
 
@@ -163,10 +151,10 @@ bool OpenInstrumentPort(ConnectionContext& ctx) {
     // program must not believe itself connected to a port it cannot use.
     if (!OpenPort(ctx, port)) {
         link.SerialNumber = 0;
-        ctx.state.OfflineMode = -1;
+        ctx.state.OfflineMode = true;
         return false;
     }
-    ctx.state.OfflineMode = 0;
+    ctx.state.OfflineMode = false;
     ctx.config.ComPortNumber = static_cast<std::int16_t>(port);
     return true;
 }
@@ -176,8 +164,8 @@ void ConnectInstrument(ConnectionContext& ctx) {
     // A second "Connect" while connected: the old port is released first, or the search would
     // find its own open port "in use" and miss the instrument.
     CloseEveryOpenPort(ctx);
-    ctx.state.InstrumentConnected = 0;
-    if (IsPortNumber(ctx.config.ComPortNumber)) link.ComPortNumber = ctx.config.ComPortNumber;
+    ctx.state.InstrumentConnected = false;
+    if (IsComPort(ctx.config.ComPortNumber)) link.ComPortNumber = ctx.config.ComPortNumber;
 
     ctx.view.SetAutoActionText("CONNECTING:");
     ctx.view.ShowAutoActionPanels(true);
@@ -188,14 +176,13 @@ void ConnectInstrument(ConnectionContext& ctx) {
     ctx.view.CheckPortMenuEntry(link.ComPortNumber);
     link.sensor = SensorCalibrationBlock{};  // offset 0.0, slope 0.219 until read back
 
-    if (ctx.state.OfflineMode != 0) {
+    if (ctx.state.OfflineMode) {
         ShowStatus(ctx, "Equipment not found");
         link.dialogs.MessageBox(kPortNotFoundMessage);
         ctx.view.ReturnToLauncher();
     } else {
         ShowStatus(ctx, "Reading Factory Calibration...");
-        ctx.state.InstrumentConnected = -1;
-        ReadSensorCalibration(link);
+        AcceptInstrument(link, ctx.state);
     }
 
     ctx.view.ShowAutoActionPanels(false);
@@ -203,25 +190,51 @@ void ConnectInstrument(ConnectionContext& ctx) {
     ctx.view.SetStatusText("");
 }
 
+InstrumentAtPort OpenInstrumentAt(DeviceLink& link, int port, const std::string& device) {
+    InstrumentAtPort out;
+    link.ComPortNumber = static_cast<std::int16_t>(port);
+    if (CommOpen(link.ports, port, device, kInstrumentPortSettings) != 0) {
+        out.error = link.ports.error;
+        // A failure after the device was opened leaves the slot marked open.
+        if (IsComPort(port) && link.ports.table[static_cast<std::size_t>(port)].open)
+            CommClose(link.ports, port);
+        return out;
+    }
+    const int serial = ReadSerialNumber(link, port);
+    if (serial < 0) {
+        CommClose(link.ports, port);
+        out.result = InstrumentAtPort::Result::NoAnswer;
+        return out;
+    }
+    link.SerialNumber = static_cast<std::int16_t>(serial);
+    out.result = InstrumentAtPort::Result::Answered;
+    return out;
+}
+
+void AcceptInstrument(DeviceLink& link, ConnectionState& state) {
+    state.OfflineMode = false;
+    state.InstrumentConnected = true;
+    ReadSensorCalibration(link);
+}
+
 void DisconnectInstrument(ConnectionContext& ctx) {
-    if (ctx.state.OfflineMode != 0) return;
-    if (IsPortNumber(ctx.link.ComPortNumber)) CommClose(ctx.link.ports, ctx.link.ComPortNumber);
-    ctx.state.InstrumentConnected = 0;
+    if (ctx.state.OfflineMode) return;
+    if (IsComPort(ctx.link.ComPortNumber)) CommClose(ctx.link.ports, ctx.link.ComPortNumber);
+    ctx.state.InstrumentConnected = false;
 }
 
 void SelectComPort(ConnectionContext& ctx, int index) {
-    if (index < kFirstPort || index > kScanLastPort) return;
+    if (index < kMinComPort || index > kScanLastPort) return;
     ctx.view.CheckPortMenuEntry(index);
     // The port in use keeps talking on its own number until the next connect; only the
     // configured port changes.
-    if (ctx.state.InstrumentConnected == 0)
-        ctx.link.ComPortNumber = static_cast<std::int16_t>(index);
+    if (!ctx.state.InstrumentConnected) ctx.link.ComPortNumber = static_cast<std::int16_t>(index);
     ctx.config.ComPortNumber = static_cast<std::int16_t>(index);
     SaveConfig(ctx.storage, ctx.config);
 }
 
 std::optional<std::string> LauncherConnectedNews(const ConnectionState& state, int port) {
-    if (state.InstrumentConnected == 0) return std::nullopt;
+    if (!state.InstrumentConnected) return std::nullopt;
     return "status: Connected in COM" + std::to_string(port);
 }
 

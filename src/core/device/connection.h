@@ -9,13 +9,11 @@
 #include <optional>
 #include <string>
 
+#include "core/common/com_ports.h"
 #include "core/device/command_set.h"
 #include "core/storage/config_file.h"
 
 namespace lumivo {
-
-// Entries of the port menu and the last port the scan tries.
-inline constexpr int kScanLastPort = 15;
 
 // Serial-number windows: the configured port must answer 15..200, a port met in the scan
 // 10..200.
@@ -31,10 +29,10 @@ inline constexpr int kSerialAttemptsPerPort = 2;
 inline constexpr const char* kPortNotFoundMessage = "PORT NOT FOUND";
 inline constexpr const char* kInvalidPortMessage = "Invalid Port Number. Offline Mode";
 
-// Connection flags of the program (16-bit booleans: -1 true, 0 false).
+// Connection flags of the program.
 struct ConnectionState {
-    std::int16_t OfflineMode = 0;          // -1 while the program works without an instrument
-    std::int16_t InstrumentConnected = 0;  // -1 after a successful connect
+    bool OfflineMode = false;          // the program works without an instrument
+    bool InstrumentConnected = false;  // set by a successful connect
 };
 
 // What the connection logic shows; the main window implements it.
@@ -65,9 +63,6 @@ struct ConnectionContext {
     GlobalConfig& config;  // config.dat; ComPortNumber is copied into it when saved
 };
 
-// "COM" + number.
-std::string ComPortName(int port);
-
 // The instrument's serial number as printed on it: "LMVO" + five digits ("LMVO00123").
 std::string InstrumentSerialText(int serial);
 
@@ -82,6 +77,21 @@ bool OpenInstrumentPort(ConnectionContext& ctx);
 // then either reads the sensor calibration and sets InstrumentConnected, or tells the user the
 // port was not found and returns to the launcher.
 void ConnectInstrument(ConnectionContext& ctx);
+
+// Opening a port known beforehand (the command line's --com N, or a simulated instrument's
+// terminal), without a search: the port `port` is opened at `device` ("COMn" for the
+// installation's port n) and must answer its serial number. On success the port stays open
+// and link.ComPortNumber and link.SerialNumber name it; otherwise it is closed again.
+struct InstrumentAtPort {
+    enum class Result { Answered, PortNotOpened, NoAnswer };
+    Result result = Result::PortNotOpened;
+    CommErrorRecord error;  // why the port did not open (PortNotOpened)
+};
+InstrumentAtPort OpenInstrumentAt(DeviceLink& link, int port, const std::string& device);
+
+// The last step of every connect, once the instrument answered on its open port: the program
+// is connected (online) and the instrument's sensor calibration is read.
+void AcceptInstrument(DeviceLink& link, ConnectionState& state);
 
 // Disconnect: closes the port unless offline and clears InstrumentConnected.
 void DisconnectInstrument(ConnectionContext& ctx);

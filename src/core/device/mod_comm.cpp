@@ -16,10 +16,6 @@
 namespace lumivo {
 namespace {
 
-bool ValidPort(int port) {
-    return port >= 1 && port <= 16;
-}
-
 std::int32_t RecordRuntimeFault(CommPorts& ports, const char* operation, std::int32_t code,
                                 std::string message) {
     ports.error.code = code;
@@ -36,7 +32,7 @@ std::int32_t RecordPortOutOfRange(CommPorts& ports, const char* operation) {
 // recorded run-time fault with the bare operation name.
 template <class Body>
 std::int32_t Guarded(CommPorts& ports, const char* operation, int port, Body&& body) {
-    if (!ValidPort(port)) return RecordPortOutOfRange(ports, operation);
+    if (!IsComPort(port)) return RecordPortOutOfRange(ports, operation);
     try {
         return body(ports.table[static_cast<std::size_t>(port)]);
     } catch (const std::exception& e) {
@@ -111,7 +107,7 @@ std::int32_t RecordCommFaultWithFlags(CommPorts& ports, const std::string& opera
                                       std::int32_t code) {
     RecordCommFault(ports, operation, code);
     std::uint32_t flags = 0;
-    if (ValidPort(port)) {
+    if (IsComPort(port)) {
         auto& slot = ports.table[static_cast<std::size_t>(port)];
         if (slot.handle) flags = slot.handle->TakeErrorFlags();
     }
@@ -121,6 +117,30 @@ std::int32_t RecordCommFaultWithFlags(CommPorts& ports, const std::string& opera
     ports.error.message += hex;
     return code;
 }
+
+namespace {
+
+// The value of `text` in a table of spellings; false when it has none.
+template <typename T, std::size_t N>
+bool Lookup(const std::pair<const char*, T> (&table)[N], const std::string& text, T& out) {
+    for (const auto& [spelling, value] : table) {
+        if (text == spelling) {
+            out = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+constexpr std::pair<const char*, Parity> kParities[] = {{"n", Parity::None},
+                                                        {"o", Parity::Odd},
+                                                        {"e", Parity::Even},
+                                                        {"m", Parity::Mark},
+                                                        {"s", Parity::Space}};
+constexpr std::pair<const char*, StopBits> kStopBits[] = {
+    {"1", StopBits::One}, {"1.5", StopBits::OnePointFive}, {"2", StopBits::Two}};
+
+}  // namespace
 
 bool BuildLineSettings(const std::string& text, LineSettings& settings) {
     LineSettings out = settings;
@@ -137,31 +157,13 @@ bool BuildLineSettings(const std::string& text, LineSettings& settings) {
             if (!v || *v <= 0 || *v > 4'000'000) return false;
             out.baud = static_cast<std::uint32_t>(*v);
         } else if (key == "parity") {
-            if (value == "n")
-                out.parity = Parity::None;
-            else if (value == "o")
-                out.parity = Parity::Odd;
-            else if (value == "e")
-                out.parity = Parity::Even;
-            else if (value == "m")
-                out.parity = Parity::Mark;
-            else if (value == "s")
-                out.parity = Parity::Space;
-            else
-                return false;
+            if (!Lookup(kParities, value, out.parity)) return false;
         } else if (key == "data") {
             auto v = ParseWhole(value);
             if (!v || *v < 5 || *v > 8) return false;
             out.data_bits = static_cast<int>(*v);
         } else if (key == "stop") {
-            if (value == "1")
-                out.stop_bits = StopBits::One;
-            else if (value == "1.5")
-                out.stop_bits = StopBits::OnePointFive;
-            else if (value == "2")
-                out.stop_bits = StopBits::Two;
-            else
-                return false;
+            if (!Lookup(kStopBits, value, out.stop_bits)) return false;
         } else if (key == "xon") {
             auto v = ParseOnOff(value);
             if (!v) return false;
@@ -195,7 +197,7 @@ bool BuildLineSettings(const std::string& text, LineSettings& settings) {
 std::int32_t CommOpen(CommPorts& ports, int port, const std::string& name,
                       const std::string& settings) {
     return Guarded(ports, "CommOpen", port, [&](CommPortSlot& slot) -> std::int32_t {
-        if (slot.open != 0) {
+        if (slot.open) {
             ports.error.code = -1;
             ports.error.operation = "CommOpen";
             ports.error.message = "Port in use.";
@@ -208,7 +210,7 @@ std::int32_t CommOpen(CommPorts& ports, int port, const std::string& name,
                                    opened.error != 0 ? opened.error : ENODEV);
         }
         slot.handle = std::move(opened.transport);
-        slot.open = -1;
+        slot.open = true;
         // A terminal device has no queue sizes to set: its queues are the kernel's.
         if (int e = slot.handle->Purge(); e != 0) {
             return RecordCommFault(ports, "CommOpen (PurgeComm)", e);
@@ -232,14 +234,14 @@ std::int32_t CommOpen(CommPorts& ports, int port, const std::string& name,
 
 std::int32_t CommClose(CommPorts& ports, int port) {
     return Guarded(ports, "CommClose", port, [&](CommPortSlot& slot) -> std::int32_t {
-        if (slot.open == 0) return 0;
+        if (!slot.open) return 0;
         if (slot.handle) {
             if (int e = slot.handle->Close(); e != 0) {
                 return RecordCommFault(ports, "CommClose (CloseHandle)", e);
             }
         }
         slot.handle.reset();
-        slot.open = 0;
+        slot.open = false;
         return 0;
     });
 }
@@ -256,7 +258,7 @@ std::int32_t CommFlush(CommPorts& ports, int port) {
 
 std::int32_t CommRead(CommPorts& ports, int port, std::string& out, std::int32_t wanted) {
     out.clear();
-    if (!ValidPort(port)) {
+    if (!IsComPort(port)) {
         RecordPortOutOfRange(ports, "CommRead");
         return 0;
     }

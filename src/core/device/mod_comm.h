@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "core/common/com_ports.h"
 #include "core/device/serial_transport.h"
 #include "core/ui_port.h"
 
@@ -33,13 +34,14 @@ struct CommTimeouts {
 // One slot of the port table.
 struct CommPortSlot {
     std::unique_ptr<SerialTransport> handle;  // the open device
-    std::int16_t open = 0;                    // -1 while open, 0 otherwise
+    bool open = false;                        // the port is open
     LineSettings line_settings;               // filled by CommOpen, kept while open
     CommTimeouts timeouts;
 };
 
-// Slots 1..16 are the ports; slot 0 is unused so that the port number is the index.
-using CommPortTable = std::array<CommPortSlot, 17>;
+// Slots kMinComPort..kMaxComPort are the ports; slot 0 is unused so that the port number is the
+// index.
+using CommPortTable = std::array<CommPortSlot, kMaxComPort + 1>;
 
 // The last failure of any operation; overwritten by each failure, never cleared by success.
 struct CommErrorRecord {

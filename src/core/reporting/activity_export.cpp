@@ -144,7 +144,7 @@ std::vector<int> ExportedWells(const ReportInputs& inputs) {
     for (int w = 0; w <= inputs.max_well_index; ++w) {
         for (int b = 0; b <= inputs.max_beam_index; ++b) {
             const int c = inputs.WellChannel(w, b);
-            if (c >= 0 && c < kBeams) {
+            if (c >= 0 && c < kChannelCount) {
                 wells.push_back(w);
                 break;
             }
@@ -194,7 +194,7 @@ ActivityExportOutcome ExportActivityFiles(ExportEnvironment& env, const fs::path
     if (out.layout == ExportLayout::PerChannel) {
         const std::string times = ExportTimeLine(a);
         batch.push_back({folder / kExportTimeFileName, times});
-        for (int c = 0; c < kBeams; ++c) {
+        for (int c = 0; c < kChannelCount; ++c) {
             std::string text = out.with_time ? times : std::string();
             for (int k = 0; k <= a.last_bin; ++k) {
                 if (k > 0) text += ' ';

@@ -24,13 +24,13 @@ RecordTable FromContents(const CountsFileContents& contents) {
     const std::size_t n = contents.records.size();
     t.minutes.reserve(n);
     t.temperature.reserve(n);
-    t.counts.resize(n * kRowWidth);
+    t.counts.resize(n * kChannelTableSize);
     for (std::size_t j = 0; j < n; ++j) {
         const CountsRecord& r = contents.records[j];
         t.minutes.push_back(r.elapsed_minutes);
         t.temperature.push_back(r.temperature_tenths());
         std::copy(r.values.begin(), r.values.end(),
-                  t.counts.begin() + static_cast<std::ptrdiff_t>(j * kRowWidth));
+                  t.counts.begin() + static_cast<std::ptrdiff_t>(j * kChannelTableSize));
     }
     return t;
 }
@@ -79,7 +79,7 @@ RecordTable ReadCountsRecords(const std::filesystem::path& counts_file) {
     RecordTable t;
     t.minutes.reserve(n);
     t.temperature.reserve(n);
-    t.counts.reserve(n * kRowWidth);
+    t.counts.reserve(n * kChannelTableSize);
     constexpr std::size_t kChunkRecords = 1024;
     std::vector<std::uint8_t> chunk(kChunkRecords * kCountsRecordSize);
     std::size_t done = 0;
@@ -112,21 +112,22 @@ std::size_t DropImpossibleRecords(RecordTable& table) {
     const std::size_t n = table.size();
     std::size_t kept = 0;
     for (std::size_t j = 0; j < n; ++j) {
-        const std::int16_t* row = &table.counts[j * kRowWidth];
-        const bool possible = std::all_of(
-            row, row + kBeams, [](std::int16_t v) { return v >= 0 && v <= kMaxWindowCount; });
+        const std::int16_t* row = &table.counts[j * kChannelTableSize];
+        const bool possible = std::all_of(row, row + kChannelCount, [](std::int16_t v) {
+            return v >= 0 && v <= kMaxWindowCount;
+        });
         if (!possible) continue;
         if (kept != j) {
             table.minutes[kept] = table.minutes[j];
             table.temperature[kept] = table.temperature[j];
-            std::copy(row, row + kRowWidth,
-                      table.counts.begin() + static_cast<std::ptrdiff_t>(kept * kRowWidth));
+            std::copy(row, row + kChannelTableSize,
+                      table.counts.begin() + static_cast<std::ptrdiff_t>(kept * kChannelTableSize));
         }
         ++kept;
     }
     table.minutes.resize(kept);
     table.temperature.resize(kept);
-    table.counts.resize(kept * kRowWidth);
+    table.counts.resize(kept * kChannelTableSize);
     return n - kept;
 }
 
@@ -179,7 +180,7 @@ int LoadActivityFile(RecordTable stored, RecordTable& out) {
     const std::size_t count = last + 1;
     adjusted.resize(count);
     stored.temperature.resize(count);
-    stored.counts.resize(count * kRowWidth);
+    stored.counts.resize(count * kChannelTableSize);
     out.minutes = std::move(adjusted);
     out.temperature = std::move(stored.temperature);
     out.counts = std::move(stored.counts);

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <limits>
 
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 #include "core/storage/field_record.h"  // ParseWholeNumber
 
 namespace lumivo::reporting {
@@ -70,13 +70,13 @@ std::optional<std::int32_t> ChooseBasalMinutes(Dialogs& dialogs, std::int32_t ba
 
 std::vector<std::int64_t> ChannelBasal(const BinTable& basal, std::int32_t basal_minutes,
                                        std::int32_t bin_size, std::int32_t basal_length) {
-    std::vector<std::int64_t> out(kRowWidth, 0);
+    std::vector<std::int64_t> out(kChannelTableSize, 0);
     for (std::size_t k = 0; k < basal.size(); ++k) {
         if (basal.minutes[k] > basal_minutes) continue;
-        for (std::size_t c = 0; c < static_cast<std::size_t>(kBeams); ++c)
+        for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c)
             out[c] += basal.count(k, c);
     }
-    for (std::size_t c = 0; c < static_cast<std::size_t>(kBeams); ++c) {
+    for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c) {
         if (basal_length > 0 && basal_length < bin_size)
             out[c] = ScaleRounded(out[c], bin_size, basal_length);
         if (basal_minutes > bin_size) out[c] = ScaleRounded(out[c], bin_size, basal_minutes);
@@ -84,20 +84,16 @@ std::vector<std::int64_t> ChannelBasal(const BinTable& basal, std::int32_t basal
     return out;
 }
 
-BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& bins,
-                              std::vector<std::int64_t> basal) {
-    BasalOutcome outcome;
-    basal.resize(kRowWidth, 0);
+int AverageOverWells(const ReportInputs& inputs, BinTable& bins, std::vector<std::int64_t>& basal) {
+    basal.resize(kChannelTableSize, 0);
     const std::size_t bin_count = bins.size();
-
-    // Every beam of a well takes the well's mean basal and mean activity.
     std::vector<bool> zero_basal_well(static_cast<std::size_t>(inputs.max_well_index + 1), false);
     std::vector<std::int64_t> sums(bin_count);
     for (int w = 0; w <= inputs.max_well_index; ++w) {
         std::vector<std::size_t> channels;
         for (int b = 0; b <= inputs.max_beam_index; ++b) {
             const int c = inputs.WellChannel(w, b);
-            if (c >= 0 && c < kBeams) channels.push_back(static_cast<std::size_t>(c));
+            if (c >= 0 && c < kChannelCount) channels.push_back(static_cast<std::size_t>(c));
         }
         if (channels.empty()) continue;
         const auto m = static_cast<std::int64_t>(channels.size());
@@ -115,41 +111,45 @@ BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& 
                 bins.count(k, c) = Clamp32(DivideRoundHalfEven(sums[k], m));
         }
     }
-
-    // Grouped wells without basal activity: ask whether to go on and what to use instead.
+    // Grouped wells without basal activity.
+    int zero_wells = 0;
     for (int w = 0; w <= inputs.max_well_index; ++w) {
         const int first = inputs.FirstChannel(w);
-        if (first >= 0 && first < kBeams && zero_basal_well[static_cast<std::size_t>(w)] &&
+        if (first >= 0 && first < kChannelCount && zero_basal_well[static_cast<std::size_t>(w)] &&
             inputs.InGroup(first))
-            ++outcome.zero_wells;
+            ++zero_wells;
     }
-    ZeroBasalPolicy policy = ZeroBasalPolicy::Maximum;
-    if (outcome.zero_wells > 0) {
-        if (dialogs.MessageBox("You have " + std::to_string(outcome.zero_wells) +
-                                   " BASAL WELLS with 0 activity. Proceed anyway??",
-                               MsgButtons::YesNo) != MsgResult::Yes)
-            return outcome;
-        const MsgResult r = dialogs.MessageBox(
-            "For ZERO Activity Basal Wells:\r\n"
-            "[YES] to replace <BASAL Well> with <MAX Well Activity>\r\n"
-            "[NO] to replace <BASAL Well> with <BASAL Microplate Average>\r\n"
-            "[CANCEL] to DISCARD Well in Calculation\r\n"
-            "TO BE APPLIED TO ALL 0 ACTIVITY BASAL WELLs",
-            MsgButtons::YesNoCancel);
-        policy = r == MsgResult::Yes  ? ZeroBasalPolicy::Maximum
-                 : r == MsgResult::No ? ZeroBasalPolicy::PlateAverage
-                                      : ZeroBasalPolicy::Discard;
-        outcome.policy = policy;
-    }
-    outcome.proceed = true;
+    return zero_wells;
+}
 
+std::optional<ZeroBasalPolicy> AskZeroBasalPolicy(Dialogs& dialogs, int zero_wells) {
+    if (zero_wells == 0) return ZeroBasalPolicy::Maximum;
+    if (dialogs.MessageBox("You have " + std::to_string(zero_wells) +
+                               " BASAL WELLS with 0 activity. Proceed anyway??",
+                           MsgButtons::YesNo) != MsgResult::Yes)
+        return std::nullopt;
+    const MsgResult r = dialogs.MessageBox(
+        "For ZERO Activity Basal Wells:\r\n"
+        "[YES] to replace <BASAL Well> with <MAX Well Activity>\r\n"
+        "[NO] to replace <BASAL Well> with <BASAL Microplate Average>\r\n"
+        "[CANCEL] to DISCARD Well in Calculation\r\n"
+        "TO BE APPLIED TO ALL 0 ACTIVITY BASAL WELLs",
+        MsgButtons::YesNoCancel);
+    return r == MsgResult::Yes  ? ZeroBasalPolicy::Maximum
+           : r == MsgResult::No ? ZeroBasalPolicy::PlateAverage
+                                : ZeroBasalPolicy::Discard;
+}
+
+int ApplyBasal(ReportInputs& inputs, BinTable& bins, const std::vector<std::int64_t>& basal,
+               ZeroBasalPolicy policy) {
+    const std::size_t bin_count = bins.size();
     auto normalised = [&](int c) {
         return inputs.channel_well[static_cast<std::size_t>(c)] >= 0 && inputs.InGroup(c);
     };
     // The plate average of policy 1: the mean basal of all grouped channels in wells.
     std::int64_t average_sum = 0;
     std::int64_t average_n = 0;
-    for (int c = 0; c < kBeams; ++c) {
+    for (int c = 0; c < kChannelCount; ++c) {
         if (!normalised(c)) continue;
         average_sum += basal[static_cast<std::size_t>(c)];
         ++average_n;
@@ -157,7 +157,8 @@ BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& 
     const std::int64_t plate_average =
         average_n > 0 ? DivideRoundHalfEven(average_sum, average_n) : 0;
 
-    for (int c = 0; c < kBeams; ++c) {
+    int errors = 0;
+    for (int c = 0; c < kChannelCount; ++c) {
         const auto uc = static_cast<std::size_t>(c);
         std::int64_t b = basal[uc];
         if (normalised(c) && b < 1) {
@@ -181,7 +182,7 @@ BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& 
             }
             if (b < 1) {
                 inputs.channel_group[uc] = -1;
-                ++outcome.errors;
+                ++errors;
             }
         }
         for (std::size_t k = 0; k < bin_count; ++k) {
@@ -193,6 +194,20 @@ BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& 
                     : Clamp32(std::min<std::int64_t>(ScaleRounded(cell, 100, b), kMaxBasalPercent));
         }
     }
+    return errors;
+}
+
+BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& bins,
+                              std::vector<std::int64_t> basal) {
+    BasalOutcome outcome;
+    // Every beam of a well takes the well's mean basal and mean activity.
+    outcome.zero_wells = AverageOverWells(inputs, bins, basal);
+    // Grouped wells without basal activity: ask whether to go on and what to use instead.
+    const std::optional<ZeroBasalPolicy> policy = AskZeroBasalPolicy(dialogs, outcome.zero_wells);
+    if (!policy) return outcome;
+    if (outcome.zero_wells > 0) outcome.policy = policy;
+    outcome.proceed = true;
+    outcome.errors = ApplyBasal(inputs, bins, basal, *policy);
     if (outcome.errors > 0)
         dialogs.MessageBox("ERROR in " + std::to_string(outcome.errors) +
                            " BASAL channels.\r\nChannels were discarded and transferred to Free "

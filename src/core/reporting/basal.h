@@ -45,11 +45,25 @@ struct BasalOutcome {
     int errors = 0;                         // channels discarded (moved to the free group)
 };
 
-// Steps after `BasalMinutes`: averages the basal and the activity over the beams of every well,
-// asks about zero-basal wells, and converts every count of `bins` (bins 0..last) into a
-// percentage of its basal (capped at 10000). Discarded channels get -999 in every bin and group
-// -1 in `inputs`. Reports the discarded channels with the "ERROR in ..." message.
+// Steps after `BasalMinutes`: averages the basal and the activity over the beams of every well
+// (AverageOverWells), asks about zero-basal wells (AskZeroBasalPolicy), and converts every count
+// of `bins` (bins 0..last) into a percentage of its basal (ApplyBasal). Reports the discarded
+// channels with the "ERROR in ..." message.
 BasalOutcome NormaliseToBasal(Dialogs& dialogs, ReportInputs& inputs, BinTable& bins,
                               std::vector<std::int64_t> basal);
+
+// Every beam of a well takes the well's mean basal (in `basal`, 385 entries after the call) and
+// mean activity (in `bins`). Returns the number of grouped wells whose basal is 0.
+int AverageOverWells(const ReportInputs& inputs, BinTable& bins, std::vector<std::int64_t>& basal);
+
+// The questions about `zero_wells` grouped wells with a basal of 0: whether to go on (nullopt:
+// no), then what to use instead. Asks nothing (Maximum) when there are none.
+std::optional<ZeroBasalPolicy> AskZeroBasalPolicy(Dialogs& dialogs, int zero_wells);
+
+// Every count of `bins` as a percentage of its channel's basal (capped at 10000); a grouped
+// channel whose basal is below 1 takes what `policy` says. Channels left without a basal get
+// -999 in every bin and group -1 in `inputs`; returns how many.
+int ApplyBasal(ReportInputs& inputs, BinTable& bins, const std::vector<std::int64_t>& basal,
+               ZeroBasalPolicy policy);
 
 }  // namespace lumivo::reporting

@@ -5,7 +5,7 @@
 #include <span>
 
 #include "core/acquisition/data_files.h"
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 #include "core/reporting/group_statistics.h"
 
 namespace lumivo::reporting {
@@ -66,7 +66,7 @@ std::optional<HistogramTables> LoadBendHistograms(FileSystem& files, const fs::p
     std::vector<std::vector<int>> members(static_cast<std::size_t>(h.group_count));
     for (int w = 0; w < h.well_count; ++w) {
         const int first = inputs.FirstChannel(w);
-        if (first < 0 || first >= kBeams || !inputs.InGroup(first)) continue;
+        if (first < 0 || first >= kChannelCount || !inputs.InGroup(first)) continue;
         const int g = inputs.channel_group[static_cast<std::size_t>(first)];
         if (g < h.group_count) members[static_cast<std::size_t>(g)].push_back(w);
     }
@@ -84,7 +84,7 @@ std::optional<HistogramTables> LoadBendHistograms(FileSystem& files, const fs::p
                 std::int64_t beams = 0;
                 for (int b = 0; b <= inputs.max_beam_index; ++b) {
                     const int c = inputs.WellChannel(w, b);
-                    if (c < 0 || c >= kBeams) continue;
+                    if (c < 0 || c >= kChannelCount) continue;
                     const std::size_t cell = kChannelTableSize * i + static_cast<std::size_t>(c);
                     sum += std::int64_t{latest[cell]} - previous[cell];
                     ++beams;

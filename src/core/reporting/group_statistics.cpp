@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 
 namespace lumivo::reporting {
 
@@ -28,7 +28,7 @@ bool WellValue(const ReportInputs& inputs, const BinTable& bins, int well, std::
     std::int64_t beams = 0;
     for (int b = 0; b <= inputs.max_beam_index; ++b) {
         const int c = inputs.WellChannel(well, b);
-        if (c < 0 || c >= kBeams) continue;
+        if (c < 0 || c >= kChannelCount) continue;
         sum += bins.count(k, static_cast<std::size_t>(c));
         ++beams;
     }
@@ -41,7 +41,7 @@ GroupStatistics ComputeGroupStatistics(const ReportInputs& inputs, const BinTabl
                                        std::int32_t length, int last, std::int32_t bin_size) {
     GroupStatistics s;
     int largest_group = -1;
-    for (int c = 0; c < kBeams; ++c) {
+    for (int c = 0; c < kChannelCount; ++c) {
         const int g = inputs.channel_group[static_cast<std::size_t>(c)];
         if (inputs.InGroup(c) && g <= kLastGroupNumber) largest_group = std::max(largest_group, g);
     }
@@ -57,13 +57,13 @@ GroupStatistics ComputeGroupStatistics(const ReportInputs& inputs, const BinTabl
     s.samples.assign(width, 0);
     s.temperature.assign(width, 0);
     s.well_activity.assign(static_cast<std::size_t>(std::max(wells, 0)) * width, 0);
-    s.channel_activity.assign(width * kRowWidth, 0);
+    s.channel_activity.assign(width * kChannelTableSize, 0);
 
     // Members of each group: wells whose first channel belongs to it.
     std::vector<std::vector<int>> members(groups);
     for (int w = 0; w < wells; ++w) {
         const int first = inputs.FirstChannel(w);
-        if (first < 0 || first >= kBeams || !inputs.InGroup(first)) continue;
+        if (first < 0 || first >= kChannelCount || !inputs.InGroup(first)) continue;
         const int g = inputs.channel_group[static_cast<std::size_t>(first)];
         if (g < s.group_count) members[static_cast<std::size_t>(g)].push_back(w);
     }
@@ -80,9 +80,10 @@ GroupStatistics ComputeGroupStatistics(const ReportInputs& inputs, const BinTabl
         s.bin_present[ub] = true;
         s.samples[ub] += uk < bins.records.size() ? bins.records[uk] : 0;
         s.temperature[ub] = bins.temperature[uk];
-        for (std::size_t c = 0; c < kRowWidth; ++c)
-            s.channel_activity[ub * kRowWidth + c] =
-                c < static_cast<std::size_t>(kBeams) ? bins.count(uk, c) : bins.temperature[uk];
+        for (std::size_t c = 0; c < kChannelTableSize; ++c)
+            s.channel_activity[ub * kChannelTableSize + c] =
+                c < static_cast<std::size_t>(kChannelCount) ? bins.count(uk, c)
+                                                            : bins.temperature[uk];
         for (int w = 0; w < wells; ++w) {
             std::int32_t v = 0;
             if (!WellValue(inputs, bins, w, uk, v)) v = 0;

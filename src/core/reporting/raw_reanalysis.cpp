@@ -23,7 +23,7 @@
 
 #include "core/acquisition/data_files.h"
 #include "core/analysis/analysis_module.h"
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 #include "core/reporting/activity_file.h"
 #include "core/reporting/report_inputs.h"
 #include "core/reporting/report_output.h"
@@ -582,7 +582,7 @@ RawRunOutcome ReanalyzeRawData(ReportEnvironment& env, const RawRunRequest& requ
             return fail("No record of " + counts_file.string() + " lies within the first " +
                         std::to_string(out.limit_minutes) + " minutes: nothing to re-analyse.");
         out.records.minutes.resize(out.blocks);
-        out.records.counts.resize(out.blocks * kRowWidth);
+        out.records.counts.resize(out.blocks * kChannelTableSize);
         out.records.temperature.resize(out.blocks);
         const std::string of_n = "/" + std::to_string(out.blocks);
         view.ShowStatus("Block 0" + of_n);
@@ -607,7 +607,7 @@ RawRunOutcome ReanalyzeRawData(ReportEnvironment& env, const RawRunRequest& requ
             if (!window.empty()) {
                 team.Analyze(SampleWindow{window, kAnalysisWindowLength}, *threshold, method,
                              counts, extras);
-                std::int16_t* row = &out.records.counts[m * kRowWidth];
+                std::int16_t* row = &out.records.counts[m * kChannelTableSize];
                 for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
                     if (!channels.test(c)) continue;
                     row[c] = counts[c];

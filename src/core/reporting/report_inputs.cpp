@@ -101,17 +101,17 @@ std::optional<ReportInputs> LoadReportInputs(StorageContext& ctx, const fs::path
     in.plate_format = project.Setup.Plate_format;
     in.project_name = project.Setup.Name;
     in.rt_buffer = project.Setup.RT_Buffer;
-    for (std::size_t i = 0; i < kRowWidth; ++i) {
+    for (std::size_t i = 0; i < kChannelTableSize; ++i) {
         in.group_names[i] = project.GroupName[i];
         in.channel_group[i] = project.ChannelGroup[i];
         in.channel_well[i] = plate.ChannelWell[i];
     }
-    in.channel_well[kRowWidth - 1] = -1;  // entry 384 is the temperature, not a beam
+    in.channel_well[kChannelTableSize - 1] = -1;  // entry 384 is the temperature, not a beam
     in.plate_rows = plate.PlateRows;
     in.plate_columns = plate.PlateColumns;
     in.max_beam_index = std::max<int>(0, plate.MaxBeamIndex);
     in.max_well_index = -1;
-    for (int c = 0; c < kBeams; ++c)
+    for (int c = 0; c < kChannelCount; ++c)
         in.max_well_index =
             std::max<int>(in.max_well_index, in.channel_well[static_cast<std::size_t>(c)]);
     in.max_well_index = std::max<int>(in.max_well_index, plate.MaxWellIndex);

@@ -102,142 +102,162 @@ std::int64_t LeadingWholeNumber(const std::string& text) {
     return negative ? -v : v;
 }
 
-ReportOutcome GenerateReport(ReportEnvironment& env, const ReportRequest& request) {
-    ReportOutcome outcome;
+std::optional<ComputedReport> ComputeReport(ReportEnvironment& env, const ReportRequest& request,
+                                            ReportOutcome& outcome) {
     Dialogs& dialogs = env.storage.dialogs;
     FileSystem& files = env.storage.files;
     auto fail = [&](const std::string& message) {
         dialogs.MessageBox(message);
         outcome.failure = message;
-        return outcome;
+        return std::nullopt;
     };
-    try {
-        const fs::path folder = request.folder;
-        const fs::path counts_file = folder / kCountsFile;
-        if (!files.IsFile(counts_file)) return fail(kActivityNotFound);
+    const fs::path folder = request.folder;
+    const fs::path counts_file = folder / kCountsFile;
+    if (!files.IsFile(counts_file)) return fail(kActivityNotFound);
 
-        auto inputs = LoadReportInputs(env.storage, folder, &outcome.failure);
-        if (!inputs) return outcome;  // the message was shown
+    auto inputs = LoadReportInputs(env.storage, folder, &outcome.failure);
+    if (!inputs) return std::nullopt;  // the message was shown
 
-        std::string excluded;
-        RecordTable stored =
-            ReadActivityRecords(dialogs, counts_file, excluded, request.activity);
-        outcome.excluded_records = excluded;
-        const std::int32_t scanned = ScanActivityDuration(stored);
-        if (stored.size() < 2 || scanned < 1)
-            return fail(TooShortMessage(counts_file, stored.size(), scanned));
-        const std::int64_t requested = LeadingWholeNumber(request.bin_size_text);
-        const std::int32_t bin_size = CorrectBinSize(requested, scanned);
-        outcome.bin_size = bin_size;
-        outcome.bin_size_corrected = bin_size != requested;
+    std::string excluded;
+    RecordTable stored = ReadActivityRecords(dialogs, counts_file, excluded, request.activity);
+    outcome.excluded_records = excluded;
+    const std::int32_t scanned = ScanActivityDuration(stored);
+    if (stored.size() < 2 || scanned < 1)
+        return fail(TooShortMessage(counts_file, stored.size(), scanned));
+    const std::int64_t requested = LeadingWholeNumber(request.bin_size_text);
+    const std::int32_t bin_size = CorrectBinSize(requested, scanned);
+    outcome.bin_size = bin_size;
+    outcome.bin_size_corrected = bin_size != requested;
 
-        Rebinned main;
-        if (auto error = LoadAndRebin(std::move(stored), counts_file, bin_size, main))
+    Rebinned main;
+    if (auto error = LoadAndRebin(std::move(stored), counts_file, bin_size, main))
+        return fail(*error);
+
+    if (WantsBasal(request.basal_text)) {
+        dialogs.MessageBox("Using Groups Selected in Experiment: " + Tail(request.basal_text, 20),
+                           MsgButtons::Ok, "<BASAL CALCULATION>");
+        const auto name = BasalFolderName(request.basal_text);
+        const fs::path basal_counts = folder.parent_path() / name.value_or("") / kCountsFile;
+        if (!name || !files.IsFile(basal_counts)) return fail(kActivityNotFound);
+        Rebinned basal;
+        RecordTable basal_records = ReadActivityRecords(dialogs, basal_counts, excluded);
+        outcome.excluded_basal_records = excluded;
+        if (auto error = LoadAndRebin(std::move(basal_records), basal_counts, bin_size, basal))
             return fail(*error);
+        const auto minutes = ChooseBasalMinutes(dialogs, basal.length, bin_size);
+        if (!minutes) return std::nullopt;  // cancelled: no report
+        auto per_channel = ChannelBasal(basal.bins, *minutes, bin_size, basal.length);
+        const BasalOutcome normalised =
+            NormaliseToBasal(dialogs, *inputs, main.bins, std::move(per_channel));
+        if (!normalised.proceed) return std::nullopt;  // declined: no report
+        outcome.basal_applied = true;
+    }
 
-        if (WantsBasal(request.basal_text)) {
-            dialogs.MessageBox(
-                "Using Groups Selected in Experiment: " + Tail(request.basal_text, 20),
-                MsgButtons::Ok, "<BASAL CALCULATION>");
-            const auto name = BasalFolderName(request.basal_text);
-            const fs::path basal_counts = folder.parent_path() / name.value_or("") / kCountsFile;
-            if (!name || !files.IsFile(basal_counts)) return fail(kActivityNotFound);
-            Rebinned basal;
-            RecordTable basal_records = ReadActivityRecords(dialogs, basal_counts, excluded);
-            outcome.excluded_basal_records = excluded;
-            if (auto error = LoadAndRebin(std::move(basal_records), basal_counts, bin_size, basal))
-                return fail(*error);
-            const auto minutes = ChooseBasalMinutes(dialogs, basal.length, bin_size);
-            if (!minutes) return outcome;  // cancelled: no report
-            auto per_channel = ChannelBasal(basal.bins, *minutes, bin_size, basal.length);
-            const BasalOutcome normalised =
-                NormaliseToBasal(dialogs, *inputs, main.bins, std::move(per_channel));
-            if (!normalised.proceed) return outcome;  // declined: no report
-            outcome.basal_applied = true;
-        }
+    ComputedReport report;
+    report.stats = ComputeGroupStatistics(*inputs, main.bins, main.length, main.last_bin, bin_size);
+    if (request.options.output == OutputFormat::Histogram) {
+        report.histogram = LoadBendHistograms(files, folder, *inputs, report.stats, bin_size);
+        if (!report.histogram) return fail("Error getting Histogram.bin data");
+    }
+    report.inputs = std::move(*inputs);
+    report.length = main.length;
+    report.last_bin = main.last_bin;
+    return report;
+}
 
-        GroupStatistics stats =
-            ComputeGroupStatistics(*inputs, main.bins, main.length, main.last_bin, bin_size);
-        std::optional<HistogramTables> histogram;
-        if (request.options.output == OutputFormat::Histogram) {
-            histogram = LoadBendHistograms(files, folder, *inputs, stats, bin_size);
-            if (!histogram) return fail("Error getting Histogram.bin data");
-        }
-
-        ReportDocument doc;
-        doc.inputs = &*inputs;
-        doc.stats = &stats;
-        doc.histogram = histogram ? &*histogram : nullptr;
-        doc.length = main.length;
-        doc.bin_size = bin_size;
-        doc.basal_applied = outcome.basal_applied;
-        doc.basal_text = request.basal_text;
-        doc.folder_text = folder.string();
-        doc.excluded_records = outcome.excluded_records;
-        doc.excluded_basal_records = outcome.excluded_basal_records;
-        const LocalDateTime now = env.clock.Now();
-        doc.date_text = env.format_date ? env.format_date(now) : DefaultDate(now);
-        // The report file and its copy named after the experiment, inside the acquisition
-        // folder, written together as the text is made; the copy appears after the report.
-        const std::string file_name = ReportFileName(request.options.file_type);
-        const std::string extension = fs::path(file_name).extension().string();
-        const std::string copy_name = ExperimentCopyName(inputs->experiment_name);
-        const bool copied = !copy_name.empty() && copy_name + extension != file_name;
-        const fs::path copy_file = folder / (copy_name + extension);
-        std::unique_ptr<AtomicFileSink> copy;
-        std::string copy_error;
-        if (copied) {
-            try {
-                copy = std::make_unique<AtomicFileSink>(copy_file);
-            } catch (const std::exception& e) {
-                copy_error = e.what();
-            }
-        }
-        outcome.report_file = folder / file_name;
+void WriteReportFiles(ReportEnvironment& env, const ReportRequest& request, ComputedReport& report,
+                      ReportOutcome& outcome) {
+    Dialogs& dialogs = env.storage.dialogs;
+    const fs::path folder = request.folder;
+    ReportDocument doc;
+    doc.inputs = &report.inputs;
+    doc.stats = &report.stats;
+    doc.histogram = report.histogram ? &*report.histogram : nullptr;
+    doc.length = report.length;
+    doc.bin_size = outcome.bin_size;
+    doc.basal_applied = outcome.basal_applied;
+    doc.basal_text = request.basal_text;
+    doc.folder_text = folder.string();
+    doc.excluded_records = outcome.excluded_records;
+    doc.excluded_basal_records = outcome.excluded_basal_records;
+    const LocalDateTime now = env.clock.Now();
+    doc.date_text = env.format_date ? env.format_date(now) : DefaultDate(now);
+    // The report file and its copy named after the experiment, inside the acquisition
+    // folder, written together as the text is made; the copy appears after the report.
+    const std::string file_name = ReportFileName(request.options.file_type);
+    const std::string extension = fs::path(file_name).extension().string();
+    const std::string copy_name = ExperimentCopyName(report.inputs.experiment_name);
+    const bool copied = !copy_name.empty() && copy_name + extension != file_name;
+    const fs::path copy_file = folder / (copy_name + extension);
+    std::unique_ptr<AtomicFileSink> copy;
+    std::string copy_error;
+    if (copied) {
         try {
-            AtomicFileSink report(outcome.report_file);
-            TeeSink both(report, copy.get());
-            WriteReportText(doc, request.options, both);
-            report.Commit();
-            if (copy_error.empty()) copy_error = both.secondary_error();
+            copy = std::make_unique<AtomicFileSink>(copy_file);
         } catch (const std::exception& e) {
-            outcome.report_file.clear();
-            return fail("Error writing the report file: " + std::string(e.what()));
+            copy_error = e.what();
         }
-        outcome.written = true;
-        outcome.length = main.length;
-        outcome.last_bin = main.last_bin;
-        LetEventsRun(dialogs);
+    }
+    outcome.report_file = folder / file_name;
+    try {
+        AtomicFileSink file(outcome.report_file);
+        TeeSink both(file, copy.get());
+        WriteReportText(doc, request.options, both);
+        file.Commit();
+        if (copy_error.empty()) copy_error = both.secondary_error();
+    } catch (const std::exception& e) {
+        outcome.report_file.clear();
+        const std::string message = "Error writing the report file: " + std::string(e.what());
+        dialogs.MessageBox(message);
+        outcome.failure = message;
+        return;
+    }
+    outcome.written = true;
+    outcome.length = report.length;
+    outcome.last_bin = report.last_bin;
+    LetEventsRun(dialogs);
 
-        if (copy && copy_error.empty()) {
-            try {
-                copy->Commit();
-                outcome.copy_file = copy_file;
-            } catch (const std::exception& e) {
-                copy_error = e.what();
-            }
-        }
-        copy.reset();
-        if (!copy_error.empty()) dialogs.MessageBox("Error writing the report copy: " + copy_error);
-
-        outcome.chart =
-            BuildChartData(*inputs, stats, bin_size, main.length, outcome.basal_applied);
+    if (copy && copy_error.empty()) {
         try {
-            files.WriteFile(folder / kChartFileName, RenderChartSvg(outcome.chart));
-            outcome.chart_file = folder / kChartFileName;
+            copy->Commit();
+            outcome.copy_file = copy_file;
         } catch (const std::exception& e) {
-            dialogs.MessageBox("Error writing the report chart: " + std::string(e.what()));
+            copy_error = e.what();
         }
+    }
+    copy.reset();
+    if (!copy_error.empty()) dialogs.MessageBox("Error writing the report copy: " + copy_error);
 
-        LetEventsRun(dialogs);
-        if (env.open_file)
-            env.open_file(outcome.copy_file.empty() ? outcome.report_file : outcome.copy_file);
-        outcome.inputs = std::move(*inputs);
-        outcome.stats = std::move(stats);
+    outcome.chart = BuildChartData(report.inputs, report.stats, outcome.bin_size, report.length,
+                                   outcome.basal_applied);
+    try {
+        env.storage.files.WriteFile(folder / kChartFileName, RenderChartSvg(outcome.chart));
+        outcome.chart_file = folder / kChartFileName;
+    } catch (const std::exception& e) {
+        dialogs.MessageBox("Error writing the report chart: " + std::string(e.what()));
+    }
+
+    LetEventsRun(dialogs);
+    if (env.open_file)
+        env.open_file(outcome.copy_file.empty() ? outcome.report_file : outcome.copy_file);
+}
+
+ReportOutcome GenerateReport(ReportEnvironment& env, const ReportRequest& request) {
+    ReportOutcome outcome;
+    try {
+        std::optional<ComputedReport> report = ComputeReport(env, request, outcome);
+        if (!report) return outcome;
+        WriteReportFiles(env, request, *report, outcome);
+        if (!outcome.written) return outcome;
+        outcome.inputs = std::move(report->inputs);
+        outcome.stats = std::move(report->stats);
         return outcome;
     } catch (const std::exception& e) {
         if (outcome.written) return outcome;
-        return fail("Report not written: " + std::string(e.what()));
+        const std::string message = "Report not written: " + std::string(e.what());
+        env.storage.dialogs.MessageBox(message);
+        outcome.failure = message;
+        return outcome;
     }
 }
 

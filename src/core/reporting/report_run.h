@@ -10,8 +10,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "core/reporting/bend_histogram_report.h"
+#include "core/reporting/group_statistics.h"
 #include "core/reporting/report_chart.h"
 #include "core/reporting/report_tables.h"
 #include "core/reporting/report_writer.h"
@@ -76,8 +79,31 @@ std::string TooShortMessage(const std::filesystem::path& counts_file, std::size_
 // sign and the digits that follow; anything else ends the number ("45 min" is 45, "x" is 0).
 std::int64_t LeadingWholeNumber(const std::string& text);
 
-// `Cmd_generate_Click`: one report run.
+// `Cmd_generate_Click`: one report run, ComputeReport then WriteReportFiles.
 ReportOutcome GenerateReport(ReportEnvironment& env, const ReportRequest& request);
+
+// A report computed and not yet written.
+struct ComputedReport {
+    ReportInputs inputs;  // after the basal normalisation (discarded channels are free)
+    GroupStatistics stats;
+    std::optional<HistogramTables> histogram;  // the body-bends layout only
+    std::int32_t length = 0;                   // minutes covered
+    int last_bin = -1;
+};
+
+// The computing half of a report run: reads counts.bin (and the basal acquisition's, asking the
+// basal questions), re-bins, normalises and computes the group statistics. Fills the bin size,
+// the excluded records and whether the basal was applied into `outcome`. nullopt when the run
+// stops: `outcome.failure` says why after its message was shown, or is empty when the user
+// ended it.
+std::optional<ComputedReport> ComputeReport(ReportEnvironment& env, const ReportRequest& request,
+                                            ReportOutcome& outcome);
+
+// The writing half: the report file and its copy under the experiment's name, then the chart
+// image, then the report opened for the user. A report file that cannot be written is told and
+// leaves `outcome.written` false; a copy or chart that cannot be is told and left out.
+void WriteReportFiles(ReportEnvironment& env, const ReportRequest& request, ComputedReport& report,
+                      ReportOutcome& outcome);
 
 // The request the report window makes from the stored configuration: bin size text, output
 // (the body-bends histogram when the folder holds "histo*.bin" files), file type, separator,

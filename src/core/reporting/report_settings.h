@@ -37,15 +37,19 @@ inline constexpr const char* kAcquisitionFinished = "Acquisition finished";
 inline constexpr const char* kBinSizeRefused =
     "The bin size must be a whole number of minutes from 2 to 1440.";
 
+// The report options both report windows show (their options panel).
+struct ReportOptionsState {
+    std::vector<std::string> bin_items;  // Cmb_binsize list
+    std::string bin_text;                // Cmb_binsize text
+    int output = 0;                      // Option_output (frm_report 0..4, Frm_reportset 0..3)
+    int filetype = 0;                    // Option_report (0..1)
+    std::string spacer;                  // txt_customspacer
+    std::array<bool, 5> statistic{};     // Chk_statistic(0..4)
+};
+
 // The controls of `frm_report`.
-struct ReportWindowState {
-    std::vector<std::string> bin_items;    // Cmb_binsize list
-    std::string bin_text;                  // Cmb_binsize text
-    int output = 0;                        // Option_output (0..4)
+struct ReportWindowState : ReportOptionsState {
     bool histogram_visible = false;        // Option_output(4) shown
-    int filetype = 0;                      // Option_report (0..1)
-    std::string spacer;                    // txt_customspacer
-    std::array<bool, 5> statistic{};       // Chk_statistic(0..4)
     std::vector<std::string> basal_items;  // cmbbasal list
     std::string basal_text;                // cmbbasal text
     std::string input_folder;              // Txt_inputfile
@@ -87,13 +91,7 @@ void ReplaceDataChecked(bool checked, ReportWindowState& w);
 ReportRequest RequestFromWindow(const ReportWindowState& w, const std::string& decimal_symbol);
 
 // The controls of `Frm_reportset`.
-struct ReportSetState {
-    std::vector<std::string> bin_items;
-    std::string bin_text;
-    int output = 0;  // 0..3
-    int filetype = 0;
-    std::string spacer;
-    std::array<bool, 5> statistic{};
+struct ReportSetState : ReportOptionsState {
     bool raw_export = false;
     bool autofile = false;  // "Auto-Generate after measurement": shown, never read
 };

@@ -1,7 +1,7 @@
 // The tables a report is computed from and written with: the activity of one acquisition per
 // record or per bin, the project tables the report needs (groups, plate map, names), and the
 // group statistics. They are the report's own copies: the computation needs no storage or
-// analysis header.
+// analysis header, only the channel counts of the ground floor.
 #pragma once
 
 #include <cstddef>
@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "core/common/channels.h"
+
 namespace lumivo::reporting {
 
-// Channels 0..383 are beams; a row of a counts record has 385 entries, entry 384 being the
-// temperature in tenths of a degree.
-inline constexpr int kBeams = 384;
-inline constexpr std::size_t kRowWidth = 385;
+// Channels 0..kChannelCount - 1 are beams; a row of a counts record has kChannelTableSize
+// entries, the last being the temperature in tenths of a degree.
 // The free group: channels with a negative group or group 999 belong to no group of the report.
 inline constexpr int kFreeGroupNumber = 999;
 // The largest group number a channel can carry.
@@ -27,12 +27,12 @@ inline constexpr std::int32_t kMaxBasalPercent = 10000;
 // counts.bin as loaded: one entry per record, counts kept in their 16-bit file type.
 struct RecordTable {
     std::vector<std::int32_t> minutes;      // day-adjusted minutes per record
-    std::vector<std::int16_t> counts;       // [record * kRowWidth + channel], 0..383 used
+    std::vector<std::int16_t> counts;       // [record * kChannelTableSize + channel], 0..383 used
     std::vector<std::int16_t> temperature;  // tenths of a degree per record
 
     std::size_t size() const { return minutes.size(); }
     std::int16_t count(std::size_t record, std::size_t channel) const {
-        return counts[record * kRowWidth + channel];
+        return counts[record * kChannelTableSize + channel];
     }
 };
 
@@ -41,33 +41,33 @@ struct RecordTable {
 // the 16 bits of a record.
 struct BinTable {
     std::vector<std::int32_t> minutes;
-    std::vector<std::int32_t> counts;       // [bin * kRowWidth + channel], 0..383 used
+    std::vector<std::int32_t> counts;       // [bin * kChannelTableSize + channel], 0..383 used
     std::vector<std::int16_t> temperature;  // tenths of a degree, 0 when none was recorded
     std::vector<std::int32_t> records;      // records whose minute the bin holds
 
     std::size_t size() const { return minutes.size(); }
     void Resize(std::size_t bins) {
         minutes.assign(bins, 0);
-        counts.assign(bins * kRowWidth, 0);
+        counts.assign(bins * kChannelTableSize, 0);
         temperature.assign(bins, 0);
         records.assign(bins, 0);
     }
     std::int32_t& count(std::size_t bin, std::size_t channel) {
-        return counts[bin * kRowWidth + channel];
+        return counts[bin * kChannelTableSize + channel];
     }
     std::int32_t count(std::size_t bin, std::size_t channel) const {
-        return counts[bin * kRowWidth + channel];
+        return counts[bin * kChannelTableSize + channel];
     }
 };
 
 // The project tables of the acquisition folder that a report needs.
 struct ReportInputs {
     std::string plate_format;
-    std::vector<std::string> group_names = std::vector<std::string>(kRowWidth);
+    std::vector<std::string> group_names = std::vector<std::string>(kChannelTableSize);
     // Group of each channel: 0..383, or a negative value / 999 for no group.
-    std::vector<std::int16_t> channel_group = std::vector<std::int16_t>(kRowWidth, -1);
+    std::vector<std::int16_t> channel_group = std::vector<std::int16_t>(kChannelTableSize, -1);
     // Well of each channel, -1 when the channel lies in no well.
-    std::vector<std::int16_t> channel_well = std::vector<std::int16_t>(kRowWidth, -1);
+    std::vector<std::int16_t> channel_well = std::vector<std::int16_t>(kChannelTableSize, -1);
     int plate_rows = 8;
     int plate_columns = 12;
     int max_well_index = -1;
@@ -106,7 +106,7 @@ struct GroupStatistics {
     // Per-well activity per report bin: [well * (bin_count + 1) + bin]; wells without a channel
     // hold 0.
     std::vector<std::int32_t> well_activity;
-    // Per-channel counts per report bin: [bin * kRowWidth + channel].
+    // Per-channel counts per report bin: [bin * kChannelTableSize + channel].
     std::vector<std::int32_t> channel_activity;
 
     std::size_t At(int group, int bin) const {
@@ -121,7 +121,7 @@ struct GroupStatistics {
                              static_cast<std::size_t>(bin)];
     }
     std::int32_t ChannelValue(int channel, int bin) const {
-        return channel_activity[static_cast<std::size_t>(bin) * kRowWidth +
+        return channel_activity[static_cast<std::size_t>(bin) * kChannelTableSize +
                                 static_cast<std::size_t>(channel)];
     }
 };

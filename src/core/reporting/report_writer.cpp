@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 #include "core/reporting/group_statistics.h"
 
 namespace lumivo::reporting {
@@ -133,7 +133,8 @@ class ReportText {
     std::string Label(int group) const { return GroupLabel(in_, group); }
     // The group label of a channel, or the free group.
     std::string ChannelLabel(int channel, const char* free_text) const {
-        if (channel < 0 || channel >= kBeams || !in_.InGroup(channel)) return Quote(free_text);
+        if (channel < 0 || channel >= kChannelCount || !in_.InGroup(channel))
+            return Quote(free_text);
         return Label(in_.channel_group[static_cast<std::size_t>(channel)]);
     }
     std::string OneDecimal(double v) const { return FormatOneDecimal(v, opt_.decimal_symbol); }
@@ -453,7 +454,7 @@ class ReportText {
                 out_.Begin("Channel").Field("Well").Field("Group/Time[m]");
                 for (int k : present_) out_.Field(Time(k));
                 out_.End();
-                for (int c = 0; c < kBeams; ++c) {
+                for (int c = 0; c < kChannelCount; ++c) {
                     out_.Begin("CH" + std::to_string(c))
                         .Field(ChannelWellName(c))
                         .Field(ChannelLabel(c, "999_Free"));
@@ -471,7 +472,7 @@ class ReportText {
                     .Field("Value")
                     .End();
                 out_.Empty();
-                for (int c = 0; c < kBeams; ++c) {
+                for (int c = 0; c < kChannelCount; ++c) {
                     const std::string middle = out_.sp() + "CH" + std::to_string(c) + out_.sp() +
                                                ChannelWellName(c) + out_.sp() +
                                                ChannelLabel(c, "999_Free");

@@ -4,7 +4,7 @@
 #include <array>
 #include <limits>
 
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 
 namespace lumivo::reporting {
 
@@ -42,15 +42,18 @@ void SpreadRegular(std::int64_t last, std::int64_t bin_size, std::int64_t n,
         return std::min(a, m);
     };
 
-    std::array<std::int64_t, kBeams> whole{};    // records wholly up to the current edge
-    std::array<std::int64_t, kBeams> rounded{};  // rounded running total at the previous edge
+    std::array<std::int64_t, kChannelCount> whole{};  // records wholly up to the current edge
+    std::array<std::int64_t, kChannelCount>
+        rounded{};  // rounded running total at the previous edge
     std::int64_t j = 0;
     for (std::int64_t k = 0; k < n; ++k) {
         const auto uk = static_cast<std::size_t>(k);
         const std::int64_t edge = (k + 1) * bin_size;
         for (; j <= last && minute(j) <= edge; ++j) {
-            const std::int16_t* row = &records.counts[static_cast<std::size_t>(j) * kRowWidth];
-            for (std::size_t c = 0; c < static_cast<std::size_t>(kBeams); ++c) whole[c] += row[c];
+            const std::int16_t* row =
+                &records.counts[static_cast<std::size_t>(j) * kChannelTableSize];
+            for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c)
+                whole[c] += row[c];
             const std::int16_t temp = records.temperature[static_cast<std::size_t>(j)];
             if (temp > 0) bins.temperature[uk] = temp;
             ++bins.records[uk];
@@ -64,10 +67,10 @@ void SpreadRegular(std::int64_t last, std::int64_t bin_size, std::int64_t n,
             if (a < edge) {
                 part = edge - a;
                 span = minute(j) - a;
-                next = &records.counts[static_cast<std::size_t>(j) * kRowWidth];
+                next = &records.counts[static_cast<std::size_t>(j) * kChannelTableSize];
             }
         }
-        for (std::size_t c = 0; c < static_cast<std::size_t>(kBeams); ++c) {
+        for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c) {
             const std::int64_t total =
                 next == nullptr ? whole[c]
                                 : DivideRoundHalfEven(whole[c] * span + next[c] * part, span);
@@ -86,8 +89,8 @@ void AddIrregular(std::int64_t last, std::int64_t bin_size, std::int64_t n,
         const std::int64_t k = minute <= 0 ? 0 : (minute - 1) / bin_size;
         if (k >= n) continue;
         const auto uk = static_cast<std::size_t>(k);
-        const std::int16_t* row = &records.counts[static_cast<std::size_t>(j) * kRowWidth];
-        for (std::size_t c = 0; c < static_cast<std::size_t>(kBeams); ++c) {
+        const std::int16_t* row = &records.counts[static_cast<std::size_t>(j) * kChannelTableSize];
+        for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c) {
             std::int32_t& cell = bins.count(uk, c);
             cell = Clamp32(std::int64_t{cell} + row[c]);
         }
@@ -137,7 +140,7 @@ int ResampleActivity(std::int32_t& length, int last, std::int32_t bin_size,
     std::int64_t covered = len;
     if (4 * rest >= 3 * size) {  // 75 <= p < 100: scale by 1 + (100 - p) / 100
         const auto last_bin = static_cast<std::size_t>(n - 1);
-        for (std::size_t c = 0; c < static_cast<std::size_t>(kBeams); ++c) {
+        for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c) {
             std::int32_t& cell = bins.count(last_bin, c);
             cell = Clamp32(DivideRoundHalfEven(std::int64_t{cell} * (2 * size - rest), size));
         }

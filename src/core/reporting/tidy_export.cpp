@@ -45,7 +45,7 @@ std::vector<int> WellChannels(const ReportInputs& inputs, int well) {
     std::vector<int> channels;
     for (int b = 0; b <= inputs.max_beam_index; ++b) {
         const int c = inputs.WellChannel(well, b);
-        if (c >= 0 && c < kBeams) channels.push_back(c);
+        if (c >= 0 && c < kChannelCount) channels.push_back(c);
     }
     return channels;
 }
@@ -96,7 +96,7 @@ TidyExportOutcome ExportTidyTables(StorageContext& ctx, const TidyExportRequest&
         }
         for (int b = 0; b <= a.inputs.max_beam_index; ++b) {
             const int c = a.inputs.WellChannel(w, b);
-            if (c < 0 || c >= kBeams) continue;
+            if (c < 0 || c >= kChannelCount) continue;
             subjects.push_back(
                 TidySubject{id_prefix + well + "." + std::to_string(b), c, w, {c}, c, enabled(c)});
         }

@@ -26,8 +26,8 @@ bool LoadConfig(StorageContext& ctx, GlobalConfig& config) {
     if (read.Actual_Project_Number < 0) read.Actual_Project_Number = 0;
     if (read.Actual_Project_Number > read.Last_Project)
         read.Last_Project = read.Actual_Project_Number;
-    if (read.ComPortNumber < kMinComPort) read.ComPortNumber = kMinComPort;
-    if (read.ComPortNumber > kMaxComPort) read.ComPortNumber = kMaxComPort;
+    if (read.ComPortNumber < kMinComPort) read.ComPortNumber = std::int16_t{kMinComPort};
+    if (read.ComPortNumber > kMaxComPort) read.ComPortNumber = std::int16_t{kMaxComPort};
     read.Restart_Time = 0;
     config = read;
     return true;

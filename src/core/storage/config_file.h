@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/common/com_ports.h"
 #include "core/storage/storage_context.h"
 
 namespace lumivo {
@@ -11,12 +12,9 @@ namespace lumivo {
 struct GlobalConfig {
     std::int16_t Actual_Project_Number = 1;  // 0 is the built-in "Default" project
     std::int16_t Last_Project = 1;           // the next new project gets Last_Project + 1
-    std::int16_t ComPortNumber = 4;          // "COM" + number, 1..16
+    std::int16_t ComPortNumber = 4;          // "COM" + number, kMinComPort..kMaxComPort
     std::int16_t Restart_Time = 0;           // always 0 after loading
 };
-
-inline constexpr std::int16_t kMinComPort = 1;
-inline constexpr std::int16_t kMaxComPort = 16;
 
 inline constexpr const char* kConfigFileName = "config.dat";
 inline constexpr const char* kConfigHeader =

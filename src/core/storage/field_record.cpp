@@ -88,20 +88,26 @@ bool ParseWholeNumber(std::string_view text, long long& out) {
     return true;
 }
 
-std::int16_t FieldToInt16(const Field& f) {
+namespace {
+
+// The field as a whole number of type T; `what` names that type in the error.
+template <typename T>
+T FieldToWhole(const Field& f, const char* what) {
     long long v = 0;
-    if (!ParseWholeNumber(f.text, v) || v < std::numeric_limits<std::int16_t>::min() ||
-        v > std::numeric_limits<std::int16_t>::max())
-        NotANumber(f, "a 16-bit whole number");
-    return static_cast<std::int16_t>(v);
+    if (!ParseWholeNumber(f.text, v) || v < std::numeric_limits<T>::min() ||
+        v > std::numeric_limits<T>::max())
+        NotANumber(f, what);
+    return static_cast<T>(v);
+}
+
+}  // namespace
+
+std::int16_t FieldToInt16(const Field& f) {
+    return FieldToWhole<std::int16_t>(f, "a 16-bit whole number");
 }
 
 std::int32_t FieldToInt32(const Field& f) {
-    long long v = 0;
-    if (!ParseWholeNumber(f.text, v) || v < std::numeric_limits<std::int32_t>::min() ||
-        v > std::numeric_limits<std::int32_t>::max())
-        NotANumber(f, "a whole number");
-    return static_cast<std::int32_t>(v);
+    return FieldToWhole<std::int32_t>(f, "a whole number");
 }
 
 double FieldToDouble(const Field& f) {

@@ -14,6 +14,16 @@
 
 namespace lumivo {
 
+FileDescriptor::~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+int FileDescriptor::Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd);
+}
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -25,25 +35,6 @@ std::string SystemMessage(int err) {
 [[noreturn]] void Fail(const std::string& what, const fs::path& p, int err) {
     throw StorageError(what + " " + p.string() + ": " + SystemMessage(err));
 }
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd);
-    }
-
-  private:
-    int fd_;
-};
 
 void SyncFolder(const fs::path& folder) {
     // Makes the renames durable; a failure here does not undo the (already visible) rename.
@@ -63,7 +54,7 @@ std::string FileErrorTag(const fs::path& file) {
 
 std::string LocalFileSystem::ReadFile(const fs::path& p) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
-    Fd fd(::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    FileDescriptor fd(::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) Fail("Cannot open", p, errno);
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) Fail("Cannot read", p, errno);
@@ -108,7 +99,7 @@ fs::path LocalFileSystem::WriteTemporary(const fs::path& target, std::string_vie
         if (raw < 0 && errno != EEXIST) Fail("Cannot write", target, errno);
     }
     if (raw < 0) Fail("Cannot write", target, EEXIST);
-    Fd fd(raw);
+    FileDescriptor fd(raw);
     try {
         // Keep the permissions of the file being replaced.
         struct stat st {};
@@ -164,26 +155,35 @@ bool LocalFileSystem::IsFolder(const fs::path& p) {
     return fs::is_directory(p, ec);
 }
 
-std::vector<std::string> LocalFileSystem::ListSubfolders(const fs::path& p) {
+namespace {
+
+// The names of the entries of folder `p` that `keep` accepts, sorted; none when `p` cannot be
+// read.
+template <typename Keep>
+std::vector<std::string> ListEntries(const fs::path& p, Keep keep) {
     std::vector<std::string> out;
     std::error_code ec;
     for (fs::directory_iterator it(p, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code ec2;
-        if (it->is_directory(ec2)) out.push_back(it->path().filename().string());
+        if (keep(*it)) out.push_back(it->path().filename().string());
     }
     std::sort(out.begin(), out.end());
     return out;
 }
 
+}  // namespace
+
+std::vector<std::string> LocalFileSystem::ListSubfolders(const fs::path& p) {
+    return ListEntries(p, [](const fs::directory_entry& e) {
+        std::error_code ec;
+        return e.is_directory(ec);
+    });
+}
+
 std::vector<std::string> LocalFileSystem::ListFiles(const fs::path& p) {
-    std::vector<std::string> out;
-    std::error_code ec;
-    for (fs::directory_iterator it(p, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code ec2;
-        if (it->is_regular_file(ec2)) out.push_back(it->path().filename().string());
-    }
-    std::sort(out.begin(), out.end());
-    return out;
+    return ListEntries(p, [](const fs::directory_entry& e) {
+        std::error_code ec;
+        return e.is_regular_file(ec);
+    });
 }
 
 bool LocalFileSystem::CreateFolders(const fs::path& p) {

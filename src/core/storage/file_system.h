@@ -24,6 +24,21 @@
 
 namespace lumivo {
 
+// An open file descriptor, closed when it goes (a negative one is none).
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor();
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    // Closes it now; the result of close(2).
+    int Release();
+
+  private:
+    int fd_;
+};
+
 // "Error [<path>]": how a message about a file names it, with its real path.
 std::string FileErrorTag(const std::filesystem::path& file);
 

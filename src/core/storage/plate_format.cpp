@@ -206,14 +206,24 @@ void ReadPlateFormatFile(StorageContext& ctx, const std::string& plate_format, P
     if (stage) *stage = reached;
 }
 
+namespace {
+
+// How the wells are drawn: rows and columns of wells, and each one's pitch and offset in beams.
+void SetWellGrid(PlateMap& plate, std::int16_t rows, double row_pitch, double row_offset,
+                 std::int16_t columns, double column_pitch, double column_offset) {
+    plate.PlateRows = rows;
+    plate.RowPitch = row_pitch;
+    plate.RowOffset = row_offset;
+    plate.PlateColumns = columns;
+    plate.ColumnPitch = column_pitch;
+    plate.ColumnOffset = column_offset;
+}
+
+}  // namespace
+
 void BuildDefaultPlateMap(std::string_view plate_format, PlateMap& plate) {
     if (plate_format == "w384") {
-        plate.PlateRows = 16;
-        plate.RowPitch = 1.0;
-        plate.RowOffset = 0.0;
-        plate.PlateColumns = 24;
-        plate.ColumnPitch = 1.0;
-        plate.ColumnOffset = 0.0;
+        SetWellGrid(plate, 16, 1.0, 0.0, 24, 1.0, 0.0);
         for (int i = 0; i < kChannelCount; ++i) {
             plate.ChannelWell[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i);
             plate.ChannelBeam[static_cast<std::size_t>(i)] = 0;
@@ -222,12 +232,7 @@ void BuildDefaultPlateMap(std::string_view plate_format, PlateMap& plate) {
         plate.MaxBeamIndex = 0;
     } else {
         const bool u_shape = plate_format == "w96u";
-        plate.PlateRows = 8;
-        plate.RowPitch = 2.0;
-        plate.RowOffset = -0.5;
-        plate.PlateColumns = 12;
-        plate.ColumnPitch = 2.0;
-        plate.ColumnOffset = u_shape ? -0.5 : 0.0;
+        SetWellGrid(plate, 8, 2.0, -0.5, 12, 2.0, u_shape ? -0.5 : 0.0);
         std::int16_t next_well = 0;
         for (int c = 0; c < kBeamColumns; ++c) {
             for (int r = 0; r < kBeamRows; r += 2) {

@@ -11,16 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "core/analysis/analysis_module.h"  // kChannelTableSize
-#include "core/device/command_set.h"        // kChannelCount
+#include "core/common/channels.h"
 #include "core/storage/storage_context.h"
 
 namespace lumivo {
-
-// kChannelCount (384, channels 0..383) comes from the device command set and kChannelTableSize
-// (385: per-channel tables have entries 0..384) from the analysis module.
-inline constexpr int kBeamRows = 16;
-inline constexpr int kBeamColumns = 24;
 
 // "No channel" / "no well" in the plate tables.
 inline constexpr std::int16_t kNoChannel = -1;

@@ -63,24 +63,30 @@ void ApplyLine2Defaults(ProjectSetup& s, const fs::path& install, int number) {
     s.Plate_format = d.Plate_format;
 }
 
-void ApplyLine4Defaults(ProjectSetup& s) {
+// The six whole numbers of setup.dat's lines 4 and 6, in their order in the file.
+using SetupFields = std::array<std::int16_t ProjectSetup::*, 6>;
+constexpr SetupFields kLine4Fields = {&ProjectSetup::Aq_mode,     &ProjectSetup::Aq_lapse,
+                                      &ProjectSetup::Sample_Rate, &ProjectSetup::RT_Buffer,
+                                      &ProjectSetup::DSP_Method,  &ProjectSetup::DSP_Interval};
+constexpr SetupFields kLine6Fields = {&ProjectSetup::Binary_Acq,  &ProjectSetup::Threshold_Counter,
+                                      &ProjectSetup::Cal_value,   &ProjectSetup::Cal_mode,
+                                      &ProjectSetup::Save_counts, &ProjectSetup::Save_real};
+
+void SetFields(ProjectSetup& s, const SetupFields& fields, const std::array<std::int16_t, 6>& v) {
+    for (std::size_t i = 0; i < fields.size(); ++i) s.*fields[i] = v[i];
+}
+
+void ApplyDefaults(ProjectSetup& s, const SetupFields& fields) {
     const ProjectSetup d;
-    s.Aq_mode = d.Aq_mode;
-    s.Aq_lapse = d.Aq_lapse;
-    s.Sample_Rate = d.Sample_Rate;
-    s.RT_Buffer = d.RT_Buffer;
-    s.DSP_Method = d.DSP_Method;
-    s.DSP_Interval = d.DSP_Interval;
+    for (const auto field : fields) s.*field = d.*field;
+}
+
+void ApplyLine4Defaults(ProjectSetup& s) {
+    ApplyDefaults(s, kLine4Fields);
 }
 
 void ApplyLine6Defaults(ProjectSetup& s) {
-    const ProjectSetup d;
-    s.Binary_Acq = d.Binary_Acq;
-    s.Threshold_Counter = d.Threshold_Counter;
-    s.Cal_value = d.Cal_value;
-    s.Cal_mode = d.Cal_mode;
-    s.Save_counts = d.Save_counts;
-    s.Save_real = d.Save_real;
+    ApplyDefaults(s, kLine6Fields);
 }
 
 // Replaces a value outside [lo, hi] by its default and notes the correction.
@@ -144,23 +150,11 @@ SetupReading ReadSetupOnce(StorageContext& ctx, int number, int actual_project_n
             s.Plate_format = f[3].text;
             stage = 2;
             in.SkipLine();
-            const auto a = SixInts(in);
-            s.Aq_mode = a[0];
-            s.Aq_lapse = a[1];
-            s.Sample_Rate = a[2];
-            s.RT_Buffer = a[3];
-            s.DSP_Method = a[4];
-            s.DSP_Interval = a[5];
+            SetFields(s, kLine4Fields, SixInts(in));
             ValidateLine4(s, use, r.notes, tag);
             stage = 3;
             in.SkipLine();
-            const auto b = SixInts(in);
-            s.Binary_Acq = b[0];
-            s.Threshold_Counter = b[1];
-            s.Cal_value = b[2];
-            s.Cal_mode = b[3];
-            s.Save_counts = b[4];
-            s.Save_real = b[5];
+            SetFields(s, kLine6Fields, SixInts(in));
         }
         stage = 4;
         if (n >= 20) {
@@ -479,21 +473,11 @@ std::string FormatSetupFile(int actual_project_number, const ProjectState& proje
         .Text(s.Plate_format)
         .EndLine();
     out.Header(kSetupHeaders[1]);
-    out.Int(s.Aq_mode)
-        .Int(s.Aq_lapse)
-        .Int(s.Sample_Rate)
-        .Int(s.RT_Buffer)
-        .Int(s.DSP_Method)
-        .Int(s.DSP_Interval)
-        .EndLine();
+    for (const auto field : kLine4Fields) out.Int(s.*field);
+    out.EndLine();
     out.Header(kSetupHeaders[2]);
-    out.Int(s.Binary_Acq)
-        .Int(s.Threshold_Counter)
-        .Int(s.Cal_value)
-        .Int(s.Cal_mode)
-        .Int(s.Save_counts)
-        .Int(s.Save_real)
-        .EndLine();
+    for (const auto field : kLine6Fields) out.Int(s.*field);
+    out.EndLine();
     out.Header(kSetupHeaders[3]);
     for (std::size_t k = 1; k <= 6; ++k) out.Int(project.ToolMenu[k]);
     out.EndLine();
@@ -505,38 +489,45 @@ std::string FormatSetupFile(int actual_project_number, const ProjectState& proje
     return out.Take();
 }
 
-std::string FormatStatusFile(const ProjectState& project) {
+namespace {
+
+// A per-channel file: the header, then one record per channel 0..383, its number followed by
+// what `value` writes for it.
+template <typename Value>
+std::string FormatChannelRecords(const char* header, Value value) {
     RecordWriter out;
-    out.Header("<Channel>, <Enabled>");
-    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannelCount); ++i)
-        out.Int(static_cast<long long>(i)).Int(project.ChannelEnabled[i] != 0 ? 1 : 0).EndLine();
+    out.Header(header);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannelCount); ++i) {
+        value(out.Int(static_cast<long long>(i)), i);
+        out.EndLine();
+    }
     return out.Take();
+}
+
+}  // namespace
+
+std::string FormatStatusFile(const ProjectState& project) {
+    return FormatChannelRecords("<Channel>, <Enabled>", [&](RecordWriter& out, std::size_t i) {
+        out.Int(project.ChannelEnabled[i] != 0 ? 1 : 0);
+    });
 }
 
 std::string FormatThresholdFile(const ProjectState& project) {
-    RecordWriter out;
-    out.Header("<Channel>, <Threshold>");
-    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannelCount); ++i)
-        out.Int(static_cast<long long>(i))
-            .Double(RoundDecimals(project.ChannelThreshold[i], 3))
-            .EndLine();
-    return out.Take();
+    return FormatChannelRecords("<Channel>, <Threshold>", [&](RecordWriter& out, std::size_t i) {
+        out.Double(RoundDecimals(project.ChannelThreshold[i], 3));
+    });
 }
 
 std::string FormatGroupNamesFile(const ProjectState& project) {
-    RecordWriter out;
-    out.Header("<Group_Number>, <Group_Name>");
-    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannelCount); ++i)
-        out.Int(static_cast<long long>(i)).Text(project.GroupName[i]).EndLine();
-    return out.Take();
+    return FormatChannelRecords(
+        "<Group_Number>, <Group_Name>",
+        [&](RecordWriter& out, std::size_t i) { out.Text(project.GroupName[i]); });
 }
 
 std::string FormatChannelGroupsFile(const ProjectState& project) {
-    RecordWriter out;
-    out.Header("<Channel>, <Group: -1=Free>");
-    for (std::size_t i = 0; i < static_cast<std::size_t>(kChannelCount); ++i)
-        out.Int(static_cast<long long>(i)).Int(project.ChannelGroup[i]).EndLine();
-    return out.Take();
+    return FormatChannelRecords(
+        "<Channel>, <Group: -1=Free>",
+        [&](RecordWriter& out, std::size_t i) { out.Int(project.ChannelGroup[i]); });
 }
 
 void SaveProjectFiles(StorageContext& ctx, const fs::path& folder, int actual_project_number,

@@ -26,6 +26,7 @@
 #include "core/storage/project_setup.h"
 #include "sim/instrument.h"
 #include "sim/sim_transport.h"
+#include "support/child_process.h"
 #include "support/fake_clock.h"
 #include "support/scripted_dialogs.h"
 
@@ -141,47 +142,25 @@ class FlakyFileOps final : public AppendFileOps {
     int syncs = 0;
 };
 
-// A temporary folder removed at the end of the test.
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "lumivo-acq-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
-// The whole content of a file ("" when it cannot be read).
-inline std::string ReadText(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Wells of the w96f plate: even wells are empty, odd wells hold an animal crossing the beams
 // `busy_rate` times a second (shared among the well's two beams).
 inline sim::SimConfig AlternatingWells(const PlateMap& plate, double busy_rate) {
     sim::SimConfig config;
-    config.channel_well.assign(sim::kChannelCount, -1);
-    for (std::size_t c = 0; c < static_cast<std::size_t>(sim::kChannelCount); ++c) {
+    config.channel_well.assign(kChannelCount, -1);
+    for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c) {
         config.channel_well[c] = plate.ChannelWell[c];
     }
     config.well_activity.assign(96, 0.0);
     for (std::size_t w = 1; w < 96; w += 2) config.well_activity[w] = busy_rate;
     config.default_activity = 0.0;
     return config;
+}
+
+// The same on a shipped plate format.
+inline sim::SimConfig AlternatingWells(std::string_view plate_format, double busy_rate) {
+    PlateMap plate;
+    BuildDefaultPlateMap(plate_format, plate);
+    return AlternatingWells(plate, busy_rate);
 }
 
 struct AcquisitionRig {
@@ -195,7 +174,7 @@ struct AcquisitionRig {
         view.clock = &clock;
         EXPECT_EQ(CommOpen(link.ports, 1, "COM1", kInstrumentPortSettings), 0);
         app.config.Actual_Project_Number = 1;
-        app.connection.InstrumentConnected = -1;
+        app.connection.InstrumentConnected = true;
         link.SerialNumber = 123;
         app.project.ProjectFolder = ProjectFolderFor(temp.path(), 1);
         std::filesystem::create_directories(app.project.ProjectFolder);
@@ -230,6 +209,12 @@ struct AcquisitionRig {
         return engine.StartAcquisition(o);
     }
 
+    // Pause, answering the question whether the time counter stops.
+    void Pause(MsgResult stop_counter) {
+        dialogs.QueueAnswer(stop_counter);
+        engine.CmdPause_Click();
+    }
+
     // Ticks while the timer is on, until `until` holds or `max_ticks` ticks have run.
     int RunTicks(int max_ticks, const std::function<bool()>& until = {}) {
         int n = 0;
@@ -255,7 +240,7 @@ struct AcquisitionRig {
 
     std::string plate_format_;
     PlateMap plate_;
-    TempFolder temp;
+    TempFolder temp{"lumivo-acq"};
     FakeClock clock;
     ScriptedDialogs dialogs;
     sim::Instrument instrument;

@@ -166,8 +166,8 @@ TEST(AcquisitionStart, RefusalsLeaveNothingBehind) {
         SCOPED_TRACE(k.what);
         AcquisitionRig rig;
         rig.app.config.Actual_Project_Number = k.project;
-        rig.app.connection.OfflineMode = k.offline ? -1 : 0;
-        rig.app.connection.InstrumentConnected = k.connected ? -1 : 0;
+        rig.app.connection.OfflineMode = k.offline;
+        rig.app.connection.InstrumentConnected = k.connected;
         rig.app.project.Setup.Aq_lapse = static_cast<std::int16_t>(k.lapse);
         rig.app.project.Setup.Save_real = 0;
         EXPECT_EQ(rig.Start("refused"), StartOutcome::Refused);
@@ -178,7 +178,7 @@ TEST(AcquisitionStart, RefusalsLeaveNothingBehind) {
         EXPECT_TRUE(Subfolders(rig.app.project.ProjectFolder).empty());
         EXPECT_FALSE(rig.engine.Running());
         EXPECT_FALSE(rig.engine.TimerEnabled());
-        EXPECT_EQ(rig.engine.state.RecordingOn, 0);
+        EXPECT_FALSE(rig.engine.state.RecordingOn);
     }
 }
 
@@ -213,7 +213,7 @@ TEST(AcquisitionStart, NamePromptAnswers) {
         EXPECT_EQ(rig.dialogs.Showed(kSecondNamePrompt), k.second_prompt);
         EXPECT_EQ(rig.engine.state.ExperimentName, k.name);
         EXPECT_EQ(rig.view.experiment_name, k.name);
-        EXPECT_EQ(rig.engine.state.RecordingOn, k.name.empty() ? 0 : -1);
+        EXPECT_EQ(rig.engine.state.RecordingOn, !k.name.empty());
         EXPECT_EQ(Subfolders(rig.app.project.ProjectFolder).size(), k.name.empty() ? 0u : 1u);
     }
 }
@@ -247,7 +247,7 @@ TEST(AcquisitionStart, RecordedRunGetsItsFolderWithTheProjectAndTheRegister) {
 
     // Running: the buttons are locked, the timer runs at its 30 ms interval.
     EXPECT_TRUE(rig.engine.TimerEnabled());
-    EXPECT_EQ(rig.engine.state.AcquisitionRunning, 1);
+    EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Running);
     AcquisitionControls running;
     running.CmdPlay = false;
     running.CmdPause = true;
@@ -268,15 +268,15 @@ TEST(AcquisitionStart, ASecondStartInTheSameMinuteNeverTouchesTheFirstRun) {
     rig.RunWindows(1);
     rig.engine.CmdStop_Click();
     const fs::path first = rig.Folder();
-    const std::string counts = ReadText(first / kCountsFileName);
-    const std::string page = ReadText(first / "0.bin");
+    const std::string counts = ReadFile(first / kCountsFileName);
+    const std::string page = ReadFile(first / "0.bin");
     ASSERT_EQ(counts.size(), kCountsRecordSize);
 
     EXPECT_EQ(rig.Start("second"), StartOutcome::Refused);
     ASSERT_FALSE(rig.dialogs.Messages().empty());
     EXPECT_NE(rig.dialogs.Messages().back().find("20260314_0930"), std::string::npos);
-    EXPECT_EQ(ReadText(first / kCountsFileName), counts);
-    EXPECT_EQ(ReadText(first / "0.bin"), page);
+    EXPECT_EQ(ReadFile(first / kCountsFileName), counts);
+    EXPECT_EQ(ReadFile(first / "0.bin"), page);
     EXPECT_EQ(ReadAcquisitionTitle(rig.storage, first), "first");
 
     // In the next minute the start goes ahead in a folder of its own.
@@ -284,7 +284,7 @@ TEST(AcquisitionStart, ASecondStartInTheSameMinuteNeverTouchesTheFirstRun) {
     ASSERT_EQ(rig.Start("second"), StartOutcome::Started);
     EXPECT_NE(rig.Folder(), first);
     rig.RunWindows(1);
-    EXPECT_EQ(ReadText(first / kCountsFileName), counts);
+    EXPECT_EQ(ReadFile(first / kCountsFileName), counts);
     EXPECT_EQ(rig.FileSize(kCountsFileName), kCountsRecordSize);
 }
 
@@ -303,7 +303,7 @@ TEST(AcquisitionStart, MonitorRunSamplesButCreatesNothing) {
     rig.dialogs.QueueInput("");
     rig.dialogs.QueueAnswer(MsgResult::Ok);
     ASSERT_EQ(rig.engine.StartAcquisition({}), StartOutcome::Started);
-    EXPECT_EQ(rig.engine.state.RecordingOn, 0);
+    EXPECT_FALSE(rig.engine.state.RecordingOn);
     EXPECT_TRUE(rig.engine.TimerEnabled());
     const std::uint64_t frames = rig.instrument.Stats().frames;
     rig.RunTicks(5000);
@@ -321,9 +321,7 @@ TEST(AcquisitionStart, MonitorRunSamplesButCreatesNothing) {
 
 TEST(AcquisitionStart, CalibrationAndZeroRunAtTheStartOfARecordedRun) {
     // An empty plate: no animal dips the beams while they are calibrated and zeroed.
-    PlateMap plate;
-    BuildDefaultPlateMap("w96f", plate);
-    AcquisitionRig rig(AlternatingWells(plate, 0.0));
+    AcquisitionRig rig(AlternatingWells("w96f", 0.0));
     rig.controls.AutoCalibrateOnStart = true;
     rig.controls.AutoZeroOnStart = true;
     rig.controls.snr_text = "1.2";  // below 1.3: the start uses 1.8
@@ -350,40 +348,16 @@ TEST(AcquisitionStart, StopDuringTheStartCalibrationLeavesTheRunStopped) {
     rig.controls.AutoCalibrateOnStart = true;
     rig.controls.AutoZeroOnStart = true;
     // The user presses Stop while the calibration lets window events run.
-    struct StopOnEvents final : public Dialogs {
-        explicit StopOnEvents(AcquisitionEngine*& e) : engine(e) {}
-        MsgResult MessageBox(const std::string& text, MsgButtons, const std::string&) override {
-            messages.push_back(text);
-            return MsgResult::Ok;
-        }
-        std::optional<std::string> InputBox(const std::string&, const std::string&,
-                                            const std::string&) override {
-            return std::nullopt;
-        }
-        void ProcessEvents() override {
-            if (++events == 40 && engine != nullptr) engine->CmdStop_Click();
-        }
-        AcquisitionEngine*& engine;
-        int events = 0;
-        std::vector<std::string> messages;
+    rig.dialogs.on_events = [&](int pass) {
+        if (pass == 40) rig.engine.CmdStop_Click();
     };
-    AcquisitionEngine* target = nullptr;
-    StopOnEvents dialogs(target);
-    DeviceLink link(rig.clock, dialogs, sim::SimTransportOpener(rig.instrument, rig.clock, 1));
-    ASSERT_EQ(CommOpen(link.ports, 1, "COM1", kInstrumentPortSettings), 0);
-    StorageContext storage{rig.temp.path(), dialogs, rig.files, {}};
-    AcquisitionEngine engine(AcquisitionContext{link, storage, rig.app, rig.controls, rig.climate,
-                                                rig.cal, rig.view, rig.file_ops});
-    target = &engine;
-    StartOptions o;
-    o.name = "stopped early";
-    EXPECT_EQ(engine.StartAcquisition(o), StartOutcome::Stopped);
-    EXPECT_FALSE(engine.Running());
-    EXPECT_FALSE(engine.TimerEnabled());
+    EXPECT_EQ(rig.Start("stopped early"), StartOutcome::Stopped);
+    EXPECT_FALSE(rig.engine.Running());
+    EXPECT_FALSE(rig.engine.TimerEnabled());
     EXPECT_TRUE(rig.view.controls.CmdPlay);
     // Stopped before its first window: its folder, which holds no data, is gone.
-    EXPECT_FALSE(engine.state.AcquisitionFolder.empty());
-    EXPECT_FALSE(fs::exists(engine.state.AcquisitionFolder));
+    EXPECT_FALSE(rig.Folder().empty());
+    EXPECT_FALSE(fs::exists(rig.Folder()));
 }
 
 TEST(AcquisitionStart, AFailedStartCalibrationOrZeroRecordsNothing) {

@@ -1,6 +1,8 @@
 // Pause (with the time counter frozen or running), resume and stop.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "acquisition_rig.h"
 
 namespace lumivo::testing {
@@ -14,12 +16,12 @@ TEST(PauseStop, StateMachineOfThePauseButton) {
     struct Case {
         MsgResult answer;
         bool timer_while_paused;
-        std::int16_t counter_stopped;
+        bool counter_stopped;
         const char* status;
     };
     const Case cases[] = {
-        {MsgResult::Yes, false, -1, kTimeCounterOff},
-        {MsgResult::No, true, 0, kTimeCounterOn},
+        {MsgResult::Yes, false, true, kTimeCounterOff},
+        {MsgResult::No, true, false, kTimeCounterOn},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.status);
@@ -29,7 +31,7 @@ TEST(PauseStop, StateMachineOfThePauseButton) {
         rig.dialogs.QueueAnswer(k.answer);
         rig.engine.CmdPause_Click();
         ASSERT_TRUE(rig.dialogs.Showed(kPauseQuestion));
-        EXPECT_EQ(rig.engine.state.AcquisitionRunning, 2);
+        EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Paused);
         EXPECT_EQ(rig.engine.TimerEnabled(), k.timer_while_paused);
         EXPECT_EQ(rig.engine.state.TimeCounterStopped, k.counter_stopped);
         EXPECT_EQ(rig.view.statuses.back(), k.status);
@@ -47,9 +49,9 @@ TEST(PauseStop, StateMachineOfThePauseButton) {
         EXPECT_EQ(rig.engine.sampling.SampleRow, row);
 
         rig.engine.CmdPause_Click();  // resume
-        EXPECT_EQ(rig.engine.state.AcquisitionRunning, 1);
+        EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Running);
         EXPECT_TRUE(rig.engine.TimerEnabled());
-        EXPECT_EQ(rig.engine.state.TimeCounterStopped, 0);
+        EXPECT_FALSE(rig.engine.state.TimeCounterStopped);
         EXPECT_FALSE(rig.view.frame_shown);
         EXPECT_FALSE(rig.view.controls.CmdPause_resumes);
         EXPECT_EQ(rig.view.statuses.back(), "");  // "Time Counter = ..." goes
@@ -71,12 +73,11 @@ TEST(PauseStop, FrozenCounterDoesNotCountThePausedTime) {
     rig.app.project.Setup.Aq_lapse = 1;
     ASSERT_EQ(rig.Start("frozen"), StartOutcome::Started);
     rig.RunTicks(250);
-    rig.dialogs.QueueAnswer(MsgResult::Yes);
-    rig.engine.CmdPause_Click();
+    rig.Pause(MsgResult::Yes);
     const auto paused_minutes = rig.engine.sampling.ElapsedMinutes;
     rig.clock.AdvanceMs(10 * 60'000);  // ten minutes on the shelf
     rig.engine.Tick();                 // the timer is off: nothing happens
-    EXPECT_EQ(rig.engine.state.AcquisitionRunning, 2);
+    EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Paused);
     rig.engine.CmdPause_Click();
     rig.RunWindows(1);
 
@@ -95,8 +96,7 @@ TEST(PauseStop, RunningCounterCountsThePauseAndTheLapseEndsDuringIt) {
     rig.app.project.Setup.Aq_lapse = 2;
     ASSERT_EQ(rig.Start("running counter"), StartOutcome::Started);
     rig.RunTicks(100);
-    rig.dialogs.QueueAnswer(MsgResult::No);
-    rig.engine.CmdPause_Click();
+    rig.Pause(MsgResult::No);
     const std::int64_t start = rig.engine.state.AcquisitionStartTime;
     int ticks = 0;
     while (rig.engine.TimerEnabled() && ticks < 2000) {
@@ -120,8 +120,7 @@ TEST(PauseStop, ResumeWithRunningCounterKeepsTheStartTimeButNotTheSamplePeriod) 
     AcquisitionRig rig;
     ASSERT_EQ(rig.Start("long pause"), StartOutcome::Started);
     rig.RunTicks(100);
-    rig.dialogs.QueueAnswer(MsgResult::No);
-    rig.engine.CmdPause_Click();
+    rig.Pause(MsgResult::No);
     const std::int64_t start = rig.engine.state.AcquisitionStartTime;
     for (int i = 0; i < 100; ++i) {
         rig.clock.AdvanceMs(100);
@@ -157,7 +156,7 @@ TEST(PauseStop, StopInsideAWindowDropsItAndResetsTheControls) {
     // The quick report of a stopped run, dated as the user's locale writes dates.
     const fs::path summary = rig.app.project.ProjectFolder / "report.txt";
     ASSERT_TRUE(fs::exists(summary));
-    EXPECT_EQ(ReadText(summary).rfind("date 14.3.2026\r\n1_Rig\r\n\r\nGroup Activity:", 0), 0u);
+    EXPECT_EQ(ReadFile(summary).rfind("date 14.3.2026\r\n1_Rig\r\n\r\nGroup Activity:", 0), 0u);
     EXPECT_EQ(rig.view.opened_files, std::vector<fs::path>{summary});
     EXPECT_EQ(rig.view.status_line,
               "Acquisition stopped (Stop Acquisition was pressed): 1 window recorded in " +
@@ -177,48 +176,25 @@ TEST(PauseStop, StopInsideAWindowDropsItAndResetsTheControls) {
 TEST(PauseStop, PauseDuringTheStartCalibrationHoldsTheRunUntilTheResume) {
     for (MsgResult answer : {MsgResult::Yes, MsgResult::No}) {
         SCOPED_TRACE(answer == MsgResult::Yes ? "counter frozen" : "counter running");
-        PlateMap plate;
-        BuildDefaultPlateMap("w96f", plate);
-        AcquisitionRig rig(AlternatingWells(plate, 0.0));
+        AcquisitionRig rig(AlternatingWells("w96f", 0.0));
         rig.controls.AutoZeroOnStart = true;
         // The user presses Pause while the start's auto-zero lets window events run.
-        struct PauseOnEvents final : public Dialogs {
-            explicit PauseOnEvents(AcquisitionEngine*& e, MsgResult a) : engine(e), answer(a) {}
-            MsgResult MessageBox(const std::string&, MsgButtons buttons,
-                                 const std::string&) override {
-                return buttons == MsgButtons::YesNo ? answer : MsgResult::Ok;
-            }
-            std::optional<std::string> InputBox(const std::string&, const std::string&,
-                                                const std::string&) override {
-                return std::nullopt;
-            }
-            void ProcessEvents() override {
-                if (++events == 25 && engine != nullptr) engine->CmdPause_Click();
-            }
-            AcquisitionEngine*& engine;
-            MsgResult answer;
-            int events = 0;
+        rig.dialogs.on_events = [&](int pass) {
+            if (pass != 25) return;
+            rig.dialogs.QueueAnswer(answer);
+            rig.engine.CmdPause_Click();
         };
-        AcquisitionEngine* target = nullptr;
-        PauseOnEvents dialogs(target, answer);
-        DeviceLink link(rig.clock, dialogs, sim::SimTransportOpener(rig.instrument, rig.clock, 1));
-        ASSERT_EQ(CommOpen(link.ports, 1, "COM1", kInstrumentPortSettings), 0);
-        StorageContext storage{rig.temp.path(), dialogs, rig.files, {}};
-        AcquisitionEngine engine(AcquisitionContext{link, storage, rig.app, rig.controls,
-                                                    rig.climate, rig.cal, rig.view, rig.file_ops});
-        target = &engine;
-        StartOptions o;
-        o.name = "paused early";
-        ASSERT_EQ(engine.StartAcquisition(o), StartOutcome::Started);
-        EXPECT_EQ(engine.state.AcquisitionRunning, 2);
-        EXPECT_EQ(engine.TimerEnabled(), answer == MsgResult::No);
+        ASSERT_EQ(rig.Start("paused early"), StartOutcome::Started);
+        EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Paused);
+        EXPECT_EQ(rig.engine.TimerEnabled(), answer == MsgResult::No);
+        rig.dialogs.on_events = nullptr;
         rig.clock.AdvanceMs(5 * 60'000);
-        engine.CmdPause_Click();  // resume
-        EXPECT_EQ(engine.state.AcquisitionRunning, 1);
-        EXPECT_TRUE(engine.TimerEnabled());
+        rig.engine.CmdPause_Click();  // resume
+        EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Running);
+        EXPECT_TRUE(rig.engine.TimerEnabled());
         // A frozen counter did not count the five minutes; a running one did.
-        engine.Tick();
-        EXPECT_EQ(engine.sampling.ElapsedMinutes, answer == MsgResult::Yes ? 0 : 5);
+        rig.engine.Tick();
+        EXPECT_EQ(rig.engine.sampling.ElapsedMinutes, answer == MsgResult::Yes ? 0 : 5);
     }
 }
 
@@ -226,38 +202,41 @@ TEST(PauseStop, StopWhilePausedEndsTheRun) {
     AcquisitionRig rig;
     ASSERT_EQ(rig.Start("paused stop"), StartOutcome::Started);
     rig.RunTicks(20);
-    rig.dialogs.QueueAnswer(MsgResult::Yes);
-    rig.engine.CmdPause_Click();
+    rig.Pause(MsgResult::Yes);
     rig.engine.CmdStop_Click();
-    EXPECT_EQ(rig.engine.state.AcquisitionRunning, 0);
-    EXPECT_EQ(rig.engine.state.TimeCounterStopped, 0);
+    EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Stopped);
+    EXPECT_FALSE(rig.engine.state.TimeCounterStopped);
     EXPECT_FALSE(rig.view.frame_shown);
     // A pause click on a stopped run does nothing.
     rig.engine.CmdPause_Click();
-    EXPECT_EQ(rig.engine.state.AcquisitionRunning, 0);
+    EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Stopped);
     EXPECT_TRUE(rig.dialogs.AllAnswersUsed());
+}
+
+// The expected end the view shows, "hh:mm" ("-" when none).
+std::string ExpectedEnd(const AcquisitionRig& rig) {
+    const auto& end = rig.view.expected_end;
+    if (!end) return "-";
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d:%02d", end->hour, end->minute);
+    return text;
 }
 
 TEST(PauseStop, TheExpectedEndFollowsTheLapseAndThePause) {
     AcquisitionRig rig;  // the clock starts at 2026-03-14 09:30:00; lapse 30 minutes
     ASSERT_EQ(rig.Start("end"), StartOutcome::Started);
     rig.RunTicks(3);
-    ASSERT_TRUE(rig.view.expected_end.has_value());
-    EXPECT_EQ(rig.view.expected_end->hour, 10);
-    EXPECT_EQ(rig.view.expected_end->minute, 0);
+    EXPECT_EQ(ExpectedEnd(rig), "10:00");
     // A 10-minute pause with the counter frozen moves the end by 10 minutes.
-    rig.dialogs.QueueAnswer(MsgResult::Yes);
-    rig.engine.CmdPause_Click();
-    EXPECT_FALSE(rig.view.expected_end.has_value());
+    rig.Pause(MsgResult::Yes);
+    EXPECT_EQ(ExpectedEnd(rig), "-");
     rig.clock.AdvanceMicros(10 * kMinuteUs);
     rig.engine.CmdPause_Click();
     rig.RunTicks(20);
-    ASSERT_TRUE(rig.view.expected_end.has_value());
-    EXPECT_EQ(rig.view.expected_end->hour, 10);
-    EXPECT_EQ(rig.view.expected_end->minute, 10);
+    EXPECT_EQ(ExpectedEnd(rig), "10:10");
     rig.dialogs.QueueAnswer(MsgResult::Yes);
     rig.engine.RequestStop();
-    EXPECT_FALSE(rig.view.expected_end.has_value());
+    EXPECT_EQ(ExpectedEnd(rig), "-");
 }
 
 TEST(PauseStop, StopAsksFirstAndNoKeepsTheRun) {
@@ -312,8 +291,7 @@ TEST(PauseStop, EventsLogTellsWhatHappenedDuringTheRun) {
     AcquisitionRig rig;
     ASSERT_EQ(rig.Start("story"), StartOutcome::Started);
     rig.RunWindows(1);
-    rig.dialogs.QueueAnswer(MsgResult::Yes);
-    rig.engine.CmdPause_Click();
+    rig.Pause(MsgResult::Yes);
     rig.clock.AdvanceMicros(kMinuteUs);
     rig.engine.CmdPause_Click();
     rig.instrument.Unplug();
@@ -326,7 +304,7 @@ TEST(PauseStop, EventsLogTellsWhatHappenedDuringTheRun) {
     rig.RunWindows(1);
     rig.engine.CmdStop_Click();
 
-    const std::string log = ReadText(rig.Folder() / kEventLogFileName);
+    const std::string log = ReadFile(rig.Folder() / kEventLogFileName);
     std::vector<std::string> lines;
     for (std::size_t at = 0; at < log.size();) {
         const std::size_t end = log.find("\r\n", at);
@@ -415,7 +393,7 @@ TEST(PauseStop, ReadBlankRunsOnTheSamplingTimerAndStopEndsIt) {
     EXPECT_FALSE(rig.engine.BlankActive());
     // And without an instrument.
     rig.engine.CmdStop_Click();
-    rig.app.connection.InstrumentConnected = 0;
+    rig.app.connection.InstrumentConnected = false;
     EXPECT_FALSE(rig.engine.Cmd_readblank_Click(4));
     EXPECT_EQ(rig.dialogs.Messages().back(), kOfflineRefusalMessage);
 }

@@ -131,10 +131,7 @@ TEST(SamplingLoop, SamplePeriodIsTheLineTimeOfFourBlocks) {
 }
 
 TEST(SamplingLoop, BodyBendsAlternateBlockPairsAndFillPagesOfElevenWindows) {
-    sim::SimConfig config;
-    PlateMap plate;
-    BuildDefaultPlateMap("w96u", plate);
-    AcquisitionRig rig(AlternatingWells(plate, 1.0), "w96u");
+    AcquisitionRig rig(AlternatingWells("w96u", 1.0), "w96u");
     ASSERT_EQ(rig.Start("bends", true), StartOutcome::Started);
     rig.RunWindows(12);
     rig.engine.CmdStop_Click();
@@ -395,11 +392,11 @@ TEST(SamplingLoop, AWindowThatCannotBeWrittenIsLeftOutEverywhereAndReported) {
                                                  rig.Folder().string() + ")");
     EXPECT_EQ(rig.view.status_line, "Acquisition finished (the programmed lapse was reached): " +
                                         lost + " in 20260314_0930");
-    const std::string summary = ReadText(rig.app.project.ProjectFolder / "report.txt");
+    const std::string summary = ReadFile(rig.app.project.ProjectFolder / "report.txt");
     EXPECT_NE(summary.find("\r\n1_Rig\r\nWARNING: 1 window could not be recorded (see "
                            "events.log)\r\n\r\nGroup Activity:"),
               std::string::npos);
-    EXPECT_NE(ReadText(rig.Folder() / kEventLogFileName)
+    EXPECT_NE(ReadFile(rig.Folder() / kEventLogFileName)
                   .find("Acquisition finished (the "
                         "programmed lapse was reached): " +
                         lost),

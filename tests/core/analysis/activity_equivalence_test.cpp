@@ -11,7 +11,7 @@
 #include "core/analysis/analysis_kernel_job.h"
 #include "core/analysis/analysis_literal.h"
 #include "core/analysis/analysis_module.h"
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 #include "window_generators.h"
 
 namespace lumivo {
@@ -84,15 +84,21 @@ TEST(ActivityEquivalence, ProductionMatchesLiteralOnRandomAndAdversarialWindows)
     EXPECT_EQ(compared, WindowGenerator::kKinds * kWindowsPerKind);
 }
 
+// A SampleMatrix-shaped table of `rows` rows whose every column is a window of a random kind.
+std::vector<std::int16_t> RandomWindow(WindowGenerator& gen, std::size_t rows) {
+    std::vector<std::int16_t> table(rows * kChannelTableSize);
+    for (std::size_t c = 0; c < kChannelTableSize; ++c) {
+        const auto col = gen.Make(gen.Uniform(0, WindowGenerator::kKinds - 1), rows);
+        for (std::size_t r = 0; r < rows; ++r) table[r * kChannelTableSize + c] = col[r];
+    }
+    return table;
+}
+
 TEST(ActivityEquivalence, WholeWindowCallMatchesChannelByChannel) {
     WindowGenerator gen(0x5eed'a11a'0002ULL);
     constexpr std::size_t kRows = 501;  // RT_Buffer 500 plus the unused last row
     for (int round = 0; round < kWholeWindowRounds; ++round) {
-        std::vector<std::int16_t> table(kRows * kChannelTableSize);
-        for (std::size_t c = 0; c < kChannelTableSize; ++c) {
-            const auto col = gen.Make(gen.Uniform(0, WindowGenerator::kKinds - 1), kRows);
-            for (std::size_t r = 0; r < kRows; ++r) table[r * kChannelTableSize + c] = col[r];
-        }
+        std::vector<std::int16_t> table = RandomWindow(gen, kRows);
         ChannelSet channels;
         for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
             channels.set(c, round % 2 == 0 || gen.Uniform(0, 3) != 0);
@@ -130,11 +136,7 @@ TEST(ActivityEquivalence, WideAndBaselineKernelBuildsAgree) {
     WindowGenerator gen(0x5eed'a11a'0004ULL);
     constexpr std::size_t kRows = 501;
     for (int round = 0; round < kKernelBuildRounds; ++round) {
-        std::vector<std::int16_t> table(kRows * kChannelTableSize);
-        for (std::size_t c = 0; c < kChannelTableSize; ++c) {
-            const auto col = gen.Make(gen.Uniform(0, WindowGenerator::kKinds - 1), kRows);
-            for (std::size_t r = 0; r < kRows; ++r) table[r * kChannelTableSize + c] = col[r];
-        }
+        std::vector<std::int16_t> table = RandomWindow(gen, kRows);
         ChannelSet channels;
         channels.set();
         const double factor = gen.Factor();

@@ -8,6 +8,7 @@
 
 #include "control_rig.h"
 #include "core/control/control_fields.h"
+#include "sim/sim_test_util.h"
 
 namespace lumivo {
 namespace {
@@ -54,19 +55,8 @@ TEST(AutoZeroLevel, MeansAreRoundedHalfToEven) {
     EXPECT_DOUBLE_EQ(AutoZeroLevel(p, 1.8), expected);
 }
 
-sim::SimConfig RippleConfig() {
-    sim::SimConfig c;
-    c.default_activity = 0.0;
-    c.transmission_spread = 0.0;
-    for (auto& m : c.channels) {
-        m.noise = 0.0;
-        m.ripple = 0.0;
-    }
-    return c;
-}
-
 TEST(CalculateAutoZero, FollowsTheChannelsRipple) {
-    sim::SimConfig config = RippleConfig();
+    sim::SimConfig config = sim::testing::QuietConfig();
     const double ripples[] = {0.0, 10.0, 30.0, 80.0};
     for (std::size_t k = 0; k < 4; ++k) config.channels[40 + k].ripple = ripples[k];
     config.channels[41 + 128].noise = 40.0;  // a noisy channel in another bank
@@ -100,7 +90,7 @@ TEST(CalculateAutoZero, SampleCountFollowsTheCheckBoxes) {
     const Case cases[] = {
         {true, true, 30}, {false, true, 100}, {true, false, 100}, {false, false, 100}};
     for (const Case& c : cases) {
-        SimRig rig(RippleConfig());
+        SimRig rig(sim::testing::QuietConfig());
         std::vector<double> zero(385, 1.0);
         auto ctx = rig.Context();
         const AutoZeroResult r = CalculateAutoZero(ctx, {1.8, c.auto_cal, c.auto_zero}, zero);
@@ -111,7 +101,7 @@ TEST(CalculateAutoZero, SampleCountFollowsTheCheckBoxes) {
 }
 
 TEST(CalculateAutoZero, StoppedRunLeavesZeroLevelsAndSaysSo) {
-    SimRig rig(RippleConfig());
+    SimRig rig(sim::testing::QuietConfig());
     std::vector<double> zero(385, 5.5);
     int checks = 0;
     RunControl run;
@@ -129,7 +119,7 @@ TEST(CalculateAutoZero, ASilentInstrumentEndsItWithoutSavingAndStopIsPromptlyHon
     // Every block read of a silent instrument waits out its timeouts (0.5 s): missing blocks
     // end the run as not completed, zero levels untouched (they are what threshld.dat saves).
     {
-        SimRig rig(RippleConfig());
+        SimRig rig(sim::testing::QuietConfig());
         rig.instrument.Unplug();
         std::vector<double> zero(385, 5.5);
         auto ctx = rig.Context();
@@ -144,7 +134,7 @@ TEST(CalculateAutoZero, ASilentInstrumentEndsItWithoutSavingAndStopIsPromptlyHon
                   "levels unchanged");
     }
     // STOP pressed one second in: honoured at the next block, not ten samples later.
-    SimRig rig(RippleConfig());
+    SimRig rig(sim::testing::QuietConfig());
     rig.instrument.Unplug();
     std::vector<double> zero(385, 5.5);
     RunControl run;
@@ -189,7 +179,7 @@ TEST(CalculateAutoZero, OfflineIsRefused) {
 }
 
 TEST(CalculateAutoZero, ShortBlockHoldsThePreviousSample) {
-    sim::SimConfig config = RippleConfig();
+    sim::SimConfig config = sim::testing::QuietConfig();
     for (auto& m : config.channels) m.noise = 5.0;  // every sample differs
     SimRig rig(config);
     std::vector<double> zero(385, 1.0);

@@ -359,6 +359,20 @@ TEST(CalibrateChannels, ShortBlocksAreNotSteppedOnStaleReadings) {
     EXPECT_EQ(rig.CalFile(), FormatCalibrationFile(rig.Registers()));
 }
 
+// The adjustment list with `listed` channels asked for (0) and every other left (-1).
+AdjustmentList Listed(std::initializer_list<int> listed) {
+    AdjustmentList list;
+    list.fill(-1);
+    for (int c : listed) list[static_cast<std::size_t>(c)] = 0;
+    return list;
+}
+
+// AutoAdjustChannels on every channel in use, with the rig's own run control.
+CalibrationResult AdjustAll(SimRig& rig, CalibrationValues& cal, AdjustmentList& list) {
+    auto ctx = rig.Context();
+    return AutoAdjustChannels(ctx, cal, AllChannelsInUse(), list);
+}
+
 TEST(AutoAdjustChannels, BringsListedChannelsBackAndLeavesTheOthers) {
     sim::SimConfig config = EmptyPlate();
     config.transmission_spread = 0.0;
@@ -379,14 +393,8 @@ TEST(AutoAdjustChannels, BringsListedChannelsBackAndLeavesTheOthers) {
         cal.PinHole[static_cast<std::size_t>(c)] = 4;
         cal.Gain[static_cast<std::size_t>(c)] = 1;
     }
-    AdjustmentList list;
-    list.fill(-1);
-    list[5] = 0;
-    list[300] = 0;
-    auto ctx = rig.Context();
-    const auto well = AllChannelsInUse();
-
-    const CalibrationResult r = AutoAdjustChannels(ctx, cal, well, list);
+    AdjustmentList list = Listed({5, 300});
+    const CalibrationResult r = AdjustAll(rig, cal, list);
 
     ASSERT_EQ(r.outcome, RunOutcome::Completed);
     EXPECT_EQ(r.finish[5], ChannelFinish::InWindow);
@@ -410,11 +418,8 @@ TEST(AutoAdjustChannels, NothingListedStillReadsOnceAndSaves) {
     CalibrationValues cal;
     cal.PinHole.fill(3);
     cal.Gain.fill(2);
-    AdjustmentList list;
-    list.fill(-1);
-    auto ctx = rig.Context();
-    const auto well = AllChannelsInUse();
-    const CalibrationResult r = AutoAdjustChannels(ctx, cal, well, list);
+    AdjustmentList list = Listed({});
+    const CalibrationResult r = AdjustAll(rig, cal, list);
     EXPECT_EQ(r.outcome, RunOutcome::Completed);
     EXPECT_EQ(r.passes, 1);
     EXPECT_EQ(rig.instrument.Stats().store_writes, 0u);
@@ -433,13 +438,8 @@ TEST(AutoAdjustChannels, ChannelsFinishedWithoutAWrite) {
     cal.Gain.fill(3);
     cal.PinHole[10] = 1;
     cal.Gain[10] = 0;
-    AdjustmentList list;
-    list.fill(-1);
-    list[10] = 0;
-    list[11] = 0;
-    auto ctx = rig.Context();
-    const auto well = AllChannelsInUse();
-    const CalibrationResult r = AutoAdjustChannels(ctx, cal, well, list);
+    AdjustmentList list = Listed({10, 11});
+    const CalibrationResult r = AdjustAll(rig, cal, list);
     EXPECT_EQ(r.outcome, RunOutcome::Completed);
     EXPECT_EQ(r.finish[10], ChannelFinish::BrightAtLimit);
     EXPECT_EQ(r.finish[11], ChannelFinish::InWindow);
@@ -456,9 +456,7 @@ TEST(AutoAdjustChannels, FailedWriteEndsWithoutSavingOrStopping) {
     CalibrationValues cal;
     cal.PinHole.fill(3);
     cal.Gain.fill(3);
-    AdjustmentList list;
-    list.fill(-1);
-    list[7] = 0;
+    AdjustmentList list = Listed({7});
     int stops = 0;
     RunControl run;
     run.stop_acquisition = [&] { ++stops; };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "control_rig.h"
 
@@ -133,13 +134,21 @@ TEST(PulseSeries, HalfMinuteOnOneAndAHalfOffThreeTimes) {
     EXPECT_TRUE(PulseAt(0.0, 1.0, 1.0, 0).series_over);
 }
 
-TEST(PulseSeries, StepDrivesTheLightAndKeepsItAfterTheEnd) {
-    SimRig rig;
+// The light schedule switched on with these hours and pulse program (times in tenths of a
+// minute).
+ClimateState LightSchedule(std::int16_t on_hour, std::int16_t off_hour, std::int16_t pulse_on = 0,
+                           std::int16_t pulse_off = 0, std::int16_t pulses = 0) {
     ClimateState climate;
     climate.light_cycle_enabled = true;
-    climate.pulse_on_tenths = 5;
-    climate.pulse_off_tenths = 15;
-    climate.pulse_count = 3;
+    std::tie(climate.light_on_hour, climate.light_off_hour) = std::tuple(on_hour, off_hour);
+    std::tie(climate.pulse_on_tenths, climate.pulse_off_tenths, climate.pulse_count) =
+        std::tuple(pulse_on, pulse_off, pulses);
+    return climate;
+}
+
+TEST(PulseSeries, StepDrivesTheLightAndKeepsItAfterTheEnd) {
+    SimRig rig;
+    ClimateState climate = LightSchedule(9, 21, 5, 15, 3);
     EXPECT_TRUE(PulseStep(rig.link, climate, 0.1));
     EXPECT_TRUE(rig.instrument.LightOn());
     EXPECT_TRUE(PulseStep(rig.link, climate, 1.0));
@@ -221,10 +230,7 @@ TEST(ClimateStep, MissingReadingKeepsTheLastTemperature) {
 
 TEST(ClimateStep, LightCycleSwitchesAtItsHours) {
     SimRig rig;
-    ClimateState climate;
-    climate.light_cycle_enabled = true;
-    climate.light_on_hour = 21;
-    climate.light_off_hour = 9;
+    ClimateState climate = LightSchedule(21, 9);
     ClimateStep(rig.link, climate, 21);
     EXPECT_TRUE(rig.instrument.LightOn());
     ClimateStep(rig.link, climate, 3);

@@ -87,7 +87,7 @@ struct Bench {
         };
     }
 
-    bool PortOpen(int p) const { return link.ports.table[static_cast<std::size_t>(p)].open != 0; }
+    bool PortOpen(int p) const { return link.ports.table[static_cast<std::size_t>(p)].open; }
     int OpenPortCount() const {
         int n = 0;
         for (int p = 1; p <= 16; ++p) n += PortOpen(p) ? 1 : 0;
@@ -124,7 +124,7 @@ TEST(OpenInstrumentPort, ConfiguredPortFirstThenScanFromOne) {
     EXPECT_EQ(b.opened, (std::vector<int>{4, 1, 2, 3, 4, 5, 6, 6}));
     EXPECT_EQ(b.link.ComPortNumber, 6);
     EXPECT_EQ(b.link.SerialNumber, 123);
-    EXPECT_EQ(b.state.OfflineMode, 0);
+    EXPECT_FALSE(b.state.OfflineMode);
     EXPECT_TRUE(b.PortOpen(6));
     EXPECT_EQ(b.OpenPortCount(), 1);
     EXPECT_EQ(b.view.news, (std::vector<std::string>{"Status = Connected on COM[ 6 ]"}));
@@ -161,7 +161,7 @@ TEST(OpenInstrumentPort, SerialNumberWindowsOfConfiguredPortAndScan) {
             EXPECT_EQ(b.link.SerialNumber, c.serial);
             EXPECT_TRUE(b.PortOpen(4));
         } else {
-            EXPECT_EQ(b.state.OfflineMode, -1);
+            EXPECT_TRUE(b.state.OfflineMode);
             EXPECT_EQ(b.link.SerialNumber, 0);
             EXPECT_EQ(b.OpenPortCount(), 0);
         }
@@ -180,7 +180,7 @@ TEST(OpenInstrumentPort, NothingFoundAsksNamingPort15AndAnswersGoOffline) {
         b.link.ComPortNumber = 4;
         b.dialogs.script.QueueInput(c.answer);
         EXPECT_FALSE(OpenInstrumentPort(b.ctx));
-        EXPECT_EQ(b.state.OfflineMode, -1);
+        EXPECT_TRUE(b.state.OfflineMode);
         ASSERT_EQ(b.dialogs.script.shown().size(), 1u);
         EXPECT_EQ(b.dialogs.script.shown()[0].text,
                   "COM(15) PORT ERROR. Type New Port number or <Enter> to go Offline");
@@ -197,7 +197,7 @@ TEST(OpenInstrumentPort, TypedPortWithInstrumentIsIdentifiedKeptOpenAndSaved) {
     b.dialogs.on_input = [&] { b.instrument.Faults().silent = false; };
     b.dialogs.script.QueueInput(" 3 ");
     ASSERT_TRUE(OpenInstrumentPort(b.ctx));
-    EXPECT_EQ(b.state.OfflineMode, 0);
+    EXPECT_FALSE(b.state.OfflineMode);
     EXPECT_EQ(b.link.ComPortNumber, 3);
     EXPECT_EQ(b.link.SerialNumber, 123);
     EXPECT_TRUE(b.PortOpen(3));  // an acquisition would talk to the instrument
@@ -220,7 +220,7 @@ TEST(OpenInstrumentPort, TypedPortWithoutInstrumentGoesOfflineWithMessage) {
         b.instrument.Faults().silent = true;
         b.dialogs.script.QueueInput(std::to_string(c.typed));
         EXPECT_FALSE(OpenInstrumentPort(b.ctx));
-        EXPECT_EQ(b.state.OfflineMode, -1);
+        EXPECT_TRUE(b.state.OfflineMode);
         EXPECT_EQ(b.OpenPortCount(), 0);
         EXPECT_EQ(b.dialogs.script.Messages(),
                   (std::vector<std::string>{"Invalid Port Number. Offline Mode"}));
@@ -248,8 +248,8 @@ TEST(ConnectInstrument, ConnectsReadsSensorCalibrationAndMarksMenu) {
     sc.sensor_registers = {0, 3, 25, 1, 15, 250, 0, 0};
     Bench b(4, sc);
     ConnectInstrument(b.ctx);
-    EXPECT_EQ(b.state.InstrumentConnected, -1);
-    EXPECT_EQ(b.state.OfflineMode, 0);
+    EXPECT_TRUE(b.state.InstrumentConnected);
+    EXPECT_FALSE(b.state.OfflineMode);
     EXPECT_EQ(b.view.checked, 4);
     EXPECT_TRUE(b.link.sensor.calibrated);
     EXPECT_DOUBLE_EQ(b.link.sensor.slope, 0.25);
@@ -272,8 +272,8 @@ TEST(ConnectInstrument, NoInstrumentGoesOfflineAndBackToLauncher) {
     b.dialogs.script.QueueInput("");
     b.link.sensor.slope = 0.3;  // left from an earlier connection
     ConnectInstrument(b.ctx);
-    EXPECT_EQ(b.state.OfflineMode, -1);
-    EXPECT_EQ(b.state.InstrumentConnected, 0);
+    EXPECT_TRUE(b.state.OfflineMode);
+    EXPECT_FALSE(b.state.InstrumentConnected);
     EXPECT_EQ(b.dialogs.script.Messages(), (std::vector<std::string>{"PORT NOT FOUND"}));
     EXPECT_EQ(b.view.returned_to_launcher, 1);
     EXPECT_EQ(b.view.checked, 15);
@@ -286,10 +286,10 @@ TEST(ConnectInstrument, NoInstrumentGoesOfflineAndBackToLauncher) {
 TEST(ConnectInstrument, SecondConnectReleasesTheOpenPortFirst) {
     Bench b(4);
     ConnectInstrument(b.ctx);
-    ASSERT_EQ(b.state.InstrumentConnected, -1);
+    ASSERT_TRUE(b.state.InstrumentConnected);
     b.opened.clear();
     ConnectInstrument(b.ctx);
-    EXPECT_EQ(b.state.InstrumentConnected, -1);
+    EXPECT_TRUE(b.state.InstrumentConnected);
     EXPECT_EQ(b.opened, (std::vector<int>{4, 4}));
     EXPECT_TRUE(b.dialogs.script.shown().empty());
 }
@@ -300,10 +300,10 @@ TEST(DisconnectInstrument, ClosesThePortUnlessOffline) {
     ASSERT_TRUE(b.PortOpen(4));
     DisconnectInstrument(b.ctx);
     EXPECT_FALSE(b.PortOpen(4));
-    EXPECT_EQ(b.state.InstrumentConnected, 0);
+    EXPECT_FALSE(b.state.InstrumentConnected);
 
     Bench off(0);
-    off.state.OfflineMode = -1;
+    off.state.OfflineMode = true;
     off.link.ComPortNumber = 5;
     DisconnectInstrument(off.ctx);
     EXPECT_EQ(off.link.ports.error.code, 0);  // nothing was touched
@@ -328,6 +328,47 @@ TEST(SelectComPort, SavesTheChoiceAndKeepsTheOpenPort) {
     Bench idle(0);
     SelectComPort(idle.ctx, 9);
     EXPECT_EQ(idle.link.ComPortNumber, 9);
+}
+
+TEST(OpenInstrumentAt, AnsweringPortStaysOpenOthersAreClosedWithTheReason) {
+    struct Case {
+        const char* what;
+        int port;
+        bool silent;
+        InstrumentAtPort::Result result;
+        int error_code;
+    };
+    const Case cases[] = {
+        {"the instrument answers", 4, false, InstrumentAtPort::Result::Answered, 0},
+        {"nothing at the port", 5, false, InstrumentAtPort::Result::PortNotOpened, ENOENT},
+        {"the port opens, nobody answers", 4, true, InstrumentAtPort::Result::NoAnswer, 0},
+        {"the line cannot be set up", 7, false, InstrumentAtPort::Result::PortNotOpened, EIO},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::SimConfig config = WithSerial(77);
+        config.faults.silent = c.silent;
+        Bench b(4, config);
+        b.broken_port = 7;
+        b.broken_opens = 1;
+        const InstrumentAtPort r = OpenInstrumentAt(b.link, c.port, ComPortName(c.port));
+        EXPECT_EQ(r.result, c.result);
+        EXPECT_EQ(r.error.code, c.error_code);
+        const bool answered = c.result == InstrumentAtPort::Result::Answered;
+        EXPECT_EQ(b.PortOpen(c.port), answered);
+        EXPECT_EQ(b.OpenPortCount(), answered ? 1 : 0);
+        EXPECT_EQ(b.link.ComPortNumber, c.port);
+        EXPECT_EQ(b.link.SerialNumber, answered ? 77 : 0);
+        // Opening identifies the instrument; only accepting it connects the program.
+        EXPECT_FALSE(b.state.InstrumentConnected);
+        if (answered) {
+            b.state.OfflineMode = true;
+            AcceptInstrument(b.link, b.state);
+            EXPECT_TRUE(b.state.InstrumentConnected);
+            EXPECT_FALSE(b.state.OfflineMode);
+            EXPECT_TRUE(b.link.sensor.registers[0] >= 0);  // the sensor registers were read
+        }
+    }
 }
 
 TEST(ParseTypedPort, DigitsOnly) {

@@ -35,7 +35,7 @@ struct PortFixture {
 TEST(CommOpen, AppliesTheSettingsTextAndMarksTheSlotOpen) {
     PortFixture f;
     f.Open(1);
-    EXPECT_EQ(f.ports.table[1].open, -1);
+    EXPECT_TRUE(f.ports.table[1].open);
     ASSERT_EQ(f.log->configured.size(), 1u);
     const LineSettings& s = f.log->configured[0];
     EXPECT_EQ(s.baud, 115200u);
@@ -87,10 +87,10 @@ TEST(CommOpen, FailuresRecordTheFailingStep) {
         EXPECT_EQ(f.ports.error.code, c.code);
         EXPECT_EQ(f.ports.error.operation, c.operation);
         EXPECT_EQ(f.ports.error.message, SystemErrorText(c.code));
-        EXPECT_EQ(f.ports.table[2].open != 0, c.slot_open_after);
+        EXPECT_EQ(f.ports.table[2].open, c.slot_open_after);
         // A slot left open by a half-done open is released by CommClose.
         EXPECT_EQ(CommClose(f.ports, 2), 0);
-        EXPECT_EQ(f.ports.table[2].open, 0);
+        EXPECT_FALSE(f.ports.table[2].open);
     }
 }
 
@@ -103,10 +103,10 @@ TEST(CommClose, ClosedPortIsFineAndAFailedCloseKeepsTheSlot) {
     f.stub->close_error = EIO;
     EXPECT_EQ(CommClose(f.ports, 1), EIO);
     EXPECT_EQ(f.ports.error.operation, "CommClose (CloseHandle)");
-    EXPECT_EQ(f.ports.table[1].open, -1);
+    EXPECT_TRUE(f.ports.table[1].open);
     f.stub->close_error = 0;
     EXPECT_EQ(CommClose(f.ports, 1), 0);
-    EXPECT_EQ(f.ports.table[1].open, 0);
+    EXPECT_FALSE(f.ports.table[1].open);
     EXPECT_EQ(f.log->closes, 2);
 }
 
@@ -340,7 +340,7 @@ TEST(CommPorts, TwoTablesAreIndependent) {
     EXPECT_EQ(CommOpen(a.ports, 1, "COM1", kSettings), -1);
     EXPECT_EQ(b.ports.error.code, 0);
     EXPECT_EQ(CommClose(b.ports, 1), 0);
-    EXPECT_EQ(a.ports.table[1].open, -1);
+    EXPECT_TRUE(a.ports.table[1].open);
 }
 
 }  // namespace

@@ -163,7 +163,7 @@ TEST(PosixSerial, OnlyTerminalsOpenAndUnsupportedSettingsAreRefused) {
     CommPorts ports(clock, TerminalDeviceOpener(install.path()));
     EXPECT_EQ(CommOpen(ports, 2, "COM2", kSettings), ENOTTY);
     EXPECT_EQ(CommOpen(ports, 3, "COM3", kSettings), ENOENT);
-    EXPECT_EQ(ports.table[3].open, 0);
+    EXPECT_FALSE(ports.table[3].open);
 
     Pty pty;
     ASSERT_TRUE(pty.ok());

@@ -279,7 +279,7 @@ TEST(Browser, WatchedFoldersComeFromAndGoToFoldview) {
     for (int i = 0; i < 3; ++i) EXPECT_FALSE(EditWatchedFolder(o.storage, s, 1));
     o.dialogs.QueueInput(other.string());
     EXPECT_TRUE(EditWatchedFolder(o.storage, s, 1));
-    EXPECT_EQ(ReadText(o.install() / kWatchFileName), o.root().string() + "\r\n" + other.string() +
+    EXPECT_EQ(ReadFile(o.install() / kWatchFileName), o.root().string() + "\r\n" + other.string() +
                                                           "\r\n" + o.install().string() +
                                                           "\r\n\r\n\r\n");
     EXPECT_EQ(o.dialogs.shown().back().text, kWatchPrompt);

@@ -15,8 +15,8 @@ struct Regrouped : OfflineInstall {
     Regrouped() {
         Project(1, "Dose");
         folder = Acquisition(1, "20260314_1000", "Run", {1, 2, 3});
-        recorded_names = ReadText(folder / "groups.dat");
-        recorded_groups = ReadText(folder / "chgroup.dat");
+        recorded_names = ReadFile(folder / "groups.dat");
+        recorded_groups = ReadFile(folder / "chgroup.dat");
     }
     std::vector<std::string> ReportGroups() {
         const auto in = reporting::LoadReportInputs(storage, folder);
@@ -42,21 +42,21 @@ TEST(GroupEditor, SavedGroupsAreWhatTheReportUsesAndTheRecordedOnesComeBack) {
     ASSERT_TRUE(SaveAcquisitionGroups(r.storage, *editor));
     EXPECT_FALSE(GroupsEdited(*editor));
     EXPECT_EQ(r.ReportGroups(), (std::vector<std::string>{"Control", "0", "5"}));
-    EXPECT_EQ(ReadText(r.folder / kRecordedGroupNamesFile), r.recorded_names);
-    EXPECT_EQ(ReadText(r.folder / kRecordedChannelGroupsFile), r.recorded_groups);
+    EXPECT_EQ(ReadFile(r.folder / kRecordedGroupNamesFile), r.recorded_names);
+    EXPECT_EQ(ReadFile(r.folder / kRecordedChannelGroupsFile), r.recorded_groups);
 
     // A second save keeps the recorded files as they were recorded.
     editor->project.GroupName[0] = "Control 2";
     ASSERT_TRUE(SaveAcquisitionGroups(r.storage, *editor));
-    EXPECT_EQ(ReadText(r.folder / kRecordedGroupNamesFile), r.recorded_names);
+    EXPECT_EQ(ReadFile(r.folder / kRecordedGroupNamesFile), r.recorded_names);
 
     // "Groups as recorded" in the editor, or the restore, brings them back.
     ASSERT_TRUE(ApplyGroupSet(r.storage, *editor, 0));
     EXPECT_EQ(editor->project.GroupName[0], "Group0");
     EXPECT_EQ(editor->project.ChannelGroup[16], 1);
     ASSERT_TRUE(RestoreRecordedGroups(r.storage, *editor));
-    EXPECT_EQ(ReadText(r.folder / "groups.dat"), r.recorded_names);
-    EXPECT_EQ(ReadText(r.folder / "chgroup.dat"), r.recorded_groups);
+    EXPECT_EQ(ReadFile(r.folder / "groups.dat"), r.recorded_names);
+    EXPECT_EQ(ReadFile(r.folder / "chgroup.dat"), r.recorded_groups);
     EXPECT_FALSE(GroupsEdited(*editor));
     EXPECT_TRUE(r.dialogs.shown().empty());
 }
@@ -103,7 +103,7 @@ TEST(GroupEditor, LeavingAsksBeforeDiscardingChanges) {
         if (c.answer) r.dialogs.QueueAnswer(*c.answer);
         EXPECT_EQ(CloseGroupEditor(r.storage, *editor), c.closes);
         EXPECT_EQ(HasRecordedGroups(r.storage, r.folder), c.saved);
-        EXPECT_EQ(ReadText(r.folder / "groups.dat") != r.recorded_names, c.saved);
+        EXPECT_EQ(ReadFile(r.folder / "groups.dat") != r.recorded_names, c.saved);
         EXPECT_TRUE(r.dialogs.AllAnswersUsed());
         if (c.answer) {
             EXPECT_EQ(r.dialogs.Messages().back(), kSaveGroupsQuestion);

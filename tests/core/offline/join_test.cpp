@@ -77,13 +77,13 @@ TEST(Join, SecondBlockFollowsTheFirstWithItsTimesMovedByTheStartDifference) {
     EXPECT_EQ(records[60].values, afternoon[0].values);
     EXPECT_EQ(records[89].values, afternoon[29].values);
 
-    EXPECT_EQ(ReadText(joined / kRegisterFileName),
+    EXPECT_EQ(ReadFile(joined / kRegisterFileName),
               "\"Data Block: 20260314_1000 Morning + 20260314_1230 Afternoon + \"\r\n"
               "\"Joint Files\"\r\n");
     // The first block's project files come along, so the joined acquisition reports with the
     // groups it was recorded with.
     for (const char* f : {"setup.dat", "status.dat", "threshld.dat", "groups.dat", "chgroup.dat"})
-        EXPECT_EQ(ReadText(joined / f), ReadText(j.morning / f)) << f;
+        EXPECT_EQ(ReadFile(joined / f), ReadFile(j.morning / f)) << f;
     EXPECT_FALSE(fs::exists(joined / kJoinPartFile));
     const auto inputs = reporting::LoadReportInputs(j.storage, joined);
     ASSERT_TRUE(inputs);
@@ -97,12 +97,12 @@ TEST(Join, TheFolderOfAnotherAcquisitionIsNeverReused) {
     Joinable j;
     // The present minute already holds a longer acquisition.
     const fs::path taken = j.Acquisition(1, "20260314_1500", "Other", Range(1, 200));
-    const std::string before = ReadText(taken / kCountsFileName);
+    const std::string before = ReadFile(taken / kCountsFileName);
     j.dialogs.QueueAnswer(MsgResult::Ok);
     const JoinOutcome out = j.Join({"20260314_1000", "20260314_1230"});
     ASSERT_TRUE(out.joined);
     EXPECT_EQ(out.folder, j.project / "20260314_1501");
-    EXPECT_EQ(ReadText(taken / kCountsFileName), before);
+    EXPECT_EQ(ReadFile(taken / kCountsFileName), before);
     EXPECT_EQ(ReadAcquisitionTitle(j.storage, taken), "Other");
     EXPECT_EQ(Records(out.folder).size(), 90u);
 

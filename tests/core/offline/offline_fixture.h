@@ -25,7 +25,7 @@ namespace lumivo::offline::testing {
 
 namespace fs = std::filesystem;
 
-inline std::string ReadText(const fs::path& p) {
+inline std::string ReadFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();

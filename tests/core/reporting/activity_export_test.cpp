@@ -80,13 +80,13 @@ TEST(ActivityExport, OneFilePerChannelWithAndWithoutTheTimeLine) {
         EXPECT_EQ(out.files.back(), folder / "ch000383.txt");
 
         const std::string times = with_time ? "0 30 60\r\n" : "";
-        EXPECT_EQ(ReadText(folder / "time.txt"), "0 30 60\r\n");
-        EXPECT_EQ(ReadText(folder / "ch000000.txt"), times + "750 300 60\r\n");
-        EXPECT_EQ(ReadText(folder / "ch000002.txt"), times + "150 180 270\r\n");
-        EXPECT_EQ(ReadText(folder / "ch000100.txt"), times + "30 30 30\r\n");
-        EXPECT_EQ(ReadText(folder / "ch000383.txt"), times + "0 0 0\r\n");
+        EXPECT_EQ(ReadFile(folder / "time.txt"), "0 30 60\r\n");
+        EXPECT_EQ(ReadFile(folder / "ch000000.txt"), times + "750 300 60\r\n");
+        EXPECT_EQ(ReadFile(folder / "ch000002.txt"), times + "150 180 270\r\n");
+        EXPECT_EQ(ReadFile(folder / "ch000100.txt"), times + "30 30 30\r\n");
+        EXPECT_EQ(ReadFile(folder / "ch000383.txt"), times + "0 0 0\r\n");
         EXPECT_FALSE(fs::exists(folder / "ch000384.txt"));
-        const std::string notes = ReadText(folder / "report2.txt");
+        const std::string notes = ReadFile(folder / "report2.txt");
         EXPECT_NE(notes.find("Bin size: 30 minutes, 3 bins"), std::string::npos) << notes;
         EXPECT_NE(notes.find("Started: 14/03/2026 09:30"), std::string::npos) << notes;
         EXPECT_EQ(opened, (std::vector<fs::path>{folder, folder / "report2.txt"}));
@@ -126,13 +126,13 @@ TEST(ActivityExport, OneFilePerWellWithDatedLines) {
         EXPECT_FALSE(fs::exists(folder / "time.txt"));
         if (c.a1 == nullptr) {
             EXPECT_EQ(out.bin_size, 2);
-            const std::string b1 = ReadText(folder / "001_B1.txt");
+            const std::string b1 = ReadFile(folder / "001_B1.txt");
             EXPECT_EQ(b1.substr(0, 40), "14/03/2026 09:30 9\r\n14/03/2026 09:32 9\r\n");
             continue;
         }
-        EXPECT_EQ(ReadText(folder / "000_A1.txt"), c.a1);
+        EXPECT_EQ(ReadFile(folder / "000_A1.txt"), c.a1);
         // B1 has two beams: the rounded mean of channels 1 and 2.
-        const std::string b1 = ReadText(folder / "001_B1.txt");
+        const std::string b1 = ReadFile(folder / "001_B1.txt");
         EXPECT_EQ(b1.substr(b1.size() - 22), std::string(c.a1).substr(44, 17) + "255\r\n");
     }
 }
@@ -218,7 +218,7 @@ TEST(TidyExport, MetadataAndActivityByteForByte) {
     const std::string when =
         ",2026-03-14 09:30:00,2026-03-14 11:00:00,Report test,20260314_0930,"
         "wtest,";
-    EXPECT_EQ(ReadText(out.metadata_file),
+    EXPECT_EQ(ReadFile(out.metadata_file),
               "id,region_id,start_datetime,stop_datetime,project,acquisition,plate,well,group,"
               "channels,status\n" +
                   id + "A1,0" + when + "A1,000_Control,0,OK\n" +  //
@@ -236,7 +236,7 @@ TEST(TidyExport, MetadataAndActivityByteForByte) {
         for (int k = 0; k < 3; ++k)
             activity += id + w + "," + std::to_string(k * 1800) + "," +
                         std::to_string(wells.at(w)[static_cast<std::size_t>(k)]) + "\n";
-    EXPECT_EQ(ReadText(out.activity_file), activity);
+    EXPECT_EQ(ReadFile(out.activity_file), activity);
     EXPECT_EQ(out.activity_rows, 15u);
 }
 
@@ -251,7 +251,7 @@ TEST(TidyExport, PerChannelTablesRoundTrip) {
 
         // metadata.csv: channel -> id, as read back.
         std::map<std::string, int> channel_of;
-        const auto meta = Lines(ReadText(out.metadata_file));
+        const auto meta = Lines(ReadFile(out.metadata_file));
         for (std::size_t i = 1; i < meta.size(); ++i) {
             const auto f = CsvFields(meta[i]);
             ASSERT_EQ(f.size(), 11u) << meta[i];
@@ -264,7 +264,7 @@ TEST(TidyExport, PerChannelTablesRoundTrip) {
 
         // activity.csv read back gives every channel's counts per bin.
         std::map<int, std::vector<std::int64_t>> read;
-        const auto rows = Lines(ReadText(out.activity_file));
+        const auto rows = Lines(ReadFile(out.activity_file));
         ASSERT_EQ(rows.front(), "id,t,activity");
         for (std::size_t i = 1; i < rows.size(); ++i) {
             const auto f = CsvFields(rows[i]);

@@ -201,7 +201,7 @@ TEST(ActivityFile, RecordsWithImpossibleCountsAreLeftOut) {
         const std::vector<std::int32_t> kept =
             c.dropped ? std::vector<std::int32_t>{1, 4} : std::vector<std::int32_t>{1, 2, 3, 4};
         EXPECT_EQ(t.minutes, kept) << c.name;
-        ASSERT_EQ(t.counts.size(), t.size() * kRowWidth);
+        ASSERT_EQ(t.counts.size(), t.size() * kChannelTableSize);
         // The kept records keep their own counts and temperatures.
         EXPECT_EQ(t.count(t.size() - 1, 5), 3) << c.name;
         EXPECT_EQ(t.temperature.back(), 203) << c.name;

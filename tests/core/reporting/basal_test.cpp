@@ -49,7 +49,7 @@ BinTable Bins(const std::vector<std::array<std::int32_t, 3>>& counts) {
 }
 
 std::vector<std::int64_t> Basal(const std::vector<std::int64_t>& first) {
-    std::vector<std::int64_t> b(kRowWidth, 0);
+    std::vector<std::int64_t> b(kChannelTableSize, 0);
     std::copy(first.begin(), first.end(), b.begin());
     return b;
 }
@@ -181,6 +181,15 @@ TEST(Basal, ZeroBasalWellsFollowTheChosenPolicy) {
                   "[CANCEL] to DISCARD Well in Calculation\r\n"
                   "TO BE APPLIED TO ALL 0 ACTIVITY BASAL WELLs");
         EXPECT_EQ(d.shown()[1].buttons, MsgButtons::YesNoCancel);
+        // The arithmetic alone, without a question, gives the same tables for that policy.
+        ReportInputs pure_in = Plate();
+        BinTable pure =
+            Bins({c.main0, {20, 20, 20}, {40, 40, 40}, {60, 60, 60}, {30, 30, 30}, {30, 30, 30}});
+        std::vector<std::int64_t> pure_basal = Basal(basal);
+        EXPECT_EQ(AverageOverWells(pure_in, pure, pure_basal), 1);
+        EXPECT_EQ(ApplyBasal(pure_in, pure, pure_basal, c.policy), c.errors);
+        EXPECT_EQ(pure.counts, bins.counts);
+        EXPECT_EQ(pure_in.channel_group, in.channel_group);
         if (c.errors > 0) {
             EXPECT_EQ(in.channel_group[0], -1);
             EXPECT_EQ(d.Messages().back(),

@@ -50,7 +50,7 @@ RawAcquisition MakeRawAcquisition(ReportRig& rig, const std::string& name, std::
         records.push_back(r);
     }
     a.folder = rig.Acquisition(name, plan, records);
-    a.counts_bytes = ReadText(a.folder / "counts.bin");
+    a.counts_bytes = ReadFile(a.folder / "counts.bin");
 
     lumivo::testing::WindowGenerator gen(seed);
     PosixFileOps ops;
@@ -158,11 +158,11 @@ TEST(RawReanalysis, CountsAndEventStringsMatchTheCalculationChannelByChannel) {
             for (std::size_t m = 0; m < 14; ++m)
                 expected += FormatEventLine(static_cast<std::int64_t>(m),
                                             Literal(a, m, c, snr, k.method).events);
-            EXPECT_EQ(ReadText(a.folder / EventFileName(c)), expected) << "channel " << c;
+            EXPECT_EQ(ReadFile(a.folder / EventFileName(c)), expected) << "channel " << c;
         }
         EXPECT_FALSE(fs::exists(a.folder / EventFileName(3)));
         // counts.bin is left alone without "Replace old data"; the report is written.
-        EXPECT_EQ(ReadText(a.folder / "counts.bin"), a.counts_bytes);
+        EXPECT_EQ(ReadFile(a.folder / "counts.bin"), a.counts_bytes);
         EXPECT_FALSE(fs::exists(a.folder / kCountsBackupFileName));
         EXPECT_TRUE(out.report.written) << out.report.failure;
         EXPECT_TRUE(fs::exists(a.folder / "report.csv"));
@@ -190,7 +190,7 @@ TEST(RawReanalysis, ReplaceChangesOnlyTheCountFieldsAndKeepsTheRecordedFile) {
     ASSERT_TRUE(out.replaced);
     EXPECT_EQ(out.blocks, 13u);
 
-    const std::string now = ReadText(a.folder / "counts.bin");
+    const std::string now = ReadFile(a.folder / "counts.bin");
     ASSERT_EQ(now.size(), a.counts_bytes.size());
     bool some_count_changed = false;
     for (std::size_t m = 0; m < 13; ++m) {
@@ -207,23 +207,23 @@ TEST(RawReanalysis, ReplaceChangesOnlyTheCountFieldsAndKeepsTheRecordedFile) {
     }
     EXPECT_TRUE(some_count_changed);
     EXPECT_EQ(now.substr(13 * kCountsRecordSize), "xyz");
-    EXPECT_EQ(ReadText(a.folder / kCountsBackupFileName), a.counts_bytes);
+    EXPECT_EQ(ReadFile(a.folder / kCountsBackupFileName), a.counts_bytes);
     EXPECT_EQ(std::count(view.statuses.begin(), view.statuses.end(), "Saving..."), 1);
     EXPECT_EQ(view.statuses.back(), "Block 13/13");
 
     // The report of the run is the report of the new counts.bin.
     ASSERT_TRUE(out.report.written);
-    const std::string reanalysis_report = ReadText(a.folder / "report.csv");
+    const std::string reanalysis_report = ReadFile(a.folder / "report.csv");
     ReportRequest again = rig.Request(a.folder, OutputFormat::Rows, ",");
     again.bin_size_text = "5";
     ASSERT_TRUE(GenerateReport(rig.env, again).written);
-    EXPECT_EQ(ReadText(a.folder / "report.csv"), reanalysis_report);
+    EXPECT_EQ(ReadFile(a.folder / "report.csv"), reanalysis_report);
 
     // A second replacement keeps counts.bak: it still holds the counts of the recording.
     request.method = 0;
     ASSERT_TRUE(ReanalyzeRawData(rig.env, request, view).replaced);
-    EXPECT_NE(ReadText(a.folder / "counts.bin"), now);
-    EXPECT_EQ(ReadText(a.folder / kCountsBackupFileName), a.counts_bytes);
+    EXPECT_NE(ReadFile(a.folder / "counts.bin"), now);
+    EXPECT_EQ(ReadFile(a.folder / kCountsBackupFileName), a.counts_bytes);
     EXPECT_TRUE(TemporaryFiles(a.folder).empty());
 }
 
@@ -268,10 +268,10 @@ TEST(RawReanalysis, StopOrAChangedCountsFileLeavesEveryFileAsItWas) {
         const auto messages = rig.dialogs.Messages();
         ASSERT_FALSE(messages.empty());
         EXPECT_NE(messages.back().find(k.message), std::string::npos) << messages.back();
-        EXPECT_EQ(ReadText(a.folder / "counts.bin"), a.counts_bytes + appended);
+        EXPECT_EQ(ReadFile(a.folder / "counts.bin"), a.counts_bytes + appended);
         EXPECT_FALSE(fs::exists(a.folder / "report.csv"));
         // Event strings are put in place once every block was analysed, before counts.bin.
-        EXPECT_EQ(ReadText(a.folder / "ch0.raw") == "0 earlier export\r\n", k.stop_after > 0);
+        EXPECT_EQ(ReadFile(a.folder / "ch0.raw") == "0 earlier export\r\n", k.stop_after > 0);
         if (k.stop_after > 0) {
             EXPECT_EQ(out.analysed, static_cast<std::size_t>(k.stop_after));
             EXPECT_FALSE(fs::exists(a.folder / EventFileName(1)));
@@ -370,7 +370,7 @@ TEST(RawReanalysis, RefusesWhatCannotBeAnalysedAndWritesNothing) {
         EXPECT_FALSE(fs::exists(a.folder / "report.csv"));
         EXPECT_FALSE(fs::exists(a.folder / EventFileName(0)));
         if (fs::exists(a.folder / "counts.bin")) {
-            EXPECT_EQ(ReadText(a.folder / "counts.bin"), a.counts_bytes);
+            EXPECT_EQ(ReadFile(a.folder / "counts.bin"), a.counts_bytes);
         }
     }
     // The panel opens only on a folder with raw page 0.

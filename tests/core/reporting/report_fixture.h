@@ -21,6 +21,7 @@
 #include "core/reporting/report_run.h"
 #include "core/storage/file_system.h"
 #include "core/storage/storage_context.h"
+#include "support/child_process.h"
 #include "support/fake_clock.h"
 #include "support/scripted_dialogs.h"
 
@@ -29,34 +30,16 @@ namespace lumivo::reporting::testing {
 namespace fs = std::filesystem;
 
 // A fresh folder, removed at the end of the test.
-class TempDir {
-  public:
-    TempDir() {
-        static int counter = 0;
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() /
-                ("lumivo_report_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) +
-                 "_" + (info ? std::string(info->name()) : std::string("x")));
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
+using TempDir = lumivo::testing::TempFolder;
 
-  private:
-    fs::path path_;
-};
+using lumivo::testing::ReadFile;
 
-inline std::string ReadText(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+// The bins 1..bin_count a report holds data for.
+inline std::vector<int> PresentBins(const GroupStatistics& s) {
+    std::vector<int> bins;
+    for (int k = 1; k <= s.bin_count; ++k)
+        if (s.bin_present[static_cast<std::size_t>(k)]) bins.push_back(k);
+    return bins;
 }
 
 // ---- Data files (defined in activity_file_test.cpp) ----------------------------------------

@@ -120,8 +120,8 @@ TEST(ReportGolden, EveryLayoutMatchesItsGoldenFile) {
         else
             EXPECT_TRUE(rig.dialogs.Messages().empty());
 
-        const std::string got = Replace(ReadText(out.report_file), folder.string(), "@FOLDER@");
-        const std::string golden = ReadText(GoldenDir() / c.golden);
+        const std::string got = Replace(ReadFile(out.report_file), folder.string(), "@FOLDER@");
+        const std::string golden = ReadFile(GoldenDir() / c.golden);
         ASSERT_FALSE(golden.empty());
         EXPECT_TRUE(got == golden) << FirstDifference(got, golden);
     }
@@ -159,7 +159,7 @@ TEST(ReportGolden, EachStatisticBoxWritesItsTableForEveryOutputThatOffersIt) {
             r.options.wells = boxes[b].box == StatisticBox::Wells;
             const ReportOutcome out = GenerateReport(rig.env, r);
             ASSERT_TRUE(out.written) << out.failure;
-            const std::string text = ReadText(out.report_file);
+            const std::string text = ReadFile(out.report_file);
             EXPECT_EQ(text.find(boxes[b].title) != std::string::npos, offered[o][b]);
             if (output == OutputFormat::Rows && offered[o][b]) {
                 EXPECT_NE(text.find(std::string(boxes[b].title) + "\"\r\nGroup/Time[m],30,60,90"),
@@ -182,7 +182,7 @@ TEST(ReportGolden, TheLastColumnNeverExceedsTheRecording) {
         const ReportOutcome out =
             GenerateReport(rig.env, rig.Request(folder, OutputFormat::Rows, ","));
         ASSERT_TRUE(out.written);
-        const std::string text = ReadText(out.report_file);
+        const std::string text = ReadFile(out.report_file);
         const std::string header =
             "Group/Time[m],30,60,90" + std::string(last_column == 120 ? ",120" : "") + "\r\n";
         EXPECT_NE(text.find(header), std::string::npos) << minutes;

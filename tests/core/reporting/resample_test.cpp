@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "core/analysis/rounding.h"
+#include "core/common/rounding.h"
 #include "core/reporting/activity_file.h"
 
 namespace lumivo::reporting {
@@ -22,10 +22,10 @@ RecordTable Records(const std::vector<std::int32_t>& minutes, CountFn count) {
     RecordTable t;
     t.minutes = minutes;
     t.temperature.assign(minutes.size(), 0);
-    t.counts.assign(minutes.size() * kRowWidth, 0);
+    t.counts.assign(minutes.size() * kChannelTableSize, 0);
     for (std::size_t j = 0; j < minutes.size(); ++j)
-        for (std::size_t c = 0; c < static_cast<std::size_t>(kBeams); ++c)
-            t.counts[j * kRowWidth + c] = static_cast<std::int16_t>(count(j, c));
+        for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c)
+            t.counts[j * kChannelTableSize + c] = static_cast<std::int16_t>(count(j, c));
     return t;
 }
 

@@ -14,6 +14,7 @@
 
 #include "core/storage/file_system.h"
 #include "core/storage/storage_context.h"
+#include "support/child_process.h"
 #include "support/scripted_dialogs.h"
 
 namespace lumivo::testing {
@@ -42,30 +43,8 @@ inline void WriteBytes(const fs::path& p, const std::string& content) {
     ASSERT_TRUE(out.good()) << "cannot write " << p;
 }
 
-// A fresh folder under the system's temporary folder, removed at the end of the test.
-class TempDir {
-  public:
-    TempDir() {
-        static int counter = 0;
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() /
-                ("lumivo_storage_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) +
-                 "_" + (info ? std::string(info->name()) : std::string("x")));
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    fs::path path_;
-};
+// A fresh folder, removed at the end of the test.
+using TempDir = lumivo::testing::TempFolder;
 
 // The machine's file system with failures injected into the low-level write steps: writes fail
 // with `write_errno` once `write_budget` bytes have been written (a full disk), and renames fail
