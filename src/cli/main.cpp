@@ -27,6 +27,9 @@ int RunCalibrate(Args& args);  // cmd_control.cpp
 int RunZero(Args& args);       // cmd_control.cpp
 int RunReport(Args& args);     // cmd_report.cpp
 int RunAcquire(Args& args);    // cmd_acquire.cpp
+int RunSelfTest(Args& args);   // cmd_selftest.cpp
+int RunSensorCalibrate(Args& args);  // cmd_factory.cpp
+int RunFactory(Args& args);          // cmd_factory.cpp
 
 namespace {
 
@@ -45,6 +48,11 @@ const Command kCommands[] = {
      "and saves calvalue.dat.",
      RunCalibrate},
     {"dump", "counts.bin", "Prints the records of a counts file, one line per window.", RunDump},
+    {"factory", "calibrate --com N --target PERCENT [--yes] | curve --com N [--yes]",
+     "The factory station: calibrates every channel into the window around PERCENT of 2048 "
+     "and reads the settings back into calvalue.dat, or records the gain curve of every "
+     "channel into test_bk.txt, test_mean.txt and test_desv.txt; prints the files written.",
+     RunFactory},
     {"plate", "[--fallback] FORMAT", "Prints the channel, well and beam map of a plate format.",
      RunPlate},
     {"project",
@@ -61,6 +69,15 @@ const Command kCommands[] = {
      RunReport},
     {"sample", "--com N", "Reads one sample of the 384 channels from the instrument.",
      RunSample},
+    {"selftest", "--com N [--yes]",
+     "Runs the device self-test with an empty slot, prints its verdict lines and the report "
+     "path; exit status 0 when every verdict passes, 1 when one fails, 3 when it could not "
+     "run.",
+     RunSelfTest},
+    {"sensor-calibrate", "--com N --reference CELSIUS [--yes]",
+     "Calibrates the temperature sensor at one point (the true temperature now) and prints "
+     "the new offset and slope.",
+     RunSensorCalibrate},
     {"serial", "--com N",
      "Reads the instrument's serial number and temperature-sensor calibration.", RunSerial},
     {"zero", "--com N [--snr X] [--quick]",
@@ -85,7 +102,7 @@ void PrintUsage(std::ostream& out) {
            "      Shows this text; \"lumivo-cli COMMAND --help\" shows one command's usage.\n\n"
            "  --version\n"
            "      Shows the version.\n\n"
-           "Exit status: 0 done, 1 failed, 2 usage error.\n";
+           "Exit status: 0 done, 1 failed, 2 usage error, 3 could not run (no instrument).\n";
 }
 
 }  // namespace
