@@ -26,6 +26,7 @@
 
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
+#include "cli/stop_signals.h"
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/record_file_io.h"
 #include "core/device/command_set.h"
@@ -45,48 +46,6 @@ namespace lumivo::cli {
 namespace {
 
 constexpr const char* kCommand = "acquire";
-
-// SIGINT and SIGTERM are blocked while the command runs and taken with sigtimedwait() at the
-// points where the loop may stop: between ticks and whenever the engine lets window events
-// run. No handler and no global flag are needed.
-class StopSignals {
-  public:
-    StopSignals() {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGINT);
-        sigaddset(&set_, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &set_, &previous_);
-    }
-    ~StopSignals() {
-        // A signal that arrived after the stop is not lost: it acts once unblocked.
-        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    // Waits up to `wait_us` for a stop signal; returns it, or 0.
-    int Wait(std::int64_t wait_us) {
-        timespec ts{};
-        if (wait_us > 0) {
-            ts.tv_sec = static_cast<time_t>(wait_us / 1'000'000);
-            ts.tv_nsec = static_cast<long>(wait_us % 1'000'000 * 1000);
-        }
-        for (;;) {
-            const int sig = sigtimedwait(&set_, nullptr, &ts);
-            if (sig > 0) {
-                received_ = sig;
-                return sig;
-            }
-            if (errno != EINTR) return 0;
-        }
-    }
-    int received() const { return received_; }
-
-  private:
-    sigset_t set_{};
-    sigset_t previous_{};
-    int received_ = 0;
-};
 
 // Messages go to stderr. The only question a named run can ask is whether to go on with too
 // little disk space: No, unless --yes was given.

@@ -9,10 +9,12 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/instrument_session.h"
+#include "cli/stop_signals.h"
 #include "core/control/control_fields.h"
 #include "core/control/factory_station.h"
 #include "core/control/sensor_calibration.h"
@@ -55,92 +57,108 @@ class TerminalBenchView final : public BenchView {
     bool drawn_ = false;
 };
 
+// One run of the station: the stop signals, the instrument, the progress line and the
+// station's state, with the operator's consent asked before anything is written.
+struct StationRun {
+    StationRun(const char* command, const Args& args, int port, bool yes)
+        : session(command, args.install_dir(), port, yes), ctx{session.link,
+                                                               session.storage,
+                                                               view,
+                                                               false,
+                                                               {},
+                                                               [this] { return !signals.Stopped(); }} {
+        session.dialogs.before_message = [this] { view.Finish(); };
+    }
+
+    // Connects and asks `question`; the exit status when the run ends here.
+    std::optional<int> Start(const std::string& question) {
+        if (!session.Connect()) return kCouldNotRun;
+        if (session.link.dialogs.MessageBox(question, MsgButtons::YesNo) != MsgResult::Yes) {
+            PrintError(session.command, "nothing was changed");
+            return 1;
+        }
+        start = std::chrono::steady_clock::now();
+        return std::nullopt;
+    }
+    // The status of a run that ended early: 128 + the signal that stopped it, else `status`.
+    int Ended(int status) const {
+        return signals.received() != 0 ? 128 + signals.received() : status;
+    }
+    void ReportTiming() const { session.ReportTiming(Since(start)); }
+
+    StopSignals signals;
+    InstrumentSession session;
+    TerminalBenchView view;
+    FactoryStationState state;
+    BenchContext ctx;
+    std::chrono::steady_clock::time_point start;
+};
+
 int RunFactoryCalibrate(Args& args) {
-    constexpr const char* kCommand = "factory calibrate";
     const int port = TakeInstrumentPort(args);
     const auto target = args.TakeDouble("target", kMinTargetPercent, kMaxTargetPercent);
     if (!target) throw UsageError("--target PERCENT is missing (a percentage of 2048, e.g. 80)");
     const bool yes = args.TakeFlag("yes");
     args.ExpectEnd();
 
-    StopSignals signals;
-    InstrumentSession s(kCommand, args.install_dir(), port, yes);
-    TerminalBenchView view;
-    s.dialogs.before_message = [&view] { view.Finish(); };
-    if (!s.Connect()) return kCouldNotRun;
-
+    StationRun run("factory calibrate", args, port, yes);
     const StationWindow w = StationTargetWindow(*target);
-    const std::string question = "Calibrate every channel to " + FormatOneDecimal(*target) +
-                                 " % of 2048 (window " + std::to_string(w.low) + ".." +
-                                 std::to_string(w.high) +
-                                 ") and replace calvalue.dat with the instrument's settings?";
-    if (s.link.dialogs.MessageBox(question, MsgButtons::YesNo) != MsgResult::Yes) {
-        PrintError(kCommand, "nothing was changed");
-        return 1;
+    if (const auto status = run.Start(
+            "Calibrate every channel to " + FormatOneDecimal(*target) + " % of 2048 (window " +
+            std::to_string(w.low) + ".." + std::to_string(w.high) +
+            ") and replace calvalue.dat with the instrument's settings?")) {
+        return *status;
     }
-    BenchContext ctx{s.link, s.storage, view, false, {}, [&] { return signals.Check() == 0; }};
-    FactoryStationState state;
-    const auto t0 = std::chrono::steady_clock::now();
-    const StationCalibrationResult r = CalibrateStationChannels(ctx, state, *target, kMaxGainMode);
-    view.Finish();
+    const StationCalibrationResult r =
+        CalibrateStationChannels(run.ctx, run.state, *target, kMaxGainMode);
+    run.view.Finish();
     if (r.outcome != RunOutcome::Completed) {
-        PrintError(kCommand, std::string("calibration NOT completed (") +
-                                 RunOutcomeText(r.outcome) + "): " + r.WrittenText() +
-                                 ". calvalue.dat was not changed.");
-        s.ReportTiming(Since(t0));
-        return signals.received() != 0 ? 128 + signals.received() : 1;
+        PrintError(run.session.command, std::string("calibration NOT completed (") +
+                                            RunOutcomeText(r.outcome) + "): " + r.WrittenText() +
+                                            ". calvalue.dat was not changed.");
+        run.ReportTiming();
+        return run.Ended(1);
     }
     CalibrationValues cal;
-    const DeviceCalibrationSave saved = SaveDeviceCalibration(ctx, cal);
-    view.Finish();
+    const DeviceCalibrationSave saved = SaveDeviceCalibration(run.ctx, cal);
+    run.view.Finish();
     const std::vector<int> outside = r.ChannelsOutsideWindow();
     std::cout << "factory calibration completed: " << kChannelCount - outside.size() << " of "
               << kChannelCount << " channels in the window " << w.low << ".." << w.high << "\n";
     for (int ch : outside) {
         const auto i = static_cast<std::size_t>(ch);
         std::cout << "channel " << ch << ": reading " << r.reading[i] << " at PinHole "
-                  << state.PinHole[i] << ", Gain " << state.Gain[i] << "\n";
+                  << run.state.PinHole[i] << ", Gain " << run.state.Gain[i] << "\n";
     }
-    s.ReportTiming(Since(t0));
+    run.ReportTiming();
     if (!saved.saved) return 1;
-    std::cout << (s.storage.install_dir / kCalibrationFileName).string() << "\n";
+    std::cout << (run.session.storage.install_dir / kCalibrationFileName).string() << "\n";
     return 0;
 }
 
 int RunFactoryCurve(Args& args) {
-    constexpr const char* kCommand = "factory curve";
     const int port = TakeInstrumentPort(args);
     const bool yes = args.TakeFlag("yes");
     args.ExpectEnd();
 
-    StopSignals signals;
-    InstrumentSession s(kCommand, args.install_dir(), port, yes);
-    TerminalBenchView view;
-    s.dialogs.before_message = [&view] { view.Finish(); };
-    if (!s.Connect()) return kCouldNotRun;
-
-    if (s.link.dialogs.MessageBox(
-            "Run the gain curve test? Every channel is set to the 64 "
-            "combinations of PinHole 0..7 and Gain 0..7 and left at PinHole 7, "
-            "Gain 7; test_bk.txt, test_mean.txt and test_desv.txt are replaced.",
-            MsgButtons::YesNo) != MsgResult::Yes) {
-        PrintError(kCommand, "nothing was changed");
-        return 1;
+    StationRun run("factory curve", args, port, yes);
+    if (const auto status =
+            run.Start("Run the gain curve test? Every channel is set to the 64 combinations of "
+                      "PinHole 0..7 and Gain 0..7 and left at PinHole 7, Gain 7; test_bk.txt, "
+                      "test_mean.txt and test_desv.txt are replaced.")) {
+        return *status;
     }
-    BenchContext ctx{s.link, s.storage, view, false, {}, [&] { return signals.Check() == 0; }};
-    FactoryStationState state;
-    const auto t0 = std::chrono::steady_clock::now();
-    const GainCurveResult r = RunGainCurveTest(ctx, state);
-    view.Finish();
-    PrintError(kCommand, std::to_string(r.combinations) +
-                             " of 64 combinations measured; the beams are left at the last "
-                             "one: calibrate them (lumivo-cli calibrate) before recording");
-    s.ReportTiming(Since(t0));
+    const GainCurveResult r = RunGainCurveTest(run.ctx, run.state);
+    run.view.Finish();
+    PrintError(run.session.command,
+               std::to_string(r.combinations) +
+                   " of 64 combinations measured; the beams are left at the last one: calibrate "
+                   "them (lumivo-cli calibrate) before recording");
+    run.ReportTiming();
     if (r.combinations > 0) {
         for (const auto& f : r.files) std::cout << f.string() << "\n";
     }
-    if (signals.received() != 0) return 128 + signals.received();
-    return r.outcome == RunOutcome::Completed ? 0 : 1;
+    return run.Ended(r.outcome == RunOutcome::Completed ? 0 : 1);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "cli/commands.h"
 #include "cli/instrument_session.h"
+#include "cli/stop_signals.h"
 #include "core/control/self_test.h"
 
 namespace lumivo::cli {
@@ -93,7 +94,7 @@ int RunSelfTest(Args& args) {
     // Timer_test: a tick every 100 ms, the next one at once when a tick took longer.
     auto next = std::chrono::steady_clock::now();
     while (state.Timer_test) {
-        if (signals.Check() != 0) {
+        if (signals.Stopped()) {
             StopSelfTest(ctx, state);
             break;
         }

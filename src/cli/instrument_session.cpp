@@ -1,11 +1,8 @@
 #include "cli/instrument_session.h"
 
-#include <pthread.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <iostream>
 
 namespace lumivo::cli {
@@ -37,31 +34,6 @@ MsgResult TerminalDialogs::Answer(MsgButtons buttons) {
     }
     if (ok_cancel) return yes ? MsgResult::Ok : MsgResult::Cancel;
     return yes ? MsgResult::Yes : MsgResult::No;
-}
-
-StopSignals::StopSignals() {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
-}
-
-StopSignals::~StopSignals() {
-    // A signal that arrived after the stop is not lost: it acts once unblocked.
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-}
-
-int StopSignals::Check() {
-    if (received_ != 0) return received_;
-    const timespec none{};
-    for (;;) {
-        const int sig = sigtimedwait(&set_, nullptr, &none);
-        if (sig > 0) {
-            received_ = sig;
-            return sig;
-        }
-        if (errno != EINTR) return 0;
-    }
 }
 
 InstrumentSession::InstrumentSession(const std::string& cmd, const std::filesystem::path& install,

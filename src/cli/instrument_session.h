@@ -1,9 +1,8 @@
 // What the instrument-maintenance commands (selftest, sensor-calibrate, factory) share: the
-// port option, questions asked on the terminal (answered by --yes), the stop signals, and one
-// session with the instrument on a port of the installation.
+// port option, questions asked on the terminal (answered by --yes), and one session with the
+// instrument on a port of the installation.
 #pragma once
 
-#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -36,26 +35,6 @@ class TerminalDialogs final : public CliDialogs {
 
   private:
     bool answer_yes_;
-};
-
-// SIGINT and SIGTERM are blocked while the command runs and taken when the command looks for
-// them (between steps), so a long procedure can stop cleanly, e.g. give the beams their
-// settings back, instead of dying mid-exchange. No handler and no global flag are needed.
-class StopSignals {
-  public:
-    StopSignals();
-    ~StopSignals();
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    // The stop signal received, taking a pending one without waiting; 0 while none came.
-    int Check();
-    int received() const { return received_; }
-
-  private:
-    sigset_t set_{};
-    sigset_t previous_{};
-    int received_ = 0;
 };
 
 // The instrument on one port of the installation, its traffic counted.
