@@ -32,6 +32,9 @@ int RunAcquisitions(Args& args);  // cmd_offline.cpp
 int RunJoin(Args& args);          // cmd_offline.cpp
 int RunReanalyze(Args& args);  // cmd_reanalyze.cpp
 int RunExport(Args& args);     // cmd_export.cpp
+int RunSelfTest(Args& args);   // cmd_selftest.cpp
+int RunSensorCalibrate(Args& args);  // cmd_factory.cpp
+int RunFactory(Args& args);          // cmd_factory.cpp
 
 namespace {
 
@@ -64,6 +67,11 @@ const Command kCommands[] = {
      "the bin times) or per well, or (--tidy) activity.csv and metadata.csv for R and Python; "
      "prints the folder or activity.csv.",
      RunExport},
+    {"factory", "calibrate --com N --target PERCENT [--yes] | curve --com N [--yes]",
+     "The factory station: calibrates every channel into the window around PERCENT of 2048 "
+     "and reads the settings back into calvalue.dat, or records the gain curve of every "
+     "channel into test_bk.txt, test_mean.txt and test_desv.txt; prints the files written.",
+     RunFactory},
     {"join", "ACQ ACQ [ACQ...] [--yes]",
      "Joins acquisitions of one project, in order of start time, into a new acquisition and "
      "prints its folder.",
@@ -90,6 +98,15 @@ const Command kCommands[] = {
      RunReport},
     {"sample", "--com N", "Reads one sample of the 384 channels from the instrument.",
      RunSample},
+    {"selftest", "--com N [--yes]",
+     "Runs the device self-test with an empty slot, prints its verdict lines and the report "
+     "path; exit status 0 when every verdict passes, 1 when one fails, 3 when it could not "
+     "run.",
+     RunSelfTest},
+    {"sensor-calibrate", "--com N --reference CELSIUS [--yes]",
+     "Calibrates the temperature sensor at one point (the true temperature now) and prints "
+     "the new offset and slope.",
+     RunSensorCalibrate},
     {"serial", "--com N",
      "Reads the instrument's serial number and temperature-sensor calibration.", RunSerial},
     {"zero", "--com N [--snr X] [--quick]",
@@ -114,7 +131,7 @@ void PrintUsage(std::ostream& out) {
            "      Shows this text; \"lumivo-cli COMMAND --help\" shows one command's usage.\n\n"
            "  --version\n"
            "      Shows the version.\n\n"
-           "Exit status: 0 done, 1 failed, 2 usage error.\n";
+           "Exit status: 0 done, 1 failed, 2 usage error, 3 could not run (no instrument).\n";
 }
 
 }  // namespace

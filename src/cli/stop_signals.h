@@ -1,4 +1,7 @@
-// SIGINT and SIGTERM as the command line's STOP button.
+// SIGINT and SIGTERM for the long lumivo-cli commands: blocked while the command runs and taken
+// with sigtimedwait() at the points where it may stop (between ticks, between channels, when
+// the engine lets window events run), so it can end cleanly instead of dying mid-exchange. No
+// handler and no global flag are needed.
 #pragma once
 
 #include <pthread.h>
@@ -10,9 +13,6 @@
 
 namespace lumivo::cli {
 
-// SIGINT and SIGTERM are blocked while the command runs and taken with sigtimedwait() at the
-// points where the loop may stop: between ticks and whenever the engine lets window events
-// run. No handler and no global flag are needed.
 class StopSignals {
   public:
     StopSignals() {
@@ -45,6 +45,8 @@ class StopSignals {
         }
     }
     int received() const { return received_; }
+    // A stop signal came, now or earlier; does not wait.
+    bool Stopped() { return received_ != 0 || Wait(0) != 0; }
 
   private:
     sigset_t set_{};

@@ -122,6 +122,12 @@ void Validate(const SimConfig& c) {
     if (c.faults.high_byte_sample < 0 || c.faults.high_byte_sample >= kBlockReplyBytes / 2) {
         fail("high-byte sample must be 0..95");
     }
+    for (int column : c.faults.blocked_columns) {
+        if (column < 0 || column >= kGridColumns) fail("blocked column must be 0..23");
+    }
+    for (int row : c.faults.blocked_rows) {
+        if (row < 0 || row >= kGridRows) fail("blocked row must be 0..15");
+    }
 }
 
 // Consumes one use of a counted fault: kAlways stays, a positive count goes down.
@@ -504,9 +510,18 @@ std::uint8_t Instrument::RawTemperature() const {
 
 // ---- Beams and animals ----------------------------------------------------------------------
 
+bool Instrument::Blocked(int channel) const {
+    const auto& f = config_.faults;
+    return std::find(f.blocked_columns.begin(), f.blocked_columns.end(), channel / kGridRows) !=
+               f.blocked_columns.end() ||
+           std::find(f.blocked_rows.begin(), f.blocked_rows.end(), channel % kGridRows) !=
+               f.blocked_rows.end();
+}
+
 double Instrument::BeamLevelAt(int channel, int pinhole, int gain) const {
     CheckChannel(channel);
     const auto i = static_cast<std::size_t>(channel);
+    if (Blocked(channel) && config_.channels[i].kind != ChannelKind::kSaturated) return 0.0;
     switch (config_.channels[i].kind) {
         case ChannelKind::kDead:
             return 0.0;
@@ -599,7 +614,7 @@ std::uint16_t Instrument::Sample(int channel, std::int64_t now_us) {
     if (model.kind == ChannelKind::kSaturated) return kFullScale;
 
     double level = 0.0;
-    if (model.kind == ChannelKind::kNormal) {
+    if (model.kind == ChannelKind::kNormal && !Blocked(channel)) {
         const std::uint8_t s = settings_[i];
         const double step = 8.0 * PinHoleOf(s) + GainOf(s);
         level = transmission_[i] * kLevelAtZero * std::exp(kStepGrowth * step);

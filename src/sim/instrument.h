@@ -23,7 +23,7 @@
 // - The serial number, answered to a null frame while RTS and DTR are both raised; without
 //   both lines the null frame gets no answer and only resynchronises the frame parser.
 // - Fault injection: silence, short blocks, bad high bytes, wrong write echoes, extra reply
-//   delay and an unplugged cable.
+//   delay, an unplugged cable and blocked columns or rows of beams.
 #pragma once
 
 #include <array>
@@ -46,6 +46,9 @@ namespace lumivo::sim {
 inline constexpr int kSensorBlockSize = 128;    // addresses 0x80..0xFF of the bank-0 store
 inline constexpr int kSensorRegisterCount = 8;  // registers 0..7 hold the sensor calibration
 inline constexpr int kFullScale = 4095;
+// The channel grid: channel c lies in row c mod 16 and column c / 16.
+inline constexpr int kGridRows = 16;
+inline constexpr int kGridColumns = 24;
 // One byte on the line: start bit, 8 data bits, stop bit at 115200 baud.
 inline constexpr double kByteTimeUs = 10.0 * 1'000'000.0 / 115200.0;  // 86.806 us
 
@@ -92,6 +95,11 @@ struct FaultConfig {
     std::vector<int> bad_echo_channels;
     // Added to the think time before every reply.
     std::int64_t extra_delay_us = 0;
+    // Columns (0..23) and rows (0..15) of the 16 x 24 channel grid whose beams are blocked
+    // (something in the slot): no light reaches those channels, which read about 0 whatever
+    // their setting. Channel c lies in row c mod 16 and column c / 16.
+    std::vector<int> blocked_columns;
+    std::vector<int> blocked_rows;
 };
 
 struct SimConfig {
@@ -261,6 +269,7 @@ class Instrument {
                      std::int64_t now_us);
     void AutoSave();
     double ChannelRate(int channel) const;
+    bool Blocked(int channel) const;
     void AdvanceAnimals(int channel, std::int64_t rel_us);
     double DipAt(int channel, std::int64_t rel_us);
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -162,11 +163,9 @@ void PtyServer::HandleMasterInput(std::int64_t now_us) {
                 continue;
             }
         }
-        if (!instrument_.Config().paced) {
-            instrument_.HostWrite(data, now_us);
-            continue;
-        }
-        // The host's bytes reach the instrument at the line rate too.
+        // The host's bytes reach the instrument at the line rate, paced or not: an unpaced
+        // instrument answers at once, but it cannot hear a frame faster than the line
+        // carries it (the host relies on that to tell a late stray byte from a reply).
         const std::int64_t start = std::max(host_line_free_us_, now_us);
         for (std::size_t i = 0; i < data.size(); ++i) {
             const std::int64_t at = start + std::llround(static_cast<double>(i + 1) * kByteTimeUs);
@@ -191,6 +190,9 @@ void PtyServer::FlushOutgoing() {
 }
 
 void PtyServer::Run() {
+    // Wake up when a reply byte is due, not up to the default 50 us later: the bytes should
+    // reach the host when the line would deliver them.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     std::int64_t last_delivery_us = std::numeric_limits<std::int64_t>::min() / 4;
     std::array<std::uint8_t, 512> buf{};
     while (!stop_.load()) {
@@ -203,10 +205,15 @@ void PtyServer::Run() {
             }
         }
 
-        // Hand over every byte that is due.
+        // Take the host's news first: a flush it made meanwhile discards the replies still
+        // on their way before any of them is handed over behind the flush.
         std::int64_t now = MonotonicMicros();
+        HandleMasterInput(now);
+        // Hand over every byte that is due.
+        now = MonotonicMicros();
+        const std::int64_t lead = std::max<std::int64_t>(options_.delivery_lead_us, 0);
         for (;;) {
-            const std::size_t n = instrument_.HostRead(buf.data(), buf.size(), now);
+            const std::size_t n = instrument_.HostRead(buf.data(), buf.size(), now + lead);
             if (n == 0) break;
             outgoing_.insert(outgoing_.end(), buf.begin(), buf.begin() + static_cast<long>(n));
             last_delivery_us = now;
@@ -216,7 +223,7 @@ void PtyServer::Run() {
         // Sleep until the next byte is due, but deliver at most every batch_us.
         std::int64_t wait_us = kIdleWaitUs;
         if (const auto next = instrument_.NextArrival()) {
-            const std::int64_t wake = std::max(*next, last_delivery_us + options_.batch_us);
+            const std::int64_t wake = std::max(*next - lead, last_delivery_us + options_.batch_us);
             wait_us = std::clamp<std::int64_t>(wake - now, 0, kIdleWaitUs);
         }
         if (!outgoing_.empty()) wait_us = std::min<std::int64_t>(wait_us, 1000);

@@ -5,8 +5,9 @@
 //   folder) points to it. A stale link is replaced; a regular file or folder in its place is
 //   never clobbered. The link is removed when the server is destroyed, unless it was meanwhile
 //   repointed elsewhere.
-// - Reply bytes are written to the master when the model says they are due, in batches every
-//   few hundred microseconds, so a paced 192-byte block takes ~16.7 ms to arrive. The bytes the
+// - Reply bytes are written to the master when the model says they are due (less a small lead
+//   that makes up for the pseudo-terminal's own delays), in batches every few hundred
+//   microseconds, so a paced 192-byte block takes ~16.7 ms to arrive. The bytes the
 //   host writes are handed to the model with their line-rate arrival times as well.
 // - The server keeps a slave descriptor of its own open, so clients may close and reopen the
 //   device at will.
@@ -30,6 +31,13 @@ struct PtyServerOptions {
     std::filesystem::path link_path;
     // Longest wait between two deliveries of due bytes while a reply is on its way.
     std::int64_t batch_us = 300;
+    // Reply bytes are handed over this long before they are due. Each direction of a
+    // pseudo-terminal goes through a kernel hand-over (about 25 us), which a serial line does
+    // not have: the host's frame reaches the server late and the reply reaches the host late.
+    // The lead makes up for both, so an exchange counted from the host's write takes about what
+    // the line would take. It stays well below the think time plus one byte time, so a reply
+    // never reaches the host before its frame could have crossed the line.
+    std::int64_t delivery_lead_us = 50;
 };
 
 class PtyServer {

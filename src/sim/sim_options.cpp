@@ -88,6 +88,12 @@ void ApplyFaultOption(const std::string& fault_text, FaultConfig& faults) {
     } else if (name == "bad-echo-channel") {
         faults.bad_echo_channels.push_back(static_cast<int>(
             IntIn("--fault bad-echo-channel", need_value(), 0, kChannelCount - 1)));
+    } else if (name == "block-column") {
+        faults.blocked_columns.push_back(
+            static_cast<int>(IntIn("--fault block-column", need_value(), 0, kGridColumns - 1)));
+    } else if (name == "block-row") {
+        faults.blocked_rows.push_back(
+            static_cast<int>(IntIn("--fault block-row", need_value(), 0, kGridRows - 1)));
     } else if (name == "delay") {
         faults.extra_delay_us = IntIn("--fault delay", need_value(), 0, 60'000) * 1000;
     } else {
@@ -172,7 +178,8 @@ std::string SimUsage() {
            "  --dead LIST        channels that read about 0 (e.g. 3,17)\n"
            "  --saturated LIST   channels stuck at 4095\n"
            "  --fault FAULT      silence | unplugged | short-block[=BYTES] | high-byte |\n"
-           "                     bad-echo=K | bad-echo-channel=C | delay=MS   (repeatable)\n"
+           "                     bad-echo=K | bad-echo-channel=C | delay=MS |\n"
+           "                     block-column=C (0..23) | block-row=R (0..15)   (repeatable)\n"
            "  --help             show this text; --version: show the version\n"
            "Signals: SIGINT/SIGTERM stop and remove the link; SIGUSR1 pulls the cable out or\n"
            "plugs it back in. The serial number is answered to every null frame (modem lines\n"

@@ -28,7 +28,8 @@ struct SimProgramOptions {
 SimProgramOptions ParseSimArguments(std::vector<std::string> args);
 
 // Applies one --fault option ("silence", "unplugged", "short-block[=BYTES]",
-// "high-byte", "bad-echo=K", "delay=MS") to `faults`. Throws SimUsageError.
+// "high-byte", "bad-echo=K", "bad-echo-channel=C", "delay=MS", "block-column=C",
+// "block-row=R") to `faults`. Throws SimUsageError.
 void ApplyFaultOption(const std::string& fault_text, FaultConfig& faults);
 
 std::string SimUsage();

@@ -27,6 +27,7 @@ class SimTransport final : public SerialTransport {
     int SetLine(LineFunction function) override;
     std::uint32_t TakeErrorFlags() override { return 0; }
     int Close() override;
+    bool LineIsPaced() const override { return instrument_.Config().paced; }
 
   private:
     bool LineUsable() const { return !closed_ && line_matches_; }

@@ -1,7 +1,11 @@
 // lumivo-cli calibrate and zero against the real lumivo-sim serving a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -82,6 +86,92 @@ TEST(ControlCli, RefusalsAndUsageErrors) {
     }
     r = sim.Cli({"zero", "--com", "1", "--snr", "1.0"});
     EXPECT_NE(r.err.find("Invalid value: 1.1 to 5.0"), std::string::npos) << r.err;
+}
+
+TEST(ControlCli, SelfTestPassesOnAHealthyPlate) {
+    SimulatedInstallation sim(Unpaced({}));
+    ASSERT_TRUE(sim.ready()) << ReadFile(sim.dir() / "sim.log");
+    const RunResult r = sim.Cli({"selftest", "--com", "1", "--yes"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines.back(), (sim.dir() / "testdev123.txt").string());
+    EXPECT_EQ(lines[lines.size() - 2], "PASS: 42 of 42 verdicts pass");
+    EXPECT_EQ(lines.front(), "Test_all_100%: OK PASS!");
+    for (const char* verdict : {"Test_all_0%: OK PASS!", "Col[24]: PASS!", "Row[16]: PASS!"}) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), verdict), lines.end()) << verdict;
+    }
+    EXPECT_EQ(ReadFile(sim.dir() / "testdev123.txt").rfind("Serial:SN123 ", 0), 0u);
+    EXPECT_NE(r.err.find("Device test completed: 42 of 42 verdicts PASS"), std::string::npos)
+        << r.err;
+}
+
+TEST(ControlCli, SelfTestFailsNamingADeadChannel) {
+    SimulatedInstallation sim(Unpaced({"--dead", "17"}));
+    ASSERT_TRUE(sim.ready()) << ReadFile(sim.dir() / "sim.log");
+    const RunResult r = sim.Cli({"selftest", "--com", "1", "--yes"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    const auto lines = Lines(r.out);
+    for (const char* line : {"Channels < 80%: CH17[0%], ",
+                             "Col[2]: NONPASS 15CH > 80% (NONOK:CH17[0%], ); 368CH < 20% (NONOK:)",
+                             "Row[2]: NONPASS 23CH > 80% (NONOK:CH17[0%], ); 360CH < 20% (NONOK:)",
+                             "NEEDS REVISION: 39 of 42 verdicts pass; channels 17"}) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << r.out;
+    }
+    EXPECT_EQ(lines.back(), (sim.dir() / "testdev123.txt").string());
+}
+
+TEST(ControlCli, SensorCalibrationAndFactoryCommandsAskBeforeWriting) {
+    SimulatedInstallation sim(Unpaced({}));
+    ASSERT_TRUE(sim.ready()) << ReadFile(sim.dir() / "sim.log");
+    struct Case {
+        std::vector<std::string> words;
+        int status;
+        std::string err;
+    };
+    const std::string refused = "nothing was changed";
+    const Case cases[] = {
+        {{"sensor-calibrate", "--com", "1", "--reference", "3.9"},
+         2,
+         "value must be between 4\xC2\xB0"
+         "C and 50\xC2\xB0"
+         "C"},
+        {{"sensor-calibrate", "--com", "1"}, 2, "--reference CELSIUS is missing"},
+        {{"factory"}, 2, "calibrate or curve is missing"},
+        {{"factory", "bake", "--com", "1"}, 2, "unknown factory command"},
+        {{"factory", "calibrate", "--com", "1", "--target", "200"}, 2, "--target"},
+        // Without --yes the questions meet the end of the input: No.
+        {{"sensor-calibrate", "--com", "1", "--reference", "25"}, 1, refused},
+        {{"factory", "calibrate", "--com", "1", "--target", "80"}, 1, refused},
+        {{"factory", "curve", "--com", "1"}, 1, refused},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = sim.Cli(c.words);
+        EXPECT_EQ(r.status, c.status) << c.words[0] << " " << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+    RunResult r = sim.Cli({"serial", "--com", "1"});
+    EXPECT_NE(r.out.find("OK Last Factory Calibration 1/24"), std::string::npos) << r.out;
+
+    r = sim.Cli({"sensor-calibrate", "--com", "1", "--reference", "25", "--yes"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    EXPECT_EQ(lines[0], "sensor byte 100 at 25.0 C: offset 3.1, slope 0.219");
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    const std::string month = std::to_string(tm.tm_mon + 1);
+    const std::string year = std::to_string(tm.tm_year % 100);
+    EXPECT_EQ(lines[1], "registers 128..134: 0 " + month + " " + year + " 0 31 219 0");
+    r = sim.Cli({"serial", "--com", "1"});
+    EXPECT_NE(r.out.find("sensor slope 0.219, offset 3.1"), std::string::npos) << r.out;
+
+    // A port with no serial device behind it: the command could not run.
+    std::ofstream(sim.dir() / "ports" / "COM9") << "not a device";
+    r = sim.Cli({"selftest", "--com", "9", "--yes"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("cannot open COM9"), std::string::npos) << r.err;
 }
 
 }  // namespace

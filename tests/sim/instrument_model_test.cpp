@@ -143,10 +143,13 @@ TEST(InstrumentModel, SteppingSearchLandsNormalChannelsInTheWindow) {
     }
 }
 
-TEST(InstrumentModel, DeadAndSaturatedChannelsIgnoreTheirSetting) {
+TEST(InstrumentModel, DeadSaturatedAndBlockedChannelsIgnoreTheirSetting) {
     SimConfig config;
     config.channels[10].kind = ChannelKind::kDead;
     config.channels[300].kind = ChannelKind::kSaturated;
+    // Column 12 holds channels 192..207 (channel 200 is row 8); row 3 holds 3, 19, ..., 371.
+    config.faults.blocked_columns = {12};
+    config.faults.blocked_rows = {3};
     Instrument sim(config);
     std::int64_t now = kStart;
     for (const std::uint8_t setting : {std::uint8_t{0}, std::uint8_t{0x62}, std::uint8_t{0xE7}}) {
@@ -158,6 +161,17 @@ TEST(InstrumentModel, DeadAndSaturatedChannelsIgnoreTheirSetting) {
             EXPECT_LE(r[10], 15) << "dead channel, setting " << int{setting};
             EXPECT_EQ(r[300], kFullScale) << "saturated channel, setting " << int{setting};
         }
+        for (int c : {192, 200, 207, 3, 19, 371}) {
+            Exchange(sim, ChannelWriteFrame(c, setting), now);
+            EXPECT_LE(ReadAllChannels(sim, now)[static_cast<std::size_t>(c)], 15)
+                << "blocked channel " << c << ", setting " << int{setting};
+        }
+        EXPECT_EQ(sim.BeamLevel(200), 0.0);
+    }
+    // Next to the blocked column and row the beams are lit as usual.
+    for (int c : {191, 208, 2, 20}) {
+        Exchange(sim, ChannelWriteFrame(c, 0xE7), now);
+        EXPECT_GT(ReadAllChannels(sim, now)[static_cast<std::size_t>(c)], 1638) << c;
     }
     // A normal neighbour does follow its setting.
     Exchange(sim, ChannelWriteFrame(11, 0x01), now);
@@ -469,7 +483,9 @@ TEST_F(StoreFile, UnwritableStoreIsReportedNotFatal) {
 }
 
 TEST(InstrumentModel, InvalidConfigurationsAreRefused) {
-    std::vector<SimConfig> bad(6);
+    std::vector<SimConfig> bad(8);
+    bad[6].faults.blocked_columns = {24};
+    bad[7].faults.blocked_rows = {-1};
     bad[0].channel_well.assign(10, 0);
     bad[1].well_activity = {-1.0};
     bad[2].crossing_depth = 1.5;

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/device/command_set.h"
 #include "core/install_dir.h"
 #include "sim/instrument.h"
 #include "sim/simulator_host.h"
@@ -128,6 +129,24 @@ TEST_F(PtyServerTest, ExchangesFramesInRealTime) {
     const std::vector<std::uint8_t> write200 = {0xFF, 0x81, 0x48, 0x25, 0xF0};
     EXPECT_EQ(Transact(fd, write200, 1, 500), std::vector<std::uint8_t>{0x48});
     ::close(fd);
+}
+
+TEST_F(PtyServerTest, TheSecondSerialByteNeverPassesForTheNextReply) {
+    // Every null frame is answered with two bytes, 0 and 150; the program reads one and must
+    // never take the other for the temperature that follows.
+    SimConfig config;
+    config.serial_number = 150;
+    Start(config);
+    SystemClock clock;
+    DefaultAnswerDialogs dialogs;
+    DeviceLink link(clock, dialogs, TerminalDeviceOpener(dir_));
+    link.ComPortNumber = 3;
+    ASSERT_EQ(CommOpen(link.ports, 3, "COM3", kInstrumentPortSettings), 0);
+    for (int round = 0; round < 200; ++round) {
+        ASSERT_EQ(SendCommandAndRead(link, NullFrameCommand()), 0) << "round " << round;
+        ASSERT_EQ(SendCommandAndRead(link, ReadTemperatureCommand()), 100) << "round " << round;
+    }
+    CommClose(link.ports, 3);
 }
 
 TEST_F(PtyServerTest, PacedBlockTakesTheLineTime) {

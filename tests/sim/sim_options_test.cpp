@@ -43,7 +43,7 @@ TEST(SimOptions, FaultOptions) {
         std::string fault_text;
         FaultConfig expected;
     };
-    std::vector<Case> cases(7);
+    std::vector<Case> cases(9);
     cases[0].fault_text = "silence";
     cases[0].expected.silent = true;
     cases[1].fault_text = "unplugged";
@@ -59,6 +59,10 @@ TEST(SimOptions, FaultOptions) {
     cases[5].expected.bad_echo_writes = 4;
     cases[6].fault_text = "delay=30";
     cases[6].expected.extra_delay_us = 30'000;
+    cases[7].fault_text = "block-column=23";
+    cases[7].expected.blocked_columns = {23};
+    cases[8].fault_text = "block-row=0";
+    cases[8].expected.blocked_rows = {0};
     for (const Case& c : cases) {
         FaultConfig f;
         ApplyFaultOption(c.fault_text, f);
@@ -69,6 +73,8 @@ TEST(SimOptions, FaultOptions) {
         EXPECT_EQ(f.high_byte_blocks, c.expected.high_byte_blocks) << c.fault_text;
         EXPECT_EQ(f.bad_echo_writes, c.expected.bad_echo_writes) << c.fault_text;
         EXPECT_EQ(f.extra_delay_us, c.expected.extra_delay_us) << c.fault_text;
+        EXPECT_EQ(f.blocked_columns, c.expected.blocked_columns) << c.fault_text;
+        EXPECT_EQ(f.blocked_rows, c.expected.blocked_rows) << c.fault_text;
     }
     // Repeated --fault options add up.
     const auto o = ParseSimArguments({"--com", "2", "--fault", "silence", "--fault=delay=5"});
@@ -89,6 +95,9 @@ TEST(SimOptions, RejectsBadUsage) {
         {"--com", "1", "--fault", "bad-echo"},  // needs a count
         {"--com", "1", "--fault", "silence=1"},
         {"--com", "1", "--fault", "short-block=192"},
+        {"--com", "1", "--fault", "block-column=24"},
+        {"--com", "1", "--fault", "block-row=16"},
+        {"--com", "1", "--fault", "block-row"},
         {"--com", "1", "--dead", "384"},
         {"--com", "1", "--dead", "1,,2"},
         {"--com", "1", "--activity", "nan"},

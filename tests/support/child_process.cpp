@@ -65,6 +65,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, std::filesystem
     : out_(std::move(out)), err_(std::move(err)) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    // A program under test never waits for the terminal: its questions see the end of input.
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (err_ == out_) {
         posix_spawn_file_actions_adddup2(&actions, 1, 2);

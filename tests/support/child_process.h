@@ -67,8 +67,8 @@ struct RunResult {
     std::string err;
 };
 
-// Runs `argv` (argv[0] is a path) and waits for it, with stdout and stderr captured in the
-// files out.txt and err.txt of `dir`. With `timeout_ms` > 0 a child still running after that
+// Runs `argv` (argv[0] is a path) and waits for it, with stdin empty (/dev/null) and stdout
+// and stderr captured in the files out.txt and err.txt of `dir`. With `timeout_ms` > 0 a child still running after that
 // long is killed (SIGKILL) and the status is 128 + 9.
 RunResult Run(const std::vector<std::string>& argv, const std::filesystem::path& dir,
               int timeout_ms = 0);

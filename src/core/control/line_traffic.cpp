@@ -27,6 +27,7 @@ class CountingTransport final : public SerialTransport {
     int SetLine(LineFunction function) override { return inner_->SetLine(function); }
     std::uint32_t TakeErrorFlags() override { return inner_->TakeErrorFlags(); }
     int Close() override { return inner_->Close(); }
+    bool LineIsPaced() const override { return inner_->LineIsPaced(); }
 
   private:
     std::unique_ptr<SerialTransport> inner_;

@@ -76,16 +76,34 @@ int SendCommand(DeviceLink& link, int code, int parameter, int qualifier) {
     return CommWrite(link.ports, link.ComPortNumber, frame) == 5 ? 0 : -1;
 }
 
-int SendCommandAndRead(DeviceLink& link, int code, int parameter, int qualifier) {
-    const int port = link.ComPortNumber;
+namespace {
+
+// Flushes the port and writes the frame; returns the time before which nothing that arrives
+// can be the frame's reply (0 when the line delivers at once).
+std::int64_t StartExchange(DeviceLink& link, int port, const CommandFrame& frame) {
     // Anything still queued belongs to an earlier exchange.
     CommFlush(link.ports, port);
-    CommWrite(link.ports, port, FrameText(BuildCommandFrame(code, parameter, qualifier)));
-    // One byte is the whole reply: asking for two would wait out the read timeouts on every
-    // exchange. A second byte, if the instrument sends one, is drained here instead.
+    const std::int64_t written_at = link.clock.MonotonicMicros();
+    CommWrite(link.ports, port, FrameText(frame));
+    const std::int64_t line_time =
+        CommLineTimeUs(link.ports, port, static_cast<std::int32_t>(frame.size()));
+    return line_time > 0 ? written_at + line_time : 0;
+}
+
+}  // namespace
+
+int SendCommandAndRead(DeviceLink& link, int code, int parameter, int qualifier) {
+    const int port = link.ComPortNumber;
+    // A stray byte is one the instrument sent after an earlier reply. It travels right behind
+    // that reply, so it is either already queued when the reply is read (taken below), already
+    // queued when the next exchange flushes the port, or on its way while the next frame is
+    // still crossing the line: the instrument cannot answer a frame it has not heard, so bytes
+    // seen before the frame's line time has passed are dropped too. None of this waits.
+    const std::int64_t not_before =
+        StartExchange(link, port, BuildCommandFrame(code, parameter, qualifier));
     std::string reply;
-    if (CommRead(link.ports, port, reply, 1) < 1) return kNoReply;
-    CommDrain(link.ports, port, kStrayByteQuietUs);
+    if (CommReadReply(link.ports, port, reply, 1, not_before) < 1) return kNoReply;
+    CommDrain(link.ports, port, 0);
     return static_cast<unsigned char>(reply[0]);
 }
 
@@ -116,16 +134,16 @@ BlockDecode DecodeChannelBlock(std::span<const std::uint8_t> reply, int block_st
 BlockRead ReadChannelBlock(DeviceLink& link, int block_start, BlockReadMode mode,
                            std::span<std::uint16_t> channels) {
     const int port = link.ComPortNumber;
-    CommFlush(link.ports, port);
-    SendCommand(link, ReadChannelBlockCommand(block_start));
+    const std::int64_t not_before =
+        StartExchange(link, port, BuildCommandFrame(ReadChannelBlockCommand(block_start)));
     std::string reply;
     if (mode == BlockReadMode::TwoHalves) {
         std::string half;
-        CommRead(link.ports, port, reply, kBlockSamples);
+        CommReadReply(link.ports, port, reply, kBlockSamples, not_before);
         CommRead(link.ports, port, half, kBlockSamples);
         reply += half;
     } else {
-        CommRead(link.ports, port, reply, kBlockReplyBytes);
+        CommReadReply(link.ports, port, reply, kBlockReplyBytes, not_before);
     }
     BlockRead result;
     result.bytes = static_cast<int>(reply.size());

@@ -104,16 +104,13 @@ inline int SendCommand(DeviceLink& link, const Command& c) {
 }
 
 // Writes the frame and reads its one-byte reply: -1 when none came, else 0..255. Stale input
-// is discarded before the frame goes out, the exchange ends as soon as the reply byte is in,
-// and a stray byte following it is drained so it cannot pass for the next reply.
+// is discarded before the frame goes out, bytes that arrive before the instrument could have
+// heard the frame are dropped, the exchange ends as soon as the reply byte is in, and a stray
+// byte that came with it is taken away, so it cannot pass for the next reply.
 int SendCommandAndRead(DeviceLink& link, int code, int parameter, int qualifier);
 inline int SendCommandAndRead(DeviceLink& link, const Command& c) {
     return SendCommandAndRead(link, c.code, c.parameter, c.qualifier);
 }
-
-// How long the line must stay quiet after a one-byte reply before the exchange is over
-// (about four character times at 115200 baud).
-inline constexpr std::int64_t kStrayByteQuietUs = 350;
 
 // ---- Channel blocks ----
 
@@ -141,8 +138,9 @@ struct BlockRead {
     BlockDecode decode;
 };
 
-// Flushes the port, requests block `block_start`, reads the reply and decodes it into
-// `channels` when exactly 192 bytes came.
+// Flushes the port, requests block `block_start`, reads the reply (dropping bytes that came
+// before the instrument could have heard the request) and decodes it into `channels` when
+// exactly 192 bytes came.
 BlockRead ReadChannelBlock(DeviceLink& link, int block_start, BlockReadMode mode,
                            std::span<std::uint16_t> channels);
 

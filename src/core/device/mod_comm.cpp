@@ -256,7 +256,12 @@ std::int32_t CommFlush(CommPorts& ports, int port) {
     });
 }
 
-std::int32_t CommRead(CommPorts& ports, int port, std::string& out, std::int32_t wanted) {
+namespace {
+
+// CommRead and CommReadReply. While `not_before_us` has not passed, the reply is read one byte
+// at a time and every byte seen is dropped: it came before the far end could have answered.
+std::int32_t ReadFromPort(CommPorts& ports, int port, std::string& out, std::int32_t wanted,
+                          std::int64_t not_before_us) {
     out.clear();
     if (!IsComPort(port)) {
         RecordPortOutOfRange(ports, "CommRead");
@@ -273,16 +278,26 @@ std::int32_t CommRead(CommPorts& ports, int port, std::string& out, std::int32_t
         std::uint8_t buffer[kCommReadBufferSize];
         int retries = 0;
         int last_error = 0;
+        bool screening = not_before_us > 0;
         while (total < wanted && retries < kCommReadAttempts) {
-            const std::int32_t ask = std::min(wanted - total, kCommReadBufferSize);
+            const std::int32_t ask = screening ? 1 : std::min(wanted - total, kCommReadBufferSize);
             const ReadTimeouts timeouts{slot.timeouts.read_interval_ms * 1000,
                                         ReadTotalUs(slot.timeouts, ask)};
             const IoResult r = slot.handle->Read(buffer, static_cast<std::size_t>(ask), timeouts);
             const auto got = static_cast<std::int32_t>(
                 std::min<std::size_t>(r.bytes, static_cast<std::size_t>(ask)));
+            last_error = r.error;
+            if (screening && got > 0) {
+                // Seen before the frame had even crossed the line: a stray byte.
+                if (ports.clock.MonotonicMicros() < not_before_us) continue;
+                // The first byte of the reply; the rest is read as usual.
+                screening = false;
+                out.append(reinterpret_cast<const char*>(buffer), 1);
+                total += 1;
+                continue;
+            }
             out.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(got));
             total += got;
-            last_error = r.error;
             if (total < wanted) {
                 ++retries;
                 if (ports.keep_waiting && !ports.keep_waiting()) break;
@@ -300,6 +315,39 @@ std::int32_t CommRead(CommPorts& ports, int port, std::string& out, std::int32_t
     }
     if (total < wanted) CommFlush(ports, port);
     return total;
+}
+
+}  // namespace
+
+std::int32_t CommRead(CommPorts& ports, int port, std::string& out, std::int32_t wanted) {
+    return ReadFromPort(ports, port, out, wanted, 0);
+}
+
+std::int32_t CommReadReply(CommPorts& ports, int port, std::string& out, std::int32_t wanted,
+                           std::int64_t not_before_us) {
+    return ReadFromPort(ports, port, out, wanted, not_before_us);
+}
+
+std::int64_t CommLineTimeUs(const CommPorts& ports, int port, std::int32_t bytes) {
+    if (!IsComPort(port) || bytes <= 0) return 0;
+    const auto& slot = ports.table[static_cast<std::size_t>(port)];
+    if (!slot.handle || !slot.handle->LineIsPaced()) return 0;
+    const LineSettings& s = slot.line_settings;
+    if (s.baud == 0) return 0;
+    // In half bits, so that 1.5 stop bits count exactly.
+    int half_bits = 2 * (1 + s.data_bits) + (s.parity == Parity::None ? 0 : 2);
+    switch (s.stop_bits) {
+        case StopBits::One:
+            half_bits += 2;
+            break;
+        case StopBits::OnePointFive:
+            half_bits += 3;
+            break;
+        case StopBits::Two:
+            half_bits += 4;
+            break;
+    }
+    return static_cast<std::int64_t>(bytes) * half_bits * 1'000'000 / (2 * std::int64_t{s.baud});
 }
 
 std::int32_t CommWrite(CommPorts& ports, int port, const std::string& data) {

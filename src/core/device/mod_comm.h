@@ -96,14 +96,23 @@ std::int32_t CommClose(CommPorts& ports, int port);
 std::int32_t CommFlush(CommPorts& ports, int port);
 // Reads up to `wanted` bytes into `out` (emptied first); returns how many arrived.
 std::int32_t CommRead(CommPorts& ports, int port, std::string& out, std::int32_t wanted);
+// As CommRead, for the reply to a frame written at a known time: bytes seen before
+// `not_before_us` (on ports.clock) cannot be that reply and are discarded as strays of an
+// earlier exchange. Discarded bytes do not use up read attempts.
+std::int32_t CommReadReply(CommPorts& ports, int port, std::string& out, std::int32_t wanted,
+                           std::int64_t not_before_us);
+// The time `bytes` characters take on the port's line at its settings (start bit, data bits,
+// parity, stop bits), rounded down; 0 when the port is not open or its transport delivers at
+// once (LineIsPaced false).
+std::int64_t CommLineTimeUs(const CommPorts& ports, int port, std::int32_t bytes);
 // Writes `data` (one byte per character). Returns the number written, or -1 on a failure.
 std::int32_t CommWrite(CommPorts& ports, int port, const std::string& data);
 // Line 1 = break, 2 = DTR, 3 = RTS; a non-zero state (true is -1) raises/sets, 0 drops/clears.
 std::int32_t CommSetLine(CommPorts& ports, int port, int line, int state);
 
 // Reads and discards input until none has arrived for `quiet_us` (at most a few ms even on a
-// chattering line, after which the input is purged). Used after a one-byte reply so that a
-// stray extra byte is never taken for the next reply. 0 or the errno.
+// chattering line, after which the input is purged); with 0 it takes only what is already
+// there. 0 or the errno.
 std::int32_t CommDrain(CommPorts& ports, int port, std::int64_t quiet_us);
 
 // Stores `code` with `operation` and SystemErrorText(code) in the error record; returns code.

@@ -274,6 +274,9 @@ class PosixSerial final : public SerialTransport {
         return flags;
     }
 
+    // A terminal device is a real line (or a simulator that keeps its pace).
+    bool LineIsPaced() const override { return true; }
+
     int Close() override {
         if (fd_ < 0) return 0;
         // Leave the device openable by others again; TIOCEXCL would outlive this descriptor

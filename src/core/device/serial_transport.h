@@ -79,6 +79,11 @@ class SerialTransport {
     virtual std::uint32_t TakeErrorFlags() = 0;
     // Releases the device. Returns 0 or an errno code; a second Close returns 0.
     virtual int Close() = 0;
+    // True when bytes take their line time to cross, as on every real serial line: the far
+    // end then cannot have heard a frame, let alone answered it, before the frame's own line
+    // time has passed since it was written. Transports that deliver at once (scripted tests,
+    // an unpaced simulation) say false; a transport that wraps another must ask it.
+    virtual bool LineIsPaced() const { return false; }
 };
 
 // What opening a port gives: a transport, or the errno code of the failure.

@@ -152,6 +152,9 @@ class StubTransport final : public SerialTransport {
         ++log_->closes;
         return close_error;
     }
+    // A scripted line delivers at once unless a test says it keeps the line's pace.
+    bool LineIsPaced() const override { return paced; }
+    bool paced = false;
 
   private:
     FakeClock& clock_;
