@@ -475,6 +475,8 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     SetTimer(!(state.AcquisitionRunning == 2 && state.TimeCounterStopped == -1));
     ShowControls(true);
     LogEvent(state.RecordingOn != 0 ? "Sampling started" : "Sampling started (monitor run)");
+    logged_light_.reset();
+    LogLightChange("at the start");
     return StartOutcome::Started;
 }
 
