@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -91,6 +92,9 @@ struct ProjectPlan {
     std::map<int, int> channel_groups;       // every other channel: -1 (free)
     std::string experiment_name;
     std::string description = "test run";
+    std::vector<int> disabled_channels;  // status.dat: channels not in use
+    // ToolParams row 2 (light Enable, on hour, off hour, pulse on x 10, off x 10, count).
+    std::optional<std::array<std::int16_t, 6>> light;
 };
 // Writes the five project files and subproj.dat into `folder` (created when missing).
 void WriteAcquisitionProject(const fs::path& install_dir, const fs::path& folder,
