@@ -30,6 +30,7 @@ int RunAcquire(Args& args);    // cmd_acquire.cpp
 int RunAcquisition(Args& args);   // cmd_offline.cpp
 int RunAcquisitions(Args& args);  // cmd_offline.cpp
 int RunJoin(Args& args);          // cmd_offline.cpp
+int RunPlot(Args& args);          // cmd_plot.cpp
 
 namespace {
 
@@ -62,6 +63,14 @@ const Command kCommands[] = {
      RunJoin},
     {"plate", "[--fallback] FORMAT", "Prints the channel, well and beam map of a plate format.",
      RunPlate},
+    {"plot",
+     "ACQ --kind actogram|periodogram|profile|sleep [--group G|--well W] [--bin MIN] "
+     "[--double] [--period H] [--method chi-square|lomb-scargle] [--period-range 16,32] "
+     "[--bout-min N] [--dead-hours H] [--keep-dead]",
+     "Writes a circadian or sleep view of an acquisition (actogram, periodogram, activity "
+     "profile or inactivity bouts, with the run's light phases) into its folder as an SVG and a "
+     "CSV table, and prints their paths.",
+     RunPlot},
     {"project",
      "show N | new NAME [--from N] [--plate F] [--lapse MIN] [--rt-buffer N] [--aq-mode M] "
      "[--method M] [--sample-rate N] [--dsp-interval N] [--overwrite] | rename N NAME | "
