@@ -363,6 +363,7 @@ TEST(PlotCli, RefusalsAndUsageErrors) {
          "counts.bin does not exist"},
         {{folder.string(), "--kind", "sleep", "--well", "Z99"}, "no well \"Z99\""},
         {{folder.string(), "--kind", "sleep", "--group", "Dose"}, "no group \"Dose\""},
+        {{folder.string(), "--kind", "profile", "--bin", "720"}, "choose a shorter bin"},
     };
     for (const auto& [words, message] : failures) {
         const RunResult r = inst.Cli(words, "plot");

@@ -223,6 +223,11 @@ std::optional<RhythmData> BuildRhythmData(const RhythmSource& source, const Rhyt
         }
     }
 
+    if (std::find(d.observed.begin(), d.observed.end(), 1) == d.observed.end())
+        return fail("the recording (" + std::to_string(end_minute) +
+                    " min) does not fill three quarters of a bin of " + std::to_string(bin) +
+                    " min: choose a shorter bin");
+
     // The instrument's silences: their windows hold repeated readings, not activity.
     std::size_t silent_bins = 0;
     if (source.log.sampling_started) {

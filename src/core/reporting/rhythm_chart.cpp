@@ -124,6 +124,22 @@ struct Grid {
     }
 };
 
+// Panels side by side in two columns (one wide panel alone), each `height` high.
+Grid PanelGrid(std::size_t panels, double height) {
+    Grid grid;
+    grid.columns = panels > 1 ? 2 : 1;
+    grid.width = panels > 1 ? 480.0 : 940.0;
+    grid.height = height;
+    return grid;
+}
+
+ChartScene GridScene(const Grid& grid, std::size_t panels) {
+    ChartScene scene;
+    scene.width = grid.columns * grid.width + 20.0;
+    scene.height = grid.SceneHeight(panels);
+    return scene;
+}
+
 // The bars of one actogram row: per pixel column the highest bar, drawn as one outline.
 void RowBars(ChartScene& scene, double left, double base, double height,
              const std::vector<double>& columns, const std::string& colour) {
@@ -159,14 +175,9 @@ std::string ViewTitle(const RhythmData& data, const std::string& what) {
 
 ChartScene ActogramScene(const RhythmData& data, const std::vector<SeriesRef>& panels,
                          const ActogramLayout& layout) {
-    ChartScene scene;
-    Grid grid;
-    grid.columns = panels.size() > 1 ? 2 : 1;
-    grid.width = panels.size() > 1 ? 480.0 : 940.0;
     const double row_height = layout.rows > 14 ? 12.0 : 18.0;
-    grid.height = 24.0 + layout.rows * row_height + 36.0;
-    scene.width = grid.columns * grid.width + 20.0;
-    scene.height = grid.SceneHeight(panels.size());
+    const Grid grid = PanelGrid(panels.size(), 24.0 + layout.rows * row_height + 36.0);
+    ChartScene scene = GridScene(grid, panels.size());
     Header(scene, data,
            ViewTitle(data, std::string(layout.double_plot ? "double-plotted " : "") + "actogram"));
 
@@ -247,13 +258,8 @@ ChartScene ActogramScene(const RhythmData& data, const std::vector<SeriesRef>& p
 
 ChartScene PeriodogramScene(const RhythmData& data, const std::vector<SeriesRef>& panels,
                             const PeriodogramSet& set) {
-    ChartScene scene;
-    Grid grid;
-    grid.columns = panels.size() > 1 ? 2 : 1;
-    grid.width = panels.size() > 1 ? 480.0 : 940.0;
-    grid.height = 250.0;
-    scene.width = grid.columns * grid.width + 20.0;
-    scene.height = grid.SceneHeight(panels.size());
+    const Grid grid = PanelGrid(panels.size(), 250.0);
+    ChartScene scene = GridScene(grid, panels.size());
     const std::string method(PeriodogramMethodName(set.method));
     Header(scene, data,
            ViewTitle(data, method + " periodogram (alpha " + SvgNumber(set.alpha) + ")"));
