@@ -144,7 +144,7 @@ std::optional<RhythmData> BuildRhythmData(const RhythmSource& source, const Rhyt
     if (end_minute < 1) return fail("the records of the acquisition hold no minute of activity");
 
     const std::int64_t interval = TypicalInterval(records, last);
-    d.window_minutes = static_cast<double>(records.minutes.back() - records.minutes.front()) / last;
+    d.window_minutes = static_cast<double>(interval);
     const std::int64_t gap = 2 * interval;
 
     d.bins = static_cast<std::size_t>((end_minute + bin - 1) / bin);

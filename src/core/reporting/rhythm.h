@@ -84,9 +84,11 @@ struct RhythmData {
     RunClock clock;
     LightSchedule light;
     std::int32_t bin_minutes = 30;
-    std::size_t bins = 0;                // bin k covers clock minutes [k x bin, (k + 1) x bin)
-    double run_minutes = 0.0;            // the end of the last bin
-    double window_minutes = 0.0;         // the recording's typical interval between records
+    std::size_t bins = 0;      // bin k covers clock minutes [k x bin, (k + 1) x bin)
+    double run_minutes = 0.0;  // the end of the last bin
+    // The recording's typical step between records in whole minutes (1 for windows shorter
+    // than a minute).
+    double window_minutes = 0.0;
     std::vector<std::uint8_t> observed;  // per bin: 1 when the recording covers it
     std::vector<WellSeries> wells;       // wells 0..max_well_index
     std::vector<double> well_values;     // [well index * bins + bin]
