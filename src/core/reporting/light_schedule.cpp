@@ -74,7 +74,9 @@ std::optional<LocalDateTime> StartOfJoinRegister(const std::string& name) {
         if (auto t = StartOfFolderName(name, at)) return t;
     const std::size_t dot = name.find('.', kPrefix.size());
     const std::size_t acq = name.find("ACQ", kPrefix.size());
-    if (dot == std::string::npos || acq == std::string::npos || dot < 4) return std::nullopt;
+    if (dot == std::string::npos || acq == std::string::npos || dot < 4 || dot + 5 > name.size() ||
+        acq + 8 > name.size())
+        return std::nullopt;
     const std::string folder = name.substr(dot - 4, 4) + name.substr(dot + 1, 4) + "_" +
                                name.substr(acq + 3, 2) + name.substr(acq + 6, 2);
     return StartOfFolderName(folder, 0);

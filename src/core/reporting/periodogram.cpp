@@ -204,7 +204,8 @@ PeriodogramSet ComputePeriodograms(const std::vector<const double*>& series, std
 }
 
 double NormalQuantile(double p) {
-    if (!(p > 0.0 && p < 1.0)) return p <= 0.0 ? -INFINITY : INFINITY;
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    if (!(p > 0.0 && p < 1.0)) return p <= 0.0 ? -kInfinity : kInfinity;
     // Acklam's rational approximation, then one Newton step on the error function.
     static const double a[] = {-3.969683028665376e+01, 2.209460984245205e+02,
                                -2.759285104469687e+02, 1.383577518672690e+02,

@@ -225,6 +225,13 @@ TEST(LightSchedule, TheRunsClockAndLoggedSwitchesComeFirst) {
          {2026, 3, 10, 8, 0, 0, 0},
          "join register"},
         {"unknown", "", "renamed", "", false, {}, ""},
+        {"join register cut short",
+         "",
+         "renamed",
+         "Data Block:   > 2026.0310\t ACQ08",
+         false,
+         {},
+         ""},
     };
     for (const Case& c : cases) {
         const RunClock clock = MakeRunClock(ParseRunLog(c.log), c.folder, c.register_name);
