@@ -142,6 +142,11 @@ std::optional<RhythmData> BuildRhythmData(const RhythmSource& source, const Rhyt
             m = static_cast<std::int32_t>(std::llround(d.clock.ClockMinute(m)));
     const std::int64_t end_minute = LargestMinute(records, last);
     if (end_minute < 1) return fail("the records of the acquisition hold no minute of activity");
+    // Minutes beyond what a recording (with its pauses) can span come from a damaged file.
+    if (end_minute > kMaxRhythmMinutes)
+        return fail("the records reach minute " + std::to_string(end_minute) +
+                    ", beyond any recording (" + std::to_string(kMaxRhythmMinutes) +
+                    "): the file is damaged");
 
     const std::int64_t interval = TypicalInterval(records, last);
     d.window_minutes = static_cast<double>(interval);

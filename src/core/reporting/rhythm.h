@@ -22,6 +22,7 @@
 
 #include "core/reporting/light_schedule.h"
 #include "core/reporting/report_tables.h"
+#include "core/reporting/resample.h"
 #include "core/storage/storage_context.h"
 
 namespace lumivo::reporting {
@@ -55,6 +56,10 @@ std::optional<AcquisitionWellStatus> ReadAcquisitionWellStatus(
     std::string* failure = nullptr);
 
 // ---- Activity on the run's clock ---------------------------------------------------------------
+
+// The longest run's clock the views accept, in minutes: the longest recording the report reads
+// and as much again in pauses.
+inline constexpr std::int64_t kMaxRhythmMinutes = 2 * std::int64_t{kMaxReportMinutes};
 
 struct RhythmOptions {
     std::int32_t bin_minutes = 30;
