@@ -302,6 +302,13 @@ TEST(RhythmData, PausesGapsAndSilencesAreLeftUnobservedAndCountsKept) {
     for (std::size_t k = 0; k < gapped->bins; ++k)
         if (gapped->Observed(k)) sum += gapped->Well(2)[k];
     EXPECT_DOUBLE_EQ(sum, 90.0 + 90.0);
+
+    // A minute beyond any recording comes from a damaged file and is refused, not allocated.
+    RecordTable damaged = MinuteRecords(1, 2, [](int, int) { return 1; });
+    damaged.minutes[1] = 200000;
+    std::string failure;
+    EXPECT_FALSE(BuildRhythmData(Source(std::move(damaged)), RhythmOptions{}, &failure));
+    EXPECT_NE(failure.find("beyond any recording"), std::string::npos) << failure;
 }
 
 TEST(WellStatus, DeadWellsAndWellsWithoutBeamsAreFlaggedAndLeftOutOfGroupMeans) {
