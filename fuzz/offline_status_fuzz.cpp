@@ -1,8 +1,9 @@
-// Feeds arbitrary counts minutes and events.log text through the browser's status strip, and
-// the same text, line by line, through the list-entry readers and the filter. Byte 0 gives the
-// number of records (times 4 bytes of minutes that follow); the rest is the log. The strip must
-// cover 0..run_minutes with ordered stretches of positive length, the cells must be as many as
-// asked, and no reader may index outside its text.
+// Feeds arbitrary counts minutes and events.log text through the browser's status strip and the
+// light schedule of the circadian views, and the same text, line by line, through the list-entry
+// readers and the filter. Byte 0 gives the number of records (times 4 bytes of minutes that
+// follow); the rest is the log. The strip must cover 0..run_minutes with ordered stretches of
+// positive length, the cells must be as many as asked, the light phases must cover the run and
+// the day in order, and no reader may index outside its text.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "core/offline/acquisition_browser.h"
 #include "core/offline/browser_entries.h"
 #include "core/offline/recording_status.h"
+#include "core/reporting/light_schedule.h"
 
 namespace {
 
@@ -51,6 +53,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(StripCells(st, cells).size() == cells);
     for (const LoggedPeriod& p : st.silences)
         Check(std::isfinite(p.begin_minute) && std::isfinite(p.end_minute));
+
+    // The light the log (or, without one, a cycle that wraps past midnight) gives the run.
+    {
+        using namespace lumivo::reporting;
+        const lumivo::RunLog run_log = lumivo::ParseRunLog(log);
+        const std::string first_line(log.substr(0, std::min<std::size_t>(log.find('\n'), 64)));
+        const RunClock clock = MakeRunClock(run_log, first_line, first_line);
+        LightProgram program;
+        program.cycle_enabled = true;
+        program.on_hour = data[0] % 24;
+        program.off_hour = (data[0] / 24) % 24;
+        const double run = std::fmod(st.run_minutes, 20000.0) + 1.0;
+        const LightSchedule light = MakeLightSchedule(program, clock, run_log, run);
+        auto ordered = [](const std::vector<LightPhase>& phases, double end) {
+            double edge = 0.0;
+            for (std::size_t i = 0; i < phases.size(); ++i) {
+                Check(std::abs(phases[i].begin - edge) < 1e-6 && phases[i].end > phases[i].begin);
+                Check(i == 0 || phases[i].light != phases[i - 1].light);
+                edge = phases[i].end;
+            }
+            Check(phases.empty() || std::abs(edge - end) < 1e-6);
+        };
+        ordered(light.phases, run);
+        ordered(light.daily, 1440.0);
+        Check(clock.start_known || light.phases.empty());
+    }
 
     // The log's lines as list entries.
     std::vector<std::string> entries;

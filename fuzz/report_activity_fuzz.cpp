@@ -3,7 +3,9 @@
 // last bin), basal normalisation, group statistics, the report text in every layout and the
 // chart. Byte 0 picks the bin size, byte 1 the layout and options; the rest is the file. The
 // same bytes, read as text, name the experiment whose copy file name must stay inside the
-// folder. Nothing may crash, divide by zero, overflow or index outside a table.
+// folder. The same records go through the circadian and sleep views (every view, both
+// periodograms). Nothing may crash, divide by zero, overflow or index outside a table.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +19,7 @@
 #include "core/reporting/report_run.h"
 #include "core/reporting/report_writer.h"
 #include "core/reporting/resample.h"
+#include "core/reporting/rhythm_run.h"
 
 namespace {
 
@@ -82,6 +85,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (last < 1 || length < 1) return 0;
     // Keep one input's tables small enough for the fuzzer's pace.
     if (length / bin > 4000) return 0;
+
+    // The circadian and sleep views of the same records (fewer bins, for the fuzzer's pace).
+    if (length / bin <= 600) {
+        RhythmSource source;
+        source.inputs = Plate();
+        source.records = records;
+        source.last = last;
+        source.folder_name = "20260314_1830";
+        source.light_program.cycle_enabled = (data[1] & 0x01) != 0;
+        source.light_program.on_hour = data[1] % 24;
+        source.light_program.off_hour = data[0] % 24;
+        RhythmOptions ro;
+        ro.bin_minutes = bin;
+        ro.keep_dead = (data[1] & 0x02) != 0;
+        if (const auto rhythm = BuildRhythmData(source, ro)) {
+            Check(rhythm->observed.size() == rhythm->bins);
+            Check(rhythm->well_values.size() == rhythm->wells.size() * rhythm->bins);
+            for (double v : rhythm->group_mean) Check(std::isfinite(v));
+            for (double v : rhythm->group_se) Check(std::isfinite(v) && v >= 0.0);
+            for (RhythmView view : {RhythmView::Actogram, RhythmView::Periodogram,
+                                    RhythmView::Profile, RhythmView::Sleep}) {
+                PlotRequest request;
+                request.view = view;
+                request.actogram.double_plot = (data[1] & 0x04) != 0;
+                request.periodogram.method = (data[1] & 0x08) != 0 ? PeriodogramMethod::LombScargle
+                                                                   : PeriodogramMethod::ChiSquare;
+                const RhythmViewResult r = MakeRhythmView(*rhythm, request, SeriesSelection{});
+                const std::string picture = RenderSceneSvg(r.scene);
+                Check(picture.find("nan") == std::string::npos &&
+                      picture.find("inf") == std::string::npos);
+                Check(r.table.size() >= 2 && r.table.compare(r.table.size() - 2, 2, "\r\n") == 0);
+            }
+        }
+    }
 
     BinTable bins;
     const std::int32_t original = length;

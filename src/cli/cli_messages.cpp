@@ -6,7 +6,9 @@
 #include <iostream>
 
 #include "core/common/com_ports.h"
+#include "cli/cli_args.h"
 #include "core/install_dir.h"
+#include "core/setup/project_ops.h"
 
 namespace lumivo::cli {
 
@@ -207,6 +209,26 @@ bool LoadStoredProject(StorageContext& storage, std::string_view command, int nu
     if (!failure) return true;
     PrintError(command, StoredProjectFailure(number, *failure));
     return false;
+}
+
+std::filesystem::path AcquisitionFolderArgument(const std::filesystem::path& install_dir,
+                                                const std::string& text) {
+    namespace fs = std::filesystem;
+    fs::path p(text);
+    std::error_code ec;
+    if (!fs::is_directory(p, ec)) {
+        const fs::path relative = p.lexically_normal();
+        const std::string first =
+            relative.begin() != relative.end() ? relative.begin()->string() : "";
+        const auto number = ParseInteger(first);
+        if (number && *number >= 0 && *number <= kLastProjectNumber && relative.has_parent_path())
+            p = ProjectFolderFor(install_dir, static_cast<int>(*number)) / relative.filename();
+        else
+            p = install_dir / relative;
+    }
+    p = fs::absolute(p, ec).lexically_normal();
+    if (!p.has_filename()) p = p.parent_path();
+    return p;
 }
 
 }  // namespace lumivo::cli

@@ -119,4 +119,10 @@ bool OpenInstrumentPort(std::string_view command, DeviceLink& link,
 bool LoadStoredProject(StorageContext& storage, std::string_view command, int number,
                        ProjectState& project, PlateMap& plate, SetupUse use);
 
+// The folder of an acquisition named on the command line: a folder path, or "N/yyyymmdd_hhmm"
+// and "p0000N/yyyymmdd_hhmm" inside the installation folder; absolute, without a trailing
+// separator. Whether it exists is for the caller to check.
+std::filesystem::path AcquisitionFolderArgument(const std::filesystem::path& install_dir,
+                                                const std::string& text);
+
 }  // namespace lumivo::cli

@@ -58,20 +58,8 @@ struct Offline {
 // An acquisition named on the command line: a folder path, or "N/yyyymmdd_hhmm" and
 // "p0000N/yyyymmdd_hhmm" inside the installation folder. Throws UsageError naming what is wrong.
 AcquisitionRef ResolveAcquisition(const fs::path& install, const std::string& text) {
-    fs::path p(text);
+    const fs::path p = AcquisitionFolderArgument(install, text);
     std::error_code ec;
-    if (!fs::is_directory(p, ec)) {
-        const fs::path relative = p.lexically_normal();
-        const std::string first =
-            relative.begin() != relative.end() ? relative.begin()->string() : "";
-        const auto number = ParseInteger(first);
-        if (number && *number >= 0 && *number <= kLastProjectNumber && relative.has_parent_path())
-            p = ProjectFolderFor(install, static_cast<int>(*number)) / relative.filename();
-        else
-            p = install / relative;
-    }
-    p = fs::absolute(p, ec).lexically_normal();
-    if (!p.has_filename()) p = p.parent_path();
     if (!fs::is_directory(p, ec))
         throw UsageError("no acquisition \"" + text +
                          "\" (give its folder, or PROJECT/yyyymmdd_hhmm, for example 1/" +

@@ -35,6 +35,7 @@ int RunExport(Args& args);     // cmd_export.cpp
 int RunSelfTest(Args& args);   // cmd_selftest.cpp
 int RunSensorCalibrate(Args& args);  // cmd_factory.cpp
 int RunFactory(Args& args);          // cmd_factory.cpp
+int RunPlot(Args& args);          // cmd_plot.cpp
 
 namespace {
 
@@ -78,6 +79,14 @@ const Command kCommands[] = {
      RunJoin},
     {"plate", "[--fallback] FORMAT", "Prints the channel, well and beam map of a plate format.",
      RunPlate},
+    {"plot",
+     "ACQ --kind actogram|periodogram|profile|sleep [--group G|--well W] [--bin MIN] "
+     "[--double] [--period H] [--method chi-square|lomb-scargle] [--period-range 16,32] "
+     "[--bout-min N] [--dead-hours H] [--keep-dead]",
+     "Writes a circadian or sleep view of an acquisition (actogram, periodogram, activity "
+     "profile or inactivity bouts, with the run's light phases) into its folder as an SVG and a "
+     "CSV table, and prints their paths.",
+     RunPlot},
     {"project",
      "show N | new NAME [--from N] [--plate F] [--lapse MIN] [--rt-buffer N] [--aq-mode M] "
      "[--method M] [--sample-rate N] [--dsp-interval N] [--overwrite] | rename N NAME | "

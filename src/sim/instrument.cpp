@@ -34,6 +34,8 @@ constexpr std::uint64_t kTagTransmission = 0x7472616e73ULL;
 constexpr std::uint64_t kTagRipple = 0x726970706cULL;
 constexpr std::uint64_t kTagNoise = 0x6e6f697365ULL;
 constexpr std::uint64_t kTagAnimal = 0x616e696d6cULL;
+constexpr std::uint64_t kTagRhythm = 0x7268797468ULL;
+constexpr double kMicrosPerHour = 3600.0 * 1e6;
 
 constexpr char kStoreHeader[] = "lumivo-sim store 1";
 
@@ -118,6 +120,17 @@ void Validate(const SimConfig& c) {
         !FiniteIn(c.passive_time_constant_s, 1.0, 1e9)) {
         fail("time constants must be at least 1 s");
     }
+    const SimConfig::Rhythm& r = c.rhythm;
+    if (r.period_hours != 0.0 && !FiniteIn(r.period_hours, 1.0, 1000.0))
+        fail("rhythm period must be 0 (none) or 1..1000 hours");
+    if (r.period_hours != 0.0 &&
+        (!FiniteIn(r.active_hours, 0.0, r.period_hours) || !FiniteIn(r.rest_fraction, 0.0, 1.0) ||
+         !FiniteIn(r.phase_hours, -1000.0, 1000.0) ||
+         !FiniteIn(r.period_spread_hours, 0.0, r.period_hours / 2))) {
+        fail(
+            "rhythm: active 0..period hours, rest fraction 0..1, phase -1000..1000 hours, "
+            "spread 0..period/2 hours");
+    }
     if (c.frame_timeout_us <= 0) fail("frame timeout must be positive");
     if (c.faults.high_byte_sample < 0 || c.faults.high_byte_sample >= kBlockReplyBytes / 2) {
         fail("high-byte sample must be 0..95");
@@ -166,6 +179,11 @@ Instrument::Instrument(SimConfig config) : config_(std::move(config)) {
     channels_in_well_.assign(static_cast<std::size_t>(max_well + 1), 0);
     for (int w : well_of_) {
         if (w >= 0) ++channels_in_well_[static_cast<std::size_t>(w)];
+    }
+    well_period_us_.assign(channels_in_well_.size(), config_.rhythm.period_hours * kMicrosPerHour);
+    for (std::size_t w = 0; w < well_period_us_.size(); ++w) {
+        const double u = Unit(Key(config_.seed, kTagRhythm, static_cast<int>(w)));
+        well_period_us_[w] += config_.rhythm.period_spread_hours * (2.0 * u - 1.0) * kMicrosPerHour;
     }
 
     if (!config_.store_path.empty() && std::filesystem::exists(config_.store_path)) {
@@ -550,9 +568,42 @@ double Instrument::ChannelRate(int channel) const {
     return well_rate / channels_in_well_[w] * config_.channels[i].activity_scale;
 }
 
+double Instrument::WellPeriodHours(int well) const {
+    if (config_.rhythm.period_hours <= 0.0 || well < 0 ||
+        static_cast<std::size_t>(well) >= well_period_us_.size())
+        return 0.0;
+    return well_period_us_[static_cast<std::size_t>(well)] / kMicrosPerHour;
+}
+
+double Instrument::RhythmShare(int well, std::int64_t rel_us) const {
+    const SimConfig::Rhythm& r = config_.rhythm;
+    const double period = well_period_us_[static_cast<std::size_t>(well)];
+    const double t = static_cast<double>(rel_us) - r.phase_hours * kMicrosPerHour;
+    const double into = t - std::floor(t / period) * period;
+    return into < r.active_hours * kMicrosPerHour ? 1.0 : r.rest_fraction;
+}
+
+double Instrument::RhythmSeconds(int well, std::int64_t a_us, std::int64_t b_us) const {
+    const SimConfig::Rhythm& r = config_.rhythm;
+    const double period = well_period_us_[static_cast<std::size_t>(well)];
+    const double active = r.active_hours * kMicrosPerHour;
+    // Active microseconds from the first cycle's start up to t.
+    const auto active_until = [&](double t) {
+        t -= r.phase_hours * kMicrosPerHour;
+        const double cycles = std::floor(t / period);
+        return cycles * active + std::min(t - cycles * period, active);
+    };
+    const double span = static_cast<double>(b_us - a_us);
+    const double on =
+        active_until(static_cast<double>(b_us)) - active_until(static_cast<double>(a_us));
+    return (r.rest_fraction * span + (1.0 - r.rest_fraction) * on) / 1e6;
+}
+
 void Instrument::AdvanceAnimals(int channel, std::int64_t rel_us) {
     AnimalTrack& track = tracks_[static_cast<std::size_t>(channel)];
     const double rate = ChannelRate(channel);
+    const int well = well_of_[static_cast<std::size_t>(channel)];
+    const bool rhythmic = config_.rhythm.period_hours > 0.0 && well >= 0;
     auto interval = [&]() -> std::int64_t {
         if (rate <= 0.0) return kNever;
         const double s = -std::log(UnitOpen(Next(track.rng))) / rate;
@@ -567,13 +618,22 @@ void Instrument::AdvanceAnimals(int channel, std::int64_t rel_us) {
     // event-by-event history resumes one catch-up span before now.
     if (track.next_start_us < rel_us - kCatchUpUs) {
         const std::int64_t resume = rel_us - kCatchUpUs;
-        const double skipped = static_cast<double>(resume - track.next_start_us) / 1e6 * rate;
+        const double skipped =
+            (rhythmic ? RhythmSeconds(well, track.next_start_us, resume)
+                      : static_cast<double>(resume - track.next_start_us) / 1e6) *
+            rate;
         track.count += 1 + static_cast<std::uint64_t>(std::llround(skipped));
         track.active.clear();
         track.next_start_us = resume + interval();
     }
     const double mean_duration_us = config_.crossing_duration_ms * 1000.0;
     while (track.next_start_us <= rel_us) {
+        // A rhythm thins the crossings: a candidate is kept with the share of the rate its
+        // time has.
+        if (rhythmic && Unit(Next(track.rng)) >= RhythmShare(well, track.next_start_us)) {
+            track.next_start_us = std::min(kNever, track.next_start_us + interval());
+            continue;
+        }
         Crossing x{};
         x.start_us = track.next_start_us;
         x.duration_us = std::max<std::int64_t>(

@@ -127,6 +127,20 @@ struct SimConfig {
     double crossing_depth = 0.4;          // mean fractional dip of a crossing (0..1)
     double crossing_duration_ms = 300.0;  // mean duration of a crossing
 
+    // A day-night rhythm of the animals (period_hours 0: none). A well crosses its beams at its
+    // activity rate during the active part of each cycle (active_hours long, the first one
+    // beginning phase_hours after the first contact with the host) and at rest_fraction of that
+    // rate for the rest of the cycle. Each well's period differs from period_hours by a seeded
+    // amount within +-period_spread_hours, as animals free-running in constant conditions do.
+    struct Rhythm {
+        double period_hours = 0.0;
+        double active_hours = 12.0;
+        double phase_hours = 0.0;
+        double rest_fraction = 0.1;
+        double period_spread_hours = 0.0;
+    };
+    Rhythm rhythm;
+
     // Temperature, degrees Celsius and seconds.
     double ambient_c = 22.0;
     double initial_temperature_c = 22.0;
@@ -233,6 +247,8 @@ class Instrument {
     std::uint16_t Sample(int channel, std::int64_t now_us);
     // Crossings that began on a channel up to `now_us`.
     std::uint64_t CrossingsStarted(int channel, std::int64_t now_us);
+    // The period of a well's rhythm in hours (0 without a rhythm).
+    double WellPeriodHours(int well) const;
 
     // Store persistence (also used automatically when config.store_path is set). Return false
     // and fill `error` when the file cannot be read or written or is malformed.
@@ -272,6 +288,9 @@ class Instrument {
     bool Blocked(int channel) const;
     void AdvanceAnimals(int channel, std::int64_t rel_us);
     double DipAt(int channel, std::int64_t rel_us);
+    // The share of a well's rate at a time, and its integral over [a, b) in seconds.
+    double RhythmShare(int well, std::int64_t rel_us) const;
+    double RhythmSeconds(int well, std::int64_t a_us, std::int64_t b_us) const;
 
     SimConfig config_;
     InstrumentStats stats_;
@@ -298,8 +317,9 @@ class Instrument {
     std::array<std::uint8_t, kSensorBlockSize> sensor_block_{};
     std::array<double, kChannelCount> transmission_{};
     std::array<double, kChannelCount> ripple_phase_{};
-    std::vector<int> well_of_;           // per channel, -1 = no well
-    std::vector<int> channels_in_well_;  // per well
+    std::vector<int> well_of_;            // per channel, -1 = no well
+    std::vector<int> channels_in_well_;   // per well
+    std::vector<double> well_period_us_;  // per well, the rhythm's period
     std::array<AnimalTrack, kChannelCount> tracks_{};
 
     int output_mask_ = 0;

@@ -55,6 +55,27 @@ std::vector<int> ChannelList(const std::string& name, const std::string& text) {
 
 }  // namespace
 
+void ApplyRhythmOption(const std::string& text, SimConfig::Rhythm& rhythm) {
+    std::vector<std::string> parts;
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', pos), text.size());
+        parts.push_back(text.substr(pos, comma - pos));
+        pos = comma + 1;
+    }
+    if (parts.size() > 5) throw SimUsageError("--rhythm takes at most five numbers: P,A,PH,R,S");
+    SimConfig::Rhythm r;
+    r.period_hours = NumberIn("--rhythm period", parts[0], 1.0, 1000.0);
+    r.active_hours = r.period_hours / 2.0;
+    if (parts.size() > 1)
+        r.active_hours = NumberIn("--rhythm active hours", parts[1], 0.0, r.period_hours);
+    if (parts.size() > 2) r.phase_hours = NumberIn("--rhythm phase", parts[2], -1000.0, 1000.0);
+    if (parts.size() > 3) r.rest_fraction = NumberIn("--rhythm rest fraction", parts[3], 0.0, 1.0);
+    if (parts.size() > 4)
+        r.period_spread_hours = NumberIn("--rhythm spread", parts[4], 0.0, r.period_hours / 2.0);
+    rhythm = r;
+}
+
 void ApplyFaultOption(const std::string& fault_text, FaultConfig& faults) {
     const std::size_t eq = fault_text.find('=');
     const std::string name = fault_text.substr(0, eq);
@@ -147,6 +168,8 @@ SimProgramOptions ParseSimArguments(std::vector<std::string> args) {
             ApplyFaultOption(value(), o.config.faults);
         } else if (word == "--activity") {
             o.config.default_activity = NumberIn("--activity", value(), 0.0, 1000.0);
+        } else if (word == "--rhythm") {
+            ApplyRhythmOption(value(), o.config.rhythm);
         } else if (word == "--dead") {
             for (int c : ChannelList("--dead", value())) {
                 o.config.channels[static_cast<std::size_t>(c)].kind = ChannelKind::kDead;
@@ -175,6 +198,11 @@ std::string SimUsage() {
            "  --latency US       think time before a reply, microseconds (default 100)\n"
            "  --store FILE       keep the channel settings and sensor registers in FILE\n"
            "  --activity RATE    crossings per second in every well (default 0.2)\n"
+           "  --rhythm P[,A[,PH[,R[,S]]]]\n"
+           "                     day-night rhythm: period P hours, active A hours a cycle\n"
+           "                     (default P/2) beginning PH hours after the start (default 0),\n"
+           "                     rest activity R of the active one (default 0.1), each well's\n"
+           "                     period within +-S hours of P (default 0)\n"
            "  --dead LIST        channels that read about 0 (e.g. 3,17)\n"
            "  --saturated LIST   channels stuck at 4095\n"
            "  --fault FAULT      silence | unplugged | short-block[=BYTES] | high-byte |\n"

@@ -32,6 +32,10 @@ SimProgramOptions ParseSimArguments(std::vector<std::string> args);
 // "block-row=R") to `faults`. Throws SimUsageError.
 void ApplyFaultOption(const std::string& fault_text, FaultConfig& faults);
 
+// Applies "--rhythm P[,A[,PH[,R[,S]]]]" (period, active hours, phase, rest fraction, period
+// spread) to `rhythm`; the active part defaults to half the period. Throws SimUsageError.
+void ApplyRhythmOption(const std::string& text, SimConfig::Rhythm& rhythm);
+
 std::string SimUsage();
 
 }  // namespace lumivo::sim

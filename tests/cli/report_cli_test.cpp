@@ -1,7 +1,7 @@
 // lumivo-cli report: the report files written headless into the acquisition folder, the options
 // for layout, format, separator and statistics, the basal questions answered from the options,
 // and refusals. lumivo-cli reanalyze and export: the raw-data re-analysis and the exports of the
-// same acquisitions.
+// same acquisitions. lumivo-cli plot: the circadian and sleep views written beside them.
 //
 // The acquisition folders hold the shipped Default project files (96-well plate, groups by beam
 // column), subproj.dat written in the field-record format, and counts.bin written by the
@@ -417,6 +417,95 @@ TEST(ExportCli, FilesPerChannelPerWellAndTidyTables) {
     r = inst.Cli({(folder.parent_path() / "renamed").string(), "--tidy"}, "export");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "lumivo-cli export: Activity file not Found\n");
+}
+
+// Two days in which channel c counts during the first half of each day (minutes of the day below
+// 720) and, every seventh minute, nothing.
+int HalfDays(int minute, std::size_t channel) {
+    return minute % 1440 < 720 && minute % 7 != 0 ? static_cast<int>(channel % 5) + 1 : 0;
+}
+
+TEST(PlotCli, EachKindWritesItsPictureAndTableAndPrintsBothPaths) {
+    Installation inst;
+    const fs::path folder = inst.install() / "p00001" / "20260314_0930";
+    int minute = 0;  // the records are filled minute by minute, channel 0 first
+    inst.Acquisition("20260314_0930", "two days", 2880,
+                     [&minute](std::size_t c) { return HalfDays(c == 0 ? ++minute : minute, c); });
+    struct Case {
+        std::vector<std::string> words;
+        const char* stem;
+    };
+    const Case cases[] = {
+        {{"--kind", "actogram", "--double", "--bin", "60"}, "actogram"},
+        {{"--kind", "periodogram", "--method", "lomb-scargle", "--period-range", "20,28"},
+         "periodogram"},
+        {{"--kind", "profile", "--group", "1"}, "profile_group1"},
+        {{"--kind", "sleep", "--well", "a1", "--bout-min", "3"}, "sleep_A1"},
+        // The acquisition named inside the installation folder.
+        {{"--kind", "actogram", "--well", "B2"}, "actogram_B2"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words = {c.stem == std::string("actogram_B2")
+                                              ? std::string("1/20260314_0930")
+                                              : folder.string()};
+        words.insert(words.end(), c.words.begin(), c.words.end());
+        const RunResult r = inst.Cli(words, "plot");
+        ASSERT_EQ(r.status, 0) << c.stem << "\n" << r.err;
+        const fs::path svg = folder / (std::string(c.stem) + ".svg");
+        const fs::path csv = folder / (std::string(c.stem) + ".csv");
+        EXPECT_EQ(r.out, svg.string() + "\n" + csv.string() + "\n");
+        EXPECT_NE(ReadFile(svg).find("</svg>"), std::string::npos) << c.stem;
+        EXPECT_EQ(ReadFile(csv).rfind("id,kind,group,", 0), 0u) << c.stem;
+        // The Default project has no light cycle: the run's light is not known, dark assumed.
+        EXPECT_EQ(r.err.rfind("lumivo-cli plot: light: constant dark (no light cycle", 0), 0u)
+            << r.err;
+        for (std::size_t at = 0; at < r.err.size(); at = r.err.find('\n', at) + 1)
+            EXPECT_EQ(r.err.compare(at, 17, "lumivo-cli plot: "), 0) << r.err;
+    }
+    // The sleep table of A1 at 1-minute bins: one 720-minute bout in the second half of each day
+    // (the single silent minutes are no bouts); all of it in the assumed dark, no lights-off.
+    const std::string sleep = ReadFile(folder / "sleep_A1.csv");
+    EXPECT_NE(sleep.find("\r\nA1,well,000_Group0,OK,1,dark,2880,1440,50,2,720,NA,0,3\r\n"),
+              std::string::npos)
+        << sleep;
+}
+
+TEST(PlotCli, RefusalsAndUsageErrors) {
+    Installation inst;
+    const fs::path folder = inst.Acquisition("20260314_0930", "short", 120, ByColumn);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> usage = {
+        {{folder.string()}, "--kind actogram|periodogram|profile|sleep is needed"},
+        {{"--kind", "actogram"}, "the acquisition folder is missing"},
+        {{folder.string(), "--kind", "heatmap"}, "--kind must be"},
+        {{folder.string(), "--kind", "actogram", "--group", "1", "--well", "A1"},
+         "--group and --well exclude each other"},
+        {{folder.string(), "--kind", "periodogram", "--double"}, "--double and --period apply"},
+        {{folder.string(), "--kind", "sleep", "--method", "chi-square"}, "--method and"},
+        {{folder.string(), "--kind", "profile", "--bout-min", "5"}, "--bout-min applies"},
+        {{folder.string(), "--kind", "periodogram", "--method", "fourier"}, "--method must be"},
+        {{folder.string(), "--kind", "periodogram", "--period-range", "32,16"}, "--period-range"},
+        {{folder.string(), "--kind", "periodogram", "--period-range", "24"}, "--period-range"},
+        {{folder.string(), "--kind", "actogram", "--bin", "0"}, "--bin must be"},
+    };
+    for (const auto& [words, message] : usage) {
+        const RunResult r = inst.Cli(words, "plot");
+        EXPECT_EQ(r.status, 2) << message << "\n" << r.err;
+        EXPECT_EQ(r.err.rfind("lumivo-cli plot: " + message, 0), 0u) << r.err;
+    }
+    const std::vector<std::pair<std::vector<std::string>, std::string>> failures = {
+        {{(inst.install() / "p00001" / "nothing").string(), "--kind", "sleep"},
+         "counts.bin does not exist"},
+        {{folder.string(), "--kind", "sleep", "--well", "Z99"}, "no well \"Z99\""},
+        {{folder.string(), "--kind", "sleep", "--group", "Dose"}, "no group \"Dose\""},
+        {{folder.string(), "--kind", "profile", "--bin", "720"}, "choose a shorter bin"},
+    };
+    for (const auto& [words, message] : failures) {
+        const RunResult r = inst.Cli(words, "plot");
+        EXPECT_EQ(r.status, 1) << message << "\n" << r.err;
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+    EXPECT_FALSE(fs::exists(folder / "sleep.svg"));
 }
 
 }  // namespace

@@ -295,6 +295,45 @@ TEST(InstrumentModel, LongJumpsOfTimeStayCheapAndPlausible) {
     EXPECT_NEAR(static_cast<double>(n), 2.0 * 86400, 2.0 * 86400 * 0.05);
 }
 
+TEST(InstrumentModel, ARhythmAlternatesActiveAndRestingHours) {
+    // Period 24 h, active for 12 h from the start, resting at a tenth of the rate: 1 crossing a
+    // second, then 0.1. Counted hour by hour (event by event) and over two days at once (the
+    // summarised catch-up), with the same expectation.
+    SimConfig config;
+    config.default_activity = 1.0;
+    config.rhythm.period_hours = 24.0;
+    config.rhythm.active_hours = 12.0;
+    config.rhythm.rest_fraction = 0.1;
+    const std::int64_t hour = 3600LL * 1'000'000;
+    Instrument stepped(config);
+    stepped.AdvanceTo(kStart);
+    std::uint64_t active = 0, rest = 0, before = 0;
+    for (int h = 1; h <= 24; ++h) {
+        const std::uint64_t n = stepped.CrossingsStarted(0, kStart + h * hour);
+        (h <= 12 ? active : rest) += n - before;
+        before = n;
+    }
+    EXPECT_NEAR(static_cast<double>(active), 12 * 3600.0, 4 * std::sqrt(12 * 3600.0));
+    EXPECT_NEAR(static_cast<double>(rest), 12 * 360.0, 4 * std::sqrt(12 * 360.0));
+    Instrument jumped(config);
+    jumped.AdvanceTo(kStart);
+    EXPECT_NEAR(static_cast<double>(jumped.CrossingsStarted(0, kStart + 48 * hour)),
+                2 * (12 * 3600.0 + 12 * 360.0), 0.03 * 2 * (12 * 3600.0 + 12 * 360.0));
+
+    // Each well's period lies within the spread; different wells differ.
+    config.rhythm.period_spread_hours = 0.5;
+    const Instrument spread(config);
+    EXPECT_EQ(Instrument(SimConfig{}).WellPeriodHours(0), 0.0);
+    double lo = 99, hi = 0;
+    for (int w = 0; w < 96; ++w) {
+        lo = std::min(lo, spread.WellPeriodHours(w));
+        hi = std::max(hi, spread.WellPeriodHours(w));
+    }
+    EXPECT_GE(lo, 23.5);
+    EXPECT_LE(hi, 24.5);
+    EXPECT_GT(hi - lo, 0.5);
+}
+
 TEST(InstrumentModel, TemperatureFollowsTheOutputs) {
     struct Case {
         std::uint8_t mask;
@@ -483,15 +522,20 @@ TEST_F(StoreFile, UnwritableStoreIsReportedNotFatal) {
 }
 
 TEST(InstrumentModel, InvalidConfigurationsAreRefused) {
-    std::vector<SimConfig> bad(8);
-    bad[6].faults.blocked_columns = {24};
-    bad[7].faults.blocked_rows = {-1};
+    std::vector<SimConfig> bad(11);
+    bad[9].faults.blocked_columns = {24};
+    bad[10].faults.blocked_rows = {-1};
     bad[0].channel_well.assign(10, 0);
     bad[1].well_activity = {-1.0};
     bad[2].crossing_depth = 1.5;
     bad[3].channels[3].noise = -1.0;
     bad[4].transmission_spread = std::nan("");
     bad[5].reply_latency_us = -5;
+    bad[6].rhythm.period_hours = 0.5;
+    bad[7].rhythm.period_hours = 24.0;
+    bad[7].rhythm.active_hours = 25.0;
+    bad[8].rhythm.period_hours = 24.0;
+    bad[8].rhythm.rest_fraction = 1.5;
     for (std::size_t i = 0; i < bad.size(); ++i) {
         EXPECT_THROW(Instrument{bad[i]}, std::invalid_argument) << i;
     }

@@ -82,6 +82,26 @@ TEST(SimOptions, FaultOptions) {
     EXPECT_EQ(o.config.faults.extra_delay_us, 5000);
 }
 
+TEST(SimOptions, RhythmOption) {
+    struct Case {
+        const char* text;
+        double period, active, phase, rest, spread;
+    };
+    const Case cases[] = {
+        {"24", 24, 12, 0, 0.1, 0},
+        {"24.5,10", 24.5, 10, 0, 0.1, 0},
+        {"24,12,-3,0.2,0.5", 24, 12, -3, 0.2, 0.5},
+    };
+    for (const Case& c : cases) {
+        const auto o = ParseSimArguments({"--com", "1", "--rhythm", c.text});
+        EXPECT_DOUBLE_EQ(o.config.rhythm.period_hours, c.period) << c.text;
+        EXPECT_DOUBLE_EQ(o.config.rhythm.active_hours, c.active) << c.text;
+        EXPECT_DOUBLE_EQ(o.config.rhythm.phase_hours, c.phase) << c.text;
+        EXPECT_DOUBLE_EQ(o.config.rhythm.rest_fraction, c.rest) << c.text;
+        EXPECT_DOUBLE_EQ(o.config.rhythm.period_spread_hours, c.spread) << c.text;
+    }
+}
+
 TEST(SimOptions, RejectsBadUsage) {
     const std::vector<std::vector<std::string>> bad = {
         {},              // no port
@@ -101,6 +121,11 @@ TEST(SimOptions, RejectsBadUsage) {
         {"--com", "1", "--dead", "384"},
         {"--com", "1", "--dead", "1,,2"},
         {"--com", "1", "--activity", "nan"},
+        {"--com", "1", "--rhythm", "0.5"},    // shorter than an hour
+        {"--com", "1", "--rhythm", "24,30"},  // active longer than the period
+        {"--com", "1", "--rhythm", "24,12,0,2"},
+        {"--com", "1", "--rhythm", "24,12,0,0.1,0.5,9"},
+        {"--com", "1", "--rhythm", "24,"},
         {"--com", "1", "--no-pace=yes"},
         {"--com", "1", "extra"},
     };

@@ -364,6 +364,8 @@ class AcquisitionEngine {
     void RunningTick(std::int64_t now);
     void PausedTick(std::int64_t now);
     void ClimatePerTick(std::int64_t now);
+    // Logs the light's state when it differs from the last one logged ("Light on (cause)").
+    void LogLightChange(const char* cause);
     void ReadSample(std::int64_t now);
     void UpdateEnvelopes();
     void CloseWindow(std::int64_t now);
@@ -391,6 +393,7 @@ class AcquisitionEngine {
     bool in_tick_ = false;
     bool in_start_ = false;
     bool in_stop_ = false;
+    std::optional<bool> logged_light_;  // the light state events.log holds last
 };
 
 // ---- Quick report ----------------------------------------------------------------------------

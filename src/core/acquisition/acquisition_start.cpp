@@ -472,6 +472,8 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     SetTimer(!(state.AcquisitionRunning == RunState::Paused && state.TimeCounterStopped));
     ShowControls(true);
     LogEvent(state.RecordingOn ? "Sampling started" : "Sampling started (monitor run)");
+    logged_light_.reset();
+    LogLightChange("at the start");
     return StartOutcome::Started;
 }
 

@@ -63,8 +63,20 @@ void AcquisitionEngine::ClimatePerTick(std::int64_t now) {
     const double minutes = static_cast<double>(now - state.AcquisitionStartTime) /
                            static_cast<double>(kMicrosPerMinute);
     bool sent = PendingUpdateStep(ctx_.link, ctx_.climate);
-    sent = PulseStep(ctx_.link, ctx_.climate, minutes) || sent;
+    if (sent) LogLightChange("light button");
+    if (PulseStep(ctx_.link, ctx_.climate, minutes)) {
+        sent = true;
+        LogLightChange("pulse series");
+    }
     if (sent) ctx_.view.ShowOutputs(OutputCode(ctx_.climate.outputs));
+}
+
+void AcquisitionEngine::LogLightChange(const char* cause) {
+    // The light schedule a run really had, for the circadian views of its recording.
+    const bool on = ctx_.climate.outputs.light_on;
+    if (logged_light_ == on) return;
+    logged_light_ = on;
+    LogEvent(std::string(on ? "Light on" : "Light off") + " (" + cause + ")");
 }
 
 void AcquisitionEngine::PausedTick(std::int64_t now) {
@@ -240,6 +252,7 @@ void AcquisitionEngine::ClimateAtWindowClose() {
         const ClimateStepResult climate =
             ClimateStep(ctx_.link, ctx_.climate, ctx_.link.clock.Now().hour);
         ctx_.view.ShowOutputs(climate.code);
+        LogLightChange("light cycle");
     }
     ctx_.view.ShowTemperature(ctx_.climate.temperature_known
                                   ? TemperatureLabel(ctx_.climate.CurrentTemperature)

@@ -122,17 +122,6 @@ EntryTarget ReadTreeEntry(const std::vector<std::string>& entries, std::size_t i
     return t;
 }
 
-std::int64_t CivilDayNumber(int year, int month, int day) {
-    // Days since 0000-03-01 in the proleptic Gregorian calendar, shifted to 0001-01-01.
-    const std::int64_t y = year - (month <= 2 ? 1 : 0);
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t mp = (month + 9) % 12;
-    const std::int64_t doy = (153 * mp + 2) / 5 + day - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 306;
-}
-
 std::optional<std::int64_t> StartMinutesOfFolder(std::string_view folder) {
     if (!IsAcquisitionFolderName(folder)) return std::nullopt;
     const int year = Number(folder.substr(0, 4));

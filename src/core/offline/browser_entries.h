@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/acquisition/event_log_reader.h"
+
 namespace lumivo::offline {
 
 // "yyyymmdd_hhmm": the length of an acquisition folder's name.
@@ -71,6 +73,6 @@ std::optional<std::int64_t> StartMinutesOfFolder(std::string_view acquisition_fo
 // "2021-04-21 10:30" for "20210421_1030".
 std::string StartTextOfFolder(std::string_view acquisition_folder);
 // Days from 0001-01-01 to a civil date (proleptic Gregorian calendar).
-std::int64_t CivilDayNumber(int year, int month, int day);
+using lumivo::CivilDayNumber;
 
 }  // namespace lumivo::offline

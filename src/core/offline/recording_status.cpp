@@ -2,15 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <limits>
 #include <optional>
 
-#include "core/acquisition/event_log.h"
-#include "core/offline/browser_entries.h"
+#include "core/acquisition/event_log_reader.h"
 
 namespace lumivo::offline {
 
@@ -21,171 +18,8 @@ constexpr double kShortestWindowMinutes = 0.25;
 // Older files restarted the minute count after midnight: a drop of more than this many minutes
 // from one record to the next is read as a new day.
 constexpr std::int32_t kDayRollDrop = 1000;
-// Longer spans in the log's texts come from a damaged file (a recording lasts weeks at most).
-constexpr std::int64_t kMaxLoggedSeconds = std::int64_t{10} * 366 * 86400;
-// A long, flapping run may log many alarms; the strip keeps this many periods of each kind.
-constexpr std::size_t kMaxPeriods = 20000;
 
-// The texts the acquisition engine writes into events.log.
-constexpr std::string_view kSamplingStarted = "Sampling started";
-constexpr std::string_view kPausedFrozen = "Paused, time counter stopped";
-constexpr std::string_view kPausedRunning = "Paused, time counter running";
-constexpr std::string_view kResumed = "Resumed after a pause of ";
-constexpr std::string_view kNotCounted = "(not counted in the lapse)";
-constexpr std::string_view kAlarmBegins = "ALARM: NO VALID DATA from the instrument for ";
-constexpr std::string_view kAlarmEnds = "Alarm ended: the instrument answers again after ";
-constexpr std::string_view kRecordingError = "RECORDING ERROR: ";
-constexpr std::array<std::string_view, 3> kRunEnds = {"Acquisition finished", "Acquisition stopped",
-                                                      "Stopped before the first window"};
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
-int Digits(std::string_view text, std::size_t at, std::size_t count, bool& ok) {
-    int n = 0;
-    for (std::size_t i = at; i < at + count; ++i) {
-        if (i >= text.size() || text[i] < '0' || text[i] > '9') {
-            ok = false;
-            return 0;
-        }
-        n = n * 10 + (text[i] - '0');
-    }
-    return n;
-}
-
-struct LogLine {
-    std::int64_t second = 0;  // wall-clock seconds since 0001-01-01
-    std::string_view text;
-};
-
-// "yyyy-mm-dd hh:mm:ss  text" (the stamp EventLogLine writes).
-std::optional<LogLine> ParseLogLine(std::string_view line) {
-    constexpr std::size_t kStamp = 21;
-    if (line.size() < kStamp || line[4] != '-' || line[7] != '-' || line[10] != ' ' ||
-        line[13] != ':' || line[16] != ':')
-        return std::nullopt;
-    bool ok = true;
-    const int year = Digits(line, 0, 4, ok), month = Digits(line, 5, 2, ok);
-    const int day = Digits(line, 8, 2, ok), hour = Digits(line, 11, 2, ok);
-    const int minute = Digits(line, 14, 2, ok), second = Digits(line, 17, 2, ok);
-    if (!ok || month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
-    LogLine out;
-    out.second = CivilDayNumber(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
-    std::size_t text_at = 19;
-    while (text_at < line.size() && line[text_at] == ' ') ++text_at;
-    out.text = line.substr(text_at);
-    return out;
-}
-
-// The whole seconds written right after `prefix` ("... for 12 s"); nullopt when none.
-std::optional<std::int64_t> SecondsAfter(std::string_view text, std::string_view prefix) {
-    const std::string_view rest = text.substr(prefix.size());
-    std::int64_t n = 0;
-    const auto r = std::from_chars(rest.data(), rest.data() + rest.size(), n);
-    if (r.ec != std::errc() || n < 0 || n > kMaxLoggedSeconds) return std::nullopt;
-    return n;
-}
-
-// "hh:mm:ss [Nd]" (ElapsedTimeText) after `prefix`, in seconds.
-std::optional<std::int64_t> ElapsedTextAfter(std::string_view text, std::string_view prefix) {
-    const std::string_view rest = text.substr(prefix.size());
-    bool ok = true;
-    const int h = Digits(rest, 0, 2, ok), m = Digits(rest, 3, 2, ok), s = Digits(rest, 6, 2, ok);
-    if (!ok || rest.size() < 8 || rest[2] != ':' || rest[5] != ':') return std::nullopt;
-    std::int64_t days = 0;
-    if (rest.size() > 10 && rest[8] == ' ' && rest[9] == '[') {
-        const auto r = std::from_chars(rest.data() + 10, rest.data() + rest.size(), days);
-        if (r.ec != std::errc() || days < 0 || days > kMaxLoggedSeconds / 86400) days = 0;
-    }
-    return days * 86400 + h * 3600 + m * 60 + s;
-}
-
-struct WallPeriod {
-    std::int64_t begin = 0, end = 0;
-    bool ended = true;
-};
-
-struct ParsedLog {
-    bool any = false;
-    std::int64_t start = 0;  // "Sampling started", else the first line
-    std::optional<std::int64_t> end;
-    std::int64_t last = 0;
-    std::vector<WallPeriod> silences, running_pauses, frozen_pauses;
-    std::size_t write_failures = 0;
-};
-
-ParsedLog ParseEventLog(std::string_view log) {
-    ParsedLog p;
-    std::optional<std::int64_t> sampling_started, first;
-    // Open periods: an alarm or a pause whose end is not logged yet.
-    bool alarm_open = false, pause_open = false, pause_frozen = false;
-    std::int64_t alarm_since = 0, pause_since = 0;
-    auto add = [](std::vector<WallPeriod>& list, WallPeriod period) {
-        if (list.size() < kMaxPeriods) list.push_back(period);
-    };
-    std::size_t pos = 0;
-    while (pos < log.size()) {
-        std::size_t end = log.find('\n', pos);
-        if (end == std::string_view::npos) end = log.size();
-        std::string_view raw = log.substr(pos, end - pos);
-        pos = end + 1;
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-        const auto line = ParseLogLine(raw);
-        if (!line) continue;
-        const std::int64_t t = line->second;
-        const std::string_view text = line->text;
-        if (!first) first = t;
-        p.last = std::max(p.last, t);
-        if (!sampling_started && StartsWith(text, kSamplingStarted)) sampling_started = t;
-        if (StartsWith(text, kPausedFrozen) || StartsWith(text, kPausedRunning)) {
-            pause_open = true;
-            pause_since = t;
-            pause_frozen = StartsWith(text, kPausedFrozen);
-        } else if (StartsWith(text, kResumed)) {
-            const bool frozen =
-                pause_open ? pause_frozen : text.find(kNotCounted) != std::string_view::npos;
-            const std::int64_t begin =
-                pause_open ? pause_since : t - ElapsedTextAfter(text, kResumed).value_or(0);
-            add(frozen ? p.frozen_pauses : p.running_pauses, {begin, t, true});
-            pause_open = false;
-        } else if (StartsWith(text, kAlarmBegins)) {
-            if (!alarm_open) alarm_since = t - SecondsAfter(text, kAlarmBegins).value_or(0);
-            alarm_open = true;
-        } else if (StartsWith(text, kAlarmEnds)) {
-            const std::int64_t begin =
-                alarm_open ? alarm_since : t - SecondsAfter(text, kAlarmEnds).value_or(0);
-            add(p.silences, {begin, t, true});
-            alarm_open = false;
-        } else if (StartsWith(text, kRecordingError)) {
-            ++p.write_failures;
-        } else {
-            for (std::string_view e : kRunEnds)
-                if (StartsWith(text, e)) p.end = t;
-        }
-    }
-    if (!first) return p;
-    p.any = true;
-    p.start = sampling_started.value_or(*first);
-    const std::int64_t until = p.end.value_or(p.last);
-    if (alarm_open) add(p.silences, {alarm_since, until, false});
-    if (pause_open)
-        add(pause_frozen ? p.frozen_pauses : p.running_pauses, {pause_since, until, false});
-    return p;
-}
-
-// Elapsed minutes of the records at wall time t: the time since the start without the pauses
-// that stopped the time counter.
-double ElapsedMinutesAt(const ParsedLog& log, std::int64_t t) {
-    std::int64_t seconds = t - log.start;
-    for (const WallPeriod& f : log.frozen_pauses) {
-        const std::int64_t a = std::max(f.begin, log.start), b = std::min(f.end, t);
-        if (b > a) seconds -= b - a;
-    }
-    return std::max<double>(0.0, static_cast<double>(seconds) / 60.0);
-}
-
-LoggedPeriod ToElapsed(const ParsedLog& log, const WallPeriod& w) {
+LoggedPeriod ToElapsed(const RunLog& log, const WallPeriod& w) {
     return {ElapsedMinutesAt(log, w.begin), ElapsedMinutesAt(log, w.end), w.end - w.begin, w.ended};
 }
 
@@ -292,7 +126,7 @@ RecordingStatus AnalyseRecording(std::span<const std::int32_t> record_minutes,
             std::clamp(last, 0.0, static_cast<double>(std::numeric_limits<std::int32_t>::max())));
     }
 
-    const ParsedLog log = ParseEventLog(events_log);
+    const RunLog log = ParseRunLog(events_log);
     st.has_event_log = log.any;
     st.log_ended = log.end.has_value();
     st.write_failures = log.write_failures;
@@ -369,20 +203,6 @@ std::vector<StripKind> StripCells(const RecordingStatus& status, std::size_t cel
         out[c] = kind;
     }
     return out;
-}
-
-std::string ReadEventLog(const std::filesystem::path& folder) {
-    const std::filesystem::path file = folder / kEventLogFileName;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec)) return {};
-    const std::uintmax_t size = std::filesystem::file_size(file, ec);
-    if (ec) return {};
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return {};
-    std::string text(static_cast<std::size_t>(std::min(size, kMaxEventLogBytes)), '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    return text;
 }
 
 std::string DurationText(std::int64_t seconds) {

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/acquisition/event_log_reader.h"
+
 namespace lumivo::offline {
 
 // What a stretch of the run holds, in the order in which they win when they overlap in a cell.
@@ -69,10 +71,8 @@ RecordingStatus AnalyseRecording(std::span<const std::int32_t> record_minutes,
 // that touches it. With cells = windows_recorded + windows_missing every cell is one window.
 std::vector<StripKind> StripCells(const RecordingStatus& status, std::size_t cells);
 
-// events.log is read up to this size; a longer log is read from its start up to here.
-inline constexpr std::uintmax_t kMaxEventLogBytes = 16u * 1024u * 1024u;
 // The text of folder/events.log ("" when it is missing or cannot be read).
-std::string ReadEventLog(const std::filesystem::path& folder);
+using lumivo::ReadEventLog;
 
 // "3 min 20 s", "2 h 05 min", "1 d 02 h 10 min": a span of seconds for the summary.
 std::string DurationText(std::int64_t seconds);

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 
+#include "core/reporting/chart_scene.h"
 #include "core/reporting/group_statistics.h"
 #include "core/reporting/report_writer.h"
 
@@ -16,52 +16,15 @@ constexpr std::array<const char*, 10> kPalette = {"#1f77b4", "#d62728", "#2ca02c
                                                   "#9467bd", "#8c564b", "#e377c2", "#7f7f7f",
                                                   "#bcbd22", "#17becf"};
 
-// Locale-independent number text for coordinates and labels (shortest form, at most 2
-// decimals).
+// Coordinates and labels, band colours and texts as every chart of the program writes them.
 std::string Num(double v) {
-    v = std::round(v * 100.0) / 100.0;
-    if (v == 0.0) v = 0.0;  // no "-0"
-    std::array<char, 64> buf{};
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
-    return std::string(buf.data(), r.ptr);
+    return SvgNumber(v);
 }
-
-// The series colour mixed with white (share of the colour `weight`), for the bands: a light
-// tint stays readable under the lines even where a viewer ignores the fill opacity.
 std::string Tint(const std::string& colour, double weight) {
-    static const char* const kHex = "0123456789abcdef";
-    std::string out = "#";
-    for (std::size_t i = 1; i + 1 < colour.size() && i < 7; i += 2) {
-        const int v = std::stoi(colour.substr(i, 2), nullptr, 16);
-        const int mixed = static_cast<int>(std::lround(v * weight + 255.0 * (1.0 - weight)));
-        out += kHex[mixed / 16];
-        out += kHex[mixed % 16];
-    }
-    return out;
+    return TintColour(colour, weight);
 }
-
 std::string Escape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                // Control characters are not allowed in XML text.
-                out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-        }
-    }
-    return out;
+    return SvgEscape(text);
 }
 
 std::string Unquoted(const std::string& quoted) {

@@ -326,6 +326,7 @@ TEST(PauseStop, EventsLogTellsWhatHappenedDuringTheRun) {
         "automatic calibration off, auto zero off, temperature set point 20.0 C (control off), "
         "light cycle off; description: plate A, 20 C",
         "Sampling started",
+        "Light off (at the start)",
         "Paused, time counter stopped, at 00:00:3",
         "Resumed after a pause of 00:01:00 [0d] (not counted in the lapse)",
         "ALARM: NO VALID DATA from the instrument for ",

@@ -7,6 +7,8 @@
 #include <numeric>
 
 #include "acquisition_rig.h"
+#include "core/acquisition/event_log_reader.h"
+#include "core/control/light_temperature.h"
 
 namespace lumivo::testing {
 namespace {
@@ -416,6 +418,39 @@ TEST(SamplingLoop, AMissingTemperatureRecordsTheLastValidOne) {
     ASSERT_EQ(counts.records.size(), 1u);
     EXPECT_GT(valid, 150);
     EXPECT_EQ(counts.records[0].temperature_tenths(), valid);
+}
+
+TEST(SamplingLoop, EveryLightSwitchIsLoggedWithItsCause) {
+    // A 09:00-10:00 light cycle started at 09:30: on at the start, off at the first window that
+    // closes after 10:00, on again when the light button is pressed during the run.
+    AcquisitionRig rig;
+    rig.app.project.Setup.Aq_lapse = 120;
+    rig.climate.light_cycle_enabled = true;
+    rig.climate.light_on_hour = 9;
+    rig.climate.light_off_hour = 10;
+    ASSERT_EQ(rig.Start("light"), StartOutcome::Started);
+    EXPECT_TRUE(rig.instrument.LightOn());
+    rig.RunWindows(1);
+    rig.clock.AdvanceMs(31 * 60 * 1000);
+    rig.RunWindows(1);
+    EXPECT_FALSE(rig.instrument.LightOn());
+    rig.RunWindows(1);  // the cycle keeps the light off: nothing new is logged
+    EXPECT_FALSE(ToggleLight(rig.climate, true));  // left to the sampling loop
+    rig.RunTicks(2);
+    EXPECT_TRUE(rig.instrument.LightOn());
+    rig.engine.CmdStop_Click();
+
+    const RunLog log = ParseRunLog(ReadFile(rig.Folder() / kEventLogFileName));
+    ASSERT_TRUE(log.sampling_started);
+    ASSERT_EQ(log.light.size(), 3u);
+    EXPECT_TRUE(log.light[0].on);
+    EXPECT_EQ(log.light[0].second, log.start);
+    EXPECT_FALSE(log.light[1].on);
+    EXPECT_GE(log.light[1].second - log.start, 30 * 60);
+    EXPECT_TRUE(log.light[2].on);
+    EXPECT_TRUE(rig.view.Logged("Light on (at the start)"));
+    EXPECT_TRUE(rig.view.Logged("Light off (light cycle)"));
+    EXPECT_TRUE(rig.view.Logged("Light on (light button)"));
 }
 
 TEST(SamplingLoop, TimeDisplayShowsTheElapsedSpan) {

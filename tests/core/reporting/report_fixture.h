@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -75,7 +76,9 @@ struct ProjectPlan {
     std::string experiment_name;
     std::string description = "test run";
     int rt_buffer = 500;                 // RT_Buffer of setup.dat
-    std::vector<int> disabled_channels;  // status.dat: every other channel is enabled
+    std::vector<int> disabled_channels;  // status.dat: channels not in use
+    // ToolParams row 2 (light Enable, on hour, off hour, pulse on x 10, off x 10, count).
+    std::optional<std::array<std::int16_t, 6>> light;
 };
 // Writes the five project files and subproj.dat into `folder` (created when missing).
 void WriteAcquisitionProject(const fs::path& install_dir, const fs::path& folder,

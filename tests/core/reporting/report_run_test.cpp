@@ -54,6 +54,8 @@ void WriteAcquisitionProject(const fs::path& install_dir, const fs::path& folder
     project.ChannelGroup.fill(kFreeGroup);
     for (const auto& [c, g] : plan.channel_groups)
         project.ChannelGroup[static_cast<std::size_t>(c)] = static_cast<std::int16_t>(g);
+    for (int c : plan.disabled_channels) project.ChannelEnabled[static_cast<std::size_t>(c)] = 0;
+    if (plan.light) project.ToolParams[2] = *plan.light;
     SaveProjectFiles(ctx, folder, 1, project);
     WriteAcquisitionRegister(ctx, folder,
                              AcquisitionRegister{plan.experiment_name, plan.description});

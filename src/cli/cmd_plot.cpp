@@ -1,0 +1,95 @@
+// lumivo-cli plot ACQ --kind actogram|periodogram|profile|sleep: a circadian or sleep view of a
+// recorded acquisition, written into its folder as an SVG picture and a CSV table by the same
+// core code as the report window's "Rhythm and sleep" views. Messages (the light schedule used,
+// what the data lack) go to stderr; the two paths to stdout, the table last.
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "cli/cli_messages.h"
+#include "cli/commands.h"
+#include "core/reporting/rhythm_run.h"
+#include "core/storage/file_system.h"
+#include "core/storage/storage_context.h"
+
+namespace lumivo::cli {
+
+namespace {
+
+using namespace lumivo::reporting;
+
+// "16,32": the periodogram's range of periods in hours.
+void ParsePeriodRange(const std::string& text, PeriodogramOptions& o) {
+    const auto comma = text.find(',');
+    const auto lo = comma == std::string::npos ? std::nullopt : ParseNumber(text.substr(0, comma));
+    const auto hi = comma == std::string::npos ? std::nullopt : ParseNumber(text.substr(comma + 1));
+    if (!lo || !hi || !(*lo >= 1.0) || !(*hi > *lo) || *hi > 240.0)
+        throw UsageError(
+            "--period-range takes two periods in hours, the shorter first, within "
+            "1..240 (for example 16,32), not \"" +
+            text + "\"");
+    o.min_hours = *lo;
+    o.max_hours = *hi;
+}
+
+}  // namespace
+
+int RunPlot(Args& args) {
+    const auto kind = args.TakeOption("kind");
+    const auto group = args.TakeOption("group");
+    const auto well = args.TakeOption("well");
+    const auto bin = args.TakeInt("bin", 1, 1440);
+    const bool double_plot = args.TakeFlag("double");
+    const auto period = args.TakeDouble("period", 1.0, 240.0);
+    const auto method = args.TakeOption("method");
+    const auto range = args.TakeOption("period-range");
+    const auto bout = args.TakeDouble("bout-min", 1.0, 1440.0);
+    const auto dead_hours = args.TakeDouble("dead-hours", 0.1, 10000.0);
+    const bool keep_dead = args.TakeFlag("keep-dead");
+    const auto folder_text = args.TakePositional();
+    if (!folder_text) throw UsageError("the acquisition folder is missing");
+    args.ExpectEnd();
+    if (!kind) throw UsageError("--kind actogram|periodogram|profile|sleep is needed");
+    const auto view = ParseRhythmView(*kind);
+    if (!view) throw UsageError("--kind must be actogram, periodogram, profile or sleep");
+    if (group && well) throw UsageError("--group and --well exclude each other");
+    if ((double_plot || period) && *view != RhythmView::Actogram)
+        throw UsageError("--double and --period apply to --kind actogram");
+    if ((method || range) && *view != RhythmView::Periodogram)
+        throw UsageError("--method and --period-range apply to --kind periodogram");
+    if (bout && *view != RhythmView::Sleep) throw UsageError("--bout-min applies to --kind sleep");
+
+    PlotRequest request;
+    request.folder = AcquisitionFolderArgument(args.install_dir(), *folder_text);
+    request.view = *view;
+    request.group = group.value_or("");
+    request.well = well.value_or("");
+    if (bin) request.bin_minutes = static_cast<std::int32_t>(*bin);
+    request.actogram.double_plot = double_plot;
+    if (period) request.actogram.period_hours = *period;
+    if (method) {
+        const auto m = ParsePeriodogramMethod(*method);
+        if (!m) throw UsageError("--method must be chi-square or lomb-scargle");
+        request.periodogram.method = *m;
+    }
+    if (range) ParsePeriodRange(*range, request.periodogram);
+    if (bout) request.bout_minutes = *bout;
+    if (dead_hours) request.dead_hours = *dead_hours;
+    request.keep_dead = keep_dead;
+
+    LocalFileSystem files;
+    CliDialogs dialogs("plot");
+    StorageContext ctx{args.install_dir(), dialogs, files, {}};
+    const PlotOutcome outcome = WritePlot(ctx, request);
+    if (!outcome.written) {
+        PrintError("plot",
+                   outcome.failure.empty() ? std::string("no view was written") : outcome.failure);
+        return 1;
+    }
+    PrintError("plot", "light: " + outcome.light);
+    for (const std::string& note : outcome.notes) PrintError("plot", note);
+    std::cout << outcome.svg_file.string() << "\n" << outcome.csv_file.string() << "\n";
+    return 0;
+}
+
+}  // namespace lumivo::cli

@@ -1,0 +1,79 @@
+// Periodograms of binned activity: how strongly a series repeats with each period of a range,
+// by the chi-square periodogram (Sokolove and Bushell) or the Lomb-Scargle periodogram, with
+// the line a random series would pass with probability alpha.
+//
+// Chi-square: the series is folded at period P (P bins); with N observed bins, column means M_h
+// over n_h bins each, and the overall mean M,
+//     Qp = N x sum_h n_h (M_h - M)^2 / sum_i (X_i - M)^2,
+// which for a series without rhythm follows a chi-square distribution with (columns - 1) degrees
+// of freedom. Lomb-Scargle: the normalised power of Scargle (1982), over the observed bins only,
+// which for a series without rhythm follows an exponential distribution.
+//
+// Periods are tried every whole number of bins, at least kPeriodStepMinutes apart. The
+// significance line is where a random series' highest peak over the whole range stands with
+// probability alpha: alpha is shared among the m periods tried (chi-square: the quantile
+// 1 - alpha / m of each period's distribution; Lomb-Scargle: -ln(1 - (1 - alpha)^(1/m))).
+// The peak is the period whose power stands highest above the line; it is significant when it
+// is above it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace lumivo::reporting {
+
+enum class PeriodogramMethod { ChiSquare, LombScargle };
+// "chi-square", "lomb-scargle".
+std::string_view PeriodogramMethodName(PeriodogramMethod method);
+std::optional<PeriodogramMethod> ParsePeriodogramMethod(std::string_view text);
+
+// Periods are tried at most every 0.1 h.
+inline constexpr double kPeriodStepMinutes = 6.0;
+
+struct PeriodogramOptions {
+    PeriodogramMethod method = PeriodogramMethod::ChiSquare;
+    double min_hours = 16.0;
+    double max_hours = 32.0;
+    double alpha = 0.05;
+};
+
+struct Periodogram {
+    bool valid = false;         // the series varies over enough observed bins
+    std::vector<double> power;  // per period of the set, NaN when not valid
+    int peak = -1;              // index of the peak, -1 when none
+    bool significant = false;   // the peak stands above the line
+    double peak_period_h = 0.0;
+    double peak_power = 0.0;
+    double peak_threshold = 0.0;
+};
+
+struct PeriodogramSet {
+    PeriodogramMethod method = PeriodogramMethod::ChiSquare;
+    double alpha = 0.05;
+    std::vector<int> period_bins;      // the periods tried, in bins
+    std::vector<double> period_hours;  // the same in hours
+    std::vector<double> threshold;     // the significance line per period
+    std::vector<Periodogram> series;   // one per input series
+};
+
+// The periods tried for bins of `bin_minutes` over [min_hours, max_hours] (in bins), at most
+// `bins` long.
+std::vector<int> PeriodGrid(double bin_minutes, double min_hours, double max_hours,
+                            std::size_t bins);
+
+// Periodograms of several series of `bins` values on one grid of bins; bins whose `observed`
+// entry is 0 are left out.
+PeriodogramSet ComputePeriodograms(const std::vector<const double*>& series, std::size_t bins,
+                                   const std::vector<std::uint8_t>& observed, double bin_minutes,
+                                   const PeriodogramOptions& options);
+
+// The quantile of the standard normal distribution at probability p (0 < p < 1).
+double NormalQuantile(double p);
+// The quantile of the chi-square distribution with `df` degrees of freedom at probability p
+// (Wilson-Hilferty; within a fraction of a percent from a few degrees of freedom on).
+double ChiSquareQuantile(double p, double df);
+
+}  // namespace lumivo::reporting
