@@ -44,9 +44,13 @@ struct Connected {
 struct SelfTestCase {
     const char* name;
     std::function<void(sim::SimConfig&)> fault;
-    bool passes;
+    int verdicts_passed;                    // of the 42 (all on, all off, 24 columns, 16 rows)
     std::vector<std::string> report_lines;  // lines the report must hold
 };
+
+void PrintTo(const SelfTestCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DeviceTestRun : public ::testing::TestWithParam<SelfTestCase> {};
 
@@ -66,6 +70,7 @@ TEST_P(DeviceTestRun, RunsOnTimerTestToItsVerdicts) {
     EXPECT_EQ(timer->interval(), 100);
     EXPECT_FALSE(Control<QAction>(&c.w(), "mn_selftest")->isEnabled());
     EXPECT_FALSE(Control<QPushButton>(&c.w(), "CmdPlay")->isEnabled());
+    EXPECT_FALSE(Control<QWidget>(&c.w(), "frm_mn1")->isEnabled());
 
     // One step per tick; what the main window shows at the column steps.
     int ticks = 0;
@@ -86,21 +91,22 @@ TEST_P(DeviceTestRun, RunsOnTimerTestToItsVerdicts) {
     EXPECT_TRUE(hint_shown);
     EXPECT_EQ(caption_at_columns, "Col[6]: PASS!");
     EXPECT_EQ(c.test().state().end, SelfTestEnd::Completed);
-    EXPECT_EQ(SelfTestPassed(c.test().state()), GetParam().passes);
+    EXPECT_EQ(SelfTestPassed(c.test().state()), GetParam().verdicts_passed == 42);
 
     // The display is given back and the report handed to the desktop's viewer.
     EXPECT_FALSE(Control<QWidget>(&c.w(), "self_test_grid")->isVisible());
     EXPECT_EQ(Control<QLabel>(&c.w(), "lbl_temperature")->text(), QString::fromUtf8("T = __ °C"));
     EXPECT_TRUE(Control<QAction>(&c.w(), "mn_selftest")->isEnabled());
     EXPECT_TRUE(Control<QPushButton>(&c.w(), "CmdPlay")->isEnabled());
+    EXPECT_TRUE(Control<QWidget>(&c.w(), "frm_mn1")->isEnabled());
     EXPECT_EQ(c.r.opened_documents, std::vector<std::string>{"/inst/testdev123.txt"});
     const std::string report = c.r.files.ReadFile("/inst/testdev123.txt");
     EXPECT_EQ(report.rfind("Serial:SN123 2026-03-14_09:30\r\n", 0), 0u) << report.substr(0, 40);
     for (const auto& line : GetParam().report_lines)
         EXPECT_NE(report.find("\r\n" + line + "\r\n"), std::string::npos) << line;
     const std::string status = Text(Control<QLabel>(&c.w(), "lbl_status"));
-    EXPECT_NE(status.find(GetParam().passes ? "completed: 42 of 42 verdicts PASS"
-                                            : "completed: 39 of 42 verdicts PASS"),
+    EXPECT_NE(status.find("completed: " + std::to_string(GetParam().verdicts_passed) +
+                          " of 42 verdicts PASS"),
               std::string::npos)
         << status;
     EXPECT_NE(status.find("written back to the instrument"), std::string::npos) << status;
@@ -110,21 +116,29 @@ TEST_P(DeviceTestRun, RunsOnTimerTestToItsVerdicts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Plates, DeviceTestRun,
-    ::testing::Values(SelfTestCase{"Healthy",
-                                   {},
-                                   true,
-                                   {"Test_all_100%: OK PASS!", "Number of Channels > 80% = 384",
-                                    "Test_all_0%: OK PASS!", "Col[1]: PASS!", "Col[24]: PASS!",
-                                    "Row[16]: PASS!"}},
-                      SelfTestCase{
-                          "DeadChannel200",
-                          [](sim::SimConfig& s) { s.channels[200].kind = sim::ChannelKind::kDead; },
-                          false,
-                          {"Test_all_100%:  NEEDS REVISION!", "Number of Channels > 80% = 383",
-                           "Channels < 80%: CH200[0%], ",
-                           "Col[13]: NONPASS 15CH > 80% (NONOK:CH200[0%], ); 368CH < 20% (NONOK:)",
-                           "Row[9]: NONPASS 23CH > 80% (NONOK:CH200[0%], ); 360CH < 20% (NONOK:)",
-                           "Col[12]: PASS!"}}),
+    ::testing::Values(
+        SelfTestCase{
+            "Healthy",
+            {},
+            42,
+            {"Test_all_100%: OK PASS!", "Number of Channels > 80% = 384", "Test_all_0%: OK PASS!",
+             "Col[1]: PASS!", "Col[24]: PASS!", "Row[16]: PASS!"}},
+        SelfTestCase{"DeadChannel200",
+                     [](sim::SimConfig& s) { s.channels[200].kind = sim::ChannelKind::kDead; },
+                     39,
+                     {"Test_all_100%:  NEEDS REVISION!", "Number of Channels > 80% = 383",
+                      "Channels < 80%: CH200[0%], ",
+                      "Col[13]: NONPASS 15CH > 80% (NONOK:CH200[0%], ); 368CH < 20% (NONOK:)",
+                      "Row[9]: NONPASS 23CH > 80% (NONOK:CH200[0%], ); 360CH < 20% (NONOK:)",
+                      "Col[12]: PASS!"}},
+        SelfTestCase{"BlockedColumn4",
+                     [](sim::SimConfig& s) { s.faults.blocked_columns = {3}; },
+                     24,
+                     {"Number of Channels > 80% = 368",
+                      "Col[4]: NONPASS 0CH > 80% (NONOK:CH48[0%], CH49[0%], CH50[0%], CH51[0%], "
+                      "CH52[0%], CH53[0%], CH54[0%], CH55[0%], CH56[0%], CH57[0%], CH58[0%], "
+                      "CH59[0%], CH60[0%], CH61[0%], CH62[0%], CH63[0%], ); 368CH < 20% (NONOK:)",
+                      "Test_all_0%: OK PASS!", "Col[5]: PASS!"}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(DeviceTest, RefusedWhileAnAcquisitionRunsAndDeclinedAtTheQuestion) {
@@ -149,6 +163,22 @@ TEST(DeviceTest, RefusedWhileAnAcquisitionRunsAndDeclinedAtTheQuestion) {
     for (int i = 0; i < 10 && c.test().Running(); ++i) c.test().Timer_test_Timer();
     EXPECT_EQ(c.test().state().end, SelfTestEnd::Declined);
     EXPECT_EQ(c.test().state().DeviceTestStep, 4);
+    EXPECT_TRUE(Control<QPushButton>(&c.w(), "CmdPlay")->isEnabled());
+    EXPECT_TRUE(Control<QAction>(&c.w(), "mn_selftest")->isEnabled());
+}
+
+TEST(DeviceTest, ShortBlockStopsWithComErrorAndGivesTheCommandsBack) {
+    Connected c;
+    c.r.dialogs.QueueAnswer(MsgResult::Ok);
+    c.r.dialogs.QueueAnswer(MsgResult::Yes);
+    Control<QAction>(&c.w(), "mn_selftest")->trigger();
+    for (int i = 0; i < 10; ++i) c.test().Timer_test_Timer();
+    c.r.instrument.Faults().short_blocks = sim::kAlways;
+    c.test().Timer_test_Timer();
+    EXPECT_EQ(c.test().state().end, SelfTestEnd::ComError);
+    EXPECT_FALSE(Control<QTimer>(&c.test(), "Timer_test")->isActive());
+    EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lbl_temperature")), "COM Error");
+    EXPECT_NE(Text(Control<QLabel>(&c.w(), "lbl_status")).find("COM Error"), std::string::npos);
     EXPECT_TRUE(Control<QPushButton>(&c.w(), "CmdPlay")->isEnabled());
     EXPECT_TRUE(Control<QAction>(&c.w(), "mn_selftest")->isEnabled());
 }
@@ -216,6 +246,17 @@ TEST(FactoryWindows, TemperatureSensorWindowCalibratesTheSensor) {
               "OK Last Factory Calibration 03/26 [mm/yy]");
     EXPECT_DOUBLE_EQ(c.r.ctx->link.sensor.offset, 26.5 - raw * 0.219);
 
+    // A temperature query without answer: refused, nothing written, the status kept.
+    c.r.instrument.Faults().silent = true;
+    set->setText("20.0");
+    QTest::mouseClick(Control<QPushButton>(f, "Cmd_temp"), Qt::LeftButton);
+    EXPECT_EQ(f->last_result().outcome, SensorCalibrationOutcome::NoTemperature);
+    EXPECT_EQ(c.r.dialogs.Messages().back(), kNoTemperatureReadingMessage);
+    EXPECT_EQ(c.r.instrument.SensorRegister(4), expected[4]);
+    EXPECT_EQ(Text(Control<QLineEdit>(f, "txt_mensaje")),
+              "OK Last Factory Calibration 03/26 [mm/yy]");
+    c.r.instrument.Faults().silent = false;
+
     f->close();
     EXPECT_FALSE(timer->isActive());
     EXPECT_TRUE(c.w().isVisible());
@@ -277,6 +318,49 @@ TEST(FactoryWindows, BenchCalibratesEveryChannelAndSavesTheRegisters) {
     QTest::mouseClick(Control<QPushButton>(b, "Command2"), Qt::LeftButton);
     EXPECT_EQ(c.r.files.ReadFile("/inst/multitsk.dat").substr(0, 8), "1,0\r\n2,0");
     EXPECT_EQ(c.r.exits, std::vector<int>{0});
+}
+
+TEST(FactoryWindows, BenchStopsOnASecondPressAndKeepsOnlyWhatWasDone) {
+    Connected c;
+    Control<QAction>(&c.w(), "mn_factory_bench")->trigger();
+    Frm_Bench* b = c.factory().bench_window();
+    ASSERT_NE(b, nullptr);
+
+    // "STOP" between two channels: the calibration ends there and says what it wrote.
+    QPushButton* calibrate = Control<QPushButton>(b, "Cmdcalibrar");
+    bool stop_shown = false;
+    c.r.dialogs.on_events = [&] {
+        stop_shown = Text(calibrate) == "STOP" && !Control<QPushButton>(b, "cmdTEST")->isEnabled();
+        b->Cmdcalibrar_Click();
+    };
+    QTest::mouseClick(calibrate, Qt::LeftButton);
+    EXPECT_TRUE(stop_shown);
+    EXPECT_EQ(b->last_calibration().outcome, RunOutcome::Interrupted);
+    EXPECT_NE(Text(Control<QLabel>(b, "lbl_result")).find("Calibration NOT completed"),
+              std::string::npos);
+    EXPECT_TRUE(Control<QLabel>(b, "lblcalibrando")->isHidden());
+    EXPECT_TRUE(Control<QPushButton>(b, "cmdTEST")->isEnabled());
+    EXPECT_FALSE(c.r.files.IsFile("/inst/calvalue.dat"));
+
+    // The gain curve stopped during its first combination keeps that one in each file.
+    c.r.dialogs.QueueAnswer(MsgResult::Yes);
+    c.r.dialogs.on_events = [&] { b->cmdTEST_Click(); };
+    QTest::mouseClick(Control<QPushButton>(b, "cmdTEST"), Qt::LeftButton);
+    EXPECT_EQ(b->last_curve().outcome, RunOutcome::Interrupted);
+    EXPECT_EQ(b->last_curve().combinations, 1);
+    EXPECT_EQ(Text(Control<QLineEdit>(b, "txt_test")), "Gain=0;Pinhole=0");
+    const std::string mean = c.r.files.ReadFile("/inst/test_mean.txt");
+    EXPECT_EQ(mean.rfind("[p0,g0] ", 0), 0u);
+    EXPECT_EQ(std::count(mean.begin(), mean.end(), ' '), 384);
+    EXPECT_EQ(std::count(mean.begin(), mean.end(), '\n'), 1);
+    const std::string raw = c.r.files.ReadFile("/inst/test_bk.txt");
+    EXPECT_EQ(std::count(raw.begin(), raw.end(), '\n'), 22);  // "p=0,g=0" and 21 samples
+    EXPECT_EQ(Text(Control<QPushButton>(b, "cmdTEST")), "TEST CURVA DE GANANCIA");
+
+    // Closing the window gives the main window back.
+    b->close();
+    EXPECT_TRUE(c.w().isVisible());
+    EXPECT_FALSE(Control<QTimer>(b, "Timerreal")->isActive());
 }
 
 }  // namespace
