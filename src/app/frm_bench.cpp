@@ -277,8 +277,12 @@ Frm_Bench::Frm_Bench(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::Win
     vg->addWidget(txt_test);
     right->addWidget(curve_box);
     right->addStretch();
+    cmdclose = Button(right_widget, "cmdclose", "Close");
+    cmdclose->setToolTip("Back to the main window");
     Command2 = Button(right_widget, "Command2", "EXIT");
-    right->addLayout(ButtonRow({Command2}));
+    Command2->setToolTip("Releases the port in multitsk.dat and ends the program");
+    right->addLayout(ButtonRow({cmdclose, Command2}));
+    connect(cmdclose, &QPushButton::clicked, this, &QWidget::close);
     root->addWidget(right_widget);
 
     Timerreal = new QTimer(this);
@@ -377,7 +381,7 @@ void Frm_Bench::SetBusy(bool busy, QPushButton* running) {
     }
     for (QWidget* w : std::initializer_list<QWidget*>{
              Cmd_online, Cmd_offline, Cmdcalibrar, cmd_savecal, cmd_setcalibra, Cmd_setall, cmdTEST,
-             Command2, scrollpower, scrollgain, Scroll_threshold, Txtajuste, Combomode}) {
+             Command2, cmdclose, scrollpower, scrollgain, Scroll_threshold, Txtajuste, Combomode}) {
         if (w != running) w->setEnabled(!busy);
     }
     if (!busy) {
@@ -610,6 +614,8 @@ void Frm_Bench::ShowCalibrating(bool shown, const std::string& text) {
 
 void Frm_Bench::DrawProgress(int channel) {
     picturecal->DrawBarTo(channel);
+    // The calibration reads blocks into the readings itself: the picture follows them.
+    Picwell->Show(state_.readings, channel_);
 }
 
 void Frm_Bench::ShowReply(int reply) {

@@ -154,6 +154,7 @@ class Frm_Bench : public QWidget, private BenchView {
     QPushButton* cmdTEST;
     QLineEdit* txt_test;
     QPushButton* Command2;
+    QPushButton* cmdclose;  // back to the main window
     QLabel* lbl_result;  // how the last command ended
     QTimer* Timerreal;
 };

@@ -41,6 +41,9 @@ Frm_Factory::Frm_Factory(AppContext& ctx, QWidget* parent)
     grid->setColumnStretch(2, 1);
     root->addWidget(Frame1);
     root->addStretch();
+    cmdclose = Button(this, "cmdclose", "Close");
+    root->addLayout(ButtonRow({cmdclose}));
+    connect(cmdclose, &QPushButton::clicked, this, &QWidget::close);
 
     Timer_temp = new QTimer(this);
     Timer_temp->setObjectName("Timer_temp");

@@ -50,6 +50,7 @@ class Frm_Factory : public QWidget {
     QPushButton* Cmd_temp;
     QLineEdit* txt_mensaje;
     QLabel* lblserial;
+    QPushButton* cmdclose;  // back to the main window
     QTimer* Timer_temp;
 };
 

@@ -257,7 +257,8 @@ TEST(FactoryWindows, TemperatureSensorWindowCalibratesTheSensor) {
               "OK Last Factory Calibration 03/26 [mm/yy]");
     c.r.instrument.Faults().silent = false;
 
-    f->close();
+    QTest::mouseClick(Control<QPushButton>(f, "cmdclose"), Qt::LeftButton);
+    EXPECT_FALSE(f->isVisible());
     EXPECT_FALSE(timer->isActive());
     EXPECT_TRUE(c.w().isVisible());
 }
@@ -358,7 +359,8 @@ TEST(FactoryWindows, BenchStopsOnASecondPressAndKeepsOnlyWhatWasDone) {
     EXPECT_EQ(Text(Control<QPushButton>(b, "cmdTEST")), "TEST CURVA DE GANANCIA");
 
     // Closing the window gives the main window back.
-    b->close();
+    QTest::mouseClick(Control<QPushButton>(b, "cmdclose"), Qt::LeftButton);
+    EXPECT_FALSE(b->isVisible());
     EXPECT_TRUE(c.w().isVisible());
     EXPECT_FALSE(Control<QTimer>(b, "Timerreal")->isActive());
 }
