@@ -125,9 +125,12 @@ void Frm_Main::BuildControls() {
     acquisition_ = new AcquisitionWindow(this, *this, *strip_, *live_, *statusBar());
     control_panels_ = new ControlPanels(this, *this, *strip_, *acquisition_, right_widget);
     control_panels_->PlaceIn(right);
-    device_test_ =
-        new DeviceTest(this, *this, *live_, [this] { return !acquisition_->Acquiring(); });
-    factory_menu_ = new FactoryMenu(this, *this, [this] { return !PortInUse(); });
+    // The device test and the factory windows wait for a run, a blank, a calibration or a zero.
+    device_test_ = new DeviceTest(this, *this, *live_, [this] {
+        return !acquisition_->Acquiring() && !control_panels_->busy();
+    });
+    factory_menu_ =
+        new FactoryMenu(this, *this, [this] { return !PortInUse() && !control_panels_->busy(); });
     right->addWidget(strip_);
     right->addStretch();
     body->addWidget(right_widget);

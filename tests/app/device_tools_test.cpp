@@ -147,7 +147,15 @@ TEST(DeviceTest, RefusedWhileAnAcquisitionRunsAndDeclinedAtTheQuestion) {
     run.AcquisitionRunning = RunState::Paused;
     Control<QAction>(&c.w(), "mn_selftest")->trigger();
     run.AcquisitionRunning = RunState::Stopped;
-    EXPECT_EQ(c.r.dialogs.Messages(), std::vector<std::string>{"Stop acquisition before Testing"});
+    // A blank samples on the acquisition's timer: the test waits for it too.
+    Control<QAction>(&c.w(), "mncal_on")->trigger();
+    QTest::mouseClick(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_readblank, Qt::LeftButton);
+    ASSERT_TRUE(Acquisition(c.w()).engine().BlankActive());
+    Control<QAction>(&c.w(), "mn_selftest")->trigger();
+    QTest::mouseClick(Control<QPushButton>(&c.w(), "CmdStop"), Qt::LeftButton);
+    EXPECT_EQ(c.r.dialogs.Messages(),
+              (std::vector<std::string>{"Stop acquisition before Testing",
+                                        "Stop acquisition before Testing"}));
     EXPECT_FALSE(c.test().Running());
 
     // Cancel to the first question: nothing starts, nothing is written.
