@@ -128,7 +128,8 @@ void DeviceTest::mnstatustest_Click() {
     locked_ = true;
     host_.LockCommands(true);
     emit runningChanged(true);
-    host_.AppendLog("Device test started: report " + state_.report_path.string());
+    host_.AppendLog("Device test started; its report is " + state_.report_path.filename().string() +
+                    " in the installation folder");
 }
 
 void DeviceTest::Timer_test_Timer() {

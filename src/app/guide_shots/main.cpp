@@ -214,6 +214,10 @@ int main(int argc, char** argv) {
         factory->sensor_window()->close();
         factory->mn_factory_bench_Click();
         factory->bench_window()->SelectChannel(37);
+        // Readings before and after the station's calibration to 85 %.
+        for (int reading = 0; reading < 40; ++reading) factory->bench_window()->Timerreal_Timer();
+        factory->bench_window()->Cmdcalibrar_Click();
+        factory->bench_window()->Cmd_online_Click();
         for (int reading = 0; reading < 60; ++reading) factory->bench_window()->Timerreal_Timer();
         failures += !Save(factory->bench_window(), out / "factory-bench.png");
         factory->bench_window()->close();
