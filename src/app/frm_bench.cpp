@@ -616,6 +616,9 @@ void Frm_Bench::DrawProgress(int channel) {
     picturecal->DrawBarTo(channel);
     // The calibration reads blocks into the readings itself: the picture follows them.
     Picwell->Show(state_.readings, channel_);
+    // A write to every channel takes seconds: the window repaints on the way (its commands are
+    // disabled meanwhile).
+    if (channel % 32 == 31) ctx_.dialogs.ProcessEvents();
 }
 
 void Frm_Bench::ShowReply(int reply) {
