@@ -120,7 +120,14 @@ SelfTestContext DeviceTest::Context() {
 }
 
 void DeviceTest::mnstatustest_Click() {
-    if (Running()) return;
+    if (Running()) {
+        // The entry reads "Stop device test" meanwhile. A tick waiting on a question ends
+        // first: the test stops after it.
+        stop_requested_ = true;
+        if (!ticking_) Stop();
+        return;
+    }
+    stop_requested_ = false;
     const ConnectionState& c = host_.context().state.connection;
     offline_ = c.OfflineMode || !c.InstrumentConnected;
     SelfTestContext ctx = Context();
@@ -140,7 +147,10 @@ void DeviceTest::Timer_test_Timer() {
     SelfTestContext ctx = Context();
     SelfTestTick(ctx, state_);
     ticking_ = false;
-    if (state_.Timer_test) {
+    if (stop_requested_) {
+        Stop();
+        Ended();
+    } else if (state_.Timer_test) {
         // A tick longer than the interval delays the next one; it then follows at once.
         const auto spent = static_cast<int>(clock.MonotonicMillis() - started);
         Timer_test->start(std::max(0, kTimerTestIntervalMs - spent));

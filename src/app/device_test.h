@@ -51,7 +51,7 @@ class DeviceTest : public QObject, private SelfTestView {
     DeviceTest(QObject* parent, MainWindowHost& host, LiveView& live,
                std::function<bool()> acquisition_stopped);
 
-    // mnstatustest_Click: asks, and on OK starts the test.
+    // mnstatustest_Click: asks, and on OK starts the test; while it runs, stops it.
     void mnstatustest_Click();
     // Timer_test_Timer: one step; never re-entered (a question it asks lets events run).
     void Timer_test_Timer();
@@ -87,6 +87,7 @@ class DeviceTest : public QObject, private SelfTestView {
     SelfTestState state_;
     bool offline_ = false;
     bool ticking_ = false;
+    bool stop_requested_ = false;
     bool locked_ = false;
 };
 

@@ -196,10 +196,10 @@ void Frm_Main::BuildMenus() {
     connect(mn_selftest, &QAction::triggered, device_test_, &DeviceTest::mnstatustest_Click);
     mn_factory = factory_menu_->AddTo(tools);
     mn_factory->setObjectName("mn_factory");
-    // While the test runs, neither it, the factory tools nor the tool panels (whose long runs
-    // let events, and so the test's timer, run) can start.
+    // While the test runs its entry stops it, and neither the factory tools nor the tool panels
+    // (whose long runs let events, and so the test's timer, run) can start.
     connect(device_test_, &DeviceTest::runningChanged, this, [this](bool running) {
-        mn_selftest->setEnabled(!running);
+        mn_selftest->setText(running ? "Stop device test" : "Device test");
         mn_factory->setEnabled(!running);
         for (const char* panel : {"frm_mn1", "Frame_light", "Frame_temp"}) {
             if (auto* w = findChild<QWidget*>(panel)) w->setEnabled(!running);

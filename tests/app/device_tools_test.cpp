@@ -68,7 +68,7 @@ TEST_P(DeviceTestRun, RunsOnTimerTestToItsVerdicts) {
     QTimer* timer = Control<QTimer>(&c.test(), "Timer_test");
     ASSERT_TRUE(timer->isActive());
     EXPECT_EQ(timer->interval(), 100);
-    EXPECT_FALSE(Control<QAction>(&c.w(), "mn_selftest")->isEnabled());
+    EXPECT_EQ(Text(Control<QAction>(&c.w(), "mn_selftest")), "Stop device test");
     EXPECT_FALSE(Control<QPushButton>(&c.w(), "CmdPlay")->isEnabled());
     EXPECT_FALSE(Control<QWidget>(&c.w(), "frm_mn1")->isEnabled());
 
@@ -96,7 +96,7 @@ TEST_P(DeviceTestRun, RunsOnTimerTestToItsVerdicts) {
     // The display is given back and the report handed to the desktop's viewer.
     EXPECT_FALSE(Control<QWidget>(&c.w(), "self_test_grid")->isVisible());
     EXPECT_EQ(Control<QLabel>(&c.w(), "lbl_temperature")->text(), QString::fromUtf8("T = __ °C"));
-    EXPECT_TRUE(Control<QAction>(&c.w(), "mn_selftest")->isEnabled());
+    EXPECT_EQ(Text(Control<QAction>(&c.w(), "mn_selftest")), "Device test");
     EXPECT_TRUE(Control<QPushButton>(&c.w(), "CmdPlay")->isEnabled());
     EXPECT_TRUE(Control<QWidget>(&c.w(), "frm_mn1")->isEnabled());
     EXPECT_EQ(c.r.opened_documents, std::vector<std::string>{"/inst/testdev123.txt"});
@@ -172,7 +172,28 @@ TEST(DeviceTest, RefusedWhileAnAcquisitionRunsAndDeclinedAtTheQuestion) {
     EXPECT_EQ(c.test().state().end, SelfTestEnd::Declined);
     EXPECT_EQ(c.test().state().DeviceTestStep, 4);
     EXPECT_TRUE(Control<QPushButton>(&c.w(), "CmdPlay")->isEnabled());
-    EXPECT_TRUE(Control<QAction>(&c.w(), "mn_selftest")->isEnabled());
+    EXPECT_EQ(Text(Control<QAction>(&c.w(), "mn_selftest")), "Device test");
+}
+
+TEST(DeviceTest, ItsMenuEntryStopsItAndTheBeamsGetTheirSettingsBack) {
+    Connected c;
+    CalibrationValues cal;
+    cal.PinHole.fill(5);
+    cal.Gain.fill(1);
+    SaveCalibration(c.r.ctx->storage, cal);
+    c.r.dialogs.QueueAnswer(MsgResult::Ok);
+    c.r.dialogs.QueueAnswer(MsgResult::Yes);
+    Control<QAction>(&c.w(), "mn_selftest")->trigger();
+    for (int i = 0; i < 30; ++i) c.test().Timer_test_Timer();
+    Control<QAction>(&c.w(), "mn_selftest")->trigger();
+    EXPECT_EQ(c.test().state().end, SelfTestEnd::Stopped);
+    EXPECT_FALSE(Control<QTimer>(&c.test(), "Timer_test")->isActive());
+    EXPECT_FALSE(Control<QWidget>(&c.w(), "self_test_grid")->isVisible());
+    EXPECT_NE(Text(Control<QLabel>(&c.w(), "lbl_status")).find("stopped before its end"),
+              std::string::npos);
+    for (int ch : {0, 200, 383}) EXPECT_EQ(c.r.instrument.ChannelSetting(ch), 1 * 32 + 5) << ch;
+    EXPECT_EQ(Text(Control<QAction>(&c.w(), "mn_selftest")), "Device test");
+    EXPECT_TRUE(Control<QWidget>(&c.w(), "frm_mn1")->isEnabled());
 }
 
 TEST(DeviceTest, ShortBlockStopsWithComErrorAndGivesTheCommandsBack) {
@@ -188,7 +209,7 @@ TEST(DeviceTest, ShortBlockStopsWithComErrorAndGivesTheCommandsBack) {
     EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lbl_temperature")), "COM Error");
     EXPECT_NE(Text(Control<QLabel>(&c.w(), "lbl_status")).find("COM Error"), std::string::npos);
     EXPECT_TRUE(Control<QPushButton>(&c.w(), "CmdPlay")->isEnabled());
-    EXPECT_TRUE(Control<QAction>(&c.w(), "mn_selftest")->isEnabled());
+    EXPECT_EQ(Text(Control<QAction>(&c.w(), "mn_selftest")), "Device test");
 }
 
 // ---- The factory windows ----
