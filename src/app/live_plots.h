@@ -56,6 +56,9 @@ class LiveView : public QWidget {
     void RedrawSignal();
     // The time bar: percent of the lapse (0..100), repainted only when it changed.
     void ShowElapsedBar(double percent);
+    // The activity plot and the time bar, lent to the device test while it runs.
+    PlotBox& activity_plot() { return *Picact; }
+    ProgressBox& time_bar() { return *picturetime; }
 
   private:
     QPushButton* Cmd_barplot;

@@ -1,9 +1,10 @@
 // lumivo-guide-shots: the pictures of the user guide, made from the program's own windows on
 // Qt's offscreen platform (no display needed). It builds a demonstration installation folder
 // (a grouped 96-well project and an eight-hour recording of synthetic counts), then opens the
-// launcher, the main window connected to the in-process simulated instrument, the project
-// setup window, the report window after "Generate..." and the guide window, and saves a PNG
-// of each into the output folder.
+// launcher, the main window connected to the in-process simulated instrument (and with its
+// device test in progress), the two factory windows, the project setup window, the report
+// window after "Generate..." and the guide window, and saves a PNG of each into the output
+// folder.
 //
 // usage: lumivo-guide-shots --out DIR [--install DIR]
 //   Without --install a temporary installation folder is used and removed at the end.
@@ -22,6 +23,8 @@
 #include <vector>
 
 #include "app/app_context.h"
+#include "app/device_test.h"
+#include "app/factory_menu.h"
 #include "app/frm_help.h"
 #include "app/frm_main.h"
 #include "app/frm_report.h"
@@ -32,6 +35,7 @@
 #include "core/setup/plate_groups.h"
 #include "core/setup/project_ops.h"
 #include "core/storage/acquisition_register.h"
+#include "core/storage/calibration_file.h"
 #include "core/storage/config_file.h"
 #include "core/storage/installation.h"
 #include "core/storage/project_setup.h"
@@ -68,7 +72,8 @@ class QuietDialogs final : public Dialogs {
   public:
     MsgResult MessageBox(const std::string& text, MsgButtons buttons, const std::string&) override {
         std::cerr << "lumivo-guide-shots: the program said: " << text << "\n";
-        return buttons == MsgButtons::Ok ? MsgResult::Ok : MsgResult::Yes;
+        const bool ok = buttons == MsgButtons::Ok || buttons == MsgButtons::OkCancel;
+        return ok ? MsgResult::Ok : MsgResult::Yes;
     }
     std::optional<std::string> InputBox(const std::string&, const std::string&,
                                         const std::string& default_text) override {
@@ -177,6 +182,9 @@ int main(int argc, char** argv) {
             MakeDemoProject(ctx.storage, config, project, plate);
             config.ComPortNumber = 1;
             SaveConfig(ctx.storage, config);
+            // The beams' settings, which the device test gives back when it is stopped.
+            CalibrationValues cal;
+            ResetCalibration(ctx.storage, cal);
         }
 
         app::Frm_Main main_window(ctx);
@@ -189,6 +197,30 @@ int main(int argc, char** argv) {
         main_window.show();
         main_window.cmd_connect_Click();
         failures += !Save(&main_window, out / "main-window.png");
+
+        // The device test at its column steps, then stopped (the beams get their settings back).
+        auto* device_test = main_window.findChild<app::DeviceTest*>("device_test");
+        device_test->mnstatustest_Click();
+        for (int tick = 0; tick < 47 && device_test->Running(); ++tick)
+            device_test->Timer_test_Timer();
+        failures += !Save(&main_window, out / "self-test.png");
+        device_test->Stop();
+
+        // The factory windows, each in place of the main window.
+        auto* factory = main_window.findChild<app::FactoryMenu*>("factory_menu");
+        factory->mn_factory_sensor_Click();
+        factory->sensor_window()->Timer_temp_Timer();
+        failures += !Save(factory->sensor_window(), out / "factory-sensor.png");
+        factory->sensor_window()->close();
+        factory->mn_factory_bench_Click();
+        factory->bench_window()->SelectChannel(37);
+        // Readings before and after the station's calibration to 85 %.
+        for (int reading = 0; reading < 40; ++reading) factory->bench_window()->Timerreal_Timer();
+        factory->bench_window()->Cmdcalibrar_Click();
+        factory->bench_window()->Cmd_online_Click();
+        for (int reading = 0; reading < 60; ++reading) factory->bench_window()->Timerreal_Timer();
+        failures += !Save(factory->bench_window(), out / "factory-bench.png");
+        factory->bench_window()->close();
 
         app::Frm_setup setup(ctx.storage, ctx.state);
         setup.Form_Load(false);
