@@ -96,6 +96,8 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     for (const char* m : ReportMethodNames()) Cmb_dspmethod->addItem(m);
     run->addWidget(Cmb_dspmethod, 2, 1);
     frmtxt_datalapse = Named(new QLineEdit(Frame_run), "frmtxt_datalapse");
+    frmtxt_datalapse->setToolTip("Hours from the start to analyse again; blank: all");
+    run->addWidget(new QLabel("Lapse (hours):", Frame_run), 3, 0);
     run->addWidget(frmtxt_datalapse, 3, 1);
     Chk_replacedata = Named(new QCheckBox("Replace old data", Frame_run), "Chk_replacedata");
     Chk_rawexport = Named(new QCheckBox("Export Raw", Frame_run), "Chk_rawexport");

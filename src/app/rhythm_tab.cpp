@@ -196,61 +196,41 @@ RhythmTab::RhythmTab(StorageContext& storage, std::function<fs::path()> folder, 
     : QWidget(parent), storage_(storage), folder_(std::move(folder)) {
     setObjectName("rhythm_tab");
     auto* outer = new QVBoxLayout(this);
+    // Three rows of settings: what is shown, how the views are computed, and the wells left out;
+    // the buttons on the right.
     auto* grid = new QGridLayout;
-    int col = 0;
-    auto add = [&](const char* caption, QWidget* w, int row) {
+    auto add = [&](int row, int col, const char* caption, QWidget* w) {
         if (caption) grid->addWidget(new QLabel(caption, this), row, col);
         grid->addWidget(w, row, col + 1);
     };
-
     Cmb_view = Named(new QComboBox(this), "Cmb_view");
     for (const char* v : {"Actogram", "Periodogram", "Activity profile", "Inactivity bouts"})
         Cmb_view->addItem(v);
-    add("View:", Cmb_view, 0);
+    add(0, 0, "View:", Cmb_view);
     Cmb_series = Named(new QComboBox(this), "Cmb_series");
-    Cmb_series->setMinimumContentsLength(18);
+    Cmb_series->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    Cmb_series->setMinimumContentsLength(16);
     Cmb_series->addItem("All groups and wells", QString());
-    add("Wells:", Cmb_series, 1);
-    col += 2;
+    add(0, 2, "Wells:", Cmb_series);
     Spin_bin = Named(new QSpinBox(this), "Spin_bin");
     Spin_bin->setRange(0, 1440);
     Spin_bin->setSuffix(" min");
-    Spin_bin->setSpecialValueText("view default");
+    Spin_bin->setSpecialValueText("default");
     Spin_bin->setToolTip(
         "Bin size: 30 min for actograms and profiles, 6 for periodograms, 1 for bouts by default");
-    add("Bin:", Spin_bin, 0);
-    Spin_deadhours = Named(new QDoubleSpinBox(this), "Spin_deadhours");
-    Spin_deadhours->setRange(0.5, 1000);
-    Spin_deadhours->setDecimals(1);
-    Spin_deadhours->setSuffix(" h");
-    Spin_deadhours->setValue(kDefaultDeadHours);
-    Spin_deadhours->setToolTip("A well with no counts over the last hours of the run is dead");
-    add("Dead after:", Spin_deadhours, 1);
-    col += 2;
-    Chk_double = Named(new QCheckBox("Double plot", this), "Chk_double");
-    add(nullptr, Chk_double, 0);
-    Chk_keepdead = Named(new QCheckBox("Keep dead wells", this), "Chk_keepdead");
-    Chk_keepdead->setToolTip("Dead wells stay in the group means");
-    add(nullptr, Chk_keepdead, 1);
-    col += 2;
+    add(0, 4, "Bin:", Spin_bin);
+
     Spin_rowperiod = Named(new QDoubleSpinBox(this), "Spin_rowperiod");
     Spin_rowperiod->setRange(1, 240);
     Spin_rowperiod->setDecimals(2);
     Spin_rowperiod->setSuffix(" h");
     Spin_rowperiod->setValue(24);
-    add("Row period:", Spin_rowperiod, 0);
-    Spin_boutmin = Named(new QDoubleSpinBox(this), "Spin_boutmin");
-    Spin_boutmin->setRange(1, 1440);
-    Spin_boutmin->setDecimals(0);
-    Spin_boutmin->setSuffix(" min");
-    Spin_boutmin->setValue(kDefaultBoutMinutes);
-    Spin_boutmin->setToolTip("A bout is at least this many consecutive inactive minutes");
-    add("Bout at least:", Spin_boutmin, 1);
-    col += 2;
+    Spin_rowperiod->setToolTip("The length of an actogram row");
+    add(1, 0, "Row period:", Spin_rowperiod);
     Cmb_method = Named(new QComboBox(this), "Cmb_method");
     for (auto m : {PeriodogramMethod::ChiSquare, PeriodogramMethod::LombScargle})
         Cmb_method->addItem(QString::fromUtf8(PeriodogramMethodName(m).data()));
-    add("Method:", Cmb_method, 0);
+    add(1, 2, "Method:", Cmb_method);
     auto* range = new QHBoxLayout;
     Spin_periodmin = Named(new QDoubleSpinBox(this), "Spin_periodmin");
     Spin_periodmax = Named(new QDoubleSpinBox(this), "Spin_periodmax");
@@ -262,15 +242,38 @@ RhythmTab::RhythmTab(StorageContext& storage, std::function<fs::path()> folder, 
     }
     Spin_periodmin->setValue(PeriodogramOptions{}.min_hours);
     Spin_periodmax->setValue(PeriodogramOptions{}.max_hours);
-    grid->addWidget(new QLabel("Periods:", this), 1, col);
-    grid->addLayout(range, 1, col + 1);
-    col += 2;
+    grid->addWidget(new QLabel("Periods:", this), 1, 4);
+    grid->addLayout(range, 1, 5);
+
+    Chk_double = Named(new QCheckBox("Double plot", this), "Chk_double");
+    grid->addWidget(Chk_double, 2, 1);
+    Spin_boutmin = Named(new QDoubleSpinBox(this), "Spin_boutmin");
+    Spin_boutmin->setRange(1, 1440);
+    Spin_boutmin->setDecimals(0);
+    Spin_boutmin->setSuffix(" min");
+    Spin_boutmin->setValue(kDefaultBoutMinutes);
+    Spin_boutmin->setToolTip("A bout is at least this many consecutive inactive minutes");
+    add(2, 2, "Bout at least:", Spin_boutmin);
+    auto* dead = new QHBoxLayout;
+    Spin_deadhours = Named(new QDoubleSpinBox(this), "Spin_deadhours");
+    Spin_deadhours->setRange(0.5, 1000);
+    Spin_deadhours->setDecimals(1);
+    Spin_deadhours->setSuffix(" h");
+    Spin_deadhours->setValue(kDefaultDeadHours);
+    Spin_deadhours->setToolTip("A well with no counts over the last hours of the run is dead");
+    Chk_keepdead = Named(new QCheckBox("keep in means", this), "Chk_keepdead");
+    Chk_keepdead->setToolTip("Dead wells stay in the group means");
+    dead->addWidget(Spin_deadhours);
+    dead->addWidget(Chk_keepdead);
+    grid->addWidget(new QLabel("Dead after:", this), 2, 4);
+    grid->addLayout(dead, 2, 5);
+
     Cmd_show = Named(new QPushButton("Show", this), "Cmd_show");
     Cmd_save = Named(new QPushButton("Save", this), "Cmd_save");
     Cmd_save->setToolTip("Writes the view's picture (SVG) and table (CSV) into the folder");
-    grid->addWidget(Cmd_show, 0, col);
-    grid->addWidget(Cmd_save, 1, col);
-    grid->setColumnStretch(col + 1, 1);
+    grid->addWidget(Cmd_show, 0, 6);
+    grid->addWidget(Cmd_save, 1, 6);
+    grid->setColumnStretch(7, 1);
     outer->addLayout(grid);
 
     lbl_info_ = Named(new QLabel(this), "lbl_rhythminfo");
@@ -287,7 +290,7 @@ RhythmTab::RhythmTab(StorageContext& storage, std::function<fs::path()> folder, 
     table_->verticalHeader()->setDefaultSectionSize(20);
     split->addWidget(scene_view_);
     split->addWidget(table_);
-    split->setStretchFactor(0, 3);
+    split->setStretchFactor(0, 2);
     split->setStretchFactor(1, 1);
     outer->addWidget(split, 1);
 
