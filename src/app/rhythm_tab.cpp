@@ -1,6 +1,7 @@
 #include "app/rhythm_tab.h"
 
 #include <QAbstractTableModel>
+#include <QApplication>
 #include <QFontMetricsF>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -352,9 +353,13 @@ bool RhythmTab::Cmd_show_Click() {
         request.well.clear();
     }
     std::string failure;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto plot = ComputePlot(storage_, request, &failure);
+    QApplication::restoreOverrideCursor();
     if (!plot) {
-        lbl_info_->setText(ToQ("Nothing to show: " + failure));
+        // An empty reason: a message has said it.
+        lbl_info_->setText(
+            ToQ("Nothing to show: " + (failure.empty() ? "see the message" : failure)));
         scene_view_->SetScene({});
         model_->SetCsv({});
         return false;
