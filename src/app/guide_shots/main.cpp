@@ -3,8 +3,9 @@
 // (a grouped 96-well project and an eight-hour recording of synthetic counts), then opens the
 // launcher, the main window connected to the in-process simulated instrument (and with its
 // device test in progress), the two factory windows, the project setup window, the report
-// window after "Generate..." and the guide window, and saves a PNG of each into the output
-// folder.
+// window after "Generate...", its raw-data panel during RUN (on a half-hour recording with raw
+// pages), each view of its "Rhythm and sleep" tab (on four days of the simulated instrument's
+// day-night rhythm) and the guide window, and saves a PNG of each into the output folder.
 //
 // usage: lumivo-guide-shots --out DIR [--install DIR]
 //   Without --install a temporary installation folder is used and removed at the end.
@@ -14,9 +15,11 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <random>
 #include <string>
@@ -29,8 +32,10 @@
 #include "app/frm_main.h"
 #include "app/frm_report.h"
 #include "app/frm_setup.h"
+#include "app/rhythm_tab.h"
 #include "core/acquisition/data_files.h"
 #include "core/acquisition/record_file_io.h"
+#include "core/control/control_settings.h"
 #include "core/install_dir.h"
 #include "core/setup/plate_groups.h"
 #include "core/setup/project_ops.h"
@@ -79,7 +84,12 @@ class QuietDialogs final : public Dialogs {
                                         const std::string& default_text) override {
         return default_text;
     }
-    void ProcessEvents() override { QCoreApplication::processEvents(); }
+    void ProcessEvents() override {
+        QCoreApplication::processEvents();
+        if (on_events) on_events();
+    }
+    // Runs at every pass of window events (a picture taken during a long operation).
+    std::function<void()> on_events;
 };
 
 void Settle() {
@@ -107,6 +117,13 @@ void MakeDemoProject(StorageContext& storage, GlobalConfig& config, ProjectState
     for (int g = 0; g < 4; ++g) project.GroupName[static_cast<std::size_t>(g)] = names[g];
     RebuildGroupList(project);
     project.Setup.Aq_lapse = 480;
+    // Lights on from 07:00 to 19:00.
+    ClimateState climate;
+    LoadClimateSettings(project, climate);
+    climate.light_cycle_enabled = true;
+    climate.light_on_hour = 7;
+    climate.light_off_hour = 19;
+    StoreClimateSettings(climate, project);
     if (!CreateProjectAs(session, "Dose response"))
         throw std::runtime_error("the demonstration project could not be created");
 }
@@ -116,9 +133,9 @@ void MakeDemoProject(StorageContext& storage, GlobalConfig& config, ProjectState
 fs::path MakeDemoRecording(StorageContext& storage, const GlobalConfig& config,
                            const ProjectState& project) {
     const LocalDateTime start{2026, 12, 7, 9, 0, 0, 0};
-    const std::string name = CreateAcquisitionFolder(storage, config.Actual_Project_Number, project,
-                                                     start, "Dose response, plate 1",
-                                                     "made by lumivo-guide-shots");
+    const std::string name =
+        CreateAcquisitionFolder(storage, config.Actual_Project_Number, project, start,
+                                "Dose response, plate 1", "made by lumivo-guide-shots");
     const fs::path folder = project.ProjectFolder / name;
     PosixFileOps ops;
     std::mt19937 random(7);
@@ -140,6 +157,89 @@ fs::path MakeDemoRecording(StorageContext& storage, const GlobalConfig& config,
     return folder;
 }
 
+// A half-hour recording whose raw pages hold every window: a steady beam level with the dips of
+// passing animals, more of them in the wells of the lower doses.
+fs::path MakeRawRecording(StorageContext& storage, const GlobalConfig& config,
+                          const ProjectState& project) {
+    const LocalDateTime start{2026, 12, 8, 9, 0, 0, 0};
+    const std::string name =
+        CreateAcquisitionFolder(storage, config.Actual_Project_Number, project, start,
+                                "Dose response, raw data", "made by lumivo-guide-shots");
+    const fs::path folder = project.ProjectFolder / name;
+    PosixFileOps ops;
+    std::mt19937 random(11);
+    const std::size_t rt_buffer = static_cast<std::size_t>(project.Setup.RT_Buffer);
+    const std::size_t rows = rt_buffer + 1;
+    for (int minute = 1; minute <= 30; ++minute) {
+        CountsRecord record;
+        record.elapsed_minutes = minute;
+        record.values[kBeamChannelCount] = TemperatureTenths(25.0);
+        std::vector<std::int16_t> window(rows * kChannelTableSize, 0);
+        for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+            const int group = project.ChannelGroup[c];
+            std::bernoulli_distribution dip(group >= 0 && group <= 3 ? 0.02 / (group + 1) : 0.0);
+            std::normal_distribution<double> noise(2000.0, 6.0);
+            for (std::size_t r = 0; r < rt_buffer;) {
+                if (dip(random)) {
+                    for (std::size_t k = 0; k < 6 && r < rt_buffer; ++k, ++r)
+                        window[r * kChannelTableSize + c] = 1300;
+                } else {
+                    window[r++ * kChannelTableSize + c] = static_cast<std::int16_t>(noise(random));
+                }
+            }
+        }
+        const fs::path page = folder / RawPageFileName((minute - 1) / 11);
+        if (!AppendCountsRecord(ops, folder / "counts.bin", record, AppendOptions{}).ok ||
+            !AppendRawPageRecord(ops, page, ConstSampleWindow{window, rows}, rt_buffer, {}).ok)
+            throw std::runtime_error("could not write the raw recording in " + folder.string());
+    }
+    return folder;
+}
+
+// Four days of one-minute records from the simulated instrument's day-night rhythm: the animals
+// are active for 12 h of every 24 from 19:00 (nocturnal, under lights on 07:00-19:00), each well
+// with a period of its own within half an hour of a day, and the higher doses less active.
+fs::path MakeRhythmRecording(StorageContext& storage, const GlobalConfig& config,
+                             const ProjectState& project) {
+    const LocalDateTime start{2026, 12, 1, 12, 0, 0, 0};
+    const std::string name =
+        CreateAcquisitionFolder(storage, config.Actual_Project_Number, project, start,
+                                "Day and night, plate 2", "made by lumivo-guide-shots");
+    const fs::path folder = project.ProjectFolder / name;
+    sim::SimConfig sim_config;
+    sim_config.rhythm.period_hours = 24.0;
+    sim_config.rhythm.active_hours = 12.0;
+    sim_config.rhythm.phase_hours = 7.0;
+    sim_config.rhythm.rest_fraction = 0.08;
+    sim_config.rhythm.period_spread_hours = 0.5;
+    const double rate[] = {0.12, 0.09, 0.06, 0.03};
+    sim_config.well_activity.assign(kBeamChannelCount, 0.0);
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+        const int group = project.ChannelGroup[c];
+        if (group >= 0 && group <= 3) sim_config.well_activity[c] = rate[group];
+    }
+    sim::Instrument animals(sim_config);
+    constexpr std::int64_t kMinute = 60'000'000;
+    animals.AdvanceTo(kMinute);
+    std::vector<std::uint64_t> before(kBeamChannelCount, 0);
+    PosixFileOps ops;
+    for (int minute = 1; minute <= 4 * 1440; ++minute) {
+        CountsRecord record;
+        record.elapsed_minutes = minute;
+        for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+            const std::uint64_t n =
+                animals.CrossingsStarted(static_cast<int>(c), (minute + 1) * kMinute);
+            record.values[c] =
+                static_cast<std::int16_t>(std::min<std::uint64_t>(n - before[c], 4095));
+            before[c] = n;
+        }
+        record.values[kBeamChannelCount] = TemperatureTenths(25.0);
+        if (!AppendCountsRecord(ops, folder / "counts.bin", record, AppendOptions{}).ok)
+            throw std::runtime_error("could not write " + (folder / "counts.bin").string());
+    }
+    return folder;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -148,9 +248,12 @@ int main(int argc, char** argv) {
     fs::path out;
     fs::path install;
     for (std::size_t i = 0; i + 1 < words.size(); i += 2) {
-        if (words[i] == "--out") out = words[i + 1];
-        else if (words[i] == "--install") install = words[i + 1];
-        else break;
+        if (words[i] == "--out")
+            out = words[i + 1];
+        else if (words[i] == "--install")
+            install = words[i + 1];
+        else
+            break;
     }
     if (out.empty() || words.size() % 2 != 0) {
         std::cerr << "usage: lumivo-guide-shots --out DIR [--install DIR]\n";
@@ -238,6 +341,33 @@ int main(int argc, char** argv) {
         report.show();
         report.Cmd_generate_Click();
         failures += !Save(&report, out / "report.png");
+
+        // The raw-data panel half way through RUN.
+        const fs::path raw = MakeRawRecording(ctx.storage, ctx.state.config, ctx.state.project);
+        if (!report.OpenFor(raw, "10", {})) throw std::runtime_error("no raw report window");
+        report.mnrecalculate_Click();
+        bool taken = false;
+        dialogs.on_events = [&] {
+            if (taken || report.frmlbl_status->text() != "Block 15/30") return;
+            taken = true;
+            failures += !Save(&report, out / "report-raw-run.png");
+        };
+        report.cmd_runframe_Click();
+        dialogs.on_events = nullptr;
+        failures += !taken;
+        report.Frame_run->hide();
+
+        // Each view of the "Rhythm and sleep" tab.
+        const fs::path days = MakeRhythmRecording(ctx.storage, ctx.state.config, ctx.state.project);
+        if (!report.OpenFor(days, "30", {})) throw std::runtime_error("no rhythm report window");
+        report.report_tabs->setCurrentWidget(report.rhythm_tab);
+        const char* views[] = {"actogram", "periodogram", "profile", "sleep"};
+        for (int v = 0; v < 4; ++v) {
+            report.rhythm_tab->view_box()->setCurrentIndex(v);
+            report.rhythm_tab->Cmb_view_Click();
+            if (!report.rhythm_tab->Cmd_show_Click()) ++failures;
+            failures += !Save(&report, out / ("rhythm-" + std::string(views[v]) + ".png"));
+        }
         report.hide();
 
         app::Frm_help help;
