@@ -107,7 +107,7 @@ void RenderSignalPlot(QPainter& p, const QRect& area, const SignalFrame& f,
     };
 
     // Grid and y labels.
-    const double step = NiceStep(y_max - y_min, std::max(2, static_cast<int>(plot.height() / 40)));
+    const double step = NiceStep(y_max - y_min, std::max(3, static_cast<int>(plot.height() / 30)));
     p.setPen(kGridColour);
     for (double v = std::ceil(y_min / step) * step; v <= y_max; v += step) {
         p.drawLine(QPointF(plot.left(), Y(v)), QPointF(plot.right(), Y(v)));

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/acquisition/data_files.h"
+#include "core/control/auto_zero.h"
 #include "core/control/channel_calibration.h"
 #include "core/storage/plate_format.h"
 #include "core/storage/project_setup.h"
@@ -70,10 +71,8 @@ enum class ChannelHealth : std::uint8_t {
     Drifting,   // its level rose past the calibration window, towards the adjustment limit
 };
 
-// A mean reading below this: dead.
-inline constexpr int kDeadChannelLevel = 100;
-// A mean reading from this on: saturated (the range ends at 4095).
-inline constexpr int kSaturatedChannelLevel = 4000;
+// A mean reading below kDeadChannelLevel: dead; from kSaturatedChannelLevel on: saturated
+// (the levels auto-zero reports channels by).
 // A mean reading from this on (and below saturation): drifting. Half way from the top of the
 // calibration window to the level at which a channel is re-adjusted.
 inline constexpr int kDriftingChannelLevel = (CalibrationWindowHigh + kReadjustTriggerLevel) / 2;
