@@ -184,9 +184,13 @@ void RenderTimeCourse(QPainter& p, const QRect& area, const ActivityData& d) {
     }
     const double scale_top = AxisTop(top);
     p.setRenderHint(QPainter::Antialiasing, true);
+    // A week of windows is thousands: at most about two points per pixel column.
+    const std::size_t step = std::max<std::size_t>(
+        1, d.course.minutes.size() /
+               std::max<std::size_t>(1, static_cast<std::size_t>(plot.width()) * 2));
     for (std::size_t gi = 0; gi < d.layout.groups.size(); ++gi) {
         QPolygonF line;
-        for (std::size_t w = 0; w < d.course.minutes.size(); ++w) {
+        for (std::size_t w = 0; w < d.course.minutes.size(); w += step) {
             if (gi >= d.course.groups[w].size()) continue;
             line.append(
                 QPointF(plot.left() + d.course.minutes[w] / x_top * plot.width(),
@@ -194,7 +198,9 @@ void RenderTimeCourse(QPainter& p, const QRect& area, const ActivityData& d) {
         }
         p.setPen(QPen(GroupColour(d.layout.groups[gi]), 1.6));
         if (line.size() > 1) p.drawPolyline(line);
-        for (const QPointF& pt : line) p.drawEllipse(pt, 1.8, 1.8);
+        if (line.size() < 200) {
+            for (const QPointF& pt : line) p.drawEllipse(pt, 1.8, 1.8);
+        }
     }
     p.setRenderHint(QPainter::Antialiasing, false);
     // Key: the first groups, top left inside the plot.
