@@ -355,10 +355,10 @@ void RenderBendHistogram(QPainter& p, const QRect& area, const ActivityData& d) 
         for (std::int16_t v : *d.histogram) top = std::max(top, static_cast<double>(v));
     }
     const QString what = QString("Body-bend intervals, channel %1").arg(d.histogram_channel);
-    const QRectF plot = Axes(p, area, AxisTop(top), WindowTitle(d, what), "bends", 20);
+    const QRectF plot = Axes(p, area, AxisTop(top), WindowTitle(d, what), "bends");
     p.setPen(QColor(90, 90, 90));
-    p.drawText(QRectF(plot.left(), plot.bottom() + 2, plot.width(), 15), Qt::AlignCenter,
-               "interval between bends (readings, 0..49)");
+    p.drawText(QRectF(plot.left(), plot.bottom() + 16, plot.width(), 15), Qt::AlignCenter,
+               "interval between bends (readings)");
     if (!d.body_bends) {
         DrawWaiting(p, plot, "Body bends are counted in body-bends runs (w96u plates)");
         return;
@@ -369,6 +369,11 @@ void RenderBendHistogram(QPainter& p, const QRect& area, const ActivityData& d) 
     }
     const double scale_top = AxisTop(top);
     const double slot = plot.width() / static_cast<double>(kBendHistogramBins);
+    p.setPen(QColor(90, 90, 90));
+    for (int b = 0; b < static_cast<int>(kBendHistogramBins); b += 10) {
+        p.drawText(QRectF(plot.left() + b * slot, plot.bottom() + 2, slot * 2, 15),
+                   Qt::AlignLeft | Qt::AlignTop, QString::number(b));
+    }
     for (std::size_t b = 0; b < kBendHistogramBins; ++b) {
         const double v = (*d.histogram)[b];
         if (v <= 0) continue;
