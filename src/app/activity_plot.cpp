@@ -403,11 +403,15 @@ void ActivityData::Prepare(const PlateMap& plate_ref, const ProjectState& projec
 }
 
 void ActivityData::TakeLatestWindow(SignalSource& source) {
+    TakeWindow(source, static_cast<std::int64_t>(source.CountsRecords().size()) - 1);
+}
+
+void ActivityData::TakeWindow(SignalSource& source, std::int64_t m) {
     const auto& records = source.CountsRecords();
     course.Update(layout, records);
-    if (records.empty()) return;
-    window = static_cast<std::int64_t>(records.size()) - 1;
-    const CountsRecord& r = records.back();
+    if (m < 0 || m >= static_cast<std::int64_t>(records.size())) return;
+    window = m;
+    const CountsRecord& r = records[static_cast<std::size_t>(m)];
     minutes = r.elapsed_minutes;
     well_counts = WellCounts(layout, r);
     groups = GroupMeans(layout, well_counts);
