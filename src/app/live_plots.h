@@ -62,7 +62,7 @@ class LiveView : public QWidget {
     // The time bar: percent of the lapse (0..100), repainted only when it changed.
     void ShowElapsedBar(double percent);
     // The activity plot and the time bar, lent to the device test while it runs.
-    PlotBox& activity_plot() { return *Picact; }
+    ActivityPlot& activity_plot() { return *Picact; }
     ProgressBox& time_bar() { return *picturetime; }
 
     // The sampling loop's side: rows and windows go in here.
