@@ -2,14 +2,16 @@
 // Qt's offscreen platform (no display needed). It builds a demonstration installation folder
 // (a grouped 96-well project and an eight-hour recording of synthetic counts), then opens the
 // launcher, the main window connected to the in-process simulated instrument, the project
-// setup window, the report window after "Generate..." and the guide window, and saves a PNG
-// of each into the output folder.
+// setup window, the report window after "Generate...", the offline browser with the recording
+// chosen (summary, group activity, plate layout, group editor) and the guide window, and saves
+// a PNG of each into the output folder.
 //
 // usage: lumivo-guide-shots --out DIR [--install DIR]
 //   Without --install a temporary installation folder is used and removed at the end.
 #include <stdlib.h>
 
 #include <QApplication>
+#include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
@@ -24,6 +26,7 @@
 #include "app/app_context.h"
 #include "app/frm_help.h"
 #include "app/frm_main.h"
+#include "app/frm_offline.h"
 #include "app/frm_report.h"
 #include "app/frm_setup.h"
 #include "core/acquisition/data_files.h"
@@ -135,6 +138,29 @@ fs::path MakeDemoRecording(StorageContext& storage, const GlobalConfig& config,
     return folder;
 }
 
+// The offline browser with the recording chosen: its summary and status strip, the activity
+// of its groups, its plate layout and the group editor.
+int ShootOfflineBrowser(app::Frm_Main& main_window, const fs::path& out) {
+    app::Frm_offline* browser = app::ShowOfflineBrowser(main_window, [] {});
+    browser->resize(1240, 800);
+    auto* list = browser->findChild<QListWidget*>("Listpj");
+    if (list == nullptr) throw std::runtime_error("the offline browser has no list");
+    // The project, then its acquisition (the entry after it).
+    list->setCurrentRow(0);
+    browser->Listpj_DblClick();
+    list->setCurrentRow(1);
+    browser->Listpj_DblClick();
+    int failures = !Save(browser, out / "offline.png");
+    browser->Cmd_leegroups_Click();
+    failures += !Save(browser, out / "offline-groups.png");
+    browser->lst_plateconfig_Click();
+    failures += !Save(browser, out / "offline-plate.png");
+    browser->cmd_editgroups_Click();
+    failures += !Save(browser, out / "offline-groupedit.png");
+    browser->hide();
+    return failures;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -207,6 +233,8 @@ int main(int argc, char** argv) {
         report.Cmd_generate_Click();
         failures += !Save(&report, out / "report.png");
         report.hide();
+
+        failures += ShootOfflineBrowser(main_window, out);
 
         app::Frm_help help;
         help.resize(1000, 700);
