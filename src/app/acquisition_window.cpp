@@ -4,6 +4,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 
 #include "app/frm_report.h"
 #include "app/qt_dialogs.h"
@@ -30,6 +31,7 @@ AcquisitionWindow::AcquisitionWindow(QObject* parent, MainWindowHost& host, Auto
     lbl_alarm->setStyleSheet("QLabel { color: white; background: #c00000; padding: 2px 6px; }");
     lbl_alarm->hide();
     status_bar.addWidget(lbl_alarm, 1);
+    live_.AttachStatusBar(status_bar);
 }
 
 AcquisitionWindow::~AcquisitionWindow() = default;
@@ -126,7 +128,25 @@ void AcquisitionWindow::PrepareActivityView() {
 }
 
 void AcquisitionWindow::ClearSignalView(std::size_t rt_buffer) {
+    // A run starts: the plots follow it from its first reading.
+    const AppContext& ctx = host_.context();
+    SignalSettings settings;
+    settings.window_length = rt_buffer;
+    settings.snr_factor = ctx.tools.calibration.SnrThreshold;
+    try {
+        settings.method = DspMethodFromNumber(ctx.state.project.Setup.DSP_Method);
+    } catch (const std::invalid_argument&) {
+        settings.method = DspMethod::ThresholdAverage;
+    }
+    settings.body_bends = engine_->state.BodyBendsMode;
+    live_.BeginRun(settings);
     live_.ClearSignal(rt_buffer);
+}
+
+void AcquisitionWindow::NewSampleRow(std::span<const std::int16_t> row, int row_index) {
+    // A blank's readings are not the run's.
+    if (engine_->BlankActive()) return;
+    HandOverRow(live_.hand_over(), engine_->sampling, row, row_index);
 }
 
 void AcquisitionWindow::ShowTemperature(const std::string& label) {
@@ -145,21 +165,11 @@ void AcquisitionWindow::ShowElapsed(const std::string& text, double percent) {
 }
 
 void AcquisitionWindow::RedrawLivePlot() {
-    live_.RedrawSignal();
+    // The plots repaint on their own timer from what the loop handed over.
 }
 
 void AcquisitionWindow::WindowClosed(const SamplingState& s) {
-    // The activity plot's hand-over: the window just closed and its mean count per channel in
-    // use.
-    const PlateMap& plate = host_.context().state.plate;
-    long long sum = 0;
-    int n = 0;
-    for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
-        if (plate.ChannelWell[c] < 0) continue;
-        sum += s.ChannelCounts[c];
-        ++n;
-    }
-    const double mean = n > 0 ? static_cast<double>(sum) / n : 0.0;
+    HandOverWindow(live_.hand_over(), s, engine_->state.RecordingOn);
     // One line per window on stderr: the measured sample period and how long the window
     // waited for its events at most (the longest tick so far).
     std::fprintf(stderr,
@@ -168,10 +178,6 @@ void AcquisitionWindow::WindowClosed(const SamplingState& s) {
                  s.windows_closed, s.SamplePeriod * 1000.0,
                  static_cast<double>(s.longest_tick_us) / 1000.0,
                  static_cast<double>(s.longest_close_us) / 1000.0);
-    live_.SetActivityCaption(QString("Activity - window %1: %2 counts per channel, %3 s/sample")
-                                 .arg(s.windows_closed)
-                                 .arg(mean, 0, 'f', 1)
-                                 .arg(s.SamplePeriod, 0, 'f', 3));
 }
 
 void AcquisitionWindow::ShowCalibrating(bool shown) {

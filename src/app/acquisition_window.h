@@ -73,6 +73,7 @@ class AcquisitionWindow : public QObject, public SamplingControl, private Acquis
     void ShowTemperature(const std::string& label) override;
     void ShowOutputs(int code) override;
     void ShowElapsed(const std::string& text, double percent) override;
+    void NewSampleRow(std::span<const std::int16_t> row, int row_index) override;
     void RedrawLivePlot() override;
     void WindowClosed(const SamplingState& sampling) override;
     void ShowCalibrating(bool shown) override;

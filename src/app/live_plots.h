@@ -1,40 +1,34 @@
-// The live plots of the main window: `Picact` (activity: bar plot, heat map or body-bends
-// histogram) and `Picreal` (the signal of one channel). For now each draws its frame, axes and
-// caption; the drawing of live data attaches here.
+// The live plots of the main window: the activity plot `Picact` (group bars with their standard
+// errors, well bars in pages, the time course, the plate heat map, the body-bends histogram) and
+// the channel signal `Picreal`, with the controls that choose what they show.
+//
+// Feeding them never holds the sampling loop up. The loop hands each new row of SampleMatrix and
+// each closed window to `hand_over()` (a copy into a bounded buffer that drops its oldest rows
+// when the plots fall behind). The plots take what was handed over on a timer of their own, ten
+// times a second, and repaint only what changed and only while they are shown, so a tick waits
+// at most for one frame of drawing (a few milliseconds, measured in bench/live_plots_bench).
 #pragma once
 
+#include <QCheckBox>
 #include <QComboBox>
-#include <QFrame>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QString>
+#include <QTimer>
 #include <cstddef>
 #include <vector>
 
+#include "app/activity_plot.h"
 #include "app/auto_action_frame.h"
+#include "app/signal_plot.h"
+#include "core/acquisition/live_signal.h"
 #include "core/app_state.h"
 
+class QStatusBar;
+
 namespace lumivo::app {
-
-class PlotBox : public QFrame {
-    Q_OBJECT
-  public:
-    PlotBox(const char* name, QString caption, QWidget* parent = nullptr);
-
-    // Clears the plot and sets its scale (0..x_max across, 0..y_max up).
-    void ClearAndScale(double x_max, double y_max);
-    void SetCaption(const QString& caption);
-    QString caption() const { return caption_; }
-
-  protected:
-    void paintEvent(QPaintEvent* event) override;
-
-  private:
-    QString caption_;
-    double x_max_ = 100.0;
-    double y_max_ = 100.0;
-};
 
 // The live displays of the main window, left of its panels: the plot buttons, the activity plot
 // `Picact` with the time bar `picturetime` under it, the channel choice (`Combofila`,
@@ -45,39 +39,68 @@ class LiveView : public QWidget {
   public:
     explicit LiveView(QWidget* parent = nullptr);
 
-    // Sized from the project: the live-data buffers, the group lists (with paging beyond 12
-    // groups) and the scales of both plots.
+    // The count of channels that read dead, saturated or drifting goes into `status_bar`.
+    void AttachStatusBar(QStatusBar& status_bar);
+
+    // Sized from the project: the group lists, the channel choice and the plots' layout.
+    // `app` outlives the view.
     void PrepareFor(const AppState& app);
-    // The activity plot cleared and scaled for the groups in use.
+    // The activity plot cleared for the project's groups (a run starts).
     void PrepareActivity(const ProjectState& project);
-    void SetActivityCaption(const QString& caption);
-    // The signal plot cleared (0..rt_buffer + 20 by 0..2100) and the time bar emptied.
+    // A run starts: what the plots held is dropped and they follow the new run.
+    void BeginRun(const SignalSettings& settings);
+    // The time bar emptied.
     void ClearSignal(std::size_t rt_buffer);
-    void RedrawSignal();
     // The time bar: percent of the lapse (0..100), repainted only when it changed.
     void ShowElapsedBar(double percent);
 
+    // The sampling loop's side: rows and windows go in here.
+    SampleHandOver& hand_over() { return hand_over_; }
+    // Takes what was handed over and repaints (the refresh timer calls it).
+    void RefreshPlots();
+
+    // The channel the signal plot shows.
+    std::size_t channel() const { return Picreal->channel(); }
+    void SelectChannel(std::size_t channel);
+    const ActivityData& activity() const { return activity_; }
+    LiveSignalSource& source() { return source_; }
+
   private:
+    void ShowActivity(ActivityView view);
+    void StepChannel(int direction);
+    // The channels previous/next step through: those in use of the chosen group (all groups
+    // when the first entry is chosen).
+    std::vector<std::size_t> ChannelsOfChoice() const;
+    void UpdatePaging();
+    void UpdateChannelStatus();
+
     QPushButton* Cmd_barplot;
     QPushButton* Cmd_gridplot;
     QPushButton* Cmd_histoplot;
+    QComboBox* cmb_barview;  // groups, wells or time course under "Bar Plot"
     QPushButton* cmd_pgup;
     QPushButton* cmd_pgdown;
     QPushButton* cmdbeam_plus;
     QPushButton* cmdbeam_minus;
     QPushButton* Cmdzoom_plus;
     QPushButton* Cmdzoom_minus;
+    QCheckBox* chk_fitsignal;  // the y axis zoomed to the signal instead of 0..4095
     QComboBox* Combofila;
     QComboBox* Combocol;
     QComboBox* combogrup;
     QLineEdit* txtsub;
     QListWidget* lstgrup;
-    PlotBox* Picact;
-    PlotBox* Picreal;
+    ActivityPlot* Picact;
+    SignalPlot* Picreal;
     ProgressBox* picturetime;
-    // Live-data buffers, sized from RT_Buffer when the window loads or is activated.
-    int live_buffer_rows_ = 0;
-    std::vector<double> live_values_;
+    QLabel* lbl_channels = nullptr;  // in the status bar
+    QTimer* refresh_;
+
+    const AppState* app_ = nullptr;
+    SampleHandOver hand_over_;
+    LiveSignalSource source_{hand_over_};
+    ActivityData activity_;
+    std::vector<int> group_of_entry_;  // combogrup entry -> group (-1: all)
 };
 
 }  // namespace lumivo::app

@@ -17,6 +17,7 @@
 #include "app/app_context.h"
 #include "app/frm_main.h"
 #include "app/qt_dialogs.h"
+#include "core/acquisition/sampling_priority.h"
 #include "core/device/mod_comm.h"
 #include "core/install_dir.h"
 #include "core/startup.h"
@@ -104,7 +105,8 @@ int main(int argc, char** argv) {
     LocalFileSystem files;
     SystemClock clock;
 
-    const InstallationResult installed = EnsureInstallation(files, command_line.install_dir, InstalledDataDir());
+    const InstallationResult installed =
+        EnsureInstallation(files, command_line.install_dir, InstalledDataDir());
     if (!installed.ok()) {
         dialogs.MessageBox(installed.error);
         return 1;
@@ -131,6 +133,11 @@ int main(int argc, char** argv) {
         ctx.state.config_restored = installed.ConfigRestored();
         app::Frm_Main main_window(ctx);
         SignalWatcher watcher(blocked);
+        // The sampling loop ticks on this thread between the window events: a raised priority
+        // keeps its ticks on the serial line's pace while other programs load the processors.
+        const SamplingPriority priority = RaiseCallingThreadPriority();
+        std::fprintf(stderr, "lumivo: %s\n", priority.text.c_str());
+        main_window.AppendLog(priority.text);
         QTimer::singleShot(0, &main_window, [&main_window, &command_line] {
             main_window.Form_Load(command_line.remaining);
         });

@@ -99,7 +99,22 @@ void PlateView::SetSelectedGroup(std::optional<int> group) {
     update();
 }
 
-QRectF PlateView::PlateUnits() const {
+// ---- PlateGeometry ----
+
+PlateGeometry::PlateGeometry(const PlateMap& plate, const QRectF& area, bool centre_horizontally)
+    : plate_(plate) {
+    const QRectF extent = UnitExtent();
+    const double avail_w = std::max(40.0, area.width());
+    const double avail_h = std::max(40.0, area.height());
+    scale_ = std::min(avail_w / extent.width(), avail_h / extent.height());
+    const double top = area.top() + (avail_h - extent.height() * scale_) / 2.0;
+    const double left =
+        area.left() + (centre_horizontally ? (avail_w - extent.width() * scale_) / 2.0 : 0.0);
+    origin_ = QPointF(left - extent.left() * scale_, top - extent.top() * scale_);
+    right_ = left + extent.width() * scale_;
+}
+
+QRectF PlateGeometry::PlateUnits() const {
     const double u = kUnitsPerBeam;
     const double x0 = std::min(0.0, plate_.ColumnOffset * u);
     const double y0 = std::min(0.0, plate_.RowOffset * u);
@@ -110,18 +125,77 @@ QRectF PlateView::PlateUnits() const {
     return QRectF(QPointF(x0, y0), QPointF(x1, y1));
 }
 
-QRectF PlateView::UnitExtent() const {
+QRectF PlateGeometry::UnitExtent() const {
     return PlateUnits().adjusted(-kLabelMargin, -kLabelMargin, 30.0, 30.0);
 }
 
-QRectF PlateView::CellUnits(WellCell cell) const {
+QRectF PlateGeometry::CellUnits(WellCell cell) const {
     const double u = kUnitsPerBeam;
     return QRectF((plate_.ColumnOffset + cell.column * plate_.ColumnPitch) * u,
                   (plate_.RowOffset + cell.row * plate_.RowPitch) * u, plate_.ColumnPitch * u,
                   plate_.RowPitch * u);
 }
 
-PlateView::Mapping PlateView::Map() const {
+QRectF PlateGeometry::ToWidget(const QRectF& units) const {
+    return QRectF(ToWidget(units.topLeft()), ToWidget(units.bottomRight()));
+}
+
+double PlateGeometry::WellRadius() const {
+    return 0.44 * std::min(plate_.ColumnPitch, plate_.RowPitch) * kUnitsPerBeam * scale_;
+}
+
+QPointF PlateGeometry::BeamCentre(int channel) const {
+    const double u = kUnitsPerBeam;
+    return ToWidget(QPointF((channel / kBeamRows + 0.5) * u, (channel % kBeamRows + 0.5) * u));
+}
+
+std::optional<int> PlateGeometry::WellAt(QPointF widget_position) const {
+    if (plate_.PlateRows < 1 || plate_.PlateColumns < 1) return std::nullopt;
+    const QPointF units = ToUnits(widget_position);
+    if (!PlateUnits().contains(units)) return std::nullopt;
+    const WellCell cell = WellAtPoint(plate_, units.x(), units.y());
+    const QPointF d = widget_position - WellCentre(cell);
+    const double r = WellRadius();
+    if (d.x() * d.x() + d.y() * d.y() > r * r) return std::nullopt;
+    return WellIndex(plate_, cell);
+}
+
+void PlateGeometry::DrawPlate(QPainter& p, const QFont& base) const {
+    const QRectF body = ToWidget(PlateUnits().adjusted(-25, -25, 25, 25));
+    p.setPen(QPen(QColor(150, 156, 164), 1.5));
+    p.setBrush(kPlateBody);
+    p.drawRoundedRect(body, 10, 10);
+    if (plate_.PlateRows < 1 || plate_.PlateColumns < 1) return;
+
+    // Row letters and column numbers: as large as the margin allows, but two-digit column
+    // numbers must not touch.
+    QFont label_font = base;
+    const double cell_px =
+        std::min(plate_.ColumnPitch * 1.6, plate_.RowPitch) * kUnitsPerBeam * scale_;
+    label_font.setPixelSize(
+        std::clamp(static_cast<int>(std::min(kLabelMargin * 0.5 * scale_, 0.6 * cell_px)), 7, 16));
+    label_font.setBold(true);
+    p.setFont(label_font);
+    p.setPen(QColor(60, 60, 60));
+    const QRectF plate_units = PlateUnits();
+    for (int r = 0; r < plate_.PlateRows; ++r) {
+        const QRectF cell = CellUnits({0, r});
+        const QRectF box = ToWidget(QRectF(plate_units.left() - kLabelMargin, cell.top(),
+                                           kLabelMargin - 30, cell.height()));
+        const std::string name = WellName(plate_, r);  // column 0: the letter and "1"
+        p.drawText(box, Qt::AlignCenter, ToQ(name.substr(0, name.size() - 1)));
+    }
+    for (int c = 0; c < plate_.PlateColumns; ++c) {
+        const QRectF cell = CellUnits({c, 0});
+        const QRectF box = ToWidget(
+            QRectF(cell.left(), plate_units.top() - kLabelMargin, cell.width(), kLabelMargin - 30));
+        p.drawText(box, Qt::AlignCenter, QString::number(c + 1));
+    }
+}
+
+// ---- PlateView ----
+
+PlateGeometry PlateView::Geometry() const {
     // The legend needs as many columns as its lines take at the widget's height.
     int lines = 3;  // title, free, unused
     {
@@ -137,78 +211,32 @@ PlateView::Mapping PlateView::Map() const {
     const int per_column = std::max(1, static_cast<int>((height() - 2 * kPad) / kLegendLine));
     const int columns = std::clamp((lines + per_column - 1) / per_column, 1, 3);
     const double legend_width = columns * kLegendColumnWidth;
-
-    const QRectF extent = UnitExtent();
-    const double avail_w = std::max(40.0, width() - legend_width - 3 * kPad);
-    const double avail_h = std::max(40.0, height() - 2 * kPad);
-    Mapping m;
-    m.scale = std::min(avail_w / extent.width(), avail_h / extent.height());
-    const double top = kPad + (avail_h - extent.height() * m.scale) / 2.0;
-    m.origin = QPointF(kPad - extent.left() * m.scale, top - extent.top() * m.scale);
-    m.legend_left = kPad + extent.width() * m.scale + 2 * kPad;
-    return m;
-}
-
-QPointF PlateView::ToWidget(QPointF units) const {
-    const Mapping m = Map();
-    return m.origin + units * m.scale;
+    return PlateGeometry(
+        plate_, QRectF(kPad, kPad, width() - legend_width - 3 * kPad, height() - 2 * kPad));
 }
 
 QPointF PlateView::ToUnits(QPointF widget_position) const {
-    const Mapping m = Map();
-    return (widget_position - m.origin) / m.scale;
+    return Geometry().ToUnits(widget_position);
 }
 
 QPoint PlateView::WellCentre(WellCell cell) const {
-    return ToWidget(CellUnits(cell).center()).toPoint();
+    return Geometry().WellCentre(cell).toPoint();
 }
 
 bool PlateView::InsidePlate(QPointF units) const {
-    return PlateUnits().contains(units);
+    return Geometry().PlateUnits().contains(units);
 }
 
 void PlateView::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const Mapping m = Map();
-    auto W = [&](QPointF u) { return m.origin + u * m.scale; };
-    auto WR = [&](const QRectF& r) { return QRectF(W(r.topLeft()), W(r.bottomRight())); };
-
-    // The plate body.
-    const QRectF body = WR(PlateUnits().adjusted(-25, -25, 25, 25));
-    p.setPen(QPen(QColor(150, 156, 164), 1.5));
-    p.setBrush(kPlateBody);
-    p.drawRoundedRect(body, 10, 10);
-
+    const PlateGeometry g = Geometry();
+    auto WR = [&](const QRectF& r) { return g.ToWidget(r); };
+    g.DrawPlate(p, font());
     if (plate_.PlateRows < 1 || plate_.PlateColumns < 1) return;
     const double u = kUnitsPerBeam;
-    const double radius_units = 0.44 * std::min(plate_.ColumnPitch, plate_.RowPitch) * u;
-    const double radius = radius_units * m.scale;
-
-    // Row letters and column numbers.
-    QFont label_font = font();
-    // As large as the margin allows, but two-digit column numbers must not touch.
-    const double cell_px =
-        std::min(plate_.ColumnPitch * 1.6, plate_.RowPitch) * kUnitsPerBeam * m.scale;
-    label_font.setPixelSize(
-        std::clamp(static_cast<int>(std::min(kLabelMargin * 0.5 * m.scale, 0.6 * cell_px)), 7, 16));
-    label_font.setBold(true);
-    p.setFont(label_font);
-    p.setPen(QColor(60, 60, 60));
-    const QRectF plate_units = PlateUnits();
-    for (int r = 0; r < plate_.PlateRows; ++r) {
-        const QRectF cell = CellUnits({0, r});
-        const QRectF box = WR(QRectF(plate_units.left() - kLabelMargin, cell.top(),
-                                     kLabelMargin - 30, cell.height()));
-        const std::string name = WellName(plate_, r);  // column 0: the letter and "1"
-        p.drawText(box, Qt::AlignCenter, ToQ(name.substr(0, name.size() - 1)));
-    }
-    for (int c = 0; c < plate_.PlateColumns; ++c) {
-        const QRectF cell = CellUnits({c, 0});
-        const QRectF box = WR(
-            QRectF(cell.left(), plate_units.top() - kLabelMargin, cell.width(), kLabelMargin - 30));
-        p.drawText(box, Qt::AlignCenter, QString::number(c + 1));
-    }
+    const double radius = g.WellRadius();
+    const double scale = g.scale();
 
     // The wells.
     const auto contents = WellContents(plate_, project_);
@@ -218,13 +246,13 @@ void PlateView::paintEvent(QPaintEvent*) {
     for (int well = 0; well < static_cast<int>(contents.size()); ++well) {
         const WellCell cell{well / plate_.PlateRows, well % plate_.PlateRows};
         const WellContent& w = contents[At(well)];
-        const QPointF centre = W(CellUnits(cell).center());
+        const QPointF centre = g.WellCentre(cell);
         const QRectF disc(centre - QPointF(radius, radius), QSizeF(2 * radius, 2 * radius));
         std::vector<int> groups;
         for (int ch : w.channels) groups.push_back(project_.ChannelGroup[At(ch)]);
         const bool one_group =
             !groups.empty() &&
-            std::all_of(groups.begin(), groups.end(), [&](int g) { return g == groups.front(); });
+            std::all_of(groups.begin(), groups.end(), [&](int gr) { return gr == groups.front(); });
         if (groups.empty()) {
             p.setPen(QPen(QColor(160, 160, 160), 1, Qt::DashLine));
             p.setBrush(kUnusedWell);
@@ -246,11 +274,10 @@ void PlateView::paintEvent(QPaintEvent*) {
             p.drawEllipse(disc);
         }
         // The beams of the well: small marks where the beams cross it.
-        const double dot = std::max(1.2, 0.07 * u * m.scale);
+        const double dot = std::max(1.2, 0.07 * u * scale);
         for (const auto* list : {&w.channels, &w.disabled}) {
             for (int ch : *list) {
-                const QPointF beam =
-                    W(QPointF((ch / kBeamRows + 0.5) * u, (ch % kBeamRows + 0.5) * u));
+                const QPointF beam = g.BeamCentre(ch);
                 if (list == &w.channels) {
                     const QColor fill = GroupColour(project_.ChannelGroup[At(ch)]);
                     QColor mark = TextColourOn(fill);
@@ -278,7 +305,7 @@ void PlateView::paintEvent(QPaintEvent*) {
                          std::min(press_cell_.row, current_cell_.row)};
         const WellCell b{std::max(press_cell_.column, current_cell_.column),
                          std::max(press_cell_.row, current_cell_.row)};
-        const QRectF band = WR(CellUnits(a).united(CellUnits(b)));
+        const QRectF band = WR(g.CellUnits(a).united(g.CellUnits(b)));
         QColor colour = pressed_ == Qt::LeftButton && selected_group_
                             ? GroupColour(*selected_group_)
                             : QColor(120, 120, 120);
@@ -288,10 +315,10 @@ void PlateView::paintEvent(QPaintEvent*) {
         p.drawRect(band);
     }
 
-    DrawLegend(p, m);
+    DrawLegend(p, g.right() + 2 * kPad);
 }
 
-void PlateView::DrawLegend(QPainter& p, const Mapping& m) const {
+void PlateView::DrawLegend(QPainter& p, double legend_left) const {
     // Wells per group (a well counts for each group its beams are in), free and unused wells.
     std::map<int, int> wells_of_group;
     int free_wells = 0;
@@ -333,7 +360,7 @@ void PlateView::DrawLegend(QPainter& p, const Mapping& m) const {
     text_font.setPixelSize(12);
     p.setFont(title_font);
     p.setPen(QColor(40, 40, 40));
-    double x = m.legend_left;
+    double x = legend_left;
     double y = kPad;
     p.drawText(QRectF(x, y, kLegendColumnWidth, kLegendLine), Qt::AlignVCenter | Qt::AlignLeft,
                "Groups (wells)");

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QPoint>
 #include <QPointF>
 #include <QRectF>
@@ -21,6 +22,44 @@ namespace lumivo::app {
 
 // The colour of a group: a set of well separated colours first, then hues around the circle.
 QColor GroupColour(int group);
+
+// Where a plate is drawn: the picture units of its geometry (100 to one beam position) scaled
+// into an area of a widget or image, with room for the row letters and column numbers. The
+// setup window's plate picture and the live heat map share it.
+class PlateGeometry {
+  public:
+    // Fits the plate with its captions into `area`: as large as it fits, centred vertically,
+    // and at the left edge or centred horizontally.
+    PlateGeometry(const PlateMap& plate, const QRectF& area, bool centre_horizontally = false);
+
+    // The wells and the beam grid, in units.
+    QRectF PlateUnits() const;
+    // The plate with its captions, in units.
+    QRectF UnitExtent() const;
+    QRectF CellUnits(WellCell cell) const;
+    QPointF ToWidget(QPointF units) const { return origin_ + units * scale_; }
+    QPointF ToUnits(QPointF widget_position) const { return (widget_position - origin_) / scale_; }
+    QRectF ToWidget(const QRectF& units) const;
+    double scale() const { return scale_; }
+    // Right edge of the drawn plate with its captions.
+    double right() const { return right_; }
+    // A well's disc: its centre and radius (pixels).
+    QPointF WellCentre(WellCell cell) const { return ToWidget(CellUnits(cell).center()); }
+    double WellRadius() const;
+    // The centre of a beam's mark (channel c: beam column c / 16, row c mod 16).
+    QPointF BeamCentre(int channel) const;
+    // The well whose disc holds `widget_position`, if any.
+    std::optional<int> WellAt(QPointF widget_position) const;
+
+    // The plate body, the row letters and the column numbers (fonts from `base`).
+    void DrawPlate(class QPainter& p, const QFont& base) const;
+
+  private:
+    const PlateMap& plate_;
+    double scale_ = 1.0;
+    QPointF origin_;  // widget position of unit (0, 0)
+    double right_ = 0.0;
+};
 
 class PlateView : public QWidget {
     Q_OBJECT
@@ -52,20 +91,10 @@ class PlateView : public QWidget {
     void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
-    // The picture's extent in units: the beam grid and every well, with room for the captions.
-    QRectF UnitExtent() const;
-    QRectF PlateUnits() const;  // the wells and the beam grid only
-    QRectF CellUnits(WellCell cell) const;
-    // Scale and origin mapping units to the widget (the legend takes the right-hand side).
-    struct Mapping {
-        double scale = 1.0;
-        QPointF origin;  // widget position of unit (0, 0)
-        double legend_left = 0.0;
-    };
-    Mapping Map() const;
-    QPointF ToWidget(QPointF units) const;
+    // The plate's geometry in the widget, left of the legend.
+    PlateGeometry Geometry() const;
     bool InsidePlate(QPointF units) const;
-    void DrawLegend(class QPainter& p, const Mapping& m) const;
+    void DrawLegend(class QPainter& p, double legend_left) const;
 
     const PlateMap& plate_;
     const ProjectState& project_;

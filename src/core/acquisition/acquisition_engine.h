@@ -175,6 +175,10 @@ struct SamplingState {
     // BendHistogram: 51 bins x 385 channels, channel fastest (the histogram file's layout).
     std::vector<std::int32_t> BendHistogram;
     std::array<std::int32_t, kChannelTableSize> BendHistogramPeak{};
+    // Each channel's threshold trace and event marks over the last analysed window (384
+    // entries once a window of a recorded run was analysed), for the live signal view.
+    std::vector<ThresholdTrace> ThresholdTraces;
+    std::vector<EventMarks> WindowEvents;
     std::int16_t RawFileIndex = 0;
     std::int16_t WindowSubCounter = 0;  // windows 0..10 within a raw page
     double SamplePeriod = 0.0;          // seconds per sample over the last window
@@ -230,6 +234,8 @@ class AcquisitionView : public CalibrationView {
     // Live plots: each new row of SampleMatrix, and the redraws the loop asks for.
     virtual void NewSampleRow(std::span<const std::int16_t> /*row*/, int /*row_index*/) {}
     virtual void RedrawLivePlot() {}
+    // A window closed, after its records were written (a recorded run): SampleMatrix holds the
+    // window as its raw page does, ChannelCounts the counts record with its temperature.
     virtual void WindowClosed(const SamplingState& /*sampling*/) {}
     // lblcalibrando.
     virtual void ShowCalibrating(bool /*shown*/) {}

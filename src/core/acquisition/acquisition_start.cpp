@@ -212,6 +212,8 @@ void AcquisitionEngine::ResetChannelState() {
     s.ChannelTotals.fill(0);
     s.BendHistogram.assign(kHistogramCellCount, 0);
     s.BendHistogramPeak.fill(0);
+    s.ThresholdTraces.clear();
+    s.WindowEvents.clear();
     s.envelopes.fill(EnvelopeAccumulator{});
     s.windows_closed = 0;
     s.windows_recorded = 0;

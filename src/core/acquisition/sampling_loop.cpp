@@ -240,8 +240,9 @@ void AcquisitionEngine::CloseWindow(std::int64_t now) {
 
     Clock& clock = ctx_.link.clock;
     ++s.windows_closed;
-    ctx_.view.WindowClosed(s);
     if (state.RecordingOn) RecordWindow(clock.MonotonicMicros());
+    // The view sees the window as it was recorded (the minutes and temperature of its record).
+    ctx_.view.WindowClosed(s);
     state.LastTickTime = clock.MonotonicMicros();
     s.longest_close_us = std::max(s.longest_close_us, state.LastTickTime - now);
 }
@@ -285,8 +286,15 @@ bool AcquisitionEngine::RefreshZeroLevels(const ChannelSet& in_use, AdjustmentLi
 void AcquisitionEngine::AnalyzeWindow(const ChannelSet& in_use) {
     SamplingState& s = sampling;
     const SampleWindow window{s.SampleMatrix, s.rt_buffer, kChannelTableSize};
+    // The traces and events come out of the same pass; the live signal view draws them.
+    s.ThresholdTraces.resize(kBeamChannelCount);
+    s.WindowEvents.resize(kBeamChannelCount);
+    WindowAnalysisExtras extras;
+    extras.traces = s.ThresholdTraces;
+    extras.events = s.WindowEvents;
     AnalyzeWindowChannels(window, in_use, ctx_.calibration.SnrThreshold,
-                          DspMethodFromNumber(ctx_.app.project.Setup.DSP_Method), s.ChannelCounts);
+                          DspMethodFromNumber(ctx_.app.project.Setup.DSP_Method), s.ChannelCounts,
+                          extras);
     for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
         if (in_use[c] && s.ChannelTotals[c] < kMaxChannelTotal) {
             s.ChannelTotals[c] = static_cast<std::int16_t>(s.ChannelTotals[c] + s.ChannelCounts[c]);

@@ -46,6 +46,9 @@ class RecordingAcquisitionView final : public AcquisitionView {
         elapsed_text = text;
         elapsed_percent = percent;
     }
+    void NewSampleRow(std::span<const std::int16_t> row, int row_index) override {
+        if (on_new_row) on_new_row(row, row_index);
+    }
     void WindowClosed(const SamplingState&) override {
         if (clock != nullptr) window_close_us.push_back(clock->MonotonicMicros());
         if (on_window_closed) on_window_closed();
@@ -77,6 +80,7 @@ class RecordingAcquisitionView final : public AcquisitionView {
 
     Clock* clock = nullptr;
     std::function<void()> on_window_closed;
+    std::function<void(std::span<const std::int16_t>, int)> on_new_row;
     bool frame_shown = false;
     std::string title;
     std::vector<std::string> statuses;
