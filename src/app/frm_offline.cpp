@@ -9,8 +9,11 @@
 #include <QImage>
 #include <QMenuBar>
 #include <QPixmap>
+#include <QSignalBlocker>
 #include <QStringDecoder>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 
 #include "app/activity_chart.h"
@@ -22,6 +25,7 @@
 #include "core/offline/join_acquisitions.h"
 #include "core/offline/offline_reanalysis.h"
 #include "core/reporting/report_settings.h"
+#include "core/setup/plate_groups.h"
 
 namespace lumivo::app {
 
@@ -37,6 +41,8 @@ constexpr const char* kNoAcquisitionText =
 constexpr const char* kChooseAcquisitionFirst =
     "Choose an acquisition first: double-click it in the list.";
 constexpr const char* kNothingToExport = "This view holds nothing to export yet.";
+constexpr const char* kNoRawData =
+    "This acquisition saved no raw data: its channel signals cannot be shown.";
 constexpr const char* kAnalysisRunning =
     "The raw data are being analysed: press STOP (or wait for the end) before closing the "
     "window.";
@@ -130,8 +136,8 @@ void Frm_offline::BuildControls() {
     Cmd_report->setToolTip("The report window for the chosen acquisition");
     Cmd_leegroups = Button(frm_commands, "Cmd_leegroups", "Group Activity", false);
     Cmd_leegroups->setToolTip("Activity of each group over the recording");
-    // The channel-signal pages come with the signal plot of the recorded raw data.
     cmdchannels = Button(frm_commands, "cmdchannels", "Channel Signal", false);
+    cmdchannels->setToolTip("The readings of one channel, page by page of the raw data");
     cmd_editgroups = Button(frm_commands, "cmd_editgroups", "Edit Groups...", false);
     cmd_editgroups->setToolTip("Regroup the wells of the chosen acquisition");
     commands->addWidget(Cmd_report, 1);
@@ -199,11 +205,28 @@ void Frm_offline::BuildControls() {
     pp->addWidget(Picplate, 1);
     Picreal->addWidget(plate_page);
 
-    // The place of the channel-signal pages: the signal plot of the recorded raw pages goes
-    // into this page's layout, above the page chooser.
+    // The channel-signal pages: the live view's signal plot on the recorded raw pages.
     frm_channelsignal = Named(new QWidget(Picreal), "frm_channelsignal");
     auto* sp = new QVBoxLayout(frm_channelsignal);
-    sp->addStretch();
+    sp->setContentsMargins(0, 0, 0, 0);
+    auto* channel_row = new QHBoxLayout;
+    txt_channel = Named(new QSpinBox(frm_channelsignal), "txt_channel");
+    txt_channel->setRange(0, static_cast<int>(kBeamChannelCount) - 1);
+    lbl_channel = Named(new QLabel(frm_channelsignal), "lbl_channel");
+    cmd_zoomin = Button(frm_channelsignal, "cmd_zoomin", "Zoom +");
+    cmd_zoomout = Button(frm_channelsignal, "cmd_zoomout", "Zoom -");
+    chk_zoomy = Named(new QCheckBox("Fit readings", frm_channelsignal), "chk_zoomy");
+    chk_zoomy->setToolTip("The y axis fitted to the readings in view instead of 0 to 4095");
+    channel_row->addWidget(new QLabel("Channel:", frm_channelsignal));
+    channel_row->addWidget(txt_channel);
+    channel_row->addWidget(lbl_channel, 1);
+    for (QWidget* c : std::initializer_list<QWidget*>{cmd_zoomin, cmd_zoomout, chk_zoomy})
+        channel_row->addWidget(c);
+    sp->addLayout(channel_row);
+    Picsignal = Named(new SignalPlot(frm_channelsignal), "Picsignal");
+    Picsignal->setToolTip("Wheel: scroll; Ctrl + wheel: zoom");
+    Picsignal->installEventFilter(this);
+    sp->addWidget(Picsignal, 1);
     auto* page_row = new QHBoxLayout;
     scrollpage = Named(new QScrollBar(Qt::Horizontal, frm_channelsignal), "scrollpage");
     Txtpage = ReadOnlyBox(frm_channelsignal, "Txtpage", 90);
@@ -225,8 +248,14 @@ void Frm_offline::BuildControls() {
                          {Cmd_report, &Frm_offline::Cmd_report_Click},
                          {Cmd_leegroups, &Frm_offline::Cmd_leegroups_Click},
                          {cmd_editgroups, &Frm_offline::cmd_editgroups_Click},
+                         {cmdchannels, &Frm_offline::cmdchannels_Click},
+                         {cmd_zoomin, &Frm_offline::cmd_zoomin_Click},
+                         {cmd_zoomout, &Frm_offline::cmd_zoomout_Click},
                          {Cmd_analyze, &Frm_offline::Cmd_analyze_Click},
                          {cmd_stopanalysis, &Frm_offline::cmd_stopanalysis_Click}});
+    connect(scrollpage, &QScrollBar::valueChanged, this, [this] { scrollpage_Change(); });
+    connect(txt_channel, &QSpinBox::valueChanged, this, [this] { txt_channel_Change(); });
+    connect(chk_zoomy, &QCheckBox::toggled, Picsignal, &SignalPlot::SetZoomY);
     connect(txt_search, &QLineEdit::returnPressed, this, &Frm_offline::cmd_lupa_Click);
     connect(Listpj, &QListWidget::itemDoubleClicked, this, [this] { Listpj_DblClick(); });
     connect(cmb_groupbin, &QComboBox::activated, this, [this] { cmb_groupbin_Click(); });
@@ -311,6 +340,7 @@ void Frm_offline::ShowControls() {
     Cmd_leegroups->setEnabled(c.Cmd_leegroups);
     Cmd_analyze->setEnabled(c.Cmd_analyze && !analysing_);
     cmd_editgroups->setEnabled(c.Cmd_analyze && opened_.has_value());
+    cmdchannels->setEnabled(c.Cmd_analyze && signal_ != nullptr);
 }
 
 std::optional<std::size_t> Frm_offline::CurrentEntry() const {
@@ -333,18 +363,34 @@ std::optional<std::size_t> Frm_offline::ChosenEntry() const {
 void Frm_offline::ShowAcquisition(std::optional<OpenedAcquisition> opened) {
     opened_ = std::move(opened);
     activity_.reset();
+    Picsignal->SetSource(nullptr);
+    signal_.reset();
+    const QSignalBlocker quiet(scrollpage);
     if (opened_) {
         txt_summary->setPlainText(Lines(opened_->summary));
         Pic_status->SetStatus(opened_->status);
         Txtpage->setText(ToQ(opened_->page_text));
         scrollpage->setRange(1, std::max(1, opened_->raw_pages));
         scrollpage->setValue(1);
+        // The raw pages are counted, not read: the plot reads the windows it shows.
+        if (opened_->raw_pages > 0) {
+            signal_ = OpenRecordedSignal(ctx_.storage, opened_->ref.path());
+            if (signal_ && signal_->RawWindowCount() == 0) signal_.reset();
+        }
+        if (signal_) {
+            Picsignal->SetSpan(
+                static_cast<std::int64_t>(kWindowsPerRawPage * signal_->WindowLength()));
+            Picsignal->SetSource(signal_.get());
+            txt_channel_Change();
+            ShowSignalPage(1);
+        }
     } else {
         txt_summary->setPlainText(kNoAcquisitionText);
         Pic_status->SetStatus(std::nullopt);
         Txtpage->clear();
         scrollpage->setRange(0, 0);
     }
+    SetAllEnabled({scrollpage, Txtpage}, signal_ != nullptr);
     ShowView(OfflineView::Summary);
 }
 
@@ -505,6 +551,76 @@ void Frm_offline::cmd_editgroups_Click() {
     ShowView(OfflineView::GroupEditor);
 }
 
+// ---- The channel-signal pages ----
+
+void Frm_offline::cmdchannels_Click() {
+    if (!signal_) {
+        ctx_.dialogs.MessageBox(opened_ ? kNoRawData : kChooseAcquisitionFirst);
+        return;
+    }
+    ShowView(OfflineView::ChannelSignal);
+}
+
+void Frm_offline::ShowSignalPage(int page) {
+    if (!signal_) return;
+    const auto page_readings =
+        static_cast<std::int64_t>(kWindowsPerRawPage * signal_->WindowLength());
+    Picsignal->SetFirstReading(std::int64_t{std::max(page, 1) - 1} * page_readings);
+    ShowPageOfPlot();
+}
+
+void Frm_offline::ShowPageOfPlot() {
+    if (!signal_ || !opened_) return;
+    const auto page_readings =
+        static_cast<std::int64_t>(kWindowsPerRawPage * signal_->WindowLength());
+    const int page = static_cast<int>(Picsignal->first_reading().value_or(0) / page_readings) + 1;
+    const QSignalBlocker quiet(scrollpage);
+    scrollpage->setValue(page);
+    Txtpage->setText(QString("%1/%2").arg(page).arg(opened_->raw_pages));
+}
+
+void Frm_offline::scrollpage_Change() {
+    ShowSignalPage(scrollpage->value());
+}
+
+void Frm_offline::txt_channel_Change() {
+    const int channel = txt_channel->value();
+    Picsignal->SetChannel(static_cast<std::size_t>(channel));
+    std::string caption = "Channel " + std::to_string(channel);
+    if (opened_) {
+        const std::string well = WellLabel(opened_->plate, channel);
+        const int g = opened_->project.ChannelGroup[static_cast<std::size_t>(channel)];
+        caption +=
+            well.empty()
+                ? std::string("  (in no well)")
+                : "  well " + well +
+                      (TakesPart(opened_->project, opened_->plate, channel) && IsGroupNumber(g)
+                           ? "  group " +
+                                 GroupEntry(g,
+                                            opened_->project.GroupName[static_cast<std::size_t>(g)])
+                           : std::string("  free"));
+    }
+    lbl_channel->setText(Shown(caption));
+    Picsignal->SetCaption(Shown(caption));
+}
+
+void Frm_offline::cmd_zoomin_Click() {
+    Picsignal->ZoomIn();
+}
+
+void Frm_offline::cmd_zoomout_Click() {
+    Picsignal->ZoomOut();
+}
+
+bool Frm_offline::eventFilter(QObject* watched, QEvent* event) {
+    // The wheel scrolls the plot past page ends: the page box follows once it has moved.
+    if (watched == Picsignal && event->type() == QEvent::Wheel)
+        QTimer::singleShot(0, this, [this] { ShowPageOfPlot(); });
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- Re-analysis ----
+
 void Frm_offline::Cmd_analyze_Click() {
     if (analysing_ || !opened_) return;
     OfflineAnalysisChoice choice;
@@ -580,6 +696,10 @@ void Frm_offline::asciiexporta_Click() {
             text = PlateLayoutTable(Framegrup->editor().project, Framegrup->editor().plate);
             break;
         case OfflineView::ChannelSignal:
+            if (signal_)
+                text =
+                    ChannelReadingsTable(*signal_, FromQ(lbl_channel->text()), Picsignal->channel(),
+                                         Picsignal->first_reading().value_or(0), Picsignal->span());
             break;
     }
     if (text.empty()) {

@@ -17,6 +17,7 @@
 
 #include <QAction>
 #include <QChartView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,18 +26,22 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "app/main_window_host.h"
 #include "app/offline_group_editor.h"
 #include "app/plate_view.h"
+#include "app/signal_plot.h"
 #include "app/status_strip.h"
 #include "core/offline/acquisition_browser.h"
 #include "core/offline/group_activity.h"
+#include "core/offline/recorded_signal_source.h"
 #include "core/reporting/raw_reanalysis.h"
 
 namespace lumivo::app {
@@ -75,6 +80,14 @@ class Frm_offline : public QWidget, private reporting::RawRunView {
     void Cmd_leegroups_Click();
     void cmb_groupbin_Click();
     void cmd_editgroups_Click();
+    // The channel-signal pages: `cmdchannels` shows them; `scrollpage` chooses the raw page,
+    // `txt_channel` the channel, `cmd_zoomin`/`cmd_zoomout` the readings across the plot (the
+    // mouse wheel over the plot scrolls, Ctrl + wheel zooms) and `chk_zoomy` fits the y axis.
+    void cmdchannels_Click();
+    void scrollpage_Change();
+    void txt_channel_Change();
+    void cmd_zoomin_Click();
+    void cmd_zoomout_Click();
     void Cmd_analyze_Click();
     void cmd_stopanalysis_Click();
     void asciiexporta_Click();
@@ -113,6 +126,11 @@ class Frm_offline : public QWidget, private reporting::RawRunView {
     void SetBusy(bool analysing, bool editing);
     // The report side's environment: the report opened with the desktop's application.
     reporting::ReportEnvironment Environment();
+    // The signal plot on raw page `page` (1-based) of the chosen acquisition.
+    void ShowSignalPage(int page);
+    // `Txtpage` and `scrollpage` after the plot moved (a page, or the mouse wheel).
+    void ShowPageOfPlot();
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // The entry of the chosen acquisition in the list, if it is listed.
     std::optional<std::size_t> ChosenEntry() const;
 
@@ -121,6 +139,9 @@ class Frm_offline : public QWidget, private reporting::RawRunView {
     offline::BrowserState state_;
     std::optional<offline::OpenedAcquisition> opened_;
     std::optional<offline::GroupActivity> activity_;
+    // The recorded raw pages of the chosen acquisition (null when it saved none); windows are
+    // read when the plot shows them.
+    std::unique_ptr<offline::RecordedSignalSource> signal_;
     // The plate layout `lst_plateconfig` shows (read-only).
     offline::AcquisitionGroupEditor plate_config_;
     bool analysing_ = false;
@@ -162,9 +183,16 @@ class Frm_offline : public QWidget, private reporting::RawRunView {
     QComboBox* cmb_groupbin;
     QLabel* lbl_plateconfig;
     PlateView* Picplate;
-    // The channel-signal pages of the recorded raw data: the page chooser `scrollpage` with its
-    // box `Txtpage`, and the place the signal plot goes.
+    // The channel-signal pages of the recorded raw data: the plot of the main window's live
+    // view on the recorded source, the channel and zoom controls, the page chooser `scrollpage`
+    // with its box `Txtpage`.
     QWidget* frm_channelsignal;
+    SignalPlot* Picsignal;
+    QSpinBox* txt_channel;
+    QLabel* lbl_channel;
+    QPushButton* cmd_zoomin;
+    QPushButton* cmd_zoomout;
+    QCheckBox* chk_zoomy;
     QScrollBar* scrollpage;
     QLineEdit* Txtpage;
     OfflineGroupEditor* Framegrup;

@@ -11,7 +11,10 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QSpinBox>
 #include <QTest>
+#include <numeric>
 
 #include "app/desktop_open.h"
 #include "app/frm_offline.h"
@@ -140,7 +143,7 @@ TEST(OfflineWindow, OpensExpandsChoosesAnAcquisitionAndReachesItsReport) {
     EXPECT_TRUE(report_button->isEnabled());
     EXPECT_EQ(Text(report_button), std::string(kRunEntry) + " => REPORT");
     EXPECT_TRUE(Control<QPushButton>(&w, "Cmd_analyze")->isEnabled());
-    // The signal pages are not drawn here yet: their command stays off.
+    // No raw data saved: no signal pages.
     EXPECT_FALSE(Control<QPushButton>(&w, "cmdchannels")->isEnabled());
 
     r.Click("Cmd_report");
@@ -366,15 +369,74 @@ TEST(OfflineWindow, RegroupsTheChosenAcquisitionAndPutsTheRecordedGroupsBack) {
     EXPECT_EQ(r.Summary().find(offline::kGroupsDifferLine), std::string::npos);
 }
 
-// One window of 500 flat readings per record of the acquisition, on raw page 0.
-void WriteFlatRawPages(const fs::path& folder, std::size_t windows) {
+// Windows 0..windows-1 of 500 flat readings on their raw pages, window m reading value + m x
+// step.
+void WriteFlatRawPages(const fs::path& folder, std::size_t windows, std::int16_t value = 2000,
+                       std::int16_t step = 0) {
     PosixFileOps ops;
     constexpr std::size_t kRows = 501;
-    std::vector<std::int16_t> w(kRows * kChannelTableSize, 2000);
-    for (std::size_t m = 0; m < windows; ++m)
-        ASSERT_TRUE(AppendRawPageRecord(ops, folder / RawPageFileName(0),
+    for (std::size_t m = 0; m < windows; ++m) {
+        const std::vector<std::int16_t> w(
+            kRows * kChannelTableSize,
+            static_cast<std::int16_t>(value + static_cast<int>(m) * step));
+        ASSERT_TRUE(AppendRawPageRecord(ops, folder / RawPageFileName(LocateRawWindow(m).page),
                                         ConstSampleWindow{w, kRows}, 500, {})
                         .ok);
+    }
+}
+
+TEST(OfflineWindow, ChannelSignalPagesOfTheRecordedRawData) {
+    OfflineRig r;
+    // Thirteen windows: raw page 0 holds eleven, page 1 two.
+    std::vector<std::int32_t> minutes(13);
+    std::iota(minutes.begin(), minutes.end(), 1);
+    const fs::path long_run = r.inst.Acquisition(1, "20260313_0800", "Long", minutes);
+    WriteFlatRawPages(long_run, 13, 1000, 10);
+    const std::string long_entry = "  > 2026.0313\t ACQ08:00 \"Long\"";
+    Frm_offline& w = r.Open();
+    // Without raw data there are no signal pages. (The project's date is that of the first
+    // acquisition folder found: the project is the first row.)
+    r.List()->setCurrentRow(0);
+    emit r.List()->itemDoubleClicked(r.List()->currentItem());
+    r.DoubleClick(kRunEntry);
+    EXPECT_FALSE(Control<QPushButton>(&w, "cmdchannels")->isEnabled());
+    EXPECT_FALSE(Control<QScrollBar>(&w, "scrollpage")->isEnabled());
+
+    r.DoubleClick(long_entry);
+    auto* page_box = Control<QLineEdit>(&w, "Txtpage");
+    auto* pages = Control<QScrollBar>(&w, "scrollpage");
+    auto* plot = Control<SignalPlot>(&w, "Picsignal");
+    EXPECT_EQ(Text(page_box), "1/2");
+    ASSERT_TRUE(Control<QPushButton>(&w, "cmdchannels")->isEnabled());
+    r.Click("cmdchannels");
+    EXPECT_EQ(w.view(), OfflineView::ChannelSignal);
+    ASSERT_NE(plot->source(), nullptr);
+    EXPECT_FALSE(plot->source()->Live());
+    EXPECT_EQ(plot->span(), 11 * 500);
+    EXPECT_EQ(plot->first_reading(), std::optional<std::int64_t>(0));
+
+    // The page chooser moves the plot to the page's first reading; the channel names its well.
+    pages->setValue(2);
+    EXPECT_EQ(plot->first_reading(), std::optional<std::int64_t>(11 * 500));
+    EXPECT_EQ(Text(page_box), "2/2");
+    Control<QSpinBox>(&w, "txt_channel")->setValue(16);
+    EXPECT_EQ(plot->channel(), 16u);
+    EXPECT_NE(Text(Control<QLabel>(&w, "lbl_channel")).find("well A1.1"), std::string::npos);
+    r.Click("cmd_zoomin");
+    EXPECT_EQ(plot->span(), 5000);
+    r.Click("cmd_zoomout");
+    r.Click("cmd_zoomout");
+    EXPECT_EQ(plot->span(), 11000);
+
+    // "Export to ASCII..." writes the readings in view: windows 11 and 12 of page 2.
+    r.Trigger("asciiexporta");
+    const std::string table = ReadFile(r.inst.install() / kAsciiExportFile);
+    EXPECT_NE(table.find("\r\nReading\tWindow\tValue\r\n5500\t11\t1110\r\n"), std::string::npos);
+    EXPECT_NE(table.find("\r\n6499\t12\t1120\r\n"), std::string::npos);
+    EXPECT_EQ(table.find("\r\n6500\t"), std::string::npos);
+    r.Trigger("bmpexporta");
+    EXPECT_EQ(ReadFile(r.inst.install() / kBmpExportFile).substr(0, 2), "BM");
+    EXPECT_TRUE(r.dialogs.Messages().empty()) << r.dialogs.Messages().front();
 }
 
 TEST(OfflineWindow, AnalysesTheRawDataAgainWithProgressAndStop) {

@@ -1,5 +1,6 @@
 #include "core/offline/group_activity.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "core/offline/acquisition_groups.h"
@@ -77,6 +78,22 @@ std::string PlateLayoutTable(const ProjectState& project, const PlateMap& plate)
                 ? GroupEntry(g, project.GroupName[static_cast<std::size_t>(g)])
                 : std::string("-");
         out += std::to_string(c) + "\t" + well + "\t" + group + kCrLf;
+    }
+    return out;
+}
+
+std::string ChannelReadingsTable(SignalSource& source, const std::string& title,
+                                 std::size_t channel, std::int64_t first, std::int64_t count) {
+    std::string out = title + kCrLf + "Reading\tWindow\tValue" + kCrLf;
+    if (count <= 0 || first < 0) return out;
+    std::vector<std::int16_t> readings(static_cast<std::size_t>(count), kNoReading);
+    source.ChannelReadings(channel, first, readings);
+    const auto window = static_cast<std::int64_t>(std::max<std::size_t>(source.WindowLength(), 1));
+    for (std::size_t i = 0; i < readings.size(); ++i) {
+        if (readings[i] == kNoReading) continue;
+        const std::int64_t n = first + static_cast<std::int64_t>(i);
+        out += std::to_string(n) + "\t" + std::to_string(n / window) + "\t" +
+               std::to_string(readings[i]) + kCrLf;
     }
     return out;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/acquisition/signal_source.h"
 #include "core/reporting/report_chart.h"
 #include "core/reporting/report_run.h"
 #include "core/reporting/report_tables.h"
@@ -44,5 +45,11 @@ std::string GroupActivityTable(const GroupActivity& activity);
 // plate format and its "[RowsxColumn]", then "Channel", "Well", "Group" and one line per
 // channel in a well ("17", "B3.0", "002_Dose 1", "-" for a free or disabled channel).
 std::string PlateLayoutTable(const ProjectState& project, const PlateMap& plate);
+
+// The readings of `channel` a signal page shows, as datafile.txt holds them (TAB-separated,
+// CR LF): `title`, "Reading", "Window" and "Value", then one line per reading from `first` on
+// (`count` of them) that the source holds; readings are numbered from the start of the run.
+std::string ChannelReadingsTable(SignalSource& source, const std::string& title,
+                                 std::size_t channel, std::int64_t first, std::int64_t count);
 
 }  // namespace lumivo::offline
