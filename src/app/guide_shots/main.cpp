@@ -3,7 +3,7 @@
 // (a grouped 96-well project and an eight-hour recording of synthetic counts), then opens the
 // launcher, the main window connected to the in-process simulated instrument, the project
 // setup window, the report window after "Generate...", the offline browser with the recording
-// chosen (summary, group activity, plate layout, group editor) and the guide window, and saves
+// chosen (summary, group activity, channel signal, group editor) and the guide window, and saves
 // a PNG of each into the output folder.
 //
 // usage: lumivo-guide-shots --out DIR [--install DIR]
@@ -15,6 +15,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -109,6 +110,39 @@ void MakeDemoProject(StorageContext& storage, GlobalConfig& config, ProjectState
         throw std::runtime_error("the demonstration project could not be created");
 }
 
+// The raw readings of the recording's first raw page (its first eleven windows): every beam
+// near 2000 with noise, dipping for a few readings whenever an animal crosses it, more often in
+// the groups that move more.
+void MakeDemoRawPage(const fs::path& folder, const ProjectState& project) {
+    const auto length = static_cast<std::size_t>(project.Setup.RT_Buffer);
+    const std::size_t rows = length + 1;
+    std::mt19937 random(11);
+    std::normal_distribution<double> noise(0.0, 12.0);
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    const double crossings[] = {0.012, 0.009, 0.006, 0.003};  // per reading
+    std::vector<std::int16_t> window(rows * kChannelTableSize, 0);
+    std::array<int, kChannelTableSize> dip{};
+    PosixFileOps ops;
+    for (std::size_t m = 0; m < kWindowsPerRawPage; ++m) {
+        for (std::size_t row = 0; row < rows; ++row)
+            for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+                const int group = project.ChannelGroup[c];
+                if (dip[c] > 0) {
+                    --dip[c];
+                } else if (group >= 0 && group <= 3 &&
+                           chance(random) < crossings[static_cast<std::size_t>(group)]) {
+                    dip[c] = 4 + static_cast<int>(chance(random) * 10);
+                }
+                const double level = 2000.0 + noise(random) - (dip[c] > 0 ? 420.0 : 0.0);
+                window[row * kChannelTableSize + c] = static_cast<std::int16_t>(level);
+            }
+        if (!AppendRawPageRecord(ops, folder / RawPageFileName(0),
+                                 ConstSampleWindow{window, rows}, length, {})
+                 .ok)
+            throw std::runtime_error("could not write " + (folder / RawPageFileName(0)).string());
+    }
+}
+
 // An eight-hour recording of one-minute records: each group's wells move at their own rate,
 // falling with the dose and following a slow rhythm, with Poisson noise.
 fs::path MakeDemoRecording(StorageContext& storage, const GlobalConfig& config,
@@ -135,11 +169,12 @@ fs::path MakeDemoRecording(StorageContext& storage, const GlobalConfig& config,
         if (!AppendCountsRecord(ops, folder / "counts.bin", record, AppendOptions{}).ok)
             throw std::runtime_error("could not write " + (folder / "counts.bin").string());
     }
+    MakeDemoRawPage(folder, project);
     return folder;
 }
 
 // The offline browser with the recording chosen: its summary and status strip, the activity
-// of its groups, its plate layout and the group editor.
+// of its groups, a channel-signal page and the group editor.
 int ShootOfflineBrowser(app::Frm_Main& main_window, const fs::path& out) {
     app::Frm_offline* browser = app::ShowOfflineBrowser(main_window, [] {});
     browser->resize(1240, 800);
@@ -153,8 +188,8 @@ int ShootOfflineBrowser(app::Frm_Main& main_window, const fs::path& out) {
     int failures = !Save(browser, out / "offline.png");
     browser->Cmd_leegroups_Click();
     failures += !Save(browser, out / "offline-groups.png");
-    browser->lst_plateconfig_Click();
-    failures += !Save(browser, out / "offline-plate.png");
+    browser->cmdchannels_Click();
+    failures += !Save(browser, out / "offline-signal.png");
     browser->cmd_editgroups_Click();
     failures += !Save(browser, out / "offline-groupedit.png");
     browser->hide();
