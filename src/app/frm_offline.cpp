@@ -378,11 +378,14 @@ void Frm_offline::ShowAcquisition(std::optional<OpenedAcquisition> opened) {
             if (signal_ && signal_->RawWindowCount() == 0) signal_.reset();
         }
         if (signal_) {
+            // One page across the plot, from its first reading; the source is handed over
+            // last, so that only the windows of the first page are read.
             Picsignal->SetSpan(
                 static_cast<std::int64_t>(kWindowsPerRawPage * signal_->WindowLength()));
-            Picsignal->SetSource(signal_.get());
+            Picsignal->SetFirstReading(0);
             txt_channel_Change();
-            ShowSignalPage(1);
+            Picsignal->SetSource(signal_.get());
+            ShowPageOfPlot();
         }
     } else {
         txt_summary->setPlainText(kNoAcquisitionText);

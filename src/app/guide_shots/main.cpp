@@ -136,10 +136,9 @@ void MakeDemoRawPage(const fs::path& folder, const ProjectState& project) {
                 const double level = 2000.0 + noise(random) - (dip[c] > 0 ? 420.0 : 0.0);
                 window[row * kChannelTableSize + c] = static_cast<std::int16_t>(level);
             }
-        if (!AppendRawPageRecord(ops, folder / RawPageFileName(0),
-                                 ConstSampleWindow{window, rows}, length, {})
-                 .ok)
-            throw std::runtime_error("could not write " + (folder / RawPageFileName(0)).string());
+        const fs::path page = folder / RawPageFileName(0);
+        if (!AppendRawPageRecord(ops, page, ConstSampleWindow{window, rows}, length, {}).ok)
+            throw std::runtime_error("could not write " + page.string());
     }
 }
 
