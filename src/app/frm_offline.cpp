@@ -25,7 +25,6 @@
 #include "core/offline/join_acquisitions.h"
 #include "core/offline/offline_reanalysis.h"
 #include "core/reporting/report_settings.h"
-#include "core/setup/plate_groups.h"
 
 namespace lumivo::app {
 
@@ -212,14 +211,13 @@ void Frm_offline::BuildControls() {
     auto* channel_row = new QHBoxLayout;
     txt_channel = Named(new QSpinBox(frm_channelsignal), "txt_channel");
     txt_channel->setRange(0, static_cast<int>(kBeamChannelCount) - 1);
-    lbl_channel = Named(new QLabel(frm_channelsignal), "lbl_channel");
     cmd_zoomin = Button(frm_channelsignal, "cmd_zoomin", "Zoom +");
     cmd_zoomout = Button(frm_channelsignal, "cmd_zoomout", "Zoom -");
     chk_zoomy = Named(new QCheckBox("Fit readings", frm_channelsignal), "chk_zoomy");
     chk_zoomy->setToolTip("The y axis fitted to the readings in view instead of 0 to 4095");
     channel_row->addWidget(new QLabel("Channel:", frm_channelsignal));
     channel_row->addWidget(txt_channel);
-    channel_row->addWidget(lbl_channel, 1);
+    channel_row->addStretch(1);
     for (QWidget* c : std::initializer_list<QWidget*>{cmd_zoomin, cmd_zoomout, chk_zoomy})
         channel_row->addWidget(c);
     sp->addLayout(channel_row);
@@ -589,21 +587,8 @@ void Frm_offline::scrollpage_Change() {
 void Frm_offline::txt_channel_Change() {
     const int channel = txt_channel->value();
     Picsignal->SetChannel(static_cast<std::size_t>(channel));
-    std::string caption = "Channel " + std::to_string(channel);
-    if (opened_) {
-        const std::string well = WellLabel(opened_->plate, channel);
-        const int g = opened_->project.ChannelGroup[static_cast<std::size_t>(channel)];
-        caption +=
-            well.empty()
-                ? std::string("  (in no well)")
-                : "  well " + well +
-                      (TakesPart(opened_->project, opened_->plate, channel) && IsGroupNumber(g)
-                           ? "  group " +
-                                 GroupEntry(g,
-                                            opened_->project.GroupName[static_cast<std::size_t>(g)])
-                           : std::string("  free"));
-    }
-    lbl_channel->setText(Shown(caption));
+    const std::string caption = opened_ ? ChannelCaption(opened_->project, opened_->plate, channel)
+                                        : "Channel " + std::to_string(channel);
     Picsignal->SetCaption(Shown(caption));
 }
 
@@ -700,9 +685,9 @@ void Frm_offline::asciiexporta_Click() {
             break;
         case OfflineView::ChannelSignal:
             if (signal_)
-                text =
-                    ChannelReadingsTable(*signal_, FromQ(lbl_channel->text()), Picsignal->channel(),
-                                         Picsignal->first_reading().value_or(0), Picsignal->span());
+                text = ChannelReadingsTable(
+                    *signal_, FromQ(Picsignal->settings().caption), Picsignal->channel(),
+                    Picsignal->first_reading().value_or(0), Picsignal->span());
             break;
     }
     if (text.empty()) {

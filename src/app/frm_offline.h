@@ -189,7 +189,6 @@ class Frm_offline : public QWidget, private reporting::RawRunView {
     QWidget* frm_channelsignal;
     SignalPlot* Picsignal;
     QSpinBox* txt_channel;
-    QLabel* lbl_channel;
     QPushButton* cmd_zoomin;
     QPushButton* cmd_zoomout;
     QCheckBox* chk_zoomy;

@@ -421,7 +421,7 @@ TEST(OfflineWindow, ChannelSignalPagesOfTheRecordedRawData) {
     EXPECT_EQ(Text(page_box), "2/2");
     Control<QSpinBox>(&w, "txt_channel")->setValue(16);
     EXPECT_EQ(plot->channel(), 16u);
-    EXPECT_NE(Text(Control<QLabel>(&w, "lbl_channel")).find("well A1.1"), std::string::npos);
+    EXPECT_NE(FromQ(plot->settings().caption).find("well A1.1"), std::string::npos);
     r.Click("cmd_zoomin");
     EXPECT_EQ(plot->span(), 5000);
     r.Click("cmd_zoomout");

@@ -66,20 +66,36 @@ std::string GroupActivityTable(const GroupActivity& a) {
     return out;
 }
 
+namespace {
+
+// "002_Dose 1" for a channel in a group, "" for a free or disabled one.
+std::string GroupOfChannel(const ProjectState& project, const PlateMap& plate, int channel) {
+    const int g = project.ChannelGroup[static_cast<std::size_t>(channel)];
+    return TakesPart(project, plate, channel) && IsGroupNumber(g)
+               ? GroupEntry(g, project.GroupName[static_cast<std::size_t>(g)])
+               : std::string();
+}
+
+}  // namespace
+
 std::string PlateLayoutTable(const ProjectState& project, const PlateMap& plate) {
     std::string out = "Plate " + project.Setup.Plate_format + " " + PlateLayoutCaption(plate) +
                       kCrLf + "Channel\tWell\tGroup" + kCrLf;
     for (int c = 0; c < static_cast<int>(kBeamChannelCount); ++c) {
         const std::string well = WellLabel(plate, c);
         if (well.empty()) continue;
-        const int g = project.ChannelGroup[static_cast<std::size_t>(c)];
-        const std::string group =
-            TakesPart(project, plate, c) && IsGroupNumber(g)
-                ? GroupEntry(g, project.GroupName[static_cast<std::size_t>(g)])
-                : std::string("-");
-        out += std::to_string(c) + "\t" + well + "\t" + group + kCrLf;
+        const std::string group = GroupOfChannel(project, plate, c);
+        out += std::to_string(c) + "\t" + well + "\t" + (group.empty() ? "-" : group) + kCrLf;
     }
     return out;
+}
+
+std::string ChannelCaption(const ProjectState& project, const PlateMap& plate, int channel) {
+    const std::string caption = "Channel " + std::to_string(channel);
+    const std::string well = WellLabel(plate, channel);
+    if (well.empty()) return caption + "  (in no well)";
+    const std::string group = GroupOfChannel(project, plate, channel);
+    return caption + "  well " + well + (group.empty() ? "  free" : "  group " + group);
 }
 
 std::string ChannelReadingsTable(SignalSource& source, const std::string& title,

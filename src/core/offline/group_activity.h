@@ -46,6 +46,11 @@ std::string GroupActivityTable(const GroupActivity& activity);
 // channel in a well ("17", "B3.0", "002_Dose 1", "-" for a free or disabled channel).
 std::string PlateLayoutTable(const ProjectState& project, const PlateMap& plate);
 
+// The caption of a channel's signal page: "Channel 16  well A1.1  group 002_Dose 1", with
+// "free" for a channel that is in no group (or disabled) and "(in no well)" for one the plate
+// does not use.
+std::string ChannelCaption(const ProjectState& project, const PlateMap& plate, int channel);
+
 // The readings of `channel` a signal page shows, as datafile.txt holds them (TAB-separated,
 // CR LF): `title`, "Reading", "Window" and "Value", then one line per reading from `first` on
 // (`count` of them) that the source holds; readings are numbered from the start of the run.

@@ -97,6 +97,10 @@ TEST(GroupActivity, PlateLayoutTableListsEveryChannelInAWell) {
               "Plate w96f [8x12]\r\nChannel\tWell\tGroup\r\n");
     EXPECT_NE(table.find("\r\n16\tA1.1\t002_Dose 1\r\n"), std::string::npos);
     EXPECT_NE(table.find("\r\n32\tA2.0\t-\r\n"), std::string::npos);
+    // The captions of the signal page.
+    EXPECT_EQ(ChannelCaption(project, plate, 16), "Channel 16  well A1.1  group 002_Dose 1");
+    EXPECT_EQ(ChannelCaption(project, plate, 32), "Channel 32  well A2.0  free");
+    EXPECT_EQ(ChannelCaption(project, plate, 17), "Channel 17  (in no well)");
     // Channels in no well are left out.
     long listed = 0;
     for (std::size_t c = 0; c < kBeamChannelCount; ++c) listed += plate.ChannelWell[c] >= 0;
