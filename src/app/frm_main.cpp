@@ -12,6 +12,8 @@
 
 #include "app/acquisition_window.h"
 #include "app/control_panels.h"
+#include "app/device_test.h"
+#include "app/factory_menu.h"
 #include "app/frm_about.h"
 #include "app/frm_offline.h"
 #include "app/frm_report.h"
@@ -124,6 +126,12 @@ void Frm_Main::BuildControls() {
     acquisition_ = new AcquisitionWindow(this, *this, *strip_, *live_, *statusBar());
     control_panels_ = new ControlPanels(this, *this, *strip_, *acquisition_, right_widget);
     control_panels_->PlaceIn(right);
+    // The device test and the factory windows wait for a run, a blank, a calibration or a zero.
+    device_test_ = new DeviceTest(this, *this, *live_, [this] {
+        return !acquisition_->Acquiring() && !control_panels_->busy();
+    });
+    factory_menu_ =
+        new FactoryMenu(this, *this, [this] { return !PortInUse() && !control_panels_->busy(); });
     right->addWidget(strip_);
     right->addStretch();
     body->addWidget(right_widget);
@@ -186,9 +194,18 @@ void Frm_Main::BuildMenus() {
     control_panels_->AddMenuEntries(calibration, tools);
     mn_selftest = tools->addAction("Device test");
     mn_selftest->setObjectName("mn_selftest");
-    mn_factory = tools->addAction("Factory");
+    connect(mn_selftest, &QAction::triggered, device_test_, &DeviceTest::mnstatustest_Click);
+    mn_factory = factory_menu_->AddTo(tools);
     mn_factory->setObjectName("mn_factory");
-    for (QAction* a : {mn_selftest, mn_factory}) a->setEnabled(false);
+    // While the test runs its entry stops it, and neither the factory tools nor the tool panels
+    // (whose long runs let events, and so the test's timer, run) can start.
+    connect(device_test_, &DeviceTest::runningChanged, this, [this](bool running) {
+        mn_selftest->setText(running ? "Stop device test" : "Device test");
+        mn_factory->setEnabled(!running);
+        for (const char* panel : {"frm_mn1", "Frame_light", "Frame_temp"}) {
+            if (auto* w = findChild<QWidget*>(panel)) w->setEnabled(!running);
+        }
+    });
 
     QMenu* report = menuBar()->addMenu("&Report");
     Cmdreport = report->addAction("Report Output...");
@@ -254,7 +271,7 @@ ConnectionContext Frm_Main::Connection() {
 }
 
 bool Frm_Main::PortInUse() const {
-    return acquisition_->Acquiring() || acquisition_->BlankActive();
+    return acquisition_->Acquiring() || acquisition_->BlankActive() || device_test_->Running();
 }
 
 void Frm_Main::cmd_connect_Click() {
@@ -395,6 +412,8 @@ void Frm_Main::closeEvent(QCloseEvent* e) {
         if (engine.Running()) engine.CmdStop_Click(kStopAtExit);
     }
     if (engine.BlankActive()) engine.CmdStop_Click(kStopAtExit);
+    // A device test in progress gives the beams their calibrated settings back first.
+    device_test_->Stop();
     ClosingSteps steps;
     steps.close_port = [this] {
         const int port = ctx_.link.ComPortNumber;

@@ -36,6 +36,8 @@
 namespace lumivo::app {
 
 class ControlPanels;
+class DeviceTest;
+class FactoryMenu;
 class AcquisitionWindow;
 class Frm_setup;
 
@@ -183,6 +185,8 @@ class Frm_Main : public QMainWindow,
     LiveView* live_;                  // Picact, Picreal, picturetime and their controls
     AcquisitionWindow* acquisition_;  // the sampling timer Timeradq and the alarm
     ControlPanels* control_panels_;   // frm_mn1, Frame_light, Frame_temp and their menus
+    DeviceTest* device_test_;         // Timer_test and the test's grid over Picact
+    FactoryMenu* factory_menu_;       // Tools > Factory and the factory windows
 };
 
 }  // namespace lumivo::app

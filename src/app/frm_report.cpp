@@ -14,6 +14,8 @@
 #include "app/activity_chart.h"
 #include "app/frm_reportset.h"
 #include "app/qt_dialogs.h"
+#include "app/raw_analysis_panel.h"
+#include "app/rhythm_tab.h"
 #include "app/widget_helpers.h"
 #include "app/window_placement.h"
 #include "core/storage/project_setup.h"
@@ -31,6 +33,7 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     mnadvance = Named(menu_bar->addMenu("Advanced"), "mnadvance");
     mnrecalculate = Named(mnadvance->addAction("Analyze Raw Data"), "mnrecalculate");
     mncircadian = Named(mnadvance->addAction("1 file/well Report"), "mncircadian");
+    mntidyexport = Named(mnadvance->addAction("Export for R/Python..."), "mntidyexport");
     outer->setMenuBar(menu_bar);
 
     auto* body = new QHBoxLayout;
@@ -76,6 +79,8 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     for (const char* m : ReportMethodNames()) Cmb_dspmethod->addItem(m);
     run->addWidget(Cmb_dspmethod, 2, 1);
     frmtxt_datalapse = Named(new QLineEdit(Frame_run), "frmtxt_datalapse");
+    frmtxt_datalapse->setToolTip("Hours from the start to analyse again; blank: all");
+    run->addWidget(new QLabel("Lapse (hours):", Frame_run), 3, 0);
     run->addWidget(frmtxt_datalapse, 3, 1);
     Chk_replacedata = Named(new QCheckBox("Replace old data", Frame_run), "Chk_replacedata");
     Chk_rawexport = Named(new QCheckBox("Export Raw", Frame_run), "Chk_rawexport");
@@ -89,16 +94,22 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     run->addWidget(cmd_stopframe, 6, 1);
     frmlbl_status = Named(new QLabel("Block xx/xx", Frame_run), "frmlbl_status");
     run->addWidget(frmlbl_status, 7, 0, 1, 2);
+    cmd_stopframe->setEnabled(false);  // while RUN works
     Frame_run->hide();
     left->addWidget(Frame_run);
     left->addStretch();
     body->addLayout(left);
 
-    chart_view = Named(new QChartView(this), "chart_view");
+    report_tabs = Named(new QTabWidget(this), "report_tabs");
+    chart_view = Named(new QChartView(report_tabs), "chart_view");
     chart_view->setRenderHint(QPainter::Antialiasing);
     chart_view->setMinimumSize(520, 360);
     chart_view->chart()->setTitle("No report yet");
-    body->addWidget(chart_view, 1);
+    report_tabs->addTab(chart_view, "Report");
+    rhythm_tab = new RhythmTab(
+        ctx_.storage, [this] { return fs::path(FromQ(Txt_inputfile->text())); }, report_tabs);
+    report_tabs->addTab(rhythm_tab, "Rhythm and sleep");
+    body->addWidget(report_tabs, 1);
     outer->addLayout(body);
 
     ConnectClicks(this, {{Cmd_generate, &frm_report::Cmd_generate_Click},
@@ -110,6 +121,15 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     connect(Cmb_organism, &QComboBox::activated, this, [this](int) { Cmb_organism_Click(); });
     connect(mnrecalculate, &QAction::triggered, this, &frm_report::mnrecalculate_Click);
     connect(mncircadian, &QAction::triggered, this, &frm_report::mncircadian_Click);
+    connect(mntidyexport, &QAction::triggered, this, &frm_report::mntidyexport_Click);
+    RawReanalysis = [this] {
+        ReportEnvironment env = Environment();
+        const RawRunOutcome out = RunRawReanalysis(*this, ctx_, env);
+        if (!out.report.written) return;
+        outcome_ = out.report;
+        ShowChart(outcome_.chart);
+    };
+    PerWellExport = [this] { ExportPerWellFiles(*this, ctx_); };
     resize(1100, 520);
     KeepWindowPlace(this);
 }
@@ -280,6 +300,10 @@ void frm_report::cmd_runframe_Click() {
 
 void frm_report::cmd_stopframe_Click() {
     stop_requested_ = true;
+}
+
+void frm_report::mntidyexport_Click() {
+    ExportForRAndPython(*this, ctx_);
 }
 
 // ---- Window events ----

@@ -6,7 +6,8 @@
 // the report at once and hides it again.
 //
 // The raw-data panel (`Frame_run`) and the "Advanced" menu are here with their controls; the
-// re-analysis and the per-well export are reached through hooks.
+// re-analysis and the exports run in raw_analysis_panel.h, and the "Rhythm and sleep" tab beside
+// the report chart is rhythm_tab.h.
 #pragma once
 
 #include <QAction>
@@ -19,6 +20,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabWidget>
 #include <QUrl>
 #include <QWidget>
 #include <array>
@@ -36,6 +38,8 @@ namespace lumivo::app {
 
 inline constexpr const char* kRawProcessingUnavailable =
     "Raw data processing is not available in this build.";
+
+class RhythmTab;
 
 class frm_report : public QWidget {
     Q_OBJECT
@@ -62,6 +66,9 @@ class frm_report : public QWidget {
     void mncircadian_Click();
     void cmd_runframe_Click();
     void cmd_stopframe_Click();
+    void mntidyexport_Click();
+    // Whether STOP was pressed since RUN.
+    bool StopRequested() const { return stop_requested_; }
     // The automatic report (the window shown with `chk_autoreport` checked).
     void RunAutomaticReport();
 
@@ -95,7 +102,10 @@ class frm_report : public QWidget {
     QMenu* mnadvance;
     QAction* mnrecalculate;
     QAction* mncircadian;
+    QAction* mntidyexport;
+    QTabWidget* report_tabs;  // the report chart and "Rhythm and sleep"
     QChartView* chart_view;
+    RhythmTab* rhythm_tab;
 
   protected:
     void showEvent(QShowEvent* event) override;

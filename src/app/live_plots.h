@@ -53,6 +53,9 @@ class LiveView : public QWidget {
     void ClearSignal(std::size_t rt_buffer);
     // The time bar: percent of the lapse (0..100), repainted only when it changed.
     void ShowElapsedBar(double percent);
+    // The activity plot and the time bar, lent to the device test while it runs.
+    ActivityPlot& activity_plot() { return *Picact; }
+    ProgressBox& time_bar() { return *picturetime; }
 
     // The sampling loop's side: rows and windows go in here.
     SampleHandOver& hand_over() { return hand_over_; }

@@ -2,8 +2,9 @@
 // written into the acquisition folder by the same core code as the report window.
 //   --per channel|well [--time]: the "1 file/well Report" files (time.txt and ch000000.txt ...,
 //     or 000_A1.txt ...) and report2.txt; prints report2.txt and, last, the folder.
-//   --tidy [--per channel|well]: activity.csv and metadata.csv for R and Python; prints
-//     metadata.csv and, last, activity.csv.
+//   --tidy [--per channel|well] [--dead-hours H]: activity.csv and metadata.csv for R and
+//     Python (a well without counts over the last H hours, 12 by default, is "dead" in the
+//     status column); prints metadata.csv and, last, activity.csv.
 // The bin size is --bin, else the stored report settings' bin size.
 #include <iostream>
 #include <string>
@@ -50,6 +51,7 @@ int RunExport(Args& args) {
     const auto per = args.TakeOption("per");
     const bool with_time = args.TakeFlag("time");
     const auto bin = args.TakeInt("bin", 1, 100000);
+    const auto dead_hours = args.TakeDouble("dead-hours", 0.1, 10000.0);
     const auto folder_text = args.TakePositional();
     args.ExpectEnd();
     if (!folder_text) throw UsageError("the acquisition folder is missing");
@@ -57,6 +59,7 @@ int RunExport(Args& args) {
         throw UsageError("--per must be channel or well, not \"" + *per + "\"");
     if (!tidy && !per) throw UsageError("give --per channel|well, or --tidy");
     if (tidy && with_time) throw UsageError("--time belongs to --per channel, not to --tidy");
+    if (!tidy && dead_hours) throw UsageError("--dead-hours belongs to --tidy");
     const bool per_channel = per && *per == "channel";
 
     LocalFileSystem files;
@@ -68,7 +71,9 @@ int RunExport(Args& args) {
     const fs::path folder = AcquisitionFolderArgument(*folder_text);
 
     if (tidy) {
-        const TidyExportOutcome out = ExportTidyTables(ctx, {folder, bin_size, per_channel});
+        TidyExportRequest request{folder, bin_size, per_channel};
+        if (dead_hours) request.dead_hours = *dead_hours;
+        const TidyExportOutcome out = ExportTidyTables(ctx, request);
         if (!out.written) return 1;
         if (out.bin_size_corrected)
             PrintError(kCommand, "the bin size of " + std::to_string(bin_size) +

@@ -63,7 +63,8 @@ const Command kCommands[] = {
      RunCalibrate},
     {"dump", "counts.bin", "Prints the records of a counts file, one line per window.", RunDump},
     {"export",
-     "ACQ_FOLDER (--per channel|well [--time] | --tidy [--per channel|well]) [--bin MIN]",
+     "ACQ_FOLDER (--per channel|well [--time] | --tidy [--per channel|well] [--dead-hours H]) "
+     "[--bin MIN]",
      "Exports the binned activity of an acquisition: one text file per channel (--time: with "
      "the bin times) or per well, or (--tidy) activity.csv and metadata.csv for R and Python; "
      "prints the folder or activity.csv.",

@@ -1,18 +1,24 @@
 // The report windows driven through the main window on the offscreen platform: "Report
 // Output..." opens frm_report for the project's latest acquisition, "Generate..." writes the
 // report and shows its chart, the controls react, `mn_userbin` opens Frm_reportset, and the end
-// of a run either generates the report at once or opens the window.
+// of a run either generates the report at once or opens the window. The raw-data panel runs with
+// its progress and STOP, the "Advanced" exports write their files, and the "Rhythm and sleep" tab
+// draws each view.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QChart>
+#include <QImage>
 #include <QTest>
 #include <QValueAxis>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "app/frm_report.h"
 #include "app/frm_reportset.h"
+#include "app/rhythm_tab.h"
 #include "app_test_support.h"
 #include "core/acquisition/data_files.h"
 #include "core/storage/field_record.h"
@@ -21,16 +27,35 @@ namespace lumivo::app::testing {
 namespace {
 
 // counts.bin through the acquisition's writer: records at minutes 0..minutes; channel c counts
-// 1 + c / 16 (its beam column), temperature 23.0 degrees.
-void WriteReportTestCounts(const std::filesystem::path& file, int minutes) {
+// count(minute, c), by default 1 + c / 16 (its beam column), temperature 23.0 degrees.
+void WriteReportTestCounts(const std::filesystem::path& file, int minutes,
+                           const std::function<int(int, std::size_t)>& count = {}) {
     PosixFileOps ops;
     for (int m = 0; m <= minutes; ++m) {
         CountsRecord r;
         r.elapsed_minutes = m;
         for (std::size_t c = 0; c < kBeamChannelCount; ++c)
-            r.values[c] = static_cast<std::int16_t>(1 + c / 16);
+            r.values[c] =
+                static_cast<std::int16_t>(count ? count(m, c) : static_cast<int>(1 + c / 16));
         r.values[kBeamChannelCount] = 230;
         ASSERT_TRUE(AppendCountsRecord(ops, file, r, AppendOptions{}).ok);
+    }
+}
+
+// Raw pages behind every record of a `minutes`-minute counts.bin: a steady level of 2000 with,
+// on channel c, c % 7 dips of a tenth of a second.
+void WriteRawPages(const std::filesystem::path& folder, int minutes, std::size_t rt_buffer = 500) {
+    PosixFileOps ops;
+    const std::size_t rows = rt_buffer + 1;
+    for (int m = 0; m <= minutes; ++m) {
+        std::vector<std::int16_t> w(rows * kChannelTableSize, 0);
+        for (std::size_t c = 0; c < kBeamChannelCount; ++c)
+            for (std::size_t r = 0; r < rt_buffer; ++r) {
+                const bool dip = r % 60 < 5 && r / 60 < c % 7;
+                w[r * kChannelTableSize + c] = static_cast<std::int16_t>(dip ? 1200 : 2000);
+            }
+        const auto page = folder / RawPageFileName(m / static_cast<int>(kWindowsPerRawPage));
+        ASSERT_TRUE(AppendRawPageRecord(ops, page, ConstSampleWindow{w, rows}, rt_buffer, {}).ok);
     }
 }
 
@@ -79,7 +104,8 @@ struct ReportWindowRig {
 
     // An acquisition of the Default project: its files, the register and `minutes` minutes of
     // counts.
-    fs::path Acquisition(const std::string& name, const std::string& title, int minutes) {
+    fs::path Acquisition(const std::string& name, const std::string& title, int minutes,
+                         const std::function<int(int, std::size_t)>& count = {}) {
         const fs::path folder = install / name;
         fs::create_directories(folder);
         for (const char* f :
@@ -88,7 +114,7 @@ struct ReportWindowRig {
         RecordWriter reg;
         reg.Text(title).EndLine().Text("window test").EndLine();
         files.WriteFile(folder / "subproj.dat", reg.Take());
-        WriteReportTestCounts(folder / "counts.bin", minutes);
+        WriteReportTestCounts(folder / "counts.bin", minutes, count);
         return folder;
     }
     QAction* ReportEntry() { return window->findChild<QAction*>("Cmdreport"); }
@@ -189,6 +215,205 @@ TEST(ReportWindow, RawDataControlsReact) {
     QTest::mouseClick(w->Cmd_cancel, Qt::LeftButton);
     EXPECT_FALSE(w->isVisible());
     EXPECT_EQ(w->cmbbasal->count(), 0);
+}
+
+// RUN in the raw-data panel: "Block m/N" at every block while the rest of the window is locked,
+// then either the report of the new counts (counts.bin replaced, the recorded one kept as
+// counts.bak), or, after STOP, counts.bin untouched and no report.
+TEST(ReportWindow, RawDataRunShowsItsProgressAndStopLeavesTheCountsAlone) {
+    struct Case {
+        const char* what;
+        int stop_at;  // STOP clicked while this block is shown; 0: never
+        const char* last_status;
+    };
+    const Case cases[] = {
+        {"run to the end", 0, "Block 20/20"},
+        {"stop at block 7", 7, "Stopped at block 7/20"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ReportWindowRig r;
+        const fs::path folder = r.Acquisition("20260314_0930", "raw run", 19);
+        WriteRawPages(folder, 19);
+        const std::string recorded = r.files.ReadFile(folder / "counts.bin");
+        frm_report* w = OpenReportWindow(*r.window, folder);
+        ASSERT_NE(w, nullptr);
+        w->mnrecalculate->trigger();
+        ASSERT_FALSE(w->Frame_run->isHidden());
+        EXPECT_FALSE(w->cmd_stopframe->isEnabled());
+        w->Chk_replacedata->setChecked(true);
+        w->Chk_replacedata_Click();
+        Control<QComboBox>(w, "Cmb_binsize")->setCurrentText("5");
+
+        // Every pass of window events during the run sees the label; STOP is clicked as a user
+        // would, when its block is shown.
+        std::vector<std::string> seen;
+        std::function<void()> watch = [&] {
+            const std::string status = Text(w->frmlbl_status);
+            if (seen.empty() || seen.back() != status) seen.push_back(status);
+            EXPECT_FALSE(w->cmd_runframe->isEnabled());
+            EXPECT_FALSE(w->Frame_main->isEnabled());
+            if (c.stop_at > 0 && status == "Block " + std::to_string(c.stop_at) + "/20")
+                QTest::mouseClick(w->cmd_stopframe, Qt::LeftButton);
+            r.dialogs.on_events = watch;
+        };
+        r.dialogs.on_events = watch;
+        QTest::mouseClick(w->cmd_runframe, Qt::LeftButton);
+        r.dialogs.on_events = nullptr;
+
+        const int blocks = c.stop_at > 0 ? c.stop_at : 20;
+        ASSERT_GE(seen.size(), static_cast<std::size_t>(blocks));
+        for (int b = 1; b <= blocks; ++b)
+            EXPECT_EQ(seen[static_cast<std::size_t>(b - 1)], "Block " + std::to_string(b) + "/20");
+        EXPECT_EQ(Text(w->frmlbl_status), c.last_status);
+        EXPECT_TRUE(w->cmd_runframe->isEnabled());
+        EXPECT_FALSE(w->cmd_stopframe->isEnabled());
+        EXPECT_TRUE(w->Frame_main->isEnabled());
+        const std::string now = r.files.ReadFile(folder / "counts.bin");
+        if (c.stop_at > 0) {
+            EXPECT_EQ(now, recorded);
+            EXPECT_FALSE(fs::exists(folder / "counts.bak"));
+            EXPECT_FALSE(fs::exists(folder / "report.csv"));
+            EXPECT_NE(r.dialogs.Messages().back().find("stopped at block 7 of 20"),
+                      std::string::npos)
+                << r.dialogs.Messages().back();
+        } else {
+            ASSERT_EQ(now.size(), recorded.size());
+            EXPECT_NE(now, recorded);
+            EXPECT_EQ(r.files.ReadFile(folder / "counts.bak"), recorded);
+            EXPECT_TRUE(w->last_outcome().written) << w->last_outcome().failure;
+            EXPECT_EQ(w->chart_view->chart()->title().toStdString(), "raw run");
+        }
+    }
+}
+
+// The exports of the "Advanced" menu write their files into the acquisition folder and open
+// what they promise.
+TEST(ReportWindow, ExportsWriteTheirFilesFromTheWindow) {
+    struct Case {
+        const char* entry;
+        std::vector<MsgResult> answers;
+        std::vector<const char*> files;
+        std::vector<const char*> opened;  // after the folder
+    };
+    const Case cases[] = {
+        {"mncircadian",
+         {MsgResult::Yes, MsgResult::No},
+         {"time.txt", "ch000000.txt", "ch000383.txt", "report2.txt"},
+         {"", "report2.txt"}},
+        {"mncircadian",
+         {MsgResult::No, MsgResult::Yes},
+         {"000_A1.txt", "095_H12.txt", "report2.txt"},
+         {"", "report2.txt"}},
+        {"mntidyexport", {}, {"activity.csv", "metadata.csv"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entry);
+        ReportWindowRig r;
+        const fs::path folder = r.Acquisition("20260314_0930", "export", 120);
+        frm_report* w = OpenReportWindow(*r.window, folder);
+        ASSERT_NE(w, nullptr);
+        for (MsgResult a : c.answers) r.dialogs.QueueAnswer(a);
+        r.opened.clear();
+        Control<QAction>(w, c.entry)->trigger();
+        for (const char* f : c.files) EXPECT_TRUE(fs::exists(folder / f)) << f;
+        std::vector<std::string> opened;
+        for (const char* f : c.opened) opened.push_back((folder / f).string());
+        if (!opened.empty()) opened.front() = folder.string();
+        EXPECT_EQ(r.opened, opened);
+        if (c.opened.empty()) {
+            EXPECT_EQ(
+                r.dialogs.Messages().back().rfind("The tables for R and Python were written", 0),
+                0u)
+                << r.dialogs.Messages().back();
+            EXPECT_NE(r.dialogs.Messages().back().find((folder / "activity.csv").string()),
+                      std::string::npos);
+        }
+    }
+}
+
+// Three days of the simulated instrument's day-night rhythm (active 12 h of every 24 h): each
+// view of the "Rhythm and sleep" tab is drawn with its table, and its picture is painted.
+TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
+    sim::SimConfig config;
+    config.default_activity = 0.05;
+    config.rhythm.period_hours = 24.0;
+    config.rhythm.active_hours = 12.0;
+    config.rhythm.rest_fraction = 0.05;
+    sim::Instrument instrument(config);
+    constexpr std::int64_t kMinute = 60'000'000;
+    instrument.AdvanceTo(kMinute);
+    std::vector<std::uint64_t> before(kBeamChannelCount, 0);
+    ReportWindowRig r;
+    const fs::path folder =
+        r.Acquisition("20260314_0930", "rhythm", 3 * 1440, [&](int m, std::size_t c) {
+            if (m == 0) return 0;
+            const std::uint64_t n =
+                instrument.CrossingsStarted(static_cast<int>(c), (m + 1) * kMinute);
+            const auto counted = static_cast<int>(n - before[c]);
+            before[c] = n;
+            return counted;
+        });
+    frm_report* w = OpenReportWindow(*r.window, folder);
+    ASSERT_NE(w, nullptr);
+    RhythmTab* tab = w->rhythm_tab;
+    w->report_tabs->setCurrentWidget(tab);
+    struct Case {
+        int view;
+        const char* shape;  // a role the view draws
+        const char* header;
+        bool per_bin;  // the table has a line per bin
+    };
+    const Case cases[] = {
+        {0, "bars", "id,kind,group,status,row,t_h,offset_h,counts,light", true},
+        {1, "significance",
+         "id,kind,group,status,n_wells,method,period_min_h,period_max_h,alpha,"
+         "peak_period_h,power,threshold,significant",
+         false},
+        {2, "se-band", "id,kind,group,n_wells,fold,t_h,mean,se,light", true},
+        {3, "mean",
+         "id,kind,group,status,n_wells,phase,observed_min,inactive_min,inactive_pct,"
+         "bouts,mean_bout_min,latency_min,nights,bout_min",
+         false},
+    };
+    tab->resize(900, 700);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.header);
+        tab->view_box()->setCurrentIndex(c.view);
+        tab->Cmb_view_Click();
+        ASSERT_TRUE(tab->Cmd_show_Click()) << tab->info();
+        std::string header;
+        for (const auto& f : tab->table_header()) header += (header.empty() ? "" : ",") + f;
+        EXPECT_EQ(header, c.header);
+        EXPECT_GT(tab->table_rows(), c.per_bin ? 144u : 1u);
+        const auto& items = tab->scene().items;
+        EXPECT_TRUE(std::any_of(items.begin(), items.end(),
+                                [&](const reporting::SceneItem& i) { return i.role == c.shape; }));
+        // Painted: the picture holds ink, not only the white page.
+        const QImage image = tab->findChild<SceneView*>("scene_view")->grab().toImage();
+        int ink = 0;
+        for (int y = 0; y < image.height(); y += 3)
+            for (int x = 0; x < image.width(); x += 3)
+                ink += image.pixel(x, y) != qRgb(255, 255, 255);
+        EXPECT_GT(ink, 100);
+    }
+    EXPECT_NE(tab->info().find("Light:"), std::string::npos) << tab->info();
+    // A well of its own: its periodogram finds the 24 h rhythm above the line; saved like the
+    // command line's plot.
+    tab->view_box()->setCurrentIndex(1);
+    const int a1 = tab->series_box()->findData("w:A1");
+    ASSERT_GT(a1, 0);
+    tab->series_box()->setCurrentIndex(a1);
+    ASSERT_TRUE(tab->Cmd_show_Click()) << tab->info();
+    ASSERT_EQ(tab->table_rows(), 1u);
+    const QAbstractItemModel* table = tab->findChild<QTableView*>("tbl_rhythm")->model();
+    auto cell = [&](int column) { return table->index(0, column).data().toString().toStdString(); };
+    EXPECT_EQ(cell(0), "A1");
+    EXPECT_NEAR(std::stod(cell(9)), 24.0, 0.5);
+    EXPECT_EQ(cell(12), "TRUE");
+    tab->Cmd_save_Click();
+    EXPECT_TRUE(fs::exists(folder / "periodogram_A1.svg"));
+    EXPECT_TRUE(fs::exists(folder / "periodogram_A1.csv"));
 }
 
 TEST(ReportWindow, UserDefinedSettingsMakeTheReportAfterARun) {

@@ -407,6 +407,7 @@ TEST(ExportCli, FilesPerChannelPerWellAndTidyTables) {
         {{folder.string()}, "give --per channel|well, or --tidy"},
         {{folder.string(), "--per", "plate"}, "--per must be channel or well"},
         {{folder.string(), "--tidy", "--time"}, "--time belongs to --per channel"},
+        {{folder.string(), "--per", "well", "--dead-hours", "3"}, "--dead-hours belongs to --tidy"},
         {{"--tidy"}, "the acquisition folder is missing"},
     };
     for (const auto& [words, message] : usage) {

@@ -1,10 +1,13 @@
 // lumivo-guide-shots: the pictures of the user guide, made from the program's own windows on
 // Qt's offscreen platform (no display needed). It builds a demonstration installation folder
 // (a grouped 96-well project and an eight-hour recording of synthetic counts), then opens the
-// launcher, the main window connected to the in-process simulated instrument, the project
-// setup window, the report window after "Generate...", the offline browser with the recording
-// chosen (summary, group activity, channel signal, group editor) and the guide window, and saves
-// a PNG of each into the output folder.
+// launcher, the main window connected to the in-process simulated instrument (and with its
+// device test in progress), the two factory windows, the project setup window, the report
+// window after "Generate...", its raw-data panel during RUN (on a half-hour recording with raw
+// pages), each view of its "Rhythm and sleep" tab (on four days of the simulated instrument's
+// day-night rhythm), the offline browser (the eight-hour recording's summary and group activity,
+// the raw recording's channel signal, the group editor) and the guide window, and saves a PNG of
+// each into the output folder.
 //
 // usage: lumivo-guide-shots --out DIR [--install DIR]
 //   Without --install a temporary installation folder is used and removed at the end.
@@ -15,27 +18,33 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
-#include <array>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "app/app_context.h"
+#include "app/device_test.h"
+#include "app/factory_menu.h"
 #include "app/frm_help.h"
 #include "app/frm_main.h"
 #include "app/frm_offline.h"
 #include "app/frm_report.h"
 #include "app/frm_setup.h"
+#include "app/rhythm_tab.h"
 #include "core/acquisition/data_files.h"
 #include "core/acquisition/record_file_io.h"
+#include "core/control/control_settings.h"
 #include "core/install_dir.h"
 #include "core/setup/plate_groups.h"
 #include "core/setup/project_ops.h"
 #include "core/storage/acquisition_register.h"
+#include "core/storage/calibration_file.h"
 #include "core/storage/config_file.h"
 #include "core/storage/installation.h"
 #include "core/storage/project_setup.h"
@@ -72,13 +81,19 @@ class QuietDialogs final : public Dialogs {
   public:
     MsgResult MessageBox(const std::string& text, MsgButtons buttons, const std::string&) override {
         std::cerr << "lumivo-guide-shots: the program said: " << text << "\n";
-        return buttons == MsgButtons::Ok ? MsgResult::Ok : MsgResult::Yes;
+        const bool ok = buttons == MsgButtons::Ok || buttons == MsgButtons::OkCancel;
+        return ok ? MsgResult::Ok : MsgResult::Yes;
     }
     std::optional<std::string> InputBox(const std::string&, const std::string&,
                                         const std::string& default_text) override {
         return default_text;
     }
-    void ProcessEvents() override { QCoreApplication::processEvents(); }
+    void ProcessEvents() override {
+        QCoreApplication::processEvents();
+        if (on_events) on_events();
+    }
+    // Runs at every pass of window events (a picture taken during a long operation).
+    std::function<void()> on_events;
 };
 
 void Settle() {
@@ -106,40 +121,15 @@ void MakeDemoProject(StorageContext& storage, GlobalConfig& config, ProjectState
     for (int g = 0; g < 4; ++g) project.GroupName[static_cast<std::size_t>(g)] = names[g];
     RebuildGroupList(project);
     project.Setup.Aq_lapse = 480;
+    // Lights on from 07:00 to 19:00.
+    ClimateState climate;
+    LoadClimateSettings(project, climate);
+    climate.light_cycle_enabled = true;
+    climate.light_on_hour = 7;
+    climate.light_off_hour = 19;
+    StoreClimateSettings(climate, project);
     if (!CreateProjectAs(session, "Dose response"))
         throw std::runtime_error("the demonstration project could not be created");
-}
-
-// The raw readings of the recording's first raw page (its first eleven windows): every beam
-// near 2000 with noise, dipping for a few readings whenever an animal crosses it, more often in
-// the groups that move more.
-void MakeDemoRawPage(const fs::path& folder, const ProjectState& project) {
-    const auto length = static_cast<std::size_t>(project.Setup.RT_Buffer);
-    const std::size_t rows = length + 1;
-    std::mt19937 random(11);
-    std::normal_distribution<double> noise(0.0, 12.0);
-    std::uniform_real_distribution<double> chance(0.0, 1.0);
-    const double crossings[] = {0.012, 0.009, 0.006, 0.003};  // per reading
-    std::vector<std::int16_t> window(rows * kChannelTableSize, 0);
-    std::array<int, kChannelTableSize> dip{};
-    PosixFileOps ops;
-    for (std::size_t m = 0; m < kWindowsPerRawPage; ++m) {
-        for (std::size_t row = 0; row < rows; ++row)
-            for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
-                const int group = project.ChannelGroup[c];
-                if (dip[c] > 0) {
-                    --dip[c];
-                } else if (group >= 0 && group <= 3 &&
-                           chance(random) < crossings[static_cast<std::size_t>(group)]) {
-                    dip[c] = 4 + static_cast<int>(chance(random) * 10);
-                }
-                const double level = 2000.0 + noise(random) - (dip[c] > 0 ? 420.0 : 0.0);
-                window[row * kChannelTableSize + c] = static_cast<std::int16_t>(level);
-            }
-        const fs::path page = folder / RawPageFileName(0);
-        if (!AppendRawPageRecord(ops, page, ConstSampleWindow{window, rows}, length, {}).ok)
-            throw std::runtime_error("could not write " + page.string());
-    }
 }
 
 // An eight-hour recording of one-minute records: each group's wells move at their own rate,
@@ -147,9 +137,9 @@ void MakeDemoRawPage(const fs::path& folder, const ProjectState& project) {
 fs::path MakeDemoRecording(StorageContext& storage, const GlobalConfig& config,
                            const ProjectState& project) {
     const LocalDateTime start{2026, 12, 7, 9, 0, 0, 0};
-    const std::string name = CreateAcquisitionFolder(storage, config.Actual_Project_Number, project,
-                                                     start, "Dose response, plate 1",
-                                                     "made by lumivo-guide-shots");
+    const std::string name =
+        CreateAcquisitionFolder(storage, config.Actual_Project_Number, project, start,
+                                "Dose response, plate 1", "made by lumivo-guide-shots");
     const fs::path folder = project.ProjectFolder / name;
     PosixFileOps ops;
     std::mt19937 random(7);
@@ -168,25 +158,112 @@ fs::path MakeDemoRecording(StorageContext& storage, const GlobalConfig& config,
         if (!AppendCountsRecord(ops, folder / "counts.bin", record, AppendOptions{}).ok)
             throw std::runtime_error("could not write " + (folder / "counts.bin").string());
     }
-    MakeDemoRawPage(folder, project);
     return folder;
 }
 
-// The offline browser with the recording chosen: its summary and status strip, the activity
-// of its groups, a channel-signal page and the group editor.
+// A half-hour recording whose raw pages hold every window: a steady beam level with the dips of
+// passing animals, more of them in the wells of the lower doses.
+fs::path MakeRawRecording(StorageContext& storage, const GlobalConfig& config,
+                          const ProjectState& project) {
+    const LocalDateTime start{2026, 12, 8, 9, 0, 0, 0};
+    const std::string name =
+        CreateAcquisitionFolder(storage, config.Actual_Project_Number, project, start,
+                                "Dose response, raw data", "made by lumivo-guide-shots");
+    const fs::path folder = project.ProjectFolder / name;
+    PosixFileOps ops;
+    std::mt19937 random(11);
+    const std::size_t rt_buffer = static_cast<std::size_t>(project.Setup.RT_Buffer);
+    const std::size_t rows = rt_buffer + 1;
+    for (int minute = 1; minute <= 30; ++minute) {
+        CountsRecord record;
+        record.elapsed_minutes = minute;
+        record.values[kBeamChannelCount] = TemperatureTenths(25.0);
+        std::vector<std::int16_t> window(rows * kChannelTableSize, 0);
+        for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+            const int group = project.ChannelGroup[c];
+            std::bernoulli_distribution dip(group >= 0 && group <= 3 ? 0.02 / (group + 1) : 0.0);
+            std::normal_distribution<double> noise(2000.0, 6.0);
+            for (std::size_t r = 0; r < rt_buffer;) {
+                if (dip(random)) {
+                    for (std::size_t k = 0; k < 6 && r < rt_buffer; ++k, ++r)
+                        window[r * kChannelTableSize + c] = 1300;
+                } else {
+                    window[r++ * kChannelTableSize + c] = static_cast<std::int16_t>(noise(random));
+                }
+            }
+        }
+        const fs::path page = folder / RawPageFileName((minute - 1) / 11);
+        if (!AppendCountsRecord(ops, folder / "counts.bin", record, AppendOptions{}).ok ||
+            !AppendRawPageRecord(ops, page, ConstSampleWindow{window, rows}, rt_buffer, {}).ok)
+            throw std::runtime_error("could not write the raw recording in " + folder.string());
+    }
+    return folder;
+}
+
+// Four days of one-minute records from the simulated instrument's day-night rhythm: the animals
+// are active for 12 h of every 24 from 19:00 (nocturnal, under lights on 07:00-19:00), each well
+// with a period of its own within half an hour of a day, and the higher doses less active.
+fs::path MakeRhythmRecording(StorageContext& storage, const GlobalConfig& config,
+                             const ProjectState& project) {
+    const LocalDateTime start{2026, 12, 1, 12, 0, 0, 0};
+    const std::string name =
+        CreateAcquisitionFolder(storage, config.Actual_Project_Number, project, start,
+                                "Day and night, plate 2", "made by lumivo-guide-shots");
+    const fs::path folder = project.ProjectFolder / name;
+    sim::SimConfig sim_config;
+    sim_config.rhythm.period_hours = 24.0;
+    sim_config.rhythm.active_hours = 12.0;
+    sim_config.rhythm.phase_hours = 7.0;
+    sim_config.rhythm.rest_fraction = 0.08;
+    sim_config.rhythm.period_spread_hours = 0.5;
+    const double rate[] = {0.12, 0.09, 0.06, 0.03};
+    sim_config.well_activity.assign(kBeamChannelCount, 0.0);
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+        const int group = project.ChannelGroup[c];
+        if (group >= 0 && group <= 3) sim_config.well_activity[c] = rate[group];
+    }
+    sim::Instrument animals(sim_config);
+    constexpr std::int64_t kMinute = 60'000'000;
+    animals.AdvanceTo(kMinute);
+    std::vector<std::uint64_t> before(kBeamChannelCount, 0);
+    PosixFileOps ops;
+    for (int minute = 1; minute <= 4 * 1440; ++minute) {
+        CountsRecord record;
+        record.elapsed_minutes = minute;
+        for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+            const std::uint64_t n =
+                animals.CrossingsStarted(static_cast<int>(c), (minute + 1) * kMinute);
+            record.values[c] =
+                static_cast<std::int16_t>(std::min<std::uint64_t>(n - before[c], 4095));
+            before[c] = n;
+        }
+        record.values[kBeamChannelCount] = TemperatureTenths(25.0);
+        if (!AppendCountsRecord(ops, folder / "counts.bin", record, AppendOptions{}).ok)
+            throw std::runtime_error("could not write " + (folder / "counts.bin").string());
+    }
+    return folder;
+}
+
+// The offline browser with the project opened: the eight-hour recording chosen (its summary and
+// status strip, the activity of its groups), the raw recording chosen (a channel-signal page),
+// and the group editor.
 int ShootOfflineBrowser(app::Frm_Main& main_window, const fs::path& out) {
     app::Frm_offline* browser = app::ShowOfflineBrowser(main_window, [] {});
     browser->resize(1240, 800);
     auto* list = browser->findChild<QListWidget*>("Listpj");
     if (list == nullptr) throw std::runtime_error("the offline browser has no list");
-    // The project, then its acquisition (the entry after it).
-    list->setCurrentRow(0);
-    browser->Listpj_DblClick();
-    list->setCurrentRow(1);
-    browser->Listpj_DblClick();
+    const auto choose = [&](const char* name) {
+        const QList<QListWidgetItem*> found = list->findItems(name, Qt::MatchContains);
+        if (found.isEmpty()) throw std::runtime_error(std::string("no entry ") + name);
+        list->setCurrentItem(found.front());
+        browser->Listpj_DblClick();
+    };
+    choose("p00001");
+    choose("Dose response, plate 1");
     int failures = !Save(browser, out / "offline.png");
     browser->Cmd_leegroups_Click();
     failures += !Save(browser, out / "offline-groups.png");
+    choose("Dose response, raw data");
     browser->cmdchannels_Click();
     failures += !Save(browser, out / "offline-signal.png");
     browser->cmd_editgroups_Click();
@@ -203,9 +280,12 @@ int main(int argc, char** argv) {
     fs::path out;
     fs::path install;
     for (std::size_t i = 0; i + 1 < words.size(); i += 2) {
-        if (words[i] == "--out") out = words[i + 1];
-        else if (words[i] == "--install") install = words[i + 1];
-        else break;
+        if (words[i] == "--out")
+            out = words[i + 1];
+        else if (words[i] == "--install")
+            install = words[i + 1];
+        else
+            break;
     }
     if (out.empty() || words.size() % 2 != 0) {
         std::cerr << "usage: lumivo-guide-shots --out DIR [--install DIR]\n";
@@ -237,6 +317,9 @@ int main(int argc, char** argv) {
             MakeDemoProject(ctx.storage, config, project, plate);
             config.ComPortNumber = 1;
             SaveConfig(ctx.storage, config);
+            // The beams' settings, which the device test gives back when it is stopped.
+            CalibrationValues cal;
+            ResetCalibration(ctx.storage, cal);
         }
 
         app::Frm_Main main_window(ctx);
@@ -249,6 +332,30 @@ int main(int argc, char** argv) {
         main_window.show();
         main_window.cmd_connect_Click();
         failures += !Save(&main_window, out / "main-window.png");
+
+        // The device test at its column steps, then stopped (the beams get their settings back).
+        auto* device_test = main_window.findChild<app::DeviceTest*>("device_test");
+        device_test->mnstatustest_Click();
+        for (int tick = 0; tick < 47 && device_test->Running(); ++tick)
+            device_test->Timer_test_Timer();
+        failures += !Save(&main_window, out / "self-test.png");
+        device_test->Stop();
+
+        // The factory windows, each in place of the main window.
+        auto* factory = main_window.findChild<app::FactoryMenu*>("factory_menu");
+        factory->mn_factory_sensor_Click();
+        factory->sensor_window()->Timer_temp_Timer();
+        failures += !Save(factory->sensor_window(), out / "factory-sensor.png");
+        factory->sensor_window()->close();
+        factory->mn_factory_bench_Click();
+        factory->bench_window()->SelectChannel(37);
+        // Readings before and after the station's calibration to 85 %.
+        for (int reading = 0; reading < 40; ++reading) factory->bench_window()->Timerreal_Timer();
+        factory->bench_window()->Cmdcalibrar_Click();
+        factory->bench_window()->Cmd_online_Click();
+        for (int reading = 0; reading < 60; ++reading) factory->bench_window()->Timerreal_Timer();
+        failures += !Save(factory->bench_window(), out / "factory-bench.png");
+        factory->bench_window()->close();
 
         app::Frm_setup setup(ctx.storage, ctx.state);
         setup.Form_Load(false);
@@ -266,6 +373,33 @@ int main(int argc, char** argv) {
         report.show();
         report.Cmd_generate_Click();
         failures += !Save(&report, out / "report.png");
+
+        // The raw-data panel half way through RUN.
+        const fs::path raw = MakeRawRecording(ctx.storage, ctx.state.config, ctx.state.project);
+        if (!report.OpenFor(raw, "10", {})) throw std::runtime_error("no raw report window");
+        report.mnrecalculate_Click();
+        bool taken = false;
+        dialogs.on_events = [&] {
+            if (taken || report.frmlbl_status->text() != "Block 15/30") return;
+            taken = true;
+            failures += !Save(&report, out / "report-raw-run.png");
+        };
+        report.cmd_runframe_Click();
+        dialogs.on_events = nullptr;
+        failures += !taken;
+        report.Frame_run->hide();
+
+        // Each view of the "Rhythm and sleep" tab.
+        const fs::path days = MakeRhythmRecording(ctx.storage, ctx.state.config, ctx.state.project);
+        if (!report.OpenFor(days, "30", {})) throw std::runtime_error("no rhythm report window");
+        report.report_tabs->setCurrentWidget(report.rhythm_tab);
+        const char* views[] = {"actogram", "periodogram", "profile", "sleep"};
+        for (int v = 0; v < 4; ++v) {
+            report.rhythm_tab->view_box()->setCurrentIndex(v);
+            report.rhythm_tab->Cmb_view_Click();
+            if (!report.rhythm_tab->Cmd_show_Click()) ++failures;
+            failures += !Save(&report, out / ("rhythm-" + std::string(views[v]) + ".png"));
+        }
         report.hide();
 
         failures += ShootOfflineBrowser(main_window, out);

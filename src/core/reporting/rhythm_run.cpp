@@ -176,56 +176,62 @@ RhythmViewResult MakeRhythmView(const RhythmData& data, const PlotRequest& reque
     return r;
 }
 
-PlotOutcome WritePlot(StorageContext& ctx, const PlotRequest& request) {
-    PlotOutcome out;
+std::optional<ComputedPlot> ComputePlot(StorageContext& ctx, const PlotRequest& request,
+                                        std::string* failure) {
+    std::string reason;
+    auto fail = [&](std::string text) -> std::optional<ComputedPlot> {
+        if (failure) *failure = std::move(text);
+        return std::nullopt;
+    };
     const fs::path counts = request.folder / "counts.bin";
-    if (!ctx.files.IsFile(counts)) {
-        out.failure = counts.string() + " does not exist: give the folder of a recorded " +
-                      "acquisition (yyyymmdd_hhmm in a project folder), which holds counts.bin";
-        return out;
-    }
-    std::string failure;
-    const auto source = ReadRhythmSource(ctx, request.folder, &failure);
-    if (!source) {
-        out.failure = failure;
-        return out;
-    }
+    if (!ctx.files.IsFile(counts))
+        return fail(counts.string() + " does not exist: give the folder of a recorded " +
+                    "acquisition (yyyymmdd_hhmm in a project folder), which holds counts.bin");
+    const auto source = ReadRhythmSource(ctx, request.folder, &reason);
+    if (!source) return fail(reason);
     RhythmOptions options;
     options.bin_minutes = request.bin_minutes.value_or(DefaultBinMinutes(request.view));
     options.dead_hours = request.dead_hours;
     options.keep_dead = request.keep_dead;
-    const auto data = BuildRhythmData(*source, options, &failure);
-    if (!data) {
-        out.failure = counts.string() + ": " + failure;
-        return out;
-    }
-    const auto selection = ResolveSelection(*data, request, &failure);
-    if (!selection) {
-        out.failure = failure;
-        return out;
-    }
-    const RhythmViewResult view = MakeRhythmView(*data, request, *selection);
-    const std::string stem = PlotFileStem(*data, request.view, *selection);
+    auto data = BuildRhythmData(*source, options, &reason);
+    if (!data) return fail(counts.string() + ": " + reason);
+    const auto selection = ResolveSelection(*data, request, &reason);
+    if (!selection) return fail(reason);
+    ComputedPlot plot{std::move(*data), *selection, {}};
+    plot.view = MakeRhythmView(plot.data, request, plot.selection);
+    return plot;
+}
+
+std::vector<std::string> PlotNotes(const RhythmData& data, const PlotRequest& request) {
+    std::vector<std::string> notes = data.notes;
+    std::size_t dead = 0;
+    for (const WellSeries& w : data.wells) dead += w.status == WellStatus::Dead;
+    if (dead > 0)
+        notes.push_back(
+            std::to_string(dead) + (dead == 1 ? " well is" : " wells are") +
+            " dead (no counts in the last " + CsvNumber(request.dead_hours) + " h)" +
+            (request.keep_dead ? ", kept in the group means" : ", left out of the group means"));
+    return notes;
+}
+
+PlotOutcome WritePlot(StorageContext& ctx, const PlotRequest& request) {
+    PlotOutcome out;
+    const auto plot = ComputePlot(ctx, request, &out.failure);
+    if (!plot) return out;
+    const std::string stem = PlotFileStem(plot->data, request.view, plot->selection);
     out.svg_file = request.folder / (stem + ".svg");
     out.csv_file = request.folder / (stem + ".csv");
     try {
-        const FileContent files[] = {{out.svg_file, RenderSceneSvg(view.scene)},
-                                     {out.csv_file, view.table}};
+        const FileContent files[] = {{out.svg_file, RenderSceneSvg(plot->view.scene)},
+                                     {out.csv_file, plot->view.table}};
         ctx.files.WriteFiles(files);
     } catch (const std::exception& e) {
         out.failure = std::string("the view could not be written: ") + e.what();
         return out;
     }
     out.written = true;
-    out.light = data->light.description;
-    out.notes = data->notes;
-    std::size_t dead = 0;
-    for (const WellSeries& w : data->wells) dead += w.status == WellStatus::Dead;
-    if (dead > 0)
-        out.notes.push_back(
-            std::to_string(dead) + (dead == 1 ? " well is" : " wells are") +
-            " dead (no counts in the last " + CsvNumber(request.dead_hours) + " h)" +
-            (request.keep_dead ? ", kept in the group means" : ", left out of the group means"));
+    out.light = plot->data.light.description;
+    out.notes = PlotNotes(plot->data, request);
     return out;
 }
 

@@ -55,6 +55,21 @@ RhythmViewResult MakeRhythmView(const RhythmData& data, const PlotRequest& reque
 // "actogram", "actogram_group3", "actogram_A1".
 std::string PlotFileStem(const RhythmData& data, RhythmView view, const SeriesSelection& selection);
 
+// One view of an acquisition folder as data, picture and table: what WritePlot writes and the
+// window's tab shows.
+struct ComputedPlot {
+    RhythmData data;
+    SeriesSelection selection;
+    RhythmViewResult view;
+};
+// Reads the folder and computes the view; nullopt with the reason (naming the file or what the
+// user gave) when it cannot.
+std::optional<ComputedPlot> ComputePlot(StorageContext& ctx, const PlotRequest& request,
+                                        std::string* failure);
+// What the user should know about the data of a computed view: the reader's notes and the dead
+// wells.
+std::vector<std::string> PlotNotes(const RhythmData& data, const PlotRequest& request);
+
 struct PlotOutcome {
     bool written = false;
     std::string failure;  // why nothing was written

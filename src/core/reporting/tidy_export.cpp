@@ -76,6 +76,19 @@ TidyExportOutcome ExportTidyTables(StorageContext& ctx, const TidyExportRequest&
     project.ProjectFolder = folder;
     LoadChannelStatus(ctx, 0, project);
     auto enabled = [&](int c) { return project.ChannelEnabled[static_cast<std::size_t>(c)] != 0; };
+    // The wells' status as the rhythm views flag it (dead wells included).
+    const auto well_status =
+        ReadAcquisitionWellStatus(ctx, folder, request.dead_hours, &out.failure);
+    if (!well_status) {
+        if (!out.failure.empty()) ctx.dialogs.MessageBox(out.failure);
+        return out;
+    }
+    auto status_text = [&](const TidySubject& s) -> std::string {
+        if (!s.any_enabled) return kTidyStatusNoBeams;
+        const auto w = static_cast<std::size_t>(s.well);
+        return w < well_status->status.size() ? std::string(WellStatusText(well_status->status[w]))
+                                              : kTidyStatusOk;
+    };
 
     const std::string start = IsoDateTime(a.start);
     const std::string stop =
@@ -116,7 +129,7 @@ TidyExportOutcome ExportTidyTables(StorageContext& ctx, const TidyExportRequest&
                     CsvField(a.inputs.plate_format) + "," +
                     CsvField(a.inputs.well_names[static_cast<std::size_t>(s.well)]) + "," +
                     CsvField(GroupText(a.inputs, s.group_channel)) + "," + channels + "," +
-                    (s.any_enabled ? kTidyStatusOk : kTidyStatusNoBeams) + "\n";
+                    status_text(s) + "\n";
         }
         metadata.Write(text);
         out.ids = subjects.size();

@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <string>
 
+#include "core/reporting/rhythm.h"
 #include "core/storage/storage_context.h"
 
 namespace lumivo::reporting {
@@ -42,6 +43,8 @@ struct TidyExportRequest {
     std::filesystem::path folder;  // the acquisition folder
     std::int64_t bin_size = 30;    // minutes; corrected like a report's bin size
     bool per_channel = false;      // one row per channel instead of per well
+    // A well without counts over this many final hours of the recording is "dead".
+    double dead_hours = kDefaultDeadHours;
 };
 
 struct TidyExportOutcome {

@@ -182,7 +182,9 @@ TEST(PosixSerial, ReplyInPiecesWithAShortGapIsReadWhole) {
     ASSERT_EQ(p.Open(), 0);
     std::thread device([&] {
         p.pty.Send(Seq(96));
-        std::this_thread::sleep_for(milliseconds(40));
+        // Far below the 100 ms interval, so that a busy machine delaying this thread by tens
+        // of milliseconds still keeps the gap short.
+        std::this_thread::sleep_for(milliseconds(10));
         p.pty.Send(Seq(96, 96));
     });
     std::uint8_t buf[192];

@@ -278,6 +278,42 @@ TEST(TidyExport, PerChannelTablesRoundTrip) {
     }
 }
 
+// The status column carries the dead-well flag of the rhythm views: B2 stops counting after
+// minute 50, so it is dead when the last half hour is looked at, alive over the last 12 hours
+// (the whole recording); the per-channel rows follow their well.
+TEST(TidyExport, StatusFlagsDeadWellsAsTheRhythmViewsDo) {
+    struct Case {
+        double dead_hours;
+        bool per_channel;
+        std::map<std::string, std::string> status;  // by the id's last part
+    };
+    const Case cases[] = {
+        {12.0, false, {{"A1", "OK"}, {"B1", "no beams"}, {"B2", "OK"}, {"B3", "OK"}}},
+        {0.5, false, {{"A1", "OK"}, {"B1", "no beams"}, {"B2", "dead"}, {"B3", "OK"}}},
+        {0.5, true, {{"A1.0", "OK"}, {"B1.0", "no beams"}, {"B2.0", "dead"}, {"B3.0", "OK"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.dead_hours) + (c.per_channel ? " per channel" : ""));
+        ReportRig rig;
+        std::vector<PlannedRecord> records = GoldenRecords();
+        for (auto& r : records)
+            if (r.minute > 50) r.values[17] = 0;
+        const fs::path folder = rig.Acquisition("20260314_0930", TidyPlan(), records);
+        TidyExportRequest request{folder, 30, c.per_channel};
+        request.dead_hours = c.dead_hours;
+        ASSERT_TRUE(ExportTidyTables(rig.ctx, request).written);
+        std::map<std::string, std::string> status;
+        const auto meta = Lines(ReadFile(folder / "metadata.csv"));
+        for (std::size_t i = 1; i < meta.size(); ++i) {
+            const auto f = CsvFields(meta[i]);
+            ASSERT_EQ(f.size(), 11u) << meta[i];
+            const std::string id = f[0].substr(f[0].rfind('|') + 1);
+            if (c.status.count(id)) status[id] = f[10];
+        }
+        EXPECT_EQ(status, c.status);
+    }
+}
+
 // Reads the tables of every folder given with Python's csv module, concatenated, and checks
 // that the ids of metadata.csv are unique and that every id of activity.csv is among them.
 constexpr const char* kPythonCheck = R"PY(

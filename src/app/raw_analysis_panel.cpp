@@ -1,0 +1,117 @@
+#include "app/raw_analysis_panel.h"
+
+#include <QApplication>
+#include <QUrl>
+
+#include "app/frm_report.h"
+#include "app/qt_dialogs.h"
+#include "app/widget_helpers.h"
+#include "core/reporting/activity_export.h"
+#include "core/reporting/report_writer.h"
+#include "core/reporting/tidy_export.h"
+
+namespace lumivo::app {
+
+namespace fs = std::filesystem;
+using namespace lumivo::reporting;
+
+namespace {
+
+// The panel while RUN works: the status label redrawn at every block, the bin box corrected,
+// and STOP read after the window's events have run (so a click on it is seen).
+class PanelRunView final : public RawRunView {
+  public:
+    PanelRunView(frm_report& window, Dialogs& dialogs) : window_(window), dialogs_(dialogs) {}
+    void ShowStatus(const std::string& text) override {
+        window_.frmlbl_status->setText(ToQ(text));
+        window_.frmlbl_status->repaint();
+    }
+    void ShowBinSize(const std::string& text) override { window_.report_options->SetBinText(text); }
+    bool StopRequested() override {
+        dialogs_.ProcessEvents();
+        return window_.StopRequested();
+    }
+
+  private:
+    frm_report& window_;
+    Dialogs& dialogs_;
+};
+
+// Everything of the window but STOP is locked while RUN works: a second RUN, a report or an
+// export of the same folder would read the files the run is about to replace.
+class RunLock {
+  public:
+    explicit RunLock(frm_report& w) : w_(w) { Set(false); }
+    ~RunLock() { Set(true); }
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+
+  private:
+    void Set(bool idle) {
+        SetAllEnabled(
+            {w_.Frame_main, w_.cmd_runframe, w_.frmtxt_threshold, w_.Cmb_organism, w_.Cmb_dspmethod,
+             w_.frmtxt_datalapse, w_.Chk_replacedata, w_.Chk_rawexport, w_.chk_autoreport},
+            idle);
+        if (idle) w_.frmtxt_datalapse->setEnabled(!w_.Chk_replacedata->isChecked());
+        w_.mnadvance->setEnabled(idle);
+        w_.cmd_stopframe->setEnabled(!idle);
+    }
+    frm_report& w_;
+};
+
+void Open(frm_report& window, const fs::path& path) {
+    if (window.OpenDocument) window.OpenDocument(QUrl::fromLocalFile(ToQ(path.string())));
+}
+
+}  // namespace
+
+RawRunOutcome RunRawReanalysis(frm_report& window, AppContext& ctx, ReportEnvironment& env) {
+    ReportWindowState state = window.State();
+    // A lapse below the shortest one is raised; the box shows what is used.
+    std::string shown = state.datalapse_text;
+    ReanalysisLimitMinutes(state.replace_data, state.datalapse_text, &shown);
+    if (shown != state.datalapse_text) {
+        window.frmtxt_datalapse->setText(ToQ(shown));
+        state.datalapse_text = shown;
+    }
+    const RawRunRequest request = RawRunRequestFromWindow(state, QueryDecimalSymbol());
+    PanelRunView view(window, ctx.dialogs);
+    RawRunOutcome out;
+    {
+        RunLock lock(window);
+        out = ReanalyzeRawData(env, request, view);
+    }
+    if (out.stopped)
+        window.frmlbl_status->setText(QString("Stopped at block %1/%2")
+                                          .arg(out.analysed)
+                                          .arg(static_cast<qulonglong>(out.blocks)));
+    else if (!out.completed)
+        window.frmlbl_status->setText("Not done: see the message");
+    return out;
+}
+
+void ExportPerWellFiles(frm_report& window, AppContext& ctx) {
+    ExportEnvironment env{ctx.storage};
+    env.open_folder = [&window](const fs::path& p) { Open(window, p); };
+    env.open_file = [&window](const fs::path& p) { Open(window, p); };
+    const ActivityExportOutcome out =
+        ExportActivityFiles(env, FromQ(window.Txt_inputfile->text()), window.State().bin_text);
+    if (out.written && out.bin_size > 0)
+        window.report_options->SetBinText(std::to_string(out.bin_size));
+}
+
+void ExportForRAndPython(frm_report& window, AppContext& ctx) {
+    TidyExportRequest request;
+    request.folder = FromQ(window.Txt_inputfile->text());
+    request.bin_size = LeadingWholeNumber(window.State().bin_text);
+    const TidyExportOutcome out = ExportTidyTables(ctx.storage, request);
+    if (!out.written) return;  // the reason was shown
+    window.report_options->SetBinText(std::to_string(out.bin_size));
+    ctx.dialogs.MessageBox("The tables for R and Python were written, one row per well and " +
+                           std::to_string(out.bin_size) + "-minute bin:\n" +
+                           out.activity_file.string() + " (" + std::to_string(out.activity_rows) +
+                           " rows)\n" + out.metadata_file.string() + " (" +
+                           std::to_string(out.ids) + " wells)");
+}
+
+}  // namespace lumivo::app
