@@ -168,16 +168,22 @@ void RenderTimeCourse(QPainter& p, const QRect& area, const ActivityData& d) {
     double top = 0;
     for (const auto& window : d.course.groups)
         for (const auto& g : window) top = std::max(top, g.mean);
-    const double last_minute = d.course.minutes.empty() ? 0.0 : d.course.minutes.back();
     const QRectF plot =
         Axes(p, area, AxisTop(top),
              QString("Group means over the run (%1 windows)").arg(d.course.minutes.size()),
              "counts per well", 20);
-    const double x_top = std::max(1.0, last_minute);
+    // Across: the windows (their minutes are whole minutes, several windows share one).
+    const double last_window =
+        d.course.windows.empty() ? 0.0 : static_cast<double>(d.course.windows.back());
+    const double x_top = std::max(1.0, last_window);
     p.setPen(QColor(90, 90, 90));
-    p.drawText(QRectF(plot.left(), plot.bottom() + 2, 80, 15), Qt::AlignLeft, "0 min");
-    p.drawText(QRectF(plot.right() - 120, plot.bottom() + 2, 120, 15), Qt::AlignRight,
-               QString("%1 min").arg(last_minute, 0, 'f', 0));
+    p.drawText(QRectF(plot.left(), plot.bottom() + 2, 200, 15), Qt::AlignLeft, "window 1");
+    if (!d.course.minutes.empty()) {
+        p.drawText(QRectF(plot.right() - 250, plot.bottom() + 2, 250, 15), Qt::AlignRight,
+                   QString("window %1, minute %2")
+                       .arg(d.course.windows.back() + 1)
+                       .arg(d.course.minutes.back(), 0, 'f', 0));
+    }
     if (d.course.minutes.empty()) {
         DrawWaiting(p, plot, "The course starts with the first window");
         return;
@@ -349,10 +355,10 @@ void RenderBendHistogram(QPainter& p, const QRect& area, const ActivityData& d) 
         for (std::int16_t v : *d.histogram) top = std::max(top, static_cast<double>(v));
     }
     const QString what = QString("Body-bend intervals, channel %1").arg(d.histogram_channel);
-    const QRectF plot = Axes(p, area, AxisTop(top), WindowTitle(d, what), "bends", 20);
+    const QRectF plot = Axes(p, area, AxisTop(top), WindowTitle(d, what), "bends");
     p.setPen(QColor(90, 90, 90));
-    p.drawText(QRectF(plot.left(), plot.bottom() + 2, plot.width(), 15), Qt::AlignCenter,
-               "interval between bends (readings, 0..49)");
+    p.drawText(QRectF(plot.left(), plot.bottom() + 16, plot.width(), 15), Qt::AlignCenter,
+               "interval between bends (readings)");
     if (!d.body_bends) {
         DrawWaiting(p, plot, "Body bends are counted in body-bends runs (w96u plates)");
         return;
@@ -363,6 +369,11 @@ void RenderBendHistogram(QPainter& p, const QRect& area, const ActivityData& d) 
     }
     const double scale_top = AxisTop(top);
     const double slot = plot.width() / static_cast<double>(kBendHistogramBins);
+    p.setPen(QColor(90, 90, 90));
+    for (int b = 0; b < static_cast<int>(kBendHistogramBins); b += 10) {
+        p.drawText(QRectF(plot.left() + b * slot, plot.bottom() + 2, slot * 2, 15),
+                   Qt::AlignLeft | Qt::AlignTop, QString::number(b));
+    }
     for (std::size_t b = 0; b < kBendHistogramBins; ++b) {
         const double v = (*d.histogram)[b];
         if (v <= 0) continue;

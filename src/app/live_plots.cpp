@@ -85,6 +85,7 @@ LiveView::LiveView(QWidget* parent) : QWidget(parent) {
     auto* signal_row = new QHBoxLayout;
     Picreal = Named(new SignalPlot(this), "Picreal");
     Picreal->SetSource(&source_);
+    Picreal->RenderInBackground(true);
     signal_row->addWidget(Picreal, 1);
     lstgrup = Named(new QListWidget(this), "lstgrup");
     lstgrup->setMaximumWidth(170);
@@ -173,7 +174,10 @@ void LiveView::PrepareFor(const AppState& app) {
              Cmd_barplot, cmb_barview, Cmd_gridplot, Cmd_histoplot, cmdbeam_minus, cmdbeam_plus,
              Combofila, Combocol, combogrup, txtsub, Cmdzoom_minus, Cmdzoom_plus, chk_fitsignal})
         w->setEnabled(true);
-    if (!source_.Live() || source_.WindowCount() == 0) activity_.Prepare(app.plate, app.project);
+    // The project may have changed since the last run: its windows stay on show in the new
+    // layout until the next run begins.
+    activity_.Prepare(app.plate, app.project);
+    if (source_.WindowCount() > 0) activity_.TakeLatestWindow(source_);
     const auto channels = ChannelsOfChoice();
     SelectChannel(channels.empty() ? 0 : channels.front());
     Picact->DataChanged();

@@ -1,7 +1,11 @@
 #include "app/signal_plot.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <QPainter>
 #include <QPainterPath>
+#include <QThread>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
@@ -236,6 +240,75 @@ SignalPlot::SignalPlot(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+SignalPlot::~SignalPlot() {
+    RenderInBackground(false);
+}
+
+void SignalPlot::RenderInBackground(bool on) {
+    if (on == (render_thread_ != nullptr)) return;
+    if (on) {
+        render_thread_ = new QThread;
+        render_thread_->setObjectName("signal_plot_render");
+        renderer_ = new QObject;
+        renderer_->moveToThread(render_thread_);
+        render_thread_->start();
+        // The thread was made by the window's thread and took its priority: drawing must
+        // never compete with the sampling, so it runs at the normal priority.
+        QMetaObject::invokeMethod(
+            renderer_,
+            [] {
+                sched_param normal{};
+                pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal);
+            },
+            Qt::QueuedConnection);
+        RequestImage();
+    } else {
+        render_thread_->quit();
+        render_thread_->wait();
+        delete renderer_;
+        delete render_thread_;
+        renderer_ = nullptr;
+        render_thread_ = nullptr;
+        render_busy_ = false;
+        render_again_ = false;
+        image_ = QImage();
+        update();
+    }
+}
+
+void SignalPlot::RequestImage() {
+    if (render_thread_ == nullptr) return;
+    if (render_busy_) {
+        render_again_ = true;
+        return;
+    }
+    render_busy_ = true;
+    const QSize size = this->size().expandedTo(QSize(1, 1));
+    QMetaObject::invokeMethod(
+        renderer_,
+        [this, frame = frame_, settings = settings_, size] {
+            QImage image(size, QImage::Format_ARGB32_Premultiplied);
+            {
+                QPainter p(&image);
+                RenderSignalPlot(p, image.rect(), frame, settings);
+            }
+            // Back on the window's thread (dropped there when the plot is gone).
+            QMetaObject::invokeMethod(
+                this,
+                [this, image = std::move(image)] {
+                    image_ = image;
+                    render_busy_ = false;
+                    update();
+                    if (render_again_) {
+                        render_again_ = false;
+                        RequestImage();
+                    }
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
 void SignalPlot::SetSource(SignalSource* source) {
     source_ = source;
     Refresh();
@@ -248,7 +321,7 @@ void SignalPlot::SetChannel(std::size_t channel) {
 
 void SignalPlot::SetCaption(const QString& caption) {
     settings_.caption = caption;
-    update();
+    Refresh();
 }
 
 void SignalPlot::SetSpan(std::int64_t readings) {
@@ -284,7 +357,7 @@ void SignalPlot::SetFirstReading(std::optional<std::int64_t> first) {
 
 void SignalPlot::SetZoomY(bool zoomed) {
     settings_.zoom_y = zoomed;
-    update();
+    Refresh();
 }
 
 void SignalPlot::Refresh() {
@@ -293,12 +366,25 @@ void SignalPlot::Refresh() {
     } else {
         frame_ = SignalFrame{};
     }
-    update();
+    if (render_thread_ != nullptr) {
+        RequestImage();
+    } else {
+        update();
+    }
 }
 
 void SignalPlot::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    RenderSignalPlot(p, rect(), frame_, settings_);
+    if (render_thread_ == nullptr) {
+        RenderSignalPlot(p, rect(), frame_, settings_);
+        return;
+    }
+    // The last picture drawn in the background; a new one follows when the size changed.
+    if (image_.size() != size()) {
+        p.fillRect(rect(), Qt::white);
+        RequestImage();
+    }
+    p.drawImage(0, 0, image_);
 }
 
 void SignalPlot::wheelEvent(QWheelEvent* event) {

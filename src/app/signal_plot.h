@@ -7,7 +7,9 @@
 // image for a bitmap export, or a benchmark.
 #pragma once
 
+#include <QImage>
 #include <QString>
+#include <QThread>
 #include <QWidget>
 #include <cstddef>
 #include <cstdint>
@@ -65,6 +67,13 @@ class SignalPlot : public QWidget {
     Q_OBJECT
   public:
     explicit SignalPlot(QWidget* parent = nullptr);
+    ~SignalPlot() override;
+
+    // Draws the frames on a thread of its own and only copies the finished picture on the
+    // window's thread, so a repaint costs that thread a fraction of a millisecond (the live
+    // view: the sampling loop ticks on the window's thread). A frame asked for while one is
+    // being drawn is drawn after it, with the readings of the moment.
+    void RenderInBackground(bool on);
 
     // The source drawn (not owned; null draws an empty plot).
     void SetSource(SignalSource* source);
@@ -92,9 +101,17 @@ class SignalPlot : public QWidget {
     void wheelEvent(QWheelEvent* event) override;
 
   private:
+    void RequestImage();
+
     SignalSource* source_ = nullptr;
     SignalPlotSettings settings_;
     SignalFrame frame_;
+    // Drawing in the background: the thread, the object living in it, the last picture.
+    QThread* render_thread_ = nullptr;
+    QObject* renderer_ = nullptr;
+    bool render_busy_ = false;
+    bool render_again_ = false;
+    QImage image_;
 };
 
 }  // namespace lumivo::app

@@ -79,6 +79,7 @@ std::vector<GroupActivity> GroupMeans(const ActivityLayout& layout,
 }
 
 void TimeCourse::Clear() {
+    windows.clear();
     minutes.clear();
     groups.clear();
     taken = 0;
@@ -89,6 +90,7 @@ void TimeCourse::Update(const ActivityLayout& layout, std::span<const CountsReco
     for (; taken < records.size(); ++taken) {
         const CountsRecord& r = records[taken];
         if (r.elapsed_minutes < 0) continue;
+        windows.push_back(taken);
         minutes.push_back(r.elapsed_minutes);
         groups.push_back(GroupMeans(layout, WellCounts(layout, r)));
     }

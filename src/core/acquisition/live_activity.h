@@ -50,6 +50,7 @@ std::vector<GroupActivity> GroupMeans(const ActivityLayout& layout,
 
 // The group means of every window of the run so far, for the time course.
 struct TimeCourse {
+    std::vector<std::size_t> windows;                // each window's number, from 0
     std::vector<double> minutes;                     // each window's ElapsedMinutes
     std::vector<std::vector<GroupActivity>> groups;  // each window's GroupMeans
 

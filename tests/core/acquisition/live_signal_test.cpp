@@ -2,6 +2,9 @@
 // read: live from the hand-over, or recorded from the raw pages of the same run.
 #include "core/acquisition/live_signal.h"
 
+#include <cmath>
+#include <limits>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +12,7 @@
 #include <thread>
 
 #include "acquisition_rig.h"
+#include "core/acquisition/live_activity.h"
 #include "core/offline/recorded_signal_source.h"
 
 namespace lumivo {
@@ -213,6 +217,77 @@ TEST(SignalSource, LiveAndRecordedGiveTheSameWindowsOfOneRun) {
         EXPECT_EQ(a[749], rig.engine.sampling.SampleMatrix[249 * kChannelTableSize + channel]);
         EXPECT_EQ(a[750], kNoReading);
         EXPECT_EQ(b[500], kNoReading);
+    }
+}
+
+TEST(LiveActivity, GroupMeansCarryTheStandardErrorOfTheirWells) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    ActivityLayout layout;
+    layout.groups = {0, 1, 2};
+    const std::vector<int> group_of_well = {0, 0, 0, 1, 2, 2, -1};
+    const std::vector<double> counts = {2, 4, 6, 5, nan, 3, 50};
+    for (std::size_t w = 0; w < group_of_well.size(); ++w) {
+        ActivityLayout::Well well;
+        well.well = static_cast<int>(w);
+        well.group = group_of_well[w];
+        layout.wells.push_back(well);
+    }
+    const auto means = GroupMeans(layout, counts);
+    struct Want {
+        int group, wells;
+        double mean, se;
+    };
+    const std::vector<Want> want = {{0, 3, 4.0, 2.0 / std::sqrt(3.0)}, {1, 1, 5.0, 0.0},
+                                    {2, 1, 3.0, 0.0}};
+    ASSERT_EQ(means.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(means[i].group, want[i].group);
+        EXPECT_EQ(means[i].wells, want[i].wells);
+        EXPECT_DOUBLE_EQ(means[i].mean, want[i].mean);
+        EXPECT_NEAR(means[i].se, want[i].se, 1e-12);
+    }
+}
+
+TEST(LiveActivity, ClassifiesChannelsByTheirMeanReadingOverTheWindow) {
+    PlateMap plate;
+    BuildDefaultPlateMap("w96f", plate);
+    ProjectState project;
+    project.ChannelEnabled.fill(1);
+    std::size_t in_well = 0;
+    while (plate.ChannelWell[in_well] < 0) ++in_well;
+    std::size_t no_well = 0;
+    while (plate.ChannelWell[no_well] >= 0) ++no_well;
+    struct Case {
+        const char* name;
+        std::size_t channel;
+        int level;
+        bool enabled;
+        ChannelHealth want;
+    };
+    const std::vector<Case> cases = {
+        {"reads well", in_well, 1800, true, ChannelHealth::Ok},
+        {"dead", in_well, kDeadChannelLevel - 1, true, ChannelHealth::Dead},
+        {"just alive", in_well, kDeadChannelLevel, true, ChannelHealth::Ok},
+        {"saturated", in_well, kSaturatedChannelLevel, true, ChannelHealth::Saturated},
+        {"drifting", in_well, kDriftingChannelLevel, true, ChannelHealth::Drifting},
+        {"below the drift", in_well, kDriftingChannelLevel - 1, true, ChannelHealth::Ok},
+        {"switched off", in_well, 0, false, ChannelHealth::Disabled},
+        {"in no well", no_well, 0, true, ChannelHealth::NotInUse},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        project.ChannelEnabled[c.channel] = c.enabled ? 1 : 0;
+        std::vector<std::int16_t> rows(10 * kChannelTableSize, 1800);
+        // The level is the mean: half the readings above it, half below.
+        for (std::size_t r = 0; r < 10; ++r)
+            rows[r * kChannelTableSize + c.channel] =
+                static_cast<std::int16_t>(c.level + (r % 2 == 0 ? 5 : -5));
+        const ChannelStates s = ClassifyChannels(rows, 10, plate, project);
+        EXPECT_EQ(s.health[c.channel], c.want);
+        EXPECT_EQ(s.dead, c.want == ChannelHealth::Dead ? 1 : 0);
+        EXPECT_EQ(s.saturated, c.want == ChannelHealth::Saturated ? 1 : 0);
+        EXPECT_EQ(s.drifting, c.want == ChannelHealth::Drifting ? 1 : 0);
+        project.ChannelEnabled[c.channel] = 1;
     }
 }
 
