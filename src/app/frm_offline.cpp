@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QPixmap>
 #include <QSignalBlocker>
@@ -115,8 +116,9 @@ void Frm_offline::BuildControls() {
     Listpj->setSelectionMode(QAbstractItemView::ExtendedSelection);
     Listpj->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     Listpj->setContextMenuPolicy(Qt::CustomContextMenu);
+    Listpj->installEventFilter(this);
     Listpj->setToolTip(
-        "Double click: open a project, choose an acquisition; right button: "
+        "Double click or Enter: open a project, choose an acquisition; right button: "
         "rename, archive, find in folder, plate layout");
     left->addWidget(Listpj, 1);
     Cmd_join = Button(left_widget, "Cmd_join", "Join...");
@@ -604,6 +606,14 @@ bool Frm_offline::eventFilter(QObject* watched, QEvent* event) {
     // The wheel scrolls the plot past page ends: the page box follows once it has moved.
     if (watched == Picsignal && event->type() == QEvent::Wheel)
         QTimer::singleShot(0, this, [this] { ShowPageOfPlot(); });
+    // Enter on an entry does what a double click does.
+    if (watched == Listpj && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            Listpj_DblClick();
+            return true;
+        }
+    }
     return QWidget::eventFilter(watched, event);
 }
 

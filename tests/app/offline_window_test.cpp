@@ -128,6 +128,12 @@ TEST(OfflineWindow, OpensExpandsChoosesAnAcquisitionAndReachesItsReport) {
     EXPECT_FALSE(Control<QPushButton>(&w, "Cmd_report")->isEnabled());
     r.DoubleClick(kProjectEntry);
     EXPECT_EQ(r.Entries(), (std::vector<std::string>{kProjectEntry}));
+    // Enter does what a double click does.
+    r.Select(kProjectEntry);
+    QTest::keyClick(r.List(), Qt::Key_Return);
+    EXPECT_EQ(r.Entries().size(), 3u);
+    QTest::keyClick(r.List(), Qt::Key_Return);
+    EXPECT_EQ(r.Entries(), (std::vector<std::string>{kProjectEntry}));
 
     // Choosing an acquisition: the summary, the status strip, the report button.
     r.Choose(kRunEntry);
