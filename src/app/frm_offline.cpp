@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QPixmap>
 #include <QSignalBlocker>
+#include <QSplitter>
 #include <QStringDecoder>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -78,13 +79,15 @@ Frm_offline::Frm_offline(MainWindowHost& host, QWidget* parent)
 
 void Frm_offline::BuildControls() {
     auto* outer = new QVBoxLayout(this);
-    auto* root = new QHBoxLayout;
-    outer->addLayout(root, 1);
+    // The list and the view side by side; the user moves the border to read long entries.
+    auto* root = Named(new QSplitter(Qt::Horizontal, this), "frm_split");
+    root->setChildrenCollapsible(false);
+    outer->addWidget(root, 1);
 
     // ---- Left: the list ----
-    auto* left_widget = new QWidget(this);
+    auto* left_widget = new QWidget(root);
     left_widget->setObjectName("frm_list");
-    left_widget->setFixedWidth(400);
+    left_widget->setMinimumWidth(300);
     auto* left = new QVBoxLayout(left_widget);
     left->setContentsMargins(0, 0, 0, 0);
     auto* title_row = new QHBoxLayout;
@@ -127,8 +130,12 @@ void Frm_offline::BuildControls() {
     root->addWidget(left_widget);
 
     // ---- Right: the chosen acquisition ----
-    auto* right = new QVBoxLayout;
-    root->addLayout(right, 1);
+    auto* right_widget = new QWidget(root);
+    auto* right = new QVBoxLayout(right_widget);
+    right->setContentsMargins(0, 0, 0, 0);
+    root->addWidget(right_widget);
+    root->setStretchFactor(1, 1);
+    root->setSizes({400, 840});
     frm_commands = new QWidget(this);
     frm_commands->setObjectName("frm_commands");
     auto* commands = new QHBoxLayout(frm_commands);
