@@ -10,6 +10,7 @@
 
 #include "app/plate_view.h"
 #include "app/qt_dialogs.h"
+#include "app/signal_plot.h"
 
 namespace lumivo::app {
 namespace {
@@ -24,22 +25,8 @@ QString GroupLabel(const ActivityData& d, int group) {
     return name.empty() ? QString("Group%1").arg(group) : ToQ(name);
 }
 
-// A step of 1, 2 or 5 times a power of ten giving about `ticks` steps up to `top`.
-double NiceStep(double top, int ticks) {
-    const double raw = std::max(top, 1e-9) / std::max(1, ticks);
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 5.0}) {
-        if (m * power >= raw) return m * power;
-    }
-    return 10.0 * power;
-}
-
-// The plot's frame inside `area` (room for the title, the y labels and the x labels) and its
-// y axis from 0 to `top` with grid lines; returns the plot rectangle.
-QRectF Axes(QPainter& p, const QRect& area, double top, const QString& title, const QString& y_name,
-            int x_label_room = 34) {
-    const QRectF plot(area.left() + 48.0, area.top() + 24.0, std::max(20, area.width() - 60),
-                      std::max(20, area.height() - 24 - x_label_room));
+// The plot's title, bold, along the top of `area`.
+void DrawTitle(QPainter& p, const QRect& area, const QString& title) {
     QFont bold = p.font();
     bold.setBold(true);
     p.save();
@@ -48,6 +35,15 @@ QRectF Axes(QPainter& p, const QRect& area, double top, const QString& title, co
     p.drawText(QRectF(area.left() + 6, area.top() + 2, area.width() - 12, 18),
                Qt::AlignLeft | Qt::AlignVCenter, title);
     p.restore();
+}
+
+// The plot's frame inside `area` (room for the title, the y labels and the x labels) and its
+// y axis from 0 to `top` with grid lines; returns the plot rectangle.
+QRectF Axes(QPainter& p, const QRect& area, double top, const QString& title, const QString& y_name,
+            int x_label_room = 34) {
+    const QRectF plot(area.left() + 48.0, area.top() + 24.0, std::max(20, area.width() - 60),
+                      std::max(20, area.height() - 24 - x_label_room));
+    DrawTitle(p, area, title);
     const double step = NiceStep(top, std::max(2, static_cast<int>(plot.height() / 36)));
     for (double v = 0; v <= top + 1e-9; v += step) {
         const double y = plot.bottom() - v / top * plot.height();
@@ -234,14 +230,7 @@ const QColor kSaturatedMark(0, 110, 255);
 const QColor kDriftingMark(200, 0, 200);
 
 void RenderHeatmap(QPainter& p, const QRect& area, const ActivityData& d) {
-    QFont bold = p.font();
-    bold.setBold(true);
-    p.save();
-    p.setFont(bold);
-    p.setPen(QColor(30, 30, 30));
-    p.drawText(QRectF(area.left() + 6, area.top() + 2, area.width() - 12, 18),
-               Qt::AlignLeft | Qt::AlignVCenter, WindowTitle(d, "Counts per well"));
-    p.restore();
+    DrawTitle(p, area, WindowTitle(d, "Counts per well"));
     if (d.plate == nullptr) return;
     const PlateGeometry g(*d.plate, HeatPlateArea(area), true);
     p.setRenderHint(QPainter::Antialiasing, true);
@@ -403,11 +392,15 @@ void ActivityData::Prepare(const PlateMap& plate_ref, const ProjectState& projec
 }
 
 void ActivityData::TakeLatestWindow(SignalSource& source) {
+    TakeWindow(source, static_cast<std::int64_t>(source.CountsRecords().size()) - 1);
+}
+
+void ActivityData::TakeWindow(SignalSource& source, std::int64_t m) {
     const auto& records = source.CountsRecords();
     course.Update(layout, records);
-    if (records.empty()) return;
-    window = static_cast<std::int64_t>(records.size()) - 1;
-    const CountsRecord& r = records.back();
+    if (m < 0 || m >= static_cast<std::int64_t>(records.size())) return;
+    window = m;
+    const CountsRecord& r = records[static_cast<std::size_t>(m)];
     minutes = r.elapsed_minutes;
     well_counts = WellCounts(layout, r);
     groups = GroupMeans(layout, well_counts);

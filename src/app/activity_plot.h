@@ -49,8 +49,11 @@ struct ActivityData {
     // A new run (or project): the layout of `plate` and `project`, nothing counted yet. Both
     // must outlive the data.
     void Prepare(const PlateMap& plate, const ProjectState& project);
-    // Takes the newest window of `source`: its counts, the time course, the channels' states
-    // and the histogram of `histogram_channel` (from the readings, when the source holds them).
+    // Takes window m of `source` (a recording's window chosen in the browser): its counts,
+    // the time course up to the newest window, the channels' states and the histogram of
+    // `histogram_channel` (from the readings, when the source holds them).
+    void TakeWindow(SignalSource& source, std::int64_t m);
+    // The same for the newest window.
     void TakeLatestWindow(SignalSource& source);
     // The histogram of another channel over the window shown.
     void SetHistogramChannel(SignalSource& source, std::size_t channel);

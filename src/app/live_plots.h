@@ -2,11 +2,19 @@
 // errors, well bars in pages, the time course, the plate heat map, the body-bends histogram) and
 // the channel signal `Picreal`, with the controls that choose what they show.
 //
-// Feeding them never holds the sampling loop up. The loop hands each new row of SampleMatrix and
-// each closed window to `hand_over()` (a copy into a bounded buffer that drops its oldest rows
-// when the plots fall behind). The plots take what was handed over on a timer of their own, ten
-// times a second, and repaint only what changed and only while they are shown, so a tick waits
-// at most for one frame of drawing (a few milliseconds, measured in bench/live_plots_bench).
+// The sampling loop stays on the window's thread, as the timer Timeradq: everything a tick
+// touches besides the readings (the instrument link that the light, temperature and
+// calibration commands share, the project, the dialogs and the log) belongs to that thread, and
+// a loop of its own would have to stop for each of them. What could delay a tick is the
+// drawing, so the plots keep it off the tick's way:
+// - the loop hands each new row of SampleMatrix and each closed window to `hand_over()` (a copy
+//   into a bounded buffer that drops its oldest rows, never waits, when the plots fall behind);
+// - the plots take what was handed over ten times a second; the channel signal, the only plot
+//   that changes with every reading, is drawn on a thread of its own and only its finished
+//   picture is copied here; the activity plots change once a window and are drawn then;
+// - nothing is drawn while the window is hidden.
+// Measured against the simulated instrument, the tick period with the plots shown is that of
+// the plots hidden (see the user guide and bench/live_plots_bench).
 #pragma once
 
 #include <QCheckBox>

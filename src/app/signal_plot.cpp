@@ -20,17 +20,16 @@ const QColor kThresholdColour(230, 130, 0);
 const QColor kEventColour(210, 30, 30);
 const QColor kGridColour(225, 228, 232);
 
-// A step of 1, 2 or 5 times a power of ten giving about `ticks` steps over `range`.
+}  // namespace
+
 double NiceStep(double range, int ticks) {
-    const double raw = range / std::max(1, ticks);
-    const double power = std::pow(10.0, std::floor(std::log10(std::max(raw, 1e-9))));
+    const double raw = std::max(range, 1e-9) / std::max(1, ticks);
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
     for (double m : {1.0, 2.0, 5.0}) {
         if (m * power >= raw) return m * power;
     }
     return 10.0 * power;
 }
-
-}  // namespace
 
 SignalFrame GatherSignalFrame(SignalSource& source, const SignalPlotSettings& s) {
     SignalFrame f;

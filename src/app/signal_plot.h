@@ -56,6 +56,10 @@ struct SignalFrame {
     std::int64_t reading_count = 0;
 };
 
+// The step of an axis's labels: 1, 2 or 5 times a power of ten giving about `ticks` steps
+// over `range` (the activity plots use it too).
+double NiceStep(double range, int ticks);
+
 // Reads what `settings` shows from `source`.
 SignalFrame GatherSignalFrame(SignalSource& source, const SignalPlotSettings& settings);
 

@@ -15,23 +15,6 @@ namespace {
 
 using namespace testing;
 
-// A connected main window on project 1 (created in the in-memory installation), with the
-// automatic calibration and zero off so that the start goes straight to sampling.
-struct RecordingRig {
-    RecordingRig() : r(1) {
-        r.window->Form_Load("");
-        r.window->cmd_connect_Click();
-        AppState& s = r.state();
-        s.config.Actual_Project_Number = 1;
-        s.project.ProjectFolder = ProjectFolderFor(testing::kInstall, 1);
-        r.files.CreateFolders(s.project.ProjectFolder);
-        r.ctx->tools.calibration.AutoCalibrateOnStart = false;
-        r.ctx->tools.calibration.AutoZeroOnStart = false;
-    }
-    AcquisitionWindow& acq() { return Acquisition(*r.window); }
-    AppRig r;
-};
-
 TEST(AcquisitionWindow, StartTicksAlarmPauseAndStop) {
     RecordingRig rig;
     Frm_Main& w = *rig.r.window;

@@ -20,6 +20,7 @@
 #include "app/control_panels.h"
 #include "app/frm_main.h"
 #include "core/storage/installation.h"
+#include "core/storage/project_setup.h"
 #include "sim/instrument.h"
 #include "sim/sim_transport.h"
 #include "support/fake_clock.h"
@@ -154,6 +155,23 @@ struct AppRig {
     std::vector<std::string> opened_documents;
     std::unique_ptr<AppContext> ctx;
     std::unique_ptr<Frm_Main> window;
+};
+
+// A connected main window on project 1 (created in the in-memory installation), with the
+// automatic calibration and zero off so that the start goes straight to sampling.
+struct RecordingRig {
+    RecordingRig() : r(1) {
+        r.window->Form_Load("");
+        r.window->cmd_connect_Click();
+        AppState& s = r.state();
+        s.config.Actual_Project_Number = 1;
+        s.project.ProjectFolder = ProjectFolderFor(kInstall, 1);
+        r.files.CreateFolders(s.project.ProjectFolder);
+        r.ctx->tools.calibration.AutoCalibrateOnStart = false;
+        r.ctx->tools.calibration.AutoZeroOnStart = false;
+    }
+    AcquisitionWindow& acq() { return Acquisition(*r.window); }
+    AppRig r;
 };
 
 }  // namespace lumivo::app::testing

@@ -1,5 +1,7 @@
 // The live plots drawn from a run: the signal plot of a recorded run's raw pages, and the
 // activity plots of its counts.
+#include "app/live_plots.h"
+
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -188,6 +190,85 @@ TEST(Heatmap, ColoursTheWellsOfAw96fPlateFromACountsRecord) {
     EXPECT_EQ(data.WellText(9).toStdString(), "B2 - Group1 - 9.0 counts");
     EXPECT_EQ(data.WellText(kOffWell).toStdString(), "F1: switched off");
     EXPECT_NE(data.WellText(kDeadWell).indexOf("dead"), -1);
+}
+
+// The main window's live plots follow a run: the hand-over from the ticks, the activity after
+// each window, and the controls choosing the channel, the span and the view.
+TEST(LiveView, FollowsARunAndItsControlsChooseWhatIsShown) {
+    testing::RecordingRig rig;
+    Frm_Main& w = *rig.r.window;
+    LiveView& live = *w.findChild<LiveView*>("live_view");
+    auto* picact = testing::Control<ActivityPlot>(&w, "Picact");
+    auto* picreal = testing::Control<SignalPlot>(&w, "Picreal");
+    ASSERT_TRUE(picact && picreal);
+    rig.r.dialogs.QueueInput("live run");
+    testing::Control<QPushButton>(&w, "CmdPlay")->click();
+    ASSERT_TRUE(rig.acq().Acquiring());
+    for (int tick = 1; tick <= 1100; ++tick) {
+        rig.acq().Timeradq_Timer();
+        if (tick % 50 == 0) live.RefreshPlots();  // the plots' timer, slower than the ticks
+    }
+    live.RefreshPlots();
+    EXPECT_EQ(live.source().WindowCount(), 2);
+    EXPECT_EQ(live.source().ReadingCount(), 1100);
+    EXPECT_EQ(live.source().DroppedRows(), 0u);
+    EXPECT_EQ(live.activity().window, 1);
+    EXPECT_EQ(live.activity().course.windows.size(), 2u);
+    ASSERT_TRUE(live.activity().states.has_value());
+    EXPECT_TRUE(testing::Control<QLabel>(&w, "lbl_channels")->text().startsWith("Channels: "));
+    // The newest readings are those of the engine's table.
+    std::vector<std::int16_t> last(1);
+    live.source().ChannelReadings(live.channel(), 1099, last);
+    EXPECT_EQ(last[0],
+              rig.acq().engine().sampling.SampleMatrix[99 * kChannelTableSize + live.channel()]);
+
+    // The channel: next in use, beam row and column, typed number.
+    const PlateMap& plate = rig.r.state().plate;
+    const std::size_t first = live.channel();
+    ASSERT_GE(plate.ChannelWell[first], 0);
+    testing::Control<QPushButton>(&w, "cmdbeam_plus")->click();
+    std::size_t next = first + 1;
+    while (plate.ChannelWell[next] < 0) ++next;
+    EXPECT_EQ(live.channel(), next);
+    testing::Control<QPushButton>(&w, "cmdbeam_minus")->click();
+    EXPECT_EQ(live.channel(), first);
+    auto* row = testing::Control<QComboBox>(&w, "Combofila");
+    auto* column = testing::Control<QComboBox>(&w, "Combocol");
+    row->setCurrentIndex(3);
+    column->setCurrentIndex(5);
+    emit column->activated(5);
+    EXPECT_EQ(live.channel(), 5u * 16u + 3u);
+    auto* number = testing::Control<QLineEdit>(&w, "txtsub");
+    number->setText("200");
+    emit number->editingFinished();
+    EXPECT_EQ(picreal->channel(), 200u);
+    EXPECT_EQ(row->currentIndex(), 200 % 16);
+    EXPECT_EQ(column->currentIndex(), 200 / 16);
+
+    // Zoom in time, the y axis, and the views of the activity plot with their pages.
+    testing::Control<QPushButton>(&w, "Cmdzoom_plus")->click();
+    EXPECT_EQ(picreal->span(), 250);
+    testing::Control<QPushButton>(&w, "Cmdzoom_minus")->click();
+    testing::Control<QPushButton>(&w, "Cmdzoom_minus")->click();
+    EXPECT_EQ(picreal->span(), 1000);
+    testing::Control<QCheckBox>(&w, "chk_fitsignal")->setChecked(true);
+    EXPECT_TRUE(picreal->zoom_y());
+    testing::Control<QPushButton>(&w, "Cmd_gridplot")->click();
+    EXPECT_EQ(picact->view(), ActivityView::Heatmap);
+    auto* down = testing::Control<QPushButton>(&w, "cmd_pgdown");
+    auto* up = testing::Control<QPushButton>(&w, "cmd_pgup");
+    EXPECT_FALSE(down->isEnabled());
+    testing::Control<QComboBox>(&w, "cmb_barview")->setCurrentIndex(1);
+    EXPECT_EQ(picact->view(), ActivityView::WellBars);
+    EXPECT_EQ(picact->pages(), 4);  // 96 wells, 24 a page
+    EXPECT_TRUE(down->isEnabled());
+    EXPECT_FALSE(up->isEnabled());
+    down->click();
+    EXPECT_EQ(picact->page(), 1);
+    EXPECT_TRUE(up->isEnabled());
+    testing::Control<QPushButton>(&w, "Cmd_histoplot")->click();
+    EXPECT_EQ(picact->view(), ActivityView::BendHistogram);
+    EXPECT_FALSE(down->isEnabled());
 }
 
 }  // namespace
