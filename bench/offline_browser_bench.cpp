@@ -3,7 +3,8 @@
 // folder. Measured: the window's load (every project closed), the tree with every project
 // opened (10,200 entries: each acquisition's counts.bin looked for and its subproj.dat read),
 // one project's date view, and choosing an acquisition of a week (about 17,000 windows in
-// counts.bin, 1,571 raw pages of 4.2 MB each, sparse on disk: they must not be read).
+// counts.bin, 1,571 raw pages of 4.2 MB each, sparse on disk: they must not be read), and the
+// first signal page of that acquisition as the window shows it.
 //
 // The baseline, measured in the same run, is the bare walk the tree needs: listing the folders
 // and looking for setup.dat and counts.bin with std::filesystem, reading each subproj.dat. The
@@ -19,6 +20,7 @@
 
 #include "core/acquisition/data_files.h"
 #include "core/offline/acquisition_browser.h"
+#include "core/offline/recorded_signal_source.h"
 #include "core/storage/field_record.h"
 #include "core/storage/installation.h"
 #include "core/storage/project_setup.h"
@@ -193,10 +195,28 @@ void BM_ChooseAWeekLongAcquisition(benchmark::State& state) {
     state.counters["raw_pages"] = pages;
 }
 
+// What the window adds when that acquisition is chosen: its recorded signal opened (counts.bin
+// read, the raw pages' sizes looked at) and the first page of channel 0 read for the plot.
+void BM_FirstSignalPageOfAWeekLongAcquisition(benchmark::State& state) {
+    Browser b;
+    std::int64_t windows = 0;
+    std::vector<std::int16_t> page(11 * 500);
+    Measure(state, [&] {
+        auto source = OpenRecordedSignal(b.ctx, Installation().week());
+        if (!source) return;
+        windows = source->RawWindowCount();
+        source->ChannelReadings(0, 0, page);
+        benchmark::DoNotOptimize(page.data());
+    });
+    if (windows < kWeekWindows) state.SkipWithError("the raw windows were not all counted");
+    state.counters["raw_windows"] = static_cast<double>(windows);
+}
+
 BENCHMARK(BM_BareWalkBaseline)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadBrowserProjectsClosed)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProjectTreeAllOpened)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DateViewOfOneProject)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ChooseAWeekLongAcquisition)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FirstSignalPageOfAWeekLongAcquisition)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,7 +1,8 @@
 #include "app/app_context.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
+
+#include "app/desktop_open.h"
 
 namespace lumivo::app {
 
@@ -13,7 +14,7 @@ AppContext::AppContext(Clock& clock_ref, Dialogs& dialogs_ref, FileSystem& files
       install_dir(std::move(install)),
       storage{install_dir, dialogs_ref, files_ref},
       link(clock_ref, dialogs_ref, std::move(opener)),
-      open_document([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
+      open_document([](const QUrl& url) { return OpenOnDesktop(url); }),
       exit_program([](int code) { QCoreApplication::exit(code); }) {}
 
 }  // namespace lumivo::app

@@ -31,7 +31,8 @@ struct AppContext {
     AppState state;
     ToolState tools;
     DeviceLink link;
-    // Hands a document to the desktop's viewer (QDesktopServices::openUrl); tests record it.
+    // Hands a document or folder to the desktop's default application (OpenOnDesktop, which
+    // runs xdg-open or gio open); tests record it.
     std::function<bool(const QUrl&)> open_document;
     // Ends the program with a status (QCoreApplication::exit); tests record it.
     std::function<void(int)> exit_program;

@@ -15,6 +15,7 @@
 #include "app/device_test.h"
 #include "app/factory_menu.h"
 #include "app/frm_about.h"
+#include "app/frm_offline.h"
 #include "app/frm_report.h"
 #include "app/frm_setup.h"
 #include "app/qt_dialogs.h"
@@ -330,7 +331,18 @@ void Frm_Main::Cmdsetup_Click() {
 }
 
 void Frm_Main::Cmdoffline_Click() {
-    ShowNotAvailable("The offline browser");
+    // The browser takes the main window's place; closing it brings back the window it was
+    // opened from (the launcher, when the main window was not shown).
+    const bool from_main = isVisible();
+    hide();
+    ShowOfflineBrowser(*this, [this, from_main] {
+        if (from_main) {
+            ShowMainWindow();
+        } else {
+            launcher_->show();
+            launcher_->raise();
+        }
+    });
 }
 
 void Frm_Main::Cmdreport_Click() {
@@ -376,12 +388,6 @@ void Frm_Main::ShowConnectionState() {
         lbl_serial->clear();
         lbl_connection->setText(c.OfflineMode ? "OFFLINE MODE" : "Not connected");
     }
-}
-
-void Frm_Main::ShowNotAvailable(const char* what) {
-    ctx_.dialogs.MessageBox(std::string(what) + " is not available in this build.");
-    // Chosen from the launcher, which hid itself: it comes back.
-    if (!isVisible()) launcher_->show();
 }
 
 void Frm_Main::closeEvent(QCloseEvent* e) {

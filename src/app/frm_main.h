@@ -132,7 +132,6 @@ class Frm_Main : public QMainWindow,
     void BuildMenus();
     ConnectionContext Connection();
     void ShowConnectionState();
-    void ShowNotAvailable(const char* what);
     void OnLauncherRunLatest();
     // A run or a blank uses the port: the connection commands wait.
     bool PortInUse() const;

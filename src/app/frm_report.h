@@ -137,6 +137,9 @@ void ShowUserReportSettings(MainWindowHost& host, bool checked);
 
 // Opens the report window for an acquisition folder as the main window's report command does.
 frm_report* OpenReportWindow(MainWindowHost& host, const std::filesystem::path& folder);
+// The same with `basal_items` in `cmbbasal` (the offline browser lists them in its own order).
+frm_report* OpenReportWindow(MainWindowHost& host, const std::filesystem::path& folder,
+                             const std::vector<std::string>& basal_items);
 
 // The end of a recorded acquisition on the report side: with `mn_userbin` checked the report is
 // generated from the stored settings at once; otherwise the report window is opened for the

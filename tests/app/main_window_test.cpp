@@ -272,17 +272,5 @@ TEST(MainWindowLauncher, ExitEndsWithoutTheClosingSteps) {
     EXPECT_EQ(r.dialogs.Messages().size(), 1u);
 }
 
-TEST(MainWindowLauncher, WindowsNotBuiltYetBringTheLauncherBack) {
-    for (int option : {3}) {  // option 1 opens the setup window (setup_window_test.cpp)
-        AppRig r(0);
-        r.window->Form_Load("");
-        QTest::mouseClick(r.launcher().Label_option(option), Qt::LeftButton);
-        ASSERT_EQ(r.dialogs.Messages().size(), 1u);
-        EXPECT_NE(r.dialogs.Messages()[0].find("is not available in this build."),
-                  std::string::npos);
-        EXPECT_TRUE(r.launcher().isVisible());
-    }
-}
-
 }  // namespace
 }  // namespace lumivo::app

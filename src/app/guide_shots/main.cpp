@@ -5,13 +5,16 @@
 // device test in progress), the two factory windows, the project setup window, the report
 // window after "Generate...", its raw-data panel during RUN (on a half-hour recording with raw
 // pages), each view of its "Rhythm and sleep" tab (on four days of the simulated instrument's
-// day-night rhythm) and the guide window, and saves a PNG of each into the output folder.
+// day-night rhythm), the offline browser (the eight-hour recording's summary and group activity,
+// the raw recording's channel signal, the group editor) and the guide window, and saves a PNG of
+// each into the output folder.
 //
 // usage: lumivo-guide-shots --out DIR [--install DIR]
 //   Without --install a temporary installation folder is used and removed at the end.
 #include <stdlib.h>
 
 #include <QApplication>
+#include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
@@ -30,6 +33,7 @@
 #include "app/factory_menu.h"
 #include "app/frm_help.h"
 #include "app/frm_main.h"
+#include "app/frm_offline.h"
 #include "app/frm_report.h"
 #include "app/frm_setup.h"
 #include "app/rhythm_tab.h"
@@ -240,6 +244,34 @@ fs::path MakeRhythmRecording(StorageContext& storage, const GlobalConfig& config
     return folder;
 }
 
+// The offline browser with the project opened: the eight-hour recording chosen (its summary and
+// status strip, the activity of its groups), the raw recording chosen (a channel-signal page),
+// and the group editor.
+int ShootOfflineBrowser(app::Frm_Main& main_window, const fs::path& out) {
+    app::Frm_offline* browser = app::ShowOfflineBrowser(main_window, [] {});
+    browser->resize(1240, 800);
+    auto* list = browser->findChild<QListWidget*>("Listpj");
+    if (list == nullptr) throw std::runtime_error("the offline browser has no list");
+    const auto choose = [&](const char* name) {
+        const QList<QListWidgetItem*> found = list->findItems(name, Qt::MatchContains);
+        if (found.isEmpty()) throw std::runtime_error(std::string("no entry ") + name);
+        list->setCurrentItem(found.front());
+        browser->Listpj_DblClick();
+    };
+    choose("p00001");
+    choose("Dose response, plate 1");
+    int failures = !Save(browser, out / "offline.png");
+    browser->Cmd_leegroups_Click();
+    failures += !Save(browser, out / "offline-groups.png");
+    choose("Dose response, raw data");
+    browser->cmdchannels_Click();
+    failures += !Save(browser, out / "offline-signal.png");
+    browser->cmd_editgroups_Click();
+    failures += !Save(browser, out / "offline-groupedit.png");
+    browser->hide();
+    return failures;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -369,6 +401,8 @@ int main(int argc, char** argv) {
             failures += !Save(&report, out / ("rhythm-" + std::string(views[v]) + ".png"));
         }
         report.hide();
+
+        failures += ShootOfflineBrowser(main_window, out);
 
         app::Frm_help help;
         help.resize(1000, 700);
