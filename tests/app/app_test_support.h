@@ -3,6 +3,8 @@
 // memory, scripted dialogs, virtual clock, simulated instrument on one port) around Frm_Main.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QSettings>
@@ -171,6 +173,26 @@ struct RecordingRig {
         r.ctx->tools.calibration.AutoZeroOnStart = false;
     }
     AcquisitionWindow& acq() { return Acquisition(*r.window); }
+    AppRig r;
+};
+
+// An instrument slot with no animals: every beam reads steady.
+inline sim::SimConfig EmptyPlate() {
+    sim::SimConfig c;
+    c.default_activity = 0.0;
+    return c;
+}
+
+// The program loaded, its window shown and connected to the instrument on COM1.
+struct ConnectedRig {
+    explicit ConnectedRig(sim::SimConfig config = EmptyPlate()) : r(1, std::move(config)) {
+        r.window->Form_Load("");
+        r.launcher().hide();
+        r.window->show();
+        r.window->cmd_connect_Click();
+        EXPECT_TRUE(r.state().connection.InstrumentConnected);
+    }
+    Frm_Main& w() { return *r.window; }
     AppRig r;
 };
 

@@ -19,28 +19,13 @@ namespace {
 
 using namespace testing;
 
-sim::SimConfig EmptyPlate() {
-    sim::SimConfig c;
-    c.default_activity = 0.0;
-    return c;
-}
-
 // The program loaded, its window shown and connected to the instrument on COM1.
-struct Connected {
-    Connected() : r(1, EmptyPlate()) {
-        r.window->Form_Load("");
-        r.launcher().hide();
-        r.window->show();
-        r.window->cmd_connect_Click();
-        EXPECT_TRUE(r.state().connection.InstrumentConnected);
-    }
-    Frm_Main& w() { return *r.window; }
+struct Connected : ConnectedRig {
     ControlPanels& panels() { return Panels(*r.window); }
     void Edit(QLineEdit* box, const char* text) {
         box->setText(text);
         emit box->editingFinished();
     }
-    AppRig r;
 };
 
 TEST(ControlPanels, LoadLeavesAutomaticCalibrationOnAndThePanelsUsable) {

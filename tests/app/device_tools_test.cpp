@@ -18,25 +18,11 @@ namespace {
 
 using namespace testing;
 
-sim::SimConfig EmptySlot() {
-    sim::SimConfig c;
-    c.default_activity = 0.0;
-    return c;
-}
-
 // The program loaded, its window shown and connected to the instrument on COM1.
-struct Connected {
-    explicit Connected(sim::SimConfig config = EmptySlot()) : r(1, std::move(config)) {
-        r.window->Form_Load("");
-        r.launcher().hide();
-        r.window->show();
-        r.window->cmd_connect_Click();
-        EXPECT_TRUE(r.state().connection.InstrumentConnected);
-    }
-    Frm_Main& w() { return *r.window; }
+struct Connected : ConnectedRig {
+    using ConnectedRig::ConnectedRig;
     DeviceTest& test() { return *r.window->findChild<DeviceTest*>("device_test"); }
     FactoryMenu& factory() { return *r.window->findChild<FactoryMenu*>("factory_menu"); }
-    AppRig r;
 };
 
 // ---- The device test ----
@@ -55,7 +41,7 @@ void PrintTo(const SelfTestCase& c, std::ostream* os) {
 class DeviceTestRun : public ::testing::TestWithParam<SelfTestCase> {};
 
 TEST_P(DeviceTestRun, RunsOnTimerTestToItsVerdicts) {
-    sim::SimConfig config = EmptySlot();
+    sim::SimConfig config = EmptyPlate();
     if (GetParam().fault) GetParam().fault(config);
     Connected c(config);
     CalibrationValues cal;  // the settings the beams get back at the end: PinHole 3, Gain 4
