@@ -1,6 +1,7 @@
 #include "core/ui_port.h"
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <iomanip>
 #include <locale>
@@ -32,6 +33,8 @@ void SetFromTm(LocalDateTime& t, const std::tm& tm) {
     t.hour = tm.tm_hour;
     t.minute = tm.tm_min;
     t.second = tm.tm_sec;
+    t.utc_offset_minutes = static_cast<int>(tm.tm_gmtoff / 60);
+    t.zone = tm.tm_zone != nullptr ? tm.tm_zone : "";
 }
 
 }  // namespace
@@ -46,6 +49,16 @@ LocalDateTime AddSeconds(const LocalDateTime& t, std::int64_t seconds) {
     LocalDateTime r = t;
     SetFromTm(r, out);
     return r;
+}
+
+std::string TimeZoneText(const LocalDateTime& t) {
+    const int m = t.utc_offset_minutes < 0 ? -t.utc_offset_minutes : t.utc_offset_minutes;
+    char text[32];
+    std::snprintf(text, sizeof text, "UTC%c%02d:%02d", t.utc_offset_minutes < 0 ? '-' : '+',
+                  m / 60 % 100, m % 60);
+    std::string out = text;
+    if (!t.zone.empty()) out += " (" + t.zone + ")";
+    return out;
 }
 
 std::string LocaleDateTimeText(const LocalDateTime& t) {

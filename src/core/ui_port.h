@@ -42,6 +42,10 @@ class Dialogs {
 
 // Local civil time, as shown to the user and used in folder and file names.
 struct LocalDateTime {
+    LocalDateTime() = default;
+    LocalDateTime(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0)
+        : year(y), month(mo), day(d), hour(h), minute(mi), second(s), millisecond(ms) {}
+
     int year = 2000;
     int month = 1;  // 1..12
     int day = 1;    // 1..31
@@ -49,12 +53,20 @@ struct LocalDateTime {
     int minute = 0;
     int second = 0;
     int millisecond = 0;
+    // The zone this civil time is in: its offset east of UTC and its abbreviation ("CET").
+    // A recording writes them into events.log so that its times can be placed on any machine.
+    int utc_offset_minutes = 0;
+    std::string zone;
 
     // Seconds since local midnight, with the milliseconds as fraction.
     double SecondsOfDay() const {
         return hour * 3600.0 + minute * 60.0 + second + millisecond / 1000.0;
     }
 };
+
+// "UTC+01:00 (CET)": the zone of `t` as events.log writes it ("UTC-03:30", without the
+// brackets, when the zone has no abbreviation).
+std::string TimeZoneText(const LocalDateTime& t);
 
 // The civil time `seconds` later (earlier when negative), by the machine's time-zone rules.
 LocalDateTime AddSeconds(const LocalDateTime& t, std::int64_t seconds);

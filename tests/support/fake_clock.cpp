@@ -15,7 +15,8 @@ LocalDateTime FakeClock::Now() {
     tm.tm_min = start_.minute;
     tm.tm_sec = start_.second;
     const std::int64_t total_ms = start_.millisecond + micros_ / 1000;
-    const std::time_t base = timegm(&tm) + static_cast<std::time_t>(total_ms / 1000);
+    const std::time_t base =
+        timegm(&tm) + static_cast<std::time_t>(total_ms / 1000 + wall_step_s_);
     std::tm out{};
     gmtime_r(&base, &out);
     LocalDateTime now;
@@ -26,6 +27,8 @@ LocalDateTime FakeClock::Now() {
     now.minute = out.tm_min;
     now.second = out.tm_sec;
     now.millisecond = static_cast<int>(total_ms % 1000);
+    now.utc_offset_minutes = offset_minutes_;
+    now.zone = zone_;
     return now;
 }
 

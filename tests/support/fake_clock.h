@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
 
 #include "core/ui_port.h"
 
@@ -24,6 +26,16 @@ public:
     }
 
     void AdvanceMicros(std::int64_t us) { micros_ += us; }
+    // The wall clock jumps by `seconds` (a changed system time) while the monotonic time goes
+    // on as before.
+    void StepWallClock(std::int64_t seconds) { wall_step_s_ += seconds; }
+    // The zone Now() reports from now on; with `shift_wall` the civil time moves with the offset,
+    // as it does at a summer-time change (the same instant, another local time).
+    void SetZone(int utc_offset_minutes, std::string name, bool shift_wall = true) {
+        if (shift_wall) wall_step_s_ += std::int64_t{utc_offset_minutes - offset_minutes_} * 60;
+        offset_minutes_ = utc_offset_minutes;
+        zone_ = std::move(name);
+    }
     void AdvanceMs(std::int64_t ms) { micros_ += ms * 1000; }
     std::int64_t total_sleep_ms() const { return total_sleep_ms_; }
 
@@ -31,6 +43,9 @@ private:
     LocalDateTime start_;
     std::int64_t micros_ = 0;
     std::int64_t total_sleep_ms_ = 0;
+    std::int64_t wall_step_s_ = 0;
+    int offset_minutes_ = 0;
+    std::string zone_ = "UTC";
 };
 
 }  // namespace lumivo::testing

@@ -52,7 +52,43 @@ std::optional<bool> LightSwitchOf(std::string_view text) {
     return std::nullopt;
 }
 
+// "N (" at the start of the text after `prefix`: the number of windows a line counts.
+std::int64_t CountAfter(std::string_view text, std::string_view prefix) {
+    const std::string_view rest = text.substr(prefix.size());
+    std::int64_t n = 0;
+    const auto r = std::from_chars(rest.data(), rest.data() + rest.size(), n);
+    if (r.ec != std::errc() || n < 0 || n > kMaxLoggedSeconds) return 0;
+    return n;
+}
+
 }  // namespace
+
+std::optional<LoggedZone> ParseTimeZoneText(std::string_view text) {
+    if (text.size() < 9 || text.substr(0, 3) != "UTC" || (text[3] != '+' && text[3] != '-') ||
+        text[6] != ':')
+        return std::nullopt;
+    bool ok = true;
+    const int h = Digits(text, 4, 2, ok), m = Digits(text, 7, 2, ok);
+    if (!ok || h > 18 || m > 59) return std::nullopt;
+    LoggedZone z;
+    z.utc_offset_minutes = (text[3] == '-' ? -1 : 1) * (h * 60 + m);
+    const std::string_view rest = text.substr(9);
+    if (rest.size() > 3 && rest.substr(0, 2) == " (" && rest.back() == ')')
+        z.name = std::string(rest.substr(2, rest.size() - 3));
+    return z;
+}
+
+std::optional<int> RunLog::UtcOffsetAt(std::int64_t second) const {
+    if (zones.empty()) return std::nullopt;
+    int offset = zones.front().utc_offset_minutes;
+    for (const LoggedZone& z : zones)
+        if (z.second <= second) offset = z.utc_offset_minutes;
+    return offset;
+}
+
+std::int64_t RunLog::UtcSecond(std::int64_t second) const {
+    return zones.empty() ? second : second - std::int64_t{zones.front().utc_offset_minutes} * 60;
+}
 
 std::int64_t CivilDayNumber(int year, int month, int day) {
     // Days since 0000-03-01 in the proleptic Gregorian calendar, shifted to 0001-01-01.
@@ -99,8 +135,11 @@ RunLog ParseRunLog(std::string_view log) {
     RunLog p;
     std::optional<std::int64_t> sampling_started, first;
     // Open periods: an alarm or a pause whose end is not logged yet.
-    bool alarm_open = false, pause_open = false, pause_frozen = false;
-    std::int64_t alarm_since = 0, pause_since = 0;
+    bool alarm_open = false, pause_open = false, pause_frozen = false, lost_open = false;
+    std::int64_t alarm_since = 0, pause_since = 0, lost_since = 0;
+    // Stamps after a change of zone are moved onto the first zone's axis by this many seconds.
+    std::int64_t shift = 0;
+    std::optional<std::int64_t> previous;  // the stamp of the line before
     auto add = [](auto& list, auto item) {
         if (list.size() < kMaxLoggedPeriods) list.push_back(item);
     };
@@ -113,8 +152,23 @@ RunLog ParseRunLog(std::string_view log) {
         if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
         const auto line = ParseEventLogLine(raw);
         if (!line) continue;
-        const std::int64_t t = line->second;
         const std::string_view text = line->text;
+        if (StartsWith(text, kTimeZoneEvent)) {
+            if (auto zone = ParseTimeZoneText(text.substr(kTimeZoneEvent.size()))) {
+                if (p.zones.empty()) {
+                    shift = 0;
+                } else {
+                    shift = std::int64_t{p.zones.front().utc_offset_minutes -
+                                         zone->utc_offset_minutes} *
+                            60;
+                }
+                zone->second = line->second + shift;
+                if (p.zones.size() < kMaxLoggedPeriods) p.zones.push_back(std::move(*zone));
+            }
+        }
+        const std::int64_t t = line->second + shift;
+        const std::optional<std::int64_t> before = previous;
+        previous = t;
         if (!first) first = t;
         p.last = std::max(p.last, t);
         if (!sampling_started && StartsWith(text, kSamplingStartedEvent)) sampling_started = t;
@@ -140,6 +194,25 @@ RunLog ParseRunLog(std::string_view log) {
             alarm_open = false;
         } else if (StartsWith(text, kRecordingErrorEvent)) {
             ++p.write_failures;
+        } else if (StartsWith(text, kInstrumentLostEvent)) {
+            if (!lost_open) lost_since = t;
+            lost_open = true;
+        } else if (StartsWith(text, kInstrumentReconnectedEvent)) {
+            if (lost_open) add(p.instrument_lost, WallPeriod{lost_since, t, true});
+            lost_open = false;
+        } else if (StartsWith(text, kRecordingResumedEvent)) {
+            // Whatever was open when the recorder died ended with it.
+            const std::int64_t died = before.value_or(t);
+            if (alarm_open) add(p.silences, WallPeriod{alarm_since, died, false});
+            if (lost_open) add(p.instrument_lost, WallPeriod{lost_since, died, false});
+            if (pause_open)
+                add(pause_frozen ? p.frozen_pauses : p.running_pauses,
+                    WallPeriod{pause_since, died, false});
+            alarm_open = lost_open = pause_open = false;
+            add(p.interruptions, WallPeriod{died, t, true});
+            p.end.reset();
+        } else if (StartsWith(text, kWindowsNotRecordedEvent)) {
+            p.windows_not_recorded += CountAfter(text, kWindowsNotRecordedEvent);
         } else if (const auto on = LightSwitchOf(text)) {
             // Switches before the start of sampling belong to the start (the light schedule
             // is applied before calibrating); the state logged at the start supersedes them.
@@ -155,6 +228,7 @@ RunLog ParseRunLog(std::string_view log) {
     p.start = sampling_started.value_or(*first);
     const std::int64_t until = p.end.value_or(p.last);
     if (alarm_open) add(p.silences, WallPeriod{alarm_since, until, false});
+    if (lost_open) add(p.instrument_lost, WallPeriod{lost_since, until, false});
     if (pause_open)
         add(pause_frozen ? p.frozen_pauses : p.running_pauses,
             WallPeriod{pause_since, until, false});
