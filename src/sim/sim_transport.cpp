@@ -7,14 +7,27 @@
 
 namespace lumivo::sim {
 
+SimTransport::SimTransport(SimSocket& socket, Clock& clock)
+    : socket_(&socket),
+      generation_(socket.generation()),
+      instrument_(*socket.instrument()),
+      clock_(clock) {}
+
+bool SimTransport::Gone() const {
+    return socket_ != nullptr &&
+           (socket_->generation() != generation_ || socket_->instrument() == nullptr);
+}
+
 int SimTransport::GetLineSettings(LineSettings& out) {
     if (closed_) return EBADF;
+    if (Gone()) return EIO;
     out = settings_;
     return 0;
 }
 
 int SimTransport::Configure(const LineSettings& settings) {
     if (closed_) return EBADF;
+    if (Gone()) return EIO;
     settings_ = settings;
     line_matches_ = settings.baud == 115200 && settings.data_bits == 8 &&
                     settings.parity == Parity::None && settings.stop_bits == StopBits::One;
@@ -23,14 +36,15 @@ int SimTransport::Configure(const LineSettings& settings) {
 
 int SimTransport::Purge() {
     if (closed_) return EBADF;
+    if (Gone()) return EIO;
     instrument_.HostPurge(clock_.MonotonicMicros());
     return 0;
 }
 
 IoResult SimTransport::Read(std::uint8_t* out, std::size_t max, const ReadTimeouts& timeouts) {
     IoResult result;
-    if (closed_) {
-        result.error = EBADF;
+    if (closed_ || Gone()) {
+        result.error = closed_ ? EBADF : EIO;
         return result;
     }
     const std::int64_t start = clock_.MonotonicMicros();
@@ -71,8 +85,8 @@ IoResult SimTransport::Read(std::uint8_t* out, std::size_t max, const ReadTimeou
 IoResult SimTransport::Write(std::span<const std::uint8_t> bytes, std::int64_t timeout_us) {
     (void)timeout_us;  // the simulated line never stalls
     IoResult result;
-    if (closed_) {
-        result.error = EBADF;
+    if (closed_ || Gone()) {
+        result.error = closed_ ? EBADF : EIO;
         return result;
     }
     if (instrument_.Config().paced && !bytes.empty()) {
@@ -86,6 +100,7 @@ IoResult SimTransport::Write(std::span<const std::uint8_t> bytes, std::int64_t t
 
 int SimTransport::SetLine(LineFunction function) {
     if (closed_) return EBADF;
+    if (Gone()) return EIO;
     const std::int64_t now = clock_.MonotonicMicros();
     // Which line each function sets, and to which level.
     struct LineChange {
@@ -119,6 +134,18 @@ TransportOpener SimTransportOpener(Instrument& instrument, Clock& clock, int por
             return r;
         }
         r.transport = std::make_unique<SimTransport>(instrument, clock);
+        return r;
+    };
+}
+
+TransportOpener SimSocketOpener(SimSocket& socket, Clock& clock, int port_number) {
+    return [&socket, &clock, port_number](int port, const std::string&) {
+        TransportOpenResult r;
+        if (port != port_number || socket.instrument() == nullptr) {
+            r.error = ENOENT;
+            return r;
+        }
+        r.transport = std::make_unique<SimTransport>(socket, clock);
         return r;
     };
 }

@@ -11,10 +11,15 @@
 
 namespace lumivo::sim {
 
+class SimSocket;
+
 class SimTransport final : public SerialTransport {
   public:
     // `instrument` and `clock` must outlive the transport.
     SimTransport(Instrument& instrument, Clock& clock) : instrument_(instrument), clock_(clock) {}
+    // A transport to the instrument plugged into `socket` now; once that instrument is pulled
+    // out (or replaced) every operation fails with EIO, as on a device that vanished.
+    SimTransport(SimSocket& socket, Clock& clock);
 
     int GetLineSettings(LineSettings& out) override;
     // Any settings are accepted, but only 115200 baud, 8 data bits, no parity, 1 stop bit
@@ -31,7 +36,11 @@ class SimTransport final : public SerialTransport {
 
   private:
     bool LineUsable() const { return !closed_ && line_matches_; }
+    // The device behind this transport is no longer there.
+    bool Gone() const;
 
+    const SimSocket* socket_ = nullptr;
+    std::uint64_t generation_ = 0;
     Instrument& instrument_;
     Clock& clock_;
     LineSettings settings_{115200, Parity::None, 8, StopBits::One};
@@ -42,5 +51,30 @@ class SimTransport final : public SerialTransport {
 // An opener that connects port `port_number` to `instrument`; other ports fail to open with
 // ENOENT, as a port with nothing behind it does.
 TransportOpener SimTransportOpener(Instrument& instrument, Clock& clock, int port_number);
+
+// Where a simulated instrument is plugged in, the way a USB serial adapter is: Pull() takes it
+// away (the cable pulled or the power cut: its device vanishes, open transports fail with EIO
+// and a new open fails with ENOENT), Plug() puts an instrument back, the same one or another.
+class SimSocket {
+  public:
+    explicit SimSocket(Instrument* instrument = nullptr) : instrument_(instrument) {}
+    void Pull() {
+        instrument_ = nullptr;
+        ++generation_;
+    }
+    void Plug(Instrument& instrument) {
+        instrument_ = &instrument;
+        ++generation_;
+    }
+    Instrument* instrument() const { return instrument_; }
+    std::uint64_t generation() const { return generation_; }
+
+  private:
+    Instrument* instrument_;
+    std::uint64_t generation_ = 0;
+};
+
+// An opener that connects port `port_number` to whatever `socket` holds at the time of the open.
+TransportOpener SimSocketOpener(SimSocket& socket, Clock& clock, int port_number);
 
 }  // namespace lumivo::sim

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/acquisition/event_log.h"
+#include "core/acquisition/instrument_recovery.h"
 #include "core/acquisition/record_file_io.h"
 #include "core/analysis/analysis_module.h"
 #include "core/app_state.h"
@@ -200,6 +201,13 @@ struct SamplingState {
     std::int64_t silent_since = 0;
     bool link_silent = false;    // the last block read got no byte at all
     bool silence_alarm = false;  // the alarm is shown
+    // Readings of the window in progress held from the one before (a block not whole).
+    std::int32_t held_rows = 0;
+    // Windows left out of every file: too few valid readings, or the instrument lost.
+    std::int32_t windows_not_recorded = 0;
+    UnrecordedWindows unrecorded;      // the run of such windows not yet in events.log
+    std::int64_t last_window_us = 0;   // how long the last recorded window took
+    InstrumentRecovery recovery;
     // Timing of the run (microseconds).
     std::int64_t ticks = 0;
     std::int64_t longest_tick_us = 0;
@@ -324,8 +332,12 @@ class AcquisitionEngine {
 
     // "N windows recorded", and how many could not be written, for the end of a run.
     std::string RunSummary() const;
-    // Windows of the last run that could not be written.
-    std::int32_t WindowsLost() const { return sampling.window_write_failures; }
+    // Windows of the last run that are not in its files: not written, or not recorded for
+    // lack of readings.
+    std::int32_t WindowsLost() const {
+        return sampling.window_write_failures + sampling.windows_not_recorded;
+    }
+    bool InstrumentLost() const { return sampling.recovery.phase != InstrumentPhase::Connected; }
 
     // Writes one event into events.log (while a recorded run has its folder) and the log panel.
     void LogEvent(const std::string& text);
@@ -387,6 +399,25 @@ class AcquisitionEngine {
     void FinishAtLapse();
     void UpdateAlarm();
     std::string SilenceAlarmText();
+    std::string LostAlarmText();
+    // The instrument's port failed (`what`): it is closed, the window in progress dropped, and
+    // the run looks for the instrument again.
+    void LoseInstrument(const std::string& what);
+    // One step of getting it back: a look when one is due, or a few settings written back.
+    void RecoverInstrument(std::int64_t now);
+    void LookForInstrument(std::int64_t now);
+    void RestoreInstrument();
+    // Drops the readings of the window in progress: the next tick starts a new window.
+    void DropWindowInProgress();
+    // Counts `count` windows up to minute `last_minute` as not recorded for `reason`.
+    void NoteWindowsNotRecorded(std::int32_t count, std::int32_t first_minute,
+                                std::int32_t last_minute, const std::string& reason);
+    // Writes the pending "Windows not recorded" line.
+    void LogWindowsNotRecorded();
+    // At the end of a run: the pending "Windows not recorded" line, and a loss still open.
+    void LogEndOfRunGaps();
+    // The window that just closed has enough readings from the instrument to be recorded.
+    bool WindowObserved() const;
     void ShowExpectedEnd(std::int64_t elapsed_us);
     std::span<std::int16_t> Row(std::size_t row);
 
@@ -400,6 +431,7 @@ class AcquisitionEngine {
     bool in_start_ = false;
     bool in_stop_ = false;
     std::optional<bool> logged_light_;  // the light state events.log holds last
+    std::optional<int> logged_offset_;  // the UTC offset events.log holds last
 };
 
 // ---- Quick report ----------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/data_files.h"
+#include "core/acquisition/event_log_reader.h"
 #include "core/common/com_ports.h"
 #include "core/common/rounding.h"
 #include "core/control/auto_zero.h"
@@ -224,6 +225,11 @@ void AcquisitionEngine::ResetChannelState() {
     s.silent_since = 0;
     s.link_silent = false;
     s.silence_alarm = false;
+    s.held_rows = 0;
+    s.windows_not_recorded = 0;
+    s.unrecorded = UnrecordedWindows{};
+    s.last_window_us = 0;
+    s.recovery = InstrumentRecovery{};
     s.ticks = 0;
     s.longest_tick_us = 0;
     s.longest_close_us = 0;
@@ -289,6 +295,7 @@ bool AcquisitionEngine::PrepareRecording(const StartOptions& options) {
     state.RecordingOn = true;
     state.AcquisitionFolderName = folder_name;
     event_log_.Open(folder);
+    logged_offset_.reset();
     event_log_failed_ = false;
     LogStart();
     if (!disk_warning.empty()) LogEvent(disk_warning);
@@ -318,7 +325,16 @@ void AcquisitionEngine::LogStart() {
 }
 
 void AcquisitionEngine::LogEvent(const std::string& text) {
-    const std::string line = EventLogLine(ctx_.link.clock.Now(), text);
+    const LocalDateTime now = ctx_.link.clock.Now();
+    // The zone comes first in every log and again whenever its offset changes (a summer-time
+    // change), so the stamps can be placed in time on any machine.
+    if (event_log_.is_open() && logged_offset_ != now.utc_offset_minutes) {
+        logged_offset_ = now.utc_offset_minutes;
+        const std::string zone = EventLogLine(now, std::string(kTimeZoneEvent) + TimeZoneText(now));
+        ctx_.view.LogEvent(zone);
+        event_log_.Append(zone);
+    }
+    const std::string line = EventLogLine(now, text);
     ctx_.view.LogEvent(line);
     if (!event_log_.is_open()) return;
     const std::string error = event_log_.Append(line);
@@ -597,6 +613,22 @@ std::string AcquisitionEngine::RunSummary() const {
         text += ", " + std::to_string(s.window_write_failures) +
                 (s.window_write_failures == 1 ? " window" : " windows") + " could not be recorded";
     }
+    if (s.windows_not_recorded > 0) {
+        text += ", " + std::to_string(s.windows_not_recorded) +
+                (s.windows_not_recorded == 1 ? " window" : " windows") +
+                " not recorded for lack of readings";
+    }
+    const InstrumentRecovery& r = s.recovery;
+    if (r.losses > 0) {
+        text += " (the instrument was lost " + std::to_string(r.losses) +
+                (r.losses == 1 ? " time" : " times") + ", " +
+                std::to_string((r.lost_us + (r.phase == InstrumentPhase::Connected
+                                                 ? 0
+                                                 : ctx_.link.clock.MonotonicMicros() -
+                                                       r.lost_since)) /
+                               1'000'000) +
+                " s in all)";
+    }
     return text;
 }
 
@@ -615,6 +647,7 @@ void AcquisitionEngine::EndOfRecordedRun() {
         RemoveEmptyAcquisitionFolder();
         return;
     }
+    if (!state.finished_at_lapse) LogEndOfRunGaps();
     const std::string summary = (state.finished_at_lapse ? std::string("Acquisition finished (")
                                                          : std::string("Acquisition stopped (")) +
                                 state.stop_reason + "): " + RunSummary() + " in " +
@@ -627,8 +660,17 @@ void AcquisitionEngine::EndOfRecordedRun() {
     event_log_.Close();
 }
 
+void AcquisitionEngine::LogEndOfRunGaps() {
+    LogWindowsNotRecorded();
+    if (InstrumentLost()) {
+        LogEvent("The run ended while the instrument was lost (since " +
+                 ElapsedTimeText(sampling.recovery.lost_since - state.AcquisitionStartTime) +
+                 " of the run): nothing was recorded after that");
+    }
+}
+
 void AcquisitionEngine::WriteEndQuickReport(bool show) {
-    const std::int32_t lost = sampling.window_write_failures;
+    const std::int32_t lost = WindowsLost();
     const std::string note = lost > 0 ? "WARNING: " + std::to_string(lost) +
                                             (lost == 1 ? " window" : " windows") +
                                             " could not be recorded (see events.log)"

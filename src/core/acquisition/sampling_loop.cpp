@@ -88,6 +88,12 @@ void AcquisitionEngine::PausedTick(std::int64_t now) {
 void AcquisitionEngine::RunningTick(std::int64_t now) {
     SamplingState& s = sampling;
     Clock& clock = ctx_.link.clock;
+    if (InstrumentLost()) {
+        // No readings until the instrument is back; the time counter and the lapse go on.
+        RecoverInstrument(now);
+        TimeAndLapse(clock.MonotonicMicros(), true);
+        return;
+    }
     ClimatePerTick(now);
 
     // Warm-up at the start of each window and after a start or resume. Skipped while the
@@ -102,7 +108,15 @@ void AcquisitionEngine::RunningTick(std::int64_t now) {
         }
         clock.SleepMs(kWarmUpPauseMs);
     }
-    if (Online()) ReadSample(now);
+    if (Online() && !CommPortGone(ctx_.link.ports, ctx_.link.ComPortNumber)) ReadSample(now);
+    if (Online() && CommPortGone(ctx_.link.ports, ctx_.link.ComPortNumber)) {
+        const CommPortSlot& slot =
+            ctx_.link.ports.table[static_cast<std::size_t>(ctx_.link.ComPortNumber)];
+        LoseInstrument(slot.handle ? "the port failed (" + SystemErrorText(slot.io_error) + ")"
+                                   : std::string("the port is not open"));
+        TimeAndLapse(clock.MonotonicMicros(), true);
+        return;
+    }
 
     const auto row_index = static_cast<std::size_t>(s.SampleRow);
     ctx_.view.NewSampleRow(Row(row_index), s.SampleRow);
@@ -132,6 +146,7 @@ void AcquisitionEngine::ReadSample(std::int64_t tick_start) {
     }
 
     bool any_good = false;
+    bool all_good = true;
     bool silent = false;
     for (std::size_t b = 0; b < block_count; ++b) {
         const int nn = blocks[b];
@@ -147,6 +162,7 @@ void AcquisitionEngine::ReadSample(std::int64_t tick_start) {
         }
         const bool good = read.decode.accepted && !read.decode.bad;
         any_good = any_good || good;
+        all_good = all_good && good;
         for (int t = 0; t < kBlockChannels; ++t) {
             for (int bank = 0; bank < 3; ++bank) {
                 const auto c = static_cast<std::size_t>(nn + t + 128 * bank);
@@ -160,6 +176,7 @@ void AcquisitionEngine::ReadSample(std::int64_t tick_start) {
         }
     }
     s.link_silent = silent;
+    if (!all_good) ++s.held_rows;
 
     // Silence: no block of the tick came back whole and valid.
     if (any_good) {
@@ -221,6 +238,35 @@ void AcquisitionEngine::CloseWindow(std::int64_t now) {
         1000.0);
 
     ClimateAtWindowClose();
+    if (!WindowObserved()) {
+        // Too many of its readings were held from the one before: its counts would be made up,
+        // so the window is left out of every file and its time stays unobserved.
+        const std::int32_t held = s.held_rows;
+        s.held_rows = 0;
+        ++s.windows_closed;
+        for (auto& e : s.envelopes) {
+            e.amplitude_sum = 0;
+            e.signal_sum = 0;
+            e.count = 0;
+        }
+        if (state.BodyBendsMode) {
+            s.BodyBendsBlockStart = static_cast<std::int16_t>(s.BodyBendsBlockStart + 64);
+            if (s.BodyBendsBlockStart >= 127) s.BodyBendsBlockStart = 0;
+        }
+        if (state.RecordingOn) {
+            const std::int32_t first = static_cast<std::int32_t>(
+                std::max<std::int64_t>(state.LastTickTime - state.AcquisitionStartTime, 0) /
+                kMicrosPerMinute);
+            UpdateElapsed(now);
+            NoteWindowsNotRecorded(1, first, s.ElapsedMinutes,
+                                   "too few valid readings (" + std::to_string(held) + " of " +
+                                       std::to_string(s.rt_buffer) +
+                                       " did not come whole from the instrument)");
+        }
+        state.LastTickTime = ctx_.link.clock.MonotonicMicros();
+        return;
+    }
+    s.held_rows = 0;
     ChannelSet in_use;
     for (std::size_t c = 0; c < kBeamChannelCount; ++c) in_use.set(c, InUse(ctx_.app.plate, c));
     AdjustmentList marks;
@@ -365,6 +411,8 @@ void AcquisitionEngine::RecordWindow(std::int64_t now) {
         return;
     }
     ++s.windows_recorded;
+    s.last_window_us = now - state.LastTickTime;
+    if (s.unrecorded.count > 0) LogWindowsNotRecorded();
     if (state.BodyBendsMode) {
         s.AccumulatedSampleTime += s.SamplePeriod;
         ++s.HistogramRecords;
@@ -394,7 +442,11 @@ std::string AcquisitionEngine::SilenceAlarmText() {
 void AcquisitionEngine::UpdateAlarm() {
     const SamplingState& s = sampling;
     std::string text;
-    if (s.silence_alarm) text = SilenceAlarmText();
+    if (InstrumentLost()) {
+        text = LostAlarmText();
+    } else if (s.silence_alarm) {
+        text = SilenceAlarmText();
+    }
     if (!s.last_write_error.empty()) {
         if (!text.empty()) text += "  |  ";
         text += "RECORDING ERROR: " + s.last_write_error;
@@ -436,11 +488,12 @@ void AcquisitionEngine::FinishAtLapse() {
     std::string lost_note;
     // A monitor run measured nothing: the summary of the last recorded run stays.
     if (state.RecordingOn) {
+        LogEndOfRunGaps();
         const std::string summary = std::string("Acquisition finished (") + kStopAtLapse +
                                     "): " + RunSummary() + " in " + state.AcquisitionFolderName;
         LogEvent(summary);
         view.ShowStatusLine(summary);
-        if (sampling.window_write_failures > 0) {
+        if (WindowsLost() > 0) {
             lost_note = std::string(kCrLf) + RunSummary() + " (see events.log in " +
                         state.AcquisitionFolder.string() + ")";
         }

@@ -1,7 +1,9 @@
 #include "core/device/connection.h"
 
 #include <cctype>
+#include <algorithm>
 #include <charconv>
+#include <utility>
 
 namespace lumivo {
 
@@ -208,6 +210,36 @@ InstrumentAtPort OpenInstrumentAt(DeviceLink& link, int port, const std::string&
     }
     link.SerialNumber = static_cast<std::int16_t>(serial);
     out.result = InstrumentAtPort::Result::Answered;
+    return out;
+}
+
+InstrumentProbe ProbeInstrumentAt(DeviceLink& link, int port, const std::string& device,
+                                  int wait_ms) {
+    InstrumentProbe out;
+    if (!IsComPort(port)) return out;
+    CommPortSlot& slot = link.ports.table[static_cast<std::size_t>(port)];
+    if (slot.open) CommClose(link.ports, port);
+    if (CommOpen(link.ports, port, device, kInstrumentPortSettings) != 0) {
+        out.error = link.ports.error;
+        if (slot.open) CommClose(link.ports, port);
+        return out;
+    }
+    // One short read attempt instead of five long ones: a port that does not answer at once
+    // is tried again later, and meanwhile the caller goes on.
+    const CommTimeouts usual = slot.timeouts;
+    slot.timeouts.read_total_constant_ms = std::max(wait_ms, 1);
+    slot.timeouts.read_interval_ms = std::min<std::int64_t>(usual.read_interval_ms, wait_ms);
+    auto keep_waiting = std::exchange(link.ports.keep_waiting, [] { return false; });
+    const int serial = ReadSerialNumber(link, port);
+    link.ports.keep_waiting = std::move(keep_waiting);
+    slot.timeouts = usual;
+    if (serial < 0) {
+        CommClose(link.ports, port);
+        out.result = InstrumentAtPort::Result::NoAnswer;
+        return out;
+    }
+    out.result = InstrumentAtPort::Result::Answered;
+    out.serial = serial;
     return out;
 }
 

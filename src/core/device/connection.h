@@ -89,6 +89,19 @@ struct InstrumentAtPort {
 };
 InstrumentAtPort OpenInstrumentAt(DeviceLink& link, int port, const std::string& device);
 
+// One quick look for the instrument while a run waits for it to come back: `port` is opened as
+// `device` and asked its serial number once, with timeouts short enough that a silent port
+// holds the caller for about `wait_ms`. On Answered the port stays open and `serial` is the
+// number it answered (link.SerialNumber is left alone: the caller decides whether it is the
+// instrument it lost); otherwise the port is closed again.
+struct InstrumentProbe {
+    InstrumentAtPort::Result result = InstrumentAtPort::Result::PortNotOpened;
+    int serial = -1;
+    CommErrorRecord error;  // why the port did not open
+};
+InstrumentProbe ProbeInstrumentAt(DeviceLink& link, int port, const std::string& device,
+                                  int wait_ms);
+
 // The last step of every connect, once the instrument answered on its open port: the program
 // is connected (online) and the instrument's sensor calibration is read.
 void AcceptInstrument(DeviceLink& link, ConnectionState& state);

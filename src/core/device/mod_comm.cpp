@@ -211,6 +211,8 @@ std::int32_t CommOpen(CommPorts& ports, int port, const std::string& name,
         }
         slot.handle = std::move(opened.transport);
         slot.open = true;
+        slot.device = name;
+        slot.io_error = 0;
         // A terminal device has no queue sizes to set: its queues are the kernel's.
         if (int e = slot.handle->Purge(); e != 0) {
             return RecordCommFault(ports, "CommOpen (PurgeComm)", e);
@@ -270,6 +272,7 @@ std::int32_t ReadFromPort(CommPorts& ports, int port, std::string& out, std::int
     auto& slot = ports.table[static_cast<std::size_t>(port)];
     if (wanted <= 0) return 0;
     if (!slot.handle) {
+        slot.io_error = EBADF;
         RecordCommFaultWithFlags(ports, "CommRead (ReadFile)", port, EBADF);
         return 0;
     }
@@ -306,6 +309,7 @@ std::int32_t ReadFromPort(CommPorts& ports, int port, std::string& out, std::int
                 ports.clock.SleepMs(kCommReadRetryPauseMs);
             }
         }
+        slot.io_error = last_error;
         if (last_error != 0)
             RecordCommFaultWithFlags(ports, "CommRead (ReadFile)", port, last_error);
     } catch (const std::exception& e) {
@@ -353,6 +357,7 @@ std::int64_t CommLineTimeUs(const CommPorts& ports, int port, std::int32_t bytes
 std::int32_t CommWrite(CommPorts& ports, int port, const std::string& data) {
     return Guarded(ports, "CommWrite", port, [&](CommPortSlot& slot) -> std::int32_t {
         if (!slot.handle) {
+            slot.io_error = EBADF;
             RecordCommFaultWithFlags(ports, "CommWrite (WriteFile)", port, EBADF);
             return -1;
         }
@@ -363,12 +368,33 @@ std::int32_t CommWrite(CommPorts& ports, int port, const std::string& data) {
             (slot.timeouts.write_total_constant_ms + slot.timeouts.write_total_multiplier_ms * n) *
             1000;
         const IoResult r = slot.handle->Write(bytes, timeout_us);
+        slot.io_error = r.error;
         if (r.error != 0) {
             RecordCommFaultWithFlags(ports, "CommWrite (WriteFile)", port, r.error);
             return -1;
         }
         return static_cast<std::int32_t>(r.bytes);
     });
+}
+
+bool IsPortGoneError(std::int32_t code) {
+    switch (code) {
+        case EIO:
+        case ENXIO:
+        case ENODEV:
+        case EBADF:
+        case EPIPE:
+        case ENOENT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool CommPortGone(const CommPorts& ports, int port) {
+    if (!IsComPort(port)) return false;
+    const CommPortSlot& slot = ports.table[static_cast<std::size_t>(port)];
+    return !slot.handle || IsPortGoneError(slot.io_error);
 }
 
 std::int32_t CommSetLine(CommPorts& ports, int port, int line, int state) {

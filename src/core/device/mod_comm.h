@@ -37,6 +37,12 @@ struct CommPortSlot {
     bool open = false;                        // the port is open
     LineSettings line_settings;               // filled by CommOpen, kept while open
     CommTimeouts timeouts;
+    // The device name the port was last opened as ("COM3", a terminal's path); kept after it
+    // closes, so a port that vanished can be opened again where it was.
+    std::string device;
+    // The errno of the last read or write on the port, 0 after one that failed no transfer
+    // (bytes moved, or a timeout with none). A device that vanished answers EIO, ENXIO or ENODEV.
+    std::int32_t io_error = 0;
 };
 
 // Slots kMinComPort..kMaxComPort are the ports; slot 0 is unused so that the port number is the
@@ -109,6 +115,13 @@ std::int64_t CommLineTimeUs(const CommPorts& ports, int port, std::int32_t bytes
 std::int32_t CommWrite(CommPorts& ports, int port, const std::string& data);
 // Line 1 = break, 2 = DTR, 3 = RTS; a non-zero state (true is -1) raises/sets, 0 drops/clears.
 std::int32_t CommSetLine(CommPorts& ports, int port, int line, int state);
+
+// True when the last read or write on `port` failed because the device itself is gone or broken
+// (EIO, ENXIO, ENODEV, EBADF, EPIPE, ENOENT: a USB adapter unplugged, a closed terminal, a port
+// that is not open), not merely silent. The port must be closed and opened again.
+bool CommPortGone(const CommPorts& ports, int port);
+// Whether `code` is one of the errno values CommPortGone stands for.
+bool IsPortGoneError(std::int32_t code);
 
 // Reads and discards input until none has arrived for `quiet_us` (at most a few ms even on a
 // chattering line, after which the input is purged); with 0 it takes only what is already

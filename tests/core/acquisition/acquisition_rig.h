@@ -172,7 +172,8 @@ struct AcquisitionRig {
                             std::string plate_format = "w96f")
         : plate_format_(std::move(plate_format)),
           instrument(MakeConfig(std::move(config))),
-          link(clock, dialogs, sim::SimTransportOpener(instrument, clock, 1)),
+          socket(&instrument),
+          link(clock, dialogs, sim::SimSocketOpener(socket, clock, 1)),
           storage{temp.path(), dialogs, files, [] { return std::string(","); }},
           engine(AcquisitionContext{link, storage, app, controls, climate, cal, view, file_ops}) {
         view.clock = &clock;
@@ -229,6 +230,18 @@ struct AcquisitionRig {
         }
         return n;
     }
+    // As the program's timer does: ticks at most every kTimeradqIntervalMs of virtual time, for
+    // `seconds` (or until `until` holds); a tick that takes longer delays the next one.
+    void RunFor(double seconds, const std::function<bool()>& until = {}) {
+        const std::int64_t end = clock.MonotonicMicros() + static_cast<std::int64_t>(seconds * 1e6);
+        while (clock.MonotonicMicros() < end && engine.Running()) {
+            if (until && until()) break;
+            const std::int64_t begin = clock.MonotonicMicros();
+            if (engine.TimerEnabled()) engine.Tick();
+            const std::int64_t spent = clock.MonotonicMicros() - begin;
+            if (spent < kTimeradqIntervalMs * 1000) clock.AdvanceMicros(kTimeradqIntervalMs * 1000 - spent);
+        }
+    }
     // Ticks until `windows` more windows have closed (or the run stopped).
     void RunWindows(int windows) {
         const int target = engine.sampling.windows_closed + windows;
@@ -248,6 +261,9 @@ struct AcquisitionRig {
     FakeClock clock;
     ScriptedDialogs dialogs;
     sim::Instrument instrument;
+    // Where the instrument is plugged in: a test pulls it out (its port vanishes) and plugs it
+    // or another one back.
+    sim::SimSocket socket;
     DeviceLink link;
     DiskWithFreeSpace files;
     StorageContext storage;

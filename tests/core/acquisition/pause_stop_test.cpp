@@ -321,6 +321,7 @@ TEST(PauseStop, EventsLogTellsWhatHappenedDuringTheRun) {
     EXPECT_EQ(panel.size() + 1, rig.view.events.size());
     EXPECT_EQ(lines, panel);
     const char* const expected[] = {
+        "Time zone: UTC+00:00 (UTC)",
         "Recording \"story\" started: project 1_Rig, instrument LMVO00123 on COM1; lapse 30 min, "
         "plate w96f, RT_Buffer 500, method 1, SNR 1.8, raw signals saved, body bends off, "
         "automatic calibration off, auto zero off, temperature set point 20.0 C (control off), "

@@ -322,44 +322,125 @@ TEST(SamplingLoop, EveryWindowIsAnalysedAndAutoZeroOnlyRefreshesZeroLevels) {
     }
 }
 
-TEST(SamplingLoop, SilenceRaisesTheAlarmAndTheRecordingResumesAfterReplug) {
-    for (int unplug_row : {100, 0}) {
-        SCOPED_TRACE("unplugged before row " + std::to_string(unplug_row));
+TEST(SamplingLoop, AnInstrumentLostAndFoundRecordsOnlyRealReadings) {
+    enum class Loss { Silence, Vanish, PowerCycle, OtherInstrument };
+    struct Case {
+        const char* what;
+        Loss loss;
+    };
+    const Case cases[] = {
+        {"silent for 30 s (the cable's signal lines cut)", Loss::Silence},
+        {"the port vanishes for 30 s and returns", Loss::Vanish},
+        {"the instrument is power-cycled: its registers are reset", Loss::PowerCycle},
+        {"another instrument answers first on the port", Loss::OtherInstrument},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
         AcquisitionRig rig;
-        ASSERT_EQ(rig.Start("unplug"), StartOutcome::Started);
-        rig.RunWindows(1);
-        rig.RunTicks(100);
-        if (unplug_row == 0) rig.RunWindows(1);  // row 0 starts with the warm-up reads
+        // Settings the instrument forgets at a power cycle (it starts from PinHole 2, Gain 3).
+        for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+            rig.cal.PinHole[c] = 5;
+            rig.cal.Gain[c] = 2;
+            rig.instrument.SetChannelSetting(static_cast<int>(c), 2 * 32 + 5);
+        }
+        ASSERT_EQ(rig.Start("lost and found"), StartOutcome::Started);
+        rig.RunWindows(2);
+        rig.RunTicks(100);  // inside the third window
+        ASSERT_EQ(rig.engine.sampling.windows_recorded, 2);
 
-        rig.instrument.Unplug();
-        const std::int64_t unplugged = rig.clock.MonotonicMicros();
-        rig.RunTicks(20, [&] { return !rig.view.alarm.empty(); });
-        ASSERT_FALSE(rig.view.alarm.empty());
-        EXPECT_NE(rig.view.alarm.find("NO VALID DATA from the instrument"), std::string::npos);
-        // Shown after a few seconds of silence, not after a window of timeouts.
-        EXPECT_LE(rig.clock.MonotonicMicros() - unplugged, 10'000'000);
-        // Each silent tick asks for one block only: the interface gets control back within the
-        // timeouts of one read.
+        const std::int64_t lost_at = rig.clock.MonotonicMicros();
+        if (k.loss == Loss::Silence) {
+            rig.instrument.Unplug();
+        } else {
+            rig.socket.Pull();
+        }
+        rig.RunFor(2.0);
+        if (k.loss != Loss::Silence) {
+            // The port failed at once: the run says so and keeps looking.
+            EXPECT_NE(rig.view.alarm.find("INSTRUMENT LOST on COM1"), std::string::npos)
+                << rig.view.alarm;
+            EXPECT_TRUE(rig.view.Logged("Instrument lost: the port failed (Input/output error) "
+                                        "on COM1 (COM1)"));
+        }
+        rig.RunFor(8.0);
+        EXPECT_FALSE(rig.view.alarm.empty());
+        // A look for the lost instrument, or a silent tick, holds the window thread briefly.
         const std::int64_t before = rig.clock.MonotonicMicros();
         rig.engine.Tick();
         EXPECT_LE(rig.clock.MonotonicMicros() - before, 3'000'000);
+        rig.RunFor(20.0);
         EXPECT_TRUE(rig.engine.Running());
-        rig.RunTicks(5);
-        EXPECT_FALSE(rig.view.alarm.empty());
+        // Nothing was recorded from the time without readings.
+        EXPECT_EQ(rig.engine.sampling.windows_recorded, 2);
 
-        rig.instrument.Replug();
-        rig.RunTicks(5, [&] { return rig.view.alarm.empty(); });
-        EXPECT_TRUE(rig.view.alarm.empty());
-        EXPECT_EQ(rig.view.alarms_shown > 0, true);
+        sim::SimConfig fresh = AlternatingWells(rig.app.plate, 1.5);
+        fresh.seed = 7;
+        sim::Instrument other(fresh);  // same serial number, registers at their defaults
+        sim::SimConfig stranger_config = fresh;
+        stranger_config.serial_number = 124;
+        sim::Instrument stranger(stranger_config);
+        sim::Instrument* back = &rig.instrument;
+        switch (k.loss) {
+            case Loss::Silence:
+                rig.instrument.Replug();
+                break;
+            case Loss::Vanish:
+                rig.socket.Plug(rig.instrument);
+                break;
+            case Loss::PowerCycle:
+                back = &other;
+                rig.socket.Plug(other);
+                break;
+            case Loss::OtherInstrument:
+                rig.socket.Plug(stranger);
+                rig.RunFor(5.0);
+                EXPECT_TRUE(rig.view.Logged(
+                    "Another instrument answers on COM1 (LMVO00124): refused, this run records "
+                    "LMVO00123"));
+                EXPECT_NE(rig.view.alarm.find("INSTRUMENT LOST"), std::string::npos);
+                EXPECT_EQ(rig.engine.sampling.windows_recorded, 2);
+                rig.socket.Pull();
+                rig.socket.Plug(rig.instrument);
+                break;
+        }
+        const std::int64_t returned = rig.clock.MonotonicMicros();
+        rig.RunFor(10.0, [&] { return rig.view.alarm.empty(); });
+        ASSERT_TRUE(rig.view.alarm.empty()) << rig.view.alarm;
+        // Back within a look or two of its return.
+        EXPECT_LE(rig.clock.MonotonicMicros() - returned, 3'000'000);
+        if (k.loss != Loss::Silence) {
+            EXPECT_TRUE(rig.view.Logged("Instrument reconnected on COM1 after "));
+            // The settings of the run are in the instrument's registers again.
+            for (int c = 0; c < kChannelCount; ++c) {
+                ASSERT_EQ(back->ChannelSetting(c), 2 * 32 + 5) << "channel " << c;
+            }
+        }
+        rig.RunTicks(4000, [&] { return rig.engine.sampling.windows_recorded >= 5; });
 
-        // Two whole windows after the replug count the animals again.
-        rig.RunWindows(3);
+        // Every record is made of readings taken while the instrument answered: the windows
+        // recorded close before the loss, or a whole window after its return.
+        const auto& closes = rig.view.window_close_us;
+        ASSERT_EQ(closes.size(), static_cast<std::size_t>(rig.engine.sampling.windows_recorded));
+        ASSERT_EQ(closes.size(), 5u);
+        for (std::int64_t t : closes) {
+            EXPECT_TRUE(t < lost_at || t - returned > 30'000'000) << t;
+        }
         const CountsFileContents counts = ReadCountsFile(rig.Folder() / kCountsFileName);
-        ASSERT_GE(counts.records.size(), 4u);
+        ASSERT_EQ(counts.records.size(), 5u);
         const auto busy = ChannelsOfWells(rig.app.plate, true);
-        long long last = 0;
-        for (std::size_t c : busy) last += counts.records.back().values[c];
-        EXPECT_GT(last, 500);
+        for (const CountsRecord& r : counts.records) {
+            long long sum = 0;
+            for (std::size_t c : busy) sum += r.values[c];
+            EXPECT_GT(sum, 500) << "minute " << r.elapsed_minutes;
+        }
+        // The minutes jump over the time without readings.
+        EXPECT_GE(counts.records[2].elapsed_minutes - counts.records[1].elapsed_minutes, 1);
+        EXPECT_GE(rig.engine.sampling.windows_not_recorded, 1);
+        const RunLog log = ParseRunLog(ReadFile(rig.Folder() / kEventLogFileName));
+        EXPECT_EQ(log.windows_not_recorded, rig.engine.sampling.windows_not_recorded);
+        EXPECT_EQ(log.instrument_lost.size(), k.loss == Loss::Silence ? 0u : 1u);
+        ASSERT_FALSE(log.zones.empty());
+        EXPECT_EQ(log.zones.front().name, "UTC");
     }
 }
 
