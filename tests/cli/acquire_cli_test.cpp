@@ -9,10 +9,13 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli_test_support.h"
 #include "core/acquisition/data_files.h"
+#include "core/acquisition/event_log.h"
+#include "core/acquisition/event_log_reader.h"
 
 namespace {
 
@@ -158,6 +161,72 @@ TEST_F(AcquireCli, SilentInstrumentRaisesTheAlarmUntilItAnswersAgain) {
     run->Signal(SIGINT);
     EXPECT_EQ(run->Wait(), 128 + SIGINT);
     CheckReadsBack(AcquisitionFolder(), 2);
+}
+
+TEST_F(AcquireCli, AnInstrumentThatVanishesIsFoundAgainAndTheRunEndsAtItsLapse) {
+    // The cable is pulled: the simulator's process ends and its port vanishes. 30 s later an
+    // instrument with another serial number appears at the same link, then the run's own one.
+    auto run = Acquire("vanished", {"--lapse", "2"});
+    ASSERT_TRUE(WaitFor([&] { return CountsSize() >= 2 * lumivo::kCountsRecordSize; }, 120s))
+        << run->err();
+    const auto pulled = std::chrono::steady_clock::now();
+    sim_->Stop();
+    ASSERT_TRUE(WaitFor([&] { return run->err().find("Instrument lost: ") != std::string::npos; },
+                        10s))
+        << run->err();
+    EXPECT_NE(run->err().find("ALARM: INSTRUMENT LOST on COM1"), std::string::npos) << run->err();
+    const auto records_at_loss = CountsSize();
+    std::this_thread::sleep_until(pulled + 25s);
+    EXPECT_EQ(CountsSize(), records_at_loss) << "nothing is recorded while the port is gone";
+
+    sim_ = std::make_unique<SimProcess>(kSimProgram, dir_,
+                                        std::vector<std::string>{"--no-pace", "--serial", "124"});
+    ASSERT_TRUE(sim_->ready()) << sim_->log();
+    ASSERT_TRUE(WaitFor(
+        [&] { return run->err().find("Another instrument answers on COM1") != std::string::npos; },
+        10s))
+        << run->err();
+    sim_->Stop();
+    EXPECT_EQ(CountsSize(), records_at_loss);
+
+    std::this_thread::sleep_until(pulled + 30s);
+    sim_ = std::make_unique<SimProcess>(kSimProgram, dir_, std::vector<std::string>{"--no-pace"});
+    ASSERT_TRUE(sim_->ready()) << sim_->log();
+    const auto returned = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return run->err().find("Instrument reconnected on COM1 after ") != std::string::npos;
+        },
+        10s))
+        << run->err();
+    EXPECT_LT(std::chrono::steady_clock::now() - returned, 5s);
+
+    // The run goes on by itself to its lapse. It lost windows, so it did not record everything:
+    // status 1, and it says so.
+    EXPECT_EQ(run->Wait(), 1) << run->err();
+    const std::string err = run->err();
+    EXPECT_NE(err.find("Acquisition finished (the programmed lapse was reached)"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("the recording is incomplete"), std::string::npos) << err;
+    // Every record comes from a window closed while the instrument answered: none between the
+    // loss and the reconnection.
+    const auto lost = err.find("Instrument lost: ");
+    const auto back = err.find("Instrument reconnected on COM1");
+    ASSERT_LT(lost, back);
+    EXPECT_EQ(err.substr(lost, back - lost).find(" closed at "), std::string::npos)
+        << err.substr(lost, back - lost);
+    std::size_t closed = 0;
+    for (auto at = err.find(" closed at "); at != std::string::npos; at = err.find(" closed at ", at + 1))
+        ++closed;
+    const auto records = CountsSize() / lumivo::kCountsRecordSize;
+    EXPECT_EQ(closed, records);
+    const std::string log = ReadFile(AcquisitionFolder() / lumivo::kEventLogFileName);
+    const lumivo::RunLog parsed = lumivo::ParseRunLog(log);
+    ASSERT_EQ(parsed.instrument_lost.size(), 1u) << log;
+    EXPECT_TRUE(parsed.instrument_lost[0].ended);
+    EXPECT_GE(parsed.windows_not_recorded, 20) << log;
+    CheckReadsBack(AcquisitionFolder(), records);
 }
 
 TEST_F(AcquireCli, RefusalsAndUsageErrors) {

@@ -307,6 +307,13 @@ class AcquisitionEngine {
     StartOutcome StartAcquisition(const StartOptions& options);
     // Timeradq_Timer: one tick (ignored when re-entered).
     void Tick();
+    // Goes on recording the interrupted acquisition in `folder` (resume.h), a folder of the
+    // current project: into the same files, on the same time axis, until its original lapse.
+    // Its own copy of the project's settings is used; the calibration at the start is not
+    // repeated, the channel settings of `cal` (calvalue.dat) are written to the instrument, and
+    // the zero levels are measured again when the auto-zero is on. A refusal is told through
+    // the dialogs and changes nothing.
+    StartOutcome ResumeAcquisition(const std::filesystem::path& folder);
     // CmdPause_Click: pauses (asking whether the time counter stops) or resumes.
     void CmdPause_Click();
     // CmdStop_Click, also the last step of a finished lapse; `reason` goes into events.log.
@@ -373,6 +380,8 @@ class AcquisitionEngine {
     RunOutcome CalibrateAtStart(bool calibrate);
     StartOutcome EndFailedStart(const std::string& reason);
     void LogStart();
+    // Writes `cal` into the instrument's registers; what became of them, for events.log.
+    std::string WriteRunSettings();
     void EndOfRecordedRun();
     void WriteEndQuickReport(bool show);
     void RemoveEmptyAcquisitionFolder();

@@ -126,8 +126,11 @@ void AcquisitionEngine::LoseInstrument(const std::string& what) {
     if (IsComPort(port)) CommClose(ctx_.link.ports, port);
     DropWindowInProgress();
     LogWindowsNotRecorded();
-    LogEvent(std::string(kInstrumentLostEvent) + what + " on " + ComPortName(port) + " (" +
-             r.lost_device + ") at " + ClockText(clock.Now()) + "; looking for " +
+    const std::string where = r.lost_device == ComPortName(port)
+                                  ? ComPortName(port)
+                                  : ComPortName(port) + " (" + r.lost_device + ")";
+    LogEvent(std::string(kInstrumentLostEvent) + what + " on " + where + " at " +
+             ClockText(clock.Now()) + "; looking for " +
              InstrumentSerialText(r.serial) + " again every second");
     UpdateAlarm();
 }
