@@ -28,6 +28,7 @@
 #include "cli/stop_signals.h"
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/record_file_io.h"
+#include "core/acquisition/resume.h"
 #include "core/common/com_ports.h"
 #include "core/control/tool_state.h"
 #include "core/device/command_set.h"
@@ -183,7 +184,8 @@ std::string Milliseconds(double seconds) {
 }
 
 struct AcquireOptions {
-    std::optional<int> com;  // --com N, or the simulated instrument
+    std::optional<int> com;             // --com N, or the simulated instrument
+    std::optional<std::string> resume;  // --resume ACQ_FOLDER|latest
     int project = 0;
     std::string name;
     std::optional<long long> lapse;
@@ -206,12 +208,22 @@ AcquireOptions TakeAcquireOptions(Args& args) {
     o.no_calibration = args.TakeFlag("no-calibration");
     const auto tick_ms = args.TakeInt("tick-ms", 0, 1000);
     o.yes = args.TakeFlag("yes");
+    o.resume = args.TakeOption("resume");
     args.ExpectEnd();
     if (o.com.has_value() == simulate) throw UsageError("give either --com N or --simulate");
-    if (!project_number) throw UsageError("--project N is missing");
-    if (!name) throw UsageError("--name NAME is missing (an empty name records nothing)");
-    o.project = static_cast<int>(*project_number);
-    o.name = *name;
+    if (o.resume) {
+        if (project_number || name || o.lapse || o.body_bends || !o.description.empty())
+            throw UsageError(
+                "--resume goes on with the project, name, lapse and settings of the "
+                "acquisition: give none of --project, --name, --lapse, --description and "
+                "--body-bends");
+        if (o.resume->empty()) throw UsageError("--resume needs ACQ_FOLDER or \"latest\"");
+    } else {
+        if (!project_number) throw UsageError("--project N is missing");
+        if (!name) throw UsageError("--name NAME is missing (an empty name records nothing)");
+        o.project = static_cast<int>(*project_number);
+        o.name = *name;
+    }
     o.interval_us = tick_ms.value_or(kTimeradqIntervalMs) * 1000;
     return o;
 }
@@ -253,11 +265,16 @@ void LoadRecordingTools(StorageContext& storage, AppState& app, bool no_calibrat
 
 void SayWhatIsRecorded(const AcquisitionEngine& engine, const AppState& app) {
     if (engine.state.RecordingOn) {
-        std::cout << "recording \"" << engine.state.ExperimentName << "\" of project "
-                  << app.config.Actual_Project_Number << "_" << app.project.Setup.Name << " for "
-                  << app.project.Setup.Aq_lapse << " min into "
-                  << engine.state.AcquisitionFolder.string() << "\n"
-                  << std::flush;
+        const bool resumed = engine.sampling.windows_recorded > 0;
+        std::cout << (resumed ? "resuming \"" : "recording \"") << engine.state.ExperimentName
+                  << "\" of project " << app.config.Actual_Project_Number << "_"
+                  << app.project.Setup.Name << " for " << app.project.Setup.Aq_lapse << " min into "
+                  << engine.state.AcquisitionFolder.string();
+        if (resumed) {
+            std::cout << " from minute " << engine.sampling.ElapsedMinutes << " ("
+                      << engine.sampling.windows_recorded << " windows on disk)";
+        }
+        std::cout << "\n" << std::flush;
     } else {
         std::cout << "monitor run (nothing is recorded) for " << app.project.Setup.Aq_lapse
                   << " min\n"
@@ -349,8 +366,54 @@ int RunStatus(const AcquisitionEngine& engine, const StopSignals& signals,
 
 }  // namespace
 
+// The interrupted acquisition --resume names, with its project: "latest" is the newest one of
+// the current project (config.dat) whose lapse has not ended. nullopt after saying why not.
+std::optional<std::filesystem::path> FolderToResume(StorageContext& storage, Clock& clock,
+                                                    AcquireOptions& o) {
+    namespace fs = std::filesystem;
+    if (*o.resume == kResumeLatest) {
+        GlobalConfig config;
+        if (ConfigFileExists(storage)) LoadConfig(storage, config);
+        o.project = config.Actual_Project_Number;
+        const fs::path project = ProjectFolderFor(storage.install_dir, o.project);
+        if (o.project == 0) {
+            PrintError(kCommand,
+                       "the current project is the default project 0, which is never "
+                       "recorded: give the acquisition folder to resume");
+            return std::nullopt;
+        }
+        const auto found = FindInterruptedAcquisition(storage, project, clock.Now());
+        if (!found) {
+            PrintError(kCommand, "project " + std::to_string(o.project) + " (" + project.string() +
+                                     ") has no interrupted acquisition whose lapse has not "
+                                     "ended: nothing to resume");
+            return std::nullopt;
+        }
+        return found->folder;
+    }
+    const fs::path given = AcquisitionFolderArgument(storage.install_dir, *o.resume);
+    const auto number = ProjectNumberOfFolder(given.parent_path().filename().string());
+    std::error_code ec;
+    if (!number ||
+        !fs::equivalent(given.parent_path(), ProjectFolderFor(storage.install_dir, *number), ec)) {
+        PrintError(kCommand, given.string() + " does not lie in a project folder (pNNNNN) of " +
+                                 storage.install_dir.string() +
+                                 ": give an acquisition folder of this installation (or "
+                                 "--install its folder)");
+        return std::nullopt;
+    }
+    o.project = *number;
+    const fs::path folder = ProjectFolderFor(storage.install_dir, *number) / given.filename();
+    const ResumeCheck check = CheckInterruptedAcquisition(storage, folder, clock.Now());
+    if (!check.run) {
+        PrintError(kCommand, check.refusal);
+        return std::nullopt;
+    }
+    return folder;
+}
+
 int RunAcquire(Args& args) {
-    const AcquireOptions options = TakeAcquireOptions(args);
+    AcquireOptions options = TakeAcquireOptions(args);
     // Blocked before any thread starts, so the simulator's thread never takes them.
     StopSignals signals;
 
@@ -363,6 +426,11 @@ int RunAcquire(Args& args) {
     LocalFileSystem files;
     StorageContext storage{args.install_dir(), dialogs, files, {}};
     AppState app;
+    std::optional<std::filesystem::path> resume;
+    if (options.resume) {
+        resume = FolderToResume(storage, clock, options);
+        if (!resume) return 1;
+    }
     if (!OpenProject(storage, app, options)) return 1;
 
     std::unique_ptr<sim::SimulatorHost> simulator;
@@ -411,7 +479,9 @@ int RunAcquire(Args& args) {
     StartOptions start;
     start.name = options.name;
     start.body_bends = options.body_bends;
-    if (engine.StartAcquisition(start) != StartOutcome::Started) {
+    const StartOutcome started =
+        resume ? engine.ResumeAcquisition(*resume) : engine.StartAcquisition(start);
+    if (started != StartOutcome::Started) {
         view.EndLine();
         PrintError(kCommand, "the acquisition did not start");
         return signals.received() != 0 ? 128 + signals.received() : 1;

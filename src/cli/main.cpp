@@ -16,35 +16,36 @@ namespace lumivo::cli {
 
 // Subcommand entry points, defined in the cmd_*.cpp files.
 // (declarations of further commands go here)
-int RunAnalyze(Args& args);  // cmd_analysis.cpp
-int RunDump(Args& args);     // cmd_analysis.cpp
-int RunPlate(Args& args);    // cmd_storage.cpp
-int RunProject(Args& args);  // cmd_storage.cpp
-int RunProjectCommand(Args& args);  // cmd_project.cpp (show goes on to RunProject)
-int RunSample(Args& args);   // cmd_device.cpp
-int RunSerial(Args& args);   // cmd_device.cpp
-int RunCalibrate(Args& args);  // cmd_control.cpp
-int RunZero(Args& args);       // cmd_control.cpp
-int RunReport(Args& args);     // cmd_report.cpp
-int RunAcquire(Args& args);    // cmd_acquire.cpp
-int RunAcquisition(Args& args);   // cmd_offline.cpp
-int RunAcquisitions(Args& args);  // cmd_offline.cpp
-int RunJoin(Args& args);          // cmd_offline.cpp
-int RunReanalyze(Args& args);  // cmd_reanalyze.cpp
-int RunExport(Args& args);     // cmd_export.cpp
-int RunSelfTest(Args& args);   // cmd_selftest.cpp
+int RunAnalyze(Args& args);          // cmd_analysis.cpp
+int RunDump(Args& args);             // cmd_analysis.cpp
+int RunPlate(Args& args);            // cmd_storage.cpp
+int RunProject(Args& args);          // cmd_storage.cpp
+int RunProjectCommand(Args& args);   // cmd_project.cpp (show goes on to RunProject)
+int RunSample(Args& args);           // cmd_device.cpp
+int RunSerial(Args& args);           // cmd_device.cpp
+int RunCalibrate(Args& args);        // cmd_control.cpp
+int RunZero(Args& args);             // cmd_control.cpp
+int RunReport(Args& args);           // cmd_report.cpp
+int RunAcquire(Args& args);          // cmd_acquire.cpp
+int RunAcquisition(Args& args);      // cmd_offline.cpp
+int RunAcquisitions(Args& args);     // cmd_offline.cpp
+int RunJoin(Args& args);             // cmd_offline.cpp
+int RunReanalyze(Args& args);        // cmd_reanalyze.cpp
+int RunExport(Args& args);           // cmd_export.cpp
+int RunSelfTest(Args& args);         // cmd_selftest.cpp
 int RunSensorCalibrate(Args& args);  // cmd_factory.cpp
 int RunFactory(Args& args);          // cmd_factory.cpp
-int RunPlot(Args& args);          // cmd_plot.cpp
+int RunPlot(Args& args);             // cmd_plot.cpp
 
 namespace {
 
 const Command kCommands[] = {
     // {name, usage, summary, run}, one per subcommand, in the order "help" lists them.
     {"acquire",
-     "(--com N | --simulate) --project N --name NAME [--lapse MIN] [--description TEXT] "
-     "[--body-bends] [--no-calibration] [--tick-ms MS] [--yes]",
-     "Records an acquisition of project N until its lapse or SIGINT/SIGTERM; prints the "
+     "(--com N | --simulate) (--project N --name NAME [--lapse MIN] [--description TEXT] "
+     "[--body-bends] | --resume ACQ_FOLDER|latest) [--no-calibration] [--tick-ms MS] [--yes]",
+     "Records an acquisition of project N until its lapse or SIGINT/SIGTERM, or (--resume) "
+     "goes on with an interrupted one in its folder until its original lapse; prints the "
      "acquisition folder and the quick report.",
      RunAcquire},
     {"acquisition", "show ACQ | rename ACQ NAME | archive ACQ [--yes]",
@@ -106,8 +107,7 @@ const Command kCommands[] = {
      "--zero-basal max|average|discard]",
      "Writes the report of an acquisition (and its chart report.svg) and prints its path.",
      RunReport},
-    {"sample", "--com N", "Reads one sample of the 384 channels from the instrument.",
-     RunSample},
+    {"sample", "--com N", "Reads one sample of the 384 channels from the instrument.", RunSample},
     {"selftest", "--com N [--yes]",
      "Runs the device self-test with an empty slot, prints its verdict lines and the report "
      "path; exit status 0 when every verdict passes, 1 when one fails, 3 when it could not "
@@ -161,7 +161,8 @@ int main(int argc, char** argv) {
         std::cout << "lumivo-cli " << LUMIVO_VERSION << "\n";
         return 0;
     }
-    if (words.empty() || words.front() == "help" || words.front() == "--help" || words.front() == "-h") {
+    if (words.empty() || words.front() == "help" || words.front() == "--help" ||
+        words.front() == "-h") {
         PrintUsage(words.empty() ? std::cerr : std::cout);
         return words.empty() ? 2 : 0;
     }

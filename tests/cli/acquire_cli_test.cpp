@@ -171,8 +171,8 @@ TEST_F(AcquireCli, AnInstrumentThatVanishesIsFoundAgainAndTheRunEndsAtItsLapse) 
         << run->err();
     const auto pulled = std::chrono::steady_clock::now();
     sim_->Stop();
-    ASSERT_TRUE(WaitFor([&] { return run->err().find("Instrument lost: ") != std::string::npos; },
-                        10s))
+    ASSERT_TRUE(
+        WaitFor([&] { return run->err().find("Instrument lost: ") != std::string::npos; }, 10s))
         << run->err();
     EXPECT_NE(run->err().find("ALARM: INSTRUMENT LOST on COM1"), std::string::npos) << run->err();
     const auto records_at_loss = CountsSize();
@@ -217,7 +217,8 @@ TEST_F(AcquireCli, AnInstrumentThatVanishesIsFoundAgainAndTheRunEndsAtItsLapse) 
     EXPECT_EQ(err.substr(lost, back - lost).find(" closed at "), std::string::npos)
         << err.substr(lost, back - lost);
     std::size_t closed = 0;
-    for (auto at = err.find(" closed at "); at != std::string::npos; at = err.find(" closed at ", at + 1))
+    for (auto at = err.find(" closed at "); at != std::string::npos;
+         at = err.find(" closed at ", at + 1))
         ++closed;
     const auto records = CountsSize() / lumivo::kCountsRecordSize;
     EXPECT_EQ(closed, records);
@@ -227,6 +228,71 @@ TEST_F(AcquireCli, AnInstrumentThatVanishesIsFoundAgainAndTheRunEndsAtItsLapse) 
     EXPECT_TRUE(parsed.instrument_lost[0].ended);
     EXPECT_GE(parsed.windows_not_recorded, 20) << log;
     CheckReadsBack(AcquisitionFolder(), records);
+}
+
+TEST_F(AcquireCli, KilledThenResumedRecordsOneAcquisitionToItsLapse) {
+    auto run = Acquire("resumed", {"--lapse", "2", "--body-bends"});
+    ASSERT_TRUE(WaitFor([&] { return CountsSize() >= 3 * lumivo::kCountsRecordSize; }, 120s))
+        << run->err();
+    run->Signal(SIGKILL);
+    EXPECT_EQ(run->Wait(), 128 + SIGKILL);
+    const fs::path folder = AcquisitionFolder();
+    // Dead for a while, as after a power cut.
+    std::this_thread::sleep_for(20s);
+
+    Child again({kCliProgram.string(), "--install", dir_.string(), "acquire", "--com", "1",
+                 "--resume", "latest", "--tick-ms", "0", "--no-calibration"},
+                dir_ / "again.out", dir_ / "again.err");
+    ASSERT_EQ(again.Wait(), 0) << again.err();
+    EXPECT_NE(again.out().find("resuming \"resumed\" of project 1_Kill test for 2 min into " +
+                               folder.string()),
+              std::string::npos)
+        << again.out();
+    EXPECT_NE(again.err().find("Acquisition finished (the programmed lapse was reached)"),
+              std::string::npos)
+        << again.err();
+    // One folder: the acquisition goes on in its own.
+    std::size_t folders = 0;
+    for (const auto& e : fs::directory_iterator(dir_ / "p00001")) folders += e.is_directory();
+    EXPECT_EQ(folders, 1u);
+    EXPECT_EQ(AcquisitionFolder(), folder);
+
+    // One time axis from the original start, with the dead time as a gap, up to the lapse.
+    const lumivo::CountsFileContents counts =
+        lumivo::ReadCountsFile(folder / lumivo::kCountsFileName);
+    EXPECT_EQ(counts.ignored_tail_bytes, 0u);
+    ASSERT_GE(counts.records.size(), 5u);
+    EXPECT_GE(counts.records.back().elapsed_minutes, 2);
+    EXPECT_LE(counts.records.back().elapsed_minutes, 3);
+    const lumivo::RunLog log = lumivo::ParseRunLog(ReadFile(folder / lumivo::kEventLogFileName));
+    ASSERT_EQ(log.interruptions.size(), 1u);
+    EXPECT_GE(log.interruptions[0].end - log.interruptions[0].begin, 15);
+    EXPECT_TRUE(log.end);
+    // Raw pages and histograms go on in step with counts.bin.
+    CheckReadsBack(folder, counts.records.size());
+    std::size_t raw = 0, histograms = 0;
+    for (int page = 0; fs::exists(folder / lumivo::RawPageFileName(page)); ++page)
+        raw +=
+            fs::file_size(folder / lumivo::RawPageFileName(page)) / lumivo::RawPageRecordSize(500);
+    for (int page = 0; fs::exists(folder / lumivo::HistogramFileName(page)); ++page)
+        histograms +=
+            lumivo::ReadHistogramFile(folder / lumivo::HistogramFileName(page)).records.size();
+    EXPECT_EQ(raw, counts.records.size());
+    EXPECT_EQ(histograms, counts.records.size());
+
+    // A report of the whole recording.
+    Child report({kCliProgram.string(), "--install", dir_.string(), "report", folder.string()},
+                 dir_ / "report.out", dir_ / "report.err");
+    EXPECT_EQ(report.Wait(), 0) << report.err();
+    EXPECT_TRUE(fs::exists(folder / "report.csv") || fs::exists(folder / "report.txt"))
+        << report.out();
+
+    // A second resume finds nothing left to resume, and says so.
+    Child nothing({kCliProgram.string(), "--install", dir_.string(), "acquire", "--com", "1",
+                   "--resume", folder.string(), "--tick-ms", "0"},
+                  dir_ / "nothing.out", dir_ / "nothing.err");
+    EXPECT_EQ(nothing.Wait(), 1);
+    EXPECT_NE(nothing.err().find("holds a run that ended at"), std::string::npos) << nothing.err();
 }
 
 TEST_F(AcquireCli, RefusalsAndUsageErrors) {
@@ -246,6 +312,13 @@ TEST_F(AcquireCli, RefusalsAndUsageErrors) {
          1,
          "Operation not allowed in Project #0:Default"},
         {{"acquire", "--com", "5", "--project", "1", "--name", "x"}, 1, "COM5"},
+        {{"acquire", "--com", "1", "--resume", "latest", "--name", "x"},
+         2,
+         "--resume goes on with the project, name, lapse and settings of the acquisition"},
+        {{"acquire", "--com", "1", "--resume", "latest"},
+         1,
+         "has no interrupted acquisition whose lapse has not ended"},
+        {{"acquire", "--com", "1", "--resume", "/tmp"}, 1, "does not lie in a project folder"},
     };
     int i = 0;
     for (const Case& k : cases) {

@@ -36,14 +36,14 @@ std::string AcquisitionEngine::WriteRunSettings() {
     int failed = 0;
     for (int c = 0; c < kChannelCount && Running(); ++c) {
         const auto i = static_cast<std::size_t>(c);
-        if (WriteChannelSetting(ctx_.link, c, ctx_.cal.PinHole[i], ctx_.cal.Gain[i]) != 1)
-            ++failed;
+        if (WriteChannelSetting(ctx_.link, c, ctx_.cal.PinHole[i], ctx_.cal.Gain[i]) != 1) ++failed;
         view.DrawProgress(c);
         if (c % 32 == 31) ctx_.link.dialogs.ProcessEvents();
     }
     view.ShowFrame(false);
-    std::string text = "the channel settings of calvalue.dat were written to the instrument "
-                       "(the calibration at the start is not repeated)";
+    std::string text =
+        "the channel settings of calvalue.dat were written to the instrument "
+        "(the calibration at the start is not repeated)";
     if (failed > 0) text += "; " + std::to_string(failed) + " channels did not take theirs";
     return text;
 }
@@ -80,10 +80,10 @@ StartOutcome AcquisitionEngine::ResumeAcquisition(const fs::path& folder) {
     ProjectState project;
     project.ProjectFolder = folder;
     PlateMap plate;
-    if (const auto failure =
-            LoadProjectAsStored(copy, 0, project, plate, SetupUse::Recording)) {
-        dialogs.MessageBox(folder.string() + " cannot be resumed: its copy of the project cannot "
-                                             "be read (" +
+    if (const auto failure = LoadProjectAsStored(copy, 0, project, plate, SetupUse::Recording)) {
+        dialogs.MessageBox(folder.string() +
+                           " cannot be resumed: its copy of the project cannot "
+                           "be read (" +
                            failure->Describe() + ")");
         return StartOutcome::Refused;
     }
@@ -93,8 +93,9 @@ StartOutcome AcquisitionEngine::ResumeAcquisition(const fs::path& folder) {
     ResumedFiles files = PrepareFilesForResume(ctx_.data_files, folder, rt_buffer,
                                                project.Setup.Save_real == 1, run.body_bends);
     if (!files.error.empty()) {
-        dialogs.MessageBox(folder.string() + " cannot be resumed: its data files cannot be cut "
-                                             "back to whole windows (" +
+        dialogs.MessageBox(folder.string() +
+                           " cannot be resumed: its data files cannot be cut "
+                           "back to whole windows (" +
                            files.error + ")");
         return StartOutcome::Refused;
     }
@@ -102,8 +103,9 @@ StartOutcome AcquisitionEngine::ResumeAcquisition(const fs::path& folder) {
     if (project.Setup.Save_real == 1 && !files.raw_pages_whole) {
         // Raw pages missing windows cannot be continued in step with counts.bin.
         project.Setup.Save_real = 0;
-        notes.push_back("the raw pages lack windows that counts.bin holds, so no raw signals are "
-                        "saved from now on");
+        notes.push_back(
+            "the raw pages lack windows that counts.bin holds, so no raw signals are "
+            "saved from now on");
     }
     ctx_.app.project = project;
     ctx_.app.plate = plate;
@@ -135,7 +137,8 @@ StartOutcome AcquisitionEngine::ResumeAcquisition(const fs::path& folder) {
     const auto kept = static_cast<std::int32_t>(files.records);
     s.windows_recorded = kept;
     s.windows_closed = kept;
-    s.RawFileIndex = static_cast<std::int16_t>(kept / static_cast<std::int32_t>(kWindowsPerRawPage));
+    s.RawFileIndex =
+        static_cast<std::int16_t>(kept / static_cast<std::int32_t>(kWindowsPerRawPage));
     s.WindowSubCounter =
         static_cast<std::int16_t>(kept % static_cast<std::int32_t>(kWindowsPerRawPage));
     try {
@@ -150,14 +153,15 @@ StartOutcome AcquisitionEngine::ResumeAcquisition(const fs::path& folder) {
         }
         if (run.body_bends && files.histogram_records > 0) {
             // The histograms accumulate over the whole run: they go on from the last one.
-            const auto where = LocateRawWindow(static_cast<std::size_t>(files.histogram_records - 1));
+            const auto where =
+                LocateRawWindow(static_cast<std::size_t>(files.histogram_records - 1));
             const HistogramFileContents h =
                 ReadHistogramFile(folder / HistogramFileName(where.page));
             if (where.record < h.records.size()) s.BendHistogram = h.records[where.record].cells;
             for (std::size_t c = 0; c < kChannelTableSize; ++c)
                 for (std::size_t b = 0; b < kHistogramBinCount; ++b)
-                    s.BendHistogramPeak[c] =
-                        std::max(s.BendHistogramPeak[c], s.BendHistogram[kChannelTableSize * b + c]);
+                    s.BendHistogramPeak[c] = std::max(s.BendHistogramPeak[c],
+                                                      s.BendHistogram[kChannelTableSize * b + c]);
             s.HistogramRecords = static_cast<std::int32_t>(files.histogram_records);
         }
     } catch (const std::exception& e) {
@@ -206,16 +210,15 @@ StartOutcome AcquisitionEngine::ResumeAcquisition(const fs::path& folder) {
     state.PausedElapsed = 0;
     UpdateElapsed(now);
     const int minute = s.ElapsedMinutes;
-    std::string text = std::string(kRecordingResumedEvent) + "\"" + run.experiment_name +
-                       "\" goes on at minute " + std::to_string(minute) + " of " +
-                       std::to_string(run.lapse) + ", instrument " +
-                       InstrumentSerialText(ctx_.link.SerialNumber) + " on " +
-                       ComPortName(ctx_.link.ComPortNumber) + "; " + Windows(kept) +
-                       " on disk are kept";
+    std::string text =
+        std::string(kRecordingResumedEvent) + "\"" + run.experiment_name + "\" goes on at minute " +
+        std::to_string(minute) + " of " + std::to_string(run.lapse) + ", instrument " +
+        InstrumentSerialText(ctx_.link.SerialNumber) + " on " +
+        ComPortName(ctx_.link.ComPortNumber) + "; " + Windows(kept) + " on disk are kept";
     if (run.last_minute >= 0) {
-        text += ", the last at minute " + std::to_string(run.last_minute) + ", so minutes " +
-                std::to_string(run.last_minute) + " to " + std::to_string(minute) +
-                " were not observed";
+        text += std::string(kLastRecordAtMinute) + std::to_string(run.last_minute) +
+                ", so minutes " + std::to_string(run.last_minute) + " to " +
+                std::to_string(minute) + " were not observed";
     }
     text += "; " + settings + "; " + zero;
     for (const std::string& n : notes) text += "; " + n;

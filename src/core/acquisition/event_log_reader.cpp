@@ -168,7 +168,8 @@ RunLog ParseRunLog(std::string_view log) {
         }
         const std::int64_t t = line->second + shift;
         const std::optional<std::int64_t> before = previous;
-        previous = t;
+        // A zone line is written right before the line it goes with, not on its own.
+        if (!StartsWith(text, kTimeZoneEvent)) previous = t;
         if (!first) first = t;
         p.last = std::max(p.last, t);
         if (!sampling_started && StartsWith(text, kSamplingStartedEvent)) sampling_started = t;
@@ -201,8 +202,21 @@ RunLog ParseRunLog(std::string_view log) {
             if (lost_open) add(p.instrument_lost, WallPeriod{lost_since, t, true});
             lost_open = false;
         } else if (StartsWith(text, kRecordingResumedEvent)) {
-            // Whatever was open when the recorder died ended with it.
-            const std::int64_t died = before.value_or(t);
+            // Whatever was open when the recorder died ended with it: at its last line, or at
+            // its last record when the resume says that came later.
+            std::int64_t died = before.value_or(t);
+            if (const auto at = text.find(kLastRecordAtMinute); at != std::string_view::npos) {
+                const std::string_view rest = text.substr(at + kLastRecordAtMinute.size());
+                std::int64_t minute = 0;
+                const auto r = std::from_chars(rest.data(), rest.data() + rest.size(), minute);
+                const std::int64_t origin = sampling_started.value_or(first.value_or(t));
+                if (r.ec == std::errc() && minute >= 0 && minute * 60 < kMaxLoggedSeconds) {
+                    std::int64_t wall = origin + minute * 60;
+                    for (const WallPeriod& f : p.frozen_pauses)
+                        if (f.begin < wall) wall += f.end - f.begin;
+                    died = std::clamp(std::max(died, wall), origin, t);
+                }
+            }
             if (alarm_open) add(p.silences, WallPeriod{alarm_since, died, false});
             if (lost_open) add(p.instrument_lost, WallPeriod{lost_since, died, false});
             if (pause_open)

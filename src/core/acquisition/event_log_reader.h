@@ -34,6 +34,8 @@ inline constexpr std::string_view kInstrumentReconnectedEvent = "Instrument reco
 // A run carried on in its folder after its recorder died (a crash, a kill, a power cut).
 inline constexpr std::string_view kRecordingResumedEvent =
     "Recording resumed after an interruption: ";
+// In that line: the minute of the last record the dead recorder wrote.
+inline constexpr std::string_view kLastRecordAtMinute = ", the last at minute ";
 // Windows without enough readings from the instrument, left out of every file:
 // "Windows not recorded: N (minutes A to B): why".
 inline constexpr std::string_view kWindowsNotRecordedEvent = "Windows not recorded: ";
@@ -94,8 +96,8 @@ struct RunLog {
     std::vector<LoggedZone> zones;
     // The instrument's port gone, from "Instrument lost" to its reconnection.
     std::vector<WallPeriod> instrument_lost;
-    // The recorder was not running: from the last line before a "Recording resumed after an
-    // interruption" to that line.
+    // The recorder was not running: from the last sign of it before a "Recording resumed after
+    // an interruption" (its last line, or its last record when that came later) to that line.
     std::vector<WallPeriod> interruptions;
     std::int64_t windows_not_recorded = 0;  // the sum of the "Windows not recorded" lines
 

@@ -1,10 +1,11 @@
 // Reading events.log back: the zone the recorder logged, the instrument's losses, the
 // interruptions of the recorder and the windows it could not record.
+#include "core/acquisition/event_log_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "core/acquisition/event_log_reader.h"
 #include "core/ui_port.h"
 
 namespace lumivo {
@@ -32,10 +33,14 @@ TEST(EventLogReader, TimeZoneTextsRoundTripAndDamagedOnesAreRefused) {
         const char* name;
     };
     const Case cases[] = {
-        {"UTC+01:00 (CET)", true, 60, "CET"},     {"UTC-03:30", true, -210, ""},
-        {"UTC+05:45 (+0545)", true, 345, "+0545"}, {"UTC+1:00", false, 0, ""},
-        {"GMT+01:00", false, 0, ""},               {"UTC+25:00", false, 0, ""},
-        {"UTC+01:75", false, 0, ""},               {"UTC", false, 0, ""},
+        {"UTC+01:00 (CET)", true, 60, "CET"},
+        {"UTC-03:30", true, -210, ""},
+        {"UTC+05:45 (+0545)", true, 345, "+0545"},
+        {"UTC+1:00", false, 0, ""},
+        {"GMT+01:00", false, 0, ""},
+        {"UTC+25:00", false, 0, ""},
+        {"UTC+01:75", false, 0, ""},
+        {"UTC", false, 0, ""},
     };
     for (const Case& c : cases) {
         const auto z = ParseTimeZoneText(c.text);
@@ -109,6 +114,22 @@ TEST(EventLogReader, LossesInterruptionsAndWindowsNotRecorded) {
     EXPECT_EQ(run.interruptions[0].end, At(2026, 3, 14, 11, 20));
     EXPECT_EQ(run.windows_not_recorded, 13);
     EXPECT_FALSE(run.end);
+
+    // The dead recorder's last line came long before its last record (minute 95, after a
+    // 10-minute frozen pause): the interruption begins at that record, and the zone line the
+    // resume writes first is no sign of the dead recorder.
+    const RunLog later = ParseRunLog(
+        "2026-03-14 09:30:00  Sampling started\r\n"
+        "2026-03-14 09:40:00  Paused, time counter stopped, at 00:10:00 [0d]\r\n"
+        "2026-03-14 09:50:00  Resumed after a pause of 00:10:00 [0d] (not counted in the "
+        "lapse)\r\n"
+        "2026-03-14 12:00:00  Time zone: UTC+00:00 (UTC)\r\n"
+        "2026-03-14 12:00:00  Recording resumed after an interruption: \"x\" goes on at minute "
+        "140 of 240, instrument LMVO00123 on COM1; 170 windows on disk are kept, the last at "
+        "minute 95, so minutes 95 to 140 were not observed\r\n");
+    ASSERT_EQ(later.interruptions.size(), 1u);
+    EXPECT_EQ(later.interruptions[0].begin, At(2026, 3, 14, 11, 15));
+    EXPECT_EQ(later.interruptions[0].end, At(2026, 3, 14, 12, 0));
 }
 
 }  // namespace
