@@ -15,8 +15,7 @@ LocalDateTime FakeClock::Now() {
     tm.tm_min = start_.minute;
     tm.tm_sec = start_.second;
     const std::int64_t total_ms = start_.millisecond + micros_ / 1000;
-    const std::time_t base =
-        timegm(&tm) + static_cast<std::time_t>(total_ms / 1000 + wall_step_s_);
+    const std::time_t base = timegm(&tm) + static_cast<std::time_t>(total_ms / 1000 + wall_step_s_);
     std::tm out{};
     gmtime_r(&base, &out);
     LocalDateTime now;

@@ -11,7 +11,7 @@
 namespace lumivo::testing {
 
 class FakeClock final : public Clock {
-public:
+  public:
     explicit FakeClock(LocalDateTime start = {2026, 3, 14, 9, 30, 0, 0}) : start_(start) {}
 
     std::int64_t MonotonicMicros() override { return micros_; }
@@ -39,7 +39,7 @@ public:
     void AdvanceMs(std::int64_t ms) { micros_ += ms * 1000; }
     std::int64_t total_sleep_ms() const { return total_sleep_ms_; }
 
-private:
+  private:
     LocalDateTime start_;
     std::int64_t micros_ = 0;
     std::int64_t total_sleep_ms_ = 0;

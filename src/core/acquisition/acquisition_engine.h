@@ -205,8 +205,8 @@ struct SamplingState {
     std::int32_t held_rows = 0;
     // Windows left out of every file: too few valid readings, or the instrument lost.
     std::int32_t windows_not_recorded = 0;
-    UnrecordedWindows unrecorded;      // the run of such windows not yet in events.log
-    std::int64_t last_window_us = 0;   // how long the last recorded window took
+    UnrecordedWindows unrecorded;     // the run of such windows not yet in events.log
+    std::int64_t last_window_us = 0;  // how long the last recorded window took
     InstrumentRecovery recovery;
     // Timing of the run (microseconds).
     std::int64_t ticks = 0;

@@ -620,14 +620,14 @@ std::string AcquisitionEngine::RunSummary() const {
     }
     const InstrumentRecovery& r = s.recovery;
     if (r.losses > 0) {
-        text += " (the instrument was lost " + std::to_string(r.losses) +
-                (r.losses == 1 ? " time" : " times") + ", " +
-                std::to_string((r.lost_us + (r.phase == InstrumentPhase::Connected
-                                                 ? 0
-                                                 : ctx_.link.clock.MonotonicMicros() -
-                                                       r.lost_since)) /
-                               1'000'000) +
-                " s in all)";
+        text +=
+            " (the instrument was lost " + std::to_string(r.losses) +
+            (r.losses == 1 ? " time" : " times") + ", " +
+            std::to_string((r.lost_us + (r.phase == InstrumentPhase::Connected
+                                             ? 0
+                                             : ctx_.link.clock.MonotonicMicros() - r.lost_since)) /
+                           1'000'000) +
+            " s in all)";
     }
     return text;
 }

@@ -130,8 +130,8 @@ void AcquisitionEngine::LoseInstrument(const std::string& what) {
                                   ? ComPortName(port)
                                   : ComPortName(port) + " (" + r.lost_device + ")";
     LogEvent(std::string(kInstrumentLostEvent) + what + " on " + where + " at " +
-             ClockText(clock.Now()) + "; looking for " +
-             InstrumentSerialText(r.serial) + " again every second");
+             ClockText(clock.Now()) + "; looking for " + InstrumentSerialText(r.serial) +
+             " again every second");
     UpdateAlarm();
 }
 

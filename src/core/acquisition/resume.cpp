@@ -48,10 +48,9 @@ std::int32_t LastRecordMinute(const fs::path& counts, std::int64_t records) {
     std::array<std::uint8_t, 4> b{};
     in.read(reinterpret_cast<char*>(b.data()), 4);
     if (!in) return -1;
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(b[0]) |
-                                     static_cast<std::uint32_t>(b[1]) << 8 |
-                                     static_cast<std::uint32_t>(b[2]) << 16 |
-                                     static_cast<std::uint32_t>(b[3]) << 24);
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+        static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24);
 }
 
 std::string StampText(std::int64_t s) {
@@ -75,9 +74,9 @@ std::string StampText(std::int64_t s) {
 
 // Cuts one family of files (raw pages or histograms, `per_file` windows each) back to the first
 // `records` windows; returns the windows they still hold.
-std::int64_t CutFamilyBack(AppendFileOps& ops, const fs::path& folder,
-                           std::string (*name_of)(int), std::size_t record_size,
-                           std::int64_t records, const char* what, ResumedFiles& out) {
+std::int64_t CutFamilyBack(AppendFileOps& ops, const fs::path& folder, std::string (*name_of)(int),
+                           std::size_t record_size, std::int64_t records, const char* what,
+                           ResumedFiles& out) {
     std::int64_t kept = 0;
     for (int page = 0;; ++page) {
         const fs::path file = folder / name_of(page);
@@ -110,8 +109,9 @@ std::int64_t CutFamilyBack(AppendFileOps& ops, const fs::path& folder,
             out.error = e;
             return kept;
         }
-        out.notes.push_back(cut + (whole > wanted ? " of a window that was never recorded)"
-                                                   : ", a half-written record)") +
+        out.notes.push_back(cut +
+                            (whole > wanted ? " of a window that was never recorded)"
+                                            : ", a half-written record)") +
                             " cut off");
     }
     return kept;
@@ -135,8 +135,9 @@ ResumeCheck CheckInterruptedAcquisition(StorageContext& storage, const fs::path&
         return out;
     };
     if (!storage.files.IsFolder(folder))
-        return refuse("does not exist: give the folder of a recorded acquisition (yyyymmdd_hhmm "
-                      "in its project folder)");
+        return refuse(
+            "does not exist: give the folder of a recorded acquisition (yyyymmdd_hhmm "
+            "in its project folder)");
     if (!LooksLikeAcquisitionName(folder.filename().string()) ||
         !storage.files.IsFile(folder / "setup.dat") ||
         !storage.files.IsFile(folder / kRegisterFileName))
@@ -147,8 +148,9 @@ ResumeCheck CheckInterruptedAcquisition(StorageContext& storage, const fs::path&
         return refuse("is being recorded by a program that is running: it is not interrupted");
     const std::string text = ReadEventLog(folder);
     if (text.empty())
-        return refuse("has no events.log, so nothing tells how its run ended: it cannot be "
-                      "resumed");
+        return refuse(
+            "has no events.log, so nothing tells how its run ended: it cannot be "
+            "resumed");
     InterruptedAcquisition run;
     run.folder = folder;
     run.log = ParseRunLog(text);
@@ -173,8 +175,8 @@ ResumeCheck CheckInterruptedAcquisition(StorageContext& storage, const fs::path&
     const fs::path counts = folder / kCountsFileName;
     run.records = static_cast<std::int64_t>(SizeOf(counts) / kCountsRecordSize);
     run.last_minute = LastRecordMinute(counts, run.records);
-    run.body_bends = Exists(folder / HistogramFileName(0)) ||
-                     text.find(", body bends on,") != std::string::npos;
+    run.body_bends =
+        Exists(folder / HistogramFileName(0)) || text.find(", body bends on,") != std::string::npos;
     run.elapsed_minutes = ElapsedMinutesAt(run.log, StampOnLogAxis(run.log, now));
     if (run.elapsed_minutes >= run.lapse) {
         const std::int64_t ended =
@@ -218,15 +220,15 @@ ResumedFiles PrepareFilesForResume(AppendFileOps& ops, const fs::path& folder,
                             " bytes of counts.bin (a half-written record) cut off");
     }
     if (save_raw) {
-        const std::int64_t raw = CutFamilyBack(ops, folder, &RawPageFileName,
-                                               RawPageRecordSize(rt_buffer), out.records,
-                                               "raw page", out);
+        const std::int64_t raw =
+            CutFamilyBack(ops, folder, &RawPageFileName, RawPageRecordSize(rt_buffer), out.records,
+                          "raw page", out);
         out.raw_pages_whole = raw == out.records;
         if (!out.error.empty()) return out;
     }
     if (body_bends) {
-        out.histogram_records = CutFamilyBack(ops, folder, &HistogramFileName,
-                                              kHistogramRecordSize, out.records, "histogram", out);
+        out.histogram_records = CutFamilyBack(ops, folder, &HistogramFileName, kHistogramRecordSize,
+                                              out.records, "histogram", out);
     }
     return out;
 }

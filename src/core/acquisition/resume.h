@@ -27,11 +27,11 @@ struct InterruptedAcquisition {
     std::filesystem::path folder;
     std::string experiment_name;  // subproj.dat
     RunLog log;
-    std::int64_t records = 0;            // whole records in counts.bin
-    std::int32_t last_minute = -1;       // the minute of the last of them (-1: none)
-    int lapse = 0;                       // the run's Aq_lapse, from its own setup.dat
-    double elapsed_minutes = 0.0;        // on the run's time axis, at the time of the check
-    bool body_bends = false;             // the run counted body bends
+    std::int64_t records = 0;       // whole records in counts.bin
+    std::int32_t last_minute = -1;  // the minute of the last of them (-1: none)
+    int lapse = 0;                  // the run's Aq_lapse, from its own setup.dat
+    double elapsed_minutes = 0.0;   // on the run's time axis, at the time of the check
+    bool body_bends = false;        // the run counted body bends
 };
 
 struct ResumeCheck {
@@ -48,8 +48,7 @@ ResumeCheck CheckInterruptedAcquisition(StorageContext& storage,
 
 // The newest acquisition of `project_folder` that can be resumed now, if any.
 std::optional<InterruptedAcquisition> FindInterruptedAcquisition(
-    StorageContext& storage, const std::filesystem::path& project_folder,
-    const LocalDateTime& now);
+    StorageContext& storage, const std::filesystem::path& project_folder, const LocalDateTime& now);
 
 // The wall-clock stamp of local time `t` on the axis of `log` (its first logged zone).
 std::int64_t StampOnLogAxis(const RunLog& log, const LocalDateTime& t);

@@ -1,7 +1,7 @@
 #include "core/device/connection.h"
 
-#include <cctype>
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <utility>
 

@@ -239,7 +239,8 @@ struct AcquisitionRig {
             const std::int64_t begin = clock.MonotonicMicros();
             if (engine.TimerEnabled()) engine.Tick();
             const std::int64_t spent = clock.MonotonicMicros() - begin;
-            if (spent < kTimeradqIntervalMs * 1000) clock.AdvanceMicros(kTimeradqIntervalMs * 1000 - spent);
+            if (spent < kTimeradqIntervalMs * 1000)
+                clock.AdvanceMicros(kTimeradqIntervalMs * 1000 - spent);
         }
     }
     // Ticks until `windows` more windows have closed (or the run stopped).

@@ -1,6 +1,8 @@
 // Resuming an acquisition whose recorder died: the recorder is a forked copy of the test that
 // records and then kills itself, so its folder is left as a crash leaves it (the recording mark
 // dropped by the kernel, events.log without an end). The test then resumes it in virtual time.
+#include "core/acquisition/resume.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -12,7 +14,6 @@
 
 #include "acquisition_rig.h"
 #include "core/acquisition/event_log_reader.h"
-#include "core/acquisition/resume.h"
 #include "core/storage/acquisition_register.h"
 #include "core/storage/installation.h"
 
@@ -28,8 +29,7 @@ constexpr std::int64_t kMinuteUs = 60'000'000;
 fs::path RecordAndDie(AcquisitionRig& rig, int windows, int ticks, bool body_bends = false) {
     // The plate files a resume reads the run's plate from.
     EXPECT_TRUE(EnsureInstallation(rig.files, rig.temp.path()).ok());
-    const fs::path folder =
-        rig.app.project.ProjectFolder / AcquisitionFolderName(rig.clock.Now());
+    const fs::path folder = rig.app.project.ProjectFolder / AcquisitionFolderName(rig.clock.Now());
     const pid_t pid = fork();
     if (pid == 0) {
         if (rig.Start("crashed", body_bends) != StartOutcome::Started) _exit(3);
@@ -133,8 +133,8 @@ TEST(Resume, GoesOnInTheSameFilesOnTheOriginalTimeAxisToTheOriginalLapse) {
 
         // Found again 10 minutes after the start: the recorder died at about minute 7.
         rig.clock.AdvanceMicros(10 * kMinuteUs);
-        const auto found = FindInterruptedAcquisition(rig.storage, rig.app.project.ProjectFolder,
-                                                      rig.clock.Now());
+        const auto found =
+            FindInterruptedAcquisition(rig.storage, rig.app.project.ProjectFolder, rig.clock.Now());
         ASSERT_TRUE(found);
         EXPECT_EQ(found->folder, folder);
         EXPECT_EQ(found->records, 12);

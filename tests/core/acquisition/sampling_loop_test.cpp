@@ -359,8 +359,9 @@ TEST(SamplingLoop, AnInstrumentLostAndFoundRecordsOnlyRealReadings) {
             // The port failed at once: the run says so and keeps looking.
             EXPECT_NE(rig.view.alarm.find("INSTRUMENT LOST on COM1"), std::string::npos)
                 << rig.view.alarm;
-            EXPECT_TRUE(rig.view.Logged("Instrument lost: the port failed (Input/output error) "
-                                        "on COM1 at "));
+            EXPECT_TRUE(
+                rig.view.Logged("Instrument lost: the port failed (Input/output error) "
+                                "on COM1 at "));
         }
         rig.RunFor(8.0);
         EXPECT_FALSE(rig.view.alarm.empty());
