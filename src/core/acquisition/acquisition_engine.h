@@ -380,6 +380,8 @@ class AcquisitionEngine {
     RunOutcome CalibrateAtStart(bool calibrate);
     StartOutcome EndFailedStart(const std::string& reason);
     void LogStart();
+    // Writes the "Time zone" line when the log has none yet or the offset changed.
+    bool LogZoneIfChanged(const LocalDateTime& now);
     // Writes `cal` into the instrument's registers; what became of them, for events.log.
     std::string WriteRunSettings();
     void EndOfRecordedRun();

@@ -324,16 +324,20 @@ void AcquisitionEngine::LogStart() {
     LogEvent(text);
 }
 
-void AcquisitionEngine::LogEvent(const std::string& text) {
-    const LocalDateTime now = ctx_.link.clock.Now();
+bool AcquisitionEngine::LogZoneIfChanged(const LocalDateTime& now) {
     // The zone comes first in every log and again whenever its offset changes (a summer-time
     // change), so the stamps can be placed in time on any machine.
-    if (event_log_.is_open() && logged_offset_ != now.utc_offset_minutes) {
-        logged_offset_ = now.utc_offset_minutes;
-        const std::string zone = EventLogLine(now, std::string(kTimeZoneEvent) + TimeZoneText(now));
-        ctx_.view.LogEvent(zone);
-        event_log_.Append(zone);
-    }
+    if (!event_log_.is_open() || logged_offset_ == now.utc_offset_minutes) return false;
+    logged_offset_ = now.utc_offset_minutes;
+    const std::string zone = EventLogLine(now, std::string(kTimeZoneEvent) + TimeZoneText(now));
+    ctx_.view.LogEvent(zone);
+    event_log_.Append(zone);
+    return true;
+}
+
+void AcquisitionEngine::LogEvent(const std::string& text) {
+    const LocalDateTime now = ctx_.link.clock.Now();
+    LogZoneIfChanged(now);
     const std::string line = EventLogLine(now, text);
     ctx_.view.LogEvent(line);
     if (!event_log_.is_open()) return;

@@ -377,6 +377,8 @@ std::int64_t AcquisitionEngine::UpdateElapsed(std::int64_t now) {
 
 void AcquisitionEngine::RecordWindow(std::int64_t now) {
     SamplingState& s = sampling;
+    // A change of the machine's zone during the run is logged when it is seen.
+    LogZoneIfChanged(ctx_.link.clock.Now());
     UpdateElapsed(now);
     s.ChannelCounts[kBeamChannelCount] = TemperatureTenths(ctx_.climate.CurrentTemperature);
 

@@ -558,5 +558,39 @@ TEST(SamplingLoop, TimeDisplayShowsTheElapsedSpan) {
     EXPECT_DOUBLE_EQ(rig.view.elapsed_percent, 10.0);
 }
 
+TEST(SamplingLoop, WallClockStepsAndZoneChangesMoveNoMinute) {
+    // The same seeded run twice; in the second the system time is set back three hours and
+    // the zone changes twice (summer time begins and another zone is chosen) while it records.
+    auto record = [](bool steps) {
+        AcquisitionRig rig;
+        rig.app.project.Setup.Aq_lapse = 5;
+        EXPECT_EQ(rig.Start("clock"), StartOutcome::Started);
+        rig.view.on_window_closed = [&rig, steps] {
+            if (!steps) return;
+            const auto n = rig.engine.sampling.windows_recorded;
+            if (n == 2) rig.clock.StepWallClock(-3 * 3600);
+            if (n == 4) rig.clock.SetZone(60, "CET");
+            if (n == 6) rig.clock.SetZone(120, "CEST");
+        };
+        rig.RunTicks(20000);
+        EXPECT_FALSE(rig.engine.Running());
+        return std::pair{ReadFile(rig.Folder() / kCountsFileName),
+                         ReadFile(rig.Folder() / kEventLogFileName)};
+    };
+    const auto [plain_counts, plain_log] = record(false);
+    const auto [stepped_counts, stepped_log] = record(true);
+    ASSERT_FALSE(plain_counts.empty());
+    // Every record minute and every count is the same: windows and minutes follow the
+    // monotonic clock.
+    EXPECT_EQ(stepped_counts, plain_counts);
+    // The log says in which zone each stamp was written.
+    const RunLog log = ParseRunLog(stepped_log);
+    ASSERT_EQ(log.zones.size(), 3u);
+    EXPECT_EQ(log.zones[1].utc_offset_minutes, 60);
+    EXPECT_EQ(log.zones[2].name, "CEST");
+    EXPECT_NE(stepped_log.find("Time zone: UTC+02:00 (CEST)"), std::string::npos);
+    EXPECT_EQ(ParseRunLog(plain_log).zones.size(), 1u);
+}
+
 }  // namespace
 }  // namespace lumivo::testing
