@@ -17,7 +17,7 @@ LEVELS=(
     "core/common"                      # channel counts, COM-port range, rounding
     "core/ui_port core/install_dir"    # the Dialogs and Clock ports; the installation folder
     "core/storage"                     # the files of the installation and of a project
-    "core/device core/analysis"        # the serial line and the instrument; the activity maths
+    "core/device core/analysis core/notify"  # the instrument; the activity maths; notifications
     "core/app_state"                   # the program-wide state
     "core/control"                     # calibration, zero, light and temperature
     "core/acquisition"                 # recording

@@ -9,6 +9,7 @@ PACKAGES=(
     clang libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev
+    libcurl4-openssl-dev python3-aiosmtpd
     xvfb xauth imagemagick
     python3
     help2man dpkg-dev file lintian appstream desktop-file-utils

@@ -29,6 +29,7 @@
 #include "core/control/control_context.h"
 #include "core/control/control_settings.h"
 #include "core/control/light_temperature.h"
+#include "core/notify/notice.h"
 #include "core/storage/calibration_file.h"
 
 namespace lumivo {
@@ -208,6 +209,10 @@ struct SamplingState {
     UnrecordedWindows unrecorded;     // the run of such windows not yet in events.log
     std::int64_t last_window_us = 0;  // how long the last recorded window took
     InstrumentRecovery recovery;
+    // Notices that wait for a condition to last, and those sent once until it is over.
+    std::int64_t temperature_out_since = -1;  // monotonic; -1 while inside the band
+    bool temperature_notified = false;
+    bool disk_notified = false;
     // Timing of the run (microseconds).
     std::int64_t ticks = 0;
     std::int64_t longest_tick_us = 0;
@@ -281,6 +286,8 @@ struct AcquisitionContext {
     CalibrationValues& cal;  // PinHole and Gain of every channel
     AcquisitionView& view;
     AppendFileOps& data_files;  // how counts.bin, the raw pages and histograms are appended
+    // Who is told about a run nobody watches (notify/notifier.h); none when null.
+    notify::NoticeSink* notices = nullptr;
 };
 
 struct StartOptions {
@@ -349,6 +356,10 @@ class AcquisitionEngine {
     // Writes one event into events.log (while a recorded run has its folder) and the log panel.
     void LogEvent(const std::string& text);
 
+    // Who is told from now on about what happens to a run (none: null). The sink must outlive
+    // its use here.
+    void SetNotices(notify::NoticeSink* notices) { ctx_.notices = notices; }
+
     bool TimerEnabled() const { return state.timer_enabled; }
     bool Running() const { return state.AcquisitionRunning != RunState::Stopped; }
 
@@ -380,6 +391,12 @@ class AcquisitionEngine {
     RunOutcome CalibrateAtStart(bool calibrate);
     StartOutcome EndFailedStart(const std::string& reason);
     void LogStart();
+    // Hands a notice to ctx_.notices (when there is one).
+    void Notify(notify::NoticeKind kind, const std::string& message);
+    // The deliveries' outcomes into events.log.
+    void LogNoticeReports();
+    // At a window close: the temperature band and the disk space.
+    void WatchConditions(std::int64_t now);
     // Writes the "Time zone" line when the log has none yet or the offset changed.
     bool LogZoneIfChanged(const LocalDateTime& now);
     // Writes `cal` into the instrument's registers; what became of them, for events.log.

@@ -384,6 +384,7 @@ StartOutcome AcquisitionEngine::EndFailedStart(const std::string& reason) {
     if (state.AcquisitionRunning != RunState::Stopped) CmdStop_Click("the start failed: " + reason);
     const std::string text = "The acquisition did not start: " + reason + ". Nothing was recorded.";
     LogEvent(text);
+    Notify(notify::NoticeKind::RunFailed, text);
     ctx_.view.ShowStatusLine(text);
     ctx_.link.dialogs.MessageBox(text);
     return StartOutcome::Failed;
@@ -659,6 +660,9 @@ void AcquisitionEngine::EndOfRecordedRun() {
     if (!state.finished_at_lapse) {
         LogEvent(summary);
         view.ShowStatusLine(summary);
+        Notify(state.stop_reason == kStopByCalibrationWrite ? notify::NoticeKind::RunFailed
+                                                            : notify::NoticeKind::RunEnded,
+               summary);
         WriteEndQuickReport(state.stop_reason != kStopAtExit);
     }
     event_log_.Close();

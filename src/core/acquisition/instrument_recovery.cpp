@@ -136,6 +136,16 @@ void AcquisitionEngine::LoseInstrument(const std::string& what) {
 }
 
 void AcquisitionEngine::RecoverInstrument(std::int64_t now) {
+    InstrumentRecovery& r = sampling.recovery;
+    if (ctx_.notices != nullptr && !r.notified &&
+        now - r.lost_since >= std::int64_t{ctx_.notices->Rules().lost_minutes} * 60'000'000) {
+        r.notified = true;
+        Notify(notify::NoticeKind::InstrumentLost,
+               "The instrument " + InstrumentSerialText(r.serial) + " has been lost on " +
+                   ComPortName(r.lost_port) + " for " + Seconds(now - r.lost_since) +
+                   ": nothing is recorded until it answers again. Check its cable and its "
+                   "power.");
+    }
     if (sampling.recovery.phase == InstrumentPhase::Lost) {
         if (now >= sampling.recovery.next_look) LookForInstrument(now);
     } else if (sampling.recovery.phase == InstrumentPhase::Restoring) {
@@ -229,6 +239,7 @@ void AcquisitionEngine::RestoreInstrument() {
     r.phase = InstrumentPhase::Connected;
     r.refused.reset();
     LogEvent(summary);
+    if (r.notified) Notify(notify::NoticeKind::InstrumentReconnected, summary);
     LogWindowsNotRecorded();
     if (sampling.silence_alarm) {
         sampling.silence_alarm = false;

@@ -48,6 +48,7 @@ struct InstrumentRecovery {
     std::optional<int> refused;     // another instrument answered (said once per number)
     std::int64_t window_start = 0;  // start of the window dropped at the loss (monotonic)
     std::int32_t window_start_minute = 0;
+    bool notified = false;  // the loss was notified (so its end is too)
     // The whole run.
     std::int32_t losses = 0;
     std::int64_t lost_us = 0;  // time without the instrument, over all losses

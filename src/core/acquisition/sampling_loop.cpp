@@ -54,6 +54,7 @@ void AcquisitionEngine::Tick() {
         // Whatever went wrong ends this tick only; the next one starts afresh.
         sampling.last_tick_error = e.what();
     }
+    LogNoticeReports();
     ++sampling.ticks;
     sampling.longest_tick_us = std::max(sampling.longest_tick_us, clock.MonotonicMicros() - start);
 }
@@ -238,6 +239,7 @@ void AcquisitionEngine::CloseWindow(std::int64_t now) {
         1000.0);
 
     ClimateAtWindowClose();
+    WatchConditions(now);
     if (!WindowObserved()) {
         // Too many of its readings were held from the one before: its counts would be made up,
         // so the window is left out of every file and its time stays unobserved.
@@ -406,10 +408,13 @@ void AcquisitionEngine::RecordWindow(std::int64_t now) {
         // Nothing of this window stays on disk, and the window counters stay where they were,
         // so the next window takes its place in every file.
         ++s.window_write_failures;
+        const bool first_failure = s.last_write_error.empty();
         s.last_write_error =
             "window " + std::to_string(s.windows_closed) + " could not be recorded: " + out.error;
         UpdateAlarm();
         LogEvent("RECORDING ERROR: " + s.last_write_error);
+        if (first_failure)
+            Notify(notify::NoticeKind::WriteFailure, "RECORDING ERROR: " + s.last_write_error);
         return;
     }
     ++s.windows_recorded;
@@ -495,6 +500,7 @@ void AcquisitionEngine::FinishAtLapse() {
                                     "): " + RunSummary() + " in " + state.AcquisitionFolderName;
         LogEvent(summary);
         view.ShowStatusLine(summary);
+        Notify(notify::NoticeKind::RunEnded, summary);
         if (WindowsLost() > 0) {
             lost_note = std::string(kCrLf) + RunSummary() + " (see events.log in " +
                         state.AcquisitionFolder.string() + ")";
