@@ -25,6 +25,7 @@
 
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
+#include "cli/notify_options.h"
 #include "cli/stop_signals.h"
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/record_file_io.h"
@@ -34,6 +35,7 @@
 #include "core/device/command_set.h"
 #include "core/device/connection.h"
 #include "core/install_dir.h"
+#include "core/notify/notifier.h"
 #include "core/reporting/report_run.h"
 #include "core/setup/project_ops.h"
 #include "core/startup.h"
@@ -413,7 +415,16 @@ std::optional<std::filesystem::path> FolderToResume(StorageContext& storage, Clo
 }
 
 int RunAcquire(Args& args) {
+    // The notification settings (notify.dat, and the options that change them for this run).
+    std::optional<notify::NotifySettings> notify_settings;
+    {
+        DefaultAnswerDialogs quiet;
+        LocalFileSystem notify_files;
+        StorageContext notify_storage{args.install_dir(), quiet, notify_files, {}};
+        notify_settings = TakeNotifySettings(args, notify_storage, kCommand);
+    }
     AcquireOptions options = TakeAcquireOptions(args);
+    if (!notify_settings) return 1;
     // Blocked before any thread starts, so the simulator's thread never takes them.
     StopSignals signals;
 
@@ -459,6 +470,11 @@ int RunAcquire(Args& args) {
     PosixFileOps data_files;
     AcquisitionEngine engine(AcquisitionContext{link, storage, app, tools.calibration,
                                                 tools.climate, tools.cal, view, data_files});
+    std::unique_ptr<notify::Notifier> notifier;
+    if (notify_settings->any()) {
+        notifier = std::make_unique<notify::Notifier>(*notify_settings);
+        engine.SetNotices(notifier.get());
+    }
     // With the user-defined report settings on, the end of the run makes the report by itself.
     std::optional<reporting::ReportOutcome> report;
     if (files.IsFile(args.install_dir() / kReportConfigFileName) &&
@@ -484,11 +500,19 @@ int RunAcquire(Args& args) {
     if (started != StartOutcome::Started) {
         view.EndLine();
         PrintError(kCommand, "the acquisition did not start");
+        if (notifier && notifier->WaitIdle(std::chrono::minutes(3)))
+            for (const std::string& r : notifier->TakeReports()) PrintError(kCommand, r);
         return signals.received() != 0 ? 128 + signals.received() : 1;
     }
     SayWhatIsRecorded(engine, app);
     RunTicks(engine, clock, signals, options.interval_us);
     view.EndLine();
+    if (notifier) {
+        // The end of the run is told before the program goes.
+        if (!notifier->WaitIdle(std::chrono::minutes(3)))
+            PrintError(kCommand, "notifications still being sent were given up");
+        for (const std::string& r : notifier->TakeReports()) PrintError(kCommand, r);
+    }
     PrintRunSummary(engine, view, files);
     return RunStatus(engine, signals, report);
 }

@@ -35,6 +35,7 @@ int RunExport(Args& args);           // cmd_export.cpp
 int RunSelfTest(Args& args);         // cmd_selftest.cpp
 int RunSensorCalibrate(Args& args);  // cmd_factory.cpp
 int RunFactory(Args& args);          // cmd_factory.cpp
+int RunNotify(Args& args);           // cmd_notify.cpp
 int RunPlot(Args& args);             // cmd_plot.cpp
 
 namespace {
@@ -81,6 +82,13 @@ const Command kCommands[] = {
      RunJoin},
     {"plate", "[--fallback] FORMAT", "Prints the channel, well and beam map of a plate format.",
      RunPlate},
+    {"notify",
+     "[--test] [--save] [--notify-command CMD] [--notify-mail ADDR --smtp HOST:PORT "
+     "[--smtp-user U --smtp-password P] [--starttls on|off] [--mail-from ADDR]] "
+     "[--lost-minutes N]",
+     "Shows the notification settings of notify.dat with the options' changes, saves them "
+     "(--save) and sends a test message (--test: status 1 when it did not arrive).",
+     RunNotify},
     {"plot",
      "ACQ --kind actogram|periodogram|profile|sleep [--group G|--well W] [--bin MIN] "
      "[--double] [--period H] [--method chi-square|lomb-scargle] [--period-range 16,32] "

@@ -166,7 +166,9 @@ TEST_F(AcquireCli, SilentInstrumentRaisesTheAlarmUntilItAnswersAgain) {
 TEST_F(AcquireCli, AnInstrumentThatVanishesIsFoundAgainAndTheRunEndsAtItsLapse) {
     // The cable is pulled: the simulator's process ends and its port vanishes. 30 s later an
     // instrument with another serial number appears at the same link, then the run's own one.
-    auto run = Acquire("vanished", {"--lapse", "2"});
+    const fs::path notices = dir_ / "notices.txt";
+    auto run = Acquire("vanished", {"--lapse", "2", "--lost-minutes", "0", "--notify-command",
+                                    "/bin/sh -c 'echo $LUMIVO_EVENT >> " + notices.string() + "'"});
     ASSERT_TRUE(WaitFor([&] { return CountsSize() >= 2 * lumivo::kCountsRecordSize; }, 120s))
         << run->err();
     const auto pulled = std::chrono::steady_clock::now();
@@ -228,6 +230,11 @@ TEST_F(AcquireCli, AnInstrumentThatVanishesIsFoundAgainAndTheRunEndsAtItsLapse) 
     EXPECT_TRUE(parsed.instrument_lost[0].ended);
     EXPECT_GE(parsed.windows_not_recorded, 20) << log;
     CheckReadsBack(AcquisitionFolder(), records);
+    // Someone was told of the loss, the return and the end.
+    EXPECT_EQ(ReadFile(notices), "instrument-lost\ninstrument-reconnected\nrun-ended\n");
+    EXPECT_NE(err.find("Notification (run-ended) sent by the command /bin/sh -c"),
+              std::string::npos)
+        << err;
 }
 
 TEST_F(AcquireCli, KilledThenResumedRecordsOneAcquisitionToItsLapse) {

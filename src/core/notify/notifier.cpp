@@ -276,6 +276,12 @@ void Notifier::Post(const Notice& notice) {
 }
 
 std::vector<std::string> Notifier::TakeReports() {
+    std::vector<std::string> out;
+    for (Delivery& d : TakeDeliveries()) out.push_back(std::move(d.report));
+    return out;
+}
+
+std::vector<Delivery> Notifier::TakeDeliveries() {
     std::lock_guard<std::mutex> lock(mutex_);
     return std::exchange(reports_, {});
 }
@@ -294,13 +300,12 @@ void Notifier::Work() {
         queue_.pop_front();
         busy_ = true;
         lock.unlock();
-        std::vector<std::string> lines;
+        std::vector<Delivery> done;
         if (!settings_.command.empty())
-            lines.push_back(
-                RunNoticeCommand(settings_.command, notice, timing_.command_timeout).report);
-        if (settings_.mail) lines.push_back(MailNotice(settings_, notice, timing_).report);
+            done.push_back(RunNoticeCommand(settings_.command, notice, timing_.command_timeout));
+        if (settings_.mail) done.push_back(MailNotice(settings_, notice, timing_));
         lock.lock();
-        for (std::string& l : lines) reports_.push_back(std::move(l));
+        for (Delivery& d : done) reports_.push_back(std::move(d));
         busy_ = false;
         changed_.notify_all();
     }

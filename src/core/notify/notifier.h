@@ -52,6 +52,8 @@ class Notifier final : public NoticeSink {
 
     void Post(const Notice& notice) override;
     std::vector<std::string> TakeReports() override;
+    // The same with whether each delivery succeeded.
+    std::vector<Delivery> TakeDeliveries();
     NoticeRules Rules() const override { return settings_.rules; }
 
     // Waits until every notice posted so far was delivered or given up; false when `limit`
@@ -67,7 +69,7 @@ class Notifier final : public NoticeSink {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Notice> queue_;
-    std::vector<std::string> reports_;
+    std::vector<Delivery> reports_;
     bool busy_ = false;
     bool stopping_ = false;
     std::thread worker_;
