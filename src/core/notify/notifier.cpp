@@ -267,12 +267,27 @@ Notifier::~Notifier() {
 }
 
 void Notifier::Post(const Notice& notice) {
-    if (!settings_.any()) return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (!settings_.any()) return;
         queue_.push_back(notice);
     }
     changed_.notify_all();
+}
+
+NoticeRules Notifier::Rules() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return settings_.rules;
+}
+
+void Notifier::SetSettings(NotifySettings settings) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    settings_ = std::move(settings);
+}
+
+NotifySettings Notifier::settings() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return settings_;
 }
 
 std::vector<std::string> Notifier::TakeReports() {
@@ -299,11 +314,12 @@ void Notifier::Work() {
         const Notice notice = queue_.front();
         queue_.pop_front();
         busy_ = true;
+        const NotifySettings settings = settings_;
         lock.unlock();
         std::vector<Delivery> done;
-        if (!settings_.command.empty())
-            done.push_back(RunNoticeCommand(settings_.command, notice, timing_.command_timeout));
-        if (settings_.mail) done.push_back(MailNotice(settings_, notice, timing_));
+        if (!settings.command.empty())
+            done.push_back(RunNoticeCommand(settings.command, notice, timing_.command_timeout));
+        if (settings.mail) done.push_back(MailNotice(settings, notice, timing_));
         lock.lock();
         for (Delivery& d : done) reports_.push_back(std::move(d));
         busy_ = false;

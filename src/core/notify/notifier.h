@@ -54,19 +54,21 @@ class Notifier final : public NoticeSink {
     std::vector<std::string> TakeReports() override;
     // The same with whether each delivery succeeded.
     std::vector<Delivery> TakeDeliveries();
-    NoticeRules Rules() const override { return settings_.rules; }
+    NoticeRules Rules() const override;
+    // Notices posted from now on are delivered with `settings` (the settings window saved).
+    void SetSettings(NotifySettings settings);
+    NotifySettings settings() const;
 
     // Waits until every notice posted so far was delivered or given up; false when `limit`
     // passed first.
     bool WaitIdle(std::chrono::milliseconds limit);
-    const NotifySettings& settings() const { return settings_; }
 
   private:
     void Work();
 
-    const NotifySettings settings_;
+    NotifySettings settings_;
     const NotifierTiming timing_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Notice> queue_;
     std::vector<Delivery> reports_;

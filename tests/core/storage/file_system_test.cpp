@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "core/storage/autostart.h"
 #include "core/storage/field_record.h"
 #include "core/storage/project_setup.h"
 #include "storage_test_util.h"
@@ -110,4 +111,49 @@ TEST(MemoryFiles, BehaveLikeAFolderTree) {
     EXPECT_EQ(mem.ListFiles("/inst/p00001"), std::vector<std::string>{"setup.dat"});
     EXPECT_THROW(mem.WriteFile("/inst/nofolder/x.dat", "x"), StorageError);
     EXPECT_FALSE(mem.CreateFolders("/inst/p00001/setup.dat/sub"));
+}
+
+TEST(Autostart, EntryStartsTheProgramWithRunAndValidatesAndIsRemovedAgain) {
+    TempFolder dir("lumivo-autostart");
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = old != nullptr ? old : "";
+    setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
+    const auto folder = AutostartFolder();
+    ASSERT_TRUE(folder);
+    EXPECT_EQ(*folder, dir.path() / "config" / "autostart");
+    EXPECT_FALSE(AutostartIsOn());
+
+    struct Case {
+        const char* program;
+        const char* install;
+        const char* exec;
+    };
+    const Case cases[] = {
+        {"/usr/bin/lumivo", "", "Exec=/usr/bin/lumivo /RUN\n"},
+        {"/opt/lumivo/bin/lumivo", "/data/lab 1", "Exec=/opt/lumivo/bin/lumivo --install \"/data/lab 1\" /RUN\n"},
+        {"/opt/lu$mivo/lumivo", "/data/100%\\x",
+         "Exec=\"/opt/lu\\\\$mivo/lumivo\" --install \"/data/100%%\\\\\\\\x\" /RUN\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program);
+        ASSERT_EQ(SetAutostart(true, c.program, c.install), "");
+        EXPECT_TRUE(AutostartIsOn());
+        const fs::path entry = *folder / kAutostartEntryName;
+        const std::string text = ReadFile(entry);
+        EXPECT_NE(text.find(c.exec), std::string::npos) << text;
+        // The desktop's own checker accepts it.
+        const RunResult check = lumivo::testing::Run({"/usr/bin/desktop-file-validate", entry.string()}, dir.path());
+        EXPECT_EQ(check.status, 0) << check.out << check.err;
+    }
+    EXPECT_EQ(SetAutostart(false, "/usr/bin/lumivo", ""), "");
+    EXPECT_FALSE(AutostartIsOn());
+    // A folder that cannot be made says where.
+    setenv("XDG_CONFIG_HOME", "/proc/lumivo-no/config", 1);
+    EXPECT_NE(SetAutostart(true, "/usr/bin/lumivo", "").find("/proc/lumivo-no/config/autostart"),
+              std::string::npos);
+    if (old != nullptr) {
+        setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    } else {
+        unsetenv("XDG_CONFIG_HOME");
+    }
 }
