@@ -41,6 +41,10 @@ class AcquisitionWindow : public QObject, public SamplingControl, private Acquis
     void CmdPlay_Click();
     // The start; `autorun` when the program was started with "/RUN".
     void Start(bool autorun);
+    // Goes on with the interrupted recording in `folder` (a folder of the current project).
+    StartOutcome Resume(const std::filesystem::path& folder) {
+        return engine_->ResumeAcquisition(folder);
+    }
     void CmdPause_Click();
     void CmdStop_Click();
     void Timeradq_Timer();

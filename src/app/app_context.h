@@ -7,10 +7,12 @@
 #include <QUrl>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "core/app_state.h"
 #include "core/control/tool_state.h"
 #include "core/device/command_set.h"
+#include "core/notify/notifier.h"
 #include "core/storage/file_system.h"
 #include "core/storage/storage_context.h"
 #include "core/ui_port.h"
@@ -31,6 +33,8 @@ struct AppContext {
     AppState state;
     ToolState tools;
     DeviceLink link;
+    // Tells someone about a run nobody watches (notify.dat); made when the main window loads.
+    std::unique_ptr<notify::Notifier> notifier;
     // Hands a document or folder to the desktop's default application (OpenOnDesktop, which
     // runs xdg-open or gio open); tests record it.
     std::function<bool(const QUrl&)> open_document;

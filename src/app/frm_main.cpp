@@ -15,12 +15,15 @@
 #include "app/device_test.h"
 #include "app/factory_menu.h"
 #include "app/frm_about.h"
+#include "app/frm_notify.h"
 #include "app/frm_offline.h"
 #include "app/frm_report.h"
 #include "app/frm_setup.h"
 #include "app/qt_dialogs.h"
 #include "app/widget_helpers.h"
 #include "app/window_placement.h"
+#include "core/acquisition/event_log.h"
+#include "core/acquisition/resume.h"
 
 namespace lumivo::app {
 
@@ -197,6 +200,12 @@ void Frm_Main::BuildMenus() {
     connect(mn_selftest, &QAction::triggered, device_test_, &DeviceTest::mnstatustest_Click);
     mn_factory = factory_menu_->AddTo(tools);
     mn_factory->setObjectName("mn_factory");
+    mn_unattended = tools->addAction("Unattended recording...");
+    mn_unattended->setObjectName("mn_unattended");
+    mn_unattended->setToolTip(
+        "Who is told when a recording goes wrong, and whether it is "
+        "resumed after a restart");
+    connect(mn_unattended, &QAction::triggered, this, &Frm_Main::mn_unattended_Click);
     // While the test runs its entry stops it, and neither the factory tools nor the tool panels
     // (whose long runs let events, and so the test's timer, run) can start.
     connect(device_test_, &DeviceTest::runningChanged, this, [this](bool running) {
@@ -238,14 +247,61 @@ void Frm_Main::Form_Load(const std::string& command_line) {
     const StartupResult result = RunStartup(startup, command_line);
     ctx_.link.ComPortNumber = ctx_.state.config.ComPortNumber;
     CheckPortMenuEntry(ctx_.state.config.ComPortNumber);
+    StartNotifier();
+    // A recording of the current project whose recorder died (a crash, a power cut).
+    const auto interrupted = FindInterruptedAcquisition(
+        ctx_.storage, ctx_.state.project.ProjectFolder, ctx_.clock.Now());
     if (result.autorun) {
         // Straight to the run: the instrument is connected first, so the acquisition never
-        // starts on a port that was never opened.
+        // starts on a port that was never opened. An interrupted recording goes on instead of
+        // a new one.
         launcher_->hide();
         show();
         cmd_connect_Click();
-        if (ctx_.state.connection.InstrumentConnected) CmdPlay_Click();
+        if (!ctx_.state.connection.InstrumentConnected) return;
+        if (interrupted) {
+            ResumeRecording(interrupted->folder,
+                            "/RUN: the current project has an interrupted "
+                            "recording, so it goes on instead of a new "
+                            "one");
+        } else {
+            CmdPlay_Click();
+        }
+    } else if (interrupted && ctx_.dialogs.MessageBox(ResumeQuestionText(*interrupted),
+                                                      MsgButtons::YesNo) == MsgResult::Yes) {
+        launcher_->hide();
+        show();
+        cmd_connect_Click();
+        if (ctx_.state.connection.InstrumentConnected)
+            ResumeRecording(interrupted->folder, "resumed at the start of the program (Yes)");
     }
+}
+
+void Frm_Main::StartNotifier() {
+    std::string error;
+    auto settings = notify::LoadNotifySettings(ctx_.storage, &error);
+    if (!settings) {
+        ctx_.dialogs.MessageBox(error + "\r\nNo notifications are sent until it is mended.");
+        settings = notify::NotifySettings{};
+    }
+    if (!ctx_.notifier) {
+        ctx_.notifier = std::make_unique<notify::Notifier>(*settings);
+    } else {
+        ctx_.notifier->SetSettings(*settings);
+    }
+    acquisition_->engine().SetNotices(ctx_.notifier.get());
+}
+
+void Frm_Main::ResumeRecording(const std::filesystem::path& folder, const std::string& why) {
+    AppendLog(EventLogLine(ctx_.clock.Now(), "Resuming " + folder.string() + ": " + why));
+    if (acquisition_->Resume(folder) == StartOutcome::Started)
+        acquisition_->engine().LogEvent("Resumed by the desktop program: " + why);
+}
+
+void Frm_Main::mn_unattended_Click() {
+    Frm_notify window(ctx_, this);
+    window.Form_Load();
+    window.exec();
 }
 
 void Frm_Main::Form_Activate() {

@@ -75,6 +75,8 @@ class Frm_Main : public QMainWindow,
     void mn_userbin_Click(bool toggled);
     // "Quick Report": report.txt of the last run's totals, while no acquisition runs.
     void mnquickreport_Click();
+    // Tools > Unattended recording...: the notification and restart settings.
+    void mn_unattended_Click();
 
     // The log panel: one line per event of the acquisitions and device procedures.
     void AppendLog(const std::string& line) override;
@@ -90,6 +92,10 @@ class Frm_Main : public QMainWindow,
     bool event(QEvent* event) override;
 
   private:
+    // Loads notify.dat into the program's notifier and hands it to the engine.
+    void StartNotifier();
+    // Resumes the interrupted recording in `folder`; `why` goes into the log.
+    void ResumeRecording(const std::filesystem::path& folder, const std::string& why);
     // ConnectionView.
     void SetStatusText(const std::string& text) override;
     void SetLauncherNews(const std::string& text) override;
@@ -178,6 +184,7 @@ class Frm_Main : public QMainWindow,
     QAction* mn_userbin;
     QAction* mnquickreport;
     QAction* mn_factory;
+    QAction* mn_unattended;
     QAction* mn_selftest;
 
     // Parts, each owning its controls.

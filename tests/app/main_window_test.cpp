@@ -3,16 +3,28 @@
 // and closing. Dialogs are scripted and time is virtual.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QTest>
+#include <fstream>
 
 #include "app/frm_about.h"
+#include "app/frm_notify.h"
 #include "app_test_support.h"
 #include "core/acquisition/acquisition_engine.h"
+#include "core/acquisition/data_files.h"
+#include "core/acquisition/event_log.h"
+#include "core/storage/acquisition_register.h"
+#include "core/storage/config_file.h"
+#include "support/child_process.h"
 
 namespace lumivo::app {
 namespace {
 
 using namespace testing;
+using lumivo::testing::ReadFile;
 
 TEST(MainWindowLoad, ShowsTheUsableLauncherWithTheProjectLoaded) {
     AppRig r(1);
@@ -161,7 +173,8 @@ TEST(MainWindowHelp, ContentsShowsTheBuiltInGuideWithPicturesSectionsAndFind) {
               QKeySequence(QKeySequence::HelpContents));
 
     // The guide renders from the program itself: its text, every picture, its sections.
-    EXPECT_TRUE(help->GuideText().startsWith("Lumivo user guide")) << help->GuideText().left(80).toStdString();
+    EXPECT_TRUE(help->GuideText().startsWith("Lumivo user guide"))
+        << help->GuideText().left(80).toStdString();
     EXPECT_GE(help->LoadedImageCount(), 3);
     const QStringList sections = help->SectionTitles();
     for (const char* s : {"Installing", "Connecting the instrument", "Recording an acquisition",
@@ -216,6 +229,171 @@ TEST(MainWindowAutorun, NoInstrumentStartsNothing) {
     r.window->Form_Load("/RUN");
     EXPECT_EQ(r.dialogs.Messages(), (std::vector<std::string>{"PORT NOT FOUND"}));
     EXPECT_TRUE(r.launcher().isVisible());
+}
+
+// A program on an installation folder on disk whose project 1 holds a recording its
+// recorder left behind (a power cut): three windows in counts.bin, events.log without an end.
+struct InterruptedRig {
+    InterruptedRig() : instrument(EmptyPlate()) {
+        TestApplication();
+        EnsureInstallation(files, dir.path());
+        ctx = std::make_unique<
+            AppContext>(clock, dialogs, files, dir.path(), [this](int p, const std::string&) {
+            if (p != 1) return TransportOpenResult{nullptr, ENOENT};
+            return TransportOpenResult{std::make_unique<sim::SimTransport>(instrument, clock), 0};
+        });
+        ctx->storage.list_separator_source = [] { return std::string(","); };
+        ctx->exit_program = [](int) {};
+        ctx->open_document = [](const QUrl&) { return true; };
+        SaveConfig(ctx->storage, GlobalConfig{1, 1, 1, 0});
+        ProjectState project;
+        project.Setup.Name = "Night";
+        project.Setup.Aq_lapse = 60;
+        project.Setup.Plate_format = "w96f";
+        project.Setup.RT_Buffer = 500;
+        project.ProjectFolder = ProjectFolderFor(dir.path(), 1);
+        std::filesystem::create_directories(project.ProjectFolder);
+        SaveProjectSetup(ctx->storage, 1, project);
+        // Started ten minutes before the program starts again.
+        const LocalDateTime started{2026, 3, 14, 9, 20};
+        folder = project.ProjectFolder /
+                 CreateAcquisitionFolder(ctx->storage, 1, project, started, "night run", "");
+        std::ofstream(folder / kEventLogFileName, std::ios::binary)
+            << "2026-03-14 09:20:00  Time zone: UTC+00:00 (UTC)\r\n"
+               "2026-03-14 09:20:00  Recording \"night run\" started\r\n"
+               "2026-03-14 09:20:00  Sampling started\r\n";
+        PosixFileOps ops;
+        for (int minute : {0, 1, 1}) {
+            CountsRecord r;
+            r.elapsed_minutes = minute;
+            AppendCountsRecord(ops, folder / kCountsFileName, r, {});
+        }
+        ctx->tools.calibration.AutoCalibrateOnStart = false;
+        ctx->tools.calibration.AutoZeroOnStart = false;
+        window = std::make_unique<Frm_Main>(*ctx);
+    }
+    ~InterruptedRig() {
+        window.reset();
+        ctx.reset();
+    }
+
+    lumivo::testing::TempFolder dir{"lumivo-app-resume"};
+    lumivo::testing::FakeClock clock;
+    EventScriptedDialogs dialogs;
+    LocalFileSystem files;
+    sim::Instrument instrument;
+    std::unique_ptr<AppContext> ctx;
+    std::unique_ptr<Frm_Main> window;
+    std::filesystem::path folder;
+};
+
+TEST(MainWindowResume, AnInterruptedRecordingIsOfferedAtTheStartAndGoesOnInItsFolder) {
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes ? "Yes" : "No");
+        InterruptedRig r;
+        r.dialogs.QueueAnswer(yes ? MsgResult::Yes : MsgResult::No);
+        r.window->Form_Load("");
+        ASSERT_FALSE(r.dialogs.shown().empty());
+        const std::string question = r.dialogs.shown().front().text;
+        EXPECT_EQ(
+            question.rfind(
+                "Resume the interrupted recording \"night run\" (" + r.folder.string() + ")?", 0),
+            0u)
+            << question;
+        EXPECT_NE(question.find("It goes on at minute 10"), std::string::npos) << question;
+        AcquisitionEngine& engine = Acquisition(*r.window).engine();
+        if (!yes) {
+            EXPECT_FALSE(engine.Running());
+            EXPECT_TRUE(r.window->launcher()->isVisible());
+            continue;
+        }
+        ASSERT_TRUE(engine.Running());
+        EXPECT_EQ(engine.state.AcquisitionFolder, r.folder);
+        EXPECT_EQ(engine.sampling.windows_recorded, 3);
+        EXPECT_EQ(engine.sampling.ElapsedMinutes, 10);
+        const std::string log = ReadFile(r.folder / kEventLogFileName);
+        EXPECT_NE(log.find("Recording resumed after an interruption: \"night run\" goes on at "
+                           "minute 10 of 60"),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(log.find("Resumed by the desktop program: resumed at the start of the program"),
+                  std::string::npos);
+    }
+}
+
+TEST(MainWindowResume, AutorunResumesInsteadOfStartingANewRecording) {
+    InterruptedRig r;
+    r.window->Form_Load("/RUN");
+    AcquisitionEngine& engine = Acquisition(*r.window).engine();
+    ASSERT_TRUE(engine.Running());
+    EXPECT_EQ(engine.state.AcquisitionFolder, r.folder);
+    // No question: nobody is there to answer it.
+    EXPECT_TRUE(r.dialogs.shown().empty()) << r.dialogs.shown().front().text;
+    EXPECT_NE(ReadFile(r.folder / kEventLogFileName)
+                  .find("Resumed by the desktop program: /RUN: the current project has an "
+                        "interrupted recording, so it goes on instead of a new one"),
+              std::string::npos);
+    std::size_t folders = 0;
+    for (const auto& e : std::filesystem::directory_iterator(r.folder.parent_path()))
+        folders += e.is_directory();
+    EXPECT_EQ(folders, 1u);
+}
+
+TEST(MainWindowUnattended, SettingsAreTestedSavedAndTheRestartEntryWritten) {
+    lumivo::testing::TempFolder dir("lumivo-app-notify");
+    setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
+    AppRig r(1);
+    r.window->Form_Load("");
+    Frm_notify window(*r.ctx, r.window.get());
+    window.Form_Load();
+    auto* command = Control<QLineEdit>(&window, "txt_notify_command");
+    auto* status = Control<QLabel>(&window, "lbl_notify_status");
+    EXPECT_EQ(Text(status), "Kept in /inst/notify.dat");
+    const auto got = dir.path() / "test.txt";
+    command->setText(
+        QString::fromStdString("/bin/sh -c 'echo \"$LUMIVO_EVENT\" > " + got.string() + "'"));
+    Q_EMIT command->textEdited(command->text());
+
+    // The e-mail on without a server: said, nothing saved.
+    Control<QCheckBox>(&window, "chk_mail")->setChecked(true);
+    EXPECT_FALSE(window.cmd_save_notify_Click());
+    EXPECT_EQ(Text(status), "The e-mail cannot be sent: e-mail is on but no SMTP server is given.");
+    Control<QCheckBox>(&window, "chk_mail")->setChecked(false);
+
+    // The test message goes out with what the window holds, before anything is saved.
+    window.cmd_test_notify_Click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.TestFinished(); }, 20000));
+    EXPECT_EQ(Text(status).rfind("Notification (test) sent by the command /bin/sh -c", 0), 0u)
+        << Text(status);
+    EXPECT_EQ(ReadFile(got), "test\n");
+    EXPECT_FALSE(r.files.IsFile("/inst/notify.dat"));
+
+    Control<QCheckBox>(&window, "chk_autostart")->setChecked(true);
+    Control<QSpinBox>(&window, "txt_lost_minutes")->setValue(7);
+    ASSERT_TRUE(window.cmd_save_notify_Click());
+    EXPECT_NE(
+        Text(status).find(
+            "Saved in /inst/notify.dat. The recording is resumed after a "
+            "restart (" +
+            (dir.path() / "config/autostart/org.lumivo.lumivo-resume.desktop").string() + ")."),
+        std::string::npos)
+        << Text(status);
+    EXPECT_NE(r.files.ReadFile("/inst/notify.dat").find("\"lost_minutes\",7"), std::string::npos);
+    // The program's notifier has the new settings at once.
+    EXPECT_EQ(r.ctx->notifier->Rules().lost_minutes, 7);
+    EXPECT_NE(ReadFile(dir.path() / "config/autostart/org.lumivo.lumivo-resume.desktop")
+                  .find(" --install /inst /RUN\n"),
+              std::string::npos);
+
+    // Closing with unsaved changes asks first; Cancel keeps the window.
+    window.show();
+    Control<QSpinBox>(&window, "txt_temp_minutes")->setValue(3);
+    r.dialogs.QueueAnswer(MsgResult::Cancel);
+    EXPECT_FALSE(window.close());
+    EXPECT_TRUE(r.dialogs.Showed("Save the changed notification settings?"));
+    r.dialogs.QueueAnswer(MsgResult::No);
+    EXPECT_TRUE(window.close());
+    unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(MainWindowClose, OfflineEndsWithoutQuestion) {

@@ -33,6 +33,7 @@
 #include "app/factory_menu.h"
 #include "app/frm_help.h"
 #include "app/frm_main.h"
+#include "app/frm_notify.h"
 #include "app/frm_offline.h"
 #include "app/frm_report.h"
 #include "app/frm_setup.h"
@@ -356,6 +357,23 @@ int main(int argc, char** argv) {
         for (int reading = 0; reading < 60; ++reading) factory->bench_window()->Timerreal_Timer();
         failures += !Save(factory->bench_window(), out / "factory-bench.png");
         factory->bench_window()->close();
+
+        // Tools > Unattended recording..., filled in as a lab would.
+        {
+            notify::NotifySettings example;
+            example.command = {"notify-send", "Lumivo"};
+            example.mail = true;
+            example.smtp_host = "mail.example.org";
+            example.smtp_user = "lab";
+            example.smtp_password = "secret";
+            example.mail_from = "lumivo@example.org";
+            example.mail_to = "night-shift@example.org";
+            notify::SaveNotifySettings(ctx.storage, example);
+            app::Frm_notify unattended(ctx);
+            unattended.Form_Load();
+            failures += !Save(&unattended, out / "unattended.png");
+            unattended.hide();
+        }
 
         app::Frm_setup setup(ctx.storage, ctx.state);
         setup.Form_Load(false);

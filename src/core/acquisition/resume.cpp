@@ -119,6 +119,16 @@ std::int64_t CutFamilyBack(AppendFileOps& ops, const fs::path& folder, std::stri
 
 }  // namespace
 
+std::string ResumeQuestionText(const InterruptedAcquisition& run) {
+    const auto minute = static_cast<long long>(run.elapsed_minutes);
+    return "Resume the interrupted recording \"" + run.experiment_name + "\" (" +
+           run.folder.string() + ")?\r\nIts recorder stopped before the end of its " +
+           std::to_string(run.lapse) + "-minute lapse, with " + std::to_string(run.records) +
+           " windows recorded. It goes on at minute " + std::to_string(minute) +
+           " on its own time axis, so the time since is missing from it, and ends at its "
+           "lapse. The instrument is looked for first.\r\nNo leaves it as it is.";
+}
+
 std::int64_t StampOnLogAxis(const RunLog& log, const LocalDateTime& t) {
     const std::int64_t local =
         CivilDayNumber(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;

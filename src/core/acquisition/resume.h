@@ -50,6 +50,9 @@ ResumeCheck CheckInterruptedAcquisition(StorageContext& storage,
 std::optional<InterruptedAcquisition> FindInterruptedAcquisition(
     StorageContext& storage, const std::filesystem::path& project_folder, const LocalDateTime& now);
 
+// The question the desktop program asks at its start: "Resume the interrupted recording ...?"
+std::string ResumeQuestionText(const InterruptedAcquisition& run);
+
 // The wall-clock stamp of local time `t` on the axis of `log` (its first logged zone).
 std::int64_t StampOnLogAxis(const RunLog& log, const LocalDateTime& t);
 
