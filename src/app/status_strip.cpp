@@ -18,15 +18,18 @@ struct LegendItem {
     StripKind kind;
     const char* caption;
 };
-constexpr LegendItem kLegend[] = {{StripKind::Data, "recorded"},
-                                  {StripKind::Missing, "windows missing"},
-                                  {StripKind::Paused, "paused"},
-                                  {StripKind::Silent, "instrument silent"}};
+constexpr LegendItem kLegend[] = {
+    {StripKind::Data, "recorded"},        {StripKind::Missing, "windows missing"},
+    {StripKind::Paused, "paused"},        {StripKind::Silent, "instrument silent"},
+    {StripKind::Lost, "instrument lost"}, {StripKind::Interrupted, "recorder interrupted"}};
 
 QString ToolTipOf(const offline::RecordingStatus& s) {
     QString text = QString("%1 windows recorded").arg(s.windows_recorded);
     if (s.windows_missing > 0) text += QString(", about %1 missing").arg(s.windows_missing);
     if (!s.silences.empty()) text += QString(", instrument silent %1 times").arg(s.silences.size());
+    if (!s.losses.empty()) text += QString(", instrument lost %1 times").arg(s.losses.size());
+    if (!s.interruptions.empty())
+        text += QString(", recorder interrupted %1 times").arg(s.interruptions.size());
     if (!s.pauses.empty() || s.frozen_pauses > 0)
         text += QString(", paused %1 times").arg(s.pauses.size() + s.frozen_pauses);
     if (!s.has_event_log) text += " (no events.log: silences and pauses are not known)";
@@ -45,6 +48,10 @@ QColor StripColour(StripKind kind) {
             return {150, 150, 150};
         case StripKind::Silent:
             return {240, 160, 30};
+        case StripKind::Lost:
+            return {130, 30, 130};
+        case StripKind::Interrupted:
+            return {40, 40, 40};
         case StripKind::None:
             break;
     }

@@ -183,6 +183,14 @@ std::vector<std::string> SummaryLines(const OpenedAcquisition& a) {
                         "C");
     if (!st.silences.empty())
         lines.push_back(PeriodsLine("Instrument silent (no valid data): ", st.silences));
+    if (!st.losses.empty())
+        lines.push_back(PeriodsLine("Instrument lost (its port gone): ", st.losses));
+    if (!st.interruptions.empty())
+        lines.push_back(PeriodsLine("Recorder interrupted (a crash or power cut, then resumed): ",
+                                    st.interruptions));
+    if (st.windows_not_recorded > 0)
+        lines.push_back("Windows not recorded for lack of readings: " +
+                        std::to_string(st.windows_not_recorded));
     if (!st.pauses.empty() || st.frozen_pauses > 0)
         lines.push_back(
             PeriodsLine("Paused: ", st.pauses, st.frozen_pauses, st.frozen_pause_seconds));

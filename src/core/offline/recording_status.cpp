@@ -81,7 +81,7 @@ std::vector<StripSegment> Flatten(const std::vector<KindInterval>& intervals) {
         edges.push_back({i.end, -1, i.kind});
     }
     std::sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) { return a.at < b.at; });
-    std::array<int, 5> open{};
+    std::array<int, 7> open{};
     std::vector<StripSegment> out;
     for (std::size_t e = 0; e < edges.size();) {
         const double at = edges[e].at;
@@ -134,6 +134,9 @@ RecordingStatus AnalyseRecording(std::span<const std::int32_t> record_minutes,
     if (log.any) {
         for (const WallPeriod& w : log.silences) st.silences.push_back(ToElapsed(log, w));
         for (const WallPeriod& w : log.running_pauses) st.pauses.push_back(ToElapsed(log, w));
+        for (const WallPeriod& w : log.instrument_lost) st.losses.push_back(ToElapsed(log, w));
+        for (const WallPeriod& w : log.interruptions) st.interruptions.push_back(ToElapsed(log, w));
+        st.windows_not_recorded = log.windows_not_recorded;
         st.frozen_pauses = log.frozen_pauses.size();
         for (const WallPeriod& w : log.frozen_pauses) st.frozen_pause_seconds += w.end - w.begin;
         log_end_minute = ElapsedMinutesAt(log, log.end.value_or(log.last));
@@ -147,7 +150,8 @@ RecordingStatus AnalyseRecording(std::span<const std::int32_t> record_minutes,
 
     // Time no window was due or could hold animals' data: explained gaps.
     auto explained = [&](double a, double b) {
-        return Covered(st.pauses, a, b) + Covered(st.silences, a, b);
+        return Covered(st.pauses, a, b) + Covered(st.silences, a, b) + Covered(st.losses, a, b) +
+               Covered(st.interruptions, a, b);
     };
     const double gap_limit = 1.5 * w + 1.0;
     std::vector<KindInterval> intervals;
@@ -176,6 +180,10 @@ RecordingStatus AnalyseRecording(std::span<const std::int32_t> record_minutes,
         intervals.push_back({p.begin_minute, p.end_minute, StripKind::Paused});
     for (const LoggedPeriod& p : st.silences)
         intervals.push_back({p.begin_minute, p.end_minute, StripKind::Silent});
+    for (const LoggedPeriod& p : st.losses)
+        intervals.push_back({p.begin_minute, p.end_minute, StripKind::Lost});
+    for (const LoggedPeriod& p : st.interruptions)
+        intervals.push_back({p.begin_minute, p.end_minute, StripKind::Interrupted});
     intervals.push_back({0.0, st.run_minutes, StripKind::None});
     // Minutes below 0 or periods beyond the end come only from damaged files: the strip shows
     // the run's own time axis.

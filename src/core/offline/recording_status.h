@@ -24,11 +24,13 @@ namespace lumivo::offline {
 
 // What a stretch of the run holds, in the order in which they win when they overlap in a cell.
 enum class StripKind : std::uint8_t {
-    None,     // nothing expected (after the end, or the part of a window cut off by the stop)
-    Data,     // windows recorded
-    Missing,  // windows that were not recorded
-    Paused,   // paused with the time counter running: no window was due
-    Silent,   // the instrument gave no valid data (events.log): windows hold held readings
+    None,         // nothing expected (after the end, or the part of a window cut off by the stop)
+    Data,         // windows recorded
+    Missing,      // windows that were not recorded
+    Paused,       // paused with the time counter running: no window was due
+    Silent,       // the instrument gave no valid data (events.log): windows hold held readings
+    Lost,         // the instrument's port was gone (events.log): nothing could be read
+    Interrupted,  // the recorder itself was not running (a crash or power cut, then resumed)
 };
 
 struct StripSegment {
@@ -57,7 +59,10 @@ struct RecordingStatus {
     std::vector<LoggedPeriod> pauses;  // time counter running
     std::size_t frozen_pauses = 0;     // pauses that stopped the time counter
     std::int64_t frozen_pause_seconds = 0;
-    std::size_t write_failures = 0;  // "RECORDING ERROR" lines
+    std::size_t write_failures = 0;           // "RECORDING ERROR" lines
+    std::vector<LoggedPeriod> losses;         // the instrument lost until reconnected
+    std::vector<LoggedPeriod> interruptions;  // the recorder dead until resumed
+    std::int64_t windows_not_recorded = 0;    // as events.log counts them
     // The time axis 0..run_minutes cut into stretches, in order, neighbours of different kinds.
     std::vector<StripSegment> segments;
 };

@@ -85,6 +85,25 @@ TEST(RecordingStatus, GapsPausesSilencesAndTheEndOfTheLog) {
               "2026-03-14 10:06:00  Automatic adjustment in window 5: none"}),
          0,
          {{0, 1.95, K::Data}, {1.95, 6, K::Silent}}},
+        {"the instrument was lost between minutes 3.5 and 9.5: shown, not missing",
+         Minutes({{1, 3}, {10, 11}}),
+         Log({"2026-03-14 10:00:00  Sampling started",
+              "2026-03-14 10:03:30  Instrument lost: the port failed (Input/output error) on COM3",
+              "2026-03-14 10:09:30  Instrument reconnected on COM3 after 360 s: 6 windows lost",
+              "2026-03-14 10:09:30  Windows not recorded: 6 (minutes 3 to 9): the instrument was "
+              "lost"}),
+         0,
+         {{0, 3.5, K::Data}, {3.5, 9.5, K::Lost}, {9.5, 11.5, K::Data}}},
+        {"the recorder died after minute 3 and was resumed at 9.5",
+         Minutes({{1, 3}, {10, 11}}),
+         Log({"2026-03-14 10:00:00  Sampling started",
+              "2026-03-14 10:03:30  Light off (light cycle)",
+              "2026-03-14 10:09:30  Time zone: UTC+00:00 (UTC)",
+              "2026-03-14 10:09:30  Recording resumed after an interruption: \"x\" goes on at "
+              "minute 9 of 30, instrument LMVO00123 on COM1; 3 windows on disk are kept, the last "
+              "at minute 3, so minutes 3 to 9 were not observed"}),
+         0,
+         {{0, 3.5, K::Data}, {3.5, 9.5, K::Interrupted}, {9.5, 11.5, K::Data}}},
         {"half-minute windows", {0, 1, 1, 2, 2, 3, 3, 4, 4, 5}, "", 0, {{0, 5.5, K::Data}}},
         {"no records", {}, "", 0, {}},
     };
@@ -100,7 +119,7 @@ TEST(RecordingStatus, GapsPausesSilencesAndTheEndOfTheLog) {
     EXPECT_FALSE(silent.silences[0].ended);
     EXPECT_EQ(silent.silences[0].seconds, 243);
     // Whole minutes only bound a window's length: a tenth of a minute is as close as it gets here.
-    EXPECT_NEAR(AnalyseRecording(cases[6].minutes, "").window_minutes, 0.5, 0.1);
+    EXPECT_NEAR(AnalyseRecording(cases[8].minutes, "").window_minutes, 0.5, 0.1);
 }
 
 TEST(RecordingStatus, StripCellsShowTheStrongestKindOfTheirStretch) {
@@ -121,7 +140,7 @@ TEST(RecordingStatus, StripCellsShowTheStrongestKindOfTheirStretch) {
     EXPECT_EQ(StripCells(AnalyseRecording({}, ""), 3), (std::vector<K>{K::None, K::None, K::None}));
 }
 
-TEST(RecordingStatus, ARunRecordedByTheEngineShowsWhereTheInstrumentWasSilent) {
+TEST(RecordingStatus, ARunRecordedByTheEngineShowsWhereTheInstrumentWasSilentOrLost) {
     ::lumivo::testing::AcquisitionRig rig;
     ASSERT_EQ(rig.Start("unplugged for a while"), StartOutcome::Started);
     rig.RunWindows(2);
@@ -130,6 +149,12 @@ TEST(RecordingStatus, ARunRecordedByTheEngineShowsWhereTheInstrumentWasSilent) {
     rig.RunTicks(100);
     rig.instrument.Replug();
     rig.RunTicks(10, [&] { return rig.view.alarm.empty(); });
+    rig.RunWindows(2);
+    // Then its port vanishes for 40 s.
+    rig.socket.Pull();
+    rig.RunFor(40.0);
+    rig.socket.Plug(rig.instrument);
+    rig.RunFor(10.0, [&] { return rig.view.alarm.empty(); });
     rig.RunWindows(2);
     rig.engine.CmdStop_Click();
 
@@ -143,8 +168,13 @@ TEST(RecordingStatus, ARunRecordedByTheEngineShowsWhereTheInstrumentWasSilent) {
     EXPECT_TRUE(st.silences[0].ended);
     EXPECT_GE(st.silences[0].seconds, 3);
     EXPECT_GT(st.silences[0].end_minute, st.silences[0].begin_minute);
+    ASSERT_EQ(st.losses.size(), 1u);
+    EXPECT_NEAR(static_cast<double>(st.losses[0].seconds), 40.0, 3.0);
+    EXPECT_EQ(st.windows_not_recorded, rig.engine.sampling.windows_not_recorded);
+    EXPECT_GT(st.windows_not_recorded, 0);
     const auto strip = StripCells(st, 200);
     EXPECT_GT(std::count(strip.begin(), strip.end(), K::Silent), 0);
+    EXPECT_GT(std::count(strip.begin(), strip.end(), K::Lost), 0);
     EXPECT_GT(std::count(strip.begin(), strip.end(), K::Data), 0);
 }
 
