@@ -250,7 +250,13 @@ TEST_F(AcquireCli, KilledThenResumedRecordsOneAcquisitionToItsLapse) {
     Child again({kCliProgram.string(), "--install", dir_.string(), "acquire", "--com", "1",
                  "--resume", "latest", "--tick-ms", "0", "--no-calibration"},
                 dir_ / "again.out", dir_ / "again.err");
-    ASSERT_EQ(again.Wait(), 0) << again.err();
+    // Status 0, or 1 for windows not recorded: with windows of a second against the unpaced
+    // simulator, a loaded machine can leave one without answers, which is then left out.
+    const int status = again.Wait();
+    const bool incomplete = status == 1 && again.err().find(
+                                               "the recording is incomplete (see "
+                                               "events.log)") != std::string::npos;
+    ASSERT_TRUE(status == 0 || incomplete) << status << again.err();
     EXPECT_NE(again.out().find("resuming \"resumed\" of project 1_Kill test for 2 min into " +
                                folder.string()),
               std::string::npos)
@@ -275,6 +281,7 @@ TEST_F(AcquireCli, KilledThenResumedRecordsOneAcquisitionToItsLapse) {
     ASSERT_EQ(log.interruptions.size(), 1u);
     EXPECT_GE(log.interruptions[0].end - log.interruptions[0].begin, 15);
     EXPECT_TRUE(log.end);
+    EXPECT_EQ(log.windows_not_recorded > 0, incomplete);
     // Raw pages and histograms go on in step with counts.bin.
     CheckReadsBack(folder, counts.records.size());
     std::size_t raw = 0, histograms = 0;

@@ -204,6 +204,7 @@ struct SamplingState {
     bool silence_alarm = false;  // the alarm is shown
     // Readings of the window in progress held from the one before (a block not whole).
     std::int32_t held_rows = 0;
+    std::int64_t held_us = 0;  // the time those ticks took
     // Windows left out of every file: too few valid readings, or the instrument lost.
     std::int32_t windows_not_recorded = 0;
     UnrecordedWindows unrecorded;     // the run of such windows not yet in events.log
@@ -444,8 +445,9 @@ class AcquisitionEngine {
     void LogWindowsNotRecorded();
     // At the end of a run: the pending "Windows not recorded" line, and a loss still open.
     void LogEndOfRunGaps();
-    // The window that just closed has enough readings from the instrument to be recorded.
-    bool WindowObserved() const;
+    // Why the window that closed at `now` lacks the readings from the instrument to be
+    // recorded; empty when it has them.
+    std::string WindowNotObservedReason(std::int64_t now) const;
     void ShowExpectedEnd(std::int64_t elapsed_us);
     std::span<std::int16_t> Row(std::size_t row);
 

@@ -137,6 +137,11 @@ StartOutcome AcquisitionEngine::ResumeAcquisition(const fs::path& folder) {
     const auto kept = static_cast<std::int32_t>(files.records);
     s.windows_recorded = kept;
     s.windows_closed = kept;
+    // What the dead recorder could not record is in its events.log: the run's summary counts
+    // the whole acquisition.
+    s.window_write_failures = static_cast<std::int32_t>(run.log.write_failures);
+    s.windows_not_recorded = static_cast<std::int32_t>(run.log.windows_not_recorded);
+    s.recovery.losses = static_cast<std::int32_t>(run.log.instrument_lost.size());
     s.RawFileIndex =
         static_cast<std::int16_t>(kept / static_cast<std::int32_t>(kWindowsPerRawPage));
     s.WindowSubCounter =

@@ -226,6 +226,7 @@ void AcquisitionEngine::ResetChannelState() {
     s.link_silent = false;
     s.silence_alarm = false;
     s.held_rows = 0;
+    s.held_us = 0;
     s.windows_not_recorded = 0;
     s.unrecorded = UnrecordedWindows{};
     s.last_window_us = 0;

@@ -39,9 +39,24 @@ std::string ClockText(const LocalDateTime& t) {
 
 }  // namespace
 
-bool AcquisitionEngine::WindowObserved() const {
-    const double allowed = kMaxHeldReadingsShare * static_cast<double>(sampling.rt_buffer);
-    return static_cast<double>(sampling.held_rows) <= allowed;
+std::string AcquisitionEngine::WindowNotObservedReason(std::int64_t now) const {
+    // Few held readings, and little of the window's time spent on them: a silent tick waits
+    // out its timeout, so a handful of them can be half the window.
+    const SamplingState& s = sampling;
+    const double allowed = kMaxHeldReadingsShare * static_cast<double>(s.rt_buffer);
+    if (static_cast<double>(s.held_rows) > allowed) {
+        return "too few valid readings (" + std::to_string(s.held_rows) + " of " +
+               std::to_string(s.rt_buffer) + " did not come whole from the instrument)";
+    }
+    const std::int64_t window_us = std::max<std::int64_t>(now - state.LastTickTime, 1);
+    if (static_cast<double>(s.held_us) > kMaxHeldTimeShare * static_cast<double>(window_us)) {
+        const auto whole_seconds = [](std::int64_t us) {
+            return std::to_string((us + 500'000) / 1'000'000) + " s";
+        };
+        return "too little time with valid readings (" + whole_seconds(s.held_us) + " of " +
+               whole_seconds(window_us) + " without an answer from the instrument)";
+    }
+    return {};
 }
 
 void AcquisitionEngine::DropWindowInProgress() {
@@ -49,6 +64,7 @@ void AcquisitionEngine::DropWindowInProgress() {
     s.SampleRow = 0;
     s.TickCount = 0;  // the warm-up reads come first again
     s.held_rows = 0;
+    s.held_us = 0;
     s.envelopes.fill(EnvelopeAccumulator{});
     s.failed_reads = 0;
     s.link_silent = false;

@@ -23,9 +23,13 @@ inline constexpr int kReconnectProbeWaitMs = 100;
 inline constexpr std::int64_t kReconnectSearchAfterUs = 20'000'000;
 // Channel settings written back per tick after the instrument returned.
 inline constexpr int kRestoredChannelsPerTick = 32;
-// A window is recorded only when at most this share of its readings was held from the one
-// before (a block that did not come back whole): the rest of its counts would be made up.
+// A window is recorded only when at most this share of its readings went to readings held from
+// the one before (a block that did not come back whole)...
 inline constexpr double kMaxHeldReadingsShare = 0.02;
+// ... and at most this share of its time: a request that times out waits 2.5 s, so a window of
+// 35 s survives one lost answer but not a silence of seconds, whose counts would be partly
+// made up.
+inline constexpr double kMaxHeldTimeShare = 0.10;
 
 enum class InstrumentPhase {
     Connected,  // readings count

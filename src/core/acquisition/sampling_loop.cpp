@@ -177,7 +177,10 @@ void AcquisitionEngine::ReadSample(std::int64_t tick_start) {
         }
     }
     s.link_silent = silent;
-    if (!all_good) ++s.held_rows;
+    if (!all_good) {
+        ++s.held_rows;
+        s.held_us += ctx_.link.clock.MonotonicMicros() - tick_start;
+    }
 
     // Silence: no block of the tick came back whole and valid.
     if (any_good) {
@@ -240,11 +243,11 @@ void AcquisitionEngine::CloseWindow(std::int64_t now) {
 
     ClimateAtWindowClose();
     WatchConditions(now);
-    if (!WindowObserved()) {
+    if (const std::string unobserved = WindowNotObservedReason(now); !unobserved.empty()) {
         // Too many of its readings were held from the one before: its counts would be made up,
         // so the window is left out of every file and its time stays unobserved.
-        const std::int32_t held = s.held_rows;
         s.held_rows = 0;
+        s.held_us = 0;
         ++s.windows_closed;
         for (auto& e : s.envelopes) {
             e.amplitude_sum = 0;
@@ -260,15 +263,13 @@ void AcquisitionEngine::CloseWindow(std::int64_t now) {
                 std::max<std::int64_t>(state.LastTickTime - state.AcquisitionStartTime, 0) /
                 kMicrosPerMinute);
             UpdateElapsed(now);
-            NoteWindowsNotRecorded(1, first, s.ElapsedMinutes,
-                                   "too few valid readings (" + std::to_string(held) + " of " +
-                                       std::to_string(s.rt_buffer) +
-                                       " did not come whole from the instrument)");
+            NoteWindowsNotRecorded(1, first, s.ElapsedMinutes, unobserved);
         }
         state.LastTickTime = ctx_.link.clock.MonotonicMicros();
         return;
     }
     s.held_rows = 0;
+    s.held_us = 0;
     ChannelSet in_use;
     for (std::size_t c = 0; c < kBeamChannelCount; ++c) in_use.set(c, InUse(ctx_.app.plate, c));
     AdjustmentList marks;
@@ -381,6 +382,8 @@ void AcquisitionEngine::RecordWindow(std::int64_t now) {
     SamplingState& s = sampling;
     // A change of the machine's zone during the run is logged when it is seen.
     LogZoneIfChanged(ctx_.link.clock.Now());
+    // A window with readings ends a run of windows without them, written or not.
+    if (s.unrecorded.count > 0) LogWindowsNotRecorded();
     UpdateElapsed(now);
     s.ChannelCounts[kBeamChannelCount] = TemperatureTenths(ctx_.climate.CurrentTemperature);
 
@@ -419,7 +422,6 @@ void AcquisitionEngine::RecordWindow(std::int64_t now) {
     }
     ++s.windows_recorded;
     s.last_window_us = now - state.LastTickTime;
-    if (s.unrecorded.count > 0) LogWindowsNotRecorded();
     if (state.BodyBendsMode) {
         s.AccumulatedSampleTime += s.SamplePeriod;
         ++s.HistogramRecords;

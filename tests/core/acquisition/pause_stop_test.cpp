@@ -298,6 +298,7 @@ TEST(PauseStop, EventsLogTellsWhatHappenedDuringTheRun) {
     rig.RunTicks(20, [&] { return !rig.view.alarm.empty(); });
     rig.instrument.Replug();
     rig.RunTicks(5, [&] { return rig.view.alarm.empty(); });
+    rig.RunWindows(1);  // the window of the silence: seconds of it without readings
     rig.file_ops.fail = true;
     rig.RunWindows(1);
     rig.file_ops.fail = false;
@@ -332,11 +333,13 @@ TEST(PauseStop, EventsLogTellsWhatHappenedDuringTheRun) {
         "Resumed after a pause of 00:01:00 [0d] (not counted in the lapse)",
         "ALARM: NO VALID DATA from the instrument for ",
         "Alarm ended: the instrument answers again after ",
-        "RECORDING ERROR: window 2 could not be recorded: ",
-        "Recording goes on: window 3 was written (2 windows recorded, 1 window could not be "
-        "recorded)",
+        "Windows not recorded: 1 (minutes 0 to 1): too little time with valid readings (8 s of "
+        "42 s without an answer from the instrument)",
+        "RECORDING ERROR: window 3 could not be recorded: ",
+        "Recording goes on: window 4 was written (2 windows recorded, 1 window could not be "
+        "recorded, 1 window not recorded for lack of readings)",
         "Acquisition stopped (Stop Acquisition was pressed): 2 windows recorded, 1 window could "
-        "not be recorded in 20260314_0930",
+        "not be recorded, 1 window not recorded for lack of readings in 20260314_0930",
         "Quick report written: ",
     };
     ASSERT_EQ(lines.size(), std::size(expected));

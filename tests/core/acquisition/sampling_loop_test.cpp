@@ -492,8 +492,12 @@ TEST(SamplingLoop, AMissingTemperatureRecordsTheLastValidOne) {
     ASSERT_EQ(rig.Start("temperature"), StartOutcome::Started);
     const std::int16_t valid = TemperatureTenths(rig.climate.CurrentTemperature);
     RunToRow(rig, 499);
-    rig.instrument.Faults().silent = true;  // the last row and the temperature go unanswered
+    // The last row is read; the temperature request at the window's close goes unanswered.
+    rig.view.on_new_row = [&](std::span<const std::int16_t>, int) {
+        rig.instrument.Faults().silent = true;
+    };
     rig.engine.Tick();
+    rig.view.on_new_row = nullptr;
     rig.instrument.Faults().silent = false;
     ASSERT_EQ(rig.engine.sampling.windows_recorded, 1);
     const CountsFileContents counts = ReadCountsFile(rig.Folder() / kCountsFileName);
