@@ -75,10 +75,8 @@ int RunExport(Args& args) {
         if (dead_hours) request.dead_hours = *dead_hours;
         const TidyExportOutcome out = ExportTidyTables(ctx, request);
         if (!out.written) return 1;
-        if (out.bin_size_corrected)
-            PrintError(kCommand, "the bin size of " + std::to_string(bin_size) +
-                                     " min was corrected to " + std::to_string(out.bin_size) +
-                                     " min");
+        if (out.bin_size_corrected && !out.bin_size_note.empty())
+            PrintError(kCommand, out.bin_size_note);
         std::cout << out.metadata_file.string() << "\n" << out.activity_file.string() << "\n";
         return 0;
     }
@@ -86,8 +84,11 @@ int RunExport(Args& args) {
     const ActivityExportOutcome out = ExportActivityFiles(env, folder, std::to_string(bin_size));
     if (!out.written) return 1;
     if (out.bin_size != bin_size)
-        PrintError(kCommand, "the bin size of " + std::to_string(bin_size) +
-                                 " min was corrected to " + std::to_string(out.bin_size) + " min");
+        PrintError(kCommand, !out.bin_size_note.empty()
+                                 ? out.bin_size_note
+                                 : "the bin size of " + std::to_string(bin_size) +
+                                       " min was raised to the smallest, " +
+                                       std::to_string(out.bin_size) + " min");
     PrintError(kCommand, std::to_string(out.files.size()) + " files written");
     std::cout << out.notes_file.string() << "\n" << folder.string() << "\n";
     return 0;

@@ -127,10 +127,8 @@ int RunReanalyze(Args& args) {
                         : "; event strings in " + std::to_string(out.event_files.size()) +
                               " chN.raw files"));
     if (!out.report.written) return 1;  // the report's message was shown
-    if (out.report.bin_size_corrected)
-        PrintError(kCommand, "the recording is shorter than the bin of " + bin_text +
-                                 " min: bin size corrected to " +
-                                 std::to_string(out.report.bin_size) + " min");
+    if (out.report.bin_size_corrected && !out.report.bin_size_note.empty())
+        PrintError(kCommand, out.report.bin_size_note);
     std::cout << out.report.report_file.string() << "\n";
     return 0;
 }

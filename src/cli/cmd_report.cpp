@@ -136,11 +136,8 @@ int RunReport(Args& args) {
             PrintError("report", "no report was written");
         return 1;
     }
-    if (outcome.bin_size_corrected)
-        PrintError("report", "the recording is shorter than the bin of " +
-                                 std::to_string(bin ? *bin : settings.config.Bin) +
-                                 " min: bin size corrected to " + std::to_string(outcome.bin_size) +
-                                 " min");
+    if (outcome.bin_size_corrected && !outcome.bin_size_note.empty())
+        PrintError("report", outcome.bin_size_note);
     std::cout << outcome.report_file.string() << "\n";
     return 0;
 }

@@ -121,8 +121,8 @@ TEST(ReportCli, LayoutFormatSeparatorAndStatisticsComeFromTheOptions) {
     r = inst.Cli({folder.string(), "--bin", "1440"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err,
-              "lumivo-cli report: the recording is shorter than the bin of 1440 min: bin size "
-              "corrected to 120 min\n");
+              "lumivo-cli report: the recording (120 min) is shorter than the bin of 1440 min: "
+              "bin size corrected to 120 min\n");
 }
 
 TEST(ReportCli, BasalQuestionsAreAnsweredFromTheOptions) {
@@ -381,7 +381,9 @@ TEST(ExportCli, FilesPerChannelPerWellAndTidyTables) {
               "14/03/2026 09:30 1012\r\n14/03/2026 10:15 1012\r\n");
     r = inst.Cli({folder.string(), "--per", "well", "--bin", "120"}, "export");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("the bin size of 120 min was corrected to 90 min"), std::string::npos)
+    EXPECT_NE(r.err.find("the recording (90 min) is shorter than the bin of 120 min: bin size "
+                         "corrected to 90 min"),
+              std::string::npos)
         << r.err;
 
     r = inst.Cli({folder.string(), "--tidy", "--bin", "30"}, "export");

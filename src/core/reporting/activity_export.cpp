@@ -9,6 +9,7 @@
 #include "core/reporting/report_inputs.h"
 #include "core/reporting/report_run.h"
 #include "core/reporting/report_settings.h"
+#include "core/reporting/report_writer.h"
 #include "core/reporting/resample.h"
 
 namespace lumivo::reporting {
@@ -39,8 +40,7 @@ void AppendNumber(std::string& out, std::int64_t v) {
 
 std::string NotesText(const fs::path& folder, const BinnedActivity& a, ExportLayout layout,
                       bool with_time) {
-    const std::string bins =
-        std::to_string(a.last_bin + 1) + (a.last_bin == 0 ? " bin" : " bins");
+    const std::string bins = std::to_string(a.last_bin + 1) + (a.last_bin == 0 ? " bin" : " bins");
     std::string t;
     t += "Activity export of the acquisition " + folder.string() + "\r\n";
     t += "Experiment: " + a.inputs.experiment_name + "\r\n";
@@ -49,6 +49,16 @@ std::string NotesText(const fs::path& folder, const BinnedActivity& a, ExportLay
          "; the recording lasted " + std::to_string(a.recorded_minutes) + " minutes\r\n";
     t += "Values: activity counts per bin; for a well with several beams the rounded mean of "
          "its beams\r\n";
+    t += "A bin's value: " + BinValueText(a.bin_size, a.window_minutes, false) + "\r\n";
+    if (!a.bin_size_note.empty()) t += "Bin size: " + a.bin_size_note + "\r\n";
+    std::size_t missing = 0;
+    for (int k = 0; k <= a.last_bin; ++k)
+        missing += a.bins.Present(static_cast<std::size_t>(k)) ? 0u : 1u;
+    if (missing > 0)
+        t += std::string(kExportMissingValue) + ": " + std::to_string(missing) +
+             (missing == 1 ? " bin is" : " bins are") +
+             " not covered three quarters by the recording (a pause, a gap, a lost instrument): "
+             "no value, not zero activity\r\n";
     t += "Bin times: the start of each bin\r\n";
     t += "\r\n";
     if (layout == ExportLayout::PerChannel) {
@@ -121,15 +131,25 @@ std::optional<BinnedActivity> LoadBinnedActivity(StorageContext& ctx, const fs::
         return fail(TooShortMessage(counts_file, stored.size(), scanned));
     const std::int64_t wanted = std::max<std::int64_t>(requested_bin, min_bin);
     a.bin_size = CorrectBinSize(wanted, scanned);
-    a.bin_size_corrected = a.bin_size != requested_bin;
+    a.bin_size_note = BinCorrectionText(wanted, a.bin_size, scanned);
 
     RecordTable records;
     const int last = LoadActivityFile(std::move(stored), records);
     std::int32_t length = LargestMinute(records, last);
     if (last < 1 || length < 1) return fail(TooShortMessage(counts_file, records.size(), length));
     a.recorded_minutes = length;
-    a.last_bin = ResampleActivity(length, last, a.bin_size, records, a.bins);
-    if (a.last_bin < 0 || a.bins.size() == 0) return fail("Resampling ERROR");
+    a.window_minutes = RecordingWindowMinutes(records, last);
+    if (const std::int32_t fitted = BinForWindows(a.bin_size, a.window_minutes);
+        fitted != a.bin_size) {
+        a.bin_size_note = BinRaisedText(a.bin_size, fitted, a.window_minutes);
+        a.bin_size = fitted;
+    }
+    a.bin_size_corrected = a.bin_size != requested_bin;
+    std::string why;
+    a.last_bin =
+        ResampleActivity(length, last, a.bin_size, records, a.bins, a.window_minutes, &why);
+    if (a.last_bin < 0 || a.bins.size() == 0)
+        return fail("Resampling ERROR (" + counts_file.string() + "): " + why);
     a.last_bin = std::min<int>(a.last_bin, static_cast<int>(a.bins.size()) - 1);
     return a;
 }
@@ -189,6 +209,7 @@ ActivityExportOutcome ExportActivityFiles(ExportEnvironment& env, const fs::path
     if (!activity) return out;
     const BinnedActivity& a = *activity;
     out.bin_size = a.bin_size;
+    out.bin_size_note = a.bin_size_note;
 
     std::vector<FileContent> batch;
     if (out.layout == ExportLayout::PerChannel) {
@@ -198,8 +219,11 @@ ActivityExportOutcome ExportActivityFiles(ExportEnvironment& env, const fs::path
             std::string text = out.with_time ? times : std::string();
             for (int k = 0; k <= a.last_bin; ++k) {
                 if (k > 0) text += ' ';
-                AppendNumber(
-                    text, a.bins.count(static_cast<std::size_t>(k), static_cast<std::size_t>(c)));
+                const auto uk = static_cast<std::size_t>(k);
+                if (a.bins.Present(uk))
+                    AppendNumber(text, a.bins.count(uk, static_cast<std::size_t>(c)));
+                else
+                    text += kExportMissingValue;
             }
             text += "\r\n";
             batch.push_back({folder / ChannelExportFileName(c), std::move(text)});
@@ -211,7 +235,10 @@ ActivityExportOutcome ExportActivityFiles(ExportEnvironment& env, const fs::path
                 const LocalDateTime t = AddSeconds(a.start, std::int64_t{k} * a.bin_size * 60);
                 text += DayMonthYearTime(t);
                 text += ' ';
-                AppendNumber(text, ExportWellValue(a, w, static_cast<std::size_t>(k)));
+                if (a.bins.Present(static_cast<std::size_t>(k)))
+                    AppendNumber(text, ExportWellValue(a, w, static_cast<std::size_t>(k)));
+                else
+                    text += kExportMissingValue;
                 text += "\r\n";
             }
             batch.push_back({folder / WellExportFileName(a.inputs, w), std::move(text)});

@@ -3,9 +3,10 @@
 //
 // The activity is loaded and re-binned as for a report. Every file holds the counts per bin
 // (for a well with several beams, the rounded mean of its beams, as in the report's well
-// section). A bin is named by its start: minutes from the start of the recording in
-// "time.txt", the start date and time of the acquisition plus the bin's start in the per-well
-// files. The start date and time is read from the acquisition folder's name "yyyymmdd_hhmm".
+// section); a bin the recording does not cover is "NA", never 0. A bin is named by its start:
+// minutes from the start of the recording in "time.txt", the start date and time of the
+// acquisition plus the bin's start in the per-well files. The start date and time is read from the
+// acquisition folder's name "yyyymmdd_hhmm".
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,9 @@ inline constexpr const char* kExportFilesQuestion = "Do you like to Export 384 t
 inline constexpr const char* kIncludeTimeQuestion = "Include time field?";
 inline constexpr const char* kExportTimeFileName = "time.txt";
 inline constexpr const char* kExportNotesFileName = "report2.txt";
+// A bin the recording does not cover has no value: this is written in its place (R, pandas and
+// spreadsheets read it as missing).
+inline constexpr const char* kExportMissingValue = "NA";
 
 // What an export needs from the program around it.
 struct ExportEnvironment {
@@ -46,6 +50,8 @@ struct BinnedActivity {
     int last_bin = -1;
     std::int32_t bin_size = 0;  // the bin size used
     bool bin_size_corrected = false;
+    std::string bin_size_note;          // why it was corrected ("" when it was not)
+    double window_minutes = 0.0;        // the recording's window length
     std::int32_t recorded_minutes = 0;  // the minute of the last record (the end of the run)
     LocalDateTime start;                // from the folder name
 };
@@ -73,6 +79,7 @@ struct ActivityExportOutcome {
     ExportLayout layout = ExportLayout::PerChannel;
     bool with_time = false;
     std::int32_t bin_size = 0;
+    std::string bin_size_note;  // why the bin size was corrected ("" when it was not)
     std::vector<std::filesystem::path> files;  // every data file, time.txt first
     std::filesystem::path notes_file;          // report2.txt
 };

@@ -71,12 +71,18 @@ std::optional<std::int32_t> ChooseBasalMinutes(Dialogs& dialogs, std::int32_t ba
 std::vector<std::int64_t> ChannelBasal(const BinTable& basal, std::int32_t basal_minutes,
                                        std::int32_t bin_size, std::int32_t basal_length) {
     std::vector<std::int64_t> out(kChannelTableSize, 0);
+    std::int64_t bins = 0, present = 0;
     for (std::size_t k = 0; k < basal.size(); ++k) {
         if (basal.minutes[k] > basal_minutes) continue;
+        ++bins;
+        if (!basal.Present(k)) continue;  // not recorded: it says nothing about the basal
+        ++present;
         for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c)
             out[c] += basal.count(k, c);
     }
     for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c) {
+        // Bins of the basal period that were not recorded take the mean of those that were.
+        if (present > 0 && present < bins) out[c] = ScaleRounded(out[c], bins, present);
         if (basal_length > 0 && basal_length < bin_size)
             out[c] = ScaleRounded(out[c], bin_size, basal_length);
         if (basal_minutes > bin_size) out[c] = ScaleRounded(out[c], bin_size, basal_minutes);

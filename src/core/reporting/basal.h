@@ -34,7 +34,8 @@ std::optional<std::int32_t> ChooseBasalMinutes(Dialogs& dialogs, std::int32_t ba
                                                std::int32_t bin_size);
 
 // Basal per channel 0..383: the sum of its basal bins up to `basal_minutes`, scaled to one bin
-// (each scaling rounded). Wide integers: a long basal sums many bins.
+// (each scaling rounded); bins the basal recording does not cover count as the mean of those it
+// does. Wide integers: a long basal sums many bins.
 std::vector<std::int64_t> ChannelBasal(const BinTable& basal, std::int32_t basal_minutes,
                                        std::int32_t bin_size, std::int32_t basal_length);
 

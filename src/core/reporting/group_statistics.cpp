@@ -74,6 +74,7 @@ GroupStatistics ComputeGroupStatistics(const ReportInputs& inputs, const BinTabl
     const int entries = std::min<int>(last, static_cast<int>(bins.size()) - 1);
     for (int k = 0; k <= entries; ++k) {
         const auto uk = static_cast<std::size_t>(k);
+        if (!bins.Present(uk)) continue;  // not covered by the recording: no value, not zero
         const std::int64_t bin = bin_size > 0 ? DivideRoundHalfEven(bins.minutes[uk], bin_size) : 0;
         if (bin < 1 || bin > s.bin_count) continue;
         const auto ub = static_cast<std::size_t>(bin);

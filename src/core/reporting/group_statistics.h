@@ -15,8 +15,9 @@ namespace lumivo::reporting {
 // Number of report bins for a length: R(length / bin size), at least 1.
 int ReportBinCount(std::int32_t length, std::int32_t bin_size);
 
-// Bins 0..last of `bins` go into report bins R(minute / bin size), with the records they hold
-// ("#Samples"); `length` is the largest re-binned minute.
+// The present bins among 0..last of `bins` go into report bins R(minute / bin size), with the
+// records they hold ("#Samples"); a missing bin leaves its report bin absent. `length` is the
+// largest re-binned minute.
 GroupStatistics ComputeGroupStatistics(const ReportInputs& inputs, const BinTable& bins,
                                        std::int32_t length, int last, std::int32_t bin_size);
 

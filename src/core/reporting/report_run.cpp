@@ -44,21 +44,40 @@ struct Rebinned {
     std::int32_t length = 0;  // largest re-binned minute
 };
 
-// Loads and re-bins one acquisition's counts.bin (its memory is reused); on failure returns the
-// message to show.
-std::optional<std::string> LoadAndRebin(RecordTable stored, const fs::path& counts_file,
-                                        std::int32_t bin_size, Rebinned& out) {
+// counts.bin loaded: the records of its continuous run.
+struct LoadedRecords {
     RecordTable records;
-    const int last = LoadActivityFile(std::move(stored), records);
-    const std::int32_t length = LargestMinute(records, last);
-    if (last < 1 || length < 1) return TooShortMessage(counts_file, records.size(), length);
-    if (length > kMaxReportMinutes)
-        return "Activity file longer than " + std::to_string(kMaxReportMinutes) +
-               " minutes: " + counts_file.string();
-    std::int32_t covered = length;
-    out.last_bin = ResampleActivity(covered, last, bin_size, records, out.bins);
-    if (out.last_bin < 0 || out.bins.size() == 0) return std::string(kResamplingError);
-    out.length = *std::max_element(out.bins.minutes.begin(), out.bins.minutes.end());
+    int last = -1;
+    std::int32_t length = 0;  // the largest minute
+    double window_minutes = 0.0;
+};
+
+// Loads one acquisition's records (their memory is reused); on failure returns the message to
+// show.
+std::optional<std::string> LoadRecords(RecordTable stored, const fs::path& counts_file,
+                                       LoadedRecords& out) {
+    out.last = LoadActivityFile(std::move(stored), out.records);
+    out.length = LargestMinute(out.records, out.last);
+    if (out.last < 1 || out.length < 1)
+        return TooShortMessage(counts_file, out.records.size(), out.length);
+    if (out.length > kMaxReportMinutes)
+        return std::string(kResamplingError) + ": " + counts_file.string() + " reaches minute " +
+               std::to_string(out.length) + ", more than a report can hold (" +
+               std::to_string(kMaxReportMinutes) + " minutes)";
+    out.window_minutes = RecordingWindowMinutes(out.records, out.last);
+    return std::nullopt;
+}
+
+// Re-bins loaded records; on failure returns the message to show.
+std::optional<std::string> Rebin(const LoadedRecords& in, const fs::path& counts_file,
+                                 std::int32_t bin_size, Rebinned& out) {
+    std::int32_t covered = in.length;
+    std::string why;
+    out.last_bin =
+        ResampleActivity(covered, in.last, bin_size, in.records, out.bins, in.window_minutes, &why);
+    if (out.last_bin < 0 || out.bins.size() == 0)
+        return std::string(kResamplingError) + " (" + counts_file.string() + "): " + why;
+    out.length = covered;
     return std::nullopt;
 }
 
@@ -125,13 +144,22 @@ std::optional<ComputedReport> ComputeReport(ReportEnvironment& env, const Report
     if (stored.size() < 2 || scanned < 1)
         return fail(TooShortMessage(counts_file, stored.size(), scanned));
     const std::int64_t requested = LeadingWholeNumber(request.bin_size_text);
-    const std::int32_t bin_size = CorrectBinSize(requested, scanned);
+    std::int32_t bin_size = CorrectBinSize(requested, scanned);
+    outcome.bin_size_note = BinCorrectionText(requested, bin_size, scanned);
+
+    LoadedRecords loaded;
+    if (auto error = LoadRecords(std::move(stored), counts_file, loaded)) return fail(*error);
+    outcome.window_minutes = loaded.window_minutes;
+    if (const std::int32_t fitted = BinForWindows(bin_size, loaded.window_minutes);
+        fitted != bin_size) {
+        outcome.bin_size_note = BinRaisedText(bin_size, fitted, loaded.window_minutes);
+        bin_size = fitted;
+    }
     outcome.bin_size = bin_size;
     outcome.bin_size_corrected = bin_size != requested;
 
     Rebinned main;
-    if (auto error = LoadAndRebin(std::move(stored), counts_file, bin_size, main))
-        return fail(*error);
+    if (auto error = Rebin(loaded, counts_file, bin_size, main)) return fail(*error);
 
     if (WantsBasal(request.basal_text)) {
         dialogs.MessageBox("Using Groups Selected in Experiment: " + Tail(request.basal_text, 20),
@@ -142,8 +170,10 @@ std::optional<ComputedReport> ComputeReport(ReportEnvironment& env, const Report
         Rebinned basal;
         RecordTable basal_records = ReadActivityRecords(dialogs, basal_counts, excluded);
         outcome.excluded_basal_records = excluded;
-        if (auto error = LoadAndRebin(std::move(basal_records), basal_counts, bin_size, basal))
+        LoadedRecords basal_loaded;
+        if (auto error = LoadRecords(std::move(basal_records), basal_counts, basal_loaded))
             return fail(*error);
+        if (auto error = Rebin(basal_loaded, basal_counts, bin_size, basal)) return fail(*error);
         const auto minutes = ChooseBasalMinutes(dialogs, basal.length, bin_size);
         if (!minutes) return std::nullopt;  // cancelled: no report
         auto per_channel = ChannelBasal(basal.bins, *minutes, bin_size, basal.length);
@@ -180,6 +210,8 @@ void WriteReportFiles(ReportEnvironment& env, const ReportRequest& request, Comp
     doc.folder_text = folder.string();
     doc.excluded_records = outcome.excluded_records;
     doc.excluded_basal_records = outcome.excluded_basal_records;
+    doc.window_minutes = outcome.window_minutes;
+    if (!outcome.bin_size_note.empty()) doc.notes.emplace_back("BIN SIZE:", outcome.bin_size_note);
     const LocalDateTime now = env.clock.Now();
     doc.date_text = env.format_date ? env.format_date(now) : DefaultDate(now);
     // The report file and its copy named after the experiment, inside the acquisition

@@ -60,7 +60,9 @@ struct ReportOutcome {
     std::filesystem::path chart_file;  // empty when the image could not be written
     std::int32_t bin_size = 0;         // the bin size used (written back into Cmb_binsize)
     bool bin_size_corrected = false;
-    std::int32_t length = 0;  // minutes covered by the report
+    std::string bin_size_note;  // why the bin size was corrected ("" when it was not)
+    double window_minutes = 0;  // the recording's window length
+    std::int32_t length = 0;    // minutes covered by the report
     int last_bin = -1;
     bool basal_applied = false;
     // Records left out for impossible counts, as the header says ("" when none).

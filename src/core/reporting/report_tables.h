@@ -38,12 +38,15 @@ struct RecordTable {
 
 // The re-binned activity: bin k (from 0) holds the minutes after k x bin size up to (k + 1) x
 // bin size and ends at that minute. Counts are 32-bit: a busy channel in a long bin overflows
-// the 16 bits of a record.
+// the 16 bits of a record. A missing bin (not covered by the recording) holds 0 in its tables
+// and 0 in `present`: its counts are not zero activity, they are unknown.
 struct BinTable {
     std::vector<std::int32_t> minutes;
     std::vector<std::int32_t> counts;       // [bin * kChannelTableSize + channel], 0..383 used
     std::vector<std::int16_t> temperature;  // tenths of a degree, 0 when none was recorded
     std::vector<std::int32_t> records;      // records whose minute the bin holds
+    std::vector<std::uint8_t> present;      // 1 when the recording covers the bin
+    double window_minutes = 0.0;            // the recording's window length
 
     std::size_t size() const { return minutes.size(); }
     void Resize(std::size_t bins) {
@@ -51,7 +54,9 @@ struct BinTable {
         counts.assign(bins * kChannelTableSize, 0);
         temperature.assign(bins, 0);
         records.assign(bins, 0);
+        present.assign(bins, 0);
     }
+    bool Present(std::size_t bin) const { return bin < present.size() && present[bin] != 0; }
     std::int32_t& count(std::size_t bin, std::size_t channel) {
         return counts[bin * kChannelTableSize + channel];
     }

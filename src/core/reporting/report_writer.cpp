@@ -11,6 +11,7 @@
 
 #include "core/common/rounding.h"
 #include "core/reporting/group_statistics.h"
+#include "core/reporting/resample.h"
 
 namespace lumivo::reporting {
 
@@ -150,6 +151,16 @@ class ReportText {
         out_.Begin(Quote("DATE:")).Field(Quote(doc_.date_text)).End();
         out_.Begin(Quote("FILE:")).Field(Quote(doc_.folder_text)).End();
         out_.Begin(Quote("SUBPROJECT:")).Field(Quote(in_.experiment_name)).End();
+        if (!doc_.start_text.empty())
+            out_.Begin(Quote("START:")).Field(Quote(doc_.start_text)).End();
+        out_.Begin(Quote("BIN VALUE:"))
+            .Field(Quote(BinValueText(doc_.bin_size, doc_.window_minutes, doc_.basal_applied)))
+            .End();
+        if (const std::string missing = MissingBinsText(st_, doc_.bin_size, doc_.length);
+            !missing.empty())
+            out_.Begin(Quote("MISSING BINS:")).Field(Quote(missing)).End();
+        for (const auto& [label, text] : doc_.notes)
+            out_.Begin(Quote(label)).Field(Quote(text)).End();
         if (!doc_.excluded_records.empty())
             out_.Begin(Quote("EXCLUDED RECORDS:")).Field(Quote(doc_.excluded_records)).End();
         if (!doc_.excluded_basal_records.empty())
@@ -546,6 +557,44 @@ std::string GroupLabel(const ReportInputs& inputs, int group) {
 std::int32_t BinTime(std::int32_t bin, std::int32_t bin_size, std::int32_t length) {
     const std::int64_t t = std::int64_t{bin} * bin_size;
     return static_cast<std::int32_t>(std::min<std::int64_t>(t, length));
+}
+
+std::string BinValueText(std::int32_t bin_size, double window_minutes, bool basal_applied) {
+    std::string text = "activity counts in each bin of " + std::to_string(bin_size) +
+                       " min: the counts of the windows that ended in it";
+    if (window_minutes > 0.0) text += " (" + WindowLengthText(window_minutes) + " each)";
+    text +=
+        ", scaled to the whole bin by the time they cover; a bin they cover for less than "
+        "three quarters has no value and is left out; Time[m] is the end of the bin";
+    if (basal_applied) text += "; then as % of the basal activity";
+    return text;
+}
+
+std::string MissingBinsText(const GroupStatistics& stats, std::int32_t bin_size,
+                            std::int32_t length) {
+    std::string ranges;
+    int missing = 0, ranges_written = 0;
+    constexpr int kMaxRanges = 20;
+    for (int k = 1; k <= stats.bin_count; ++k) {
+        if (stats.bin_present[static_cast<std::size_t>(k)]) continue;
+        int e = k;
+        while (e < stats.bin_count && !stats.bin_present[static_cast<std::size_t>(e) + 1]) ++e;
+        missing += e - k + 1;
+        if (ranges_written++ < kMaxRanges) {
+            ranges += (ranges.empty() ? "" : ", ") +
+                      std::to_string(std::int64_t{k - 1} * bin_size) + "-" +
+                      std::to_string(BinTime(e, bin_size, std::max(length, e * bin_size))) + " min";
+        } else if (ranges_written == kMaxRanges + 1) {
+            ranges += ", ...";
+        }
+        k = e;
+    }
+    if (missing == 0) return {};
+    return std::to_string(missing) + " of " + std::to_string(stats.bin_count) +
+           (stats.bin_count == 1 ? " bin has" : " bins have") +
+           " no value (the recording does not cover three quarters of them: a pause, a gap, a "
+           "lost instrument) and " +
+           (missing == 1 ? "is" : "are") + " left out: " + ranges;
 }
 
 std::string ReportFileName(ReportFileType type) {

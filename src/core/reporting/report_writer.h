@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/reporting/report_output.h"
@@ -94,7 +95,21 @@ struct ReportDocument {
     // line each when not empty).
     std::string excluded_records;
     std::string excluded_basal_records;
+    // "START:": when the recording started and where that is known from ("" leaves the line
+    // out).
+    std::string start_text;
+    // The recording's window length in minutes, for "BIN VALUE:" (0 when not known).
+    double window_minutes = 0.0;
+    // Further header lines, in order: a quoted label ("RE-ANALYSED COUNTS:") and its text.
+    std::vector<std::pair<std::string, std::string>> notes;
 };
+
+// "BIN VALUE:": what the number in a bin is, for a report of `bin_size` minutes.
+std::string BinValueText(std::int32_t bin_size, double window_minutes, bool basal_applied);
+// "MISSING BINS:": the report bins 1..bin_count that hold no value, with their minutes ("" when
+// every bin has one).
+std::string MissingBinsText(const GroupStatistics& stats, std::int32_t bin_size,
+                            std::int32_t length);
 
 // The text of the report file.
 std::string FormatReportText(const ReportDocument& doc, const ReportOptions& options);

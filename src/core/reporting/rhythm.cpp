@@ -16,36 +16,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // A bin is observed when the recording covers at least this share of it.
-constexpr double kObservedShare = 0.75;
-
-// The recording's interval between records: the median of the positive steps between
-// consecutive record minutes (windows shorter than a minute repeat minutes).
-std::int64_t TypicalInterval(const RecordTable& r, int last) {
-    std::vector<std::int64_t> steps;
-    for (int j = 1; j <= last; ++j) {
-        const std::int64_t d = std::int64_t{r.minutes[static_cast<std::size_t>(j)]} -
-                               r.minutes[static_cast<std::size_t>(j - 1)];
-        if (d > 0) steps.push_back(d);
-    }
-    if (steps.empty()) return 1;
-    std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2),
-                     steps.end());
-    return std::max<std::int64_t>(1, steps[steps.size() / 2]);
-}
-
-// Records [first, last] of `all` as a table of their own, minutes moved back by `shift`.
-RecordTable Slice(const RecordTable& all, int first, int last, std::int64_t shift) {
-    RecordTable t;
-    const auto a = static_cast<std::size_t>(first), b = static_cast<std::size_t>(last) + 1;
-    t.minutes.reserve(b - a);
-    for (std::size_t j = a; j < b; ++j)
-        t.minutes.push_back(static_cast<std::int32_t>(all.minutes[j] - shift));
-    t.counts.assign(all.counts.begin() + static_cast<std::ptrdiff_t>(a * kChannelTableSize),
-                    all.counts.begin() + static_cast<std::ptrdiff_t>(b * kChannelTableSize));
-    t.temperature.assign(all.temperature.begin() + static_cast<std::ptrdiff_t>(a),
-                         all.temperature.begin() + static_cast<std::ptrdiff_t>(b));
-    return t;
-}
+constexpr double kObservedShare = kCoveredShare;
 
 // The channels of each well that are mapped and enabled.
 std::vector<std::vector<int>> WellBeams(const ReportInputs& in, const std::vector<bool>& enabled) {
@@ -124,7 +95,6 @@ std::optional<RhythmData> BuildRhythmData(const RhythmSource& source, const Rhyt
     if (last < 1 || static_cast<std::size_t>(last) >= source.records.size())
         return fail("the acquisition holds fewer than two records: there is no activity to show");
     if (options.bin_minutes < 1) return fail("the bin must be at least one minute");
-    const std::int64_t bin = options.bin_minutes;
 
     RhythmData d;
     d.experiment_name = source.inputs.experiment_name;
@@ -148,9 +118,16 @@ std::optional<RhythmData> BuildRhythmData(const RhythmSource& source, const Rhyt
                     ", beyond any recording (" + std::to_string(kMaxRhythmMinutes) +
                     "): the file is damaged");
 
-    const std::int64_t interval = TypicalInterval(records, last);
-    d.window_minutes = static_cast<double>(interval);
-    const std::int64_t gap = 2 * interval;
+    // A bin that cannot hold enough windows is raised to one that can.
+    const double window = RecordingWindowMinutes(records, last);
+    d.window_minutes = window;
+    std::vector<std::string> bin_notes;
+    if (const std::int32_t fitted = BinForWindows(options.bin_minutes, window);
+        fitted != options.bin_minutes) {
+        bin_notes.push_back(BinRaisedText(options.bin_minutes, fitted, window));
+        d.bin_minutes = fitted;
+    }
+    const std::int64_t bin = d.bin_minutes;
 
     d.bins = static_cast<std::size_t>((end_minute + bin - 1) / bin);
     d.run_minutes = static_cast<double>(d.bins) * static_cast<double>(bin);
@@ -175,63 +152,26 @@ std::optional<RhythmData> BuildRhythmData(const RhythmSource& source, const Rhyt
     }
     d.well_values.assign(d.wells.size() * d.bins, 0.0);
 
-    // Stretches of records without a gap, each re-binned on its own (so a gap does not turn the
-    // whole recording into whole-record binning) and placed on the common bins.
-    std::size_t lone_records = 0;
-    int s = 0;
-    while (s <= last) {
-        int e = s;
-        while (e < last && std::int64_t{records.minutes[static_cast<std::size_t>(e) + 1]} -
-                                   records.minutes[static_cast<std::size_t>(e)] <=
-                               gap)
-            ++e;
-        const int first = s, stretch_last = e;
-        s = e + 1;
-        if (stretch_last == first) {
-            ++lone_records;
-            continue;
-        }
-        std::int64_t first_step = 0;
-        for (int j = first + 1; j <= stretch_last && first_step == 0; ++j)
-            first_step = std::int64_t{records.minutes[static_cast<std::size_t>(j)]} -
-                         records.minutes[static_cast<std::size_t>(j - 1)];
-        const std::int64_t m0 = records.minutes[static_cast<std::size_t>(first)];
-        const std::int64_t covered_from = std::max<std::int64_t>(0, m0 - first_step);
-        const std::int64_t shift = covered_from / bin * bin;
-        const RecordTable part = Slice(records, first, stretch_last, shift);
-        std::int32_t length = LargestMinute(part, stretch_last - first);
-        BinTable bins;
-        const int last_bin = ResampleActivity(length, stretch_last - first,
-                                              static_cast<std::int32_t>(bin), part, bins);
-        if (last_bin < 0) continue;
-        const std::size_t offset = static_cast<std::size_t>(shift / bin);
-        for (int k = 0; k <= last_bin; ++k) {
-            const std::size_t at = offset + static_cast<std::size_t>(k);
-            if (at >= d.bins) break;
-            // The stretch's first bin may be covered only in part: kept (and scaled to a
-            // whole bin) when most of it is covered, as the re-binning does with the last.
-            double scale = 1.0;
-            if (k == 0) {
-                const double covered =
-                    static_cast<double>(bin) - static_cast<double>(covered_from - shift);
-                if (covered < kObservedShare * static_cast<double>(bin)) continue;
-                scale = static_cast<double>(bin) / covered;
-            }
-            d.observed[at] = 1;
-            for (std::size_t w = 0; w < beams.size(); ++w) {
-                if (beams[w].empty()) continue;
-                double sum = 0.0;
-                for (int c : beams[w])
-                    sum += bins.count(static_cast<std::size_t>(k), static_cast<std::size_t>(c));
-                d.well_values[w * d.bins + at] = scale * sum / static_cast<double>(beams[w].size());
-            }
-        }
-    }
-
-    if (std::find(d.observed.begin(), d.observed.end(), 1) == d.observed.end())
+    // The report's re-binning on the run's clock: a bin its windows cover for less than three
+    // quarters (a pause, a gap, the ends of the run) is unobserved.
+    std::int32_t length = static_cast<std::int32_t>(d.run_minutes);
+    BinTable bins;
+    std::string why;
+    if (ResampleActivity(length, last, static_cast<std::int32_t>(bin), records, bins, window, &why,
+                         kMaxRhythmMinutes) < 0)
         return fail("the recording (" + std::to_string(end_minute) +
                     " min) does not fill three quarters of a bin of " + std::to_string(bin) +
                     " min: choose a shorter bin");
+    for (std::size_t k = 0; k < d.bins && k < bins.size(); ++k) {
+        if (!bins.Present(k)) continue;
+        d.observed[k] = 1;
+        for (std::size_t w = 0; w < beams.size(); ++w) {
+            if (beams[w].empty()) continue;
+            double sum = 0.0;
+            for (int c : beams[w]) sum += bins.count(k, static_cast<std::size_t>(c));
+            d.well_values[w * d.bins + k] = sum / static_cast<double>(beams[w].size());
+        }
+    }
 
     // The instrument's silences: their windows hold repeated readings, not activity.
     std::size_t silent_bins = 0;
@@ -308,14 +248,7 @@ std::optional<RhythmData> BuildRhythmData(const RhythmSource& source, const Rhyt
                           " not covered by the recording (pauses, gaps" +
                           (silent_bins > 0 ? std::string(", the instrument's silences") : "") +
                           ") and left out");
-    if (lone_records > 0)
-        d.notes.push_back(Plural(lone_records, "record stands", "records stand") +
-                          " alone between gaps and is left out");
-    if (d.window_minutes > static_cast<double>(bin) + 1e-9)
-        d.notes.push_back("bins of " + std::to_string(bin) +
-                          " min are shorter than the recording's windows (one every " +
-                          std::to_string(static_cast<long long>(std::llround(d.window_minutes))) +
-                          " min): the windows' counts are spread over their bins");
+    d.notes.insert(d.notes.end(), bin_notes.begin(), bin_notes.end());
     return d;
 }
 

@@ -5,9 +5,10 @@
 //
 // A well's activity in a bin is the mean count of its beams (the beams that map to a channel and
 // are enabled), as the report's well value before its rounding. counts.bin is re-binned by the
-// report's re-binning (every count conserved); stretches without records (a pause, a gap of more
-// than twice the recording's interval) are left unobserved, and so are the instrument's silences
-// logged in events.log, whose windows hold repeated readings and no counts.
+// report's re-binning (each bin scaled to its length by the time its windows cover); a bin its
+// windows cover for less than three quarters (a pause, a gap, a lost instrument) is left
+// unobserved, and so are the instrument's silences logged in events.log, whose windows hold
+// repeated readings and no counts.
 //
 // A group is every well whose first beam belongs to it, as in the report; its mean leaves out
 // the wells that are dead or have no beams, unless the dead ones are kept.
@@ -88,11 +89,11 @@ struct RhythmData {
     std::string experiment_name;
     RunClock clock;
     LightSchedule light;
+    // The bin used: the one asked for, or raised to hold enough windows (a note says so).
     std::int32_t bin_minutes = 30;
     std::size_t bins = 0;      // bin k covers clock minutes [k x bin, (k + 1) x bin)
     double run_minutes = 0.0;  // the end of the last bin
-    // The recording's typical step between records in whole minutes (1 for windows shorter
-    // than a minute).
+    // The recording's window length in minutes (RecordingWindowMinutes).
     double window_minutes = 0.0;
     std::vector<std::uint8_t> observed;  // per bin: 1 when the recording covers it
     std::vector<WellSeries> wells;       // wells 0..max_well_index

@@ -70,6 +70,7 @@ TidyExportOutcome ExportTidyTables(StorageContext& ctx, const TidyExportRequest&
     const BinnedActivity& a = *activity;
     out.bin_size = a.bin_size;
     out.bin_size_corrected = a.bin_size_corrected;
+    out.bin_size_note = a.bin_size_note;
 
     // Which channels are enabled (status.dat of the acquisition).
     ProjectState project;
@@ -139,14 +140,16 @@ TidyExportOutcome ExportTidyTables(StorageContext& ctx, const TidyExportRequest&
             const std::string id = CsvField(s.id) + ",";
             for (int k = 0; k <= a.last_bin; ++k) {
                 const auto uk = static_cast<std::size_t>(k);
-                const std::int32_t v =
-                    request.per_channel
-                        ? a.bins.count(uk, static_cast<std::size_t>(s.channels.front()))
-                        : ExportWellValue(a, s.well, uk);
                 text += id;
                 text += std::to_string(std::int64_t{k} * a.bin_size * 60);
                 text += ',';
-                text += std::to_string(v);
+                if (!a.bins.Present(uk))
+                    text += kExportMissingValue;  // not recorded: unknown, not 0
+                else if (request.per_channel)
+                    text += std::to_string(
+                        a.bins.count(uk, static_cast<std::size_t>(s.channels.front())));
+                else
+                    text += std::to_string(ExportWellValue(a, s.well, uk));
                 text += '\n';
                 ++out.activity_rows;
             }

@@ -4,7 +4,8 @@
 //
 // activity.csv:  id,t,activity
 //   t: the start of the bin in seconds from the start of the recording; activity: the counts
-//   in the bin (for a well with several beams the rounded mean of its beams, as in reports).
+//   in the bin (for a well with several beams the rounded mean of its beams, as in reports),
+//   "NA" for a bin the recording does not cover (a pause, a gap, a lost instrument).
 // metadata.csv:  id,region_id,start_datetime,stop_datetime,project,acquisition,plate,well,group,
 //                channels,status
 //   region_id: the well number (per channel: the channel number), from 0 as in the program;
@@ -52,6 +53,7 @@ struct TidyExportOutcome {
     std::string failure;
     std::int32_t bin_size = 0;  // the bin size used
     bool bin_size_corrected = false;
+    std::string bin_size_note;      // why it was corrected ("" when it was not)
     std::size_t ids = 0;            // rows of metadata.csv
     std::size_t activity_rows = 0;  // rows of activity.csv
     std::filesystem::path activity_file;

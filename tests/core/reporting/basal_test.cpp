@@ -43,6 +43,7 @@ BinTable Bins(const std::vector<std::array<std::int32_t, 3>>& counts) {
     BinTable b;
     b.Resize(3);
     for (std::size_t k = 0; k < 3; ++k) b.minutes[k] = static_cast<std::int32_t>(30 * (k + 1));
+    b.present.assign(3, 1);
     for (std::size_t c = 0; c < counts.size(); ++c)
         for (std::size_t k = 0; k < 3; ++k) b.count(k, c) = counts[c][k];
     return b;
@@ -102,6 +103,12 @@ TEST(Basal, ChannelBasalSumsUpToTheBasalMinutesAndScalesToOneBin) {
     // A basal shorter than a bin is scaled up to a bin, rounded half to even: 7 x 30 / 20.
     const auto short_basal = ChannelBasal(basal, 30, 30, 20);
     EXPECT_EQ(short_basal[1], 10);
+    // A basal bin the recording does not cover is not a bin of no activity: the basal is the
+    // mean of the bins that were recorded.
+    basal.present[1] = 0;
+    const auto with_gap = ChannelBasal(basal, 90, 30, 90);
+    EXPECT_EQ(with_gap[0], 20);  // (10 + 30) / 2, not (10 + 0 + 30) / 3
+    EXPECT_EQ(with_gap[2], 3);
 }
 
 TEST(Basal, WellsAreAveragedAndCountsBecomePercentages) {

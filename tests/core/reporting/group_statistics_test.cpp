@@ -34,6 +34,7 @@ BinTable OneBin(const std::vector<std::int32_t>& values) {
     BinTable b;
     b.Resize(1);
     b.minutes[0] = 30;
+    b.present[0] = 1;
     for (std::size_t c = 0; c < values.size(); ++c) b.count(0, c) = values[c];
     return b;
 }
@@ -118,6 +119,7 @@ TEST(GroupStatistics, ReportBinsPresenceAndStandardError) {
         bins.minutes[k] = static_cast<std::int32_t>(30 * (k + 1));
         bins.temperature[k] = static_cast<std::int16_t>(250 + k);
         bins.records[k] = static_cast<std::int32_t>(29 + k);
+        bins.present[k] = 1;
     }
     const std::int32_t values[4] = {10, 20, 30, 40};
     for (std::size_t w = 0; w < 4; ++w) bins.count(0, w) = values[w];
@@ -125,6 +127,12 @@ TEST(GroupStatistics, ReportBinsPresenceAndStandardError) {
     const GroupStatistics s = ComputeGroupStatistics(in, bins, 90, 1, 30);
     EXPECT_EQ(s.bin_count, 3);
     EXPECT_EQ(s.bin_present, (std::vector<bool>{false, true, true, false}));
+    // A bin the recording does not cover stays absent: its zeros are not activity.
+    BinTable gap = bins;
+    gap.present[1] = 0;
+    const GroupStatistics g = ComputeGroupStatistics(in, gap, 90, 2, 30);
+    EXPECT_EQ(g.bin_present, (std::vector<bool>{false, true, false, true}));
+    EXPECT_EQ(g.samples[2], 0);
     // "#Samples": the records that fell into each reported bin.
     EXPECT_EQ(s.samples, (std::vector<std::int32_t>{0, 29, 30, 0}));
     EXPECT_EQ(s.temperature[2], 251);

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+
 #include "core/reporting/group_statistics.h"
 #include "core/reporting/report_inputs.h"
 #include "core/reporting/report_output.h"
@@ -147,15 +151,15 @@ TEST(ReportRun, RecordsWithImpossibleCountsAreLeftOutAndSaid) {
     EXPECT_EQ(rig.dialogs.Messages(), std::vector<std::string>{(folder / "counts.bin").string() +
                                                                ": " + said + " of the report."});
     const std::string text = ReadFile(out.report_file);
-    EXPECT_NE(text.find("\"SUBPROJECT:\",\"Dose response run\"\r\n\"EXCLUDED RECORDS:\",\"" + said +
-                        "\"\r\n\r\n"),
-              std::string::npos);
-    // A damaged record is left out whole: the second and third bins hold 29 records, so A1
-    // (channel 0) counts 29 x 10 and 29 x 2 there and A2 (channel 16) 29 x 20 and 29 x 3.
-    EXPECT_NE(text.find("A1,\"000_Control\",750,290,58\r\n"), std::string::npos);
-    EXPECT_NE(text.find("A2,\"000_Control\",300,580,87\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\r\n\"EXCLUDED RECORDS:\",\"" + said + "\"\r\n\r\n"), std::string::npos);
+    // A damaged record is left out whole: the second and third bins hold 29 records of their 30
+    // minutes, which are scaled to the whole bin, so A1 (channel 0) reads 30 x 10 and 30 x 2
+    // there (not 29 x 10 and 29 x 2, a minute of no activity) and A2 (channel 16) 30 x 20 and
+    // 30 x 3.
+    EXPECT_NE(text.find("A1,\"000_Control\",750,300,60\r\n"), std::string::npos);
+    EXPECT_NE(text.find("A2,\"000_Control\",300,600,90\r\n"), std::string::npos);
     EXPECT_NE(text.find("#Samples,30,29,29\r\n"), std::string::npos);
-    EXPECT_NE(text.find("\"000_Control\",525,435,72\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\"000_Control\",525,450,75\r\n"), std::string::npos);
 }
 
 TEST(ReportRun, MissingInputsStopTheRunWithTheirMessage) {
@@ -191,12 +195,19 @@ TEST(ReportRun, BinSizeIsCorrectedAgainstTheRecording) {
         const char* text;
         std::int32_t bin;
         bool corrected;
+        const char* note;
     };
-    const Case cases[] = {{"30", 30, false},
-                          {"120", 90, true},
-                          {"0", 1, true},
-                          {"45 min", 45, false},
-                          {"abc", 1, true}};
+    // One-minute records fill one-minute bins (the windows of 35 seconds that cannot are in
+    // FlatActivityOfShortWindowsReportsFlatBinsAtAnyBinSize).
+    const char* raised = "a bin of 0 min holds nothing: bin size corrected to 1 min";
+    const Case cases[] = {{"30", 30, false, ""},
+                          {"120", 90, true,
+                           "the recording (90 min) is shorter than the bin of 120 min: bin size "
+                           "corrected to 90 min"},
+                          {"0", 1, true, raised},
+                          {"1", 1, false, ""},
+                          {"45 min", 45, false, ""},
+                          {"abc", 1, true, raised}};
     for (const Case& c : cases) {
         ReportRig rig;
         const fs::path folder =
@@ -207,7 +218,101 @@ TEST(ReportRun, BinSizeIsCorrectedAgainstTheRecording) {
         EXPECT_TRUE(out.written) << c.text;
         EXPECT_EQ(out.bin_size, c.bin) << c.text;
         EXPECT_EQ(out.bin_size_corrected, c.corrected) << c.text;
+        EXPECT_EQ(out.bin_size_note, c.note) << c.text;
+        if (*c.note != '\0') {
+            EXPECT_NE(ReadFile(out.report_file).find("\"BIN SIZE:\",\"" + std::string(c.note)),
+                      std::string::npos)
+                << c.text;
+        }
     }
+}
+
+// Records of `seconds`-long windows ending from `from` to `to` seconds (minutes rounded down,
+// as the time counter writes them); the golden plate's channels count `count` a window.
+std::vector<PlannedRecord> WindowRecords(double seconds, double from, double to, int count) {
+    std::vector<PlannedRecord> records;
+    for (double end = from + seconds; end <= to + 1e-9; end += seconds) {
+        PlannedRecord r;
+        r.minute = static_cast<std::int32_t>(std::floor(end / 60.0 + 1e-9));
+        for (int c : {0, 1, 2, 16, 17, 33})
+            r.values[static_cast<std::size_t>(c)] = static_cast<std::int16_t>(count);
+        r.values[384] = 250;
+        records.push_back(r);
+    }
+    return records;
+}
+
+// The values of a Rows line that starts with `label`, and the bin times of its header.
+std::vector<long> RowValues(const std::string& text, const std::string& label) {
+    const std::size_t at = text.find("\r\n" + label + ",");
+    if (at == std::string::npos) return {};
+    std::vector<long> values;
+    std::istringstream line(
+        text.substr(at + 3 + label.size(), text.find("\r\n", at + 2) - at - 3 - label.size()));
+    for (std::string field; std::getline(line, field, ',');) values.push_back(std::stol(field));
+    return values;
+}
+
+TEST(ReportRun, FlatActivityOfShortWindowsReportsFlatBinsAtAnyBinSize) {
+    // Six hours of 35-second windows, 7 counts a window on every beam: one or two windows end
+    // in a minute, and every whole bin still reports the same activity.
+    ReportRig rig;
+    const fs::path folder =
+        rig.Acquisition("20260314_0930", GoldenProjectPlan(), WindowRecords(35, 0, 6 * 3600, 7));
+    for (const int asked : {1, 2, 5, 30}) {
+        SCOPED_TRACE(asked);
+        ReportRequest r = rig.Request(folder, OutputFormat::Rows, ",");
+        r.bin_size_text = std::to_string(asked);
+        const ReportOutcome out = GenerateReport(rig.env, r);
+        ASSERT_TRUE(out.written) << out.failure;
+        EXPECT_EQ(out.bin_size, asked == 1 ? 2 : asked);
+        const std::string text = ReadFile(out.report_file);
+        const std::vector<long> means = RowValues(text, "\"000_Control\"");
+        ASSERT_GE(means.size(), 360u / static_cast<std::size_t>(out.bin_size) - 1);
+        const auto [lo, hi] = std::minmax_element(means.begin(), means.end());
+        EXPECT_LE(*hi - *lo, 0.05 * static_cast<double>(*lo)) << *lo << " to " << *hi;
+        EXPECT_NEAR(static_cast<double>(*lo), 7.0 * out.bin_size * 60 / 35,
+                    0.05 * static_cast<double>(*lo));
+        EXPECT_NE(text.find("\"BIN VALUE:\",\"activity counts in each bin of " +
+                            std::to_string(out.bin_size) +
+                            " min: the counts of the windows that "
+                            "ended in it (35 s each), scaled to the whole bin"),
+                  std::string::npos);
+        if (asked == 1) {
+            EXPECT_NE(text.find("\"BIN SIZE:\",\"bins of 1 min cannot hold enough of the "
+                                "recording's windows (35 s)"),
+                      std::string::npos);
+        }
+    }
+}
+
+TEST(ReportRun, ARecordingGapIsLeftOutOfTheReportAndSaid) {
+    // A day of 35-second windows without records from hour 10 to hour 14 (the instrument was
+    // lost): the eight half-hour bins of the gap are neither columns of zeros nor 0.0 degrees;
+    // they are left out and the header names them.
+    ReportRig rig;
+    std::vector<PlannedRecord> records = WindowRecords(35, 0, 10 * 3600, 5);
+    const std::vector<PlannedRecord> after = WindowRecords(35, 14 * 3600, 24 * 3600, 5);
+    records.insert(records.end(), after.begin(), after.end());
+    const fs::path folder = rig.Acquisition("20260314_0930", GoldenProjectPlan(), records);
+    const ReportOutcome out = GenerateReport(rig.env, rig.Request(folder, OutputFormat::Rows, ","));
+    ASSERT_TRUE(out.written) << out.failure;
+    const std::string text = ReadFile(out.report_file);
+    std::string times = "Group/Time[m]";
+    for (int k = 1; k <= 48; ++k)
+        if (k <= 20 || k > 28) times += "," + std::to_string(30 * k);
+    EXPECT_NE(text.find("\r\n" + times + "\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\"MISSING BINS:\",\"8 of 48 bins have no value (the recording does not "
+                        "cover three quarters of them: a pause, a gap, a lost instrument) and are "
+                        "left out: 600-840 min\""),
+              std::string::npos);
+    const std::vector<long> means = RowValues(text, "\"000_Control\"");
+    ASSERT_EQ(means.size(), 40u);
+    for (long v : means) EXPECT_NEAR(static_cast<double>(v), 5.0 * 30 * 60 / 35, 3);
+    // No made-up temperature either: the temperatures of the bins that were recorded only.
+    std::string temperatures = "Temp[°C]";
+    for (int k = 0; k < 40; ++k) temperatures += ",25.0";
+    EXPECT_NE(text.find("\r\n" + temperatures + "\r\n"), std::string::npos);
 }
 
 TEST(ReportRun, TheCopyStaysInsideTheAcquisitionFolder) {
@@ -385,6 +490,7 @@ TEST(ReportOutput, ALongReportIsWrittenAsItIsComputed) {
         rig.ctx, rig.Acquisition("20260314_0930", GoldenProjectPlan(), GoldenRecords()));
     BinTable bins;
     bins.Resize(20000);
+    bins.present.assign(bins.size(), 1);
     for (std::size_t k = 0; k < bins.size(); ++k) {
         bins.minutes[k] = static_cast<std::int32_t>(k + 1);
         for (std::size_t c : {0u, 1u, 2u, 16u, 17u, 33u})
