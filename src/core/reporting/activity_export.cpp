@@ -51,6 +51,7 @@ std::string NotesText(const fs::path& folder, const BinnedActivity& a, ExportLay
          "its beams\r\n";
     t += "A bin's value: " + BinValueText(a.bin_size, a.window_minutes, false) + "\r\n";
     if (!a.bin_size_note.empty()) t += "Bin size: " + a.bin_size_note + "\r\n";
+    if (!a.backward_step.empty()) t += "Records read: " + a.backward_step + "\r\n";
     std::size_t missing = 0;
     for (int k = 0; k <= a.last_bin; ++k)
         missing += a.bins.Present(static_cast<std::size_t>(k)) ? 0u : 1u;
@@ -134,7 +135,13 @@ std::optional<BinnedActivity> LoadBinnedActivity(StorageContext& ctx, const fs::
     a.bin_size_note = BinCorrectionText(wanted, a.bin_size, scanned);
 
     RecordTable records;
-    const int last = LoadActivityFile(std::move(stored), records);
+    std::optional<BackwardStep> step;
+    const std::size_t kept = stored.size();
+    const int last = LoadActivityFile(std::move(stored), records, &step);
+    if (step) {
+        a.backward_step = BackwardStepText(counts_file, *step, kept);
+        ctx.dialogs.MessageBox(a.backward_step + ".");
+    }
     std::int32_t length = LargestMinute(records, last);
     if (last < 1 || length < 1) return fail(TooShortMessage(counts_file, records.size(), length));
     a.recorded_minutes = length;

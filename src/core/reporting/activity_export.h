@@ -51,6 +51,7 @@ struct BinnedActivity {
     std::int32_t bin_size = 0;  // the bin size used
     bool bin_size_corrected = false;
     std::string bin_size_note;          // why it was corrected ("" when it was not)
+    std::string backward_step;          // where the minutes went back ("" when they never did)
     double window_minutes = 0.0;        // the recording's window length
     std::int32_t recorded_minutes = 0;  // the minute of the last record (the end of the run)
     LocalDateTime start;                // from the folder name

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -137,54 +138,94 @@ std::string ImpossibleRecordsText(std::size_t dropped, std::size_t total) {
            ") and were left out";
 }
 
+namespace {
+
+// A drop of more than 1000 minutes starts a new day when it comes from a minute of the first
+// day (older files counted the time of day) and the run goes on within the hour.
+constexpr std::int64_t kRollOverWithin = 60;
+
+bool IsDayRollOver(std::int64_t from, std::int64_t to) {
+    return from - to > kDayDropMinutes && from < kMinutesPerDay &&
+           to + kMinutesPerDay - from <= kRollOverWithin;
+}
+
+// The day-adjusted minutes of the records before the first step back.
+std::vector<std::int32_t> AdjustedRun(const RecordTable& stored,
+                                      std::optional<BackwardStep>* step) {
+    std::vector<std::int32_t> adjusted;
+    adjusted.reserve(stored.size());
+    std::int64_t day = 0;
+    if (step) step->reset();
+    for (std::size_t j = 0; j < stored.size(); ++j) {
+        const std::int32_t minute = stored.minutes[j];
+        if (j > 0) {
+            const std::int32_t before = stored.minutes[j - 1];
+            if (IsDayRollOver(before, minute)) ++day;
+            const std::int32_t v = DayMinute(day, minute);
+            if (v < adjusted.back()) {
+                if (step) *step = BackwardStep{j, before, minute};
+                break;
+            }
+            adjusted.push_back(v);
+            continue;
+        }
+        adjusted.push_back(DayMinute(day, minute));
+    }
+    return adjusted;
+}
+
+}  // namespace
+
+std::optional<BackwardStep> FirstBackwardStep(const RecordTable& stored) {
+    std::optional<BackwardStep> step;
+    (void)AdjustedRun(stored, &step);
+    return step;
+}
+
+std::string BackwardStepText(const std::filesystem::path& counts_file, const BackwardStep& step,
+                             std::size_t total) {
+    const std::size_t after = total - step.record;
+    return counts_file.string() + " goes back in time at record " + std::to_string(step.record) +
+           " (from minute " + std::to_string(step.from_minute) + " to minute " +
+           std::to_string(step.to_minute) + "): records 0 to " + std::to_string(step.record - 1) +
+           " are read, the " + std::to_string(after) + (after == 1 ? " record" : " records") +
+           " from there on " + (after == 1 ? "is" : "are") +
+           " left out (a damaged file, or two runs written into one)";
+}
+
 std::int32_t ScanActivityDuration(const RecordTable& stored) {
+    const auto step = FirstBackwardStep(stored);
+    const std::size_t n = step ? step->record : stored.size();
     std::int64_t day = 0;
     std::int32_t largest = 0;
-    for (std::size_t j = 0; j < stored.size(); ++j) {
+    for (std::size_t j = 0; j < n; ++j) {
         const std::int32_t minute = stored.minutes[j];
         const std::int32_t v = DayMinute(day, minute);
         if (j == 0 || v > largest) largest = v;
         // The day grows for the records after the one that dropped back.
         if (j > 0 && std::int64_t{stored.minutes[j - 1]} - minute > kDayDropMinutes) ++day;
     }
-    return stored.size() == 0 ? 0 : largest;
+    return n == 0 ? 0 : largest;
 }
 
 std::int32_t ScanActivityDuration(const std::filesystem::path& counts_file) {
     return ScanActivityDuration(ReadCountsRecords(counts_file));
 }
 
-int LoadActivityFile(RecordTable stored, RecordTable& out) {
-    const std::size_t n = stored.size();
+int LoadActivityFile(RecordTable stored, RecordTable& out, std::optional<BackwardStep>* step) {
     out = RecordTable{};
-    if (n == 0) return -1;
-    // Day-adjusted minutes: a drop of more than 1000 minutes starts a new day at once.
-    std::vector<std::int32_t> adjusted(n);
-    std::int64_t day = 0;
-    for (std::size_t j = 0; j < n; ++j) {
-        adjusted[j] = DayMinute(day, stored.minutes[j]);
-        if (j > 0 && std::int64_t{adjusted[j - 1]} - adjusted[j] > kDayDropMinutes) {
-            ++day;
-            adjusted[j] = DayMinute(day, stored.minutes[j]);
-        }
+    if (stored.size() == 0) {
+        if (step) step->reset();
+        return -1;
     }
-    // The last record that is not below any earlier one.
-    std::size_t last = 0;
-    std::int32_t running_max = adjusted[0];
-    for (std::size_t j = 1; j < n; ++j) {
-        if (adjusted[j] >= running_max) {
-            last = j;
-            running_max = adjusted[j];
-        }
-    }
-    const std::size_t count = last + 1;
-    adjusted.resize(count);
+    std::vector<std::int32_t> adjusted = AdjustedRun(stored, step);
+    const std::size_t count = adjusted.size();
     stored.temperature.resize(count);
     stored.counts.resize(count * kChannelTableSize);
     out.minutes = std::move(adjusted);
     out.temperature = std::move(stored.temperature);
     out.counts = std::move(stored.counts);
-    return static_cast<int>(last);
+    return static_cast<int>(count) - 1;
 }
 
 int LoadActivityFile(const std::filesystem::path& counts_file, RecordTable& out) {

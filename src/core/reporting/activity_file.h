@@ -43,16 +43,33 @@ std::size_t DropImpossibleRecords(RecordTable& table);
 // "3 of 32000 records hold impossible counts (below 0 or above 500) and were left out".
 std::string ImpossibleRecordsText(std::size_t dropped, std::size_t total);
 
-// `ScanActivityDuration`: the largest of day x 1440 + minute over the records, the day growing
-// by one after a record more than 1000 minutes below its predecessor. 0 for an empty table.
+// Where the minutes of a counts.bin stop running forward: the first record whose day-adjusted
+// minute lies below its predecessor's (a damaged file, or a second run written into the same
+// file). A drop of more than 1000 minutes from a minute of the first day that goes on within
+// the hour (1439 then 5) is the roll-over of an older file's day, not a step back.
+struct BackwardStep {
+    std::size_t record = 0;        // the first record that goes back
+    std::int32_t from_minute = 0;  // its predecessor's minute, as stored
+    std::int32_t to_minute = 0;    // its own minute, as stored
+};
+std::optional<BackwardStep> FirstBackwardStep(const RecordTable& stored);
+// "counts.bin goes back in time at record 120 (from minute 60 to minute 2): records 0 to 119
+// are read, the 30 after them are left out (a damaged file, or two runs written into one)".
+std::string BackwardStepText(const std::filesystem::path& counts_file, const BackwardStep& step,
+                             std::size_t total);
+
+// `ScanActivityDuration`: the largest of day x 1440 + minute over the records before the first
+// step back, the day growing by one after a record more than 1000 minutes below its
+// predecessor. 0 for an empty table.
 std::int32_t ScanActivityDuration(const RecordTable& stored);
 std::int32_t ScanActivityDuration(const std::filesystem::path& counts_file);
 
-// `LoadActivityFile`: fills `out` with the records 0..last, where last is the last record whose
-// day-adjusted minute is not below any earlier one (later records belong to no continuous
-// run), and returns last; -1 for an empty table. Minutes are day-adjusted.
-// Pass the stored table by std::move to reuse its memory.
-int LoadActivityFile(RecordTable stored, RecordTable& out);
+// `LoadActivityFile`: fills `out` with the records 0..last, the records before the first step
+// back (FirstBackwardStep; none of the records after it belongs to the same run), and returns
+// last; -1 for an empty table. Minutes are day-adjusted. `step` (when given) gets the step back,
+// or nullopt. Pass the stored table by std::move to reuse its memory.
+int LoadActivityFile(RecordTable stored, RecordTable& out,
+                     std::optional<BackwardStep>* step = nullptr);
 int LoadActivityFile(const std::filesystem::path& counts_file, RecordTable& out);
 
 // The largest minute of records 0..last (0 for none).

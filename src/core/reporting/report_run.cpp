@@ -50,13 +50,17 @@ struct LoadedRecords {
     int last = -1;
     std::int32_t length = 0;  // the largest minute
     double window_minutes = 0.0;
+    std::string backward;  // where the minutes went back ("" when they never did)
 };
 
 // Loads one acquisition's records (their memory is reused); on failure returns the message to
 // show.
 std::optional<std::string> LoadRecords(RecordTable stored, const fs::path& counts_file,
                                        LoadedRecords& out) {
-    out.last = LoadActivityFile(std::move(stored), out.records);
+    const std::size_t total = stored.size();
+    std::optional<BackwardStep> step;
+    out.last = LoadActivityFile(std::move(stored), out.records, &step);
+    if (step) out.backward = BackwardStepText(counts_file, *step, total);
     out.length = LargestMinute(out.records, out.last);
     if (out.last < 1 || out.length < 1)
         return TooShortMessage(counts_file, out.records.size(), out.length);
@@ -150,6 +154,10 @@ std::optional<ComputedReport> ComputeReport(ReportEnvironment& env, const Report
     LoadedRecords loaded;
     if (auto error = LoadRecords(std::move(stored), counts_file, loaded)) return fail(*error);
     outcome.window_minutes = loaded.window_minutes;
+    if (!loaded.backward.empty()) {
+        outcome.backward_step = loaded.backward;
+        dialogs.MessageBox(loaded.backward + ".");
+    }
     if (const std::int32_t fitted = BinForWindows(bin_size, loaded.window_minutes);
         fitted != bin_size) {
         outcome.bin_size_note = BinRaisedText(bin_size, fitted, loaded.window_minutes);
@@ -173,6 +181,10 @@ std::optional<ComputedReport> ComputeReport(ReportEnvironment& env, const Report
         LoadedRecords basal_loaded;
         if (auto error = LoadRecords(std::move(basal_records), basal_counts, basal_loaded))
             return fail(*error);
+        if (!basal_loaded.backward.empty()) {
+            outcome.basal_backward_step = basal_loaded.backward;
+            dialogs.MessageBox(basal_loaded.backward + ".");
+        }
         if (auto error = Rebin(basal_loaded, basal_counts, bin_size, basal)) return fail(*error);
         const auto minutes = ChooseBasalMinutes(dialogs, basal.length, bin_size);
         if (!minutes) return std::nullopt;  // cancelled: no report
@@ -212,6 +224,10 @@ void WriteReportFiles(ReportEnvironment& env, const ReportRequest& request, Comp
     doc.excluded_basal_records = outcome.excluded_basal_records;
     doc.window_minutes = outcome.window_minutes;
     if (!outcome.bin_size_note.empty()) doc.notes.emplace_back("BIN SIZE:", outcome.bin_size_note);
+    if (!outcome.backward_step.empty())
+        doc.notes.emplace_back("RECORDS READ:", outcome.backward_step);
+    if (!outcome.basal_backward_step.empty())
+        doc.notes.emplace_back("BASAL RECORDS READ:", outcome.basal_backward_step);
     const LocalDateTime now = env.clock.Now();
     doc.date_text = env.format_date ? env.format_date(now) : DefaultDate(now);
     // The report file and its copy named after the experiment, inside the acquisition

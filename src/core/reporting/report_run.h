@@ -61,6 +61,10 @@ struct ReportOutcome {
     std::int32_t bin_size = 0;         // the bin size used (written back into Cmb_binsize)
     bool bin_size_corrected = false;
     std::string bin_size_note;  // why the bin size was corrected ("" when it was not)
+    // Where the minutes of counts.bin (of the basal acquisition's) went back in time, which
+    // ends the records read ("" when they never did).
+    std::string backward_step;
+    std::string basal_backward_step;
     double window_minutes = 0;  // the recording's window length
     std::int32_t length = 0;    // minutes covered by the report
     int last_bin = -1;

@@ -282,8 +282,11 @@ std::optional<RhythmSource> ReadRhythmSource(StorageContext& ctx, const fs::path
         RecordTable stored = ReadCountsRecords(counts);
         const std::size_t total = stored.size();
         const std::size_t dropped = DropImpossibleRecords(stored);
-        src.last = LoadActivityFile(std::move(stored), src.records);
+        const std::size_t kept = stored.size();
+        std::optional<BackwardStep> step;
+        src.last = LoadActivityFile(std::move(stored), src.records, &step);
         if (dropped > 0) src.notes.push_back(ImpossibleRecordsText(dropped, total));
+        if (step) src.notes.push_back(BackwardStepText(counts, *step, kept));
     } catch (const std::exception& e) {
         if (failure) *failure = e.what();
         return std::nullopt;

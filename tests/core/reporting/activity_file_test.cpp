@@ -109,8 +109,12 @@ TEST(ActivityFile, LoadRollsTheDayAndStopsAtTheLastRecordOfTheRun) {
         {"midnight wrap", {1430, 1439, 5, 10}, 3, {1430, 1439, 1445, 1450}},
         // A second run appended after a restart belongs to no continuous record.
         {"restart", {1, 2, 3, 4, 5, 1, 2}, 4, {1, 2, 3, 4, 5}},
-        // A record that dips is kept when a later one is back above every earlier one.
-        {"dip", {1, 2, 3, 1, 4}, 4, {1, 2, 3, 1, 4}},
+        // A record that goes back ends the run, even when a later one is back above every
+        // earlier one: two runs written into one file, or a damaged record.
+        {"dip", {1, 2, 3, 1, 4}, 2, {1, 2, 3}},
+        {"second run after a long first one", {1200, 1201, 1202, 0, 1}, 2, {1200, 1201, 1202}},
+        // A drop of more than 1000 minutes that is no midnight of an older file's day.
+        {"drop from beyond the first day", {3000, 3001, 5, 6}, 1, {3000, 3001}},
         {"single", {7}, 0, {7}},
     };
     for (const Case& c : cases) {
@@ -128,6 +132,30 @@ TEST(ActivityFile, LoadRollsTheDayAndStopsAtTheLastRecordOfTheRun) {
         EXPECT_EQ(LargestMinute(t, c.last), *std::max_element(c.loaded.begin(), c.loaded.end()))
             << c.name;
     }
+}
+
+TEST(ActivityFile, TheFirstStepBackIsFoundAndSaid) {
+    RecordTable stored;
+    stored.minutes = {1, 2, 3, 4, 2, 3, 5, 6};
+    stored.counts.assign(stored.minutes.size() * kChannelTableSize, 0);
+    stored.temperature.assign(stored.minutes.size(), 0);
+    const auto step = FirstBackwardStep(stored);
+    ASSERT_TRUE(step);
+    EXPECT_EQ(step->record, 4u);
+    EXPECT_EQ(step->from_minute, 4);
+    EXPECT_EQ(step->to_minute, 2);
+    EXPECT_EQ(BackwardStepText("/a/counts.bin", *step, stored.size()),
+              "/a/counts.bin goes back in time at record 4 (from minute 4 to minute 2): records "
+              "0 to 3 are read, the 4 records from there on are left out (a damaged file, or two "
+              "runs written into one)");
+    // The duration ends there too: the minutes after the step are no part of the run.
+    EXPECT_EQ(ScanActivityDuration(stored), 4);
+    RecordTable out;
+    std::optional<BackwardStep> said;
+    EXPECT_EQ(LoadActivityFile(stored, out, &said), 3);
+    EXPECT_TRUE(said);
+    stored.minutes = {1430, 1439, 5, 6};  // an older file's midnight
+    EXPECT_FALSE(FirstBackwardStep(stored));
 }
 
 TEST(ActivityFile, IncompleteTailAndEmptyFilesAreHandled) {

@@ -162,6 +162,31 @@ TEST(ReportRun, RecordsWithImpossibleCountsAreLeftOutAndSaid) {
     EXPECT_NE(text.find("\"000_Control\",525,450,75\r\n"), std::string::npos);
 }
 
+TEST(ReportRun, MinutesGoingBackEndTheRecordsReadAndAreSaid) {
+    // A second run written after the first into the same counts.bin: minutes 1..90, then 1..60
+    // again. The report reads the first run only and says where it stopped, instead of adding
+    // the second run's records into the first run's bins.
+    ReportRig rig;
+    std::vector<PlannedRecord> records = GoldenRecords();
+    std::vector<PlannedRecord> second = GoldenRecords();
+    second.resize(60);
+    for (auto& r : second) r.values[0] = 400;
+    records.insert(records.end(), second.begin(), second.end());
+    const fs::path folder = rig.Acquisition("20260314_0930", GoldenProjectPlan(), records);
+    const ReportOutcome out = GenerateReport(rig.env, rig.Request(folder, OutputFormat::Rows, ","));
+    ASSERT_TRUE(out.written) << out.failure;
+    const std::string said = (folder / "counts.bin").string() +
+                             " goes back in time at record 90 (from minute 90 to minute 1): "
+                             "records 0 to 89 are read, the 60 records from there on are left "
+                             "out (a damaged file, or two runs written into one)";
+    EXPECT_EQ(out.backward_step, said);
+    EXPECT_EQ(rig.dialogs.Messages(), std::vector<std::string>{said + "."});
+    const std::string text = ReadFile(out.report_file);
+    EXPECT_NE(text.find("\"RECORDS READ:\",\"" + said + "\"\r\n"), std::string::npos);
+    EXPECT_NE(text.find("A1,\"000_Control\",750,300,60\r\n"), std::string::npos);
+    EXPECT_NE(text.find("#Samples,30,30,30\r\n"), std::string::npos);
+}
+
 TEST(ReportRun, MissingInputsStopTheRunWithTheirMessage) {
     ReportRig rig;
     // No counts.bin at all.
