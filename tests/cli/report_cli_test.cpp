@@ -386,6 +386,10 @@ TEST(ExportCli, FilesPerChannelPerWellAndTidyTables) {
               std::string::npos)
         << r.err;
 
+    // The recorder logged its zone: the tables carry its offset, whatever this computer's zone.
+    std::ofstream(folder / "events.log", std::ios::binary)
+        << "2026-03-14 09:30:00  Time zone: UTC+01:00 (CET)\r\n"
+           "2026-03-14 09:30:00  Sampling started\r\n";
     r = inst.Cli({folder.string(), "--tidy", "--bin", "30"}, "export");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(OutLines(r.out), (std::vector<std::string>{(folder / "metadata.csv").string(),
@@ -393,17 +397,18 @@ TEST(ExportCli, FilesPerChannelPerWellAndTidyTables) {
     auto meta = OutLines(ReadFile(folder / "metadata.csv"));
     EXPECT_EQ(meta.size(), 97u);
     EXPECT_EQ(meta[1],
-              "2026-03-14 09:30:00|p00001/20260314_0930|A1,0,2026-03-14 09:30:00,"
-              "2026-03-14 11:00:00,Default,20260314_0930,w96f,A1,000_Group0,0 16,OK");
+              "2026-03-14T09:30:00+01:00|p00001/20260314_0930|A1,0,2026-03-14T09:30:00+01:00,"
+              "2026-03-14T11:00:00+01:00,Default,20260314_0930,w96f,A1,000_Group0,0 16,OK,"
+              "UTC+01:00 (CET) as logged by the recorder");
     auto rows = OutLines(ReadFile(folder / "activity.csv"));
     EXPECT_EQ(rows.size(), 1u + 96u * 3u);
-    EXPECT_EQ(rows.back(), "2026-03-14 09:30:00|p00001/20260314_0930|H12,3600,675");
+    EXPECT_EQ(rows.back(), "2026-03-14T09:30:00+01:00|p00001/20260314_0930|H12,3600,675");
 
     r = inst.Cli({folder.string(), "--tidy", "--per", "channel"}, "export");
     ASSERT_EQ(r.status, 0) << r.err;
     meta = OutLines(ReadFile(folder / "metadata.csv"));
     EXPECT_EQ(meta.size(), 1u + 192u);
-    EXPECT_EQ(meta[2].substr(0, 46), "2026-03-14 09:30:00|p00001/20260314_0930|A1.1,");
+    EXPECT_EQ(meta[2].substr(0, 52), "2026-03-14T09:30:00+01:00|p00001/20260314_0930|A1.1,");
 
     const std::vector<std::pair<std::vector<std::string>, std::string>> usage = {
         {{folder.string()}, "give --per channel|well, or --tidy"},

@@ -151,13 +151,31 @@ bool GroupsDiffer(StorageContext& ctx, const fs::path& acquisition_folder,
     return false;
 }
 
+// "2026-03-14 10:00" from the folder's name; with the seconds, the recorder's zone and where it
+// is known from otherwise.
+std::string StartLine(const reporting::RecordingStart& start) {
+    if (!start.known) return "not known";
+    const LocalDateTime& t = start.local;
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute);
+    std::string out = text;
+    if (start.source == "folder name") return out;
+    std::snprintf(text, sizeof text, ":%02d", t.second);
+    out += text;
+    if (start.utc_offset_minutes) out += " " + TimeZoneText(t);
+    return out + " (" + start.source + ")";
+}
+
 std::vector<std::string> SummaryLines(const OpenedAcquisition& a) {
+    // The acquisition's own settings: the project's may have changed since it was recorded.
+    const ProjectSetup& setup = a.own_setup ? *a.own_setup : a.project.Setup;
     std::vector<std::string> lines = {
         "***** PROJECT ******",
         a.project_entry,
         "***** CONFIG ******",
-        "Microplate format: [" + a.project.Setup.Plate_format + "]",
-        "Acquisition Lapse = " + std::to_string(a.project.Setup.Aq_lapse) + "min",
+        "Microplate format: [" + setup.Plate_format + "]",
+        "Acquisition Lapse = " + std::to_string(setup.Aq_lapse) + "min",
         "Groups: ",
     };
     for (int g : GroupsInUse(a.project, a.plate))
@@ -166,7 +184,7 @@ std::vector<std::string> SummaryLines(const OpenedAcquisition& a) {
 
     const RecordingStatus& st = a.status;
     lines.push_back("***** RECORDING ******");
-    lines.push_back("Start: " + StartTextOfFolder(a.ref.folder));
+    lines.push_back("Start: " + StartLine(a.start));
     const std::int32_t minutes = st.last_minute;
     lines.push_back("Duration: " + std::to_string(minutes) + " min" +
                     (minutes >= 60 ? " (" + DurationText(std::int64_t{minutes} * 60) + ")" : ""));
@@ -232,6 +250,14 @@ std::optional<OpenedAcquisition> OpenAcquisition(StorageContext& ctx, const Acqu
                       SetupUse::Reading);
     a.project_entry = ProjectEntryOf(ctx, ref.project_path);
     a.status = AnalyseRecording(a.counts.minutes, ReadEventLog(folder));
+    a.start = reporting::ReadRecordingStart(ctx, folder);
+    if (ctx.files.IsFile(folder / kProjectSetupFile)) {
+        DefaultAnswerDialogs quiet;
+        StorageContext silent{ctx.install_dir, quiet, ctx.files, ctx.list_separator_source};
+        ProjectState own;
+        own.ProjectFolder = folder;
+        if (LoadProjectSetup(silent, 0, 0, own, SetupUse::Reading).ok) a.own_setup = own.Setup;
+    }
     a.groups_differ = GroupsDiffer(ctx, folder, a.project);
     a.summary = SummaryLines(a);
     return a;

@@ -16,6 +16,7 @@
 
 #include "core/offline/acquisition_folders.h"
 #include "core/offline/recording_status.h"
+#include "core/reporting/recording_start.h"
 #include "core/storage/plate_format.h"
 #include "core/storage/project_setup.h"
 #include "core/storage/storage_context.h"
@@ -62,6 +63,9 @@ struct OpenedAcquisition {
     PlateMap plate;
     CountsOverview counts;
     RecordingStatus status;
+    reporting::RecordingStart start;  // when the recording started
+    // The acquisition's own copy of the setup (lapse, plate), when it has one.
+    std::optional<ProjectSetup> own_setup;
     bool groups_differ = false;
     std::vector<std::string> summary;  // the lines of `Picreal`
 

@@ -20,12 +20,6 @@ namespace {
 
 constexpr const char* kCountsFile = "counts.bin";
 
-int DaysInMonth(int year, int month) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : days[month - 1];
-}
-
 // "dd/mm/yyyy hh:mm".
 std::string DayMonthYearTime(const LocalDateTime& t) {
     char buf[40];
@@ -44,7 +38,8 @@ std::string NotesText(const fs::path& folder, const BinnedActivity& a, ExportLay
     std::string t;
     t += "Activity export of the acquisition " + folder.string() + "\r\n";
     t += "Experiment: " + a.inputs.experiment_name + "\r\n";
-    t += "Started: " + DayMonthYearTime(a.start) + " (the acquisition folder's name)\r\n";
+    t += "Started: " + DayMonthYearTime(a.start) + " (" + RecordingStartText(a.recording_start) +
+         ")\r\n";
     t += "Bin size: " + std::to_string(a.bin_size) + " minutes, " + bins +
          "; the recording lasted " + std::to_string(a.recorded_minutes) + " minutes\r\n";
     t += "Values: activity counts per bin; for a well with several beams the rounded mean of "
@@ -78,20 +73,8 @@ std::string NotesText(const fs::path& folder, const BinnedActivity& a, ExportLay
 }  // namespace
 
 std::optional<LocalDateTime> AcquisitionStart(const std::string& name) {
-    if (name.size() != 13 || name[8] != '_') return std::nullopt;
-    for (std::size_t i = 0; i < name.size(); ++i)
-        if (i != 8 && (name[i] < '0' || name[i] > '9')) return std::nullopt;
-    auto number = [&](std::size_t at, std::size_t n) { return std::stoi(name.substr(at, n)); };
-    LocalDateTime t;
-    t.year = number(0, 4);
-    t.month = number(4, 2);
-    t.day = number(6, 2);
-    t.hour = number(9, 2);
-    t.minute = number(11, 2);
-    if (t.year < 1900 || t.month < 1 || t.month > 12 || t.day < 1 ||
-        t.day > DaysInMonth(t.year, t.month) || t.hour > 23 || t.minute > 59)
-        return std::nullopt;
-    return t;
+    if (name.size() != 13) return std::nullopt;
+    return StartOfFolderName(name, 0);
 }
 
 std::optional<BinnedActivity> LoadBinnedActivity(StorageContext& ctx, const fs::path& folder,
@@ -105,13 +88,13 @@ std::optional<BinnedActivity> LoadBinnedActivity(StorageContext& ctx, const fs::
     const fs::path counts_file = folder / kCountsFile;
     if (!ctx.files.IsFile(counts_file)) return fail(kActivityFileNotFound);
     BinnedActivity a;
-    const auto start = AcquisitionStart(folder.filename().string());
-    if (!start)
-        return fail("The start of the acquisition cannot be read from the name of its folder " +
-                    folder.string() +
-                    ": an acquisition folder is named by its start time, yyyymmdd_hhmm. Give "
-                    "the folder that name again.");
-    a.start = *start;
+    a.recording_start = ReadRecordingStart(ctx, folder);
+    if (!a.recording_start.known)
+        return fail("The start of the acquisition " + folder.string() +
+                    " is not known: its events.log does not say when sampling started and its "
+                    "folder is not named by its start time, yyyymmdd_hhmm. Give the folder that "
+                    "name again.");
+    a.start = a.recording_start.local;
     auto inputs = LoadReportInputs(ctx, folder, failure);
     if (!inputs) return std::nullopt;  // the message was shown
     a.inputs = std::move(*inputs);

@@ -5,8 +5,8 @@
 // (for a well with several beams, the rounded mean of its beams, as in the report's well
 // section); a bin the recording does not cover is "NA", never 0. A bin is named by its start:
 // minutes from the start of the recording in "time.txt", the start date and time of the
-// acquisition plus the bin's start in the per-well files. The start date and time is read from the
-// acquisition folder's name "yyyymmdd_hhmm".
+// acquisition plus the bin's start in the per-well files. The start is the recording's own
+// (recording_start.h: events.log, a join's first block, or the folder's name).
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/reporting/recording_start.h"
 #include "core/reporting/report_tables.h"
 #include "core/storage/storage_context.h"
 #include "core/ui_port.h"
@@ -39,7 +40,7 @@ struct ExportEnvironment {
     std::function<void(const std::filesystem::path&)> open_file{};
 };
 
-// The start of an acquisition from its folder name "yyyymmdd_hhmm" (seconds 0); nullopt when
+// The start named by an acquisition folder's name "yyyymmdd_hhmm" (seconds 0); nullopt when
 // the name is not a valid date and time in that form.
 std::optional<LocalDateTime> AcquisitionStart(const std::string& folder_name);
 
@@ -54,14 +55,15 @@ struct BinnedActivity {
     std::string backward_step;          // where the minutes went back ("" when they never did)
     double window_minutes = 0.0;        // the recording's window length
     std::int32_t recorded_minutes = 0;  // the minute of the last record (the end of the run)
-    LocalDateTime start;                // from the folder name
+    RecordingStart recording_start;     // when the recording started, and where that is from
+    LocalDateTime start;                // recording_start.local
 };
 
 // Loads counts.bin of `folder` and re-bins it with `requested_bin` minutes, at least `min_bin`
 // and corrected like a report's bin size when longer than the recording. Shows the reason and
 // returns nullopt (the message in `failure` when given) when it cannot: no counts.bin ("Activity
-// file not Found"), no plate, too few records, "Resampling ERROR", or a folder name that is not
-// a start time (which every export names its bins by).
+// file not Found"), no plate, too few records, "Resampling ERROR", or a recording whose start
+// is not known (which every export names its bins by).
 std::optional<BinnedActivity> LoadBinnedActivity(StorageContext& ctx,
                                                  const std::filesystem::path& folder,
                                                  std::int64_t requested_bin, std::int32_t min_bin,

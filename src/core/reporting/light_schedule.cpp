@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "core/control/control_settings.h"
+#include "core/reporting/recording_start.h"
 
 namespace lumivo::reporting {
 
@@ -13,74 +14,6 @@ namespace {
 constexpr double kMinutesPerDay = 1440.0;
 // Boundaries closer than this (minutes) are one boundary.
 constexpr double kSameMinute = 1e-6;
-
-// The civil date of a day number counted from 0001-01-01 (the inverse of CivilDayNumber).
-void CivilFromDays(std::int64_t days, int& year, int& month, int& day) {
-    const std::int64_t z = days + 306;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-}
-
-LocalDateTime FromWallSeconds(std::int64_t s) {
-    LocalDateTime t;
-    const std::int64_t days = s >= 0 ? s / 86400 : (s - 86399) / 86400;
-    const std::int64_t rest = s - days * 86400;
-    CivilFromDays(days, t.year, t.month, t.day);
-    t.hour = static_cast<int>(rest / 3600);
-    t.minute = static_cast<int>(rest / 60 % 60);
-    t.second = static_cast<int>(rest % 60);
-    return t;
-}
-
-bool IsDigits(const std::string& s, std::size_t at, std::size_t n) {
-    if (at + n > s.size()) return false;
-    for (std::size_t i = at; i < at + n; ++i)
-        if (s[i] < '0' || s[i] > '9') return false;
-    return true;
-}
-
-int Number(const std::string& s, std::size_t at, std::size_t n) {
-    return std::stoi(s.substr(at, n));
-}
-
-// The start named by "yyyymmdd_hhmm" at `at` of `text`.
-std::optional<LocalDateTime> StartOfFolderName(const std::string& text, std::size_t at) {
-    if (!IsDigits(text, at, 8) || at + 13 > text.size() || text[at + 8] != '_' ||
-        !IsDigits(text, at + 9, 4))
-        return std::nullopt;
-    LocalDateTime t;
-    t.year = Number(text, at, 4);
-    t.month = Number(text, at + 4, 2);
-    t.day = Number(text, at + 6, 2);
-    t.hour = Number(text, at + 9, 2);
-    t.minute = Number(text, at + 11, 2);
-    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59)
-        return std::nullopt;
-    return t;
-}
-
-// The first block of a joined acquisition's register: "Data Block: " followed by the blocks'
-// list entries, either "yyyymmdd_hhmm name" or the tree's "> yyyy.mmdd<TAB> ACQhh:mm ...".
-std::optional<LocalDateTime> StartOfJoinRegister(const std::string& name) {
-    static const std::string kPrefix = "Data Block: ";
-    if (name.rfind(kPrefix, 0) != 0) return std::nullopt;
-    for (std::size_t at = kPrefix.size(); at + 13 <= name.size(); ++at)
-        if (auto t = StartOfFolderName(name, at)) return t;
-    const std::size_t dot = name.find('.', kPrefix.size());
-    const std::size_t acq = name.find("ACQ", kPrefix.size());
-    if (dot == std::string::npos || acq == std::string::npos || dot < 4 || dot + 5 > name.size() ||
-        acq + 8 > name.size())
-        return std::nullopt;
-    const std::string folder = name.substr(dot - 4, 4) + name.substr(dot + 1, 4) + "_" +
-                               name.substr(acq + 3, 2) + name.substr(acq + 6, 2);
-    return StartOfFolderName(folder, 0);
-}
 
 void Append(std::vector<LightPhase>& out, double a, double b, bool light) {
     if (b - a <= kSameMinute) return;
@@ -142,7 +75,7 @@ double RunClock::ClockMinute(double record_minute) const {
 LocalDateTime RunClock::At(double clock_minute) const {
     const std::int64_t s0 = CivilDayNumber(start.year, start.month, start.day) * 86400 +
                             start.hour * 3600 + start.minute * 60 + start.second;
-    return FromWallSeconds(s0 + std::llround(clock_minute * 60.0));
+    return WallTime(s0 + std::llround(clock_minute * 60.0));
 }
 
 std::vector<LightPhase> ModelLightPhases(const LightProgram& program, double start_minute_of_day,
@@ -265,19 +198,10 @@ double LightMinutes(const std::vector<LightPhase>& phases, double a, double b) {
 RunClock MakeRunClock(const RunLog& log, const std::string& folder_name,
                       const std::string& register_name) {
     RunClock clock;
-    if (log.sampling_started) {
-        clock.start_known = true;
-        clock.start = FromWallSeconds(log.start);
-        clock.start_source = "events.log";
-    } else if (auto joined = StartOfJoinRegister(register_name)) {
-        clock.start_known = true;
-        clock.start = *joined;
-        clock.start_source = "join register";
-    } else if (auto named = StartOfFolderName(folder_name, 0); named && folder_name.size() == 13) {
-        clock.start_known = true;
-        clock.start = *named;
-        clock.start_source = "folder name";
-    }
+    const RecordingStart start = StartOfRecording(log, folder_name, register_name);
+    clock.start_known = start.known;
+    clock.start = start.local;
+    clock.start_source = start.source;
     if (log.any) {
         for (const WallPeriod& f : log.frozen_pauses) {
             if (f.end <= f.begin) continue;

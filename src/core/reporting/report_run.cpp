@@ -11,6 +11,7 @@
 #include "core/reporting/basal.h"
 #include "core/reporting/bend_histogram_report.h"
 #include "core/reporting/group_statistics.h"
+#include "core/reporting/recording_start.h"
 #include "core/reporting/report_inputs.h"
 #include "core/reporting/report_output.h"
 #include "core/reporting/resample.h"
@@ -140,6 +141,7 @@ std::optional<ComputedReport> ComputeReport(ReportEnvironment& env, const Report
 
     auto inputs = LoadReportInputs(env.storage, folder, &outcome.failure);
     if (!inputs) return std::nullopt;  // the message was shown
+    outcome.start_text = RecordingStartText(ReadRecordingStart(env.storage, folder));
 
     std::string excluded;
     RecordTable stored = ReadActivityRecords(dialogs, counts_file, excluded, request.activity);
@@ -223,6 +225,7 @@ void WriteReportFiles(ReportEnvironment& env, const ReportRequest& request, Comp
     doc.excluded_records = outcome.excluded_records;
     doc.excluded_basal_records = outcome.excluded_basal_records;
     doc.window_minutes = outcome.window_minutes;
+    doc.start_text = outcome.start_text;
     if (!outcome.bin_size_note.empty()) doc.notes.emplace_back("BIN SIZE:", outcome.bin_size_note);
     if (!outcome.backward_step.empty())
         doc.notes.emplace_back("RECORDS READ:", outcome.backward_step);

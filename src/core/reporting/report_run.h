@@ -61,6 +61,7 @@ struct ReportOutcome {
     std::int32_t bin_size = 0;         // the bin size used (written back into Cmb_binsize)
     bool bin_size_corrected = false;
     std::string bin_size_note;  // why the bin size was corrected ("" when it was not)
+    std::string start_text;     // when the recording started ("START:" of the header)
     // Where the minutes of counts.bin (of the basal acquisition's) went back in time, which
     // ends the records read ("" when they never did).
     std::string backward_step;

@@ -4,7 +4,9 @@
 #include <exception>
 #include <vector>
 
+#include "core/acquisition/event_log_reader.h"
 #include "core/reporting/activity_export.h"
+#include "core/reporting/recording_start.h"
 #include "core/reporting/report_output.h"
 #include "core/storage/project_setup.h"
 
@@ -14,12 +16,45 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// "YYYY-MM-DD HH:MM:SS".
-std::string IsoDateTime(const LocalDateTime& t) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second);
-    return buf;
+// The start and stop of the recording placed in time, and where their offsets come from.
+struct PlacedTimes {
+    std::string start, stop, zone;
+};
+
+// The recorded duration after the start, on the recorder's clock: the offsets the recorder
+// logged (a summer-time change during the run gives the stop its new offset), else the zone of
+// the computer exporting.
+PlacedTimes PlaceTimes(const BinnedActivity& a, const RunLog& log) {
+    PlacedTimes out;
+    const std::int64_t duration = std::int64_t{a.recorded_minutes} * 60;
+    const RecordingStart& start = a.recording_start;
+    if (start.utc_offset_minutes && !log.zones.empty()) {
+        const int first = log.zones.front().utc_offset_minutes;
+        const std::int64_t stop_axis = log.start + duration;
+        const int stop_offset = log.UtcOffsetAt(stop_axis).value_or(first);
+        LocalDateTime stop = WallTime(stop_axis + std::int64_t{stop_offset - first} * 60);
+        out.start = IsoDateTimeWithOffset(start.local, *start.utc_offset_minutes);
+        out.stop = IsoDateTimeWithOffset(stop, stop_offset);
+        LocalDateTime zone_at_start = start.local, zone_at_stop = stop;
+        zone_at_stop.utc_offset_minutes = stop_offset;
+        for (const LoggedZone& z : log.zones)
+            if (z.second <= stop_axis) zone_at_stop.zone = z.name;
+        out.zone = TimeZoneText(zone_at_start);
+        if (stop_offset != *start.utc_offset_minutes)
+            out.zone += " to " + TimeZoneText(zone_at_stop);
+        out.zone += " as logged by the recorder";
+        return out;
+    }
+    // An older recording: the zone rules of this computer place its wall-clock start.
+    const LocalDateTime here = AddSeconds(start.local, 0);
+    const LocalDateTime stop = AddSeconds(start.local, duration);
+    out.start = IsoDateTimeWithOffset(here, here.utc_offset_minutes);
+    out.stop = IsoDateTimeWithOffset(stop, stop.utc_offset_minutes);
+    out.zone = TimeZoneText(here) +
+               (stop.utc_offset_minutes != here.utc_offset_minutes ? " to " + TimeZoneText(stop)
+                                                                   : std::string()) +
+               " of the exporting computer: the recorder logged no zone";
+    return out;
 }
 
 std::string GroupText(const ReportInputs& inputs, int channel) {
@@ -51,6 +86,15 @@ std::vector<int> WellChannels(const ReportInputs& inputs, int well) {
 }
 
 }  // namespace
+
+std::string IsoDateTimeWithOffset(const LocalDateTime& t, int offset_minutes) {
+    const int m = offset_minutes < 0 ? -offset_minutes : offset_minutes;
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", t.year, t.month,
+                  t.day, t.hour, t.minute, t.second, offset_minutes < 0 ? '-' : '+', m / 60 % 100,
+                  m % 60);
+    return buf;
+}
 
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
@@ -91,9 +135,9 @@ TidyExportOutcome ExportTidyTables(StorageContext& ctx, const TidyExportRequest&
                                               : kTidyStatusOk;
     };
 
-    const std::string start = IsoDateTime(a.start);
-    const std::string stop =
-        IsoDateTime(AddSeconds(a.start, std::int64_t{a.recorded_minutes} * 60));
+    const PlacedTimes times = PlaceTimes(a, ParseRunLog(ReadEventLog(folder)));
+    const std::string& start = times.start;
+    const std::string& stop = times.stop;
     const std::string acquisition = folder.filename().string();
     const std::string id_prefix =
         start + "|" + folder.parent_path().filename().string() + "/" + acquisition + "|";
@@ -130,7 +174,7 @@ TidyExportOutcome ExportTidyTables(StorageContext& ctx, const TidyExportRequest&
                     CsvField(a.inputs.plate_format) + "," +
                     CsvField(a.inputs.well_names[static_cast<std::size_t>(s.well)]) + "," +
                     CsvField(GroupText(a.inputs, s.group_channel)) + "," + channels + "," +
-                    status_text(s) + "\n";
+                    status_text(s) + "," + CsvField(times.zone) + "\n";
         }
         metadata.Write(text);
         out.ids = subjects.size();

@@ -7,13 +7,16 @@
 //   in the bin (for a well with several beams the rounded mean of its beams, as in reports),
 //   "NA" for a bin the recording does not cover (a pause, a gap, a lost instrument).
 // metadata.csv:  id,region_id,start_datetime,stop_datetime,project,acquisition,plate,well,group,
-//                channels,status
+//                channels,status,time_zone
 //   region_id: the well number (per channel: the channel number), from 0 as in the program;
-//   start_datetime / stop_datetime: "YYYY-MM-DD HH:MM:SS", local time of the recording
-//   computer, from the folder name and the last record; project: the project name; acquisition:
-//   the folder name; plate: the plate format; well: "A1"; group: "001_Control" ("999_Free" for
-//   none); channels: the well's channel numbers separated by spaces; status: "OK", or
-//   "no beams" when every channel of the well is disabled.
+//   start_datetime / stop_datetime: ISO 8601 with the UTC offset ("2026-03-29T01:00:00+01:00"),
+//   the recorder's wall clock at the start (recording_start.h) and the start plus the recorded
+//   duration (the minute of the last record), each with the offset in force then; project: the
+//   project name; acquisition: the folder name; plate: the plate format; well: "A1"; group:
+//   "001_Control" ("999_Free" for none); channels: the well's channel numbers separated by
+//   spaces; status: "OK", "dead", or "no beams" when every channel of the well is disabled;
+//   time_zone: where the offsets come from: the zone the recorder logged in events.log, or, for a
+//   recording that logged none, the zone of the computer that exported (said so); no commas.
 //   id: "<start_datetime>|<project folder>/<acquisition>|<well>" ("A1.0", well and beam, per
 //   channel), unique across acquisitions so that the tables of several concatenate.
 //
@@ -36,7 +39,7 @@ inline constexpr const char* kTidyMetadataFileName = "metadata.csv";
 inline constexpr const char* kTidyActivityHeader = "id,t,activity";
 inline constexpr const char* kTidyMetadataHeader =
     "id,region_id,start_datetime,stop_datetime,project,acquisition,plate,well,group,channels,"
-    "status";
+    "status,time_zone";
 inline constexpr const char* kTidyStatusOk = "OK";
 inline constexpr const char* kTidyStatusNoBeams = "no beams";
 
@@ -63,6 +66,9 @@ struct TidyExportOutcome {
 // "Export for R/Python...": writes both tables into the acquisition folder. Messages go
 // through ctx.dialogs.
 TidyExportOutcome ExportTidyTables(StorageContext& ctx, const TidyExportRequest& request);
+
+// "2026-03-29T01:00:00+01:00": a civil time and its offset east of UTC, in minutes.
+std::string IsoDateTimeWithOffset(const LocalDateTime& t, int offset_minutes);
 
 // A CSV field: as it is, or between double quotes (quotes doubled) when it holds a comma, a
 // quote or a line break.

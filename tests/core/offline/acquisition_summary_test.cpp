@@ -74,7 +74,8 @@ TEST(AcquisitionSummary, SummaryAndCommandsOfAChosenAcquisition) {
               "<0\t> Control\r\n"
               "<3\t> Dose 1 uM\r\n"
               "***** RECORDING ******\r\n"
-              "Start: 2026-03-14 10:00\r\n"
+              // Sampling started after 10 s of calibration: the records count from then.
+              "Start: 2026-03-14 10:00:10 (events.log)\r\n"
               "Duration: 90 min (1 h 30 min)\r\n"
               "Windows recorded: 90\r\n"
               "Temperature: 22.4 to 23.6 \xC2\xB0"
@@ -88,13 +89,16 @@ TEST(AcquisitionSummary, SummaryAndCommandsOfAChosenAcquisition) {
     EXPECT_TRUE(s.dialogs.shown().empty());
     for (const fs::path& p : recorder.read) EXPECT_NE(p.extension(), ".bin") << p;
 
-    // The project regrouped after the recording: the report still uses the recorded groups.
+    // The project regrouped (and its lapse changed) after the recording: the report still uses
+    // the recorded groups, and the summary shows the acquisition's own lapse.
     s.project.ChannelGroup[16] = 0;
+    s.project.Setup.Aq_lapse = 600;
     s.WriteProject(ProjectFolderFor(s.install(), 1), 1, s.project);
     const auto regrouped = OpenAcquisition(ctx, {s.install() / "p00001", "20260314_1000"}, entry);
     ASSERT_TRUE(regrouped);
     EXPECT_TRUE(regrouped->groups_differ);
     EXPECT_EQ(regrouped->summary.back(), kGroupsDifferLine);
+    EXPECT_EQ(regrouped->summary.at(4), "Acquisition Lapse = 30min");
 }
 
 TEST(AcquisitionSummary, AFolderWithoutCountsIsRefused) {

@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -22,6 +26,30 @@ ExportEnvironment Environment(ReportRig& rig, std::vector<fs::path>& opened) {
     env.open_file = [&opened](const fs::path& p) { opened.push_back(p); };
     return env;
 }
+
+// The process's time zone for the span of a test: a POSIX rule, so that no zone database is
+// needed ("CET-1CEST,M3.5.0,M10.5.0/3": Central European time with its summer time).
+class ZoneForTest {
+  public:
+    explicit ZoneForTest(const char* tz) {
+        if (const char* old = std::getenv("TZ")) old_ = old;
+        ::setenv("TZ", tz, 1);
+        ::tzset();
+    }
+    ~ZoneForTest() {
+        if (old_)
+            ::setenv("TZ", old_->c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+    ZoneForTest(const ZoneForTest&) = delete;
+    ZoneForTest& operator=(const ZoneForTest&) = delete;
+
+  private:
+    std::optional<std::string> old_;
+};
+constexpr const char* kCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
 
 // Counts per bin of `bin` minutes of a channel in the golden records (bins by their end).
 std::vector<std::int64_t> ChannelBins(int channel, int bin) {
@@ -145,8 +173,8 @@ TEST(ActivityExport, RefusalsWriteNothing) {
     };
     const Case cases[] = {
         {"20260314_0930", false, "Activity file not Found"},
-        {"renamed_run", true,
-         "The start of the acquisition cannot be read from the name of its folder"},
+        // Neither events.log nor the folder's name says when it started.
+        {"renamed_run", true, "The start of the acquisition "},
     };
     for (const Case& c : cases) {
         ReportRig rig;
@@ -208,24 +236,29 @@ ProjectPlan TidyPlan() {
 }
 
 TEST(TidyExport, MetadataAndActivityByteForByte) {
+    // An acquisition that logged no zone (older than the recorder's zone line): its offsets are
+    // those of the exporting computer's zone, and the table says so.
+    ZoneForTest zone(kCentralEurope);
     ReportRig rig;
     const fs::path folder = rig.Acquisition("20260314_0930", TidyPlan(), GoldenRecords());
     const TidyExportOutcome out = ExportTidyTables(rig.ctx, {folder, 30, false});
     ASSERT_TRUE(out.written) << out.failure;
     EXPECT_EQ(out.activity_file, folder / "activity.csv");
     EXPECT_EQ(out.metadata_file, folder / "metadata.csv");
-    const std::string id = "2026-03-14 09:30:00|p00001/20260314_0930|";
+    const std::string id = "2026-03-14T09:30:00+01:00|p00001/20260314_0930|";
     const std::string when =
-        ",2026-03-14 09:30:00,2026-03-14 11:00:00,Report test,20260314_0930,"
+        ",2026-03-14T09:30:00+01:00,2026-03-14T11:00:00+01:00,Report test,20260314_0930,"
         "wtest,";
+    const std::string zone_note =
+        ",UTC+01:00 (CET) of the exporting computer: the recorder logged no zone\n";
     EXPECT_EQ(ReadFile(out.metadata_file),
               "id,region_id,start_datetime,stop_datetime,project,acquisition,plate,well,group,"
-              "channels,status\n" +
-                  id + "A1,0" + when + "A1,000_Control,0,OK\n" +  //
-                  id + "B1,1" + when + "B1,\"001_Drug \"\"A\"\", 5 uM\",1 2,no beams\n" + id +
-                  "A2,2" + when + "A2,000_Control,16,OK\n" +  //
-                  id + "B2,3" + when + "B2,\"001_Drug \"\"A\"\", 5 uM\",17,OK\n" + id + "B3,5" +
-                  when + "B3,999_Free,33,OK\n");
+              "channels,status,time_zone\n" +
+                  id + "A1,0" + when + "A1,000_Control,0,OK" + zone_note +  //
+                  id + "B1,1" + when + "B1,\"001_Drug \"\"A\"\", 5 uM\",1 2,no beams" + zone_note +
+                  id + "A2,2" + when + "A2,000_Control,16,OK" + zone_note +  //
+                  id + "B2,3" + when + "B2,\"001_Drug \"\"A\"\", 5 uM\",17,OK" + zone_note + id +
+                  "B3,5" + when + "B3,999_Free,33,OK" + zone_note);
     std::string activity = "id,t,activity\n";
     const std::map<std::string, std::array<int, 3>> wells = {{"A1", {750, 300, 60}},
                                                              {"B1", {135, 180, 255}},
@@ -241,6 +274,7 @@ TEST(TidyExport, MetadataAndActivityByteForByte) {
 }
 
 TEST(TidyExport, PerChannelTablesRoundTrip) {
+    ZoneForTest zone(kCentralEurope);
     for (const int bin : {30, 15, 10}) {
         SCOPED_TRACE("bin " + std::to_string(bin));
         ReportRig rig;
@@ -254,13 +288,13 @@ TEST(TidyExport, PerChannelTablesRoundTrip) {
         const auto meta = Lines(ReadFile(out.metadata_file));
         for (std::size_t i = 1; i < meta.size(); ++i) {
             const auto f = CsvFields(meta[i]);
-            ASSERT_EQ(f.size(), 11u) << meta[i];
+            ASSERT_EQ(f.size(), 12u) << meta[i];
             EXPECT_EQ(f[1], f[9]);  // region_id is the channel
             EXPECT_EQ(f[10], f[9] == "1" || f[9] == "2" ? "no beams" : "OK");
             channel_of[f[0]] = std::stoi(f[9]);
         }
         EXPECT_EQ(channel_of.size(), 6u);
-        EXPECT_EQ(channel_of.count("2026-03-14 09:30:00|p00001/20260314_0930|B1.1"), 1u);
+        EXPECT_EQ(channel_of.count("2026-03-14T09:30:00+01:00|p00001/20260314_0930|B1.1"), 1u);
 
         // activity.csv read back gives every channel's counts per bin.
         std::map<int, std::vector<std::int64_t>> read;
@@ -306,7 +340,7 @@ TEST(TidyExport, StatusFlagsDeadWellsAsTheRhythmViewsDo) {
         const auto meta = Lines(ReadFile(folder / "metadata.csv"));
         for (std::size_t i = 1; i < meta.size(); ++i) {
             const auto f = CsvFields(meta[i]);
-            ASSERT_EQ(f.size(), 11u) << meta[i];
+            ASSERT_EQ(f.size(), 12u) << meta[i];
             const std::string id = f[0].substr(f[0].rfind('|') + 1);
             if (c.status.count(id)) status[id] = f[10];
         }
@@ -317,13 +351,14 @@ TEST(TidyExport, StatusFlagsDeadWellsAsTheRhythmViewsDo) {
 // Reads the tables of every folder given with Python's csv module, concatenated, and checks
 // that the ids of metadata.csv are unique and that every id of activity.csv is among them.
 constexpr const char* kPythonCheck = R"PY(
-import csv, sys
+import csv, datetime, sys
 meta, rows = [], []
 for folder in sys.argv[1:]:
     with open(folder + "/metadata.csv", newline="", encoding="utf-8") as f:
         reader = csv.DictReader(f)
         assert reader.fieldnames == ["id", "region_id", "start_datetime", "stop_datetime",
-            "project", "acquisition", "plate", "well", "group", "channels", "status"], reader.fieldnames
+            "project", "acquisition", "plate", "well", "group", "channels", "status",
+            "time_zone"], reader.fieldnames
         meta += list(reader)
     with open(folder + "/activity.csv", newline="", encoding="utf-8") as f:
         reader = csv.DictReader(f)
@@ -334,7 +369,35 @@ assert len(set(ids)) == len(ids), "duplicate ids"
 missing = sorted({r["id"] for r in rows} - set(ids))
 assert not missing, missing[:3]
 assert all(int(r["t"]) >= 0 and int(r["activity"]) >= 0 for r in rows)
+for m in meta:  # instants a reader can place: ISO 8601 with their offsets
+    start = datetime.datetime.fromisoformat(m["start_datetime"])
+    stop = datetime.datetime.fromisoformat(m["stop_datetime"])
+    assert start.utcoffset() is not None and stop > start, m
 print(len(meta), len(rows), meta[1]["group"])
+)PY";
+
+// A week recorded across the change to summer time (2026-03-29, 02:00 CET becomes 03:00 CEST),
+// with the zone logged by the recorder, and four hours without records (the instrument lost):
+// read with Python's standard library, the start and stop are 168 hours apart, the stop carries
+// the summer offset, and the gap's bins are missing values, not zeros.
+constexpr const char* kPythonWeekCheck = R"PY(
+import csv, datetime, sys
+folder = sys.argv[1]
+with open(folder + "/metadata.csv", newline="", encoding="utf-8") as f:
+    meta = list(csv.DictReader(f))
+with open(folder + "/activity.csv", newline="", encoding="utf-8") as f:
+    rows = list(csv.DictReader(f))
+start = datetime.datetime.fromisoformat(meta[0]["start_datetime"])
+stop = datetime.datetime.fromisoformat(meta[0]["stop_datetime"])
+assert stop - start == datetime.timedelta(hours=168), stop - start
+assert start.utcoffset() == datetime.timedelta(hours=1), start
+assert stop.utcoffset() == datetime.timedelta(hours=2), stop
+a1 = [r for r in rows if r["id"].endswith("|A1")]
+missing = [int(r["t"]) // 3600 for r in a1 if r["activity"] == "NA"]
+assert missing == [50, 50, 51, 51, 52, 52, 53, 53], missing  # half-hour bins of hours 50..53
+values = {int(r["activity"]) for r in a1 if r["activity"] != "NA"}
+assert values == {60}, values  # 20 a window, three 10-minute windows a bin
+print(meta[0]["start_datetime"], meta[0]["stop_datetime"], len(missing))
 )PY";
 
 TEST(TidyExport, PythonReadsBothTablesOfSeveralAcquisitions) {
@@ -358,6 +421,48 @@ TEST(TidyExport, PythonReadsBothTablesOfSeveralAcquisitions) {
     ASSERT_EQ(r.status, 0) << "python3 could not read the tables (is python3 installed?)\n"
                            << r.err;
     EXPECT_EQ(r.out, "16 66 001_Drug \"A\", 5 uM\n");
+}
+
+TEST(TidyExport, AWeekAcrossTheChangeToSummerTimeReadsRightInPython) {
+    // The exporting computer is in another zone than the recorder was: the logged zone counts.
+    ZoneForTest zone("UTC0");
+    ReportRig rig;
+    std::vector<PlannedRecord> records;
+    for (std::int32_t m = 10; m <= 168 * 60; m += 10) {
+        if (m > 50 * 60 && m <= 54 * 60) continue;  // the instrument was lost
+        PlannedRecord r;
+        r.minute = m;
+        r.values[0] = 20;
+        r.values[384] = 250;
+        records.push_back(r);
+    }
+    const fs::path folder = rig.Acquisition("20260326_0100", TidyPlan(), records);
+    std::ofstream(folder / "events.log", std::ios::binary)
+        << "2026-03-26 01:00:00  Time zone: UTC+01:00 (CET)\r\n"
+           "2026-03-26 01:00:00  Sampling started\r\n"
+           "2026-03-28 03:00:00  Instrument lost: the port vanished\r\n"
+           "2026-03-28 07:00:00  Instrument reconnected on COM3 after 14400 s\r\n"
+           "2026-03-29 03:00:00  Time zone: UTC+02:00 (CEST)\r\n"
+           "2026-04-02 02:00:00  Acquisition finished (the programmed lapse was reached)\r\n";
+    const TidyExportOutcome out = ExportTidyTables(rig.ctx, {folder, 30, false});
+    ASSERT_TRUE(out.written) << out.failure;
+    const auto meta = Lines(ReadFile(out.metadata_file));
+    const auto f = CsvFields(meta.at(1));
+    ASSERT_EQ(f.size(), 12u);
+    EXPECT_EQ(f[2], "2026-03-26T01:00:00+01:00");
+    EXPECT_EQ(f[3], "2026-04-02T02:00:00+02:00");
+    EXPECT_EQ(f[11], "UTC+01:00 (CET) to UTC+02:00 (CEST) as logged by the recorder");
+    const std::string activity = ReadFile(out.activity_file);
+    EXPECT_NE(activity.find("|A1,180000,NA\n"), std::string::npos);  // hour 50
+    EXPECT_EQ(activity.find("|A1,180000,0\n"), std::string::npos);
+
+    std::ofstream(rig.dir.path() / "week.py") << kPythonWeekCheck;
+    const lumivo::testing::RunResult r = lumivo::testing::Run(
+        {"/usr/bin/env", "python3", (rig.dir.path() / "week.py").string(), folder.string()},
+        rig.dir.path(), 60000);
+    ASSERT_EQ(r.status, 0) << "python3 could not read the tables (is python3 installed?)\n"
+                           << r.err;
+    EXPECT_EQ(r.out, "2026-03-26T01:00:00+01:00 2026-04-02T02:00:00+02:00 8\n");
 }
 
 }  // namespace
