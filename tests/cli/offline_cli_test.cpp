@@ -128,6 +128,22 @@ TEST(OfflineCli, JoinWritesANewAcquisitionAndPrintsItsFolder) {
     EXPECT_EQ(records[59].elapsed_minutes, 60);
     EXPECT_EQ(records[60].elapsed_minutes, 151);
     EXPECT_EQ(ReadFile(joined / "groups.dat"), ReadFile(c.morning / "groups.dat"));
+    // The joined acquisition is dated by its first block, not by the minute of the join.
+    r = c.Run({"acquisition", "show", joined.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\nStart: 2026-03-14 10:00:00 (events.log)\n"), std::string::npos)
+        << r.out;
+
+    // Blocks that overlap in time are refused: nothing is joined, status 1.
+    c.Acquisition(1, "20260314_1030", "Overlapping", Range(1, 30));
+    const auto listed = c.files.ListSubfolders(c.install() / "p00001");
+    r = c.Run({"join", "1/20260314_1000", "1/20260314_1030", "--yes"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("lumivo-cli join: Nothing was joined: 20260314_1030 starts at minute 31 "
+                         "of the joined time axis, before 20260314_1000 ends (minute 60)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(c.files.ListSubfolders(c.install() / "p00001"), listed);
 
     c.Acquisition(2, "20260314_0900", "Other project", {1});
     EXPECT_EQ(c.Run({"join", "1/20260314_1000", "2/20260314_0900", "--yes"}).status, 2);

@@ -6,12 +6,20 @@
 #include <fstream>
 #include <limits>
 #include <stdexcept>
+#include <string_view>
 
 #include "core/acquisition/data_files.h"
+#include "core/acquisition/event_log.h"
+#include "core/acquisition/event_log_reader.h"
 #include "core/acquisition/recording_mark.h"
+#include "core/common/rounding.h"
+#include "core/offline/acquisition_summary.h"
 #include "core/offline/browser_entries.h"
+#include "core/reporting/recording_start.h"
+#include "core/reporting/resample.h"
 #include "core/storage/acquisition_register.h"
 #include "core/storage/field_record.h"
+#include "core/storage/project_setup.h"
 
 namespace lumivo::offline {
 
@@ -148,6 +156,143 @@ std::vector<FileContent> TextFiles(StorageContext& ctx, const fs::path& project,
     return files;
 }
 
+// What the join needs to know of a source before it writes anything.
+struct SourceInfo {
+    JoinSource source;
+    reporting::RecordingStart start;
+    RunLog log;
+    std::string log_text;
+    std::int64_t start_second = 0;  // on one axis for every source: UTC when the zone is known
+    std::vector<std::int32_t> minutes;
+    std::optional<ProjectSetup> setup;  // its own setup.dat copy
+    std::int32_t offset = 0;            // minutes from the first start
+};
+
+SourceInfo ReadSource(StorageContext& ctx, const fs::path& project, const JoinSource& source,
+                      const LocalDateTime& now) {
+    SourceInfo info;
+    info.source = source;
+    const fs::path folder = project / source.folder;
+    info.log_text = ReadEventLog(folder);
+    info.log = ParseRunLog(info.log_text);
+    info.start = reporting::ReadRecordingStart(ctx, folder);
+    if (info.start.known) {
+        info.start_second = reporting::WallSeconds(info.start.local) -
+                            std::int64_t{info.start.utc_offset_minutes.value_or(0)} * 60;
+    } else {
+        // A source whose start is not known counts as started now.
+        info.start_second = static_cast<std::int64_t>(std::llround(NowMinutes(now) * 60.0));
+    }
+    info.minutes = ScanCountsFile(folder / kCountsFileName).minutes;
+    if (ctx.files.IsFile(folder / "setup.dat")) {
+        DefaultAnswerDialogs quiet;
+        StorageContext silent{ctx.install_dir, quiet, ctx.files, ctx.list_separator_source};
+        ProjectState own;
+        own.ProjectFolder = folder;
+        if (LoadProjectSetup(silent, 0, 0, own, SetupUse::Reading).ok) info.setup = own.Setup;
+    }
+    return info;
+}
+
+// Why the sources cannot make one acquisition ("" when they can): other plates or windows,
+// blocks that overlap in time, or a span no report can read.
+std::string RefuseJoin(const std::vector<SourceInfo>& sources) {
+    const SourceInfo& first = sources.front();
+    for (const SourceInfo& s : sources) {
+        if (!first.setup || !s.setup) continue;
+        if (s.setup->Plate_format != first.setup->Plate_format ||
+            s.setup->RT_Buffer != first.setup->RT_Buffer)
+            return first.source.folder + " was recorded on plate " + first.setup->Plate_format +
+                   " with RT_Buffer " + std::to_string(first.setup->RT_Buffer) + ", " +
+                   s.source.folder + " on plate " + s.setup->Plate_format + " with RT_Buffer " +
+                   std::to_string(s.setup->RT_Buffer) +
+                   ": acquisitions of different plates or window lengths cannot be joined.";
+    }
+    const SourceInfo* before = nullptr;
+    std::int64_t end = 0;  // the last minute joined so far
+    for (const SourceInfo& s : sources) {
+        if (s.minutes.empty()) continue;
+        const std::int64_t from = std::int64_t{s.minutes.front()} + s.offset;
+        if (before != nullptr && from < end)
+            return s.source.folder + " starts at minute " + std::to_string(from) +
+                   " of the joined time axis, before " + before->source.folder + " ends (minute " +
+                   std::to_string(end) +
+                   "): the acquisitions overlap in time (were they recorded at the same time, or "
+                   "was a computer's clock wrong?) and cannot be joined.";
+        for (std::int32_t m : s.minutes) end = std::max<std::int64_t>(end, m + s.offset);
+        before = &s;
+    }
+    if (end > reporting::kMaxReportMinutes)
+        return "The joined acquisition would reach minute " + std::to_string(end) +
+               " (from the start of " + first.source.folder + " to the last record of " +
+               sources.back().source.folder + "), more than a report can hold (" +
+               std::to_string(reporting::kMaxReportMinutes) +
+               " minutes): join fewer acquisitions, or acquisitions closer in time.";
+    return {};
+}
+
+// The joined acquisition's events.log: the first block's zone and start of sampling (which
+// every reader takes for the joined acquisition's start), a line per block, the lines of each
+// block's log that place its data in time (zones, the light, the instrument's silences and
+// losses) and the end. Pauses stay in the blocks' own logs: the joined minutes already hold
+// them.
+std::string JoinedEventLog(const std::vector<SourceInfo>& sources, std::size_t records) {
+    const SourceInfo& first = sources.front();
+    const LocalDateTime start = first.start.local;
+    std::string text;
+    auto line = [&](const LocalDateTime& when, const std::string& what) {
+        text += EventLogLine(when, what) + kCrLf;
+    };
+    if (first.start.utc_offset_minutes)
+        line(start, std::string(kTimeZoneEvent) + TimeZoneText(start));
+    line(start, std::string(kSamplingStartedEvent) + " (joined acquisition of " +
+                    std::to_string(sources.size()) + " blocks: the start of " +
+                    first.source.folder + ", from its " +
+                    (first.start.known ? first.start.source : std::string("present time")) + ")");
+    std::int64_t last_stamp = reporting::WallSeconds(start);
+    std::int64_t end_minute = 0;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        const SourceInfo& s = sources[i];
+        std::string block = "Joined block " + std::to_string(i + 1) + ": " + s.source.folder +
+                            ", started " + reporting::RecordingStartText(s.start) + ", " +
+                            std::to_string(s.minutes.size()) + " records";
+        if (!s.minutes.empty()) {
+            block += ", minutes " + std::to_string(s.minutes.front() + s.offset) + " to " +
+                     std::to_string(s.minutes.back() + s.offset) + " of the join";
+            end_minute = std::max<std::int64_t>(end_minute, s.minutes.back() + s.offset);
+        }
+        line(start, block + " (moved by " + std::to_string(s.offset) + " min)");
+    }
+    for (const SourceInfo& s : sources) {
+        const std::int64_t from = s.log.sampling_started ? s.log.start : INT64_MIN;
+        std::size_t pos = 0;
+        const std::string_view log = s.log_text;
+        while (pos < log.size()) {
+            std::size_t end = log.find('\n', pos);
+            if (end == std::string_view::npos) end = log.size();
+            std::string_view raw = log.substr(pos, end - pos);
+            pos = end + 1;
+            if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+            const auto parsed = ParseEventLogLine(raw);
+            if (!parsed || parsed->second < from) continue;
+            const std::string_view what = parsed->text;
+            bool placed = false;
+            for (std::string_view kind :
+                 {kTimeZoneEvent, kLightOnEvent, kLightOffEvent, kAlarmBeginsEvent, kAlarmEndsEvent,
+                  kInstrumentLostEvent, kInstrumentReconnectedEvent})
+                placed = placed || what.substr(0, kind.size()) == kind;
+            if (!placed) continue;
+            text += std::string(raw) + kCrLf;
+            last_stamp = std::max(last_stamp, parsed->second);
+        }
+    }
+    const LocalDateTime end_time =
+        reporting::WallTime(std::max(last_stamp, reporting::WallSeconds(start) + end_minute * 60));
+    line(end_time, "Acquisition finished (joined): " + std::to_string(records) + " records of " +
+                       std::to_string(sources.size()) + " acquisitions");
+    return text;
+}
+
 }  // namespace
 
 std::string JoinOutcome::Message() const {
@@ -200,13 +345,32 @@ JoinOutcome JoinAcquisitions(StorageContext& ctx, AppendFileOps& ops, Clock& clo
         return out;
     }
     const LocalDateTime now = clock.Now();
-    const std::vector<JoinSource> ordered = OrderByStart(std::move(sources), now);
+    // Each source's start (its events.log, else its folder's name) orders the blocks and gives
+    // their offsets; a source that cannot be read is named before anything is written.
+    std::vector<SourceInfo> infos;
+    try {
+        for (const JoinSource& s : sources) infos.push_back(ReadSource(ctx, project_path, s, now));
+    } catch (const std::exception& e) {
+        ctx.dialogs.MessageBox(std::string("Nothing was joined: ") + e.what());
+        return out;
+    }
+    std::stable_sort(infos.begin(), infos.end(), [](const SourceInfo& a, const SourceInfo& b) {
+        return a.start_second < b.start_second;
+    });
+    std::vector<JoinSource> ordered;
+    for (const SourceInfo& i : infos) ordered.push_back(i.source);
     if (ctx.dialogs.MessageBox(JoinQuestion(ordered), MsgButtons::OkCancel) != MsgResult::Ok)
         return out;
 
-    // Offsets from the earliest start, which begins a day after now.
-    double earliest = NowMinutes(now) + 1440.0;
-    for (const JoinSource& s : ordered) earliest = std::min(earliest, StartMinutes(s.folder, now));
+    // Offsets from the earliest start, in whole minutes.
+    for (SourceInfo& i : infos)
+        i.offset = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+            DivideRoundHalfEven(i.start_second - infos.front().start_second, 60), INT32_MIN,
+            INT32_MAX));
+    if (const std::string refusal = RefuseJoin(infos); !refusal.empty()) {
+        ctx.dialogs.MessageBox("Nothing was joined: " + refusal);
+        return out;
+    }
 
     const auto name = FreeJoinFolder(ctx.files, project_path, now);
     if (!name) {
@@ -233,11 +397,11 @@ JoinOutcome JoinAcquisitions(StorageContext& ctx, AppendFileOps& ops, Clock& clo
         std::int32_t last_minute = 0;
         bool any_written = false;
         try {
-            for (const JoinSource& s : ordered) {
+            for (const SourceInfo& info : infos) {
+                const JoinSource& s = info.source;
                 JoinedBlock block;
                 block.folder = s.folder;
-                block.offset_minutes = static_cast<std::int32_t>(
-                    std::nearbyint(StartMinutes(s.folder, now) - earliest));
+                block.offset_minutes = info.offset;
                 if (IsBeingRecorded(project_path / s.folder))
                     out.notes.push_back(
                         s.folder + " is being recorded: the join holds its records up to now.");
@@ -254,8 +418,8 @@ JoinOutcome JoinAcquisitions(StorageContext& ctx, AppendFileOps& ops, Clock& clo
             throw;
         }
         (void)ops.Close(handle);
-        const std::vector<FileContent> texts =
-            TextFiles(ctx, project_path, folder, ordered, out.notes);
+        std::vector<FileContent> texts = TextFiles(ctx, project_path, folder, ordered, out.notes);
+        texts.push_back({folder / kEventLogFileName, JoinedEventLog(infos, out.records)});
         for (const FileContent& f : texts) cleanup.Wrote(f.path);
         ctx.files.WriteFiles(texts);
         std::error_code ec;

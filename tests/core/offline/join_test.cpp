@@ -3,10 +3,18 @@
 // files, partial records, a half-written result.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/acquisition/acquisition_rig.h"
 #include "core/acquisition/recording_mark.h"
+#include "core/offline/acquisition_summary.h"
 #include "core/offline/join_acquisitions.h"
+#include "core/reporting/activity_export.h"
+#include "core/reporting/recording_start.h"
 #include "core/reporting/report_inputs.h"
+#include "core/reporting/report_run.h"
+#include "core/reporting/rhythm.h"
+#include "core/reporting/tidy_export.h"
 #include "offline_fixture.h"
 
 namespace lumivo::offline::testing {
@@ -117,23 +125,159 @@ TEST(Join, OnlyWholeRecordsAreCopiedAndWhatIsLeftOutIsReported) {
     Joinable j;
     std::ofstream(j.afternoon / kCountsFileName, std::ios::binary | std::ios::app)
         << std::string(100, '\x7F');
-    // The morning run overlaps the afternoon one: the note says where time goes back.
-    j.AppendCounts(j.morning, {200});
     // A run still recording is joined as far as it got.
     RecordingMark recording;
     ASSERT_TRUE(recording.Take(j.afternoon));
     j.dialogs.QueueAnswer(MsgResult::Ok);
     const JoinOutcome out = j.Join({"20260314_1000", "20260314_1230"});
     ASSERT_TRUE(out.joined);
-    EXPECT_EQ(fs::file_size(out.folder / kCountsFileName), 91 * kCountsRecordSize);
+    EXPECT_EQ(fs::file_size(out.folder / kCountsFileName), 90 * kCountsRecordSize);
     ASSERT_EQ(out.blocks.size(), 2u);
     EXPECT_EQ(out.blocks[1].bytes_left_out, 100u);
     EXPECT_EQ(out.blocks[1].offset_minutes, 150);
     const std::string message = j.dialogs.Messages().back();
     EXPECT_NE(message.find("20260314_1230: its incomplete last record (100 bytes) was left out."),
               std::string::npos);
-    EXPECT_NE(message.find("goes back from minute 200 to 151"), std::string::npos);
     EXPECT_NE(message.find("20260314_1230 is being recorded"), std::string::npos);
+}
+
+TEST(Join, SourcesThatCannotMakeOneAcquisitionAreRefusedBeforeAnythingIsWritten) {
+    struct Case {
+        const char* name;
+        std::function<void(Joinable&)> damage;
+        std::string said;
+    };
+    const Case cases[] = {
+        {"overlap", [](Joinable& j) { j.AppendCounts(j.morning, Range(61, 200)); },
+         "20260314_1230 starts at minute 151 of the joined time axis, before 20260314_1000 ends "
+         "(minute 200): the acquisitions overlap in time (were they recorded at the same time, "
+         "or was a computer's clock wrong?) and cannot be joined."},
+        {"another plate",
+         [](Joinable& j) {
+             ProjectState other;
+             other.Setup.Name = "Dose";
+             other.Setup.Plate_format = "w384";
+             j.WriteProject(j.afternoon, 1, other);
+         },
+         "20260314_1000 was recorded on plate w96f with RT_Buffer 500, 20260314_1230 on plate "
+         "w384 with RT_Buffer 500: acquisitions of different plates or window lengths cannot be "
+         "joined."},
+        {"another window",
+         [](Joinable& j) {
+             ProjectState other;
+             other.Setup.Name = "Dose";
+             other.Setup.Plate_format = "w96f";
+             other.Setup.RT_Buffer = 1000;
+             j.WriteProject(j.afternoon, 1, other);
+         },
+         "20260314_1000 was recorded on plate w96f with RT_Buffer 500, 20260314_1230 on plate "
+         "w96f with RT_Buffer 1000: acquisitions of different plates or window lengths cannot "
+         "be joined."},
+        {"61 days apart",
+         [](Joinable& j) {
+             fs::remove_all(j.afternoon);
+             j.afternoon = j.Acquisition(1, "20260514_1000", "Later", Range(1, 30));
+         },
+         "The joined acquisition would reach minute 87870 (from the start of 20260314_1000 to "
+         "the last record of 20260514_1000), more than a report can hold (65534 minutes): join "
+         "fewer acquisitions, or acquisitions closer in time."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Joinable j;
+        c.damage(j);
+        const auto before = j.files.ListSubfolders(j.project);
+        j.dialogs.QueueAnswer(MsgResult::Ok);
+        const JoinOutcome out = j.Join({"20260314_1000", j.afternoon.filename().string()});
+        EXPECT_FALSE(out.joined);
+        EXPECT_EQ(j.dialogs.Messages().back(), "Nothing was joined: " + c.said);
+        EXPECT_EQ(j.files.ListSubfolders(j.project), before);
+    }
+}
+
+TEST(Join, TheJoinedAcquisitionIsDatedByItsFirstBlockForEveryReader) {
+    // Sampling of the morning run started at 10:02:30 (calibrating since 10:00), in CET, with a
+    // daily light from 09:00 to 12:00; the afternoon run sampled from 12:32:30. Joined at 15:00,
+    // the joined acquisition is still dated 10:02:30 and the afternoon block sits 150 minutes
+    // on, whatever its folder's name and the minute of the join say.
+    Joinable j;
+    ProjectState recorded;
+    recorded.Setup.Name = "Dose";
+    recorded.Setup.Plate_format = "w96f";
+    recorded.Setup.Aq_lapse = 75;
+    recorded.ToolParams[2] = {1, 9, 12, 0, 0, 0};
+    j.WriteProject(j.morning, 1, recorded);
+    WriteText(j.morning / "events.log",
+              "2026-03-14 10:00:00  Recording \"Morning\" started\r\n"
+              "2026-03-14 10:02:30  Time zone: UTC+01:00 (CET)\r\n"
+              "2026-03-14 10:02:30  Sampling started\r\n"
+              "2026-03-14 11:02:30  Acquisition finished (lapse)\r\n");
+    WriteText(j.afternoon / "events.log",
+              "2026-03-14 12:32:30  Time zone: UTC+01:00 (CET)\r\n"
+              "2026-03-14 12:32:30  Sampling started\r\n");
+    j.dialogs.QueueAnswer(MsgResult::Ok);
+    const JoinOutcome out = j.Join({"20260314_1000", "20260314_1230"});
+    ASSERT_TRUE(out.joined);
+    ASSERT_EQ(out.folder, j.project / "20260314_1500");
+    EXPECT_EQ(out.blocks[1].offset_minutes, 150);
+
+    const reporting::RecordingStart start = reporting::ReadRecordingStart(j.storage, out.folder);
+    ASSERT_TRUE(start.known);
+    EXPECT_EQ(reporting::RecordingStartText(start),
+              "2026-03-14 10:02:30 UTC+01:00 (CET), from events.log");
+
+    // acquisition show: the start and the acquisition's own lapse.
+    const auto opened = OpenAcquisition(j.storage, {j.project, "20260314_1500"}, "joined");
+    ASSERT_TRUE(opened);
+    const std::string summary = opened->SummaryText();
+    EXPECT_NE(summary.find("\r\nStart: 2026-03-14 10:02:30 UTC+01:00 (CET) (events.log)\r\n"),
+              std::string::npos)
+        << summary;
+    EXPECT_NE(summary.find("\r\nAcquisition Lapse = 75min\r\n"), std::string::npos) << summary;
+
+    // Exports: per well (dated lines), per channel (its notes), tidy (start_datetime).
+    reporting::ExportEnvironment env{j.storage};
+    j.dialogs.QueueAnswer(MsgResult::No);  // one file per well
+    j.dialogs.QueueAnswer(MsgResult::No);
+    ASSERT_TRUE(reporting::ExportActivityFiles(env, out.folder, "30").written);
+    const std::string well = ReadFile(out.folder / "000_A1.txt");
+    EXPECT_EQ(well.rfind("14/03/2026 10:02 ", 0), 0u) << well;
+    EXPECT_NE(well.find("\r\n14/03/2026 12:32 "), std::string::npos) << well;
+    EXPECT_NE(ReadFile(out.folder / "report2.txt")
+                  .find("Started: 14/03/2026 10:02 (2026-03-14 10:02:30 UTC+01:00 (CET), from "
+                        "events.log)"),
+              std::string::npos);
+    j.dialogs.QueueAnswer(MsgResult::Yes);  // one file per channel
+    j.dialogs.QueueAnswer(MsgResult::No);
+    ASSERT_TRUE(reporting::ExportActivityFiles(env, out.folder, "30").written);
+    EXPECT_NE(ReadFile(out.folder / "report2.txt").find("Started: 14/03/2026 10:02 "),
+              std::string::npos);
+    ASSERT_TRUE(reporting::ExportTidyTables(j.storage, {out.folder, 30, false}).written);
+    const std::string meta = ReadFile(out.folder / "metadata.csv");
+    EXPECT_NE(meta.find(",2026-03-14T10:02:30+01:00,2026-03-14T13:02:30+01:00,"), std::string::npos)
+        << meta;
+
+    // The report's header.
+    ::lumivo::testing::FakeClock clock(LocalDateTime{2026, 3, 14, 16, 0, 0, 0});
+    reporting::ReportEnvironment report_env{j.storage, clock};
+    reporting::ReportRequest request;
+    request.folder = out.folder;
+    const reporting::ReportOutcome report = reporting::GenerateReport(report_env, request);
+    ASSERT_TRUE(report.written) << report.failure;
+    EXPECT_NE(ReadFile(report.report_file)
+                  .find("\"START:\",\"2026-03-14 10:02:30 UTC+01:00 (CET), from events.log\""),
+              std::string::npos);
+
+    // The light phases of the rhythm views: light until 12:00, 117.5 minutes after the start (a
+    // start taken from the join's minute, 15:00, would begin in the dark).
+    const auto source = reporting::ReadRhythmSource(j.storage, out.folder);
+    ASSERT_TRUE(source);
+    const auto data = reporting::BuildRhythmData(*source, {});
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->clock.start_source, "events.log");
+    ASSERT_FALSE(data->light.phases.empty());
+    EXPECT_TRUE(data->light.phases.front().light);
+    EXPECT_DOUBLE_EQ(data->light.phases.front().end, 117.5);
 }
 
 TEST(Join, RefusalsCancelAndFailuresLeaveNothingBehind) {
