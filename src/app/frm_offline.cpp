@@ -346,8 +346,8 @@ void Frm_offline::ShowControls() {
     Cmd_report->setText(Shown(c.Cmd_report_caption));
     Cmd_leegroups->setEnabled(c.Cmd_leegroups);
     Cmd_analyze->setEnabled(c.Cmd_analyze && !analysing_);
-    cmd_editgroups->setEnabled(c.Cmd_analyze && opened_.has_value());
-    cmdchannels->setEnabled(c.Cmd_analyze && signal_ != nullptr);
+    cmd_editgroups->setEnabled(c.Cmd_report && opened_.has_value());
+    cmdchannels->setEnabled(c.cmdchannels && signal_ != nullptr);
 }
 
 std::optional<std::size_t> Frm_offline::CurrentEntry() const {

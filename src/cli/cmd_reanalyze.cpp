@@ -113,6 +113,11 @@ int RunReanalyze(Args& args) {
     ReportEnvironment env{ctx, clock};
     const RawRunOutcome out = ReanalyzeRawData(env, request, view);
     view.Finish();
+    if (out.leftovers_removed > 0)
+        PrintError(kCommand, "removed " + std::to_string(out.leftovers_removed) +
+                                 " temporary files (" +
+                                 std::to_string(out.leftover_bytes / (1024 * 1024)) +
+                                 " MB) left by an earlier run that did not end");
     if (out.stopped) return 128 + (signals.received() != 0 ? signals.received() : SIGINT);
     if (!out.completed) return 1;
     PrintError(kCommand,

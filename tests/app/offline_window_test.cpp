@@ -148,8 +148,8 @@ TEST(OfflineWindow, OpensExpandsChoosesAnAcquisitionAndReachesItsReport) {
     auto* report_button = Control<QPushButton>(&w, "Cmd_report");
     EXPECT_TRUE(report_button->isEnabled());
     EXPECT_EQ(Text(report_button), std::string(kRunEntry) + " => REPORT");
-    EXPECT_TRUE(Control<QPushButton>(&w, "Cmd_analyze")->isEnabled());
-    // No raw data saved: no signal pages.
+    // No raw data saved: no signal pages, and nothing to re-analyse.
+    EXPECT_FALSE(Control<QPushButton>(&w, "Cmd_analyze")->isEnabled());
     EXPECT_FALSE(Control<QPushButton>(&w, "cmdchannels")->isEnabled());
 
     r.Click("Cmd_report");

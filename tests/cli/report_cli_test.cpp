@@ -7,6 +7,7 @@
 // column), subproj.dat written in the field-record format, and counts.bin written by the
 // acquisition's counts writer.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -332,6 +333,20 @@ TEST(ReanalyzeCli, WritesTheReportAndReplacesTheCountsKeepingABackup) {
     const std::string events = ReadFile(folder / "ch0.raw");
     EXPECT_EQ(std::count(events.begin(), events.end(), '\n'), 20);
     EXPECT_EQ(events.rfind("0 ", 0), 0u);
+}
+
+TEST(ReanalyzeCli, AFifoInPlaceOfARawPageIsRefusedAtOnce) {
+    // A page that is a FIFO would block the run until a writer comes, which never happens.
+    Installation inst;
+    const fs::path folder = inst.Acquisition("20260314_0930", "raw run", 20, ByColumn);
+    WriteRawPages(folder, 11);
+    ASSERT_EQ(::mkfifo((folder / "1.bin").c_str(), 0600), 0);
+    const RunResult r =
+        RunCliOn(inst.install(), {"reanalyze", folder.string(), "--method", "1", "--snr", "1.8"},
+                 folder.parent_path(), 20000);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find((folder / "1.bin").string() + " is not a regular file"), std::string::npos)
+        << r.err;
 }
 
 TEST(ReanalyzeCli, RefusalsAndUsageErrors) {

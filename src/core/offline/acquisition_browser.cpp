@@ -243,8 +243,10 @@ DoubleClickResult DoubleClickEntry(StorageContext& ctx, BrowserState& s, std::si
     s.list_mode = 1;
     s.current_project = target.project_folder;
     s.current_acquisition = ref.path();
-    s.controls.cmdchannels = true;
-    s.controls.Cmd_analyze = true;
+    // The signal pages and their re-analysis need raw pages, which a joined acquisition (or a
+    // run recorded without them) does not have.
+    s.controls.cmdchannels = r.opened->raw_pages > 0;
+    s.controls.Cmd_analyze = r.opened->raw_pages > 0;
     s.controls.Cmd_leegroups = true;
     s.controls.Cmd_report = true;
     s.controls.Cmd_report_caption = r.opened->report_caption;

@@ -1,6 +1,8 @@
 #include "core/reporting/raw_reanalysis.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,9 +21,13 @@
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "core/acquisition/data_files.h"
+#include "core/acquisition/event_log.h"
+#include "core/acquisition/record_file_io.h"
+#include "core/acquisition/recording_mark.h"
 #include "core/analysis/analysis_module.h"
 #include "core/common/rounding.h"
 #include "core/reporting/activity_file.h"
@@ -146,7 +152,8 @@ class RawBlockReader {
         Page page;
         page.number = number;
         page.path = folder_ / RawPageFileName(number);
-        page.fd = ::open(page.path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking, so that a FIFO or a device in a page's place cannot hold the open.
+        page.fd = ::open(page.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (page.fd < 0) {
             if (errno == ENOENT) return page;  // a missing page: its blocks are missing
             FailOn("Cannot open", page.path, errno);
@@ -155,7 +162,10 @@ class RawBlockReader {
         if (::fstat(page.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             const int err = errno;
             ::close(page.fd);
-            FailOn("Cannot read", page.path, S_ISREG(st.st_mode) ? err : EINVAL);
+            if (S_ISREG(st.st_mode)) FailOn("Cannot read", page.path, err);
+            throw std::runtime_error(page.path.string() +
+                                     " is not a regular file: a raw page is "
+                                     "a file that the recording wrote");
         }
         page.records =
             static_cast<std::size_t>(static_cast<std::uint64_t>(st.st_size) / record_bytes_);
@@ -432,7 +442,7 @@ void ReplaceCountsFile(const fs::path& folder, const RecordTable& records, std::
                                   "recording into this folder?): it was not replaced.");
     };
 
-    const int fd = ::open(counts.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(counts.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) FailOn("Cannot read", counts, errno);
     struct Closer {
         int fd;
@@ -507,7 +517,70 @@ std::optional<std::string> CheckRawPageSize(const fs::path& folder, int rt_buffe
            "cannot be re-analysed.";
 }
 
+// Whether a block's readings can have come from the instrument: every beam's reading lies in
+// the 12-bit range 0..4095. Random bytes in a page (a damaged file) give values beyond it.
+bool ReadingsInRange(std::span<const std::int16_t> readings) {
+    for (std::size_t row = 0; row + kChannelTableSize <= readings.size(); row += kChannelTableSize)
+        for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+            const std::int16_t v = readings[row + c];
+            if (v < 0 || v > kMaxRawReading) return false;
+        }
+    return true;
+}
+
+// The process id in a temporary file's name ".NAME.tmpPID_N" (what AtomicFileSink and the
+// storage writers leave while they write), or 0 for another name.
+long TemporaryWriter(const std::string& name) {
+    if (name.size() < 6 || name[0] != '.') return 0;
+    const std::size_t at = name.rfind(".tmp");
+    if (at == std::string::npos || at < 2) return 0;
+    long pid = 0;
+    const char* begin = name.data() + at + 4;
+    const auto r = std::from_chars(begin, name.data() + name.size(), pid);
+    if (r.ec != std::errc() || r.ptr == begin || pid <= 0) return 0;
+    return pid;
+}
+
+// Removes the temporary files that writers which no longer run (a re-analysis killed before it
+// could put its files in place) left in the folder; returns how many and their bytes.
+std::pair<std::size_t, std::uintmax_t> RemoveLeftovers(const fs::path& folder) {
+    std::size_t removed = 0;
+    std::uintmax_t bytes = 0;
+    std::error_code ec;
+    for (const fs::directory_entry& e : fs::directory_iterator(folder, ec)) {
+        const std::string name = e.path().filename().string();
+        const long pid = TemporaryWriter(name);
+        if (pid == 0 || !e.is_regular_file(ec)) continue;
+        // A writer that still runs (another re-analysis, a report) keeps its file.
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        const std::uintmax_t size = e.file_size(ec);
+        if (fs::remove(e.path(), ec)) {
+            ++removed;
+            bytes += ec ? 0 : size;
+        }
+    }
+    return {removed, bytes};
+}
+
 }  // namespace
+
+std::string ReanalysisLogText(const RawRunRequest& request, const RawRunOutcome& out) {
+    std::string text = std::string(kCountsReanalysedEvent) + "method " +
+                       std::to_string(request.method) + ", threshold " + request.threshold_text +
+                       ", windows 1 to " + std::to_string(out.blocks) +
+                       (out.limit_minutes == std::numeric_limits<std::int32_t>::max()
+                            ? std::string(" (the whole recording)")
+                            : " (the first " + std::to_string(out.limit_minutes) + " minutes)");
+    const std::size_t kept = out.missing + out.damaged;
+    if (kept > 0)
+        text += ", " + std::to_string(kept) + (kept == 1 ? " window" : " windows") +
+                " kept the recorded counts (" + std::to_string(out.missing) +
+                " without raw data, " + std::to_string(out.damaged) + " with damaged raw data)";
+    text += out.replaced ? std::string("; ") + kCountsReplacedMark +
+                               ", the recorded counts kept in " + kCountsBackupFileName
+                         : std::string("; report only, counts.bin unchanged");
+    return text;
+}
 
 bool RawDataPanelAvailable(StorageContext& ctx, const fs::path& folder) {
     if (ctx.files.IsFile(folder / RawPageFileName(0))) return true;
@@ -540,6 +613,15 @@ RawRunOutcome ReanalyzeRawData(ReportEnvironment& env, const RawRunRequest& requ
     const fs::path counts_file = folder / kCountsFile;
     if (!env.storage.files.IsFile(counts_file)) return fail(kActivityFileNotFound);
     if (!env.storage.files.IsFile(folder / RawPageFileName(0))) return fail(kRealTimeDataNotFound);
+    // A folder in use (a recording writing into it, or another re-analysis) would mix two
+    // thresholds in counts.bin and leave a counts.bak of the first windows only.
+    if (IsBeingRecorded(folder))
+        return fail(folder.string() +
+                    " is in use (an acquisition is being recorded into it, or its raw data are "
+                    "being re-analysed): re-analyse it once that has ended.");
+    RecordingMark in_use;
+    (void)in_use.Take(folder);
+    std::tie(out.leftovers_removed, out.leftover_bytes) = RemoveLeftovers(folder);
     if (request.method < 0 || request.method > 2)
         return fail("The method must be 0, 1 or 2, not " + std::to_string(request.method) + ".");
     const auto threshold = BoxNumber(request.threshold_text);
@@ -604,7 +686,11 @@ RawRunOutcome ReanalyzeRawData(ReportEnvironment& env, const RawRunRequest& requ
         for (std::size_t m = 0; m < out.blocks; ++m) {
             view.ShowStatus("Block " + std::to_string(m + 1) + of_n);
             const std::span<std::int16_t> window = blocks.Next();
-            if (!window.empty()) {
+            const bool damaged = !window.empty() && !ReadingsInRange(window);
+            if (damaged) {
+                if (out.damaged == 0) out.first_damaged = m;
+                ++out.damaged;
+            } else if (!window.empty()) {
                 team.Analyze(SampleWindow{window, kAnalysisWindowLength}, *threshold, method,
                              counts, extras);
                 std::int16_t* row = &out.records.counts[m * kChannelTableSize];
@@ -628,10 +714,20 @@ RawRunOutcome ReanalyzeRawData(ReportEnvironment& env, const RawRunRequest& requ
                 return out;  // the temporary event files are removed
             }
         }
+        if (out.damaged > 0) {
+            const RawPageLocation at = LocateRawWindow(out.first_damaged);
+            dialogs.MessageBox(std::to_string(out.damaged) + " of " + std::to_string(out.blocks) +
+                               " blocks hold readings outside 0.." +
+                               std::to_string(kMaxRawReading) +
+                               ", which the instrument cannot give (damaged raw data, from block " +
+                               std::to_string(out.first_damaged + 1) + " in " +
+                               (folder / RawPageFileName(at.page)).string() +
+                               " on): they were not re-analysed and kept their recorded counts.");
+        }
         if (out.analysed == 0)
             return fail("None of the " + std::to_string(out.blocks) + " blocks of " +
                         counts_file.string() +
-                        " has raw data in the raw pages: nothing was re-analysed.");
+                        " has usable raw data in the raw pages: nothing was re-analysed.");
         if (out.missing > 0) {
             dialogs.MessageBox(std::to_string(out.missing) + " of " + std::to_string(out.blocks) +
                                " blocks have no raw data (the raw pages end or are missing "
@@ -658,12 +754,32 @@ RawRunOutcome ReanalyzeRawData(ReportEnvironment& env, const RawRunRequest& requ
         return fail("Raw data processing ended without result: " + std::string(e.what()));
     }
 
+    // What was done goes into events.log, where a later report finds it.
+    const std::string logged = ReanalysisLogText(request, out);
+    const std::string line = EventLogLine(env.clock.Now(), logged) + "\r\n";
+    {
+        PosixFileOps ops;
+        AppendOptions options;
+        options.sync = true;
+        const AppendOutcome appended =
+            AppendRecord(ops, folder / kEventLogFileName,
+                         std::span<const std::uint8_t>(
+                             reinterpret_cast<const std::uint8_t*>(line.data()), line.size()),
+                         RecordLayout::Lines(), options);
+        if (!appended.ok)
+            dialogs.MessageBox("The re-analysis could not be noted in " +
+                               (folder / kEventLogFileName).string() + ": " + appended.error);
+    }
+
     // 6. The report of the new counts, without basal normalisation.
     ReportRequest report;
     report.folder = folder;
     report.bin_size_text = std::to_string(out.bin_size);
     report.options = request.options;
     report.activity = &out.records;
+    // As a later report of counts.bin reads it from events.log: the date, then what was done.
+    report.reanalysis_text =
+        line.substr(0, 19) + ": " + logged.substr(std::string_view(kCountsReanalysedEvent).size());
     out.report = GenerateReport(env, report);
     out.completed = true;
     if (!out.report.written) out.failure = out.report.failure;

@@ -35,6 +35,9 @@ inline constexpr const char* kCountsBackupFileName = "counts.bak";
 inline constexpr std::int32_t kMinReanalysisMinutes = 5;
 // The smallest bin size of a re-analysis report.
 inline constexpr std::int32_t kMinReanalysisBin = 2;
+// The largest reading of the instrument's 12-bit channels: a raw page holding anything beyond
+// 0..kMaxRawReading is damaged.
+inline constexpr std::int16_t kMaxRawReading = 4095;
 // The thresholds the panel accepts.
 inline constexpr double kMinReanalysisThreshold = 1.1;
 inline constexpr double kMaxReanalysisThreshold = 6.0;
@@ -72,14 +75,19 @@ struct RawRunOutcome {
     bool completed = false;  // every block was analysed (and the outputs asked for were written)
     bool stopped = false;    // STOP ended the run: nothing was written
     std::string failure;     // why the run ended without its outputs ("" when completed/stopped)
-    std::int32_t limit_minutes = 0;     // records below this minute were re-analysed
-    std::int32_t bin_size = 0;          // the bin size asked of the report (at least 2)
-    std::size_t blocks = 0;             // N: records of counts.bin within the lapse
-    std::size_t analysed = 0;           // blocks re-analysed from their raw data
-    std::size_t missing = 0;            // blocks without raw data: their recorded counts were kept
-    std::size_t first_missing = 0;      // the first of them (when missing > 0)
-    bool replaced = false;              // counts.bin holds the new counts
-    std::filesystem::path backup_file;  // counts.bak (when replaced)
+    std::int32_t limit_minutes = 0;  // records below this minute were re-analysed
+    std::int32_t bin_size = 0;       // the bin size asked of the report (at least 2)
+    std::size_t blocks = 0;          // N: records of counts.bin within the lapse
+    std::size_t analysed = 0;        // blocks re-analysed from their raw data
+    std::size_t missing = 0;         // blocks without raw data: their recorded counts were kept
+    std::size_t first_missing = 0;   // the first of them (when missing > 0)
+    std::size_t damaged = 0;         // blocks whose readings lie outside 0..4095: kept too
+    std::size_t first_damaged = 0;   // the first of them (when damaged > 0)
+    // Temporary files of an earlier run that was killed, removed before this one started.
+    std::size_t leftovers_removed = 0;
+    std::uintmax_t leftover_bytes = 0;
+    bool replaced = false;                           // counts.bin holds the new counts
+    std::filesystem::path backup_file;               // counts.bak (when replaced)
     std::vector<std::filesystem::path> event_files;  // chN.raw written
     // The new counts of the N records (minutes and temperatures as stored).
     RecordTable records;
@@ -98,10 +106,19 @@ std::int32_t ReanalysisLimitMinutes(bool replace_data, const std::string& datala
                                     std::string* shown_text = nullptr);
 
 // RUN (`cmd_runframe`): re-analyses the acquisition and writes what the request asks for.
-// Messages and refusals go through env.storage.dialogs (the report's too); the written report
-// is opened with env.open_file.
+// Refused while the folder is in use (being recorded or re-analysed: its RecordingMark); the
+// run holds the mark itself. Temporary files left by a run that was killed are removed first.
+// A block whose raw readings lie outside 0..4095 (a damaged page) keeps its recorded counts,
+// and the message says which. The parameters and what was done are appended to events.log
+// ("Counts re-analysed: ..."), and the report says so in its header. Messages and refusals go
+// through env.storage.dialogs (the report's too); the written report is opened with
+// env.open_file.
 RawRunOutcome ReanalyzeRawData(ReportEnvironment& env, const RawRunRequest& request,
                                RawRunView& view);
+
+// "Counts re-analysed: method 1, threshold 1.8, windows 1 to 120 (the whole recording); counts.bin
+// replaced, the recorded counts kept in counts.bak": the events.log line of a run.
+std::string ReanalysisLogText(const RawRunRequest& request, const RawRunOutcome& outcome);
 
 // The request the report window makes of its controls.
 RawRunRequest RawRunRequestFromWindow(const ReportWindowState& w,

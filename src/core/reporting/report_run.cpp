@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "core/acquisition/event_log_reader.h"
 #include "core/reporting/activity_file.h"
 #include "core/reporting/basal.h"
 #include "core/reporting/bend_histogram_report.h"
@@ -115,6 +116,26 @@ std::string TooShortMessage(const fs::path& counts_file, std::size_t records,
            std::to_string(minutes < 0 ? 0 : minutes) + " minutes)";
 }
 
+std::string LastCountsReplacement(const std::string& event_log) {
+    std::string found;
+    const std::string_view prefix = kCountsReanalysedEvent;
+    std::size_t pos = 0;
+    while (pos < event_log.size()) {
+        std::size_t end = event_log.find('\n', pos);
+        if (end == std::string::npos) end = event_log.size();
+        std::string_view raw = std::string_view(event_log).substr(pos, end - pos);
+        pos = end + 1;
+        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+        const auto line = ParseEventLogLine(raw);
+        if (!line || line->text.substr(0, prefix.size()) != prefix ||
+            line->text.find(kCountsReplacedMark) == std::string_view::npos)
+            continue;
+        found =
+            std::string(raw.substr(0, 19)) + ": " + std::string(line->text.substr(prefix.size()));
+    }
+    return found;
+}
+
 std::int64_t LeadingWholeNumber(const std::string& text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
@@ -142,6 +163,11 @@ std::optional<ComputedReport> ComputeReport(ReportEnvironment& env, const Report
     auto inputs = LoadReportInputs(env.storage, folder, &outcome.failure);
     if (!inputs) return std::nullopt;  // the message was shown
     outcome.start_text = RecordingStartText(ReadRecordingStart(env.storage, folder));
+    outcome.reanalysis =
+        !request.reanalysis_text.empty()
+            ? request.reanalysis_text
+            : (request.activity == nullptr ? LastCountsReplacement(ReadEventLog(folder))
+                                           : std::string());
 
     std::string excluded;
     RecordTable stored = ReadActivityRecords(dialogs, counts_file, excluded, request.activity);
@@ -227,6 +253,8 @@ void WriteReportFiles(ReportEnvironment& env, const ReportRequest& request, Comp
     doc.window_minutes = outcome.window_minutes;
     doc.start_text = outcome.start_text;
     if (!outcome.bin_size_note.empty()) doc.notes.emplace_back("BIN SIZE:", outcome.bin_size_note);
+    if (!outcome.reanalysis.empty())
+        doc.notes.emplace_back("RE-ANALYSED COUNTS:", outcome.reanalysis);
     if (!outcome.backward_step.empty())
         doc.notes.emplace_back("RECORDS READ:", outcome.backward_step);
     if (!outcome.basal_backward_step.empty())

@@ -25,6 +25,10 @@
 namespace lumivo::reporting {
 
 inline constexpr const char* kChartFileName = "report.svg";
+// The events.log line of a re-analysis of the raw data, and the words it carries when the new
+// counts replaced those of counts.bin: a report of counts.bin made afterwards says so.
+inline constexpr const char* kCountsReanalysedEvent = "Counts re-analysed: ";
+inline constexpr const char* kCountsReplacedMark = "counts.bin replaced";
 
 // What a report run needs from the program around it.
 struct ReportEnvironment {
@@ -49,7 +53,14 @@ struct ReportRequest {
     // The records to report instead of the folder's counts.bin (minutes as stored), e.g. the
     // counts of a raw-data re-analysis; null: counts.bin is read.
     const RecordTable* activity = nullptr;
+    // How the counts were re-analysed ("RE-ANALYSED COUNTS:" of the header); empty: what
+    // events.log says of the counts of counts.bin.
+    std::string reanalysis_text;
 };
+
+// The last re-analysis of events.log that replaced counts.bin: its date and text ("" when the
+// counts are the recorded ones).
+std::string LastCountsReplacement(const std::string& event_log);
 
 struct ReportOutcome {
     bool written = false;
@@ -62,6 +73,7 @@ struct ReportOutcome {
     bool bin_size_corrected = false;
     std::string bin_size_note;  // why the bin size was corrected ("" when it was not)
     std::string start_text;     // when the recording started ("START:" of the header)
+    std::string reanalysis;     // how the counts were re-analysed ("" for recorded counts)
     // Where the minutes of counts.bin (of the basal acquisition's) went back in time, which
     // ends the records read ("" when they never did).
     std::string backward_step;

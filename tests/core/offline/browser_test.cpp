@@ -114,6 +114,7 @@ TEST(Browser, DateClickedTwiceRestoresTheOrderAndTheMark) {
 
 TEST(Browser, ChoosingAnAcquisitionEnablesItsCommandsAndTheDateView) {
     Browsed b;
+    WriteText(b.first / "0.bin", "x");  // a raw page: its signal can be shown and re-analysed
     DoubleClickEntry(b.storage, b.s, 1);
     const DoubleClickResult r = DoubleClickEntry(b.storage, b.s, b.Index(kFirstRun));
     ASSERT_TRUE(r.opened);
@@ -131,6 +132,10 @@ TEST(Browser, ChoosingAnAcquisitionEnablesItsCommandsAndTheDateView) {
     ASSERT_TRUE(again.opened);
     EXPECT_EQ(again.opened->ref.path(), b.second);
     EXPECT_EQ(BasalChoicesOf(b.storage, b.s), (Strings{"-", "20260314_1000 First run"}));
+    // Without raw pages (a joined acquisition, a run recorded without them) there is no signal
+    // to show and nothing to re-analyse; the report and the group view stay.
+    EXPECT_EQ(b.s.controls,
+              (BrowserControls{false, false, true, true, "20260314_1230 Second run => REPORT"}));
 
     // An acquisition that went away meanwhile is reported and drops out of the list.
     fs::remove(b.first / kCountsFileName);

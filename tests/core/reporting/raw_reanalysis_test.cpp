@@ -5,6 +5,8 @@
 #include "core/reporting/raw_reanalysis.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -12,6 +14,7 @@
 #include <limits>
 
 #include "core/acquisition/data_files.h"
+#include "core/acquisition/recording_mark.h"
 #include "core/analysis/analysis_literal.h"
 #include "core/analysis/window_generators.h"
 #include "report_fixture.h"
@@ -346,11 +349,34 @@ TEST(RawReanalysis, RefusesWhatCannotBeAnalysedAndWritesNothing) {
         {"no counts.bin", 500,
          [](RawAcquisition& a, RawRunRequest&) { fs::remove(a.folder / "counts.bin"); },
          "Activity file not Found"},
+        // A recording still writes into the folder: its counts.bin would mix two thresholds.
+        {"being recorded", 500,
+         [](RawAcquisition& a, RawRunRequest&) {
+             static RecordingMark recording;
+             ASSERT_TRUE(recording.Take(a.folder));
+         },
+         "is in use (an acquisition is being recorded into it, or its raw data are being "
+         "re-analysed): re-analyse it once that has ended."},
+        // Every page random bytes: nothing can be re-analysed.
+        {"damaged pages", 500,
+         [](RawAcquisition& a, RawRunRequest&) {
+             std::string bytes = ReadFile(a.folder / "0.bin");
+             for (std::size_t i = 0; i < bytes.size(); ++i)
+                 bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+             std::ofstream(a.folder / "0.bin", std::ios::binary) << bytes;
+             bytes = ReadFile(a.folder / "1.bin");
+             for (std::size_t i = 0; i < bytes.size(); ++i)
+                 bytes[i] = static_cast<char>((i * 40503u) >> 7);
+             std::ofstream(a.folder / "1.bin", std::ios::binary) << bytes;
+         },
+         "has usable raw data in the raw pages: nothing was re-analysed."},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
         ReportRig rig;
         RawAcquisition a = MakeRawAcquisition(rig, "20260314_0930", 14, 14, 500);
+        const std::string log_before =
+            fs::exists(a.folder / "events.log") ? ReadFile(a.folder / "events.log") : std::string();
         if (k.rt_buffer != 500) {
             ProjectPlan plan = GoldenProjectPlan();
             plan.rt_buffer = k.rt_buffer;
@@ -372,6 +398,10 @@ TEST(RawReanalysis, RefusesWhatCannotBeAnalysedAndWritesNothing) {
         if (fs::exists(a.folder / "counts.bin")) {
             EXPECT_EQ(ReadFile(a.folder / "counts.bin"), a.counts_bytes);
         }
+        // Nothing was re-analysed: nothing is noted.
+        EXPECT_EQ(
+            fs::exists(a.folder / "events.log") ? ReadFile(a.folder / "events.log") : std::string(),
+            log_before);
     }
     // The panel opens only on a folder with raw page 0.
     ReportRig rig;
@@ -380,6 +410,89 @@ TEST(RawReanalysis, RefusesWhatCannotBeAnalysedAndWritesNothing) {
     fs::remove(a.folder / "0.bin");
     EXPECT_FALSE(RawDataPanelAvailable(rig.ctx, a.folder));
     EXPECT_EQ(rig.dialogs.Messages(), std::vector<std::string>{"Real Time Data Not Found"});
+}
+
+TEST(RawReanalysis, BlocksOfADamagedPageKeepTheirRecordedCountsAndAreNamed) {
+    // Page 0 (blocks 1..11) overwritten with random bytes, page 1 (blocks 12..14) intact: the
+    // random readings go far beyond the 12-bit range and would count about 120 a window.
+    ReportRig rig;
+    const RawAcquisition a = MakeRawAcquisition(rig, "20260314_0930", 14, 14);
+    std::string bytes = ReadFile(a.folder / "0.bin");
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+    std::ofstream(a.folder / "0.bin", std::ios::binary) << bytes;
+    ScriptedRawView view;
+    const RawRunOutcome out = ReanalyzeRawData(rig.env, Request(a.folder, 1, "1.8"), view);
+    ASSERT_TRUE(out.completed) << out.failure;
+    EXPECT_EQ(out.damaged, 11u);
+    EXPECT_EQ(out.first_damaged, 0u);
+    EXPECT_EQ(out.analysed, 3u);
+    for (std::size_t m = 0; m < 11; ++m) EXPECT_EQ(out.records.count(m, 0), kRecordedCount) << m;
+    EXPECT_EQ(out.records.count(12, 0), Literal(a, 12, 0, 1.8, 1).count);
+    EXPECT_TRUE(rig.dialogs.Showed(
+        "11 of 14 blocks hold readings outside 0..4095, which the instrument cannot give "
+        "(damaged raw data, from block 1 in " +
+        (a.folder / "0.bin").string() +
+        " on): they were not re-analysed and kept their recorded counts."));
+    EXPECT_NE(ReadFile(a.folder / "events.log")
+                  .find("11 windows kept the recorded counts (0 without raw data, 11 with damaged "
+                        "raw data)"),
+              std::string::npos);
+}
+
+TEST(RawReanalysis, TheRunIsNotedInEventsLogAndLaterReportsSayTheCountsAreReanalysed) {
+    ReportRig rig;
+    const RawAcquisition a = MakeRawAcquisition(rig, "20260314_0930", 13, 13);
+    ScriptedRawView view;
+    // A report-only run: noted, and counts.bin's reports stay those of the recorded counts.
+    ASSERT_TRUE(ReanalyzeRawData(rig.env, Request(a.folder, 2, "1.3"), view).completed);
+    std::string log = ReadFile(a.folder / "events.log");
+    EXPECT_NE(
+        log.find("2026-03-14 09:30:00  Counts re-analysed: method 2, threshold 1.3, windows 1 "
+                 "to 13 (the whole recording); report only, counts.bin unchanged\r\n"),
+        std::string::npos)
+        << log;
+    ReportRequest later = rig.Request(a.folder, OutputFormat::Rows, ",");
+    ASSERT_TRUE(GenerateReport(rig.env, later).written);
+    EXPECT_EQ(ReadFile(a.folder / "report.csv").find("RE-ANALYSED COUNTS:"), std::string::npos);
+
+    // "Replace old data": every later report of counts.bin says how its counts were made.
+    RawRunRequest replace = Request(a.folder, 1, "1.8");
+    replace.replace_data = true;
+    ASSERT_TRUE(ReanalyzeRawData(rig.env, replace, view).replaced);
+    log = ReadFile(a.folder / "events.log");
+    const std::string line =
+        "method 1, threshold 1.8, windows 1 to 13 (the whole recording); counts.bin replaced, "
+        "the recorded counts kept in counts.bak";
+    EXPECT_NE(log.find("  Counts re-analysed: " + line + "\r\n"), std::string::npos) << log;
+    ASSERT_TRUE(GenerateReport(rig.env, later).written);
+    EXPECT_NE(ReadFile(a.folder / "report.csv")
+                  .find("\"RE-ANALYSED COUNTS:\",\"2026-03-14 09:30:00: " + line + "\"\r\n"),
+              std::string::npos);
+    EXPECT_EQ(LastCountsReplacement(log), "2026-03-14 09:30:00: " + line);
+}
+
+TEST(RawReanalysis, TemporaryFilesOfAKilledRunAreRemovedAndALiveWritersKept) {
+    ReportRig rig;
+    const RawAcquisition a = MakeRawAcquisition(rig, "20260314_0930", 3, 3);
+    // A process that has ended: its pid names the leftovers of a run killed before it could put
+    // its files in place.
+    const pid_t ended = ::fork();
+    if (ended == 0) ::_exit(0);
+    ASSERT_GT(ended, 0);
+    ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+    const std::string dead = std::to_string(ended);
+    for (const std::string& name : {".ch0.raw.tmp" + dead + "_0", ".counts.bin.tmp" + dead + "_3"})
+        std::ofstream(a.folder / name) << std::string(1000, 'x');
+    // A writer that still runs (this process) keeps its file.
+    const std::string live = ".report.csv.tmp" + std::to_string(::getpid()) + "_9";
+    std::ofstream(a.folder / live) << "y";
+    ScriptedRawView view;
+    const RawRunOutcome out = ReanalyzeRawData(rig.env, Request(a.folder, 1, "1.8"), view);
+    ASSERT_TRUE(out.completed) << out.failure;
+    EXPECT_EQ(out.leftovers_removed, 2u);
+    EXPECT_EQ(out.leftover_bytes, 2000u);
+    EXPECT_EQ(TemporaryFiles(a.folder), std::vector<std::string>{live});
 }
 
 TEST(RawReanalysis, LapseAndBinSizeOfTheRun) {
