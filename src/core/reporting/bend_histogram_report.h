@@ -20,12 +20,13 @@ std::vector<std::string> HistogramFileNames(FileSystem& files, const std::filesy
 
 // Reads the folder's histogram files and builds the tables for report bins 1..stats.bin_count
 // of `bin_size` minutes. A record belongs to the report bin that holds its exact minute; its
-// increase over the previous bin's last record is what the bin shows. nullopt when a file
-// cannot be read or there is none.
-std::optional<HistogramTables> LoadBendHistograms(FileSystem& files,
-                                                  const std::filesystem::path& folder,
-                                                  const ReportInputs& inputs,
-                                                  const GroupStatistics& stats,
-                                                  std::int32_t bin_size);
+// increase over the previous bin's last record is what the bin shows. The files are checked:
+// a missing page, a short or cut page, and records that an accumulated histogram cannot hold
+// (a negative count, a count below the record before, a time that is not one) are left out and
+// said in `notes`, and a bin without a valid record (or after one) has no histogram, never
+// zeros. nullopt with the reason in `failure` when there is no file or no valid record at all.
+std::optional<HistogramTables> LoadBendHistograms(
+    FileSystem& files, const std::filesystem::path& folder, const ReportInputs& inputs,
+    const GroupStatistics& stats, std::int32_t bin_size, std::string* failure = nullptr);
 
 }  // namespace lumivo::reporting

@@ -226,8 +226,15 @@ std::optional<ComputedReport> ComputeReport(ReportEnvironment& env, const Report
     ComputedReport report;
     report.stats = ComputeGroupStatistics(*inputs, main.bins, main.length, main.last_bin, bin_size);
     if (request.options.output == OutputFormat::Histogram) {
-        report.histogram = LoadBendHistograms(files, folder, *inputs, report.stats, bin_size);
-        if (!report.histogram) return fail("Error getting Histogram.bin data");
+        std::string why;
+        report.histogram = LoadBendHistograms(files, folder, *inputs, report.stats, bin_size, &why);
+        if (!report.histogram) return fail("Error getting Histogram.bin data: " + why);
+        if (!report.histogram->notes.empty()) {
+            std::string said;
+            for (const std::string& n : report.histogram->notes)
+                said += (said.empty() ? "" : "; ") + n;
+            dialogs.MessageBox("Body-bends histograms of " + folder.string() + ": " + said + ".");
+        }
     }
     report.inputs = std::move(*inputs);
     report.length = main.length;
@@ -255,6 +262,11 @@ void WriteReportFiles(ReportEnvironment& env, const ReportRequest& request, Comp
     if (!outcome.bin_size_note.empty()) doc.notes.emplace_back("BIN SIZE:", outcome.bin_size_note);
     if (!outcome.reanalysis.empty())
         doc.notes.emplace_back("RE-ANALYSED COUNTS:", outcome.reanalysis);
+    if (report.histogram && !report.histogram->notes.empty()) {
+        std::string said;
+        for (const std::string& n : report.histogram->notes) said += (said.empty() ? "" : "; ") + n;
+        doc.notes.emplace_back("HISTOGRAMS:", said);
+    }
     if (!outcome.backward_step.empty())
         doc.notes.emplace_back("RECORDS READ:", outcome.backward_step);
     if (!outcome.basal_backward_step.empty())

@@ -259,6 +259,7 @@ class ReportText {
         HistogramHeader({"Time[m]", "Group/Frequency:"});
         const HistogramTables* h = doc_.histogram;
         for (int k : present_) {
+            if (h && !h->Known(k)) continue;  // no valid histogram: no line, not zeros
             for (int g = 0; g < st_.group_count; ++g) {
                 out_.Begin(std::to_string(Time(k))).Field(Label(g));
                 for (int i = 0; i < HistogramTables::kIntervals; ++i) {
@@ -437,6 +438,7 @@ class ReportText {
                 HistogramHeader({"Time[m]", "Well", "Group/Frequency:"});
                 const HistogramTables* h = doc_.histogram;
                 for (int k : present_) {
+                    if (h && !h->Known(k)) continue;
                     for (int w : ListedWells()) {
                         out_.Begin(std::to_string(Time(k))).Field(WellName(w)).Field(WellLabel(w));
                         for (int i = 0; i < HistogramTables::kIntervals; ++i)

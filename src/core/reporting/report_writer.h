@@ -63,6 +63,12 @@ struct HistogramTables {
     std::vector<std::int32_t> group;     // [(group * (bin_count + 1) + bin) * kIntervals + i]
     std::vector<std::int32_t> group_sd;  // same layout
     std::vector<std::int32_t> well;      // [(well * (bin_count + 1) + bin) * kIntervals + i]
+    std::vector<bool> bin_known;         // per report bin: a valid histogram lies in it
+    std::vector<std::string> notes;      // what of the files was left out, and why
+    bool Known(int bin) const {
+        return bin >= 0 && static_cast<std::size_t>(bin) < bin_known.size() &&
+               bin_known[static_cast<std::size_t>(bin)];
+    }
 
     std::size_t GroupAt(int g, int bin, int i) const {
         return (static_cast<std::size_t>(g) * static_cast<std::size_t>(bin_count + 1) +

@@ -6,6 +6,8 @@
 // the program's own writers; the golden files hold "@FOLDER@" where the folder path goes.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "core/reporting/report_run.h"
 #include "report_fixture.h"
 
@@ -169,6 +171,57 @@ TEST(ReportGolden, EachStatisticBoxWritesItsTableForEveryOutputThatOffersIt) {
                 EXPECT_NE(text.find("Group Histogram: Standard Deviation"), std::string::npos);
             }
         }
+    }
+}
+
+TEST(ReportGolden, HistogramFilesAreCheckedAndWhatIsLeftOutIsSaid) {
+    const std::vector<PlannedHistogram> all = HistogramRecords();  // minutes 10, 20, ... 90
+    // Random bytes: accumulated histograms cannot hold them (they gave frequencies of about
+    // -2e8). Nothing valid is left: no report, the message says why.
+    {
+        ReportRig rig;
+        const fs::path folder =
+            rig.Acquisition("20260314_0930", GoldenProjectPlan(), GoldenRecords());
+        std::string bytes(9 * 78556, '\0');
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>((i * 2654435761u) >> 11);
+        WriteRawBytes(folder / "histo0000.bin", bytes);
+        const ReportOutcome out =
+            GenerateReport(rig.env, rig.Request(folder, OutputFormat::Histogram, ","));
+        EXPECT_FALSE(out.written);
+        EXPECT_EQ(out.failure,
+                  "Error getting Histogram.bin data: no valid body-bends histogram in " +
+                      folder.string() +
+                      ": histo0000.bin: 9 of 9 records hold impossible values (a "
+                      "negative count, a time that is not one, or less than an "
+                      "earlier record of the same accumulated histogram) and were "
+                      "left out");
+        EXPECT_FALSE(fs::exists(folder / "report.csv"));
+    }
+    // Page 1 missing, page 0 cut short: the bins they leave without a record, and the bin after
+    // them, have no histogram lines (not lines of zeros); the header and a message say why.
+    {
+        ReportRig rig;
+        const fs::path folder =
+            rig.Acquisition("20260314_0930", GoldenProjectPlan(), GoldenRecords());
+        WriteHistogramFile(folder / "histo0000.bin", {all[0], all[1], all[2]});
+        WriteHistogramFile(folder / "histo0002.bin", {all[6], all[7], all[8]});
+        std::ofstream(folder / "histo0002.bin", std::ios::binary | std::ios::app) << "cut";
+        const ReportOutcome out =
+            GenerateReport(rig.env, rig.Request(folder, OutputFormat::Histogram, ","));
+        ASSERT_TRUE(out.written) << out.failure;
+        const std::string text = ReadFile(out.report_file);
+        const std::string said =
+            "histo0000.bin holds 3 of 11 windows; histo0001.bin is missing (windows 12 to 22); "
+            "histo0002.bin ends in an incomplete record (3 bytes left out); 2 bins have no "
+            "histogram (no valid record in it or in the bin before) and are left out";
+        EXPECT_NE(text.find("\"HISTOGRAMS:\",\"" + said + "\"\r\n"), std::string::npos) << text;
+        EXPECT_TRUE(
+            rig.dialogs.Showed("Body-bends histograms of " + folder.string() + ": " + said + "."));
+        // Bin 30 has its increase (channel 0 adds 2 at interval 5 three times); 60 and 90 none.
+        EXPECT_NE(text.find("\r\n30,\"000_Control\","), std::string::npos);
+        EXPECT_EQ(text.find("\r\n60,\"000_Control\","), std::string::npos);
+        EXPECT_EQ(text.find("\r\n90,\"000_Control\","), std::string::npos);
     }
 }
 

@@ -212,7 +212,10 @@ TEST(ReportRun, MissingInputsStopTheRunWithTheirMessage) {
     const ReportOutcome histo =
         GenerateReport(rig.env, rig.Request(folder, OutputFormat::Histogram, ","));
     EXPECT_FALSE(histo.written);
-    EXPECT_TRUE(rig.dialogs.Showed("Error getting Histogram.bin data"));
+    EXPECT_TRUE(
+        rig.dialogs.Showed("Error getting Histogram.bin data: there is no histoNNNN.bin "
+                           "file in " +
+                           folder.string()));
 }
 
 TEST(ReportRun, BinSizeIsCorrectedAgainstTheRecording) {
