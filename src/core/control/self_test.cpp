@@ -457,7 +457,21 @@ std::string WriteBackCalibratedSettings(DeviceLink& link, StorageContext& storag
     }
     CalibrationValues cal;
     try {
-        LoadCalibration(storage, cal);
+        // Read quietly: a channel the file does not set validly is said below, in the words of
+        // a missing calibration, instead of "Loading default values".
+        DefaultAnswerDialogs quiet;
+        StorageContext silent{storage.install_dir, quiet, storage.files,
+                              storage.list_separator_source};
+        std::size_t channels = 0;
+        const std::vector<int> invalid = LoadCalibration(silent, cal, &channels);
+        const std::size_t valid = std::min<std::size_t>(channels, kBeamChannelCount) -
+                                  std::min<std::size_t>(invalid.size(), channels);
+        if (channels < kBeamChannelCount || !invalid.empty())
+            return "calvalue.dat gives a valid setting to " + std::to_string(valid) + " of the " +
+                   std::to_string(kBeamChannelCount) +
+                   " channels only, so it is no calibration and the beams keep the test's "
+                   "settings: " +
+                   kRecalibrateAdvice;
     } catch (const std::exception& e) {
         link.dialogs.MessageBox(FileErrorTag(file) + " " + e.what(), MsgButtons::Ok);
         return std::string(

@@ -4,12 +4,15 @@
 
 namespace lumivo {
 
-std::vector<int> LoadCalibration(StorageContext& ctx, CalibrationValues& cal) {
+std::vector<int> LoadCalibration(StorageContext& ctx, CalibrationValues& cal,
+                                 std::size_t* channels_read) {
     CalibrationValues read = cal;
     RecordReader in(ctx.files.ReadFile(ctx.install_dir / kCalibrationFileName));
     in.SkipLine();
     std::vector<int> reset;
+    if (channels_read) *channels_read = 0;
     for (std::size_t i = 0; i < static_cast<std::size_t>(kChannelTableSize) && in.HasData(); ++i) {
+        if (channels_read) *channels_read = i + 1;
         const auto f = in.Record(3);
         std::int16_t pin = FieldToInt16(f[1]);
         std::int16_t gain = FieldToInt16(f[2]);

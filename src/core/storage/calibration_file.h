@@ -28,8 +28,9 @@ inline constexpr const char* kCalibrationFileName = "calvalue.dat";
 // leaves the later channels as they were. Read and format errors throw StorageError to the
 // caller, with the tables unchanged. A channel whose PinHole or Gain does not fit the register
 // byte is given the first-time settings, with one message listing those channels; their numbers
-// are returned.
-std::vector<int> LoadCalibration(StorageContext& ctx, CalibrationValues& cal);
+// are returned. `channels_read` (when given) gets the number of channel lines the file held.
+std::vector<int> LoadCalibration(StorageContext& ctx, CalibrationValues& cal,
+                                 std::size_t* channels_read = nullptr);
 // Sets every channel to the first-time settings and writes the file (throws on failure).
 void ResetCalibration(StorageContext& ctx, CalibrationValues& cal);
 // Writes the file from the tables (throws StorageError on failure).

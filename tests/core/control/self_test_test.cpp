@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 
 #include "control_rig.h"
@@ -285,12 +286,35 @@ TEST(SelfTest, EndingEarlyStillWritesTheCalibratedSettingsBack) {
         {"no calvalue.dat", MsgResult::No, -1, nullptr, false, SelfTestEnd::Declined, "SN123",
          "Device test stopped (No to \"OK to proceed?\"); there is no calvalue.dat, so the beams "
          "keep the test's settings: run a calibration (Fast CALIB) before recording"},
+        // A calvalue.dat that does not set every channel is no calibration: writing it back
+        // would leave the beams at PinHole 0 / Gain 0 and say they were calibrated.
+        {"a calvalue.dat of its header only", MsgResult::No, -1, nullptr, false,
+         SelfTestEnd::Declined, "SN123",
+         "Device test stopped (No to \"OK to proceed?\"); calvalue.dat gives a valid setting to "
+         "0 of the 384 channels only, so it is no calibration and the beams keep the test's "
+         "settings: run a calibration (Fast CALIB) before recording"},
+        {"a calvalue.dat with a setting out of range", MsgResult::No, -1, nullptr, false,
+         SelfTestEnd::Declined, "SN123",
+         "Device test stopped (No to \"OK to proceed?\"); calvalue.dat gives a valid setting to "
+         "383 of the 384 channels only, so it is no calibration and the beams keep the test's "
+         "settings: run a calibration (Fast CALIB) before recording"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TestBench b;
         CalibrationValues cal;
         if (c.with_calvalue) cal = b.WriteCalibration();
+        const std::filesystem::path calvalue = "/inst/calvalue.dat";
+        if (std::string(c.name) == "a calvalue.dat of its header only") {
+            b.rig.files.WriteFile(calvalue, "\"<Num_Channel>, <PinHole>, <Gain> \"\r\n");
+        } else if (std::string(c.name) == "a calvalue.dat with a setting out of range") {
+            b.WriteCalibration();
+            std::string text = b.rig.CalFile();
+            const std::size_t at = text.find("\r\n7,3,4\r\n");
+            ASSERT_NE(at, std::string::npos);
+            text.replace(at, 9, "\r\n7,40,4\r\n");
+            b.rig.files.WriteFile(calvalue, text);
+        }
         const auto before = b.rig.Registers();
         b.Run(c.proceed, c.fault_at_step, [&] { c.fault(b.rig.instrument); });
         EXPECT_EQ(b.state.end, c.end);
