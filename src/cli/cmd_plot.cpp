@@ -43,6 +43,7 @@ int RunPlot(Args& args) {
     const auto period = args.TakeDouble("period", 1.0, 240.0);
     const auto method = args.TakeOption("method");
     const auto range = args.TakeOption("period-range");
+    const auto peak = args.TakeOption("peak");
     const auto bout = args.TakeDouble("bout-min", 1.0, 1440.0);
     const auto dead_hours = args.TakeDouble("dead-hours", 0.1, 10000.0);
     const bool keep_dead = args.TakeFlag("keep-dead");
@@ -55,8 +56,8 @@ int RunPlot(Args& args) {
     if (group && well) throw UsageError("--group and --well exclude each other");
     if ((double_plot || period) && *view != RhythmView::Actogram)
         throw UsageError("--double and --period apply to --kind actogram");
-    if ((method || range) && *view != RhythmView::Periodogram)
-        throw UsageError("--method and --period-range apply to --kind periodogram");
+    if ((method || range || peak) && *view != RhythmView::Periodogram)
+        throw UsageError("--method, --period-range and --peak apply to --kind periodogram");
     if (bout && *view != RhythmView::Sleep) throw UsageError("--bout-min applies to --kind sleep");
 
     PlotRequest request;
@@ -73,6 +74,11 @@ int RunPlot(Args& args) {
         request.periodogram.method = *m;
     }
     if (range) ParsePeriodRange(*range, request.periodogram);
+    if (peak) {
+        const auto rule = ParsePeakRule(*peak);
+        if (!rule) throw UsageError("--peak must be max-power or above-line");
+        request.periodogram.peak = *rule;
+    }
     if (bout) request.bout_minutes = *bout;
     if (dead_hours) request.dead_hours = *dead_hours;
     request.keep_dead = keep_dead;

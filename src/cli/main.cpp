@@ -92,6 +92,7 @@ const Command kCommands[] = {
     {"plot",
      "ACQ --kind actogram|periodogram|profile|sleep [--group G|--well W] [--bin MIN] "
      "[--double] [--period H] [--method chi-square|lomb-scargle] [--period-range 16,32] "
+     "[--peak max-power|above-line] "
      "[--bout-min N] [--dead-hours H] [--keep-dead]",
      "Writes a circadian or sleep view of an acquisition (actogram, periodogram, activity "
      "profile or inactivity bouts, with the run's light phases) into its folder as an SVG and a "

@@ -367,12 +367,12 @@ TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
     const Case cases[] = {
         {0, "bars", "id,kind,group,status,row,t_h,offset_h,counts,light", true},
         {1, "significance",
-         "id,kind,group,status,n_wells,method,period_min_h,period_max_h,alpha,"
+         "id,kind,group,status,n_wells,method,peak_rule,period_min_h,period_max_h,alpha,"
          "peak_period_h,power,threshold,significant",
          false},
         {2, "se-band", "id,kind,group,n_wells,fold,t_h,mean,se,light", true},
         {3, "mean",
-         "id,kind,group,status,n_wells,phase,observed_min,inactive_min,inactive_pct,"
+         "id,kind,group,status,n_wells,phase,observed_min,sleep_min,sleep_pct,zero_min,"
          "bouts,mean_bout_min,latency_min,nights,bout_min",
          false},
     };
@@ -409,8 +409,9 @@ TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
     const QAbstractItemModel* table = tab->findChild<QTableView*>("tbl_rhythm")->model();
     auto cell = [&](int column) { return table->index(0, column).data().toString().toStdString(); };
     EXPECT_EQ(cell(0), "A1");
-    EXPECT_NEAR(std::stod(cell(9)), 24.0, 0.5);
-    EXPECT_EQ(cell(12), "TRUE");
+    EXPECT_EQ(cell(6), "max-power");
+    EXPECT_NEAR(std::stod(cell(10)), 24.0, 0.5);
+    EXPECT_EQ(cell(13), "TRUE");
     tab->Cmd_save_Click();
     EXPECT_TRUE(fs::exists(folder / "periodogram_A1.svg"));
     EXPECT_TRUE(fs::exists(folder / "periodogram_A1.csv"));

@@ -462,6 +462,7 @@ TEST(PlotCli, EachKindWritesItsPictureAndTableAndPrintsBothPaths) {
         {{"--kind", "actogram", "--double", "--bin", "60"}, "actogram"},
         {{"--kind", "periodogram", "--method", "lomb-scargle", "--period-range", "20,28"},
          "periodogram"},
+        {{"--kind", "periodogram", "--peak", "above-line", "--group", "0"}, "periodogram_group0"},
         {{"--kind", "profile", "--group", "1"}, "profile_group1"},
         {{"--kind", "sleep", "--well", "a1", "--bout-min", "3"}, "sleep_A1"},
         // The acquisition named inside the installation folder.
@@ -486,9 +487,10 @@ TEST(PlotCli, EachKindWritesItsPictureAndTableAndPrintsBothPaths) {
             EXPECT_EQ(r.err.compare(at, 17, "lumivo-cli plot: "), 0) << r.err;
     }
     // The sleep table of A1 at 1-minute bins: one 720-minute bout in the second half of each day
-    // (the single silent minutes are no bouts); all of it in the assumed dark, no lights-off.
+    // (the single silent minutes are no bouts, but minutes without a count: 1440 + 205);
+    // all of it in the assumed dark, no lights-off.
     const std::string sleep = ReadFile(folder / "sleep_A1.csv");
-    EXPECT_NE(sleep.find("\r\nA1,well,000_Group0,OK,1,dark,2880,1440,50,2,720,NA,0,3\r\n"),
+    EXPECT_NE(sleep.find("\r\nA1,well,000_Group0,OK,1,dark,2880,1440,50,1645,2,720,NA,0,3\r\n"),
               std::string::npos)
         << sleep;
 }
@@ -503,7 +505,10 @@ TEST(PlotCli, RefusalsAndUsageErrors) {
         {{folder.string(), "--kind", "actogram", "--group", "1", "--well", "A1"},
          "--group and --well exclude each other"},
         {{folder.string(), "--kind", "periodogram", "--double"}, "--double and --period apply"},
-        {{folder.string(), "--kind", "sleep", "--method", "chi-square"}, "--method and"},
+        {{folder.string(), "--kind", "sleep", "--method", "chi-square"}, "--method, --period"},
+        {{folder.string(), "--kind", "sleep", "--peak", "max-power"}, "--method, --period"},
+        {{folder.string(), "--kind", "periodogram", "--peak", "highest"},
+         "--peak must be max-power or above-line"},
         {{folder.string(), "--kind", "profile", "--bout-min", "5"}, "--bout-min applies"},
         {{folder.string(), "--kind", "periodogram", "--method", "fourier"}, "--method must be"},
         {{folder.string(), "--kind", "periodogram", "--period-range", "32,16"}, "--period-range"},

@@ -137,6 +137,16 @@ std::string_view PeriodogramMethodName(PeriodogramMethod method) {
     return method == PeriodogramMethod::ChiSquare ? "chi-square" : "lomb-scargle";
 }
 
+std::string_view PeakRuleName(PeakRule rule) {
+    return rule == PeakRule::MaxPower ? "max-power" : "above-line";
+}
+
+std::optional<PeakRule> ParsePeakRule(std::string_view text) {
+    if (text == "max-power") return PeakRule::MaxPower;
+    if (text == "above-line") return PeakRule::AboveLine;
+    return std::nullopt;
+}
+
 std::optional<PeriodogramMethod> ParsePeriodogramMethod(std::string_view text) {
     if (text == "chi-square") return PeriodogramMethod::ChiSquare;
     if (text == "lomb-scargle") return PeriodogramMethod::LombScargle;
@@ -161,6 +171,7 @@ PeriodogramSet ComputePeriodograms(const std::vector<const double*>& series, std
                                    const PeriodogramOptions& options) {
     PeriodogramSet set;
     set.method = options.method;
+    set.peak = options.peak;
     set.alpha = options.alpha;
     set.period_bins = PeriodGrid(bin_minutes, options.min_hours, options.max_hours, bins);
     for (int p : set.period_bins) set.period_hours.push_back(p * bin_minutes / 60.0);
@@ -187,9 +198,10 @@ PeriodogramSet ComputePeriodograms(const std::vector<const double*>& series, std
         if (!pg.valid) continue;
         double best = -std::numeric_limits<double>::infinity();
         for (std::size_t p = 0; p < m; ++p) {
-            const double above = pg.power[p] - set.threshold[p];
-            if (std::isfinite(above) && above > best) {
-                best = above;
+            const double score =
+                options.peak == PeakRule::MaxPower ? pg.power[p] : pg.power[p] - set.threshold[p];
+            if (std::isfinite(score) && std::isfinite(set.threshold[p]) && score > best) {
+                best = score;
                 pg.peak = static_cast<int>(p);
             }
         }

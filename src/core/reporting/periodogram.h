@@ -13,8 +13,10 @@
 // significance line is where a random series' highest peak over the whole range stands with
 // probability alpha: alpha is shared among the m periods tried (chi-square: the quantile
 // 1 - alpha / m of each period's distribution; Lomb-Scargle: -ln(1 - (1 - alpha)^(1/m))).
-// The peak is the period whose power stands highest above the line; it is significant when it
-// is above it.
+// The peak is the period of the largest power (PeakRule::MaxPower, the default), or the period
+// whose power stands highest above the line (PeakRule::AboveLine); the two differ for the
+// chi-square periodogram, whose line rises with the period. It is significant when its power
+// is above the line at its period.
 #pragma once
 
 #include <cstddef>
@@ -33,8 +35,14 @@ std::optional<PeriodogramMethod> ParsePeriodogramMethod(std::string_view text);
 // Periods are tried at most every 0.1 h.
 inline constexpr double kPeriodStepMinutes = 6.0;
 
+enum class PeakRule { MaxPower, AboveLine };
+// "max-power", "above-line".
+std::string_view PeakRuleName(PeakRule rule);
+std::optional<PeakRule> ParsePeakRule(std::string_view text);
+
 struct PeriodogramOptions {
     PeriodogramMethod method = PeriodogramMethod::ChiSquare;
+    PeakRule peak = PeakRule::MaxPower;
     double min_hours = 16.0;
     double max_hours = 32.0;
     double alpha = 0.05;
@@ -52,6 +60,7 @@ struct Periodogram {
 
 struct PeriodogramSet {
     PeriodogramMethod method = PeriodogramMethod::ChiSquare;
+    PeakRule peak = PeakRule::MaxPower;
     double alpha = 0.05;
     std::vector<int> period_bins;      // the periods tried, in bins
     std::vector<double> period_hours;  // the same in hours

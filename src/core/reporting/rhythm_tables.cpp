@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "core/common/rounding.h"
+
 namespace lumivo::reporting {
 
 namespace {
@@ -43,7 +45,8 @@ std::string CsvNumber(double v, int decimals) {
     if (!std::isfinite(v)) return "NA";
     static constexpr double kScale[] = {1.0, 10.0, 100.0, 1e3, 1e4, 1e5, 1e6};
     const double scale = kScale[std::clamp(decimals, 0, 6)];
-    v = std::round(v * scale) / scale;
+    // Halves to the even neighbour, as every number the program writes.
+    v = RoundHalfEven(v * scale) / scale;
     if (v == 0.0) v = 0.0;
     std::array<char, 64> buf{};
     const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
@@ -83,10 +86,11 @@ std::string ActogramTable(const RhythmData& data, const std::vector<SeriesRef>& 
 std::string PeriodogramTable(const RhythmData& data, const std::vector<SeriesRef>& series,
                              const PeriodogramSet& set, const PeriodogramOptions& options) {
     std::string out =
-        "id,kind,group,status,n_wells,method,period_min_h,period_max_h,alpha,peak_period_h,"
-        "power,threshold,significant";
+        "id,kind,group,status,n_wells,method,peak_rule,period_min_h,period_max_h,alpha,"
+        "peak_period_h,power,threshold,significant";
     out += kEnd;
     const std::string fixed = "," + std::string(PeriodogramMethodName(set.method)) + "," +
+                              std::string(PeakRuleName(set.peak)) + "," +
                               CsvNumber(options.min_hours) + "," + CsvNumber(options.max_hours) +
                               "," + CsvNumber(set.alpha) + ",";
     for (std::size_t i = 0; i < series.size() && i < set.series.size(); ++i) {
@@ -141,7 +145,7 @@ std::string ProfileTable(const RhythmData& data, const Profile& profile) {
 std::string SleepTable(const RhythmData& data, const SleepView& view,
                        const std::vector<SeriesRef>& series) {
     std::string out =
-        "id,kind,group,status,n_wells,phase,observed_min,inactive_min,inactive_pct,bouts,"
+        "id,kind,group,status,n_wells,phase,observed_min,sleep_min,sleep_pct,zero_min,bouts,"
         "mean_bout_min,latency_min,nights,bout_min";
     out += kEnd;
     const bool known = !data.light.phases.empty();
@@ -154,10 +158,10 @@ std::string SleepTable(const RhythmData& data, const SleepView& view,
             if (!known && phase != SleepPhase::All) continue;
             const SleepRow r = SleepRowOf(data, view, ref, phase);
             out += head + name + "," + CsvNumber(r.observed_minutes, 2) + "," +
-                   CsvNumber(r.inactive_minutes, 2) + "," + CsvNumber(r.inactive_share * 100.0, 2) +
-                   "," + CsvNumber(r.bouts, 2) + "," + CsvNumber(r.mean_bout_minutes, 2) + "," +
-                   CsvNumber(r.latency_minutes, 2) + "," + CsvNumber(r.nights, 2) + "," +
-                   CsvNumber(view.bout_minutes) + kEnd;
+                   CsvNumber(r.sleep_minutes, 2) + "," + CsvNumber(r.sleep_share * 100.0, 2) + "," +
+                   CsvNumber(r.zero_minutes, 2) + "," + CsvNumber(r.bouts, 2) + "," +
+                   CsvNumber(r.mean_bout_minutes, 2) + "," + CsvNumber(r.latency_minutes, 2) + "," +
+                   CsvNumber(r.nights, 2) + "," + CsvNumber(view.bout_minutes) + kEnd;
         }
     }
     return out;

@@ -10,15 +10,20 @@
 //   actogram.csv    id,kind,group,status,row,t_h,offset_h,counts,light
 //                   one line per series and bin; row from 1, counts the bin's mean count of the
 //                   well's beams (a group's: the mean over its wells), light "light"/"dark"/"NA"
-//   periodogram.csv id,kind,group,status,n_wells,method,period_min_h,period_max_h,alpha,
-//                   peak_period_h,power,threshold,significant
-//                   one line per series; significant TRUE or FALSE
+//   periodogram.csv id,kind,group,status,n_wells,method,peak_rule,period_min_h,period_max_h,
+//                   alpha,peak_period_h,power,threshold,significant
+//                   one line per series; peak_rule "max-power" (the period of the largest
+//                   power) or "above-line" (the period standing highest above the significance
+//                   line); significant TRUE or FALSE
 //   profile.csv     id,kind,group,n_wells,fold,t_h,mean,se,light
 //                   fold "run" (t_h from the start) or "day" (t_h the hour of the day)
-//   sleep.csv       id,kind,group,status,n_wells,phase,observed_min,inactive_min,inactive_pct,
-//                   bouts,mean_bout_min,latency_min,nights,bout_min
+//   sleep.csv       id,kind,group,status,n_wells,phase,observed_min,sleep_min,sleep_pct,
+//                   zero_min,bouts,mean_bout_min,latency_min,nights,bout_min
 //                   one line per series and light phase ("light", "dark", "all"; only "all"
-//                   when the light is unknown); latency and nights on the "dark" line
+//                   when the light is unknown); sleep_min the minutes in bouts (sleep_pct of
+//                   observed_min), zero_min every observed minute without a count, in bouts
+//                   or not; a bout across a light change counts in each phase by its part there;
+//                   latency and nights on the "dark" line
 #pragma once
 
 #include <string>
@@ -31,7 +36,8 @@ namespace lumivo::reporting {
 
 // A CSV field: quoted (inner quotes doubled) when it holds a separator, a quote or a line break.
 std::string CsvField(std::string_view text);
-// A number with at most `decimals` decimals in its shortest form, "NA" for NaN or infinity.
+// A number with at most `decimals` decimals (halves rounded to even) in its shortest form, "NA"
+// for NaN or infinity.
 std::string CsvNumber(double v, int decimals = 4);
 
 std::string ActogramTable(const RhythmData& data, const std::vector<SeriesRef>& series,

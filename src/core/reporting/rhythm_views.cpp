@@ -271,8 +271,9 @@ SleepRow SleepRowOf(const RhythmData& data, const SleepView& view, const SeriesR
         const PhaseSleep& p = of(w);
         SleepRow r;
         r.observed_minutes = p.observed_minutes;
-        r.inactive_minutes = p.inactive_minutes;
-        r.inactive_share = p.InactiveShare();
+        r.sleep_minutes = p.sleep_minutes;
+        r.sleep_share = p.SleepShare();
+        r.zero_minutes = p.zero_minutes;
         r.bouts = p.bouts;
         r.mean_bout_minutes = p.MeanBout();
         r.latency_minutes = phase == SleepPhase::Dark ? view.wells[w].MeanLatency() : kNaN;
@@ -282,22 +283,24 @@ SleepRow SleepRowOf(const RhythmData& data, const SleepView& view, const SeriesR
     if (!ref.group) {
         if (data.wells[ref.index].beams == 0) {
             SleepRow r;
-            r.inactive_share = r.mean_bout_minutes = r.latency_minutes = r.nights = kNaN;
+            r.sleep_share = r.mean_bout_minutes = r.latency_minutes = r.nights = kNaN;
             return r;
         }
         return row_of_well(ref.index);
     }
     // A group: the mean of its members' values, each over the members that have one.
     SleepRow r;
-    double* fields[] = {&r.observed_minutes,  &r.inactive_minutes, &r.inactive_share, &r.bouts,
-                        &r.mean_bout_minutes, &r.latency_minutes,  &r.nights};
+    double* fields[] = {&r.observed_minutes, &r.sleep_minutes, &r.sleep_share,
+                        &r.zero_minutes,     &r.bouts,         &r.mean_bout_minutes,
+                        &r.latency_minutes,  &r.nights};
     constexpr std::size_t kFields = std::size(fields);
     double sums[kFields] = {};
     std::size_t counts[kFields] = {};
     for (std::size_t w : Members(data, ref)) {
         const SleepRow m = row_of_well(w);
-        const double values[] = {m.observed_minutes,  m.inactive_minutes, m.inactive_share, m.bouts,
-                                 m.mean_bout_minutes, m.latency_minutes,  m.nights};
+        const double values[] = {m.observed_minutes, m.sleep_minutes, m.sleep_share,
+                                 m.zero_minutes,     m.bouts,         m.mean_bout_minutes,
+                                 m.latency_minutes,  m.nights};
         for (std::size_t f = 0; f < kFields; ++f) {
             if (std::isnan(values[f])) continue;
             sums[f] += values[f];

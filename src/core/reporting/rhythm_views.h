@@ -103,8 +103,9 @@ PeriodogramSet MakePeriodograms(const RhythmData& data, const std::vector<Series
 // The summary of a series for one light phase: a well's own, or the mean over a group's members.
 struct SleepRow {
     double observed_minutes = 0.0;
-    double inactive_minutes = 0.0;
-    double inactive_share = 0.0;  // NaN when nothing was observed
+    double sleep_minutes = 0.0;  // in bouts
+    double sleep_share = 0.0;    // NaN when nothing was observed
+    double zero_minutes = 0.0;   // every observed minute that counted nothing
     double bouts = 0.0;
     double mean_bout_minutes = 0.0;  // NaN without bouts
     double latency_minutes = 0.0;    // NaN when no night has a bout (dark phase only)

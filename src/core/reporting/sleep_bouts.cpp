@@ -20,8 +20,8 @@ void AddSpan(SleepSummary& s, const std::vector<LightPhase>& phases, double a, d
 
 }  // namespace
 
-double PhaseSleep::InactiveShare() const {
-    return observed_minutes > 0.0 ? inactive_minutes / observed_minutes : kNaN;
+double PhaseSleep::SleepShare() const {
+    return observed_minutes > 0.0 ? sleep_minutes / observed_minutes : kNaN;
 }
 
 double PhaseSleep::MeanBout() const {
@@ -55,12 +55,27 @@ SleepSummary AnalyseSleep(const double* values, std::size_t bins,
         const double b = static_cast<double>(to) * bin_minutes;
         s.bouts.push_back({a, b});
         for (std::size_t k = from; k < to; ++k) s.state[k] = 1;
-        PhaseSleep& phase = LightAt(phases, a) ? s.light : s.dark;
-        ++phase.bouts;
-        phase.bout_minutes += b - a;
+        // The phases' figures take the part of the bout that lies in each: a bout across a
+        // light change is a bout of each phase, as long as its part in it.
+        double at = a;
+        while (at < b - 1e-9) {
+            double until = b;
+            bool light = false;
+            for (const LightPhase& p : phases) {
+                if (p.end <= at + 1e-9 || p.begin > at + 1e-9) continue;
+                light = p.light;
+                until = std::min(b, p.end);
+                break;
+            }
+            if (until <= at + 1e-9) until = b;  // beyond the phases: the rest, as dark
+            PhaseSleep& phase = light ? s.light : s.dark;
+            ++phase.bouts;
+            phase.bout_minutes += until - at;
+            at = until;
+        }
         ++s.all.bouts;
         s.all.bout_minutes += b - a;
-        AddSpan(s, phases, a, b, &PhaseSleep::inactive_minutes);
+        AddSpan(s, phases, a, b, &PhaseSleep::sleep_minutes);
     };
     std::size_t run_from = 0;
     bool in_run = false;
@@ -72,6 +87,10 @@ SleepSummary AnalyseSleep(const double* values, std::size_t bins,
             AddSpan(s, phases, a, a + bin_minutes, &PhaseSleep::observed_minutes);
         }
         const bool inactive = seen && values[k] == 0.0;
+        if (inactive) {
+            const double a = static_cast<double>(k) * bin_minutes;
+            AddSpan(s, phases, a, a + bin_minutes, &PhaseSleep::zero_minutes);
+        }
         if (inactive && !in_run) {
             run_from = k;
             in_run = true;

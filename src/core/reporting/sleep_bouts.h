@@ -3,9 +3,12 @@
 // N minutes (default 5). Bins the recording does not cover end a bout and belong to none.
 //
 // Per series, and split by the light phases of the run:
-// - observed minutes, and the minutes spent in bouts (a bout across a phase change is split at
-//   the change), also as a share of the observed minutes;
-// - the number of bouts and their mean length (a bout belongs to the phase in which it begins);
+// - observed minutes, the minutes spent in bouts ("sleep"), also as a share of the observed
+//   minutes, and the minutes of every observed bin that counted nothing (in bouts or not);
+// - the number of bouts and their mean length. A bout across a phase change is split at the
+//   change for the phases' figures: its part in each phase is a bout of that phase (a 5760-min
+//   bout over a day of light and a night counts in each as long as it lies in it); the whole
+//   run's figures take whole bouts;
 // - the latency to the first bout after lights off: for each change from light to dark that
 //   the recording covers, the minutes from the change to the beginning of the first bout that
 //   begins in that dark phase (a bout already running at the change does not count); averaged
@@ -29,11 +32,12 @@ struct Bout {
 
 struct PhaseSleep {
     double observed_minutes = 0.0;
-    double inactive_minutes = 0.0;  // in bouts
-    int bouts = 0;                  // bouts that begin in the phase
-    double bout_minutes = 0.0;      // their total length
-    double InactiveShare() const;   // inactive / observed (NaN when nothing was observed)
-    double MeanBout() const;        // NaN without bouts
+    double sleep_minutes = 0.0;  // in bouts
+    double zero_minutes = 0.0;   // in observed bins that counted nothing, bouts or not
+    int bouts = 0;               // bouts (or their parts) in the phase
+    double bout_minutes = 0.0;   // their total length in the phase
+    double SleepShare() const;   // sleep / observed (NaN when nothing was observed)
+    double MeanBout() const;     // NaN without bouts
 };
 
 struct SleepSummary {

@@ -4,6 +4,7 @@
 // pattern of inactive bins.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -92,6 +93,49 @@ TEST(Periodogram, AFlatRandomSeriesHasNoSignificantPeak) {
     }
 }
 
+TEST(Periodogram, ThePeakIsTheLargestPowerOrTheHighestAboveTheLineAsAsked) {
+    // Chi-square's line rises with the period (more columns), so a rhythm at a long period
+    // and a slightly weaker one at a short period give the two rules different peaks.
+    const double bin = 30;
+    std::vector<double> v = Counts(28.5, bin, 14, 3.0, 1.0, 11);
+    const std::vector<double> short_one = Counts(16.5, bin, 14, 3.0, 1.0, 12);
+    for (std::size_t k = 0; k < v.size(); ++k) v[k] += short_one[k];
+    const std::vector<std::uint8_t> observed(v.size(), 1);
+    for (PeriodogramMethod method :
+         {PeriodogramMethod::ChiSquare, PeriodogramMethod::LombScargle}) {
+        std::vector<double> peaks;
+        for (PeakRule rule : {PeakRule::MaxPower, PeakRule::AboveLine}) {
+            PeriodogramOptions o;
+            o.method = method;
+            o.peak = rule;
+            const PeriodogramSet set = ComputePeriodograms({v.data()}, v.size(), observed, bin, o);
+            EXPECT_EQ(set.peak, rule);
+            const Periodogram& pg = set.series.at(0);
+            ASSERT_TRUE(pg.valid);
+            std::size_t best = 0;
+            for (std::size_t p = 1; p < pg.power.size(); ++p) {
+                const double a =
+                    rule == PeakRule::MaxPower ? pg.power[p] : pg.power[p] - set.threshold[p];
+                const double b = rule == PeakRule::MaxPower ? pg.power[best]
+                                                            : pg.power[best] - set.threshold[best];
+                if (a > b) best = p;
+            }
+            EXPECT_EQ(pg.peak, static_cast<int>(best)) << PeakRuleName(rule);
+            EXPECT_EQ(pg.significant, pg.power[best] > set.threshold[best]);
+            peaks.push_back(pg.peak_period_h);
+        }
+        if (method == PeriodogramMethod::ChiSquare) {
+            EXPECT_NEAR(peaks[0], 28.5, 0.5);  // the largest power
+            EXPECT_NEAR(peaks[1], 16.5, 0.5);  // the most above its line
+        } else {
+            EXPECT_EQ(peaks[0], peaks[1]);  // a flat line: one peak either way
+        }
+    }
+    EXPECT_EQ(ParsePeakRule("max-power"), PeakRule::MaxPower);
+    EXPECT_EQ(ParsePeakRule("above-line"), PeakRule::AboveLine);
+    EXPECT_FALSE(ParsePeakRule("highest"));
+}
+
 TEST(Periodogram, SeriesWithoutVariationOrTooShortHaveNoPeak) {
     const std::vector<double> zeros(1680, 0.0);
     const std::vector<double> short_rhythm = Counts(24.5, 6, 1, 3.0, 1.0, 3);  // one day
@@ -153,8 +197,8 @@ struct SleepCase {
     std::vector<int> unobserved;
     std::vector<LightPhase> phases;
     std::vector<std::pair<double, double>> bouts;
-    int light_bouts, dark_bouts;
-    double light_inactive, dark_inactive, light_observed, dark_observed;
+    int light_bouts, dark_bouts;  // bouts or their parts in each phase
+    double light_sleep, dark_sleep, light_observed, dark_observed;
     int nights;
     double latency;  // NaN: none
 };
@@ -167,8 +211,8 @@ TEST(SleepBouts, ADesignedPatternGivesItsBoutsLengthsAndLatency) {
                                                    {80, 84}, {85, 90}, {115, 120}};
     const SleepCase cases[] = {
         // Runs of 3 and 4 minutes are too short; the 4 + 5 around an unobserved bin are two
-        // runs; the 10-minute bout across lights-off is split 5 light / 5 dark and belongs to
-        // the light; the latency counts from lights off (60) to the next bout that begins (70).
+        // runs; the 10-minute bout across lights-off is split 5 light / 5 dark and counts in
+        // each; the latency counts from lights off (60) to the next bout that begins (70).
         {"5-minute bouts",
          1,
          5,
@@ -177,7 +221,7 @@ TEST(SleepBouts, ADesignedPatternGivesItsBoutsLengthsAndLatency) {
          light_then_dark,
          {{10, 15}, {55, 65}, {70, 76}, {85, 90}, {115, 120}},
          2,
-         3,
+         4,
          10,
          21,
          60,
@@ -192,7 +236,7 @@ TEST(SleepBouts, ADesignedPatternGivesItsBoutsLengthsAndLatency) {
          light_then_dark,
          {{5, 8}, {10, 15}, {55, 65}, {70, 76}, {80, 84}, {85, 90}, {115, 120}},
          3,
-         4,
+         5,
          13,
          25,
          60,
@@ -206,7 +250,7 @@ TEST(SleepBouts, ADesignedPatternGivesItsBoutsLengthsAndLatency) {
          {84},
          dark_then_light,
          {{10, 15}, {55, 65}, {70, 76}, {85, 90}, {115, 120}},
-         3,
+         4,
          2,
          21,
          10,
@@ -247,9 +291,21 @@ TEST(SleepBouts, ADesignedPatternGivesItsBoutsLengthsAndLatency) {
         }
         EXPECT_EQ(s.light.bouts, c.light_bouts) << c.name;
         EXPECT_EQ(s.dark.bouts, c.dark_bouts) << c.name;
-        EXPECT_EQ(s.all.bouts, c.light_bouts + c.dark_bouts) << c.name;
-        EXPECT_DOUBLE_EQ(s.light.inactive_minutes, c.light_inactive) << c.name;
-        EXPECT_DOUBLE_EQ(s.dark.inactive_minutes, c.dark_inactive) << c.name;
+        EXPECT_EQ(s.all.bouts, static_cast<int>(c.bouts.size())) << c.name;
+        EXPECT_DOUBLE_EQ(s.light.sleep_minutes, c.light_sleep) << c.name;
+        EXPECT_DOUBLE_EQ(s.dark.sleep_minutes, c.dark_sleep) << c.name;
+        // A phase's bouts hold no more minutes than the phase's sleep.
+        EXPECT_DOUBLE_EQ(s.light.bout_minutes, c.light_sleep) << c.name;
+        EXPECT_DOUBLE_EQ(s.dark.bout_minutes, c.dark_sleep) << c.name;
+        // Every observed minute without a count: the bouts and the runs too short for one.
+        double zero = 0;
+        for (const auto& [from, to] : c.zero_runs)
+            for (int k = from; k < to; ++k)
+                zero += std::find(c.unobserved.begin(), c.unobserved.end(), k) == c.unobserved.end()
+                            ? c.bin
+                            : 0.0;
+        EXPECT_DOUBLE_EQ(s.all.zero_minutes, zero) << c.name;
+        EXPECT_DOUBLE_EQ(s.light.zero_minutes + s.dark.zero_minutes, zero) << c.name;
         EXPECT_DOUBLE_EQ(s.light.observed_minutes, c.light_observed) << c.name;
         EXPECT_DOUBLE_EQ(s.dark.observed_minutes, c.dark_observed) << c.name;
         double total = 0;
@@ -262,6 +318,29 @@ TEST(SleepBouts, ADesignedPatternGivesItsBoutsLengthsAndLatency) {
             EXPECT_DOUBLE_EQ(s.MeanLatency(), c.latency) << c.name;
         }
     }
+}
+
+TEST(SleepBouts, ABoutLongerThanAPhaseCountsInEachPhaseOnlyByItsPartThere) {
+    // Four days of 1-minute bins, light and dark 1440 minutes each; the well is still for the
+    // last 5760 minutes (a dead larva): the dark row may not hold a 5760-minute bout in 2880
+    // dark minutes.
+    const std::vector<LightPhase> phases = {{0, 1440, true},    {1440, 2880, false},
+                                            {2880, 4320, true}, {4320, 5760, false},
+                                            {5760, 7200, true}, {7200, 8640, false}};
+    const std::size_t bins = 8640;
+    std::vector<double> values(bins, 3.0);
+    for (std::size_t k = 2880; k < bins; ++k) values[k] = 0.0;
+    const std::vector<std::uint8_t> observed(bins, 1);
+    const SleepSummary s = AnalyseSleep(values.data(), bins, observed, 1, phases, 5);
+    ASSERT_EQ(s.bouts.size(), 1u);
+    EXPECT_DOUBLE_EQ(s.dark.sleep_minutes, 2880);
+    EXPECT_DOUBLE_EQ(s.light.sleep_minutes, 2880);
+    EXPECT_LE(s.dark.MeanBout(), s.dark.observed_minutes);
+    EXPECT_DOUBLE_EQ(s.dark.MeanBout(), 1440);
+    EXPECT_EQ(s.dark.bouts, 2);
+    EXPECT_EQ(s.light.bouts, 2);
+    EXPECT_EQ(s.all.bouts, 1);
+    EXPECT_DOUBLE_EQ(s.all.MeanBout(), 5760);
 }
 
 }  // namespace

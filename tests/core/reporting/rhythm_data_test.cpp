@@ -12,6 +12,7 @@
 
 #include "core/reporting/rhythm_chart.h"
 #include "core/reporting/rhythm_run.h"
+#include "core/reporting/rhythm_tables.h"
 #include "core/reporting/rhythm_views.h"
 #include "report_fixture.h"
 
@@ -426,6 +427,18 @@ std::vector<std::string> Lines(const std::string& text) {
     return out;
 }
 
+TEST(RhythmTables, NumbersRoundHalvesToEvenLikeEveryNumberTheProgramWrites) {
+    struct Case {
+        double value;
+        int decimals;
+        const char* text;
+    };
+    const Case cases[] = {{0.125, 2, "0.12"},     {0.375, 2, "0.38"}, {49.865, 2, "49.86"},
+                          {2.5, 0, "2"},          {3.5, 0, "4"},      {-0.125, 2, "-0.12"},
+                          {1.0 / 3.0, 2, "0.33"}, {720, 2, "720"},    {std::nan(""), 2, "NA"}};
+    for (const Case& c : cases) EXPECT_EQ(CsvNumber(c.value, c.decimals), c.text) << c.value;
+}
+
 TEST(RhythmPlot, EachViewWritesItsPictureAndTableIntoTheFolder) {
     ReportRig rig;
     const fs::path folder = RhythmicAcquisition(rig);
@@ -441,13 +454,13 @@ TEST(RhythmPlot, EachViewWritesItsPictureAndTableIntoTheFolder) {
         {RhythmView::Actogram, "", "", "actogram",
          "id,kind,group,status,row,t_h,offset_h,counts,light", 8 * 144},
         {RhythmView::Periodogram, "", "", "periodogram",
-         "id,kind,group,status,n_wells,method,period_min_h,period_max_h,alpha,peak_period_h,"
-         "power,threshold,significant",
+         "id,kind,group,status,n_wells,method,peak_rule,period_min_h,period_max_h,alpha,"
+         "peak_period_h,power,threshold,significant",
          8},
         {RhythmView::Profile, "", "", "profile", "id,kind,group,n_wells,fold,t_h,mean,se,light",
          8 * (144 + 48)},
         {RhythmView::Sleep, "", "", "sleep",
-         "id,kind,group,status,n_wells,phase,observed_min,inactive_min,inactive_pct,bouts,"
+         "id,kind,group,status,n_wells,phase,observed_min,sleep_min,sleep_pct,zero_min,bouts,"
          "mean_bout_min,latency_min,nights,bout_min",
          8 * 3},
         {RhythmView::Actogram, "Drug", "", "actogram_group2", nullptr, 3 * 144},
@@ -489,11 +502,12 @@ TEST(RhythmPlot, EachViewWritesItsPictureAndTableIntoTheFolder) {
         fields.push_back(pg[1].substr(at, comma - at));
         at = comma + 1;
     }
-    ASSERT_EQ(fields.size(), 13u) << pg[1];
-    EXPECT_EQ(pg[1].rfind("A2,well,002_Drug,OK,1,chi-square,16,32,0.05,", 0), 0u) << pg[1];
-    EXPECT_NEAR(std::stod(fields[9]), 24.0, 0.25) << pg[1];
-    EXPECT_GT(std::stod(fields[10]), std::stod(fields[11])) << pg[1];
-    EXPECT_EQ(fields[12], "TRUE");
+    ASSERT_EQ(fields.size(), 14u) << pg[1];
+    EXPECT_EQ(pg[1].rfind("A2,well,002_Drug,OK,1,chi-square,max-power,16,32,0.05,", 0), 0u)
+        << pg[1];
+    EXPECT_NEAR(std::stod(fields[10]), 24.0, 0.25) << pg[1];
+    EXPECT_GT(std::stod(fields[11]), std::stod(fields[12])) << pg[1];
+    EXPECT_EQ(fields[13], "TRUE");
     const std::vector<std::string> acto = Lines(ReadFile(folder / "actogram_group2.csv"));
     // The first bin starts the run at 18:30 of row 1, in the light; 21:00 is dark.
     EXPECT_EQ(acto[1].rfind("002_Drug,group,002_Drug,NA,1,0,18.5,", 0), 0u) << acto[1];
