@@ -1,7 +1,9 @@
 // lumivo-cli: the headless face of the program. Every subcommand runs the same core code as
 // the desktop program. Errors go to stderr with a non-zero exit status.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <span>
@@ -153,6 +155,20 @@ void PrintUsage(std::ostream& out) {
            "Exit status: 0 done, 1 failed, 2 usage error, 3 could not run (no instrument).\n";
 }
 
+// The status of a command once its output is out: a command whose output could not be written
+// (a full disk, `> /dev/full`, a closed pipe) has not done its job, whatever it returned.
+int WithOutputWritten(const std::string& command, int status) {
+    errno = 0;
+    std::cout.flush();
+    const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || !std::cout;
+    if (!failed) return status;
+    const int err = errno;
+    std::cerr << "lumivo-cli" << (command.empty() ? "" : " " + command)
+              << ": the output could not be written"
+              << (err != 0 ? std::string(" (") + std::strerror(err) + ")" : std::string()) << "\n";
+    return status == 0 ? 1 : status;
+}
+
 }  // namespace
 }  // namespace lumivo::cli
 
@@ -168,12 +184,12 @@ int main(int argc, char** argv) {
     }
     if (!words.empty() && words.front() == "--version") {
         std::cout << "lumivo-cli " << LUMIVO_VERSION << "\n";
-        return 0;
+        return WithOutputWritten("", 0);
     }
     if (words.empty() || words.front() == "help" || words.front() == "--help" ||
         words.front() == "-h") {
         PrintUsage(words.empty() ? std::cerr : std::cout);
-        return words.empty() ? 2 : 0;
+        return WithOutputWritten("", words.empty() ? 2 : 0);
     }
     const std::string name = words.front();
     words.erase(words.begin());
@@ -181,11 +197,11 @@ int main(int argc, char** argv) {
         if (name != c.name || c.run == nullptr) continue;
         if (std::find(words.begin(), words.end(), "--help") != words.end()) {
             std::cout << "usage: lumivo-cli [--install DIR] " << c.name << " " << c.usage << "\n";
-            return 0;
+            return WithOutputWritten(c.name, 0);
         }
         Args args(install, std::move(words));
         try {
-            return c.run(args);
+            return WithOutputWritten(c.name, c.run(args));
         } catch (const UsageError& e) {
             std::cerr << "lumivo-cli " << c.name << ": " << e.what() << "\nusage: lumivo-cli "
                       << c.name << " " << c.usage << "\n";
