@@ -352,8 +352,7 @@ frm_report* OpenReportWindow(MainWindowHost& host, const fs::path& folder,
         window->SetMainBinText = [&host](const std::string& text) { host.SetReportBinText(text); };
     }
     window->Form_Load(host.UserDefinedReport());
-    if (!window->OpenFor(folder, host.ReportBinText(), basal_items))
-        return nullptr;
+    if (!window->OpenFor(folder, host.ReportBinText(), basal_items)) return nullptr;
     window->show();
     window->raise();
     window->activateWindow();
@@ -388,7 +387,9 @@ void ShowLatestReport(MainWindowHost& host) {
     const fs::path project = ctx.state.project.ProjectFolder;
     const std::string latest = FindLatestAcquisition(ctx.storage, project);
     if (latest.empty()) {
-        ctx.dialogs.MessageBox(kActivityFileNotFound);
+        ctx.dialogs.MessageBox(std::string(kActivityFileNotFound) + ": the project folder " +
+                               project.string() +
+                               " holds no recorded acquisition yet: record one first.");
         return;
     }
     OpenReportWindow(host, project / latest);

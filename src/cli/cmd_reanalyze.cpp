@@ -87,6 +87,10 @@ int RunReanalyze(Args& args) {
         throw UsageError("--snr must be a number from 1.1 to 6.0, not \"" + *snr + "\"");
     if (replace && lapse)
         throw UsageError("--replace re-analyses the whole recording: leave out --lapse-hours");
+    if (lapse && !(*lapse > 0.0))
+        throw UsageError(
+            "--lapse-hours must be more than 0 (the hours from the start to "
+            "re-analyse; leave it out for the whole recording)");
 
     LocalFileSystem files;
     CliDialogs dialogs(kCommand);
@@ -106,6 +110,11 @@ int RunReanalyze(Args& args) {
     request.bin_size_text = bin_text;
     request.options = RequestFromConfig(files, settings.config, folder, bin_text).options;
 
+    if (lapse && *lapse * 60.0 < kMinReanalysisMinutes)
+        PrintError(kCommand, "a lapse of " + FormatOneDecimal(*lapse * 60.0, ".") +
+                                 " min is shorter than the shortest re-analysed, " +
+                                 std::to_string(kMinReanalysisMinutes) + " min: " +
+                                 std::to_string(kMinReanalysisMinutes) + " min are re-analysed");
     StopSignals signals;
     TerminalRawRunView view(signals);
     dialogs.before_message = [&view] { view.Finish(); };

@@ -98,12 +98,7 @@ int RunReport(Args& args) {
 
     const fs::path folder = AcquisitionFolderArgument(*folder_text);
     if (!files.IsFile(folder / "counts.bin")) {
-        dialogs.MessageBox(
-            "Activity file not Found\n" + (folder / "counts.bin").string() +
-                (files.IsFolder(folder) ? " does not exist" : " does not exist (no such folder)") +
-                ": give the folder of a recorded acquisition (yyyymmdd_hhmm in a "
-                "project folder), which holds counts.bin.",
-            MsgButtons::Ok, {});
+        dialogs.MessageBox(ActivityFileNotFoundText(folder / "counts.bin"), MsgButtons::Ok, {});
         return 1;
     }
     ReportRequest request = RequestFromConfig(files, settings.config, folder,

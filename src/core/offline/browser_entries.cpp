@@ -24,11 +24,17 @@ std::string_view After(std::string_view text, std::string_view marker, std::size
     return text.substr(at + marker.size(), count);
 }
 
+// "dddddddd_dddd": the shape of an acquisition folder's name, real date or not.
+bool HasAcquisitionNameShape(std::string_view name) {
+    return name.size() == kAcquisitionNameLength && name[8] == '_' &&
+           AllDigits(name.substr(0, 8)) && AllDigits(name.substr(9, 4));
+}
+
 }  // namespace
 
 bool IsAcquisitionFolderName(std::string_view name) {
-    return name.size() == kAcquisitionNameLength && name[8] == '_' &&
-           AllDigits(name.substr(0, 8)) && AllDigits(name.substr(9, 4));
+    // The name is the start of the recording: 20261301_1000 (month 13) names none.
+    return StartMinutesOfFolder(name).has_value();
 }
 
 std::string DateLabel(std::string_view folder) {
@@ -123,7 +129,7 @@ EntryTarget ReadTreeEntry(const std::vector<std::string>& entries, std::size_t i
 }
 
 std::optional<std::int64_t> StartMinutesOfFolder(std::string_view folder) {
-    if (!IsAcquisitionFolderName(folder)) return std::nullopt;
+    if (!HasAcquisitionNameShape(folder)) return std::nullopt;
     const int year = Number(folder.substr(0, 4));
     const int month = Number(folder.substr(4, 2));
     const int day = Number(folder.substr(6, 2));

@@ -26,8 +26,9 @@ inline constexpr std::size_t kAcquisitionNameLength = 13;
 // The date label of a project without acquisitions.
 inline constexpr const char* kNoDateLabel = "        ";
 
-// True for "yyyymmdd_hhmm" (digits, "_" at position 9, digits). Archived folders ("...removed"
-// and a time stamp) and anything else are not acquisitions.
+// True for "yyyymmdd_hhmm" (digits, "_" at position 9, digits) naming a real date and time.
+// Archived folders ("...removed" and a time stamp), names that are no date (20261301_1000,
+// 20260230_0900, 20260314_2460) and anything else are not acquisitions.
 bool IsAcquisitionFolderName(std::string_view name);
 
 // "2021.0421" for "20210421_1030".

@@ -94,8 +94,12 @@ struct RawRunOutcome {
     ReportOutcome report;
 };
 
+// "Real Time Data Not Found: " and the raw page 0 of `folder` that is missing, and why it can
+// be so.
+std::string RealTimeDataNotFoundText(const std::filesystem::path& folder);
+
 // "Analyze Raw Data": whether the panel may open, i.e. the folder holds raw page 0 ("0.bin");
-// otherwise shows "Real Time Data Not Found".
+// otherwise shows RealTimeDataNotFoundText.
 bool RawDataPanelAvailable(StorageContext& ctx, const std::filesystem::path& folder);
 
 // The limit in minutes of a re-analysis: every record with replace_data or a blank lapse, else

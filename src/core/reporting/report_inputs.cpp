@@ -82,6 +82,19 @@ std::optional<ReportInputs> LoadReportInputs(StorageContext& ctx, const fs::path
     // from the project folder or from other acquisitions by a report.
     AcquisitionFileDialogs dialogs(ctx.dialogs);
     StorageContext quiet{ctx.install_dir, dialogs, ctx.files, ctx.list_separator_source};
+    // Without its setup the acquisition's plate is not known: the default plate would be read
+    // in its place and the message would name a plate file instead.
+    if (const fs::path setup = folder / "setup.dat"; !ctx.files.IsFile(setup)) {
+        const std::string failure =
+            "The acquisition's setup.dat is missing: " + setup.string() +
+            " does not exist, and a report needs its plate format and groups. Copy the setup.dat "
+            "the acquisition was recorded with (its project's, " +
+            (folder.parent_path() / "setup.dat").string() +
+            ", if unchanged since) into its folder.";
+        ctx.dialogs.MessageBox(failure);
+        if (failure_message) *failure_message = failure;
+        return std::nullopt;
+    }
     ProjectState project;
     project.ProjectFolder = folder;
     // Acquisitions of older versions may hold RT_Buffer 200..499: fine for a report.

@@ -109,6 +109,23 @@ std::string Tail(const std::string& text, std::size_t n) {
 
 }  // namespace
 
+std::string ActivityFileNotFoundText(const fs::path& counts_file) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(counts_file, ec);
+    std::string what;
+    if (fs::exists(st) && !fs::is_regular_file(st))
+        what =
+            " is not a regular file (an acquisition's counts.bin is a file its recording "
+            "wrote)";
+    else if (!fs::is_directory(counts_file.parent_path(), ec))
+        what = " does not exist (no such folder)";
+    else
+        what = " does not exist";
+    return std::string(kActivityNotFound) + ": " + counts_file.string() + what +
+           ": give the folder of a recorded acquisition (yyyymmdd_hhmm in a project folder), "
+           "which holds counts.bin.";
+}
+
 std::string TooShortMessage(const fs::path& counts_file, std::size_t records,
                             std::int64_t minutes) {
     return "Not enough activity data for a report in " + counts_file.string() + " (" +
@@ -158,7 +175,7 @@ std::optional<ComputedReport> ComputeReport(ReportEnvironment& env, const Report
     };
     const fs::path folder = request.folder;
     const fs::path counts_file = folder / kCountsFile;
-    if (!files.IsFile(counts_file)) return fail(kActivityNotFound);
+    if (!files.IsFile(counts_file)) return fail(ActivityFileNotFoundText(counts_file));
 
     auto inputs = LoadReportInputs(env.storage, folder, &outcome.failure);
     if (!inputs) return std::nullopt;  // the message was shown
@@ -202,7 +219,8 @@ std::optional<ComputedReport> ComputeReport(ReportEnvironment& env, const Report
                            MsgButtons::Ok, "<BASAL CALCULATION>");
         const auto name = BasalFolderName(request.basal_text);
         const fs::path basal_counts = folder.parent_path() / name.value_or("") / kCountsFile;
-        if (!name || !files.IsFile(basal_counts)) return fail(kActivityNotFound);
+        if (!name || !files.IsFile(basal_counts))
+            return fail(ActivityFileNotFoundText(basal_counts));
         Rebinned basal;
         RecordTable basal_records = ReadActivityRecords(dialogs, basal_counts, excluded);
         outcome.excluded_basal_records = excluded;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 
+#include "core/reporting/report_run.h"
 #include "core/reporting/rhythm_chart.h"
 #include "core/reporting/rhythm_tables.h"
 
@@ -184,9 +185,7 @@ std::optional<ComputedPlot> ComputePlot(StorageContext& ctx, const PlotRequest& 
         return std::nullopt;
     };
     const fs::path counts = request.folder / "counts.bin";
-    if (!ctx.files.IsFile(counts))
-        return fail(counts.string() + " does not exist: give the folder of a recorded " +
-                    "acquisition (yyyymmdd_hhmm in a project folder), which holds counts.bin");
+    if (!ctx.files.IsFile(counts)) return fail(ActivityFileNotFoundText(counts));
     const auto source = ReadRhythmSource(ctx, request.folder, &reason);
     if (!source) return fail(reason);
     RhythmOptions options;

@@ -1,6 +1,7 @@
 #include "core/storage/acquisition_register.h"
 
 #include <cstdio>
+#include <exception>
 
 #include "core/storage/field_record.h"
 
@@ -81,15 +82,29 @@ std::string RenameAcquisition(StorageContext& ctx, const fs::path& folder,
         ctx.dialogs.MessageBox(refusal);
         return "";
     }
-    if (CopyFileChecked(ctx, file, backup) != 1) {
-        ctx.dialogs.MessageBox("error");
+    // The copy first, so that a failed rename leaves the old name in subproj.bak as well.
+    try {
+        ctx.files.WriteFile(backup, ctx.files.ReadFile(file));
+    } catch (const std::exception& e) {
+        ctx.dialogs.MessageBox("error: the acquisition was not renamed: " + backup.string() +
+                               " could not be written (" + e.what() + ")");
         return "";
     }
+    AcquisitionRegister reg;
     try {
-        AcquisitionRegister reg = ParseRegister(ctx.files.ReadFile(backup), true);
-        reg.name = new_name;
+        reg = ParseRegister(ctx.files.ReadFile(backup), true);
+    } catch (const std::exception& e) {
+        ctx.dialogs.MessageBox("error: the acquisition was not renamed: " + file.string() +
+                               " does not hold a name line and a description line (" + e.what() +
+                               ")");
+        return "";
+    }
+    reg.name = new_name;
+    try {
         WriteAcquisitionRegister(ctx, folder, reg);
-    } catch (const StorageError&) {
+    } catch (const std::exception& e) {
+        ctx.dialogs.MessageBox("error: the acquisition was not renamed: " + file.string() +
+                               " could not be written (" + e.what() + ")");
         return "";
     }
     return new_name;

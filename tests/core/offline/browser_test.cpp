@@ -32,6 +32,8 @@ struct Browsed : OfflineInstall {
         fs::create_directories(install() / "p00001" / "20260315_0900");  // no counts.bin
         Acquisition(1, "20260316_0800removed202603160812", "archived", {1});
         Acquisition(1, "2026031x_0800", "not a date", {1});
+        Acquisition(1, "20261301_1000", "month 13", {1});
+        Acquisition(1, "20260230_0900", "30 February", {1});
         LoadBrowser(storage, s);
     }
     std::size_t Index(const std::string& entry) const {
@@ -51,6 +53,12 @@ TEST(BrowserEntries, TextsAreExactAndReadBack) {
     EXPECT_EQ(DateLabel("20210421_1030"), "2021.0421");
     EXPECT_EQ(TimeLabel("20210421_1030"), "10:30");
     EXPECT_EQ(ProjectNameOfTitle("<Project> p00007: a: b"), "a: b");
+    // An acquisition folder is named by a real start.
+    for (const char* name : {"20260314_1000", "20240229_2359"})
+        EXPECT_TRUE(IsAcquisitionFolderName(name)) << name;
+    for (const char* name : {"20261301_1000", "20260230_0900", "20250229_1000", "20260314_2460",
+                             "20260314_1060", "2026031x_0800", "20260314_100"})
+        EXPECT_FALSE(IsAcquisitionFolderName(name)) << name;
 
     struct Case {
         std::string entry, folder;

@@ -133,12 +133,28 @@ TEST(AcquisitionRegister, ReadAndRename) {
     WriteBytes(other / "subproj.dat", "\"broken\r\n");
     EXPECT_EQ(ReadAcquisitionTitle(s.ctx, other.path()), "");
 
-    // A backup that cannot be written shows "error".
+    // A backup that cannot be written (a full disk, a folder that cannot be written; here a
+    // folder in its place) shows "error" and says which file and why.
     fs::remove(other / "subproj.bak");
     fs::create_directories(other / "subproj.bak" / "x");
     WriteBytes(other / "subproj.dat", "\"a\"\r\n\"b\"\r\n");
     EXPECT_EQ(RenameAcquisition(s.ctx, other.path(), "Z"), "");
-    EXPECT_EQ(s.dialogs.Messages(), std::vector<std::string>{"error"});
+    ASSERT_EQ(s.dialogs.Messages().size(), 2u);
+    // The register without a description was not renamed either, and that is said.
+    EXPECT_EQ(s.dialogs.Messages()[0].rfind(
+                  "error: the acquisition was not renamed: " + (other / "subproj.dat").string() +
+                      " does not hold a name line and a "
+                      "description line (",
+                  0),
+              0u)
+        << s.dialogs.Messages()[0];
+    EXPECT_EQ(s.dialogs.Messages()[1].rfind(
+                  "error: the acquisition was not renamed: " + (other / "subproj.bak").string() +
+                      " could not be written (",
+                  0),
+              0u)
+        << s.dialogs.Messages()[1];
+    EXPECT_EQ(ReadBytes(other / "subproj.dat"), "\"a\"\r\n\"b\"\r\n");
 }
 
 TEST(ReportConfigFile, LoadThenSaveIsByteIdentical) {
