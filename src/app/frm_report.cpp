@@ -202,8 +202,9 @@ ReportEnvironment frm_report::Environment() {
     env.format_date = [](const LocalDateTime& t) { return FromQ(LocaleDateTime(t)); };
     env.raw_reanalysis = [this]() -> std::string {
         if (!RawReanalysis) return kRawProcessingUnavailable;
-        const fs::path first_page = fs::path(FromQ(Txt_inputfile->text())) / "0.bin";
-        if (!ctx_.files.IsFile(first_page)) return "Real Time Data Not Found";
+        const fs::path folder = FromQ(Txt_inputfile->text());
+        if (!ctx_.files.IsFile(folder / "0.bin"))
+            return reporting::RealTimeDataNotFoundText(ctx_.files, folder);
         Frame_run->show();
         ctx_.dialogs.ProcessEvents();
         ctx_.clock.SleepMs(1000);
@@ -274,9 +275,9 @@ void frm_report::Chk_replacedata_Click() {
 }
 
 void frm_report::mnrecalculate_Click() {
-    const fs::path first_page = fs::path(FromQ(Txt_inputfile->text())) / "0.bin";
-    if (!ctx_.files.IsFile(first_page)) {
-        ctx_.dialogs.MessageBox("Real Time Data Not Found");
+    const fs::path folder = FromQ(Txt_inputfile->text());
+    if (!ctx_.files.IsFile(folder / "0.bin")) {
+        ctx_.dialogs.MessageBox(reporting::RealTimeDataNotFoundText(ctx_.files, folder));
         return;
     }
     Frame_run->show();

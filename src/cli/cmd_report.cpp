@@ -98,7 +98,8 @@ int RunReport(Args& args) {
 
     const fs::path folder = AcquisitionFolderArgument(*folder_text);
     if (!files.IsFile(folder / "counts.bin")) {
-        dialogs.MessageBox(ActivityFileNotFoundText(folder / "counts.bin"), MsgButtons::Ok, {});
+        dialogs.MessageBox(ActivityFileNotFoundText(files, folder / "counts.bin"), MsgButtons::Ok,
+                           {});
         return 1;
     }
     ReportRequest request = RequestFromConfig(files, settings.config, folder,

@@ -127,7 +127,12 @@ TEST(ReportWindow, ReportEntryOpensTheLatestAcquisitionAndGenerates) {
     ASSERT_NE(r.ReportEntry(), nullptr);
     EXPECT_TRUE(Control<QAction>(r.window.get(), "mn_userbin")->isEnabled());
     r.ReportEntry()->trigger();
-    EXPECT_EQ(r.dialogs.Messages(), std::vector<std::string>{"Activity file not Found"});
+    ASSERT_EQ(r.dialogs.Messages().size(), 1u);
+    EXPECT_EQ(r.dialogs.Messages()[0].rfind("Activity file not Found: the project folder ", 0), 0u)
+        << r.dialogs.Messages()[0];
+    EXPECT_NE(r.dialogs.Messages()[0].find(" holds no recorded acquisition yet: record one first."),
+              std::string::npos)
+        << r.dialogs.Messages()[0];
     EXPECT_EQ(r.Report(), nullptr);
 
     r.Acquisition("20260310_0900", "baseline", 30);
@@ -210,7 +215,9 @@ TEST(ReportWindow, RawDataControlsReact) {
     EXPECT_EQ(w->frmtxt_datalapse->text().toStdString(), "533");
     // No raw pages in the folder.
     w->mnrecalculate->trigger();
-    EXPECT_EQ(r.dialogs.Messages().back(), "Real Time Data Not Found");
+    EXPECT_EQ(r.dialogs.Messages().back().rfind("Real Time Data Not Found: ", 0), 0u)
+        << r.dialogs.Messages().back();
+    EXPECT_NE(r.dialogs.Messages().back().find("0.bin does not exist"), std::string::npos);
     EXPECT_TRUE(w->Frame_run->isHidden());
     QTest::mouseClick(w->Cmd_cancel, Qt::LeftButton);
     EXPECT_FALSE(w->isVisible());

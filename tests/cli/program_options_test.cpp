@@ -67,4 +67,23 @@ TEST(ProgramOptions, HelpVersionAndUsageErrorsOfEveryProgram) {
     fs::remove_all(dir);
 }
 
+TEST(ProgramOptions, OutputThatCannotBeWrittenFailsTheCommand) {
+    // A full device takes nothing: a command whose output is lost has not done its job.
+    const std::string cli = LUMIVO_CLI_PROGRAM;
+    char tmpl[] = "/tmp/lumivo-options-XXXXXX";
+    const fs::path dir = mkdtemp(tmpl);
+    const std::string install = (dir / "install").string();
+    const std::vector<std::vector<std::string>> commands = {
+        {"--version"}, {"--help"}, {"--install", install, "plate", "w96f"}, {"report", "--help"}};
+    for (const auto& words : commands) {
+        std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$0\" \"$@\" > /dev/full", cli};
+        argv.insert(argv.end(), words.begin(), words.end());
+        SCOPED_TRACE(words.back());
+        const auto r = lumivo::testing::Run(argv, dir);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(": the output could not be written"), std::string::npos) << r.err;
+    }
+    fs::remove_all(dir);
+}
+
 }  // namespace

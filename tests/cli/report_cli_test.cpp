@@ -238,11 +238,32 @@ TEST(ReportCli, RefusalsAndUsageErrors) {
     const fs::path nothing = inst.install() / "p00001" / "nothing";
     r = inst.Cli({nothing.string()});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind("lumivo-cli report: Activity file not Found\nlumivo-cli report: " +
-                              (nothing / "counts.bin").string() + " does not exist",
-                          0),
-              0u)
+    EXPECT_EQ(r.err,
+              "lumivo-cli report: Activity file not Found: " + (nothing / "counts.bin").string() +
+                  " does not exist (no such folder): give the folder of a recorded "
+                  "acquisition (yyyymmdd_hhmm in a project folder), which holds "
+                  "counts.bin.\n");
+    // A counts.bin that is a FIFO is there, but is no file a recording wrote.
+    const fs::path piped = inst.Acquisition("20260314_1100", "fifo", 0, ByColumn);
+    fs::remove(piped / "counts.bin");
+    ASSERT_EQ(::mkfifo((piped / "counts.bin").c_str(), 0600), 0);
+    r = inst.Cli({piped.string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Activity file not Found: " + (piped / "counts.bin").string() +
+                         " is not a regular file"),
+              std::string::npos)
         << r.err;
+    // Without its setup.dat the acquisition's plate is unknown: said so, not a plate file.
+    const fs::path no_setup = inst.Acquisition("20260314_1200", "no setup", 60, ByColumn);
+    fs::remove(no_setup / "setup.dat");
+    r = inst.Cli({no_setup.string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("setup.dat is missing: " + (no_setup / "setup.dat").string() +
+                         " does not exist"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find(".dat not found"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(no_setup / "report.csv"));
 
     const std::vector<std::pair<std::vector<std::string>, std::string>> usage = {
         {{}, ""},
@@ -354,7 +375,11 @@ TEST(ReanalyzeCli, RefusalsAndUsageErrors) {
     const fs::path folder = inst.Acquisition("20260314_0930", "no raw", 20, ByColumn);
     RunResult r = inst.Cli({folder.string(), "--method", "1", "--snr", "1.8"}, "reanalyze");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "lumivo-cli reanalyze: Real Time Data Not Found\n");
+    EXPECT_EQ(r.err,
+              "lumivo-cli reanalyze: Real Time Data Not Found: " + (folder / "0.bin").string() +
+                  " does not exist: the acquisition holds no raw signal pages (it was "
+                  "recorded without them, or it is a joined acquisition), and only raw "
+                  "pages can be re-analysed.\n");
     EXPECT_TRUE(r.out.empty());
 
     const std::vector<std::pair<std::vector<std::string>, std::string>> usage = {
@@ -366,6 +391,11 @@ TEST(ReanalyzeCli, RefusalsAndUsageErrors) {
         {{folder.string(), "--method", "1", "--snr", "1,8"}, "--snr must be a number from 1.1"},
         {{folder.string(), "--method", "1", "--snr", "1.8", "--replace", "--lapse-hours", "2"},
          "--replace re-analyses the whole recording"},
+        // No lapse is not a lapse of the shortest re-analysis.
+        {{folder.string(), "--method", "1", "--snr", "1.8", "--lapse-hours", "0"},
+         "--lapse-hours must be more than 0"},
+        {{folder.string(), "--method", "1", "--snr", "1.8", "--lapse-hours", "-2"},
+         "--lapse-hours must be"},
     };
     for (const auto& [words, message] : usage) {
         r = inst.Cli(words, "reanalyze");
@@ -439,7 +469,11 @@ TEST(ExportCli, FilesPerChannelPerWellAndTidyTables) {
     }
     r = inst.Cli({(folder.parent_path() / "renamed").string(), "--tidy"}, "export");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "lumivo-cli export: Activity file not Found\n");
+    EXPECT_EQ(r.err, "lumivo-cli export: Activity file not Found: " +
+                         (folder.parent_path() / "renamed" / "counts.bin").string() +
+                         " does not exist (no such folder): give the folder of a recorded "
+                         "acquisition (yyyymmdd_hhmm in a project folder), which holds "
+                         "counts.bin.\n");
 }
 
 // Two days in which channel c counts during the first half of each day (minutes of the day below

@@ -91,7 +91,7 @@ TEST_F(StorageCli, MessagesNameTheRealPathAndWhatToDo) {
               " does not exist. Plate formats of this installation: w24, w384"}},
         {{"report", (install_ / "p00001" / "20260101_1200").string()},
          1,
-         {"lumivo-cli report: Activity file not Found\n",
+         {"lumivo-cli report: Activity file not Found: ",
           (install_ / "p00001" / "20260101_1200" / "counts.bin").string() + " does not exist"}},
     };
     for (const auto& c : cases) {

@@ -86,7 +86,8 @@ std::optional<BinnedActivity> LoadBinnedActivity(StorageContext& ctx, const fs::
         return std::nullopt;
     };
     const fs::path counts_file = folder / kCountsFile;
-    if (!ctx.files.IsFile(counts_file)) return fail(ActivityFileNotFoundText(counts_file));
+    if (!ctx.files.IsFile(counts_file))
+        return fail(ActivityFileNotFoundText(ctx.files, counts_file));
     BinnedActivity a;
     a.recording_start = ReadRecordingStart(ctx, folder);
     if (!a.recording_start.known)

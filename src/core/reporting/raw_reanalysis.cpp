@@ -582,19 +582,17 @@ std::string ReanalysisLogText(const RawRunRequest& request, const RawRunOutcome&
     return text;
 }
 
-std::string RealTimeDataNotFoundText(const fs::path& folder) {
+std::string RealTimeDataNotFoundText(FileSystem& files, const fs::path& folder) {
     const fs::path page = folder / RawPageFileName(0);
-    std::error_code ec;
-    const fs::file_status st = fs::status(page, ec);
     return std::string(kRealTimeDataNotFound) + ": " + page.string() +
-           (fs::exists(st) ? " is not a regular file" : " does not exist") +
+           (files.Exists(page) ? " is not a regular file" : " does not exist") +
            ": the acquisition holds no raw signal pages (it was recorded without them, or it is "
            "a joined acquisition), and only raw pages can be re-analysed.";
 }
 
 bool RawDataPanelAvailable(StorageContext& ctx, const fs::path& folder) {
     if (ctx.files.IsFile(folder / RawPageFileName(0))) return true;
-    ctx.dialogs.MessageBox(RealTimeDataNotFoundText(folder));
+    ctx.dialogs.MessageBox(RealTimeDataNotFoundText(ctx.files, folder));
     return false;
 }
 
@@ -621,9 +619,10 @@ RawRunOutcome ReanalyzeRawData(ReportEnvironment& env, const RawRunRequest& requ
     };
     const fs::path folder = request.folder;
     const fs::path counts_file = folder / kCountsFile;
-    if (!env.storage.files.IsFile(counts_file)) return fail(ActivityFileNotFoundText(counts_file));
+    if (!env.storage.files.IsFile(counts_file))
+        return fail(ActivityFileNotFoundText(env.storage.files, counts_file));
     if (!env.storage.files.IsFile(folder / RawPageFileName(0)))
-        return fail(RealTimeDataNotFoundText(folder));
+        return fail(RealTimeDataNotFoundText(env.storage.files, folder));
     // A folder in use (a recording writing into it, or another re-analysis) would mix two
     // thresholds in counts.bin and leave a counts.bak of the first windows only.
     if (IsBeingRecorded(folder))
@@ -668,7 +667,7 @@ RawRunOutcome ReanalyzeRawData(ReportEnvironment& env, const RawRunRequest& requ
 
         // 3. The records within the limit.
         const auto stamp = StampFile(counts_file);
-        if (!stamp) return fail(ActivityFileNotFoundText(counts_file));
+        if (!stamp) return fail(ActivityFileNotFoundText(env.storage.files, counts_file));
         out.records = ReadCountsRecords(counts_file);
         out.blocks = RecordsWithin(out.records, out.limit_minutes);
         if (out.blocks == 0)

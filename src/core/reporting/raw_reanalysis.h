@@ -96,7 +96,7 @@ struct RawRunOutcome {
 
 // "Real Time Data Not Found: " and the raw page 0 of `folder` that is missing, and why it can
 // be so.
-std::string RealTimeDataNotFoundText(const std::filesystem::path& folder);
+std::string RealTimeDataNotFoundText(FileSystem& files, const std::filesystem::path& folder);
 
 // "Analyze Raw Data": whether the panel may open, i.e. the folder holds raw page 0 ("0.bin");
 // otherwise shows RealTimeDataNotFoundText.

@@ -109,15 +109,13 @@ std::string Tail(const std::string& text, std::size_t n) {
 
 }  // namespace
 
-std::string ActivityFileNotFoundText(const fs::path& counts_file) {
-    std::error_code ec;
-    const fs::file_status st = fs::status(counts_file, ec);
+std::string ActivityFileNotFoundText(FileSystem& files, const fs::path& counts_file) {
     std::string what;
-    if (fs::exists(st) && !fs::is_regular_file(st))
+    if (files.Exists(counts_file) && !files.IsFile(counts_file))
         what =
             " is not a regular file (an acquisition's counts.bin is a file its recording "
             "wrote)";
-    else if (!fs::is_directory(counts_file.parent_path(), ec))
+    else if (!files.IsFolder(counts_file.parent_path()))
         what = " does not exist (no such folder)";
     else
         what = " does not exist";
@@ -175,7 +173,7 @@ std::optional<ComputedReport> ComputeReport(ReportEnvironment& env, const Report
     };
     const fs::path folder = request.folder;
     const fs::path counts_file = folder / kCountsFile;
-    if (!files.IsFile(counts_file)) return fail(ActivityFileNotFoundText(counts_file));
+    if (!files.IsFile(counts_file)) return fail(ActivityFileNotFoundText(files, counts_file));
 
     auto inputs = LoadReportInputs(env.storage, folder, &outcome.failure);
     if (!inputs) return std::nullopt;  // the message was shown
@@ -220,7 +218,7 @@ std::optional<ComputedReport> ComputeReport(ReportEnvironment& env, const Report
         const auto name = BasalFolderName(request.basal_text);
         const fs::path basal_counts = folder.parent_path() / name.value_or("") / kCountsFile;
         if (!name || !files.IsFile(basal_counts))
-            return fail(ActivityFileNotFoundText(basal_counts));
+            return fail(ActivityFileNotFoundText(files, basal_counts));
         Rebinned basal;
         RecordTable basal_records = ReadActivityRecords(dialogs, basal_counts, excluded);
         outcome.excluded_basal_records = excluded;

@@ -92,7 +92,7 @@ struct ReportOutcome {
 
 // "Activity file not Found: " and what is wrong with `counts_file`: it does not exist (and
 // neither does its folder), or it is no regular file (a FIFO, a folder), and what to give.
-std::string ActivityFileNotFoundText(const std::filesystem::path& counts_file);
+std::string ActivityFileNotFoundText(FileSystem& files, const std::filesystem::path& counts_file);
 
 // The message of a counts.bin that cannot make a report (no records, one record, no minutes).
 std::string TooShortMessage(const std::filesystem::path& counts_file, std::size_t records,

@@ -118,7 +118,7 @@ void LoadReportWindow(StorageContext& ctx, ReportSettings& settings, bool user_d
 bool OpenReportWindowFor(StorageContext& ctx, const fs::path& folder,
                          const std::string& main_bin_text, ReportWindowState& w) {
     if (!ctx.files.IsFile(folder / kCountsFile)) {
-        ctx.dialogs.MessageBox(ActivityFileNotFoundText(folder / kCountsFile));
+        ctx.dialogs.MessageBox(ActivityFileNotFoundText(ctx.files, folder / kCountsFile));
         return false;
     }
     w.bin_text = main_bin_text;

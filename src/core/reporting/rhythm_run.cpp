@@ -185,7 +185,7 @@ std::optional<ComputedPlot> ComputePlot(StorageContext& ctx, const PlotRequest& 
         return std::nullopt;
     };
     const fs::path counts = request.folder / "counts.bin";
-    if (!ctx.files.IsFile(counts)) return fail(ActivityFileNotFoundText(counts));
+    if (!ctx.files.IsFile(counts)) return fail(ActivityFileNotFoundText(ctx.files, counts));
     const auto source = ReadRhythmSource(ctx, request.folder, &reason);
     if (!source) return fail(reason);
     RhythmOptions options;

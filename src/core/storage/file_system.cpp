@@ -155,6 +155,11 @@ bool LocalFileSystem::IsFolder(const fs::path& p) {
     return fs::is_directory(p, ec);
 }
 
+bool LocalFileSystem::Exists(const fs::path& p) {
+    std::error_code ec;
+    return fs::exists(p, ec);
+}
+
 namespace {
 
 // The names of the entries of folder `p` that `keep` accepts, sorted; none when `p` cannot be

@@ -59,6 +59,8 @@ class FileSystem {
     virtual void WriteFiles(std::span<const FileContent> files) = 0;
     virtual bool IsFile(const std::filesystem::path& p) = 0;
     virtual bool IsFolder(const std::filesystem::path& p) = 0;
+    // Whether anything is at p: a file, a folder, or something else (a FIFO, a device).
+    virtual bool Exists(const std::filesystem::path& p) { return IsFile(p) || IsFolder(p); }
     // Names of the sub-folders of a folder; empty when it cannot be listed.
     virtual std::vector<std::string> ListSubfolders(const std::filesystem::path& p) = 0;
     // Names of the regular files of a folder; empty when it cannot be listed.
@@ -88,6 +90,7 @@ class LocalFileSystem : public FileSystem {
     void WriteFiles(std::span<const FileContent> files) override;
     bool IsFile(const std::filesystem::path& p) override;
     bool IsFolder(const std::filesystem::path& p) override;
+    bool Exists(const std::filesystem::path& p) override;
     std::vector<std::string> ListSubfolders(const std::filesystem::path& p) override;
     std::vector<std::string> ListFiles(const std::filesystem::path& p) override;
     bool CreateFolders(const std::filesystem::path& p) override;

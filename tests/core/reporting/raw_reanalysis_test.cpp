@@ -409,7 +409,20 @@ TEST(RawReanalysis, RefusesWhatCannotBeAnalysedAndWritesNothing) {
     EXPECT_TRUE(RawDataPanelAvailable(rig.ctx, a.folder));
     fs::remove(a.folder / "0.bin");
     EXPECT_FALSE(RawDataPanelAvailable(rig.ctx, a.folder));
-    EXPECT_EQ(rig.dialogs.Messages(), std::vector<std::string>{"Real Time Data Not Found"});
+    ASSERT_EQ(rig.dialogs.Messages().size(), 1u);
+    EXPECT_EQ(
+        rig.dialogs.Messages()[0].rfind(
+            "Real Time Data Not Found: " + (a.folder / "0.bin").string() + " does not exist: ", 0),
+        0u)
+        << rig.dialogs.Messages()[0];
+    // A page 0 that is no file (here a folder) is there, but not readable as a page.
+    fs::create_directories(a.folder / "0.bin");
+    EXPECT_FALSE(RawDataPanelAvailable(rig.ctx, a.folder));
+    ASSERT_EQ(rig.dialogs.Messages().size(), 2u);
+    EXPECT_NE(
+        rig.dialogs.Messages()[1].find((a.folder / "0.bin").string() + " is not a regular file"),
+        std::string::npos)
+        << rig.dialogs.Messages()[1];
 }
 
 TEST(RawReanalysis, BlocksOfADamagedPageKeepTheirRecordedCountsAndAreNamed) {

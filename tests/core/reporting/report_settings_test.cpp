@@ -102,7 +102,11 @@ TEST(ReportSettings, OpeningForAFolderChoosesTheOutputAndListsBasalAcquisitions)
     ReportWindowState w;
     LoadReportWindow(r.ctx, r.settings, false, w);
     EXPECT_FALSE(OpenReportWindowFor(r.ctx, "/inst/p00001/20260314_0930", "60", w));
-    EXPECT_EQ(r.dialogs.Messages(), std::vector<std::string>{"Activity file not Found"});
+    EXPECT_EQ(r.dialogs.Messages(),
+              std::vector<std::string>{
+                  "Activity file not Found: /inst/p00001/20260314_0930/counts.bin does not exist "
+                  "(no such folder): give the folder of a recorded acquisition (yyyymmdd_hhmm in "
+                  "a project folder), which holds counts.bin."});
 
     r.Acquisition("20260314_0930", "main run");
     r.Acquisition("20260310_0900", "baseline");
