@@ -232,6 +232,13 @@ RhythmTab::RhythmTab(StorageContext& storage, std::function<fs::path()> folder, 
     for (auto m : {PeriodogramMethod::ChiSquare, PeriodogramMethod::LombScargle})
         Cmb_method->addItem(QString::fromUtf8(PeriodogramMethodName(m).data()));
     add(1, 2, "Method:", Cmb_method);
+    Cmb_peak = Named(new QComboBox(this), "Cmb_peak");
+    for (auto rule : {PeakRule::MaxPower, PeakRule::AboveLine})
+        Cmb_peak->addItem(QString::fromUtf8(PeakRuleName(rule).data()));
+    Cmb_peak->setToolTip(
+        "The peak the table reports: the period of the largest power (max-power), or the period "
+        "standing highest above the significance line (above-line)");
+    add(3, 2, "Peak:", Cmb_peak);
     auto* range = new QHBoxLayout;
     Spin_periodmin = Named(new QDoubleSpinBox(this), "Spin_periodmin");
     Spin_periodmax = Named(new QDoubleSpinBox(this), "Spin_periodmax");
@@ -307,7 +314,8 @@ RhythmTab::RhythmTab(StorageContext& storage, std::function<fs::path()> folder, 
 void RhythmTab::Cmb_view_Click() {
     const auto view = static_cast<RhythmView>(Cmb_view->currentIndex());
     SetAllEnabled({Chk_double, Spin_rowperiod}, view == RhythmView::Actogram);
-    SetAllEnabled({Cmb_method, Spin_periodmin, Spin_periodmax}, view == RhythmView::Periodogram);
+    SetAllEnabled({Cmb_method, Cmb_peak, Spin_periodmin, Spin_periodmax},
+                  view == RhythmView::Periodogram);
     Spin_boutmin->setEnabled(view == RhythmView::Sleep);
 }
 
@@ -322,6 +330,7 @@ PlotRequest RhythmTab::Request() const {
     r.actogram.double_plot = Chk_double->isChecked();
     r.actogram.period_hours = Spin_rowperiod->value();
     r.periodogram.method = static_cast<PeriodogramMethod>(Cmb_method->currentIndex());
+    r.periodogram.peak = static_cast<PeakRule>(Cmb_peak->currentIndex());
     r.periodogram.min_hours = std::min(Spin_periodmin->value(), Spin_periodmax->value());
     r.periodogram.max_hours = std::max(Spin_periodmin->value(), Spin_periodmax->value());
     r.bout_minutes = Spin_boutmin->value();

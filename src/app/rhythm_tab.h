@@ -82,6 +82,7 @@ class RhythmTab : public QWidget {
     QCheckBox* Chk_double;
     QDoubleSpinBox* Spin_rowperiod;
     QComboBox* Cmb_method;
+    QComboBox* Cmb_peak;
     QDoubleSpinBox* Spin_periodmin;
     QDoubleSpinBox* Spin_periodmax;
     QDoubleSpinBox* Spin_boutmin;

@@ -408,6 +408,7 @@ TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
     // A well of its own: its periodogram finds the 24 h rhythm above the line; saved like the
     // command line's plot.
     tab->view_box()->setCurrentIndex(1);
+    tab->Cmb_view_Click();
     const int a1 = tab->series_box()->findData("w:A1");
     ASSERT_GT(a1, 0);
     tab->series_box()->setCurrentIndex(a1);
@@ -419,6 +420,16 @@ TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
     EXPECT_EQ(cell(6), "max-power");
     EXPECT_NEAR(std::stod(cell(10)), 24.0, 0.5);
     EXPECT_EQ(cell(13), "TRUE");
+    // The other rule, chosen in the window, is the one the table names.
+    QComboBox* peak = tab->findChild<QComboBox*>("Cmb_peak");
+    ASSERT_NE(peak, nullptr);
+    EXPECT_TRUE(peak->isEnabled());
+    peak->setCurrentIndex(peak->findText("above-line"));
+    ASSERT_TRUE(tab->Cmd_show_Click()) << tab->info();
+    EXPECT_EQ(cell(6), "above-line");
+    EXPECT_NEAR(std::stod(cell(10)), 24.0, 0.5);  // a clear rhythm stands highest there too
+    peak->setCurrentIndex(peak->findText("max-power"));
+    ASSERT_TRUE(tab->Cmd_show_Click()) << tab->info();
     tab->Cmd_save_Click();
     EXPECT_TRUE(fs::exists(folder / "periodogram_A1.svg"));
     EXPECT_TRUE(fs::exists(folder / "periodogram_A1.csv"));
