@@ -424,45 +424,65 @@ TEST(TidyExport, PythonReadsBothTablesOfSeveralAcquisitions) {
 }
 
 TEST(TidyExport, AWeekAcrossTheChangeToSummerTimeReadsRightInPython) {
-    // The exporting computer is in another zone than the recorder was: the logged zone counts.
-    ZoneForTest zone("UTC0");
-    ReportRig rig;
-    std::vector<PlannedRecord> records;
-    for (std::int32_t m = 10; m <= 168 * 60; m += 10) {
-        if (m > 50 * 60 && m <= 54 * 60) continue;  // the instrument was lost
-        PlannedRecord r;
-        r.minute = m;
-        r.values[0] = 20;
-        r.values[384] = 250;
-        records.push_back(r);
-    }
-    const fs::path folder = rig.Acquisition("20260326_0100", TidyPlan(), records);
-    std::ofstream(folder / "events.log", std::ios::binary)
-        << "2026-03-26 01:00:00  Time zone: UTC+01:00 (CET)\r\n"
-           "2026-03-26 01:00:00  Sampling started\r\n"
-           "2026-03-28 03:00:00  Instrument lost: the port vanished\r\n"
-           "2026-03-28 07:00:00  Instrument reconnected on COM3 after 14400 s\r\n"
-           "2026-03-29 03:00:00  Time zone: UTC+02:00 (CEST)\r\n"
-           "2026-04-02 02:00:00  Acquisition finished (the programmed lapse was reached)\r\n";
-    const TidyExportOutcome out = ExportTidyTables(rig.ctx, {folder, 30, false});
-    ASSERT_TRUE(out.written) << out.failure;
-    const auto meta = Lines(ReadFile(out.metadata_file));
-    const auto f = CsvFields(meta.at(1));
-    ASSERT_EQ(f.size(), 12u);
-    EXPECT_EQ(f[2], "2026-03-26T01:00:00+01:00");
-    EXPECT_EQ(f[3], "2026-04-02T02:00:00+02:00");
-    EXPECT_EQ(f[11], "UTC+01:00 (CET) to UTC+02:00 (CEST) as logged by the recorder");
-    const std::string activity = ReadFile(out.activity_file);
-    EXPECT_NE(activity.find("|A1,180000,NA\n"), std::string::npos);  // hour 50
-    EXPECT_EQ(activity.find("|A1,180000,0\n"), std::string::npos);
+    struct Case {
+        const char* name;
+        const char* exporting_zone;
+        bool zone_logged;
+        std::string zone_note;
+    };
+    const Case cases[] = {
+        // The exporting computer is in another zone than the recorder was: the logged zone
+        // counts.
+        {"zone logged", "UTC0", true,
+         "UTC+01:00 (CET) to UTC+02:00 (CEST) as logged by the recorder"},
+        // An older recording without zone lines: the exporting computer's rules place it, and
+        // the stop is still the start plus the recorded duration.
+        {"no zone logged", kCentralEurope, false,
+         "UTC+01:00 (CET) to UTC+02:00 (CEST) of the exporting computer: the recorder logged "
+         "no zone"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ZoneForTest zone(c.exporting_zone);
+        ReportRig rig;
+        std::vector<PlannedRecord> records;
+        for (std::int32_t m = 10; m <= 168 * 60; m += 10) {
+            if (m > 50 * 60 && m <= 54 * 60) continue;  // the instrument was lost
+            PlannedRecord r;
+            r.minute = m;
+            r.values[0] = 20;
+            r.values[384] = 250;
+            records.push_back(r);
+        }
+        const fs::path folder = rig.Acquisition("20260326_0100", TidyPlan(), records);
+        std::ofstream log(folder / "events.log", std::ios::binary);
+        if (c.zone_logged) log << "2026-03-26 01:00:00  Time zone: UTC+01:00 (CET)\r\n";
+        log << "2026-03-26 01:00:00  Sampling started\r\n"
+               "2026-03-28 03:00:00  Instrument lost: the port vanished\r\n"
+               "2026-03-28 07:00:00  Instrument reconnected on COM3 after 14400 s\r\n";
+        if (c.zone_logged) log << "2026-03-29 03:00:00  Time zone: UTC+02:00 (CEST)\r\n";
+        log << "2026-04-02 02:00:00  Acquisition finished (the programmed lapse was reached)\r\n";
+        log.close();
+        const TidyExportOutcome out = ExportTidyTables(rig.ctx, {folder, 30, false});
+        ASSERT_TRUE(out.written) << out.failure;
+        const auto meta = Lines(ReadFile(out.metadata_file));
+        const auto f = CsvFields(meta.at(1));
+        ASSERT_EQ(f.size(), 12u);
+        EXPECT_EQ(f[2], "2026-03-26T01:00:00+01:00");
+        EXPECT_EQ(f[3], "2026-04-02T02:00:00+02:00");  // 168 h later, not 169
+        EXPECT_EQ(f[11], c.zone_note);
+        const std::string activity = ReadFile(out.activity_file);
+        EXPECT_NE(activity.find("|A1,180000,NA\n"), std::string::npos);  // hour 50
+        EXPECT_EQ(activity.find("|A1,180000,0\n"), std::string::npos);
 
-    std::ofstream(rig.dir.path() / "week.py") << kPythonWeekCheck;
-    const lumivo::testing::RunResult r = lumivo::testing::Run(
-        {"/usr/bin/env", "python3", (rig.dir.path() / "week.py").string(), folder.string()},
-        rig.dir.path(), 60000);
-    ASSERT_EQ(r.status, 0) << "python3 could not read the tables (is python3 installed?)\n"
-                           << r.err;
-    EXPECT_EQ(r.out, "2026-03-26T01:00:00+01:00 2026-04-02T02:00:00+02:00 8\n");
+        std::ofstream(rig.dir.path() / "week.py") << kPythonWeekCheck;
+        const lumivo::testing::RunResult r = lumivo::testing::Run(
+            {"/usr/bin/env", "python3", (rig.dir.path() / "week.py").string(), folder.string()},
+            rig.dir.path(), 60000);
+        ASSERT_EQ(r.status, 0) << "python3 could not read the tables (is python3 installed?)\n"
+                               << r.err;
+        EXPECT_EQ(r.out, "2026-03-26T01:00:00+01:00 2026-04-02T02:00:00+02:00 8\n");
+    }
 }
 
 }  // namespace
