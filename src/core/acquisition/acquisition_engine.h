@@ -386,6 +386,10 @@ class AcquisitionEngine {
     void ShowControls(bool running);
     void ResetChannelState();
     void ResetWindowCounters();
+    // The run is on: the controls, the plate's temperature and the light schedule.
+    void BeginRunning();
+    // The window's envelope sums and body-bends block, cleared for the next window.
+    void ClearWindowAccumulators();
     bool Online() const;
     RunControl MakeRunControl(const std::string& stop_reason);
     bool PrepareRecording(const StartOptions& options);

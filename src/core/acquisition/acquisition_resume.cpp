@@ -174,17 +174,7 @@ StartOutcome AcquisitionEngine::ResumeAcquisition(const fs::path& folder) {
                         e.what() + ")");
     }
 
-    state.AcquisitionRunning = RunState::Running;
-    state.TimeCounterStopped = false;
-    ShowControls(true);
-    ClimateState& climate = ctx_.climate;
-    climate.TemperatureSetPoint = climate.temperature_tenths / 10.0;
-    ReadPlateTemperature(ctx_.link, climate);
-    view.ShowTemperature(climate.temperature_known ? TemperatureLabel(climate.CurrentTemperature)
-                                                   : kNoTemperatureLabel);
-    if (StartLightSchedule(ctx_.link, climate, clock.Now().hour)) {
-        view.ShowOutputs(OutputCode(climate.outputs));
-    }
+    BeginRunning();
     const std::string settings = WriteRunSettings();
     std::string zero = "the zero levels are the run's own (its threshld.dat)";
     if (ctx_.calibration.AutoZeroOnStart && Running()) {

@@ -205,6 +205,21 @@ void AcquisitionEngine::ResetWindowCounters() {
     s.BodyBendsBlockStart = 0;
 }
 
+void AcquisitionEngine::BeginRunning() {
+    state.AcquisitionRunning = RunState::Running;
+    state.TimeCounterStopped = false;
+    ShowControls(true);
+    ClimateState& climate = ctx_.climate;
+    climate.TemperatureSetPoint = climate.temperature_tenths / 10.0;
+    ReadPlateTemperature(ctx_.link, climate);
+    ctx_.view.ShowTemperature(climate.temperature_known
+                                  ? TemperatureLabel(climate.CurrentTemperature)
+                                  : kNoTemperatureLabel);
+    if (StartLightSchedule(ctx_.link, climate, ctx_.link.clock.Now().hour)) {
+        ctx_.view.ShowOutputs(OutputCode(climate.outputs));
+    }
+}
+
 void AcquisitionEngine::ResetChannelState() {
     SamplingState& s = sampling;
     s.rt_buffer = RunRtBuffer(ctx_.app.project.Setup);
@@ -452,18 +467,7 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
 
     ResetChannelState();
     ResetWindowCounters();
-    state.AcquisitionRunning = RunState::Running;
-    state.TimeCounterStopped = false;
-    ShowControls(true);
-
-    ClimateState& climate = ctx_.climate;
-    climate.TemperatureSetPoint = climate.temperature_tenths / 10.0;
-    ReadPlateTemperature(ctx_.link, climate);
-    view.ShowTemperature(climate.temperature_known ? TemperatureLabel(climate.CurrentTemperature)
-                                                   : kNoTemperatureLabel);
-    if (StartLightSchedule(ctx_.link, climate, ctx_.link.clock.Now().hour)) {
-        view.ShowOutputs(OutputCode(climate.outputs));
-    }
+    BeginRunning();
 
     // A calibration or zero that fails at the start ends the run before it records anything:
     // its channels would be recorded with settings or zero levels nobody measured.

@@ -143,15 +143,8 @@ RunLog ParseRunLog(std::string_view log) {
     auto add = [](auto& list, auto item) {
         if (list.size() < kMaxLoggedPeriods) list.push_back(item);
     };
-    std::size_t pos = 0;
-    while (pos < log.size()) {
-        std::size_t end = log.find('\n', pos);
-        if (end == std::string_view::npos) end = log.size();
-        std::string_view raw = log.substr(pos, end - pos);
-        pos = end + 1;
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-        const auto line = ParseEventLogLine(raw);
-        if (!line) continue;
+    ForEachEventLogLine(log, [&](std::string_view, const LoggedLine& entry) {
+        const LoggedLine* line = &entry;
         const std::string_view text = line->text;
         if (StartsWith(text, kTimeZoneEvent)) {
             if (auto zone = ParseTimeZoneText(text.substr(kTimeZoneEvent.size()))) {
@@ -235,7 +228,7 @@ RunLog ParseRunLog(std::string_view log) {
             for (std::string_view e : kRunEnds)
                 if (StartsWith(text, e)) p.end = t;
         }
-    }
+    });
     if (!first) return p;
     p.any = true;
     p.sampling_started = sampling_started.has_value();

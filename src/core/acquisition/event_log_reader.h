@@ -54,6 +54,20 @@ struct LoggedLine {
 };
 std::optional<LoggedLine> ParseEventLogLine(std::string_view line);
 
+// Calls `fn(raw, line)` for every line of `log` that is a dated event, in order: `raw` is the
+// whole line without its CR LF, `line` what ParseEventLogLine made of it.
+template <typename Fn>
+void ForEachEventLogLine(std::string_view log, Fn&& fn) {
+    for (std::size_t pos = 0; pos < log.size();) {
+        std::size_t end = log.find('\n', pos);
+        if (end == std::string_view::npos) end = log.size();
+        std::string_view raw = log.substr(pos, end - pos);
+        pos = end + 1;
+        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+        if (const auto line = ParseEventLogLine(raw)) fn(raw, *line);
+    }
+}
+
 // "hh:mm:ss [Nd]" (how the log writes elapsed times) at the start of `text`, in seconds.
 std::optional<std::int64_t> ParseElapsedText(std::string_view text);
 

@@ -232,6 +232,19 @@ void AcquisitionEngine::UpdateEnvelopes() {
     }
 }
 
+void AcquisitionEngine::ClearWindowAccumulators() {
+    SamplingState& s = sampling;
+    for (auto& e : s.envelopes) {
+        e.amplitude_sum = 0;
+        e.signal_sum = 0;
+        e.count = 0;
+    }
+    if (state.BodyBendsMode) {
+        s.BodyBendsBlockStart = static_cast<std::int16_t>(s.BodyBendsBlockStart + 64);
+        if (s.BodyBendsBlockStart >= 127) s.BodyBendsBlockStart = 0;
+    }
+}
+
 // The window close, stage by stage: the climate, the zero levels, the activity, the
 // re-adjustment of channels that went too bright, then the records.
 void AcquisitionEngine::CloseWindow(std::int64_t now) {
@@ -249,15 +262,7 @@ void AcquisitionEngine::CloseWindow(std::int64_t now) {
         s.held_rows = 0;
         s.held_us = 0;
         ++s.windows_closed;
-        for (auto& e : s.envelopes) {
-            e.amplitude_sum = 0;
-            e.signal_sum = 0;
-            e.count = 0;
-        }
-        if (state.BodyBendsMode) {
-            s.BodyBendsBlockStart = static_cast<std::int16_t>(s.BodyBendsBlockStart + 64);
-            if (s.BodyBendsBlockStart >= 127) s.BodyBendsBlockStart = 0;
-        }
+        ClearWindowAccumulators();
         if (state.RecordingOn) {
             const std::int32_t first = static_cast<std::int32_t>(
                 std::max<std::int64_t>(state.LastTickTime - state.AcquisitionStartTime, 0) /
@@ -276,15 +281,7 @@ void AcquisitionEngine::CloseWindow(std::int64_t now) {
     const bool any_mark = RefreshZeroLevels(in_use, marks);
     // Activity of every window of a recorded run, whatever the auto-zero box says.
     if (state.RecordingOn) AnalyzeWindow(in_use);
-    for (auto& e : s.envelopes) {
-        e.amplitude_sum = 0;
-        e.signal_sum = 0;
-        e.count = 0;
-    }
-    if (state.BodyBendsMode) {
-        s.BodyBendsBlockStart = static_cast<std::int16_t>(s.BodyBendsBlockStart + 64);
-        if (s.BodyBendsBlockStart >= 127) s.BodyBendsBlockStart = 0;
-    }
+    ClearWindowAccumulators();
     if (any_mark) ReadjustChannels(marks);
 
     Clock& clock = ctx_.link.clock;

@@ -265,26 +265,18 @@ std::string JoinedEventLog(const std::vector<SourceInfo>& sources, std::size_t r
     }
     for (const SourceInfo& s : sources) {
         const std::int64_t from = s.log.sampling_started ? s.log.start : INT64_MIN;
-        std::size_t pos = 0;
-        const std::string_view log = s.log_text;
-        while (pos < log.size()) {
-            std::size_t end = log.find('\n', pos);
-            if (end == std::string_view::npos) end = log.size();
-            std::string_view raw = log.substr(pos, end - pos);
-            pos = end + 1;
-            if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-            const auto parsed = ParseEventLogLine(raw);
-            if (!parsed || parsed->second < from) continue;
-            const std::string_view what = parsed->text;
+        ForEachEventLogLine(s.log_text, [&](std::string_view raw, const LoggedLine& parsed) {
+            if (parsed.second < from) return;
+            const std::string_view what = parsed.text;
             bool placed = false;
             for (std::string_view kind :
                  {kTimeZoneEvent, kLightOnEvent, kLightOffEvent, kAlarmBeginsEvent, kAlarmEndsEvent,
                   kInstrumentLostEvent, kInstrumentReconnectedEvent})
                 placed = placed || what.substr(0, kind.size()) == kind;
-            if (!placed) continue;
+            if (!placed) return;
             text += std::string(raw) + kCrLf;
-            last_stamp = std::max(last_stamp, parsed->second);
-        }
+            last_stamp = std::max(last_stamp, parsed.second);
+        });
     }
     const LocalDateTime end_time =
         reporting::WallTime(std::max(last_stamp, reporting::WallSeconds(start) + end_minute * 60));

@@ -134,20 +134,13 @@ std::string TooShortMessage(const fs::path& counts_file, std::size_t records,
 std::string LastCountsReplacement(const std::string& event_log) {
     std::string found;
     const std::string_view prefix = kCountsReanalysedEvent;
-    std::size_t pos = 0;
-    while (pos < event_log.size()) {
-        std::size_t end = event_log.find('\n', pos);
-        if (end == std::string::npos) end = event_log.size();
-        std::string_view raw = std::string_view(event_log).substr(pos, end - pos);
-        pos = end + 1;
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-        const auto line = ParseEventLogLine(raw);
-        if (!line || line->text.substr(0, prefix.size()) != prefix ||
-            line->text.find(kCountsReplacedMark) == std::string_view::npos)
-            continue;
+    ForEachEventLogLine(event_log, [&](std::string_view raw, const LoggedLine& line) {
+        if (line.text.substr(0, prefix.size()) != prefix ||
+            line.text.find(kCountsReplacedMark) == std::string_view::npos)
+            return;
         found =
-            std::string(raw.substr(0, 19)) + ": " + std::string(line->text.substr(prefix.size()));
-    }
+            std::string(raw.substr(0, 19)) + ": " + std::string(line.text.substr(prefix.size()));
+    });
     return found;
 }
 
