@@ -273,9 +273,17 @@ void Frm_setup::TakeSnapshot() {
     snapshot_ = TakeSetupSnapshot(Session());
 }
 
-bool Frm_setup::ConfirmLeave() {
+void Frm_setup::FinishEdits() {
+    Txtlapse_LostFocus();
+    Txtbuffer_LostFocus();
+    Txtsample_LostFocus();
+    Txt_dspinterval_LostFocus();
+}
+
+bool Frm_setup::ConfirmLeave(std::string_view leaving) {
+    FinishEdits();
     SetupSession s = Session();
-    if (!CloseSetupWindow(s, snapshot_)) return false;
+    if (!CloseSetupWindow(s, snapshot_, leaving)) return false;
     // What was discarded is gone from the state too: the window shows it no longer.
     TakeSnapshot();
     ApplyToolPanels();
@@ -330,6 +338,7 @@ void Frm_setup::ApplyToolPanels() {
 // ---- Project buttons ----
 
 void Frm_setup::Cmdnewpj_Click() {
+    FinishEdits();
     SetupSession s = Session();
     if (!NewProject(s)) return;
     ShowProjectHeader();
@@ -338,6 +347,7 @@ void Frm_setup::Cmdnewpj_Click() {
 }
 
 void Frm_setup::Cmdsavepj_Click() {
+    FinishEdits();
     SetupSession s = Session();
     if (!SaveProjectInteractive(s)) return;
     ShowProjectHeader();
@@ -367,6 +377,8 @@ void Frm_setup::txtprj_DblClick() {
 }
 
 void Frm_setup::Command_main_Click() {
+    // A recording uses the project as saved or discarded here, never a half-checked value.
+    if (!ConfirmLeave("going to the acquisition")) return;
     hide();
     if (ShowMainWindow) ShowMainWindow();
     if (!state_.connection.InstrumentConnected && ConnectInstrument) ConnectInstrument();

@@ -114,9 +114,13 @@ class Frm_setup : public QWidget {
     QPushButton* Command_main;
     QPushButton* Cmdoffline;
 
-    // Leaving the window (closing it or "Offline"): with unsaved changes the user chooses to
-    // save them, discard them or stay. True when the window may go.
-    bool ConfirmLeave();
+    // Leaving the window (closing it, "<< Launcher" or "Acquisition >>"): the number boxes get
+    // their final checks, then with unsaved changes the user chooses to save them, discard
+    // them or stay. True when the window may go.
+    bool ConfirmLeave(std::string_view leaving = "closing");
+    // The final checks of the number boxes, as when each loses the focus: a value still being
+    // typed is checked (and the box shows what was kept) before it is saved or recorded with.
+    void FinishEdits();
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -385,6 +385,45 @@ TEST(SetupWindow, ClosingWithUnsavedChangesAsksAndCancelStays) {
     EXPECT_EQ(inst.dialogs.Messages().back(), "Do you like to Update <0_Default> values?");
 }
 
+TEST(SetupWindow, LeavingForTheAcquisitionChecksTheBoxesAndAsksAsClosingDoes) {
+    Installation inst;
+    SetupRig r(inst.files, inst.dialogs);
+    Frm_setup& w = r.window;
+    ASSERT_EQ(r.state.project.Setup.Aq_lapse, 30);
+    // "1" typed and not yet confirmed: the box's check still runs before the window is left.
+    w.Txtlapse->selectAll();
+    QTest::keyClicks(w.Txtlapse, "1");
+    EXPECT_EQ(r.state.project.Setup.Aq_lapse, 30);  // 1 is not taken while typing either
+
+    const std::string question =
+        "The project 0_Default has changes that are not saved.\r\nSave them before going to the "
+        "acquisition?";
+    // Cancel: the window stays, nothing is handed over.
+    inst.dialogs.QueueAnswer(MsgResult::Cancel);
+    w.Command_main_Click();
+    EXPECT_EQ(FromQ(w.Txtlapse->text()), "2");
+    EXPECT_EQ(r.state.project.Setup.Aq_lapse, 2);
+    EXPECT_EQ(inst.dialogs.Messages().back(), question);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(r.handed_over.empty());
+    // No: the change is discarded, so the recording uses the project as stored.
+    inst.dialogs.QueueAnswer(MsgResult::No);
+    w.Command_main_Click();
+    EXPECT_EQ(r.state.project.Setup.Aq_lapse, 30);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(r.handed_over, (std::vector<std::string>{"main", "connect"}));
+    EXPECT_EQ(LineText(inst.files.ReadFile(kInst / "setup.dat"))[3], "1,30,99,500,1,30");
+    // Yes: saved first, with the checked value.
+    w.show();
+    w.Txtlapse->selectAll();
+    QTest::keyClicks(w.Txtlapse, "1");
+    inst.dialogs.QueueAnswer(MsgResult::Yes);
+    w.Command_main_Click();
+    EXPECT_EQ(LineText(inst.files.ReadFile(kInst / "setup.dat"))[3], "1,2,99,500,1,30");
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(inst.dialogs.AllAnswersUsed());
+}
+
 TEST(SetupWindow, LeavingForTheLauncherKeepsTheConnectionNews) {
     testing::AppRig r(1);
     r.window->Form_Load("");

@@ -333,6 +333,9 @@ TEST_F(AcquireCli, RefusalsAndUsageErrors) {
          1,
          "has no interrupted acquisition whose lapse has not ended"},
         {{"acquire", "--com", "1", "--resume", "/tmp"}, 1, "does not lie in a project folder"},
+        {{"acquire", "--com", "1", "--project", "1", "--name", "x", "--lapse", "1"},
+         2,
+         "--lapse must be a whole number from 2 to 32000, not \"1\""},
     };
     int i = 0;
     for (const Case& k : cases) {

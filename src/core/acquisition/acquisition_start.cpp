@@ -462,6 +462,11 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     if (!name.empty()) {
         if (!PrepareRecording(options)) return StartOutcome::Refused;
     } else {
+        // A monitor run records nothing, but its lapse passes the same check.
+        if (auto refusal = CheckRecordingLapse(ctx_.app.project.Setup.Aq_lapse, 0.0)) {
+            dialogs.MessageBox(*refusal);
+            return StartOutcome::Refused;
+        }
         LogStart();
     }
 

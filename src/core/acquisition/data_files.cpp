@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "core/common/rounding.h"
+#include "core/storage/project_setup.h"
 
 namespace lumivo {
 namespace {
@@ -87,8 +88,11 @@ std::int64_t MaxRecordableLapse(double window_minutes) {
 
 std::optional<std::string> CheckRecordingLapse(std::int64_t lapse_minutes, double window_minutes) {
     const std::int64_t max = MaxRecordableLapse(window_minutes);
-    if (lapse_minutes >= 0 && lapse_minutes <= max) return std::nullopt;
-    if (lapse_minutes < 0) return "The acquisition lapse cannot be negative.";
+    if (lapse_minutes >= kMinAqLapse && lapse_minutes <= max) return std::nullopt;
+    if (lapse_minutes < kMinAqLapse)
+        return "The acquisition lapse (" + std::to_string(lapse_minutes) +
+               " min) is too short: a recording lasts " + std::to_string(kMinAqLapse) + " to " +
+               std::to_string(kMaxAqLapse) + " minutes. Set the lapse in the project setup.";
     return "An acquisition of " + std::to_string(lapse_minutes) +
            " minutes is longer than a recording can be (at most " +
            std::to_string(max < 0 ? 0 : max) + " minutes with windows of this length).";

@@ -51,8 +51,9 @@ inline constexpr std::int32_t kMaxRecordableMinutes = 32767;
 // not fit.
 std::int64_t MaxRecordableLapse(double window_minutes);
 
-// For the start of a recorded acquisition: an empty optional when `lapse_minutes` can be
-// recorded with windows of up to `window_minutes`, otherwise the reason to refuse the start.
+// For the start of an acquisition: an empty optional when `lapse_minutes` is at least
+// kMinAqLapse and can be recorded with windows of up to `window_minutes`, otherwise the reason
+// to refuse the start.
 std::optional<std::string> CheckRecordingLapse(std::int64_t lapse_minutes, double window_minutes);
 
 // ---- File names ----------------------------------------------------------------------------

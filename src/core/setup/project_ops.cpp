@@ -214,15 +214,15 @@ bool SetupChanged(const SetupSession& s, const SetupSnapshot& snapshot) {
     return TakeSetupSnapshot(s).text != snapshot.text;
 }
 
-std::string UnsavedSetupQuestion(const SetupSession& s) {
+std::string UnsavedSetupQuestion(const SetupSession& s, std::string_view leaving) {
     return "The project " + ProjectCaption(s) +
-           " has changes that are not saved.\r\nSave them before closing?";
+           " has changes that are not saved.\r\nSave them before " + std::string(leaving) + "?";
 }
 
-bool CloseSetupWindow(SetupSession& s, const SetupSnapshot& snapshot) {
+bool CloseSetupWindow(SetupSession& s, const SetupSnapshot& snapshot, std::string_view leaving) {
     if (!SetupChanged(s, snapshot)) return true;
     const MsgResult answer =
-        s.storage.dialogs.MessageBox(UnsavedSetupQuestion(s), MsgButtons::YesNoCancel);
+        s.storage.dialogs.MessageBox(UnsavedSetupQuestion(s, leaving), MsgButtons::YesNoCancel);
     if (answer == MsgResult::Yes) {
         if (!SaveCurrentProject(s)) return false;
         SaveConfig(s.storage, s.config);
@@ -312,11 +312,11 @@ FieldEdit EditAqLapse(ProjectSetup& setup, std::string_view text) {
         setup.Aq_lapse = kMaxAqLapse;
         return {std::to_string(kMaxAqLapse), {}};
     }
-    // Checked after rounding: 0.3 minutes would otherwise become a lapse of 0.
+    // Checked after rounding: 1.3 minutes would otherwise become a lapse of 1.
     const std::int16_t minutes = RoundInto(v, -1, kMaxAqLapse);
-    if (minutes <= 0) {
-        setup.Aq_lapse = 2;
-        return {"2", {}};
+    if (minutes < kMinAqLapse) {
+        setup.Aq_lapse = kMinAqLapse;
+        return {std::to_string(kMinAqLapse), {}};
     }
     setup.Aq_lapse = minutes;
     return {};

@@ -96,8 +96,10 @@ bool SetupChanged(const SetupSession& s, const SetupSnapshot& snapshot);
 // saves (a failed save keeps the window open); No puts the project back as the window found
 // it, so the discarded groups and values are neither recorded nor saved later; Cancel keeps the
 // window. Returns true when the window may close.
-bool CloseSetupWindow(SetupSession& s, const SetupSnapshot& snapshot);
-std::string UnsavedSetupQuestion(const SetupSession& s);
+// `leaving` names what the user is doing ("closing", "going to the acquisition").
+bool CloseSetupWindow(SetupSession& s, const SetupSnapshot& snapshot,
+                      std::string_view leaving = "closing");
+std::string UnsavedSetupQuestion(const SetupSession& s, std::string_view leaving = "closing");
 
 // Double click on `txtprj`: renames the current project in memory (the files change at the next
 // save). Returns true when the name changed.

@@ -103,7 +103,8 @@ void ValidateLine4(ProjectSetup& s, SetupUse use, std::vector<std::string>& note
                    const std::string& tag) {
     const ProjectSetup d;
     Keep(s.Aq_mode, "Aq_mode", 0, kMaxAqMode, d.Aq_mode, notes, tag);
-    Keep(s.Aq_lapse, "Aq_lapse", kMinAqLapse, kMaxAqLapse, d.Aq_lapse, notes, tag);
+    Keep(s.Aq_lapse, "Aq_lapse", use == SetupUse::Recording ? kMinAqLapse : kMinStoredAqLapse,
+         kMaxAqLapse, d.Aq_lapse, notes, tag);
     Keep(s.RT_Buffer, "RT_Buffer", use == SetupUse::Recording ? kMinRtBuffer : kMinStoredRtBuffer,
          kMaxRtBuffer, d.RT_Buffer, notes, tag);
     Keep(s.DSP_Method, "DSP_Method", 0, kMaxDspMethod, d.DSP_Method, notes, tag);

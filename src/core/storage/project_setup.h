@@ -26,7 +26,11 @@ inline constexpr std::int16_t kMinRtBuffer = 500;
 inline constexpr std::int16_t kMinStoredRtBuffer = 200;
 inline constexpr std::int16_t kMaxRtBuffer = 10000;
 inline constexpr std::int16_t kDefaultRtBuffer = 500;
-inline constexpr std::int16_t kMinAqLapse = 1;  // minutes; 0 would end a run before it starts
+// A recording lasts 2..32000 minutes, whether the lapse was typed, loaded or given on the
+// command line. Acquisitions recorded by older versions may hold a lapse of 1, which is fine
+// for everything that only reads them.
+inline constexpr std::int16_t kMinAqLapse = 2;  // minutes
+inline constexpr std::int16_t kMinStoredAqLapse = 1;
 inline constexpr std::int16_t kMaxAqLapse = 32000;
 inline constexpr std::int16_t kMaxAqMode = 5;       // "0_Offline" .. "5_Fast(96.127)"
 inline constexpr std::int16_t kMaxDspMethod = 2;    // methods 0..2
@@ -95,8 +99,9 @@ std::filesystem::path ProjectFolderFor(const std::filesystem::path& install_dir,
 void SelectProjectFolder(StorageContext& ctx, GlobalConfig& config, ProjectState& project);
 
 // What a setup is loaded for. Recording (the current project of the program, an acquisition
-// about to start) keeps RT_Buffer at kMinRtBuffer or more; Reading (reports, browsing, listing
-// and editing the groups of a project) takes RT_Buffer 200..10000 as stored, without a message.
+// about to start) keeps RT_Buffer at kMinRtBuffer or more and the lapse at kMinAqLapse or more;
+// Reading (reports, browsing, listing and editing the groups of a project) takes RT_Buffer
+// 200..10000 and a lapse of 1 as stored, without a message.
 enum class SetupUse { Recording, Reading };
 
 // Dialogs for reading an acquisition's copy of the project files. They are read as the files

@@ -159,6 +159,9 @@ TEST(AcquisitionStart, RefusalsLeaveNothingBehind) {
         {"project 0", 0, false, 30, kProjectZeroRefusal, 1},
         {"offline", 1, true, 30, kOfflineAcquisitionRefusal, 0},
         {"lapse past the minute field", 1, false, 32767, "An acquisition of 32767 minutes", 0},
+        // A lapse that never went through the setup's checks (set in memory, or a file
+        // edited by hand) is refused all the same.
+        {"lapse of 1 minute", 1, false, 1, "The acquisition lapse (1 min) is too short", 0},
         // After "Disconnect" the port is closed: nothing may be written into it.
         {"disconnected", 1, false, 30, kOfflineAcquisitionRefusal, 0, false},
     };
@@ -299,7 +302,7 @@ TEST(AcquisitionStart, AFolderLeftByAReadBlankIsReused) {
 
 TEST(AcquisitionStart, MonitorRunSamplesButCreatesNothing) {
     AcquisitionRig rig;
-    rig.app.project.Setup.Aq_lapse = 1;
+    rig.app.project.Setup.Aq_lapse = 2;
     rig.dialogs.QueueInput("");
     rig.dialogs.QueueAnswer(MsgResult::Ok);
     ASSERT_EQ(rig.engine.StartAcquisition({}), StartOutcome::Started);
@@ -308,7 +311,7 @@ TEST(AcquisitionStart, MonitorRunSamplesButCreatesNothing) {
     const std::uint64_t frames = rig.instrument.Stats().frames;
     rig.RunTicks(5000);
     EXPECT_GT(rig.instrument.Stats().frames, frames + 4000);  // sampled all along
-    EXPECT_EQ(rig.engine.sampling.windows_closed, 2);
+    EXPECT_EQ(rig.engine.sampling.windows_closed, 4);
     EXPECT_FALSE(rig.engine.Running());
     EXPECT_TRUE(rig.engine.state.finished_at_lapse);
     // Nothing in the project folder: no acquisition folder, no data, no summary.

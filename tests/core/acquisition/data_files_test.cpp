@@ -203,6 +203,8 @@ TEST(DataFiles, ElapsedMinutesBeyond16BitsAreRefused) {
     EXPECT_TRUE(CheckRecordingLapse(32766, 1.5).has_value());
     EXPECT_TRUE(CheckRecordingLapse(40000, 0.5).has_value());
     EXPECT_TRUE(CheckRecordingLapse(-1, 0.5).has_value());
+    EXPECT_TRUE(CheckRecordingLapse(1, 0.5).has_value());
+    EXPECT_FALSE(CheckRecordingLapse(2, 0.5).has_value());
     EXPECT_FALSE(CheckRecordingLapse(1440 * 22, 10.0).has_value());
     EXPECT_LT(MaxRecordableLapse(-1.0), 0);
 }

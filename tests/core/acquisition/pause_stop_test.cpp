@@ -70,7 +70,7 @@ TEST(PauseStop, StateMachineOfThePauseButton) {
 
 TEST(PauseStop, FrozenCounterDoesNotCountThePausedTime) {
     AcquisitionRig rig;
-    rig.app.project.Setup.Aq_lapse = 1;
+    rig.app.project.Setup.Aq_lapse = 2;
     ASSERT_EQ(rig.Start("frozen"), StartOutcome::Started);
     rig.RunTicks(250);
     rig.Pause(MsgResult::Yes);

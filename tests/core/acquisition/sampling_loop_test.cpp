@@ -249,26 +249,26 @@ TEST(SamplingLoop, BadBlocksHoldThePreviousRowFromRowTwoOn) {
 
 TEST(SamplingLoop, LapseReachedInsideAWindowEndsOnItsBoundary) {
     AcquisitionRig rig;
-    rig.app.project.Setup.Aq_lapse = 1;
+    rig.app.project.Setup.Aq_lapse = 2;
     ASSERT_EQ(rig.Start("lapse"), StartOutcome::Started);
     const std::int64_t start = rig.engine.state.AcquisitionStartTime;
-    // Windows close after about 34.5 s and 69 s: minute 1 arrives inside the second window.
+    // Windows close about every 34.5 s: minute 2 arrives inside the fourth window.
     bool passed_lapse_mid_window = false;
     rig.RunTicks(3000, [&] {
         const auto elapsed = rig.clock.MonotonicMicros() - start;
-        if (elapsed >= 60'000'000 && rig.engine.sampling.SampleRow > 0 &&
-            rig.engine.sampling.windows_closed == 1) {
+        if (elapsed >= 120'000'000 && rig.engine.sampling.SampleRow > 0 &&
+            rig.engine.sampling.windows_closed == 3) {
             passed_lapse_mid_window = true;
         }
         return false;
     });
     EXPECT_TRUE(passed_lapse_mid_window);
     EXPECT_FALSE(rig.engine.Running());
-    EXPECT_EQ(rig.engine.sampling.windows_closed, 2);
+    EXPECT_EQ(rig.engine.sampling.windows_closed, 4);
     EXPECT_EQ(rig.engine.sampling.SampleRow, 0);
     const CountsFileContents counts = ReadCountsFile(rig.Folder() / kCountsFileName);
-    ASSERT_EQ(counts.records.size(), 2u);
-    EXPECT_EQ(counts.records[1].elapsed_minutes, 1);
+    ASSERT_EQ(counts.records.size(), 4u);
+    EXPECT_EQ(counts.records[3].elapsed_minutes, 2);
 
     // The end of the run: outputs off, the quick report, the notice, the stop.
     EXPECT_EQ(rig.instrument.OutputMask(), 0);
@@ -283,7 +283,7 @@ TEST(SamplingLoop, LapseReachedInsideAWindowEndsOnItsBoundary) {
 
 TEST(SamplingLoop, UserDefinedReportOpensTheReportWindowInsteadOfTheNotice) {
     AcquisitionRig rig;
-    rig.app.project.Setup.Aq_lapse = 1;
+    rig.app.project.Setup.Aq_lapse = 2;
     rig.view.user_defined_report = true;
     ASSERT_EQ(rig.Start("user bins"), StartOutcome::Started);
     rig.RunTicks(3000);

@@ -383,6 +383,10 @@ TEST(SetupFields, NumberBoxesKeepTheirRanges) {
         {lapse, "32000", 32000, "32000"},
         {lapse, "-3", 2, "2"},
         {lapse, "0.3", 2, "2"},
+        // The guide's range starts at 2 minutes: 1 (or 1.4, rounded) is raised to it.
+        {lapse, "1", 2, "2"},
+        {lapse, "1.4", 2, "2"},
+        {lapse, "2", 2, {}},
         {lapse, "abc", 30, "30", true},
         {lapse, "", 30, "30", true},
         {lapse, "120", 120, {}},

@@ -249,6 +249,24 @@ TEST(ProjectFiles, ValuesThatWouldBreakTheAnalysisFallBackToTheirDefaults) {
         << msg;
     EXPECT_EQ(f.dialogs.Messages()[1], kRecheck);
 
+    // A lapse of 1 minute, which older versions accepted, is below what a recording may use.
+    {
+        ProjectFixture h;
+        WriteBytes(h.folder / "setup.dat", h.SetupWith(4, "1,1,99,500,1,30"));
+        EXPECT_TRUE(LoadProjectSetup(h.ctx, 3, 3, h.project, SetupUse::Recording).ok);
+        EXPECT_EQ(h.project.Setup.Aq_lapse, 30);
+        ASSERT_FALSE(h.dialogs.Messages().empty());
+        EXPECT_NE(h.dialogs.Messages()[0].find(
+                      "Aq_lapse=1 outside 2..32000 => Loading default value 30"),
+                  std::string::npos)
+            << h.dialogs.Messages()[0];
+        ProjectFixture k;
+        WriteBytes(k.folder / "setup.dat", k.SetupWith(4, "1,1,99,500,1,30"));
+        EXPECT_TRUE(LoadProjectSetup(k.ctx, 3, 3, k.project, SetupUse::Reading).ok);
+        EXPECT_EQ(k.project.Setup.Aq_lapse, 1);
+        EXPECT_TRUE(k.dialogs.shown().empty());
+    }
+
     // Reading (reports, browsing) takes the 200..499 rows of older versions silently;
     // below 200 is still corrected.
     for (const auto& [rt, want, message] :
