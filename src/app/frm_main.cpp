@@ -435,6 +435,8 @@ void Frm_Main::OnLauncherRunLatest() {
 
 void Frm_Main::ShowConnectionState() {
     const ConnectionState& c = ctx_.state.connection;
+    // The offline notice is about the last connect only.
+    if (!c.OfflineMode && lbl_status->text() == kOfflineNotice) ShowStatusLine("");
     if (c.InstrumentConnected) {
         const std::string serial = "SERIAL : " + InstrumentSerialText(ctx_.link.SerialNumber);
         lbl_serial->setText(ToQ(serial));
@@ -509,10 +511,8 @@ void Frm_Main::CheckPortMenuEntry(int port) {
         mncom1[static_cast<std::size_t>(i)]->setChecked(i == port);
 }
 
-void Frm_Main::ReturnToLauncher() {
-    launcher_->SetUsable(true);
-    launcher_->show();
-    hide();
+void Frm_Main::ShowOffline(const std::string& notice) {
+    ShowStatusLine(notice);
 }
 
 // ---- StartupView ----

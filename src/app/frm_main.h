@@ -102,7 +102,7 @@ class Frm_Main : public QMainWindow,
     void SetAutoActionText(const std::string& text) override;
     void ShowAutoActionPanels(bool visible) override;
     void CheckPortMenuEntry(int port) override;
-    void ReturnToLauncher() override;
+    void ShowOffline(const std::string& notice) override;
     // StartupView.
     void ResetDeviceControls() override;
     void ShowLauncherLoading() override;

@@ -106,6 +106,7 @@ class EventScriptedDialogs final : public Dialogs {
     }
     std::vector<std::string> Messages() const { return script_.Messages(); }
     bool Showed(const std::string& text) const { return script_.Showed(text); }
+    bool AllAnswersUsed() const { return script_.AllAnswersUsed(); }
 
     // Runs once, at the next pass of window events.
     std::function<void()> on_events;

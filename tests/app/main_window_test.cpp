@@ -80,23 +80,36 @@ TEST(MainWindowLoad, RunLatestProjectConnectsToTheInstrument) {
     EXPECT_EQ(Text(r.launcher().LblNews()), "status: Connected in COM3");
 }
 
-TEST(MainWindowConnect, ButtonWithoutInstrumentGoesOfflineBackToTheLauncher) {
+TEST(MainWindowConnect, EnterAtThePortQuestionWorksOfflineInTheMainWindow) {
     AppRig r(0);
     r.window->Form_Load("");
-    r.window->show();
-    r.launcher().hide();
+    // "Run Latest Project" with no instrument anywhere.
     r.dialogs.QueueInput("");
-    QTest::mouseClick(Control<QPushButton>(r.window.get(), "cmd_connect"), Qt::LeftButton);
-    EXPECT_EQ(r.dialogs.shown().size(), 2u);
+    QTest::mouseClick(r.launcher().Label_option(2), Qt::LeftButton);
+    EXPECT_EQ(r.dialogs.shown().size(), 1u);
     EXPECT_TRUE(
         r.dialogs.Showed("COM(15) PORT ERROR. Type New Port number or <Enter> to go Offline"));
-    EXPECT_EQ(r.dialogs.Messages(), (std::vector<std::string>{"PORT NOT FOUND"}));
+    EXPECT_TRUE(r.dialogs.Messages().empty());  // no "PORT NOT FOUND" after the question
     EXPECT_TRUE(r.state().connection.OfflineMode);
-    EXPECT_FALSE(r.window->isVisible());
-    EXPECT_TRUE(r.launcher().isVisible());
-    EXPECT_TRUE(r.launcher().usable());
+    EXPECT_TRUE(r.window->isVisible());
+    EXPECT_FALSE(r.launcher().isVisible());
     EXPECT_EQ(Text(Control<QLabel>(r.window.get(), "lbl_connection")), "OFFLINE MODE");
+    EXPECT_EQ(Text(Control<QLabel>(r.window.get(), "lbl_status")), kOfflineNotice);
     EXPECT_TRUE(Control<QPushButton>(r.window.get(), "cmd_connect")->isEnabled());
+
+    // "Start Acquisition" offline names the way out; Connect works without a restart.
+    r.state().config.Actual_Project_Number = 1;
+    r.dialogs.QueueInput("offline run");
+    QTest::mouseClick(Control<QPushButton>(r.window.get(), "CmdPlay"), Qt::LeftButton);
+    EXPECT_EQ(r.dialogs.Messages().back(),
+              "Acquisition not allowed in OFFLINE MODE. Connect the equipment and restart the "
+              "program or press Connect.");
+    r.port = 2;  // the instrument is plugged in
+    QTest::mouseClick(Control<QPushButton>(r.window.get(), "cmd_connect"), Qt::LeftButton);
+    EXPECT_TRUE(r.state().connection.InstrumentConnected);
+    EXPECT_FALSE(r.state().connection.OfflineMode);
+    EXPECT_EQ(Text(Control<QLabel>(r.window.get(), "lbl_status")), "");
+    EXPECT_TRUE(r.dialogs.AllAnswersUsed());
 }
 
 TEST(MainWindowConnect, DisconnectClosesThePort) {
@@ -227,8 +240,9 @@ TEST(MainWindowAutorun, NoInstrumentStartsNothing) {
     AppRig r(0);
     r.dialogs.QueueInput("");
     r.window->Form_Load("/RUN");
-    EXPECT_EQ(r.dialogs.Messages(), (std::vector<std::string>{"PORT NOT FOUND"}));
-    EXPECT_TRUE(r.launcher().isVisible());
+    EXPECT_TRUE(r.dialogs.Messages().empty());
+    EXPECT_TRUE(r.state().connection.OfflineMode);
+    EXPECT_FALSE(Acquisition(*r.window).Acquiring());
 }
 
 // A program on an installation folder on disk whose project 1 holds a recording its

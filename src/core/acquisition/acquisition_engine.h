@@ -56,7 +56,8 @@ inline constexpr const char* kAutorunName = "Autorun project";
 inline constexpr const char* kProjectZeroRefusal =
     "Operation not allowed in Project #0:Default. Go to <Setup> and Save it with another name";
 inline constexpr const char* kOfflineAcquisitionRefusal =
-    "Acquisition not allowed in OFFLINE MODE. Connect the equipment and restart the program.";
+    "Acquisition not allowed in OFFLINE MODE. Connect the equipment and restart the program "
+    "or press Connect.";
 inline constexpr const char* kPauseQuestion = "Pause Time Counter?";
 inline constexpr const char* kTimeCounterOff = "Time Counter = OFF";
 inline constexpr const char* kTimeCounterOn = "Time Counter = ON";

@@ -179,9 +179,10 @@ void ConnectInstrument(ConnectionContext& ctx) {
     link.sensor = SensorCalibrationBlock{};  // offset 0.0, slope 0.219 until read back
 
     if (ctx.state.OfflineMode) {
+        // The port question said "<Enter> to go Offline": the program goes offline where it
+        // is, without a second message and without leaving the main window.
         ShowStatus(ctx, "Equipment not found");
-        link.dialogs.MessageBox(kPortNotFoundMessage);
-        ctx.view.ReturnToLauncher();
+        ctx.view.ShowOffline(kOfflineNotice);
     } else {
         ShowStatus(ctx, "Reading Factory Calibration...");
         AcceptInstrument(link, ctx.state);

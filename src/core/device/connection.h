@@ -26,8 +26,11 @@ inline constexpr int kPortOpenPauseMs = 100;
 inline constexpr int kSerialRetryPauseMs = 10;
 inline constexpr int kSerialAttemptsPerPort = 2;
 
-inline constexpr const char* kPortNotFoundMessage = "PORT NOT FOUND";
 inline constexpr const char* kInvalidPortMessage = "Invalid Port Number. Offline Mode";
+// What the main window says once a connect found no instrument and the program works offline.
+inline constexpr const char* kOfflineNotice =
+    "No instrument found: working offline. Recorded experiments can be analysed; press Connect "
+    "to look for the instrument again.";
 
 // Connection flags of the program.
 struct ConnectionState {
@@ -50,8 +53,9 @@ class ConnectionView {
     virtual void ShowAutoActionPanels(bool visible) = 0;
     // Unchecks the port menu entries "COM1".."COM15" and checks `port` (none when outside).
     virtual void CheckPortMenuEntry(int port) = 0;
-    // Offline after a connect: the launcher comes back, the main window hides.
-    virtual void ReturnToLauncher() = 0;
+    // Offline after a connect, as the port question offered: the main window stays and says
+    // so with `notice`.
+    virtual void ShowOffline(const std::string& notice) = 0;
 };
 
 // Everything the connection procedures work on.
@@ -74,8 +78,8 @@ std::string PortErrorPrompt(int port);
 bool OpenInstrumentPort(ConnectionContext& ctx);
 
 // "Connect": closes a port still open from an earlier connect, searches, marks the port menu,
-// then either reads the sensor calibration and sets InstrumentConnected, or tells the user the
-// port was not found and returns to the launcher.
+// then either reads the sensor calibration and sets InstrumentConnected, or (no instrument, and
+// Enter or no usable port at the port question) works offline and says so.
 void ConnectInstrument(ConnectionContext& ctx);
 
 // Opening a port known beforehand (the command line's --com N, or a simulated instrument's

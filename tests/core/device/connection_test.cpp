@@ -25,14 +25,14 @@ struct RecordingView final : ConnectionView {
     std::vector<std::string> status, news, autotext;
     std::vector<bool> panels;
     int checked = 0;
-    int returned_to_launcher = 0;
+    std::vector<std::string> offline_notices;
 
     void SetStatusText(const std::string& t) override { status.push_back(t); }
     void SetLauncherNews(const std::string& t) override { news.push_back(t); }
     void SetAutoActionText(const std::string& t) override { autotext.push_back(t); }
     void ShowAutoActionPanels(bool v) override { panels.push_back(v); }
     void CheckPortMenuEntry(int port) override { checked = port; }
-    void ReturnToLauncher() override { ++returned_to_launcher; }
+    void ShowOffline(const std::string& notice) override { offline_notices.push_back(notice); }
 };
 
 // Scripted dialogs with a hook that runs when the port prompt appears (the user plugging the
@@ -261,21 +261,22 @@ TEST(ConnectInstrument, ConnectsReadsSensorCalibrationAndMarksMenu) {
     ASSERT_GE(b.view.status.size(), 2u);
     EXPECT_EQ(b.view.status[b.view.status.size() - 2], "Reading Factory Calibration...");
     EXPECT_EQ(b.view.status.back(), "");
-    EXPECT_EQ(b.view.returned_to_launcher, 0);
+    EXPECT_TRUE(b.view.offline_notices.empty());
     EXPECT_TRUE(b.PortOpen(4));
     EXPECT_EQ(LauncherConnectedNews(b.state, b.link.ComPortNumber),
               std::optional<std::string>("status: Connected in COM4"));
 }
 
-TEST(ConnectInstrument, NoInstrumentGoesOfflineAndBackToLauncher) {
+TEST(ConnectInstrument, EnterAtThePortQuestionGoesOffline) {
     Bench b(0);
     b.dialogs.script.QueueInput("");
     b.link.sensor.slope = 0.3;  // left from an earlier connection
     ConnectInstrument(b.ctx);
     EXPECT_TRUE(b.state.OfflineMode);
     EXPECT_FALSE(b.state.InstrumentConnected);
-    EXPECT_EQ(b.dialogs.script.Messages(), (std::vector<std::string>{"PORT NOT FOUND"}));
-    EXPECT_EQ(b.view.returned_to_launcher, 1);
+    // Offline as the question said: no second message, no other window.
+    EXPECT_TRUE(b.dialogs.script.Messages().empty());
+    EXPECT_EQ(b.view.offline_notices, std::vector<std::string>{kOfflineNotice});
     EXPECT_EQ(b.view.checked, 15);
     EXPECT_DOUBLE_EQ(b.link.sensor.slope, kDefaultSensorSlope);
     EXPECT_NE(std::find(b.view.status.begin(), b.view.status.end(), "Equipment not found"),
