@@ -87,6 +87,8 @@ void Frm_Factory::Cmd_temp_Click() {
     last_ = CalibrateTemperatureSensor(ctx_.link, FromQ(txt_set_temp->text()));
     if (last_.outcome != SensorCalibrationOutcome::InvalidReference)
         txt_mensaje->setText(ToQ(last_.status));
+    // The reading follows the calibration now, not at the next tick.
+    if (last_.registers_written > 0) Timer_temp_Timer();
     Cmd_temp->setEnabled(true);
     if (reading) Timer_temp->start();
 }

@@ -191,6 +191,10 @@ int RunSensorCalibrate(Args& args) {
         return 1;
     }
     const SensorCalibrationResult r = CalibrateTemperatureSensor(s.link, *reference_text);
+    if (r.outcome == SensorCalibrationOutcome::ReadBackDiffers) {
+        PrintError(kCommand, "the registers read back differ from those written; " + r.status);
+        return 1;
+    }
     if (r.outcome != SensorCalibrationOutcome::Calibrated) {
         PrintError(kCommand, r.registers_written > 0
                                  ? std::to_string(r.registers_written) +

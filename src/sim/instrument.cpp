@@ -158,6 +158,9 @@ Instrument::Instrument(SimConfig config) : config_(std::move(config)) {
     sensor_block_.fill(0);
     std::copy(config_.sensor_registers.begin(), config_.sensor_registers.end(),
               sensor_block_.begin());
+    // The sensor itself: its response is what the factory calibration says, whatever is
+    // written into the registers later (or kept from an earlier run in the store).
+    sensor_response_ = sensor_block_;
     temperature_c_ = config_.initial_temperature_c;
     line_free_us_ = std::numeric_limits<std::int64_t>::min() / 4;
 
@@ -521,7 +524,7 @@ void Instrument::AdvanceTo(std::int64_t now_us) {
 }
 
 std::uint8_t Instrument::RawTemperature() const {
-    const SensorCalibration cal = DecodeSensor(sensor_block_);
+    const SensorCalibration cal = DecodeSensor(sensor_response_);
     const double raw = std::nearbyint((temperature_c_ - cal.offset) / cal.slope);
     return static_cast<std::uint8_t>(std::clamp(raw, 0.0, 255.0));
 }

@@ -16,8 +16,10 @@
 //   dips the channel's level for a moment (a smooth dip of configurable depth and duration).
 // - Temperature: ambient 22 C; with control on, heat mode warms towards a high limit and cool
 //   mode cools towards a low limit at a fraction of a degree per minute; otherwise the plate
-//   drifts back to ambient. The raw byte answered to a temperature query goes through the
-//   sensor calibration stored in sensor registers 0..7.
+//   drifts back to ambient. The raw byte answered to a temperature query is the sensor's
+//   response, which the initial sensor registers 0..7 describe (a factory calibration that
+//   fits the sensor); writing other values into the registers changes what the host reads
+//   back from them, not the sensor.
 // - A store of the channel settings (ChannelSetting = Gain x 32 + PinHole, per channel) and of
 //   the sensor block, optionally persisted to a file so a restart keeps them.
 // - The serial number, answered to a null frame while RTS and DTR are both raised; without
@@ -152,7 +154,8 @@ struct SimConfig {
     double passive_time_constant_s = 3600.0;
 
     // Sensor block registers 0..7: marker 0, month, year, offset sign, offset tenths, slope low,
-    // slope high, unused. The default is a valid calibration: slope 0.219, offset 0.
+    // slope high, unused. The default is a valid calibration: slope 0.219, offset 0. The sensor
+    // responds as these initial registers say (an invalid block: as the defaults).
     std::array<std::uint8_t, kSensorRegisterCount> sensor_registers{0, 1, 24, 0, 0, 219, 0, 0};
 
     // When not empty: the store (channel settings and sensor block) is loaded from this file at
@@ -235,7 +238,8 @@ class Instrument {
     // Plate temperature at the last time the model saw.
     double TemperatureC() const { return temperature_c_; }
     void SetTemperatureC(double celsius) { temperature_c_ = celsius; }
-    // The raw byte a temperature query answers now: round((T - offset) / slope), 0..255.
+    // The raw byte a temperature query answers now: round((T - offset) / slope), 0..255, with
+    // the slope and offset of the initial sensor registers.
     std::uint8_t RawTemperature() const;
 
     // Steady level of a channel (no noise, ripple or animals) at its current setting, or at a
@@ -315,6 +319,7 @@ class Instrument {
 
     std::array<std::uint8_t, kChannelCount> settings_{};
     std::array<std::uint8_t, kSensorBlockSize> sensor_block_{};
+    std::array<std::uint8_t, kSensorBlockSize> sensor_response_{};  // the initial block
     std::array<double, kChannelCount> transmission_{};
     std::array<double, kChannelCount> ripple_phase_{};
     std::vector<int> well_of_;            // per channel, -1 = no well

@@ -259,7 +259,12 @@ TEST(FactoryWindows, TemperatureSensorWindowCalibratesTheSensor) {
             << reg;
     EXPECT_EQ(Text(Control<QLineEdit>(f, "txt_mensaje")),
               "OK Last Factory Calibration 03/26 [mm/yy]");
-    EXPECT_DOUBLE_EQ(c.r.ctx->link.sensor.offset, 26.5 - raw * 0.219);
+    // The offset as the instrument stores it (tenths), and the reading follows it at once,
+    // before the next tick of the timer.
+    EXPECT_DOUBLE_EQ(c.r.ctx->link.sensor.offset, expected[4] / 10.0);
+    EXPECT_EQ(Text(Control<QLineEdit>(f, "txt_current_temp")),
+              FormatOneDecimal(raw * 0.219 + expected[4] / 10.0));
+    EXPECT_EQ(Text(Control<QLineEdit>(f, "txt_current_temp")), "26.5");
 
     // A temperature query without answer: refused, nothing written, the status kept.
     c.r.instrument.Faults().silent = true;

@@ -375,7 +375,7 @@ TEST(InstrumentModel, HeatingApproachesItsLimitAndCoolsBackWhenSwitchedOff) {
     EXPECT_GT(sim.TemperatureC(), 22.0);
 }
 
-TEST(InstrumentModel, RawTemperatureGoesThroughTheStoredCalibration) {
+TEST(InstrumentModel, RawTemperatureIsTheSensorsResponseNotTheRegisters) {
     struct Case {
         const char* name;
         std::vector<std::pair<int, std::uint8_t>> registers;
@@ -390,11 +390,12 @@ TEST(InstrumentModel, RawTemperatureGoesThroughTheStoredCalibration) {
         {"offset 12.0 is out of range", {{4, 120}}, 0.219, 0.0},
     };
     for (const Case& c : cases) {
-        Instrument sim;
+        // The initial registers describe the sensor.
+        SimConfig config;
+        for (const auto& [reg, value] : c.registers)
+            config.sensor_registers[static_cast<std::size_t>(reg)] = value;
+        Instrument sim(config);
         std::int64_t now = kStart;
-        for (const auto& [reg, value] : c.registers) {
-            ASSERT_EQ(Exchange(sim, SensorWriteFrame(reg, value), now).size(), 1u);
-        }
         EXPECT_NEAR(sim.SensorSlope(), c.slope, 1e-12) << c.name;
         EXPECT_NEAR(sim.SensorOffset(), c.offset, 1e-12) << c.name;
         sim.SetTemperatureC(22.0);
@@ -403,6 +404,18 @@ TEST(InstrumentModel, RawTemperatureGoesThroughTheStoredCalibration) {
         EXPECT_EQ(reply[0], std::lround((22.0 - c.offset) / c.slope)) << c.name;
         // The host's conversion gets the temperature back within half a step.
         EXPECT_NEAR(reply[0] * c.slope + c.offset, 22.0, c.slope / 2 + 1e-9) << c.name;
+
+        // A calibration written into the registers is stored and read back; the sensor's
+        // byte stays what it was.
+        Instrument written;
+        for (const auto& [reg, value] : c.registers)
+            ASSERT_EQ(Exchange(written, SensorWriteFrame(reg, value), now).size(), 1u);
+        EXPECT_NEAR(written.SensorSlope(), c.slope, 1e-12) << c.name;
+        EXPECT_NEAR(written.SensorOffset(), c.offset, 1e-12) << c.name;
+        written.SetTemperatureC(22.0);
+        const auto unchanged = Exchange(written, TemperatureFrame(), now);
+        ASSERT_EQ(unchanged.size(), 1u);
+        EXPECT_EQ(unchanged[0], std::lround(22.0 / 0.219)) << c.name;
     }
 }
 

@@ -126,7 +126,7 @@ SensorCalibrationResult CalibrateTemperatureSensor(DeviceLink& link,
         }
         ++r.registers_written;
     }
-    // The program now reads the sensor as the instrument's registers say.
+    // The calibration as written...
     for (int reg = 0; reg < kSensorRegistersWritten; ++reg) {
         sensor.registers[static_cast<std::size_t>(reg)] =
             r.registers[static_cast<std::size_t>(reg)];
@@ -135,7 +135,46 @@ SensorCalibrationResult CalibrateTemperatureSensor(DeviceLink& link,
     sensor.month = r.month;
     sensor.year = r.year;
     sensor.calibrated = true;
-    r.outcome = SensorCalibrationOutcome::Calibrated;
+    const SensorCalibrationBlock written = sensor;
+
+    // ... and as the instrument holds it: read back as a connection reads it, so that the
+    // temperature shown from now on is what the instrument's registers give (the offset as
+    // stored, in tenths of a degree).
+    ReadSensorCalibration(link);
+    std::string unanswered;
+    std::string differing;
+    for (int reg = 0; reg < kSensorRegistersWritten; ++reg) {
+        const auto i = static_cast<std::size_t>(reg);
+        const int back = sensor.registers[i];
+        const std::string address = std::to_string(kSensorRegisterBase + reg);
+        if (back == kNoReply) {
+            unanswered += (unanswered.empty() ? "" : ", ") + address;
+        } else if (back != r.registers[i]) {
+            differing += (differing.empty() ? "" : ", ") + address + ": wrote " +
+                         std::to_string(r.registers[i]) + ", read " + std::to_string(back);
+        }
+    }
+    r.read_back = sensor.registers;
+    if (!unanswered.empty()) {
+        // Nothing to compare with: the program keeps the calibration it wrote.
+        sensor = written;
+        r.outcome = SensorCalibrationOutcome::Calibrated;
+        r.read_back_note = "The calibration was written, but the instrument did not answer when "
+                           "registers " +
+                           unanswered +
+                           " were read back: the temperature shown uses the calibration as "
+                           "written. Connect again to check what the instrument holds.";
+        link.dialogs.MessageBox(r.read_back_note, MsgButtons::Ok);
+    } else if (!differing.empty()) {
+        r.outcome = SensorCalibrationOutcome::ReadBackDiffers;
+        r.read_back_note =
+            "The instrument's sensor registers read back differently from what was written (" +
+            differing + "): the program now uses what the instrument holds (" +
+            SensorCalibrationStatusText(sensor) + "). Calibrate again.";
+        link.dialogs.MessageBox(r.read_back_note, MsgButtons::Ok);
+    } else {
+        r.outcome = SensorCalibrationOutcome::Calibrated;
+    }
     r.status = SensorCalibrationStatusText(sensor);
     return r;
 }

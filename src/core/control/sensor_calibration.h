@@ -68,6 +68,7 @@ enum class SensorCalibrationOutcome {
     NoTemperature,     // the instrument did not answer the temperature query
     OffsetOutOfRange,  // the new offset lies outside -10.0..10.0 and would be refused back
     WriteFailed,       // a register write failed; the program's values are unchanged
+    ReadBackDiffers,   // written, but the registers read back hold other values, now in use
 };
 
 struct SensorCalibrationResult {
@@ -80,14 +81,18 @@ struct SensorCalibrationResult {
     int year = 0;  // two digits
     std::array<int, 7> registers{};
     int registers_written = 0;
-    std::string status;  // what txt_mensaje shows afterwards
+    std::array<int, 8> read_back{-1, -1, -1, -1, -1, -1, -1, -1};  // the registers afterwards
+    std::string read_back_note;  // why the read-back is not the calibration written, if so
+    std::string status;          // what txt_mensaje shows afterwards
 };
 
 // Cmd_temp_Click with `reference_text` the text of txt_set_temp: checks the true temperature,
 // reads the sensor byte, computes the new offset, writes registers 128..134 in order with the
-// verified write (stopping at the first failure) and, only when all seven were written, makes
-// the new offset (and this month and year) the program's. Refusals write nothing and show
-// their message.
+// verified write (stopping at the first failure) and, only when all seven were written, reads
+// the registers back as a connection does and makes what they hold (the offset in tenths, this
+// month and year) the program's calibration. A read-back that differs from what was written is
+// taken as it is and told; one that gets no answer keeps the calibration as written and is
+// told. Refusals write nothing and show their message.
 SensorCalibrationResult CalibrateTemperatureSensor(DeviceLink& link,
                                                    std::string_view reference_text);
 

@@ -61,6 +61,49 @@ TEST(SensorCalibration, AReferenceOf25WritesTheSevenRegistersAndTheNewOffset) {
     EXPECT_NEAR(rig.link.sensor.offset, 3.1, 1e-9);
 }
 
+TEST(SensorCalibration, TheProgramTakesTheRegistersAsReadBack) {
+    // 25.0 C reads as byte 114 (24.97 C): the offset 1.53 is stored as 1.5, and the program
+    // reads the sensor with what the instrument holds, as the next connection will.
+    SimRig rig;
+    rig.instrument.SetTemperatureC(25.0);
+    SensorCalibrationResult r = CalibrateTemperatureSensor(rig.link, "26.5");
+    EXPECT_EQ(r.outcome, SensorCalibrationOutcome::Calibrated);
+    EXPECT_TRUE(r.read_back_note.empty());
+    EXPECT_EQ(r.read_back[4], 15);
+    EXPECT_DOUBLE_EQ(rig.link.sensor.offset, 1.5);
+    EXPECT_TRUE(rig.link.sensor.calibrated);
+    EXPECT_EQ(ReadSensorTemperatureText(rig.link), "26.5");  // 114 x 0.219 + 1.5 = 26.47
+    EXPECT_TRUE(rig.dialogs.Messages().empty());
+
+    // A register that did not keep its value: what the instrument holds is used, and said.
+    SimRig bad;
+    bad.dialogs.on_events = [&](int) { bad.instrument.SetSensorRegister(4, 35); };
+    r = CalibrateTemperatureSensor(bad.link, "25.0");
+    EXPECT_EQ(r.outcome, SensorCalibrationOutcome::ReadBackDiffers);
+    EXPECT_NEAR(bad.link.sensor.offset, 3.5, 1e-12);
+    ASSERT_EQ(bad.dialogs.Messages().size(), 1u);
+    EXPECT_EQ(bad.dialogs.Messages()[0],
+              "The instrument's sensor registers read back differently from what was written "
+              "(132: wrote 31, read 35): the program now uses what the instrument holds (OK Last "
+              "Factory Calibration 03/26 [mm/yy]). Calibrate again.");
+
+    // No answer to the read-back: the calibration as written stays in use, and that is said.
+    SimRig silent;
+    silent.dialogs.on_events = [&](int) { silent.instrument.Faults().silent = true; };
+    r = CalibrateTemperatureSensor(silent.link, "25.0");
+    EXPECT_EQ(r.outcome, SensorCalibrationOutcome::Calibrated);
+    EXPECT_NEAR(silent.link.sensor.offset, 3.1, 1e-9);
+    EXPECT_TRUE(silent.link.sensor.calibrated);
+    EXPECT_EQ(r.status, "OK Last Factory Calibration 03/26 [mm/yy]");
+    ASSERT_EQ(silent.dialogs.Messages().size(), 1u);
+    EXPECT_EQ(silent.dialogs.Messages()[0].rfind(
+                  "The calibration was written, but the instrument did not answer when registers "
+                  "128, 129, 130, 131, 132, 133, 134 were read back",
+                  0),
+              0u)
+        << silent.dialogs.Messages()[0];
+}
+
 TEST(SensorCalibration, RefusalsWriteNothing) {
     struct Case {
         const char* name;
