@@ -25,6 +25,10 @@ AcquisitionWindow::AcquisitionWindow(QObject* parent, MainWindowHost& host, Auto
     Timeradq->setSingleShot(true);
     Timeradq->setTimerType(Qt::PreciseTimer);
     connect(Timeradq, &QTimer::timeout, this, &AcquisitionWindow::Timeradq_Timer);
+    Timer_endtime = new QTimer(this);
+    Timer_endtime->setObjectName("Timer_endtime");
+    Timer_endtime->setInterval(1000);
+    connect(Timer_endtime, &QTimer::timeout, this, &AcquisitionWindow::Timer_endtime_Timer);
 
     lbl_alarm = new QLabel(&status_bar);
     lbl_alarm->setObjectName("lbl_alarm");
@@ -74,6 +78,10 @@ void AcquisitionWindow::Timeradq_Timer() {
     }
 }
 
+void AcquisitionWindow::Timer_endtime_Timer() {
+    ShowExpectedEnd(engine_->ExpectedEnd());
+}
+
 void AcquisitionWindow::Arm(int delay_ms) {
     Timeradq->start(delay_ms);
 }
@@ -121,6 +129,10 @@ void AcquisitionWindow::OpenSetupWindow() {
 
 void AcquisitionWindow::SetControls(const AcquisitionControls& c) {
     host_.ShowAcquisitionControls(c);
+    const auto& run = engine_->state;
+    const bool held = run.AcquisitionRunning == RunState::Paused && run.TimeCounterStopped;
+    if (held && !Timer_endtime->isActive()) Timer_endtime->start();
+    if (!held) Timer_endtime->stop();
 }
 
 void AcquisitionWindow::PrepareActivityView() {

@@ -48,6 +48,8 @@ class AcquisitionWindow : public QObject, public SamplingControl, private Acquis
     void CmdPause_Click();
     void CmdStop_Click();
     void Timeradq_Timer();
+    // Timer_endtime: "Ends about ..." from the engine's expected end.
+    void Timer_endtime_Timer();
 
     // An acquisition runs or is paused.
     bool Acquiring() const { return engine_->Running(); }
@@ -98,6 +100,9 @@ class AcquisitionWindow : public QObject, public SamplingControl, private Acquis
     AutoActionStrip& strip_;
     LiveView& live_;
     QTimer* Timeradq;
+    // While a pause holds the time counter nothing ticks, yet the expected end moves on:
+    // this 1 s timer moves "Ends about ..." with it.
+    QTimer* Timer_endtime;
     QLabel* lbl_alarm;  // in the status bar; empty and hidden while all is well
     PosixFileOps data_files_;
     std::unique_ptr<AcquisitionEngine> engine_;

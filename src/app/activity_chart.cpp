@@ -29,15 +29,34 @@ QList<qreal> DashPattern(const std::string& dash, qreal width) {
 void ShowActivityChart(QChartView& view, const ChartData& plot) {
     auto* chart = new QChart;
     chart->setTitle(ToQ(plot.title));
+    if (plot.series.empty() && !plot.basal_line) {
+        // Nothing to draw: the title alone, no empty axes that look like a report of zeros.
+        chart->legend()->hide();
+        QChart* old = view.chart();
+        view.setChart(chart);
+        delete old;
+        return;
+    }
     // Time in the chart's unit (minutes, hours or days).
     const double unit = plot.time_axis.minutes_per_unit > 0 ? plot.time_axis.minutes_per_unit : 1;
     const double last = (plot.last_minute > 0 ? plot.last_minute : 1) / unit;
+    // The last bin's point lies at the end of the recording: the axis goes on by half a bin so
+    // that its marker (the only one of a one-bin report) is drawn whole, not cut at the edge.
+    double step = last;
+    for (const auto& s : plot.series)
+        for (std::size_t k = 1; k < s.points.size(); ++k) {
+            const double d = (s.points[k].minute - s.points[k - 1].minute) / unit;
+            if (d > 0) step = std::min(step, d);
+        }
+    double right = last;
+    for (const auto& s : plot.series)
+        if (!s.points.empty()) right = std::max(right, s.points.back().minute / unit + step / 2);
     auto* x = new QValueAxis;
     x->setTitleText(ToQ(plot.time_axis.label));
     // Nice ticks of a short report fall on halves: "%g" writes 0.5 and 1.5 as they are
     // (whole-number labels read "0 1 1 2 2").
     x->setLabelFormat("%g");
-    x->setRange(0, last);
+    x->setRange(0, right);
     x->applyNiceNumbers();
     auto* y = new QValueAxis;
     y->setTitleText(ToQ(plot.y_label));
@@ -86,7 +105,7 @@ void ShowActivityChart(QChartView& view, const ChartData& plot) {
         auto* basal = new QLineSeries;
         basal->setName("Basal (100 %)");
         basal->append(0, 100);
-        basal->append(last, 100);
+        basal->append(right, 100);
         QPen pen(Qt::black, 1.5, Qt::DashLine);
         basal->setPen(pen);
         attach(basal);

@@ -270,7 +270,7 @@ Frm_Bench::Frm_Bench(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::Win
     // The gain curve.
     auto* curve_box = Named(new QGroupBox("Gain curve", right_widget), "frm_curve");
     auto* vg = new QVBoxLayout(curve_box);
-    cmdTEST = Button(curve_box, "cmdTEST", "TEST CURVA DE GANANCIA");
+    cmdTEST = Button(curve_box, "cmdTEST", kGainCurveTestCaption);
     txt_test = ReadOnlyBox(curve_box, "txt_test");
     txt_test->setFocusPolicy(Qt::NoFocus);
     vg->addWidget(cmdTEST);
@@ -537,7 +537,7 @@ void Frm_Bench::cmdTEST_Click() {
     }
     text += ". Calibrate the beams before recording.";
     lbl_result->setText(text);
-    cmdTEST->setText("TEST CURVA DE GANANCIA");
+    cmdTEST->setText(kGainCurveTestCaption);
     SetBusy(false);
 }
 

@@ -28,6 +28,9 @@
 
 namespace lumivo::app {
 
+// The caption of `cmdTEST`, the gain curve test (in the earlier software, in Spanish).
+inline constexpr const char* kGainCurveTestCaption = "Gain curve test";
+
 // Picwell: the channels' latest readings on the 16 x 24 grid (rows A..P, columns 1..24); the
 // chosen channel is framed. A click chooses a channel.
 class BenchPlate : public QWidget {

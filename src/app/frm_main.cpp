@@ -463,7 +463,12 @@ void Frm_Main::closeEvent(QCloseEvent* e) {
     // is still open for its outputs.
     AcquisitionEngine& engine = acquisition_->engine();
     if (acquisition_->Acquiring()) {
-        if (ctx_.dialogs.Confirm(engine.ExitQuestion(), kStopAndExitCaption) != MsgResult::Ok) {
+        // Should the run end at its lapse while the question is open, the question goes, and
+        // the program closes as it does without a run.
+        const MsgResult answer =
+            ctx_.dialogs.AskWhile([this] { return acquisition_->Acquiring(); },
+                                  engine.ExitQuestion(), MsgButtons::OkCancel, kStopAndExitCaption);
+        if (answer != MsgResult::Ok && acquisition_->Acquiring()) {
             e->ignore();
             return;
         }

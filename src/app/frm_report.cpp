@@ -18,12 +18,25 @@
 #include "app/rhythm_tab.h"
 #include "app/widget_helpers.h"
 #include "app/window_placement.h"
+#include "core/reporting/report_inputs.h"
 #include "core/storage/project_setup.h"
 
 namespace lumivo::app {
 
 namespace fs = std::filesystem;
 using namespace lumivo::reporting;
+
+namespace {
+
+// Where a report run put its files.
+std::string WrittenReportText(const ReportOutcome& o) {
+    std::string text = "Report written: " + o.report_file.string();
+    if (!o.copy_file.empty()) text += ", its copy " + o.copy_file.filename().string();
+    if (!o.chart_file.empty()) text += " and the chart " + o.chart_file.filename().string();
+    return text;
+}
+
+}  // namespace
 
 frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::Window), ctx_(ctx) {
     setObjectName("frm_report");
@@ -53,7 +66,7 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     grid->addWidget(report_options, 0, 0, 1, 3);
 
     auto* basal_row = new QHBoxLayout;
-    basal_row->addWidget(new QLabel("Basal Meassure:", Frame_main));
+    basal_row->addWidget(new QLabel("Basal Measure:", Frame_main));
     cmbbasal = Named(new QComboBox(Frame_main), "cmbbasal");
     cmbbasal->setMinimumWidth(220);
     basal_row->addWidget(cmbbasal, 1);
@@ -109,8 +122,13 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     rhythm_tab = new RhythmTab(
         ctx_.storage, [this] { return fs::path(FromQ(Txt_inputfile->text())); }, report_tabs);
     report_tabs->addTab(rhythm_tab, "Rhythm and sleep");
+    rhythm_tab->open_file = [this](const fs::path& path) { return OpenWritten(path); };
     body->addWidget(report_tabs, 1);
     outer->addLayout(body);
+    lbl_reportstatus = Named(new QLabel(this), "lbl_reportstatus");
+    lbl_reportstatus->setWordWrap(true);
+    lbl_reportstatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    outer->addWidget(lbl_reportstatus);
 
     ConnectClicks(this, {{Cmd_generate, &frm_report::Cmd_generate_Click},
                          {Cmd_cancel, &frm_report::Cmd_cancel_Click},
@@ -124,10 +142,31 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     connect(mntidyexport, &QAction::triggered, this, &frm_report::mntidyexport_Click);
     RawReanalysis = [this] {
         ReportEnvironment env = Environment();
+        opened_.reset();
         const RawRunOutcome out = RunRawReanalysis(*this, ctx_, env);
-        if (!out.report.written) return;
+        if (out.stopped) {
+            ShowStatus("Raw data processing stopped: nothing was changed or written.");
+            return;
+        }
+        if (!out.report.written) {
+            ShowStatus("Raw data processing wrote no report" +
+                       (out.failure.empty() ? std::string(".") : ": " + out.failure));
+            return;
+        }
         outcome_ = out.report;
         ShowChart(outcome_.chart);
+        std::string text = "Re-analysed " + std::to_string(out.analysed) + " of " +
+                           std::to_string(out.blocks) + " blocks; " +
+                           WrittenReportText(outcome_) + OpenedNote(opened_.value_or(false));
+        if (out.replaced)
+            text += ". counts.bin holds the new counts; the recorded ones are in " +
+                    out.backup_file.string();
+        if (!out.event_files.empty())
+            text += ". " + std::to_string(out.event_files.size()) + " event files (ch*.raw) in " +
+                    out.event_files.front().parent_path().string();
+        for (const std::string& note : {out.bin_size_note, outcome_.bin_size_note})
+            if (!note.empty()) text += ". " + note;
+        ShowStatus(text);
     };
     PerWellExport = [this] { ExportPerWellFiles(*this, ctx_); };
     resize(1100, 520);
@@ -189,16 +228,46 @@ bool frm_report::OpenFor(const fs::path& folder, const std::string& main_bin_tex
     w.basal_items = basal_items;
     w.basal_text = basal_items.empty() ? std::string() : basal_items.front();
     Show(w);
+    ResetViews(folder);
     return true;
+}
+
+void frm_report::ResetViews(const fs::path& folder) {
+    // Nothing of another acquisition stays on show: its chart, its rhythm view, its counter.
+    const std::string name = ReadExperimentName(ctx_.storage, folder);
+    const std::string caption =
+        folder.filename().string() + (name.empty() ? std::string() : " \"" + name + "\"");
+    setWindowTitle(ToQ("Report Output - " + caption));
+    outcome_ = ReportOutcome{};
+    ChartData empty;
+    empty.title = "No report of " + caption + " yet: press Generate...";
+    ShowChart(empty);
+    rhythm_tab->FolderChanged();
+    frmlbl_status->setText("Block xx/xx");
+    ShowStatus("");
+}
+
+void frm_report::ShowStatus(const std::string& text) {
+    lbl_reportstatus->setText(ToQ(text));
+}
+
+std::string frm_report::status() const {
+    return FromQ(lbl_reportstatus->text());
+}
+
+bool frm_report::OpenWritten(const fs::path& path) {
+    return OpenDocument && OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+}
+
+std::string frm_report::OpenedNote(bool opened) const {
+    return opened ? " (opened)" : " (no application could open it)";
 }
 
 // ---- Handlers ----
 
 ReportEnvironment frm_report::Environment() {
     ReportEnvironment env{ctx_.storage, ctx_.clock};
-    env.open_file = [this](const fs::path& path) {
-        if (OpenDocument) OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path.string())));
-    };
+    env.open_file = [this](const fs::path& path) { opened_ = OpenWritten(path); };
     env.format_date = [](const LocalDateTime& t) { return FromQ(LocaleDateTime(t)); };
     env.raw_reanalysis = [this]() -> std::string {
         if (!RawReanalysis) return kRawProcessingUnavailable;
@@ -218,9 +287,18 @@ ReportEnvironment frm_report::Environment() {
 
 void frm_report::Cmd_generate_Click() {
     ReportEnvironment env = Environment();
+    opened_.reset();
     outcome_ = GenerateReport(env, RequestFromWindow(State(), QueryDecimalSymbol()));
     if (outcome_.bin_size > 0) report_options->SetBinText(std::to_string(outcome_.bin_size));
-    if (outcome_.written) ShowChart(outcome_.chart);
+    if (!outcome_.written) {
+        ShowStatus("No report was written" +
+                   (outcome_.failure.empty() ? std::string(".") : ": " + outcome_.failure));
+        return;
+    }
+    ShowChart(outcome_.chart);
+    std::string text = WrittenReportText(outcome_) + OpenedNote(opened_.value_or(false));
+    if (!outcome_.bin_size_note.empty()) text += ". " + outcome_.bin_size_note;
+    ShowStatus(text);
 }
 
 void frm_report::RunAutomaticReport() {

@@ -26,6 +26,7 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/app_context.h"
@@ -81,6 +82,16 @@ class frm_report : public QWidget {
     const reporting::ReportOutcome& last_outcome() const { return outcome_; }
     reporting::ReportWindowState State() const;
 
+    // The status line: what the last command wrote and where, or why it wrote nothing, and
+    // the bin size it used when that is not the one asked for.
+    void ShowStatus(const std::string& text);
+    std::string status() const;
+    // Opens a file or folder the window wrote with the desktop's application; false when
+    // there is none to open it (the status line then still says where it is).
+    bool OpenWritten(const std::filesystem::path& path);
+    // " (opened)" or " (no application could open it)" for the last OpenWritten.
+    std::string OpenedNote(bool opened) const;
+
     // Controls.
     ReportOptionsPanel* report_options;  // Option_output, Option_report, Cmb_binsize, ...
     QComboBox* cmbbasal;
@@ -99,6 +110,7 @@ class frm_report : public QWidget {
     QPushButton* cmd_runframe;
     QPushButton* cmd_stopframe;
     QLabel* frmlbl_status;
+    QLabel* lbl_reportstatus;  // the status line
     QMenu* mnadvance;
     QAction* mnrecalculate;
     QAction* mncircadian;
@@ -115,6 +127,9 @@ class frm_report : public QWidget {
   private:
     void Show(const reporting::ReportWindowState& w);
     void ShowChart(const reporting::ChartData& plot);
+    // The chart, the rhythm tab, the raw panel's counter and the status line of an acquisition
+    // the window has not reported yet.
+    void ResetViews(const std::filesystem::path& folder);
     reporting::ReportEnvironment Environment();
     // Runs a raw-data hook, or says raw data processing is not available.
     void RunRawProcessing(const std::function<void()>& hook);
@@ -123,6 +138,7 @@ class frm_report : public QWidget {
     reporting::ReportWindowState state_;
     reporting::ReportOutcome outcome_;
     bool stop_requested_ = false;
+    std::optional<bool> opened_;  // whether the report run's file could be opened
 };
 
 // The report windows as the main window opens them; they reach it through `host`.

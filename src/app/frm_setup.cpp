@@ -22,6 +22,14 @@ void Fill(QComboBox* combo, const std::vector<std::string>& items) {
     for (const auto& item : items) combo->addItem(ToQ(item));
 }
 
+// The description of a plate format as its tooltip; a format of the user's own says where it
+// comes from.
+QString PlateToolTip(const std::string& name) {
+    const std::string text = PlateFormatDescription(name);
+    if (text.empty()) return ToQ(name + ": a plate format of this installation (" + name + ".dat)");
+    return ToQ(name + ": " + text).replace("\r\n", "\n");
+}
+
 bool IsEnter(QEvent* event) {
     if (event->type() != QEvent::KeyPress) return false;
     const int key = static_cast<QKeyEvent*>(event)->key();
@@ -97,9 +105,14 @@ void Frm_setup::BuildControls() {
     ComboDSP = Named(new QComboBox(Frame_advanced), "ComboDSP");
     Combosavecount = Named(new QComboBox(Frame_advanced), "Combosavecount");
     Combosavereal = Named(new QComboBox(Frame_advanced), "Combosavereal");
-    Chk_mn4 = Named(new QCheckBox("Menu 4", Frame_advanced), "Chk_mn4");
-    Chk_mn5 = Named(new QCheckBox("Menu 5", Frame_advanced), "Chk_mn5");
-    Chk_mn6 = Named(new QCheckBox("Menu 6", Frame_advanced), "Chk_mn6");
+    // Menu4..6 are kept in setup.dat for the earlier software; no tool of this program uses
+    // them, and their captions say so.
+    Chk_mn4 = Named(new QCheckBox("Spare switch 4 (no tool)", Frame_advanced), "Chk_mn4");
+    Chk_mn5 = Named(new QCheckBox("Spare switch 5 (no tool)", Frame_advanced), "Chk_mn5");
+    Chk_mn6 = Named(new QCheckBox("Spare switch 6 (no tool)", Frame_advanced), "Chk_mn6");
+    for (auto* c : {Chk_mn4, Chk_mn5, Chk_mn6})
+        c->setToolTip("Stored with the project (setup.dat, Menu4..Menu6) and shown here; it "
+                      "switches no panel or tool on or off.");
     int row = 0;
     fa->addWidget(new QLabel("Sample rate:", Frame_advanced), row, 0);
     fa->addWidget(Txtsample, row++, 1);
@@ -113,9 +126,7 @@ void Frm_setup::BuildControls() {
     fa->addWidget(Combosavecount, row++, 1);
     fa->addWidget(new QLabel("Save raw signal:", Frame_advanced), row, 0);
     fa->addWidget(Combosavereal, row++, 1);
-    auto* extra = new QHBoxLayout;
-    for (auto* c : {Chk_mn4, Chk_mn5, Chk_mn6}) extra->addWidget(c);
-    fa->addLayout(extra, row, 0, 1, 2);
+    for (auto* c : {Chk_mn4, Chk_mn5, Chk_mn6}) fa->addWidget(c, row++, 0, 1, 2);
     Frame_advanced->hide();
     ag->addWidget(Frame_advanced, 4, 0, 1, 2);
     left->addWidget(acq_box);
@@ -261,7 +272,11 @@ void Frm_setup::FillFromState() {
     filling_ = true;
     ShowProjectHeader();
     Fill(Combowell, ListPlateFormats(storage_));
+    // Each plate code says what plate it is ("w96f": 96 wells, flat bottom, 2 beams a well).
+    for (int i = 0; i < Combowell->count(); ++i)
+        Combowell->setItemData(i, PlateToolTip(FromQ(Combowell->itemText(i))), Qt::ToolTipRole);
     Combowell->setCurrentIndex(Combowell->findText(ToQ(state_.project.Setup.Plate_format)));
+    Combowell->setToolTip(PlateToolTip(state_.project.Setup.Plate_format));
     FillParameters();
     filling_ = false;
     RefreshProjectList();
@@ -507,10 +522,10 @@ void Frm_setup::FillWellLists() {
     const std::optional<int> group = SelectedGroup();
     lstgrup->clear();
     if (group)
-        for (const auto& label : LabelsOfGroup(state_.project, state_.plate, *group))
+        for (const auto& label : WellEntriesOfGroup(state_.project, state_.plate, *group))
             lstgrup->addItem(ToQ(label));
     lstchgrup->clear();
-    for (const auto& label : LabelsOfGroup(state_.project, state_.plate, kFreeGroup))
+    for (const auto& label : WellEntriesOfGroup(state_.project, state_.plate, kFreeGroup))
         lstchgrup->addItem(ToQ(label));
     Picwell->SetSelectedGroup(group);
 }
@@ -529,13 +544,13 @@ void Frm_setup::lstchgrup_DblClick() {
     const QListWidgetItem* item = lstchgrup->currentItem();
     const std::optional<int> group = SelectedGroup();
     if (item == nullptr || !group) return;
-    if (MoveLabel(state_.project, state_.plate, FromQ(item->text()), *group)) RefreshGroups();
+    if (MoveWellEntry(state_.project, state_.plate, FromQ(item->text()), *group)) RefreshGroups();
 }
 
 void Frm_setup::lstgrup_DblClick() {
     const QListWidgetItem* item = lstgrup->currentItem();
     if (item == nullptr) return;
-    if (MoveLabel(state_.project, state_.plate, FromQ(item->text()), kFreeGroup)) RefreshGroups();
+    if (MoveWellEntry(state_.project, state_.plate, FromQ(item->text()), kFreeGroup)) RefreshGroups();
 }
 
 void Frm_setup::Cmd_clear_Click() {

@@ -137,9 +137,9 @@ void OfflineGroupEditor::Refresh() {
 
 void OfflineGroupEditor::combogrup2_Click() {
     const std::optional<int> group = SelectedGroup();
-    FillList(lstgrup2, group ? LabelsOfGroup(editor_.project, editor_.plate, *group)
+    FillList(lstgrup2, group ? WellEntriesOfGroup(editor_.project, editor_.plate, *group)
                              : std::vector<std::string>{});
-    FillList(lstchgrup2, LabelsOfGroup(editor_.project, editor_.plate, kFreeGroup));
+    FillList(lstchgrup2, WellEntriesOfGroup(editor_.project, editor_.plate, kFreeGroup));
     Picwell2->SetSelectedGroup(group);
     Picwell2->update();
 }
@@ -151,12 +151,12 @@ void OfflineGroupEditor::cmd_renamegroup_Click() {
 
 void OfflineGroupEditor::lstchgrup2_DblClick() {
     const std::optional<int> group = SelectedGroup();
-    if (group && MoveLabel(editor_.project, editor_.plate, CurrentLabel(lstchgrup2), *group))
+    if (group && MoveWellEntry(editor_.project, editor_.plate, CurrentLabel(lstchgrup2), *group))
         Refresh();
 }
 
 void OfflineGroupEditor::lstgrup2_DblClick() {
-    if (MoveLabel(editor_.project, editor_.plate, CurrentLabel(lstgrup2), kFreeGroup)) Refresh();
+    if (MoveWellEntry(editor_.project, editor_.plate, CurrentLabel(lstgrup2), kFreeGroup)) Refresh();
 }
 
 void OfflineGroupEditor::Picwell2_Rectangle(WellCell from, WellCell to, Qt::MouseButton button) {

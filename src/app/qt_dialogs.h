@@ -24,6 +24,9 @@ class QtDialogs final : public Dialogs {
                                         const std::string& default_text) override;
     MsgResult Confirm(const std::string& text, const std::string& accept,
                       const std::string& title) override;
+    MsgResult AskWhile(const std::function<bool()>& holds, const std::string& text,
+                       MsgButtons buttons, const std::string& accept,
+                       const std::string& title) override;
     void ProcessEvents() override;
 
   private:
@@ -38,6 +41,9 @@ inline QString ToQ(const std::string& s) {
 inline std::string FromQ(const QString& s) {
     return s.toLatin1().toStdString();
 }
+
+// The width an input box needs so that its title is shown whole.
+int InputBoxWidth(const QWidget& box, const QString& title);
 
 // A date and time as the user's locale writes it (short format by default).
 QString LocaleDateTime(const LocalDateTime& t, QLocale::FormatType format = QLocale::ShortFormat);

@@ -1,7 +1,6 @@
 #include "app/raw_analysis_panel.h"
 
 #include <QApplication>
-#include <QUrl>
 
 #include "app/frm_report.h"
 #include "app/qt_dialogs.h"
@@ -59,10 +58,6 @@ class RunLock {
     frm_report& w_;
 };
 
-void Open(frm_report& window, const fs::path& path) {
-    if (window.OpenDocument) window.OpenDocument(QUrl::fromLocalFile(ToQ(path.string())));
-}
-
 }  // namespace
 
 RawRunOutcome RunRawReanalysis(frm_report& window, AppContext& ctx, ReportEnvironment& env) {
@@ -92,12 +87,20 @@ RawRunOutcome RunRawReanalysis(frm_report& window, AppContext& ctx, ReportEnviro
 
 void ExportPerWellFiles(frm_report& window, AppContext& ctx) {
     ExportEnvironment env{ctx.storage};
-    env.open_folder = [&window](const fs::path& p) { Open(window, p); };
-    env.open_file = [&window](const fs::path& p) { Open(window, p); };
+    bool opened = false;
+    env.open_folder = [&](const fs::path& p) { opened = window.OpenWritten(p) || opened; };
+    env.open_file = [&](const fs::path& p) { opened = window.OpenWritten(p) || opened; };
     const ActivityExportOutcome out =
         ExportActivityFiles(env, FromQ(window.Txt_inputfile->text()), window.State().bin_text);
-    if (out.written && out.bin_size > 0)
-        window.report_options->SetBinText(std::to_string(out.bin_size));
+    if (!out.written) {
+        window.ShowStatus("No files were exported" +
+                          (out.failure.empty() ? std::string(".") : ": " + out.failure));
+        return;
+    }
+    if (out.bin_size > 0) window.report_options->SetBinText(std::to_string(out.bin_size));
+    window.ShowStatus(std::to_string(out.files.size()) + " files written into " +
+                      out.notes_file.parent_path().string() + ", described in " +
+                      out.notes_file.filename().string() + window.OpenedNote(opened));
 }
 
 void ExportForRAndPython(frm_report& window, AppContext& ctx) {
@@ -105,8 +108,15 @@ void ExportForRAndPython(frm_report& window, AppContext& ctx) {
     request.folder = FromQ(window.Txt_inputfile->text());
     request.bin_size = LeadingWholeNumber(window.State().bin_text);
     const TidyExportOutcome out = ExportTidyTables(ctx.storage, request);
-    if (!out.written) return;  // the reason was shown
+    if (!out.written) {  // the reason was shown
+        window.ShowStatus("The tables for R and Python were not written" +
+                          (out.failure.empty() ? std::string(".") : ": " + out.failure));
+        return;
+    }
     window.report_options->SetBinText(std::to_string(out.bin_size));
+    const bool opened = window.OpenWritten(out.activity_file.parent_path());
+    window.ShowStatus("Tables for R and Python written: " + out.activity_file.string() + " and " +
+                      out.metadata_file.filename().string() + window.OpenedNote(opened));
     ctx.dialogs.MessageBox("The tables for R and Python were written, one row per well and " +
                            std::to_string(out.bin_size) + "-minute bin:\n" +
                            out.activity_file.string() + " (" + std::to_string(out.activity_rows) +

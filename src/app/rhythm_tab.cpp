@@ -387,9 +387,22 @@ bool RhythmTab::Cmd_show_Click() {
 
 void RhythmTab::Cmd_save_Click() {
     const PlotOutcome out = WritePlot(storage_, Request());
-    lbl_info_->setText(
-        out.written ? ToQ("Written: " + out.svg_file.string() + " and " + out.csv_file.string())
-                    : ToQ("Not written: " + out.failure));
+    if (!out.written) {
+        lbl_info_->setText(ToQ("Not written: " + out.failure));
+        return;
+    }
+    const bool opened = open_file && open_file(out.svg_file);
+    lbl_info_->setText(ToQ("Written: " + out.svg_file.string() + " and " +
+                           out.csv_file.filename().string() +
+                           (opened ? " (opened)" : " (no application could open it)")));
+}
+
+void RhythmTab::FolderChanged() {
+    series_folder_.clear();
+    scene_view_->SetScene({});
+    model_->SetCsv({});
+    lbl_info_->clear();
+    if (isVisible()) Cmd_show_Click();
 }
 
 const std::vector<std::string>& RhythmTab::table_header() const {

@@ -50,9 +50,16 @@ class RhythmTab : public QWidget {
     // "Show": reads the folder again and draws the chosen view; false (the reason in the info
     // line) when it cannot.
     bool Cmd_show_Click();
-    // "Save": the view's SVG and CSV into the acquisition folder, named in the info line.
+    // "Save": the view's SVG and CSV into the acquisition folder, named in the info line; the
+    // picture is opened with `open_file` when it can be.
     void Cmd_save_Click();
     void Cmb_view_Click();
+    // The window was opened for another acquisition (or again): the view and table of the one
+    // before go, and the tab draws the new one when it is looked at.
+    void FolderChanged();
+
+    // Opens a written file with the desktop's application; false when nothing could.
+    std::function<bool(const std::filesystem::path&)> open_file;
 
     // The request the controls make.
     reporting::PlotRequest Request() const;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,6 +35,17 @@ class Dialogs {
                               const std::string& title = {}) {
         return MessageBox(text, MsgButtons::OkCancel, title) == MsgResult::Ok ? MsgResult::Ok
                                                                               : MsgResult::Cancel;
+    }
+
+    // A question about something that can change while it is shown, such as a run that may
+    // end at its lapse meanwhile: a Confirm (with `accept`) or a message box (without), whose
+    // box goes away by itself, answering Cancel, as soon as `holds` returns false. The caller
+    // looks at the state again afterwards. Without a window system it is a plain question.
+    virtual MsgResult AskWhile(const std::function<bool()>& holds, const std::string& text,
+                               MsgButtons buttons, const std::string& accept = {},
+                               const std::string& title = {}) {
+        (void)holds;
+        return accept.empty() ? MessageBox(text, buttons, title) : Confirm(text, accept, title);
     }
 
     // Lets pending window events run during a long operation (no-op without a window system).

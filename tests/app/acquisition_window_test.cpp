@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/auto_action_frame.h"
 #include "app/control_panels.h"
 #include "app/qt_dialogs.h"
 #include "app_test_support.h"
@@ -80,10 +81,18 @@ TEST(AcquisitionWindow, StartTicksAlarmPauseAndStop) {
     EXPECT_EQ(Control<QLabel>(&w, "lbl_autochannel")->text().toStdString(), kTimeCounterOff);
     EXPECT_TRUE(Control<AutoActionFrame>(&w, "frm_autotext")->isVisibleTo(&w));
     EXPECT_EQ(Control<QPushButton>(&w, "CmdPause")->text().toStdString(), "Resume");
-    EXPECT_TRUE(Control<QLabel>(&w, "lbl_endtime")
-                    ->text()
-                    .isEmpty());  // unknown while the counter is frozen
+    // The end moves on while the counter is held: ten minutes on the shelf, ten minutes later.
+    QTimer* end_timer = Control<QTimer>(&rig.acq(), "Timer_endtime");
+    EXPECT_TRUE(end_timer->isActive());
+    EXPECT_EQ(Control<QLabel>(&w, "lbl_endtime")->text(), "Ends about " + end);
+    rig.r.clock.AdvanceMs(10 * 60'000);
+    rig.acq().Timer_endtime_Timer();
+    EXPECT_EQ(Control<QLabel>(&w, "lbl_endtime")->text(),
+              "Ends about " + LocaleDateTime({2026, 3, 14, 10, 10, 0, 0}));
     Control<QPushButton>(&w, "CmdPause")->click();
+    EXPECT_FALSE(end_timer->isActive());
+    EXPECT_EQ(Control<QLabel>(&w, "lbl_endtime")->text(),
+              "Ends about " + LocaleDateTime({2026, 3, 14, 10, 10, 0, 0}));
     EXPECT_TRUE(Control<QTimer>(&rig.acq(), "Timeradq")->isActive());
     EXPECT_FALSE(Control<AutoActionFrame>(&w, "frm_autotext")->isVisibleTo(&w));
     EXPECT_EQ(Control<QPushButton>(&w, "CmdPause")->text().toStdString(), "Pause");
@@ -109,6 +118,63 @@ TEST(AcquisitionWindow, StartTicksAlarmPauseAndStop) {
     EXPECT_TRUE(Control<QPushButton>(&w, "Cmd_disconnect")->isEnabled());
     EXPECT_TRUE(Control<QMenu>(&w, "mncom")->isEnabled());
     EXPECT_TRUE(Control<QLabel>(&w, "lbl_endtime")->text().isEmpty());
+}
+
+TEST(AcquisitionWindow, ANewRunShowsNothingOfTheLastOne) {
+    RecordingRig rig;
+    Frm_Main& w = *rig.r.window;
+    rig.r.state().project.Setup.Aq_lapse = 2;
+    rig.r.dialogs.QueueInput("first");
+    Control<QPushButton>(&w, "CmdPlay")->click();
+    for (int i = 0; i < 3000 && Acquisition(w).Acquiring(); ++i) rig.acq().Timeradq_Timer();
+    ASSERT_FALSE(Acquisition(w).Acquiring());
+    ASSERT_NE(Text(Control<QLabel>(&w, "lbl_status")).find("Acquisition finished"),
+              std::string::npos);
+    ASSERT_NE(Text(Control<QLineEdit>(&w, "Txt_time")), "00:00:00 [0d]");
+    ASSERT_GT(Control<ProgressBox>(&w, "picturetime")->bar(), 0.0);
+
+    rig.r.clock.AdvanceMs(120'000);  // another minute, another folder
+    rig.r.dialogs.QueueInput("second");
+    Control<QPushButton>(&w, "CmdPlay")->click();
+    ASSERT_TRUE(Acquisition(w).Acquiring());
+    EXPECT_EQ(Text(Control<QLabel>(&w, "lbl_status")), "");
+    EXPECT_EQ(Text(Control<QLineEdit>(&w, "Txt_time")), "00:00:00 [0d]");
+    EXPECT_EQ(Control<ProgressBox>(&w, "picturetime")->bar(), 0.0);
+}
+
+// The questions of Stop and of closing go away by themselves when the run behind them ends at
+// its lapse while they are open: closing then goes on as without a run.
+TEST(AcquisitionWindow, QuestionsAboutARunGoWhenItEndsMeanwhile) {
+    RecordingRig rig;
+    Frm_Main& w = *rig.r.window;
+    rig.r.state().project.Setup.Aq_lapse = 2;
+    auto finish = [&] {
+        for (int i = 0; i < 3000 && Acquisition(w).Acquiring(); ++i) rig.acq().Timeradq_Timer();
+    };
+    rig.r.dialogs.QueueInput("stop asked");
+    Control<QPushButton>(&w, "CmdPlay")->click();
+    rig.r.dialogs.on_events = finish;  // the lapse is reached while "Stop ...?" is open
+    Control<QPushButton>(&w, "CmdStop")->click();
+    ASSERT_EQ(rig.r.dialogs.withdrawn.size(), 1u);
+    EXPECT_EQ(rig.r.dialogs.withdrawn[0].rfind("Stop the recording \"stop asked\"?", 0), 0u);
+    EXPECT_FALSE(Acquisition(w).Acquiring());
+    EXPECT_NE(Text(Control<QLabel>(&w, "lbl_status")).find("Acquisition finished"),
+              std::string::npos);
+
+    rig.r.clock.AdvanceMs(120'000);
+    rig.r.dialogs.QueueInput("closing asked");
+    Control<QPushButton>(&w, "CmdPlay")->click();
+    ASSERT_TRUE(Acquisition(w).Acquiring());
+    w.show();
+    rig.r.dialogs.on_events = finish;  // ... and while "Stop it and exit the program?" is open
+    rig.r.dialogs.QueueAnswer(MsgResult::No);  // "Update values to project ... before Exit?"
+    EXPECT_TRUE(w.close());
+    ASSERT_EQ(rig.r.dialogs.withdrawn.size(), 2u);
+    EXPECT_EQ(rig.r.dialogs.withdrawn[1].rfind("A recording is running (\"closing asked\"", 0),
+              0u);
+    EXPECT_EQ(rig.r.dialogs.Messages().back().rfind("Update values to project", 0), 0u);
+    EXPECT_EQ(rig.r.exits, (std::vector<int>{0}));
+    EXPECT_TRUE(rig.r.dialogs.AllAnswersUsed());
 }
 
 TEST(AcquisitionWindow, AfterDisconnectStartRefusesAndCreatesNothing) {

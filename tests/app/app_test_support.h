@@ -90,6 +90,26 @@ class EventScriptedDialogs final : public Dialogs {
                                         const std::string& d) override {
         return script_.InputBox(p, t, d);
     }
+    // The window's events run while the question is open (`on_events`, the test's step);
+    // once `holds` fails the box goes by itself, as the real one does, and uses no answer.
+    MsgResult AskWhile(const std::function<bool()>& holds, const std::string& text,
+                       MsgButtons buttons, const std::string& accept,
+                       const std::string& title) override {
+        if (on_events) {
+            auto step = std::move(on_events);
+            on_events = nullptr;
+            step();
+        }
+        if (holds && !holds()) {
+            withdrawn.push_back(text);
+            return MsgResult::Cancel;
+        }
+        return accept.empty() ? script_.MessageBox(text, buttons, title)
+                              : script_.Confirm(text, accept, title);
+    }
+    // The questions that went away by themselves.
+    std::vector<std::string> withdrawn;
+
     void ProcessEvents() override {
         script_.ProcessEvents();
         if (on_events) {

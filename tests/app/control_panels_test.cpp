@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QTest>
 
 #include "app/acquisition_window.h"
@@ -106,7 +107,16 @@ TEST(ControlPanels, FastZeroSetsTheZeroLevels) {
     auto& zero = c.r.state().project.ChannelThreshold;
     zero.fill(50.0);
     QTest::mouseClick(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_autozero, Qt::LeftButton);
-    EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lbl_autochannel")), "AutoZero... <99>");  // 100 samples
+    // The progress counter ("AutoZero... <99>") gives way to the result.
+    EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lbl_autochannel")),
+              "AutoZero completed over 100 samples");
+    // The log names what the channels outside the window are (uncalibrated beams: below it).
+    const std::string log =
+        Control<QPlainTextEdit>(&c.w(), "txt_events")->toPlainText().toStdString();
+    EXPECT_NE(log.find("192 channels in use, 0 with their level in the window 1638..1843, 192 "
+                       "readable outside it (192 below, 0 above)"),
+              std::string::npos)
+        << log;
     for (std::size_t ch = 0; ch < 384; ++ch) {
         EXPECT_GE(zero[ch], 1.0);
         EXPECT_LT(zero[ch], 20.0);  // quiet beams: a few counts of noise

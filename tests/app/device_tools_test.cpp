@@ -87,7 +87,8 @@ TEST_P(DeviceTestRun, RunsOnTimerTestToItsVerdicts) {
     EXPECT_TRUE(Control<QWidget>(&c.w(), "frm_mn1")->isEnabled());
     EXPECT_EQ(c.r.opened_documents, std::vector<std::string>{"/inst/testdev123.txt"});
     const std::string report = c.r.files.ReadFile("/inst/testdev123.txt");
-    EXPECT_EQ(report.rfind("Serial:SN123 2026-03-14_09:30\r\n", 0), 0u) << report.substr(0, 40);
+    EXPECT_EQ(report.rfind("Serial:SN123 2026-03-14_09:30 (instrument LMVO00123)\r\n", 0), 0u)
+        << report.substr(0, 40);
     for (const auto& line : GetParam().report_lines)
         EXPECT_NE(report.find("\r\n" + line + "\r\n"), std::string::npos) << line;
     const std::string status = Text(Control<QLabel>(&c.w(), "lbl_status"));
@@ -96,6 +97,8 @@ TEST_P(DeviceTestRun, RunsOnTimerTestToItsVerdicts) {
               std::string::npos)
         << status;
     EXPECT_NE(status.find("written back to the instrument"), std::string::npos) << status;
+    // The status line says where the report is, as the desktop may have no viewer for it.
+    EXPECT_NE(status.find("Report: /inst/testdev123.txt"), std::string::npos) << status;
     for (int ch : {0, 200, 383}) EXPECT_EQ(c.r.instrument.ChannelSetting(ch), 4 * 32 + 3) << ch;
     EXPECT_TRUE(c.r.dialogs.Showed("Turning ON A1-D1"));
 }
@@ -176,6 +179,14 @@ TEST(DeviceTest, ItsMenuEntryStopsItAndTheBeamsGetTheirSettingsBack) {
     EXPECT_FALSE(Control<QTimer>(&c.test(), "Timer_test")->isActive());
     EXPECT_FALSE(Control<QWidget>(&c.w(), "self_test_grid")->isVisible());
     EXPECT_NE(Text(Control<QLabel>(&c.w(), "lbl_status")).find("stopped before its end"),
+              std::string::npos);
+    // The report it overwrote says it is partial, and the status line where it is.
+    EXPECT_NE(c.r.files.ReadFile("/inst/testdev123.txt")
+                  .find("PARTIAL REPORT: the device test stopped before its end at step 30 of "
+                        "110"),
+              std::string::npos);
+    EXPECT_NE(Text(Control<QLabel>(&c.w(), "lbl_status"))
+                  .find("Report: /inst/testdev123.txt (partial)"),
               std::string::npos);
     for (int ch : {0, 200, 383}) EXPECT_EQ(c.r.instrument.ChannelSetting(ch), 1 * 32 + 5) << ch;
     EXPECT_EQ(Text(Control<QAction>(&c.w(), "mn_selftest")), "Device test");
@@ -376,7 +387,7 @@ TEST(FactoryWindows, BenchStopsOnASecondPressAndKeepsOnlyWhatWasDone) {
     EXPECT_EQ(std::count(mean.begin(), mean.end(), '\n'), 1);
     const std::string raw = c.r.files.ReadFile("/inst/test_bk.txt");
     EXPECT_EQ(std::count(raw.begin(), raw.end(), '\n'), 22);  // "p=0,g=0" and 21 samples
-    EXPECT_EQ(Text(Control<QPushButton>(b, "cmdTEST")), "TEST CURVA DE GANANCIA");
+    EXPECT_EQ(Text(Control<QPushButton>(b, "cmdTEST")), "Gain curve test");
 
     // Closing the window gives the main window back.
     QTest::mouseClick(Control<QPushButton>(b, "cmdclose"), Qt::LeftButton);

@@ -2,10 +2,15 @@
 // choices driven with the mouse.
 #include <gtest/gtest.h>
 
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTest>
 
 #include "app/frm_init.h"
+#include "app/qt_dialogs.h"
 #include "app_test_support.h"
 
 // Fontconfig keeps a cache it never frees; under LeakSanitizer that would fail every run of the
@@ -123,6 +128,40 @@ TEST(Launcher, ActivationShowsTheConnectedPort) {
     news = "status: Connected in COM6";
     r.launcher.Form_Activate();
     EXPECT_EQ(r.launcher.LblNews()->text().toStdString(), "status: Connected in COM6");
+}
+
+// The program's own boxes: an input box wide enough for its whole title, and a question about
+// a run that goes away by itself once the run has ended.
+TEST(QtDialogsBoxes, TitlesShowWholeAndStaleQuestionsGo) {
+    testing::TestApplication();
+    QtDialogs qt;
+    Dialogs& dialogs = qt;
+    const std::string title = "Saving <3> with a new name";
+    int width = 0;
+    int needed = 0;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        width = box->width();
+        needed = box->fontMetrics().horizontalAdvance(ToQ(title));
+        box->findChild<QLineEdit*>()->setText("Dose 2");
+        box->accept();
+    });
+    EXPECT_EQ(dialogs.InputBox("Enter the New Project Name", title, ""), "Dose 2");
+    EXPECT_GE(width, needed + 120);  // the title and the title bar's buttons
+
+    bool running = true;
+    QTimer::singleShot(50, [&] { running = false; });  // the run ends at its lapse
+    bool still_open_after = false;
+    QTimer::singleShot(1500, [&] {
+        still_open_after = QApplication::activeModalWidget() != nullptr;
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->done(QMessageBox::Ok);
+    });
+    EXPECT_EQ(dialogs.AskWhile([&] { return running; }, "Stop it and exit the program?",
+                               MsgButtons::OkCancel, "Stop and exit"),
+              MsgResult::Cancel);
+    EXPECT_FALSE(still_open_after);
 }
 
 }  // namespace

@@ -346,11 +346,12 @@ TEST(OfflineWindow, RegroupsTheChosenAcquisitionAndPutsTheRecordedGroupsBack) {
     QTest::mousePress(plate, Qt::LeftButton, {}, first);
     QTest::mouseMove(plate, plate->WellCentre({0, 1}));
     QTest::mouseRelease(plate, Qt::LeftButton, {}, plate->WellCentre({0, 1}));
-    EXPECT_EQ(wells->count(), 2 * 2);  // two wells of two beams
-    // A double click frees one well's beam again.
+    EXPECT_EQ(wells->count(), 2);  // two wells (of two beams each)
+    EXPECT_EQ(wells->item(0)->text().toStdString(), "A1");
+    // A double click frees one well, with its beams, again.
     wells->setCurrentRow(0);
     emit wells->itemDoubleClicked(wells->item(0));
-    EXPECT_EQ(wells->count(), 3);
+    EXPECT_EQ(wells->count(), 1);
 
     // Leaving with unsaved changes asks; Cancel stays.
     r.dialogs.QueueAnswer(MsgResult::Cancel);

@@ -10,6 +10,7 @@
 #include <QChart>
 #include <QImage>
 #include <QTest>
+#include <QLineSeries>
 #include <QValueAxis>
 #include <algorithm>
 #include <filesystem>
@@ -141,7 +142,7 @@ TEST(ReportWindow, ReportEntryOpensTheLatestAcquisitionAndGenerates) {
     frm_report* w = r.Report();
     ASSERT_NE(w, nullptr);
     EXPECT_TRUE(w->isVisible());
-    EXPECT_EQ(w->windowTitle().toStdString(), "Report Output");
+    EXPECT_EQ(w->windowTitle().toStdString(), "Report Output - 20260314_0930 \"latest run\"");
     EXPECT_EQ(w->Txt_inputfile->text().toStdString(), folder.string());
     EXPECT_EQ(Control<QComboBox>(w, "Cmb_binsize")->currentText().toStdString(), "30");
     ASSERT_EQ(w->cmbbasal->count(), 2);
@@ -187,11 +188,27 @@ TEST(ReportWindow, ReportEntryOpensTheLatestAcquisitionAndGenerates) {
     // Groups 0..11 have wells in the shipped 96-well layout: a band and a line each.
     EXPECT_EQ(w->chart_view->chart()->series().size(), 24);
     EXPECT_EQ(w->chart_view->chart()->title().toStdString(), "latest run");
+    // The status line says where the files are and why the bin size changed.
+    EXPECT_EQ(w->status(), "Report written: " + (folder / "report.csv").string() +
+                               ", its copy latest_run.csv and the chart report.svg (opened). "
+                               "Bin size 90 min instead of 120: a bin cannot be longer than the "
+                               "recording (90 min), so it is the recording's whole quarter hours.");
 
     // Closing the window hands its bin size back to the main window.
     w->close();
     EXPECT_EQ(Control<QComboBox>(r.window.get(), "combo_minutes")->currentText().toStdString(),
               "90");
+
+    // Opened for another acquisition, nothing of the first one stays on show.
+    const fs::path baseline = r.install / "20260310_0900";
+    ASSERT_EQ(OpenReportWindow(*r.window, baseline), w);
+    EXPECT_EQ(w->windowTitle().toStdString(), "Report Output - 20260310_0900 \"baseline\"");
+    EXPECT_EQ(w->chart_view->chart()->title().toStdString(),
+              "No report of 20260310_0900 \"baseline\" yet: press Generate...");
+    EXPECT_TRUE(w->chart_view->chart()->series().isEmpty());
+    EXPECT_EQ(w->status(), "");
+    EXPECT_FALSE(w->last_outcome().written);
+
 }
 
 TEST(ReportWindow, RawDataControlsReact) {
@@ -250,7 +267,7 @@ TEST(ReportWindow, RawDataRunShowsItsProgressAndStopLeavesTheCountsAlone) {
         EXPECT_FALSE(w->cmd_stopframe->isEnabled());
         w->Chk_replacedata->setChecked(true);
         w->Chk_replacedata_Click();
-        Control<QComboBox>(w, "Cmb_binsize")->setCurrentText("5");
+        Control<QComboBox>(w, "Cmb_binsize")->setCurrentText(c.stop_at > 0 ? "5" : "1");
 
         // Every pass of window events during the run sees the label; STOP is clicked as a user
         // would, when its block is shown.
@@ -284,7 +301,18 @@ TEST(ReportWindow, RawDataRunShowsItsProgressAndStopLeavesTheCountsAlone) {
             EXPECT_NE(r.dialogs.Messages().back().find("stopped at block 7 of 20"),
                       std::string::npos)
                 << r.dialogs.Messages().back();
+            EXPECT_EQ(w->status(), "Raw data processing stopped: nothing was changed or written.");
         } else {
+            // A bin of 1 minute became 2, in the box and in the status line with the reason.
+            EXPECT_EQ(Control<QComboBox>(w, "Cmb_binsize")->currentText().toStdString(), "2");
+            EXPECT_EQ(w->status(),
+                      "Re-analysed 20 of 20 blocks; Report written: " +
+                          (folder / "report.csv").string() +
+                          ", its copy raw_run.csv and the chart report.svg (opened). counts.bin "
+                          "holds the new counts; the recorded ones are in " +
+                          (folder / "counts.bak").string() +
+                          ". Bin size 2 min instead of 1: the report of a re-analysis has bins "
+                          "of at least 2 minutes.");
             ASSERT_EQ(now.size(), recorded.size());
             EXPECT_NE(now, recorded);
             EXPECT_EQ(r.files.ReadFile(folder / "counts.bak"), recorded);
@@ -327,7 +355,10 @@ TEST(ReportWindow, ExportsWriteTheirFilesFromTheWindow) {
         std::vector<std::string> opened;
         for (const char* f : c.opened) opened.push_back((folder / f).string());
         if (!opened.empty()) opened.front() = folder.string();
+        if (opened.empty()) opened.push_back(folder.string());  // the tables' folder
         EXPECT_EQ(r.opened, opened);
+        EXPECT_NE(w->status().find(folder.string()), std::string::npos) << w->status();
+        EXPECT_NE(w->status().find("(opened)"), std::string::npos) << w->status();
         if (c.opened.empty()) {
             EXPECT_EQ(
                 r.dialogs.Messages().back().rfind("The tables for R and Python were written", 0),
@@ -430,9 +461,24 @@ TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
     EXPECT_NEAR(std::stod(cell(10)), 24.0, 0.5);  // a clear rhythm stands highest there too
     peak->setCurrentIndex(peak->findText("max-power"));
     ASSERT_TRUE(tab->Cmd_show_Click()) << tab->info();
+    r.opened.clear();
     tab->Cmd_save_Click();
     EXPECT_TRUE(fs::exists(folder / "periodogram_A1.svg"));
     EXPECT_TRUE(fs::exists(folder / "periodogram_A1.csv"));
+    EXPECT_EQ(r.opened, std::vector<std::string>{(folder / "periodogram_A1.svg").string()});
+    EXPECT_EQ(tab->info(), "Written: " + (folder / "periodogram_A1.svg").string() +
+                               " and periodogram_A1.csv (opened)");
+
+    // The window opened for another acquisition while the tab is shown: the tab draws that
+    // one, with its own wells, at once.
+    const fs::path other = r.Acquisition("20260315_0930", "other", 2 * 1440, [](int m, std::size_t) {
+        return m % 1440 < 720 ? 3 : 0;
+    });
+    ASSERT_EQ(OpenReportWindow(*r.window, other), w);
+    EXPECT_EQ(tab->series_box()->currentIndex(), 0);
+    EXPECT_EQ(tab->Request().folder, other);
+    EXPECT_EQ(tab->table_rows() > 0, true) << tab->info();
+    EXPECT_NE(tab->info().find("Light:"), std::string::npos) << tab->info();
 }
 
 TEST(ReportWindow, UserDefinedSettingsMakeTheReportAfterARun) {
@@ -494,7 +540,7 @@ TEST(ReportWindow, UserDefinedSettingsMakeTheReportAfterARun) {
 
 TEST(ReportWindow, TheChartOfAShortReportKeepsItsHalfMinuteLabels) {
     ReportWindowRig r;
-    const fs::path folder = r.Acquisition("20260314_0930", "short", 2);
+    const fs::path folder = r.Acquisition("20260314_0930", "short", 1);
     frm_report* w = OpenReportWindow(*r.window, folder);
     ASSERT_NE(w, nullptr);
     Control<QComboBox>(w, "Cmb_binsize")->setCurrentText("1");
@@ -515,6 +561,38 @@ TEST(ReportWindow, TheChartOfAShortReportKeepsItsHalfMinuteLabels) {
     }
     EXPECT_EQ(labels.removeDuplicates(), 0) << labels.join(" ").toStdString();
     EXPECT_TRUE(labels.contains("0.5")) << labels.join(" ").toStdString();
+}
+
+TEST(ReportWindow, AOneBinReportIsDrawnWholeAndItsBinSizeExplained) {
+    ReportWindowRig r;
+    // Without an application for the report, the window still says where it is.
+    r.ctx->open_document = [](const QUrl&) { return false; };
+    const fs::path folder = r.Acquisition("20260314_0930", "four minutes", 4);
+    frm_report* w = OpenReportWindow(*r.window, folder);
+    ASSERT_NE(w, nullptr);
+    Control<QComboBox>(w, "Cmb_binsize")->setCurrentText("30");
+    QTest::mouseClick(w->Cmd_generate, Qt::LeftButton);
+    ASSERT_TRUE(w->last_outcome().written) << w->last_outcome().failure;
+    EXPECT_EQ(Control<QComboBox>(w, "Cmb_binsize")->currentText().toStdString(), "4");
+    EXPECT_EQ(w->status(), "Report written: " + (folder / "report.csv").string() +
+                               ", its copy four_minutes.csv and the chart report.svg (no "
+                               "application could open it). Bin size 4 min instead of 30: a bin "
+                               "cannot be longer than the recording (4 min).");
+    // The one point of each group lies inside the time axis, not on its right edge.
+    const auto axes = w->chart_view->chart()->axes(Qt::Horizontal);
+    ASSERT_EQ(axes.size(), 1);
+    const auto* x = qobject_cast<const QValueAxis*>(axes.front());
+    ASSERT_NE(x, nullptr);
+    int means = 0;
+    for (QAbstractSeries* series : w->chart_view->chart()->series()) {
+        const auto* line = qobject_cast<const QLineSeries*>(series);
+        if (line == nullptr || line->name().isEmpty()) continue;
+        ++means;
+        ASSERT_EQ(line->count(), 1);
+        EXPECT_GT(x->max() - line->at(0).x(), (x->max() - x->min()) * 0.1);
+        EXPECT_TRUE(line->pointsVisible());
+    }
+    EXPECT_GT(means, 0);
 }
 
 TEST(ReportWindow, ChildWindowsOpenOverTheMainWindowAndComeBackWhereTheyWere) {

@@ -100,7 +100,7 @@ TEST(SetupWindow, CreateAssignWithTheMouseSaveAndReload) {
         QTest::mouseClick(w.Cmd_clear, Qt::LeftButton);
         EXPECT_EQ(inst.dialogs.Messages().back(), "Do you like to Clear Group lists?");
         EXPECT_EQ(w.combogrup->count(), 0);
-        EXPECT_EQ(w.lstchgrup->count(), 192);
+        EXPECT_EQ(w.lstchgrup->count(), 96);
         r.TypeGroup("002");
         EXPECT_EQ(w.SelectedGroup(), 2);
 
@@ -110,26 +110,27 @@ TEST(SetupWindow, CreateAssignWithTheMouseSaveAndReload) {
         EXPECT_EQ(FromQ(w.combogrup->currentText()), "002_Group2");
         EXPECT_EQ(r.Items(w.combogrup),
                   (std::vector<std::string>{"000_Free", "001_Free", "002_Group2"}));
-        EXPECT_EQ(w.lstgrup->count(), 24);
-        EXPECT_EQ(FromQ(w.lstgrup->item(0)->text()), "A1.0");
-        EXPECT_EQ(w.lstchgrup->count(), 192 - 24);
+        // The lists name wells: the beams of a well move together.
+        EXPECT_EQ(w.lstgrup->count(), 12);
+        EXPECT_EQ(FromQ(w.lstgrup->item(0)->text()), "A1");
+        EXPECT_EQ(w.lstchgrup->count(), 96 - 12);
 
         // Right button frees B2 again.
         r.Drag(Qt::RightButton, pic->WellCentre({1, 1}), pic->WellCentre({1, 1}));
-        EXPECT_EQ(w.lstgrup->count(), 22);
+        EXPECT_EQ(w.lstgrup->count(), 11);
 
         // Released far beyond the plate (over the legend): the rectangle stops at H12.
         r.Drag(Qt::LeftButton, pic->WellCentre({10, 6}),
                QPoint(pic->width() - 2, pic->height() - 2));
-        EXPECT_EQ(w.lstgrup->count(), 30);
+        EXPECT_EQ(w.lstgrup->count(), 15);
         const auto labels = r.Items(w.lstgrup);
-        EXPECT_EQ(labels.back(), "H12.1");
+        EXPECT_EQ(labels.back(), "H12");
 
         // A press beside the plate starts nothing.
         QTest::mousePress(pic, Qt::LeftButton, {}, QPoint(pic->width() - 2, 2));
         EXPECT_FALSE(pic->rubber_band_active());
         QTest::mouseRelease(pic, Qt::LeftButton, {}, QPoint(pic->width() - 2, 2));
-        EXPECT_EQ(w.lstgrup->count(), 30);
+        EXPECT_EQ(w.lstgrup->count(), 15);
 
         inst.dialogs.QueueAnswer(MsgResult::Yes);
         QTest::mouseClick(w.Cmdsavepj, Qt::LeftButton);
@@ -142,7 +143,7 @@ TEST(SetupWindow, CreateAssignWithTheMouseSaveAndReload) {
     EXPECT_EQ(FromQ(again.window.txtprj->text()), "1_Mouse plate");
     EXPECT_EQ(again.state.project.ChannelGroup, saved_groups);
     again.TypeGroup("002");
-    EXPECT_EQ(again.window.lstgrup->count(), 30);
+    EXPECT_EQ(again.window.lstgrup->count(), 15);
     EXPECT_EQ(again.Items(again.window.combogrup),
               (std::vector<std::string>{"000_Free", "001_Free", "002_Group2"}));
 }
@@ -221,17 +222,20 @@ TEST(SetupWindow, ListsMovesRenamesAndArrangement) {
               (std::vector<std::string>{"000_Group0", "001_Group1", "002_Group2", "003_Group3"}));
     for (std::size_t i = 0; i < w.mnopciongrup.size(); ++i)
         EXPECT_EQ(w.mnopciongrup[i]->isChecked(), i == 18);
-    EXPECT_EQ(w.lstgrup->count(), 48);
+    EXPECT_EQ(w.lstgrup->count(), 24);
     EXPECT_EQ(w.lstchgrup->count(), 0);
 
-    // Enter on a group's well frees it; a double click on a free well puts it in the group.
+    // Enter on a group's well frees it (both its beams); a double click on a free well puts it
+    // in the group.
     w.lstgrup->setCurrentRow(0);
     r.Enter(w.lstgrup);
-    EXPECT_EQ(r.Items(w.lstchgrup), (std::vector<std::string>{"A1.0"}));
+    EXPECT_EQ(r.Items(w.lstchgrup), (std::vector<std::string>{"A1"}));
+    EXPECT_EQ(r.state.project.ChannelGroup[16], kFreeGroup);
     r.TypeGroup("007");
     w.lstchgrup->setCurrentRow(0);
     emit w.lstchgrup->itemDoubleClicked(w.lstchgrup->item(0));
     EXPECT_EQ(r.state.project.ChannelGroup[0], 7);
+    EXPECT_EQ(r.state.project.ChannelGroup[16], 7);
     EXPECT_EQ(FromQ(w.combogrup->currentText()), "007_Group7");
 
     // Enter on the group renames it; an empty answer keeps the name.
@@ -256,6 +260,16 @@ TEST(SetupWindow, PlateFormatChangeAsksAndRedrawsTheNewPlate) {
     Frm_setup& w = r.window;
     const int w384 = w.Combowell->findText("w384");
     ASSERT_GE(w384, 0);
+    // The plate codes say what they are where they are chosen.
+    const auto tip = [&](const char* code) {
+        return FromQ(w.Combowell->itemData(w.Combowell->findText(code), Qt::ToolTipRole).toString());
+    };
+    EXPECT_EQ(tip("w96f"), "w96f: 96 Wells flat bottom [2microbeams/well]\nUSE 'W96F' plate Adapter");
+    EXPECT_EQ(tip("w96u").rfind("w96u: 96 Wells U shape bottom", 0), 0u);
+    EXPECT_NE(tip("w96flat").find("DISCONTINUED"), std::string::npos);
+    EXPECT_EQ(FromQ(w.Combowell->toolTip()), tip("w96f"));
+    // The spare switches say they switch nothing.
+    EXPECT_EQ(FromQ(w.Chk_mn4->text()), "Spare switch 4 (no tool)");
 
     inst.dialogs.QueueAnswer(MsgResult::No);
     w.Combowell->setCurrentIndex(w384);
@@ -279,7 +293,7 @@ TEST(SetupWindow, PlateFormatChangeAsksAndRedrawsTheNewPlate) {
     // The picture follows: the last well of a 384 plate is P24.
     r.TypeGroup("001");
     r.Drag(Qt::LeftButton, w.Picwell->WellCentre({23, 15}), w.Picwell->WellCentre({23, 15}));
-    EXPECT_EQ(r.Items(w.lstgrup), (std::vector<std::string>{"P24.0"}));
+    EXPECT_EQ(r.Items(w.lstgrup), (std::vector<std::string>{"P24"}));
 }
 
 TEST(SetupWindow, HandsOverToTheMainWindowAndTheLauncher) {

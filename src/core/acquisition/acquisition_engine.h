@@ -269,8 +269,8 @@ class AcquisitionView : public CalibrationView {
     virtual void LogEvent(const std::string& /*line*/) {}
     // The main window's status line: how the run ended, what went wrong while nobody watched.
     virtual void ShowStatusLine(const std::string& /*text*/) {}
-    // The expected end of the running acquisition; nullopt while it is paused with its time
-    // counter stopped or when no run is active.
+    // The expected end of the active acquisition (see ExpectedEnd); nullopt when no run is
+    // active.
     virtual void ShowExpectedEnd(const std::optional<LocalDateTime>& /*end*/) {}
     // The date and time as the user's locale writes them (the quick report's first line).
     virtual std::string FormatDateTime(const LocalDateTime& t) { return LocaleDateTimeText(t); }
@@ -334,6 +334,10 @@ class AcquisitionEngine {
     // The question asked before closing the program while a run is active ("A recording is
     // running ..."), answered "Stop and exit" or Cancel.
     std::string ExitQuestion() const;
+    // The expected end of the active run: now plus what remains of its lapse. While a pause
+    // holds the time counter the remainder stays the same, so the end moves on with the
+    // clock. nullopt when no run is active.
+    std::optional<LocalDateTime> ExpectedEnd() const;
 
     // Cmd_readblank_Click: a blank of `blank_sample_count` ticks, sampled by Timeradq (Tick).
     // Refused while a run or a blank is active and without an instrument. Stop ends it early

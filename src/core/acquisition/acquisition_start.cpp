@@ -80,7 +80,7 @@ std::string StartPromptText(bool auto_calibrate_on_start, bool auto_zero_on_star
     std::string text = stars + kCrLf + "***   Enter a Name for this Experiment  ***" + kCrLf +
                        stars + kCrLf + "Comments:" + kCrLf + "~~~~~~~" + kCrLf;
     if (auto_calibrate_on_start && auto_zero_on_start) {
-        text += "> Auto Calibration is ON: Use experimental Microplate Direclty.";
+        text += "> Auto Calibration is ON: Use experimental Microplate Directly.";
     } else {
         text += "> Auto Calibration is OFF: Remember to read Blank.";
     }
@@ -473,6 +473,11 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     ResetChannelState();
     ResetWindowCounters();
     BeginRunning();
+    // Nothing of the last run stays on show: how it ended, its time, its bar, its trace.
+    view.ShowStatusLine("");
+    view.ShowElapsed(ElapsedTimeText(0), 0.0);
+    view.ShowExpectedEnd(std::nullopt);
+    view.ClearSignalView(RunRtBuffer(ctx_.app.project.Setup));
 
     // A calibration or zero that fails at the start ends the run before it records anything:
     // its channels would be recorded with settings or zero levels nobody measured.
@@ -525,7 +530,8 @@ void AcquisitionEngine::CmdPause_Click() {
             state.PausedElapsed = now - state.AcquisitionStartTime;
             state.TimeCounterStopped = true;
             view.SetStatus(kTimeCounterOff);
-            view.ShowExpectedEnd(std::nullopt);
+            // The end moves on while the counter is held; the window refreshes it.
+            view.ShowExpectedEnd(ExpectedEnd());
             LogEvent("Paused, time counter stopped, at " + ElapsedTimeText(state.PausedElapsed));
         } else {
             state.TimeCounterStopped = false;
@@ -549,8 +555,10 @@ void AcquisitionEngine::CmdPause_Click() {
         state.TimeCounterStopped = false;
         SetTimer(true);
         view.ShowFrame(false);
-        // The counter runs again: its "Time Counter = ..." line goes.
+        // The counter runs again: its "Time Counter = ..." line goes, the end is shown anew.
         view.SetStatus("");
+        expected_end_second_ = -1;
+        view.ShowExpectedEnd(ExpectedEnd());
         ShowControls(true);
         LogEvent("Resumed after a pause of " + ElapsedTimeText(now - state.PauseBegan) +
                  (frozen ? " (not counted in the lapse)" : ""));
@@ -606,9 +614,13 @@ bool AcquisitionEngine::RequestStop() {
         state.RecordingOn ? "Stop the recording \"" + state.ExperimentName + "\"? " + RunSummary() +
                                 " so far; the window in progress is not recorded."
                           : std::string("Stop the monitor run?");
-    if (ctx_.link.dialogs.MessageBox(question, MsgButtons::YesNo) != MsgResult::Yes) return false;
-    // The run may have ended by itself while the question was open.
-    if (state.AcquisitionRunning != RunState::Stopped) CmdStop_Click(kStopByUser);
+    // The run may end by itself while the question is open: the question then goes.
+    const MsgResult answer = ctx_.link.dialogs.AskWhile(
+        [this] { return state.AcquisitionRunning != RunState::Stopped; }, question,
+        MsgButtons::YesNo);
+    if (state.AcquisitionRunning == RunState::Stopped) return true;
+    if (answer != MsgResult::Yes) return false;
+    CmdStop_Click(kStopByUser);
     return true;
 }
 

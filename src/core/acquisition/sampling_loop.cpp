@@ -476,9 +476,20 @@ void AcquisitionEngine::ShowExpectedEnd(std::int64_t elapsed_us) {
     const std::int64_t second = elapsed_us / 1'000'000;
     if (second == expected_end_second_) return;
     expected_end_second_ = second;
+    ctx_.view.ShowExpectedEnd(ExpectedEnd());
+}
+
+std::optional<LocalDateTime> AcquisitionEngine::ExpectedEnd() const {
+    if (state.AcquisitionRunning == RunState::Stopped) return std::nullopt;
+    Clock& clock = ctx_.link.clock;
+    const bool held =
+        state.AcquisitionRunning == RunState::Paused && state.TimeCounterStopped;
+    const std::int64_t elapsed_us =
+        held ? state.PausedElapsed
+             : std::max<std::int64_t>(clock.MonotonicMicros() - state.AcquisitionStartTime, 0);
     const std::int64_t lapse_s = std::int64_t{ctx_.app.project.Setup.Aq_lapse} * 60;
-    const std::int64_t remaining = std::max<std::int64_t>(lapse_s - second, 0);
-    ctx_.view.ShowExpectedEnd(AddSeconds(ctx_.link.clock.Now(), remaining));
+    const std::int64_t remaining = std::max<std::int64_t>(lapse_s - elapsed_us / 1'000'000, 0);
+    return AddSeconds(clock.Now(), remaining);
 }
 
 void AcquisitionEngine::FinishAtLapse() {

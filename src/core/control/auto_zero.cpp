@@ -142,6 +142,8 @@ AutoZeroResult CalculateAutoZero(ControlContext& ctx, const AutoZeroSettings& se
         zero_level[c] = AutoZeroLevel(series, settings.SnrThreshold);
     }
     result.outcome = RunOutcome::Completed;
+    // The counter was the progress; what stays is the result.
+    view.SetStatus("AutoZero completed over " + std::to_string(result.samples) + " samples");
     return result;
 }
 
@@ -154,6 +156,8 @@ std::string AutoZeroSummary(const AutoZeroResult& result,
     }
     int in_use = 0;
     int in_window = 0;
+    int below = 0;  // readable, but under or over the calibration window
+    int above = 0;
     std::vector<int> dead;
     std::vector<int> saturated;
     double lo = 0.0;
@@ -174,7 +178,11 @@ std::string AutoZeroSummary(const AutoZeroResult& result,
             dead.push_back(ch);
         } else if (level >= kSaturatedChannelLevel) {
             saturated.push_back(ch);
-        } else if (level >= CalibrationWindowLow && level <= CalibrationWindowHigh) {
+        } else if (level < CalibrationWindowLow) {
+            ++below;
+        } else if (level > CalibrationWindowHigh) {
+            ++above;
+        } else {
             ++in_window;
         }
         const double z = c < zero_level.size() ? zero_level[c] : 0.0;
@@ -186,7 +194,13 @@ std::string AutoZeroSummary(const AutoZeroResult& result,
         "AutoZero completed over " + std::to_string(result.samples) +
         " samples: " + std::to_string(in_use) + " channels in use, " + std::to_string(in_window) +
         " with their level in the window " + std::to_string(CalibrationWindowLow) + ".." +
-        std::to_string(CalibrationWindowHigh) + ", " + std::to_string(dead.size()) + " dead";
+        std::to_string(CalibrationWindowHigh);
+    // Every channel in use is counted once: in the window, beside it, dead or saturated.
+    if (below + above > 0) {
+        text += ", " + std::to_string(below + above) + " readable outside it (" +
+                std::to_string(below) + " below, " + std::to_string(above) + " above)";
+    }
+    text += ", " + std::to_string(dead.size()) + " dead";
     text += ChannelNumbersText(dead) + ", " + std::to_string(saturated.size()) + " saturated" +
             ChannelNumbersText(saturated);
     if (in_use > 0) text += "; zero levels " + FormatOneDecimal(lo) + " to " + FormatOneDecimal(hi);

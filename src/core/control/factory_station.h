@@ -4,7 +4,7 @@
 // around a target percentage of 2048 ("<CALIBRATE>& Auto-Gain", `Cmdcalibrar_Click`), writing one
 // setting to every channel (`cmd_setcalibra_Click`, `Cmd_setall_Click`), reading the settings
 // back into calvalue.dat (`SaveDeviceCalibration`), the gain curve of every channel over the
-// first eight pinhole and gain steps ("TEST CURVA DE GANANCIA", `cmdTEST_Click`), enabling and
+// first eight pinhole and gain steps ("Gain curve test", `cmdTEST_Click`), enabling and
 // disabling channels and releasing the port's entry of multitsk.dat on exit.
 //
 // Headless: state in FactoryStationState, what the window shows through a BenchView, questions

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "core/device/connection.h"
 #include "core/storage/file_system.h"
 
 namespace lumivo {
@@ -262,8 +263,17 @@ class TestRun {
         Conclude();
     }
 
-    // The status line of an ended test, after its beams were given their settings back.
+    // The status line of an ended test, after its beams were given their settings back. A
+    // test that did not reach its end says so in its report, which it has overwritten.
     void Conclude() {
+        if (st_.end != SelfTestEnd::Completed) {
+            st_.report += "\r\nPARTIAL REPORT: the device test " +
+                          std::string(SelfTestEndText(st_.end)) + " at step " +
+                          std::to_string(std::min<int>(st_.DeviceTestStep, kSelfTestLastStep)) +
+                          " of " + std::to_string(kSelfTestLastStep) +
+                          "; the tests after that step were not carried out.\r\n";
+            SaveReport();
+        }
         std::string text = std::string("Device test ") + SelfTestEndText(st_.end);
         if (st_.end == SelfTestEnd::Completed) {
             const auto passed = std::count_if(st_.verdicts.begin(), st_.verdicts.end(),
@@ -274,6 +284,8 @@ class TestRun {
         if (st_.settings_changed && !ctx_.offline) {
             text += "; " + WriteBackCalibratedSettings(ctx_.link, ctx_.storage);
         }
+        text += ". Report: " + st_.report_path.string();
+        if (st_.end != SelfTestEnd::Completed) text += " (partial)";
         st_.status = text;
         ctx_.view.ShowStatusLine(text);
     }
@@ -386,10 +398,14 @@ bool StartSelfTest(SelfTestContext& ctx, SelfTestState& state) {
     // An instrument that does not answer now was identified when it was connected.
     if (serial < 0 && ctx.link.SerialNumber > 0) serial = ctx.link.SerialNumber;
     state.serial = serial;
-    ctx.view.ShowCaption("SN" + std::to_string(serial));
+    // The instrument is named as on its label and in the main window ("LMVO00123"). The
+    // report's first line keeps its "Serial:SN123 <date>" fields, which earlier reports have,
+    // and names it so at the end.
+    const std::string instrument = serial >= 0 ? InstrumentSerialText(serial) : "no serial number";
+    ctx.view.ShowCaption(instrument);
     state.report_path = SelfTestReportPath(ctx.storage.install_dir, serial);
-    state.report =
-        "Serial:SN" + std::to_string(serial) + " " + ReportStamp(ctx.link.clock.Now()) + "\r\n";
+    state.report = "Serial:SN" + std::to_string(serial) + " " + ReportStamp(ctx.link.clock.Now()) +
+                   " (instrument " + instrument + ")\r\n";
     TestRun run(ctx, state);
     if (!run.SaveReport()) {
         // Nothing was changed yet: the test does not start without its report.

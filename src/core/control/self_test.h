@@ -53,7 +53,7 @@ inline constexpr BeamSetting kBeamMiddle{2, 2};
 inline constexpr const char* kStopBeforeTestingMessage = "Stop acquisition before Testing";
 inline constexpr const char* kSelfTestQuestion =
     "DEVICE TEST:\r\n"
-    "Ligth Microbeams will be adjusted to maximum and minimum.\r\n"
+    "Light Microbeams will be adjusted to maximum and minimum.\r\n"
     "Please, remove any microplate from the slot\r\n"
     " and close Lumivo door";
 inline constexpr const char* kDoorHint = "Open and close Lumivo Door to see sensing changes";
@@ -151,7 +151,8 @@ std::filesystem::path SelfTestReportPath(const std::filesystem::path& install_di
 
 // mnstatustest_Click: refuses while an acquisition runs or is paused, asks the first question
 // and, on OK, starts the timer, reads the serial number and creates the report with its first
-// line ("Serial:SN" + serial + " " + "yyyy-mm-dd_hh:mm"). Returns true when the test runs.
+// line ("Serial:SN" + serial + " " + "yyyy-mm-dd_hh:mm" + " (instrument LMVO" + five digits +
+// ")"). Returns true when the test runs.
 bool StartSelfTest(SelfTestContext& ctx, SelfTestState& state);
 
 // Timer_test_Timer: one step.

@@ -51,7 +51,7 @@ std::optional<std::int32_t> ChooseBasalMinutes(Dialogs& dialogs, std::int32_t ba
     const std::string first_prompt =
         "Basal acquisition is " + std::to_string(basal_length) +
         "min long, and BinSize=" + std::to_string(bin_size) + "min. \r\n\r\n" +
-        "How many minutes do you want to use to calculate Basal Meassurement?";
+        "How many minutes do you want to use to calculate Basal Measurement?";
     const std::string second_prompt = "Enter a value between " + std::to_string(bin_size) +
                                       " and " + std::to_string(basal_length);
     bool first = true;

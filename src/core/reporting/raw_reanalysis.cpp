@@ -644,7 +644,13 @@ RawRunOutcome ReanalyzeRawData(ReportEnvironment& env, const RawRunRequest& requ
     const std::int64_t bin = LeadingWholeNumber(request.bin_size_text);
     out.bin_size = static_cast<std::int32_t>(
         std::clamp<std::int64_t>(bin, kMinReanalysisBin, kMaxReportMinutes));
-    if (bin < kMinReanalysisBin) view.ShowBinSize(std::to_string(kMinReanalysisBin));
+    if (bin < kMinReanalysisBin) {
+        view.ShowBinSize(std::to_string(kMinReanalysisBin));
+        out.bin_size_note = "Bin size " + std::to_string(kMinReanalysisBin) + " min instead of " +
+                            std::to_string(bin) +
+                            ": the report of a re-analysis has bins of at least " +
+                            std::to_string(kMinReanalysisBin) + " minutes.";
+    }
 
     try {
         auto inputs = LoadReportInputs(env.storage, folder, &out.failure);

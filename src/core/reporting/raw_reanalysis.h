@@ -77,6 +77,7 @@ struct RawRunOutcome {
     std::string failure;     // why the run ended without its outputs ("" when completed/stopped)
     std::int32_t limit_minutes = 0;  // records below this minute were re-analysed
     std::int32_t bin_size = 0;       // the bin size asked of the report (at least 2)
+    std::string bin_size_note;       // why it is not the one asked for ("" when it is)
     std::size_t blocks = 0;          // N: records of counts.bin within the lapse
     std::size_t analysed = 0;        // blocks re-analysed from their raw data
     std::size_t missing = 0;         // blocks without raw data: their recorded counts were kept

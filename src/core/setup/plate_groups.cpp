@@ -138,6 +138,50 @@ std::vector<std::string> LabelsOfGroup(const ProjectState& project, const PlateM
     return out;
 }
 
+namespace {
+
+// The channels of well `well` that take part, in beam order.
+std::vector<int> WellChannelsTakingPart(const ProjectState& project, const PlateMap& plate,
+                                        int well) {
+    std::vector<int> out;
+    for (int ch = 0; ch < kChannelCount; ++ch)
+        if (plate.ChannelWell[At(ch)] == well && TakesPart(project, plate, ch)) out.push_back(ch);
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::string> WellEntriesOfGroup(const ProjectState& project, const PlateMap& plate,
+                                            int group) {
+    std::vector<std::string> out;
+    for (int well = 0; well <= plate.MaxWellIndex; ++well) {
+        const std::vector<int> channels = WellChannelsTakingPart(project, plate, well);
+        if (channels.empty()) continue;
+        const bool whole = std::all_of(channels.begin(), channels.end(), [&](int ch) {
+            return project.ChannelGroup[At(ch)] == project.ChannelGroup[At(channels.front())];
+        });
+        if (whole) {
+            if (project.ChannelGroup[At(channels.front())] == group)
+                out.push_back(WellName(plate, well));
+            continue;
+        }
+        for (int ch : channels)
+            if (project.ChannelGroup[At(ch)] == group) out.push_back(WellLabel(plate, ch));
+    }
+    return out;
+}
+
+bool MoveWellEntry(ProjectState& project, const PlateMap& plate, std::string_view entry,
+                   int group) {
+    if (entry.find('.') != std::string_view::npos) return MoveLabel(project, plate, entry, group);
+    const auto first = ChannelOfLabel(plate, std::string(entry) + ".0");
+    if (!first) return false;
+    bool moved = false;
+    for (int ch : WellChannelsTakingPart(project, plate, plate.ChannelWell[At(*first)]))
+        moved = MoveChannel(project, plate, ch, group) || moved;
+    return moved;
+}
+
 bool MoveChannel(ProjectState& project, const PlateMap& plate, int channel, int group) {
     if (!TakesPart(project, plate, channel)) return false;
     if (group != kFreeGroup && !IsGroupNumber(group)) return false;

@@ -52,6 +52,17 @@ std::vector<int> ChannelsOfGroup(const ProjectState& project, const PlateMap& pl
 std::vector<std::string> LabelsOfGroup(const ProjectState& project, const PlateMap& plate,
                                        int group);
 
+// The entries of the setup windows' well lists for `group` (kFreeGroup: the free wells), in
+// well order: a well whose beams that take part are all in the group is listed by its name
+// ("A1"); a beam of a well whose beams lie in different groups is listed by its label ("A1.2"),
+// the only case in which beams matter to the user.
+std::vector<std::string> WellEntriesOfGroup(const ProjectState& project, const PlateMap& plate,
+                                            int group);
+// Moves what an entry of those lists names: every beam of the well that takes part ("A1"), or
+// one beam ("A1.2"). False when the entry names nothing that takes part, or the group is none.
+bool MoveWellEntry(ProjectState& project, const PlateMap& plate, std::string_view entry,
+                   int group);
+
 // Puts a channel that takes part into `group` (kFreeGroup frees it). Returns false and changes
 // nothing for a channel that does not take part or a group number outside the table.
 bool MoveChannel(ProjectState& project, const PlateMap& plate, int channel, int group);

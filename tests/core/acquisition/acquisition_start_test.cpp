@@ -30,7 +30,7 @@ TEST(AcquisitionStart, PromptNamesTheCalibrationStateAndTheMonitorMode) {
     const std::string tail =
         "\r\n> To go into Monitor_mode (no calculation/recording) keep experiment name empty.";
     EXPECT_EQ(StartPromptText(true, true),
-              head + "> Auto Calibration is ON: Use experimental Microplate Direclty." + tail);
+              head + "> Auto Calibration is ON: Use experimental Microplate Directly." + tail);
     for (auto [cal, zero] : {std::pair{true, false}, {false, true}, {false, false}}) {
         EXPECT_EQ(StartPromptText(cal, zero),
                   head + "> Auto Calibration is OFF: Remember to read Blank." + tail);

@@ -38,8 +38,8 @@ TEST(PauseStop, StateMachineOfThePauseButton) {
         EXPECT_TRUE(rig.view.frame_shown);
         EXPECT_EQ(rig.view.title, kPausedCaption);
         EXPECT_TRUE(rig.view.controls.CmdPause_resumes);  // the button reads "Resume"
-        // The end cannot be foreseen while the counter is frozen.
-        EXPECT_EQ(rig.view.expected_end.has_value(), k.timer_while_paused);
+        // The end is known either way (with the counter frozen it moves on with the clock).
+        EXPECT_TRUE(rig.view.expected_end.has_value());
 
         // A paused tick reads nothing.
         const auto frames = rig.instrument.Stats().frames;
@@ -227,13 +227,24 @@ TEST(PauseStop, TheExpectedEndFollowsTheLapseAndThePause) {
     ASSERT_EQ(rig.Start("end"), StartOutcome::Started);
     rig.RunTicks(3);
     EXPECT_EQ(ExpectedEnd(rig), "10:00");
-    // A 10-minute pause with the counter frozen moves the end by 10 minutes.
+    // A 10-minute pause with the counter frozen moves the end by 10 minutes, minute by
+    // minute while it lasts.
     rig.Pause(MsgResult::Yes);
-    EXPECT_EQ(ExpectedEnd(rig), "-");
-    rig.clock.AdvanceMicros(10 * kMinuteUs);
+    EXPECT_EQ(ExpectedEnd(rig), "10:00");
+    rig.clock.AdvanceMicros(4 * kMinuteUs);
+    const auto during = rig.engine.ExpectedEnd();
+    ASSERT_TRUE(during.has_value());
+    EXPECT_EQ(during->minute, 4);
+    rig.clock.AdvanceMicros(6 * kMinuteUs);
     rig.engine.CmdPause_Click();
+    EXPECT_EQ(ExpectedEnd(rig), "10:10");  // at the resume, not a second later
     rig.RunTicks(20);
     EXPECT_EQ(ExpectedEnd(rig), "10:10");
+    // A pause with the counter running keeps the end where it was.
+    rig.Pause(MsgResult::No);
+    rig.clock.AdvanceMicros(3 * kMinuteUs);
+    EXPECT_EQ(rig.engine.ExpectedEnd()->minute, 10);
+    rig.engine.CmdPause_Click();
     rig.dialogs.QueueAnswer(MsgResult::Yes);
     rig.engine.RequestStop();
     EXPECT_EQ(ExpectedEnd(rig), "-");

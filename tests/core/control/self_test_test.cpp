@@ -167,7 +167,7 @@ TEST(SelfTest, HealthyPlatePassesEveryVerdictAndWritesTheReportLineByLine) {
     std::vector<std::string> rows;
     for (int r = 1; r <= 16; ++r) rows.push_back("Row[" + std::to_string(r) + "]: PASS!");
     const std::string verdicts =
-        Lines({"Serial:SN123 2026-03-14_09:30", "", "Test_all_100%: OK PASS!",
+        Lines({"Serial:SN123 2026-03-14_09:30 (instrument LMVO00123)", "", "Test_all_100%: OK PASS!",
                "Number of Channels > 80% = 384", "", "Test_all_0%: OK PASS!",
                "Number of Channels < 20% = 384", "", "Test_24_Columns:"}) +
         Lines(cols) + Lines({"", "Test_16_Rows:"}) + Lines(rows) +
@@ -196,7 +196,7 @@ TEST(SelfTest, HealthyPlatePassesEveryVerdictAndWritesTheReportLineByLine) {
     EXPECT_DOUBLE_EQ(b.view.progress.back(), 110 * 0.83);
     EXPECT_EQ(b.view.opened, b.state.report_path);
     EXPECT_EQ(b.view.restores, 1);
-    EXPECT_EQ(b.view.captions.front(), "SN123");
+    EXPECT_EQ(b.view.captions.front(), "LMVO00123");
     EXPECT_EQ(b.view.captions.back(), kNoTemperatureCaption);
     for (const char* c :
          {"[ON ALL]", "[Test100%=PASS!]", "[OFF ALL]", "[Test0%=PASS!]", "[1 COLUMN]",
@@ -214,7 +214,9 @@ TEST(SelfTest, HealthyPlatePassesEveryVerdictAndWritesTheReportLineByLine) {
     EXPECT_EQ(b.rig.Registers().Gain, cal.Gain);
     EXPECT_EQ(b.view.status,
               "Device test completed: 42 of 42 verdicts PASS; the calibrated settings of "
-              "calvalue.dat were written back to the instrument");
+              "calvalue.dat were written back to the instrument. Report: " +
+                  b.state.report_path.string());
+    EXPECT_EQ(b.Report().find("PARTIAL"), std::string::npos);
 }
 
 TEST(SelfTest, DeadChannelAndBlockedColumnGiveTheirNonPassLines) {
@@ -259,7 +261,7 @@ TEST(SelfTest, DeadChannelAndBlockedColumnGiveTheirNonPassLines) {
     std::vector<int> failed = {17};
     for (int ch = 80; ch < 96; ++ch) failed.push_back(ch);
     EXPECT_EQ(SelfTestFailedChannels(b.state), failed);
-    EXPECT_EQ(b.Report().substr(0, 31), "Serial:SN123 2026-03-14_09:30\r\n");
+    EXPECT_EQ(b.Report().substr(0, 54), "Serial:SN123 2026-03-14_09:30 (instrument LMVO00123)\r\n");
     EXPECT_NE(b.view.status.find("Device test completed: 23 of 42 verdicts PASS"),
               std::string::npos);
 }
@@ -281,9 +283,9 @@ TEST(SelfTest, EndingEarlyStillWritesTheCalibratedSettingsBack) {
         {"a short block", MsgResult::Yes, 25,
          [](sim::Instrument& i) { i.Faults().short_blocks = 1; }, true, SelfTestEnd::ComError,
          "COM Error", "Device test stopped (COM Error: a block reply was short); " + written_back},
-        {"No to OK to proceed", MsgResult::No, -1, nullptr, true, SelfTestEnd::Declined, "SN123",
+        {"No to OK to proceed", MsgResult::No, -1, nullptr, true, SelfTestEnd::Declined, "LMVO00123",
          "Device test stopped (No to \"OK to proceed?\"); " + written_back},
-        {"no calvalue.dat", MsgResult::No, -1, nullptr, false, SelfTestEnd::Declined, "SN123",
+        {"no calvalue.dat", MsgResult::No, -1, nullptr, false, SelfTestEnd::Declined, "LMVO00123",
          "Device test stopped (No to \"OK to proceed?\"); there is no calvalue.dat, so the beams "
          "keep the test's settings: run a calibration (Fast CALIB) before recording"},
         // A calvalue.dat that does not set every channel is no calibration: writing it back
@@ -319,7 +321,8 @@ TEST(SelfTest, EndingEarlyStillWritesTheCalibratedSettingsBack) {
         b.Run(c.proceed, c.fault_at_step, [&] { c.fault(b.rig.instrument); });
         EXPECT_EQ(b.state.end, c.end);
         EXPECT_EQ(b.view.captions.back(), c.caption);
-        EXPECT_EQ(b.view.status, c.status);
+        EXPECT_EQ(b.view.status,
+                  c.status + ". Report: " + b.state.report_path.string() + " (partial)");
         EXPECT_FALSE(b.view.timer);
         if (c.with_calvalue) {
             EXPECT_EQ(b.rig.Registers().PinHole, cal.PinHole);
@@ -332,9 +335,13 @@ TEST(SelfTest, EndingEarlyStillWritesTheCalibratedSettingsBack) {
     TestBench b;
     b.WriteCalibration();
     b.Run(MsgResult::Yes, 25, [&] { b.rig.instrument.Faults().short_blocks = 1; });
+    // ... and says, at its end, that it is not the whole test (the earlier one it overwrote
+    // may have been).
     EXPECT_EQ(b.Report(),
-              "Serial:SN123 2026-03-14_09:30\r\n\r\nTest_all_100%: OK PASS!\r\n"
-              "Number of Channels > 80% = 384\r\n");
+              "Serial:SN123 2026-03-14_09:30 (instrument LMVO00123)\r\n\r\nTest_all_100%: OK "
+              "PASS!\r\nNumber of Channels > 80% = 384\r\n\r\nPARTIAL REPORT: the device test "
+              "stopped (COM Error: a block reply was short) at step 25 of 110; the tests after "
+              "that step were not carried out.\r\n");
     EXPECT_EQ(b.state.DeviceTestStep, 25);
 }
 
@@ -351,7 +358,11 @@ TEST(SelfTest, AFailedChannelWriteEndsTheTestAndNamesTheChannel) {
     EXPECT_EQ(b.view.status,
               "Device test stopped (a channel setting could not be written); channel 40 could "
               "not be written, so the calibrated settings were NOT all written back (channels "
-              "0..39 were): run a calibration (Fast CALIB) before recording");
+              "0..39 were): run a calibration (Fast CALIB) before recording. Report: " +
+                  b.state.report_path.string() + " (partial)");
+    EXPECT_NE(b.Report().find("PARTIAL REPORT: the device test stopped (a channel setting could "
+                              "not be written) at step 110 of 110"),
+              std::string::npos);
 }
 
 TEST(SelfTest, RefusalsAndCancelChangeNothing) {

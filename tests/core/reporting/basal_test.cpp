@@ -75,7 +75,7 @@ TEST(Basal, MinutesAreAskedOnlyForLongBasalAcquisitions) {
     };
     const std::string first =
         "Basal acquisition is 60min long, and BinSize=30min. \r\n\r\n"
-        "How many minutes do you want to use to calculate Basal Meassurement?";
+        "How many minutes do you want to use to calculate Basal Measurement?";
     const std::string second = "Enter a value between 30 and 60";
     for (const Case& c : cases) {
         ScriptedDialogs d;

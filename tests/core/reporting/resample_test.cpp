@@ -103,9 +103,19 @@ TEST(Resample, BinSizeCorrection) {
         {0, 100, 1},   {-5, 100, 1}, {60, 20, 20}, {120, 50, 45},
         {30, 100, 30}, {31, 30, 30}, {45, 31, 30}, {1440, 1439, 1425},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(CorrectBinSize(c.requested, c.length), c.expected)
             << c.requested << " on " << c.length;
+        // A corrected size always comes with its reason, an unchanged one with none.
+        EXPECT_EQ(BinCorrectionText(c.requested, c.expected, c.length).empty(),
+                  c.requested == c.expected)
+            << c.requested << " on " << c.length;
+    }
+    EXPECT_EQ(BinCorrectionText(0, 1, 100),
+              "a bin of 0 min holds nothing: bin size corrected to 1 min");
+    EXPECT_EQ(BinCorrectionText(60, 20, 20),
+              "the recording (20 min) is shorter than the bin of 60 min: bin size corrected to "
+              "20 min");
 }
 
 TEST(Resample, ABinIsRaisedUntilItHoldsEnoughWindows) {

@@ -336,3 +336,34 @@ TEST(SetupMouse, RectanglesAssignAndFreeTheEnabledChannelsOfTheirWells) {
     EXPECT_EQ(LabelsOfGroup(p, plate, 2).size(), 191u);
     EXPECT_TRUE(LabelsOfGroup(p, plate, kFreeGroup).empty());
 }
+
+TEST(SetupGroups, WellListsShowWellsAndBeamsOnlyOfSplitWells) {
+    const PlateMap plate = Plate("w96f");  // two beams a well: A1 is channels 0 and 16
+    ProjectState p = FreeProject();
+    p.ChannelGroup[0] = 4;  // A1.0 in the group, A1.1 free: a split well
+    p.ChannelGroup[At(Ch(2, 0))] = 4;
+    p.ChannelGroup[At(Ch(3, 0))] = 4;  // A2 whole
+    EXPECT_EQ(WellEntriesOfGroup(p, plate, 4), (std::vector<std::string>{"A1.0", "A2"}));
+    const auto free_entries = WellEntriesOfGroup(p, plate, kFreeGroup);
+    ASSERT_EQ(free_entries.size(), 96u - 1u);  // A1.1 and the 94 free wells
+    EXPECT_EQ(free_entries[0], "A1.1");
+    EXPECT_EQ(free_entries[1], "B1");
+
+    // A well moves with all its beams, a beam of a split well alone.
+    EXPECT_TRUE(MoveWellEntry(p, plate, "A2", kFreeGroup));
+    EXPECT_EQ(p.ChannelGroup[At(Ch(2, 0))], kFreeGroup);
+    EXPECT_EQ(p.ChannelGroup[At(Ch(3, 0))], kFreeGroup);
+    EXPECT_TRUE(MoveWellEntry(p, plate, "A1.1", 4));
+    EXPECT_EQ(WellEntriesOfGroup(p, plate, 4), std::vector<std::string>{"A1"});
+    // A disabled beam stays where it is and is not listed.
+    p.ChannelEnabled[At(Ch(5, 2))] = 0;  // B3.1
+    EXPECT_TRUE(MoveWellEntry(p, plate, "B3", 7));
+    EXPECT_EQ(p.ChannelGroup[At(Ch(4, 2))], 7);
+    EXPECT_EQ(p.ChannelGroup[At(Ch(5, 2))], kFreeGroup);
+    EXPECT_EQ(WellEntriesOfGroup(p, plate, 7), std::vector<std::string>{"B3"});
+    const auto before = p.ChannelGroup;
+    EXPECT_FALSE(MoveWellEntry(p, plate, "Z9", 1));
+    EXPECT_FALSE(MoveWellEntry(p, plate, "C1", 384));
+    EXPECT_FALSE(MoveWellEntry(p, plate, "", 1));
+    EXPECT_EQ(p.ChannelGroup, before);
+}
