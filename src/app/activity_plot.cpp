@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QHelpEvent>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QToolTip>
 #include <algorithm>
@@ -164,14 +165,11 @@ void RenderTimeCourse(QPainter& p, const QRect& area, const ActivityData& d) {
     double top = 0;
     for (const auto& window : d.course.groups)
         for (const auto& g : window) top = std::max(top, g.mean);
+    const TimeCourseLayout layout = LayOutTimeCourse(area, d, p.fontMetrics());
     const QRectF plot =
-        Axes(p, area, AxisTop(top),
-             QString("Group means over the run (%1 windows)").arg(d.course.minutes.size()),
+        Axes(p, layout.axes, AxisTop(top),
+             QString("Group means over the run (%1 windows)").arg(d.course.windows.size()),
              "counts per well", 20);
-    // Across: the windows (their minutes are whole minutes, several windows share one).
-    const double last_window =
-        d.course.windows.empty() ? 0.0 : static_cast<double>(d.course.windows.back());
-    const double x_top = std::max(1.0, last_window);
     p.setPen(QColor(90, 90, 90));
     p.drawText(QRectF(plot.left(), plot.bottom() + 2, 200, 15), Qt::AlignLeft, "window 1");
     if (!d.course.minutes.empty()) {
@@ -184,20 +182,9 @@ void RenderTimeCourse(QPainter& p, const QRect& area, const ActivityData& d) {
         DrawWaiting(p, plot, "The course starts with the first window");
         return;
     }
-    const double scale_top = AxisTop(top);
     p.setRenderHint(QPainter::Antialiasing, true);
-    // A week of windows is thousands: at most about two points per pixel column.
-    const std::size_t step = std::max<std::size_t>(
-        1, d.course.minutes.size() /
-               std::max<std::size_t>(1, static_cast<std::size_t>(plot.width()) * 2));
     for (std::size_t gi = 0; gi < d.layout.groups.size(); ++gi) {
-        QPolygonF line;
-        for (std::size_t w = 0; w < d.course.minutes.size(); w += step) {
-            if (gi >= d.course.groups[w].size()) continue;
-            line.append(
-                QPointF(plot.left() + d.course.minutes[w] / x_top * plot.width(),
-                        plot.bottom() - d.course.groups[w][gi].mean / scale_top * plot.height()));
-        }
+        const QPolygonF line = TimeCourseLine(d, gi, plot);
         p.setPen(QPen(GroupColour(d.layout.groups[gi]), 1.6));
         if (line.size() > 1) p.drawPolyline(line);
         if (line.size() < 200) {
@@ -205,14 +192,20 @@ void RenderTimeCourse(QPainter& p, const QRect& area, const ActivityData& d) {
         }
     }
     p.setRenderHint(QPainter::Antialiasing, false);
-    // Key: the first groups, top left inside the plot.
-    double y = plot.top() + 4;
-    for (std::size_t gi = 0; gi < d.layout.groups.size() && gi < 12; ++gi) {
-        p.fillRect(QRectF(plot.left() + 6, y + 5, 12, 4), GroupColour(d.layout.groups[gi]));
+    // Key: beside the plot, never over its lines.
+    double y = layout.key.top();
+    for (std::size_t gi = 0; gi < d.layout.groups.size() && gi < kTimeCourseKeyGroups; ++gi) {
+        p.fillRect(QRectF(layout.key.left(), y + 5, 12, 4), GroupColour(d.layout.groups[gi]));
         p.setPen(QColor(40, 40, 40));
-        p.drawText(QRectF(plot.left() + 22, y, 160, 14), Qt::AlignLeft | Qt::AlignVCenter,
-                   GroupLabel(d, d.layout.groups[gi]));
+        p.drawText(QRectF(layout.key.left() + 16, y, layout.key.width() - 16, 14),
+                   Qt::AlignLeft | Qt::AlignVCenter,
+                   p.fontMetrics().elidedText(GroupLabel(d, d.layout.groups[gi]), Qt::ElideRight,
+                                              static_cast<int>(layout.key.width()) - 16));
         y += 14;
+    }
+    if (d.layout.groups.size() > kTimeCourseKeyGroups) {
+        p.drawText(QRectF(layout.key.left(), y, layout.key.width(), 14), Qt::AlignLeft,
+                   QString("... %1 more").arg(d.layout.groups.size() - kTimeCourseKeyGroups));
     }
 }
 
@@ -374,6 +367,45 @@ void RenderBendHistogram(QPainter& p, const QRect& area, const ActivityData& d) 
 }
 
 }  // namespace
+
+TimeCourseLayout LayOutTimeCourse(const QRect& area, const ActivityData& d,
+                                  const QFontMetrics& metrics) {
+    TimeCourseLayout out;
+    int key_width = 0;
+    for (std::size_t gi = 0; gi < d.layout.groups.size() && gi < kTimeCourseKeyGroups; ++gi)
+        key_width = std::max(key_width, metrics.horizontalAdvance(GroupLabel(d, d.layout.groups[gi])));
+    if (key_width == 0) {
+        out.axes = area;
+        return out;
+    }
+    key_width = std::clamp(key_width + 20, 60, std::max(60, area.width() / 4));
+    out.axes = area.adjusted(0, 0, -key_width, 0);
+    // The plot's frame ends 12 pixels inside the axes' area (see Axes).
+    out.key = QRectF(out.axes.right() - 4.0, area.top() + 24.0, key_width, area.height() - 24.0);
+    return out;
+}
+
+QPolygonF TimeCourseLine(const ActivityData& d, std::size_t group_index, const QRectF& plot) {
+    QPolygonF line;
+    if (d.course.windows.empty()) return line;
+    double top = 0;
+    for (const auto& window : d.course.groups)
+        for (const auto& g : window) top = std::max(top, g.mean);
+    const double scale_top = AxisTop(top);
+    // Across: the windows, one point each (several windows share a whole minute).
+    const double x_top = std::max(1.0, static_cast<double>(d.course.windows.back()));
+    // A week of windows is thousands: at most about two points per pixel column.
+    const std::size_t step = std::max<std::size_t>(
+        1, d.course.windows.size() /
+               std::max<std::size_t>(1, static_cast<std::size_t>(plot.width()) * 2));
+    for (std::size_t w = 0; w < d.course.windows.size(); w += step) {
+        if (group_index >= d.course.groups[w].size()) continue;
+        line.append(QPointF(
+            plot.left() + static_cast<double>(d.course.windows[w]) / x_top * plot.width(),
+            plot.bottom() - d.course.groups[w][group_index].mean / scale_top * plot.height()));
+    }
+    return line;
+}
 
 // ---- ActivityData ----
 

@@ -14,6 +14,9 @@
 #pragma once
 
 #include <QColor>
+#include <QFontMetrics>
+#include <QPolygonF>
+#include <QRectF>
 #include <QString>
 #include <QWidget>
 #include <cstddef>
@@ -82,6 +85,19 @@ double HeatScaleTop(const ActivityData& data);
 // Where the heat map draws the plate in `area`, and the well under `position`.
 std::optional<int> HeatmapWellAt(const QRect& area, const ActivityData& data, QPointF position);
 QPointF HeatmapWellCentre(const QRect& area, const ActivityData& data, int well);
+
+// The time course's parts in `area`: the axes (the plot frame lies inside them) and, beside
+// them, the key naming the first kTimeCourseKeyGroups groups (empty without groups).
+inline constexpr std::size_t kTimeCourseKeyGroups = 12;
+struct TimeCourseLayout {
+    QRect axes;
+    QRectF key;
+};
+TimeCourseLayout LayOutTimeCourse(const QRect& area, const ActivityData& data,
+                                  const QFontMetrics& metrics);
+// The points of one group (by its index in the layout) in the plot frame `plot`: one per
+// window, by the window's number.
+QPolygonF TimeCourseLine(const ActivityData& data, std::size_t group_index, const QRectF& plot);
 
 // Paints the view of `settings` into `area`.
 void RenderActivityPlot(QPainter& p, const QRect& area, const ActivityData& data,

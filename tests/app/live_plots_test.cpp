@@ -8,6 +8,7 @@
 #include <QPainter>
 
 #include "app/activity_plot.h"
+#include "app/plate_view.h"
 #include "app/signal_plot.h"
 #include "app_test_support.h"
 #include "core/acquisition/acquisition_rig.h"
@@ -190,6 +191,46 @@ TEST(Heatmap, ColoursTheWellsOfAw96fPlateFromACountsRecord) {
     EXPECT_EQ(data.WellText(9).toStdString(), "B2 - Group1 - 9.0 counts");
     EXPECT_EQ(data.WellText(kOffWell).toStdString(), "F1: switched off");
     EXPECT_NE(data.WellText(kDeadWell).indexOf("dead"), -1);
+}
+
+// "Time course": one point per window, also where several windows share a whole minute, and
+// the key beside the plot, not over its lines.
+TEST(TimeCourse, EveryWindowIsAPointAndTheKeyStaysOffTheData) {
+    testing::TestApplication();
+    PlateMap plate;
+    BuildDefaultPlateMap("w96f", plate);
+    ProjectState project;
+    SetDefaultGroupNames(project);
+    project.ChannelEnabled.fill(1);
+    for (std::size_t c = 0; c < kBeamChannelCount; ++c)
+        project.ChannelGroup[c] = static_cast<std::int16_t>(plate.ChannelWell[c] < 0 ? -1 : 1);
+    ActivityData data;
+    data.Prepare(plate, project);
+    std::vector<CountsRecord> records(5);
+    const int minutes[] = {0, 1, 1, 2, 2};  // windows of about 35 s
+    for (std::size_t w = 0; w < records.size(); ++w) {
+        records[w].elapsed_minutes = minutes[w];
+        for (std::size_t c = 0; c < kBeamChannelCount; ++c)
+            records[w].values[c] = static_cast<std::int16_t>(10 + 5 * w);
+    }
+    data.course.Update(data.layout, records);
+    ASSERT_EQ(data.course.windows.size(), 5u);
+
+    QImage image(900, 400, QImage::Format_RGB32);
+    QPainter p(&image);
+    const TimeCourseLayout layout = LayOutTimeCourse(image.rect(), data, p.fontMetrics());
+    const QRectF plot(layout.axes.left() + 48.0, layout.axes.top() + 24.0,
+                      layout.axes.width() - 60.0, layout.axes.height() - 44.0);
+    const QPolygonF line = TimeCourseLine(data, 0, plot);
+    ASSERT_EQ(line.size(), 5);
+    for (int i = 1; i < line.size(); ++i) EXPECT_GT(line[i].x(), line[i - 1].x() + 10) << i;
+    EXPECT_FALSE(layout.key.isEmpty());
+    EXPECT_GE(layout.key.left(), plot.right());
+    for (const QPointF& pt : line) EXPECT_FALSE(layout.key.contains(pt));
+    // Drawn: the title counts the windows the lines show.
+    RenderActivityPlot(p, image.rect(), data, {ActivityView::TimeCourse, 0});
+    p.end();
+    EXPECT_GT(PixelsNear(image, GroupColour(1)), 50);
 }
 
 // The main window's live plots follow a run: the hand-over from the ticks, the activity after
