@@ -33,10 +33,29 @@ QString ToolTipOf(const offline::RecordingStatus& s) {
     if (!s.pauses.empty() || s.frozen_pauses > 0)
         text += QString(", paused %1 times").arg(s.pauses.size() + s.frozen_pauses);
     if (!s.has_event_log) text += " (no events.log: silences and pauses are not known)";
+    for (const offline::StripPeriod& period : s.periods)
+        text += QString("\nminute %1: %2")
+                    .arg(period.begin_minute, 0, 'f', 1)
+                    .arg(QString::fromUtf8(period.caption.c_str()));
     return text;
 }
 
 }  // namespace
+
+QRect PeriodRect(const offline::StripPeriod& period, double run_minutes, const QRect& bar) {
+    const double scale = run_minutes > 0 ? bar.width() / run_minutes : 0.0;
+    const double x0 = bar.left() + period.begin_minute * scale;
+    const double x1 = bar.left() + period.end_minute * scale;
+    const double width = std::max(x1 - x0, static_cast<double>(kPeriodMarkWidth));
+    const double left = std::clamp(x0 + (x1 - x0) / 2 - width / 2, static_cast<double>(bar.left()),
+                                   bar.right() + 1 - width);
+    return QRect(static_cast<int>(std::lround(left)), bar.top(),
+                 static_cast<int>(std::lround(width)), bar.height());
+}
+
+QRect StatusStrip::BarRect() const {
+    return QRect(kMargin, 2, std::max(1, width() - 2 * kMargin), kBarHeight);
+}
 
 QColor StripColour(StripKind kind) {
     switch (kind) {
@@ -73,7 +92,7 @@ void StatusStrip::SetStatus(std::optional<offline::RecordingStatus> status) {
 void StatusStrip::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), palette().window());
-    const QRect bar(kMargin, 2, std::max(1, width() - 2 * kMargin), kBarHeight);
+    const QRect bar = BarRect();
     p.fillRect(bar, StripColour(StripKind::None));
     if (status_ && status_->run_minutes > 0) {
         const offline::RecordingStatus& s = *status_;
@@ -91,6 +110,10 @@ void StatusStrip::paintEvent(QPaintEvent*) {
             p.fillRect(QRect(x0, bar.top(), std::max(1, x1 - x0), bar.height()),
                        StripColour(kinds[i]));
         }
+        // The periods over the cells, each in its kind's colour and at least a mark wide, so a
+        // pause of seconds in a week's run can still be seen.
+        for (const offline::StripPeriod& period : s.periods)
+            p.fillRect(PeriodRect(period, s.run_minutes, bar), StripColour(period.kind));
     }
     p.setPen(QColor(120, 120, 120));
     p.drawRect(bar.adjusted(0, 0, -1, -1));

@@ -20,6 +20,7 @@
 #include "app/frm_offline.h"
 #include "app/frm_report.h"
 #include "app/qt_dialogs.h"
+#include "app/status_strip.h"
 #include "app_test_support.h"
 #include "core/acquisition/data_files.h"
 #include "core/offline/join_acquisitions.h"
@@ -108,6 +109,39 @@ struct OfflineRig {
         return FromQ(Control<QPlainTextEdit>(&w(), "txt_summary")->toPlainText());
     }
 };
+
+// The strip draws its periods over the windows in their colour: a pause that held the time
+// counter (no stretch of the elapsed axis) is a grey mark where it was.
+TEST(StatusStrip, APauseThatHeldTheCounterShowsAsAMark) {
+    testing::TestApplication();
+    std::vector<std::int32_t> minutes;
+    for (int m = 1; m <= 60; ++m) minutes.push_back(m);
+    const std::string log =
+        "2026-03-14 10:00:00  Sampling started\r\n"
+        "2026-03-14 10:30:00  Paused, time counter stopped, at 00:30:00 [0d]\r\n"
+        "2026-03-14 10:30:18  Resumed after a pause of 00:00:18 [0d] (not counted in the "
+        "lapse)\r\n";
+    StatusStrip strip;
+    strip.resize(600, 46);
+    const auto count_paused = [&] {
+        const QImage image = strip.grab().toImage();
+        const QRect bar = strip.BarRect();
+        int n = 0;
+        for (int x = bar.left() + 1; x < bar.right(); ++x)
+            n += image.pixelColor(x, bar.center().y()) == StripColour(offline::StripKind::Paused);
+        return n;
+    };
+    strip.SetStatus(offline::AnalyseRecording(minutes, ""));
+    EXPECT_EQ(count_paused(), 0);
+    strip.SetStatus(offline::AnalyseRecording(minutes, log));
+    EXPECT_GE(count_paused(), kPeriodMarkWidth);
+    EXPECT_LE(count_paused(), 2 * kPeriodMarkWidth);
+    // In the middle of the bar, where the pause began.
+    const QRect mark = PeriodRect(strip.status()->periods.at(0), strip.status()->run_minutes,
+                                  strip.BarRect());
+    EXPECT_NEAR(mark.center().x(), strip.BarRect().center().x(), 8);
+    EXPECT_NE(strip.toolTip().indexOf("paused 18 s with the time counter held"), -1);
+}
 
 TEST(OfflineWindow, OpensExpandsChoosesAnAcquisitionAndReachesItsReport) {
     OfflineRig r;

@@ -138,7 +138,14 @@ RecordingStatus AnalyseRecording(std::span<const std::int32_t> record_minutes,
         for (const WallPeriod& w : log.interruptions) st.interruptions.push_back(ToElapsed(log, w));
         st.windows_not_recorded = log.windows_not_recorded;
         st.frozen_pauses = log.frozen_pauses.size();
-        for (const WallPeriod& w : log.frozen_pauses) st.frozen_pause_seconds += w.end - w.begin;
+        for (const WallPeriod& w : log.frozen_pauses) {
+            st.frozen_pause_seconds += w.end - w.begin;
+            const double at = ElapsedMinutesAt(log, w.begin);
+            st.periods.push_back({at, at, StripKind::Paused,
+                                  "paused " + DurationText(w.end - w.begin) +
+                                      (w.ended ? "" : " (not resumed)") +
+                                      " with the time counter held"});
+        }
         log_end_minute = ElapsedMinutesAt(log, log.end.value_or(log.last));
     }
 
@@ -192,6 +199,14 @@ RecordingStatus AnalyseRecording(std::span<const std::int32_t> record_minutes,
         i.end = std::clamp(i.end, 0.0, st.run_minutes);
     }
     st.segments = Flatten(intervals);
+    for (StripPeriod& p : st.periods) {
+        p.begin_minute = std::clamp(p.begin_minute, 0.0, st.run_minutes);
+        p.end_minute = std::clamp(p.end_minute, p.begin_minute, st.run_minutes);
+    }
+    std::stable_sort(st.periods.begin(), st.periods.end(),
+                     [](const StripPeriod& a, const StripPeriod& b) {
+                         return a.begin_minute < b.begin_minute;
+                     });
     return st;
 }
 

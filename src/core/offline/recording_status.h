@@ -39,6 +39,16 @@ struct StripSegment {
     StripKind kind = StripKind::None;
 };
 
+// A period the strip draws over its cells in the colour of its kind, with what it was for the
+// reader. One that took no elapsed time (a pause that held the time counter: the records'
+// minutes go on after it as if it had not been) is drawn as a mark at its place.
+struct StripPeriod {
+    double begin_minute = 0.0;
+    double end_minute = 0.0;  // == begin_minute for a mark
+    StripKind kind = StripKind::Paused;
+    std::string caption;  // "paused 18 s (time counter held)"
+};
+
 // A stretch of events.log in elapsed minutes, with its wall-clock length.
 struct LoggedPeriod {
     double begin_minute = 0.0;
@@ -65,6 +75,9 @@ struct RecordingStatus {
     std::int64_t windows_not_recorded = 0;    // as events.log counts them
     // The time axis 0..run_minutes cut into stretches, in order, neighbours of different kinds.
     std::vector<StripSegment> segments;
+    // Drawn over the stretches, in order of their beginning: the pauses that held the time
+    // counter, which have no stretch of their own on the elapsed axis.
+    std::vector<StripPeriod> periods;
 };
 
 // The status of a run from the elapsed minutes of its records (in file order) and the text of

@@ -114,6 +114,16 @@ TEST(RecordingStatus, GapsPausesSilencesAndTheEndOfTheLog) {
         EXPECT_EQ(st.windows_missing, c.missing);
         ExpectSegments(st.segments, c.segments);
     }
+    // The frozen pause has no stretch of the elapsed axis: it is a period of its own, a mark
+    // at the minute it began.
+    const RecordingStatus frozen = AnalyseRecording(cases[3].minutes, cases[3].log);
+    ASSERT_EQ(frozen.periods.size(), 1u);
+    EXPECT_NEAR(frozen.periods[0].begin_minute, 5.0, 1e-9);
+    EXPECT_NEAR(frozen.periods[0].end_minute, 5.0, 1e-9);
+    EXPECT_EQ(frozen.periods[0].kind, K::Paused);
+    EXPECT_EQ(frozen.periods[0].caption, "paused 30 min 00 s with the time counter held");
+    EXPECT_TRUE(AnalyseRecording(cases[2].minutes, cases[2].log).periods.empty());
+
     const RecordingStatus silent = AnalyseRecording(Minutes({{1, 4}}), cases[5].log);
     ASSERT_EQ(silent.silences.size(), 1u);
     EXPECT_FALSE(silent.silences[0].ended);
