@@ -83,6 +83,10 @@ void Frm_offline::BuildControls() {
     auto* root = Named(new QSplitter(Qt::Horizontal, this), "frm_split");
     root->setChildrenCollapsible(false);
     outer->addWidget(root, 1);
+    // The status line: what the last export wrote, and where.
+    lbl_status = Named(new QLabel(this), "lbl_offlinestatus");
+    lbl_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    outer->addWidget(lbl_status);
 
     // ---- Left: the list ----
     auto* left_widget = new QWidget(root);
@@ -677,10 +681,14 @@ void Frm_offline::WriteAndOpen(const char* name, std::string content) {
     try {
         ctx_.files.WriteFile(file, std::move(content));
     } catch (const StorageError& e) {
+        lbl_status->setText(ToQ("Not written: " + file.string()));
         ctx_.dialogs.MessageBox(FileErrorTag(file) + " " + e.what());
         return;
     }
-    if (!host_.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(file.string()))))
+    const bool opened = host_.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(file.string())));
+    lbl_status->setText(ToQ("Written: " + file.string() +
+                            (opened ? " (opened)" : " (no application could open it)")));
+    if (!opened)
         ctx_.dialogs.MessageBox(file.string() +
                                 " was written; no application could be started to show it.");
 }

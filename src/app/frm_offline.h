@@ -177,6 +177,7 @@ class Frm_offline : public QWidget, private reporting::RawRunView {
     QPushButton* cmd_stopanalysis;
     QLabel* lbl_analysis;
     StatusStrip* Pic_status;
+    QLabel* lbl_status;  // the status line under the window
     QStackedWidget* Picreal;
     QPlainTextEdit* txt_summary;
     QChartView* Picgroups;

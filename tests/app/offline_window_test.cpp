@@ -342,6 +342,9 @@ TEST(OfflineWindow, GroupActivityAndTheExportsOfTheView) {
 
     r.Trigger("asciiexporta");
     const fs::path data = r.inst.install() / kAsciiExportFile;
+    // The window says where the table went.
+    EXPECT_EQ(Text(Control<QLabel>(&w, "lbl_offlinestatus")),
+              "Written: " + data.string() + " (opened)");
     const std::string table = ReadFile(data);
     EXPECT_EQ(table.substr(0, table.find("\r\n")),
               "Group activity of " + r.run.string() + " (mean counts per well in 2 min bins)");
