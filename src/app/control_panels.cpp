@@ -103,6 +103,14 @@ void ControlPanels::AddMenuEntries(QMenu* calibration, QMenu* tools_menu) {
     mncal_off = calibration->addAction("Automatic calibration");
     mncal_off->setObjectName("mncal_off");
     for (QAction* a : {mncal_on, mncal_off}) a->setCheckable(true);
+    calibration->addSeparator();
+    mn_fastcalib = calibration->addAction(kFastCalibEntry);
+    mn_fastcalib->setObjectName("mn_fastcalib");
+    mn_fastzero = calibration->addAction(kFastZeroEntry);
+    mn_fastzero->setObjectName("mn_fastzero");
+    calibration->setToolTipsVisible(true);
+    connect(mn_fastcalib, &QAction::triggered, this, &ControlPanels::cmd_calibra_Click);
+    connect(mn_fastzero, &QAction::triggered, this, &ControlPanels::Cmd_autozero_Click);
     lght_ctl = tools_menu->addAction("Light control");
     lght_ctl->setObjectName("lght_ctl");
     temp_ctl = tools_menu->addAction("Temperature control");
@@ -163,6 +171,25 @@ void ControlPanels::ShowCalibrationControls() {
     frm_mn1->Show(c);
     if (mncal_on != nullptr) mncal_on->setChecked(c.mncal_on_checked);
     if (mncal_off != nullptr) mncal_off->setChecked(c.mncal_off_checked);
+    if (mn_fastcalib == nullptr) return;
+    // When they can be used, and where their buttons are.
+    const bool offline = Offline();
+    const QString where =
+        "The calibration panel shows its button while Auto %1 is unticked (Calibration > Manual "
+        "calibration tools).";
+    const QString needs =
+        offline ? QString("Needs the instrument: press Connect first. ")
+                : QString(
+                      "Usable with the instrument connected and no blank running; during a "
+                      "recording it runs within the run. Choose it again to stop it. ");
+    mn_fastcalib->setEnabled(!offline);
+    mn_fastzero->setEnabled(!offline);
+    mn_fastcalib->setToolTip(needs + where.arg("Calibration"));
+    mn_fastzero->setToolTip(needs + where.arg("Zero"));
+    if (!running_) {
+        mn_fastcalib->setText(kFastCalibEntry);
+        mn_fastzero->setText(kFastZeroEntry);
+    }
 }
 
 void ControlPanels::ShowClimate() {
@@ -203,12 +230,17 @@ void ControlPanels::RunFromButton(QPushButton* button, Body body) {
     }
     const QString caption = button->text();
     if (standalone) button->setText(kStopCaption);
+    QAction* entry = button == frm_mn1->cmd_calibra    ? mn_fastcalib
+                     : button == frm_mn1->Cmd_autozero ? mn_fastzero
+                                                       : nullptr;
+    if (entry != nullptr && standalone) entry->setText("Stop " + caption);
     body(standalone);
     button->setText(caption);
     for (const auto& [w, enabled] : saved) w->setEnabled(enabled);
     host_.LockCommands(false);
     running_ = false;
     cancel_requested_ = false;
+    ShowCalibrationControls();
 }
 
 // ---- Calibration panel ----

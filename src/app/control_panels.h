@@ -31,6 +31,9 @@ class QPushButton;
 
 namespace lumivo::app {
 
+inline constexpr const char* kFastCalibEntry = "Fast CALIB: calibrate every beam now";
+inline constexpr const char* kFastZeroEntry = "Fast ZERO: set every zero level now";
+
 // What the control panels ask of the sampling (the acquisition window implements it): a
 // calibration within a run stops with the run, and the blank samples on its timer.
 class SamplingControl {
@@ -130,6 +133,10 @@ class ControlPanels : public QObject {
     TemperaturePanel* Frame_temp;
     QAction* mncal_on = nullptr;
     QAction* mncal_off = nullptr;
+    // Calibration > Fast CALIB / Fast ZERO: the panel's buttons, which it hides while the
+    // automatic calibration or zero is ticked, always at hand; a second choice stops them.
+    QAction* mn_fastcalib = nullptr;
+    QAction* mn_fastzero = nullptr;
     QAction* lght_ctl = nullptr;
     QAction* temp_ctl = nullptr;
     // The light and temperature boxes and the setting each one edits.

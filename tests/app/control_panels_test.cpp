@@ -54,6 +54,44 @@ TEST(ControlPanels, LoadLeavesAutomaticCalibrationOnAndThePanelsUsable) {
     EXPECT_EQ(c.r.state().project.ToolParams[1][1], 0);
 }
 
+// Fast CALIB and Fast ZERO are also entries of the Calibration menu, there whether or not the
+// panel shows their buttons, saying when they can be used; a second choice stops them.
+TEST(ControlPanels, FastCalibAndZeroAreCalibrationMenuEntries) {
+    Connected c;
+    ASSERT_TRUE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->cmd_calibra->isHidden());
+    QAction* calib = Control<QAction>(&c.w(), "mn_fastcalib");
+    QAction* zero = Control<QAction>(&c.w(), "mn_fastzero");
+    ASSERT_NE(calib, nullptr);
+    ASSERT_NE(zero, nullptr);
+    EXPECT_TRUE(calib->isEnabled());
+    EXPECT_EQ(calib->text().toStdString(), kFastCalibEntry);
+    EXPECT_NE(calib->toolTip().indexOf("Auto Calibration is unticked"), -1);
+    EXPECT_NE(zero->toolTip().indexOf("Auto Zero is unticked"), -1);
+
+    // Chosen again while it runs, the entry (now "Stop ...") stops it.
+    std::string caption_while_running;
+    c.r.dialogs.on_events = [&] {
+        caption_while_running = calib->text().toStdString();
+        calib->trigger();
+    };
+    calib->trigger();
+    EXPECT_EQ(caption_while_running, "Stop Fast CALIB");
+    EXPECT_EQ(c.panels().last_calibration().outcome, RunOutcome::Interrupted);
+    EXPECT_EQ(calib->text().toStdString(), kFastCalibEntry);
+    calib->trigger();
+    EXPECT_EQ(c.panels().last_calibration().outcome, RunOutcome::Completed);
+    zero->trigger();
+    EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lbl_autochannel")),
+              "AutoZero completed over 100 samples");
+
+    // Offline they wait for the instrument, and say so.
+    Control<QPushButton>(&c.w(), "Cmd_disconnect")->click();
+    for (QObject* o : calib->associatedObjects())
+        if (auto* menu = qobject_cast<QMenu*>(o)) emit menu->aboutToShow();
+    EXPECT_FALSE(calib->isEnabled());
+    EXPECT_NE(calib->toolTip().indexOf("press Connect first"), -1);
+}
+
 TEST(ControlPanels, FastCalibRunsStandAloneAndSavesTheCalibration) {
     Connected c;
     Control<QAction>(&c.w(), "mncal_on")->trigger();
