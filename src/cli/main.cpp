@@ -176,12 +176,8 @@ int main(int argc, char** argv) {
     using namespace lumivo::cli;
     std::vector<std::string> words(argv + 1, argv + argc);
     const auto install = lumivo::TakeInstallDirOption(words);
-    {
-        // A fresh installation folder is filled with the shipped defaults on first use.
-        lumivo::LocalFileSystem files;
-        const auto ready = lumivo::EnsureInstallation(files, install, lumivo::InstalledDataDir());
-        if (!ready.ok()) std::cerr << "lumivo-cli: " << ready.error << "\n";
-    }
+    // The help, the version and usage errors only print: the installation folder is made and
+    // filled only when a command is about to run.
     if (!words.empty() && words.front() == "--version") {
         std::cout << "lumivo-cli " << LUMIVO_VERSION << "\n";
         return WithOutputWritten("", 0);
@@ -198,6 +194,13 @@ int main(int argc, char** argv) {
         if (std::find(words.begin(), words.end(), "--help") != words.end()) {
             std::cout << "usage: lumivo-cli [--install DIR] " << c.name << " " << c.usage << "\n";
             return WithOutputWritten(c.name, 0);
+        }
+        {
+            // A fresh installation folder is filled with the shipped defaults on first use.
+            lumivo::LocalFileSystem files;
+            const auto ready =
+                lumivo::EnsureInstallation(files, install, lumivo::InstalledDataDir());
+            if (!ready.ok()) std::cerr << "lumivo-cli: " << ready.error << "\n";
         }
         Args args(install, std::move(words));
         try {

@@ -1,5 +1,6 @@
 // The options every program answers the same way: --help and --version print to stdout and end
-// with status 0, an unknown option is a usage error with status 2 and a message on stderr.
+// with status 0, an unknown option is a usage error with status 2 and a message on stderr. None
+// of them makes or fills the installation folder: that happens when a command runs.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -45,9 +46,10 @@ TEST(ProgramOptions, HelpVersionAndUsageErrorsOfEveryProgram) {
 #endif
     char tmpl[] = "/tmp/lumivo-options-XXXXXX";
     const fs::path dir = mkdtemp(tmpl);
+    const fs::path install = dir / "install";
     for (auto c : cases) {
         // Every program gets a private installation folder, so nothing touches the user's.
-        c.argv.insert(c.argv.begin() + 1, {"--install", (dir / "install").string()});
+        c.argv.insert(c.argv.begin() + 1, {"--install", install.string()});
         std::string line;
         for (const auto& a : c.argv) line += a + " ";
         SCOPED_TRACE(line);
@@ -63,7 +65,14 @@ TEST(ProgramOptions, HelpVersionAndUsageErrorsOfEveryProgram) {
         } else {
             EXPECT_NE(r.err.find(c.err_has), std::string::npos) << r.err;
         }
+        EXPECT_FALSE(fs::exists(install)) << "made the installation folder";
+        fs::remove_all(install);
     }
+    // A command that runs does make it, with the shipped defaults.
+    const auto r =
+        lumivo::testing::Run({cli, "--install", install.string(), "project", "show", "0"}, dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(install / "config.dat"));
     fs::remove_all(dir);
 }
 
