@@ -30,14 +30,29 @@ double Since(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-// The station's progress as one line on a terminal, redrawn in place; nothing otherwise
-// (stdout says what was done at the end).
+// The station's progress on stderr: on a terminal one line redrawn in place (the channel at
+// work, the channels done and the time left); otherwise a line every kLoggedChannels channels,
+// so a run of several minutes is not silent and its log stays short. stdout says what was done
+// at the end.
 class TerminalBenchView final : public BenchView {
   public:
-    TerminalBenchView() : tty_(::isatty(2) == 1) {}
+    static constexpr int kLoggedChannels = 16;
+
+    TerminalBenchView(std::string command, Clock& clock)
+        : command_(std::move(command)), clock_(clock), tty_(::isatty(2) == 1) {}
 
     void ShowCalibrating(bool shown, const std::string& text) override {
         if (shown) Draw(text);
+    }
+    void DrawProgress(int channel) override {
+        if (channel == 0) start_us_ = clock_.MonotonicMicros();
+        const double elapsed = static_cast<double>(clock_.MonotonicMicros() - start_us_) / 1e6;
+        const std::string progress = StationProgressText(channel, elapsed);
+        if (tty_) {
+            Draw("Calibrating CH" + std::to_string(channel) + ": " + progress);
+        } else if (channel % kLoggedChannels == 0) {
+            PrintError(command_, progress);
+        }
     }
     void ShowCurveStep(const std::string& text) override { Draw(text); }
 
@@ -53,20 +68,22 @@ class TerminalBenchView final : public BenchView {
         drawn_ = true;
     }
 
+    std::string command_;
+    Clock& clock_;
     bool tty_;
     bool drawn_ = false;
+    std::int64_t start_us_ = 0;
 };
 
 // One run of the station: the stop signals, the instrument, the progress line and the
 // station's state, with the operator's consent asked before anything is written.
 struct StationRun {
     StationRun(const char* command, const Args& args, int port, bool yes)
-        : session(command, args.install_dir(), port, yes), ctx{session.link,
-                                                               session.storage,
-                                                               view,
-                                                               false,
-                                                               {},
-                                                               [this] { return !signals.Stopped(); }} {
+        : session(command, args.install_dir(), port, yes),
+          view(command, session.link.clock),
+          ctx{session.link, session.storage,
+              view,         false,
+              {},           [this] { return !signals.Stopped(); }} {
         session.dialogs.before_message = [this] { view.Finish(); };
     }
 

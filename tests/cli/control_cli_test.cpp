@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using namespace lumivo::testing;
+using namespace std::chrono_literals;
 
 // lumivo-sim options: replies without line pacing, so the tests stay short, and quiet wells.
 std::vector<std::string> Unpaced(std::vector<std::string> extra) {
@@ -166,6 +168,25 @@ TEST(ControlCli, SensorCalibrationAndFactoryCommandsAskBeforeWriting) {
     EXPECT_EQ(lines[1], "registers 128..134: 0 " + month + " " + year + " 0 31 219 0");
     r = sim.Cli({"serial", "--com", "1"});
     EXPECT_NE(r.out.find("sensor slope 0.219, offset 3.1"), std::string::npos) << r.out;
+
+    // The channel-by-channel calibration takes minutes on an instrument: its log says how far
+    // it is and how long it has left. SIGINT stops it with calvalue.dat unchanged.
+    const std::string calibration = ReadFile(sim.dir() / "calvalue.dat");
+    ChildProcess run({kCliProgram.string(), "--install", sim.dir().string(), "factory", "calibrate",
+                      "--com", "1", "--target", "80", "--yes"},
+                     sim.dir() / "factory.out", sim.dir() / "factory.err");
+    ASSERT_TRUE(run.started());
+    const std::string second_line = "factory calibrate: 16 of 384 channels calibrated, about ";
+    ASSERT_TRUE(WaitFor([&] { return run.err().find(second_line) != std::string::npos; }, 120s))
+        << run.err();
+    run.Signal(SIGINT);
+    EXPECT_EQ(run.Wait(), 128 + SIGINT);
+    const std::string err = run.err();
+    EXPECT_NE(err.find("factory calibrate: 0 of 384 channels calibrated\n"), std::string::npos)
+        << err;
+    EXPECT_NE(err.find(" left\n", err.find(second_line)), std::string::npos) << err;
+    EXPECT_NE(err.find("calibration NOT completed"), std::string::npos) << err;
+    EXPECT_EQ(ReadFile(sim.dir() / "calvalue.dat"), calibration);
 
     // A port with no serial device behind it: the command could not run.
     std::ofstream(sim.dir() / "ports" / "COM9") << "not a device";

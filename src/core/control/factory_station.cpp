@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <optional>
 
@@ -272,6 +273,31 @@ StationCalibrationResult CalibrateStationChannels(BenchContext& ctx, FactoryStat
         result.channel[i] = StationChannel::Calibrated;
     }
     return finish(RunOutcome::Completed);
+}
+
+namespace {
+
+// "7 min 00 s", "45 s": the time left of a run of minutes.
+std::string MinutesAndSeconds(long long seconds) {
+    char buf[48];
+    if (seconds < 60)
+        std::snprintf(buf, sizeof buf, "%lld s", seconds);
+    else
+        std::snprintf(buf, sizeof buf, "%lld min %02lld s", seconds / 60, seconds % 60);
+    return buf;
+}
+
+}  // namespace
+
+std::string StationProgressText(int channels_done, double elapsed_seconds) {
+    const int done = std::clamp(channels_done, 0, int{kChannelCount});
+    std::string text =
+        std::to_string(done) + " of " + std::to_string(kChannelCount) + " channels calibrated";
+    if (done > 0 && done < kChannelCount && elapsed_seconds > 0.0) {
+        const double left = elapsed_seconds / done * (kChannelCount - done);
+        text += ", about " + MinutesAndSeconds(std::llround(left)) + " left";
+    }
+    return text;
 }
 
 DeviceCalibrationSave SaveDeviceCalibration(BenchContext& ctx, CalibrationValues& cal) {

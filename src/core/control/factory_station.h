@@ -150,6 +150,11 @@ StationCalibrationResult CalibrateStationChannels(BenchContext& ctx, FactoryStat
                                                   double target_percent,
                                                   std::string_view mode_text);
 
+// The progress of CalibrateStationChannels as one line for a terminal or a log: "48 of 384
+// channels calibrated, about 6 min 10 s left", the time left at the pace of the channels done
+// so far; without a channel done there is no pace yet and no time is given.
+std::string StationProgressText(int channels_done, double elapsed_seconds);
+
 struct DeviceCalibrationSave {
     bool saved = false;
     std::vector<int> unanswered;  // channels whose register never answered

@@ -77,6 +77,24 @@ TEST(FactoryStation, TargetWindowAroundThePercentage) {
     }
 }
 
+// The time left follows the pace of the channels done; none done gives no pace, all done
+// nothing left to tell.
+TEST(FactoryStation, ProgressTextGivesChannelsDoneAndTheTimeLeft) {
+    struct Case {
+        int done;
+        double elapsed;
+        const char* text;
+    };
+    for (const Case c : {Case{0, 5.0, "0 of 384 channels calibrated"},
+                         Case{48, 60.0, "48 of 384 channels calibrated, about 7 min 00 s left"},
+                         Case{192, 200.0, "192 of 384 channels calibrated, about 3 min 20 s left"},
+                         Case{383, 383.0, "383 of 384 channels calibrated, about 1 s left"},
+                         Case{384, 400.0, "384 of 384 channels calibrated"},
+                         Case{10, 0.0, "10 of 384 channels calibrated"}}) {
+        EXPECT_EQ(StationProgressText(c.done, c.elapsed), c.text) << c.done;
+    }
+}
+
 TEST(FactoryStation, CalibrationLandsEveryLiveChannelAndTheReadBackEqualsTheRegisters) {
     Station s;
     BenchContext ctx = s.Context();
