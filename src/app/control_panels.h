@@ -103,6 +103,10 @@ class ControlPanels : public QObject {
     // Sends the output state and shows it on the buttons and lamps.
     void ApplyOutputs();
 
+    // The panel's controls and the Calibration menu's entries for the connection and run as
+    // they are now (the entries wait for an instrument).
+    void ShowCalibrationControls();
+
     // A calibration, auto-zero or blank is running.
     bool busy() const { return running_ || sampling_.BlankActive(); }
     const CalibrationResult& last_calibration() const { return last_calibration_; }
@@ -116,7 +120,6 @@ class ControlPanels : public QObject {
     RunControl MakeRunControl(bool within_acquisition);
     bool Offline() const;
     ToolState& tools() { return host_.context().tools; }
-    void ShowCalibrationControls();
     void SetBoxText(QLineEdit* box, const std::string& text);
     // Runs `body` as a stand-alone or acquisition-bound run: the other commands are disabled
     // meanwhile and `button` (captioned "STOP") ends a stand-alone run early.

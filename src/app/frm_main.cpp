@@ -446,6 +446,8 @@ void Frm_Main::ShowConnectionState() {
         lbl_serial->clear();
         lbl_connection->setText(c.OfflineMode ? "OFFLINE MODE" : "Not connected");
     }
+    // The Calibration menu's Fast CALIB and Fast ZERO wait for an instrument.
+    if (!control_panels_->busy()) control_panels_->ShowCalibrationControls();
 }
 
 void Frm_Main::closeEvent(QCloseEvent* e) {

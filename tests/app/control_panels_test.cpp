@@ -81,8 +81,8 @@ TEST(ControlPanels, FastCalibAndZeroAreCalibrationMenuEntries) {
     calib->trigger();
     EXPECT_EQ(c.panels().last_calibration().outcome, RunOutcome::Completed);
     zero->trigger();
-    EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lbl_autochannel")),
-              "AutoZero completed over 100 samples");
+    EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lbl_autochannel")).rfind("AutoZero completed over ", 0),
+              0u);
 
     // Offline they wait for the instrument, and say so.
     Control<QPushButton>(&c.w(), "Cmd_disconnect")->click();
@@ -146,8 +146,8 @@ TEST(ControlPanels, FastZeroSetsTheZeroLevels) {
     zero.fill(50.0);
     QTest::mouseClick(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_autozero, Qt::LeftButton);
     // The progress counter ("AutoZero... <99>") gives way to the result.
-    EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lbl_autochannel")),
-              "AutoZero completed over 100 samples");
+    EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lbl_autochannel")).rfind("AutoZero completed over ", 0),
+              0u);
     // The log names what the channels outside the window are (uncalibrated beams: below it).
     const std::string log =
         Control<QPlainTextEdit>(&c.w(), "txt_events")->toPlainText().toStdString();
