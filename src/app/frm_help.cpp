@@ -27,6 +27,10 @@ Frm_help::Frm_help(QWidget* parent) : QWidget(parent, Qt::Window) {
     find_->setPlaceholderText("word or phrase, Enter for the next match");
     find_->setClearButtonEnabled(true);
     top->addWidget(find_, 1);
+    // What the last search found: nothing found is said, not left as an unmoved view.
+    find_status_ = new QLabel(this);
+    find_status_->setObjectName("lbl_find");
+    top->addWidget(find_status_);
     layout->addLayout(top);
 
     auto* split = new QSplitter(this);
@@ -114,12 +118,20 @@ void Frm_help::ShowSection(int index) {
 }
 
 bool Frm_help::FindText(const QString& text) {
-    if (text.isEmpty()) return false;
-    if (guide_->find(text)) return true;
-    // Wrap round to the start once.
-    QTextCursor start(guide_->document());
-    guide_->setTextCursor(start);
-    return guide_->find(text);
+    if (text.isEmpty()) {
+        find_status_->clear();
+        return false;
+    }
+    bool found = guide_->find(text);
+    if (!found) {
+        // Wrap round to the start once; with no match the view stays where it was.
+        const QTextCursor before = guide_->textCursor();
+        guide_->setTextCursor(QTextCursor(guide_->document()));
+        found = guide_->find(text);
+        if (!found) guide_->setTextCursor(before);
+    }
+    find_status_->setText(found ? QString() : QString("\"%1\" is not in the guide").arg(text));
+    return found;
 }
 
 int Frm_help::LoadedImageCount() const {

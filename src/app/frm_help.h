@@ -2,11 +2,12 @@
 // program, shown in a text browser with its pictures, a list of its sections and a find box.
 #pragma once
 
+#include <QEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTextBrowser>
 #include <QWidget>
-#include <QEvent>
 #include <vector>
 
 namespace lumivo::app {
@@ -23,7 +24,8 @@ class Frm_help : public QWidget {
     QStringList SectionTitles() const;
     // Scrolls the guide to section `index` of SectionTitles().
     void ShowSection(int index);
-    // Finds the next occurrence of `text` (wrapping to the start); false when there is none.
+    // Finds the next occurrence of `text` (wrapping to the start); false when there is none,
+    // which the line beside the find box then says.
     bool FindText(const QString& text);
     QString GuideText() const { return guide_->toPlainText(); }
     int LoadedImageCount() const;
@@ -40,6 +42,7 @@ class Frm_help : public QWidget {
     QTextBrowser* guide_;
     QListWidget* sections_;
     QLineEdit* find_;
+    QLabel* find_status_;
     std::vector<int> section_positions_;  // document positions of the listed headings
 };
 

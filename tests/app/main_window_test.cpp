@@ -194,8 +194,16 @@ TEST(MainWindowHelp, ContentsShowsTheBuiltInGuideWithPicturesSectionsAndFind) {
                           "Reports", "Where the files are"})
         EXPECT_TRUE(sections.contains(s)) << s << " in " << sections.join(" | ").toStdString();
     help->ShowSection(static_cast<int>(sections.size()) - 1);
+    // A search says when it finds nothing, and the view stays at the last match.
+    auto* found = Control<QLabel>(help, "lbl_find");
     EXPECT_TRUE(help->FindText("dialout"));
+    EXPECT_EQ(Text(found), "");
+    const int at = Control<QTextBrowser>(help, "txt_guide")->textCursor().position();
     EXPECT_FALSE(help->FindText("no such words in the guide 42"));
+    EXPECT_EQ(Text(found), "\"no such words in the guide 42\" is not in the guide");
+    EXPECT_EQ(Control<QTextBrowser>(help, "txt_guide")->textCursor().position(), at);
+    EXPECT_TRUE(help->FindText("dialout"));
+    EXPECT_EQ(Text(found), "");
 
     // A second Help opens no second window.
     Control<QAction>(r.window.get(), "mnhelp")->trigger();
