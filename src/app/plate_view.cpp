@@ -195,9 +195,9 @@ void PlateGeometry::DrawPlate(QPainter& p, const QFont& base) const {
 
 // ---- PlateView ----
 
-PlateGeometry PlateView::Geometry() const {
-    // The legend needs as many columns as its lines take at the widget's height.
-    int lines = 3;  // title, free, unused
+PlateView::Layout PlateView::Arrange() const {
+    // The legend's lines: title, one a group in use, free, unused.
+    int lines = 3;
     {
         std::array<bool, kChannelTableSize> used{};
         for (int ch = 0; ch < kChannelCount; ++ch) {
@@ -208,11 +208,39 @@ PlateGeometry PlateView::Geometry() const {
             }
         }
     }
+    // Beside the plate: as many columns as the lines take at the widget's height.
     const int per_column = std::max(1, static_cast<int>((height() - 2 * kPad) / kLegendLine));
     const int columns = std::clamp((lines + per_column - 1) / per_column, 1, 3);
     const double legend_width = columns * kLegendColumnWidth;
-    return PlateGeometry(
-        plate_, QRectF(kPad, kPad, width() - legend_width - 3 * kPad, height() - 2 * kPad));
+    Layout beside{PlateGeometry(plate_, QRectF(kPad, kPad, width() - legend_width - 3 * kPad,
+                                               height() - 2 * kPad)),
+                  {},
+                  height() - kPad};
+    beside.legend_origin = QPointF(beside.plate.right() + 2 * kPad, kPad);
+
+    // Under the plate, in as many columns as the width holds: a pane taller than the plate's
+    // proportions (the group editor beside its lists) gets a larger plate so.
+    const int under_columns =
+        std::clamp(static_cast<int>((width() - 2 * kPad) / kLegendColumnWidth), 1, 3);
+    const int under_rows = (lines - 1 + under_columns - 1) / under_columns + 1;
+    const double legend_height = under_rows * kLegendLine;
+    // At the top of the pane: while the width sets the size, the plate stays put when the
+    // legend gains or loses lines.
+    const QRectF room(kPad, kPad, width() - 2 * kPad, height() - legend_height - 3 * kPad);
+    const PlateGeometry fitted(plate_, room, true);
+    const double plate_height = fitted.ToWidget(fitted.UnitExtent()).height();
+    Layout under{
+        PlateGeometry(plate_, QRectF(room.left(), room.top(), room.width(), plate_height), true),
+        {},
+        height() - kPad};
+    const QRectF drawn = under.plate.ToWidget(under.plate.UnitExtent());
+    under.legend_origin = QPointF(std::max(kPad, drawn.left()), drawn.bottom() + kPad);
+    under.legend_bottom = under.legend_origin.y() + legend_height;
+    return under.plate.scale() > beside.plate.scale() * 1.05 ? under : beside;
+}
+
+PlateGeometry PlateView::Geometry() const {
+    return Arrange().plate;
 }
 
 QPointF PlateView::ToUnits(QPointF widget_position) const {
@@ -315,10 +343,11 @@ void PlateView::paintEvent(QPaintEvent*) {
         p.drawRect(band);
     }
 
-    DrawLegend(p, g.right() + 2 * kPad);
+    const Layout layout = Arrange();
+    DrawLegend(p, layout.legend_origin, layout.legend_bottom);
 }
 
-void PlateView::DrawLegend(QPainter& p, double legend_left) const {
+void PlateView::DrawLegend(QPainter& p, QPointF origin, double bottom) const {
     // Wells per group (a well counts for each group its beams are in), free and unused wells.
     std::map<int, int> wells_of_group;
     int free_wells = 0;
@@ -360,17 +389,17 @@ void PlateView::DrawLegend(QPainter& p, double legend_left) const {
     text_font.setPixelSize(12);
     p.setFont(title_font);
     p.setPen(QColor(40, 40, 40));
-    double x = legend_left;
-    double y = kPad;
+    double x = origin.x();
+    double y = origin.y();
     p.drawText(QRectF(x, y, kLegendColumnWidth, kLegendLine), Qt::AlignVCenter | Qt::AlignLeft,
                "Groups (wells)");
     y += kLegendLine;
     p.setFont(text_font);
     const QFontMetricsF metrics(text_font);
     for (const Line& line : lines) {
-        if (y + kLegendLine > height() - kPad) {  // next column
+        if (y + kLegendLine > bottom + 0.5) {  // next column
             x += kLegendColumnWidth;
-            y = kPad + kLegendLine;
+            y = origin.y() + kLegendLine;
         }
         const QRectF swatch(x + 2, y + 3, kLegendLine - 6, kLegendLine - 6);
         p.setPen(QPen(QColor(90, 90, 90), 1, line.dashed ? Qt::DashLine : Qt::SolidLine));

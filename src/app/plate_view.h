@@ -1,9 +1,9 @@
 // The plate picture `Picwell` of the project setup window: the wells of the plate laid out by
 // the format's geometry (100 picture units to one beam position), each filled with the colour of
 // its group and captioned with the group number, the beams of each well as dots, the row letters
-// and column numbers around the plate and a legend of the groups beside it. A button pressed on
-// one well and released on another chooses the rectangle of wells between them; while the button
-// is held the rectangle is shown as a rubber band.
+// and column numbers around the plate and a legend of the groups beside or under it. A button
+// pressed on one well and released on another chooses the rectangle of wells between them; while
+// the button is held the rectangle is shown as a rubber band.
 #pragma once
 
 #include <QColor>
@@ -91,10 +91,17 @@ class PlateView : public QWidget {
     void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
-    // The plate's geometry in the widget, left of the legend.
+    // The plate and its legend in the widget: the legend beside the plate, or under it when
+    // that leaves the plate clearly larger.
+    struct Layout {
+        PlateGeometry plate;
+        QPointF legend_origin;  // top left of the legend's title
+        double legend_bottom;   // its columns wrap here
+    };
+    Layout Arrange() const;
     PlateGeometry Geometry() const;
     bool InsidePlate(QPointF units) const;
-    void DrawLegend(class QPainter& p, double legend_left) const;
+    void DrawLegend(class QPainter& p, QPointF origin, double bottom) const;
 
     const PlateMap& plate_;
     const ProjectState& project_;

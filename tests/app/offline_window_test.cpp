@@ -137,8 +137,8 @@ TEST(StatusStrip, APauseThatHeldTheCounterShowsAsAMark) {
     EXPECT_GE(count_paused(), kPeriodMarkWidth);
     EXPECT_LE(count_paused(), 2 * kPeriodMarkWidth);
     // In the middle of the bar, where the pause began.
-    const QRect mark = PeriodRect(strip.status()->periods.at(0), strip.status()->run_minutes,
-                                  strip.BarRect());
+    const QRect mark =
+        PeriodRect(strip.status()->periods.at(0), strip.status()->run_minutes, strip.BarRect());
     EXPECT_NEAR(mark.center().x(), strip.BarRect().center().x(), 8);
     EXPECT_NE(strip.toolTip().indexOf("paused 18 s with the time counter held"), -1);
 }
@@ -375,6 +375,12 @@ TEST(OfflineWindow, RegroupsTheChosenAcquisitionAndPutsTheRecordedGroupsBack) {
     const int free_before = free_wells->count();
     // Right-button drag over the whole plate frees every well; left-button puts them in 020.
     auto* plate = Control<PlateView>(&w, "Picwell2");
+    // The plate uses the pane it has: in a pane taller than the plate's proportions the legend
+    // goes under the plate, which spans most of the width (beside it, under half).
+    const QSize laid_out = plate->size();
+    plate->resize(480, 580);
+    EXPECT_GT(plate->WellCentre({11, 0}).x() - plate->WellCentre({0, 0}).x(), 0.7 * 480);
+    plate->resize(laid_out);
     const QPoint first = plate->WellCentre({0, 0}), last = plate->WellCentre({11, 7});
     QTest::mousePress(plate, Qt::RightButton, {}, first);
     QTest::mouseMove(plate, last);
