@@ -156,8 +156,8 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
         outcome_ = out.report;
         ShowChart(outcome_.chart);
         std::string text = "Re-analysed " + std::to_string(out.analysed) + " of " +
-                           std::to_string(out.blocks) + " blocks; " +
-                           WrittenReportText(outcome_) + OpenedNote(opened_.value_or(false));
+                           std::to_string(out.blocks) + " blocks; " + WrittenReportText(outcome_) +
+                           OpenedNote(opened_.value_or(false));
         if (out.replaced)
             text += ". counts.bin holds the new counts; the recorded ones are in " +
                     out.backup_file.string();
@@ -169,7 +169,8 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
         ShowStatus(text);
     };
     PerWellExport = [this] { ExportPerWellFiles(*this, ctx_); };
-    resize(1100, 520);
+    // Room for the rhythm views' charts, several to a picture, to be read.
+    resize(1180, 780);
     KeepWindowPlace(this);
 }
 

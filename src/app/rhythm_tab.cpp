@@ -298,7 +298,8 @@ RhythmTab::RhythmTab(StorageContext& storage, std::function<fs::path()> folder, 
     table_->verticalHeader()->setDefaultSectionSize(20);
     split->addWidget(scene_view_);
     split->addWidget(table_);
-    split->setStretchFactor(0, 2);
+    // The chart takes most of the height: its pictures hold up to a dozen small charts.
+    split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 1);
     outer->addWidget(split, 1);
 

@@ -9,8 +9,8 @@
 
 #include <QChart>
 #include <QImage>
-#include <QTest>
 #include <QLineSeries>
+#include <QTest>
 #include <QValueAxis>
 #include <algorithm>
 #include <filesystem>
@@ -208,7 +208,6 @@ TEST(ReportWindow, ReportEntryOpensTheLatestAcquisitionAndGenerates) {
     EXPECT_TRUE(w->chart_view->chart()->series().isEmpty());
     EXPECT_EQ(w->status(), "");
     EXPECT_FALSE(w->last_outcome().written);
-
 }
 
 TEST(ReportWindow, RawDataControlsReact) {
@@ -305,14 +304,14 @@ TEST(ReportWindow, RawDataRunShowsItsProgressAndStopLeavesTheCountsAlone) {
         } else {
             // A bin of 1 minute became 2, in the box and in the status line with the reason.
             EXPECT_EQ(Control<QComboBox>(w, "Cmb_binsize")->currentText().toStdString(), "2");
-            EXPECT_EQ(w->status(),
-                      "Re-analysed 20 of 20 blocks; Report written: " +
-                          (folder / "report.csv").string() +
-                          ", its copy raw_run.csv and the chart report.svg (opened). counts.bin "
-                          "holds the new counts; the recorded ones are in " +
-                          (folder / "counts.bak").string() +
-                          ". Bin size 2 min instead of 1: the report of a re-analysis has bins "
-                          "of at least 2 minutes.");
+            EXPECT_EQ(
+                w->status(),
+                "Re-analysed 20 of 20 blocks; Report written: " + (folder / "report.csv").string() +
+                    ", its copy raw_run.csv and the chart report.svg (opened). counts.bin "
+                    "holds the new counts; the recorded ones are in " +
+                    (folder / "counts.bak").string() +
+                    ". Bin size 2 min instead of 1: the report of a re-analysis has bins "
+                    "of at least 2 minutes.");
             ASSERT_EQ(now.size(), recorded.size());
             EXPECT_NE(now, recorded);
             EXPECT_EQ(r.files.ReadFile(folder / "counts.bak"), recorded);
@@ -414,6 +413,11 @@ TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
          "bouts,mean_bout_min,latency_min,nights,bout_min",
          false},
     };
+    // At the window's own size the chart gets most of the tab, its table the rest.
+    QCoreApplication::processEvents();
+    const int chart_height = tab->findChild<SceneView*>("scene_view")->height();
+    EXPECT_GE(chart_height, 400);
+    EXPECT_GE(chart_height, 2 * tab->findChild<QTableView*>("tbl_rhythm")->height());
     tab->resize(900, 700);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.header);
@@ -471,9 +475,8 @@ TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
 
     // The window opened for another acquisition while the tab is shown: the tab draws that
     // one, with its own wells, at once.
-    const fs::path other = r.Acquisition("20260315_0930", "other", 2 * 1440, [](int m, std::size_t) {
-        return m % 1440 < 720 ? 3 : 0;
-    });
+    const fs::path other = r.Acquisition("20260315_0930", "other", 2 * 1440,
+                                         [](int m, std::size_t) { return m % 1440 < 720 ? 3 : 0; });
     ASSERT_EQ(OpenReportWindow(*r.window, other), w);
     EXPECT_EQ(tab->series_box()->currentIndex(), 0);
     EXPECT_EQ(tab->Request().folder, other);
