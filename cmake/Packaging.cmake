@@ -3,17 +3,37 @@
 #   bin/                      lumivo, lumivo-cli, lumivo-sim
 #   share/lumivo/data/        the shipped plate formats, default config.dat and Default project
 #                             (copied into an empty installation folder on first run)
-#   share/doc/lumivo/         the user guide with its pictures, copyright, changelog.gz
+#   share/doc/lumivo/         the user guide with its pictures, copyright, changelog.gz and
+#                             the udev rule template 70-lumivo.rules
 #   share/applications/, share/icons/hicolor/scalable/apps/, share/metainfo/
 #                             the desktop entry, the icon and the AppStream metainfo
 #   share/man/man1/           manual pages made by help2man from the programs' --help
 include(GNUInstallDirs)
 
 set(LUMIVO_APP_ID org.lumivo.lumivo)
+# The date of this release: the manual pages carry it (the metainfo's <release> names it too).
+set(LUMIVO_RELEASE_DATE 2026-12-07)
 
 install(TARGETS lumivo-cli lumivo-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET lumivo)
     install(TARGETS lumivo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+# A stripped install (what CPack makes) also loses the compilers' .comment section, which only
+# names the compiler and differs between build machines.
+find_program(LUMIVO_OBJCOPY NAMES ${CMAKE_OBJCOPY} objcopy)
+if(LUMIVO_OBJCOPY)
+    set(lumivo_installed_programs lumivo-cli lumivo-sim)
+    if(TARGET lumivo)
+        list(APPEND lumivo_installed_programs lumivo)
+    endif()
+    foreach(program IN LISTS lumivo_installed_programs)
+        install(CODE "
+            if(CMAKE_INSTALL_DO_STRIP)
+                execute_process(COMMAND \"${LUMIVO_OBJCOPY}\" --remove-section=.comment
+                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\"
+                    COMMAND_ERROR_IS_FATAL ANY)
+            endif()")
+    endforeach()
 endif()
 
 file(GLOB LUMIVO_DATA_FILES_TO_INSTALL ${PROJECT_SOURCE_DIR}/data/*.dat)
@@ -23,10 +43,44 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md DESTINATION ${CMAKE_INSTA
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/images DESTINATION ${CMAKE_INSTALL_DOCDIR}
         FILES_MATCHING PATTERN "*.png")
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The udev rule for a stable name of the serial adapter, as a template: a rule active for every
+# adapter would take over other serial devices.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/70-lumivo.rules DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES packaging/${LUMIVO_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/${LUMIVO_APP_ID}.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(FILES packaging/${LUMIVO_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# AppStream wants the screenshots as web addresses: where the user guide's pictures
+# (docs/images) are published. Without that address the metainfo has no screenshots.
+set(LUMIVO_GUIDE_IMAGES_URL "" CACHE STRING
+    "Web address of the published docs/images folder, for the screenshots of the metainfo")
+set(LUMIVO_METAINFO_SCREENSHOTS "")
+if(LUMIVO_GUIDE_IMAGES_URL)
+    set(lumivo_screenshots
+        "main-window.png|The main window while recording"
+        "live-heatmap.png|The live view: activity of every well on the plate"
+        "offline.png|The offline browser of recorded acquisitions"
+        "report.png|A report with its chart"
+        "rhythm-actogram.png|The rhythm view: an actogram"
+        "self-test.png|The device test")
+    string(APPEND LUMIVO_METAINFO_SCREENSHOTS "  <screenshots>\n")
+    set(lumivo_kind " type=\"default\"")
+    foreach(shot IN LISTS lumivo_screenshots)
+        string(REPLACE "|" ";" shot "${shot}")
+        list(GET shot 0 file)
+        list(GET shot 1 caption)
+        string(APPEND LUMIVO_METAINFO_SCREENSHOTS
+               "    <screenshot${lumivo_kind}>\n"
+               "      <caption>${caption}</caption>\n"
+               "      <image>${LUMIVO_GUIDE_IMAGES_URL}/${file}</image>\n"
+               "    </screenshot>\n")
+        set(lumivo_kind "")
+    endforeach()
+    string(APPEND LUMIVO_METAINFO_SCREENSHOTS "  </screenshots>\n")
+endif()
+configure_file(packaging/${LUMIVO_APP_ID}.metainfo.xml.in
+               ${CMAKE_CURRENT_BINARY_DIR}/packaging/${LUMIVO_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/${LUMIVO_APP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 # Debian wants the changelog and the manual pages compressed with gzip -9n (no timestamp).
 find_program(GZIP_PROGRAM gzip REQUIRED)
@@ -54,10 +108,11 @@ if(LUMIVO_BUILD_MAN)
         add_custom_command(
             OUTPUT ${page}.gz
             COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/packaging
-            COMMAND ${HELP2MAN_PROGRAM} --no-info --no-discard-stderr
-                    --name=${LUMIVO_MAN_${program}} --output=${page} $<TARGET_FILE:${program}>
-            COMMAND ${GZIP_PROGRAM} -9n -f ${page}
-            DEPENDS ${program}
+            COMMAND ${CMAKE_COMMAND} -DHELP2MAN=${HELP2MAN_PROGRAM}
+                    -DPROGRAM=$<TARGET_FILE:${program}> -DNAME=${LUMIVO_MAN_${program}}
+                    -DPAGE=${page} -DDATE=${LUMIVO_RELEASE_DATE} -DGZIP=${GZIP_PROGRAM}
+                    -P ${PROJECT_SOURCE_DIR}/cmake/ManPage.cmake
+            DEPENDS ${program} ${PROJECT_SOURCE_DIR}/cmake/ManPage.cmake
             COMMENT "Manual page of ${program}"
             VERBATIM)
         list(APPEND LUMIVO_PACKAGING_OUTPUTS ${page}.gz)

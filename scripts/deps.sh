@@ -12,7 +12,7 @@ PACKAGES=(
     libcurl4-openssl-dev python3-aiosmtpd
     xvfb xauth imagemagick
     python3
-    help2man dpkg-dev file lintian appstream desktop-file-utils
+    help2man mandoc dpkg-dev file lintian appstream desktop-file-utils
 )
 
 # "deps.sh --list" prints the list, one package a line, and installs nothing.

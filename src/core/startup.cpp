@@ -43,9 +43,14 @@ AppCommandLine ParseAppCommandLine(std::vector<std::string> args) {
 }
 
 std::string AppUsage() {
+    // Laid out for help2man: the usage line, the description and the options are paragraphs
+    // of their own.
     return "usage: lumivo [--install DIR] [--simulate] [/RUN]\n"
+           "\n"
            "The desktop program of the Lumivo activity monitor: records activity from the\n"
            "instrument, sets up projects and plates, calibrates, and writes reports.\n"
+           "\n"
+           "Options:\n"
            "  --install DIR   installation folder (default ~/.local/share/lumivo); created and\n"
            "                  filled with the shipped plate formats and defaults when missing\n"
            "  --simulate      serve the built-in simulated instrument as a port of the\n"
@@ -54,10 +59,13 @@ std::string AppUsage() {
            "                  (also /run or /Run)\n"
            "  --help          show this text and exit\n"
            "  --version       show the version and exit\n"
+           "\n"
            "Qt's own options (-platform, -style, ...) are accepted too.\n";
 }
 
-std::string AppVersionLine() { return std::string("lumivo ") + LUMIVO_VERSION + "\n"; }
+std::string AppVersionLine() {
+    return std::string("lumivo ") + LUMIVO_VERSION + "\n";
+}
 
 bool IsAutorunCommandLine(std::string_view command_line) {
     const std::string_view t = Trim(command_line);
