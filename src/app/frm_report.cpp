@@ -10,6 +10,7 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cctype>
 
 #include "app/activity_chart.h"
 #include "app/frm_reportset.h"
@@ -27,6 +28,15 @@ namespace fs = std::filesystem;
 using namespace lumivo::reporting;
 
 namespace {
+
+// A note of the core's ("the recording ... : bin size corrected to 90 min") as a sentence of
+// the status line.
+std::string Sentence(std::string note) {
+    if (!note.empty())
+        note[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(note[0])));
+    if (!note.empty() && note.back() != '.') note += '.';
+    return note;
+}
 
 // Where a report run put its files.
 std::string WrittenReportText(const ReportOutcome& o) {
@@ -165,7 +175,7 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
             text += ". " + std::to_string(out.event_files.size()) + " event files (ch*.raw) in " +
                     out.event_files.front().parent_path().string();
         for (const std::string& note : {out.bin_size_note, outcome_.bin_size_note})
-            if (!note.empty()) text += ". " + note;
+            if (!note.empty()) text += ". " + Sentence(note);
         ShowStatus(text);
     };
     PerWellExport = [this] { ExportPerWellFiles(*this, ctx_); };
@@ -298,7 +308,7 @@ void frm_report::Cmd_generate_Click() {
     }
     ShowChart(outcome_.chart);
     std::string text = WrittenReportText(outcome_) + OpenedNote(opened_.value_or(false));
-    if (!outcome_.bin_size_note.empty()) text += ". " + outcome_.bin_size_note;
+    if (!outcome_.bin_size_note.empty()) text += ". " + Sentence(outcome_.bin_size_note);
     ShowStatus(text);
 }
 

@@ -191,8 +191,8 @@ TEST(ReportWindow, ReportEntryOpensTheLatestAcquisitionAndGenerates) {
     // The status line says where the files are and why the bin size changed.
     EXPECT_EQ(w->status(), "Report written: " + (folder / "report.csv").string() +
                                ", its copy latest_run.csv and the chart report.svg (opened). "
-                               "Bin size 90 min instead of 120: a bin cannot be longer than the "
-                               "recording (90 min), so it is the recording's whole quarter hours.");
+                               "The recording (90 min) is shorter than the bin of 120 min: bin "
+                               "size corrected to 90 min.");
 
     // Closing the window hands its bin size back to the main window.
     w->close();
@@ -579,8 +579,8 @@ TEST(ReportWindow, AOneBinReportIsDrawnWholeAndItsBinSizeExplained) {
     EXPECT_EQ(Control<QComboBox>(w, "Cmb_binsize")->currentText().toStdString(), "4");
     EXPECT_EQ(w->status(), "Report written: " + (folder / "report.csv").string() +
                                ", its copy four_minutes.csv and the chart report.svg (no "
-                               "application could open it). Bin size 4 min instead of 30: a bin "
-                               "cannot be longer than the recording (4 min).");
+                               "application could open it). The recording (4 min) is shorter "
+                               "than the bin of 30 min: bin size corrected to 4 min.");
     // The one point of each group lies inside the time axis, not on its right edge.
     const auto axes = w->chart_view->chart()->axes(Qt::Horizontal);
     ASSERT_EQ(axes.size(), 1);

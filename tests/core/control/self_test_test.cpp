@@ -167,9 +167,9 @@ TEST(SelfTest, HealthyPlatePassesEveryVerdictAndWritesTheReportLineByLine) {
     std::vector<std::string> rows;
     for (int r = 1; r <= 16; ++r) rows.push_back("Row[" + std::to_string(r) + "]: PASS!");
     const std::string verdicts =
-        Lines({"Serial:SN123 2026-03-14_09:30 (instrument LMVO00123)", "", "Test_all_100%: OK PASS!",
-               "Number of Channels > 80% = 384", "", "Test_all_0%: OK PASS!",
-               "Number of Channels < 20% = 384", "", "Test_24_Columns:"}) +
+        Lines({"Serial:SN123 2026-03-14_09:30 (instrument LMVO00123)", "",
+               "Test_all_100%: OK PASS!", "Number of Channels > 80% = 384", "",
+               "Test_all_0%: OK PASS!", "Number of Channels < 20% = 384", "", "Test_24_Columns:"}) +
         Lines(cols) + Lines({"", "Test_16_Rows:"}) + Lines(rows) +
         Lines({"", "Gain/Power[2] Values:"});
     const std::string report = b.Report();
@@ -283,20 +283,20 @@ TEST(SelfTest, EndingEarlyStillWritesTheCalibratedSettingsBack) {
         {"a short block", MsgResult::Yes, 25,
          [](sim::Instrument& i) { i.Faults().short_blocks = 1; }, true, SelfTestEnd::ComError,
          "COM Error", "Device test stopped (COM Error: a block reply was short); " + written_back},
-        {"No to OK to proceed", MsgResult::No, -1, nullptr, true, SelfTestEnd::Declined, "LMVO00123",
-         "Device test stopped (No to \"OK to proceed?\"); " + written_back},
+        {"No to OK to proceed", MsgResult::No, -1, nullptr, true, SelfTestEnd::Declined,
+         "LMVO00123", "Device test stopped (No to \"OK to proceed?\"); " + written_back},
         {"no calvalue.dat", MsgResult::No, -1, nullptr, false, SelfTestEnd::Declined, "LMVO00123",
          "Device test stopped (No to \"OK to proceed?\"); there is no calvalue.dat, so the beams "
          "keep the test's settings: run a calibration (Fast CALIB) before recording"},
         // A calvalue.dat that does not set every channel is no calibration: writing it back
         // would leave the beams at PinHole 0 / Gain 0 and say they were calibrated.
         {"a calvalue.dat of its header only", MsgResult::No, -1, nullptr, false,
-         SelfTestEnd::Declined, "SN123",
+         SelfTestEnd::Declined, "LMVO00123",
          "Device test stopped (No to \"OK to proceed?\"); calvalue.dat gives a valid setting to "
          "0 of the 384 channels only, so it is no calibration and the beams keep the test's "
          "settings: run a calibration (Fast CALIB) before recording"},
         {"a calvalue.dat with a setting out of range", MsgResult::No, -1, nullptr, false,
-         SelfTestEnd::Declined, "SN123",
+         SelfTestEnd::Declined, "LMVO00123",
          "Device test stopped (No to \"OK to proceed?\"); calvalue.dat gives a valid setting to "
          "383 of the 384 channels only, so it is no calibration and the beams keep the test's "
          "settings: run a calibration (Fast CALIB) before recording"},
