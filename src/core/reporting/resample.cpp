@@ -96,9 +96,12 @@ std::int32_t BinForWindows(std::int32_t bin_size, double w) {
         return fewest >= 2.0 && fewest * w + kSlack >= kCoveredShare * static_cast<double>(b);
     };
     std::int64_t b = bin_size;
-    // A bin of four windows or more always fits: the loop ends there at the latest.
-    const std::int64_t limit =
-        std::max<std::int64_t>(b, static_cast<std::int64_t>(std::ceil(4.0 * w)) + 1);
+    // A bin of four windows or more always fits: the loop ends there at the latest, and at the
+    // longest bin a report holds (windows of days, from a damaged file, fit no bin at all).
+    const std::int64_t limit = std::min<std::int64_t>(
+        std::max<std::int64_t>(b,
+                               static_cast<std::int64_t>(std::ceil(std::min(4.0 * w, 1e12))) + 1),
+        kMaxReportMinutes);
     while (b < limit && !fits(b)) ++b;
     return Clamp32(std::min<std::int64_t>(b, kMaxReportMinutes));
 }

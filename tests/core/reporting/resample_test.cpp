@@ -126,15 +126,22 @@ TEST(Resample, ABinIsRaisedUntilItHoldsEnoughWindows) {
     };
     const Case cases[] = {
         {1, 35, 2},  // one or two windows a minute: two minutes hold three or four
-        {2, 35, 2},    {5, 35, 5},
-        {30, 35, 30},  {1, 60, 1},  // one window of a minute in every minute
-        {2, 60, 2},    {30, 60, 30},
+        {2, 35, 2},
+        {5, 35, 5},
+        {30, 35, 30},
+        {1, 60, 1},  // one window of a minute in every minute
+        {2, 60, 2},
+        {30, 60, 30},
         {1, 61, 4},     // a hair longer: 2 minutes can hold one, 3 minutes two (68 %)
         {3, 65, 4},     // 2 windows (72 %) or 3 in 3 minutes: 4 minutes hold 3 (81 %)
         {5, 105, 6},    // 2 windows cover 70 % of 5 minutes
         {10, 600, 10},  // whole 10-minute windows
         {15, 600, 20},  // one or two of them: 20-minute bins
         {7, 0, 7},      // no window length known: as asked
+        // Windows longer than a report can hold twice (a damaged file's minutes): the longest
+        // bin, found at once.
+        {30, 60.0 * 1e9, kMaxReportMinutes},
+        {30, 60.0 * 40000, kMaxReportMinutes},
     };
     for (const Case& c : cases)
         EXPECT_EQ(BinForWindows(c.bin, c.window_seconds / 60.0), c.expected)
