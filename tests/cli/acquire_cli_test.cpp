@@ -201,7 +201,8 @@ TEST_F(AcquireCli, AnInstrumentThatVanishesIsFoundAgainAndTheRunEndsAtItsLapse) 
         },
         10s))
         << run->err();
-    EXPECT_LT(std::chrono::steady_clock::now() - returned, 5s);
+    // A probe a second, then the channel settings written back (slower under the sanitizers).
+    EXPECT_LT(std::chrono::steady_clock::now() - returned, 10s);
 
     // The run goes on by itself to its lapse. It lost windows, so it did not record everything:
     // status 1, and it says so.
@@ -228,7 +229,14 @@ TEST_F(AcquireCli, AnInstrumentThatVanishesIsFoundAgainAndTheRunEndsAtItsLapse) 
     const lumivo::RunLog parsed = lumivo::ParseRunLog(log);
     ASSERT_EQ(parsed.instrument_lost.size(), 1u) << log;
     EXPECT_TRUE(parsed.instrument_lost[0].ended);
-    EXPECT_GE(parsed.windows_not_recorded, 20) << log;
+    // The windows not recorded cover the time without the instrument (at least half of it:
+    // the window in progress at each end is partly observed).
+    const double window_s = 120.0 / static_cast<double>(static_cast<std::int64_t>(records) +
+                                                        parsed.windows_not_recorded);
+    const auto lost_s =
+        static_cast<double>(parsed.instrument_lost[0].end - parsed.instrument_lost[0].begin);
+    EXPECT_GE(lost_s, 25.0) << log;
+    EXPECT_GE(static_cast<double>(parsed.windows_not_recorded) * window_s, 0.5 * lost_s) << log;
     CheckReadsBack(AcquisitionFolder(), records);
     // Someone was told of the loss, the return and the end.
     EXPECT_EQ(ReadFile(notices), "instrument-lost\ninstrument-reconnected\nrun-ended\n");
