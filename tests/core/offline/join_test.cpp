@@ -141,6 +141,15 @@ TEST(Join, OnlyWholeRecordsAreCopiedAndWhatIsLeftOutIsReported) {
     EXPECT_NE(message.find("20260314_1230 is being recorded"), std::string::npos);
 }
 
+// The afternoon's acquisition as if recorded on `plate` with windows of `rt_buffer` readings.
+void RecordAfternoonOn(Joinable& j, const char* plate, int rt_buffer) {
+    ProjectState other;
+    other.Setup.Name = "Dose";
+    other.Setup.Plate_format = plate;
+    other.Setup.RT_Buffer = static_cast<decltype(other.Setup.RT_Buffer)>(rt_buffer);
+    j.WriteProject(j.afternoon, 1, other);
+}
+
 TEST(Join, SourcesThatCannotMakeOneAcquisitionAreRefusedBeforeAnythingIsWritten) {
     struct Case {
         const char* name;
@@ -152,24 +161,11 @@ TEST(Join, SourcesThatCannotMakeOneAcquisitionAreRefusedBeforeAnythingIsWritten)
          "20260314_1230 starts at minute 151 of the joined time axis, before 20260314_1000 ends "
          "(minute 200): the acquisitions overlap in time (were they recorded at the same time, "
          "or was a computer's clock wrong?) and cannot be joined."},
-        {"another plate",
-         [](Joinable& j) {
-             ProjectState other;
-             other.Setup.Name = "Dose";
-             other.Setup.Plate_format = "w384";
-             j.WriteProject(j.afternoon, 1, other);
-         },
+        {"another plate", [](Joinable& j) { RecordAfternoonOn(j, "w384", 500); },
          "20260314_1000 was recorded on plate w96f with RT_Buffer 500, 20260314_1230 on plate "
          "w384 with RT_Buffer 500: acquisitions of different plates or window lengths cannot be "
          "joined."},
-        {"another window",
-         [](Joinable& j) {
-             ProjectState other;
-             other.Setup.Name = "Dose";
-             other.Setup.Plate_format = "w96f";
-             other.Setup.RT_Buffer = 1000;
-             j.WriteProject(j.afternoon, 1, other);
-         },
+        {"another window", [](Joinable& j) { RecordAfternoonOn(j, "w96f", 1000); },
          "20260314_1000 was recorded on plate w96f with RT_Buffer 500, 20260314_1230 on plate "
          "w96f with RT_Buffer 1000: acquisitions of different plates or window lengths cannot "
          "be joined."},
