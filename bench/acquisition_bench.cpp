@@ -17,7 +17,7 @@
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/record_file_io.h"
 #include "core/device/command_set.h"
-#include "core/install_dir.h"
+#include "core/platform/install_dir.h"
 #include "core/storage/file_system.h"
 #include "core/storage/project_setup.h"
 #include "sim/instrument.h"

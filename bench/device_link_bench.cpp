@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "core/device/command_set.h"
-#include "core/install_dir.h"
+#include "core/platform/install_dir.h"
 #include "sim/instrument.h"
 #include "sim/pty_server.h"
 

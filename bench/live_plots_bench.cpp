@@ -11,8 +11,8 @@
 #include <QImage>
 #include <QPainter>
 
-#include "app/activity_plot.h"
-#include "app/signal_plot.h"
+#include "app/plots/activity_plot.h"
+#include "app/plots/signal_plot.h"
 #include "bench_windows.h"
 #include "core/acquisition/live_signal.h"
 

@@ -27,7 +27,7 @@
 
 #include "bench_windows.h"
 #include "core/acquisition/data_files.h"
-#include "core/reporting/raw_reanalysis.h"
+#include "core/reporting/report/raw_reanalysis.h"
 #include "core/storage/acquisition_register.h"
 #include "core/storage/installation.h"
 #include "core/storage/project_setup.h"

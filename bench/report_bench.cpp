@@ -15,8 +15,8 @@
 #include <string>
 
 #include "core/acquisition/data_files.h"
-#include "core/reporting/activity_file.h"
-#include "core/reporting/report_run.h"
+#include "core/reporting/report/activity_file.h"
+#include "core/reporting/report/report_run.h"
 #include "core/storage/field_record.h"
 #include "core/storage/installation.h"
 

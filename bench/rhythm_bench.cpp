@@ -20,10 +20,10 @@
 #include <string>
 
 #include "core/acquisition/data_files.h"
-#include "core/reporting/activity_file.h"
-#include "core/reporting/rhythm_chart.h"
-#include "core/reporting/rhythm_run.h"
-#include "core/reporting/rhythm_tables.h"
+#include "core/reporting/report/activity_file.h"
+#include "core/reporting/rhythm/rhythm_chart.h"
+#include "core/reporting/rhythm/rhythm_run.h"
+#include "core/reporting/rhythm/rhythm_tables.h"
 #include "core/storage/acquisition_register.h"
 #include "core/storage/installation.h"
 #include "core/storage/project_setup.h"

@@ -16,7 +16,7 @@
 #include "core/offline/acquisition_browser.h"
 #include "core/offline/browser_entries.h"
 #include "core/offline/recording_status.h"
-#include "core/reporting/light_schedule.h"
+#include "core/reporting/rhythm/light_schedule.h"
 
 namespace {
 

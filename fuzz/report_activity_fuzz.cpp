@@ -12,14 +12,14 @@
 #include <span>
 #include <string>
 
-#include "core/reporting/activity_file.h"
-#include "core/reporting/basal.h"
-#include "core/reporting/group_statistics.h"
-#include "core/reporting/report_chart.h"
-#include "core/reporting/report_run.h"
-#include "core/reporting/report_writer.h"
-#include "core/reporting/resample.h"
-#include "core/reporting/rhythm_run.h"
+#include "core/reporting/report/activity_file.h"
+#include "core/reporting/report/basal.h"
+#include "core/reporting/report/group_statistics.h"
+#include "core/reporting/report/report_chart.h"
+#include "core/reporting/report/report_run.h"
+#include "core/reporting/report/report_writer.h"
+#include "core/reporting/report/resample.h"
+#include "core/reporting/rhythm/rhythm_run.h"
 
 namespace {
 

@@ -11,22 +11,29 @@ set -euo pipefail
 SRC=$(realpath "${1:-$(dirname "$0")/../src}")
 [[ -d $SRC/core ]] || { echo "check_layers.sh: $SRC is not a source folder" >&2; exit 2; }
 
-# The units from the ground floor up. A unit is a folder below src/, or a file (by its name
-# without the extension) at the top of src/core.
+# The units from the ground floor up. A unit is a folder below src/ (below src/core and
+# src/app, and the three families of src/core/reporting, each folder is a unit of its own); the
+# files at the top of src/app (main.cpp) are the unit "app".
 LEVELS=(
     "core/common"                      # channel counts, COM-port range, rounding
-    "core/ui_port core/install_dir"    # the Dialogs and Clock ports; the installation folder
+    "core/platform"                    # the Dialogs and Clock ports; the installation folder
     "core/storage"                     # the files of the installation and of a project
     "core/device core/analysis core/notify"  # the instrument; the activity maths; notifications
-    "core/app_state"                   # the program-wide state
+    "core/state"                       # the program-wide state
     "core/control"                     # calibration, zero, light and temperature
     "core/acquisition"                 # recording
-    "core/reporting core/setup"        # reports; project operations
+    "core/reporting/report core/setup" # the report; project operations
+    "core/reporting/rhythm"            # the rhythm and sleep views
+    "core/reporting/export"            # the per-well files and the tidy tables
     "core/offline"                     # recorded acquisitions browsed and joined
     "core/startup"                     # the program's start and end
     "sim"                              # the simulated instrument
-    "cli app"                          # the two programs
-    "app/guide_shots"                  # the user guide's pictures, made from the windows
+    "cli app/support"                  # the command line; what every window shares
+    "app/plots"                        # the drawings: activity, signal, plate
+    "app/panels"                       # parts a window is built from
+    "app/windows"                      # the windows the main window opens
+    "app/main_window"                  # the main window and its parts
+    "app"                              # the desktop program's main()
 )
 declare -A LEVEL
 for i in "${!LEVELS[@]}"; do
@@ -37,9 +44,9 @@ done
 unit_of() {
     local rel=$1
     case $rel in
+        core/reporting/*/*) rel=${rel#core/reporting/}; echo "core/reporting/${rel%%/*}" ;;
         core/*/*) rel=${rel#core/}; echo "core/${rel%%/*}" ;;
-        core/*) rel=${rel#core/}; echo "core/${rel%%.*}" ;;
-        app/guide_shots/*) echo "app/guide_shots" ;;
+        app/*/*) rel=${rel#app/}; echo "app/${rel%%/*}" ;;
         */*) echo "${rel%%/*}" ;;
         *) echo "${rel%%.*}" ;;
     esac

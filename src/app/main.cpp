@@ -14,13 +14,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_context.h"
-#include "app/frm_main.h"
-#include "app/qt_dialogs.h"
+#include "app/main_window/frm_main.h"
+#include "app/support/app_context.h"
+#include "app/support/qt_dialogs.h"
 #include "core/acquisition/sampling_priority.h"
 #include "core/device/mod_comm.h"
-#include "core/install_dir.h"
-#include "core/startup.h"
+#include "core/platform/install_dir.h"
+#include "core/startup/startup.h"
 #include "core/storage/config_file.h"
 #include "core/storage/installation.h"
 #include "sim/simulator_host.h"

@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <iostream>
 
-#include "core/common/com_ports.h"
 #include "cli/cli_args.h"
-#include "core/install_dir.h"
+#include "core/common/com_ports.h"
+#include "core/platform/install_dir.h"
 #include "core/setup/project_ops.h"
 
 namespace lumivo::cli {

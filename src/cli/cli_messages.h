@@ -12,10 +12,10 @@
 
 #include "core/device/connection.h"
 #include "core/device/mod_comm.h"
-#include "core/reporting/basal.h"
+#include "core/platform/ui_port.h"
+#include "core/reporting/report/basal.h"
 #include "core/storage/project_setup.h"
 #include "core/storage/storage_context.h"
-#include "core/ui_port.h"
 
 namespace lumivo::cli {
 

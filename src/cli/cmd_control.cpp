@@ -19,7 +19,7 @@
 #include "core/control/control_fields.h"
 #include "core/control/control_settings.h"
 #include "core/control/line_traffic.h"
-#include "core/install_dir.h"
+#include "core/platform/install_dir.h"
 #include "core/storage/config_file.h"
 #include "core/storage/file_system.h"
 #include "core/storage/project_setup.h"

@@ -11,7 +11,7 @@
 #include "cli/commands.h"
 #include "core/common/com_ports.h"
 #include "core/device/command_set.h"
-#include "core/install_dir.h"
+#include "core/platform/install_dir.h"
 
 namespace lumivo::cli {
 namespace {

@@ -12,8 +12,8 @@
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
 #include "cli/report_args.h"
-#include "core/reporting/activity_export.h"
-#include "core/reporting/tidy_export.h"
+#include "core/reporting/export/activity_export.h"
+#include "core/reporting/export/tidy_export.h"
 #include "core/storage/report_config.h"
 #include "core/storage/storage_context.h"
 

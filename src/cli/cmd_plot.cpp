@@ -8,7 +8,7 @@
 
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
-#include "core/reporting/rhythm_run.h"
+#include "core/reporting/rhythm/rhythm_run.h"
 #include "core/storage/file_system.h"
 #include "core/storage/storage_context.h"
 

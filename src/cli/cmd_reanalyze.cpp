@@ -12,8 +12,8 @@
 #include "cli/commands.h"
 #include "cli/report_args.h"
 #include "cli/stop_signals.h"
-#include "core/reporting/raw_reanalysis.h"
-#include "core/reporting/report_run.h"
+#include "core/reporting/report/raw_reanalysis.h"
+#include "core/reporting/report/report_run.h"
 #include "core/storage/report_config.h"
 #include "core/storage/storage_context.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "core/install_dir.h"
+#include "core/platform/install_dir.h"
 #include "core/storage/installation.h"
 
 namespace lumivo::cli {

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/install_dir.h"
+#include "core/platform/install_dir.h"
 #include "sim/instrument.h"
 #include "sim/pty_server.h"
 #include "sim/sim_options.h"

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "core/common/com_ports.h"
-#include "core/install_dir.h"
+#include "core/platform/install_dir.h"
 
 namespace lumivo::sim {
 namespace {

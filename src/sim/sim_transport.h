@@ -6,7 +6,7 @@
 #pragma once
 
 #include "core/device/serial_transport.h"
-#include "core/ui_port.h"
+#include "core/platform/ui_port.h"
 #include "sim/instrument.h"
 
 namespace lumivo::sim {

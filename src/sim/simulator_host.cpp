@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "core/common/com_ports.h"
-#include "core/install_dir.h"
+#include "core/platform/install_dir.h"
 
 namespace lumivo::sim {
 

@@ -1,13 +1,13 @@
 // The main window's acquisition controls wired to the engine: Start, the sampling timer,
 // the alarm line, Pause and Stop, driven on the offscreen platform with the simulated
 // instrument in virtual time.
-#include "app/acquisition_window.h"
+#include "app/main_window/acquisition_window.h"
 
 #include <gtest/gtest.h>
 
-#include "app/auto_action_frame.h"
-#include "app/control_panels.h"
-#include "app/qt_dialogs.h"
+#include "app/main_window/control_panels.h"
+#include "app/panels/auto_action_frame.h"
+#include "app/support/qt_dialogs.h"
 #include "app_test_support.h"
 #include "core/storage/project_setup.h"
 
@@ -170,8 +170,7 @@ TEST(AcquisitionWindow, QuestionsAboutARunGoWhenItEndsMeanwhile) {
     rig.r.dialogs.QueueAnswer(MsgResult::No);  // "Update values to project ... before Exit?"
     EXPECT_TRUE(w.close());
     ASSERT_EQ(rig.r.dialogs.withdrawn.size(), 2u);
-    EXPECT_EQ(rig.r.dialogs.withdrawn[1].rfind("A recording is running (\"closing asked\"", 0),
-              0u);
+    EXPECT_EQ(rig.r.dialogs.withdrawn[1].rfind("A recording is running (\"closing asked\"", 0), 0u);
     EXPECT_EQ(rig.r.dialogs.Messages().back().rfind("Update values to project", 0), 0u);
     EXPECT_EQ(rig.r.exits, (std::vector<int>{0}));
     EXPECT_TRUE(rig.r.dialogs.AllAnswersUsed());

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "app/acquisition_window.h"
-#include "app/app_context.h"
-#include "app/control_panels.h"
-#include "app/frm_main.h"
+#include "app/main_window/acquisition_window.h"
+#include "app/main_window/control_panels.h"
+#include "app/main_window/frm_main.h"
+#include "app/support/app_context.h"
 #include "core/storage/installation.h"
 #include "core/storage/project_setup.h"
 #include "sim/instrument.h"

@@ -2,7 +2,7 @@
 // the simulated instrument on a virtual clock: Fast CALIB and Fast ZERO run stand-alone (and
 // stop on a second press), Read Blank, the menus, the light and temperature buttons and the
 // text boxes.
-#include "app/control_panels.h"
+#include "app/main_window/control_panels.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <QPlainTextEdit>
 #include <QTest>
 
-#include "app/acquisition_window.h"
+#include "app/main_window/acquisition_window.h"
 #include "app_test_support.h"
 #include "core/acquisition/acquisition_engine.h"
 #include "core/storage/calibration_file.h"

@@ -8,8 +8,8 @@
 #include <QMenu>
 #include <QTest>
 
-#include "app/device_test.h"
-#include "app/factory_menu.h"
+#include "app/main_window/device_test.h"
+#include "app/main_window/factory_menu.h"
 #include "app_test_support.h"
 #include "core/storage/calibration_file.h"
 
@@ -185,9 +185,9 @@ TEST(DeviceTest, ItsMenuEntryStopsItAndTheBeamsGetTheirSettingsBack) {
                   .find("PARTIAL REPORT: the device test stopped before its end at step 30 of "
                         "110"),
               std::string::npos);
-    EXPECT_NE(Text(Control<QLabel>(&c.w(), "lbl_status"))
-                  .find("Report: /inst/testdev123.txt (partial)"),
-              std::string::npos);
+    EXPECT_NE(
+        Text(Control<QLabel>(&c.w(), "lbl_status")).find("Report: /inst/testdev123.txt (partial)"),
+        std::string::npos);
     for (int ch : {0, 200, 383}) EXPECT_EQ(c.r.instrument.ChannelSetting(ch), 1 * 32 + 5) << ch;
     EXPECT_EQ(Text(Control<QAction>(&c.w(), "mn_selftest")), "Device test");
     EXPECT_TRUE(Control<QWidget>(&c.w(), "frm_mn1")->isEnabled());

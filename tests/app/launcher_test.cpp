@@ -6,17 +6,19 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSignalSpy>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
-#include "app/frm_init.h"
-#include "app/qt_dialogs.h"
+#include "app/support/qt_dialogs.h"
+#include "app/windows/frm_init.h"
 #include "app_test_support.h"
 
 // Fontconfig keeps a cache it never frees; under LeakSanitizer that would fail every run of the
 // window tests. The hook is read by the sanitizer runtime and ignored otherwise.
 extern "C" const char* __lsan_default_suppressions();
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 
 namespace lumivo::app {
 namespace {

@@ -1,15 +1,15 @@
 // The live plots drawn from a run: the signal plot of a recorded run's raw pages, and the
 // activity plots of its counts.
-#include "app/live_plots.h"
+#include "app/panels/live_plots.h"
 
 #include <gtest/gtest.h>
 
 #include <QImage>
 #include <QPainter>
 
-#include "app/activity_plot.h"
-#include "app/plate_view.h"
-#include "app/signal_plot.h"
+#include "app/plots/activity_plot.h"
+#include "app/plots/plate_view.h"
+#include "app/plots/signal_plot.h"
 #include "app_test_support.h"
 #include "core/acquisition/acquisition_rig.h"
 #include "core/offline/recorded_signal_source.h"

@@ -10,8 +10,8 @@
 #include <QTest>
 #include <fstream>
 
-#include "app/frm_about.h"
-#include "app/frm_notify.h"
+#include "app/windows/frm_about.h"
+#include "app/windows/frm_notify.h"
 #include "app_test_support.h"
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/data_files.h"

@@ -16,11 +16,11 @@
 #include <QTest>
 #include <numeric>
 
-#include "app/desktop_open.h"
-#include "app/frm_offline.h"
-#include "app/frm_report.h"
-#include "app/qt_dialogs.h"
-#include "app/status_strip.h"
+#include "app/panels/status_strip.h"
+#include "app/support/desktop_open.h"
+#include "app/support/qt_dialogs.h"
+#include "app/windows/frm_offline.h"
+#include "app/windows/frm_report.h"
 #include "app_test_support.h"
 #include "core/acquisition/data_files.h"
 #include "core/offline/join_acquisitions.h"

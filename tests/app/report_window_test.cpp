@@ -17,9 +17,9 @@
 #include <fstream>
 #include <functional>
 
-#include "app/frm_report.h"
-#include "app/frm_reportset.h"
-#include "app/rhythm_tab.h"
+#include "app/panels/rhythm_tab.h"
+#include "app/windows/frm_report.h"
+#include "app/windows/frm_reportset.h"
 #include "app_test_support.h"
 #include "core/acquisition/data_files.h"
 #include "core/storage/field_record.h"

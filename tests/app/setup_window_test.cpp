@@ -6,8 +6,8 @@
 
 #include <QTest>
 
-#include "app/frm_setup.h"
-#include "app/qt_dialogs.h"
+#include "app/support/qt_dialogs.h"
+#include "app/windows/frm_setup.h"
 #include "app_test_support.h"
 #include "core/setup/plate_groups.h"
 #include "core/storage/installation.h"
@@ -262,9 +262,11 @@ TEST(SetupWindow, PlateFormatChangeAsksAndRedrawsTheNewPlate) {
     ASSERT_GE(w384, 0);
     // The plate codes say what they are where they are chosen.
     const auto tip = [&](const char* code) {
-        return FromQ(w.Combowell->itemData(w.Combowell->findText(code), Qt::ToolTipRole).toString());
+        return FromQ(
+            w.Combowell->itemData(w.Combowell->findText(code), Qt::ToolTipRole).toString());
     };
-    EXPECT_EQ(tip("w96f"), "w96f: 96 Wells flat bottom [2microbeams/well]\nUSE 'W96F' plate Adapter");
+    EXPECT_EQ(tip("w96f"),
+              "w96f: 96 Wells flat bottom [2microbeams/well]\nUSE 'W96F' plate Adapter");
     EXPECT_EQ(tip("w96u").rfind("w96u: 96 Wells U shape bottom", 0), 0u);
     EXPECT_NE(tip("w96flat").find("DISCONTINUED"), std::string::npos);
     EXPECT_EQ(FromQ(w.Combowell->toolTip()), tip("w96f"));

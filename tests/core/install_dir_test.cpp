@@ -1,7 +1,6 @@
-#include "core/install_dir.h"
+#include "core/platform/install_dir.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -25,7 +24,8 @@ TEST(InstallDir, InstallOptionIsTakenOutOfTheArguments) {
 }
 
 TEST(InstallDir, ComPortPrefersTheLinkInThePortsFolder) {
-    const fs::path dir = fs::temp_directory_path() / ("lumivo_install_test_" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("lumivo_install_test_" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir / "ports");
     EXPECT_EQ(ResolveComDevice(dir, 3), fs::path("/dev/ttyS2"));

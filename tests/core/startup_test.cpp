@@ -1,12 +1,12 @@
 // The program's command line, the main window's loading sequence on a shipped installation
 // folder held in memory, the project header, and the closing steps.
-#include "core/startup.h"
+#include "core/startup/startup.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-#include "core/install_dir.h"
+#include "core/platform/install_dir.h"
 #include "core/storage/installation.h"
 #include "support/fake_clock.h"
 #include "support/scripted_dialogs.h"
@@ -52,7 +52,13 @@ TEST(AppCommandLine, OptionsAreTakenOutBeforeTheAutorunTest) {
         {{"-h", "/RUN"}, "", false, true, true},
         {{"--version"}, "", false, false, false, true},
         {{"--simulat", "/RUN"}, "", false, false, false, false, "unknown option \"--simulat\""},
-        {{"/RUN", "--colour=red"}, "", false, false, false, false, "unknown option \"--colour=red\""},
+        {{"/RUN", "--colour=red"},
+         "",
+         false,
+         false,
+         false,
+         false,
+         "unknown option \"--colour=red\""},
     };
     for (const auto& c : cases) {
         const AppCommandLine cl = ParseAppCommandLine(c.args);

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "core/device/command_set.h"
-#include "core/install_dir.h"
+#include "core/platform/install_dir.h"
 #include "sim/instrument.h"
 #include "sim/simulator_host.h"
 

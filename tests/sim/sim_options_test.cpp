@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/install_dir.h"
+#include "core/platform/install_dir.h"
 
 namespace lumivo::sim {
 namespace {

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "core/ui_port.h"
+#include "core/platform/ui_port.h"
 
 namespace lumivo::testing {
 
 class ScriptedDialogs final : public Dialogs {
-public:
+  public:
     struct Shown {
         enum Kind { Message, Input } kind;
         std::string text;
@@ -41,12 +41,12 @@ public:
     std::function<void(int pass)> on_events;
 
     const std::vector<Shown>& shown() const { return shown_; }
-    std::vector<std::string> Messages() const;  // texts of the message boxes, in order
+    std::vector<std::string> Messages() const;   // texts of the message boxes, in order
     bool Showed(const std::string& text) const;  // any box (message or input) with this text
     bool AllAnswersUsed() const { return answers_.empty() && inputs_.empty(); }
     int events_processed() const { return events_processed_; }
 
-private:
+  private:
     std::deque<MsgResult> answers_;
     std::deque<std::optional<std::string>> inputs_;
     std::vector<Shown> shown_;

@@ -23,13 +23,13 @@
 #include "core/acquisition/instrument_recovery.h"
 #include "core/acquisition/record_file_io.h"
 #include "core/analysis/analysis_module.h"
-#include "core/app_state.h"
 #include "core/control/auto_zero.h"
 #include "core/control/channel_calibration.h"
 #include "core/control/control_context.h"
 #include "core/control/control_settings.h"
 #include "core/control/light_temperature.h"
 #include "core/notify/notice.h"
+#include "core/state/app_state.h"
 #include "core/storage/calibration_file.h"
 
 namespace lumivo {

@@ -15,7 +15,7 @@
 
 #include "core/acquisition/record_file_io.h"
 #include "core/acquisition/recording_mark.h"
-#include "core/ui_port.h"
+#include "core/platform/ui_port.h"
 
 namespace lumivo {
 

@@ -15,8 +15,8 @@
 
 #include "core/acquisition/event_log_reader.h"
 #include "core/acquisition/record_file_io.h"
+#include "core/platform/ui_port.h"
 #include "core/storage/storage_context.h"
-#include "core/ui_port.h"
 
 namespace lumivo {
 

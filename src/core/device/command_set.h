@@ -10,7 +10,7 @@
 
 #include "core/common/channels.h"
 #include "core/device/mod_comm.h"
-#include "core/ui_port.h"
+#include "core/platform/ui_port.h"
 
 namespace lumivo {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/device/posix_serial.h"
-#include "core/install_dir.h"
+#include "core/platform/install_dir.h"
 
 namespace lumivo {
 namespace {

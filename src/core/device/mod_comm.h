@@ -18,7 +18,7 @@
 
 #include "core/common/com_ports.h"
 #include "core/device/serial_transport.h"
-#include "core/ui_port.h"
+#include "core/platform/ui_port.h"
 
 namespace lumivo {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ui_port.h"
+#include "core/platform/ui_port.h"
 
 namespace lumivo::notify {
 

@@ -20,8 +20,8 @@
 #include "core/offline/acquisition_folders.h"
 #include "core/offline/acquisition_summary.h"
 #include "core/offline/browser_entries.h"
+#include "core/platform/ui_port.h"
 #include "core/storage/storage_context.h"
-#include "core/ui_port.h"
 
 namespace lumivo::offline {
 

@@ -7,7 +7,7 @@
 
 #include "core/acquisition/data_files.h"
 #include "core/offline/browser_entries.h"
-#include "core/reporting/activity_file.h"
+#include "core/reporting/report/activity_file.h"
 #include "core/setup/plate_groups.h"
 #include "core/setup/project_ops.h"
 

@@ -16,7 +16,7 @@
 
 #include "core/offline/acquisition_folders.h"
 #include "core/offline/recording_status.h"
-#include "core/reporting/recording_start.h"
+#include "core/reporting/report/recording_start.h"
 #include "core/storage/plate_format.h"
 #include "core/storage/project_setup.h"
 #include "core/storage/storage_context.h"

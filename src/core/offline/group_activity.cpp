@@ -4,8 +4,8 @@
 #include <exception>
 
 #include "core/offline/acquisition_groups.h"
-#include "core/reporting/report_writer.h"
-#include "core/reporting/rhythm.h"
+#include "core/reporting/report/report_writer.h"
+#include "core/reporting/rhythm/rhythm.h"
 #include "core/setup/plate_groups.h"
 
 namespace lumivo::offline {

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "core/acquisition/signal_source.h"
-#include "core/reporting/report_chart.h"
-#include "core/reporting/report_run.h"
-#include "core/reporting/report_tables.h"
+#include "core/reporting/report/report_chart.h"
+#include "core/reporting/report/report_run.h"
+#include "core/reporting/report/report_tables.h"
 #include "core/storage/plate_format.h"
 #include "core/storage/project_setup.h"
 

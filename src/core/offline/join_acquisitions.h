@@ -21,8 +21,8 @@
 
 #include "core/acquisition/record_file_io.h"
 #include "core/offline/acquisition_browser.h"
+#include "core/platform/ui_port.h"
 #include "core/storage/storage_context.h"
-#include "core/ui_port.h"
 
 namespace lumivo::offline {
 

@@ -7,7 +7,7 @@
 #include "core/control/auto_zero.h"
 #include "core/control/control_fields.h"
 #include "core/control/control_settings.h"
-#include "core/reporting/report_run.h"
+#include "core/reporting/report/report_run.h"
 #include "core/storage/project_setup.h"
 
 namespace lumivo::offline {

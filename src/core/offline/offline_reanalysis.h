@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-#include "core/reporting/raw_reanalysis.h"
+#include "core/reporting/report/raw_reanalysis.h"
 #include "core/storage/report_config.h"
 #include "core/storage/storage_context.h"
 

@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
+#include "core/platform/ui_port.h"
 #include "core/storage/project_setup.h"
 #include "core/storage/storage_context.h"
-#include "core/ui_port.h"
 
 namespace lumivo {
 

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "core/platform/ui_port.h"
 #include "core/storage/file_system.h"
-#include "core/ui_port.h"
 
 namespace lumivo {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "core/ui_port.h"
+#include "core/platform/ui_port.h"
 
 namespace lumivo {
 namespace {

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "core/device/mod_comm.h"
-#include "core/install_dir.h"
+#include "core/platform/install_dir.h"
 
 namespace lumivo {
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/offline/acquisition_groups.h"
-#include "core/reporting/report_inputs.h"
+#include "core/reporting/report/report_inputs.h"
 #include "core/setup/plate_groups.h"
 #include "offline_fixture.h"
 

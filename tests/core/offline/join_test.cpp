@@ -9,12 +9,12 @@
 #include "core/acquisition/recording_mark.h"
 #include "core/offline/acquisition_summary.h"
 #include "core/offline/join_acquisitions.h"
-#include "core/reporting/activity_export.h"
-#include "core/reporting/recording_start.h"
-#include "core/reporting/report_inputs.h"
-#include "core/reporting/report_run.h"
-#include "core/reporting/rhythm.h"
-#include "core/reporting/tidy_export.h"
+#include "core/reporting/export/activity_export.h"
+#include "core/reporting/export/tidy_export.h"
+#include "core/reporting/report/recording_start.h"
+#include "core/reporting/report/report_inputs.h"
+#include "core/reporting/report/report_run.h"
+#include "core/reporting/rhythm/rhythm.h"
 #include "offline_fixture.h"
 
 namespace lumivo::offline::testing {

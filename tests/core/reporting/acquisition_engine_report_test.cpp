@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "core/acquisition/acquisition_rig.h"
-#include "core/reporting/report_run.h"
+#include "core/reporting/report/report_run.h"
 #include "core/storage/installation.h"
 #include "report_fixture.h"
 

@@ -1,7 +1,7 @@
 // Exports of the binned activity: "1 file/well Report" (time.txt and ch000000.txt files, or
 // per-well 000_A1.txt files), and the tidy tables activity.csv / metadata.csv read back by this
 // test and by Python's csv module.
-#include "core/reporting/activity_export.h"
+#include "core/reporting/export/activity_export.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <set>
 #include <sstream>
 
-#include "core/reporting/tidy_export.h"
+#include "core/reporting/export/tidy_export.h"
 #include "report_fixture.h"
 #include "support/child_process.h"
 

@@ -1,7 +1,7 @@
 // Reading counts.bin for a report: the recording's length, the day roll-over of the minute
 // field, the end of the continuous run, incomplete tails. Also defines the data-file writers of
 // the report fixture (report_fixture.h).
-#include "core/reporting/activity_file.h"
+#include "core/reporting/report/activity_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 // Basal normalisation: the BasalMinutes questions, the per-channel basal and its scaling, well
 // averaging, the zero-basal questions and their three policies, percentages beyond 16 bits and
 // the 10000 cap, discarded channels.
-#include "core/reporting/basal.h"
+#include "core/reporting/report/basal.h"
 
 #include <gtest/gtest.h>
 

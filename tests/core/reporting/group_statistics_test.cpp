@@ -1,7 +1,7 @@
 // Group statistics: means and standard deviations with halves rounded to even, wells with
 // several beams, groups without wells, the free group, report bins and BinPresent, the standard
 // error.
-#include "core/reporting/group_statistics.h"
+#include "core/reporting/report/group_statistics.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // channel against the step-by-step activity calculation, the event strings, "Replace old data"
 // touching only the count fields and keeping counts.bak, STOP and failures leaving every file
 // as it was, blocks without raw data, and the refusals.
-#include "core/reporting/raw_reanalysis.h"
+#include "core/reporting/report/raw_reanalysis.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

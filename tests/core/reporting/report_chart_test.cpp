@@ -1,7 +1,7 @@
 // The report chart: series from the group statistics and the SVG image (one line and one
 // standard-error band per group with wells, legend, basal line, escaped text, finite
 // coordinates), and the axis ticks.
-#include "core/reporting/report_chart.h"
+#include "core/reporting/report/report_chart.h"
 
 #include <gtest/gtest.h>
 

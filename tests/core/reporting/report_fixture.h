@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "core/reporting/report_run.h"
+#include "core/reporting/report/report_run.h"
 #include "core/storage/file_system.h"
 #include "core/storage/storage_context.h"
 #include "support/child_process.h"

@@ -8,7 +8,7 @@
 
 #include <fstream>
 
-#include "core/reporting/report_run.h"
+#include "core/reporting/report/report_run.h"
 #include "report_fixture.h"
 
 namespace lumivo::reporting::testing {

@@ -2,7 +2,7 @@
 // leaves (report, copy under the experiment's name, chart), what it refuses, the bin-size
 // correction, the automatic report at the end of a run. Also defines the project-side writers
 // of the report fixture (report_fixture.h).
-#include "core/reporting/report_run.h"
+#include "core/reporting/report/report_run.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@
 #include <sstream>
 
 #include "core/acquisition/data_files.h"
-#include "core/reporting/group_statistics.h"
-#include "core/reporting/report_inputs.h"
-#include "core/reporting/report_output.h"
-#include "core/reporting/resample.h"
+#include "core/reporting/report/group_statistics.h"
+#include "core/reporting/report/report_inputs.h"
+#include "core/reporting/report/report_output.h"
+#include "core/reporting/report/resample.h"
 #include "core/storage/acquisition_register.h"
 #include "core/storage/plate_format.h"
 #include "core/storage/project_setup.h"

@@ -1,7 +1,7 @@
 // The report windows' behaviour without widgets: loading the configuration into the controls
 // (with or without the user-defined flag), the bin-size list, separator, threshold and raw-data
 // reactions, the histogram option, the basal list, "Apply", "Back to Default" and mn_userbin.
-#include "core/reporting/report_settings.h"
+#include "core/reporting/report/report_settings.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // every record whole in the bin of its minute and each bin scaled to its length by the time its
 // windows cover (flat activity stays flat whatever the windows and the bins), bins the recording
 // does not cover left missing, and counts beyond 16 bits.
-#include "core/reporting/resample.h"
+#include "core/reporting/report/resample.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "core/common/rounding.h"
-#include "core/reporting/activity_file.h"
+#include "core/reporting/report/activity_file.h"
 
 namespace lumivo::reporting {
 namespace {

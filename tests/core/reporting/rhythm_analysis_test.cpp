@@ -9,8 +9,8 @@
 #include <random>
 #include <vector>
 
-#include "core/reporting/periodogram.h"
-#include "core/reporting/sleep_bouts.h"
+#include "core/reporting/rhythm/periodogram.h"
+#include "core/reporting/rhythm/sleep_bouts.h"
 
 namespace lumivo::reporting {
 namespace {

@@ -10,10 +10,10 @@
 #include <random>
 #include <variant>
 
-#include "core/reporting/rhythm_chart.h"
-#include "core/reporting/rhythm_run.h"
-#include "core/reporting/rhythm_tables.h"
-#include "core/reporting/rhythm_views.h"
+#include "core/reporting/rhythm/rhythm_chart.h"
+#include "core/reporting/rhythm/rhythm_run.h"
+#include "core/reporting/rhythm/rhythm_tables.h"
+#include "core/reporting/rhythm/rhythm_views.h"
 #include "report_fixture.h"
 
 namespace lumivo::reporting::testing {

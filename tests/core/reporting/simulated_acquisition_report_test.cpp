@@ -10,7 +10,7 @@
 #include "core/acquisition/data_files.h"
 #include "core/analysis/analysis_module.h"
 #include "core/device/command_set.h"
-#include "core/reporting/report_run.h"
+#include "core/reporting/report/report_run.h"
 #include "report_fixture.h"
 #include "sim/instrument.h"
 

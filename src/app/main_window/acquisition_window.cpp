@@ -1,0 +1,264 @@
+#include "app/main_window/acquisition_window.h"
+
+#include <QStatusBar>
+#include <QUrl>
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+#include "app/support/qt_dialogs.h"
+#include "app/windows/frm_report.h"
+
+namespace lumivo::app {
+
+AcquisitionWindow::AcquisitionWindow(QObject* parent, MainWindowHost& host, AutoActionStrip& strip,
+                                     LiveView& live, QStatusBar& status_bar)
+    : QObject(parent), host_(host), strip_(strip), live_(live) {
+    setObjectName("acquisition");
+    AppContext& ctx = host_.context();
+    engine_ = std::make_unique<AcquisitionEngine>(
+        AcquisitionContext{ctx.link, ctx.storage, ctx.state, ctx.tools.calibration,
+                           ctx.tools.climate, ctx.tools.cal, *this, data_files_});
+
+    Timeradq = new QTimer(this);
+    Timeradq->setObjectName("Timeradq");
+    Timeradq->setSingleShot(true);
+    Timeradq->setTimerType(Qt::PreciseTimer);
+    connect(Timeradq, &QTimer::timeout, this, &AcquisitionWindow::Timeradq_Timer);
+    Timer_endtime = new QTimer(this);
+    Timer_endtime->setObjectName("Timer_endtime");
+    Timer_endtime->setInterval(1000);
+    connect(Timer_endtime, &QTimer::timeout, this, &AcquisitionWindow::Timer_endtime_Timer);
+
+    lbl_alarm = new QLabel(&status_bar);
+    lbl_alarm->setObjectName("lbl_alarm");
+    lbl_alarm->setStyleSheet("QLabel { color: white; background: #c00000; padding: 2px 6px; }");
+    lbl_alarm->hide();
+    status_bar.addWidget(lbl_alarm, 1);
+    live_.AttachStatusBar(status_bar);
+}
+
+AcquisitionWindow::~AcquisitionWindow() = default;
+
+void AcquisitionWindow::CmdPlay_Click() {
+    AppState& state = host_.context().state;
+    const bool autorun = state.AutorunRequested;
+    state.AutorunRequested = false;
+    Start(autorun);
+}
+
+void AcquisitionWindow::Start(bool autorun) {
+    StartOptions options;
+    options.autorun = autorun;
+    options.body_bends = host_.BodyBendsChosen();
+    engine_->StartAcquisition(options);
+}
+
+void AcquisitionWindow::CmdPause_Click() {
+    engine_->CmdPause_Click();
+}
+
+void AcquisitionWindow::CmdStop_Click() {
+    // A run stops only after the user confirms; a blank, or nothing, at once.
+    engine_->RequestStop();
+}
+
+void AcquisitionWindow::Timeradq_Timer() {
+    // Window events run inside a long tick (auto-adjustment): a timer event delivered then
+    // must not start a second tick; the running one re-arms the timer when it ends.
+    if (in_tick_) return;
+    in_tick_ = true;
+    Clock& clock = host_.context().clock;
+    const std::int64_t begin = clock.MonotonicMicros();
+    engine_->Tick();
+    in_tick_ = false;
+    if (engine_->TimerEnabled()) {
+        const auto spent_ms = static_cast<int>((clock.MonotonicMicros() - begin) / 1000);
+        Arm(std::max(0, kTimeradqIntervalMs - spent_ms));
+    }
+}
+
+void AcquisitionWindow::Timer_endtime_Timer() {
+    ShowExpectedEnd(engine_->ExpectedEnd());
+}
+
+void AcquisitionWindow::Arm(int delay_ms) {
+    Timeradq->start(delay_ms);
+}
+
+// ---- AcquisitionView ----
+
+void AcquisitionWindow::ShowFrame(bool shown) {
+    strip_.ShowFrame(shown);
+    if (!shown) strip_.ShowProgress(false);
+}
+
+void AcquisitionWindow::SetTitle(const std::string& text) {
+    strip_.SetTitle(text);
+}
+
+void AcquisitionWindow::SetStatus(const std::string& text) {
+    strip_.SetStatus(text);
+}
+
+void AcquisitionWindow::ScaleProgress(double x_max, double y_max) {
+    strip_.progress().SetScale(x_max, y_max);
+    strip_.progress().SetBackground(QColor(255, 255, 192));
+    strip_.ShowProgress(true);
+}
+
+void AcquisitionWindow::ClearProgress() {
+    strip_.progress().Clear();
+}
+
+void AcquisitionWindow::DrawProgress(double x) {
+    strip_.progress().DrawBarTo(x);
+}
+
+void AcquisitionWindow::ShowExperimentName(const std::string& name) {
+    host_.ShowExperimentName(name);
+}
+
+std::string AcquisitionWindow::Description() {
+    return host_.Description();
+}
+
+void AcquisitionWindow::OpenSetupWindow() {
+    host_.ShowSetupWindow();
+}
+
+void AcquisitionWindow::SetControls(const AcquisitionControls& c) {
+    host_.ShowAcquisitionControls(c);
+    const auto& run = engine_->state;
+    const bool held = run.AcquisitionRunning == RunState::Paused && run.TimeCounterStopped;
+    if (held && !Timer_endtime->isActive()) Timer_endtime->start();
+    if (!held) Timer_endtime->stop();
+}
+
+void AcquisitionWindow::PrepareActivityView() {
+    live_.PrepareActivity(host_.context().state.project);
+}
+
+void AcquisitionWindow::ClearSignalView(std::size_t rt_buffer) {
+    // A run starts: the plots follow it from its first reading.
+    const AppContext& ctx = host_.context();
+    SignalSettings settings;
+    settings.window_length = rt_buffer;
+    settings.snr_factor = ctx.tools.calibration.SnrThreshold;
+    try {
+        settings.method = DspMethodFromNumber(ctx.state.project.Setup.DSP_Method);
+    } catch (const std::invalid_argument&) {
+        settings.method = DspMethod::ThresholdAverage;
+    }
+    settings.body_bends = engine_->state.BodyBendsMode;
+    live_.BeginRun(settings);
+    live_.ClearSignal(rt_buffer);
+}
+
+void AcquisitionWindow::NewSampleRow(std::span<const std::int16_t> row, int row_index) {
+    // A blank's readings are not the run's.
+    if (engine_->BlankActive()) return;
+    HandOverRow(live_.hand_over(), engine_->sampling, row, row_index);
+}
+
+void AcquisitionWindow::ShowTemperature(const std::string& label) {
+    host_.ShowTemperature(label);
+}
+
+void AcquisitionWindow::ShowOutputs(int) {
+    host_.ShowToolState();
+}
+
+void AcquisitionWindow::ShowElapsed(const std::string& text, double percent) {
+    // Called on every tick: only what changed is repainted (the time once a second, the bar
+    // once a minute).
+    host_.ShowElapsedTime(text);
+    live_.ShowElapsedBar(percent);
+}
+
+void AcquisitionWindow::RedrawLivePlot() {
+    // The plots repaint on their own timer from what the loop handed over.
+}
+
+void AcquisitionWindow::WindowClosed(const SamplingState& s) {
+    HandOverWindow(live_.hand_over(), s, engine_->state.RecordingOn);
+    // One line per window on stderr: the measured sample period and how long the window
+    // waited for its events at most (the longest tick so far).
+    std::fprintf(stderr,
+                 "lumivo: window %d closed: sample period %.1f ms, longest tick %.1f ms, window "
+                 "close %.1f ms at most\n",
+                 s.windows_closed, s.SamplePeriod * 1000.0,
+                 static_cast<double>(s.longest_tick_us) / 1000.0,
+                 static_cast<double>(s.longest_close_us) / 1000.0);
+}
+
+void AcquisitionWindow::ShowCalibrating(bool shown) {
+    strip_.ShowCalibrating(shown);
+}
+
+void AcquisitionWindow::SetCalibratingText(const std::string& text) {
+    strip_.SetCalibratingText(text);
+}
+
+void AcquisitionWindow::SetSamplingTimer(bool enabled) {
+    if (!enabled) {
+        Timeradq->stop();
+    } else if (!in_tick_) {
+        Arm(kTimeradqIntervalMs);
+    }
+}
+
+void AcquisitionWindow::ShowAlarm(const std::string& text) {
+    lbl_alarm->setText(ToQ(text));
+    lbl_alarm->setVisible(!text.empty());
+}
+
+bool AcquisitionWindow::UserDefinedReport() {
+    // The end of a recorded run goes to the report side, which makes the report with the
+    // user-defined settings (mn_userbin) or opens the report window and gives the notice.
+    return engine_->state.RecordingOn;
+}
+
+void AcquisitionWindow::OpenReportWindow() {
+    const bool automatic = host_.UserDefinedReport();
+    const reporting::ReportOutcome outcome =
+        ReportAfterRun(host_, engine_->state.AcquisitionFolder);
+    if (!automatic) return;
+    if (!outcome.written) {
+        engine_->LogEvent("The automatic report was not written: " + outcome.failure);
+    } else {
+        engine_->LogEvent("Automatic report written: " + outcome.report_file.string());
+        if (!outcome.raw_export_failure.empty())
+            engine_->LogEvent("The raw data were not exported: " + outcome.raw_export_failure);
+    }
+}
+
+void AcquisitionWindow::OpenTextFile(const std::filesystem::path& file) {
+    host_.OpenDocument(QUrl::fromLocalFile(ToQ(file.string())));
+}
+
+void AcquisitionWindow::LogEvent(const std::string& line) {
+    host_.AppendLog(line);
+}
+
+void AcquisitionWindow::ShowStatusLine(const std::string& text) {
+    host_.ShowStatusLine(text);
+}
+
+void AcquisitionWindow::ShowExpectedEnd(const std::optional<LocalDateTime>& end) {
+    QString text;
+    if (end) {
+        // To the minute: the run ends at the first window close after it anyway.
+        LocalDateTime minute =
+            AddSeconds(*end, end->second >= 30 ? 60 - end->second : -end->second);
+        minute.second = 0;
+        text = "Ends about " + LocaleDateTime(minute, QLocale::ShortFormat);
+    }
+    host_.ShowExpectedEnd(text);
+}
+
+std::string AcquisitionWindow::FormatDateTime(const LocalDateTime& t) {
+    return FromQ(LocaleDateTime(t, QLocale::ShortFormat));
+}
+
+}  // namespace lumivo::app

@@ -1,0 +1,415 @@
+#include "app/main_window/control_panels.h"
+
+#include <QAction>
+#include <QBoxLayout>
+#include <QEvent>
+#include <QMenu>
+#include <QSignalBlocker>
+#include <exception>
+#include <utility>
+#include <vector>
+
+#include "app/support/qt_dialogs.h"
+#include "core/acquisition/event_log.h"
+#include "core/device/command_set.h"
+
+namespace lumivo::app {
+
+// The automatic-action strip as the control module's view.
+class ControlPanels::StripView final : public CalibrationView {
+  public:
+    explicit StripView(AutoActionStrip& strip) : strip_(strip) {}
+    void ShowFrame(bool shown) override {
+        strip_.ShowFrame(shown);
+        strip_.ShowProgress(shown);
+    }
+    void SetTitle(const std::string& text) override { strip_.SetTitle(text); }
+    void SetStatus(const std::string& text) override { strip_.SetStatus(text); }
+    void ScaleProgress(double x_max, double y_max) override {
+        strip_.progress().SetScale(x_max, y_max);
+    }
+    void ClearProgress() override { strip_.progress().Clear(); }
+    void DrawProgress(double x) override { strip_.progress().DrawBarTo(x); }
+
+  private:
+    AutoActionStrip& strip_;
+};
+
+namespace {
+
+constexpr const char* kStopCaption = "STOP";
+
+}  // namespace
+
+ControlPanels::ControlPanels(QObject* parent, MainWindowHost& host, AutoActionStrip& strip,
+                             SamplingControl& sampling, QWidget* panel_parent)
+    : QObject(parent), host_(host), strip_(strip), sampling_(sampling) {
+    setObjectName("control_panels");
+    frm_mn1 = new CalibrationPanel(panel_parent);
+    Frame_light = new LightPanel(panel_parent);
+    Frame_temp = new TemperaturePanel(panel_parent);
+
+    CalibrationPanel* cal = frm_mn1;
+    connect(cal->mnCalibra, &QCheckBox::clicked, this, &ControlPanels::mnCalibra_Click);
+    connect(cal->mnZero, &QCheckBox::clicked, this, &ControlPanels::mnZero_Click);
+    connect(cal->cmd_calibra, &QPushButton::clicked, this, &ControlPanels::cmd_calibra_Click);
+    connect(cal->Cmd_autozero, &QPushButton::clicked, this, &ControlPanels::Cmd_autozero_Click);
+    connect(cal->Cmd_readblank, &QPushButton::clicked, this, &ControlPanels::Cmd_readblank_Click);
+    connect(cal->txt_snr_umbral, &QLineEdit::editingFinished, this,
+            &ControlPanels::txt_snr_umbral_LostFocus);
+    umbral_label_ = cal->lbl_umbral;
+    umbral_label_->installEventFilter(this);
+
+    LightPanel* light = Frame_light;
+    connect(light->cmd_luz, &QPushButton::clicked, this, &ControlPanels::cmd_luz_Click);
+    connect(light->Chk_lenabled, &QCheckBox::clicked, this, &ControlPanels::Chk_lenabled_Click);
+    connect(light->cmd_cyclepulse, &QPushButton::clicked, this,
+            &ControlPanels::cmd_cyclepulse_Click);
+    climate_boxes_ = {{
+        {light->txt_lon, ClimateField::LightOnHour},
+        {light->txt_loff, ClimateField::LightOffHour},
+        {light->txt_pulseon, ClimateField::PulseOn},
+        {light->txt_pulseoff, ClimateField::PulseOff},
+        {light->txt_pulsetimes, ClimateField::PulseCount},
+        {Frame_temp->txttemp, ClimateField::Temperature},
+    }};
+    for (const auto& [box, field] : climate_boxes_) {
+        connect(box, &QLineEdit::editingFinished, this,
+                [this, f = field] { ClimateBox_LostFocus(f); });
+    }
+
+    TemperaturePanel* temp = Frame_temp;
+    connect(temp->cmd_ontemp, &QPushButton::clicked, this, &ControlPanels::cmd_ontemp_Click);
+    connect(temp->cmd_frio, &QPushButton::clicked, this, &ControlPanels::cmd_frio_Click);
+    connect(temp->Chk_tenabled, &QCheckBox::clicked, this, &ControlPanels::Chk_tenabled_Click);
+    connect(temp->Cmd_settemp, &QPushButton::clicked, this, &ControlPanels::Cmd_settemp_Click);
+
+    cal->SetInteractive(true);
+    light->SetInteractive(true);
+    temp->SetInteractive(true);
+    ShowCalibrationControls();
+    ShowClimate();
+}
+
+void ControlPanels::PlaceIn(QBoxLayout* column) {
+    column->addWidget(frm_mn1);
+    column->addWidget(Frame_light);
+    column->addWidget(Frame_temp);
+}
+
+void ControlPanels::AddMenuEntries(QMenu* calibration, QMenu* tools_menu) {
+    mncal_on = calibration->addAction("Manual calibration tools");
+    mncal_on->setObjectName("mncal_on");
+    mncal_off = calibration->addAction("Automatic calibration");
+    mncal_off->setObjectName("mncal_off");
+    for (QAction* a : {mncal_on, mncal_off}) a->setCheckable(true);
+    calibration->addSeparator();
+    mn_fastcalib = calibration->addAction(kFastCalibEntry);
+    mn_fastcalib->setObjectName("mn_fastcalib");
+    mn_fastzero = calibration->addAction(kFastZeroEntry);
+    mn_fastzero->setObjectName("mn_fastzero");
+    calibration->setToolTipsVisible(true);
+    connect(mn_fastcalib, &QAction::triggered, this, &ControlPanels::cmd_calibra_Click);
+    connect(mn_fastzero, &QAction::triggered, this, &ControlPanels::Cmd_autozero_Click);
+    lght_ctl = tools_menu->addAction("Light control");
+    lght_ctl->setObjectName("lght_ctl");
+    temp_ctl = tools_menu->addAction("Temperature control");
+    temp_ctl->setObjectName("temp_ctl");
+    connect(mncal_on, &QAction::triggered, this, &ControlPanels::mncal_on_Click);
+    connect(mncal_off, &QAction::triggered, this, &ControlPanels::mncal_off_Click);
+    connect(lght_ctl, &QAction::triggered, this, &ControlPanels::lght_ctl_Click);
+    connect(temp_ctl, &QAction::triggered, this, &ControlPanels::temp_ctl_Click);
+    // The calibration menu's ticks follow the controls' state, which the window's load sets.
+    connect(calibration, &QMenu::aboutToShow, this, [this] { ShowCalibrationControls(); });
+    ShowCalibrationControls();
+}
+
+void ControlPanels::ShowPanels(bool calibration, bool light, bool temperature) {
+    frm_mn1->setVisible(calibration);
+    Frame_light->setVisible(light);
+    Frame_temp->setVisible(temperature);
+}
+
+void ControlPanels::LoadSettings(ProjectState& project) {
+    lumivo::LoadToolSettings(project, tools());
+    ShowCalibrationControls();
+    ShowClimate();
+}
+
+void ControlPanels::ResetDeviceButtons() {
+    Frame_temp->cmd_frio->setText("COOL");
+    Frame_temp->cmd_ontemp->setText("OFF");
+    Frame_light->cmd_luz->setText("OFF");
+}
+
+void ControlPanels::SetSnrBoxEnabled(bool enabled) {
+    frm_mn1->txt_snr_umbral->setEnabled(enabled);
+}
+
+bool ControlPanels::Offline() const {
+    const ConnectionState& c = host_.context().state.connection;
+    return c.OfflineMode || !c.InstrumentConnected;
+}
+
+RunControl ControlPanels::MakeRunControl(bool within_acquisition) {
+    RunControl run;
+    run.offline = Offline();
+    if (within_acquisition) {
+        run.keep_going = [this] {
+            return sampling_.AcquisitionState() != RunState::Stopped && !cancel_requested_;
+        };
+    } else {
+        run.keep_going = [this] { return !cancel_requested_; };
+    }
+    run.stop_acquisition = [this] { sampling_.StopAcquisition(kStopByCalibrationWrite); };
+    run.reset_sample_row = [this] { sampling_.ResetSampleRow(); };
+    return run;
+}
+
+void ControlPanels::ShowCalibrationControls() {
+    const CalibrationControls& c = tools().calibration;
+    frm_mn1->Show(c);
+    if (mncal_on != nullptr) mncal_on->setChecked(c.mncal_on_checked);
+    if (mncal_off != nullptr) mncal_off->setChecked(c.mncal_off_checked);
+    if (mn_fastcalib == nullptr) return;
+    // When they can be used, and where their buttons are.
+    const bool offline = Offline();
+    const QString where =
+        "The calibration panel shows its button while Auto %1 is unticked (Calibration > Manual "
+        "calibration tools).";
+    const QString needs =
+        offline ? QString("Needs the instrument: press Connect first. ")
+                : QString(
+                      "Usable with the instrument connected and no blank running; during a "
+                      "recording it runs within the run. Choose it again to stop it. ");
+    mn_fastcalib->setEnabled(!offline);
+    mn_fastzero->setEnabled(!offline);
+    mn_fastcalib->setToolTip(needs + where.arg("Calibration"));
+    mn_fastzero->setToolTip(needs + where.arg("Zero"));
+    if (!running_) {
+        mn_fastcalib->setText(kFastCalibEntry);
+        mn_fastzero->setText(kFastZeroEntry);
+    }
+}
+
+void ControlPanels::ShowClimate() {
+    const ClimateState& climate = tools().climate;
+    Frame_light->Show(climate);
+    Frame_temp->Show(climate);
+    const bool hours = LightHoursEnabled(climate);
+    Frame_light->txt_lon->setEnabled(hours);
+    Frame_light->txt_loff->setEnabled(hours);
+}
+
+void ControlPanels::SetBoxText(QLineEdit* box, const std::string& text) {
+    const QSignalBlocker quiet(box);
+    box->setText(ToQ(text));
+}
+
+template <typename Body>
+void ControlPanels::RunFromButton(QPushButton* button, Body body) {
+    if (running_) {
+        // The button of a stand-alone run reads "STOP" and ends it.
+        if (button->text() == kStopCaption) cancel_requested_ = true;
+        return;
+    }
+    // A blank samples the instrument meanwhile: its reads and these would interleave.
+    if (sampling_.BlankActive()) return;
+    running_ = true;
+    cancel_requested_ = false;
+    const bool standalone = sampling_.AcquisitionState() == RunState::Stopped;
+    // Nothing else may start while the run lets window events through.
+    host_.LockCommands(true);
+    std::vector<std::pair<QWidget*, bool>> saved;
+    for (QWidget* w : std::initializer_list<QWidget*>{frm_mn1->cmd_calibra, frm_mn1->Cmd_autozero,
+                                                      frm_mn1->Cmd_readblank, frm_mn1->mnCalibra,
+                                                      frm_mn1->mnZero}) {
+        if (w == button && standalone) continue;
+        saved.emplace_back(w, w->isEnabled());
+        w->setEnabled(false);
+    }
+    const QString caption = button->text();
+    if (standalone) button->setText(kStopCaption);
+    QAction* entry = button == frm_mn1->cmd_calibra    ? mn_fastcalib
+                     : button == frm_mn1->Cmd_autozero ? mn_fastzero
+                                                       : nullptr;
+    if (entry != nullptr && standalone) entry->setText("Stop " + caption);
+    body(standalone);
+    button->setText(caption);
+    for (const auto& [w, enabled] : saved) w->setEnabled(enabled);
+    host_.LockCommands(false);
+    running_ = false;
+    cancel_requested_ = false;
+    ShowCalibrationControls();
+}
+
+// ---- Calibration panel ----
+
+void ControlPanels::mnCalibra_Click() {
+    SetAutoCalibrate(tools().calibration, host_.context().state.project,
+                     frm_mn1->mnCalibra->isChecked());
+    ShowCalibrationControls();
+}
+
+void ControlPanels::mnZero_Click() {
+    SetAutoZero(tools().calibration, host_.context().state.project, frm_mn1->mnZero->isChecked());
+    ShowCalibrationControls();
+}
+
+void ControlPanels::mncal_on_Click() {
+    CalibrationMenuOn(tools().calibration);
+    ShowCalibrationControls();
+}
+
+void ControlPanels::mncal_off_Click() {
+    CalibrationMenuOff(tools().calibration, host_.context().state.project);
+    ShowCalibrationControls();
+}
+
+void ControlPanels::cmd_calibra_Click() {
+    RunFromButton(frm_mn1->cmd_calibra, [this](bool standalone) {
+        StripView view(strip_);
+        view.ShowFrame(true);
+        view.SetTitle(kAutoCalibrationTitle);
+        tools().calibration.SnrThreshold = SnrFromText(FromQ(frm_mn1->txt_snr_umbral->text()), 0.0);
+        AppContext& app = host_.context();
+        ControlContext ctx{app.link, app.storage, view, MakeRunControl(!standalone)};
+        last_calibration_ =
+            CalibrateChannels(ctx, tools().cal, app.state.plate.ChannelWell, own_row_);
+        view.ShowFrame(false);
+        Log("Fast CALIB: " + CalibrationSummary(last_calibration_));
+    });
+}
+
+void ControlPanels::Cmd_autozero_Click() {
+    RunFromButton(frm_mn1->Cmd_autozero, [this](bool standalone) {
+        StripView view(strip_);
+        view.ShowFrame(true);
+        view.SetTitle(kAutoCalibrationTitle);
+        CalibrationControls& c = tools().calibration;
+        c.SnrThreshold = SnrFromText(FromQ(frm_mn1->txt_snr_umbral->text()), 0.0);
+        AppContext& app = host_.context();
+        ControlContext ctx{app.link, app.storage, view, MakeRunControl(!standalone)};
+        const AutoZeroResult r =
+            CalculateAutoZero(ctx, {c.SnrThreshold, c.AutoCalibrateOnStart, c.AutoZeroOnStart},
+                              app.state.project.ChannelThreshold);
+        view.ShowFrame(false);
+        Log("Fast ZERO: " +
+            AutoZeroSummary(r, app.state.plate.ChannelWell, app.state.project.ChannelThreshold));
+    });
+}
+
+void ControlPanels::Log(const std::string& text) {
+    host_.AppendLog(EventLogLine(host_.context().clock.Now(), text));
+}
+
+void ControlPanels::Cmd_readblank_Click() {
+    // The blank runs on the acquisition's sampling timer, which refuses it during a run and
+    // without an instrument; Stop ends it. It lasts the project's Cal_value ticks.
+    if (running_) return;
+    sampling_.ReadBlank(int{host_.context().state.project.Setup.Cal_value});
+}
+
+void ControlPanels::lbl_umbral_Click() {
+    ToggleSnrBox(tools().calibration);
+    ShowCalibrationControls();
+}
+
+void ControlPanels::txt_snr_umbral_LostFocus() {
+    QLineEdit* box = frm_mn1->txt_snr_umbral;
+    const FieldCheck check =
+        SnrLostFocus(tools().calibration, host_.context().state.project, FromQ(box->text()));
+    SetBoxText(box, check.text);
+    if (!check.message.empty()) host_.context().dialogs.MessageBox(check.message);
+}
+
+bool ControlPanels::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease && umbral_label_ != nullptr &&
+        watched == umbral_label_.data()) {
+        lbl_umbral_Click();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+// ---- Light and temperature panels ----
+
+void ControlPanels::ApplyOutputs() {
+    if (!Offline()) lumivo::ApplyOutputs(host_.context().link, tools().climate);
+    ShowClimate();
+}
+
+void ControlPanels::cmd_luz_Click() {
+    if (ToggleLight(tools().climate, sampling_.AcquisitionState() == RunState::Running)) {
+        ApplyOutputs();
+    } else {
+        ShowClimate();  // the lamp follows at once; the frame waits for the sampling loop
+    }
+}
+
+void ControlPanels::cmd_frio_Click() {
+    if (ToggleHeatMode(tools().climate, sampling_.AcquisitionState() == RunState::Running)) {
+        ApplyOutputs();
+    } else {
+        ShowClimate();
+    }
+}
+
+void ControlPanels::cmd_ontemp_Click() {
+    if (ToggleTemperatureControl(tools().climate,
+                                 sampling_.AcquisitionState() == RunState::Running)) {
+        ApplyOutputs();
+    } else {
+        ShowClimate();
+    }
+}
+
+void ControlPanels::Cmd_settemp_Click() {
+    SetTemperatureSetPoint(tools().climate, FromQ(Frame_temp->txttemp->text()));
+}
+
+void ControlPanels::Chk_lenabled_Click() {
+    SetLightCycleEnabled(tools().climate, host_.context().state.project,
+                         Frame_light->Chk_lenabled->isChecked());
+}
+
+void ControlPanels::Chk_tenabled_Click() {
+    SetTemperatureControlEnabled(tools().climate, host_.context().state.project,
+                                 Frame_temp->Chk_tenabled->isChecked());
+}
+
+void ControlPanels::cmd_cyclepulse_Click() {
+    QFrame* pulse = Frame_light->frm_pulse;
+    pulse->setVisible(pulse->isHidden());
+}
+
+void ControlPanels::lght_ctl_Click() {
+    AppContext& app = host_.context();
+    Frame_light->setVisible(ToggleLightPanel(tools().climate, app.state.project, app.dialogs));
+}
+
+void ControlPanels::temp_ctl_Click() {
+    AppContext& app = host_.context();
+    Frame_temp->setVisible(ToggleTemperaturePanel(tools().climate, app.state.project, app.dialogs));
+}
+
+void ControlPanels::ClimateBox_LostFocus(ClimateField field) {
+    LightPanel* light = Frame_light;
+    QLineEdit* box = nullptr;
+    for (const auto& [b, f] : climate_boxes_) {
+        if (f == field) box = b;
+    }
+    if (box == nullptr) return;
+    AppContext& app = host_.context();
+    const FieldCheck check =
+        ClimateFieldLostFocus(tools().climate, app.state.project, field, FromQ(box->text()));
+    SetBoxText(box, check.text);
+    if (field == ClimateField::PulseCount) {
+        const bool hours = LightHoursEnabled(tools().climate);
+        light->txt_lon->setEnabled(hours);
+        light->txt_loff->setEnabled(hours);
+    }
+    if (!check.message.empty()) app.dialogs.MessageBox(check.message);
+}
+
+}  // namespace lumivo::app

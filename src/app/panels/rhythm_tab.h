@@ -1,0 +1,107 @@
+// The report window's "Rhythm and sleep" tab: the circadian and sleep views of the acquisition
+// (actogram, periodogram, activity profile, inactivity bouts) painted from the same shapes the
+// core writes as SVG (reporting/rhythm_chart.h), with the view's long-format table below and the
+// light schedule and notes of the data above it. "Save" writes the picture and table into the
+// acquisition folder as `lumivo-cli plot` does.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableView>
+#include <QWidget>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/reporting/rhythm/rhythm_run.h"
+#include "core/storage/storage_context.h"
+
+namespace lumivo::app {
+
+// Paints a chart scene scaled to the widget, keeping its proportions.
+class SceneView : public QWidget {
+    Q_OBJECT
+  public:
+    explicit SceneView(QWidget* parent = nullptr);
+    void SetScene(reporting::ChartScene scene);
+    const reporting::ChartScene& scene() const { return scene_; }
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    reporting::ChartScene scene_;
+};
+
+class RhythmTab : public QWidget {
+    Q_OBJECT
+  public:
+    // `folder` gives the acquisition folder the window shows at the time of asking.
+    RhythmTab(StorageContext& storage, std::function<std::filesystem::path()> folder,
+              QWidget* parent = nullptr);
+
+    // "Show": reads the folder again and draws the chosen view; false (the reason in the info
+    // line) when it cannot.
+    bool Cmd_show_Click();
+    // "Save": the view's SVG and CSV into the acquisition folder, named in the info line; the
+    // picture is opened with `open_file` when it can be.
+    void Cmd_save_Click();
+    void Cmb_view_Click();
+    // The window was opened for another acquisition (or again): the view and table of the one
+    // before go, and the tab draws the new one when it is looked at.
+    void FolderChanged();
+
+    // Opens a written file with the desktop's application; false when nothing could.
+    std::function<bool(const std::filesystem::path&)> open_file;
+
+    // The request the controls make.
+    reporting::PlotRequest Request() const;
+    // What is shown: the scene, the table's header and row count, the info line.
+    const reporting::ChartScene& scene() const { return scene_view_->scene(); }
+    const std::vector<std::string>& table_header() const;
+    std::size_t table_rows() const;
+    std::string info() const { return lbl_info_->text().toStdString(); }
+
+    // Controls, for the window's tests.
+    QComboBox* view_box() const { return Cmb_view; }
+    QComboBox* series_box() const { return Cmb_series; }
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void FillSeries(const reporting::RhythmData& rhythm);
+
+    StorageContext& storage_;
+    std::function<std::filesystem::path()> folder_;
+    std::filesystem::path series_folder_;  // the folder whose groups and wells Cmb_series lists
+
+    QComboBox* Cmb_view;
+    QComboBox* Cmb_series;
+    QSpinBox* Spin_bin;
+    QCheckBox* Chk_double;
+    QDoubleSpinBox* Spin_rowperiod;
+    QComboBox* Cmb_method;
+    QComboBox* Cmb_peak;
+    QDoubleSpinBox* Spin_periodmin;
+    QDoubleSpinBox* Spin_periodmax;
+    QDoubleSpinBox* Spin_boutmin;
+    QDoubleSpinBox* Spin_deadhours;
+    QCheckBox* Chk_keepdead;
+    QPushButton* Cmd_show;
+    QPushButton* Cmd_save;
+    QLabel* lbl_info_;
+    SceneView* scene_view_;
+    QTableView* table_;
+    class TableModel;
+    TableModel* model_;
+};
+
+}  // namespace lumivo::app

@@ -1,0 +1,425 @@
+#include "core/reporting/rhythm/rhythm_chart.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "core/reporting/report/report_chart.h"
+
+namespace lumivo::reporting {
+
+namespace {
+
+constexpr double kHeader = 56.0;  // title and the light line
+constexpr double kGap = 14.0;     // between panels
+
+// A plot area and the values it shows.
+struct Frame {
+    double left = 0, top = 0, right = 0, bottom = 0;
+    double x0 = 0, x1 = 1, y0 = 0, y1 = 1;
+    double X(double v) const { return left + (right - left) * (v - x0) / (x1 - x0); }
+    double Y(double v) const { return bottom - (bottom - top) * (v - y0) / (y1 - y0); }
+};
+
+SceneStyle Fill(const std::string& colour, double opacity = 1.0) {
+    SceneStyle s;
+    s.fill = colour;
+    s.fill_opacity = opacity;
+    return s;
+}
+
+SceneStyle Stroke(const std::string& colour, double width = 1.0, std::string dash = {}) {
+    SceneStyle s;
+    s.stroke = colour;
+    s.stroke_width = width;
+    s.dash = std::move(dash);
+    return s;
+}
+
+std::string Fixed(double v, int decimals) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+std::string MonthDay(const LocalDateTime& t) {
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    return std::to_string(t.day) + " " + kMonths[std::clamp(t.month, 1, 12) - 1];
+}
+
+// Phases (minutes from `offset`) shaded across the frame's height, clipped to its x range.
+void ShadePhases(ChartScene& scene, const Frame& f, const std::vector<LightPhase>& phases,
+                 double minutes_per_unit, double offset, double top, double bottom) {
+    for (const LightPhase& p : phases) {
+        const double a = std::max(f.x0, (p.begin - offset) / minutes_per_unit);
+        const double b = std::min(f.x1, (p.end - offset) / minutes_per_unit);
+        if (b <= a) continue;
+        scene.Rect(p.light ? "light-phase" : "dark-phase", f.X(a), top, f.X(b) - f.X(a),
+                   bottom - top, Fill(p.light ? kLightColour : kDarkColour));
+    }
+}
+
+// Axis lines, ticks and labels of a frame.
+void Axes(ChartScene& scene, const Frame& f, const std::vector<double>& x_ticks,
+          const std::vector<double>& y_ticks, const std::string& x_label,
+          const std::string& y_label, bool grid) {
+    for (double t : y_ticks) {
+        if (grid) scene.Line("grid", f.left, f.Y(t), f.right, f.Y(t), Stroke("#e0e0e0"));
+        scene.Line("axis", f.left - 4, f.Y(t), f.left, f.Y(t), Stroke("#000000"));
+        scene.Text("tick-label", f.left - 6, f.Y(t) + 4, SvgNumber(t), TextAnchor::End, 10);
+    }
+    for (double t : x_ticks) {
+        scene.Line("axis", f.X(t), f.bottom, f.X(t), f.bottom + 4, Stroke("#000000"));
+        scene.Text("tick-label", f.X(t), f.bottom + 15, SvgNumber(t), TextAnchor::Middle, 10);
+    }
+    scene.Line("axis", f.left, f.bottom, f.right, f.bottom, Stroke("#000000"));
+    scene.Line("axis", f.left, f.top, f.left, f.bottom, Stroke("#000000"));
+    if (!x_label.empty())
+        scene.Text("axis-label", (f.left + f.right) / 2, f.bottom + 29, x_label, TextAnchor::Middle,
+                   11);
+    if (!y_label.empty()) {
+        const double y = (f.top + f.bottom) / 2, x = f.left - 40;
+        scene.Text("axis-label", x, y, y_label, TextAnchor::Middle, 11, false, -90.0);
+    }
+}
+
+// Ticks within [lo, hi] every `step`.
+std::vector<double> EveryStep(double lo, double hi, double step) {
+    std::vector<double> out;
+    for (double t = std::ceil(lo / step - 1e-9) * step; t <= hi + 1e-9; t += step) out.push_back(t);
+    return out;
+}
+
+// Value ticks from 0 (or below) to at least `hi`, the axis ending on a tick.
+std::vector<double> ValueTicks(double lo, double hi) {
+    if (!(hi > lo)) hi = lo + 1.0;
+    std::vector<double> t = AxisTicks(lo, hi, 4);
+    if (t.size() > 1 && t.back() < hi) t.push_back(t.back() + (t[1] - t[0]));
+    return t;
+}
+
+void Header(ChartScene& scene, const RhythmData& data, const std::string& title) {
+    scene.Text("title", scene.width / 2, 24, title, TextAnchor::Middle, 16, true);
+    scene.Text("light-schedule", scene.width / 2, 44, "Light: " + data.light.description,
+               TextAnchor::Middle, 11, false, 0.0, "#444444");
+}
+
+// Grid of panels: columns and the panel's origin.
+struct Grid {
+    int columns = 1;
+    double width = 0, height = 0;
+    double X(std::size_t i) const {
+        return 10.0 + static_cast<double>(i % static_cast<std::size_t>(columns)) * width;
+    }
+    double Y(std::size_t i) const {
+        return kHeader +
+               static_cast<double>(i / static_cast<std::size_t>(columns)) * (height + kGap);
+    }
+    double SceneHeight(std::size_t n) const {
+        const std::size_t rows =
+            (n + static_cast<std::size_t>(columns) - 1) / static_cast<std::size_t>(columns);
+        return kHeader + static_cast<double>(std::max<std::size_t>(rows, 1)) * (height + kGap) +
+               6.0;
+    }
+};
+
+// Panels side by side in two columns (one wide panel alone), each `height` high.
+Grid PanelGrid(std::size_t panels, double height) {
+    Grid grid;
+    grid.columns = panels > 1 ? 2 : 1;
+    grid.width = panels > 1 ? 480.0 : 940.0;
+    grid.height = height;
+    return grid;
+}
+
+ChartScene GridScene(const Grid& grid, std::size_t panels) {
+    ChartScene scene;
+    scene.width = grid.columns * grid.width + 20.0;
+    scene.height = grid.SceneHeight(panels);
+    return scene;
+}
+
+// The bars of one actogram row: per pixel column the highest bar, drawn as one outline.
+void RowBars(ChartScene& scene, double left, double base, double height,
+             const std::vector<double>& columns, const std::string& colour) {
+    std::vector<ScenePoint> pts;
+    std::size_t c = 0;
+    const std::size_t n = columns.size();
+    while (c < n) {
+        if (columns[c] <= 0.0) {
+            ++c;
+            continue;
+        }
+        // A stretch of columns with bars: its outline, runs of equal heights merged.
+        pts.clear();
+        pts.push_back({left + static_cast<double>(c), base});
+        while (c < n && columns[c] > 0.0) {
+            const double h = columns[c];
+            std::size_t e = c + 1;
+            while (e < n && columns[e] == h) ++e;
+            pts.push_back({left + static_cast<double>(c), base - h * height});
+            pts.push_back({left + static_cast<double>(e), base - h * height});
+            c = e;
+        }
+        pts.push_back({left + static_cast<double>(c), base});
+        scene.Path("bars", pts, true, Fill(colour));
+    }
+}
+
+}  // namespace
+
+std::string ViewTitle(const RhythmData& data, const std::string& what) {
+    return data.experiment_name.empty() ? what : data.experiment_name + ": " + what;
+}
+
+ChartScene ActogramScene(const RhythmData& data, const std::vector<SeriesRef>& panels,
+                         const ActogramLayout& layout) {
+    const double row_height = layout.rows > 14 ? 12.0 : 18.0;
+    const Grid grid = PanelGrid(panels.size(), 24.0 + layout.rows * row_height + 36.0);
+    ChartScene scene = GridScene(grid, panels.size());
+    Header(scene, data,
+           ViewTitle(data, std::string(layout.double_plot ? "double-plotted " : "") + "actogram"));
+
+    const double span = layout.period_minutes * (layout.double_plot ? 2.0 : 1.0);
+    const double hours = span / 60.0;
+    const bool by_day = data.clock.start_known && layout.period_minutes == 1440.0;
+    for (std::size_t i = 0; i < panels.size(); ++i) {
+        const SeriesRef& ref = panels[i];
+        Frame f;
+        f.left = grid.X(i) + 62.0;
+        f.right = grid.X(i) + grid.width - 16.0;
+        f.top = grid.Y(i) + 24.0;
+        f.bottom = f.top + layout.rows * row_height;
+        f.x0 = 0.0;
+        f.x1 = hours;
+        scene.Text("panel-title", grid.X(i) + 62.0, grid.Y(i) + 14.0, SeriesCaption(data, ref),
+                   TextAnchor::Start, 12, true);
+        const double* v = SeriesValues(data, ref);
+        double top_value = 0.0;
+        for (std::size_t k = 0; k < data.bins; ++k)
+            if (data.Observed(k)) top_value = std::max(top_value, v[k]);
+
+        // Per row, per pixel column, the highest bar (a share of the row's height).
+        const auto width = static_cast<std::size_t>(std::max(1.0, std::floor(f.right - f.left)));
+        std::vector<std::vector<double>> columns(static_cast<std::size_t>(layout.rows),
+                                                 std::vector<double>(width, 0.0));
+        auto put = [&](int row, double offset, double share) {
+            if (row < 0 || row >= layout.rows) return;
+            const double a = offset / span * static_cast<double>(width);
+            const double b = (offset + data.bin_minutes) / span * static_cast<double>(width);
+            auto& col = columns[static_cast<std::size_t>(row)];
+            const auto from = static_cast<std::size_t>(std::max(0.0, std::floor(a)));
+            const auto to =
+                std::min(width, static_cast<std::size_t>(std::max(a + 1.0, std::ceil(b))));
+            for (std::size_t c = from; c < to; ++c) col[c] = std::max(col[c], share);
+        };
+        if (top_value > 0.0) {
+            for (std::size_t k = 0; k < data.bins; ++k) {
+                if (!data.Observed(k) || !(v[k] > 0.0)) continue;
+                const double t = data.BinStart(k);
+                const int row = layout.RowOf(t);
+                const double offset = t - layout.RowStart(row);
+                const double share = v[k] / top_value;
+                put(row, offset, share);
+                if (layout.double_plot) put(row - 1, offset + layout.period_minutes, share);
+            }
+        }
+        const std::string colour = "#1f3b73";
+        for (int r = 0; r < layout.rows; ++r) {
+            const double top = f.top + r * row_height;
+            const double base = top + row_height;
+            const auto phases = ActogramRowPhases(layout, data.light.phases, r);
+            for (const LightPhase& p : phases) {
+                const double a = f.X(p.begin / 60.0), b = f.X(std::min(p.end, span) / 60.0);
+                if (b > a)
+                    scene.Rect(p.light ? "light-phase" : "dark-phase", a, top + 1, b - a,
+                               row_height - 1, Fill(p.light ? kLightColour : kDarkColour));
+            }
+            RowBars(scene, f.left, base, row_height - 2.0, columns[static_cast<std::size_t>(r)],
+                    colour);
+            scene.Line("row-base", f.left, base, f.right, base, Stroke("#808080", 0.5));
+            const std::string label =
+                by_day ? MonthDay(data.clock.At(layout.RowStart(r) + 1.0)) : std::to_string(r + 1);
+            scene.Text("row-label", f.left - 6, base - 3, label, TextAnchor::End, 10);
+        }
+        const double step = hours > 30 ? 12.0 : 6.0;
+        std::vector<double> ticks = EveryStep(0.0, hours, hours <= 12 ? 2.0 : step);
+        Axes(scene, f, ticks, {}, by_day ? "Time of day [h]" : "Hours from the start of the row",
+             "", false);
+        if (top_value <= 0.0)
+            scene.Text("note", (f.left + f.right) / 2, f.top + 14, "no counts", TextAnchor::Middle,
+                       11, false, 0.0, "#555555");
+    }
+    if (panels.empty())
+        scene.Text("note", scene.width / 2, kHeader + 20, "No well to show", TextAnchor::Middle);
+    return scene;
+}
+
+ChartScene PeriodogramScene(const RhythmData& data, const std::vector<SeriesRef>& panels,
+                            const PeriodogramSet& set) {
+    const Grid grid = PanelGrid(panels.size(), 250.0);
+    ChartScene scene = GridScene(grid, panels.size());
+    const std::string method(PeriodogramMethodName(set.method));
+    Header(scene, data,
+           ViewTitle(data, method + " periodogram (alpha " + SvgNumber(set.alpha) + ")"));
+    for (std::size_t i = 0; i < panels.size() && i < set.series.size(); ++i) {
+        const Periodogram& pg = set.series[i];
+        Frame f;
+        f.left = grid.X(i) + 62.0;
+        f.right = grid.X(i) + grid.width - 16.0;
+        f.top = grid.Y(i) + 24.0;
+        f.bottom = grid.Y(i) + grid.height - 36.0;
+        scene.Text("panel-title", f.left, grid.Y(i) + 14.0, SeriesCaption(data, panels[i]),
+                   TextAnchor::Start, 12, true);
+        if (set.period_hours.empty()) {
+            scene.Text("note", (f.left + f.right) / 2, (f.top + f.bottom) / 2,
+                       "the recording is shorter than the periods asked for", TextAnchor::Middle,
+                       11, false, 0.0, "#555555");
+            continue;
+        }
+        f.x0 = set.period_hours.front();
+        f.x1 = std::max(set.period_hours.back(), f.x0 + 1e-6);
+        double hi = 0.0;
+        for (std::size_t p = 0; p < set.period_hours.size(); ++p) {
+            if (std::isfinite(set.threshold[p])) hi = std::max(hi, set.threshold[p]);
+            if (pg.valid && std::isfinite(pg.power[p])) hi = std::max(hi, pg.power[p]);
+        }
+        const std::vector<double> y_ticks = ValueTicks(0.0, hi * 1.05);
+        f.y0 = 0.0;
+        f.y1 = y_ticks.back();
+        Axes(scene, f, AxisTicks(f.x0, f.x1, 8), y_ticks, "Period [h]",
+             set.method == PeriodogramMethod::ChiSquare ? "Qp" : "Power", true);
+        std::vector<ScenePoint> line;
+        for (std::size_t p = 0; p < set.period_hours.size(); ++p)
+            if (std::isfinite(set.threshold[p]))
+                line.push_back({f.X(set.period_hours[p]), f.Y(set.threshold[p])});
+        scene.Path("significance", line, false, Stroke("#d62728", 1.2, "6 3"));
+        if (!pg.valid) {
+            scene.Text("note", (f.left + f.right) / 2, (f.top + f.bottom) / 2,
+                       "no variation to analyse", TextAnchor::Middle, 11, false, 0.0, "#555555");
+            continue;
+        }
+        line.clear();
+        for (std::size_t p = 0; p < set.period_hours.size(); ++p)
+            line.push_back({f.X(set.period_hours[p]), f.Y(pg.power[p])});
+        scene.Path("power", line, false, Stroke(SeriesColour(0), 1.6));
+        if (pg.peak >= 0) {
+            const double x = f.X(pg.peak_period_h), y = f.Y(pg.peak_power);
+            scene.Path("peak", {{x, y - 5}, {x + 5, y}, {x, y + 5}, {x - 5, y}}, true,
+                       Fill(pg.significant ? "#d62728" : "#7f7f7f"));
+            scene.Text("peak-label", f.right - 4, f.top + 12,
+                       pg.significant ? "peak " + Fixed(pg.peak_period_h, 1) + " h"
+                                      : "no significant peak",
+                       TextAnchor::End, 11, pg.significant, 0.0,
+                       pg.significant ? "#000000" : "#555555");
+        }
+    }
+    return scene;
+}
+
+ChartScene ProfileScene(const RhythmData& data, const Profile& profile, const std::string& title,
+                        const std::string& y_label, double scale) {
+    ChartScene scene;
+    scene.width = 1120.0;
+    const double plot_h = 250.0, legend_x = 790.0;
+    scene.height = kHeader + 2.0 * (plot_h + 70.0) + 10.0;
+    Header(scene, data, ViewTitle(data, title));
+
+    struct Part {
+        const std::vector<ProfileCurve>* curves;
+        double x_end;  // minutes
+        TimeAxis axis;
+        const std::vector<LightPhase>* phases;
+        std::string caption;
+    };
+    TimeAxis day_axis{60.0,
+                      data.clock.start_known ? "Time of day [h]" : "Hours into the day of the run"};
+    const Part parts[] = {
+        {&profile.run, data.run_minutes, ChooseTimeAxis(data.run_minutes), &data.light.phases,
+         "Over the run"},
+        {&profile.daily, 1440.0, day_axis, &data.light.daily, "Over the day (folded at 24 h)"},
+    };
+    for (std::size_t part = 0; part < 2; ++part) {
+        const Part& pt = parts[part];
+        Frame f;
+        f.left = 70.0;
+        f.right = legend_x - 20.0;
+        f.top = kHeader + 20.0 + static_cast<double>(part) * (plot_h + 70.0);
+        f.bottom = f.top + plot_h;
+        f.x0 = 0.0;
+        f.x1 = pt.x_end / pt.axis.minutes_per_unit;
+        scene.Text("panel-title", f.left, f.top - 6, pt.caption, TextAnchor::Start, 12, true);
+        // Points per curve, reduced to the plot's pixel columns.
+        std::vector<std::vector<std::vector<ChartPoint>>> drawn;
+        double hi = 0.0;
+        const int columns = static_cast<int>(f.right - f.left);
+        for (const ProfileCurve& c : *pt.curves) {
+            std::vector<std::vector<ChartPoint>> pieces(1);
+            for (std::size_t k = 0; k < c.mean.size(); ++k) {
+                if (!c.present[k]) {
+                    if (!pieces.back().empty()) pieces.emplace_back();
+                    continue;
+                }
+                const double minute = (static_cast<double>(k) + 0.5) * profile.step_minutes;
+                const double m = c.mean[k] * scale, se = c.se[k] * scale;
+                pieces.back().push_back({minute, m, m - se, m + se});
+                hi = std::max(hi, m + se);
+            }
+            for (auto& p : pieces) p = ReduceToColumns(p, pt.x_end, columns);
+            drawn.push_back(std::move(pieces));
+        }
+        const std::vector<double> y_ticks = ValueTicks(0.0, hi * 1.05);
+        f.y0 = 0.0;
+        f.y1 = y_ticks.back();
+        ShadePhases(scene, f, *pt.phases, pt.axis.minutes_per_unit, 0.0, f.top, f.bottom);
+        Axes(scene, f, part == 1 ? EveryStep(0.0, 24.0, 3.0) : AxisTicks(0.0, f.x1, 8), y_ticks,
+             pt.axis.label, y_label, true);
+        const double unit = pt.axis.minutes_per_unit;
+        for (std::size_t i = 0; i < drawn.size(); ++i)
+            for (const auto& piece : drawn[i]) {
+                if (piece.empty()) continue;
+                std::vector<ScenePoint> band;
+                for (const ChartPoint& p : piece)
+                    band.push_back({f.X(p.minute / unit), f.Y(p.high)});
+                for (auto it = piece.rbegin(); it != piece.rend(); ++it)
+                    band.push_back({f.X(it->minute / unit), f.Y(it->low)});
+                scene.Path("se-band", band, true, Fill(TintColour(SeriesColour(i), 0.35), 0.6));
+            }
+        for (std::size_t i = 0; i < drawn.size(); ++i)
+            for (const auto& piece : drawn[i]) {
+                if (piece.empty()) continue;
+                std::vector<ScenePoint> line;
+                for (const ChartPoint& p : piece)
+                    line.push_back({f.X(p.minute / unit), f.Y(p.mean)});
+                if (line.size() == 1) line.push_back({line[0].x + 1.0, line[0].y});
+                scene.Path("mean", line, false, Stroke(SeriesColour(i), 1.8, SeriesDash(i)));
+            }
+    }
+    // Legend: the curves, then the shading.
+    double y = kHeader + 26.0;
+    for (std::size_t i = 0; i < profile.run.size(); ++i) {
+        scene.Line("legend", legend_x, y, legend_x + 18, y,
+                   Stroke(SeriesColour(i), 4, SeriesDash(i)));
+        scene.Text("legend", legend_x + 24, y + 4, SeriesCaption(data, profile.run[i].series),
+                   TextAnchor::Start, 11);
+        y += 18.0;
+        if (y > scene.height - 80.0) {
+            scene.Text("legend", legend_x, y + 4, "...", TextAnchor::Start, 11);
+            break;
+        }
+    }
+    y += 10.0;
+    if (!data.light.phases.empty()) {
+        scene.Rect("legend", legend_x, y - 8, 18, 10, Fill(kLightColour));
+        scene.Text("legend", legend_x + 24, y + 1, "light", TextAnchor::Start, 11);
+        scene.Rect("legend", legend_x, y + 8, 18, 10, Fill(kDarkColour));
+        scene.Text("legend", legend_x + 24, y + 17, "dark", TextAnchor::Start, 11);
+        y += 32.0;
+    }
+    scene.Text("legend", legend_x, y + 4, "Bands: standard error", TextAnchor::Start, 11, false,
+               0.0, "#555555");
+    return scene;
+}
+
+}  // namespace lumivo::reporting
