@@ -57,8 +57,9 @@ class Rig {
         fs::create_directories(app_.project.ProjectFolder);
         app_.project.Setup.Aq_lapse = 1000;
         BuildDefaultPlateMap("w96f", app_.plate);
-        engine_ = std::make_unique<AcquisitionEngine>(AcquisitionContext{
-            *link_, storage_, app_, controls_, climate_, cal_, view_, data_files_});
+        engine_ = std::make_unique<AcquisitionEngine>(
+            AcquisitionContext{*link_, storage_, app_, controls_, climate_, cal_,
+                               AcquisitionViews::Of(view_), data_files_});
     }
     ~Rig() {
         engine_.reset();
@@ -90,7 +91,7 @@ class Rig {
     CalibrationControls controls_;
     ClimateState climate_;
     CalibrationValues cal_;
-    AcquisitionView view_;
+    SilentViews view_;
     PosixFileOps data_files_;
     std::unique_ptr<AcquisitionEngine> engine_;
 };
@@ -111,8 +112,8 @@ void BM_AcquisitionTick(benchmark::State& state) {
         rig.engine().Tick();
         total += MsSince(t0);
     }
-    const SamplingState& s = rig.engine().sampling;
-    rig.engine().CmdStop_Click();
+    const SamplingState& s = rig.engine().Sampling();
+    rig.engine().Stop();
 
     // The baseline in the same run: the device layer alone on the same terminal.
     std::array<std::uint16_t, kChannelTableSize> row{};

@@ -169,10 +169,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ClimateState climate;
     climate.temperature_control_enabled = (flags & 32) != 0;
     CalibrationValues cal;
-    AcquisitionView view;
+    SilentViews view;
     MemoryAppendOps data_files;
-    AcquisitionEngine engine(
-        AcquisitionContext{link, storage, app, controls, climate, cal, view, data_files});
+    AcquisitionEngine engine(AcquisitionContext{link, storage, app, controls, climate, cal,
+                                                AcquisitionViews::Of(view), data_files});
 
     StartOptions options;
     options.name = "fuzz";
@@ -180,17 +180,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const StartOutcome started = engine.StartAcquisition(options);
     // A zero at the start that got no usable readings ends the run before it records.
     if (started == StartOutcome::Failed) {
-        if (engine.Running() || engine.sampling.windows_recorded != 0) std::abort();
+        if (engine.Running() || engine.Sampling().windows_recorded != 0) std::abort();
         return 0;
     }
     if (started != StartOutcome::Started) std::abort();
-    for (int i = 0; i < 1100 && engine.TimerEnabled() && engine.sampling.windows_closed < 2; ++i) {
+    for (int i = 0; i < 1100 && engine.SamplingOn() && engine.Sampling().windows_closed < 2; ++i) {
         engine.Tick();
     }
-    engine.CmdStop_Click();
+    engine.Stop();
 
     // Whole records only, one per recorded window, in every file.
-    const auto recorded = static_cast<std::size_t>(engine.sampling.windows_recorded);
+    const auto recorded = static_cast<std::size_t>(engine.Sampling().windows_recorded);
     for (const auto& [path, bytes] : data_files.files) {
         if (path.ends_with(kEventLogFileName)) {
             // The event log holds whole lines only.
@@ -204,12 +204,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } else if (path.find("histo") != std::string::npos) {
             record = kHistogramRecordSize;
         } else {
-            record = RawPageRecordSize(engine.sampling.rt_buffer);
+            record = RawPageRecordSize(engine.Sampling().rt_buffer);
         }
         if (bytes.size() % record != 0 || bytes.size() / record != recorded) std::abort();
     }
-    const auto counts = data_files.files.find(
-        std::string("/inst/p00001/") + engine.state.AcquisitionFolderName + "/" + kCountsFileName);
+    const auto counts =
+        data_files.files.find(std::string("/inst/p00001/") + engine.State().AcquisitionFolderName +
+                              "/" + kCountsFileName);
     if (recorded > 0 && counts == data_files.files.end()) std::abort();
     if (counts != data_files.files.end()) {
         const CountsFileContents c = ParseCountsFile(counts->second);

@@ -61,9 +61,29 @@ std::string WithoutDigits(const std::string& text) {
 // The progress of the run on stderr: on a terminal one line redrawn in place (bar, elapsed
 // time, windows, temperature); otherwise a line per closed window. Calibration and alarm
 // texts get lines of their own whenever their kind changes.
-class TerminalAcquisitionView final : public AcquisitionView {
+class TerminalAcquisitionView final : public RunDisplay,
+                                      public LiveDisplay,
+                                      public LogSink,
+                                      public RunDesk,
+                                      public CalibrationView {
   public:
     TerminalAcquisitionView() : tty_(::isatty(2) == 1) {}
+
+    // What a terminal has no place for.
+    void ShowExperimentName(const std::string&) override {}
+    void ShowCommands(const RunCommands&) override {}
+    void ShowOutputs(int) override {}
+    void ShowCalibrating(bool) override {}
+    void SetCalibratingText(const std::string&) override {}
+    void SetSamplingTimer(bool) override {}
+    void ShowStatusLine(const std::string&) override {}
+    void ShowExpectedEnd(const std::optional<LocalDateTime>&) override {}
+    void PrepareActivityView() override {}
+    void ClearSignalView(std::size_t) override {}
+    void RedrawLivePlot() override {}
+    void OpenSetupWindow() override {}
+    void StopSelfTest() override {}
+    std::string FormatDateTime(const LocalDateTime& t) override { return LocaleDateTimeText(t); }
 
     void SetTitle(const std::string& text) override {
         // A new phase (calibration, auto-zero, adjustment, pause): its texts show again.
@@ -77,15 +97,14 @@ class TerminalAcquisitionView final : public AcquisitionView {
         percent_ = percent;
         if (tty_) Draw();
     }
-    void WindowClosed(const SamplingState& s) override {
-        periods_.push_back(s.SamplePeriod);
-        windows_ = s.windows_closed;
+    void WindowClosed(std::int32_t number, double sample_period) override {
+        periods_.push_back(sample_period);
+        windows_ = number;
         if (!tty_) {
             char period[32];
-            std::snprintf(period, sizeof period, "%.3f", s.SamplePeriod);
-            PrintError(kCommand, "window " + std::to_string(s.windows_closed) + " closed at " +
-                                     elapsed_ + ": sample period " + period + " s, " +
-                                     temperature_);
+            std::snprintf(period, sizeof period, "%.3f", sample_period);
+            PrintError(kCommand, "window " + std::to_string(number) + " closed at " + elapsed_ +
+                                     ": sample period " + period + " s, " + temperature_);
         }
     }
     void ShowAlarm(const std::string& text) override {
@@ -266,15 +285,15 @@ void LoadRecordingTools(StorageContext& storage, AppState& app, bool no_calibrat
 }
 
 void SayWhatIsRecorded(const AcquisitionEngine& engine, const AppState& app) {
-    if (engine.state.RecordingOn) {
-        const bool resumed = engine.sampling.windows_recorded > 0;
-        std::cout << (resumed ? "resuming \"" : "recording \"") << engine.state.ExperimentName
+    if (engine.State().RecordingOn) {
+        const bool resumed = engine.Sampling().windows_recorded > 0;
+        std::cout << (resumed ? "resuming \"" : "recording \"") << engine.State().ExperimentName
                   << "\" of project " << app.config.Actual_Project_Number << "_"
                   << app.project.Setup.Name << " for " << app.project.Setup.Aq_lapse << " min into "
-                  << engine.state.AcquisitionFolder.string();
+                  << engine.State().AcquisitionFolder.string();
         if (resumed) {
-            std::cout << " from minute " << engine.sampling.ElapsedMinutes << " ("
-                      << engine.sampling.windows_recorded << " windows on disk)";
+            std::cout << " from minute " << engine.Sampling().ElapsedMinutes << " ("
+                      << engine.Sampling().windows_recorded << " windows on disk)";
         }
         std::cout << "\n" << std::flush;
     } else {
@@ -289,8 +308,8 @@ void SayWhatIsRecorded(const AcquisitionEngine& engine, const AppState& app) {
 void RunTicks(AcquisitionEngine& engine, Clock& clock, StopSignals& signals,
               std::int64_t interval_us) {
     while (engine.Running()) {
-        if (!engine.TimerEnabled()) {
-            if (signals.Wait(100'000) != 0) engine.CmdStop_Click(StopReason(signals));
+        if (!engine.SamplingOn()) {
+            if (signals.Wait(100'000) != 0) engine.Stop(StopReason(signals));
             continue;
         }
         const std::int64_t begin = clock.MonotonicMicros();
@@ -298,7 +317,7 @@ void RunTicks(AcquisitionEngine& engine, Clock& clock, StopSignals& signals,
         if (!engine.Running()) break;
         const std::int64_t rest = interval_us - (clock.MonotonicMicros() - begin);
         if (signals.received() == 0 && signals.Wait(std::max<std::int64_t>(rest, 0)) != 0) {
-            engine.CmdStop_Click(StopReason(signals));
+            engine.Stop(StopReason(signals));
         }
     }
 }
@@ -306,7 +325,7 @@ void RunTicks(AcquisitionEngine& engine, Clock& clock, StopSignals& signals,
 // The run's figures on stderr and the acquisition folder on stdout.
 void PrintRunSummary(const AcquisitionEngine& engine, const TerminalAcquisitionView& view,
                      FileSystem& files) {
-    const SamplingState& s = engine.sampling;
+    const SamplingState& s = engine.Sampling();
     const auto& periods = view.periods();
     std::cerr << "lumivo-cli " << kCommand << ": " << s.windows_recorded << " windows recorded ("
               << s.windows_closed << " closed), " << s.ticks << " ticks";
@@ -324,9 +343,10 @@ void PrintRunSummary(const AcquisitionEngine& engine, const TerminalAcquisitionV
         std::cerr << "lumivo-cli " << kCommand << ": last tick error: " << s.last_tick_error
                   << "\n";
     }
-    if (engine.state.RecordingOn) {
-        if (files.IsFolder(engine.state.AcquisitionFolder)) {
-            std::cout << "acquisition folder: " << engine.state.AcquisitionFolder.string() << "\n";
+    if (engine.State().RecordingOn) {
+        if (files.IsFolder(engine.State().AcquisitionFolder)) {
+            std::cout << "acquisition folder: " << engine.State().AcquisitionFolder.string()
+                      << "\n";
         } else {
             std::cerr << "lumivo-cli " << kCommand
                       << ": nothing was recorded; the empty acquisition folder was removed\n";
@@ -341,17 +361,17 @@ int RunStatus(const AcquisitionEngine& engine, const StopSignals& signals,
     if (signals.received() != 0) {
         std::cerr << "lumivo-cli " << kCommand << ": stopped by "
                   << (signals.received() == SIGINT ? "SIGINT" : "SIGTERM") << "; "
-                  << engine.sampling.windows_recorded << " complete windows are on disk\n";
+                  << engine.Sampling().windows_recorded << " complete windows are on disk\n";
         return 128 + signals.received();
     }
-    bool failed = !engine.state.finished_at_lapse;
+    bool failed = !engine.State().finished_at_lapse;
     if (engine.WindowsLost() > 0) {
         std::cerr << "lumivo-cli " << kCommand << ": " << engine.RunSummary()
                   << ": the recording is incomplete (see events.log)\n";
         failed = true;
     }
-    if (!engine.state.quick_report_error.empty()) {
-        std::cerr << "lumivo-cli " << kCommand << ": " << engine.state.quick_report_error << "\n";
+    if (!engine.State().quick_report_error.empty()) {
+        std::cerr << "lumivo-cli " << kCommand << ": " << engine.State().quick_report_error << "\n";
         failed = true;
     }
     if (report && !report->written) {
@@ -469,7 +489,8 @@ int RunAcquire(Args& args) {
     view.description = options.description;
     PosixFileOps data_files;
     AcquisitionEngine engine(AcquisitionContext{link, storage, app, tools.calibration,
-                                                tools.climate, tools.cal, view, data_files});
+                                                tools.climate, tools.cal,
+                                                AcquisitionViews::Of(view), data_files});
     std::unique_ptr<notify::Notifier> notifier;
     if (notify_settings->any()) {
         notifier = std::make_unique<notify::Notifier>(*notify_settings);
@@ -482,14 +503,13 @@ int RunAcquire(Args& args) {
         view.automatic_report = [&] {
             reporting::ReportEnvironment env{storage, clock};
             report = reporting::ReportAfterAcquisition(env, app.report, true,
-                                                       engine.state.AcquisitionFolder,
+                                                       engine.State().AcquisitionFolder,
                                                        std::to_string(app.report.config.Bin), {});
         };
     }
     dialogs.before_message = [&view] { view.EndLine(); };
     dialogs.process_events = [&] {
-        if (signals.received() == 0 && signals.Wait(0) != 0)
-            engine.CmdStop_Click(StopReason(signals));
+        if (signals.received() == 0 && signals.Wait(0) != 0) engine.Stop(StopReason(signals));
     };
 
     StartOptions start;

@@ -49,7 +49,7 @@ TEST(AcquisitionWindow, StartTicksAlarmPauseAndStop) {
     // A tick reads a sample (about 70 ms of line time, more than the interval): the timer is
     // re-armed at once.
     rig.acq().Timeradq_Timer();
-    EXPECT_EQ(rig.acq().engine().sampling.SampleRow, 1);
+    EXPECT_EQ(rig.acq().engine().Sampling().SampleRow, 1);
     EXPECT_TRUE(Control<QTimer>(&rig.acq(), "Timeradq")->isActive());
     EXPECT_EQ(Control<QTimer>(&rig.acq(), "Timeradq")->interval(), 0);
     EXPECT_EQ(Control<QLineEdit>(&w, "Txt_time")->text().toStdString(), "00:00:00 [0d]");

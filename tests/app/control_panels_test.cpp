@@ -246,7 +246,7 @@ TEST(ControlPanels, LightAndTemperatureButtons) {
     EXPECT_EQ(temp->shape_temp->colour(), QColor(255, 0, 0));
 
     // While an acquisition runs the frame waits for the sampling loop; the lamp does not.
-    AcquisitionState& run = Acquisition(c.w()).engine().state;
+    AcquisitionState& run = Acquisition(c.w()).engine().StateForTests();
     run.AcquisitionRunning = RunState::Running;
     QTest::mouseClick(light->cmd_luz, Qt::LeftButton);
     EXPECT_TRUE(c.r.instrument.LightOn());

@@ -132,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DeviceTest, RefusedWhileAnAcquisitionRunsAndDeclinedAtTheQuestion) {
     Connected c;
-    AcquisitionState& run = Acquisition(c.w()).engine().state;
+    AcquisitionState& run = Acquisition(c.w()).engine().StateForTests();
     run.AcquisitionRunning = RunState::Paused;
     Control<QAction>(&c.w(), "mn_selftest")->trigger();
     run.AcquisitionRunning = RunState::Stopped;
@@ -221,7 +221,7 @@ TEST(FactoryWindows, OpenOnlyOnlineAndStopped) {
         EXPECT_EQ(offline.dialogs.Messages(), (std::vector<std::string>{refusal, refusal}));
     }
     Connected c;
-    AcquisitionState& run = Acquisition(c.w()).engine().state;
+    AcquisitionState& run = Acquisition(c.w()).engine().StateForTests();
     for (RunState state : {RunState::Running, RunState::Paused}) {
         run.AcquisitionRunning = state;
         Control<QAction>(&c.w(), "mn_factory_bench")->trigger();

@@ -260,8 +260,8 @@ TEST(LiveView, FollowsARunAndItsControlsChooseWhatIsShown) {
     // The newest readings are those of the engine's table.
     std::vector<std::int16_t> last(1);
     live.source().ChannelReadings(live.channel(), 1099, last);
-    EXPECT_EQ(last[0],
-              rig.acq().engine().sampling.SampleMatrix[99 * kChannelTableSize + live.channel()]);
+    EXPECT_EQ(last[0], rig.acq().engine().Sampling().samples.At(
+                           99, static_cast<std::size_t>(live.channel())));
 
     // The channel: next in use, beam row and column, typed number.
     const PlateMap& plate = rig.r.state().plate;

@@ -330,9 +330,9 @@ TEST(MainWindowResume, AnInterruptedRecordingIsOfferedAtTheStartAndGoesOnInItsFo
             continue;
         }
         ASSERT_TRUE(engine.Running());
-        EXPECT_EQ(engine.state.AcquisitionFolder, r.folder);
-        EXPECT_EQ(engine.sampling.windows_recorded, 3);
-        EXPECT_EQ(engine.sampling.ElapsedMinutes, 10);
+        EXPECT_EQ(engine.State().AcquisitionFolder, r.folder);
+        EXPECT_EQ(engine.Sampling().windows_recorded, 3);
+        EXPECT_EQ(engine.Sampling().ElapsedMinutes, 10);
         const std::string log = ReadFile(r.folder / kEventLogFileName);
         EXPECT_NE(log.find("Recording resumed after an interruption: \"night run\" goes on at "
                            "minute 10 of 60"),
@@ -348,7 +348,7 @@ TEST(MainWindowResume, AutorunResumesInsteadOfStartingANewRecording) {
     r.window->Form_Load("/RUN");
     AcquisitionEngine& engine = Acquisition(*r.window).engine();
     ASSERT_TRUE(engine.Running());
-    EXPECT_EQ(engine.state.AcquisitionFolder, r.folder);
+    EXPECT_EQ(engine.State().AcquisitionFolder, r.folder);
     // No question: nobody is there to answer it.
     EXPECT_TRUE(r.dialogs.shown().empty()) << r.dialogs.shown().front().text;
     EXPECT_NE(ReadFile(r.folder / kEventLogFileName)

@@ -16,9 +16,10 @@ AcquisitionWindow::AcquisitionWindow(QObject* parent, MainWindowHost& host, Auto
     : QObject(parent), host_(host), strip_(strip), live_(live) {
     setObjectName("acquisition");
     AppContext& ctx = host_.context();
-    engine_ = std::make_unique<AcquisitionEngine>(
-        AcquisitionContext{ctx.link, ctx.storage, ctx.state, ctx.tools.calibration,
-                           ctx.tools.climate, ctx.tools.cal, *this, data_files_});
+    engine_ = std::make_unique<AcquisitionEngine>(AcquisitionContext{
+        ctx.link, ctx.storage, ctx.state, ctx.tools.calibration, ctx.tools.climate, ctx.tools.cal,
+        AcquisitionViews{*this, *this, *this, *this, *this}, data_files_, nullptr,
+        &live_.hand_over()});
 
     Timeradq = new QTimer(this);
     Timeradq->setObjectName("Timeradq");
@@ -55,7 +56,7 @@ void AcquisitionWindow::Start(bool autorun) {
 }
 
 void AcquisitionWindow::CmdPause_Click() {
-    engine_->CmdPause_Click();
+    engine_->TogglePause();
 }
 
 void AcquisitionWindow::CmdStop_Click() {
@@ -72,7 +73,7 @@ void AcquisitionWindow::Timeradq_Timer() {
     const std::int64_t begin = clock.MonotonicMicros();
     engine_->Tick();
     in_tick_ = false;
-    if (engine_->TimerEnabled()) {
+    if (engine_->SamplingOn()) {
         const auto spent_ms = static_cast<int>((clock.MonotonicMicros() - begin) / 1000);
         Arm(std::max(0, kTimeradqIntervalMs - spent_ms));
     }
@@ -86,7 +87,7 @@ void AcquisitionWindow::Arm(int delay_ms) {
     Timeradq->start(delay_ms);
 }
 
-// ---- AcquisitionView ----
+// ---- The engine's views ----
 
 void AcquisitionWindow::ShowFrame(bool shown) {
     strip_.ShowFrame(shown);
@@ -127,9 +128,9 @@ void AcquisitionWindow::OpenSetupWindow() {
     host_.ShowSetupWindow();
 }
 
-void AcquisitionWindow::SetControls(const AcquisitionControls& c) {
-    host_.ShowAcquisitionControls(c);
-    const auto& run = engine_->state;
+void AcquisitionWindow::ShowCommands(const RunCommands& c) {
+    host_.ShowRunCommands(c);
+    const auto& run = engine_->State();
     const bool held = run.AcquisitionRunning == RunState::Paused && run.TimeCounterStopped;
     if (held && !Timer_endtime->isActive()) Timer_endtime->start();
     if (!held) Timer_endtime->stop();
@@ -140,25 +141,8 @@ void AcquisitionWindow::PrepareActivityView() {
 }
 
 void AcquisitionWindow::ClearSignalView(std::size_t rt_buffer) {
-    // A run starts: the plots follow it from its first reading.
-    const AppContext& ctx = host_.context();
-    SignalSettings settings;
-    settings.window_length = rt_buffer;
-    settings.snr_factor = ctx.tools.calibration.SnrThreshold;
-    try {
-        settings.method = DspMethodFromNumber(ctx.state.project.Setup.DSP_Method);
-    } catch (const std::invalid_argument&) {
-        settings.method = DspMethod::ThresholdAverage;
-    }
-    settings.body_bends = engine_->state.BodyBendsMode;
-    live_.BeginRun(settings);
+    // A run starts: the engine began it on the hand-over; the plots start empty.
     live_.ClearSignal(rt_buffer);
-}
-
-void AcquisitionWindow::NewSampleRow(std::span<const std::int16_t> row, int row_index) {
-    // A blank's readings are not the run's.
-    if (engine_->BlankActive()) return;
-    HandOverRow(live_.hand_over(), engine_->sampling, row, row_index);
 }
 
 void AcquisitionWindow::ShowTemperature(const std::string& label) {
@@ -180,15 +164,14 @@ void AcquisitionWindow::RedrawLivePlot() {
     // The plots repaint on their own timer from what the loop handed over.
 }
 
-void AcquisitionWindow::WindowClosed(const SamplingState& s) {
-    HandOverWindow(live_.hand_over(), s, engine_->state.RecordingOn);
+void AcquisitionWindow::WindowClosed(std::int32_t number, double sample_period) {
     // One line per window on stderr: the measured sample period and how long the window
     // waited for its events at most (the longest tick so far).
+    const SamplingState& s = engine_->Sampling();
     std::fprintf(stderr,
                  "lumivo: window %d closed: sample period %.1f ms, longest tick %.1f ms, window "
                  "close %.1f ms at most\n",
-                 s.windows_closed, s.SamplePeriod * 1000.0,
-                 static_cast<double>(s.longest_tick_us) / 1000.0,
+                 number, sample_period * 1000.0, static_cast<double>(s.longest_tick_us) / 1000.0,
                  static_cast<double>(s.longest_close_us) / 1000.0);
 }
 
@@ -216,13 +199,13 @@ void AcquisitionWindow::ShowAlarm(const std::string& text) {
 bool AcquisitionWindow::UserDefinedReport() {
     // The end of a recorded run goes to the report side, which makes the report with the
     // user-defined settings (mn_userbin) or opens the report window and gives the notice.
-    return engine_->state.RecordingOn;
+    return engine_->State().RecordingOn;
 }
 
 void AcquisitionWindow::OpenReportWindow() {
     const bool automatic = host_.UserDefinedReport();
     const reporting::ReportOutcome outcome =
-        ReportAfterRun(host_, engine_->state.AcquisitionFolder);
+        ReportAfterRun(host_, engine_->State().AcquisitionFolder);
     if (!automatic) return;
     if (!outcome.written) {
         engine_->LogEvent("The automatic report was not written: " + outcome.failure);

@@ -1,7 +1,7 @@
 // The main window's acquisition: the handlers of "Start Acquisition" (CmdPlay), "Pause"
 // (CmdPause) and "Stop Acquisition" (CmdStop), the sampling timer Timeradq and the alarm line.
 // The work is done by the acquisition engine (src/core/acquisition); this class shows what the
-// engine tells its view: on the automatic-action strip and the live displays it is given, and
+// engine tells its views: on the automatic-action strip and the live displays it is given, and
 // on the rest of the main window through MainWindowHost.
 //
 // Timeradq is a single-shot timer re-armed after each tick, measured from the tick's start:
@@ -29,7 +29,13 @@ class QStatusBar;
 
 namespace lumivo::app {
 
-class AcquisitionWindow : public QObject, public SamplingControl, private AcquisitionView {
+class AcquisitionWindow : public QObject,
+                          public SamplingControl,
+                          private RunDisplay,
+                          private LiveDisplay,
+                          private LogSink,
+                          private RunDesk,
+                          private CalibrationView {
     Q_OBJECT
   public:
     // The alarm line goes into `status_bar`.
@@ -56,14 +62,15 @@ class AcquisitionWindow : public QObject, public SamplingControl, private Acquis
     AcquisitionEngine& engine() { return *engine_; }
 
     // SamplingControl.
-    RunState AcquisitionState() const override { return engine_->state.AcquisitionRunning; }
-    void StopAcquisition(const std::string& reason) override { engine_->CmdStop_Click(reason); }
-    void ResetSampleRow() override { engine_->sampling.SampleRow = 0; }
-    bool ReadBlank(int sample_count) override { return engine_->Cmd_readblank_Click(sample_count); }
+    RunState AcquisitionState() const override { return engine_->State().AcquisitionRunning; }
+    void StopAcquisition(const std::string& reason) override { engine_->Stop(reason); }
+    void ResetSampleRow() override { engine_->RestartWindowRows(); }
+    bool ReadBlank(int sample_count) override { return engine_->ReadBlank(sample_count); }
     bool BlankActive() const override { return engine_->BlankActive(); }
 
   private:
-    // AcquisitionView.
+    // The engine's views: the calibration strip, the run display, the live display, the log and
+    // the desk.
     void ShowFrame(bool shown) override;
     void SetTitle(const std::string& text) override;
     void SetStatus(const std::string& text) override;
@@ -73,15 +80,16 @@ class AcquisitionWindow : public QObject, public SamplingControl, private Acquis
     void ShowExperimentName(const std::string& name) override;
     std::string Description() override;
     void OpenSetupWindow() override;
-    void SetControls(const AcquisitionControls& controls) override;
+    // The device test locks Start while it runs (LockCommands): no test runs when a run starts.
+    void StopSelfTest() override {}
+    void ShowCommands(const RunCommands& commands) override;
     void PrepareActivityView() override;
     void ClearSignalView(std::size_t rt_buffer) override;
     void ShowTemperature(const std::string& label) override;
     void ShowOutputs(int code) override;
     void ShowElapsed(const std::string& text, double percent) override;
-    void NewSampleRow(std::span<const std::int16_t> row, int row_index) override;
     void RedrawLivePlot() override;
-    void WindowClosed(const SamplingState& sampling) override;
+    void WindowClosed(std::int32_t number, double sample_period) override;
     void ShowCalibrating(bool shown) override;
     void SetCalibratingText(const std::string& text) override;
     void SetSamplingTimer(bool enabled) override;

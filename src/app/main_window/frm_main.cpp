@@ -474,9 +474,9 @@ void Frm_Main::closeEvent(QCloseEvent* e) {
             e->ignore();
             return;
         }
-        if (engine.Running()) engine.CmdStop_Click(kStopAtExit);
+        if (engine.Running()) engine.Stop(kStopAtExit);
     }
-    if (engine.BlankActive()) engine.CmdStop_Click(kStopAtExit);
+    if (engine.BlankActive()) engine.Stop(kStopAtExit);
     // A device test in progress gives the beams their calibrated settings back first.
     device_test_->Stop();
     ClosingSteps steps;
@@ -627,20 +627,20 @@ void Frm_Main::ShowExpectedEnd(const QString& text) {
     if (lbl_endtime->text() != text) lbl_endtime->setText(text);
 }
 
-void Frm_Main::ShowAcquisitionControls(const AcquisitionControls& c) {
-    CmdPlay->setEnabled(c.CmdPlay);
-    CmdPause->setEnabled(c.CmdPause);
-    CmdPause->setText(c.CmdPause_resumes ? "Resume" : "Pause");
-    cmd_connect->setEnabled(c.cmd_connect);
-    Cmd_disconnect->setEnabled(c.cmd_connect);
-    mncom->setEnabled(c.cmd_connect);
-    CmdStop->setEnabled(c.CmdStop);
-    Cmdsetup->setEnabled(c.Cmdsetup);
-    Cmdoffline->setEnabled(c.Cmdoffline);
-    Cmb_organism->setEnabled(c.Cmb_organism);
-    control_panels_->SetSnrBoxEnabled(c.txt_snr_umbral);
+void Frm_Main::ShowRunCommands(const RunCommands& c) {
+    CmdPlay->setEnabled(c.start);
+    CmdPause->setEnabled(c.pause);
+    CmdPause->setText(c.pause_resumes ? "Resume" : "Pause");
+    cmd_connect->setEnabled(c.connection);
+    Cmd_disconnect->setEnabled(c.connection);
+    mncom->setEnabled(c.connection);
+    CmdStop->setEnabled(c.stop);
+    Cmdsetup->setEnabled(c.setup);
+    Cmdoffline->setEnabled(c.offline);
+    Cmb_organism->setEnabled(c.organism);
+    control_panels_->SetSnrBoxEnabled(c.snr_threshold);
     // Body bends are counted on the U-bottom plate only.
-    chk_bodybends->setEnabled(c.chk_bodybends && MakeProjectHeader(ctx_.state).bodybends_enabled);
+    chk_bodybends->setEnabled(c.body_bends && MakeProjectHeader(ctx_.state).bodybends_enabled);
 }
 
 void Frm_Main::ShowToolState() {

@@ -126,7 +126,7 @@ class Frm_Main : public QMainWindow,
     void ShowTemperature(const std::string& label) override;
     void ShowElapsedTime(const std::string& text) override;
     void ShowExpectedEnd(const QString& text) override;
-    void ShowAcquisitionControls(const AcquisitionControls& controls) override;
+    void ShowRunCommands(const RunCommands& controls) override;
     void ShowToolState() override;
     void ShowSetupWindow() override;
     std::string ReportBinText() override;

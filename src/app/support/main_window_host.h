@@ -46,7 +46,7 @@ class MainWindowHost {
     virtual void ShowExpectedEnd(const QString& text) = 0;
     // The main window's commands a run or a blank locks (connection, port menu, setup,
     // offline, organism, signal-to-noise box, body bends).
-    virtual void ShowAcquisitionControls(const AcquisitionControls& controls) = 0;
+    virtual void ShowRunCommands(const RunCommands& controls) = 0;
     // The light and temperature panels after the outputs changed.
     virtual void ShowToolState() = 0;
     // The project setup window (`Cmdsetup_Click`).

@@ -190,7 +190,7 @@ AppendOutcome AppendEventLine(AppendFileOps& ops, const std::filesystem::path& f
 // real-time saving is on), counts.bin, the histogram (in body-bends mode).
 struct WindowRecords {
     int raw_file_index = 0;                // RawFileIndex: names the page and histogram
-    std::optional<ConstSampleWindow> raw;  // SampleMatrix, when Save_real is 1
+    std::optional<ConstSampleWindow> raw;  // SampleMatrix, when raw signals are saved
     std::size_t rt_buffer = 500;
     CountsRecord counts;
     const HistogramRecord* histogram = nullptr;  // in BodyBendsMode

@@ -224,7 +224,7 @@ void AcquisitionEngine::RestoreInstrument() {
     if (r.restore_next < kChannelCount) return;
 
     ApplyOutputs(link, ctx_.climate);
-    ctx_.view.ShowOutputs(OutputCode(ctx_.climate.outputs));
+    ctx_.views.display.ShowOutputs(OutputCode(ctx_.climate.outputs));
     CommFlush(link.ports, link.ComPortNumber);
     const std::int64_t back = link.clock.MonotonicMicros();
     const std::int64_t gap = back - r.window_start;

@@ -16,8 +16,9 @@ std::shared_ptr<const LiveWindow> MakeLiveWindow(const SamplingState& s, bool an
     w->counts.elapsed_minutes = s.ElapsedMinutes;
     w->counts.values = s.ChannelCounts;
     w->totals = s.ChannelTotals;
-    const std::size_t n = std::min(s.SampleMatrix.size(), s.rt_buffer * kChannelTableSize);
-    w->readings.assign(s.SampleMatrix.begin(), s.SampleMatrix.begin() + static_cast<long>(n));
+    const auto all = s.samples.Readings();
+    const std::size_t n = std::min(all.size(), s.rt_buffer * kChannelTableSize);
+    w->readings.assign(all.begin(), all.begin() + static_cast<long>(n));
     if (analysed && s.ThresholdTraces.size() == kBeamChannelCount &&
         s.WindowEvents.size() == kBeamChannelCount) {
         w->traces = s.ThresholdTraces;
@@ -25,16 +26,6 @@ std::shared_ptr<const LiveWindow> MakeLiveWindow(const SamplingState& s, bool an
     }
     w->bend_histogram = s.BendHistogram;
     return w;
-}
-
-void HandOverRow(SampleHandOver& hand_over, const SamplingState& s,
-                 std::span<const std::int16_t> row, int row_index) {
-    const auto window = static_cast<std::int64_t>(s.windows_closed);
-    hand_over.PushRow(window * static_cast<std::int64_t>(s.rt_buffer) + row_index, row);
-}
-
-void HandOverWindow(SampleHandOver& hand_over, const SamplingState& s, bool recording) {
-    hand_over.PushWindow(MakeLiveWindow(s, recording, recording));
 }
 
 // ---- SampleHandOver ----

@@ -1,11 +1,11 @@
 // The hand-over from the sampling loop to the live displays, and the live side of SignalSource.
 //
-// The sampling loop writes each new row of SampleMatrix and each closed window into a
-// SampleHandOver and never waits for the displays: the buffer is bounded, and when the displays
-// fall behind (a slow frame, a stalled display, a window left closed) the oldest rows and
-// windows are dropped, never the newest. Writing takes a short lock (copying one row, or moving
-// a prepared window in); taking swaps the filled buffers out under the same lock, so neither
-// side holds it for longer than a few pointer swaps.
+// The sampling loop writes each new row of SampleMatrix and each closed window into the
+// SampleSink it was given, a SampleHandOver and never waits for the displays: the buffer is
+// bounded, and when the displays fall behind (a slow frame, a stalled display, a window left
+// closed) the oldest rows and windows are dropped, never the newest. Writing takes a short lock
+// (copying one row, or moving a prepared window in); taking swaps the filled buffers out under the
+// same lock, so neither side holds it for longer than a few pointer swaps.
 //
 // LiveSignalSource takes what was handed over, at the displays' own pace, and keeps a history:
 // the last two windows of rows, the last few closed windows with their analysis, and the counts
@@ -21,7 +21,7 @@
 #include <span>
 #include <vector>
 
-#include "core/acquisition/acquisition_engine.h"
+#include "core/acquisition/acquisition_state.h"
 #include "core/acquisition/signal_source.h"
 
 namespace lumivo {
@@ -51,16 +51,18 @@ struct LiveWindow {
 std::shared_ptr<const LiveWindow> MakeLiveWindow(const SamplingState& sampling, bool analysed,
                                                  bool recorded);
 
-class SampleHandOver;
+// Where the engine hands each row it reads and each window it closes (the live branch). A run
+// (not a blank) begins with BeginRun; then every row of it, with its reading number (window x
+// window length + row), and every closed window. Nothing here may wait for a display.
+class SampleSink {
+  public:
+    virtual ~SampleSink() = default;
+    virtual void BeginRun(const SignalSettings& settings) = 0;
+    virtual void PushRow(std::int64_t reading, std::span<const std::int16_t> row) = 0;
+    virtual void PushWindow(std::shared_ptr<const LiveWindow> window) = 0;
+};
 
-// The engine's view calls, turned into hand-over entries: the row just read (its reading
-// number follows from the windows closed so far) and the window just closed (analysed and
-// recorded when the run records).
-void HandOverRow(SampleHandOver& hand_over, const SamplingState& sampling,
-                 std::span<const std::int16_t> row, int row_index);
-void HandOverWindow(SampleHandOver& hand_over, const SamplingState& sampling, bool recording);
-
-class SampleHandOver {
+class SampleHandOver final : public SampleSink {
   public:
     // Rows kept for a display that falls behind: more than a minute of readings.
     static constexpr std::size_t kDefaultRowCapacity = 1024;
@@ -78,12 +80,12 @@ class SampleHandOver {
     // ---- The sampling loop's side: never waits for the displays ----
 
     // A new run (or blank): what was handed over before is dropped.
-    void BeginRun(const SignalSettings& settings);
+    void BeginRun(const SignalSettings& settings) override;
     // Reading number `reading` of the run (window x window_length + row), all 385 entries.
-    void PushRow(std::int64_t reading, std::span<const std::int16_t> row);
+    void PushRow(std::int64_t reading, std::span<const std::int16_t> row) override;
     // A closed window; its counts record is kept apart, so the activity plots lose no window
     // even when whole windows of readings were dropped.
-    void PushWindow(std::shared_ptr<const LiveWindow> window);
+    void PushWindow(std::shared_ptr<const LiveWindow> window) override;
 
     // ---- The displays' side ----
 

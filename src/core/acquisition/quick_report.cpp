@@ -1,10 +1,11 @@
 // The quick summary written when a recorded run ends: the running totals of activity per
 // group, per well and per channel, as a plain text file in the project folder.
+#include "core/acquisition/quick_report.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "core/acquisition/acquisition_engine.h"
 #include "core/common/rounding.h"
 
 namespace lumivo {

@@ -371,7 +371,7 @@ void ChooseSaveCounts(ProjectSetup& setup, std::string_view choice) {
 }
 
 void ChooseSaveReal(ProjectSetup& setup, std::string_view choice) {
-    setup.Save_real = choice == "YES" ? 1 : 0;
+    SetSavesRawSignals(setup, choice == "YES");
 }
 
 void SetToolMenu(ProjectState& project, int menu, bool ticked) {

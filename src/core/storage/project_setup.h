@@ -58,6 +58,14 @@ struct ProjectSetup {
     std::int16_t Save_real = 1;
 };
 
+// What the stored flag means: each recorded window also saves its raw signals (Save_real 1).
+inline bool SavesRawSignals(const ProjectSetup& setup) {
+    return setup.Save_real == 1;
+}
+inline void SetSavesRawSignals(ProjectSetup& setup, bool save) {
+    setup.Save_real = save ? 1 : 0;
+}
+
 // ToolMenu[1..6]: Menu1 calibration tools, Menu2 light, Menu3 temperature, Menu4..6 no tool.
 // ToolParams[k][0..5] for rows k = 1..6 (row 1: Organism, Enab_Cal, Enab_Zero, SNRx10; row 2:
 // light Enable, Time_ON, Time_OFF; row 3: temperature Enable, Tempx10). Index 0 is unused so

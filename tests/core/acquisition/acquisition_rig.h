@@ -32,24 +32,31 @@
 
 namespace lumivo::testing {
 
-class RecordingAcquisitionView final : public AcquisitionView {
+// The engine's front end, every role, keeping what it was shown.
+class RecordingAcquisitionView final : public RunDisplay,
+                                       public LiveDisplay,
+                                       public LogSink,
+                                       public RunDesk,
+                                       public CalibrationView {
   public:
+    void ShowOutputs(int) override {}
+    void PrepareActivityView() override {}
+    void ClearSignalView(std::size_t) override {}
+    void RedrawLivePlot() override {}
+    void StopSelfTest() override {}
     void ShowFrame(bool shown) override { frame_shown = shown; }
     void SetTitle(const std::string& text) override { title = text; }
     void SetStatus(const std::string& text) override { statuses.push_back(text); }
     void ShowExperimentName(const std::string& name) override { experiment_name = name; }
     std::string Description() override { return description; }
     void OpenSetupWindow() override { ++setup_opened; }
-    void SetControls(const AcquisitionControls& c) override { controls = c; }
+    void ShowCommands(const RunCommands& c) override { controls = c; }
     void ShowTemperature(const std::string& label) override { temperature = label; }
     void ShowElapsed(const std::string& text, double percent) override {
         elapsed_text = text;
         elapsed_percent = percent;
     }
-    void NewSampleRow(std::span<const std::int16_t> row, int row_index) override {
-        if (on_new_row) on_new_row(row, row_index);
-    }
-    void WindowClosed(const SamplingState&) override {
+    void WindowClosed(std::int32_t, double) override {
         if (clock != nullptr) window_close_us.push_back(clock->MonotonicMicros());
         if (on_window_closed) on_window_closed();
     }
@@ -80,14 +87,13 @@ class RecordingAcquisitionView final : public AcquisitionView {
 
     Clock* clock = nullptr;
     std::function<void()> on_window_closed;
-    std::function<void(std::span<const std::int16_t>, int)> on_new_row;
     bool frame_shown = false;
     std::string title;
     std::vector<std::string> statuses;
     std::string experiment_name;
     std::string description = "plate A, 20 C";
     int setup_opened = 0;
-    AcquisitionControls controls;
+    RunCommands controls;
     std::string temperature;
     std::string elapsed_text;
     double elapsed_percent = 0.0;
@@ -103,6 +109,24 @@ class RecordingAcquisitionView final : public AcquisitionView {
     std::optional<LocalDateTime> expected_end;
     std::string calibrating_text;
     bool calibrating_shown = false;
+};
+
+// The engine's live branch: every row read and window closed, passed on to `forward` (a
+// hand-over) when one is set, and each row to `on_row` with its reading number.
+class HookedSampleSink final : public SampleSink {
+  public:
+    void BeginRun(const SignalSettings& settings) override {
+        if (forward != nullptr) forward->BeginRun(settings);
+    }
+    void PushRow(std::int64_t reading, std::span<const std::int16_t> row) override {
+        if (forward != nullptr) forward->PushRow(reading, row);
+        if (on_row) on_row(row, reading);
+    }
+    void PushWindow(std::shared_ptr<const LiveWindow> window) override {
+        if (forward != nullptr) forward->PushWindow(std::move(window));
+    }
+    SampleSink* forward = nullptr;
+    std::function<void(std::span<const std::int16_t>, std::int64_t)> on_row;
 };
 
 // The machine's file system with a settable answer to the free-space query.
@@ -175,7 +199,8 @@ struct AcquisitionRig {
           socket(&instrument),
           link(clock, dialogs, sim::SimSocketOpener(socket, clock, 1)),
           storage{temp.path(), dialogs, files, [] { return std::string(","); }},
-          engine(AcquisitionContext{link, storage, app, controls, climate, cal, view, file_ops}) {
+          engine(AcquisitionContext{link, storage, app, controls, climate, cal,
+                                    AcquisitionViews::Of(view), file_ops, nullptr, &sink}) {
         view.clock = &clock;
         EXPECT_EQ(CommOpen(link.ports, 1, "COM1", kInstrumentPortSettings), 0);
         app.config.Actual_Project_Number = 1;
@@ -217,13 +242,13 @@ struct AcquisitionRig {
     // Pause, answering the question whether the time counter stops.
     void Pause(MsgResult stop_counter) {
         dialogs.QueueAnswer(stop_counter);
-        engine.CmdPause_Click();
+        engine.TogglePause();
     }
 
     // Ticks while the timer is on, until `until` holds or `max_ticks` ticks have run.
     int RunTicks(int max_ticks, const std::function<bool()>& until = {}) {
         int n = 0;
-        while (n < max_ticks && engine.TimerEnabled()) {
+        while (n < max_ticks && engine.SamplingOn()) {
             if (until && until()) break;
             engine.Tick();
             ++n;
@@ -237,7 +262,7 @@ struct AcquisitionRig {
         while (clock.MonotonicMicros() < end && engine.Running()) {
             if (until && until()) break;
             const std::int64_t begin = clock.MonotonicMicros();
-            if (engine.TimerEnabled()) engine.Tick();
+            if (engine.SamplingOn()) engine.Tick();
             const std::int64_t spent = clock.MonotonicMicros() - begin;
             if (spent < kTimeradqIntervalMs * 1000)
                 clock.AdvanceMicros(kTimeradqIntervalMs * 1000 - spent);
@@ -245,11 +270,11 @@ struct AcquisitionRig {
     }
     // Ticks until `windows` more windows have closed (or the run stopped).
     void RunWindows(int windows) {
-        const int target = engine.sampling.windows_closed + windows;
-        RunTicks(windows * 600 + 10, [&] { return engine.sampling.windows_closed >= target; });
+        const int target = engine.Sampling().windows_closed + windows;
+        RunTicks(windows * 600 + 10, [&] { return engine.Sampling().windows_closed >= target; });
     }
 
-    std::filesystem::path Folder() const { return engine.state.AcquisitionFolder; }
+    std::filesystem::path Folder() const { return engine.State().AcquisitionFolder; }
     std::uintmax_t FileSize(const std::string& name) const {
         std::error_code ec;
         const auto size = std::filesystem::file_size(Folder() / name, ec);
@@ -273,6 +298,7 @@ struct AcquisitionRig {
     ClimateState climate;
     CalibrationValues cal;
     RecordingAcquisitionView view;
+    HookedSampleSink sink;
     FlakyFileOps file_ops;
     AcquisitionEngine engine;
 };

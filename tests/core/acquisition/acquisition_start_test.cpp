@@ -180,8 +180,8 @@ TEST(AcquisitionStart, RefusalsLeaveNothingBehind) {
         EXPECT_EQ(rig.view.setup_opened, k.setup_opened);
         EXPECT_TRUE(Subfolders(rig.app.project.ProjectFolder).empty());
         EXPECT_FALSE(rig.engine.Running());
-        EXPECT_FALSE(rig.engine.TimerEnabled());
-        EXPECT_FALSE(rig.engine.state.RecordingOn);
+        EXPECT_FALSE(rig.engine.SamplingOn());
+        EXPECT_FALSE(rig.engine.State().RecordingOn);
     }
 }
 
@@ -214,9 +214,9 @@ TEST(AcquisitionStart, NamePromptAnswers) {
         EXPECT_EQ(shown[0].text, StartPromptText(false, false));
         EXPECT_EQ(rig.dialogs.Showed(kEmptyNameWarning), k.empty_answer.has_value());
         EXPECT_EQ(rig.dialogs.Showed(kSecondNamePrompt), k.second_prompt);
-        EXPECT_EQ(rig.engine.state.ExperimentName, k.name);
+        EXPECT_EQ(rig.engine.State().ExperimentName, k.name);
         EXPECT_EQ(rig.view.experiment_name, k.name);
-        EXPECT_EQ(rig.engine.state.RecordingOn, !k.name.empty());
+        EXPECT_EQ(rig.engine.State().RecordingOn, !k.name.empty());
         EXPECT_EQ(Subfolders(rig.app.project.ProjectFolder).size(), k.name.empty() ? 0u : 1u);
     }
 }
@@ -227,7 +227,7 @@ TEST(AcquisitionStart, AutorunNamesTheRunWithoutAsking) {
     o.autorun = true;
     ASSERT_EQ(rig.engine.StartAcquisition(o), StartOutcome::Started);
     EXPECT_TRUE(rig.dialogs.shown().empty());
-    EXPECT_EQ(rig.engine.state.ExperimentName, kAutorunName);
+    EXPECT_EQ(rig.engine.State().ExperimentName, kAutorunName);
     EXPECT_EQ(ReadAcquisitionTitle(rig.storage, rig.Folder()), kAutorunName);
 }
 
@@ -235,7 +235,7 @@ TEST(AcquisitionStart, RecordedRunGetsItsFolderWithTheProjectAndTheRegister) {
     AcquisitionRig rig;
     rig.view.description = "say \"hello\", twice";
     ASSERT_EQ(rig.Start("Zebrafish, \"dark\" phase"), StartOutcome::Started);
-    EXPECT_EQ(rig.engine.state.AcquisitionFolderName, "20260314_0930");
+    EXPECT_EQ(rig.engine.State().AcquisitionFolderName, "20260314_0930");
     EXPECT_EQ(rig.Folder(), rig.app.project.ProjectFolder / "20260314_0930");
     for (const char* f :
          {"setup.dat", "status.dat", "threshld.dat", "groups.dat", "chgroup.dat", "subproj.dat"}) {
@@ -249,18 +249,18 @@ TEST(AcquisitionStart, RecordedRunGetsItsFolderWithTheProjectAndTheRegister) {
     EXPECT_EQ(rig.app.project.ProjectFolder, ProjectFolderFor(rig.temp.path(), 1));
 
     // Running: the buttons are locked, the timer runs at its 30 ms interval.
-    EXPECT_TRUE(rig.engine.TimerEnabled());
-    EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Running);
-    AcquisitionControls running;
-    running.CmdPlay = false;
-    running.CmdPause = true;
-    running.CmdStop = true;
-    running.Cmdsetup = false;
-    running.Cmdoffline = false;
-    running.Cmb_organism = false;
-    running.txt_snr_umbral = false;
-    running.chk_bodybends = false;
-    running.cmd_connect = false;  // Connect, Disconnect and the port menu: not during a run
+    EXPECT_TRUE(rig.engine.SamplingOn());
+    EXPECT_EQ(rig.engine.State().AcquisitionRunning, RunState::Running);
+    RunCommands running;
+    running.start = false;
+    running.pause = true;
+    running.stop = true;
+    running.setup = false;
+    running.offline = false;
+    running.organism = false;
+    running.snr_threshold = false;
+    running.body_bends = false;
+    running.connection = false;  // Connect, Disconnect and the port menu: not during a run
     EXPECT_EQ(rig.view.controls, running);
     EXPECT_EQ(rig.view.temperature.rfind("T = 2", 0), 0u) << rig.view.temperature;
 }
@@ -269,7 +269,7 @@ TEST(AcquisitionStart, ASecondStartInTheSameMinuteNeverTouchesTheFirstRun) {
     AcquisitionRig rig;
     ASSERT_EQ(rig.Start("first"), StartOutcome::Started);
     rig.RunWindows(1);
-    rig.engine.CmdStop_Click();
+    rig.engine.Stop();
     const fs::path first = rig.Folder();
     const std::string counts = ReadFile(first / kCountsFileName);
     const std::string page = ReadFile(first / "0.bin");
@@ -306,18 +306,18 @@ TEST(AcquisitionStart, MonitorRunSamplesButCreatesNothing) {
     rig.dialogs.QueueInput("");
     rig.dialogs.QueueAnswer(MsgResult::Ok);
     ASSERT_EQ(rig.engine.StartAcquisition({}), StartOutcome::Started);
-    EXPECT_FALSE(rig.engine.state.RecordingOn);
-    EXPECT_TRUE(rig.engine.TimerEnabled());
+    EXPECT_FALSE(rig.engine.State().RecordingOn);
+    EXPECT_TRUE(rig.engine.SamplingOn());
     const std::uint64_t frames = rig.instrument.Stats().frames;
     rig.RunTicks(5000);
     EXPECT_GT(rig.instrument.Stats().frames, frames + 4000);  // sampled all along
-    EXPECT_EQ(rig.engine.sampling.windows_closed, 4);
+    EXPECT_EQ(rig.engine.Sampling().windows_closed, 4);
     EXPECT_FALSE(rig.engine.Running());
-    EXPECT_TRUE(rig.engine.state.finished_at_lapse);
+    EXPECT_TRUE(rig.engine.State().finished_at_lapse);
     // Nothing in the project folder: no acquisition folder, no data, no summary.
     EXPECT_TRUE(fs::is_empty(rig.app.project.ProjectFolder));
     for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
-        EXPECT_EQ(rig.engine.sampling.ChannelTotals[c], 0);
+        EXPECT_EQ(rig.engine.Sampling().ChannelTotals[c], 0);
     }
     EXPECT_TRUE(rig.view.opened_files.empty());
 }
@@ -343,7 +343,7 @@ TEST(AcquisitionStart, CalibrationAndZeroRunAtTheStartOfARecordedRun) {
     }
     EXPECT_EQ(rig.view.title, kAutoCalibrationTitle);
     EXPECT_FALSE(rig.view.frame_shown);
-    EXPECT_TRUE(rig.engine.TimerEnabled());
+    EXPECT_TRUE(rig.engine.SamplingOn());
 }
 
 TEST(AcquisitionStart, StopDuringTheStartCalibrationLeavesTheRunStopped) {
@@ -352,12 +352,12 @@ TEST(AcquisitionStart, StopDuringTheStartCalibrationLeavesTheRunStopped) {
     rig.controls.AutoZeroOnStart = true;
     // The user presses Stop while the calibration lets window events run.
     rig.dialogs.on_events = [&](int pass) {
-        if (pass == 40) rig.engine.CmdStop_Click();
+        if (pass == 40) rig.engine.Stop();
     };
     EXPECT_EQ(rig.Start("stopped early"), StartOutcome::Stopped);
     EXPECT_FALSE(rig.engine.Running());
-    EXPECT_FALSE(rig.engine.TimerEnabled());
-    EXPECT_TRUE(rig.view.controls.CmdPlay);
+    EXPECT_FALSE(rig.engine.SamplingOn());
+    EXPECT_TRUE(rig.view.controls.start);
     // Stopped before its first window: its folder, which holds no data, is gone.
     EXPECT_FALSE(rig.Folder().empty());
     EXPECT_FALSE(fs::exists(rig.Folder()));
@@ -389,9 +389,9 @@ TEST(AcquisitionStart, AFailedStartCalibrationOrZeroRecordsNothing) {
         k.fault(rig.instrument);
         EXPECT_EQ(rig.Start("faulty start"), StartOutcome::Failed);
         EXPECT_FALSE(rig.engine.Running());
-        EXPECT_FALSE(rig.engine.TimerEnabled());
-        EXPECT_TRUE(rig.view.controls.CmdPlay);
-        EXPECT_TRUE(rig.view.controls.Cmdsetup);
+        EXPECT_FALSE(rig.engine.SamplingOn());
+        EXPECT_TRUE(rig.view.controls.start);
+        EXPECT_TRUE(rig.view.controls.setup);
         const std::string told =
             "The acquisition did not start: " + k.reason + ". Nothing was recorded.";
         EXPECT_EQ(rig.dialogs.Messages().back(), told);

@@ -2,13 +2,12 @@
 // read: live from the hand-over, or recorded from the raw pages of the same run.
 #include "core/acquisition/live_signal.h"
 
-#include <cmath>
-#include <limits>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <limits>
 #include <thread>
 
 #include "acquisition_rig.h"
@@ -144,14 +143,11 @@ TEST(SignalSource, LiveAndRecordedGiveTheSameWindowsOfOneRun) {
     settings.window_length = 500;
     settings.snr_factor = rig.controls.SnrThreshold;
     settings.method = DspMethod::ThresholdAverage;
-    hand_over.BeginRun(settings);
+    // The engine begins the run on the hand-over and writes every row and window to it.
+    rig.sink.forward = &hand_over;
     int ticks = 0;
-    rig.view.on_new_row = [&](std::span<const std::int16_t> row, int row_index) {
-        HandOverRow(hand_over, rig.engine.sampling, row, row_index);
+    rig.sink.on_row = [&](std::span<const std::int16_t>, std::int64_t) {
         if (++ticks % 97 == 0) live.Refresh();
-    };
-    rig.view.on_window_closed = [&] {
-        HandOverWindow(hand_over, rig.engine.sampling, rig.engine.state.RecordingOn);
     };
     ASSERT_EQ(rig.Start("both"), StartOutcome::Started);
     rig.RunWindows(4);
@@ -163,6 +159,9 @@ TEST(SignalSource, LiveAndRecordedGiveTheSameWindowsOfOneRun) {
     ASSERT_NE(recorded, nullptr);
     EXPECT_EQ(recorded->Settings().window_length, 500u);
     EXPECT_EQ(recorded->Settings().method, settings.method);
+    EXPECT_EQ(live.Settings().window_length, 500u);
+    EXPECT_EQ(live.Settings().method, settings.method);
+    EXPECT_DOUBLE_EQ(live.Settings().snr_factor, settings.snr_factor);
     EXPECT_DOUBLE_EQ(recorded->Settings().snr_factor, settings.snr_factor);
     EXPECT_EQ(live.WindowCount(), 4);
     EXPECT_EQ(recorded->WindowCount(), 4);
@@ -214,7 +213,7 @@ TEST(SignalSource, LiveAndRecordedGiveTheSameWindowsOfOneRun) {
         EXPECT_TRUE(std::equal(a.begin(), a.begin() + 500, b.begin())) << channel;
         // 2000..2249: the window in progress, live only.
         EXPECT_NE(a[500], kNoReading);
-        EXPECT_EQ(a[749], rig.engine.sampling.SampleMatrix[249 * kChannelTableSize + channel]);
+        EXPECT_EQ(a[749], rig.engine.Sampling().samples.At(249, static_cast<std::size_t>(channel)));
         EXPECT_EQ(a[750], kNoReading);
         EXPECT_EQ(b[500], kNoReading);
     }
@@ -237,8 +236,8 @@ TEST(LiveActivity, GroupMeansCarryTheStandardErrorOfTheirWells) {
         int group, wells;
         double mean, se;
     };
-    const std::vector<Want> want = {{0, 3, 4.0, 2.0 / std::sqrt(3.0)}, {1, 1, 5.0, 0.0},
-                                    {2, 1, 3.0, 0.0}};
+    const std::vector<Want> want = {
+        {0, 3, 4.0, 2.0 / std::sqrt(3.0)}, {1, 1, 5.0, 0.0}, {2, 1, 3.0, 0.0}};
     ASSERT_EQ(means.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i) {
         EXPECT_EQ(means[i].group, want[i].group);

@@ -29,31 +29,31 @@ TEST(PauseStop, StateMachineOfThePauseButton) {
         ASSERT_EQ(rig.Start("pause"), StartOutcome::Started);
         rig.RunTicks(10);
         rig.dialogs.QueueAnswer(k.answer);
-        rig.engine.CmdPause_Click();
+        rig.engine.TogglePause();
         ASSERT_TRUE(rig.dialogs.Showed(kPauseQuestion));
-        EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Paused);
-        EXPECT_EQ(rig.engine.TimerEnabled(), k.timer_while_paused);
-        EXPECT_EQ(rig.engine.state.TimeCounterStopped, k.counter_stopped);
+        EXPECT_EQ(rig.engine.State().AcquisitionRunning, RunState::Paused);
+        EXPECT_EQ(rig.engine.SamplingOn(), k.timer_while_paused);
+        EXPECT_EQ(rig.engine.State().TimeCounterStopped, k.counter_stopped);
         EXPECT_EQ(rig.view.statuses.back(), k.status);
         EXPECT_TRUE(rig.view.frame_shown);
         EXPECT_EQ(rig.view.title, kPausedCaption);
-        EXPECT_TRUE(rig.view.controls.CmdPause_resumes);  // the button reads "Resume"
+        EXPECT_TRUE(rig.view.controls.pause_resumes);  // the button reads "Resume"
         // The end is known either way (with the counter frozen it moves on with the clock).
         EXPECT_TRUE(rig.view.expected_end.has_value());
 
         // A paused tick reads nothing.
         const auto frames = rig.instrument.Stats().frames;
-        const auto row = rig.engine.sampling.SampleRow;
+        const auto row = rig.engine.Sampling().SampleRow;
         rig.engine.Tick();
         EXPECT_EQ(rig.instrument.Stats().frames, frames);
-        EXPECT_EQ(rig.engine.sampling.SampleRow, row);
+        EXPECT_EQ(rig.engine.Sampling().SampleRow, row);
 
-        rig.engine.CmdPause_Click();  // resume
-        EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Running);
-        EXPECT_TRUE(rig.engine.TimerEnabled());
-        EXPECT_FALSE(rig.engine.state.TimeCounterStopped);
+        rig.engine.TogglePause();  // resume
+        EXPECT_EQ(rig.engine.State().AcquisitionRunning, RunState::Running);
+        EXPECT_TRUE(rig.engine.SamplingOn());
+        EXPECT_FALSE(rig.engine.State().TimeCounterStopped);
         EXPECT_FALSE(rig.view.frame_shown);
-        EXPECT_FALSE(rig.view.controls.CmdPause_resumes);
+        EXPECT_FALSE(rig.view.controls.pause_resumes);
         EXPECT_EQ(rig.view.statuses.back(), "");  // "Time Counter = ..." goes
 
         // The first two ticks after the resume repeat the warm-up reads: eight block
@@ -74,11 +74,11 @@ TEST(PauseStop, FrozenCounterDoesNotCountThePausedTime) {
     ASSERT_EQ(rig.Start("frozen"), StartOutcome::Started);
     rig.RunTicks(250);
     rig.Pause(MsgResult::Yes);
-    const auto paused_minutes = rig.engine.sampling.ElapsedMinutes;
+    const auto paused_minutes = rig.engine.Sampling().ElapsedMinutes;
     rig.clock.AdvanceMs(10 * 60'000);  // ten minutes on the shelf
     rig.engine.Tick();                 // the timer is off: nothing happens
-    EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Paused);
-    rig.engine.CmdPause_Click();
+    EXPECT_EQ(rig.engine.State().AcquisitionRunning, RunState::Paused);
+    rig.engine.TogglePause();
     rig.RunWindows(1);
 
     // The window's minutes and its sample period ignore the ten minutes.
@@ -86,8 +86,8 @@ TEST(PauseStop, FrozenCounterDoesNotCountThePausedTime) {
     const CountsFileContents counts = ReadCountsFile(rig.Folder() / kCountsFileName);
     ASSERT_EQ(counts.records.size(), 1u);
     EXPECT_EQ(counts.records[0].elapsed_minutes, 0);
-    EXPECT_LT(rig.engine.sampling.SamplePeriod, 0.075);
-    EXPECT_GT(rig.engine.sampling.SamplePeriod, 0.068);
+    EXPECT_LT(rig.engine.Sampling().SamplePeriod, 0.075);
+    EXPECT_GT(rig.engine.Sampling().SamplePeriod, 0.068);
     EXPECT_TRUE(rig.engine.Running());  // a minute of sampling has not passed yet
 }
 
@@ -97,20 +97,20 @@ TEST(PauseStop, RunningCounterCountsThePauseAndTheLapseEndsDuringIt) {
     ASSERT_EQ(rig.Start("running counter"), StartOutcome::Started);
     rig.RunTicks(100);
     rig.Pause(MsgResult::No);
-    const std::int64_t start = rig.engine.state.AcquisitionStartTime;
+    const std::int64_t start = rig.engine.State().AcquisitionStartTime;
     int ticks = 0;
-    while (rig.engine.TimerEnabled() && ticks < 2000) {
+    while (rig.engine.SamplingOn() && ticks < 2000) {
         rig.clock.AdvanceMs(100);
         rig.engine.Tick();
         ++ticks;
     }
     EXPECT_FALSE(rig.engine.Running());
-    EXPECT_TRUE(rig.engine.state.finished_at_lapse);
+    EXPECT_TRUE(rig.engine.State().finished_at_lapse);
     // It ended as soon as minute 2 was reached, in the middle of a window.
     const auto ended = rig.clock.MonotonicMicros() - start;
     EXPECT_GE(ended, 2 * kMinuteUs);
     EXPECT_LE(ended, 2 * kMinuteUs + 100'000);
-    EXPECT_EQ(rig.engine.sampling.windows_closed, 0);
+    EXPECT_EQ(rig.engine.Sampling().windows_closed, 0);
     EXPECT_FALSE(fs::exists(rig.Folder() / kCountsFileName));
     EXPECT_TRUE(fs::exists(rig.app.project.ProjectFolder / "report.txt"));
     EXPECT_EQ(rig.view.elapsed_text, "00:02:00 [0d]");
@@ -121,15 +121,15 @@ TEST(PauseStop, ResumeWithRunningCounterKeepsTheStartTimeButNotTheSamplePeriod) 
     ASSERT_EQ(rig.Start("long pause"), StartOutcome::Started);
     rig.RunTicks(100);
     rig.Pause(MsgResult::No);
-    const std::int64_t start = rig.engine.state.AcquisitionStartTime;
+    const std::int64_t start = rig.engine.State().AcquisitionStartTime;
     for (int i = 0; i < 100; ++i) {
         rig.clock.AdvanceMs(100);
         rig.engine.Tick();
     }
-    rig.engine.CmdPause_Click();
-    EXPECT_EQ(rig.engine.state.AcquisitionStartTime, start);
+    rig.engine.TogglePause();
+    EXPECT_EQ(rig.engine.State().AcquisitionStartTime, start);
     rig.RunWindows(1);
-    EXPECT_LT(rig.engine.sampling.SamplePeriod, 0.075);
+    EXPECT_LT(rig.engine.Sampling().SamplePeriod, 0.075);
 }
 
 TEST(PauseStop, StopInsideAWindowDropsItAndResetsTheControls) {
@@ -140,19 +140,19 @@ TEST(PauseStop, StopInsideAWindowDropsItAndResetsTheControls) {
     rig.RunTicks(300);
     // The folder is marked as being recorded until the run ends (the browser will not archive it).
     EXPECT_TRUE(IsBeingRecorded(rig.Folder()));
-    rig.engine.CmdStop_Click();
+    rig.engine.Stop();
     EXPECT_FALSE(IsBeingRecorded(rig.Folder()));
 
     EXPECT_FALSE(rig.engine.Running());
-    EXPECT_FALSE(rig.engine.TimerEnabled());
-    EXPECT_EQ(rig.engine.sampling.TickCount, 0);
+    EXPECT_FALSE(rig.engine.SamplingOn());
+    EXPECT_EQ(rig.engine.Sampling().TickCount, 0);
     EXPECT_EQ(rig.FileSize(kCountsFileName), kCountsRecordSize);
     EXPECT_EQ(rig.FileSize("0.bin"), RawPageRecordSize(500));
-    EXPECT_EQ(rig.view.controls, AcquisitionControls{});
+    EXPECT_EQ(rig.view.controls, RunCommands{});
     EXPECT_EQ(rig.view.temperature, kNoTemperatureLabel);
     EXPECT_FALSE(rig.climate.outputs.light_on);
     EXPECT_EQ(rig.instrument.OutputMask(), 0);
-    EXPECT_FALSE(rig.engine.state.finished_at_lapse);
+    EXPECT_FALSE(rig.engine.State().finished_at_lapse);
     // The quick report of a stopped run, dated as the user's locale writes dates.
     const fs::path summary = rig.app.project.ProjectFolder / "report.txt";
     ASSERT_TRUE(fs::exists(summary));
@@ -160,7 +160,7 @@ TEST(PauseStop, StopInsideAWindowDropsItAndResetsTheControls) {
     EXPECT_EQ(rig.view.opened_files, std::vector<fs::path>{summary});
     EXPECT_EQ(rig.view.status_line,
               "Acquisition stopped (Stop Acquisition was pressed): 1 window recorded in " +
-                  rig.engine.state.AcquisitionFolderName);
+                  rig.engine.State().AcquisitionFolderName);
 
     // A tick that arrives late (already queued by the window) does nothing.
     const auto frames = rig.instrument.Stats().frames;
@@ -168,8 +168,8 @@ TEST(PauseStop, StopInsideAWindowDropsItAndResetsTheControls) {
     EXPECT_EQ(rig.instrument.Stats().frames, frames);
 
     // Stop again: only the controls and the port.
-    rig.engine.CmdStop_Click();
-    EXPECT_EQ(rig.view.controls, AcquisitionControls{});
+    rig.engine.Stop();
+    EXPECT_EQ(rig.view.controls, RunCommands{});
     EXPECT_EQ(rig.FileSize(kCountsFileName), kCountsRecordSize);
 }
 
@@ -182,19 +182,19 @@ TEST(PauseStop, PauseDuringTheStartCalibrationHoldsTheRunUntilTheResume) {
         rig.dialogs.on_events = [&](int pass) {
             if (pass != 25) return;
             rig.dialogs.QueueAnswer(answer);
-            rig.engine.CmdPause_Click();
+            rig.engine.TogglePause();
         };
         ASSERT_EQ(rig.Start("paused early"), StartOutcome::Started);
-        EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Paused);
-        EXPECT_EQ(rig.engine.TimerEnabled(), answer == MsgResult::No);
+        EXPECT_EQ(rig.engine.State().AcquisitionRunning, RunState::Paused);
+        EXPECT_EQ(rig.engine.SamplingOn(), answer == MsgResult::No);
         rig.dialogs.on_events = nullptr;
         rig.clock.AdvanceMs(5 * 60'000);
-        rig.engine.CmdPause_Click();  // resume
-        EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Running);
-        EXPECT_TRUE(rig.engine.TimerEnabled());
+        rig.engine.TogglePause();  // resume
+        EXPECT_EQ(rig.engine.State().AcquisitionRunning, RunState::Running);
+        EXPECT_TRUE(rig.engine.SamplingOn());
         // A frozen counter did not count the five minutes; a running one did.
         rig.engine.Tick();
-        EXPECT_EQ(rig.engine.sampling.ElapsedMinutes, answer == MsgResult::Yes ? 0 : 5);
+        EXPECT_EQ(rig.engine.Sampling().ElapsedMinutes, answer == MsgResult::Yes ? 0 : 5);
     }
 }
 
@@ -203,13 +203,13 @@ TEST(PauseStop, StopWhilePausedEndsTheRun) {
     ASSERT_EQ(rig.Start("paused stop"), StartOutcome::Started);
     rig.RunTicks(20);
     rig.Pause(MsgResult::Yes);
-    rig.engine.CmdStop_Click();
-    EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Stopped);
-    EXPECT_FALSE(rig.engine.state.TimeCounterStopped);
+    rig.engine.Stop();
+    EXPECT_EQ(rig.engine.State().AcquisitionRunning, RunState::Stopped);
+    EXPECT_FALSE(rig.engine.State().TimeCounterStopped);
     EXPECT_FALSE(rig.view.frame_shown);
     // A pause click on a stopped run does nothing.
-    rig.engine.CmdPause_Click();
-    EXPECT_EQ(rig.engine.state.AcquisitionRunning, RunState::Stopped);
+    rig.engine.TogglePause();
+    EXPECT_EQ(rig.engine.State().AcquisitionRunning, RunState::Stopped);
     EXPECT_TRUE(rig.dialogs.AllAnswersUsed());
 }
 
@@ -236,7 +236,7 @@ TEST(PauseStop, TheExpectedEndFollowsTheLapseAndThePause) {
     ASSERT_TRUE(during.has_value());
     EXPECT_EQ(during->minute, 4);
     rig.clock.AdvanceMicros(6 * kMinuteUs);
-    rig.engine.CmdPause_Click();
+    rig.engine.TogglePause();
     EXPECT_EQ(ExpectedEnd(rig), "10:10");  // at the resume, not a second later
     rig.RunTicks(20);
     EXPECT_EQ(ExpectedEnd(rig), "10:10");
@@ -244,7 +244,7 @@ TEST(PauseStop, TheExpectedEndFollowsTheLapseAndThePause) {
     rig.Pause(MsgResult::No);
     rig.clock.AdvanceMicros(3 * kMinuteUs);
     EXPECT_EQ(rig.engine.ExpectedEnd()->minute, 10);
-    rig.engine.CmdPause_Click();
+    rig.engine.TogglePause();
     rig.dialogs.QueueAnswer(MsgResult::Yes);
     rig.engine.RequestStop();
     EXPECT_EQ(ExpectedEnd(rig), "-");
@@ -265,13 +265,13 @@ TEST(PauseStop, StopAsksFirstAndNoKeepsTheRun) {
                   "Stop the recording \"confirm\"? 1 window recorded so far; the window in "
                   "progress is not recorded.");
         EXPECT_EQ(rig.engine.Running(), !k.stopped);
-        EXPECT_EQ(rig.engine.TimerEnabled(), !k.stopped);
+        EXPECT_EQ(rig.engine.SamplingOn(), !k.stopped);
     }
     // Nothing running: the button only resets the controls, without a question.
     AcquisitionRig rig;
     EXPECT_TRUE(rig.engine.RequestStop());
     EXPECT_TRUE(rig.dialogs.shown().empty());
-    EXPECT_EQ(rig.view.controls, AcquisitionControls{});
+    EXPECT_EQ(rig.view.controls, RunCommands{});
     // The question before closing the program names the run.
     ASSERT_EQ(rig.Start("closing"), StartOutcome::Started);
     EXPECT_EQ(rig.engine.ExitQuestion(),
@@ -285,7 +285,7 @@ TEST(PauseStop, ARunStoppedBeforeItsFirstWindowLeavesNoFolder) {
     const fs::path folder = rig.Folder();
     ASSERT_TRUE(fs::exists(folder / "subproj.dat"));
     rig.RunTicks(100);
-    rig.engine.CmdStop_Click();
+    rig.engine.Stop();
     EXPECT_FALSE(fs::exists(folder));
     EXPECT_FALSE(fs::exists(rig.app.project.ProjectFolder / "report.txt"));
     EXPECT_TRUE(rig.view.Logged("Stopped before the first window (Stop Acquisition was pressed)"));
@@ -294,7 +294,7 @@ TEST(PauseStop, ARunStoppedBeforeItsFirstWindowLeavesNoFolder) {
     rig.clock.AdvanceMicros(kMinuteUs);
     ASSERT_EQ(rig.Start("one window"), StartOutcome::Started);
     rig.RunWindows(1);
-    rig.engine.CmdStop_Click();
+    rig.engine.Stop();
     EXPECT_TRUE(fs::exists(rig.Folder() / kCountsFileName));
 }
 
@@ -304,7 +304,7 @@ TEST(PauseStop, EventsLogTellsWhatHappenedDuringTheRun) {
     rig.RunWindows(1);
     rig.Pause(MsgResult::Yes);
     rig.clock.AdvanceMicros(kMinuteUs);
-    rig.engine.CmdPause_Click();
+    rig.engine.TogglePause();
     rig.instrument.Unplug();
     rig.RunTicks(20, [&] { return !rig.view.alarm.empty(); });
     rig.instrument.Replug();
@@ -314,7 +314,7 @@ TEST(PauseStop, EventsLogTellsWhatHappenedDuringTheRun) {
     rig.RunWindows(1);
     rig.file_ops.fail = false;
     rig.RunWindows(1);
-    rig.engine.CmdStop_Click();
+    rig.engine.Stop();
 
     const std::string log = ReadFile(rig.Folder() / kEventLogFileName);
     std::vector<std::string> lines;
@@ -364,18 +364,18 @@ TEST(PauseStop, EventsLogTellsWhatHappenedDuringTheRun) {
 TEST(PauseStop, ReadBlankRunsOnTheSamplingTimerAndStopEndsIt) {
     AcquisitionRig rig;
     rig.app.project.ChannelThreshold.fill(5.0);
-    ASSERT_TRUE(rig.engine.Cmd_readblank_Click(4));
+    ASSERT_TRUE(rig.engine.ReadBlank(4));
     EXPECT_TRUE(rig.engine.BlankActive());
-    EXPECT_TRUE(rig.engine.TimerEnabled());
+    EXPECT_TRUE(rig.engine.SamplingOn());
     EXPECT_TRUE(rig.view.calibrating_shown);
     EXPECT_EQ(rig.view.calibrating_text, "Setting Blank.... (4 samples)");
     // While it runs: Stop is there, Setup, Offline, Start and the connection are not.
-    AcquisitionControls blank;
-    blank.CmdPlay = false;
-    blank.CmdStop = true;
-    blank.Cmdsetup = false;
-    blank.Cmdoffline = false;
-    blank.cmd_connect = false;
+    RunCommands blank;
+    blank.start = false;
+    blank.stop = true;
+    blank.setup = false;
+    blank.offline = false;
+    blank.connection = false;
     EXPECT_EQ(rig.view.controls, blank);
     // Its folder holds the project's files, as an acquisition's does.
     EXPECT_TRUE(fs::exists(rig.app.project.ProjectFolder / "20260314_0930" / "setup.dat"));
@@ -383,34 +383,34 @@ TEST(PauseStop, ReadBlankRunsOnTheSamplingTimerAndStopEndsIt) {
     // It samples on the acquisition's timer and ends after its count plus one ticks.
     EXPECT_EQ(rig.RunTicks(100), 5);
     EXPECT_FALSE(rig.engine.BlankActive());
-    EXPECT_FALSE(rig.engine.TimerEnabled());
+    EXPECT_FALSE(rig.engine.SamplingOn());
     EXPECT_FALSE(rig.view.calibrating_shown);
     EXPECT_EQ(rig.view.statuses.back(), "Setting (383) OK...");
-    EXPECT_EQ(rig.view.controls, AcquisitionControls{});  // Setup and Offline are back
+    EXPECT_EQ(rig.view.controls, RunCommands{});  // Setup and Offline are back
     std::size_t c = 0;
     while (rig.app.plate.ChannelWell[c] < 0) ++c;  // the first channel in use
     EXPECT_NE(rig.app.project.ChannelThreshold[c], 5.0);
 
     // Stopped half-way it keeps the zero levels it found, and the controls come back.
     rig.app.project.ChannelThreshold.fill(5.0);
-    ASSERT_TRUE(rig.engine.Cmd_readblank_Click(50));
+    ASSERT_TRUE(rig.engine.ReadBlank(50));
     rig.RunTicks(10);
-    rig.engine.CmdStop_Click();
+    rig.engine.Stop();
     EXPECT_FALSE(rig.engine.BlankActive());
-    EXPECT_FALSE(rig.engine.TimerEnabled());
+    EXPECT_FALSE(rig.engine.SamplingOn());
     EXPECT_EQ(rig.app.project.ChannelThreshold[c], 5.0);
     EXPECT_EQ(rig.view.statuses.back(), kBlankStoppedStatus);
-    EXPECT_EQ(rig.view.controls, AcquisitionControls{});
+    EXPECT_EQ(rig.view.controls, RunCommands{});
 
     // Refused while an acquisition runs: its reads would interleave with the run's.
     ASSERT_EQ(rig.Start("running"), StartOutcome::Started);
-    EXPECT_FALSE(rig.engine.Cmd_readblank_Click(4));
+    EXPECT_FALSE(rig.engine.ReadBlank(4));
     EXPECT_EQ(rig.dialogs.Messages().back(), kBlankDuringRunRefusal);
     EXPECT_FALSE(rig.engine.BlankActive());
     // And without an instrument.
-    rig.engine.CmdStop_Click();
+    rig.engine.Stop();
     rig.app.connection.InstrumentConnected = false;
-    EXPECT_FALSE(rig.engine.Cmd_readblank_Click(4));
+    EXPECT_FALSE(rig.engine.ReadBlank(4));
     EXPECT_EQ(rig.dialogs.Messages().back(), kOfflineRefusalMessage);
 }
 

@@ -66,7 +66,7 @@ std::string CalibratedRunToLapse() {
     rig.controls.AutoZeroOnStart = true;
     EXPECT_EQ(rig.Start("calibrated run"), StartOutcome::Started);
     rig.RunTicks(20000);
-    EXPECT_TRUE(rig.engine.state.finished_at_lapse);
+    EXPECT_TRUE(rig.engine.State().finished_at_lapse);
     return FileList("lapse", rig.temp.path());
 }
 
@@ -74,8 +74,8 @@ std::string BodyBendsRunStopped() {
     AcquisitionRig rig(AlternatingWells("w96u", 1.0), "w96u");
     EXPECT_EQ(rig.Start("bends", true), StartOutcome::Started);
     rig.RunWindows(12);
-    rig.engine.CmdStop_Click();
-    EXPECT_EQ(rig.engine.sampling.windows_recorded, 12);
+    rig.engine.Stop();
+    EXPECT_EQ(rig.engine.Sampling().windows_recorded, 12);
     return FileList("bends", rig.temp.path());
 }
 

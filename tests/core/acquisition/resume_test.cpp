@@ -90,7 +90,7 @@ TEST(Resume, RefusalsNameTheFolderAndWriteNothing) {
          "is being recorded by a program that is running"},
         {"an acquisition that ended",
          [&] {
-             rig.engine.CmdStop_Click();
+             rig.engine.Stop();
              return rig.Folder();
          },
          "holds a run that ended at 2026-03-14 09:4"},
@@ -146,10 +146,10 @@ TEST(Resume, GoesOnInTheSameFilesOnTheOriginalTimeAxisToTheOriginalLapse) {
             << (rig.dialogs.Messages().empty() ? "" : rig.dialogs.Messages().back());
         EXPECT_EQ(rig.app.project.Setup.Aq_lapse, 12);
         EXPECT_EQ(rig.app.project.Setup.DSP_Method, 1);
-        EXPECT_EQ(rig.engine.sampling.ElapsedMinutes, 10);
+        EXPECT_EQ(rig.engine.Sampling().ElapsedMinutes, 10);
         rig.RunTicks(20000);
         ASSERT_FALSE(rig.engine.Running());
-        EXPECT_TRUE(rig.engine.state.finished_at_lapse);
+        EXPECT_TRUE(rig.engine.State().finished_at_lapse);
 
         // One folder, one time axis: minutes never go back, jump over the dead time, and end at
         // the original lapse.
@@ -196,7 +196,7 @@ TEST(Resume, GoesOnInTheSameFilesOnTheOriginalTimeAxisToTheOriginalLapse) {
         EXPECT_TRUE(rig.view.Logged("cut off"));
         EXPECT_TRUE(rig.view.Logged("the channel settings of calvalue.dat were written"));
         // The quick report counts the whole run.
-        EXPECT_GT(rig.engine.sampling.windows_recorded, 14);
+        EXPECT_GT(rig.engine.Sampling().windows_recorded, 14);
     }
 }
 

@@ -42,11 +42,11 @@ TEST(SamplingLoop, ThreeWindowsRecordMinutesTemperaturesAndActivity) {
     ASSERT_EQ(rig.Start("three windows"), StartOutcome::Started);
     crossings.push_back(CrossingsNow(rig));
     rig.view.on_window_closed = [&] { crossings.push_back(CrossingsNow(rig)); };
-    const std::int64_t start = rig.engine.state.AcquisitionStartTime;
+    const std::int64_t start = rig.engine.State().AcquisitionStartTime;
 
     rig.RunTicks(5000);
     EXPECT_FALSE(rig.engine.Running());
-    EXPECT_TRUE(rig.engine.state.finished_at_lapse);
+    EXPECT_TRUE(rig.engine.State().finished_at_lapse);
     ASSERT_EQ(rig.view.window_close_us.size(), 3u);
 
     // 600 rows of four 197-byte exchanges (68.4 ms) close a window about every 41.5 s: the
@@ -117,7 +117,7 @@ TEST(SamplingLoop, ThreeWindowsRecordMinutesTemperaturesAndActivity) {
     for (std::size_t c : busy) {
         long long sum = 0;
         for (const auto& r : counts.records) sum += r.values[c];
-        EXPECT_EQ(rig.engine.sampling.ChannelTotals[c], sum);
+        EXPECT_EQ(rig.engine.Sampling().ChannelTotals[c], sum);
     }
 }
 
@@ -128,15 +128,15 @@ TEST(SamplingLoop, SamplePeriodIsTheLineTimeOfFourBlocks) {
     // Four 197-byte exchanges at 115200 baud take 68.4 ms; the instrument thinks 0.1 ms per
     // reply and the first two rows of each window add the warm-up reads and 50 ms.
     const double wire = 4 * 197 * 10.0 / 115200.0;
-    EXPECT_GE(rig.engine.sampling.SamplePeriod, wire);
-    EXPECT_LE(rig.engine.sampling.SamplePeriod, wire * 1.03);
+    EXPECT_GE(rig.engine.Sampling().SamplePeriod, wire);
+    EXPECT_LE(rig.engine.Sampling().SamplePeriod, wire * 1.03);
 }
 
 TEST(SamplingLoop, BodyBendsAlternateBlockPairsAndFillPagesOfElevenWindows) {
     AcquisitionRig rig(AlternatingWells("w96u", 1.0), "w96u");
     ASSERT_EQ(rig.Start("bends", true), StartOutcome::Started);
     rig.RunWindows(12);
-    rig.engine.CmdStop_Click();
+    rig.engine.Stop();
 
     EXPECT_EQ(rig.FileSize(kCountsFileName), 12 * kCountsRecordSize);
     EXPECT_EQ(rig.FileSize("0.bin"), 11 * RawPageRecordSize(500));
@@ -144,8 +144,8 @@ TEST(SamplingLoop, BodyBendsAlternateBlockPairsAndFillPagesOfElevenWindows) {
     EXPECT_EQ(rig.FileSize("histo0000.bin"), 11 * kHistogramRecordSize);
     EXPECT_EQ(rig.FileSize("histo0001.bin"), 1 * kHistogramRecordSize);
     EXPECT_FALSE(fs::exists(rig.Folder() / "2.bin"));
-    EXPECT_EQ(rig.engine.sampling.RawFileIndex, 1);
-    EXPECT_EQ(rig.engine.sampling.HistogramRecords, 12);
+    EXPECT_EQ(rig.engine.Sampling().RawFileIndex, 1);
+    EXPECT_EQ(rig.engine.Sampling().HistogramRecords, 12);
 
     // Window 0 reads blocks 0 and 32, window 1 blocks 64 and 96.
     RawPageReader page(rig.Folder() / "0.bin", 500);
@@ -183,8 +183,8 @@ TEST(SamplingLoop, BodyBendsAlternateBlockPairsAndFillPagesOfElevenWindows) {
 
 // Ticks until the row about to be filled is `row`.
 void RunToRow(AcquisitionRig& rig, int row) {
-    rig.RunTicks(2000, [&] { return rig.engine.sampling.SampleRow == row; });
-    ASSERT_EQ(rig.engine.sampling.SampleRow, row);
+    rig.RunTicks(2000, [&] { return rig.engine.Sampling().SampleRow == row; });
+    ASSERT_EQ(rig.engine.Sampling().SampleRow, row);
 }
 
 TEST(SamplingLoop, BadBlocksHoldThePreviousRowFromRowTwoOn) {
@@ -209,10 +209,8 @@ TEST(SamplingLoop, BadBlocksHoldThePreviousRowFromRowTwoOn) {
         rig.RunWindows(1);  // rows 0 and 1 now hold the first window's readings
         RunToRow(rig, k.row);
         const auto r = static_cast<std::size_t>(k.row);
-        auto& m = rig.engine.sampling.SampleMatrix;
-        const std::vector<std::int16_t> before(
-            m.begin() + static_cast<std::ptrdiff_t>(r * 385),
-            m.begin() + static_cast<std::ptrdiff_t>(r * 385 + 385));
+        const SampleMatrix& m = rig.engine.Sampling().samples;
+        const std::vector<std::int16_t> before(m.Row(r).begin(), m.Row(r).end());
         const int count = k.every_block ? sim::kAlways : 1;
         if (k.short_reply) {
             rig.instrument.Faults().short_blocks = count;
@@ -225,9 +223,9 @@ TEST(SamplingLoop, BadBlocksHoldThePreviousRowFromRowTwoOn) {
         rig.instrument.Faults().high_byte_blocks = 0;
         for (std::size_t t = 0; t < 32; ++t) {
             for (std::size_t c : {t, t + 128, t + 256}) {
-                const std::int16_t now = m[r * 385 + c];
+                const std::int16_t now = m.At(r, c);
                 if (k.held) {
-                    EXPECT_EQ(now, m[(r - 1) * 385 + c]) << "channel " << c;
+                    EXPECT_EQ(now, m.At(r - 1, c)) << "channel " << c;
                 } else {
                     EXPECT_EQ(now, before[c]) << "channel " << c;
                 }
@@ -235,7 +233,7 @@ TEST(SamplingLoop, BadBlocksHoldThePreviousRowFromRowTwoOn) {
         }
         // Block 32's channels: read afresh, or left as they were with every reply bad.
         int changed = 0;
-        for (std::size_t c = 32; c < 64; ++c) changed += m[r * 385 + c] != before[c] ? 1 : 0;
+        for (std::size_t c = 32; c < 64; ++c) changed += m.At(r, c) != before[c] ? 1 : 0;
         if (k.every_block) {
             EXPECT_EQ(changed, 0);
         } else {
@@ -251,21 +249,21 @@ TEST(SamplingLoop, LapseReachedInsideAWindowEndsOnItsBoundary) {
     AcquisitionRig rig;
     rig.app.project.Setup.Aq_lapse = 2;
     ASSERT_EQ(rig.Start("lapse"), StartOutcome::Started);
-    const std::int64_t start = rig.engine.state.AcquisitionStartTime;
+    const std::int64_t start = rig.engine.State().AcquisitionStartTime;
     // Windows close about every 34.5 s: minute 2 arrives inside the fourth window.
     bool passed_lapse_mid_window = false;
     rig.RunTicks(3000, [&] {
         const auto elapsed = rig.clock.MonotonicMicros() - start;
-        if (elapsed >= 120'000'000 && rig.engine.sampling.SampleRow > 0 &&
-            rig.engine.sampling.windows_closed == 3) {
+        if (elapsed >= 120'000'000 && rig.engine.Sampling().SampleRow > 0 &&
+            rig.engine.Sampling().windows_closed == 3) {
             passed_lapse_mid_window = true;
         }
         return false;
     });
     EXPECT_TRUE(passed_lapse_mid_window);
     EXPECT_FALSE(rig.engine.Running());
-    EXPECT_EQ(rig.engine.sampling.windows_closed, 4);
-    EXPECT_EQ(rig.engine.sampling.SampleRow, 0);
+    EXPECT_EQ(rig.engine.Sampling().windows_closed, 4);
+    EXPECT_EQ(rig.engine.Sampling().SampleRow, 0);
     const CountsFileContents counts = ReadCountsFile(rig.Folder() / kCountsFileName);
     ASSERT_EQ(counts.records.size(), 4u);
     EXPECT_EQ(counts.records[3].elapsed_minutes, 2);
@@ -277,8 +275,8 @@ TEST(SamplingLoop, LapseReachedInsideAWindowEndsOnItsBoundary) {
     ASSERT_EQ(rig.view.opened_files.size(), 1u);
     EXPECT_EQ(rig.view.opened_files[0], report);
     EXPECT_TRUE(rig.dialogs.Showed(kAcquisitionFinishedMessage));
-    EXPECT_TRUE(rig.view.controls.CmdPlay);
-    EXPECT_FALSE(rig.view.controls.CmdPause);
+    EXPECT_TRUE(rig.view.controls.start);
+    EXPECT_FALSE(rig.view.controls.pause);
 }
 
 TEST(SamplingLoop, UserDefinedReportOpensTheReportWindowInsteadOfTheNotice) {
@@ -346,7 +344,7 @@ TEST(SamplingLoop, AnInstrumentLostAndFoundRecordsOnlyRealReadings) {
         ASSERT_EQ(rig.Start("lost and found"), StartOutcome::Started);
         rig.RunWindows(2);
         rig.RunTicks(100);  // inside the third window
-        ASSERT_EQ(rig.engine.sampling.windows_recorded, 2);
+        ASSERT_EQ(rig.engine.Sampling().windows_recorded, 2);
 
         const std::int64_t lost_at = rig.clock.MonotonicMicros();
         if (k.loss == Loss::Silence) {
@@ -372,7 +370,7 @@ TEST(SamplingLoop, AnInstrumentLostAndFoundRecordsOnlyRealReadings) {
         rig.RunFor(20.0);
         EXPECT_TRUE(rig.engine.Running());
         // Nothing was recorded from the time without readings.
-        EXPECT_EQ(rig.engine.sampling.windows_recorded, 2);
+        EXPECT_EQ(rig.engine.Sampling().windows_recorded, 2);
 
         sim::SimConfig fresh = AlternatingWells(rig.app.plate, 1.5);
         fresh.seed = 7;
@@ -399,7 +397,7 @@ TEST(SamplingLoop, AnInstrumentLostAndFoundRecordsOnlyRealReadings) {
                     "Another instrument answers on COM1 (LMVO00124): refused, this run records "
                     "LMVO00123"));
                 EXPECT_NE(rig.view.alarm.find("INSTRUMENT LOST"), std::string::npos);
-                EXPECT_EQ(rig.engine.sampling.windows_recorded, 2);
+                EXPECT_EQ(rig.engine.Sampling().windows_recorded, 2);
                 rig.socket.Pull();
                 rig.socket.Plug(rig.instrument);
                 break;
@@ -416,12 +414,12 @@ TEST(SamplingLoop, AnInstrumentLostAndFoundRecordsOnlyRealReadings) {
                 ASSERT_EQ(back->ChannelSetting(c), 2 * 32 + 5) << "channel " << c;
             }
         }
-        rig.RunTicks(4000, [&] { return rig.engine.sampling.windows_recorded >= 5; });
+        rig.RunTicks(4000, [&] { return rig.engine.Sampling().windows_recorded >= 5; });
 
         // Every record is made of readings taken while the instrument answered: the windows
         // recorded close before the loss, or a whole window after its return.
         const auto& closes = rig.view.window_close_us;
-        ASSERT_EQ(closes.size(), static_cast<std::size_t>(rig.engine.sampling.windows_recorded));
+        ASSERT_EQ(closes.size(), static_cast<std::size_t>(rig.engine.Sampling().windows_recorded));
         ASSERT_EQ(closes.size(), 5u);
         for (std::int64_t t : closes) {
             EXPECT_TRUE(t < lost_at || t - returned > 30'000'000) << t;
@@ -436,9 +434,9 @@ TEST(SamplingLoop, AnInstrumentLostAndFoundRecordsOnlyRealReadings) {
         }
         // The minutes jump over the time without readings.
         EXPECT_GE(counts.records[2].elapsed_minutes - counts.records[1].elapsed_minutes, 1);
-        EXPECT_GE(rig.engine.sampling.windows_not_recorded, 1);
+        EXPECT_GE(rig.engine.Sampling().windows_not_recorded, 1);
         const RunLog log = ParseRunLog(ReadFile(rig.Folder() / kEventLogFileName));
-        EXPECT_EQ(log.windows_not_recorded, rig.engine.sampling.windows_not_recorded);
+        EXPECT_EQ(log.windows_not_recorded, rig.engine.Sampling().windows_not_recorded);
         EXPECT_EQ(log.instrument_lost.size(), k.loss == Loss::Silence ? 0u : 1u);
         ASSERT_FALSE(log.zones.empty());
         EXPECT_EQ(log.zones.front().name, "UTC");
@@ -454,14 +452,14 @@ TEST(SamplingLoop, AWindowThatCannotBeWrittenIsLeftOutEverywhereAndReported) {
     rig.file_ops.fail = true;
     rig.RunWindows(1);
     EXPECT_NE(rig.view.alarm.find("RECORDING ERROR"), std::string::npos);
-    EXPECT_EQ(rig.engine.sampling.windows_recorded, 1);
+    EXPECT_EQ(rig.engine.Sampling().windows_recorded, 1);
     EXPECT_EQ(rig.FileSize(kCountsFileName), kCountsRecordSize);
     EXPECT_EQ(rig.FileSize("0.bin"), RawPageRecordSize(500));
     rig.file_ops.fail = false;
     rig.RunWindows(1);
     EXPECT_TRUE(rig.view.alarm.empty());
-    EXPECT_EQ(rig.engine.sampling.windows_recorded, 2);
-    EXPECT_EQ(rig.engine.sampling.WindowSubCounter, 2);
+    EXPECT_EQ(rig.engine.Sampling().windows_recorded, 2);
+    EXPECT_EQ(rig.engine.Sampling().WindowSubCounter, 2);
     EXPECT_EQ(rig.FileSize(kCountsFileName), 2 * kCountsRecordSize);
     EXPECT_EQ(rig.FileSize("0.bin"), 2 * RawPageRecordSize(500));
 
@@ -493,13 +491,13 @@ TEST(SamplingLoop, AMissingTemperatureRecordsTheLastValidOne) {
     const std::int16_t valid = TemperatureTenths(rig.climate.CurrentTemperature);
     RunToRow(rig, 499);
     // The last row is read; the temperature request at the window's close goes unanswered.
-    rig.view.on_new_row = [&](std::span<const std::int16_t>, int) {
+    rig.sink.on_row = [&](std::span<const std::int16_t>, std::int64_t) {
         rig.instrument.Faults().silent = true;
     };
     rig.engine.Tick();
-    rig.view.on_new_row = nullptr;
+    rig.sink.on_row = nullptr;
     rig.instrument.Faults().silent = false;
-    ASSERT_EQ(rig.engine.sampling.windows_recorded, 1);
+    ASSERT_EQ(rig.engine.Sampling().windows_recorded, 1);
     const CountsFileContents counts = ReadCountsFile(rig.Folder() / kCountsFileName);
     ASSERT_EQ(counts.records.size(), 1u);
     EXPECT_GT(valid, 150);
@@ -524,7 +522,7 @@ TEST(SamplingLoop, EveryLightSwitchIsLoggedWithItsCause) {
     EXPECT_FALSE(ToggleLight(rig.climate, true));  // left to the sampling loop
     rig.RunTicks(2);
     EXPECT_TRUE(rig.instrument.LightOn());
-    rig.engine.CmdStop_Click();
+    rig.engine.Stop();
 
     const RunLog log = ParseRunLog(ReadFile(rig.Folder() / kEventLogFileName));
     ASSERT_TRUE(log.sampling_started);
@@ -571,7 +569,7 @@ TEST(SamplingLoop, WallClockStepsAndZoneChangesMoveNoMinute) {
         EXPECT_EQ(rig.Start("clock"), StartOutcome::Started);
         rig.view.on_window_closed = [&rig, steps] {
             if (!steps) return;
-            const auto n = rig.engine.sampling.windows_recorded;
+            const auto n = rig.engine.Sampling().windows_recorded;
             if (n == 2) rig.clock.StepWallClock(-3 * 3600);
             if (n == 4) rig.clock.SetZone(60, "CET");
             if (n == 6) rig.clock.SetZone(120, "CEST");

@@ -161,10 +161,10 @@ Segment Record(AcquisitionRig& rig, const std::vector<PlannedFault>& plan, std::
     rig.instrument.Replug();
     rig.socket.Plug(rig.instrument);
     Segment s;
-    s.recorded = rig.engine.sampling.windows_recorded;
-    s.not_recorded = rig.engine.sampling.windows_not_recorded;
-    s.write_failures = rig.engine.sampling.window_write_failures;
-    s.losses = rig.engine.sampling.recovery.losses;
+    s.recorded = rig.engine.Sampling().windows_recorded;
+    s.not_recorded = rig.engine.Sampling().windows_not_recorded;
+    s.write_failures = rig.engine.Sampling().window_write_failures;
+    s.losses = rig.engine.Sampling().recovery.losses;
     s.end_us = rig.clock.MonotonicMicros();
     s.closes = rig.view.window_close_us;
     return s;
@@ -218,7 +218,7 @@ TEST(UnattendedWeek, EveryRecordIsRealEveryLossIsLoggedAndTheFilesStayWhole) {
     std::vector<long> memory;
     const Segment second = Record(rig, plan, run_us + 2 * kHourUs, &memory);
     EXPECT_FALSE(rig.engine.Running());
-    EXPECT_TRUE(rig.engine.state.finished_at_lapse);
+    EXPECT_TRUE(rig.engine.State().finished_at_lapse);
 
     // The files are whole.
     const CountsFileContents counts = ReadCountsFile(folder / kCountsFileName);
@@ -277,7 +277,7 @@ TEST(UnattendedWeek, EveryRecordIsRealEveryLossIsLoggedAndTheFilesStayWhole) {
     EXPECT_GE(log.interruptions[0].end - log.interruptions[0].begin, resume_after / kSecondUs);
     EXPECT_TRUE(log.end);
     // Recorded, not recorded, not written and the dead time account for the whole run.
-    const double window_s = static_cast<double>(rig.engine.sampling.last_window_us) / 1e6;
+    const double window_s = static_cast<double>(rig.engine.Sampling().last_window_us) / 1e6;
     const double accounted =
         window_s * static_cast<double>(static_cast<std::int64_t>(counts.records.size()) +
                                        log.windows_not_recorded +

@@ -166,7 +166,7 @@ TEST(RecordingStatus, ARunRecordedByTheEngineShowsWhereTheInstrumentWasSilentOrL
     rig.socket.Plug(rig.instrument);
     rig.RunFor(10.0, [&] { return rig.view.alarm.empty(); });
     rig.RunWindows(2);
-    rig.engine.CmdStop_Click();
+    rig.engine.Stop();
 
     const fs::path folder = rig.Folder();
     const CountsOverview counts = ScanCountsFile(folder / kCountsFileName);
@@ -180,7 +180,7 @@ TEST(RecordingStatus, ARunRecordedByTheEngineShowsWhereTheInstrumentWasSilentOrL
     EXPECT_GT(st.silences[0].end_minute, st.silences[0].begin_minute);
     ASSERT_EQ(st.losses.size(), 1u);
     EXPECT_NEAR(static_cast<double>(st.losses[0].seconds), 40.0, 3.0);
-    EXPECT_EQ(st.windows_not_recorded, rig.engine.sampling.windows_not_recorded);
+    EXPECT_EQ(st.windows_not_recorded, rig.engine.Sampling().windows_not_recorded);
     EXPECT_GT(st.windows_not_recorded, 0);
     const auto strip = StripCells(st, 200);
     EXPECT_GT(std::count(strip.begin(), strip.end(), K::Silent), 0);

@@ -27,7 +27,7 @@ TEST(AcquisitionEngineReport, GroupMeansFollowTheSimulatedAnimals) {
     }
     ASSERT_EQ(rig.Start("engine report"), StartOutcome::Started);
     rig.RunTicks(50000);
-    ASSERT_TRUE(rig.engine.state.finished_at_lapse);
+    ASSERT_TRUE(rig.engine.State().finished_at_lapse);
 
     // The plate-format files of the installation folder, which the report reads.
     ASSERT_TRUE(EnsureInstallation(rig.files, rig.temp.path()).ok());

@@ -28,19 +28,18 @@ std::string Windows(std::int64_t n) {
 }  // namespace
 
 std::string AcquisitionEngine::WriteRunSettings() {
-    AcquisitionView& view = ctx_.view;
-    view.ShowFrame(true);
-    view.SetTitle("<RESUMING: channel settings>");
-    view.ScaleProgress(kChannelCount - 1, 10.0);
-    view.ClearProgress();
+    ctx_.views.strip.ShowFrame(true);
+    ctx_.views.strip.SetTitle("<RESUMING: channel settings>");
+    ctx_.views.strip.ScaleProgress(kChannelCount - 1, 10.0);
+    ctx_.views.strip.ClearProgress();
     int failed = 0;
     for (int c = 0; c < kChannelCount && Running(); ++c) {
         const auto i = static_cast<std::size_t>(c);
         if (WriteChannelSetting(ctx_.link, c, ctx_.cal.PinHole[i], ctx_.cal.Gain[i]) != 1) ++failed;
-        view.DrawProgress(c);
+        ctx_.views.strip.DrawProgress(c);
         if (c % 32 == 31) ctx_.link.dialogs.ProcessEvents();
     }
-    view.ShowFrame(false);
+    ctx_.views.strip.ShowFrame(false);
     std::string text =
         "the channel settings of calvalue.dat were written to the instrument "
         "(the calibration at the start is not repeated)";
@@ -52,9 +51,8 @@ StartOutcome AcquisitionEngine::ResumeAcquisition(const fs::path& folder) {
     if (state.AcquisitionRunning != RunState::Stopped || in_start_) return StartOutcome::Refused;
     const InProgress leave(in_start_);
     Dialogs& dialogs = ctx_.link.dialogs;
-    AcquisitionView& view = ctx_.view;
     Clock& clock = ctx_.link.clock;
-    view.StopSelfTest();
+    ctx_.views.desk.StopSelfTest();
 
     if (!Online()) {
         dialogs.MessageBox(kOfflineAcquisitionRefusal);
@@ -91,7 +89,7 @@ StartOutcome AcquisitionEngine::ResumeAcquisition(const fs::path& folder) {
     const std::size_t rt_buffer = static_cast<std::size_t>(
         std::clamp<std::int16_t>(project.Setup.RT_Buffer, kMinRtBuffer, kMaxRtBuffer));
     ResumedFiles files = PrepareFilesForResume(ctx_.data_files, folder, rt_buffer,
-                                               project.Setup.Save_real == 1, run.body_bends);
+                                               SavesRawSignals(project.Setup), run.body_bends);
     if (!files.error.empty()) {
         dialogs.MessageBox(folder.string() +
                            " cannot be resumed: its data files cannot be cut "
@@ -100,9 +98,9 @@ StartOutcome AcquisitionEngine::ResumeAcquisition(const fs::path& folder) {
         return StartOutcome::Refused;
     }
     std::vector<std::string> notes = files.notes;
-    if (project.Setup.Save_real == 1 && !files.raw_pages_whole) {
+    if (SavesRawSignals(project.Setup) && !files.raw_pages_whole) {
         // Raw pages missing windows cannot be continued in step with counts.bin.
-        project.Setup.Save_real = 0;
+        SetSavesRawSignals(project.Setup, false);
         notes.push_back(
             "the raw pages lack windows that counts.bin holds, so no raw signals are "
             "saved from now on");
@@ -111,10 +109,10 @@ StartOutcome AcquisitionEngine::ResumeAcquisition(const fs::path& folder) {
     ctx_.app.plate = plate;
 
     state.ExperimentName = run.experiment_name;
-    view.ShowExperimentName(run.experiment_name);
+    ctx_.views.display.ShowExperimentName(run.experiment_name);
     for (int i = 0; i < 10; ++i) dialogs.ProcessEvents();
     CommFlush(ctx_.link.ports, ctx_.link.ComPortNumber);
-    view.PrepareActivityView();
+    ctx_.views.live.PrepareActivityView();
     state.RecordingOn = true;
     state.AcquisitionFolderName = folder.filename().string();
     state.AcquisitionFolder = folder;
@@ -198,7 +196,7 @@ StartOutcome AcquisitionEngine::ResumeAcquisition(const fs::path& folder) {
                         std::to_string(run.last_minute));
     }
     const std::int64_t now = clock.MonotonicMicros();
-    view.ClearSignalView(s.rt_buffer);
+    ClearLiveViews(s.rt_buffer);
     state.AcquisitionStartTime = now - elapsed_us;
     state.LastTickTime = now;
     state.PauseBegan = now;

@@ -56,7 +56,7 @@ void AcquisitionEngine::WatchConditions(std::int64_t now) {
     const double minutes =
         std::min(1440.0, std::max(1.0, setup.Aq_lapse - sampling.ElapsedMinutesExact + 1.0));
     const double per_day_mb =
-        RecordedBytesPerMinute(sampling.rt_buffer, state.BodyBendsMode, setup.Save_real == 1) *
+        RecordedBytesPerMinute(sampling.rt_buffer, state.BodyBendsMode, SavesRawSignals(setup)) *
         minutes / (1024.0 * 1024.0);
     const std::int64_t free = FreeDiskMegabytes(ctx_.storage, state.AcquisitionFolder);
     if (free < 0) return;

@@ -7,6 +7,7 @@
 #include <exception>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/data_files.h"
@@ -32,12 +33,11 @@ bool InUse(const PlateMap& plate, std::size_t c) {
 }  // namespace
 
 std::span<std::int16_t> AcquisitionEngine::Row(std::size_t row) {
-    return std::span<std::int16_t>(sampling.SampleMatrix)
-        .subspan(row * kChannelTableSize, kChannelTableSize);
+    return sampling.samples.Row(row);
 }
 
 void AcquisitionEngine::Tick() {
-    if (in_tick_ || !state.timer_enabled) return;
+    if (in_tick_ || !state.sampling_on) return;
     const InProgress leave(in_tick_);
 
     Clock& clock = ctx_.link.clock;
@@ -69,7 +69,7 @@ void AcquisitionEngine::ClimatePerTick(std::int64_t now) {
         sent = true;
         LogLightChange("pulse series");
     }
-    if (sent) ctx_.view.ShowOutputs(OutputCode(ctx_.climate.outputs));
+    if (sent) ctx_.views.display.ShowOutputs(OutputCode(ctx_.climate.outputs));
 }
 
 void AcquisitionEngine::LogLightChange(const char* cause) {
@@ -120,8 +120,13 @@ void AcquisitionEngine::RunningTick(std::int64_t now) {
     }
 
     const auto row_index = static_cast<std::size_t>(s.SampleRow);
-    ctx_.view.NewSampleRow(Row(row_index), s.SampleRow);
-    if (s.TickCount == ctx_.app.project.Setup.DSP_Interval) ctx_.view.RedrawLivePlot();
+    if (ctx_.live != nullptr) {
+        const auto reading =
+            static_cast<std::int64_t>(s.windows_closed) * static_cast<std::int64_t>(s.rt_buffer) +
+            s.SampleRow;
+        ctx_.live->PushRow(reading, Row(row_index));
+    }
+    if (s.TickCount == ctx_.app.project.Setup.DSP_Interval) ctx_.views.live.RedrawLivePlot();
     UpdateEnvelopes();
 
     ++s.SampleRow;
@@ -171,7 +176,7 @@ void AcquisitionEngine::ReadSample(std::int64_t tick_start) {
                     row[c] = static_cast<std::int16_t>(reply[c]);
                 } else if (r >= 2) {
                     // A bad or missing block holds its channels' previous reading.
-                    row[c] = sampling.SampleMatrix[(r - 1) * kChannelTableSize + c];
+                    row[c] = sampling.samples.At(static_cast<std::size_t>(r - 1), c);
                 }
             }
         }
@@ -287,8 +292,12 @@ void AcquisitionEngine::CloseWindow(std::int64_t now) {
     Clock& clock = ctx_.link.clock;
     ++s.windows_closed;
     if (state.RecordingOn) RecordWindow(clock.MonotonicMicros());
-    // The view sees the window as it was recorded (the minutes and temperature of its record).
-    ctx_.view.WindowClosed(s);
+    // The displays see the window as it was recorded (the minutes and temperature of its
+    // record).
+    if (ctx_.live != nullptr) {
+        ctx_.live->PushWindow(MakeLiveWindow(s, state.RecordingOn, state.RecordingOn));
+    }
+    ctx_.views.live.WindowClosed(s.windows_closed, s.SamplePeriod);
     state.LastTickTime = clock.MonotonicMicros();
     s.longest_close_us = std::max(s.longest_close_us, state.LastTickTime - now);
 }
@@ -298,12 +307,12 @@ void AcquisitionEngine::ClimateAtWindowClose() {
     if (Online()) {
         const ClimateStepResult climate =
             ClimateStep(ctx_.link, ctx_.climate, ctx_.link.clock.Now().hour);
-        ctx_.view.ShowOutputs(climate.code);
+        ctx_.views.display.ShowOutputs(climate.code);
         LogLightChange("light cycle");
     }
-    ctx_.view.ShowTemperature(ctx_.climate.temperature_known
-                                  ? TemperatureLabel(ctx_.climate.CurrentTemperature)
-                                  : kNoTemperatureLabel);
+    ctx_.views.display.ShowTemperature(ctx_.climate.temperature_known
+                                           ? TemperatureLabel(ctx_.climate.CurrentTemperature)
+                                           : kNoTemperatureLabel);
 }
 
 bool AcquisitionEngine::RefreshZeroLevels(const ChannelSet& in_use, AdjustmentList& marks) {
@@ -331,7 +340,7 @@ bool AcquisitionEngine::RefreshZeroLevels(const ChannelSet& in_use, AdjustmentLi
 
 void AcquisitionEngine::AnalyzeWindow(const ChannelSet& in_use) {
     SamplingState& s = sampling;
-    const SampleWindow window{s.SampleMatrix, s.rt_buffer, kChannelTableSize};
+    const SampleWindow window = s.samples.Window(s.rt_buffer);
     // The traces and events come out of the same pass; the live signal view draws them.
     s.ThresholdTraces.resize(kBeamChannelCount);
     s.WindowEvents.resize(kBeamChannelCount);
@@ -359,7 +368,8 @@ void AcquisitionEngine::AnalyzeWindow(const ChannelSet& in_use) {
 }
 
 void AcquisitionEngine::ReadjustChannels(AdjustmentList& marks) {
-    ControlContext cc{ctx_.link, ctx_.storage, ctx_.view, MakeRunControl(kStopByCalibrationWrite)};
+    ControlContext cc{ctx_.link, ctx_.storage, ctx_.views.strip,
+                      MakeRunControl(kStopByCalibrationWrite)};
     const CalibrationResult r = AutoAdjustChannels(cc, ctx_.cal, ctx_.app.plate.ChannelWell, marks);
     LogEvent("Automatic adjustment in window " + std::to_string(sampling.windows_closed + 1) +
              ": " + CalibrationSummary(r));
@@ -387,8 +397,8 @@ void AcquisitionEngine::RecordWindow(std::int64_t now) {
     WindowRecords records;
     records.raw_file_index = s.RawFileIndex;
     records.rt_buffer = s.rt_buffer;
-    if (ctx_.app.project.Setup.Save_real == 1) {
-        records.raw = ConstSampleWindow(s.SampleMatrix, s.rt_buffer, kChannelTableSize);
+    if (SavesRawSignals(ctx_.app.project.Setup)) {
+        records.raw = std::as_const(s.samples).Window(s.rt_buffer);
     }
     records.counts.elapsed_minutes = s.ElapsedMinutes;
     records.counts.values = s.ChannelCounts;
@@ -457,7 +467,7 @@ void AcquisitionEngine::UpdateAlarm() {
         if (!text.empty()) text += "  |  ";
         text += "RECORDING ERROR: " + s.last_write_error;
     }
-    ctx_.view.ShowAlarm(text);
+    ctx_.views.display.ShowAlarm(text);
 }
 
 void AcquisitionEngine::TimeAndLapse(std::int64_t now, bool running_tick) {
@@ -465,7 +475,7 @@ void AcquisitionEngine::TimeAndLapse(std::int64_t now, bool running_tick) {
     const std::int64_t elapsed = UpdateElapsed(now);
     const int lapse = ctx_.app.project.Setup.Aq_lapse;
     const double percent = lapse > 0 ? 100.0 * s.ElapsedMinutes / lapse : 100.0;
-    ctx_.view.ShowElapsed(ElapsedTimeText(elapsed), percent);
+    ctx_.views.display.ShowElapsed(ElapsedTimeText(elapsed), percent);
     ShowExpectedEnd(elapsed);
     // A running acquisition ends only on a window boundary; a paused one at once.
     if (s.ElapsedMinutes >= lapse && (!running_tick || s.SampleRow == 0)) FinishAtLapse();
@@ -476,14 +486,13 @@ void AcquisitionEngine::ShowExpectedEnd(std::int64_t elapsed_us) {
     const std::int64_t second = elapsed_us / 1'000'000;
     if (second == expected_end_second_) return;
     expected_end_second_ = second;
-    ctx_.view.ShowExpectedEnd(ExpectedEnd());
+    ctx_.views.display.ShowExpectedEnd(ExpectedEnd());
 }
 
 std::optional<LocalDateTime> AcquisitionEngine::ExpectedEnd() const {
     if (state.AcquisitionRunning == RunState::Stopped) return std::nullopt;
     Clock& clock = ctx_.link.clock;
-    const bool held =
-        state.AcquisitionRunning == RunState::Paused && state.TimeCounterStopped;
+    const bool held = state.AcquisitionRunning == RunState::Paused && state.TimeCounterStopped;
     const std::int64_t elapsed_us =
         held ? state.PausedElapsed
              : std::max<std::int64_t>(clock.MonotonicMicros() - state.AcquisitionStartTime, 0);
@@ -493,12 +502,11 @@ std::optional<LocalDateTime> AcquisitionEngine::ExpectedEnd() const {
 }
 
 void AcquisitionEngine::FinishAtLapse() {
-    AcquisitionView& view = ctx_.view;
     Dialogs& dialogs = ctx_.link.dialogs;
     SetTimer(false);
     if (Online()) {
         SwitchOutputsOff(ctx_.link, ctx_.climate);
-        view.ShowOutputs(OutputCode(ctx_.climate.outputs));
+        ctx_.views.display.ShowOutputs(OutputCode(ctx_.climate.outputs));
     }
     state.finished_at_lapse = true;
     state.stop_reason = kStopAtLapse;
@@ -509,7 +517,7 @@ void AcquisitionEngine::FinishAtLapse() {
         const std::string summary = std::string("Acquisition finished (") + kStopAtLapse +
                                     "): " + RunSummary() + " in " + state.AcquisitionFolderName;
         LogEvent(summary);
-        view.ShowStatusLine(summary);
+        ctx_.views.display.ShowStatusLine(summary);
         Notify(notify::NoticeKind::RunEnded, summary);
         if (WindowsLost() > 0) {
             lost_note = std::string(kCrLf) + RunSummary() + " (see events.log in " +
@@ -517,13 +525,13 @@ void AcquisitionEngine::FinishAtLapse() {
         }
         WriteEndQuickReport(true);
     }
-    if (view.UserDefinedReport()) {
-        view.OpenReportWindow();
+    if (ctx_.views.desk.UserDefinedReport()) {
+        ctx_.views.desk.OpenReportWindow();
         if (!lost_note.empty()) dialogs.MessageBox("Some windows were lost:" + lost_note);
     } else {
         dialogs.MessageBox(kAcquisitionFinishedMessage + lost_note);
     }
-    CmdStop_Click(kStopAtLapse);
+    Stop(kStopAtLapse);
 }
 
 }  // namespace lumivo

@@ -1,13 +1,16 @@
 // The start of an acquisition (CmdPlay), the pause and the stop, and the texts they show.
+#include "core/acquisition/acquisition_engine.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <string>
 
-#include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/data_files.h"
 #include "core/acquisition/event_log_reader.h"
+#include "core/acquisition/quick_report.h"
 #include "core/common/com_ports.h"
 #include "core/common/rounding.h"
 #include "core/control/auto_zero.h"
@@ -25,10 +28,6 @@ constexpr int kEventPasses = 10;
 constexpr int kStopFlushPauseMs = 5;
 // Lowest signal-to-noise factor a calibrated start accepts (a lower one becomes 1.8).
 constexpr double kStartSnrFloor = 1.3;
-// Bytes one block exchange puts on the line: the 5-byte request and the 192-byte reply, at
-// 10 bits per byte and 115200 baud.
-constexpr double kBlockWireSeconds = (5.0 + 192.0) * 10.0 / 115200.0;
-
 std::size_t RunRtBuffer(const ProjectSetup& setup) {
     return static_cast<std::size_t>(
         std::clamp<std::int16_t>(setup.RT_Buffer, kMinRtBuffer, kMaxRtBuffer));
@@ -75,79 +74,27 @@ std::string SameMinuteRefusal(const std::string& folder_name) {
 
 }  // namespace
 
-std::string StartPromptText(bool auto_calibrate_on_start, bool auto_zero_on_start) {
-    const std::string stars(49, '*');
-    std::string text = stars + kCrLf + "***   Enter a Name for this Experiment  ***" + kCrLf +
-                       stars + kCrLf + "Comments:" + kCrLf + "~~~~~~~" + kCrLf;
-    if (auto_calibrate_on_start && auto_zero_on_start) {
-        text += "> Auto Calibration is ON: Use experimental Microplate Directly.";
-    } else {
-        text += "> Auto Calibration is OFF: Remember to read Blank.";
-    }
-    text += kCrLf;
-    text += "> To go into Monitor_mode (no calculation/recording) keep experiment name empty.";
-    return text;
-}
-
-double RecordedBytesPerMinute(std::size_t rt_buffer, bool body_bends, bool save_real) {
-    const double tick_s =
-        std::max(kTimeradqIntervalMs / 1000.0, (body_bends ? 2.0 : 4.0) * kBlockWireSeconds);
-    const double window_s = static_cast<double>(std::max<std::size_t>(rt_buffer, 1)) * tick_s;
-    double bytes = static_cast<double>(kCountsRecordSize);
-    if (save_real) bytes += static_cast<double>(RawPageRecordSize(rt_buffer));
-    if (body_bends) bytes += static_cast<double>(kHistogramRecordSize);
-    return bytes * 60.0 / window_s;
-}
-
-std::int64_t RequiredDiskMegabytes(int lapse_minutes, std::size_t rt_buffer, bool body_bends,
-                                   bool save_real) {
-    const double bytes =
-        std::max(lapse_minutes, 0) * RecordedBytesPerMinute(rt_buffer, body_bends, save_real);
-    return static_cast<std::int64_t>(std::ceil(bytes / (1024.0 * 1024.0)));
-}
-
-DiskCheck CheckDiskSpace(int lapse_minutes, std::int64_t required_mb, std::int64_t free_mb) {
-    DiskCheck d;
-    d.required_mb = required_mb;
-    d.message = "Programmed Acquisition lapse = " + std::to_string(lapse_minutes) +
-                "minutes & RealTime_recording=YES" + kCrLf +
-                "Required Disk space for RealTime Saving = " + std::to_string(d.required_mb) +
-                "MB" + kCrLf + "Current Disk Space=" + std::to_string(free_mb) + "MB" + kCrLf;
-    bool warn = d.required_mb > 1000;
-    const std::int64_t spare = free_mb - d.required_mb;
-    if (spare < 1000) {
-        d.message += std::string("LOW DISK SPACE") + kCrLf;
-        warn = true;
-    }
-    if (spare < 200) {
-        d.message += std::string("NOT ENOUGH DISK SPACE") + kCrLf +
-                     " (Please, Increase Disk Space Availablility or Deselect Realtime "
-                     "recording)";
-        warn = true;
-    }
-    if (warn) d.warning = std::string("WARNING:") + kCrLf + d.message + kCrLf + "PROCEED?";
-    return d;
-}
-
-std::string ElapsedTimeText(std::int64_t elapsed_us) {
-    const std::int64_t s = std::max<std::int64_t>(elapsed_us, 0) / 1'000'000;
-    const std::int64_t days = s / 86400;
-    const std::int64_t rest = s % 86400;
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld [%lldd]",
-                  static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
-                  static_cast<long long>(rest % 60), static_cast<long long>(days));
-    return buf;
-}
-
-std::string TemperatureLabel(double celsius) {
-    return "T = " + FormatOneDecimal(celsius) + " \xC2\xB0" + "C";
-}
-
 AcquisitionEngine::AcquisitionEngine(AcquisitionContext ctx)
     : ctx_(ctx), event_log_(ctx_.data_files) {
-    sampling.SampleMatrix.assign(kChannelTableSize * (sampling.rt_buffer + 1), 0);
+    sampling.samples.Reset(sampling.rt_buffer + 1);
     sampling.BendHistogram.assign(kHistogramCellCount, 0);
+}
+
+void AcquisitionEngine::ClearLiveViews(std::size_t rt_buffer) {
+    // A run (or blank) starts: the displays and the hand-over follow it from its first reading.
+    if (ctx_.live != nullptr) {
+        SignalSettings settings;
+        settings.window_length = rt_buffer;
+        settings.snr_factor = ctx_.calibration.SnrThreshold;
+        try {
+            settings.method = DspMethodFromNumber(ctx_.app.project.Setup.DSP_Method);
+        } catch (const std::invalid_argument&) {
+            settings.method = DspMethod::ThresholdAverage;
+        }
+        settings.body_bends = state.BodyBendsMode;
+        ctx_.live->BeginRun(settings);
+    }
+    ctx_.views.live.ClearSignalView(rt_buffer);
 }
 
 bool AcquisitionEngine::Online() const {
@@ -157,8 +104,8 @@ bool AcquisitionEngine::Online() const {
 }
 
 void AcquisitionEngine::SetTimer(bool enabled) {
-    state.timer_enabled = enabled;
-    ctx_.view.SetSamplingTimer(enabled);
+    state.sampling_on = enabled;
+    ctx_.views.display.SetSamplingTimer(enabled);
 }
 
 void AcquisitionEngine::ShowControls(bool running) {
@@ -167,26 +114,26 @@ void AcquisitionEngine::ShowControls(bool running) {
 
 void AcquisitionEngine::ShowControlsFor(bool running, bool blank_active) {
     const bool busy = running || blank_active;
-    AcquisitionControls c;
-    c.CmdPlay = !busy;
-    c.CmdPause = running;
-    c.CmdStop = busy;
-    c.Cmdsetup = !busy;
-    c.Cmdoffline = !busy;
-    c.Cmb_organism = !running;
-    c.txt_snr_umbral = !running;
+    RunCommands c;
+    c.start = !busy;
+    c.pause = running;
+    c.stop = busy;
+    c.setup = !busy;
+    c.offline = !busy;
+    c.organism = !running;
+    c.snr_threshold = !running;
     // The body-bends choice is locked only once sampling starts.
-    c.chk_bodybends = !running || !state.timer_enabled;
-    c.cmd_connect = !busy;
-    c.CmdPause_resumes = running && state.AcquisitionRunning == RunState::Paused;
-    ctx_.view.SetControls(c);
+    c.body_bends = !running || !state.sampling_on;
+    c.connection = !busy;
+    c.pause_resumes = running && state.AcquisitionRunning == RunState::Paused;
+    ctx_.views.display.ShowCommands(c);
 }
 
 RunControl AcquisitionEngine::MakeRunControl(const std::string& stop_reason) {
     RunControl run;
     run.offline = !Online();
     run.keep_going = [this] { return state.AcquisitionRunning != RunState::Stopped; };
-    run.stop_acquisition = [this, stop_reason] { CmdStop_Click(stop_reason); };
+    run.stop_acquisition = [this, stop_reason] { Stop(stop_reason); };
     run.reset_sample_row = [this] { sampling.SampleRow = 0; };
     return run;
 }
@@ -212,18 +159,18 @@ void AcquisitionEngine::BeginRunning() {
     ClimateState& climate = ctx_.climate;
     climate.TemperatureSetPoint = climate.temperature_tenths / 10.0;
     ReadPlateTemperature(ctx_.link, climate);
-    ctx_.view.ShowTemperature(climate.temperature_known
-                                  ? TemperatureLabel(climate.CurrentTemperature)
-                                  : kNoTemperatureLabel);
+    ctx_.views.display.ShowTemperature(climate.temperature_known
+                                           ? TemperatureLabel(climate.CurrentTemperature)
+                                           : kNoTemperatureLabel);
     if (StartLightSchedule(ctx_.link, climate, ctx_.link.clock.Now().hour)) {
-        ctx_.view.ShowOutputs(OutputCode(climate.outputs));
+        ctx_.views.display.ShowOutputs(OutputCode(climate.outputs));
     }
 }
 
 void AcquisitionEngine::ResetChannelState() {
     SamplingState& s = sampling;
     s.rt_buffer = RunRtBuffer(ctx_.app.project.Setup);
-    s.SampleMatrix.assign(kChannelTableSize * (s.rt_buffer + 1), 0);
+    s.samples.Reset(s.rt_buffer + 1);
     s.ChannelCounts.fill(0);
     s.ChannelTotals.fill(0);
     s.BendHistogram.assign(kHistogramCellCount, 0);
@@ -249,7 +196,7 @@ void AcquisitionEngine::ResetChannelState() {
     s.ticks = 0;
     s.longest_tick_us = 0;
     s.longest_close_us = 0;
-    ctx_.view.ShowAlarm("");
+    ctx_.views.display.ShowAlarm("");
 }
 
 bool AcquisitionEngine::PrepareRecording(const StartOptions& options) {
@@ -268,10 +215,10 @@ bool AcquisitionEngine::PrepareRecording(const StartOptions& options) {
     // The disk check: for long runs saving raw signals, and for any run the disk cannot hold.
     // Unattended ("/RUN") nobody can answer: the warning goes into events.log and the run
     // records what fits.
-    const std::int64_t required =
-        RequiredDiskMegabytes(setup.Aq_lapse, rt_buffer, options.body_bends, setup.Save_real == 1);
+    const std::int64_t required = RequiredDiskMegabytes(setup.Aq_lapse, rt_buffer,
+                                                        options.body_bends, SavesRawSignals(setup));
     const std::int64_t free = FreeDiskMegabytes(ctx_.storage, project.ProjectFolder);
-    const bool long_run = setup.Save_real == 1 && setup.Aq_lapse >= kDiskCheckMinLapse;
+    const bool long_run = SavesRawSignals(setup) && setup.Aq_lapse >= kDiskCheckMinLapse;
     const bool too_little = free >= 0 && required > free;
     std::string disk_warning;
     if (long_run || too_little) {
@@ -280,7 +227,7 @@ bool AcquisitionEngine::PrepareRecording(const StartOptions& options) {
             if (options.autorun) {
                 disk_warning = "WARNING: " + d.message;
             } else if (dialogs.MessageBox(d.warning, MsgButtons::YesNo) != MsgResult::Yes) {
-                ctx_.view.OpenSetupWindow();
+                ctx_.views.desk.OpenSetupWindow();
                 return false;
             }
         }
@@ -300,7 +247,7 @@ bool AcquisitionEngine::PrepareRecording(const StartOptions& options) {
     state.folder_created = !existed;
     try {
         CreateAcquisitionFolder(ctx_.storage, ctx_.app.config.Actual_Project_Number, project, now,
-                                state.ExperimentName, ctx_.view.Description());
+                                state.ExperimentName, ctx_.views.desk.Description());
     } catch (const StorageError& e) {
         RemoveEmptyAcquisitionFolder();
         state.AcquisitionFolder.clear();
@@ -329,13 +276,13 @@ void AcquisitionEngine::LogStart() {
             " min, plate " + setup.Plate_format + ", RT_Buffer " +
             std::to_string(RunRtBuffer(setup)) + ", method " + std::to_string(setup.DSP_Method) +
             ", SNR " + c.snr_text + ", raw signals " +
-            (setup.Save_real == 1 ? "saved" : "not saved") + ", body bends " +
+            (SavesRawSignals(setup) ? "saved" : "not saved") + ", body bends " +
             OnOff(state.BodyBendsMode) + ", automatic calibration " +
             OnOff(c.AutoCalibrateOnStart) + ", auto zero " + OnOff(c.AutoZeroOnStart) +
             ", temperature set point " + FormatOneDecimal(ctx_.climate.temperature_tenths / 10.0) +
             " C (control " + OnOff(ctx_.climate.temperature_control_enabled) + "), light cycle " +
             OnOff(ctx_.climate.light_cycle_enabled);
-    const std::string description = ctx_.view.Description();
+    const std::string description = ctx_.views.desk.Description();
     if (!description.empty()) text += "; description: " + description;
     LogEvent(text);
 }
@@ -346,7 +293,7 @@ bool AcquisitionEngine::LogZoneIfChanged(const LocalDateTime& now) {
     if (!event_log_.is_open() || logged_offset_ == now.utc_offset_minutes) return false;
     logged_offset_ = now.utc_offset_minutes;
     const std::string zone = EventLogLine(now, std::string(kTimeZoneEvent) + TimeZoneText(now));
-    ctx_.view.LogEvent(zone);
+    ctx_.views.log.LogEvent(zone);
     event_log_.Append(zone);
     return true;
 }
@@ -355,7 +302,7 @@ void AcquisitionEngine::LogEvent(const std::string& text) {
     const LocalDateTime now = ctx_.link.clock.Now();
     LogZoneIfChanged(now);
     const std::string line = EventLogLine(now, text);
-    ctx_.view.LogEvent(line);
+    ctx_.views.log.LogEvent(line);
     if (!event_log_.is_open()) return;
     const std::string error = event_log_.Append(line);
     if (error.empty()) {
@@ -363,20 +310,20 @@ void AcquisitionEngine::LogEvent(const std::string& text) {
     } else if (!event_log_failed_) {
         // Said once: while the disk stays full every line would fail the same way.
         event_log_failed_ = true;
-        ctx_.view.LogEvent(
+        ctx_.views.log.LogEvent(
             EventLogLine(ctx_.link.clock.Now(), "events.log could not be written: " + error));
     }
 }
 
 RunOutcome AcquisitionEngine::CalibrateAtStart(bool calibrate) {
-    AcquisitionView& view = ctx_.view;
     CalibrationControls& controls = ctx_.calibration;
-    view.ShowFrame(true);
-    view.SetTitle(kAutoCalibrationTitle);
-    view.ScaleProgress(kChannelCount - 1, 10.0);
-    view.ClearProgress();
+    ctx_.views.strip.ShowFrame(true);
+    ctx_.views.strip.SetTitle(kAutoCalibrationTitle);
+    ctx_.views.strip.ScaleProgress(kChannelCount - 1, 10.0);
+    ctx_.views.strip.ClearProgress();
     controls.SnrThreshold = SnrFromText(controls.snr_text, kStartSnrFloor);
-    ControlContext cc{ctx_.link, ctx_.storage, view, MakeRunControl(kStopByCalibrationWrite)};
+    ControlContext cc{ctx_.link, ctx_.storage, ctx_.views.strip,
+                      MakeRunControl(kStopByCalibrationWrite)};
     RunOutcome outcome = RunOutcome::Refused;
     if (calibrate) {
         std::array<std::uint16_t, kChannelTableSize> readings{};
@@ -392,16 +339,16 @@ RunOutcome AcquisitionEngine::CalibrateAtStart(bool calibrate) {
                  AutoZeroSummary(r, ctx_.app.plate.ChannelWell, ctx_.app.project.ChannelThreshold));
         outcome = r.outcome;
     }
-    view.ShowFrame(false);
+    ctx_.views.strip.ShowFrame(false);
     return outcome;
 }
 
 StartOutcome AcquisitionEngine::EndFailedStart(const std::string& reason) {
-    if (state.AcquisitionRunning != RunState::Stopped) CmdStop_Click("the start failed: " + reason);
+    if (state.AcquisitionRunning != RunState::Stopped) Stop("the start failed: " + reason);
     const std::string text = "The acquisition did not start: " + reason + ". Nothing was recorded.";
     LogEvent(text);
     Notify(notify::NoticeKind::RunFailed, text);
-    ctx_.view.ShowStatusLine(text);
+    ctx_.views.display.ShowStatusLine(text);
     ctx_.link.dialogs.MessageBox(text);
     return StartOutcome::Failed;
 }
@@ -411,10 +358,9 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     const InProgress leave(in_start_);
 
     Dialogs& dialogs = ctx_.link.dialogs;
-    AcquisitionView& view = ctx_.view;
     CalibrationControls& controls = ctx_.calibration;
 
-    view.StopSelfTest();
+    ctx_.views.desk.StopSelfTest();
     state.ExperimentName.clear();
     std::string name;
     if (options.autorun) {
@@ -431,11 +377,11 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
         }
     }
     state.ExperimentName = name;
-    view.ShowExperimentName(name);
+    ctx_.views.display.ShowExperimentName(name);
 
     if (ctx_.app.config.Actual_Project_Number == 0) {
         dialogs.MessageBox(kProjectZeroRefusal);
-        view.OpenSetupWindow();
+        ctx_.views.desk.OpenSetupWindow();
         return StartOutcome::Refused;
     }
     if (!Online()) {
@@ -446,7 +392,7 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     for (int i = 0; i < kEventPasses; ++i) dialogs.ProcessEvents();
     CommFlush(ctx_.link.ports, ctx_.link.ComPortNumber);
     for (int i = 0; i < kEventPasses; ++i) dialogs.ProcessEvents();
-    view.PrepareActivityView();
+    ctx_.views.live.PrepareActivityView();
 
     state.RecordingOn = false;
     state.AcquisitionFolderName.clear();
@@ -474,10 +420,10 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     ResetWindowCounters();
     BeginRunning();
     // Nothing of the last run stays on show: how it ended, its time, its bar, its trace.
-    view.ShowStatusLine("");
-    view.ShowElapsed(ElapsedTimeText(0), 0.0);
-    view.ShowExpectedEnd(std::nullopt);
-    view.ClearSignalView(RunRtBuffer(ctx_.app.project.Setup));
+    ctx_.views.display.ShowStatusLine("");
+    ctx_.views.display.ShowElapsed(ElapsedTimeText(0), 0.0);
+    ctx_.views.display.ShowExpectedEnd(std::nullopt);
+    ClearLiveViews(RunRtBuffer(ctx_.app.project.Setup));
 
     // A calibration or zero that fails at the start ends the run before it records anything:
     // its channels would be recorded with settings or zero levels nobody measured.
@@ -498,7 +444,7 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     }
     if (state.AcquisitionRunning == RunState::Stopped) return StartOutcome::Stopped;
 
-    view.ClearSignalView(sampling.rt_buffer);
+    ClearLiveViews(sampling.rt_buffer);
     const std::int64_t now = ctx_.link.clock.MonotonicMicros();
     state.AcquisitionStartTime = now;
     state.LastTickTime = now;
@@ -515,9 +461,8 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     return StartOutcome::Started;
 }
 
-void AcquisitionEngine::CmdPause_Click() {
+void AcquisitionEngine::TogglePause() {
     Clock& clock = ctx_.link.clock;
-    AcquisitionView& view = ctx_.view;
     if (state.AcquisitionRunning == RunState::Running) {
         const MsgResult answer = ctx_.link.dialogs.MessageBox(kPauseQuestion, MsgButtons::YesNo);
         // Window events run while the question is open: the run may have ended meanwhile.
@@ -529,19 +474,19 @@ void AcquisitionEngine::CmdPause_Click() {
             state.AcquisitionRunning = RunState::Paused;
             state.PausedElapsed = now - state.AcquisitionStartTime;
             state.TimeCounterStopped = true;
-            view.SetStatus(kTimeCounterOff);
+            ctx_.views.strip.SetStatus(kTimeCounterOff);
             // The end moves on while the counter is held; the window refreshes it.
-            view.ShowExpectedEnd(ExpectedEnd());
+            ctx_.views.display.ShowExpectedEnd(ExpectedEnd());
             LogEvent("Paused, time counter stopped, at " + ElapsedTimeText(state.PausedElapsed));
         } else {
             state.TimeCounterStopped = false;
             state.AcquisitionRunning = RunState::Paused;
-            view.SetStatus(kTimeCounterOn);
+            ctx_.views.strip.SetStatus(kTimeCounterOn);
             LogEvent("Paused, time counter running, at " +
                      ElapsedTimeText(now - state.AcquisitionStartTime));
         }
-        view.ShowFrame(true);
-        view.SetTitle(kPausedCaption);
+        ctx_.views.strip.ShowFrame(true);
+        ctx_.views.strip.SetTitle(kPausedCaption);
         ShowControls(true);
     } else if (state.AcquisitionRunning == RunState::Paused) {
         const std::int64_t now = clock.MonotonicMicros();
@@ -554,24 +499,22 @@ void AcquisitionEngine::CmdPause_Click() {
         state.AcquisitionRunning = RunState::Running;
         state.TimeCounterStopped = false;
         SetTimer(true);
-        view.ShowFrame(false);
+        ctx_.views.strip.ShowFrame(false);
         // The counter runs again: its "Time Counter = ..." line goes, the end is shown anew.
-        view.SetStatus("");
+        ctx_.views.strip.SetStatus("");
         expected_end_second_ = -1;
-        view.ShowExpectedEnd(ExpectedEnd());
+        ctx_.views.display.ShowExpectedEnd(ExpectedEnd());
         ShowControls(true);
         LogEvent("Resumed after a pause of " + ElapsedTimeText(now - state.PauseBegan) +
                  (frozen ? " (not counted in the lapse)" : ""));
     }
 }
 
-void AcquisitionEngine::CmdStop_Click(const std::string& reason) {
+void AcquisitionEngine::Stop(const std::string& reason) {
     if (in_stop_) return;
     const InProgress leave(in_stop_);
-
-    AcquisitionView& view = ctx_.view;
     Dialogs& dialogs = ctx_.link.dialogs;
-    view.StopSelfTest();
+    ctx_.views.desk.StopSelfTest();
     const bool was_active = state.AcquisitionRunning == RunState::Running ||
                             state.AcquisitionRunning == RunState::Paused;
     if (was_active) state.AcquisitionRunning = RunState::Stopped;
@@ -580,24 +523,24 @@ void AcquisitionEngine::CmdStop_Click(const std::string& reason) {
         blank.BlankMode = false;
         std::copy(blank_saved_levels_.begin(), blank_saved_levels_.end(),
                   ctx_.app.project.ChannelThreshold.begin());
-        view.SetStatus(kBlankStoppedStatus);
+        ctx_.views.strip.SetStatus(kBlankStoppedStatus);
         LogEvent(kBlankStoppedStatus);
     }
     state.TimeCounterStopped = false;
     SetTimer(false);
-    view.ShowFrame(false);
+    ctx_.views.strip.ShowFrame(false);
     if (Online()) {
         SwitchOutputsOff(ctx_.link, ctx_.climate);
-        view.ShowOutputs(OutputCode(ctx_.climate.outputs));
+        ctx_.views.display.ShowOutputs(OutputCode(ctx_.climate.outputs));
     }
     ShowControls(false);
-    view.ShowTemperature(kNoTemperatureLabel);
-    view.ShowExpectedEnd(std::nullopt);
+    ctx_.views.display.ShowTemperature(kNoTemperatureLabel);
+    ctx_.views.display.ShowExpectedEnd(std::nullopt);
     for (int i = 0; i < kEventPasses; ++i) dialogs.ProcessEvents();
     CommFlush(ctx_.link.ports, ctx_.link.ComPortNumber);
     ctx_.link.clock.SleepMs(kStopFlushPauseMs);
     for (int i = 0; i < kEventPasses; ++i) dialogs.ProcessEvents();
-    view.ShowCalibrating(false);
+    ctx_.views.display.ShowCalibrating(false);
     sampling.TickCount = 0;
     if (was_active) {
         state.stop_reason = reason;
@@ -607,7 +550,7 @@ void AcquisitionEngine::CmdStop_Click(const std::string& reason) {
 
 bool AcquisitionEngine::RequestStop() {
     if (state.AcquisitionRunning == RunState::Stopped) {
-        CmdStop_Click();
+        Stop();
         return true;
     }
     const std::string question =
@@ -615,12 +558,12 @@ bool AcquisitionEngine::RequestStop() {
                                 " so far; the window in progress is not recorded."
                           : std::string("Stop the monitor run?");
     // The run may end by itself while the question is open: the question then goes.
-    const MsgResult answer = ctx_.link.dialogs.AskWhile(
-        [this] { return state.AcquisitionRunning != RunState::Stopped; }, question,
-        MsgButtons::YesNo);
+    const MsgResult answer =
+        ctx_.link.dialogs.AskWhile([this] { return state.AcquisitionRunning != RunState::Stopped; },
+                                   question, MsgButtons::YesNo);
     if (state.AcquisitionRunning == RunState::Stopped) return true;
     if (answer != MsgResult::Yes) return false;
-    CmdStop_Click(kStopByUser);
+    Stop(kStopByUser);
     return true;
 }
 
@@ -660,7 +603,6 @@ std::string AcquisitionEngine::RunSummary() const {
 }
 
 void AcquisitionEngine::EndOfRecordedRun() {
-    AcquisitionView& view = ctx_.view;
     if (!state.RecordingOn) {
         LogEvent("Monitor run stopped: " + state.stop_reason);
         return;
@@ -681,7 +623,7 @@ void AcquisitionEngine::EndOfRecordedRun() {
                                 state.AcquisitionFolderName;
     if (!state.finished_at_lapse) {
         LogEvent(summary);
-        view.ShowStatusLine(summary);
+        ctx_.views.display.ShowStatusLine(summary);
         Notify(state.stop_reason == kStopByCalibrationWrite ? notify::NoticeKind::RunFailed
                                                             : notify::NoticeKind::RunEnded,
                summary);
@@ -708,14 +650,14 @@ void AcquisitionEngine::WriteEndQuickReport(bool show) {
     try {
         state.quick_report = WriteQuickReport(
             ctx_.storage, ctx_.app.project, ctx_.app.plate, ctx_.app.config.Actual_Project_Number,
-            sampling.ChannelTotals, ctx_.view.FormatDateTime(ctx_.link.clock.Now()), note);
+            sampling.ChannelTotals, ctx_.views.desk.FormatDateTime(ctx_.link.clock.Now()), note);
         LogEvent("Quick report written: " + state.quick_report->string());
-        if (show) ctx_.view.OpenTextFile(*state.quick_report);
+        if (show) ctx_.views.desk.OpenTextFile(*state.quick_report);
     } catch (const StorageError& e) {
         state.quick_report_error =
             std::string("The quick report could not be written: ") + e.what();
         LogEvent(state.quick_report_error);
-        ctx_.view.ShowStatusLine(state.quick_report_error);
+        ctx_.views.display.ShowStatusLine(state.quick_report_error);
         ctx_.link.dialogs.MessageBox(state.quick_report_error);
     }
 }
@@ -729,8 +671,8 @@ std::optional<std::filesystem::path> AcquisitionEngine::QuickReport() {
     try {
         const auto file = WriteQuickReport(
             ctx_.storage, ctx_.app.project, ctx_.app.plate, ctx_.app.config.Actual_Project_Number,
-            sampling.ChannelTotals, ctx_.view.FormatDateTime(ctx_.link.clock.Now()));
-        ctx_.view.OpenTextFile(file);
+            sampling.ChannelTotals, ctx_.views.desk.FormatDateTime(ctx_.link.clock.Now()));
+        ctx_.views.desk.OpenTextFile(file);
         return file;
     } catch (const StorageError& e) {
         dialogs.MessageBox(std::string("The quick report could not be written: ") + e.what());
@@ -752,9 +694,8 @@ void AcquisitionEngine::RemoveEmptyAcquisitionFolder() {
 
 // ---- Read Blank ----
 
-bool AcquisitionEngine::Cmd_readblank_Click(int blank_sample_count) {
+bool AcquisitionEngine::ReadBlank(int blank_sample_count) {
     Dialogs& dialogs = ctx_.link.dialogs;
-    AcquisitionView& view = ctx_.view;
     if (state.AcquisitionRunning != RunState::Stopped) {
         dialogs.MessageBox(kBlankDuringRunRefusal);
         return false;
@@ -771,7 +712,7 @@ bool AcquisitionEngine::Cmd_readblank_Click(int blank_sample_count) {
     sampling.silent_since = 0;
     sampling.link_silent = false;
     sampling.silence_alarm = false;
-    view.ShowAlarm("");
+    ctx_.views.display.ShowAlarm("");
     const int count = std::clamp(blank_sample_count, 0, 32767);
     try {
         PrepareBlankFolder(ctx_.storage, ctx_.app.config.Actual_Project_Number, ctx_.app.project,
@@ -782,9 +723,9 @@ bool AcquisitionEngine::Cmd_readblank_Click(int blank_sample_count) {
     std::copy_n(ctx_.app.project.ChannelThreshold.begin(), blank_saved_levels_.size(),
                 blank_saved_levels_.begin());
     StartBlank(blank, static_cast<std::int16_t>(count));
-    view.ClearSignalView(sampling.rt_buffer);
-    view.SetCalibratingText(BlankStartText(count));
-    view.ShowCalibrating(true);
+    ClearLiveViews(sampling.rt_buffer);
+    ctx_.views.display.SetCalibratingText(BlankStartText(count));
+    ctx_.views.display.ShowCalibrating(true);
     ShowControls(false);
     LogEvent(BlankStartText(count));
     SetTimer(true);
@@ -802,13 +743,12 @@ void AcquisitionEngine::BlankTick() {
     for (std::size_t c = 0; c < row.size(); ++c) {
         row[c] = static_cast<std::uint16_t>(std::max<std::int16_t>(readings[c], 0));
     }
-    ctx_.view.NewSampleRow(readings, 0);
     if (!BlankStep(blank, row, ctx_.app.project.ChannelThreshold)) return;
     SetTimer(false);
     const std::string done = BlankDoneText(kChannelCount - 1);
-    ctx_.view.SetCalibratingText(done);
-    ctx_.view.SetStatus(done);
-    ctx_.view.ShowCalibrating(false);
+    ctx_.views.display.SetCalibratingText(done);
+    ctx_.views.strip.SetStatus(done);
+    ctx_.views.display.ShowCalibrating(false);
     ShowControls(false);
     double lo = 0.0;
     double hi = 0.0;
