@@ -41,9 +41,10 @@ constexpr const char* kStopCaption = "STOP";
 
 }  // namespace
 
-ControlPanels::ControlPanels(QObject* parent, MainWindowHost& host, AutoActionStrip& strip,
-                             SamplingControl& sampling, QWidget* panel_parent)
-    : QObject(parent), host_(host), strip_(strip), sampling_(sampling) {
+ControlPanels::ControlPanels(QObject* parent, AppContext& ctx, LogSink& log, CommandLock& lock,
+                             AutoActionStrip& strip, SamplingControl& sampling,
+                             QWidget* panel_parent)
+    : QObject(parent), ctx_(ctx), log_(log), lock_(lock), strip_(strip), sampling_(sampling) {
     setObjectName("control_panels");
     frm_mn1 = new CalibrationPanel(panel_parent);
     Frame_light = new LightPanel(panel_parent);
@@ -147,7 +148,7 @@ void ControlPanels::SetSnrBoxEnabled(bool enabled) {
 }
 
 bool ControlPanels::Offline() const {
-    const ConnectionState& c = host_.context().state.connection;
+    const ConnectionState& c = ctx_.state.connection;
     return c.OfflineMode || !c.InstrumentConnected;
 }
 
@@ -219,7 +220,7 @@ void ControlPanels::RunFromButton(QPushButton* button, Body body) {
     cancel_requested_ = false;
     const bool standalone = sampling_.AcquisitionState() == RunState::Stopped;
     // Nothing else may start while the run lets window events through.
-    host_.LockCommands(true);
+    lock_.LockCommands(true);
     std::vector<std::pair<QWidget*, bool>> saved;
     for (QWidget* w : std::initializer_list<QWidget*>{frm_mn1->cmd_calibra, frm_mn1->Cmd_autozero,
                                                       frm_mn1->Cmd_readblank, frm_mn1->mnCalibra,
@@ -237,7 +238,7 @@ void ControlPanels::RunFromButton(QPushButton* button, Body body) {
     body(standalone);
     button->setText(caption);
     for (const auto& [w, enabled] : saved) w->setEnabled(enabled);
-    host_.LockCommands(false);
+    lock_.LockCommands(false);
     running_ = false;
     cancel_requested_ = false;
     ShowCalibrationControls();
@@ -246,13 +247,12 @@ void ControlPanels::RunFromButton(QPushButton* button, Body body) {
 // ---- Calibration panel ----
 
 void ControlPanels::mnCalibra_Click() {
-    SetAutoCalibrate(tools().calibration, host_.context().state.project,
-                     frm_mn1->mnCalibra->isChecked());
+    SetAutoCalibrate(tools().calibration, ctx_.state.project, frm_mn1->mnCalibra->isChecked());
     ShowCalibrationControls();
 }
 
 void ControlPanels::mnZero_Click() {
-    SetAutoZero(tools().calibration, host_.context().state.project, frm_mn1->mnZero->isChecked());
+    SetAutoZero(tools().calibration, ctx_.state.project, frm_mn1->mnZero->isChecked());
     ShowCalibrationControls();
 }
 
@@ -262,7 +262,7 @@ void ControlPanels::mncal_on_Click() {
 }
 
 void ControlPanels::mncal_off_Click() {
-    CalibrationMenuOff(tools().calibration, host_.context().state.project);
+    CalibrationMenuOff(tools().calibration, ctx_.state.project);
     ShowCalibrationControls();
 }
 
@@ -272,7 +272,7 @@ void ControlPanels::cmd_calibra_Click() {
         view.ShowFrame(true);
         view.SetTitle(kAutoCalibrationTitle);
         tools().calibration.SnrThreshold = SnrFromText(FromQ(frm_mn1->txt_snr_umbral->text()), 0.0);
-        AppContext& app = host_.context();
+        AppContext& app = ctx_;
         ControlContext ctx{app.link, app.storage, view, MakeRunControl(!standalone)};
         last_calibration_ =
             CalibrateChannels(ctx, tools().cal, app.state.plate.ChannelWell, own_row_);
@@ -288,7 +288,7 @@ void ControlPanels::Cmd_autozero_Click() {
         view.SetTitle(kAutoCalibrationTitle);
         CalibrationControls& c = tools().calibration;
         c.SnrThreshold = SnrFromText(FromQ(frm_mn1->txt_snr_umbral->text()), 0.0);
-        AppContext& app = host_.context();
+        AppContext& app = ctx_;
         ControlContext ctx{app.link, app.storage, view, MakeRunControl(!standalone)};
         const AutoZeroResult r =
             CalculateAutoZero(ctx, {c.SnrThreshold, c.AutoCalibrateOnStart, c.AutoZeroOnStart},
@@ -300,14 +300,14 @@ void ControlPanels::Cmd_autozero_Click() {
 }
 
 void ControlPanels::Log(const std::string& text) {
-    host_.AppendLog(EventLogLine(host_.context().clock.Now(), text));
+    log_.AppendLog(EventLogLine(ctx_.clock.Now(), text));
 }
 
 void ControlPanels::Cmd_readblank_Click() {
     // The blank runs on the acquisition's sampling timer, which refuses it during a run and
     // without an instrument; Stop ends it. It lasts the project's Cal_value ticks.
     if (running_) return;
-    sampling_.ReadBlank(int{host_.context().state.project.Setup.Cal_value});
+    sampling_.ReadBlank(int{ctx_.state.project.Setup.Cal_value});
 }
 
 void ControlPanels::lbl_umbral_Click() {
@@ -318,9 +318,9 @@ void ControlPanels::lbl_umbral_Click() {
 void ControlPanels::txt_snr_umbral_LostFocus() {
     QLineEdit* box = frm_mn1->txt_snr_umbral;
     const FieldCheck check =
-        SnrLostFocus(tools().calibration, host_.context().state.project, FromQ(box->text()));
+        SnrLostFocus(tools().calibration, ctx_.state.project, FromQ(box->text()));
     SetBoxText(box, check.text);
-    if (!check.message.empty()) host_.context().dialogs.MessageBox(check.message);
+    if (!check.message.empty()) ctx_.dialogs.MessageBox(check.message);
 }
 
 bool ControlPanels::eventFilter(QObject* watched, QEvent* event) {
@@ -335,7 +335,7 @@ bool ControlPanels::eventFilter(QObject* watched, QEvent* event) {
 // ---- Light and temperature panels ----
 
 void ControlPanels::ApplyOutputs() {
-    if (!Offline()) lumivo::ApplyOutputs(host_.context().link, tools().climate);
+    if (!Offline()) lumivo::ApplyOutputs(ctx_.link, tools().climate);
     ShowClimate();
 }
 
@@ -369,12 +369,12 @@ void ControlPanels::Cmd_settemp_Click() {
 }
 
 void ControlPanels::Chk_lenabled_Click() {
-    SetLightCycleEnabled(tools().climate, host_.context().state.project,
+    SetLightCycleEnabled(tools().climate, ctx_.state.project,
                          Frame_light->Chk_lenabled->isChecked());
 }
 
 void ControlPanels::Chk_tenabled_Click() {
-    SetTemperatureControlEnabled(tools().climate, host_.context().state.project,
+    SetTemperatureControlEnabled(tools().climate, ctx_.state.project,
                                  Frame_temp->Chk_tenabled->isChecked());
 }
 
@@ -384,12 +384,12 @@ void ControlPanels::cmd_cyclepulse_Click() {
 }
 
 void ControlPanels::lght_ctl_Click() {
-    AppContext& app = host_.context();
+    AppContext& app = ctx_;
     Frame_light->setVisible(ToggleLightPanel(tools().climate, app.state.project, app.dialogs));
 }
 
 void ControlPanels::temp_ctl_Click() {
-    AppContext& app = host_.context();
+    AppContext& app = ctx_;
     Frame_temp->setVisible(ToggleTemperaturePanel(tools().climate, app.state.project, app.dialogs));
 }
 
@@ -400,7 +400,7 @@ void ControlPanels::ClimateBox_LostFocus(ClimateField field) {
         if (f == field) box = b;
     }
     if (box == nullptr) return;
-    AppContext& app = host_.context();
+    AppContext& app = ctx_;
     const FieldCheck check =
         ClimateFieldLostFocus(tools().climate, app.state.project, field, FromQ(box->text()));
     SetBoxText(box, check.text);

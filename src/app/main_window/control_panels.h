@@ -5,7 +5,8 @@
 // program's ToolState) and its progress on the automatic-action strip.
 //
 // Created by Frm_Main (as its child) with everything it works with; it reaches the main window
-// through MainWindowHost and the sampling through SamplingControl.
+// through its log (LogSink) and its command lock (CommandLock), and the sampling through
+// SamplingControl.
 #pragma once
 
 #include <QLabel>
@@ -17,7 +18,8 @@
 
 #include "app/panels/auto_action_frame.h"
 #include "app/panels/tool_panels.h"
-#include "app/support/main_window_host.h"
+#include "app/support/app_context.h"
+#include "app/support/window_roles.h"
 #include "core/acquisition/acquisition_engine.h"
 #include "core/control/auto_zero.h"
 #include "core/control/channel_calibration.h"
@@ -52,8 +54,8 @@ class ControlPanels : public QObject {
     Q_OBJECT
   public:
     // The panels are made as children of `panel_parent`; PlaceIn() puts them into its layout.
-    ControlPanels(QObject* parent, MainWindowHost& host, AutoActionStrip& strip,
-                  SamplingControl& sampling, QWidget* panel_parent);
+    ControlPanels(QObject* parent, AppContext& ctx, LogSink& log, CommandLock& lock,
+                  AutoActionStrip& strip, SamplingControl& sampling, QWidget* panel_parent);
 
     // frm_mn1, Frame_light and Frame_temp added to `column`, in that order.
     void PlaceIn(QBoxLayout* column);
@@ -119,7 +121,7 @@ class ControlPanels : public QObject {
 
     RunControl MakeRunControl(bool within_acquisition);
     bool Offline() const;
-    ToolState& tools() { return host_.context().tools; }
+    ToolState& tools() { return ctx_.tools; }
     void SetBoxText(QLineEdit* box, const std::string& text);
     // Runs `body` as a stand-alone or acquisition-bound run: the other commands are disabled
     // meanwhile and `button` (captioned "STOP") ends a stand-alone run early.
@@ -128,7 +130,9 @@ class ControlPanels : public QObject {
     // A result for the log panel.
     void Log(const std::string& text);
 
-    MainWindowHost& host_;
+    AppContext& ctx_;
+    LogSink& log_;
+    CommandLock& lock_;
     AutoActionStrip& strip_;
     SamplingControl& sampling_;
     CalibrationPanel* frm_mn1;

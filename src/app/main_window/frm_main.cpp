@@ -127,14 +127,15 @@ void Frm_Main::BuildControls() {
     // the control panels (they ask the sampling whether a run is on).
     strip_ = new AutoActionStrip(right_widget);
     acquisition_ = new AcquisitionWindow(this, *this, *strip_, *live_, *statusBar());
-    control_panels_ = new ControlPanels(this, *this, *strip_, *acquisition_, right_widget);
+    control_panels_ =
+        new ControlPanels(this, ctx_, *this, *this, *strip_, *acquisition_, right_widget);
     control_panels_->PlaceIn(right);
     // The device test and the factory windows wait for a run, a blank, a calibration or a zero.
-    device_test_ = new DeviceTest(this, *this, *live_, [this] {
+    device_test_ = new DeviceTest(this, ctx_, *this, *this, *this, *this, *live_, [this] {
         return !acquisition_->Acquiring() && !control_panels_->busy();
     });
-    factory_menu_ =
-        new FactoryMenu(this, *this, [this] { return !PortInUse() && !control_panels_->busy(); });
+    factory_menu_ = new FactoryMenu(this, ctx_, *this,
+                                    [this] { return !PortInUse() && !control_panels_->busy(); });
     right->addWidget(strip_);
     right->addStretch();
     body->addWidget(right_widget);
@@ -575,7 +576,7 @@ void Frm_Main::MakeLauncherUsable() {
     launcher_->SetUsable(true);
 }
 
-// ---- MainWindowHost ----
+// ---- The roles the parts and windows reach the main window through ----
 
 void Frm_Main::ShowMainWindow() {
     show();
