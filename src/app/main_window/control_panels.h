@@ -11,7 +11,6 @@
 
 #include <QLabel>
 #include <QObject>
-#include <QPointer>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -95,7 +94,6 @@ class ControlPanels : public QObject {
     void Cmd_settemp_Click();
     void Chk_lenabled_Click();
     void Chk_tenabled_Click();
-    void cmd_cyclepulse_Click();
     void lght_ctl_Click();
     void temp_ctl_Click();
     // The LostFocus handler of txt_lon, txt_loff, txttemp, txt_pulseon, txt_pulseoff,
@@ -113,20 +111,16 @@ class ControlPanels : public QObject {
     bool busy() const { return running_ || sampling_.BlankActive(); }
     const CalibrationResult& last_calibration() const { return last_calibration_; }
 
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
   private:
     class StripView;
 
     RunControl MakeRunControl(bool within_acquisition);
     bool Offline() const;
     ToolState& tools() { return ctx_.tools; }
-    void SetBoxText(QLineEdit* box, const std::string& text);
     // Runs `body` as a stand-alone or acquisition-bound run: the other commands are disabled
-    // meanwhile and `button` (captioned "STOP") ends a stand-alone run early.
+    // meanwhile and the run's button (captioned "STOP") ends a stand-alone run early.
     template <typename Body>
-    void RunFromButton(QPushButton* button, Body body);
+    void RunFromButton(PanelRun run, Body body);
     // A result for the log panel.
     void Log(const std::string& text);
 
@@ -146,11 +140,6 @@ class ControlPanels : public QObject {
     QAction* mn_fastzero = nullptr;
     QAction* lght_ctl = nullptr;
     QAction* temp_ctl = nullptr;
-    // The light and temperature boxes and the setting each one edits.
-    std::array<std::pair<QLineEdit*, ClimateField>, 6> climate_boxes_{};
-    // The threshold label whose clicks this object filters. Held as a guarded pointer so that
-    // events arriving while the main window is being torn down never reach into it.
-    QPointer<QLabel> umbral_label_;
     bool running_ = false;
     bool cancel_requested_ = false;
     // Row 0 of the sampling table, where calibration puts its readings.
