@@ -106,10 +106,7 @@ void Frm_Main::BuildControls() {
     body->addWidget(live_, 1);
 
     // Right: analysis choices, tool panels, the automatic-action strip and the status line.
-    auto* right_widget = new QWidget(central);
-    right_widget->setFixedWidth(330);
-    auto* right = new QVBoxLayout(right_widget);
-    right->setContentsMargins(0, 0, 0, 0);
+    auto [right_widget, right] = FixedColumn(central, 330);
     auto* analysis = Named(new QGroupBox("Analysis", right_widget), "frm_analysis");
     auto* ag = new QGridLayout(analysis);
     Cmb_organism = Named(new QComboBox(analysis), "Cmb_organism");
