@@ -31,10 +31,10 @@ struct Connected : ConnectedRig {
 
 TEST(ControlPanels, LoadLeavesAutomaticCalibrationOnAndThePanelsUsable) {
     Connected c;
-    EXPECT_TRUE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->mnCalibra->isChecked());
-    EXPECT_FALSE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->mnCalibra->isEnabled());
-    EXPECT_TRUE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->cmd_calibra->isHidden());
-    EXPECT_TRUE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_readblank->isHidden());
+    EXPECT_TRUE(Control<QCheckBox>(&c.w(), "mnCalibra")->isChecked());
+    EXPECT_FALSE(Control<QCheckBox>(&c.w(), "mnCalibra")->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(&c.w(), "cmd_calibra")->isHidden());
+    EXPECT_TRUE(Control<QPushButton>(&c.w(), "Cmd_readblank")->isHidden());
     // The menu's ticks follow the controls when it opens.
     for (QObject* o : Control<QAction>(&c.w(), "mncal_off")->associatedObjects()) {
         if (auto* menu = qobject_cast<QMenu*>(o)) emit menu->aboutToShow();
@@ -42,15 +42,15 @@ TEST(ControlPanels, LoadLeavesAutomaticCalibrationOnAndThePanelsUsable) {
     EXPECT_TRUE(Control<QAction>(&c.w(), "mncal_off")->isChecked());
     EXPECT_FALSE(Control<QAction>(&c.w(), "mncal_on")->isChecked());
     EXPECT_TRUE(Control<QAction>(&c.w(), "mncal_on")->isEnabled());
-    EXPECT_TRUE(Control<LightPanel>(&c.w(), "Frame_light")->cmd_luz->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(&c.w(), "cmd_luz")->isEnabled());
 
     Control<QAction>(&c.w(), "mncal_on")->trigger();
     EXPECT_TRUE(Control<QAction>(&c.w(), "mncal_on")->isChecked());
-    EXPECT_FALSE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_readblank->isHidden());
-    EXPECT_TRUE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->mnCalibra->isEnabled());
-    Control<CalibrationPanel>(&c.w(), "frm_mn1")->mnCalibra->click();
+    EXPECT_FALSE(Control<QPushButton>(&c.w(), "Cmd_readblank")->isHidden());
+    EXPECT_TRUE(Control<QCheckBox>(&c.w(), "mnCalibra")->isEnabled());
+    Control<QCheckBox>(&c.w(), "mnCalibra")->click();
     EXPECT_FALSE(c.r.ctx->tools.calibration.AutoCalibrateOnStart);
-    EXPECT_FALSE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->cmd_calibra->isHidden());
+    EXPECT_FALSE(Control<QPushButton>(&c.w(), "cmd_calibra")->isHidden());
     EXPECT_EQ(c.r.state().project.ToolParams[1][1], 0);
 }
 
@@ -58,7 +58,7 @@ TEST(ControlPanels, LoadLeavesAutomaticCalibrationOnAndThePanelsUsable) {
 // panel shows their buttons, saying when they can be used; a second choice stops them.
 TEST(ControlPanels, FastCalibAndZeroAreCalibrationMenuEntries) {
     Connected c;
-    ASSERT_TRUE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->cmd_calibra->isHidden());
+    ASSERT_TRUE(Control<QPushButton>(&c.w(), "cmd_calibra")->isHidden());
     QAction* calib = Control<QAction>(&c.w(), "mn_fastcalib");
     QAction* zero = Control<QAction>(&c.w(), "mn_fastzero");
     ASSERT_NE(calib, nullptr);
@@ -95,14 +95,14 @@ TEST(ControlPanels, FastCalibAndZeroAreCalibrationMenuEntries) {
 TEST(ControlPanels, FastCalibRunsStandAloneAndSavesTheCalibration) {
     Connected c;
     Control<QAction>(&c.w(), "mncal_on")->trigger();
-    Control<CalibrationPanel>(&c.w(), "frm_mn1")->mnCalibra->click();
-    QTest::mouseClick(Control<CalibrationPanel>(&c.w(), "frm_mn1")->cmd_calibra, Qt::LeftButton);
+    Control<QCheckBox>(&c.w(), "mnCalibra")->click();
+    QTest::mouseClick(Control<QPushButton>(&c.w(), "cmd_calibra"), Qt::LeftButton);
 
     EXPECT_EQ(c.panels().last_calibration().outcome, RunOutcome::Completed);
     EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lbl_autochannel")),
               "Calibration OK: 192 channels in the window, 0 dead, 0 saturated");
     EXPECT_FALSE(Control<AutoActionFrame>(&c.w(), "frm_autotext")->isVisible());
-    EXPECT_EQ(Text(Control<CalibrationPanel>(&c.w(), "frm_mn1")->cmd_calibra), "Fast CALIB");
+    EXPECT_EQ(Text(Control<QPushButton>(&c.w(), "cmd_calibra")), "Fast CALIB");
     EXPECT_TRUE(Control<QPushButton>(&c.w(), "CmdPlay")->isEnabled());
     ASSERT_TRUE(c.r.files.IsFile("/inst/calvalue.dat"));
     CalibrationValues registers;
@@ -118,8 +118,8 @@ TEST(ControlPanels, FastCalibRunsStandAloneAndSavesTheCalibration) {
 TEST(ControlPanels, SecondPressStopsAStandAloneRunWithoutSaving) {
     Connected c;
     Control<QAction>(&c.w(), "mncal_on")->trigger();
-    Control<CalibrationPanel>(&c.w(), "frm_mn1")->mnCalibra->click();
-    QPushButton* button = Control<CalibrationPanel>(&c.w(), "frm_mn1")->cmd_calibra;
+    Control<QCheckBox>(&c.w(), "mnCalibra")->click();
+    QPushButton* button = Control<QPushButton>(&c.w(), "cmd_calibra");
     bool was_stop = false;
     bool play_disabled = false;
     c.r.dialogs.on_events = [&] {
@@ -140,11 +140,11 @@ TEST(ControlPanels, SecondPressStopsAStandAloneRunWithoutSaving) {
 TEST(ControlPanels, FastZeroSetsTheZeroLevels) {
     Connected c;
     Control<QAction>(&c.w(), "mncal_on")->trigger();
-    Control<CalibrationPanel>(&c.w(), "frm_mn1")->mnZero->click();
-    ASSERT_FALSE(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_autozero->isHidden());
+    Control<QCheckBox>(&c.w(), "mnZero")->click();
+    ASSERT_FALSE(Control<QPushButton>(&c.w(), "Cmd_autozero")->isHidden());
     auto& zero = c.r.state().project.ChannelThreshold;
     zero.fill(50.0);
-    QTest::mouseClick(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_autozero, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(&c.w(), "Cmd_autozero"), Qt::LeftButton);
     // The progress counter ("AutoZero... <99>") gives way to the result.
     EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lbl_autochannel")).rfind("AutoZero completed over ", 0),
               0u);
@@ -165,9 +165,9 @@ TEST(ControlPanels, OfflineRefusesCalibrationAndBlank) {
     AppRig r(0);
     r.window->Form_Load("");
     Control<QAction>(r.window.get(), "mncal_on")->trigger();
-    Control<CalibrationPanel>(r.window.get(), "frm_mn1")->mnCalibra->click();
-    Control<CalibrationPanel>(r.window.get(), "frm_mn1")->cmd_calibra->click();
-    Control<CalibrationPanel>(r.window.get(), "frm_mn1")->Cmd_readblank->click();
+    Control<QCheckBox>(r.window.get(), "mnCalibra")->click();
+    Control<QPushButton>(r.window.get(), "cmd_calibra")->click();
+    Control<QPushButton>(r.window.get(), "Cmd_readblank")->click();
     EXPECT_EQ(r.dialogs.Messages(),
               (std::vector<std::string>{"Operation not possible in OFFLINE mode",
                                         "Operation not possible in OFFLINE mode"}));
@@ -179,7 +179,7 @@ TEST(ControlPanels, ReadBlankSamplesOnTimeradqAndStopEndsIt) {
     Control<QAction>(&c.w(), "mncal_on")->trigger();
     AcquisitionWindow& acq = Acquisition(c.w());
     c.r.state().project.Setup.Cal_value = 4;  // the blank lasts Cal_value ticks
-    QTest::mouseClick(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_readblank, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(&c.w(), "Cmd_readblank"), Qt::LeftButton);
     ASSERT_TRUE(acq.engine().BlankActive());
     EXPECT_TRUE(Control<QTimer>(&acq, "Timeradq")->isActive());
     EXPECT_EQ(Text(Control<QLabel>(&c.w(), "lblcalibrando")), "Setting Blank.... (4 samples)");
@@ -209,7 +209,7 @@ TEST(ControlPanels, ReadBlankSamplesOnTimeradqAndStopEndsIt) {
 
     // Stop ends a blank at once, without a question, and the controls come back.
     c.r.state().project.Setup.Cal_value = 50;
-    QTest::mouseClick(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_readblank, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(&c.w(), "Cmd_readblank"), Qt::LeftButton);
     acq.Timeradq_Timer();
     QTest::mouseClick(Control<QPushButton>(&c.w(), "CmdStop"), Qt::LeftButton);
     EXPECT_FALSE(acq.engine().BlankActive());
@@ -226,7 +226,7 @@ TEST(ControlPanels, ReadBlankSamplesOnTimeradqAndStopEndsIt) {
     c.r.dialogs.QueueInput("running");
     QTest::mouseClick(Control<QPushButton>(&c.w(), "CmdPlay"), Qt::LeftButton);
     ASSERT_TRUE(Acquisition(c.w()).Acquiring());
-    QTest::mouseClick(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_readblank, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(&c.w(), "Cmd_readblank"), Qt::LeftButton);
     EXPECT_FALSE(acq.engine().BlankActive());
     EXPECT_EQ(c.r.dialogs.Messages().back(), kBlankDuringRunRefusal);
 }
@@ -235,22 +235,22 @@ TEST(ControlPanels, LightAndTemperatureButtons) {
     Connected c;
     LightPanel* light = Control<LightPanel>(&c.w(), "Frame_light");
     TemperaturePanel* temp = Control<TemperaturePanel>(&c.w(), "Frame_temp");
-    QTest::mouseClick(light->cmd_luz, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(light, "cmd_luz"), Qt::LeftButton);
     EXPECT_TRUE(c.r.instrument.LightOn());
-    EXPECT_EQ(Text(light->cmd_luz), "ON");
-    EXPECT_EQ(light->shape_light->colour(), QColor(0, 255, 0));
-    QTest::mouseClick(temp->cmd_frio, Qt::LeftButton);
-    QTest::mouseClick(temp->cmd_ontemp, Qt::LeftButton);
+    EXPECT_EQ(Text(Control<QPushButton>(light, "cmd_luz")), "ON");
+    EXPECT_EQ(Control<Lamp>(light, "shape_light")->colour(), QColor(0, 255, 0));
+    QTest::mouseClick(Control<QPushButton>(temp, "cmd_frio"), Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(temp, "cmd_ontemp"), Qt::LeftButton);
     EXPECT_EQ(c.r.instrument.OutputMask(), 7);
-    EXPECT_EQ(Text(temp->cmd_frio), "HEAT");
-    EXPECT_EQ(temp->shape_temp->colour(), QColor(255, 0, 0));
+    EXPECT_EQ(Text(Control<QPushButton>(temp, "cmd_frio")), "HEAT");
+    EXPECT_EQ(Control<Lamp>(temp, "shape_temp")->colour(), QColor(255, 0, 0));
 
     // While an acquisition runs the frame waits for the sampling loop; the lamp does not.
     AcquisitionState& run = Acquisition(c.w()).engine().StateForTests();
     run.AcquisitionRunning = RunState::Running;
-    QTest::mouseClick(light->cmd_luz, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(light, "cmd_luz"), Qt::LeftButton);
     EXPECT_TRUE(c.r.instrument.LightOn());
-    EXPECT_EQ(light->shape_light->colour(), QColor(255, 0, 0));
+    EXPECT_EQ(Control<Lamp>(light, "shape_light")->colour(), QColor(255, 0, 0));
     EXPECT_TRUE(c.r.ctx->tools.climate.update_pending);
     PendingUpdateStep(c.r.ctx->link, c.r.ctx->tools.climate);
     EXPECT_FALSE(c.r.instrument.LightOn());
@@ -260,18 +260,17 @@ TEST(ControlPanels, LightAndTemperatureButtons) {
 TEST(ControlPanels, TextBoxesAreCheckedWhenTheyLoseTheFocus) {
     Connected c;
     LightPanel* light = Control<LightPanel>(&c.w(), "Frame_light");
-    c.Edit(light->txt_pulsetimes, "3");
-    EXPECT_FALSE(light->txt_lon->isEnabled());
-    c.Edit(light->txt_pulsetimes, "100");
-    EXPECT_EQ(light->txt_pulsetimes->text().toStdString(), "0");
-    EXPECT_TRUE(light->txt_lon->isEnabled());
-    c.Edit(Control<TemperaturePanel>(&c.w(), "Frame_temp")->txttemp, "50.1");
-    EXPECT_EQ(Control<TemperaturePanel>(&c.w(), "Frame_temp")->txttemp->text().toStdString(), "20");
-    c.Edit(light->txt_lon, "7");
-    EXPECT_EQ(light->txt_lon->text().toStdString(), "07");
-    c.Edit(Control<CalibrationPanel>(&c.w(), "frm_mn1")->txt_snr_umbral, "1.0");
-    EXPECT_EQ(Control<CalibrationPanel>(&c.w(), "frm_mn1")->txt_snr_umbral->text().toStdString(),
-              "1.8");
+    c.Edit(Control<QLineEdit>(light, "txt_pulsetimes"), "3");
+    EXPECT_FALSE(Control<QLineEdit>(light, "txt_lon")->isEnabled());
+    c.Edit(Control<QLineEdit>(light, "txt_pulsetimes"), "100");
+    EXPECT_EQ(Control<QLineEdit>(light, "txt_pulsetimes")->text().toStdString(), "0");
+    EXPECT_TRUE(Control<QLineEdit>(light, "txt_lon")->isEnabled());
+    c.Edit(Control<QLineEdit>(&c.w(), "txttemp"), "50.1");
+    EXPECT_EQ(Control<QLineEdit>(&c.w(), "txttemp")->text().toStdString(), "20");
+    c.Edit(Control<QLineEdit>(light, "txt_lon"), "7");
+    EXPECT_EQ(Control<QLineEdit>(light, "txt_lon")->text().toStdString(), "07");
+    c.Edit(Control<QLineEdit>(&c.w(), "txt_snr_umbral"), "1.0");
+    EXPECT_EQ(Control<QLineEdit>(&c.w(), "txt_snr_umbral")->text().toStdString(), "1.8");
     EXPECT_EQ(c.r.dialogs.Messages(),
               (std::vector<std::string>{"Invalid value: 0-99", "Invalid value: 5.0 to 50.0",
                                         "Invalid value: 1.1 to 5.0"}));
@@ -286,24 +285,24 @@ TEST(ControlPanels, BoxesAreNotRewrittenWhileTheUserTypes) {
     LightPanel* light = Control<LightPanel>(&c.w(), "Frame_light");
     TemperaturePanel* temp = Control<TemperaturePanel>(&c.w(), "Frame_temp");
     Control<CalibrationPanel>(&c.w(), "frm_mn1")->hide();  // room for the pulse frame
-    light->frm_pulse->show();
-    temp->txttemp->setText("2");  // typed, not yet left
+    Control<QFrame>(light, "frm_pulse")->show();
+    Control<QLineEdit>(temp, "txttemp")->setText("2");  // typed, not yet left
     c.w().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&c.w()));
-    light->txt_pulseon->setFocus();
-    light->txt_pulseon->clear();
-    QTest::keyClicks(light->txt_pulseon, "1.");
-    ASSERT_TRUE(light->txt_pulseon->hasFocus());
+    Control<QLineEdit>(light, "txt_pulseon")->setFocus();
+    Control<QLineEdit>(light, "txt_pulseon")->clear();
+    QTest::keyClicks(Control<QLineEdit>(light, "txt_pulseon"), "1.");
+    ASSERT_TRUE(Control<QLineEdit>(light, "txt_pulseon")->hasFocus());
     for (int i = 0; i < 3; ++i) {
         light->Show(c.r.ctx->tools.climate);
         temp->Show(c.r.ctx->tools.climate);
     }
-    EXPECT_EQ(temp->txttemp->text().toStdString(), "2");
-    EXPECT_EQ(light->txt_pulseon->text().toStdString(), "1.");
+    EXPECT_EQ(Control<QLineEdit>(temp, "txttemp")->text().toStdString(), "2");
+    EXPECT_EQ(Control<QLineEdit>(light, "txt_pulseon")->text().toStdString(), "1.");
     // A value that really changed reaches a box without the focus.
     c.r.ctx->tools.climate.temperature_tenths = 255;
     temp->Show(c.r.ctx->tools.climate);
-    EXPECT_EQ(temp->txttemp->text().toStdString(), "25.5");
+    EXPECT_EQ(Control<QLineEdit>(temp, "txttemp")->text().toStdString(), "25.5");
 }
 
 TEST(ControlPanels, PanelMenusShowTheHardwareNotice) {

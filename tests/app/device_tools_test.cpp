@@ -138,7 +138,7 @@ TEST(DeviceTest, RefusedWhileAnAcquisitionRunsAndDeclinedAtTheQuestion) {
     run.AcquisitionRunning = RunState::Stopped;
     // A blank samples on the acquisition's timer: the test waits for it too.
     Control<QAction>(&c.w(), "mncal_on")->trigger();
-    QTest::mouseClick(Control<CalibrationPanel>(&c.w(), "frm_mn1")->Cmd_readblank, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(&c.w(), "Cmd_readblank"), Qt::LeftButton);
     ASSERT_TRUE(Acquisition(c.w()).engine().BlankActive());
     Control<QAction>(&c.w(), "mn_selftest")->trigger();
     QTest::mouseClick(Control<QPushButton>(&c.w(), "CmdStop"), Qt::LeftButton);

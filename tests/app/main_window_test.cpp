@@ -42,11 +42,8 @@ TEST(MainWindowLoad, ShowsTheUsableLauncherWithTheProjectLoaded) {
     EXPECT_EQ(Control<QComboBox>(r.window.get(), "combo_minutes")->currentText().toStdString(),
               "30");
     EXPECT_FALSE(Control<QAction>(r.window.get(), "mn_userbin")->isChecked());
-    EXPECT_EQ(Control<LightPanel>(r.window.get(), "Frame_light")->cmd_luz->text().toStdString(),
-              "OFF");
-    EXPECT_EQ(
-        Control<TemperaturePanel>(r.window.get(), "Frame_temp")->cmd_frio->text().toStdString(),
-        "COOL");
+    EXPECT_EQ(Control<QPushButton>(r.window.get(), "cmd_luz")->text().toStdString(), "OFF");
+    EXPECT_EQ(Control<QPushButton>(r.window.get(), "cmd_frio")->text().toStdString(), "COOL");
     EXPECT_FALSE(Control<AutoActionFrame>(r.window.get(), "frm_autotext")->isVisible());
     EXPECT_TRUE(Control<QAction>(r.window.get(), "mncom1_1")
                     ->isChecked());  // the shipped configuration: COM1

@@ -11,7 +11,7 @@
 
 namespace lumivo::app {
 
-AcquisitionWindow::AcquisitionWindow(QObject* parent, MainWindowHost& host, AutoActionStrip& strip,
+AcquisitionWindow::AcquisitionWindow(QObject* parent, AcquisitionHost& host, AutoActionStrip& strip,
                                      LiveView& live, QStatusBar& status_bar)
     : QObject(parent), host_(host), strip_(strip), live_(live) {
     setObjectName("acquisition");

@@ -2,7 +2,7 @@
 // (CmdPause) and "Stop Acquisition" (CmdStop), the sampling timer Timeradq and the alarm line.
 // The work is done by the acquisition engine (src/core/acquisition); this class shows what the
 // engine tells its views: on the automatic-action strip and the live displays it is given, and
-// on the rest of the main window through MainWindowHost.
+// on the rest of the main window through AcquisitionHost.
 //
 // Timeradq is a single-shot timer re-armed after each tick, measured from the tick's start:
 // ticks come every 30 ms, or back to back when a tick takes longer (the serial exchange of a
@@ -18,10 +18,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "app/main_window/acquisition_host.h"
 #include "app/main_window/control_panels.h"
 #include "app/panels/auto_action_frame.h"
 #include "app/panels/live_plots.h"
-#include "app/support/main_window_host.h"
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/record_file_io.h"
 
@@ -33,14 +33,14 @@ class AcquisitionWindow : public QObject,
                           public SamplingControl,
                           private RunDisplay,
                           private LiveDisplay,
-                          private LogSink,
+                          private lumivo::LogSink,
                           private RunDesk,
                           private CalibrationView {
     Q_OBJECT
   public:
     // The alarm line goes into `status_bar`.
-    AcquisitionWindow(QObject* parent, MainWindowHost& host, AutoActionStrip& strip, LiveView& live,
-                      QStatusBar& status_bar);
+    AcquisitionWindow(QObject* parent, AcquisitionHost& host, AutoActionStrip& strip,
+                      LiveView& live, QStatusBar& status_bar);
     ~AcquisitionWindow() override;
 
     // CmdPlay_Click: the start takes the autorun request of the command line once.
@@ -104,7 +104,7 @@ class AcquisitionWindow : public QObject,
 
     void Arm(int delay_ms);
 
-    MainWindowHost& host_;
+    AcquisitionHost& host_;
     AutoActionStrip& strip_;
     LiveView& live_;
     QTimer* Timeradq;

@@ -41,48 +41,38 @@ constexpr const char* kStopCaption = "STOP";
 
 }  // namespace
 
-ControlPanels::ControlPanels(QObject* parent, MainWindowHost& host, AutoActionStrip& strip,
-                             SamplingControl& sampling, QWidget* panel_parent)
-    : QObject(parent), host_(host), strip_(strip), sampling_(sampling) {
+ControlPanels::ControlPanels(QObject* parent, AppContext& ctx, LogPanel& log, CommandLock& lock,
+                             AutoActionStrip& strip, SamplingControl& sampling,
+                             QWidget* panel_parent)
+    : QObject(parent), ctx_(ctx), log_(log), lock_(lock), strip_(strip), sampling_(sampling) {
     setObjectName("control_panels");
     frm_mn1 = new CalibrationPanel(panel_parent);
     Frame_light = new LightPanel(panel_parent);
     Frame_temp = new TemperaturePanel(panel_parent);
 
     CalibrationPanel* cal = frm_mn1;
-    connect(cal->mnCalibra, &QCheckBox::clicked, this, &ControlPanels::mnCalibra_Click);
-    connect(cal->mnZero, &QCheckBox::clicked, this, &ControlPanels::mnZero_Click);
-    connect(cal->cmd_calibra, &QPushButton::clicked, this, &ControlPanels::cmd_calibra_Click);
-    connect(cal->Cmd_autozero, &QPushButton::clicked, this, &ControlPanels::Cmd_autozero_Click);
-    connect(cal->Cmd_readblank, &QPushButton::clicked, this, &ControlPanels::Cmd_readblank_Click);
-    connect(cal->txt_snr_umbral, &QLineEdit::editingFinished, this,
+    connect(cal, &CalibrationPanel::autoCalibrationClicked, this, &ControlPanels::mnCalibra_Click);
+    connect(cal, &CalibrationPanel::autoZeroClicked, this, &ControlPanels::mnZero_Click);
+    connect(cal, &CalibrationPanel::fastCalibrationClicked, this,
+            &ControlPanels::cmd_calibra_Click);
+    connect(cal, &CalibrationPanel::fastZeroClicked, this, &ControlPanels::Cmd_autozero_Click);
+    connect(cal, &CalibrationPanel::readBlankClicked, this, &ControlPanels::Cmd_readblank_Click);
+    connect(cal, &CalibrationPanel::thresholdLabelClicked, this, &ControlPanels::lbl_umbral_Click);
+    connect(cal, &CalibrationPanel::thresholdEdited, this,
             &ControlPanels::txt_snr_umbral_LostFocus);
-    umbral_label_ = cal->lbl_umbral;
-    umbral_label_->installEventFilter(this);
 
     LightPanel* light = Frame_light;
-    connect(light->cmd_luz, &QPushButton::clicked, this, &ControlPanels::cmd_luz_Click);
-    connect(light->Chk_lenabled, &QCheckBox::clicked, this, &ControlPanels::Chk_lenabled_Click);
-    connect(light->cmd_cyclepulse, &QPushButton::clicked, this,
-            &ControlPanels::cmd_cyclepulse_Click);
-    climate_boxes_ = {{
-        {light->txt_lon, ClimateField::LightOnHour},
-        {light->txt_loff, ClimateField::LightOffHour},
-        {light->txt_pulseon, ClimateField::PulseOn},
-        {light->txt_pulseoff, ClimateField::PulseOff},
-        {light->txt_pulsetimes, ClimateField::PulseCount},
-        {Frame_temp->txttemp, ClimateField::Temperature},
-    }};
-    for (const auto& [box, field] : climate_boxes_) {
-        connect(box, &QLineEdit::editingFinished, this,
-                [this, f = field] { ClimateBox_LostFocus(f); });
-    }
+    connect(light, &LightPanel::lightClicked, this, &ControlPanels::cmd_luz_Click);
+    connect(light, &LightPanel::lightCycleClicked, this, &ControlPanels::Chk_lenabled_Click);
+    connect(light, &LightPanel::boxEdited, this, &ControlPanels::ClimateBox_LostFocus);
 
     TemperaturePanel* temp = Frame_temp;
-    connect(temp->cmd_ontemp, &QPushButton::clicked, this, &ControlPanels::cmd_ontemp_Click);
-    connect(temp->cmd_frio, &QPushButton::clicked, this, &ControlPanels::cmd_frio_Click);
-    connect(temp->Chk_tenabled, &QCheckBox::clicked, this, &ControlPanels::Chk_tenabled_Click);
-    connect(temp->Cmd_settemp, &QPushButton::clicked, this, &ControlPanels::Cmd_settemp_Click);
+    connect(temp, &TemperaturePanel::heaterClicked, this, &ControlPanels::cmd_ontemp_Click);
+    connect(temp, &TemperaturePanel::modeClicked, this, &ControlPanels::cmd_frio_Click);
+    connect(temp, &TemperaturePanel::controlClicked, this, &ControlPanels::Chk_tenabled_Click);
+    connect(temp, &TemperaturePanel::setPointClicked, this, &ControlPanels::Cmd_settemp_Click);
+    connect(temp, &TemperaturePanel::setPointEdited, this,
+            [this] { ClimateBox_LostFocus(ClimateField::Temperature); });
 
     cal->SetInteractive(true);
     light->SetInteractive(true);
@@ -137,17 +127,16 @@ void ControlPanels::LoadSettings(ProjectState& project) {
 }
 
 void ControlPanels::ResetDeviceButtons() {
-    Frame_temp->cmd_frio->setText("COOL");
-    Frame_temp->cmd_ontemp->setText("OFF");
-    Frame_light->cmd_luz->setText("OFF");
+    Frame_temp->ResetCaptions();
+    Frame_light->ResetCaption();
 }
 
 void ControlPanels::SetSnrBoxEnabled(bool enabled) {
-    frm_mn1->txt_snr_umbral->setEnabled(enabled);
+    frm_mn1->SetSnrBoxEnabled(enabled);
 }
 
 bool ControlPanels::Offline() const {
-    const ConnectionState& c = host_.context().state.connection;
+    const ConnectionState& c = ctx_.state.connection;
     return c.OfflineMode || !c.InstrumentConnected;
 }
 
@@ -196,21 +185,14 @@ void ControlPanels::ShowClimate() {
     const ClimateState& climate = tools().climate;
     Frame_light->Show(climate);
     Frame_temp->Show(climate);
-    const bool hours = LightHoursEnabled(climate);
-    Frame_light->txt_lon->setEnabled(hours);
-    Frame_light->txt_loff->setEnabled(hours);
-}
-
-void ControlPanels::SetBoxText(QLineEdit* box, const std::string& text) {
-    const QSignalBlocker quiet(box);
-    box->setText(ToQ(text));
+    Frame_light->SetHoursEnabled(LightHoursEnabled(climate));
 }
 
 template <typename Body>
-void ControlPanels::RunFromButton(QPushButton* button, Body body) {
+void ControlPanels::RunFromButton(PanelRun run, Body body) {
     if (running_) {
         // The button of a stand-alone run reads "STOP" and ends it.
-        if (button->text() == kStopCaption) cancel_requested_ = true;
+        if (frm_mn1->RunCaption(run) == kStopCaption) cancel_requested_ = true;
         return;
     }
     // A blank samples the instrument meanwhile: its reads and these would interleave.
@@ -219,25 +201,13 @@ void ControlPanels::RunFromButton(QPushButton* button, Body body) {
     cancel_requested_ = false;
     const bool standalone = sampling_.AcquisitionState() == RunState::Stopped;
     // Nothing else may start while the run lets window events through.
-    host_.LockCommands(true);
-    std::vector<std::pair<QWidget*, bool>> saved;
-    for (QWidget* w : std::initializer_list<QWidget*>{frm_mn1->cmd_calibra, frm_mn1->Cmd_autozero,
-                                                      frm_mn1->Cmd_readblank, frm_mn1->mnCalibra,
-                                                      frm_mn1->mnZero}) {
-        if (w == button && standalone) continue;
-        saved.emplace_back(w, w->isEnabled());
-        w->setEnabled(false);
-    }
-    const QString caption = button->text();
-    if (standalone) button->setText(kStopCaption);
-    QAction* entry = button == frm_mn1->cmd_calibra    ? mn_fastcalib
-                     : button == frm_mn1->Cmd_autozero ? mn_fastzero
-                                                       : nullptr;
+    lock_.LockCommands(true);
+    const QString caption = frm_mn1->BeginRun(run, standalone, kStopCaption);
+    QAction* entry = run == PanelRun::FastCalibration ? mn_fastcalib : mn_fastzero;
     if (entry != nullptr && standalone) entry->setText("Stop " + caption);
     body(standalone);
-    button->setText(caption);
-    for (const auto& [w, enabled] : saved) w->setEnabled(enabled);
-    host_.LockCommands(false);
+    frm_mn1->EndRun(run, caption);
+    lock_.LockCommands(false);
     running_ = false;
     cancel_requested_ = false;
     ShowCalibrationControls();
@@ -246,13 +216,12 @@ void ControlPanels::RunFromButton(QPushButton* button, Body body) {
 // ---- Calibration panel ----
 
 void ControlPanels::mnCalibra_Click() {
-    SetAutoCalibrate(tools().calibration, host_.context().state.project,
-                     frm_mn1->mnCalibra->isChecked());
+    SetAutoCalibrate(tools().calibration, ctx_.state.project, frm_mn1->AutoCalibrationChecked());
     ShowCalibrationControls();
 }
 
 void ControlPanels::mnZero_Click() {
-    SetAutoZero(tools().calibration, host_.context().state.project, frm_mn1->mnZero->isChecked());
+    SetAutoZero(tools().calibration, ctx_.state.project, frm_mn1->AutoZeroChecked());
     ShowCalibrationControls();
 }
 
@@ -262,17 +231,17 @@ void ControlPanels::mncal_on_Click() {
 }
 
 void ControlPanels::mncal_off_Click() {
-    CalibrationMenuOff(tools().calibration, host_.context().state.project);
+    CalibrationMenuOff(tools().calibration, ctx_.state.project);
     ShowCalibrationControls();
 }
 
 void ControlPanels::cmd_calibra_Click() {
-    RunFromButton(frm_mn1->cmd_calibra, [this](bool standalone) {
+    RunFromButton(PanelRun::FastCalibration, [this](bool standalone) {
         StripView view(strip_);
         view.ShowFrame(true);
         view.SetTitle(kAutoCalibrationTitle);
-        tools().calibration.SnrThreshold = SnrFromText(FromQ(frm_mn1->txt_snr_umbral->text()), 0.0);
-        AppContext& app = host_.context();
+        tools().calibration.SnrThreshold = SnrFromText(FromQ(frm_mn1->SnrText()), 0.0);
+        AppContext& app = ctx_;
         ControlContext ctx{app.link, app.storage, view, MakeRunControl(!standalone)};
         last_calibration_ =
             CalibrateChannels(ctx, tools().cal, app.state.plate.ChannelWell, own_row_);
@@ -282,13 +251,13 @@ void ControlPanels::cmd_calibra_Click() {
 }
 
 void ControlPanels::Cmd_autozero_Click() {
-    RunFromButton(frm_mn1->Cmd_autozero, [this](bool standalone) {
+    RunFromButton(PanelRun::FastZero, [this](bool standalone) {
         StripView view(strip_);
         view.ShowFrame(true);
         view.SetTitle(kAutoCalibrationTitle);
         CalibrationControls& c = tools().calibration;
-        c.SnrThreshold = SnrFromText(FromQ(frm_mn1->txt_snr_umbral->text()), 0.0);
-        AppContext& app = host_.context();
+        c.SnrThreshold = SnrFromText(FromQ(frm_mn1->SnrText()), 0.0);
+        AppContext& app = ctx_;
         ControlContext ctx{app.link, app.storage, view, MakeRunControl(!standalone)};
         const AutoZeroResult r =
             CalculateAutoZero(ctx, {c.SnrThreshold, c.AutoCalibrateOnStart, c.AutoZeroOnStart},
@@ -300,14 +269,14 @@ void ControlPanels::Cmd_autozero_Click() {
 }
 
 void ControlPanels::Log(const std::string& text) {
-    host_.AppendLog(EventLogLine(host_.context().clock.Now(), text));
+    log_.AppendLog(EventLogLine(ctx_.clock.Now(), text));
 }
 
 void ControlPanels::Cmd_readblank_Click() {
     // The blank runs on the acquisition's sampling timer, which refuses it during a run and
     // without an instrument; Stop ends it. It lasts the project's Cal_value ticks.
     if (running_) return;
-    sampling_.ReadBlank(int{host_.context().state.project.Setup.Cal_value});
+    sampling_.ReadBlank(int{ctx_.state.project.Setup.Cal_value});
 }
 
 void ControlPanels::lbl_umbral_Click() {
@@ -316,26 +285,16 @@ void ControlPanels::lbl_umbral_Click() {
 }
 
 void ControlPanels::txt_snr_umbral_LostFocus() {
-    QLineEdit* box = frm_mn1->txt_snr_umbral;
     const FieldCheck check =
-        SnrLostFocus(tools().calibration, host_.context().state.project, FromQ(box->text()));
-    SetBoxText(box, check.text);
-    if (!check.message.empty()) host_.context().dialogs.MessageBox(check.message);
-}
-
-bool ControlPanels::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonRelease && umbral_label_ != nullptr &&
-        watched == umbral_label_.data()) {
-        lbl_umbral_Click();
-        return true;
-    }
-    return QObject::eventFilter(watched, event);
+        SnrLostFocus(tools().calibration, ctx_.state.project, FromQ(frm_mn1->SnrText()));
+    frm_mn1->SetSnrText(ToQ(check.text));
+    if (!check.message.empty()) ctx_.dialogs.MessageBox(check.message);
 }
 
 // ---- Light and temperature panels ----
 
 void ControlPanels::ApplyOutputs() {
-    if (!Offline()) lumivo::ApplyOutputs(host_.context().link, tools().climate);
+    if (!Offline()) lumivo::ApplyOutputs(ctx_.link, tools().climate);
     ShowClimate();
 }
 
@@ -365,50 +324,40 @@ void ControlPanels::cmd_ontemp_Click() {
 }
 
 void ControlPanels::Cmd_settemp_Click() {
-    SetTemperatureSetPoint(tools().climate, FromQ(Frame_temp->txttemp->text()));
+    SetTemperatureSetPoint(tools().climate, FromQ(Frame_temp->SetPointText()));
 }
 
 void ControlPanels::Chk_lenabled_Click() {
-    SetLightCycleEnabled(tools().climate, host_.context().state.project,
-                         Frame_light->Chk_lenabled->isChecked());
+    SetLightCycleEnabled(tools().climate, ctx_.state.project, Frame_light->LightCycleChecked());
 }
 
 void ControlPanels::Chk_tenabled_Click() {
-    SetTemperatureControlEnabled(tools().climate, host_.context().state.project,
-                                 Frame_temp->Chk_tenabled->isChecked());
-}
-
-void ControlPanels::cmd_cyclepulse_Click() {
-    QFrame* pulse = Frame_light->frm_pulse;
-    pulse->setVisible(pulse->isHidden());
+    SetTemperatureControlEnabled(tools().climate, ctx_.state.project, Frame_temp->ControlChecked());
 }
 
 void ControlPanels::lght_ctl_Click() {
-    AppContext& app = host_.context();
+    AppContext& app = ctx_;
     Frame_light->setVisible(ToggleLightPanel(tools().climate, app.state.project, app.dialogs));
 }
 
 void ControlPanels::temp_ctl_Click() {
-    AppContext& app = host_.context();
+    AppContext& app = ctx_;
     Frame_temp->setVisible(ToggleTemperaturePanel(tools().climate, app.state.project, app.dialogs));
 }
 
 void ControlPanels::ClimateBox_LostFocus(ClimateField field) {
-    LightPanel* light = Frame_light;
-    QLineEdit* box = nullptr;
-    for (const auto& [b, f] : climate_boxes_) {
-        if (f == field) box = b;
-    }
-    if (box == nullptr) return;
-    AppContext& app = host_.context();
+    const bool temperature = field == ClimateField::Temperature;
+    const QString text = temperature ? Frame_temp->SetPointText() : Frame_light->BoxText(field);
+    AppContext& app = ctx_;
     const FieldCheck check =
-        ClimateFieldLostFocus(tools().climate, app.state.project, field, FromQ(box->text()));
-    SetBoxText(box, check.text);
-    if (field == ClimateField::PulseCount) {
-        const bool hours = LightHoursEnabled(tools().climate);
-        light->txt_lon->setEnabled(hours);
-        light->txt_loff->setEnabled(hours);
+        ClimateFieldLostFocus(tools().climate, app.state.project, field, FromQ(text));
+    if (temperature) {
+        Frame_temp->SetSetPointText(ToQ(check.text));
+    } else {
+        Frame_light->SetBoxText(field, ToQ(check.text));
     }
+    if (field == ClimateField::PulseCount)
+        Frame_light->SetHoursEnabled(LightHoursEnabled(tools().climate));
     if (!check.message.empty()) app.dialogs.MessageBox(check.message);
 }
 

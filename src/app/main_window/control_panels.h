@@ -5,19 +5,20 @@
 // program's ToolState) and its progress on the automatic-action strip.
 //
 // Created by Frm_Main (as its child) with everything it works with; it reaches the main window
-// through MainWindowHost and the sampling through SamplingControl.
+// through its log (LogPanel) and its command lock (CommandLock), and the sampling through
+// SamplingControl.
 #pragma once
 
 #include <QLabel>
 #include <QObject>
-#include <QPointer>
 #include <array>
 #include <cstdint>
 #include <string>
 
 #include "app/panels/auto_action_frame.h"
 #include "app/panels/tool_panels.h"
-#include "app/support/main_window_host.h"
+#include "app/support/app_context.h"
+#include "app/support/window_roles.h"
 #include "core/acquisition/acquisition_engine.h"
 #include "core/control/auto_zero.h"
 #include "core/control/channel_calibration.h"
@@ -52,8 +53,8 @@ class ControlPanels : public QObject {
     Q_OBJECT
   public:
     // The panels are made as children of `panel_parent`; PlaceIn() puts them into its layout.
-    ControlPanels(QObject* parent, MainWindowHost& host, AutoActionStrip& strip,
-                  SamplingControl& sampling, QWidget* panel_parent);
+    ControlPanels(QObject* parent, AppContext& ctx, LogPanel& log, CommandLock& lock,
+                  AutoActionStrip& strip, SamplingControl& sampling, QWidget* panel_parent);
 
     // frm_mn1, Frame_light and Frame_temp added to `column`, in that order.
     void PlaceIn(QBoxLayout* column);
@@ -93,7 +94,6 @@ class ControlPanels : public QObject {
     void Cmd_settemp_Click();
     void Chk_lenabled_Click();
     void Chk_tenabled_Click();
-    void cmd_cyclepulse_Click();
     void lght_ctl_Click();
     void temp_ctl_Click();
     // The LostFocus handler of txt_lon, txt_loff, txttemp, txt_pulseon, txt_pulseoff,
@@ -111,24 +111,22 @@ class ControlPanels : public QObject {
     bool busy() const { return running_ || sampling_.BlankActive(); }
     const CalibrationResult& last_calibration() const { return last_calibration_; }
 
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
   private:
     class StripView;
 
     RunControl MakeRunControl(bool within_acquisition);
     bool Offline() const;
-    ToolState& tools() { return host_.context().tools; }
-    void SetBoxText(QLineEdit* box, const std::string& text);
+    ToolState& tools() { return ctx_.tools; }
     // Runs `body` as a stand-alone or acquisition-bound run: the other commands are disabled
-    // meanwhile and `button` (captioned "STOP") ends a stand-alone run early.
+    // meanwhile and the run's button (captioned "STOP") ends a stand-alone run early.
     template <typename Body>
-    void RunFromButton(QPushButton* button, Body body);
+    void RunFromButton(PanelRun run, Body body);
     // A result for the log panel.
     void Log(const std::string& text);
 
-    MainWindowHost& host_;
+    AppContext& ctx_;
+    LogPanel& log_;
+    CommandLock& lock_;
     AutoActionStrip& strip_;
     SamplingControl& sampling_;
     CalibrationPanel* frm_mn1;
@@ -142,11 +140,6 @@ class ControlPanels : public QObject {
     QAction* mn_fastzero = nullptr;
     QAction* lght_ctl = nullptr;
     QAction* temp_ctl = nullptr;
-    // The light and temperature boxes and the setting each one edits.
-    std::array<std::pair<QLineEdit*, ClimateField>, 6> climate_boxes_{};
-    // The threshold label whose clicks this object filters. Held as a guarded pointer so that
-    // events arriving while the main window is being torn down never reach into it.
-    QPointer<QLabel> umbral_label_;
     bool running_ = false;
     bool cancel_requested_ = false;
     // Row 0 of the sampling table, where calibration puts its readings.

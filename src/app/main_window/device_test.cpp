@@ -99,10 +99,15 @@ void SelfTestGrid::paintEvent(QPaintEvent*) {
                "Device test " + caption_ + "   (% of 2048: green lit >= 80, grey dark <= 50)");
 }
 
-DeviceTest::DeviceTest(QObject* parent, MainWindowHost& host, LiveView& live,
+DeviceTest::DeviceTest(QObject* parent, AppContext& ctx, LogPanel& log, CommandLock& lock,
+                       TemperatureDisplay& temperature, ParentWindow& opener, LiveView& live,
                        std::function<bool()> acquisition_stopped)
     : QObject(parent),
-      host_(host),
+      ctx_(ctx),
+      log_(log),
+      lock_(lock),
+      temperature_(temperature),
+      opener_(opener),
       live_(live),
       acquisition_stopped_(std::move(acquisition_stopped)),
       Timer_test(new QTimer(this)),
@@ -115,7 +120,7 @@ DeviceTest::DeviceTest(QObject* parent, MainWindowHost& host, LiveView& live,
 }
 
 SelfTestContext DeviceTest::Context() {
-    AppContext& app = host_.context();
+    AppContext& app = ctx_;
     return SelfTestContext{app.link, app.storage, *this, offline_, acquisition_stopped_()};
 }
 
@@ -128,21 +133,21 @@ void DeviceTest::mnstatustest_Click() {
         return;
     }
     stop_requested_ = false;
-    const ConnectionState& c = host_.context().state.connection;
+    const ConnectionState& c = ctx_.state.connection;
     offline_ = c.OfflineMode || !c.InstrumentConnected;
     SelfTestContext ctx = Context();
     if (!StartSelfTest(ctx, state_)) return;
     locked_ = true;
-    host_.LockCommands(true);
+    lock_.LockCommands(true);
     emit runningChanged(true);
-    host_.AppendLog("Device test started; its report is " + state_.report_path.filename().string() +
-                    " in the installation folder");
+    log_.AppendLog("Device test started; its report is " + state_.report_path.filename().string() +
+                   " in the installation folder");
 }
 
 void DeviceTest::Timer_test_Timer() {
     if (ticking_ || !state_.Timer_test) return;
     ticking_ = true;
-    Clock& clock = host_.context().clock;
+    Clock& clock = ctx_.clock;
     const std::int64_t started = clock.MonotonicMillis();
     SelfTestContext ctx = Context();
     SelfTestTick(ctx, state_);
@@ -172,12 +177,12 @@ void DeviceTest::Ended() {
     grid_->hide();
     if (!locked_) return;
     locked_ = false;
-    host_.LockCommands(false);
+    lock_.LockCommands(false);
     emit runningChanged(false);
 }
 
 void DeviceTest::ShowCaption(const std::string& text) {
-    host_.ShowTemperature(text);
+    temperature_.ShowTemperature(text);
     grid_->SetCaption(QString::fromUtf8(text.c_str()));
 }
 
@@ -203,7 +208,7 @@ void DeviceTest::DrawProgress(double percent) {
 void DeviceTest::RestorePlot() {
     grid_->hide();
     live_.time_bar().Clear();
-    live_.PrepareActivity(host_.context().state.project);
+    live_.PrepareActivity(ctx_.state.project);
 }
 
 void DeviceTest::SetTestTimer(bool enabled) {
@@ -215,14 +220,14 @@ void DeviceTest::SetTestTimer(bool enabled) {
 }
 
 void DeviceTest::OpenReport(const std::filesystem::path& file) {
-    if (!host_.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(file.string())))) {
-        host_.AppendLog("The device test report could not be opened: " + file.string());
+    if (!opener_.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(file.string())))) {
+        log_.AppendLog("The device test report could not be opened: " + file.string());
     }
 }
 
 void DeviceTest::ShowStatusLine(const std::string& text) {
-    host_.ShowStatusLine(text);
-    host_.AppendLog(text);
+    log_.ShowStatusLine(text);
+    log_.AppendLog(text);
 }
 
 }  // namespace lumivo::app

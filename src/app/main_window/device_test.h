@@ -17,8 +17,8 @@
 #include <functional>
 #include <span>
 
+#include "app/main_window/acquisition_host.h"
 #include "app/panels/live_plots.h"
-#include "app/support/main_window_host.h"
 #include "core/control/self_test.h"
 
 namespace lumivo::app {
@@ -48,7 +48,10 @@ class DeviceTest : public QObject, private SelfTestView {
     Q_OBJECT
   public:
     // `acquisition_stopped` says whether no acquisition runs or is paused.
-    DeviceTest(QObject* parent, MainWindowHost& host, LiveView& live,
+    // The test's progress goes to `log` and its temperature to `temperature`; its report is
+    // opened through `opener`.
+    DeviceTest(QObject* parent, AppContext& ctx, LogPanel& log, CommandLock& lock,
+               TemperatureDisplay& temperature, ParentWindow& opener, LiveView& live,
                std::function<bool()> acquisition_stopped);
 
     // mnstatustest_Click: asks, and on OK starts the test; while it runs, stops it.
@@ -79,7 +82,11 @@ class DeviceTest : public QObject, private SelfTestView {
     void OpenReport(const std::filesystem::path& file) override;
     void ShowStatusLine(const std::string& text) override;
 
-    MainWindowHost& host_;
+    AppContext& ctx_;
+    LogPanel& log_;
+    CommandLock& lock_;
+    TemperatureDisplay& temperature_;
+    ParentWindow& opener_;
     LiveView& live_;
     std::function<bool()> acquisition_stopped_;
     QTimer* Timer_test;

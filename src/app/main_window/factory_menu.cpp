@@ -4,8 +4,9 @@
 
 namespace lumivo::app {
 
-FactoryMenu::FactoryMenu(QObject* parent, MainWindowHost& host, std::function<bool()> port_free)
-    : QObject(parent), host_(host), port_free_(std::move(port_free)) {
+FactoryMenu::FactoryMenu(QObject* parent, AppContext& ctx, ParentWindow& main,
+                         std::function<bool()> port_free)
+    : QObject(parent), ctx_(ctx), main_(main), port_free_(std::move(port_free)) {
     setObjectName("factory_menu");
 }
 
@@ -21,15 +22,15 @@ QAction* FactoryMenu::AddTo(QMenu* tools) {
 }
 
 bool FactoryMenu::Allowed() {
-    AppContext& ctx = host_.context();
+    AppContext& ctx = ctx_;
     const ConnectionState& c = ctx.state.connection;
     return FactoryWindowsAllowed(ctx.dialogs, c.OfflineMode || !c.InstrumentConnected,
                                  port_free_());
 }
 
 void FactoryMenu::ShowInPlaceOfMain(QWidget* window) {
-    window->move(host_.window().frameGeometry().topLeft() + QPoint(30, 30));
-    host_.window().hide();
+    window->move(main_.window().frameGeometry().topLeft() + QPoint(30, 30));
+    main_.window().hide();
     window->show();
     window->raise();
     window->activateWindow();
@@ -38,8 +39,8 @@ void FactoryMenu::ShowInPlaceOfMain(QWidget* window) {
 void FactoryMenu::mn_factory_sensor_Click() {
     if (!Allowed()) return;
     if (sensor_ == nullptr) {
-        sensor_ = new Frm_Factory(host_.context(), &host_.window());
-        sensor_->Unloaded = [this] { host_.ShowMainWindow(); };
+        sensor_ = new Frm_Factory(ctx_, &main_.window());
+        sensor_->Unloaded = [this] { main_.ShowMainWindow(); };
     }
     sensor_->Form_Load();
     ShowInPlaceOfMain(sensor_);
@@ -48,9 +49,9 @@ void FactoryMenu::mn_factory_sensor_Click() {
 void FactoryMenu::mn_factory_bench_Click() {
     if (!Allowed()) return;
     if (bench_ == nullptr) {
-        bench_ = new Frm_Bench(host_.context(), &host_.window());
-        bench_->Unloaded = [this] { host_.ShowMainWindow(); };
-        bench_->ExitProgram = [this] { host_.window().close(); };
+        bench_ = new Frm_Bench(ctx_, &main_.window());
+        bench_->Unloaded = [this] { main_.ShowMainWindow(); };
+        bench_->ExitProgram = [this] { main_.window().close(); };
     }
     bench_->Form_Load();
     ShowInPlaceOfMain(bench_);

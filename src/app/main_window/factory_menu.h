@@ -10,7 +10,8 @@
 #include <QObject>
 #include <functional>
 
-#include "app/support/main_window_host.h"
+#include "app/support/app_context.h"
+#include "app/support/window_roles.h"
 #include "app/windows/frm_bench.h"
 #include "app/windows/frm_factory.h"
 
@@ -20,7 +21,9 @@ class FactoryMenu : public QObject {
     Q_OBJECT
   public:
     // `port_free` says whether no acquisition, blank or device test uses the port.
-    FactoryMenu(QObject* parent, MainWindowHost& host, std::function<bool()> port_free);
+    // The factory windows open in place of `main` and give it back when they close.
+    FactoryMenu(QObject* parent, AppContext& ctx, ParentWindow& main,
+                std::function<bool()> port_free);
 
     // The "Factory" submenu with its two entries, added to `tools`; returns its action.
     QAction* AddTo(QMenu* tools);
@@ -36,7 +39,8 @@ class FactoryMenu : public QObject {
     bool Allowed();
     void ShowInPlaceOfMain(QWidget* window);
 
-    MainWindowHost& host_;
+    AppContext& ctx_;
+    ParentWindow& main_;
     std::function<bool()> port_free_;
     Frm_Factory* sensor_ = nullptr;
     Frm_Bench* bench_ = nullptr;

@@ -106,10 +106,7 @@ void Frm_Main::BuildControls() {
     body->addWidget(live_, 1);
 
     // Right: analysis choices, tool panels, the automatic-action strip and the status line.
-    auto* right_widget = new QWidget(central);
-    right_widget->setFixedWidth(330);
-    auto* right = new QVBoxLayout(right_widget);
-    right->setContentsMargins(0, 0, 0, 0);
+    auto [right_widget, right] = FixedColumn(central, 330);
     auto* analysis = Named(new QGroupBox("Analysis", right_widget), "frm_analysis");
     auto* ag = new QGridLayout(analysis);
     Cmb_organism = Named(new QComboBox(analysis), "Cmb_organism");
@@ -127,14 +124,15 @@ void Frm_Main::BuildControls() {
     // the control panels (they ask the sampling whether a run is on).
     strip_ = new AutoActionStrip(right_widget);
     acquisition_ = new AcquisitionWindow(this, *this, *strip_, *live_, *statusBar());
-    control_panels_ = new ControlPanels(this, *this, *strip_, *acquisition_, right_widget);
+    control_panels_ =
+        new ControlPanels(this, ctx_, *this, *this, *strip_, *acquisition_, right_widget);
     control_panels_->PlaceIn(right);
     // The device test and the factory windows wait for a run, a blank, a calibration or a zero.
-    device_test_ = new DeviceTest(this, *this, *live_, [this] {
+    device_test_ = new DeviceTest(this, ctx_, *this, *this, *this, *this, *live_, [this] {
         return !acquisition_->Acquiring() && !control_panels_->busy();
     });
-    factory_menu_ =
-        new FactoryMenu(this, *this, [this] { return !PortInUse() && !control_panels_->busy(); });
+    factory_menu_ = new FactoryMenu(this, ctx_, *this,
+                                    [this] { return !PortInUse() && !control_panels_->busy(); });
     right->addWidget(strip_);
     right->addStretch();
     body->addWidget(right_widget);
@@ -575,7 +573,7 @@ void Frm_Main::MakeLauncherUsable() {
     launcher_->SetUsable(true);
 }
 
-// ---- MainWindowHost ----
+// ---- The roles the parts and windows reach the main window through ----
 
 void Frm_Main::ShowMainWindow() {
     show();

@@ -6,7 +6,8 @@
 // Its parts are objects of their own, each owning its controls: the control panels
 // (ControlPanels), the acquisition with its timer and alarm (AcquisitionWindow), the live
 // displays (LiveView) and the automatic-action strip (AutoActionStrip). They, and the report
-// and setup windows it opens, reach the main window through MainWindowHost. Its own controls
+// and setup windows it opens, reach the main window through the small roles of
+// app/support/window_roles.h and acquisition_host.h. Its own controls
 // are private; tests find them by their object names (the kept control names).
 #pragma once
 
@@ -24,10 +25,11 @@
 #include <string>
 #include <vector>
 
+#include "app/main_window/acquisition_host.h"
 #include "app/panels/auto_action_frame.h"
 #include "app/panels/live_plots.h"
 #include "app/support/app_context.h"
-#include "app/support/main_window_host.h"
+#include "app/support/window_roles.h"
 #include "app/windows/frm_help.h"
 #include "app/windows/frm_init.h"
 #include "core/device/connection.h"
@@ -42,7 +44,8 @@ class AcquisitionWindow;
 class Frm_setup;
 
 class Frm_Main : public QMainWindow,
-                 public MainWindowHost,
+                 public AcquisitionHost,
+                 public CommandLock,
                  private ConnectionView,
                  private StartupView {
     Q_OBJECT
@@ -115,7 +118,7 @@ class Frm_Main : public QMainWindow,
     void PrepareLiveDisplays(const AppState& app) override;
     void ShowProjectHeader(const ProjectHeader& header) override;
     void MakeLauncherUsable() override;
-    // MainWindowHost.
+    // ParentWindow, CommandLock, AcquisitionDisplay and ReportBinChoice.
     QWidget& window() override { return *this; }
     void ShowMainWindow() override;
     bool OpenDocument(const QUrl& url) override;

@@ -2,7 +2,9 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QSignalBlocker>
 
 #include "app/support/qt_dialogs.h"
 #include "app/support/widget_helpers.h"
@@ -22,6 +24,12 @@ void RefreshBox(QLineEdit* box, const std::string& value) {
     if (box->hasFocus()) return;
     box->setText(text);
     box->setProperty("shown_value", text);
+}
+
+// Puts the checked text back into a box without a new editingFinished.
+void SetQuietly(QLineEdit* box, const QString& text) {
+    const QSignalBlocker quiet(box);
+    box->setText(text);
 }
 
 }  // namespace
@@ -68,7 +76,47 @@ CalibrationPanel::CalibrationPanel(QWidget* parent) : QGroupBox("Calibration", p
     snr->addStretch();
     grid->addLayout(snr, 2, 0);
     grid->addWidget(Cmd_readblank, 2, 1);
+
+    connect(mnCalibra, &QCheckBox::clicked, this, &CalibrationPanel::autoCalibrationClicked);
+    connect(mnZero, &QCheckBox::clicked, this, &CalibrationPanel::autoZeroClicked);
+    connect(cmd_calibra, &QPushButton::clicked, this, &CalibrationPanel::fastCalibrationClicked);
+    connect(Cmd_autozero, &QPushButton::clicked, this, &CalibrationPanel::fastZeroClicked);
+    connect(Cmd_readblank, &QPushButton::clicked, this, &CalibrationPanel::readBlankClicked);
+    connect(txt_snr_umbral, &QLineEdit::editingFinished, this, &CalibrationPanel::thresholdEdited);
+    lbl_umbral->installEventFilter(this);
     SetInteractive(false);
+}
+
+bool CalibrationPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lbl_umbral && event->type() == QEvent::MouseButtonRelease) {
+        emit thresholdLabelClicked();
+        return true;
+    }
+    return QGroupBox::eventFilter(watched, event);
+}
+
+void CalibrationPanel::SetSnrText(const QString& text) {
+    SetQuietly(txt_snr_umbral, text);
+}
+
+QString CalibrationPanel::BeginRun(PanelRun run, bool standalone, const QString& stop_caption) {
+    QPushButton* button = RunButton(run);
+    held_.clear();
+    for (QWidget* w : std::initializer_list<QWidget*>{cmd_calibra, Cmd_autozero, Cmd_readblank,
+                                                      mnCalibra, mnZero}) {
+        if (w == button && standalone) continue;
+        held_.emplace_back(w, w->isEnabled());
+        w->setEnabled(false);
+    }
+    const QString caption = button->text();
+    if (standalone) button->setText(stop_caption);
+    return caption;
+}
+
+void CalibrationPanel::EndRun(PanelRun run, const QString& caption) {
+    RunButton(run)->setText(caption);
+    for (const auto& [w, enabled] : held_) w->setEnabled(enabled);
+    held_.clear();
 }
 
 void CalibrationPanel::Show(const CalibrationControls& c) {
@@ -117,7 +165,52 @@ LightPanel::LightPanel(QWidget* parent) : QGroupBox("Light", parent) {
     AddLabelled(pulse, 1, 0, "Times", txt_pulsetimes);
     grid->addWidget(frm_pulse, 3, 0, 1, 4);
     frm_pulse->hide();
+
+    connect(cmd_luz, &QPushButton::clicked, this, &LightPanel::lightClicked);
+    connect(Chk_lenabled, &QCheckBox::clicked, this, &LightPanel::lightCycleClicked);
+    connect(cmd_cyclepulse, &QPushButton::clicked, this, &LightPanel::cmd_cyclepulse_Click);
+    for (const ClimateField field :
+         {ClimateField::LightOnHour, ClimateField::LightOffHour, ClimateField::PulseOn,
+          ClimateField::PulseOff, ClimateField::PulseCount}) {
+        connect(Box(field), &QLineEdit::editingFinished, this,
+                [this, field] { emit boxEdited(field); });
+    }
     SetInteractive(false);
+}
+
+QLineEdit* LightPanel::Box(ClimateField field) const {
+    switch (field) {
+        case ClimateField::LightOnHour:
+            return txt_lon;
+        case ClimateField::LightOffHour:
+            return txt_loff;
+        case ClimateField::PulseOn:
+            return txt_pulseon;
+        case ClimateField::PulseOff:
+            return txt_pulseoff;
+        case ClimateField::PulseCount:
+            return txt_pulsetimes;
+        default:
+            return nullptr;
+    }
+}
+
+QString LightPanel::BoxText(ClimateField field) const {
+    QLineEdit* box = Box(field);
+    return box == nullptr ? QString() : box->text();
+}
+
+void LightPanel::SetBoxText(ClimateField field, const QString& text) {
+    if (QLineEdit* box = Box(field)) SetQuietly(box, text);
+}
+
+void LightPanel::SetHoursEnabled(bool enabled) {
+    txt_lon->setEnabled(enabled);
+    txt_loff->setEnabled(enabled);
+}
+
+void LightPanel::cmd_cyclepulse_Click() {
+    frm_pulse->setVisible(frm_pulse->isHidden());
 }
 
 void LightPanel::Show(const ClimateState& climate) {
@@ -155,7 +248,22 @@ TemperaturePanel::TemperaturePanel(QWidget* parent) : QGroupBox("Temperature", p
     grid->addWidget(Chk_tenabled, 1, 0);
     grid->addWidget(txttemp, 1, 1);
     grid->addWidget(Cmd_settemp, 1, 2);
+
+    connect(cmd_ontemp, &QPushButton::clicked, this, &TemperaturePanel::heaterClicked);
+    connect(cmd_frio, &QPushButton::clicked, this, &TemperaturePanel::modeClicked);
+    connect(Chk_tenabled, &QCheckBox::clicked, this, &TemperaturePanel::controlClicked);
+    connect(Cmd_settemp, &QPushButton::clicked, this, &TemperaturePanel::setPointClicked);
+    connect(txttemp, &QLineEdit::editingFinished, this, &TemperaturePanel::setPointEdited);
     SetInteractive(false);
+}
+
+void TemperaturePanel::SetSetPointText(const QString& text) {
+    SetQuietly(txttemp, text);
+}
+
+void TemperaturePanel::ResetCaptions() {
+    cmd_frio->setText("COOL");
+    cmd_ontemp->setText("OFF");
 }
 
 void TemperaturePanel::Show(const ClimateState& climate) {

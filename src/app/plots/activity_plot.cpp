@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "app/plots/plate_view.h"
+#include "app/plots/plot_paint.h"
 #include "app/plots/signal_plot.h"
 #include "app/support/qt_dialogs.h"
 
@@ -538,11 +539,7 @@ QPointF HeatmapWellCentre(const QRect& area, const ActivityData& d, int well) {
 
 void RenderActivityPlot(QPainter& p, const QRect& area, const ActivityData& data,
                         const ActivityPlotSettings& settings) {
-    p.save();
-    p.fillRect(area, Qt::white);
-    QFont font = p.font();
-    font.setPixelSize(11);
-    p.setFont(font);
+    BeginPlotPainting(p, area);
     switch (settings.view) {
         case ActivityView::GroupBars:
             RenderGroupBars(p, area, data, settings.page);

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/plots/plot_paint.h"
+
 namespace lumivo::app {
 namespace {
 
@@ -61,11 +63,7 @@ SignalFrame GatherSignalFrame(SignalSource& source, const SignalPlotSettings& s)
 
 void RenderSignalPlot(QPainter& p, const QRect& area, const SignalFrame& f,
                       const SignalPlotSettings& s) {
-    p.save();
-    p.fillRect(area, Qt::white);
-    QFont font = p.font();
-    font.setPixelSize(11);
-    p.setFont(font);
+    BeginPlotPainting(p, area);
     const QRectF plot(area.left() + 46.0, area.top() + 20.0, std::max(20, area.width() - 56),
                       std::max(20, area.height() - 42));
     const auto span = static_cast<std::int64_t>(f.readings.size());
@@ -209,6 +207,7 @@ void RenderSignalPlot(QPainter& p, const QRect& area, const SignalFrame& f,
                Qt::AlignRight | Qt::AlignTop, QString::number(f.first + span));
     p.drawText(QRectF(plot.left(), plot.bottom() + 3, plot.width(), 16),
                Qt::AlignHCenter | Qt::AlignTop, QString("reading (%1 in view)").arg(span));
+    const QFont font = p.font();
     QFont bold = font;
     bold.setBold(true);
     p.setFont(bold);

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <initializer_list>
 #include <utility>
@@ -18,6 +19,16 @@ template <typename W>
 W* Named(W* widget, const QString& name) {
     widget->setObjectName(name);
     return widget;
+}
+
+// A column of fixed width beside a window's main area (its right-hand side): the column's
+// widget, made a child of `parent`, and its vertical layout without margins.
+inline std::pair<QWidget*, QVBoxLayout*> FixedColumn(QWidget* parent, int width) {
+    auto* column = new QWidget(parent);
+    column->setFixedWidth(width);
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    return {column, layout};
 }
 
 // A right-aligned box for a number, at most `width` pixels wide.

@@ -182,10 +182,7 @@ Frm_Bench::Frm_Bench(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::Win
     left->addWidget(lbl_result);
     root->addLayout(left, 1);
 
-    auto* right_widget = new QWidget(this);
-    right_widget->setFixedWidth(360);
-    auto* right = new QVBoxLayout(right_widget);
-    right->setContentsMargins(0, 0, 0, 0);
+    auto [right_widget, right] = FixedColumn(this, 360);
 
     // The readings and the chosen channel.
     auto* channel_box = Named(new QGroupBox("Channel", right_widget), "frm_channel");

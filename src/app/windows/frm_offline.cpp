@@ -67,8 +67,8 @@ QAction* NamedAction(QMenu* menu, const char* name, const char* caption) {
 
 }  // namespace
 
-Frm_offline::Frm_offline(MainWindowHost& host, QWidget* parent)
-    : QWidget(parent, Qt::Window), host_(host), ctx_(host.context()) {
+Frm_offline::Frm_offline(ReportOpener host, QWidget* parent)
+    : QWidget(parent, Qt::Window), host_(host), ctx_(host.ctx) {
     setObjectName("Frm_offline");
     setWindowTitle("Analyze recorded experiments");
     BuildControls();
@@ -325,7 +325,7 @@ void Frm_offline::Form_Load() {
                                                                 : ToQ(state_.watched_folders[i]));
     cmb_modeanalisis->setCurrentIndex(0);
     frmtxt_threshold->setText(kOwnThresholdText);
-    cmb_groupbin->setCurrentText(ToQ(host_.ReportBinText()));
+    cmb_groupbin->setCurrentText(ToQ(host_.bins.ReportBinText()));
     txt_search->clear();
     lbl_analysis->clear();
     ShowAcquisition(std::nullopt);
@@ -499,7 +499,7 @@ void Frm_offline::lst_explorefind_Click() {
     if (!entry) return;
     const fs::path folder = FolderOf(ctx_.storage, TargetOf(state_, *entry));
     if (folder.empty()) return;
-    if (!host_.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(folder.string()))))
+    if (!host_.parent.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(folder.string()))))
         ctx_.dialogs.MessageBox("The file manager could not be started on " + folder.string() +
                                 ".");
 }
@@ -530,7 +530,7 @@ void Frm_offline::txtfolder_Click(int index) {
 reporting::ReportEnvironment Frm_offline::Environment() {
     reporting::ReportEnvironment env{ctx_.storage, ctx_.clock};
     env.open_file = [this](const fs::path& path) {
-        host_.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+        host_.parent.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path.string())));
     };
     env.format_date = [](const LocalDateTime& t) { return FromQ(LocaleDateTime(t)); };
     return env;
@@ -635,7 +635,7 @@ void Frm_offline::Cmd_analyze_Click() {
     OfflineAnalysisChoice choice;
     choice.mode = cmb_modeanalisis->currentIndex();
     choice.threshold_text = FromQ(frmtxt_threshold->text());
-    choice.bin_text = host_.ReportBinText();
+    choice.bin_text = host_.bins.ReportBinText();
     const fs::path folder = opened_->ref.path();
     const std::optional<reporting::RawRunRequest> request =
         OfflineAnalysisRequest(ctx_.storage, ctx_.state.report.config, folder, choice);
@@ -686,7 +686,7 @@ void Frm_offline::WriteAndOpen(const char* name, std::string content) {
         return;
     }
     const bool opened =
-        host_.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(file.string())));
+        host_.parent.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(file.string())));
     lbl_status->setText(ToQ("Written: " + file.string() +
                             (opened ? " (opened)" : " (no application could open it)")));
     if (!opened)
@@ -752,8 +752,8 @@ void Frm_offline::closeEvent(QCloseEvent* event) {
     if (ReturnToCaller) ReturnToCaller();
 }
 
-Frm_offline* ShowOfflineBrowser(MainWindowHost& host, std::function<void()> return_to) {
-    QWidget& main = host.window();
+Frm_offline* ShowOfflineBrowser(ReportOpener host, std::function<void()> return_to) {
+    QWidget& main = host.parent.window();
     auto* window = main.findChild<Frm_offline*>(QString(), Qt::FindDirectChildrenOnly);
     if (window == nullptr) window = new Frm_offline(host, &main);
     window->ReturnToCaller = std::move(return_to);

@@ -38,7 +38,7 @@
 #include "app/panels/status_strip.h"
 #include "app/plots/plate_view.h"
 #include "app/plots/signal_plot.h"
-#include "app/support/main_window_host.h"
+#include "app/support/window_roles.h"
 #include "core/offline/acquisition_browser.h"
 #include "core/offline/group_activity.h"
 #include "core/offline/recorded_signal_source.h"
@@ -56,7 +56,7 @@ inline constexpr const char* kBmpExportFile = "image1.bmp";
 class Frm_offline : public QWidget, private reporting::RawRunView {
     Q_OBJECT
   public:
-    Frm_offline(MainWindowHost& host, QWidget* parent = nullptr);
+    explicit Frm_offline(ReportOpener host, QWidget* parent = nullptr);
 
     // The window load: sort descending, filter off, every project closed, the watched folders
     // from foldview.dat, "Mode:0" and "0.0".
@@ -134,7 +134,7 @@ class Frm_offline : public QWidget, private reporting::RawRunView {
     // The entry of the chosen acquisition in the list, if it is listed.
     std::optional<std::size_t> ChosenEntry() const;
 
-    MainWindowHost& host_;
+    ReportOpener host_;
     AppContext& ctx_;
     offline::BrowserState state_;
     std::optional<offline::OpenedAcquisition> opened_;
@@ -200,6 +200,6 @@ class Frm_offline : public QWidget, private reporting::RawRunView {
 
 // Opens the offline browser from the main window (its "Offline" button and the launcher's
 // "Analyze recorded experiments"); `return_to` runs when the browser is closed.
-Frm_offline* ShowOfflineBrowser(MainWindowHost& host, std::function<void()> return_to);
+Frm_offline* ShowOfflineBrowser(ReportOpener host, std::function<void()> return_to);
 
 }  // namespace lumivo::app

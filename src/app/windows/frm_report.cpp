@@ -12,13 +12,13 @@
 #include <QVBoxLayout>
 #include <cctype>
 
+#include "app/panels/raw_analysis_panel.h"
 #include "app/panels/rhythm_tab.h"
 #include "app/plots/activity_chart.h"
 #include "app/support/qt_dialogs.h"
 #include "app/support/widget_helpers.h"
 #include "app/support/window_placement.h"
 #include "app/windows/frm_reportset.h"
-#include "app/windows/raw_analysis_panel.h"
 #include "core/reporting/report/report_inputs.h"
 #include "core/storage/project_setup.h"
 
@@ -45,6 +45,41 @@ std::string WrittenReportText(const ReportOutcome& o) {
     if (!o.chart_file.empty()) text += " and the chart " + o.chart_file.filename().string();
     return text;
 }
+
+}  // namespace
+
+namespace {
+
+// The report window as its raw-data panel sees it: the choices, the boxes it corrects, the
+// block counter and the lock of everything but STOP while RUN works.
+class ReportRawSide final : public RawAnalysisWindow {
+  public:
+    explicit ReportRawSide(frm_report& w) : w_(w) {}
+    ReportWindowState Choices() const override { return w_.State(); }
+    void ShowLapse(const std::string& text) override { w_.frmtxt_datalapse->setText(ToQ(text)); }
+    void ShowBinText(const std::string& text) override { w_.report_options->SetBinText(text); }
+    void ShowBlockStatus(const QString& text) override {
+        w_.frmlbl_status->setText(text);
+        w_.frmlbl_status->repaint();
+    }
+    bool StopRequested() const override { return w_.StopRequested(); }
+    void LockForRun(bool locked) override {
+        const bool idle = !locked;
+        SetAllEnabled(
+            {w_.Frame_main, w_.cmd_runframe, w_.frmtxt_threshold, w_.Cmb_organism, w_.Cmb_dspmethod,
+             w_.frmtxt_datalapse, w_.Chk_replacedata, w_.Chk_rawexport, w_.chk_autoreport},
+            idle);
+        if (idle) w_.frmtxt_datalapse->setEnabled(!w_.Chk_replacedata->isChecked());
+        w_.mnadvance->setEnabled(idle);
+        w_.cmd_stopframe->setEnabled(!idle);
+    }
+    void ShowStatus(const std::string& text) override { w_.ShowStatus(text); }
+    bool OpenWritten(const fs::path& path) override { return w_.OpenWritten(path); }
+    std::string OpenedNote(bool opened) const override { return w_.OpenedNote(opened); }
+
+  private:
+    frm_report& w_;
+};
 
 }  // namespace
 
@@ -153,7 +188,8 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
     RawReanalysis = [this] {
         ReportEnvironment env = Environment();
         opened_.reset();
-        const RawRunOutcome out = RunRawReanalysis(*this, ctx_, env);
+        ReportRawSide side(*this);
+        const RawRunOutcome out = RunRawReanalysis(side, ctx_.dialogs, env);
         if (out.stopped) {
             ShowStatus("Raw data processing stopped: nothing was changed or written.");
             return;
@@ -178,7 +214,10 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
             if (!note.empty()) text += ". " + Sentence(note);
         ShowStatus(text);
     };
-    PerWellExport = [this] { ExportPerWellFiles(*this, ctx_); };
+    PerWellExport = [this] {
+        ReportRawSide side(*this);
+        ExportPerWellFiles(side, ctx_.storage);
+    };
     // Room for the rhythm views' charts, several to a picture, to be read.
     resize(1180, 780);
     KeepWindowPlace(this);
@@ -393,7 +432,8 @@ void frm_report::cmd_stopframe_Click() {
 }
 
 void frm_report::mntidyexport_Click() {
-    ExportForRAndPython(*this, ctx_);
+    ReportRawSide side(*this);
+    ExportForRAndPython(side, ctx_.storage, ctx_.dialogs);
 }
 
 // ---- Window events ----
@@ -427,53 +467,57 @@ void frm_report::ShowChart(const ChartData& plot) {
 
 // ---- The main window's side ----
 
-frm_report* OpenReportWindow(MainWindowHost& host, const fs::path& folder) {
-    return OpenReportWindow(host, folder, BasalChoices(host.context().storage, folder));
+frm_report* OpenReportWindow(ReportOpener host, const fs::path& folder) {
+    return OpenReportWindow(host, folder, BasalChoices(host.ctx.storage, folder));
 }
 
-frm_report* OpenReportWindow(MainWindowHost& host, const fs::path& folder,
+frm_report* OpenReportWindow(ReportOpener host, const fs::path& folder,
                              const std::vector<std::string>& basal_items) {
-    AppContext& ctx = host.context();
-    QWidget& main = host.window();
+    QWidget& main = host.parent.window();
     auto* window = main.findChild<frm_report*>(QString(), Qt::FindDirectChildrenOnly);
     if (window == nullptr) {
-        window = new frm_report(ctx, &main);
-        window->OpenDocument = [&host](const QUrl& url) { return host.OpenDocument(url); };
-        window->SetMainBinText = [&host](const std::string& text) { host.SetReportBinText(text); };
+        window = new frm_report(host.ctx, &main);
+        window->OpenDocument = [&parent = host.parent](const QUrl& url) {
+            return parent.OpenDocument(url);
+        };
+        window->SetMainBinText = [&bins = host.bins](const std::string& text) {
+            bins.SetReportBinText(text);
+        };
     }
-    window->Form_Load(host.UserDefinedReport());
-    if (!window->OpenFor(folder, host.ReportBinText(), basal_items)) return nullptr;
+    window->Form_Load(host.bins.UserDefinedReport());
+    if (!window->OpenFor(folder, host.bins.ReportBinText(), basal_items)) return nullptr;
     window->show();
     window->raise();
     window->activateWindow();
     return window;
 }
 
-ReportOutcome ReportAfterRun(MainWindowHost& host, const fs::path& folder) {
-    AppContext& ctx = host.context();
+ReportOutcome ReportAfterRun(ReportOpener host, const fs::path& folder) {
+    AppContext& ctx = host.ctx;
     ReportEnvironment env{ctx.storage, ctx.clock};
-    env.open_file = [&host](const fs::path& path) {
-        host.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+    env.open_file = [&parent = host.parent](const fs::path& path) {
+        parent.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path.string())));
     };
     env.format_date = [](const LocalDateTime& t) { return FromQ(LocaleDateTime(t)); };
-    const bool automatic = host.UserDefinedReport();
+    const bool automatic = host.bins.UserDefinedReport();
     ReportOutcome outcome =
-        ReportAfterAcquisition(env, ctx.state.report, automatic, folder, host.ReportBinText(),
-                               [&host, &folder] { OpenReportWindow(host, folder); });
+        ReportAfterAcquisition(env, ctx.state.report, automatic, folder, host.bins.ReportBinText(),
+                               [host, &folder] { OpenReportWindow(host, folder); });
     // Nobody may be at the screen when a run ends: a report that failed stays in the status
     // line after its message box is gone.
     if (automatic && !outcome.written) {
-        host.ShowStatusLine("The automatic report was not written: " + outcome.failure);
+        host.log.ShowStatusLine("The automatic report was not written: " + outcome.failure);
     } else if (automatic && !outcome.raw_export_failure.empty()) {
-        host.ShowStatusLine("The automatic report was written; the raw data were not exported: " +
-                            outcome.raw_export_failure);
+        host.log.ShowStatusLine(
+            "The automatic report was written; the raw data were not exported: " +
+            outcome.raw_export_failure);
     }
-    host.window().show();
+    host.parent.window().show();
     return outcome;
 }
 
-void ShowLatestReport(MainWindowHost& host) {
-    AppContext& ctx = host.context();
+void ShowLatestReport(ReportOpener host) {
+    AppContext& ctx = host.ctx;
     const fs::path project = ctx.state.project.ProjectFolder;
     const std::string latest = FindLatestAcquisition(ctx.storage, project);
     if (latest.empty()) {
@@ -485,15 +529,15 @@ void ShowLatestReport(MainWindowHost& host) {
     OpenReportWindow(host, project / latest);
 }
 
-void ShowUserReportSettings(MainWindowHost& host, bool checked) {
-    AppContext& ctx = host.context();
+void ShowUserReportSettings(ReportOpener host, bool checked) {
+    AppContext& ctx = host.ctx;
     UserBinEntryChosen(ctx.storage, ctx.state.report, checked);
-    QWidget& main = host.window();
+    QWidget& main = host.parent.window();
     auto* window = main.findChild<Frm_reportset*>(QString(), Qt::FindDirectChildrenOnly);
     if (window == nullptr) {
         window = new Frm_reportset(ctx.storage, ctx.state.report, &main);
-        window->SetUserBinChecked = [&host](bool on) { host.SetUserDefinedReport(on); };
-        window->ShowMainWindow = [&host] { host.ShowMainWindow(); };
+        window->SetUserBinChecked = [&bins = host.bins](bool on) { bins.SetUserDefinedReport(on); };
+        window->ShowMainWindow = [&parent = host.parent] { parent.ShowMainWindow(); };
     }
     window->Form_Load();
     window->show();

@@ -6,8 +6,9 @@
 // the report at once and hides it again.
 //
 // The raw-data panel (`Frame_run`) and the "Advanced" menu are here with their controls; the
-// re-analysis and the exports run in raw_analysis_panel.h, and the "Rhythm and sleep" tab beside
-// the report chart is rhythm_tab.h.
+// re-analysis and the exports run in app/panels/raw_analysis_panel.h, which reaches the window
+// through RawAnalysisWindow, and the "Rhythm and sleep" tab beside the report chart is
+// rhythm_tab.h.
 #pragma once
 
 #include <QAction>
@@ -31,7 +32,7 @@
 
 #include "app/panels/report_options_panel.h"
 #include "app/support/app_context.h"
-#include "app/support/main_window_host.h"
+#include "app/support/window_roles.h"
 #include "core/reporting/report/report_run.h"
 #include "core/reporting/report/report_settings.h"
 
@@ -141,25 +142,23 @@ class frm_report : public QWidget {
     std::optional<bool> opened_;  // whether the report run's file could be opened
 };
 
-// The report windows as the main window opens them; they reach it through `host`.
-
 // "Report Output...": the report window for the current project's latest acquisition ("Activity
 // file not Found" when it has none).
-void ShowLatestReport(MainWindowHost& host);
+void ShowLatestReport(ReportOpener host);
 
 // The `mn_userbin` entry ("User Defined BIN size") chosen with its mark `checked`: the stored
 // configuration follows the mark and Frm_reportset is shown.
-void ShowUserReportSettings(MainWindowHost& host, bool checked);
+void ShowUserReportSettings(ReportOpener host, bool checked);
 
 // Opens the report window for an acquisition folder as the main window's report command does.
-frm_report* OpenReportWindow(MainWindowHost& host, const std::filesystem::path& folder);
+frm_report* OpenReportWindow(ReportOpener host, const std::filesystem::path& folder);
 // The same with `basal_items` in `cmbbasal` (the offline browser lists them in its own order).
-frm_report* OpenReportWindow(MainWindowHost& host, const std::filesystem::path& folder,
+frm_report* OpenReportWindow(ReportOpener host, const std::filesystem::path& folder,
                              const std::vector<std::string>& basal_items);
 
 // The end of a recorded acquisition on the report side: with `mn_userbin` checked the report is
 // generated from the stored settings at once; otherwise the report window is opened for the
 // folder and "Acquisition finished" is shown.
-reporting::ReportOutcome ReportAfterRun(MainWindowHost& host, const std::filesystem::path& folder);
+reporting::ReportOutcome ReportAfterRun(ReportOpener host, const std::filesystem::path& folder);
 
 }  // namespace lumivo::app

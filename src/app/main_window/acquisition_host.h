@@ -1,0 +1,52 @@
+// What the acquisition shows on the main window, and the roles the acquisition window reaches
+// the main window through. Only the main window's parts use them; Frm_Main implements them.
+#pragma once
+
+#include <QString>
+#include <string>
+
+#include "app/support/app_context.h"
+#include "app/support/window_roles.h"
+#include "core/acquisition/acquisition_engine.h"
+
+namespace lumivo::app {
+
+// `lbl_temperature` (the acquisition and the device test write it).
+class TemperatureDisplay {
+  public:
+    virtual ~TemperatureDisplay() = default;
+    virtual void ShowTemperature(const std::string& label) = 0;
+};
+
+// The main window's controls a recording reads and writes.
+class AcquisitionDisplay : public TemperatureDisplay {
+  public:
+    // The experiment box `txt_subproject` and the description box `Txt_description`.
+    virtual void ShowExperimentName(const std::string& name) = 0;
+    virtual std::string Description() = 0;
+    // The body-bends choice `chk_bodybends`, where the plate allows it.
+    virtual bool BodyBendsChosen() = 0;
+    // `Txt_time` and `lbl_endtime`.
+    virtual void ShowElapsedTime(const std::string& text) = 0;
+    virtual void ShowExpectedEnd(const QString& text) = 0;
+    // The main window's commands a run or a blank locks (connection, port menu, setup,
+    // offline, organism, signal-to-noise box, body bends).
+    virtual void ShowRunCommands(const RunCommands& commands) = 0;
+    // The light and temperature panels after the outputs changed.
+    virtual void ShowToolState() = 0;
+    // The project setup window (`Cmdsetup_Click`).
+    virtual void ShowSetupWindow() = 0;
+};
+
+// Everything the acquisition window works with besides its own parts: the state, the display
+// above, the log, the report-bin choice (a finished run goes to the report side) and the
+// window the report opens from.
+class AcquisitionHost : public AcquisitionDisplay,
+                        public LogPanel,
+                        public ReportBinChoice,
+                        public ParentWindow {
+  public:
+    virtual AppContext& context() = 0;
+};
+
+}  // namespace lumivo::app
