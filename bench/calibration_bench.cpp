@@ -31,6 +31,7 @@
 #include "sim/instrument.h"
 #include "sim/pty_server.h"
 #include "sim/sim_transport.h"
+#include "support/sim_plates.h"
 
 namespace {
 
@@ -54,12 +55,6 @@ class VirtualClock final : public Clock {
     std::int64_t now_us_ = 0;
     std::int64_t pauses_us_ = 0;
 };
-
-sim::SimConfig EmptyPlate() {
-    sim::SimConfig config;
-    config.default_activity = 0.0;  // calibration is done on an empty plate
-    return config;
-}
 
 struct RunFigures {
     double seconds = 0.0;  // virtual or wall time of the calibration
@@ -91,7 +86,7 @@ RunFigures Calibrate(Clock& clock, const TransportOpener& opener) {
 
 RunFigures CalibrateVirtual() {
     VirtualClock clock;
-    sim::Instrument instrument(EmptyPlate());
+    sim::Instrument instrument(testing::EmptyPlate());  // calibration is done on an empty plate
     return Calibrate(clock, sim::SimTransportOpener(instrument, clock, 1));
 }
 
@@ -114,7 +109,7 @@ BENCHMARK(BM_CalibrationVirtual)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_CalibrationPty(benchmark::State& state) {
     const RunFigures ideal = CalibrateVirtual();
-    sim::Instrument instrument(EmptyPlate());
+    sim::Instrument instrument(testing::EmptyPlate());
     sim::PtyServer server(instrument, sim::PtyServerOptions{{}, 300});
     std::thread serving([&server] { server.Run(); });
     const auto slave = server.SlavePath();
@@ -189,7 +184,7 @@ Figures Run(Procedure what, Clock& clock, const TransportOpener& opener) {
 
 Figures RunVirtual(Procedure what) {
     VirtualClock clock;
-    sim::Instrument instrument(EmptyPlate());
+    sim::Instrument instrument(testing::EmptyPlate());
     Figures f = Run(what, clock, sim::SimTransportOpener(instrument, clock, 1));
     f.pauses = clock.PauseSeconds();
     return f;
@@ -207,7 +202,7 @@ void Virtual(benchmark::State& state, Procedure what) {
 
 void Pty(benchmark::State& state, Procedure what) {
     const Figures ideal = RunVirtual(what);
-    sim::Instrument instrument(EmptyPlate());
+    sim::Instrument instrument(testing::EmptyPlate());
     sim::PtyServer server(instrument, sim::PtyServerOptions{});
     std::thread serving([&server] { server.Run(); });
     const auto slave = server.SlavePath();

@@ -137,81 +137,56 @@ double MsSince(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 }
 
-void BM_FullSample(benchmark::State& state) {
-    Program p;
-    if (!p.ok) {
+// Times `exchange` once an iteration (it returns whether the whole reply came back), stops
+// with `failure` when a reply falls short, and reports the mean against `wire_ms`.
+template <typename Exchange>
+void TimeExchanges(benchmark::State& state, bool port_open, double wire_ms, const char* failure,
+                   Exchange exchange) {
+    if (!port_open) {
         state.SkipWithError("cannot open the simulator's port");
         return;
     }
-    std::vector<std::uint16_t> channels(kChannelCount + 1);
     double total = 0;
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
-        const SampleRead r = ReadFullSample(p.link, channels);
+        const bool whole = exchange();
         total += MsSince(t0);
-        if (!r.AllGood()) {
-            state.SkipWithError("a block came back short or bad");
+        if (!whole) {
+            state.SkipWithError(failure);
             return;
         }
     }
-    Report(state, total, kSampleWireMs);
+    Report(state, total, wire_ms);
+}
+
+void BM_FullSample(benchmark::State& state) {
+    Program p;
+    std::vector<std::uint16_t> channels(kChannelCount + 1);
+    TimeExchanges(state, p.ok, kSampleWireMs, "a block came back short or bad",
+                  [&] { return ReadFullSample(p.link, channels).AllGood(); });
 }
 
 void BM_FullSampleBareBaseline(benchmark::State& state) {
     BareTerminal t;
-    if (!t.ok()) {
-        state.SkipWithError("cannot open the simulator's port");
-        return;
-    }
-    double total = 0;
-    for (auto _ : state) {
-        const auto t0 = std::chrono::steady_clock::now();
+    TimeExchanges(state, t.ok(), kSampleWireMs, "a block came back short", [&] {
         for (int nn : kBlockStarts) {
-            if (t.Exchange(BuildCommandFrame(ReadChannelBlockCommand(nn)), 192) != 192) {
-                state.SkipWithError("a block came back short");
-                return;
-            }
+            if (t.Exchange(BuildCommandFrame(ReadChannelBlockCommand(nn)), 192) != 192)
+                return false;
         }
-        total += MsSince(t0);
-    }
-    Report(state, total, kSampleWireMs);
+        return true;
+    });
 }
 
 void BM_OneByteExchange(benchmark::State& state) {
     Program p;
-    if (!p.ok) {
-        state.SkipWithError("cannot open the simulator's port");
-        return;
-    }
-    double total = 0;
-    for (auto _ : state) {
-        const auto t0 = std::chrono::steady_clock::now();
-        const int raw = SendCommandAndRead(p.link, ReadTemperatureCommand());
-        total += MsSince(t0);
-        if (raw < 0) {
-            state.SkipWithError("no reply to the temperature request");
-            return;
-        }
-    }
-    Report(state, total, kExchangeWireMs);
+    TimeExchanges(state, p.ok, kExchangeWireMs, "no reply to the temperature request",
+                  [&] { return SendCommandAndRead(p.link, ReadTemperatureCommand()) >= 0; });
 }
 
 void BM_OneByteExchangeBareBaseline(benchmark::State& state) {
     BareTerminal t;
-    if (!t.ok()) {
-        state.SkipWithError("cannot open the simulator's port");
-        return;
-    }
-    double total = 0;
-    for (auto _ : state) {
-        const auto t0 = std::chrono::steady_clock::now();
-        if (t.Exchange(BuildCommandFrame(ReadTemperatureCommand()), 1) != 1) {
-            state.SkipWithError("no reply to the temperature request");
-            return;
-        }
-        total += MsSince(t0);
-    }
-    Report(state, total, kExchangeWireMs);
+    TimeExchanges(state, t.ok(), kExchangeWireMs, "no reply to the temperature request",
+                  [&] { return t.Exchange(BuildCommandFrame(ReadTemperatureCommand()), 1) == 1; });
 }
 
 BENCHMARK(BM_FullSampleBareBaseline)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);

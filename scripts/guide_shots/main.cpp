@@ -133,72 +133,89 @@ void MakeDemoProject(StorageContext& storage, GlobalConfig& config, ProjectState
         throw std::runtime_error("the demonstration project could not be created");
 }
 
-// An eight-hour recording of one-minute records: each group's wells move at their own rate,
-// falling with the dose and following a slow rhythm, with Poisson noise.
-fs::path MakeDemoRecording(StorageContext& storage, const GlobalConfig& config,
-                           const ProjectState& project) {
-    const LocalDateTime start{2026, 12, 7, 9, 0, 0, 0};
+// When a synthetic recording starts, its title, and how many one-minute records it holds.
+struct RecordingPlan {
+    LocalDateTime start;
+    const char* title;
+    int minutes;
+};
+
+// A synthetic recording in a new acquisition folder of the project, one counts record a minute.
+// `fill` gives each minute's record (elapsed minutes set) its values and writes what else the
+// minute leaves in the folder (a raw page), throwing when that cannot be written.
+fs::path WriteRecording(
+    StorageContext& storage, const GlobalConfig& config, const ProjectState& project,
+    const RecordingPlan& plan,
+    const std::function<void(const fs::path& folder, CountsRecord& record)>& fill) {
     const std::string name =
-        CreateAcquisitionFolder(storage, config.Actual_Project_Number, project, start,
-                                "Dose response, plate 1", "made by lumivo-guide-shots");
+        CreateAcquisitionFolder(storage, config.Actual_Project_Number, project, plan.start,
+                                plan.title, "made by lumivo-guide-shots");
     const fs::path folder = project.ProjectFolder / name;
     PosixFileOps ops;
-    std::mt19937 random(7);
-    const double rate[] = {60.0, 45.0, 28.0, 12.0};
-    for (int minute = 1; minute <= 480; ++minute) {
+    for (int minute = 1; minute <= plan.minutes; ++minute) {
         CountsRecord record;
         record.elapsed_minutes = minute;
-        const double rhythm = 1.0 + 0.35 * std::sin(minute / 480.0 * 2.0 * 3.14159265);
-        for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
-            const int group = project.ChannelGroup[c];
-            if (group < 0 || group > 3) continue;
-            std::poisson_distribution<int> counts(rate[group] * rhythm);
-            record.values[c] = static_cast<std::int16_t>(counts(random));
-        }
-        record.values[kBeamChannelCount] = TemperatureTenths(25.0 + 0.1 * std::sin(minute / 40.0));
+        fill(folder, record);
         if (!AppendCountsRecord(ops, folder / "counts.bin", record, AppendOptions{}).ok)
             throw std::runtime_error("could not write " + (folder / "counts.bin").string());
     }
     return folder;
 }
 
+// An eight-hour recording of one-minute records: each group's wells move at their own rate,
+// falling with the dose and following a slow rhythm, with Poisson noise.
+fs::path MakeDemoRecording(StorageContext& storage, const GlobalConfig& config,
+                           const ProjectState& project) {
+    std::mt19937 random(7);
+    const double rate[] = {60.0, 45.0, 28.0, 12.0};
+    const RecordingPlan plan{{2026, 12, 7, 9, 0, 0, 0}, "Dose response, plate 1", 480};
+    return WriteRecording(
+        storage, config, project, plan, [&](const fs::path&, CountsRecord& record) {
+            const int minute = record.elapsed_minutes;
+            const double rhythm = 1.0 + 0.35 * std::sin(minute / 480.0 * 2.0 * 3.14159265);
+            for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+                const int group = project.ChannelGroup[c];
+                if (group < 0 || group > 3) continue;
+                std::poisson_distribution<int> counts(rate[group] * rhythm);
+                record.values[c] = static_cast<std::int16_t>(counts(random));
+            }
+            record.values[kBeamChannelCount] =
+                TemperatureTenths(25.0 + 0.1 * std::sin(minute / 40.0));
+        });
+}
+
 // A half-hour recording whose raw pages hold every window: a steady beam level with the dips of
 // passing animals, more of them in the wells of the lower doses.
 fs::path MakeRawRecording(StorageContext& storage, const GlobalConfig& config,
                           const ProjectState& project) {
-    const LocalDateTime start{2026, 12, 8, 9, 0, 0, 0};
-    const std::string name =
-        CreateAcquisitionFolder(storage, config.Actual_Project_Number, project, start,
-                                "Dose response, raw data", "made by lumivo-guide-shots");
-    const fs::path folder = project.ProjectFolder / name;
     PosixFileOps ops;
     std::mt19937 random(11);
     const std::size_t rt_buffer = static_cast<std::size_t>(project.Setup.RT_Buffer);
     const std::size_t rows = rt_buffer + 1;
-    for (int minute = 1; minute <= 30; ++minute) {
-        CountsRecord record;
-        record.elapsed_minutes = minute;
-        record.values[kBeamChannelCount] = TemperatureTenths(25.0);
-        std::vector<std::int16_t> window(rows * kChannelTableSize, 0);
-        for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
-            const int group = project.ChannelGroup[c];
-            std::bernoulli_distribution dip(group >= 0 && group <= 3 ? 0.02 / (group + 1) : 0.0);
-            std::normal_distribution<double> noise(2000.0, 6.0);
-            for (std::size_t r = 0; r < rt_buffer;) {
-                if (dip(random)) {
-                    for (std::size_t k = 0; k < 6 && r < rt_buffer; ++k, ++r)
-                        window[r * kChannelTableSize + c] = 1300;
-                } else {
-                    window[r++ * kChannelTableSize + c] = static_cast<std::int16_t>(noise(random));
+    const RecordingPlan plan{{2026, 12, 8, 9, 0, 0, 0}, "Dose response, raw data", 30};
+    return WriteRecording(
+        storage, config, project, plan, [&](const fs::path& folder, CountsRecord& record) {
+            record.values[kBeamChannelCount] = TemperatureTenths(25.0);
+            std::vector<std::int16_t> window(rows * kChannelTableSize, 0);
+            for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+                const int group = project.ChannelGroup[c];
+                std::bernoulli_distribution dip(group >= 0 && group <= 3 ? 0.02 / (group + 1)
+                                                                         : 0.0);
+                std::normal_distribution<double> noise(2000.0, 6.0);
+                for (std::size_t r = 0; r < rt_buffer;) {
+                    if (dip(random)) {
+                        for (std::size_t k = 0; k < 6 && r < rt_buffer; ++k, ++r)
+                            window[r * kChannelTableSize + c] = 1300;
+                    } else {
+                        window[r++ * kChannelTableSize + c] =
+                            static_cast<std::int16_t>(noise(random));
+                    }
                 }
             }
-        }
-        const fs::path page = folder / RawPageFileName((minute - 1) / 11);
-        if (!AppendCountsRecord(ops, folder / "counts.bin", record, AppendOptions{}).ok ||
-            !AppendRawPageRecord(ops, page, ConstSampleWindow{window, rows}, rt_buffer, {}).ok)
-            throw std::runtime_error("could not write the raw recording in " + folder.string());
-    }
-    return folder;
+            const fs::path page = folder / RawPageFileName((record.elapsed_minutes - 1) / 11);
+            if (!AppendRawPageRecord(ops, page, ConstSampleWindow{window, rows}, rt_buffer, {}).ok)
+                throw std::runtime_error("could not write the raw recording in " + folder.string());
+        });
 }
 
 // Four days of one-minute records from the simulated instrument's day-night rhythm: the animals
@@ -206,11 +223,6 @@ fs::path MakeRawRecording(StorageContext& storage, const GlobalConfig& config,
 // with a period of its own within half an hour of a day, and the higher doses less active.
 fs::path MakeRhythmRecording(StorageContext& storage, const GlobalConfig& config,
                              const ProjectState& project) {
-    const LocalDateTime start{2026, 12, 1, 12, 0, 0, 0};
-    const std::string name =
-        CreateAcquisitionFolder(storage, config.Actual_Project_Number, project, start,
-                                "Day and night, plate 2", "made by lumivo-guide-shots");
-    const fs::path folder = project.ProjectFolder / name;
     sim::SimConfig sim_config;
     sim_config.rhythm.period_hours = 24.0;
     sim_config.rhythm.active_hours = 12.0;
@@ -227,22 +239,18 @@ fs::path MakeRhythmRecording(StorageContext& storage, const GlobalConfig& config
     constexpr std::int64_t kMinute = 60'000'000;
     animals.AdvanceTo(kMinute);
     std::vector<std::uint64_t> before(kBeamChannelCount, 0);
-    PosixFileOps ops;
-    for (int minute = 1; minute <= 4 * 1440; ++minute) {
-        CountsRecord record;
-        record.elapsed_minutes = minute;
-        for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
-            const std::uint64_t n =
-                animals.CrossingsStarted(static_cast<int>(c), (minute + 1) * kMinute);
-            record.values[c] =
-                static_cast<std::int16_t>(std::min<std::uint64_t>(n - before[c], 4095));
-            before[c] = n;
-        }
-        record.values[kBeamChannelCount] = TemperatureTenths(25.0);
-        if (!AppendCountsRecord(ops, folder / "counts.bin", record, AppendOptions{}).ok)
-            throw std::runtime_error("could not write " + (folder / "counts.bin").string());
-    }
-    return folder;
+    const RecordingPlan plan{{2026, 12, 1, 12, 0, 0, 0}, "Day and night, plate 2", 4 * 1440};
+    return WriteRecording(
+        storage, config, project, plan, [&](const fs::path&, CountsRecord& record) {
+            const std::int64_t until = (record.elapsed_minutes + 1) * kMinute;
+            for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+                const std::uint64_t n = animals.CrossingsStarted(static_cast<int>(c), until);
+                record.values[c] =
+                    static_cast<std::int16_t>(std::min<std::uint64_t>(n - before[c], 4095));
+                before[c] = n;
+            }
+            record.values[kBeamChannelCount] = TemperatureTenths(25.0);
+        });
 }
 
 // The offline browser with the project opened: the eight-hour recording chosen (its summary and

@@ -50,11 +50,11 @@ int RunExport(Args& args) {
     const bool tidy = args.TakeFlag("tidy");
     const auto per = args.TakeOption("per");
     const bool with_time = args.TakeFlag("time");
-    const auto bin = args.TakeInt("bin", 1, 100000);
-    const auto dead_hours = args.TakeDouble("dead-hours", 0.1, 10000.0);
+    const auto bin = TakeReportBin(args);
+    const auto dead_hours = TakeDeadHours(args);
     const auto folder_text = args.TakePositional();
     args.ExpectEnd();
-    if (!folder_text) throw UsageError("the acquisition folder is missing");
+    RequireFolderText(folder_text);
     if (per && *per != "channel" && *per != "well")
         throw UsageError("--per must be channel or well, not \"" + *per + "\"");
     if (!tidy && !per) throw UsageError("give --per channel|well, or --tidy");
@@ -62,25 +62,22 @@ int RunExport(Args& args) {
     if (!tidy && dead_hours) throw UsageError("--dead-hours belongs to --tidy");
     const bool per_channel = per && *per == "channel";
 
-    LocalFileSystem files;
     ExportDialogs dialogs(per_channel, with_time);
-    StorageContext ctx{args.install_dir(), dialogs, files};
-    ReportSettings settings;
-    LoadStoredReportSettings(ctx, settings);
-    const std::int64_t bin_size = bin ? *bin : settings.config.Bin;
+    RecordedAcquisitionStart start(args.install_dir(), dialogs);
+    const std::int64_t bin_size = start.BinSize(bin);
     const fs::path folder = AcquisitionFolderArgument(*folder_text);
 
     if (tidy) {
         TidyExportRequest request{folder, bin_size, per_channel};
         if (dead_hours) request.dead_hours = *dead_hours;
-        const TidyExportOutcome out = ExportTidyTables(ctx, request);
+        const TidyExportOutcome out = ExportTidyTables(start.ctx, request);
         if (!out.written) return 1;
         if (out.bin_size_corrected && !out.bin_size_note.empty())
             PrintError(kCommand, out.bin_size_note);
         std::cout << out.metadata_file.string() << "\n" << out.activity_file.string() << "\n";
         return 0;
     }
-    ExportEnvironment env{ctx};
+    ExportEnvironment env{start.ctx};
     const ActivityExportOutcome out = ExportActivityFiles(env, folder, std::to_string(bin_size));
     if (!out.written) return 1;
     if (out.bin_size != bin_size)

@@ -8,6 +8,7 @@
 
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
+#include "cli/report_args.h"
 #include "core/reporting/rhythm/rhythm_run.h"
 #include "core/storage/file_system.h"
 #include "core/storage/storage_context.h"
@@ -45,10 +46,10 @@ int RunPlot(Args& args) {
     const auto range = args.TakeOption("period-range");
     const auto peak = args.TakeOption("peak");
     const auto bout = args.TakeDouble("bout-min", 1.0, 1440.0);
-    const auto dead_hours = args.TakeDouble("dead-hours", 0.1, 10000.0);
+    const auto dead_hours = TakeDeadHours(args);
     const bool keep_dead = args.TakeFlag("keep-dead");
     const auto folder_text = args.TakePositional();
-    if (!folder_text) throw UsageError("the acquisition folder is missing");
+    RequireFolderText(folder_text);
     args.ExpectEnd();
     if (!kind) throw UsageError("--kind actogram|periodogram|profile|sleep is needed");
     const auto view = ParseRhythmView(*kind);

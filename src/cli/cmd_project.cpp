@@ -172,28 +172,29 @@ int RunRename(Args& args) {
     return 0;
 }
 
+// Every "--OPTION GROUP=VALUE" of the command line, in the order given; `value` names what
+// follows the "=" in the usage message.
+std::vector<std::pair<int, std::string>> TakeGroupPairs(Args& args, const std::string& option,
+                                                        const std::string& value) {
+    std::vector<std::pair<int, std::string>> pairs;
+    while (auto v = args.TakeOption(option)) {
+        const auto eq = v->find('=');
+        const auto g = ParseInteger(v->substr(0, eq));
+        if (eq == std::string::npos || !g || !IsGroupNumber(static_cast<int>(*g)))
+            throw UsageError("--" + option + " takes GROUP=" + value +
+                             " with GROUP from 0 to 383, not \"" + *v + "\"");
+        pairs.emplace_back(static_cast<int>(*g), v->substr(eq + 1));
+    }
+    return pairs;
+}
+
 int RunGroups(Args& args) {
     const bool clear = args.TakeFlag("clear");
     // Repeated options apply in this order: clear, assign, free, names.
-    std::vector<std::pair<int, std::string>> assigns, names;
+    const auto assigns = TakeGroupPairs(args, "assign", "WELLS");
     std::vector<std::string> frees;
-    while (auto v = args.TakeOption("assign")) {
-        const auto eq = v->find('=');
-        const auto g = ParseInteger(v->substr(0, eq));
-        if (eq == std::string::npos || !g || !IsGroupNumber(static_cast<int>(*g)))
-            throw UsageError("--assign takes GROUP=WELLS with GROUP from 0 to 383, not \"" + *v +
-                             "\"");
-        assigns.emplace_back(static_cast<int>(*g), v->substr(eq + 1));
-    }
     while (auto v = args.TakeOption("free")) frees.push_back(*v);
-    while (auto v = args.TakeOption("name")) {
-        const auto eq = v->find('=');
-        const auto g = ParseInteger(v->substr(0, eq));
-        if (eq == std::string::npos || !g || !IsGroupNumber(static_cast<int>(*g)))
-            throw UsageError("--name takes GROUP=NAME with GROUP from 0 to 383, not \"" + *v +
-                             "\"");
-        names.emplace_back(static_cast<int>(*g), v->substr(eq + 1));
-    }
+    const auto names = TakeGroupPairs(args, "name", "NAME");
     const int n = ProjectNumber(args);
     args.ExpectEnd();
 

@@ -74,12 +74,12 @@ int RunReanalyze(Args& args) {
     const auto method = args.TakeInt("method", 0, 2);
     const auto snr = args.TakeOption("snr");
     const auto lapse = args.TakeDouble("lapse-hours", 0.0, 1.0e6);
-    const auto bin = args.TakeInt("bin", 1, 100000);
+    const auto bin = TakeReportBin(args);
     const bool replace = args.TakeFlag("replace");
     const bool export_raw = args.TakeFlag("export-raw");
     const auto folder_text = args.TakePositional();
     args.ExpectEnd();
-    if (!folder_text) throw UsageError("the acquisition folder is missing");
+    RequireFolderText(folder_text);
     if (!method) throw UsageError("--method 0|1|2 is required");
     if (!snr) throw UsageError("--snr X (the threshold, 1.1 to 6.0) is required");
     const auto threshold = ParseNumber(*snr);
@@ -92,14 +92,11 @@ int RunReanalyze(Args& args) {
             "--lapse-hours must be more than 0 (the hours from the start to "
             "re-analyse; leave it out for the whole recording)");
 
-    LocalFileSystem files;
     CliDialogs dialogs(kCommand);
-    StorageContext ctx{args.install_dir(), dialogs, files};
-    ReportSettings settings;
-    LoadStoredReportSettings(ctx, settings);
+    RecordedAcquisitionStart start(args.install_dir(), dialogs);
 
     const fs::path folder = AcquisitionFolderArgument(*folder_text);
-    const std::string bin_text = std::to_string(bin ? *bin : settings.config.Bin);
+    const std::string bin_text = std::to_string(start.BinSize(bin));
     RawRunRequest request;
     request.folder = folder;
     request.datalapse_text = lapse ? std::to_string(*lapse) : std::string();
@@ -108,7 +105,8 @@ int RunReanalyze(Args& args) {
     request.method = static_cast<int>(*method);
     request.threshold_text = *snr;
     request.bin_size_text = bin_text;
-    request.options = RequestFromConfig(files, settings.config, folder, bin_text).options;
+    request.options =
+        RequestFromConfig(start.files, start.settings.config, folder, bin_text).options;
 
     if (lapse && *lapse * 60.0 < kMinReanalysisMinutes)
         PrintError(kCommand, "a lapse of " + FormatOneDecimal(*lapse * 60.0, ".") +
@@ -119,7 +117,7 @@ int RunReanalyze(Args& args) {
     TerminalRawRunView view(signals);
     dialogs.before_message = [&view] { view.Finish(); };
     SystemClock clock;
-    ReportEnvironment env{ctx, clock};
+    ReportEnvironment env{start.ctx, clock};
     const RawRunOutcome out = ReanalyzeRawData(env, request, view);
     view.Finish();
     if (out.leftovers_removed > 0)

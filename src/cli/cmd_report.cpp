@@ -68,7 +68,7 @@ std::string ParseSeparator(const std::string& s) {
 }  // namespace
 
 int RunReport(Args& args) {
-    const auto bin = args.TakeInt("bin", 1, 100000);
+    const auto bin = TakeReportBin(args);
     const auto layout = args.TakeOption("layout");
     const auto format = args.TakeOption("format");
     const auto sep_text = args.TakeOption("sep");
@@ -79,22 +79,20 @@ int RunReport(Args& args) {
     const auto basal_minutes = args.TakeInt("basal-minutes", 1, 100000);
     const auto zero_basal = args.TakeOption("zero-basal");
     const auto folder_text = args.TakePositional();
-    if (!folder_text) throw UsageError("the acquisition folder is missing");
+    RequireFolderText(folder_text);
     args.ExpectEnd();
     if ((basal_minutes || zero_basal) && !basal)
         throw UsageError("--basal-minutes and --zero-basal need --basal ACQ_FOLDER");
     if (format && *format != "csv" && *format != "txt")
         throw UsageError("--format must be csv or txt");
 
-    LocalFileSystem files;
     ReportDialogs dialogs;
     if (basal_minutes) dialogs.basal_minutes = *basal_minutes;
     if (zero_basal) dialogs.zero_basal = ParsePolicy(*zero_basal);
-    StorageContext ctx{args.install_dir(), dialogs, files};
-
     // The stored report settings (repoconf.dat) are the defaults; an absent file is not created.
-    ReportSettings settings;
-    LoadStoredReportSettings(ctx, settings);
+    RecordedAcquisitionStart start(args.install_dir(), dialogs);
+    LocalFileSystem& files = start.files;
+    const ReportSettings& settings = start.settings;
 
     const fs::path folder = AcquisitionFolderArgument(*folder_text);
     if (!files.IsFile(folder / "counts.bin")) {
@@ -102,8 +100,8 @@ int RunReport(Args& args) {
                            {});
         return 1;
     }
-    ReportRequest request = RequestFromConfig(files, settings.config, folder,
-                                              std::to_string(bin ? *bin : settings.config.Bin));
+    ReportRequest request =
+        RequestFromConfig(files, settings.config, folder, std::to_string(start.BinSize(bin)));
     if (layout) request.options.output = ParseLayout(*layout);
     if (format) {
         request.options.file_type = *format == "txt" ? ReportFileType::Text : ReportFileType::Csv;
@@ -119,11 +117,11 @@ int RunReport(Args& args) {
             throw UsageError(
                 "--basal must name another acquisition folder (yyyymmdd_hhmm) of the same "
                 "project");
-        request.basal_text = name + " " + ReadExperimentName(ctx, basal_folder);
+        request.basal_text = name + " " + ReadExperimentName(start.ctx, basal_folder);
     }
 
     SystemClock clock;
-    ReportEnvironment env{ctx, clock};
+    ReportEnvironment env{start.ctx, clock};
     const ReportOutcome outcome = GenerateReport(env, request);
     if (!outcome.written) {
         if (!dialogs.missing.empty())

@@ -27,6 +27,7 @@
 #include "sim/sim_transport.h"
 #include "support/fake_clock.h"
 #include "support/scripted_dialogs.h"
+#include "support/sim_plates.h"
 
 namespace lumivo::app::testing {
 
@@ -197,12 +198,7 @@ struct RecordingRig {
     AppRig r;
 };
 
-// An instrument slot with no animals: every beam reads steady.
-inline sim::SimConfig EmptyPlate() {
-    sim::SimConfig c;
-    c.default_activity = 0.0;
-    return c;
-}
+using lumivo::testing::EmptyPlate;
 
 // The program loaded, its window shown and connected to the instrument on COM1.
 struct ConnectedRig {

@@ -62,6 +62,21 @@ void WriteRawPages(const std::filesystem::path& folder, int minutes, std::size_t
 
 namespace fs = std::filesystem;
 
+// "Generate..." with `bin` minutes in the bin box; fails with the window's reason when no
+// report was written.
+::testing::AssertionResult GenerateWithBin(frm_report* w, const char* bin) {
+    Control<QComboBox>(w, "Cmb_binsize")->setCurrentText(bin);
+    QTest::mouseClick(w->Cmd_generate, Qt::LeftButton);
+    if (w->last_outcome().written) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << w->last_outcome().failure;
+}
+
+// The chart's time axis: its one horizontal axis when that is a value axis, else null.
+const QValueAxis* TimeAxis(frm_report* w) {
+    const auto axes = w->chart_view->chart()->axes(Qt::Horizontal);
+    return axes.size() == 1 ? qobject_cast<const QValueAxis*>(axes.front()) : nullptr;
+}
+
 // A program around Frm_Main on a real temporary installation folder (counts.bin is read from
 // the disk), the Default project current, no instrument.
 struct ReportWindowRig {
@@ -177,9 +192,7 @@ TEST(ReportWindow, ReportEntryOpensTheLatestAcquisitionAndGenerates) {
     QTest::keyClicks(Control<QComboBox>(w, "Cmb_binsize")->lineEdit(), "1");
     EXPECT_EQ(Control<QComboBox>(w, "Cmb_binsize")->currentText().toStdString(), "1");
 
-    Control<QComboBox>(w, "Cmb_binsize")->setCurrentText("120");
-    QTest::mouseClick(w->Cmd_generate, Qt::LeftButton);
-    ASSERT_TRUE(w->last_outcome().written) << w->last_outcome().failure;
+    ASSERT_TRUE(GenerateWithBin(w, "120"));
     // A bin longer than the recording is corrected and shown.
     EXPECT_EQ(Control<QComboBox>(w, "Cmb_binsize")->currentText().toStdString(), "90");
     EXPECT_TRUE(fs::exists(folder / "report.csv"));
@@ -546,13 +559,9 @@ TEST(ReportWindow, TheChartOfAShortReportKeepsItsHalfMinuteLabels) {
     const fs::path folder = r.Acquisition("20260314_0930", "short", 1);
     frm_report* w = OpenReportWindow(*r.window, folder);
     ASSERT_NE(w, nullptr);
-    Control<QComboBox>(w, "Cmb_binsize")->setCurrentText("1");
-    QTest::mouseClick(w->Cmd_generate, Qt::LeftButton);
-    ASSERT_TRUE(w->last_outcome().written) << w->last_outcome().failure;
-    const auto axes = w->chart_view->chart()->axes(Qt::Horizontal);
-    ASSERT_EQ(axes.size(), 1);
-    const auto* x = qobject_cast<const QValueAxis*>(axes.front());
-    ASSERT_NE(x, nullptr);
+    ASSERT_TRUE(GenerateWithBin(w, "1"));
+    const QValueAxis* x = TimeAxis(w);
+    ASSERT_NE(x, nullptr) << "the chart has not one value axis across";
     // Each tick's label as the axis writes it: no two alike ("0 1 1 2 2" before).
     QStringList labels;
     for (int i = 0; i < x->tickCount(); ++i) {
@@ -573,19 +582,15 @@ TEST(ReportWindow, AOneBinReportIsDrawnWholeAndItsBinSizeExplained) {
     const fs::path folder = r.Acquisition("20260314_0930", "four minutes", 4);
     frm_report* w = OpenReportWindow(*r.window, folder);
     ASSERT_NE(w, nullptr);
-    Control<QComboBox>(w, "Cmb_binsize")->setCurrentText("30");
-    QTest::mouseClick(w->Cmd_generate, Qt::LeftButton);
-    ASSERT_TRUE(w->last_outcome().written) << w->last_outcome().failure;
+    ASSERT_TRUE(GenerateWithBin(w, "30"));
     EXPECT_EQ(Control<QComboBox>(w, "Cmb_binsize")->currentText().toStdString(), "4");
     EXPECT_EQ(w->status(), "Report written: " + (folder / "report.csv").string() +
                                ", its copy four_minutes.csv and the chart report.svg (no "
                                "application could open it). The recording (4 min) is shorter "
                                "than the bin of 30 min: bin size corrected to 4 min.");
     // The one point of each group lies inside the time axis, not on its right edge.
-    const auto axes = w->chart_view->chart()->axes(Qt::Horizontal);
-    ASSERT_EQ(axes.size(), 1);
-    const auto* x = qobject_cast<const QValueAxis*>(axes.front());
-    ASSERT_NE(x, nullptr);
+    const QValueAxis* x = TimeAxis(w);
+    ASSERT_NE(x, nullptr) << "the chart has not one value axis across";
     int means = 0;
     for (QAbstractSeries* series : w->chart_view->chart()->series()) {
         const auto* line = qobject_cast<const QLineSeries*>(series);

@@ -203,6 +203,7 @@ TEST_F(ProjectCli, RefusalsEndWithTheirMessageAndStatus) {
          2,
          "lumivo-cli project: --assign takes GROUP=WELLS"},
         {{"groups", "1", "--assign", "3=Z99"}, 2, "lumivo-cli project: \"Z99\" is not a well"},
+        {{"groups", "1", "--name", "x=Dose"}, 2, "lumivo-cli project: --name takes GROUP=NAME"},
         {{"groups", "1", "--name", "3=a\nb"},
          1,
          "lumivo-cli project: The group name \"a?b\" contains a line break"},

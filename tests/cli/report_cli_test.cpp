@@ -266,7 +266,7 @@ TEST(ReportCli, RefusalsAndUsageErrors) {
     EXPECT_FALSE(fs::exists(no_setup / "report.csv"));
 
     const std::vector<std::pair<std::vector<std::string>, std::string>> usage = {
-        {{}, ""},
+        {{}, "the acquisition folder is missing"},
         {{folder.string(), "--layout", "pie"}, "--layout"},
         {{folder.string(), "--format", "xls"}, "--format"},
         {{folder.string(), "--stats", "mean"}, "--stats"},

@@ -10,6 +10,7 @@
 
 #include "sim/instrument.h"
 #include "sim_test_util.h"
+#include "support/sim_plates.h"
 
 namespace lumivo::sim {
 namespace {
@@ -121,8 +122,7 @@ std::vector<SearchResult> SteppingSearch(Instrument& sim, const std::vector<int>
 }
 
 TEST(InstrumentModel, SteppingSearchLandsNormalChannelsInTheWindow) {
-    SimConfig config;  // with noise, ripple and spread, but no animals
-    config.default_activity = 0.0;
+    SimConfig config = lumivo::testing::EmptyPlate();  // with noise, ripple and spread
     const std::vector<double> transmissions = {0.25, 0.5, 0.8, 1.0, 1.3, 2.0, 2.5};
     std::vector<int> channels;
     for (std::size_t i = 0; i < transmissions.size(); ++i) {
@@ -189,8 +189,7 @@ double StdDev(const std::vector<int>& v) {
 }
 
 TEST(InstrumentModel, NoisierChannelIsVisiblyNoisier) {
-    SimConfig config;
-    config.default_activity = 0.0;
+    SimConfig config = lumivo::testing::EmptyPlate();
     config.channels[40].noise = 1.0;
     config.channels[40].ripple = 0.0;
     config.channels[41].noise = 25.0;

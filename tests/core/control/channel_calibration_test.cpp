@@ -9,22 +9,17 @@
 #include <cmath>
 
 #include "control_rig.h"
+#include "support/sim_plates.h"
 
 namespace lumivo {
 namespace {
 
 using testing::AllChannelsInUse;
+using testing::EmptyPlate;
 using testing::SimRig;
 
 constexpr int kLow = CalibrationWindowLow;
 constexpr int kHigh = CalibrationWindowHigh;
-
-// An empty plate: no animals cross the beams while calibrating.
-sim::SimConfig EmptyPlate() {
-    sim::SimConfig c;
-    c.default_activity = 0.0;
-    return c;
-}
 
 // Transmission that puts a channel's steady level at `level` for PinHole p, Gain g.
 double TransmissionFor(double level, int p, int g) {

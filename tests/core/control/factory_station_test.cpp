@@ -11,6 +11,7 @@
 
 #include "control_rig.h"
 #include "core/control/channel_calibration.h"
+#include "support/sim_plates.h"
 
 namespace lumivo {
 namespace {
@@ -20,8 +21,7 @@ using testing::SimRig;
 // An empty slot with beams of varied strength (transmissions 0.7 to 1.3), a dead channel 17,
 // a saturated channel 250 and a weak channel 10 that needs PinHole 4, Gain 7.
 sim::SimConfig StationPlate() {
-    sim::SimConfig c;
-    c.default_activity = 0.0;
+    sim::SimConfig c = testing::EmptyPlate();
     c.transmission_spread = 0.0;
     for (int ch = 0; ch < 384; ++ch) {
         c.channels[static_cast<std::size_t>(ch)].transmission = 0.7 + 0.1 * (ch % 7);

@@ -10,18 +10,13 @@
 #include <functional>
 
 #include "control_rig.h"
+#include "support/sim_plates.h"
 
 namespace lumivo {
 namespace {
 
+using testing::EmptyPlate;
 using testing::SimRig;
-
-// An empty slot: nothing crosses the beams during the test.
-sim::SimConfig EmptySlot() {
-    sim::SimConfig c;
-    c.default_activity = 0.0;
-    return c;
-}
 
 class RecordingTestView final : public SelfTestView {
   public:
@@ -57,7 +52,7 @@ class RecordingTestView final : public SelfTestView {
 };
 
 struct TestBench {
-    explicit TestBench(sim::SimConfig config = EmptySlot()) : rig(std::move(config)) {}
+    explicit TestBench(sim::SimConfig config = EmptyPlate()) : rig(std::move(config)) {}
 
     SelfTestContext Context() { return {rig.link, rig.storage, view, offline, stopped}; }
 
@@ -220,7 +215,7 @@ TEST(SelfTest, HealthyPlatePassesEveryVerdictAndWritesTheReportLineByLine) {
 }
 
 TEST(SelfTest, DeadChannelAndBlockedColumnGiveTheirNonPassLines) {
-    sim::SimConfig config = EmptySlot();
+    sim::SimConfig config = EmptyPlate();
     config.channels[17].kind = sim::ChannelKind::kDead;  // row 1, column 1
     config.faults.blocked_columns = {5};                 // channels 80..95
     TestBench b(config);
@@ -346,7 +341,7 @@ TEST(SelfTest, EndingEarlyStillWritesTheCalibratedSettingsBack) {
 }
 
 TEST(SelfTest, AFailedChannelWriteEndsTheTestAndNamesTheChannel) {
-    sim::SimConfig config = EmptySlot();
+    sim::SimConfig config = EmptyPlate();
     config.faults.bad_echo_channels = {40};  // row 8: switched on at step 12
     TestBench b(config);
     b.WriteCalibration();
