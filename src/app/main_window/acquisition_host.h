@@ -1,5 +1,5 @@
-// What the acquisition shows on the main window, and the roles the acquisition window reaches
-// the main window through. Only the main window's parts use them; Frm_Main implements them.
+// What the acquisition shows on the main window. Only the main window's parts use it; Frm_Main
+// implements it.
 #pragma once
 
 #include <QString>
@@ -36,17 +36,6 @@ class AcquisitionDisplay : public TemperatureDisplay {
     virtual void ShowToolState() = 0;
     // The project setup window (`Cmdsetup_Click`).
     virtual void ShowSetupWindow() = 0;
-};
-
-// Everything the acquisition window works with besides its own parts: the state, the display
-// above, the log, the report-bin choice (a finished run goes to the report side) and the
-// window the report opens from.
-class AcquisitionHost : public AcquisitionDisplay,
-                        public LogPanel,
-                        public ReportBinChoice,
-                        public ParentWindow {
-  public:
-    virtual AppContext& context() = 0;
 };
 
 }  // namespace lumivo::app

@@ -11,11 +11,17 @@
 
 namespace lumivo::app {
 
-AcquisitionWindow::AcquisitionWindow(QObject* parent, AcquisitionHost& host, AutoActionStrip& strip,
-                                     LiveView& live, QStatusBar& status_bar)
-    : QObject(parent), host_(host), strip_(strip), live_(live) {
+AcquisitionWindow::AcquisitionWindow(QObject* parent, AcquisitionDisplay& display,
+                                     ReportOpener report, AutoActionStrip& strip, LiveView& live,
+                                     QStatusBar& status_bar)
+    : QObject(parent),
+      ctx_(report.ctx),
+      display_(display),
+      report_(report),
+      strip_(strip),
+      live_(live) {
     setObjectName("acquisition");
-    AppContext& ctx = host_.context();
+    AppContext& ctx = ctx_;
     engine_ = std::make_unique<AcquisitionEngine>(AcquisitionContext{
         ctx.link, ctx.storage, ctx.state, ctx.tools.calibration, ctx.tools.climate, ctx.tools.cal,
         AcquisitionViews{*this, *this, *this, *this, *this}, data_files_, nullptr,
@@ -42,7 +48,7 @@ AcquisitionWindow::AcquisitionWindow(QObject* parent, AcquisitionHost& host, Aut
 AcquisitionWindow::~AcquisitionWindow() = default;
 
 void AcquisitionWindow::CmdPlay_Click() {
-    AppState& state = host_.context().state;
+    AppState& state = ctx_.state;
     const bool autorun = state.AutorunRequested;
     state.AutorunRequested = false;
     Start(autorun);
@@ -51,7 +57,7 @@ void AcquisitionWindow::CmdPlay_Click() {
 void AcquisitionWindow::Start(bool autorun) {
     StartOptions options;
     options.autorun = autorun;
-    options.body_bends = host_.BodyBendsChosen();
+    options.body_bends = display_.BodyBendsChosen();
     engine_->StartAcquisition(options);
 }
 
@@ -69,7 +75,7 @@ void AcquisitionWindow::Timeradq_Timer() {
     // must not start a second tick; the running one re-arms the timer when it ends.
     if (in_tick_) return;
     in_tick_ = true;
-    Clock& clock = host_.context().clock;
+    Clock& clock = ctx_.clock;
     const std::int64_t begin = clock.MonotonicMicros();
     engine_->Tick();
     in_tick_ = false;
@@ -117,19 +123,19 @@ void AcquisitionWindow::DrawProgress(double x) {
 }
 
 void AcquisitionWindow::ShowExperimentName(const std::string& name) {
-    host_.ShowExperimentName(name);
+    display_.ShowExperimentName(name);
 }
 
 std::string AcquisitionWindow::Description() {
-    return host_.Description();
+    return display_.Description();
 }
 
 void AcquisitionWindow::OpenSetupWindow() {
-    host_.ShowSetupWindow();
+    display_.ShowSetupWindow();
 }
 
 void AcquisitionWindow::ShowCommands(const RunCommands& c) {
-    host_.ShowRunCommands(c);
+    display_.ShowRunCommands(c);
     const auto& run = engine_->State();
     const bool held = run.AcquisitionRunning == RunState::Paused && run.TimeCounterStopped;
     if (held && !Timer_endtime->isActive()) Timer_endtime->start();
@@ -137,7 +143,7 @@ void AcquisitionWindow::ShowCommands(const RunCommands& c) {
 }
 
 void AcquisitionWindow::PrepareActivityView() {
-    live_.PrepareActivity(host_.context().state.project);
+    live_.PrepareActivity(ctx_.state.project);
 }
 
 void AcquisitionWindow::ClearSignalView(std::size_t rt_buffer) {
@@ -146,17 +152,17 @@ void AcquisitionWindow::ClearSignalView(std::size_t rt_buffer) {
 }
 
 void AcquisitionWindow::ShowTemperature(const std::string& label) {
-    host_.ShowTemperature(label);
+    display_.ShowTemperature(label);
 }
 
 void AcquisitionWindow::ShowOutputs(int) {
-    host_.ShowToolState();
+    display_.ShowToolState();
 }
 
 void AcquisitionWindow::ShowElapsed(const std::string& text, double percent) {
     // Called on every tick: only what changed is repainted (the time once a second, the bar
     // once a minute).
-    host_.ShowElapsedTime(text);
+    display_.ShowElapsedTime(text);
     live_.ShowElapsedBar(percent);
 }
 
@@ -203,9 +209,9 @@ bool AcquisitionWindow::UserDefinedReport() {
 }
 
 void AcquisitionWindow::OpenReportWindow() {
-    const bool automatic = host_.UserDefinedReport();
+    const bool automatic = report_.bins.UserDefinedReport();
     const reporting::ReportOutcome outcome =
-        ReportAfterRun(host_, engine_->State().AcquisitionFolder);
+        ReportAfterRun(report_, engine_->State().AcquisitionFolder);
     if (!automatic) return;
     if (!outcome.written) {
         engine_->LogEvent("The automatic report was not written: " + outcome.failure);
@@ -217,15 +223,15 @@ void AcquisitionWindow::OpenReportWindow() {
 }
 
 void AcquisitionWindow::OpenTextFile(const std::filesystem::path& file) {
-    host_.OpenDocument(QUrl::fromLocalFile(ToQ(file.string())));
+    report_.parent.OpenDocument(QUrl::fromLocalFile(ToQ(file.string())));
 }
 
 void AcquisitionWindow::LogEvent(const std::string& line) {
-    host_.AppendLog(line);
+    report_.log.AppendLog(line);
 }
 
 void AcquisitionWindow::ShowStatusLine(const std::string& text) {
-    host_.ShowStatusLine(text);
+    report_.log.ShowStatusLine(text);
 }
 
 void AcquisitionWindow::ShowExpectedEnd(const std::optional<LocalDateTime>& end) {
@@ -237,7 +243,7 @@ void AcquisitionWindow::ShowExpectedEnd(const std::optional<LocalDateTime>& end)
         minute.second = 0;
         text = "Ends about " + LocaleDateTime(minute, QLocale::ShortFormat);
     }
-    host_.ShowExpectedEnd(text);
+    display_.ShowExpectedEnd(text);
 }
 
 std::string AcquisitionWindow::FormatDateTime(const LocalDateTime& t) {

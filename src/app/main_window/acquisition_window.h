@@ -2,7 +2,8 @@
 // (CmdPause) and "Stop Acquisition" (CmdStop), the sampling timer Timeradq and the alarm line.
 // The work is done by the acquisition engine (src/core/acquisition); this class shows what the
 // engine tells its views: on the automatic-action strip and the live displays it is given, and
-// on the rest of the main window through AcquisitionHost.
+// on the rest of the main window through its AcquisitionDisplay, and hands a finished run to the
+// report side through a ReportOpener.
 //
 // Timeradq is a single-shot timer re-armed after each tick, measured from the tick's start:
 // ticks come every 30 ms, or back to back when a tick takes longer (the serial exchange of a
@@ -22,6 +23,7 @@
 #include "app/main_window/control_panels.h"
 #include "app/panels/auto_action_frame.h"
 #include "app/panels/live_plots.h"
+#include "app/support/window_roles.h"
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/record_file_io.h"
 
@@ -39,8 +41,8 @@ class AcquisitionWindow : public QObject,
     Q_OBJECT
   public:
     // The alarm line goes into `status_bar`.
-    AcquisitionWindow(QObject* parent, AcquisitionHost& host, AutoActionStrip& strip,
-                      LiveView& live, QStatusBar& status_bar);
+    AcquisitionWindow(QObject* parent, AcquisitionDisplay& display, ReportOpener report,
+                      AutoActionStrip& strip, LiveView& live, QStatusBar& status_bar);
     ~AcquisitionWindow() override;
 
     // CmdPlay_Click: the start takes the autorun request of the command line once.
@@ -104,7 +106,9 @@ class AcquisitionWindow : public QObject,
 
     void Arm(int delay_ms);
 
-    AcquisitionHost& host_;
+    AppContext& ctx_;
+    AcquisitionDisplay& display_;
+    ReportOpener report_;
     AutoActionStrip& strip_;
     LiveView& live_;
     QTimer* Timeradq;

@@ -123,7 +123,8 @@ void Frm_Main::BuildControls() {
     // The parts: the strip first (every part shows its progress there), the acquisition before
     // the control panels (they ask the sampling whether a run is on).
     strip_ = new AutoActionStrip(right_widget);
-    acquisition_ = new AcquisitionWindow(this, *this, *strip_, *live_, *statusBar());
+    acquisition_ =
+        new AcquisitionWindow(this, *this, ReportOpener(*this), *strip_, *live_, *statusBar());
     control_panels_ =
         new ControlPanels(this, ctx_, *this, *this, *strip_, *acquisition_, right_widget);
     control_panels_->PlaceIn(right);

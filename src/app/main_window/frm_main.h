@@ -44,7 +44,10 @@ class AcquisitionWindow;
 class Frm_setup;
 
 class Frm_Main : public QMainWindow,
-                 public AcquisitionHost,
+                 public AcquisitionDisplay,
+                 public LogPanel,
+                 public ReportBinChoice,
+                 public ParentWindow,
                  public CommandLock,
                  private ConnectionView,
                  private StartupView {
@@ -88,7 +91,7 @@ class Frm_Main : public QMainWindow,
 
     Frm_Init* launcher() const { return launcher_.get(); }
     Frm_help* help_window() const { return help_.get(); }
-    AppContext& context() override { return ctx_; }
+    AppContext& context() { return ctx_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
