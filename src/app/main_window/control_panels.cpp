@@ -158,8 +158,8 @@ RunControl ControlPanels::MakeRunControl(bool within_acquisition) {
 void ControlPanels::ShowCalibrationControls() {
     const CalibrationControls& c = tools().calibration;
     frm_mn1->Show(c);
-    if (mncal_on != nullptr) mncal_on->setChecked(c.mncal_on_checked);
-    if (mncal_off != nullptr) mncal_off->setChecked(c.mncal_off_checked);
+    if (mncal_on != nullptr) mncal_on->setChecked(c.manual_tools_chosen);
+    if (mncal_off != nullptr) mncal_off->setChecked(c.automatic_calibration_chosen);
     if (mn_fastcalib == nullptr) return;
     // When they can be used, and where their buttons are.
     const bool offline = Offline();

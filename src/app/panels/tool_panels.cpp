@@ -120,16 +120,16 @@ void CalibrationPanel::EndRun(PanelRun run, const QString& caption) {
 }
 
 void CalibrationPanel::Show(const CalibrationControls& c) {
-    mnCalibra->setChecked(c.mnCalibra_checked);
-    mnZero->setChecked(c.mnZero_checked);
-    cmd_calibra->setVisible(c.cmd_calibra_visible);
-    Cmd_autozero->setVisible(c.Cmd_autozero_visible);
-    Cmd_readblank->setVisible(c.Cmd_readblank_visible);
-    lbl_umbral->setText(ToQ(c.lbl_umbral_caption));
+    mnCalibra->setChecked(c.auto_calibrate_ticked);
+    mnZero->setChecked(c.auto_zero_ticked);
+    cmd_calibra->setVisible(c.fast_calibration_shown);
+    Cmd_autozero->setVisible(c.fast_zero_shown);
+    Cmd_readblank->setVisible(c.read_blank_shown);
+    lbl_umbral->setText(ToQ(c.snr_toggle_caption));
     txt_snr_umbral->setText(ToQ(c.snr_text));
-    txt_snr_umbral->setVisible(c.snr_box_visible);
-    mnCalibra->setEnabled(interactive_ && c.mnCalibra_enabled);
-    mnZero->setEnabled(interactive_ && c.mnZero_enabled);
+    txt_snr_umbral->setVisible(c.snr_box_shown);
+    mnCalibra->setEnabled(interactive_ && c.auto_calibrate_choosable);
+    mnZero->setEnabled(interactive_ && c.auto_zero_choosable);
 }
 
 void CalibrationPanel::SetInteractive(bool interactive) {

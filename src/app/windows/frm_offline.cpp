@@ -337,7 +337,7 @@ void Frm_offline::ShowList(std::optional<std::size_t> selection) {
     for (const auto& entry : state_.entries) Listpj->addItem(Shown(entry));
     if (selection && *selection < state_.entries.size())
         Listpj->setCurrentRow(static_cast<int>(*selection));
-    lbl_orden->setText(ToQ(state_.lbl_orden));
+    lbl_orden->setText(ToQ(state_.order_mark));
     lbl_view->setText(state_.view == BrowserView::DateView
                           ? ToQ("Acquisitions of " + state_.current_project + " by date")
                           : QString(state_.filter_on ? "Projects (filtered)" : "Projects"));
@@ -346,12 +346,12 @@ void Frm_offline::ShowList(std::optional<std::size_t> selection) {
 
 void Frm_offline::ShowControls() {
     const BrowserControls& c = state_.controls;
-    Cmd_report->setEnabled(c.Cmd_report);
-    Cmd_report->setText(Shown(c.Cmd_report_caption));
-    Cmd_leegroups->setEnabled(c.Cmd_leegroups);
-    Cmd_analyze->setEnabled(c.Cmd_analyze && !analysing_);
-    cmd_editgroups->setEnabled(c.Cmd_report && opened_.has_value());
-    cmdchannels->setEnabled(c.cmdchannels && signal_ != nullptr);
+    Cmd_report->setEnabled(c.report);
+    Cmd_report->setText(Shown(c.report_caption));
+    Cmd_leegroups->setEnabled(c.read_groups);
+    Cmd_analyze->setEnabled(c.analyze && !analysing_);
+    cmd_editgroups->setEnabled(c.report && opened_.has_value());
+    cmdchannels->setEnabled(c.channels && signal_ != nullptr);
 }
 
 std::optional<std::size_t> Frm_offline::CurrentEntry() const {
@@ -413,8 +413,7 @@ void Frm_offline::ReloadAcquisition() {
     const std::optional<std::size_t> entry = ChosenEntry();
     const std::string text = entry ? state_.entries[*entry] : opened_->entry_text;
     std::optional<OpenedAcquisition> again = OpenAcquisition(ctx_.storage, opened_->ref, text);
-    if (again && state_.controls.Cmd_report)
-        state_.controls.Cmd_report_caption = again->report_caption;
+    if (again && state_.controls.report) state_.controls.report_caption = again->report_caption;
     ShowAcquisition(std::move(again));
     ShowControls();
 }

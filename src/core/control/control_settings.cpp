@@ -48,35 +48,35 @@ bool TogglePanel(bool& shown, std::int16_t& menu_flag, Dialogs& dialogs) {
 }  // namespace
 
 void SetAutoCalibrate(CalibrationControls& c, ProjectState& project, bool ticked) {
-    c.mnCalibra_checked = ticked;
+    c.auto_calibrate_ticked = ticked;
     c.AutoCalibrateOnStart = ticked;
-    c.cmd_calibra_visible = !ticked;
+    c.fast_calibration_shown = !ticked;
     Param(project, kToolRowCalibration, kColEnabCal) = Flag(ticked);
 }
 
 void SetAutoZero(CalibrationControls& c, ProjectState& project, bool ticked) {
-    c.mnZero_checked = ticked;
+    c.auto_zero_ticked = ticked;
     c.AutoZeroOnStart = ticked;
-    c.Cmd_autozero_visible = !ticked;
+    c.fast_zero_shown = !ticked;
     Param(project, kToolRowCalibration, kColEnabZero) = Flag(ticked);
 }
 
 void CalibrationMenuOn(CalibrationControls& c) {
-    c.Cmd_readblank_visible = true;
-    c.mnCalibra_enabled = true;
-    c.mnZero_enabled = true;
-    c.mncal_on_checked = true;
-    c.mncal_off_checked = false;
+    c.read_blank_shown = true;
+    c.auto_calibrate_choosable = true;
+    c.auto_zero_choosable = true;
+    c.manual_tools_chosen = true;
+    c.automatic_calibration_chosen = false;
 }
 
 void CalibrationMenuOff(CalibrationControls& c, ProjectState& project) {
-    c.Cmd_readblank_visible = false;
+    c.read_blank_shown = false;
     SetAutoCalibrate(c, project, true);
     SetAutoZero(c, project, true);
-    c.mnCalibra_enabled = false;
-    c.mnZero_enabled = false;
-    c.mncal_off_checked = true;
-    c.mncal_on_checked = false;
+    c.auto_calibrate_choosable = false;
+    c.auto_zero_choosable = false;
+    c.automatic_calibration_chosen = true;
+    c.manual_tools_chosen = false;
 }
 
 void LoadCalibrationControls(CalibrationControls& c, ProjectState& project) {
@@ -84,14 +84,14 @@ void LoadCalibrationControls(CalibrationControls& c, ProjectState& project) {
     SetAutoZero(c, project, Param(project, kToolRowCalibration, kColEnabZero) != 0);
     c.snr_text = SnrTextFromField(Param(project, kToolRowCalibration, kColSnrX10));
     c.SnrThreshold = SnrFromText(c.snr_text, 1.4);
-    c.snr_box_visible = false;
-    c.lbl_umbral_caption = kSnrLabelClosed;
+    c.snr_box_shown = false;
+    c.snr_toggle_caption = kSnrLabelClosed;
     CalibrationMenuOff(c, project);
 }
 
 void ToggleSnrBox(CalibrationControls& c) {
-    c.snr_box_visible = !c.snr_box_visible;
-    c.lbl_umbral_caption = c.snr_box_visible ? kSnrLabelOpen : kSnrLabelClosed;
+    c.snr_box_shown = !c.snr_box_shown;
+    c.snr_toggle_caption = c.snr_box_shown ? kSnrLabelOpen : kSnrLabelClosed;
 }
 
 FieldCheck SnrLostFocus(CalibrationControls& c, ProjectState& project, std::string_view text) {

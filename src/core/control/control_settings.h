@@ -33,26 +33,32 @@ inline constexpr int kColTempX10 = 1;
 inline constexpr int kToolMenuLight = 2;
 inline constexpr int kToolMenuTemperature = 3;
 
+// The calibration commands of the main window as the calibration settings leave them; the
+// window maps each to its own control (docs/architecture.md lists them).
 struct CalibrationControls {
-    // mnCalibra "Auto   Calibration" and mnZero "Auto   Zero".
-    bool mnCalibra_checked = false;
-    bool mnZero_checked = false;
-    bool mnCalibra_enabled = true;
-    bool mnZero_enabled = true;
-    // cmd_calibra "Fast CALIB", Cmd_autozero "Fast ZERO", Cmd_readblank "Read Blank".
-    bool cmd_calibra_visible = true;
-    bool Cmd_autozero_visible = true;
-    bool Cmd_readblank_visible = false;
-    bool mncal_on_checked = false;
-    bool mncal_off_checked = false;
+    // The automatic calibration and zero at the start (mnCalibra "Auto   Calibration" and
+    // mnZero "Auto   Zero"): ticked, and whether they may be changed.
+    bool auto_calibrate_ticked = false;
+    bool auto_zero_ticked = false;
+    bool auto_calibrate_choosable = true;
+    bool auto_zero_choosable = true;
+    // The one-off commands: "Fast CALIB" (cmd_calibra), "Fast ZERO" (Cmd_autozero), "Read
+    // Blank" (Cmd_readblank); then the calibration menu's two entries (mncal_on: the manual
+    // tools; mncal_off: automatic calibration).
+    bool fast_calibration_shown = true;
+    bool fast_zero_shown = true;
+    bool read_blank_shown = false;
+    bool manual_tools_chosen = false;
+    bool automatic_calibration_chosen = false;
 
     bool AutoCalibrateOnStart = false;
     bool AutoZeroOnStart = false;
 
-    // The SNR factor: lbl_umbral opens and closes txt_snr_umbral.
+    // The SNR factor: its box (txt_snr_umbral) and the caption of the label that shows or hides
+    // it (lbl_umbral).
     std::string snr_text = "1.8";
-    bool snr_box_visible = false;
-    std::string lbl_umbral_caption = ">>>>";
+    bool snr_box_shown = false;
+    std::string snr_toggle_caption = ">>>>";
     double SnrThreshold = 1.8;
 };
 

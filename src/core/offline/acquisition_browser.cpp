@@ -65,10 +65,10 @@ std::optional<std::size_t> IndexOfTarget(const BrowserState& s, const EntryTarge
 }
 
 void ChooseNothing(BrowserState& s) {
-    s.controls.cmdchannels = false;
-    s.controls.Cmd_analyze = false;
-    s.controls.Cmd_report = false;
-    s.controls.Cmd_report_caption = kNoReportCaption;
+    s.controls.channels = false;
+    s.controls.analyze = false;
+    s.controls.report = false;
+    s.controls.report_caption = kNoReportCaption;
 }
 
 // rename(2) that never replaces an existing folder.
@@ -135,7 +135,7 @@ void BuildDateView(StorageContext& ctx, BrowserState& s) {
 
 void ClickDate(StorageContext& ctx, BrowserState& s) {
     s.sort_descending = !s.sort_descending;
-    s.lbl_orden = s.sort_descending ? kDescendingMark : kAscendingMark;
+    s.order_mark = s.sort_descending ? kDescendingMark : kAscendingMark;
     if (s.list_mode == 1)
         BuildDateView(ctx, s);
     else
@@ -229,7 +229,7 @@ DoubleClickResult DoubleClickEntry(StorageContext& ctx, BrowserState& s, std::si
         }
         BuildProjectTree(ctx, s);
         ChooseNothing(s);
-        s.controls.Cmd_leegroups = true;
+        s.controls.read_groups = true;
         r.selection = IndexOfTarget(s, target);
         return r;
     }
@@ -245,11 +245,11 @@ DoubleClickResult DoubleClickEntry(StorageContext& ctx, BrowserState& s, std::si
     s.current_acquisition = ref.path();
     // The signal pages and their re-analysis need raw pages, which a joined acquisition (or a
     // run recorded without them) does not have.
-    s.controls.cmdchannels = r.opened->raw_pages > 0;
-    s.controls.Cmd_analyze = r.opened->raw_pages > 0;
-    s.controls.Cmd_leegroups = true;
-    s.controls.Cmd_report = true;
-    s.controls.Cmd_report_caption = r.opened->report_caption;
+    s.controls.channels = r.opened->raw_pages > 0;
+    s.controls.analyze = r.opened->raw_pages > 0;
+    s.controls.read_groups = true;
+    s.controls.report = true;
+    s.controls.report_caption = r.opened->report_caption;
     r.selection = index;
     return r;
 }

@@ -47,11 +47,11 @@ inline constexpr const char* kAscendingMark = "v";
 
 // The window's commands that depend on what is chosen.
 struct BrowserControls {
-    bool cmdchannels = false;
-    bool Cmd_analyze = false;
-    bool Cmd_leegroups = false;
-    bool Cmd_report = false;
-    std::string Cmd_report_caption = kNoReportCaption;
+    bool channels = false;     // cmdchannels: the recorded signals
+    bool analyze = false;      // Cmd_analyze: the re-analysis
+    bool read_groups = false;  // Cmd_leegroups: the groups of the acquisition
+    bool report = false;       // Cmd_report
+    std::string report_caption = kNoReportCaption;
     bool operator==(const BrowserControls&) const = default;
 };
 
@@ -65,7 +65,7 @@ struct BrowserState {
     // The sort flag: true (1, as the window loads) lists projects and acquisitions from the
     // last to the first, false (0) from the first.
     bool sort_descending = true;
-    std::string lbl_orden = kDescendingMark;
+    std::string order_mark = kDescendingMark;  // lbl_orden
     // 0: project tree; 1: an acquisition was chosen (the date view can be shown).
     int list_mode = 0;
     BrowserView view = BrowserView::ProjectTree;

@@ -92,19 +92,19 @@ TEST(CalibrationControls, LoadEndsWithAutomaticCalibrationOn) {
     LoadCalibrationControls(c, project);
     EXPECT_TRUE(c.AutoCalibrateOnStart);
     EXPECT_TRUE(c.AutoZeroOnStart);
-    EXPECT_TRUE(c.mnCalibra_checked);
-    EXPECT_FALSE(c.mnCalibra_enabled);
-    EXPECT_FALSE(c.mnZero_enabled);
-    EXPECT_FALSE(c.cmd_calibra_visible);
-    EXPECT_FALSE(c.Cmd_autozero_visible);
-    EXPECT_FALSE(c.Cmd_readblank_visible);
-    EXPECT_TRUE(c.mncal_off_checked);
-    EXPECT_FALSE(c.mncal_on_checked);
+    EXPECT_TRUE(c.auto_calibrate_ticked);
+    EXPECT_FALSE(c.auto_calibrate_choosable);
+    EXPECT_FALSE(c.auto_zero_choosable);
+    EXPECT_FALSE(c.fast_calibration_shown);
+    EXPECT_FALSE(c.fast_zero_shown);
+    EXPECT_FALSE(c.read_blank_shown);
+    EXPECT_TRUE(c.automatic_calibration_chosen);
+    EXPECT_FALSE(c.manual_tools_chosen);
     EXPECT_EQ(project.ToolParams[1][1], 1);
     EXPECT_EQ(project.ToolParams[1][2], 1);
     EXPECT_EQ(c.snr_text, "2.5");
     EXPECT_DOUBLE_EQ(c.SnrThreshold, 2.5);
-    EXPECT_EQ(c.lbl_umbral_caption, ">>>>");
+    EXPECT_EQ(c.snr_toggle_caption, ">>>>");
 
     project.ToolParams[1][3] = 12;  // 1.2 is below the load floor of 1.4
     LoadCalibrationControls(c, project);
@@ -117,23 +117,23 @@ TEST(CalibrationControls, ManualMenuAndCheckBoxes) {
     CalibrationControls c;
     LoadCalibrationControls(c, project);
     CalibrationMenuOn(c);
-    EXPECT_TRUE(c.Cmd_readblank_visible);
-    EXPECT_TRUE(c.mnCalibra_enabled);
-    EXPECT_TRUE(c.mnZero_enabled);
-    EXPECT_TRUE(c.mncal_on_checked);
-    EXPECT_FALSE(c.mncal_off_checked);
+    EXPECT_TRUE(c.read_blank_shown);
+    EXPECT_TRUE(c.auto_calibrate_choosable);
+    EXPECT_TRUE(c.auto_zero_choosable);
+    EXPECT_TRUE(c.manual_tools_chosen);
+    EXPECT_FALSE(c.automatic_calibration_chosen);
 
     SetAutoCalibrate(c, project, false);
     EXPECT_FALSE(c.AutoCalibrateOnStart);
-    EXPECT_TRUE(c.cmd_calibra_visible);
+    EXPECT_TRUE(c.fast_calibration_shown);
     EXPECT_EQ(project.ToolParams[1][1], 0);
     SetAutoZero(c, project, false);
-    EXPECT_TRUE(c.Cmd_autozero_visible);
+    EXPECT_TRUE(c.fast_zero_shown);
     EXPECT_EQ(project.ToolParams[1][2], 0);
 
     ToggleSnrBox(c);
-    EXPECT_TRUE(c.snr_box_visible);
-    EXPECT_EQ(c.lbl_umbral_caption, "> Zero SNR:");
+    EXPECT_TRUE(c.snr_box_shown);
+    EXPECT_EQ(c.snr_toggle_caption, "> Zero SNR:");
     const FieldCheck bad = SnrLostFocus(c, project, "7");
     EXPECT_EQ(bad.message, "Invalid value: 1.1 to 5.0");
     EXPECT_EQ(c.snr_text, "1.8");
@@ -141,12 +141,12 @@ TEST(CalibrationControls, ManualMenuAndCheckBoxes) {
     EXPECT_TRUE(SnrLostFocus(c, project, "3.3").valid);
     EXPECT_EQ(project.ToolParams[1][3], 33);
     ToggleSnrBox(c);
-    EXPECT_EQ(c.lbl_umbral_caption, ">>>>");
+    EXPECT_EQ(c.snr_toggle_caption, ">>>>");
 
     CalibrationMenuOff(c, project);
     EXPECT_TRUE(c.AutoCalibrateOnStart);
-    EXPECT_FALSE(c.cmd_calibra_visible);
-    EXPECT_FALSE(c.Cmd_readblank_visible);
+    EXPECT_FALSE(c.fast_calibration_shown);
+    EXPECT_FALSE(c.read_blank_shown);
 }
 
 TEST(ClimateSettings, BoxesKeepTheirValuesInTheProject) {

@@ -88,7 +88,7 @@ TEST(BrowserEntries, TextsAreExactAndReadBack) {
 TEST(Browser, ListsOnlyProjectsWithSetupAndAcquisitionsWithCounts) {
     Browsed b;
     EXPECT_EQ(b.s.entries, (Strings{kEmptyProject, kDoseProject}));
-    EXPECT_EQ(b.s.lbl_orden, "^");
+    EXPECT_EQ(b.s.order_mark, "^");
     EXPECT_EQ(b.s.list_mode, 0);
 
     const DoubleClickResult r = DoubleClickEntry(b.storage, b.s, 1);
@@ -96,7 +96,7 @@ TEST(Browser, ListsOnlyProjectsWithSetupAndAcquisitionsWithCounts) {
     EXPECT_EQ(r.selection, 1u);
     EXPECT_EQ(b.s.entries, (Strings{kEmptyProject, kDoseProject, kSecondRun, kFirstRun}));
     BrowserControls project_chosen;
-    project_chosen.Cmd_leegroups = true;
+    project_chosen.read_groups = true;
     EXPECT_EQ(b.s.controls, project_chosen);
     EXPECT_EQ(b.s.current_project, "p00001");
     EXPECT_TRUE(b.dialogs.shown().empty());
@@ -113,10 +113,10 @@ TEST(Browser, DateClickedTwiceRestoresTheOrderAndTheMark) {
     DoubleClickEntry(b.storage, b.s, 1);
     const Strings before = b.s.entries;
     ClickDate(b.storage, b.s);
-    EXPECT_EQ(b.s.lbl_orden, "v");
+    EXPECT_EQ(b.s.order_mark, "v");
     EXPECT_EQ(b.s.entries, (Strings{kDoseProject, kFirstRun, kSecondRun, kEmptyProject}));
     ClickDate(b.storage, b.s);
-    EXPECT_EQ(b.s.lbl_orden, "^");
+    EXPECT_EQ(b.s.order_mark, "^");
     EXPECT_EQ(b.s.entries, before);
 }
 
@@ -243,7 +243,7 @@ TEST(Browser, ArchiveAsksTwiceRenamesTheFolderAndDropsItFromTheList) {
     // 2026-03-14 09:30:00: the stamp holds the hour and the seconds.
     EXPECT_TRUE(fs::is_directory(b.install() / "p00001" / "20260314_1000removed202603140900"));
     EXPECT_EQ(b.s.entries, (Strings{kEmptyProject, kDoseProject, kSecondRun}));
-    EXPECT_EQ(b.s.controls.Cmd_report_caption, kNoReportCaption);
+    EXPECT_EQ(b.s.controls.report_caption, kNoReportCaption);
     EXPECT_TRUE(b.s.current_acquisition.empty());
     const Strings asked = b.dialogs.Messages();
     EXPECT_EQ(Strings(asked.end() - 2, asked.end()), (Strings{kArchiveQuestion, kArchiveWarning}));

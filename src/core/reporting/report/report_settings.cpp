@@ -203,7 +203,7 @@ void LoadReportSetWindow(StorageContext& ctx, ReportSettings& settings, ReportSe
 }
 
 bool ApplyUserReport(StorageContext& ctx, ReportSettings& settings, const ReportSetState& w,
-                     bool& mn_userbin) {
+                     bool& user_defined_report) {
     long long bin = 0;
     if (!ParseWholeNumber(w.bin_text, bin) || bin < 2 || bin > 1440) {
         ctx.dialogs.MessageBox(kBinSizeRefused);
@@ -220,12 +220,12 @@ bool ApplyUserReport(StorageContext& ctx, ReportSettings& settings, const Report
     c.rawexport = w.raw_export ? 1 : 0;
     SaveReportConfig(ctx, settings, 1);
     ctx.dialogs.MessageBox(kUserConfigurationApplied);
-    mn_userbin = true;
+    user_defined_report = true;
     return true;
 }
 
-void BackToDefaultReport(StorageContext& ctx, ReportSettings& settings, bool& mn_userbin) {
-    mn_userbin = false;
+void BackToDefaultReport(StorageContext& ctx, ReportSettings& settings, bool& user_defined_report) {
+    user_defined_report = false;
     LoadReportConfig(ctx, settings, 0);
     SaveReportConfig(ctx, settings, 0);
     ctx.dialogs.MessageBox(kDefaultConfigurationApplied);

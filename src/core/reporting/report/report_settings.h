@@ -102,10 +102,10 @@ void LoadReportSetWindow(StorageContext& ctx, ReportSettings& settings, ReportSe
 // Applied"; `mn_userbin` checked. A bin size that is not a whole number from 2 to 1440 is
 // refused with kBinSizeRefused and nothing changes; returns false then.
 bool ApplyUserReport(StorageContext& ctx, ReportSettings& settings, const ReportSetState& w,
-                     bool& mn_userbin);
+                     bool& user_defined_report);
 // "Back to Default": `mn_userbin` unchecked, the defaults loaded and saved with User_defined 0,
 // "Default Report Configuration Applied".
-void BackToDefaultReport(StorageContext& ctx, ReportSettings& settings, bool& mn_userbin);
+void BackToDefaultReport(StorageContext& ctx, ReportSettings& settings, bool& user_defined_report);
 // The main window's `mn_userbin` entry: the configuration loaded and saved with the entry's
 // state as User_defined (Frm_reportset is shown afterwards).
 void UserBinEntryChosen(StorageContext& ctx, ReportSettings& settings, bool checked);
