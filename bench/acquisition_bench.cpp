@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
-#include <thread>
 
 #include "core/acquisition/acquisition_engine.h"
 #include "core/acquisition/record_file_io.h"
@@ -22,6 +21,7 @@
 #include "core/storage/project_setup.h"
 #include "sim/instrument.h"
 #include "sim/pty_server.h"
+#include "sim/simulator_host.h"
 
 namespace {
 
@@ -43,9 +43,8 @@ class Rig {
         char tmpl[] = "/tmp/lumivo-acq-bench-XXXXXX";
         if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
         dir_ = tmpl;
-        server_ = std::make_unique<sim::PtyServer>(
-            instrument_, sim::PtyServerOptions{ComLinkPath(dir_, 1), 300});
-        thread_ = std::thread([this] { server_->Run(); });
+        host_ = std::make_unique<sim::SimulatorHost>(
+            sim::SimConfig{}, sim::PtyServerOptions{ComLinkPath(dir_, 1), 300});
         link_ = std::make_unique<DeviceLink>(clock_, dialogs_, TerminalDeviceOpener(dir_));
         link_->ComPortNumber = 1;
         if (CommOpen(link_->ports, 1, "COM1", kInstrumentPortSettings) != 0) {
@@ -65,9 +64,7 @@ class Rig {
         engine_.reset();
         CommClose(link_->ports, 1);
         link_.reset();
-        server_->RequestStop();
-        thread_.join();
-        server_.reset();
+        host_.reset();
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
@@ -79,9 +76,7 @@ class Rig {
 
   private:
     fs::path dir_;
-    sim::Instrument instrument_{sim::SimConfig{}};
-    std::unique_ptr<sim::PtyServer> server_;
-    std::thread thread_;
+    std::unique_ptr<sim::SimulatorHost> host_;
     SystemClock clock_;
     DefaultAnswerDialogs dialogs_;
     LocalFileSystem files_;

@@ -18,13 +18,13 @@
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "core/device/command_set.h"
 #include "core/platform/install_dir.h"
 #include "sim/instrument.h"
 #include "sim/pty_server.h"
+#include "sim/simulator_host.h"
 
 namespace {
 
@@ -43,14 +43,11 @@ class Rig {
         char tmpl[] = "/tmp/lumivo-bench-XXXXXX";
         if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
         dir_ = tmpl;
-        server_ = std::make_unique<sim::PtyServer>(
-            instrument_, sim::PtyServerOptions{ComLinkPath(dir_, 1), 300});
-        thread_ = std::thread([this] { server_->Run(); });
+        host_ = std::make_unique<sim::SimulatorHost>(
+            sim::SimConfig{}, sim::PtyServerOptions{ComLinkPath(dir_, 1), 300});
     }
     ~Rig() {
-        server_->RequestStop();
-        thread_.join();
-        server_.reset();
+        host_.reset();
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
@@ -61,9 +58,7 @@ class Rig {
 
   private:
     fs::path dir_;
-    sim::Instrument instrument_{sim::SimConfig{}};
-    std::unique_ptr<sim::PtyServer> server_;
-    std::thread thread_;
+    std::unique_ptr<sim::SimulatorHost> host_;
 };
 
 Rig& TheRig() {
