@@ -1,7 +1,7 @@
 // The hand-over from the sampling loop to the live displays, and the live side of SignalSource.
 //
 // The sampling loop writes each new row of SampleMatrix and each closed window into the
-// SampleSink it was given, a SampleHandOver and never waits for the displays: the buffer is
+// SampleSink it was given, a SampleHandOver, and never waits for the displays: the buffer is
 // bounded, and when the displays fall behind (a slow frame, a stalled display, a window left
 // closed) the oldest rows and windows are dropped, never the newest. Writing takes a short lock
 // (copying one row, or moving a prepared window in); taking swaps the filled buffers out under the
