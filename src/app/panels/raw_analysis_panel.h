@@ -1,10 +1,10 @@
 // The work behind the report window's raw-data panel (`Frame_run`) and its "Advanced" exports:
 // - RUN (`cmd_runframe`): the acquisition's raw pages re-analysed by the core
-//   (reporting/raw_reanalysis.h) with "Block m/N" in `frmlbl_status`, STOP (`cmd_stopframe`)
+//   (reporting/report/raw_reanalysis.h) with "Block m/N" in `frmlbl_status`, STOP (`cmd_stopframe`)
 //   honoured after the block at hand, the rest of the window locked meanwhile;
 // - "1 file/well Report" (`mncircadian`): the per-channel or per-well text files
-//   (reporting/activity_export.h), then the folder and report2.txt opened;
-// - "Export for R/Python...": activity.csv and metadata.csv (reporting/tidy_export.h).
+//   (reporting/export/activity_export.h), then the folder and report2.txt opened;
+// - "Export for R/Python...": activity.csv and metadata.csv (reporting/export/tidy_export.h).
 // Each takes the window's choices as they stand (through RawAnalysisWindow) and says what it
 // wrote or why it did not.
 #pragma once

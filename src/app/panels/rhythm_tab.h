@@ -1,7 +1,7 @@
 // The report window's "Rhythm and sleep" tab: the circadian and sleep views of the acquisition
 // (actogram, periodogram, activity profile, inactivity bouts) painted from the same shapes the
-// core writes as SVG (reporting/rhythm_chart.h), with the view's long-format table below and the
-// light schedule and notes of the data above it. "Save" writes the picture and table into the
+// core writes as SVG (reporting/rhythm/rhythm_chart.h), with the view's long-format table below and
+// the light schedule and notes of the data above it. "Save" writes the picture and table into the
 // acquisition folder as `lumivo-cli plot` does.
 #pragma once
 

@@ -12,7 +12,7 @@
 // items `txtfolder` (0..4).
 //
 // The handlers only pass the user's choices to the core (offline/acquisition_browser.h and its
-// neighbours, reporting/raw_reanalysis.h) and show what comes back.
+// neighbours, reporting/report/raw_reanalysis.h) and show what comes back.
 #pragma once
 
 #include <QAction>

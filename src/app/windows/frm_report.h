@@ -1,9 +1,9 @@
 // The report window `frm_report` ("Report Output"): the report options for one acquisition
 // folder, the basal choice, "Generate..." and the chart of the last report (group means with
 // standard-error bands over time, the basal line when normalised). The report itself is the
-// core's (reporting/report_run.h); the window copies its controls into a ReportWindowState and
-// back (reporting/report_settings.h). With `chk_autoreport` checked, showing the window makes
-// the report at once and hides it again.
+// core's (reporting/report/report_run.h); the window copies its controls into a ReportWindowState
+// and back (reporting/report/report_settings.h). With `chk_autoreport` checked, showing the window
+// makes the report at once and hides it again.
 //
 // The raw-data panel (`Frame_run`) and the "Advanced" menu are here with their controls; the
 // re-analysis and the exports run in app/panels/raw_analysis_panel.h, which reaches the window

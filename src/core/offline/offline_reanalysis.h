@@ -1,7 +1,7 @@
 // `Cmd_analyze` of the offline browser: the chosen acquisition's raw pages analysed again with
 // the acquisition's own counting method, in the mode chosen in `cmb_modeanalisis` and with the
 // signal-to-noise factor typed in `frmtxt_threshold`, then reported like the report window's
-// RUN (reporting/raw_reanalysis.h does the work, with its "Block m/N" progress and STOP).
+// RUN (reporting/report/raw_reanalysis.h does the work, with its "Block m/N" progress and STOP).
 //
 //   "Mode:0"  re-analyse and write the report; counts.bin keeps the recorded counts.
 //   "Mode:1"  re-analyse, put the new counts into counts.bin (the recorded file is kept as
