@@ -4,7 +4,6 @@
 #include <QUrl>
 #include <algorithm>
 #include <cstdio>
-#include <stdexcept>
 
 #include "app/support/qt_dialogs.h"
 #include "app/windows/frm_report.h"

@@ -1,9 +1,7 @@
-// The start of an acquisition (CmdPlay), the pause and the stop, and the texts they show.
+// The engine's start of an acquisition, its pause and stop, the blank and the quick report.
 #include "core/acquisition/acquisition_engine.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -28,10 +26,6 @@ constexpr int kEventPasses = 10;
 constexpr int kStopFlushPauseMs = 5;
 // Lowest signal-to-noise factor a calibrated start accepts (a lower one becomes 1.8).
 constexpr double kStartSnrFloor = 1.3;
-std::size_t RunRtBuffer(const ProjectSetup& setup) {
-    return static_cast<std::size_t>(
-        std::clamp<std::int16_t>(setup.RT_Buffer, kMinRtBuffer, kMaxRtBuffer));
-}
 
 // The longest a window may plausibly last, for the check of the lapse against what the
 // minute field can hold: twice the line time of its ticks (warm-up reads and slow lines
@@ -169,7 +163,7 @@ void AcquisitionEngine::BeginRunning() {
 
 void AcquisitionEngine::ResetChannelState() {
     SamplingState& s = sampling;
-    s.rt_buffer = RunRtBuffer(ctx_.app.project.Setup);
+    s.rt_buffer = RecordingRtBuffer(ctx_.app.project.Setup);
     s.samples.Reset(s.rt_buffer + 1);
     s.ChannelCounts.fill(0);
     s.ChannelTotals.fill(0);
@@ -205,7 +199,7 @@ bool AcquisitionEngine::PrepareRecording(const StartOptions& options) {
     const ProjectSetup& setup = project.Setup;
 
     // ElapsedMinutes must fit its field until the last window closes.
-    const std::size_t rt_buffer = RunRtBuffer(setup);
+    const std::size_t rt_buffer = RecordingRtBuffer(setup);
     const double window_minutes = LongestWindowMinutes(rt_buffer, options.body_bends);
     if (auto refusal = CheckRecordingLapse(setup.Aq_lapse, window_minutes)) {
         dialogs.MessageBox(*refusal);
@@ -274,8 +268,8 @@ void AcquisitionEngine::LogStart() {
             setup.Name + ", instrument " + InstrumentSerialText(ctx_.link.SerialNumber) + " on " +
             ComPortName(ctx_.link.ComPortNumber) + "; lapse " + std::to_string(setup.Aq_lapse) +
             " min, plate " + setup.Plate_format + ", RT_Buffer " +
-            std::to_string(RunRtBuffer(setup)) + ", method " + std::to_string(setup.DSP_Method) +
-            ", SNR " + c.snr_text + ", raw signals " +
+            std::to_string(RecordingRtBuffer(setup)) + ", method " +
+            std::to_string(setup.DSP_Method) + ", SNR " + c.snr_text + ", raw signals " +
             (SavesRawSignals(setup) ? "saved" : "not saved") + ", body bends " +
             OnOff(state.BodyBendsMode) + ", automatic calibration " +
             OnOff(c.AutoCalibrateOnStart) + ", auto zero " + OnOff(c.AutoZeroOnStart) +
@@ -423,7 +417,7 @@ StartOutcome AcquisitionEngine::StartAcquisition(const StartOptions& options) {
     ctx_.views.display.ShowStatusLine("");
     ctx_.views.display.ShowElapsed(ElapsedTimeText(0), 0.0);
     ctx_.views.display.ShowExpectedEnd(std::nullopt);
-    ClearLiveViews(RunRtBuffer(ctx_.app.project.Setup));
+    ClearLiveViews(RecordingRtBuffer(ctx_.app.project.Setup));
 
     // A calibration or zero that fails at the start ends the run before it records anything:
     // its channels would be recorded with settings or zero levels nobody measured.

@@ -86,8 +86,7 @@ StartOutcome AcquisitionEngine::ResumeAcquisition(const fs::path& folder) {
         return StartOutcome::Refused;
     }
     project.ProjectFolder = ctx_.app.project.ProjectFolder;
-    const std::size_t rt_buffer = static_cast<std::size_t>(
-        std::clamp<std::int16_t>(project.Setup.RT_Buffer, kMinRtBuffer, kMaxRtBuffer));
+    const std::size_t rt_buffer = RecordingRtBuffer(project.Setup);
     ResumedFiles files = PrepareFilesForResume(ctx_.data_files, folder, rt_buffer,
                                                SavesRawSignals(project.Setup), run.body_bends);
     if (!files.error.empty()) {

@@ -5,7 +5,9 @@
 // installation folder's sub-folder "p" + n in five digits.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -64,6 +66,11 @@ inline bool SavesRawSignals(const ProjectSetup& setup) {
 }
 inline void SetSavesRawSignals(ProjectSetup& setup, bool save) {
     setup.Save_real = save ? 1 : 0;
+}
+// The readings per window a recording takes (RT_Buffer, within kMinRtBuffer..kMaxRtBuffer).
+inline std::size_t RecordingRtBuffer(const ProjectSetup& setup) {
+    return static_cast<std::size_t>(
+        std::clamp<std::int16_t>(setup.RT_Buffer, kMinRtBuffer, kMaxRtBuffer));
 }
 
 // ToolMenu[1..6]: Menu1 calibration tools, Menu2 light, Menu3 temperature, Menu4..6 no tool.
