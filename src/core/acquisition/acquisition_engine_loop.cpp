@@ -291,11 +291,13 @@ void AcquisitionEngine::CloseWindow(std::int64_t now) {
 
     Clock& clock = ctx_.link.clock;
     ++s.windows_closed;
+    const std::int32_t recorded_before = s.windows_recorded;
     if (state.RecordingOn) RecordWindow(clock.MonotonicMicros());
     // The displays see the window as it was recorded (the minutes and temperature of its
-    // record).
+    // record); `recorded` only when its records were written.
     if (ctx_.live != nullptr) {
-        ctx_.live->PushWindow(MakeLiveWindow(s, state.RecordingOn, state.RecordingOn));
+        ctx_.live->PushWindow(
+            MakeLiveWindow(s, state.RecordingOn, s.windows_recorded > recorded_before));
     }
     ctx_.views.live.WindowClosed(s.windows_closed, s.SamplePeriod);
     state.LastTickTime = clock.MonotonicMicros();

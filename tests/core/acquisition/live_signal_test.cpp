@@ -219,6 +219,26 @@ TEST(SignalSource, LiveAndRecordedGiveTheSameWindowsOfOneRun) {
     }
 }
 
+// The engine hands every closed window over; one whose records could not be written is not
+// marked recorded, so nothing downstream takes it for a window on disk.
+TEST(SignalSource, AWindowThatCouldNotBeWrittenIsNotHandedOverAsRecorded) {
+    testing::AcquisitionRig rig;
+    SampleHandOver hand_over;
+    rig.sink.forward = &hand_over;
+    ASSERT_EQ(rig.Start("disk full"), StartOutcome::Started);
+    rig.RunWindows(1);
+    rig.file_ops.fail = true;
+    rig.RunWindows(1);
+    rig.file_ops.fail = false;
+    ASSERT_EQ(rig.engine.Sampling().window_write_failures, 1);
+    SampleHandOver::Taken taken;
+    hand_over.Take(taken);
+    ASSERT_EQ(taken.windows.size(), 2u);
+    EXPECT_TRUE(taken.windows[0]->analysed && taken.windows[0]->recorded);
+    EXPECT_TRUE(taken.windows[1]->analysed);
+    EXPECT_FALSE(taken.windows[1]->recorded);
+}
+
 TEST(LiveActivity, GroupMeansCarryTheStandardErrorOfTheirWells) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     ActivityLayout layout;
