@@ -16,7 +16,7 @@ SRC=$(realpath "${1:-$(dirname "$0")/../src}")
 # files at the top of src/app (main.cpp) are the unit "app".
 LEVELS=(
     "core/common"                      # channel counts, COM-port range, rounding
-    "core/platform"                    # the Dialogs and Clock ports; the installation folder
+    "core/platform core/statistics"    # the Dialogs and Clock ports; the installation folder; tests and fits
     "core/storage"                     # the files of the installation and of a project
     "core/device core/analysis core/notify"  # the instrument; the activity maths; notifications
     "core/state"                       # the program-wide state
@@ -24,7 +24,7 @@ LEVELS=(
     "core/acquisition"                 # recording
     "core/reporting/report core/setup" # the report; project operations
     "core/reporting/rhythm"            # the rhythm and sleep views
-    "core/reporting/export"            # the per-well files and the tidy tables
+    "core/reporting/export core/reporting/compare"  # the per-well files, tidy tables; screens
     "core/offline"                     # recorded acquisitions browsed and joined
     "core/startup"                     # the program's start and end
     "sim"                              # the simulated instrument
