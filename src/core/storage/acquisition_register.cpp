@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "core/storage/field_record.h"
+#include "core/storage/well_map.h"
 
 namespace lumivo {
 
@@ -53,6 +54,11 @@ std::string CreateAcquisitionFolder(StorageContext& ctx, int actual_project_numb
     // failure to write the files into it.
     if (!ctx.files.IsFolder(folder)) (void)ctx.files.CreateFolders(folder);
     SaveProjectFiles(ctx, folder, actual_project_number, project);
+    // The plate map goes with the other project files, byte for byte: the acquisition is
+    // analysed with the map it was recorded under, even when the project's changes later.
+    const fs::path wells = WellMapPath(project.ProjectFolder);
+    if (ctx.files.IsFile(wells))
+        ctx.files.WriteFile(WellMapPath(folder), ctx.files.ReadFile(wells));
     WriteAcquisitionRegister(ctx, folder, {experiment_name, description});
     return name;
 }

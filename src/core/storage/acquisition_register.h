@@ -25,9 +25,9 @@ struct AcquisitionRegister {
 std::string AcquisitionFolderName(const LocalDateTime& t);
 
 // Creates (or reuses) project.ProjectFolder/<AcquisitionFolderName(now)>, writes the five
-// project files and subproj.dat into it, and returns the folder name. Names that cannot be
-// stored are refused (StorageError) before anything is created; write failures throw
-// StorageError. project.ProjectFolder is not changed.
+// project files, the plate map (wells.csv) when the project has one, and subproj.dat into it,
+// and returns the folder name. Names that cannot be stored are refused (StorageError) before
+// anything is created; write failures throw StorageError. project.ProjectFolder is not changed.
 std::string CreateAcquisitionFolder(StorageContext& ctx, int actual_project_number,
                                     const ProjectState& project, const LocalDateTime& now,
                                     const std::string& experiment_name,

@@ -94,6 +94,9 @@ TEST(AcquisitionRegister, FolderCopyAndRegisterAreWrittenTogether) {
     ProjectState project;
     project.ProjectFolder = s.dir / "p00002";
     fs::create_directories(project.ProjectFolder);
+    const std::string plate_map =
+        "well,treatment,concentration,unit,role,genotype\nA1,DMSO,,,negative,N2\n";
+    WriteBytes(project.ProjectFolder / "wells.csv", plate_map);
     const LocalDateTime t{2024, 3, 7, 9, 5, 42, 0};
     EXPECT_EQ(AcquisitionFolderName(t), "20240307_0905");
     EXPECT_EQ(CreateAcquisitionFolder(s.ctx, 2, project, t, "Dose, \"B\"", "Plate 1"),
@@ -102,6 +105,7 @@ TEST(AcquisitionRegister, FolderCopyAndRegisterAreWrittenTogether) {
     for (const char* f : {"setup.dat", "status.dat", "threshld.dat", "groups.dat", "chgroup.dat"})
         EXPECT_TRUE(fs::is_regular_file(acq / f)) << f;
     EXPECT_EQ(ReadBytes(acq / "subproj.dat"), "\"Dose, \"\"B\"\"\"\r\n\"Plate 1\"\r\n");
+    EXPECT_EQ(ReadBytes(acq / "wells.csv"), plate_map);  // the plate map goes with them
     EXPECT_EQ(ReadAcquisitionTitle(s.ctx, acq), "Dose, \"B\"");
     EXPECT_EQ(project.ProjectFolder, s.dir / "p00002");
 
