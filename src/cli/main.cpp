@@ -39,6 +39,9 @@ int RunSensorCalibrate(Args& args);  // cmd_factory.cpp
 int RunFactory(Args& args);          // cmd_factory.cpp
 int RunNotify(Args& args);           // cmd_notify.cpp
 int RunPlot(Args& args);             // cmd_plot.cpp
+int RunWells(Args& args);            // cmd_compare.cpp
+int RunStats(Args& args);            // cmd_compare.cpp
+int RunDose(Args& args);             // cmd_compare.cpp
 
 namespace {
 
@@ -66,6 +69,14 @@ const Command kCommands[] = {
      "and saves calvalue.dat.",
      RunCalibrate},
     {"dump", "counts.bin", "Prints the records of a counts file, one line per window.", RunDump},
+    {"dose",
+     "ACQ... --from H --to H [--by treatment] [--normalise none|control] [--model ll4|ll3] "
+     "[--over-time] [--measure mean|total|percent-basal|paralysis] [--basal-from H --basal-to H] "
+     "[--paralysis-percent P] [--bin MIN] [--dead-hours H] [--keep-dead]",
+     "Fits a log-logistic dose-response curve per treatment of the plate map (EC50 with its "
+     "95 % CI, once or per bin with --over-time) over one or several plates, writes dose.csv "
+     "and dose.svg into the first acquisition folder and prints their paths.",
+     RunDose},
     {"export",
      "ACQ_FOLDER (--per channel|well [--time] | --tidy [--per channel|well] [--dead-hours H]) "
      "[--bin MIN]",
@@ -130,6 +141,19 @@ const Command kCommands[] = {
      RunSensorCalibrate},
     {"serial", "--com N",
      "Reads the instrument's serial number and temperature-sensor calibration.", RunSerial},
+    {"stats",
+     "ACQ... --from H --to H [--measure mean|total|percent-basal|paralysis] [--control NAME] "
+     "[--test welch|mann-whitney|anova|welch-anova|kruskal] [--adjust holm|bh|none] [--per-bin] "
+     "[--by dose|treatment|group] [--basal-from H --basal-to H] [--paralysis-percent P] "
+     "[--bin MIN] [--dead-hours H] [--keep-dead]",
+     "Compares the groups of one or several plates (each against the control, or all at once) "
+     "over an interval or per bin, with adjusted p-values, effect sizes and the plates' Z', "
+     "writes stats.csv and stats.svg into the first acquisition folder and prints their paths.",
+     RunStats},
+    {"wells", "PROJECT|ACQ (--import FILE.csv | --export FILE.csv)",
+     "Imports the plate map of what is in each well (treatment, concentration, unit, role and "
+     "the lab's own columns) from a CSV file into wells.csv, or exports it.",
+     RunWells},
     {"zero", "--com N [--snr X] [--quick]",
      "Computes the zero levels of the beams (auto-zero) and prints them.", RunZero},
     {"help", "", "Shows this text.", nullptr},

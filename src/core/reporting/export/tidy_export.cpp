@@ -9,6 +9,7 @@
 #include "core/reporting/report/recording_start.h"
 #include "core/reporting/report/report_output.h"
 #include "core/storage/project_setup.h"
+#include "core/storage/well_map.h"
 
 namespace lumivo::reporting {
 
@@ -85,6 +86,33 @@ std::vector<int> WellChannels(const ReportInputs& inputs, int well) {
     return channels;
 }
 
+// The plate map's columns after the metadata's own: treatment, concentration, unit, role and the
+// lab's columns (a lab column named like one of the metadata's gets "map_" before its name).
+// Nothing when the acquisition has no map, so its tables stay as they were.
+std::string MapColumnsHeader(const WellMap& map) {
+    if (map.empty()) return {};
+    std::string out = ",treatment,concentration,unit,role";
+    const std::string own = std::string(kTidyMetadataHeader) + out + ",";
+    for (const std::string& c : map.extra_columns) {
+        const bool clash = ("," + own).find("," + c + ",") != std::string::npos;
+        out += "," + CsvField(clash ? "map_" + c : c);
+    }
+    return out;
+}
+
+std::string MapColumns(const WellMap& map, const std::string& well) {
+    if (map.empty()) return {};
+    const WellEntry* e = map.Find(well);
+    if (!e) return std::string(4 + map.extra_columns.size(), ',');
+    char number[32] = "";
+    if (e->concentration) std::snprintf(number, sizeof number, "%.10g", *e->concentration);
+    std::string out = "," + CsvField(e->treatment) + "," + number + "," + CsvField(e->unit) + "," +
+                      std::string(WellRoleName(e->role));
+    for (std::size_t k = 0; k < map.extra_columns.size(); ++k)
+        out += "," + CsvField(k < e->extra.size() ? e->extra[k] : std::string());
+    return out;
+}
+
 }  // namespace
 
 std::string IsoDateTimeWithOffset(const LocalDateTime& t, int offset_minutes) {
@@ -135,6 +163,14 @@ TidyExportOutcome ExportTidyTables(StorageContext& ctx, const TidyExportRequest&
                                               : kTidyStatusOk;
     };
 
+    // The plate map's columns join each well's row; a map that cannot be read stops the export
+    // rather than leaving its columns out unsaid.
+    const auto map = ReadWellMap(ctx, folder, a.inputs.well_names, &out.failure);
+    if (!map) {
+        ctx.dialogs.MessageBox(out.failure);
+        return out;
+    }
+
     const PlacedTimes times = PlaceTimes(a, ParseRunLog(ReadEventLog(folder)));
     const std::string& start = times.start;
     const std::string& stop = times.stop;
@@ -165,7 +201,7 @@ TidyExportOutcome ExportTidyTables(StorageContext& ctx, const TidyExportRequest&
     try {
         AtomicFileSink metadata(out.metadata_file);
         AtomicFileSink rows(out.activity_file);
-        std::string text = std::string(kTidyMetadataHeader) + "\n";
+        std::string text = kTidyMetadataHeader + MapColumnsHeader(*map) + "\n";
         for (const TidySubject& s : subjects) {
             std::string channels;
             for (int c : s.channels) channels += (channels.empty() ? "" : " ") + std::to_string(c);
@@ -174,7 +210,8 @@ TidyExportOutcome ExportTidyTables(StorageContext& ctx, const TidyExportRequest&
                     CsvField(a.inputs.plate_format) + "," +
                     CsvField(a.inputs.well_names[static_cast<std::size_t>(s.well)]) + "," +
                     CsvField(GroupText(a.inputs, s.group_channel)) + "," + channels + "," +
-                    status_text(s) + "," + CsvField(times.zone) + "\n";
+                    status_text(s) + "," + CsvField(times.zone) +
+                    MapColumns(*map, a.inputs.well_names[static_cast<std::size_t>(s.well)]) + "\n";
         }
         metadata.Write(text);
         out.ids = subjects.size();

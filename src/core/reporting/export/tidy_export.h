@@ -19,6 +19,10 @@
 //   recording that logged none, the zone of the computer that exported (said so); no commas.
 //   id: "<start_datetime>|<project folder>/<acquisition>|<well>" ("A1.0", well and beam, per
 //   channel), unique across acquisitions so that the tables of several concatenate.
+//   With a plate map (wells.csv) in the acquisition, every row goes on with the well's
+//   treatment,concentration,unit,role and the map's own columns (blank for a well the map does
+//   not name; a map column named like one of the above is written "map_<name>").
+//   A map that cannot be read stops the export with its message.
 //
 // Plain UTF-8, "." decimals, lines ending in LF, a header line and no other preamble; fields
 // with a comma, a quote or a line break are quoted as in RFC 4180. Both files are written to
