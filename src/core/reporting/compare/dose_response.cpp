@@ -310,11 +310,28 @@ ChartScene DoseScene(const DoseResult& result) {
     return scene;
 }
 
+std::optional<DoseResult> ComputeDose(StorageContext& ctx, const DoseRequest& request,
+                                      std::string* failure) {
+    auto screen = ReadScreen(ctx, request.screen, failure);
+    if (!screen) return std::nullopt;
+    return FitDoseCurves(std::move(*screen), request, failure);
+}
+
+// What the user should know of a fit: the data's notes, the fits' and the plates' quality.
+std::vector<std::string> DoseNotes(const DoseResult& result) {
+    std::vector<std::string> notes = result.screen.notes;
+    notes.insert(notes.end(), result.notes.begin(), result.notes.end());
+    for (const PlateQuality& q : result.quality)
+        notes.push_back(result.screen.plates[q.plate].name + ": Z' " + CsvNumber(q.z_prime, 3) +
+                        ", signal window " + CsvNumber(q.signal_window, 3) + " (" +
+                        std::to_string(q.negatives) + " negative, " + std::to_string(q.positives) +
+                        " positive controls)");
+    return notes;
+}
+
 CompareOutcome WriteDose(StorageContext& ctx, const DoseRequest& request) {
     CompareOutcome out;
-    auto screen = ReadScreen(ctx, request.screen, &out.failure);
-    if (!screen) return out;
-    auto result = FitDoseCurves(std::move(*screen), request, &out.failure);
+    auto result = ComputeDose(ctx, request, &out.failure);
     if (!result) return out;
     const auto& folder = request.screen.folders.front();
     out.svg_file = folder / kDosePictureName;
@@ -328,13 +345,7 @@ CompareOutcome WriteDose(StorageContext& ctx, const DoseRequest& request) {
         return out;
     }
     out.written = true;
-    out.notes = result->screen.notes;
-    out.notes.insert(out.notes.end(), result->notes.begin(), result->notes.end());
-    for (const PlateQuality& q : result->quality)
-        out.notes.push_back(result->screen.plates[q.plate].name + ": Z' " +
-                            CsvNumber(q.z_prime, 3) + ", signal window " +
-                            CsvNumber(q.signal_window, 3) + " (" + std::to_string(q.negatives) +
-                            " negative, " + std::to_string(q.positives) + " positive controls)");
+    out.notes = DoseNotes(*result);
     return out;
 }
 
