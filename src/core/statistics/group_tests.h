@@ -8,24 +8,30 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <string_view>
 #include <vector>
 
 namespace lumivo::statistics {
 
+inline constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
+
 struct Summary {
     std::size_t n = 0;
-    double mean, sd, se, median, ci_low, ci_high;  // the CI: mean +- t(0.975, n-1) x se
+    // The sample SD (n - 1); the CI: mean +- t(0.975, n-1) x se. With one value only the mean
+    // and the median are known.
+    double mean = kNoValue, sd = kNoValue, se = kNoValue, median = kNoValue;
+    double ci_low = kNoValue, ci_high = kNoValue;
 };
 Summary Summarise(std::span<const double> values);
 
 struct TestResult {
-    double statistic;  // t, U, F or H
-    double df;         // degrees of freedom (the numerator's for F); NaN when none
-    double df2;        // the denominator's for F; NaN otherwise
-    double p;          // two-sided where that applies
-    bool exact = false;  // Mann-Whitney: the exact distribution rather than the normal one
+    double statistic = kNoValue;  // t, U, F or H
+    double df = kNoValue;         // degrees of freedom (the numerator's for F); NaN when none
+    double df2 = kNoValue;        // the denominator's for F; NaN otherwise
+    double p = kNoValue;          // two-sided where that applies
+    bool exact = false;           // Mann-Whitney: the exact distribution rather than the normal one
 };
 
 // Welch's t-test of a against b: t of mean(a) - mean(b), Welch-Satterthwaite df.
@@ -47,7 +53,7 @@ std::string_view AdjustmentName(Adjustment adjustment);
 std::vector<double> AdjustPValues(std::span<const double> p, Adjustment adjustment);
 
 struct Effect {
-    double value, low, high;  // the estimate and its 95 % CI
+    double value = kNoValue, low = kNoValue, high = kNoValue;  // the estimate and its 95 % CI
 };
 // Hedges' g of a against b (positive when a's mean is larger), with its 95 % CI.
 Effect HedgesG(std::span<const double> a, std::span<const double> b);
