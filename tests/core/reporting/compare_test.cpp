@@ -240,7 +240,9 @@ TEST(Compare, TableHasARowPerComparisonWithTheMapColumnsAndThePlateQuality) {
 
     // Holm over every comparison: each adjusted p is at least its raw p.
     for (const Comparison& c : result->comparisons)
-        if (!std::isnan(c.test.p)) EXPECT_GE(c.p_adjusted, c.test.p - 1e-15);
+        if (!std::isnan(c.test.p)) {
+            EXPECT_GE(c.p_adjusted, c.test.p - 1e-15);
+        }
 
     // The control by treatment name, and one that is not there.
     request.control = "ivermectin";
