@@ -333,6 +333,82 @@ TEST(InstrumentModel, ARhythmAlternatesActiveAndRestingHours) {
     EXPECT_GT(hi - lo, 0.5);
 }
 
+TEST(InstrumentModel, ADoseScalesEachWellsRateFromTheDoseTime) {
+    // 96 wells of four channels at 1 crossing/s each; a dose 2 h after the start leaves well w
+    // the share w / 89 of its rate (well 0 stops, well 89 keeps it); wells 90..95 have no share
+    // and keep their rate. Counted in half-hour steps (event by event) and in two long jumps
+    // (the summarised catch-up, the second one across the dose), with and without a rhythm.
+    struct Case {
+        const char* name;
+        double period_hours;
+        // Seconds at the full rate that the rhythm leaves before the dose (0..2 h) and after it
+        // (2..6 h).
+        double before_s, after_s;
+    };
+    const Case cases[] = {
+        {"no rhythm", 0.0, 2 * 3600.0, 4 * 3600.0},
+        // Active 0..2 h and 4..6 h, resting at half the rate 2..4 h.
+        {"4 h rhythm", 4.0, 2 * 3600.0, 2 * 3600.0 + 0.5 * 2 * 3600.0},
+    };
+    const std::int64_t hour = 3600LL * 1'000'000;
+    SimConfig config;
+    config.channel_well.resize(kChannelCount);
+    for (int c = 0; c < kChannelCount; ++c)
+        config.channel_well[static_cast<std::size_t>(c)] = c / 4;
+    config.well_activity.assign(96, 1.0);
+    config.dose_at_hours = 2.0;
+    for (int w = 0; w < 90; ++w) config.well_dose_share.push_back(w / 89.0);
+    auto share = [&](int w) { return w < 90 ? w / 89.0 : 1.0; };
+    auto well_count = [](Instrument& sim, int w, std::int64_t t) {
+        std::uint64_t n = 0;
+        for (int c = 4 * w; c < 4 * w + 4; ++c) n += sim.CrossingsStarted(c, t);
+        return static_cast<double>(n);
+    };
+    for (const Case& k : cases) {
+        config.rhythm.period_hours = k.period_hours;
+        config.rhythm.active_hours = k.period_hours / 2;
+        config.rhythm.rest_fraction = 0.5;
+        Instrument stepped(config);
+        stepped.AdvanceTo(kStart);
+        std::vector<double> at_dose(96), at_end(96);
+        for (int half = 1; half <= 12; ++half) {
+            for (int w = 0; w < 96; ++w) {
+                const double n = well_count(stepped, w, kStart + half * hour / 2);
+                if (half == 4) at_dose[static_cast<std::size_t>(w)] = n;
+                at_end[static_cast<std::size_t>(w)] = n;
+            }
+        }
+        Instrument jumped(config);
+        jumped.AdvanceTo(kStart);
+        for (int w = 0; w < 96; ++w) (void)well_count(jumped, w, kStart + 3 * hour / 2);
+        for (int w = 0; w < 96; ++w) {
+            const auto i = static_cast<std::size_t>(w);
+            // Poisson counts: 5 standard deviations (the expectation's square root) leave a
+            // chance below 1e-6 per well of a false alarm.
+            const double before = k.before_s;
+            const double after = share(w) * k.after_s;
+            EXPECT_NEAR(at_dose[i], before, 5 * std::sqrt(before)) << k.name << " well " << w;
+            EXPECT_NEAR(at_end[i] - at_dose[i], after, 5 * std::sqrt(after) + 1)
+                << k.name << " well " << w;
+            // The jumps replay 0.5..1.5 h and 5..6 h (both active) event by event and count the
+            // rest by its expectation, each channel to within about one crossing per jump.
+            const double jumped_total = well_count(jumped, w, kStart + 6 * hour);
+            EXPECT_NEAR(jumped_total, before + after, 5 * std::sqrt(3600.0 * (1 + share(w))) + 12)
+                << k.name << " well " << w;
+        }
+        EXPECT_EQ(at_end[0], at_dose[0]) << k.name << ": a share of 0 stops the well";
+    }
+
+    // Shares of 1 change nothing: the same seed gives the same samples as without a dose.
+    SimConfig plain;
+    SimConfig full = plain;
+    full.well_dose_share.assign(kChannelCount, 1.0);
+    Instrument a(plain), b(full);
+    for (std::int64_t t = kStart; t < kStart + 20'000'000; t += 10'000) {
+        ASSERT_EQ(a.Sample(5, t), b.Sample(5, t)) << t;
+    }
+}
+
 TEST(InstrumentModel, TemperatureFollowsTheOutputs) {
     struct Case {
         std::uint8_t mask;
@@ -534,7 +610,11 @@ TEST_F(StoreFile, UnwritableStoreIsReportedNotFatal) {
 }
 
 TEST(InstrumentModel, InvalidConfigurationsAreRefused) {
-    std::vector<SimConfig> bad(11);
+    std::vector<SimConfig> bad(15);
+    bad[11].dose_at_hours = -1.0;
+    bad[12].dose_at_hours = std::nan("");
+    bad[13].well_dose_share = {0.5, 1.5};
+    bad[14].well_dose_share = {-0.1};
     bad[9].faults.blocked_columns = {24};
     bad[10].faults.blocked_rows = {-1};
     bad[0].channel_well.assign(10, 0);
@@ -550,6 +630,12 @@ TEST(InstrumentModel, InvalidConfigurationsAreRefused) {
     bad[8].rhythm.rest_fraction = 1.5;
     for (std::size_t i = 0; i < bad.size(); ++i) {
         EXPECT_THROW(Instrument{bad[i]}, std::invalid_argument) << i;
+    }
+    try {
+        Instrument{bad[13]};
+        ADD_FAILURE() << "a dose share of 1.5 was taken";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "simulator: dose share of well 1 must be 0..1");
     }
 }
 
