@@ -177,11 +177,11 @@ Summary Summarise(std::span<const double> values) {
     if (v.empty()) return s;
     const Moments m = MomentsOf(v);
     s.mean = m.mean;
-    const std::size_t half = v.size() / 2;
-    std::nth_element(v.begin(), v.begin() + std::ssize(v) / 2, v.end());
-    s.median = v[half];
-    if (v.size() % 2 == 0)
-        s.median = (s.median + *std::max_element(v.begin(), v.begin() + std::ssize(v) / 2)) / 2.0;
+    // The middle value, or the mean of the two middle values (the largest of the lower half).
+    const auto half = v.begin() + std::ssize(v) / 2;
+    std::nth_element(v.begin(), half, v.end());
+    s.median = *half;
+    if (v.size() % 2 == 0) s.median = (s.median + *std::max_element(v.begin(), half)) / 2.0;
     if (v.size() < 2) return s;
     s.sd = std::sqrt(m.variance);
     s.se = s.sd / std::sqrt(m.n);

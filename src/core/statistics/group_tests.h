@@ -37,8 +37,9 @@ struct TestResult {
 // Welch's t-test of a against b: t of mean(a) - mean(b), Welch-Satterthwaite df.
 TestResult WelchT(std::span<const double> a, std::span<const double> b);
 // Mann-Whitney U of a against b: U of a (pairs a > b, ties counting one half), two-sided;
-// exact when there are no ties and the samples are small, otherwise the normal approximation
-// with the tie correction and a continuity correction.
+// exact when there are no ties and the samples are small (C(n1 + n2, n1) <= 2^53 and
+// n1 n2 <= 10 000: both up to 25 values, or a few beside many), otherwise the normal
+// approximation with the tie correction and a continuity correction of 1/2.
 TestResult MannWhitney(std::span<const double> a, std::span<const double> b);
 // One-way ANOVA (equal variances), Welch's ANOVA and Kruskal-Wallis H (tie-corrected,
 // chi-square with k - 1 df) over the groups.
@@ -55,10 +56,13 @@ std::vector<double> AdjustPValues(std::span<const double> p, Adjustment adjustme
 struct Effect {
     double value = kNoValue, low = kNoValue, high = kNoValue;  // the estimate and its 95 % CI
 };
-// Hedges' g of a against b (positive when a's mean is larger), with its 95 % CI.
+// Hedges' g of a against b (positive when a's mean is larger): d on the pooled SD times the
+// exact small-sample correction J; its 95 % CI the large-sample one of Hedges & Olkin,
+// g +- z(0.975) sqrt((n1 + n2) / (n1 n2) + g^2 / (2 (n1 + n2))).
 Effect HedgesG(std::span<const double> a, std::span<const double> b);
-// The rank-biserial correlation of the Mann-Whitney comparison of a against b (positive when
-// a tends to be larger), with its 95 % CI.
+// The rank-biserial correlation r = 2 U / (n1 n2) - 1 of the Mann-Whitney comparison of a
+// against b (positive when a tends to be larger); its 95 % CI r +- z(0.975) x 2 sd(U) / (n1 n2)
+// with the tie-corrected SD of U under no difference, cut to [-1, 1].
 Effect RankBiserial(std::span<const double> a, std::span<const double> b);
 
 // Plate quality from the control wells: Z' = 1 - 3 (SDpos + SDneg) / |mean pos - mean neg|, and
