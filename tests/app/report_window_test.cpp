@@ -530,7 +530,7 @@ TEST(ReportWindow, CompareAndDoseTabsShowTheTestsAndTheCurveOfADosePlate) {
         if (minute <= 60 || column == 0) return static_cast<int>(top);
         if (column == 11) return 2;
         const double v = 2.0 + (top - 2.0) / (1.0 + std::pow(concentrations[column] / 1.0, 1.5));
-        return static_cast<int>(std::lround(v + (channel % 3) - 1.0));
+        return static_cast<int>(std::lround(v + static_cast<double>(channel % 3) - 1.0));
     };
     const fs::path folder = r.Acquisition("20260314_0930", "dose plate", 240, count);
     r.files.WriteFile(folder / "wells.csv", DosePlateMap());
@@ -580,7 +580,7 @@ TEST(ReportWindow, CompareAndDoseTabsShowTheTestsAndTheCurveOfADosePlate) {
     EXPECT_EQ(cell("converged"), "TRUE");
     EXPECT_NEAR(std::stod(cell("ec50")), 1.0, 0.1);
     EXPECT_NEAR(std::stod(cell("top")), 100.0, 3.0);  // percent of the vehicle
-    EXPECT_NE(dose->info().find("Z' 20260314_0930"), std::string::npos) << dose->info();
+    EXPECT_NE(dose->info().find("20260314_0930: Z' "), std::string::npos) << dose->info();
     const QImage image = dose->findChild<SceneView*>("scene_view")->grab().toImage();
     int ink = 0;
     for (int y = 0; y < image.height(); y += 3)
