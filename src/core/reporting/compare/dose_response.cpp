@@ -124,8 +124,9 @@ std::optional<DoseResult> FitDoseCurves(Screen screen, const DoseRequest& reques
     }
     if (not_converged > 0)
         result.notes.push_back(std::to_string(not_converged) +
-                               (not_converged == 1 ? " fit did" : " fits did") +
-                               " not converge; their rows give no estimates");
+                               (not_converged == 1 ? " fit was" : " fits were") +
+                               " refused (no dose response, or no convergence); their rows give "
+                               "no estimates and say why");
     if (outside > 0)
         result.notes.push_back(std::to_string(outside) +
                                (outside == 1 ? " EC50 lies" : " EC50s lie") +
@@ -211,7 +212,7 @@ ChartScene DoseScene(const DoseResult& result) {
         for (double d = std::ceil(f.x_lo); d <= f.x_hi + 1e-9; d += 1.0) ticks.push_back(d);
         const std::string unit = result.fits.empty() ? "" : result.fits.front().unit;
         cc::BottomAxis(
-            scene, f, ticks, [](double d) { return cc::Number(std::pow(10.0, d), 3); },
+            scene, f, ticks, [](double d) { return cc::Number(std::pow(10.0, d), 6); },
             "concentration" + (unit.empty() ? "" : " (" + unit + ")") +
                 ", log scale; 0 at the left edge");
         for (const TreatmentFit& tf : result.fits) {
@@ -277,7 +278,7 @@ ChartScene DoseScene(const DoseResult& result) {
                12.0, false, -90.0);
     cc::BottomAxis(
         scene, f, AxisTicks(f.x_lo, f.x_hi, 8), [](double v) { return cc::Number(v, 4); },
-        "hours from the start (bin start)");
+        "hours from the start");
     for (const std::string& t : treatments) {
         const std::string colour = colour_of(t);
         std::vector<ScenePoint> line;
