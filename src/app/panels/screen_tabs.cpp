@@ -45,10 +45,18 @@ ScreenTab::ScreenTab(StorageContext& storage, std::function<fs::path()> folder,
         Hours(this, "Spin_from", 1e5, "The interval starts this many hours after the start");
     Spin_to = Hours(this, "Spin_to", 1e5, "The interval ends here (\"end\": the end of the run)");
     Spin_to->setSpecialValueText("end");
+    Spin_afterpause = Named(new QSpinBox(this), "Spin_afterpause");
+    Spin_afterpause->setRange(0, 10000);
+    Spin_afterpause->setPrefix("after pause ");
+    Spin_afterpause->setSpecialValueText("from the start");
+    Spin_afterpause->setToolTip(
+        "Count the hours from the start of sampling, or from the end of a pause of events.log "
+        "(the pause in which the plate was dosed), on each plate its own");
     auto* interval = new QHBoxLayout;
     interval->addWidget(Spin_from);
     interval->addWidget(new QLabel("to", this));
     interval->addWidget(Spin_to);
+    interval->addWidget(Spin_afterpause);
     grid_->addWidget(new QLabel("Hours:", this), 0, 0);
     grid_->addLayout(interval, 0, 1);
     Cmb_measure = Named(new QComboBox(this), "Cmb_measure");
@@ -153,6 +161,7 @@ ScreenRequest ScreenTab::ScreenPart() const {
     r.bin_minutes = Spin_bin->value();
     r.dead_hours = Spin_deadhours->value();
     r.keep_dead = Chk_keepdead->isChecked();
+    r.after_pause = Spin_afterpause->value();
     return r;
 }
 

@@ -87,6 +87,7 @@ class ScreenTab : public QWidget {
     QGridLayout* grid_;
     QDoubleSpinBox* Spin_from;
     QDoubleSpinBox* Spin_to;
+    QSpinBox* Spin_afterpause;
     QComboBox* Cmb_measure;
     QDoubleSpinBox* Spin_basalfrom;
     QDoubleSpinBox* Spin_basalto;

@@ -154,6 +154,25 @@ TEST(Screen, EndpointsComeFromObservedBinsOnlyAndLeftOutWellsSayWhy) {
             << screen->notes.front();
     }
 
+    // Hour 0 at the end of the dosing pause: the same interval one hour later on the plate.
+    auto shifted = DesignedPlate("plate1", wells, observed, map);
+    shifted.offset_hours = 1.0;
+    ScreenRequest after;
+    after.from_hours = 0.0;
+    after.to_hours = 3.0;
+    after.endpoint = Endpoint::PercentBasal;  // the basal hours: before the pause's end
+    std::string why;
+    const auto moved = BuildScreen({shifted}, after, &why);
+    ASSERT_TRUE(moved) << why;
+    EXPECT_NEAR(moved->wells[1].values[0], 26.8, 1e-12);
+    const RunLog log = ParseRunLog(
+        "2026-03-14 18:30:00  Sampling started\r\n"
+        "2026-03-14 19:30:00  Paused, time counter stopped, at 01:00:00 [0d]\r\n"
+        "2026-03-14 21:30:00  Resumed after a pause of 02:00:00 [0d] (not counted in the "
+        "lapse)\r\n");
+    EXPECT_EQ(PauseEndHours(log, 1), 3.0);
+    EXPECT_EQ(PauseEndHours(log, 2), std::nullopt);
+
     // Refusals name what to do.
     ScreenRequest r;
     r.from_hours = 0.0;
