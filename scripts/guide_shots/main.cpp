@@ -221,6 +221,28 @@ fs::path MakeRawRecording(StorageContext& storage, const GlobalConfig& config,
         });
 }
 
+// A recording of the simulated instrument's animals: each one-minute record counts the crossings
+// every beam saw in its minute, at a steady temperature.
+fs::path WriteSimulatedRecording(StorageContext& storage, const GlobalConfig& config,
+                                 const ProjectState& project, const RecordingPlan& plan,
+                                 const sim::SimConfig& sim_config, double temperature) {
+    sim::Instrument animals(sim_config);
+    constexpr std::int64_t kMinute = 60'000'000;
+    animals.AdvanceTo(kMinute);
+    std::vector<std::uint64_t> before(kBeamChannelCount, 0);
+    return WriteRecording(
+        storage, config, project, plan, [&](const fs::path&, CountsRecord& record) {
+            const std::int64_t until = (record.elapsed_minutes + 1) * kMinute;
+            for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+                const std::uint64_t n = animals.CrossingsStarted(static_cast<int>(c), until);
+                record.values[c] =
+                    static_cast<std::int16_t>(std::min<std::uint64_t>(n - before[c], 4095));
+                before[c] = n;
+            }
+            record.values[kBeamChannelCount] = TemperatureTenths(temperature);
+        });
+}
+
 // Four days of one-minute records from the simulated instrument's day-night rhythm: the animals
 // are active for 12 h of every 24 from 19:00 (nocturnal, under lights on 07:00-19:00), each well
 // with a period of its own within half an hour of a day, and the higher doses less active.
@@ -238,22 +260,8 @@ fs::path MakeRhythmRecording(StorageContext& storage, const GlobalConfig& config
         const int group = project.ChannelGroup[c];
         if (group >= 0 && group <= 3) sim_config.well_activity[c] = rate[group];
     }
-    sim::Instrument animals(sim_config);
-    constexpr std::int64_t kMinute = 60'000'000;
-    animals.AdvanceTo(kMinute);
-    std::vector<std::uint64_t> before(kBeamChannelCount, 0);
     const RecordingPlan plan{{2026, 12, 1, 12, 0, 0, 0}, "Day and night, plate 2", 4 * 1440};
-    return WriteRecording(
-        storage, config, project, plan, [&](const fs::path&, CountsRecord& record) {
-            const std::int64_t until = (record.elapsed_minutes + 1) * kMinute;
-            for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
-                const std::uint64_t n = animals.CrossingsStarted(static_cast<int>(c), until);
-                record.values[c] =
-                    static_cast<std::int16_t>(std::min<std::uint64_t>(n - before[c], 4095));
-                before[c] = n;
-            }
-            record.values[kBeamChannelCount] = TemperatureTenths(25.0);
-        });
+    return WriteSimulatedRecording(storage, config, project, plan, sim_config, 25.0);
 }
 
 // The plate map of the guide's worked example: the vehicle in column 1, the positive control in
@@ -293,22 +301,8 @@ fs::path MakeDoseRecording(StorageContext& storage, const GlobalConfig& config,
         if (e && e->treatment == "Aldicarb" && e->concentration)
             sim_config.well_dose_share[w] = sim::DoseShareAt(aldicarb, *e->concentration);
     }
-    sim::Instrument animals(sim_config);
-    constexpr std::int64_t kMinute = 60'000'000;
-    animals.AdvanceTo(kMinute);
-    std::vector<std::uint64_t> before(kBeamChannelCount, 0);
     const RecordingPlan plan{{2026, 12, 5, 9, 0, 0, 0}, "Levamisole and Aldicarb, plate 1", 720};
-    return WriteRecording(
-        storage, config, project, plan, [&](const fs::path&, CountsRecord& record) {
-            const std::int64_t until = (record.elapsed_minutes + 1) * kMinute;
-            for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
-                const std::uint64_t n = animals.CrossingsStarted(static_cast<int>(c), until);
-                record.values[c] =
-                    static_cast<std::int16_t>(std::min<std::uint64_t>(n - before[c], 4095));
-                before[c] = n;
-            }
-            record.values[kBeamChannelCount] = TemperatureTenths(22.0);
-        });
+    return WriteSimulatedRecording(storage, config, project, plan, sim_config, 22.0);
 }
 
 // The offline browser with the project opened: the eight-hour recording chosen (its summary and

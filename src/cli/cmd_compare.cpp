@@ -51,6 +51,8 @@ ScreenRequest TakeScreen(Args& args, bool allow_per_bin_flag) {
     const auto bin = args.TakeInt("bin", 1, 1440);
     const auto dead_hours = TakeDeadHours(args);
     const auto after_pause = args.TakeInt("after-pause", 1, 10000);
+    const auto basal_acquisition = args.TakeOption("basal-acquisition");
+    if (basal_acquisition) r.basal_folder = AcquisitionFolderArgument(*basal_acquisition);
     r.keep_dead = args.TakeFlag("keep-dead");
     if (after_pause) r.after_pause = static_cast<int>(*after_pause);
     r.per_bin = args.TakeFlag(allow_per_bin_flag ? "per-bin" : "over-time");

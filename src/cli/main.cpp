@@ -72,6 +72,7 @@ const Command kCommands[] = {
     {"dose",
      "ACQ... --from H --to H [--by treatment] [--normalise none|control] [--model ll4|ll3] "
      "[--over-time] [--measure mean|total|percent-basal|paralysis] [--after-pause N] "
+     "[--basal-acquisition ACQ] "
      "[--basal-from H --basal-to H] [--paralysis-percent P] [--bin MIN] [--dead-hours H] "
      "[--keep-dead]",
      "Fits a log-logistic dose-response curve per treatment of the plate map (EC50 with its "
@@ -145,7 +146,8 @@ const Command kCommands[] = {
     {"stats",
      "ACQ... --from H --to H [--measure mean|total|percent-basal|paralysis] [--control NAME] "
      "[--test welch|mann-whitney|anova|welch-anova|kruskal] [--adjust holm|bh|none] [--per-bin] "
-     "[--by dose|treatment|group] [--after-pause N] [--basal-from H --basal-to H] "
+     "[--by dose|treatment|group] [--after-pause N] [--basal-acquisition ACQ] "
+     "[--basal-from H --basal-to H] "
      "[--paralysis-percent P] [--bin MIN] [--dead-hours H] [--keep-dead]",
      "Compares the groups of one or several plates (each against the control, or all at once) "
      "over an interval or per bin, with adjusted p-values, effect sizes and the plates' Z', "

@@ -1,14 +1,8 @@
 #include "app/panels/rhythm_tab.h"
 
-#include <QAbstractTableModel>
 #include <QApplication>
-#include <QFontMetricsF>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QHeaderView>
-#include <QPainter>
-#include <QPainterPath>
-#include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -114,24 +108,7 @@ RhythmTab::RhythmTab(StorageContext& storage, std::function<fs::path()> folder, 
     grid->setColumnStretch(7, 1);
     outer->addLayout(grid);
 
-    lbl_info_ = Named(new QLabel(this), "lbl_rhythminfo");
-    lbl_info_->setWordWrap(true);
-    lbl_info_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    outer->addWidget(lbl_info_);
-
-    auto* split = new QSplitter(Qt::Vertical, this);
-    scene_view_ = Named(new SceneView(split), "scene_view");
-    table_ = Named(new QTableView(split), "tbl_rhythm");
-    model_ = new CsvTableModel(table_);
-    table_->setModel(model_);
-    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    table_->verticalHeader()->setDefaultSectionSize(20);
-    split->addWidget(scene_view_);
-    split->addWidget(table_);
-    // The chart takes most of the height: its pictures hold up to a dozen small charts.
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 1);
-    outer->addWidget(split, 1);
+    pane_ = std::make_unique<ViewPane>(this, outer, "lbl_rhythminfo", "tbl_rhythm");
 
     connect(Cmd_show, &QPushButton::clicked, this, [this] { Cmd_show_Click(); });
     connect(Cmd_save, &QPushButton::clicked, this, &RhythmTab::Cmd_save_Click);
@@ -198,10 +175,7 @@ bool RhythmTab::Cmd_show_Click() {
     QApplication::restoreOverrideCursor();
     if (!plot) {
         // An empty reason: a message has said it.
-        lbl_info_->setText(
-            ToQ("Nothing to show: " + (failure.empty() ? "see the message" : failure)));
-        scene_view_->SetScene({});
-        model_->SetCsv({});
+        pane_->Clear("Nothing to show: " + (failure.empty() ? "see the message" : failure));
         return false;
     }
     if (request.folder != series_folder_) {
@@ -210,38 +184,20 @@ bool RhythmTab::Cmd_show_Click() {
     }
     std::string info = "Light: " + plot->data.light.description + ".";
     for (const std::string& note : PlotNotes(plot->data, request)) info += " " + note + ".";
-    lbl_info_->setText(ToQ(info));
-    scene_view_->SetScene(plot->view.scene);
-    model_->SetCsv(plot->view.table);
+    pane_->Show(plot->view.scene, plot->view.table, info);
     return true;
 }
 
 void RhythmTab::Cmd_save_Click() {
     const PlotOutcome out = WritePlot(storage_, Request());
-    if (!out.written) {
-        lbl_info_->setText(ToQ("Not written: " + out.failure));
-        return;
-    }
-    const bool opened = open_file && open_file(out.svg_file);
-    lbl_info_->setText(ToQ("Written: " + out.svg_file.string() + " and " +
-                           out.csv_file.filename().string() +
-                           (opened ? " (opened)" : " (no application could open it)")));
+    const bool opened = out.written && open_file && open_file(out.svg_file);
+    pane_->ShowWritten(out.written, out.failure, out.svg_file, out.csv_file, opened);
 }
 
 void RhythmTab::FolderChanged() {
     series_folder_.clear();
-    scene_view_->SetScene({});
-    model_->SetCsv({});
-    lbl_info_->clear();
+    pane_->Clear();
     if (isVisible()) Cmd_show_Click();
-}
-
-const std::vector<std::string>& RhythmTab::table_header() const {
-    return model_->header();
-}
-
-std::size_t RhythmTab::table_rows() const {
-    return static_cast<std::size_t>(model_->rowCount());
 }
 
 void RhythmTab::showEvent(QShowEvent* event) {

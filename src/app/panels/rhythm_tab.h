@@ -49,10 +49,10 @@ class RhythmTab : public QWidget {
     // The request the controls make.
     reporting::PlotRequest Request() const;
     // What is shown: the scene, the table's header and row count, the info line.
-    const reporting::ChartScene& scene() const { return scene_view_->scene(); }
-    const std::vector<std::string>& table_header() const;
-    std::size_t table_rows() const;
-    std::string info() const { return lbl_info_->text().toStdString(); }
+    const reporting::ChartScene& scene() const { return pane_->scene(); }
+    const std::vector<std::string>& table_header() const { return pane_->table_header(); }
+    std::size_t table_rows() const { return pane_->table_rows(); }
+    std::string info() const { return pane_->info(); }
 
     // Controls, for the window's tests.
     QComboBox* view_box() const { return Cmb_view; }
@@ -82,10 +82,7 @@ class RhythmTab : public QWidget {
     QCheckBox* Chk_keepdead;
     QPushButton* Cmd_show;
     QPushButton* Cmd_save;
-    QLabel* lbl_info_;
-    SceneView* scene_view_;
-    QTableView* table_;
-    CsvTableModel* model_;
+    std::unique_ptr<ViewPane> pane_;
 };
 
 }  // namespace lumivo::app

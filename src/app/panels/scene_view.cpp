@@ -1,8 +1,13 @@
 #include "app/panels/scene_view.h"
 
 #include <QFontMetricsF>
+#include <QHeaderView>
 #include <QPainter>
+#include <QSplitter>
 #include <algorithm>
+
+#include "app/support/qt_dialogs.h"
+#include "app/support/widget_helpers.h"
 
 namespace lumivo::app {
 
@@ -166,6 +171,54 @@ QVariant CsvTableModel::headerData(int section, Qt::Orientation o, int role) con
     if (o == Qt::Vertical) return section + 1;
     const auto col = static_cast<std::size_t>(section);
     return col < header_.size() ? QString::fromStdString(header_[col]) : QString();
+}
+
+ViewPane::ViewPane(QWidget* owner, QVBoxLayout* layout, const char* info_name,
+                   const char* table_name) {
+    info_ = Named(new QLabel(owner), info_name);
+    info_->setWordWrap(true);
+    info_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(info_);
+    auto* split = new QSplitter(Qt::Vertical, owner);
+    scene_view_ = Named(new SceneView(split), "scene_view");
+    table_ = Named(new QTableView(split), table_name);
+    model_ = new CsvTableModel(table_);
+    table_->setModel(model_);
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table_->verticalHeader()->setDefaultSectionSize(20);
+    split->addWidget(scene_view_);
+    split->addWidget(table_);
+    // The picture takes most of the height: it can hold a dozen small charts.
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 1);
+    layout->addWidget(split, 1);
+}
+
+void ViewPane::Show(ChartScene scene, const std::string& table, const std::string& info) {
+    info_->setText(ToQ(info));
+    scene_view_->SetScene(std::move(scene));
+    model_->SetCsv(table);
+}
+
+void ViewPane::Clear(const std::string& info) {
+    scene_view_->SetScene({});
+    model_->SetCsv({});
+    info_->setText(ToQ(info));
+}
+
+void ViewPane::SetInfo(const std::string& info) {
+    info_->setText(ToQ(info));
+}
+
+void ViewPane::ShowWritten(bool written, const std::string& failure,
+                           const std::filesystem::path& svg, const std::filesystem::path& csv,
+                           bool opened) {
+    if (!written) {
+        SetInfo("Not written: " + failure);
+        return;
+    }
+    SetInfo("Written: " + svg.string() + " and " + csv.filename().string() +
+            (opened ? " (opened)" : " (no application could open it)"));
 }
 
 }  // namespace lumivo::app

@@ -3,7 +3,11 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QLabel>
+#include <QTableView>
+#include <QVBoxLayout>
 #include <QWidget>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -42,6 +46,32 @@ class CsvTableModel final : public QAbstractTableModel {
   private:
     std::vector<std::string> header_;
     std::vector<std::vector<std::string>> rows_;
+};
+
+// The lower part of an analysis tab: an info line, and below it the picture over its table in
+// a splitter that gives the picture most of the height. Its widgets are the owner's children.
+class ViewPane final {
+  public:
+    ViewPane(QWidget* owner, QVBoxLayout* layout, const char* info_name, const char* table_name);
+
+    void Show(reporting::ChartScene scene, const std::string& table, const std::string& info);
+    // Nothing shown, the info line saying `info`.
+    void Clear(const std::string& info = {});
+    void SetInfo(const std::string& info);
+    // What "Save" did: "Written: <picture> and <table> (opened)", or "Not written: <why>".
+    void ShowWritten(bool written, const std::string& failure, const std::filesystem::path& svg,
+                     const std::filesystem::path& csv, bool opened);
+
+    const reporting::ChartScene& scene() const { return scene_view_->scene(); }
+    const std::vector<std::string>& table_header() const { return model_->header(); }
+    std::size_t table_rows() const { return static_cast<std::size_t>(model_->rowCount()); }
+    std::string info() const { return info_->text().toStdString(); }
+
+  private:
+    QLabel* info_;
+    SceneView* scene_view_;
+    QTableView* table_;
+    CsvTableModel* model_;
 };
 
 }  // namespace lumivo::app

@@ -2,8 +2,6 @@
 
 #include <QApplication>
 #include <QHBoxLayout>
-#include <QHeaderView>
-#include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -116,22 +114,7 @@ ScreenTab::ScreenTab(StorageContext& storage, std::function<fs::path()> folder,
     grid_->setColumnStretch(7, 1);
     outer->addLayout(grid_);
 
-    lbl_info_ = Named(new QLabel(this), "lbl_screeninfo");
-    lbl_info_->setWordWrap(true);
-    lbl_info_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    outer->addWidget(lbl_info_);
-    auto* split = new QSplitter(Qt::Vertical, this);
-    scene_view_ = Named(new SceneView(split), "scene_view");
-    table_ = Named(new QTableView(split), "tbl_screen");
-    model_ = new CsvTableModel(table_);
-    table_->setModel(model_);
-    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    table_->verticalHeader()->setDefaultSectionSize(20);
-    split->addWidget(scene_view_);
-    split->addWidget(table_);
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 1);
-    outer->addWidget(split, 1);
+    pane_ = std::make_unique<ViewPane>(this, outer, "lbl_screeninfo", "tbl_screen");
 
     connect(Cmd_show, &QPushButton::clicked, this, [this] { Cmd_show_Click(); });
     connect(Cmd_save, &QPushButton::clicked, this, &ScreenTab::Cmd_save_Click);
@@ -183,41 +166,28 @@ bool ScreenTab::Cmd_show_Click() {
     QApplication::restoreOverrideCursor();
     shown_folder_ = folder_();
     if (!shown) {
-        lbl_info_->setText(
-            ToQ("Nothing to show: " + (failure.empty() ? "see the message" : failure)));
-        scene_view_->SetScene({});
-        model_->SetCsv({});
+        pane_->Clear("Nothing to show: " + (failure.empty() ? "see the message" : failure));
         return false;
     }
     std::string info;
     for (const std::string& note : shown->notes) info += (info.empty() ? "" : " ") + note + ".";
-    lbl_info_->setText(
-        ToQ(info.empty() ? std::string("Every well of the map has its values.") : info));
     GroupsKnown(shown->groups);
-    scene_view_->SetScene(shown->scene);
-    model_->SetCsv(shown->table);
+    pane_->Show(shown->scene, shown->table,
+                info.empty() ? std::string("Every well of the map has its values.") : info);
     return true;
 }
 
 void ScreenTab::Cmd_save_Click() {
     const CompareOutcome out = Write();
-    if (!out.written) {
-        lbl_info_->setText(ToQ("Not written: " + out.failure));
-        return;
-    }
-    const bool opened = open_file && open_file(out.svg_file);
-    lbl_info_->setText(ToQ("Written: " + out.svg_file.string() + " and " +
-                           out.csv_file.filename().string() +
-                           (opened ? " (opened)" : " (no application could open it)")));
+    const bool opened = out.written && open_file && open_file(out.svg_file);
+    pane_->ShowWritten(out.written, out.failure, out.svg_file, out.csv_file, opened);
 }
 
 void ScreenTab::FolderChanged() {
     more_plates_.clear();
     shown_folder_.clear();
     lbl_plates_->setText(ToQ(folder_().filename().string()));
-    scene_view_->SetScene({});
-    model_->SetCsv({});
-    lbl_info_->clear();
+    pane_->Clear();
     if (isVisible()) Cmd_show_Click();
 }
 

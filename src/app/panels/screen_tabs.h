@@ -17,6 +17,7 @@
 #include <QWidget>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,10 +52,10 @@ class ScreenTab : public QWidget {
     std::function<std::vector<std::filesystem::path>()> choose_plates;
 
     reporting::ScreenRequest ScreenPart() const;
-    const reporting::ChartScene& scene() const { return scene_view_->scene(); }
-    const std::vector<std::string>& table_header() const { return model_->header(); }
-    std::size_t table_rows() const { return static_cast<std::size_t>(model_->rowCount()); }
-    std::string info() const { return lbl_info_->text().toStdString(); }
+    const reporting::ChartScene& scene() const { return pane_->scene(); }
+    const std::vector<std::string>& table_header() const { return pane_->table_header(); }
+    std::size_t table_rows() const { return pane_->table_rows(); }
+    std::string info() const { return pane_->info(); }
 
     QDoubleSpinBox* from_box() const { return Spin_from; }
     QDoubleSpinBox* to_box() const { return Spin_to; }
@@ -99,10 +100,7 @@ class ScreenTab : public QWidget {
     QPushButton* Cmd_addplates;
     QPushButton* Cmd_show;
     QPushButton* Cmd_save;
-    QLabel* lbl_info_;
-    SceneView* scene_view_;
-    QTableView* table_;
-    CsvTableModel* model_;
+    std::unique_ptr<ViewPane> pane_;
 };
 
 class CompareTab final : public ScreenTab {

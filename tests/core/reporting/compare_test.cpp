@@ -171,6 +171,22 @@ TEST(Screen, EndpointsComeFromObservedBinsOnlyAndLeftOutWellsSayWhy) {
         "2026-03-14 21:30:00  Resumed after a pause of 02:00:00 [0d] (not counted in the "
         "lapse)\r\n");
     EXPECT_EQ(PauseEndHours(log, 1), 3.0);
+
+    // A basal acquisition of the plate: each well's basal mean is its whole recording's (B1:
+    // 5 a bin there, so 13.4 / 5 x 100 %).
+    auto with_basal = DesignedPlate("plate1", wells, observed, map);
+    with_basal.basal =
+        DesignedPlate(
+            "basal",
+            {{"A1", {10, 10}}, {"B1", {5, 5}}, {"C1", {0, 0}}, {"D1", {1, 1}}, {"E1", {5, 5}}},
+            {1, 1}, {})
+            .data;
+    after.from_hours = 1.0;
+    after.to_hours = 4.0;
+    const auto basal_plate = BuildScreen({with_basal}, after, &why);
+    ASSERT_TRUE(basal_plate) << why;
+    EXPECT_NEAR(basal_plate->wells[1].values[0], 2.68 / 5.0 * 100.0, 1e-12);
+    EXPECT_NEAR(basal_plate->wells[0].values[0], 100.0, 1e-12);
     EXPECT_EQ(PauseEndHours(log, 2), std::nullopt);
 
     // Refusals name what to do.
@@ -249,6 +265,8 @@ TEST(Compare, TableHasARowPerComparisonWithTheMapColumnsAndThePlateQuality) {
     EXPECT_EQ(Cell(lines, 1, "group"), "Levamisole 0.1 uM");
     EXPECT_EQ(Cell(lines, 1, "n"), "4");  // two wells on each of two plates
     EXPECT_EQ(Cell(lines, 1, "replicate"), "1/2");
+    EXPECT_EQ(Cell(lines, 1, "plate"), "plate1/plate2");
+    EXPECT_EQ(Cell(lines, 10, "plate"), "plate2");  // the second plate's quality
     EXPECT_EQ(Cell(lines, 1, "treatment"), "Levamisole");
     EXPECT_EQ(Cell(lines, 1, "role"), "sample");
     EXPECT_EQ(Cell(lines, 8, "group"), "Ivermectin 10 uM");

@@ -208,7 +208,7 @@ std::optional<StatsResult> CompareGroups(Screen screen, const StatsRequest& requ
 
 std::string StatsTable(const StatsResult& result) {
     const Screen& s = result.screen;
-    std::vector<std::string> columns = {"treatment", "concentration", "unit", "role"};
+    std::vector<std::string> columns = {"plate", "treatment", "concentration", "unit", "role"};
     columns.insert(columns.end(), s.extra_columns.begin(), s.extra_columns.end());
     std::string out =
         "group,control,n,mean,test,statistic,p,p_adjusted,effect,effect_low,effect_high,sd,se,"
@@ -249,7 +249,8 @@ std::string StatsTable(const StatsResult& result) {
                ",NA,NA," + Field(q.signal_window) + ",NA,NA,NA,NA,NA,NA,NA,NA,NA,NA,NA,NA," +
                measure + "," + Field(s.request.from_hours) + "," + Field(s.request.to_hours) +
                ",NA," + adjust;
-        for (std::size_t k = 0; k < columns.size(); ++k) out += ",NA";
+        out += "," + CsvField(s.plates[q.plate].name);
+        for (std::size_t k = 1; k < columns.size(); ++k) out += ",NA";
         out += "\r\n";
     }
     return out;
@@ -398,24 +399,33 @@ std::optional<StatsResult> ComputeStats(StorageContext& ctx, const StatsRequest&
     return CompareGroups(std::move(*screen), request, failure);
 }
 
-CompareOutcome WriteStats(StorageContext& ctx, const StatsRequest& request) {
+CompareOutcome WriteViewFiles(StorageContext& ctx, const std::filesystem::path& folder,
+                              const char* svg_name, const ChartScene& scene, const char* csv_name,
+                              std::string table, const std::string& what,
+                              std::vector<std::string> notes) {
     CompareOutcome out;
-    auto result = ComputeStats(ctx, request, &out.failure);
-    if (!result) return out;
-    const auto& folder = request.screen.folders.front();
-    out.svg_file = folder / kStatsPictureName;
-    out.csv_file = folder / kStatsTableName;
+    out.svg_file = folder / svg_name;
+    out.csv_file = folder / csv_name;
     try {
-        const FileContent files[] = {{out.svg_file, RenderSceneSvg(StatsScene(*result))},
-                                     {out.csv_file, StatsTable(*result)}};
+        const FileContent files[] = {{out.svg_file, RenderSceneSvg(scene)},
+                                     {out.csv_file, std::move(table)}};
         ctx.files.WriteFiles(files);
     } catch (const std::exception& e) {
-        out.failure = std::string("the comparison could not be written: ") + e.what();
+        out.failure = what + " could not be written: " + e.what();
         return out;
     }
     out.written = true;
-    out.notes = StatsNotes(*result);
+    out.notes = std::move(notes);
     return out;
+}
+
+CompareOutcome WriteStats(StorageContext& ctx, const StatsRequest& request) {
+    CompareOutcome out;
+    const auto result = ComputeStats(ctx, request, &out.failure);
+    if (!result) return out;
+    return WriteViewFiles(ctx, request.screen.folders.front(), kStatsPictureName,
+                          StatsScene(*result), kStatsTableName, StatsTable(*result),
+                          "the comparison", StatsNotes(*result));
 }
 
 }  // namespace lumivo::reporting

@@ -7,7 +7,9 @@
 // stats.csv (long format, CR LF, "NA" where there is no value), one row per comparison:
 //   group,control,n,mean,test,statistic,p,p_adjusted,effect,effect_low,effect_high,
 //   sd,se,median,ci_low,ci_high,control_n,control_mean,df,exact,significance,measure,
-//   from_h,to_h,bin_start_h,adjust,treatment,concentration,unit,role[,the map's own columns]
+//   from_h,to_h,bin_start_h,adjust,plate,treatment,concentration,unit,role[,the map's own columns]
+// (plate: the acquisitions whose wells a group pools, "/" between them; a map column whose
+// values differ between the group's wells holds them all, "/" between them).
 // An all-groups test has the group "all" and no control; the plate quality of each plate is a
 // row with the test "z-prime": group the plate, statistic Z', effect the signal window.
 #pragma once
@@ -92,6 +94,12 @@ std::vector<std::string> StatsNotes(const StatsResult& result);
 // Reads the acquisitions and compares (what the window's tab shows); nullopt with the reason.
 std::optional<StatsResult> ComputeStats(StorageContext& ctx, const StatsRequest& request,
                                         std::string* failure);
+// Writes a picture and its table into `folder` as `svg_name` and `csv_name`, both or neither;
+// `what` names the view in the failure ("the comparison").
+CompareOutcome WriteViewFiles(StorageContext& ctx, const std::filesystem::path& folder,
+                              const char* svg_name, const ChartScene& scene, const char* csv_name,
+                              std::string table, const std::string& what,
+                              std::vector<std::string> notes);
 // Reads the acquisitions, compares and writes stats.csv and stats.svg into the first folder.
 CompareOutcome WriteStats(StorageContext& ctx, const StatsRequest& request);
 

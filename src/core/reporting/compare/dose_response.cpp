@@ -97,6 +97,9 @@ std::optional<DoseResult> FitDoseCurves(Screen screen, const DoseRequest& reques
                 }
                 if (std::isnan(v)) continue;
                 if (tf.unit.empty()) tf.unit = w.entry.unit;
+                const std::string& plate = screen.plates[w.plate].name;
+                if (("/" + tf.plates + "/").find("/" + plate + "/") == std::string::npos)
+                    tf.plates += (tf.plates.empty() ? "" : "/") + plate;
                 tf.points.push_back({*w.entry.concentration, v});
                 if (*w.entry.concentration > 0.0) concentrations.insert(*w.entry.concentration);
             }
@@ -140,7 +143,7 @@ std::string DoseTable(const DoseResult& result) {
     const Screen& s = result.screen;
     std::string out =
         "treatment,n,bottom,top,hill,ec50,ec50_low,ec50_high,r2,converged,unit,concentrations,"
-        "residual_se,ec50_in_range,model,normalise,measure,from_h,to_h,bin_start_h,note\r\n";
+        "residual_se,ec50_in_range,model,normalise,measure,from_h,to_h,bin_start_h,plate,note\r\n";
     const std::string tail = "," + std::string(statistics::DoseModelName(result.request.model)) +
                              "," + std::string(DoseNormaliseName(result.request.normalise)) + "," +
                              std::string(EndpointName(s.request.endpoint));
@@ -156,7 +159,7 @@ std::string DoseTable(const DoseResult& result) {
                est(f.residual_se) + "," + (ok ? Bool(f.ec50_in_range) : std::string("NA")) + tail +
                "," + CsvNumber(bin.start_hours, 6) + "," + CsvNumber(bin.end_hours, 6) + "," +
                (s.request.per_bin ? CsvNumber(bin.start_hours, 6) : std::string("NA")) + "," +
-               CsvField(tf.note) + "\r\n";
+               CsvField(tf.plates) + "," + CsvField(tf.note) + "\r\n";
     }
     return out;
 }
@@ -332,22 +335,11 @@ std::vector<std::string> DoseNotes(const DoseResult& result) {
 
 CompareOutcome WriteDose(StorageContext& ctx, const DoseRequest& request) {
     CompareOutcome out;
-    auto result = ComputeDose(ctx, request, &out.failure);
+    const auto result = ComputeDose(ctx, request, &out.failure);
     if (!result) return out;
-    const auto& folder = request.screen.folders.front();
-    out.svg_file = folder / kDosePictureName;
-    out.csv_file = folder / kDoseTableName;
-    try {
-        const FileContent files[] = {{out.svg_file, RenderSceneSvg(DoseScene(*result))},
-                                     {out.csv_file, DoseTable(*result)}};
-        ctx.files.WriteFiles(files);
-    } catch (const std::exception& e) {
-        out.failure = std::string("the dose-response could not be written: ") + e.what();
-        return out;
-    }
-    out.written = true;
-    out.notes = DoseNotes(*result);
-    return out;
+    return WriteViewFiles(ctx, request.screen.folders.front(), kDosePictureName, DoseScene(*result),
+                          kDoseTableName, DoseTable(*result), "the dose-response",
+                          DoseNotes(*result));
 }
 
 }  // namespace lumivo::reporting

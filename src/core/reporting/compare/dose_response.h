@@ -5,7 +5,8 @@
 //
 // dose.csv (long format, CR LF, "NA" where there is no value), one row per treatment (and bin):
 //   treatment,n,bottom,top,hill,ec50,ec50_low,ec50_high,r2,converged,unit,concentrations,
-//   residual_se,ec50_in_range,model,normalise,measure,from_h,to_h,bin_start_h,note
+//   residual_se,ec50_in_range,model,normalise,measure,from_h,to_h,bin_start_h,plate,note
+// (plate: the acquisitions whose wells the fit pools, "/" between them).
 // A fit that did not converge has no estimates and says why in `note`; an EC50 outside the
 // tested concentrations is given with ec50_in_range FALSE and a note.
 #pragma once
@@ -40,6 +41,7 @@ struct DoseRequest {
 struct TreatmentFit {
     std::size_t bin = 0;
     std::string treatment, unit;
+    std::string plates;  // the acquisitions of its points, "/" between them
     std::vector<statistics::DosePoint> points;
     statistics::DoseFit fit;
     std::string note;

@@ -145,6 +145,7 @@ std::vector<double> Screen::Values(std::size_t group, std::size_t bin) const {
 }
 
 std::string Screen::Column(const ScreenWell& well, std::string_view column) const {
+    if (column == "plate") return plates[well.plate].name;
     if (column == "treatment") return well.entry.treatment;
     if (column == "concentration") return ConcentrationText(well.entry.concentration);
     if (column == "unit") return well.entry.unit;
@@ -198,7 +199,9 @@ std::optional<Screen> BuildScreen(std::vector<ScreenPlate> plates, const ScreenR
                     CsvNumber(*r.basal_to_hours) +
                     " h is empty; --basal-to must lie after "
                     "--basal-from");
-    if (needs_basal && !basal_given && !(r.from_hours > 0.0) &&
+    const bool basal_plates = std::all_of(plates.begin(), plates.end(),
+                                          [](const ScreenPlate& p) { return p.basal.has_value(); });
+    if (needs_basal && !basal_given && !basal_plates && !(r.from_hours > 0.0) &&
         std::all_of(plates.begin(), plates.end(),
                     [](const ScreenPlate& p) { return p.offset_hours <= 0.0; }))
         return fail(std::string(EndpointName(r.endpoint)) +
@@ -239,8 +242,16 @@ std::optional<Screen> BuildScreen(std::vector<ScreenPlate> plates, const ScreenR
         const RhythmData& data = plate.data;
         const double shift = plate.offset_hours;
         // The basal interval on this plate's clock: as given, or up to the interval's start.
+        // A basal acquisition gives its whole recording unless basal hours were given.
+        const RhythmData& basal_data = plate.basal ? *plate.basal : data;
         const double basal_from = basal_given ? *r.basal_from_hours : 0.0;
-        const double basal_to = basal_given ? *r.basal_to_hours : r.from_hours + shift;
+        const double basal_to = basal_given   ? *r.basal_to_hours
+                                : plate.basal ? plate.basal->run_minutes / 60.0
+                                              : r.from_hours + shift;
+        if (plate.basal && plate.basal->wells.size() != data.wells.size())
+            return fail("the basal acquisition has " + std::to_string(plate.basal->wells.size()) +
+                        " wells and " + plate.name + " " + std::to_string(data.wells.size()) +
+                        "; choose a basal acquisition of the same plate format");
         std::map<std::string, int> left_out;
         std::size_t unobserved = 0, bins_in = 0;
         {
@@ -280,7 +291,7 @@ std::optional<Screen> BuildScreen(std::vector<ScreenPlate> plates, const ScreenR
                 sw.left_out = "dead";
 
             double basal = kNaN;
-            if (needs_basal) basal = Observe(data, w, basal_from, basal_to).mean;
+            if (needs_basal) basal = Observe(basal_data, w, basal_from, basal_to).mean;
             for (const ScreenBin& b : screen.bins) {
                 const Observed o = Observe(data, w, b.start_hours + shift, b.end_hours + shift);
                 double v = kNaN;
@@ -411,7 +422,20 @@ std::optional<Screen> ReadScreen(StorageContext& ctx, const ScreenRequest& reque
             return fail(reason +
                         " (correct wells.csv in the acquisition folder, or import "
                         "a corrected map with \"lumivo-cli wells ACQ --import\")");
-        ScreenPlate plate{folder, folder.filename().string(), std::move(*data), std::move(*map)};
+        ScreenPlate plate;
+        plate.folder = folder;
+        plate.name = folder.filename().string();
+        plate.data = std::move(*data);
+        plate.map = std::move(*map);
+        if (!request.basal_folder.empty()) {
+            const fs::path basal_counts = request.basal_folder / "counts.bin";
+            if (!ctx.files.IsFile(basal_counts))
+                return fail(ActivityFileNotFoundText(ctx.files, basal_counts));
+            const auto basal_source = ReadRhythmSource(ctx, request.basal_folder, &reason);
+            if (!basal_source) return fail(reason);
+            plate.basal = BuildRhythmData(*basal_source, options, &reason);
+            if (!plate.basal) return fail(basal_counts.string() + ": " + reason);
+        }
         if (request.after_pause > 0) {
             const auto end = PauseEndHours(source->log, request.after_pause);
             if (!end)

@@ -57,6 +57,10 @@ struct ScreenRequest {
                                        // treatment with one that has none, else group
     double dead_hours = kDefaultDeadHours;
     bool keep_dead = false;
+    // The basal acquisition of percent-basal and paralysis (the plate recorded before the
+    // treatment, as the report's basal normalisation takes it): each well's basal mean is its
+    // mean over that recording (over the basal hours when given). Empty: the plate's own hours.
+    std::filesystem::path basal_folder;
     // With N > 0 the interval's hours count from the end of the N-th pause events.log holds
     // (the pause that marked the dosing), on each plate its own; the basal interval, when not
     // given, runs from the start of sampling to the interval's start.
@@ -89,7 +93,8 @@ struct ScreenPlate {
     std::string name;  // the folder's name, "20260301_0900"
     RhythmData data;
     WellMap map;
-    double offset_hours = 0.0;  // where the request's hour 0 lies on this plate's clock
+    double offset_hours = 0.0;        // where the request's hour 0 lies on this plate's clock
+    std::optional<RhythmData> basal;  // the basal acquisition's activity, when one was given
 };
 
 struct ScreenBin {
@@ -108,7 +113,8 @@ struct Screen {
 
     // The values of a group at bin k, NaN left out.
     std::vector<double> Values(std::size_t group, std::size_t bin) const;
-    // A map column of a well: "treatment", "concentration", "unit", "role" or an extra column.
+    // A column of a well: "plate" (its acquisition's name), "treatment", "concentration",
+    // "unit", "role" or a column of the map's own.
     std::string Column(const ScreenWell& well, std::string_view column) const;
     // The column's value shared by the group's wells, or their distinct values joined by "/".
     std::string GroupColumn(const ScreenGroup& group, std::string_view column) const;
