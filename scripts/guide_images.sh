@@ -13,8 +13,10 @@ command -v convert >/dev/null || { echo "guide_images.sh: ImageMagick's convert 
 
 WORK=$(mktemp -d /tmp/lumivo-guide-XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
-# The installation folder of the pictures: a path that reads well in the report window.
-"$SHOTS" --out "$WORK/out" --install "$WORK/home/lab/lumivo" 2> >(grep -v propagateSizeHints >&2)
+# The installation folder of the pictures: a path that reads well in the report window. The
+# windows' remembered sizes and places go to a configuration folder of this run, so the pictures
+# do not depend on how the windows were left on this machine.
+XDG_CONFIG_HOME="$WORK/config" "$SHOTS" --out "$WORK/out" --install "$WORK/home/lab/lumivo" 2> >(grep -v propagateSizeHints >&2)
 mkdir -p docs/images
 for f in "$WORK"/out/*.png; do
     convert "$f" -strip -colors 128 "PNG8:docs/images/$(basename "$f")"

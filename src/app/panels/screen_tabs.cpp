@@ -19,7 +19,7 @@ namespace {
 QDoubleSpinBox* Hours(QWidget* parent, const char* name, double max, const char* tip) {
     auto* s = Named(new QDoubleSpinBox(parent), name);
     s->setRange(0, max);
-    s->setDecimals(2);
+    s->setDecimals(1);
     s->setSuffix(" h");
     s->setToolTip(tip);
     return s;
@@ -40,13 +40,13 @@ ScreenTab::ScreenTab(StorageContext& storage, std::function<fs::path()> folder,
         grid_->addWidget(w, row, col + 1);
     };
     Spin_from =
-        Hours(this, "Spin_from", 1e5, "The interval starts this many hours after the start");
-    Spin_to = Hours(this, "Spin_to", 1e5, "The interval ends here (\"end\": the end of the run)");
+        Hours(this, "Spin_from", 9999, "The interval starts this many hours after the start");
+    Spin_to = Hours(this, "Spin_to", 9999, "The interval ends here (\"end\": the end of the run)");
     Spin_to->setSpecialValueText("end");
     Spin_afterpause = Named(new QSpinBox(this), "Spin_afterpause");
-    Spin_afterpause->setRange(0, 10000);
-    Spin_afterpause->setPrefix("after pause ");
-    Spin_afterpause->setSpecialValueText("from the start");
+    Spin_afterpause->setRange(0, 999);
+    Spin_afterpause->setPrefix("end of pause ");
+    Spin_afterpause->setSpecialValueText("start");
     Spin_afterpause->setToolTip(
         "Count the hours from the start of sampling, or from the end of a pause of events.log "
         "(the pause in which the plate was dosed), on each plate its own");
@@ -54,7 +54,6 @@ ScreenTab::ScreenTab(StorageContext& storage, std::function<fs::path()> folder,
     interval->addWidget(Spin_from);
     interval->addWidget(new QLabel("to", this));
     interval->addWidget(Spin_to);
-    interval->addWidget(Spin_afterpause);
     grid_->addWidget(new QLabel("Hours:", this), 0, 0);
     grid_->addLayout(interval, 0, 1);
     Cmb_measure = Named(new QComboBox(this), "Cmb_measure");
@@ -71,8 +70,8 @@ ScreenTab::ScreenTab(StorageContext& storage, std::function<fs::path()> folder,
     Spin_bin->setSuffix(" min");
     add(0, 4, "Bin:", Spin_bin);
 
-    Spin_basalfrom = Hours(this, "Spin_basalfrom", 1e5, "The basal interval's start");
-    Spin_basalto = Hours(this, "Spin_basalto", 1e5,
+    Spin_basalfrom = Hours(this, "Spin_basalfrom", 9999, "The basal interval's start");
+    Spin_basalto = Hours(this, "Spin_basalto", 9999,
                          "The basal interval's end (\"before\": up to the interval's start)");
     Spin_basalto->setSpecialValueText("before");
     auto* basal = new QHBoxLayout;
@@ -84,8 +83,9 @@ ScreenTab::ScreenTab(StorageContext& storage, std::function<fs::path()> folder,
     Spin_paralysis = Named(new QDoubleSpinBox(this), "Spin_paralysis");
     Spin_paralysis->setRange(0.1, 100);
     Spin_paralysis->setValue(10);
-    Spin_paralysis->setSuffix(" % of basal");
-    add(1, 2, "Paralysed below:", Spin_paralysis);
+    Spin_paralysis->setSuffix(" %");
+    Spin_paralysis->setToolTip("Paralysed: activity staying below this percent of its basal mean");
+    add(1, 2, "Paralysis below:", Spin_paralysis);
     auto* dead = new QHBoxLayout;
     Spin_deadhours = Named(new QDoubleSpinBox(this), "Spin_cdeadhours");
     Spin_deadhours->setRange(0.5, 1000);
@@ -103,7 +103,9 @@ ScreenTab::ScreenTab(StorageContext& storage, std::function<fs::path()> folder,
     Cmd_addplates = Named(new QPushButton("Add plates...", this), "Cmd_addplates");
     Cmd_addplates->setToolTip("Replicate plates of the screen, pooled with this one");
     grid_->addWidget(new QLabel("Plates:", this), 2, 0);
-    grid_->addWidget(lbl_plates_, 2, 1, 1, 3);
+    grid_->addWidget(lbl_plates_, 2, 1);
+    grid_->addWidget(new QLabel("Hours from:", this), 2, 2);
+    grid_->addWidget(Spin_afterpause, 2, 3);
     grid_->addWidget(Cmd_addplates, 2, 5);
 
     Cmd_show = Named(new QPushButton("Show", this), "Cmd_show");
@@ -226,7 +228,8 @@ CompareTab::CompareTab(StorageContext& storage, std::function<fs::path()> folder
     for (GroupTest t : {GroupTest::Welch, GroupTest::MannWhitney, GroupTest::Anova,
                         GroupTest::WelchAnova, GroupTest::Kruskal})
         Cmb_test->addItem(ToQ(std::string(GroupTestName(t))));
-    add(4, "Test:", Cmb_test);
+    grid()->addWidget(new QLabel("Test:", this), 4, 0);
+    grid()->addWidget(Cmb_test, 4, 1);
     auto* adjust = new QHBoxLayout;
     Cmb_adjust = Named(new QComboBox(this), "Cmb_adjust");
     for (auto a : {statistics::Adjustment::Holm, statistics::Adjustment::BenjaminiHochberg,
@@ -237,8 +240,8 @@ CompareTab::CompareTab(StorageContext& storage, std::function<fs::path()> folder
     Chk_perbin->setToolTip("A comparison at every bin of the interval, adjusted across them all");
     adjust->addWidget(Cmb_adjust);
     adjust->addWidget(Chk_perbin);
-    grid()->addWidget(new QLabel("Adjust:", this), 3, 6);
-    grid()->addLayout(adjust, 3, 7);
+    grid()->addWidget(new QLabel("Adjust:", this), 4, 2);
+    grid()->addLayout(adjust, 4, 3);
 }
 
 StatsRequest CompareTab::Request() const {
