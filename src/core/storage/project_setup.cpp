@@ -424,7 +424,26 @@ ProjectLoadResult LoadProject(StorageContext& ctx, int number, int actual_projec
     r.group_names_ok = LoadGroupNames(ctx, number, project);
     r.groups_ok = LoadChannelGroups(ctx, number, project);
     r.plate_ok = LoadPlateFormat(ctx, project.Setup.Plate_format, plate);
+    r.wells_ok = LoadProjectWellMap(ctx, project, plate);
     return r;
+}
+
+bool LoadProjectWellMap(StorageContext& ctx, ProjectState& project, const PlateMap& plate,
+                        bool tell) {
+    std::string failure;
+    auto map = ReadWellMap(ctx, project.ProjectFolder, PlateWellNames(plate), &failure);
+    project.WellsFailure.clear();
+    if (map) {
+        project.Wells = std::move(*map);
+        return true;
+    }
+    project.Wells = WellMap{};
+    project.WellsFailure = failure;
+    if (tell)
+        ctx.dialogs.MessageBox(failure +
+                               "\r\nThe project is used without its plate map; the file stays as "
+                               "it is until a corrected map is imported in the project setup.");
+    return false;
 }
 
 std::string ProjectLoadFailure::Describe() const {
@@ -461,6 +480,7 @@ std::optional<ProjectLoadFailure> LoadProjectAsStored(StorageContext& ctx, int n
         return ProjectLoadFailure{PlateFormatFilePath(ctx, project.Setup.Plate_format), stage,
                                   e.what()};
     }
+    (void)LoadProjectWellMap(ctx, project, plate);
     return std::nullopt;
 }
 
