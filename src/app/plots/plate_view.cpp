@@ -23,6 +23,7 @@ constexpr double kLegendLine = 19.0;
 
 const QColor kPlateBody(236, 240, 244);
 const QColor kUnusedWell(214, 214, 214);
+const QColor kChosenRing(20, 40, 140);
 
 std::size_t At(int i) {
     return static_cast<std::size_t>(i);
@@ -96,6 +97,12 @@ PlateView::PlateView(const PlateMap& plate, const ProjectState& project, QWidget
 
 void PlateView::SetSelectedGroup(std::optional<int> group) {
     selected_group_ = group;
+    update();
+}
+
+void PlateView::SetChosenWells(std::vector<int> wells, bool choosing) {
+    chosen_wells_ = std::move(wells);
+    choosing_ = choosing;
     update();
 }
 
@@ -327,6 +334,18 @@ void PlateView::paintEvent(QPaintEvent*) {
         }
     }
 
+    // The wells chosen for the plate map: a dark ring outside each disc.
+    if (!chosen_wells_.empty()) {
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(kChosenRing, std::max(2.0, radius * 0.16)));
+        const double ring = radius + std::max(2.0, radius * 0.14);
+        for (int well : chosen_wells_) {
+            if (well < 0 || well >= static_cast<int>(contents.size())) continue;
+            const WellCell cell{well / plate_.PlateRows, well % plate_.PlateRows};
+            p.drawEllipse(g.WellCentre(cell), ring, ring);
+        }
+    }
+
     // The rubber band of the rectangle being chosen.
     if (pressed_ != Qt::NoButton) {
         const WellCell a{std::min(press_cell_.column, current_cell_.column),
@@ -334,7 +353,8 @@ void PlateView::paintEvent(QPaintEvent*) {
         const WellCell b{std::max(press_cell_.column, current_cell_.column),
                          std::max(press_cell_.row, current_cell_.row)};
         const QRectF band = WR(g.CellUnits(a).united(g.CellUnits(b)));
-        QColor colour = pressed_ == Qt::LeftButton && selected_group_
+        QColor colour = choosing_ && pressed_ == Qt::LeftButton ? kChosenRing
+                        : !choosing_ && pressed_ == Qt::LeftButton && selected_group_
                             ? GroupColour(*selected_group_)
                             : QColor(120, 120, 120);
         p.setPen(QPen(colour.darker(140), 2, Qt::DashLine));
@@ -441,7 +461,7 @@ void PlateView::mouseReleaseEvent(QMouseEvent* event) {
     const Qt::MouseButton button = pressed_;
     pressed_ = Qt::NoButton;
     update();
-    emit rectangleChosen(press_cell_, to, button);
+    emit rectangleChosen(press_cell_, to, button, event->modifiers());
 }
 
 }  // namespace lumivo::app

@@ -3,7 +3,8 @@
 // its group and captioned with the group number, the beams of each well as dots, the row letters
 // and column numbers around the plate and a legend of the groups beside or under it. A button
 // pressed on one well and released on another chooses the rectangle of wells between them; while
-// the button is held the rectangle is shown as a rubber band.
+// the button is held the rectangle is shown as a rubber band. While the plate map is edited the
+// wells chosen for it are ringed.
 #pragma once
 
 #include <QColor>
@@ -13,6 +14,7 @@
 #include <QRectF>
 #include <QWidget>
 #include <optional>
+#include <vector>
 
 #include "core/setup/plate_groups.h"
 #include "core/storage/plate_format.h"
@@ -68,6 +70,9 @@ class PlateView : public QWidget {
 
     // The group a left-button rectangle goes to (its colour marks the rubber band).
     void SetSelectedGroup(std::optional<int> group);
+    // The wells chosen for the plate map (well indices), ringed; with `choosing` the mouse
+    // chooses wells rather than grouping them, and its rubber band says so.
+    void SetChosenWells(std::vector<int> wells, bool choosing);
 
     // Widget position of the centre of a well, and the picture units under a widget position.
     QPoint WellCentre(WellCell cell) const;
@@ -81,8 +86,9 @@ class PlateView : public QWidget {
 
   signals:
     // A button released after a press on the plate: `button` is Qt::LeftButton or
-    // Qt::RightButton.
-    void rectangleChosen(lumivo::WellCell from, lumivo::WellCell to, Qt::MouseButton button);
+    // Qt::RightButton; `modifiers` the keys held at the release.
+    void rectangleChosen(lumivo::WellCell from, lumivo::WellCell to, Qt::MouseButton button,
+                         Qt::KeyboardModifiers modifiers);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -106,6 +112,8 @@ class PlateView : public QWidget {
     const PlateMap& plate_;
     const ProjectState& project_;
     std::optional<int> selected_group_;
+    std::vector<int> chosen_wells_;
+    bool choosing_ = false;
     Qt::MouseButton pressed_ = Qt::NoButton;
     WellCell press_cell_;
     WellCell current_cell_;
