@@ -268,6 +268,46 @@ std::vector<std::vector<std::string>> WellTableRows(const WellMap& map) {
     return rows;
 }
 
+std::vector<std::string> WellMapTreatmentLines(const WellMap& map) {
+    struct Treatment {
+        std::string name;
+        int wells = 0;
+        std::set<std::pair<std::string, double>> doses;  // unit, concentration
+    };
+    std::vector<Treatment> treatments;
+    for (const WellEntry& e : map.wells) {
+        const std::string name = e.treatment.empty() ? "(no treatment)" : e.treatment;
+        auto it = std::find_if(treatments.begin(), treatments.end(),
+                               [&](const Treatment& t) { return t.name == name; });
+        if (it == treatments.end())
+            it = treatments.insert(treatments.end(), Treatment{name, 0, {}});
+        ++it->wells;
+        if (e.concentration) it->doses.insert({e.unit, *e.concentration});
+    }
+    std::vector<std::string> lines;
+    for (const Treatment& t : treatments) {
+        std::string line = t.name;
+        if (!t.doses.empty()) {
+            std::set<std::string> units;
+            for (const auto& d : t.doses) units.insert(d.first);
+            std::vector<std::pair<double, std::string>> by_value;
+            for (const auto& d : t.doses) by_value.push_back({d.second, d.first});
+            std::sort(by_value.begin(), by_value.end());
+            line += ": ";
+            for (std::size_t i = 0; i < by_value.size(); ++i) {
+                line += (i > 0 ? ", " : "") + ConcentrationText(by_value[i].first);
+                // One unit for the whole line when they share it, else each its own.
+                if (units.size() > 1 && !by_value[i].second.empty())
+                    line += " " + by_value[i].second;
+            }
+            if (units.size() == 1 && !units.begin()->empty()) line += " " + *units.begin();
+        }
+        line += " (" + std::to_string(t.wells) + (t.wells == 1 ? " well)" : " wells)");
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
 std::string WellMapOverview(const WellMap& map) {
     if (map.wells.empty()) return "no wells";
     std::vector<std::string> treatments;

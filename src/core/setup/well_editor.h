@@ -101,6 +101,11 @@ void ExportWellMap(StorageContext& ctx, const std::filesystem::path& file, const
 std::vector<std::string> WellTableHeader(const WellMap& map);
 std::vector<std::vector<std::string>> WellTableRows(const WellMap& map);
 
+// The treatments of a map, one line each in the order they first appear: "drug X: 1, 10, 50 uM
+// (72 wells)"; a treatment without concentrations "vehicle (24 wells)"; the wells without a
+// treatment are "(no treatment)".
+std::vector<std::string> WellMapTreatmentLines(const WellMap& map);
+
 // One line about a map for summaries: "12 wells: 3 treatments (A, B, C), 4 concentrations,
 // 2 negative, 1 positive, 1 empty"; "no wells" for an empty map.
 std::string WellMapOverview(const WellMap& map);

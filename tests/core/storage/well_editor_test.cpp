@@ -235,4 +235,8 @@ TEST(WellEditor, TableAndOverviewLines) {
     EXPECT_EQ(WellMapOverview(map),
               "4 wells: 2 treatments (drug, vehicle), 3 concentrations, 1 negative, 1 empty");
     EXPECT_EQ(WellMapOverview(WellMap{}), "no wells");
+    map.wells.push_back({"A5", "drug", 2.0, "mM", WellRole::Sample, {}});
+    EXPECT_EQ(WellMapTreatmentLines(map),
+              (std::vector<std::string>{"drug: 1 uM, 2 mM, 10 uM (3 wells)",
+                                        "vehicle: 0 uM (1 well)", "(no treatment) (1 well)"}));
 }
