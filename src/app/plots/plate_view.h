@@ -13,12 +13,14 @@
 #include <QPointF>
 #include <QRectF>
 #include <QWidget>
+#include <map>
 #include <optional>
 #include <vector>
 
 #include "core/setup/plate_groups.h"
 #include "core/storage/plate_format.h"
 #include "core/storage/project_setup.h"
+#include "core/storage/well_map.h"
 
 namespace lumivo::app {
 
@@ -73,6 +75,10 @@ class PlateView : public QWidget {
     // The wells chosen for the plate map (well indices), ringed; with `choosing` the mouse
     // chooses wells rather than grouping them, and its rubber band says so.
     void SetChosenWells(std::vector<int> wells, bool choosing);
+    // With a map, the wells show the plate map instead of the groups: each treatment in its
+    // colour, the concentration as caption, control wells with a second rim, and the legend
+    // lists the treatments. nullptr shows the groups again. The map must outlive the view's use.
+    void SetWellMapView(const WellMap* map);
 
     // Widget position of the centre of a well, and the picture units under a widget position.
     QPoint WellCentre(WellCell cell) const;
@@ -108,12 +114,31 @@ class PlateView : public QWidget {
     PlateGeometry Geometry() const;
     bool InsidePlate(QPointF units) const;
     void DrawLegend(class QPainter& p, QPointF origin, double bottom) const;
+    struct LegendLine {
+        QColor colour;
+        QString text;
+        bool dashed = false;
+    };
+    std::vector<LegendLine> LegendLines() const;
+    // What the plate map puts into each drawn well (nullopt: not in the map), and the colour of
+    // each legend key.
+    struct WellMark {
+        QString key;  // the treatment, with its role when all its wells share one
+        QString caption;
+        WellRole role = WellRole::Sample;
+    };
+    struct MapLook {
+        std::vector<std::optional<WellMark>> wells;
+        std::map<QString, QColor> colours;
+    };
+    MapLook MapLooks() const;
 
     const PlateMap& plate_;
     const ProjectState& project_;
     std::optional<int> selected_group_;
     std::vector<int> chosen_wells_;
     bool choosing_ = false;
+    const WellMap* wells_view_ = nullptr;
     Qt::MouseButton pressed_ = Qt::NoButton;
     WellCell press_cell_;
     WellCell current_cell_;

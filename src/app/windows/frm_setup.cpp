@@ -206,14 +206,17 @@ void Frm_setup::BuildWellMapEditor() {
     frm_wells = Named(new QWidget(tab_plate), "frm_wells");
     tab_plate->addTab(frm_wells, "Plate map");
     auto* root = new QHBoxLayout(frm_wells);
+    // The boxes in a column of their own width; the table takes the rest.
+    auto [form_column, form_layout] = FixedColumn(frm_wells, 410);
+    root->addWidget(form_column, 0);
     auto* form = new QGridLayout;
-    root->addLayout(form, 0);
+    form->setContentsMargins(0, 0, 0, 0);
+    form_layout->addLayout(form);
 
     lbl_chosen_wells = Named(new QLabel(frm_wells), "lbl_chosen_wells");
     lbl_chosen_wells->setWordWrap(true);
-    lbl_chosen_wells->setMinimumWidth(380);
     txt_treatment = Named(new QLineEdit(frm_wells), "txt_treatment");
-    txt_treatment->setPlaceholderText("compound, strain or condition");
+    txt_treatment->setPlaceholderText("compound or strain");
     txt_concentration = NumberBox(frm_wells, "txt_concentration", 90);
     txt_concentration->setPlaceholderText("blank: none");
     txt_unit = Named(new QLineEdit(frm_wells), "txt_unit");
@@ -258,7 +261,9 @@ void Frm_setup::BuildWellMapEditor() {
     buttons->addStretch(1);
     form->addLayout(buttons, row++, 0, 1, 5);
     auto* series = new QHBoxLayout;
-    series->addWidget(new QLabel("Dilution series from", frm_wells));
+    txt_series_first->setMinimumWidth(64);
+    txt_series_factor->setMinimumWidth(48);
+    series->addWidget(new QLabel("Series from", frm_wells));
     series->addWidget(txt_series_first);
     series->addWidget(new QLabel("x", frm_wells));
     series->addWidget(txt_series_factor);
@@ -736,6 +741,7 @@ void Frm_setup::tab_plate_Click() {
                  : "Plate layout (left button: drag over wells to put them into the group; "
                    "right button: free them)");
     Picwell->SetChosenWells(choosing ? chosen_wells_ : std::vector<int>{}, choosing);
+    Picwell->SetWellMapView(choosing ? &state_.project.Wells : nullptr);
 }
 
 void Frm_setup::RefreshWellMap() {
