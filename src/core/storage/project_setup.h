@@ -180,7 +180,8 @@ bool LoadProjectWellMap(StorageContext& ctx, ProjectState& project, const PlateM
                         bool tell = true);
 
 // Loads the five project files, the plate format and then the plate map, in this order, from
-// project.ProjectFolder. Every error shows its message and loads its defaults; none stops.
+// project.ProjectFolder. Every error shows its message and loads its defaults; none stops. A
+// plate map that cannot be read is told only for SetupUse::Recording (the current project).
 ProjectLoadResult LoadProject(StorageContext& ctx, int number, int actual_project_number,
                               ProjectState& project, PlateMap& plate,
                               SetupUse use = SetupUse::Recording);
@@ -198,8 +199,8 @@ struct ProjectLoadFailure {
 // not change a damaged project: no recovery from setup.bak or an acquisition, no defaults, no
 // plate fallback and nothing written. The first file that cannot be read ends the load and is
 // returned. Values corrected on loading (out of range, a freed group) are told through the
-// dialogs as usual. A plate map that cannot be read is told too but ends nothing: it says what
-// is in the wells, not how to record them.
+// dialogs as usual. A plate map that cannot be read ends nothing and is not told (it says what
+// is in the wells, not how to record them): project.WellsFailure keeps why.
 std::optional<ProjectLoadFailure> LoadProjectAsStored(StorageContext& ctx, int number,
                                                       ProjectState& project, PlateMap& plate,
                                                       SetupUse use);

@@ -409,6 +409,12 @@ TEST(SetupProject, ThePlateMapIsLoadedAndSavedWithTheProjectAndAnUnreadableOneIs
     EXPECT_FALSE(f.project.WellsFailure.empty());
     ASSERT_TRUE(SaveCurrentProject(f.session));
     EXPECT_EQ(ReadBytes(file), bad);
+    // A recording (or its resume, unattended) goes on without it, asking nobody.
+    ProjectState recording;
+    recording.ProjectFolder = folder;
+    ASSERT_FALSE(LoadProjectAsStored(f.ctx, 1, recording, plate, SetupUse::Recording));
+    EXPECT_EQ(f.dialogs.Messages().size(), 1u);
+    EXPECT_EQ(recording.WellsFailure, f.project.WellsFailure);
 }
 
 TEST(SetupFields, NumberBoxesKeepTheirRanges) {
