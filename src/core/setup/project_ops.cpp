@@ -133,6 +133,10 @@ std::optional<int> CreateProjectAs(SetupSession& s, const std::string& name) {
     const fs::path old_folder = s.project.ProjectFolder;
     const auto old_number = s.config.Actual_Project_Number;
     const ProjectSetup old_setup = s.project.Setup;
+    const std::string old_wells_failure = s.project.WellsFailure;
+    // A plate map the old folder could not give is none in the new one: what the folder held
+    // before (another project's map, when it is overwritten) must not stay behind as this one's.
+    s.project.WellsFailure.clear();
     s.project.ProjectFolder = folder;
     s.config.Actual_Project_Number = static_cast<std::int16_t>(n);
     s.project.Setup.Name = name;
@@ -141,6 +145,7 @@ std::optional<int> CreateProjectAs(SetupSession& s, const std::string& name) {
         s.project.ProjectFolder = old_folder;
         s.config.Actual_Project_Number = old_number;
         s.project.Setup = old_setup;
+        s.project.WellsFailure = old_wells_failure;
         return std::nullopt;
     }
     SaveConfig(s.storage, s.config);

@@ -415,6 +415,15 @@ TEST(SetupProject, ThePlateMapIsLoadedAndSavedWithTheProjectAndAnUnreadableOneIs
     ASSERT_FALSE(LoadProjectAsStored(f.ctx, 1, recording, plate, SetupUse::Recording));
     EXPECT_EQ(f.dialogs.Messages().size(), 1u);
     EXPECT_EQ(recording.WellsFailure, f.project.WellsFailure);
+    // Saved under a new name over another project: that project's map does not stay behind.
+    f.MakeProject(2, "Two");
+    const fs::path other = ProjectFolderFor(f.dir.path(), 2) / "wells.csv";
+    WriteBytes(other, "well\nA1\n");
+    f.config.Last_Project = 1;
+    f.dialogs.QueueAnswer(MsgResult::Yes);  // overwrite p00002
+    ASSERT_EQ(CreateProjectAs(f.session, "Copy"), 2);
+    EXPECT_FALSE(fs::exists(other));
+    EXPECT_EQ(ReadBytes(file), bad);
 }
 
 TEST(SetupFields, NumberBoxesKeepTheirRanges) {
