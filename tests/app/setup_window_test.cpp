@@ -284,6 +284,36 @@ TEST(SetupWindow, PlateMapImportRefusesAFaultyFileByItsLineAndExportsWhatIsShown
     EXPECT_TRUE(inst.dialogs.AllAnswersUsed());
 }
 
+TEST(SetupWindow, AnUnreadablePlateMapIsToldAndKeptUntilReplaced) {
+    Installation inst;
+    const std::string bad = "well,treatment\nA1,x\nA1,y\n";
+    inst.files.WriteFile("/inst/wells.csv", bad);
+    SetupRig r(inst.files, inst.dialogs);
+    Frm_setup& w = r.window;
+    ASSERT_EQ(inst.dialogs.Messages().size(), 1u);
+    EXPECT_EQ(inst.dialogs.Messages()[0].rfind("Error [/inst/wells.csv] line 3: the well A1 is "
+                                               "named twice",
+                                               0),
+              0u);
+    w.tab_plate->setCurrentWidget(w.frm_wells);
+    EXPECT_TRUE(w.lbl_wells_note->isVisible());
+    EXPECT_TRUE(w.lbl_wells_note->text().startsWith("Error [/inst/wells.csv] line 3"));
+    inst.dialogs.QueueAnswer(MsgResult::Yes);
+    QTest::mouseClick(w.Cmdsavepj, Qt::LeftButton);
+    EXPECT_EQ(inst.files.ReadFile("/inst/wells.csv"), bad);
+
+    // An edit makes the map the user's: the note goes and the next save writes it.
+    r.Drag(Qt::LeftButton, w.Picwell->WellCentre({0, 0}), w.Picwell->WellCentre({0, 0}));
+    r.Type(w.txt_treatment, "x");
+    QTest::mouseClick(w.cmd_apply_wells, Qt::LeftButton);
+    EXPECT_FALSE(w.lbl_wells_note->isVisible());
+    inst.dialogs.QueueAnswer(MsgResult::Yes);
+    QTest::mouseClick(w.Cmdsavepj, Qt::LeftButton);
+    EXPECT_EQ(inst.files.ReadFile("/inst/wells.csv"),
+              "well,treatment,concentration,unit,role\nA1,x,,,sample\n");
+    EXPECT_TRUE(inst.dialogs.AllAnswersUsed());
+}
+
 TEST(SetupWindow, NumberBoxesApplyTheirChecks) {
     Installation inst;
     SetupRig r(inst.files, inst.dialogs);

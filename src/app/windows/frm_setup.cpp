@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <set>
 
 #include "app/support/qt_dialogs.h"
 #include "app/support/widget_helpers.h"
@@ -777,13 +778,13 @@ void Frm_setup::ShowChosenWells() {
     filling_ = true;
     tbl_wells->clearSelection();
     const WellMap& map = state_.project.Wells;
-    for (int r = 0; r < static_cast<int>(map.wells.size()); ++r) {
-        const auto w = WellsOfEntries(state_.plate, {map.wells[std::size_t(r)].well});
-        if (!w.empty() && std::binary_search(chosen_wells_.begin(), chosen_wells_.end(), w.front()))
+    std::set<std::string> chosen_names;
+    for (int well : chosen_wells_) chosen_names.insert(WellName(state_.plate, well));
+    for (int r = 0; r < static_cast<int>(map.wells.size()); ++r)
+        if (chosen_names.count(map.wells[std::size_t(r)].well) > 0)
             tbl_wells->selectionModel()->select(
                 tbl_wells->model()->index(r, 0),
                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    }
     filling_ = false;
     // One well chosen: its entry in the boxes, to be changed and applied again.
     if (chosen_wells_.size() == 1) {
