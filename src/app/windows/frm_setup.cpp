@@ -201,6 +201,10 @@ void Frm_setup::BuildControls() {
     gg->addWidget(lstgrup, 2, 0, 1, 2);
     gg->addWidget(lstchgrup, 2, 2, 1, 2);
     BuildWellMapEditor();
+    // Both pages as tall as the taller: the plate keeps its size when the tab changes.
+    const int page_height =
+        std::max(frm_groups->sizeHint().height(), frm_wells->sizeHint().height());
+    for (QWidget* page : {frm_groups, frm_wells}) page->setMinimumHeight(page_height);
 }
 
 void Frm_setup::BuildWellMapEditor() {
