@@ -9,6 +9,8 @@
 # Pre-Depends, followed recursively; Recommends do not count, because deps.sh installs with
 # --no-install-recommends). A virtual name in the list stands for the packages providing it.
 # Packages every Debian system has (Essential or Priority required) count as installed.
+# Packages CMake finds through its own Find modules leave no configuration folder; for those the
+# library file of each cache entry named in FOUND_BY_MODULE stands for the package.
 #
 # usage: scripts/check_deps.sh BUILD_DIR     (prints one line per package found; exit 1 when
 #                                              any is missing from the closure)
@@ -43,8 +45,30 @@ BASE=$(dpkg-query -W -f='${Package} ${Essential} ${Priority}\n' 2>/dev/null |
     awk '$2 == "yes" || $3 == "required" {print $1}' | sort -u)
 have() { grep -qxF "$1" <<<"$CLOSURE" || grep -qxF "$1" <<<"$BASE"; }
 
+# Cache entries of libraries found by CMake's Find modules (libcurl, GSL and its CBLAS).
+FOUND_BY_MODULE=(CURL_LIBRARY_RELEASE GSL_LIBRARY GSL_CBLAS_LIBRARY)
+
 missing=0
 checked=0
+# check NAME FILE: the Debian package owning FILE must come with deps.sh.
+check() {
+    local name=$1 file=$2 owners ok=""
+    owners=$(dpkg-query -S "$file" 2>/dev/null | sed 's/: .*$//; s/, /\n/g; s/:[a-z0-9_-]*$//' | sort -u)
+    if [[ -z $owners ]]; then
+        echo "NOT FROM A PACKAGE: $name ($file belongs to no Debian package)"
+        missing=$((missing + 1))
+        return
+    fi
+    checked=$((checked + 1))
+    for o in $owners; do have "$o" && ok=$o; done
+    if [[ -n $ok ]]; then
+        echo "ok: $name from $ok"
+    else
+        echo "MISSING: $name from $(echo $owners) is not installed by scripts/deps.sh (found $file)"
+        missing=$((missing + 1))
+    fi
+}
+
 while IFS='=' read -r entry dir; do
     name=${entry%_DIR}
     [[ -d $dir ]] || continue
@@ -53,22 +77,14 @@ while IFS='=' read -r entry dir; do
         [[ -f $candidate ]] && { config=$candidate; break; }
     done
     [[ -n $config ]] || continue  # not a package configuration folder (e.g. the build's own)
-    owners=$(dpkg-query -S "$config" 2>/dev/null | sed 's/: .*$//; s/, /\n/g; s/:[a-z0-9_-]*$//' | sort -u)
-    if [[ -z $owners ]]; then
-        echo "NOT FROM A PACKAGE: $name ($config belongs to no Debian package)"
-        missing=$((missing + 1))
-        continue
-    fi
-    checked=$((checked + 1))
-    ok=""
-    for o in $owners; do have "$o" && ok=$o; done
-    if [[ -n $ok ]]; then
-        echo "ok: $name from $ok"
-    else
-        echo "MISSING: $name from $(echo $owners) is not installed by scripts/deps.sh (found $config)"
-        missing=$((missing + 1))
-    fi
+    check "$name" "$config"
 done < <(grep -E '^[A-Za-z0-9_]+_DIR:PATH=' "$CACHE" | sed 's/:PATH=/=/')
+
+for entry in "${FOUND_BY_MODULE[@]}"; do
+    file=$(sed -n "s/^$entry:FILEPATH=//p" "$CACHE")
+    [[ -f $file ]] || continue  # not used by this build
+    check "$entry" "$file"
+done
 
 if ((missing > 0)); then
     echo "check_deps.sh: $missing package(s) the build uses would be missing on a fresh machine: add them to scripts/deps.sh" >&2

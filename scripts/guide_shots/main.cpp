@@ -33,6 +33,7 @@
 #include "app/main_window/factory_menu.h"
 #include "app/main_window/frm_main.h"
 #include "app/panels/rhythm_tab.h"
+#include "app/panels/screen_tabs.h"
 #include "app/support/app_context.h"
 #include "app/windows/frm_help.h"
 #include "app/windows/frm_notify.h"
@@ -51,6 +52,8 @@
 #include "core/storage/config_file.h"
 #include "core/storage/installation.h"
 #include "core/storage/project_setup.h"
+#include "core/storage/well_map.h"
+#include "sim/dose_plate.h"
 #include "sim/instrument.h"
 #include "sim/sim_transport.h"
 
@@ -268,6 +271,61 @@ fs::path MakeRhythmRecording(StorageContext& storage, const GlobalConfig& config
         });
 }
 
+// The plate map of the guide's worked example: the vehicle in column 1, the positive control in
+// column 12, Levamisole in rows A-D and Aldicarb in rows E-H at ten concentrations in columns
+// 2-11, with the strain as the lab's own column.
+std::string DosePlateMapText() {
+    std::string text = "well,treatment,concentration,unit,role,strain\n";
+    const char* concentrations[] = {"0.01", "0.03", "0.1", "0.3", "1",
+                                    "3",    "10",   "30",  "100", "300"};
+    for (char row = 'A'; row <= 'H'; ++row) {
+        const std::string r(1, row);
+        const char* drug = row < 'E' ? "Levamisole" : "Aldicarb";
+        text += r + "1,DMSO,,,negative,N2\n";
+        for (int c = 2; c <= 11; ++c)
+            text += r + std::to_string(c) + "," + drug + "," + concentrations[c - 2] +
+                    ",uM,sample,N2\n";
+        text += r + "12,Ivermectin,10,uM,positive,N2\n";
+    }
+    return text;
+}
+
+// Twelve hours of one-minute records from the simulated instrument holding a dose-response
+// plate: every well at the same activity for two hours, then dosed; Levamisole's animals slow
+// down with an EC50 of 1 uM, Aldicarb's with one of 10 uM.
+fs::path MakeDoseRecording(StorageContext& storage, const GlobalConfig& config,
+                           const ProjectState& project, const PlateMap& plate) {
+    std::string failure;
+    const auto map = ParseWellMap(DosePlateMapText(), PlateWellNames(plate), &failure);
+    if (!map) throw std::runtime_error("the example plate map does not fit: " + failure);
+    WriteWellMap(storage, project.ProjectFolder, *map);
+    sim::SimConfig sim_config;
+    const sim::DoseCurve levamisole{0.12, 0.004, 1.4, 1.0, 2.0};
+    sim::ApplyDosePlate(plate, *map, levamisole, sim_config);
+    const sim::DoseCurve aldicarb{0.12, 0.004, 1.1, 10.0, 2.0};
+    for (std::size_t w = 0; w < sim_config.well_dose_share.size(); ++w) {
+        const WellEntry* e = map->Find(WellName(plate, static_cast<int>(w)));
+        if (e && e->treatment == "Aldicarb" && e->concentration)
+            sim_config.well_dose_share[w] = sim::DoseShareAt(aldicarb, *e->concentration);
+    }
+    sim::Instrument animals(sim_config);
+    constexpr std::int64_t kMinute = 60'000'000;
+    animals.AdvanceTo(kMinute);
+    std::vector<std::uint64_t> before(kBeamChannelCount, 0);
+    const RecordingPlan plan{{2026, 12, 5, 9, 0, 0, 0}, "Levamisole and Aldicarb, plate 1", 720};
+    return WriteRecording(
+        storage, config, project, plan, [&](const fs::path&, CountsRecord& record) {
+            const std::int64_t until = (record.elapsed_minutes + 1) * kMinute;
+            for (std::size_t c = 0; c < kBeamChannelCount; ++c) {
+                const std::uint64_t n = animals.CrossingsStarted(static_cast<int>(c), until);
+                record.values[c] =
+                    static_cast<std::int16_t>(std::min<std::uint64_t>(n - before[c], 4095));
+                before[c] = n;
+            }
+            record.values[kBeamChannelCount] = TemperatureTenths(22.0);
+        });
+}
+
 // The offline browser with the project opened: the eight-hour recording chosen (its summary and
 // status strip, the activity of its groups), the raw recording chosen (a channel-signal page),
 // and the group editor.
@@ -446,6 +504,24 @@ int main(int argc, char** argv) {
             if (!report.rhythm_tab->Cmd_show_Click()) ++failures;
             failures += !Save(&report, out / ("rhythm-" + std::string(views[v]) + ".png"));
         }
+        // The "Compare" and "Dose-response" tabs on the dose plate, from the fourth hour (the
+        // effect settled) to the end.
+        const fs::path dose =
+            MakeDoseRecording(ctx.storage, ctx.state.config, ctx.state.project, ctx.state.plate);
+        if (!report.OpenFor(dose, "30", {})) throw std::runtime_error("no dose report window");
+        report.report_tabs->setCurrentWidget(report.compare_tab);
+        report.compare_tab->from_box()->setValue(4.0);
+        if (!report.compare_tab->Cmd_show_Click()) ++failures;
+        failures += !Save(&report, out / "compare.png");
+        report.report_tabs->setCurrentWidget(report.dose_tab);
+        report.dose_tab->from_box()->setValue(4.0);
+        report.dose_tab->normalise_box()->setCurrentIndex(1);
+        if (!report.dose_tab->Cmd_show_Click()) ++failures;
+        failures += !Save(&report, out / "dose-response.png");
+        report.dose_tab->from_box()->setValue(0.0);
+        report.dose_tab->over_time_box()->setChecked(true);
+        if (!report.dose_tab->Cmd_show_Click()) ++failures;
+        failures += !Save(&report, out / "dose-over-time.png");
         report.hide();
 
         failures += ShootOfflineBrowser(main_window, out);

@@ -50,7 +50,9 @@ ScreenRequest TakeScreen(Args& args, bool allow_per_bin_flag) {
     const auto paralysis = args.TakeDouble("paralysis-percent", 0.1, 100.0);
     const auto bin = args.TakeInt("bin", 1, 1440);
     const auto dead_hours = TakeDeadHours(args);
+    const auto after_pause = args.TakeInt("after-pause", 1, 10000);
     r.keep_dead = args.TakeFlag("keep-dead");
+    if (after_pause) r.after_pause = static_cast<int>(*after_pause);
     r.per_bin = args.TakeFlag(allow_per_bin_flag ? "per-bin" : "over-time");
     while (const auto folder = args.TakePositional())
         r.folders.push_back(AcquisitionFolderArgument(*folder));

@@ -71,8 +71,9 @@ const Command kCommands[] = {
     {"dump", "counts.bin", "Prints the records of a counts file, one line per window.", RunDump},
     {"dose",
      "ACQ... --from H --to H [--by treatment] [--normalise none|control] [--model ll4|ll3] "
-     "[--over-time] [--measure mean|total|percent-basal|paralysis] [--basal-from H --basal-to H] "
-     "[--paralysis-percent P] [--bin MIN] [--dead-hours H] [--keep-dead]",
+     "[--over-time] [--measure mean|total|percent-basal|paralysis] [--after-pause N] "
+     "[--basal-from H --basal-to H] [--paralysis-percent P] [--bin MIN] [--dead-hours H] "
+     "[--keep-dead]",
      "Fits a log-logistic dose-response curve per treatment of the plate map (EC50 with its "
      "95 % CI, once or per bin with --over-time) over one or several plates, writes dose.csv "
      "and dose.svg into the first acquisition folder and prints their paths.",
@@ -144,8 +145,8 @@ const Command kCommands[] = {
     {"stats",
      "ACQ... --from H --to H [--measure mean|total|percent-basal|paralysis] [--control NAME] "
      "[--test welch|mann-whitney|anova|welch-anova|kruskal] [--adjust holm|bh|none] [--per-bin] "
-     "[--by dose|treatment|group] [--basal-from H --basal-to H] [--paralysis-percent P] "
-     "[--bin MIN] [--dead-hours H] [--keep-dead]",
+     "[--by dose|treatment|group] [--after-pause N] [--basal-from H --basal-to H] "
+     "[--paralysis-percent P] [--bin MIN] [--dead-hours H] [--keep-dead]",
      "Compares the groups of one or several plates (each against the control, or all at once) "
      "over an interval or per bin, with adjusted p-values, effect sizes and the plates' Z', "
      "writes stats.csv and stats.svg into the first acquisition folder and prints their paths.",

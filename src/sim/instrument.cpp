@@ -36,6 +36,8 @@ constexpr std::uint64_t kTagNoise = 0x6e6f697365ULL;
 constexpr std::uint64_t kTagAnimal = 0x616e696d6cULL;
 constexpr std::uint64_t kTagRhythm = 0x7268797468ULL;
 constexpr double kMicrosPerHour = 3600.0 * 1e6;
+// The latest dose time, far below the model's "never" in microseconds.
+constexpr double kMaxDoseHours = 100000.0;
 
 constexpr char kStoreHeader[] = "lumivo-sim store 1";
 
@@ -131,6 +133,14 @@ void Validate(const SimConfig& c) {
             "rhythm: active 0..period hours, rest fraction 0..1, phase -1000..1000 hours, "
             "spread 0..period/2 hours");
     }
+    if (!FiniteIn(c.dose_at_hours, 0.0, kMaxDoseHours)) {
+        fail("dose time must be 0..100000 hours after the start");
+    }
+    for (std::size_t w = 0; w < c.well_dose_share.size(); ++w) {
+        if (!FiniteIn(c.well_dose_share[w], 0.0, 1.0)) {
+            fail("dose share of well " + std::to_string(w) + " must be 0..1");
+        }
+    }
     if (c.frame_timeout_us <= 0) fail("frame timeout must be positive");
     if (c.faults.high_byte_sample < 0 || c.faults.high_byte_sample >= kBlockReplyBytes / 2) {
         fail("high-byte sample must be 0..95");
@@ -188,6 +198,8 @@ Instrument::Instrument(SimConfig config) : config_(std::move(config)) {
         const double u = Unit(Key(config_.seed, kTagRhythm, static_cast<int>(w)));
         well_period_us_[w] += config_.rhythm.period_spread_hours * (2.0 * u - 1.0) * kMicrosPerHour;
     }
+
+    dose_us_ = std::llround(config_.dose_at_hours * kMicrosPerHour);
 
     if (!config_.store_path.empty() && std::filesystem::exists(config_.store_path)) {
         std::string error;
@@ -602,15 +614,37 @@ double Instrument::RhythmSeconds(int well, std::int64_t a_us, std::int64_t b_us)
     return (r.rest_fraction * span + (1.0 - r.rest_fraction) * on) / 1e6;
 }
 
+bool Instrument::Dosed(int well) const {
+    // Only wells whose rate really changes thin their crossings, so the others draw the same
+    // random numbers as without a dose.
+    return well >= 0 && static_cast<std::size_t>(well) < config_.well_dose_share.size() &&
+           config_.well_dose_share[static_cast<std::size_t>(well)] < 1.0;
+}
+
+double Instrument::DoseShare(int well, std::int64_t rel_us) const {
+    if (!Dosed(well) || rel_us < dose_us_) return 1.0;
+    return config_.well_dose_share[static_cast<std::size_t>(well)];
+}
+
 void Instrument::AdvanceAnimals(int channel, std::int64_t rel_us) {
     AnimalTrack& track = tracks_[static_cast<std::size_t>(channel)];
     const double rate = ChannelRate(channel);
     const int well = well_of_[static_cast<std::size_t>(channel)];
     const bool rhythmic = config_.rhythm.period_hours > 0.0 && well >= 0;
+    const bool dosed = Dosed(well);
     auto interval = [&]() -> std::int64_t {
         if (rate <= 0.0) return kNever;
         const double s = -std::log(UnitOpen(Next(track.rng))) / rate;
         return std::clamp<std::int64_t>(std::llround(s * 1e6), 1, kNever);
+    };
+    // The share of the rate a candidate crossing at a time is kept with.
+    auto keep = [&](std::int64_t t_us) {
+        return (rhythmic ? RhythmShare(well, t_us) : 1.0) * DoseShare(well, t_us);
+    };
+    // Seconds of full rate in [a, b) that the rhythm leaves.
+    auto rhythm_seconds = [&](std::int64_t a_us, std::int64_t b_us) {
+        if (b_us <= a_us) return 0.0;
+        return rhythmic ? RhythmSeconds(well, a_us, b_us) : static_cast<double>(b_us - a_us) / 1e6;
     };
     if (!track.started) {
         track.started = true;
@@ -621,19 +655,30 @@ void Instrument::AdvanceAnimals(int channel, std::int64_t rel_us) {
     // event-by-event history resumes one catch-up span before now.
     if (track.next_start_us < rel_us - kCatchUpUs) {
         const std::int64_t resume = rel_us - kCatchUpUs;
-        const double skipped =
-            (rhythmic ? RhythmSeconds(well, track.next_start_us, resume)
-                      : static_cast<double>(resume - track.next_start_us) / 1e6) *
-            rate;
-        track.count += 1 + static_cast<std::uint64_t>(std::llround(skipped));
+        const std::int64_t from = track.next_start_us;
+        // The candidate due at `from`, then the expected number of the rest. Without a dose
+        // the candidate counts whole, as it always has, so seeded runs repeat.
+        std::uint64_t first = 1;
+        double skipped = 0.0;
+        if (dosed) {
+            // Split at the dose: full rate before it, the well's share after it. The pending
+            // candidate is kept with its time's share, like every other.
+            const std::int64_t dose = std::clamp(dose_us_, from, resume);
+            const double share = config_.well_dose_share[static_cast<std::size_t>(well)];
+            skipped = (rhythm_seconds(from, dose) + share * rhythm_seconds(dose, resume)) * rate;
+            first = Unit(Next(track.rng)) < keep(from) ? 1 : 0;
+        } else {
+            skipped = rhythm_seconds(from, resume) * rate;
+        }
+        track.count += first + static_cast<std::uint64_t>(std::llround(skipped));
         track.active.clear();
         track.next_start_us = resume + interval();
     }
     const double mean_duration_us = config_.crossing_duration_ms * 1000.0;
     while (track.next_start_us <= rel_us) {
-        // A rhythm thins the crossings: a candidate is kept with the share of the rate its
-        // time has.
-        if (rhythmic && Unit(Next(track.rng)) >= RhythmShare(well, track.next_start_us)) {
+        // A rhythm and a dose thin the crossings: a candidate is kept with the share of the
+        // rate its time has.
+        if ((rhythmic || dosed) && Unit(Next(track.rng)) >= keep(track.next_start_us)) {
             track.next_start_us = std::min(kNever, track.next_start_us + interval());
             continue;
         }

@@ -14,6 +14,7 @@
 // - Animals: every channel sees beam crossings at a seeded, reproducible random rate taken from
 //   its well's activity (crossings per second, shared among the well's channels). A crossing
 //   dips the channel's level for a moment (a smooth dip of configurable depth and duration).
+//   A day-night rhythm and a dose given at a set time scale each well's rate over time.
 // - Temperature: ambient 22 C; with control on, heat mode warms towards a high limit and cool
 //   mode cools towards a low limit at a fraction of a degree per minute; otherwise the plate
 //   drifts back to ambient. The raw byte answered to a temperature query is the sensor's
@@ -142,6 +143,12 @@ struct SimConfig {
         double period_spread_hours = 0.0;
     };
     Rhythm rhythm;
+
+    // A dose given to the animals. From dose_at_hours after the first contact with the host each
+    // well crosses its beams at well_dose_share[w] (0..1) of the rate it had before (on top of
+    // the rhythm); wells without an entry keep their rate. An empty list: no dose.
+    double dose_at_hours = 0.0;
+    std::vector<double> well_dose_share;
 
     // Temperature, degrees Celsius and seconds.
     double ambient_c = 22.0;
@@ -295,6 +302,9 @@ class Instrument {
     // The share of a well's rate at a time, and its integral over [a, b) in seconds.
     double RhythmShare(int well, std::int64_t rel_us) const;
     double RhythmSeconds(int well, std::int64_t a_us, std::int64_t b_us) const;
+    // Whether a dose changes a well's rate, and the share of its rate at a time.
+    bool Dosed(int well) const;
+    double DoseShare(int well, std::int64_t rel_us) const;
 
     SimConfig config_;
     InstrumentStats stats_;
@@ -325,6 +335,7 @@ class Instrument {
     std::vector<int> well_of_;            // per channel, -1 = no well
     std::vector<int> channels_in_well_;   // per well
     std::vector<double> well_period_us_;  // per well, the rhythm's period
+    std::int64_t dose_us_ = 0;            // the dose time, relative to the epoch
     std::array<AnimalTrack, kChannelCount> tracks_{};
 
     int output_mask_ = 0;

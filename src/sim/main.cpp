@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
         std::cerr << "lumivo-sim: " << e.what() << "\n" << SimUsage();
         return 2;
     }
+    for (const std::string& note : options.notes) std::cerr << "lumivo-sim: " << note << "\n";
     if (options.help) {
         std::cout << SimUsage();
         return 0;

@@ -7,6 +7,12 @@
 
 #include "core/common/com_ports.h"
 #include "core/platform/install_dir.h"
+#include "core/platform/ui_port.h"
+#include "core/storage/field_record.h"
+#include "core/storage/file_system.h"
+#include "core/storage/plate_format.h"
+#include "core/storage/storage_context.h"
+#include "core/storage/well_map.h"
 
 namespace lumivo::sim {
 namespace {
@@ -53,9 +59,8 @@ std::vector<int> ChannelList(const std::string& name, const std::string& text) {
     return out;
 }
 
-}  // namespace
-
-void ApplyRhythmOption(const std::string& text, SimConfig::Rhythm& rhythm) {
+// "a,b,,c" -> "a", "b", "", "c".
+std::vector<std::string> SplitCommas(const std::string& text) {
     std::vector<std::string> parts;
     std::size_t pos = 0;
     while (pos <= text.size()) {
@@ -63,6 +68,87 @@ void ApplyRhythmOption(const std::string& text, SimConfig::Rhythm& rhythm) {
         parts.push_back(text.substr(pos, comma - pos));
         pos = comma + 1;
     }
+    return parts;
+}
+
+double AboveZero(const std::string& name, const std::string& text, double hi) {
+    const double v = NumberIn(name, text, 0.0, hi);
+    if (v <= 0.0) throw SimUsageError(name + " must be above 0, got \"" + text + "\"");
+    return v;
+}
+
+// Keeps the messages of the storage procedures (there is no one to answer them) for the
+// program to print.
+class NoteDialogs final : public Dialogs {
+  public:
+    explicit NoteDialogs(std::vector<std::string>& notes) : notes_(notes) {}
+    MsgResult MessageBox(const std::string& text, MsgButtons buttons,
+                         const std::string& /*title*/) override {
+        std::string line = text;
+        for (std::size_t at = line.find("\r\n"); at != std::string::npos; at = line.find("\r\n"))
+            line.replace(at, 2, "\n");
+        notes_.push_back(line);
+        return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? MsgResult::Yes
+                                                                                  : MsgResult::Ok;
+    }
+    std::optional<std::string> InputBox(const std::string& /*prompt*/, const std::string& /*title*/,
+                                        const std::string& default_text) override {
+        return default_text;
+    }
+
+  private:
+    std::vector<std::string>& notes_;
+};
+
+// Maps the channels to the wells of the plate format and applies the plate map and the dose.
+void ApplyPlate(SimProgramOptions& o) {
+    if (o.plate_format.empty()) o.plate_format = "w96f";
+    NoteDialogs dialogs(o.notes);
+    LocalFileSystem files;
+    StorageContext ctx{o.install_dir, dialogs, files};
+    PlateMap plate;
+    LoadPlateFormat(ctx, o.plate_format, plate);
+    WellMap wells;
+    if (!o.wells_file.empty()) {
+        std::string text;
+        try {
+            text = files.ReadFile(o.wells_file);
+        } catch (const StorageError& e) {
+            throw SimUsageError("--wells " + o.wells_file.string() + ": " + e.what());
+        }
+        std::string why;
+        std::optional<WellMap> parsed = ParseWellMap(text, PlateWellNames(plate), &why);
+        if (!parsed) throw SimUsageError("--wells " + o.wells_file.string() + ": " + why);
+        wells = std::move(*parsed);
+    }
+    if (o.dose) {
+        try {
+            ApplyDosePlate(plate, wells, *o.dose, o.config);
+        } catch (const std::invalid_argument& e) {
+            throw SimUsageError(std::string("--") + e.what());
+        }
+    } else {
+        ApplyPlateWells(plate, wells, o.config.default_activity, o.config);
+    }
+}
+
+}  // namespace
+
+DoseCurve ParseDoseOption(const std::string& text) {
+    const std::vector<std::string> parts = SplitCommas(text);
+    if (parts.size() < 3 || parts.size() > 5)
+        throw SimUsageError("--dose takes three to five numbers: TOP,EC50,HILL[,BOTTOM[,AT_H]]");
+    DoseCurve d;
+    d.top_rate = AboveZero("--dose top rate", parts[0], 1000.0);
+    d.ec50 = AboveZero("--dose EC50", parts[1], 1e12);
+    d.hill = AboveZero("--dose hill slope", parts[2], 100.0);
+    if (parts.size() > 3) d.bottom_rate = NumberIn("--dose bottom rate", parts[3], 0.0, d.top_rate);
+    if (parts.size() > 4) d.at_hours = NumberIn("--dose time", parts[4], 0.0, 100000.0);
+    return d;
+}
+
+void ApplyRhythmOption(const std::string& text, SimConfig::Rhythm& rhythm) {
+    const std::vector<std::string> parts = SplitCommas(text);
     if (parts.size() > 5) throw SimUsageError("--rhythm takes at most five numbers: P,A,PH,R,S");
     SimConfig::Rhythm r;
     r.period_hours = NumberIn("--rhythm period", parts[0], 1.0, 1000.0);
@@ -170,6 +256,18 @@ SimProgramOptions ParseSimArguments(std::vector<std::string> args) {
             o.config.default_activity = NumberIn("--activity", value(), 0.0, 1000.0);
         } else if (word == "--rhythm") {
             ApplyRhythmOption(value(), o.config.rhythm);
+        } else if (word == "--plate") {
+            o.plate_format = value();
+            if (!IsValidPlateFormatName(o.plate_format)) {
+                throw SimUsageError(
+                    "--plate needs a plate format name (letters, digits, _ and -), got \"" +
+                    o.plate_format + "\"");
+            }
+        } else if (word == "--wells") {
+            o.wells_file = value();
+            if (o.wells_file.empty()) throw SimUsageError("--wells needs a file name");
+        } else if (word == "--dose") {
+            o.dose = ParseDoseOption(value());
         } else if (word == "--dead") {
             for (int c : ChannelList("--dead", value())) {
                 o.config.channels[static_cast<std::size_t>(c)].kind = ChannelKind::kDead;
@@ -182,7 +280,10 @@ SimProgramOptions ParseSimArguments(std::vector<std::string> args) {
             throw SimUsageError("unknown argument \"" + args[i] + "\"");
         }
     }
-    if (!o.help && !o.version && o.com_port == 0) throw SimUsageError("--com N is required");
+    if (o.help || o.version) return o;
+    if (o.com_port == 0) throw SimUsageError("--com N is required");
+    if (o.dose && o.wells_file.empty()) throw SimUsageError("--dose needs --wells FILE.csv");
+    if (!o.plate_format.empty() || !o.wells_file.empty()) ApplyPlate(o);
     return o;
 }
 
@@ -203,6 +304,19 @@ std::string SimUsage() {
            "                     (default P/2) beginning PH hours after the start (default 0),\n"
            "                     rest activity R of the active one (default 0.1), each well's\n"
            "                     period within +-S hours of P (default 0)\n"
+           "  --plate FORMAT     map the channels to the wells of plate format FORMAT, read\n"
+           "                     from DIR/FORMAT.dat (a built-in map when it cannot be read):\n"
+           "                     w96f, w96u, w384 or the installation's own\n"
+           "  --wells FILE.csv   the plate map of what is in each well (a wells.csv); wells\n"
+           "                     of role empty have no animals. The plate is w96f unless\n"
+           "                     --plate says otherwise\n"
+           "  --dose TOP,EC50,HILL[,BOTTOM[,AT_H]]   (needs --wells)\n"
+           "                     a dose given AT_H hours after the start (default 0): every\n"
+           "                     well crosses at TOP crossings/s before it, and after it\n"
+           "                     negative controls keep TOP, positive controls fall to\n"
+           "                     BOTTOM (default 0) and samples follow a log-logistic curve\n"
+           "                     of their concentration C: BOTTOM + (TOP - BOTTOM) /\n"
+           "                     (1 + (C / EC50)^HILL), EC50 in the plate map's unit\n"
            "  --dead LIST        channels that read about 0 (e.g. 3,17)\n"
            "  --saturated LIST   channels stuck at 4095\n"
            "  --fault FAULT      silence | unplugged | short-block[=BYTES] | high-byte |\n"

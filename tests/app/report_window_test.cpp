@@ -13,15 +13,18 @@
 #include <QTest>
 #include <QValueAxis>
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
 #include "app/panels/rhythm_tab.h"
+#include "app/panels/screen_tabs.h"
 #include "app/windows/frm_report.h"
 #include "app/windows/frm_reportset.h"
 #include "app_test_support.h"
 #include "core/acquisition/data_files.h"
+#include "core/reporting/report/report_inputs.h"
 #include "core/storage/field_record.h"
 
 namespace lumivo::app::testing {
@@ -495,6 +498,106 @@ TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
     EXPECT_EQ(tab->Request().folder, other);
     EXPECT_EQ(tab->table_rows() > 0, true) << tab->info();
     EXPECT_NE(tab->info().find("Light:"), std::string::npos) << tab->info();
+}
+
+// A dose plate of the Default project's 96 wells: column 1 the vehicle, column 12 the positive
+// control, columns 2..9 Levamisole from 0.03 to 100 uM; every beam counts the curve's value
+// (EC50 1 uM) from the first hour on, its top before.
+std::string DosePlateMap() {
+    std::string text = "well,treatment,concentration,unit,role,strain\n";
+    const char* concentrations[] = {"0.03", "0.1", "0.3", "1", "3", "10", "30", "100"};
+    for (char row = 'A'; row <= 'H'; ++row) {
+        const std::string r(1, row);
+        text += r + "1,DMSO,,,negative,N2\n" + r + "12,Ivermectin,10,uM,positive,N2\n";
+        for (int c = 2; c <= 9; ++c)
+            text += r + std::to_string(c) + ",Levamisole," + concentrations[c - 2] + ",uM,sample," +
+                    (row < 'E' ? "N2" : "unc-29") + "\n";
+    }
+    return text;
+}
+
+TEST(ReportWindow, CompareAndDoseTabsShowTheTestsAndTheCurveOfADosePlate) {
+    ReportWindowRig r;
+    const auto inputs = reporting::LoadReportInputs(r.ctx->storage, r.install);
+    ASSERT_TRUE(inputs);
+    const double concentrations[] = {0, 0.03, 0.1, 0.3, 1, 3, 10, 30, 100, 0, 0, 10};
+    const auto count = [&](int minute, std::size_t channel) {
+        const int well = inputs->channel_well[channel];
+        if (well < 0 || minute == 0) return 0;
+        const int column = well / 8;  // wells run down the columns
+        if (column == 9 || column == 10) return 0;
+        const double top = 40.0;
+        if (minute <= 60 || column == 0) return static_cast<int>(top);
+        if (column == 11) return 2;
+        const double v = 2.0 + (top - 2.0) / (1.0 + std::pow(concentrations[column] / 1.0, 1.5));
+        return static_cast<int>(std::lround(v + static_cast<double>(channel % 3) - 1.0));
+    };
+    const fs::path folder = r.Acquisition("20260314_0930", "dose plate", 240, count);
+    r.files.WriteFile(folder / "wells.csv", DosePlateMap());
+    frm_report* w = OpenReportWindow(*r.window, folder);
+    ASSERT_NE(w, nullptr);
+
+    CompareTab* compare = w->compare_tab;
+    w->report_tabs->setCurrentWidget(compare);
+    compare->resize(900, 700);
+    compare->from_box()->setValue(1.0);
+    compare->to_box()->setValue(4.0);
+    ASSERT_TRUE(compare->Cmd_show_Click()) << compare->info();
+    ASSERT_GE(compare->table_header().size(), 30u);
+    EXPECT_EQ(compare->table_header()[0], "group");
+    EXPECT_EQ(compare->table_header().back(), "strain");  // the map's own column
+    EXPECT_EQ(compare->table_rows(), 9u + 1u);            // 8 concentrations and Ivermectin; the Z'
+    // Columns 10 and 11 have counts of 0 (no map entry): left out and said so.
+    EXPECT_NE(compare->info().find("16 wells left out (not in wells.csv)"), std::string::npos)
+        << compare->info();
+    const auto& items = compare->scene().items;
+    EXPECT_TRUE(std::any_of(items.begin(), items.end(),
+                            [](const reporting::SceneItem& i) { return i.role == "wells"; }));
+    EXPECT_TRUE(std::any_of(items.begin(), items.end(), [](const reporting::SceneItem& i) {
+        const auto* t = std::get_if<reporting::SceneText>(&i.shape);
+        return i.role == "significance" && t && t->text == "***";
+    }));
+    // The control box lists the groups it can be tested against.
+    EXPECT_GE(compare->control_box()->findText("Levamisole 1 uM"), 0);
+    compare->Cmd_save_Click();
+    EXPECT_TRUE(fs::exists(folder / "stats.svg"));
+    EXPECT_TRUE(fs::exists(folder / "stats.csv"));
+
+    DoseTab* dose = w->dose_tab;
+    w->report_tabs->setCurrentWidget(dose);
+    dose->from_box()->setValue(1.0);
+    dose->to_box()->setValue(4.0);
+    dose->normalise_box()->setCurrentIndex(1);
+    ASSERT_TRUE(dose->Cmd_show_Click()) << dose->info();
+    ASSERT_EQ(dose->table_rows(), 1u);
+    const QAbstractItemModel* table = dose->findChild<QTableView*>("tbl_screen")->model();
+    const auto cell = [&](const std::string& column) {
+        const auto& h = dose->table_header();
+        const auto at = std::find(h.begin(), h.end(), column) - h.begin();
+        return table->index(0, static_cast<int>(at)).data().toString().toStdString();
+    };
+    EXPECT_EQ(cell("treatment"), "Levamisole");
+    EXPECT_EQ(cell("converged"), "TRUE");
+    EXPECT_NEAR(std::stod(cell("ec50")), 1.0, 0.1);
+    EXPECT_NEAR(std::stod(cell("top")), 100.0, 3.0);  // percent of the vehicle
+    EXPECT_NE(dose->info().find("20260314_0930: Z' "), std::string::npos) << dose->info();
+    const QImage image = dose->findChild<SceneView*>("scene_view")->grab().toImage();
+    int ink = 0;
+    for (int y = 0; y < image.height(); y += 3)
+        for (int x = 0; x < image.width(); x += 3) ink += image.pixel(x, y) != qRgb(255, 255, 255);
+    EXPECT_GT(ink, 100);
+
+    // A replicate plate pooled with this one doubles each group; over time, a fit per bin.
+    const fs::path replicate = r.Acquisition("20260315_0930", "dose plate 2", 240, count);
+    r.files.WriteFile(replicate / "wells.csv", DosePlateMap());
+    dose->AddPlates({replicate});
+    dose->over_time_box()->setChecked(true);
+    ASSERT_TRUE(dose->Cmd_show_Click()) << dose->info();
+    EXPECT_EQ(dose->table_rows(), 6u);  // six 30-minute bins from 1 h to 4 h
+    EXPECT_EQ(cell("n"), "128");        // 8 concentrations x 8 wells x 2 plates
+    dose->Cmd_save_Click();
+    EXPECT_TRUE(fs::exists(folder / "dose.csv"));
+    EXPECT_FALSE(fs::exists(replicate / "dose.csv"));  // written into the first plate only
 }
 
 TEST(ReportWindow, UserDefinedSettingsMakeTheReportAfterARun) {

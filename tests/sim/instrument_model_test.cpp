@@ -2,12 +2,16 @@
 // reproducibility.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
 #include <vector>
 
+#include "core/storage/plate_format.h"
+#include "core/storage/well_map.h"
+#include "sim/dose_plate.h"
 #include "sim/instrument.h"
 #include "sim_test_util.h"
 #include "support/sim_plates.h"
@@ -333,6 +337,181 @@ TEST(InstrumentModel, ARhythmAlternatesActiveAndRestingHours) {
     EXPECT_GT(hi - lo, 0.5);
 }
 
+TEST(InstrumentModel, ADoseScalesEachWellsRateFromTheDoseTime) {
+    // 96 wells of four channels at 1 crossing/s each; a dose 2 h after the start leaves well w
+    // the share w / 89 of its rate (well 0 stops, well 89 keeps it); wells 90..95 have no share
+    // and keep their rate. Counted in half-hour steps (event by event) and in two long jumps
+    // (the summarised catch-up, the second one across the dose), with and without a rhythm.
+    struct Case {
+        const char* name;
+        double period_hours;
+        // Seconds at the full rate that the rhythm leaves before the dose (0..2 h) and after it
+        // (2..6 h).
+        double before_s, after_s;
+    };
+    const Case cases[] = {
+        {"no rhythm", 0.0, 2 * 3600.0, 4 * 3600.0},
+        // Active 0..2 h and 4..6 h, resting at half the rate 2..4 h.
+        {"4 h rhythm", 4.0, 2 * 3600.0, 2 * 3600.0 + 0.5 * 2 * 3600.0},
+    };
+    const std::int64_t hour = 3600LL * 1'000'000;
+    SimConfig config;
+    config.channel_well.resize(kChannelCount);
+    for (int c = 0; c < kChannelCount; ++c)
+        config.channel_well[static_cast<std::size_t>(c)] = c / 4;
+    config.well_activity.assign(96, 1.0);
+    config.dose_at_hours = 2.0;
+    for (int w = 0; w < 90; ++w) config.well_dose_share.push_back(w / 89.0);
+    auto share = [&](int w) { return w < 90 ? w / 89.0 : 1.0; };
+    auto well_count = [](Instrument& sim, int w, std::int64_t t) {
+        std::uint64_t n = 0;
+        for (int c = 4 * w; c < 4 * w + 4; ++c) n += sim.CrossingsStarted(c, t);
+        return static_cast<double>(n);
+    };
+    for (const Case& k : cases) {
+        config.rhythm.period_hours = k.period_hours;
+        config.rhythm.active_hours = k.period_hours / 2;
+        config.rhythm.rest_fraction = 0.5;
+        Instrument stepped(config);
+        stepped.AdvanceTo(kStart);
+        std::vector<double> at_dose(96), at_end(96);
+        for (int half = 1; half <= 12; ++half) {
+            for (int w = 0; w < 96; ++w) {
+                const double n = well_count(stepped, w, kStart + half * hour / 2);
+                if (half == 4) at_dose[static_cast<std::size_t>(w)] = n;
+                at_end[static_cast<std::size_t>(w)] = n;
+            }
+        }
+        Instrument jumped(config);
+        jumped.AdvanceTo(kStart);
+        for (int w = 0; w < 96; ++w) (void)well_count(jumped, w, kStart + 3 * hour / 2);
+        for (int w = 0; w < 96; ++w) {
+            const auto i = static_cast<std::size_t>(w);
+            // Poisson counts: 5 standard deviations (the expectation's square root) leave a
+            // chance below 1e-6 per well of a false alarm.
+            const double before = k.before_s;
+            const double after = share(w) * k.after_s;
+            EXPECT_NEAR(at_dose[i], before, 5 * std::sqrt(before)) << k.name << " well " << w;
+            EXPECT_NEAR(at_end[i] - at_dose[i], after, 5 * std::sqrt(after) + 1)
+                << k.name << " well " << w;
+            // The jumps replay 0.5..1.5 h and 5..6 h (both active) event by event and count the
+            // rest by its expectation, each channel to within about one crossing per jump.
+            const double jumped_total = well_count(jumped, w, kStart + 6 * hour);
+            EXPECT_NEAR(jumped_total, before + after, 5 * std::sqrt(3600.0 * (1 + share(w))) + 12)
+                << k.name << " well " << w;
+        }
+        EXPECT_EQ(at_end[0], at_dose[0]) << k.name << ": a share of 0 stops the well";
+    }
+
+    // Shares of 1 change nothing: the same seed gives the same samples as without a dose.
+    SimConfig plain;
+    SimConfig full = plain;
+    full.well_dose_share.assign(kChannelCount, 1.0);
+    Instrument a(plain), b(full);
+    for (std::int64_t t = kStart; t < kStart + 20'000'000; t += 10'000) {
+        ASSERT_EQ(a.Sample(5, t), b.Sample(5, t)) << t;
+    }
+}
+
+TEST(DosePlate, SharesFollowTheRolesAndTheCurve) {
+    // Top 2 crossings/s, bottom 0.25, hill 2, EC50 10: share(c) = (0.25 + 1.75 / (1 + (c /
+    // 10)^2)) / 2.
+    PlateMap plate;
+    BuildDefaultPlateMap("w96f", plate);
+    std::string why;
+    const auto wells = ParseWellMap(
+        "well,treatment,concentration,unit,role\n"
+        "A1,vehicle,,,negative\n"
+        "A2,vehicle,5,uM,negative\n"
+        "B1,reference,,,positive\n"
+        "C1,compound,10,uM,sample\n"
+        "D1,compound,100,uM,sample\n"
+        "E1,compound,1,uM,sample\n"
+        "F1,compound,0,uM,sample\n"
+        "G1,compound,,uM,sample\n"
+        "H1,,,,empty\n",
+        PlateWellNames(plate), &why);
+    ASSERT_TRUE(wells) << why;
+    const DoseCurve curve{
+        .top_rate = 2.0, .bottom_rate = 0.25, .hill = 2.0, .ec50 = 10.0, .at_hours = 3.0};
+    SimConfig config;
+    ApplyDosePlate(plate, *wells, curve, config);
+
+    struct Case {
+        const char* well;
+        double rate, share;
+    };
+    const Case cases[] = {
+        {"A1", 2.0, 1.0},          // negative control
+        {"A2", 2.0, 1.0},          // a negative control's concentration does not count
+        {"B1", 2.0, 0.125},        // positive control: bottom / top
+        {"C1", 2.0, 0.5625},       // at the EC50: halfway, (0.25 + 2) / 2 / 2
+        {"D1", 2.0, 0.133663366},  // (0.25 + 1.75 / 101) / 2
+        {"E1", 2.0, 0.991336634},  // (0.25 + 1.75 / 1.01) / 2
+        {"F1", 2.0, 1.0},          // concentration 0
+        {"G1", 2.0, 1.0},          // no concentration
+        {"H1", 0.0, 1.0},          // empty: no animals
+        {"B2", 2.0, 1.0},          // not in the plate map
+    };
+    ASSERT_EQ(config.well_activity.size(), 96u);
+    ASSERT_EQ(config.well_dose_share.size(), 96u);
+    const std::vector<std::string> names = PlateWellNames(plate);
+    for (const Case& c : cases) {
+        const auto w =
+            static_cast<std::size_t>(std::find(names.begin(), names.end(), c.well) - names.begin());
+        ASSERT_LT(w, names.size()) << c.well;
+        EXPECT_DOUBLE_EQ(config.well_activity[w], c.rate) << c.well;
+        EXPECT_NEAR(config.well_dose_share[w], c.share, 1e-9) << c.well;
+    }
+    EXPECT_EQ(config.dose_at_hours, 3.0);
+    ASSERT_EQ(config.channel_well.size(), static_cast<std::size_t>(kChannelCount));
+    int in_no_well = 0;
+    for (int c = 0; c < kChannelCount; ++c) {
+        const auto i = static_cast<std::size_t>(c);
+        EXPECT_EQ(config.channel_well[i], plate.ChannelWell[i] < 0 ? -1 : plate.ChannelWell[i])
+            << c;
+        in_no_well += config.channel_well[i] < 0 ? 1 : 0;
+    }
+    EXPECT_GT(in_no_well, 0);  // the w96f plate leaves half of the beams outside its wells
+
+    // The plate runs: the empty well and the beams outside the wells see nothing, the well at
+    // the EC50 crosses at half of the top and bottom's sum after the dose (Poisson, 5 sigma).
+    Instrument sim(config);
+    sim.AdvanceTo(kStart);
+    const std::int64_t hour = 3600LL * 1'000'000;
+    auto count = [&](int well, std::int64_t t) {
+        std::uint64_t n = 0;
+        for (int c = 0; c < kChannelCount; ++c) {
+            if (config.channel_well[static_cast<std::size_t>(c)] == well)
+                n += sim.CrossingsStarted(c, t);
+        }
+        return static_cast<double>(n);
+    };
+    for (int half = 1; half <= 6; ++half) (void)count(2, kStart + half * hour / 2);
+    const double c1_at_dose = count(2, kStart + 3 * hour);
+    for (int half = 7; half <= 8; ++half) (void)count(2, kStart + half * hour / 2);
+    const double c1_after = count(2, kStart + 4 * hour) - c1_at_dose;
+    EXPECT_NEAR(c1_after, 1.125 * 3600, 5 * std::sqrt(1.125 * 3600));
+    EXPECT_EQ(count(7, kStart + 4 * hour), 0.0);   // H1
+    EXPECT_EQ(count(-1, kStart + 4 * hour), 0.0);  // outside the wells
+
+    // Curves that cannot be used.
+    const DoseCurve bad[] = {
+        {.top_rate = 0.0},
+        {.top_rate = std::nan("")},
+        {.top_rate = 1.0, .bottom_rate = 1.5},
+        {.top_rate = 1.0, .bottom_rate = -0.5},
+        {.hill = 0.0},
+        {.ec50 = 0.0},
+        {.at_hours = -1.0},
+    };
+    for (std::size_t i = 0; i < std::size(bad); ++i) {
+        SimConfig untouched;
+        EXPECT_THROW(ApplyDosePlate(plate, *wells, bad[i], untouched), std::invalid_argument) << i;
+        EXPECT_TRUE(untouched.channel_well.empty()) << i;
+    }
+}
+
 TEST(InstrumentModel, TemperatureFollowsTheOutputs) {
     struct Case {
         std::uint8_t mask;
@@ -534,7 +713,11 @@ TEST_F(StoreFile, UnwritableStoreIsReportedNotFatal) {
 }
 
 TEST(InstrumentModel, InvalidConfigurationsAreRefused) {
-    std::vector<SimConfig> bad(11);
+    std::vector<SimConfig> bad(15);
+    bad[11].dose_at_hours = -1.0;
+    bad[12].dose_at_hours = std::nan("");
+    bad[13].well_dose_share = {0.5, 1.5};
+    bad[14].well_dose_share = {-0.1};
     bad[9].faults.blocked_columns = {24};
     bad[10].faults.blocked_rows = {-1};
     bad[0].channel_well.assign(10, 0);
@@ -550,6 +733,12 @@ TEST(InstrumentModel, InvalidConfigurationsAreRefused) {
     bad[8].rhythm.rest_fraction = 1.5;
     for (std::size_t i = 0; i < bad.size(); ++i) {
         EXPECT_THROW(Instrument{bad[i]}, std::invalid_argument) << i;
+    }
+    try {
+        Instrument{bad[13]};
+        ADD_FAILURE() << "a dose share of 1.5 was taken";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "simulator: dose share of well 1 must be 0..1");
     }
 }
 

@@ -19,26 +19,11 @@
 #include <string>
 #include <vector>
 
+#include "app/panels/scene_view.h"
 #include "core/reporting/rhythm/rhythm_run.h"
 #include "core/storage/storage_context.h"
 
 namespace lumivo::app {
-
-// Paints a chart scene scaled to the widget, keeping its proportions.
-class SceneView : public QWidget {
-    Q_OBJECT
-  public:
-    explicit SceneView(QWidget* parent = nullptr);
-    void SetScene(reporting::ChartScene scene);
-    const reporting::ChartScene& scene() const { return scene_; }
-    QSize sizeHint() const override;
-
-  protected:
-    void paintEvent(QPaintEvent* event) override;
-
-  private:
-    reporting::ChartScene scene_;
-};
 
 class RhythmTab : public QWidget {
     Q_OBJECT
@@ -100,8 +85,7 @@ class RhythmTab : public QWidget {
     QLabel* lbl_info_;
     SceneView* scene_view_;
     QTableView* table_;
-    class TableModel;
-    TableModel* model_;
+    CsvTableModel* model_;
 };
 
 }  // namespace lumivo::app

@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLocale>
@@ -14,6 +15,7 @@
 
 #include "app/panels/raw_analysis_panel.h"
 #include "app/panels/rhythm_tab.h"
+#include "app/panels/screen_tabs.h"
 #include "app/plots/activity_chart.h"
 #include "app/support/qt_dialogs.h"
 #include "app/support/widget_helpers.h"
@@ -168,6 +170,24 @@ frm_report::frm_report(AppContext& ctx, QWidget* parent) : QWidget(parent, Qt::W
         ctx_.storage, [this] { return fs::path(FromQ(Txt_inputfile->text())); }, report_tabs);
     report_tabs->addTab(rhythm_tab, "Rhythm and sleep");
     rhythm_tab->open_file = [this](const fs::path& path) { return OpenWritten(path); };
+    compare_tab = new CompareTab(
+        ctx_.storage, [this] { return fs::path(FromQ(Txt_inputfile->text())); }, report_tabs);
+    report_tabs->addTab(compare_tab, "Compare");
+    dose_tab = new DoseTab(
+        ctx_.storage, [this] { return fs::path(FromQ(Txt_inputfile->text())); }, report_tabs);
+    report_tabs->addTab(dose_tab, "Dose-response");
+    for (ScreenTab* tab :
+         {static_cast<ScreenTab*>(compare_tab), static_cast<ScreenTab*>(dose_tab)}) {
+        tab->open_file = [this](const fs::path& path) { return OpenWritten(path); };
+        // A replicate plate: another acquisition folder, one at a time.
+        tab->choose_plates = [this]() -> std::vector<fs::path> {
+            const fs::path here(FromQ(Txt_inputfile->text()));
+            const QString chosen = QFileDialog::getExistingDirectory(
+                this, "Replicate plate (acquisition folder)", ToQ(here.parent_path().string()));
+            if (chosen.isEmpty()) return {};
+            return {fs::path(FromQ(chosen))};
+        };
+    }
     body->addWidget(report_tabs, 1);
     outer->addLayout(body);
     lbl_reportstatus = Named(new QLabel(this), "lbl_reportstatus");
@@ -293,6 +313,8 @@ void frm_report::ResetViews(const fs::path& folder) {
     empty.title = "No report of " + caption + " yet: press Generate...";
     ShowChart(empty);
     rhythm_tab->FolderChanged();
+    compare_tab->FolderChanged();
+    dose_tab->FolderChanged();
     frmlbl_status->setText("Block xx/xx");
     ShowStatus("");
 }

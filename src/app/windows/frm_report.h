@@ -42,6 +42,8 @@ inline constexpr const char* kRawProcessingUnavailable =
     "Raw data processing is not available in this build.";
 
 class RhythmTab;
+class CompareTab;
+class DoseTab;
 
 class frm_report : public QWidget {
     Q_OBJECT
@@ -116,9 +118,11 @@ class frm_report : public QWidget {
     QAction* mnrecalculate;
     QAction* mncircadian;
     QAction* mntidyexport;
-    QTabWidget* report_tabs;  // the report chart and "Rhythm and sleep"
+    QTabWidget* report_tabs;  // the report chart, "Rhythm and sleep", "Compare", "Dose-response"
     QChartView* chart_view;
     RhythmTab* rhythm_tab;
+    CompareTab* compare_tab;
+    DoseTab* dose_tab;
 
   protected:
     void showEvent(QShowEvent* event) override;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -25,13 +26,17 @@ std::string_view DoseModelName(DoseModel model);
 
 struct DoseFit {
     bool converged = false;
-    std::string failure;  // why there is no fit ("" when converged)
-    std::size_t n = 0;    // points used
+    std::string failure;             // why there is no fit ("" when converged)
+    std::size_t n = 0;               // points used
     std::size_t concentrations = 0;  // distinct concentrations above 0
-    double bottom, top, hill, ec50;
-    double ec50_low, ec50_high;  // 95 % CI
-    double log_ec50_se;
-    double r2, residual_se;
+    static constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
+    double bottom = kNoValue, top = kNoValue, hill = kNoValue, ec50 = kNoValue;
+    double ec50_low = kNoValue, ec50_high = kNoValue;  // 95 % CI
+    double log_ec50_se = kNoValue;
+    double r2 = kNoValue, residual_se = kNoValue;
+    // The F-test of the curve against a flat line at the mean response (above 0.05: no dose
+    // response, refused); NaN before the fit.
+    double no_effect_p = kNoValue;
     // Whether the EC50 lies within the tested concentrations above 0.
     bool ec50_in_range = false;
     int iterations = 0;
@@ -40,9 +45,13 @@ struct DoseFit {
 // The model's value at x.
 double LogLogistic(double x, double bottom, double top, double hill, double ec50);
 
-// Fits the points. Needs at least four distinct concentrations above 0 and more points than
-// parameters; otherwise, or when the solver does not converge, `converged` is false and
-// `failure` says why (the estimates are then NaN).
+// Fits the points (those with a finite response and a concentration >= 0; the others are left
+// out). Needs at least four distinct concentrations above 0 and more points than parameters.
+// Refused as well: a flat response (every response equal, or a curve that fits no better than
+// a flat line: `no_effect_p` above 0.05), a solver that does not converge within its
+// iterations, and a curve whose EC50 the data do not determine (a singular covariance or an
+// unbounded CI). Then `converged` is false, `failure` says why in plain words and the estimates
+// are NaN.
 DoseFit FitDoseResponse(std::span<const DosePoint> points, DoseModel model);
 
 }  // namespace lumivo::statistics

@@ -8,31 +8,38 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <string_view>
 #include <vector>
 
 namespace lumivo::statistics {
 
+inline constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
+
 struct Summary {
     std::size_t n = 0;
-    double mean, sd, se, median, ci_low, ci_high;  // the CI: mean +- t(0.975, n-1) x se
+    // The sample SD (n - 1); the CI: mean +- t(0.975, n-1) x se. With one value only the mean
+    // and the median are known.
+    double mean = kNoValue, sd = kNoValue, se = kNoValue, median = kNoValue;
+    double ci_low = kNoValue, ci_high = kNoValue;
 };
 Summary Summarise(std::span<const double> values);
 
 struct TestResult {
-    double statistic;  // t, U, F or H
-    double df;         // degrees of freedom (the numerator's for F); NaN when none
-    double df2;        // the denominator's for F; NaN otherwise
-    double p;          // two-sided where that applies
-    bool exact = false;  // Mann-Whitney: the exact distribution rather than the normal one
+    double statistic = kNoValue;  // t, U, F or H
+    double df = kNoValue;         // degrees of freedom (the numerator's for F); NaN when none
+    double df2 = kNoValue;        // the denominator's for F; NaN otherwise
+    double p = kNoValue;          // two-sided where that applies
+    bool exact = false;           // Mann-Whitney: the exact distribution rather than the normal one
 };
 
 // Welch's t-test of a against b: t of mean(a) - mean(b), Welch-Satterthwaite df.
 TestResult WelchT(std::span<const double> a, std::span<const double> b);
 // Mann-Whitney U of a against b: U of a (pairs a > b, ties counting one half), two-sided;
-// exact when there are no ties and the samples are small, otherwise the normal approximation
-// with the tie correction and a continuity correction.
+// exact when there are no ties and the samples are small (C(n1 + n2, n1) <= 2^53 and
+// n1 n2 <= 10 000: both up to 25 values, or a few beside many), otherwise the normal
+// approximation with the tie correction and a continuity correction of 1/2.
 TestResult MannWhitney(std::span<const double> a, std::span<const double> b);
 // One-way ANOVA (equal variances), Welch's ANOVA and Kruskal-Wallis H (tie-corrected,
 // chi-square with k - 1 df) over the groups.
@@ -47,12 +54,15 @@ std::string_view AdjustmentName(Adjustment adjustment);
 std::vector<double> AdjustPValues(std::span<const double> p, Adjustment adjustment);
 
 struct Effect {
-    double value, low, high;  // the estimate and its 95 % CI
+    double value = kNoValue, low = kNoValue, high = kNoValue;  // the estimate and its 95 % CI
 };
-// Hedges' g of a against b (positive when a's mean is larger), with its 95 % CI.
+// Hedges' g of a against b (positive when a's mean is larger): d on the pooled SD times the
+// exact small-sample correction J; its 95 % CI the large-sample one of Hedges & Olkin,
+// g +- z(0.975) sqrt((n1 + n2) / (n1 n2) + g^2 / (2 (n1 + n2))).
 Effect HedgesG(std::span<const double> a, std::span<const double> b);
-// The rank-biserial correlation of the Mann-Whitney comparison of a against b (positive when
-// a tends to be larger), with its 95 % CI.
+// The rank-biserial correlation r = 2 U / (n1 n2) - 1 of the Mann-Whitney comparison of a
+// against b (positive when a tends to be larger); its 95 % CI r +- z(0.975) x 2 sd(U) / (n1 n2)
+// with the tie-corrected SD of U under no difference, cut to [-1, 1].
 Effect RankBiserial(std::span<const double> a, std::span<const double> b);
 
 // Plate quality from the control wells: Z' = 1 - 3 (SDpos + SDneg) / |mean pos - mean neg|, and

@@ -385,11 +385,22 @@ ChartScene StatsScene(const StatsResult& result) {
     return scene;
 }
 
+std::vector<std::string> StatsNotes(const StatsResult& result) {
+    std::vector<std::string> notes = result.screen.notes;
+    notes.insert(notes.end(), result.notes.begin(), result.notes.end());
+    return notes;
+}
+
+std::optional<StatsResult> ComputeStats(StorageContext& ctx, const StatsRequest& request,
+                                        std::string* failure) {
+    auto screen = ReadScreen(ctx, request.screen, failure);
+    if (!screen) return std::nullopt;
+    return CompareGroups(std::move(*screen), request, failure);
+}
+
 CompareOutcome WriteStats(StorageContext& ctx, const StatsRequest& request) {
     CompareOutcome out;
-    auto screen = ReadScreen(ctx, request.screen, &out.failure);
-    if (!screen) return out;
-    auto result = CompareGroups(std::move(*screen), request, &out.failure);
+    auto result = ComputeStats(ctx, request, &out.failure);
     if (!result) return out;
     const auto& folder = request.screen.folders.front();
     out.svg_file = folder / kStatsPictureName;
@@ -403,8 +414,7 @@ CompareOutcome WriteStats(StorageContext& ctx, const StatsRequest& request) {
         return out;
     }
     out.written = true;
-    out.notes = result->screen.notes;
-    out.notes.insert(out.notes.end(), result->notes.begin(), result->notes.end());
+    out.notes = StatsNotes(*result);
     return out;
 }
 

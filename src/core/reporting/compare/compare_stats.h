@@ -87,6 +87,11 @@ struct CompareOutcome {
     std::filesystem::path svg_file, csv_file;
     std::vector<std::string> notes;
 };
+// The data's notes and the comparisons'.
+std::vector<std::string> StatsNotes(const StatsResult& result);
+// Reads the acquisitions and compares (what the window's tab shows); nullopt with the reason.
+std::optional<StatsResult> ComputeStats(StorageContext& ctx, const StatsRequest& request,
+                                        std::string* failure);
 // Reads the acquisitions, compares and writes stats.csv and stats.svg into the first folder.
 CompareOutcome WriteStats(StorageContext& ctx, const StatsRequest& request);
 

@@ -124,8 +124,9 @@ std::optional<DoseResult> FitDoseCurves(Screen screen, const DoseRequest& reques
     }
     if (not_converged > 0)
         result.notes.push_back(std::to_string(not_converged) +
-                               (not_converged == 1 ? " fit did" : " fits did") +
-                               " not converge; their rows give no estimates");
+                               (not_converged == 1 ? " fit was" : " fits were") +
+                               " refused (no dose response, or no convergence); their rows give "
+                               "no estimates and say why");
     if (outside > 0)
         result.notes.push_back(std::to_string(outside) +
                                (outside == 1 ? " EC50 lies" : " EC50s lie") +
@@ -211,7 +212,7 @@ ChartScene DoseScene(const DoseResult& result) {
         for (double d = std::ceil(f.x_lo); d <= f.x_hi + 1e-9; d += 1.0) ticks.push_back(d);
         const std::string unit = result.fits.empty() ? "" : result.fits.front().unit;
         cc::BottomAxis(
-            scene, f, ticks, [](double d) { return cc::Number(std::pow(10.0, d), 3); },
+            scene, f, ticks, [](double d) { return cc::Number(std::pow(10.0, d), 6); },
             "concentration" + (unit.empty() ? "" : " (" + unit + ")") +
                 ", log scale; 0 at the left edge");
         for (const TreatmentFit& tf : result.fits) {
@@ -277,7 +278,7 @@ ChartScene DoseScene(const DoseResult& result) {
                12.0, false, -90.0);
     cc::BottomAxis(
         scene, f, AxisTicks(f.x_lo, f.x_hi, 8), [](double v) { return cc::Number(v, 4); },
-        "hours from the start (bin start)");
+        "hours from the start");
     for (const std::string& t : treatments) {
         const std::string colour = colour_of(t);
         std::vector<ScenePoint> line;
@@ -310,11 +311,28 @@ ChartScene DoseScene(const DoseResult& result) {
     return scene;
 }
 
+std::optional<DoseResult> ComputeDose(StorageContext& ctx, const DoseRequest& request,
+                                      std::string* failure) {
+    auto screen = ReadScreen(ctx, request.screen, failure);
+    if (!screen) return std::nullopt;
+    return FitDoseCurves(std::move(*screen), request, failure);
+}
+
+// What the user should know of a fit: the data's notes, the fits' and the plates' quality.
+std::vector<std::string> DoseNotes(const DoseResult& result) {
+    std::vector<std::string> notes = result.screen.notes;
+    notes.insert(notes.end(), result.notes.begin(), result.notes.end());
+    for (const PlateQuality& q : result.quality)
+        notes.push_back(result.screen.plates[q.plate].name + ": Z' " + CsvNumber(q.z_prime, 3) +
+                        ", signal window " + CsvNumber(q.signal_window, 3) + " (" +
+                        std::to_string(q.negatives) + " negative, " + std::to_string(q.positives) +
+                        " positive controls)");
+    return notes;
+}
+
 CompareOutcome WriteDose(StorageContext& ctx, const DoseRequest& request) {
     CompareOutcome out;
-    auto screen = ReadScreen(ctx, request.screen, &out.failure);
-    if (!screen) return out;
-    auto result = FitDoseCurves(std::move(*screen), request, &out.failure);
+    auto result = ComputeDose(ctx, request, &out.failure);
     if (!result) return out;
     const auto& folder = request.screen.folders.front();
     out.svg_file = folder / kDosePictureName;
@@ -328,13 +346,7 @@ CompareOutcome WriteDose(StorageContext& ctx, const DoseRequest& request) {
         return out;
     }
     out.written = true;
-    out.notes = result->screen.notes;
-    out.notes.insert(out.notes.end(), result->notes.begin(), result->notes.end());
-    for (const PlateQuality& q : result->quality)
-        out.notes.push_back(result->screen.plates[q.plate].name + ": Z' " +
-                            CsvNumber(q.z_prime, 3) + ", signal window " +
-                            CsvNumber(q.signal_window, 3) + " (" + std::to_string(q.negatives) +
-                            " negative, " + std::to_string(q.positives) + " positive controls)");
+    out.notes = DoseNotes(*result);
     return out;
 }
 

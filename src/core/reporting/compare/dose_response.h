@@ -62,6 +62,11 @@ std::string DoseTable(const DoseResult& result);
 // bin, the EC50s (and their CIs) over the run.
 ChartScene DoseScene(const DoseResult& result);
 
+// The data's notes, the fits' and each plate's Z' and signal window.
+std::vector<std::string> DoseNotes(const DoseResult& result);
+// Reads the acquisitions and fits (what the window's tab shows); nullopt with the reason.
+std::optional<DoseResult> ComputeDose(StorageContext& ctx, const DoseRequest& request,
+                                      std::string* failure);
 // Reads the acquisitions, fits and writes dose.csv and dose.svg into the first folder.
 CompareOutcome WriteDose(StorageContext& ctx, const DoseRequest& request);
 

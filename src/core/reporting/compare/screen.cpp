@@ -85,6 +85,17 @@ int RoleOrder(WellRole role) {
 
 }  // namespace
 
+std::optional<double> PauseEndHours(const RunLog& log, int n) {
+    std::vector<WallPeriod> pauses = log.running_pauses;
+    pauses.insert(pauses.end(), log.frozen_pauses.begin(), log.frozen_pauses.end());
+    std::sort(pauses.begin(), pauses.end(),
+              [](const WallPeriod& a, const WallPeriod& b) { return a.begin < b.begin; });
+    if (n < 1 || static_cast<std::size_t>(n) > pauses.size()) return std::nullopt;
+    const WallPeriod& p = pauses[static_cast<std::size_t>(n - 1)];
+    if (!p.ended) return std::nullopt;
+    return static_cast<double>(p.end - log.start) / 3600.0;
+}
+
 std::string_view EndpointName(Endpoint endpoint) {
     switch (endpoint) {
         case Endpoint::Mean:
@@ -167,8 +178,10 @@ std::optional<Screen> BuildScreen(std::vector<ScreenPlate> plates, const ScreenR
     Screen screen;
     screen.request = request;
     ScreenRequest& r = screen.request;
+    // The longest run, in the request's hours (from each plate's own hour 0).
     double run_hours = 0.0;
-    for (const ScreenPlate& p : plates) run_hours = std::max(run_hours, p.data.run_minutes / 60.0);
+    for (const ScreenPlate& p : plates)
+        run_hours = std::max(run_hours, p.data.run_minutes / 60.0 - p.offset_hours);
     if (r.to_hours <= 0.0) r.to_hours = run_hours;
     if (!(r.from_hours >= 0.0) || !(r.to_hours > r.from_hours))
         return fail("the interval " + CsvNumber(r.from_hours) + " h to " + CsvNumber(r.to_hours) +
@@ -179,9 +192,15 @@ std::optional<Screen> BuildScreen(std::vector<ScreenPlate> plates, const ScreenR
                     " h); choose an earlier --from");
     const bool needs_basal =
         r.endpoint == Endpoint::PercentBasal || r.endpoint == Endpoint::Paralysis;
-    const double basal_from = r.basal_from_hours.value_or(0.0);
-    const double basal_to = r.basal_to_hours.value_or(r.from_hours);
-    if (needs_basal && !(basal_to > basal_from))
+    const bool basal_given = r.basal_from_hours && r.basal_to_hours;
+    if (needs_basal && basal_given && !(*r.basal_to_hours > *r.basal_from_hours))
+        return fail("the basal interval " + CsvNumber(*r.basal_from_hours) + " h to " +
+                    CsvNumber(*r.basal_to_hours) +
+                    " h is empty; --basal-to must lie after "
+                    "--basal-from");
+    if (needs_basal && !basal_given && !(r.from_hours > 0.0) &&
+        std::all_of(plates.begin(), plates.end(),
+                    [](const ScreenPlate& p) { return p.offset_hours <= 0.0; }))
         return fail(std::string(EndpointName(r.endpoint)) +
                     " needs a basal interval: start the interval after the basal hours (--from) "
                     "or give --basal-from and --basal-to");
@@ -218,16 +237,20 @@ std::optional<Screen> BuildScreen(std::vector<ScreenPlate> plates, const ScreenR
     for (std::size_t p = 0; p < plates.size(); ++p) {
         const ScreenPlate& plate = plates[p];
         const RhythmData& data = plate.data;
+        const double shift = plate.offset_hours;
+        // The basal interval on this plate's clock: as given, or up to the interval's start.
+        const double basal_from = basal_given ? *r.basal_from_hours : 0.0;
+        const double basal_to = basal_given ? *r.basal_to_hours : r.from_hours + shift;
         std::map<std::string, int> left_out;
         std::size_t unobserved = 0, bins_in = 0;
         {
-            const auto [first, last] = BinRange(data, r.from_hours, r.to_hours);
+            const auto [first, last] = BinRange(data, r.from_hours + shift, r.to_hours + shift);
             for (std::size_t k = first; k < last; ++k) unobserved += !data.Observed(k);
             bins_in = last - first;
         }
-        if (data.run_minutes / 60.0 < r.to_hours - 1e-9)
+        if (data.run_minutes / 60.0 < r.to_hours + shift - 1e-9)
             screen.notes.push_back(plate.name + ": the recording ends at " +
-                                   CsvNumber(data.run_minutes / 60.0) +
+                                   CsvNumber(data.run_minutes / 60.0 - shift) +
                                    " h, before the end of the interval; its later hours hold no "
                                    "values");
         if (unobserved > 0)
@@ -259,7 +282,7 @@ std::optional<Screen> BuildScreen(std::vector<ScreenPlate> plates, const ScreenR
             double basal = kNaN;
             if (needs_basal) basal = Observe(data, w, basal_from, basal_to).mean;
             for (const ScreenBin& b : screen.bins) {
-                const Observed o = Observe(data, w, b.start_hours, b.end_hours);
+                const Observed o = Observe(data, w, b.start_hours + shift, b.end_hours + shift);
                 double v = kNaN;
                 switch (r.endpoint) {
                     case Endpoint::Mean:
@@ -272,7 +295,8 @@ std::optional<Screen> BuildScreen(std::vector<ScreenPlate> plates, const ScreenR
                         v = basal > 0.0 ? 100.0 * o.mean / basal : kNaN;
                         break;
                     case Endpoint::Paralysis:
-                        v = basal > 0.0 ? HoursToParalysis(data, w, b.start_hours, b.end_hours,
+                        v = basal > 0.0 ? HoursToParalysis(data, w, b.start_hours + shift,
+                                                           b.end_hours + shift,
                                                            basal * r.paralysis_percent / 100.0)
                                         : kNaN;
                         break;
@@ -388,6 +412,15 @@ std::optional<Screen> ReadScreen(StorageContext& ctx, const ScreenRequest& reque
                         " (correct wells.csv in the acquisition folder, or import "
                         "a corrected map with \"lumivo-cli wells ACQ --import\")");
         ScreenPlate plate{folder, folder.filename().string(), std::move(*data), std::move(*map)};
+        if (request.after_pause > 0) {
+            const auto end = PauseEndHours(source->log, request.after_pause);
+            if (!end)
+                return fail((folder / "events.log").string() + " holds no pause " +
+                            std::to_string(request.after_pause) +
+                            " (a pause and its resumption); count the hours from the start "
+                            "instead, or name a pause it holds");
+            plate.offset_hours = *end;
+        }
         if (plate.data.bin_minutes != request.bin_minutes)
             plate.data.notes.push_back("bins of " + std::to_string(plate.data.bin_minutes) +
                                        " minutes were used");

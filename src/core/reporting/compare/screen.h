@@ -57,6 +57,10 @@ struct ScreenRequest {
                                        // treatment with one that has none, else group
     double dead_hours = kDefaultDeadHours;
     bool keep_dead = false;
+    // With N > 0 the interval's hours count from the end of the N-th pause events.log holds
+    // (the pause that marked the dosing), on each plate its own; the basal interval, when not
+    // given, runs from the start of sampling to the interval's start.
+    int after_pause = 0;
 };
 
 struct ScreenWell {
@@ -85,6 +89,7 @@ struct ScreenPlate {
     std::string name;  // the folder's name, "20260301_0900"
     RhythmData data;
     WellMap map;
+    double offset_hours = 0.0;  // where the request's hour 0 lies on this plate's clock
 };
 
 struct ScreenBin {
@@ -108,6 +113,11 @@ struct Screen {
     // The column's value shared by the group's wells, or their distinct values joined by "/".
     std::string GroupColumn(const ScreenGroup& group, std::string_view column) const;
 };
+
+// Hours from the start of sampling to the end of the n-th pause of the log (1 = the first),
+// whether its time counter ran on or stopped; nullopt when the log holds no such pause or it
+// did not end.
+std::optional<double> PauseEndHours(const RunLog& log, int n);
 
 // Reads every acquisition of the request and reduces its wells. nullopt with the reason (naming
 // the folder or file, and what to do) when a folder cannot be read, a plate map does not fit the

@@ -5,6 +5,8 @@
 #include <limits>
 #include <numbers>
 
+#include "core/statistics/group_tests.h"
+
 namespace lumivo::reporting {
 
 namespace {
@@ -48,9 +50,9 @@ void ChiSquare(const std::vector<Observed>& in, const std::vector<std::uint8_t>&
             if (observed[i]) counts[i % period] += 1.0;
         std::size_t columns = 0;
         for (double c : counts) columns += c > 0.0;
-        set.threshold[p] =
-            ChiSquareQuantile(1.0 - set.alpha / static_cast<double>(m),
-                              static_cast<double>(std::max<std::size_t>(columns, 2) - 1));
+        set.threshold[p] = statistics::ChiSquareQuantile(
+            1.0 - set.alpha / static_cast<double>(m),
+            static_cast<double>(std::max<std::size_t>(columns, 2) - 1));
         for (std::size_t s = 0; s < in.size(); ++s) {
             const Observed& o = in[s];
             if (!set.series[s].valid) continue;
@@ -213,49 +215,6 @@ PeriodogramSet ComputePeriodograms(const std::vector<const double*>& series, std
         pg.significant = pg.peak_power > pg.peak_threshold;
     }
     return set;
-}
-
-double NormalQuantile(double p) {
-    constexpr double kInfinity = std::numeric_limits<double>::infinity();
-    if (!(p > 0.0 && p < 1.0)) return p <= 0.0 ? -kInfinity : kInfinity;
-    // Acklam's rational approximation, then one Newton step on the error function.
-    static const double a[] = {-3.969683028665376e+01, 2.209460984245205e+02,
-                               -2.759285104469687e+02, 1.383577518672690e+02,
-                               -3.066479806614716e+01, 2.506628277459239e+00};
-    static const double b[] = {-5.447609879822406e+01, 1.615858368580409e+02,
-                               -1.556989798598866e+02, 6.680131188771972e+01,
-                               -1.328068155288572e+01};
-    static const double c[] = {-7.784894002430293e-03, -3.223964580411365e-01,
-                               -2.400758277161838e+00, -2.549732539343734e+00,
-                               4.374664141464968e+00,  2.938163982698783e+00};
-    static const double d[] = {7.784695709041462e-03, 3.224671290700398e-01, 2.445134137142996e+00,
-                               3.754408661907416e+00};
-    const double low = 0.02425;
-    double x;
-    if (p < low) {
-        const double q = std::sqrt(-2.0 * std::log(p));
-        x = (((((c[0] * q + c[1]) * q + c[2]) * q + c[3]) * q + c[4]) * q + c[5]) /
-            ((((d[0] * q + d[1]) * q + d[2]) * q + d[3]) * q + 1.0);
-    } else if (p <= 1.0 - low) {
-        const double q = p - 0.5, r = q * q;
-        x = (((((a[0] * r + a[1]) * r + a[2]) * r + a[3]) * r + a[4]) * r + a[5]) * q /
-            (((((b[0] * r + b[1]) * r + b[2]) * r + b[3]) * r + b[4]) * r + 1.0);
-    } else {
-        const double q = std::sqrt(-2.0 * std::log1p(-p));
-        x = -(((((c[0] * q + c[1]) * q + c[2]) * q + c[3]) * q + c[4]) * q + c[5]) /
-            ((((d[0] * q + d[1]) * q + d[2]) * q + d[3]) * q + 1.0);
-    }
-    const double e = 0.5 * std::erfc(-x / std::numbers::sqrt2) - p;
-    const double u = e * std::sqrt(2.0 * std::numbers::pi) * std::exp(x * x / 2.0);
-    return x - u / (1.0 + x * u / 2.0);
-}
-
-double ChiSquareQuantile(double p, double df) {
-    if (!(df > 0.0)) return kNaN;
-    const double z = NormalQuantile(p);
-    const double k = 2.0 / (9.0 * df);
-    const double t = 1.0 - k + z * std::sqrt(k);
-    return df * std::max(t, 0.0) * t * t;
 }
 
 }  // namespace lumivo::reporting

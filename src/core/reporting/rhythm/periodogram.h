@@ -79,10 +79,4 @@ PeriodogramSet ComputePeriodograms(const std::vector<const double*>& series, std
                                    const std::vector<std::uint8_t>& observed, double bin_minutes,
                                    const PeriodogramOptions& options);
 
-// The quantile of the standard normal distribution at probability p (0 < p < 1).
-double NormalQuantile(double p);
-// The quantile of the chi-square distribution with `df` degrees of freedom at probability p
-// (Wilson-Hilferty; within a fraction of a percent from a few degrees of freedom on).
-double ChiSquareQuantile(double p, double df);
-
 }  // namespace lumivo::reporting
