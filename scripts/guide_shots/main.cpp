@@ -2,7 +2,8 @@
 // Qt's offscreen platform (no display needed). It builds a demonstration installation folder
 // (a grouped 96-well project and an eight-hour recording of synthetic counts), then opens the
 // launcher, the main window connected to the in-process simulated instrument (and with its
-// device test in progress), the two factory windows, the project setup window, the report
+// device test in progress), the two factory windows, the project setup window (its groups and
+// its plate map), the report
 // window after "Generate...", its raw-data panel during RUN (on a half-hour recording with raw
 // pages), each view of its "Rhythm and sleep" tab (on four days of the simulated instrument's
 // day-night rhythm), the offline browser (the eight-hour recording's summary and group activity,
@@ -45,6 +46,7 @@
 #include "core/platform/install_dir.h"
 #include "core/setup/plate_groups.h"
 #include "core/setup/project_ops.h"
+#include "core/setup/well_editor.h"
 #include "core/storage/acquisition_register.h"
 #include "core/storage/calibration_file.h"
 #include "core/storage/config_file.h"
@@ -124,6 +126,19 @@ void MakeDemoProject(StorageContext& storage, GlobalConfig& config, ProjectState
     const char* names[] = {"Control", "Dose 1 uM", "Dose 10 uM", "Dose 50 uM"};
     for (int g = 0; g < 4; ++g) project.GroupName[static_cast<std::size_t>(g)] = names[g];
     RebuildGroupList(project);
+    // Its plate map: the vehicle in columns 1-3, then the three doses, with the genotype of the
+    // worms as the lab's own column.
+    project.Wells = WellMap{};
+    project.Wells.extra_columns = {"genotype"};
+    const char* treatments[] = {"vehicle", "drug X", "drug X", "drug X"};
+    const double doses[] = {0.0, 1.0, 10.0, 50.0};
+    for (int g = 0; g < 4; ++g) {
+        const WellRole role = g == 0 ? WellRole::Negative : WellRole::Sample;
+        ApplyWellEdit(project.Wells, plate,
+                      WellsOfRectangle(plate, WellCell{3 * g, 0}, WellCell{3 * g + 2, 7}),
+                      WellEdit{treatments[g], doses[g], "uM", role});
+    }
+    for (auto& e : project.Wells.wells) e.extra = {e.well[0] < 'E' ? "wild type" : "unc-13"};
     project.Setup.Aq_lapse = 480;
     // Lights on from 07:00 to 19:00.
     ClimateState climate;
@@ -439,6 +454,11 @@ int main(int argc, char** argv) {
         setup.Form_Load(false);
         setup.resize(1180, 760);
         failures += !Save(&setup, out / "setup.png");
+        // The plate map: the 10 uM wells of the top half chosen for an edit.
+        setup.tab_plate->setCurrentWidget(setup.frm_wells);
+        setup.Picwell_Rectangle(WellCell{6, 0}, WellCell{8, 3}, Qt::LeftButton);
+        failures += !Save(&setup, out / "setup-platemap.png");
+        setup.tab_plate->setCurrentWidget(setup.frm_groups);
         setup.hide();
 
         const fs::path recording =

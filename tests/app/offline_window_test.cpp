@@ -169,12 +169,24 @@ TEST(OfflineWindow, OpensExpandsChoosesAnAcquisitionAndReachesItsReport) {
     QTest::keyClick(r.List(), Qt::Key_Return);
     EXPECT_EQ(r.Entries(), (std::vector<std::string>{kProjectEntry}));
 
-    // Choosing an acquisition: the summary, the status strip, the report button.
-    r.Choose(kRunEntry);
+    // Choosing an acquisition: the summary (with what is in its wells when it has a plate
+    // map), the status strip, the report button.
+    r.DoubleClick(kProjectEntry);
+    r.DoubleClick(kSecondEntry);
+    EXPECT_EQ(r.Summary().find("PLATE MAP"), std::string::npos);
+    offline::testing::WriteText(r.run / "wells.csv",
+                                "well,treatment,concentration,unit,role\nA1,drug X,5,uM,sample\n"
+                                "A2,drug X,0.5,uM,sample\nB1,vehicle,,,negative\n");
+    r.DoubleClick(kRunEntry);
     const std::string summary = r.Summary();
     EXPECT_EQ(summary.substr(0, summary.find('\n')), "***** PROJECT ******");
     EXPECT_NE(summary.find("Microplate format: [w96f]"), std::string::npos);
     EXPECT_NE(summary.find("Windows recorded: 6"), std::string::npos);
+    EXPECT_NE(summary.find("***** PLATE MAP ******\nwells.csv: 3 wells: 2 treatments (drug X, "
+                           "vehicle), 2 concentrations, 1 negative\ndrug X: 0.5, 5 uM (2 "
+                           "wells)\nvehicle (1 well)\n***** RECORDING"),
+              std::string::npos)
+        << summary;
     const auto* strip = Control<StatusStrip>(&w, "Pic_status");
     ASSERT_TRUE(strip->status().has_value());
     EXPECT_EQ(strip->status()->windows_recorded, 6u);

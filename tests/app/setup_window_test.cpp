@@ -1,7 +1,8 @@
 // The project setup window Frm_setup driven with Qt Test on the offscreen platform: a project is
 // created, wells are assigned with the mouse on the plate picture, the project is saved and
 // reloaded into a second window; the parameter boxes, lists, arrangement menu, plate-format
-// change and the hand-overs to the other windows.
+// change and the hand-overs to the other windows; the plate map (wells.csv) edited on the
+// picture, with the dilution helper, imported and exported, saved with the project.
 #include <gtest/gtest.h>
 
 #include <QTest>
@@ -66,6 +67,23 @@ struct SetupRig {
         QTest::keyClicks(window.combogrup->lineEdit(), text);
     }
     void Enter(QWidget* w) { QTest::keyClick(w, Qt::Key_Return); }
+    void Type(QLineEdit* box, const char* text) {
+        box->selectAll();
+        box->del();
+        QTest::keyClicks(box, text);
+    }
+    // The plate map's table as the user reads it: one line per row, cells joined by "|".
+    std::vector<std::string> WellTable() const {
+        std::vector<std::string> out;
+        QTableWidget* t = window.tbl_wells;
+        for (int r = 0; r < t->rowCount(); ++r) {
+            std::string line;
+            for (int c = 0; c < t->columnCount(); ++c)
+                line += (c > 0 ? "|" : "") + t->item(r, c)->text().toStdString();
+            out.push_back(line);
+        }
+        return out;
+    }
 };
 
 struct Installation {
@@ -146,6 +164,154 @@ TEST(SetupWindow, CreateAssignWithTheMouseSaveAndReload) {
     EXPECT_EQ(again.window.lstgrup->count(), 15);
     EXPECT_EQ(again.Items(again.window.combogrup),
               (std::vector<std::string>{"000_Free", "001_Free", "002_Group2"}));
+}
+
+TEST(SetupWindow, PlateMapChosenOnThePictureTypedAppliedFilledAndSaved) {
+    Installation inst;
+    const std::string wells_file = "/inst/p00001/wells.csv";
+    {
+        SetupRig r(inst.files, inst.dialogs);
+        Frm_setup& w = r.window;
+        inst.dialogs.QueueAnswer(MsgResult::Ok);
+        inst.dialogs.QueueInput("Doses");
+        QTest::mouseClick(w.Cmdnewpj, Qt::LeftButton);
+        const auto groups = r.state.project.ChannelGroup;
+
+        // In the plate-map tab the mouse chooses wells; the groups stay as they are.
+        w.tab_plate->setCurrentWidget(w.frm_wells);
+        EXPECT_TRUE(w.frm_plate->title().startsWith("Plate map"));
+        PlateView* pic = w.Picwell;
+        r.Drag(Qt::LeftButton, pic->WellCentre({0, 0}), pic->WellCentre({3, 0}));
+        EXPECT_EQ(FromQ(w.lbl_chosen_wells->text()), "A1, A2, A3, A4");
+        EXPECT_EQ(r.state.project.ChannelGroup, groups);
+
+        r.Type(w.txt_treatment, "drug X");
+        r.Type(w.txt_unit, "uM");
+        r.Type(w.txt_concentration, "5 uM");  // the unit belongs in its own box
+        QTest::mouseClick(w.cmd_apply_wells, Qt::LeftButton);
+        EXPECT_NE(inst.dialogs.Messages().back().find("\"5 uM\" is not a number"),
+                  std::string::npos);
+        EXPECT_EQ(w.tbl_wells->rowCount(), 0);
+        r.Type(w.txt_concentration, "10");
+        QTest::mouseClick(w.cmd_apply_wells, Qt::LeftButton);
+        EXPECT_EQ(r.WellTable(),
+                  (std::vector<std::string>{"A1|drug X|10|uM|sample", "A2|drug X|10|uM|sample",
+                                            "A3|drug X|10|uM|sample", "A4|drug X|10|uM|sample"}));
+
+        // The dilution helper along the chosen row: 1:2 from 100.
+        r.Type(w.txt_series_first, "100");
+        r.Type(w.txt_series_factor, "0.5");
+        w.cmb_series_direction->setCurrentIndex(0);  // left to right
+        QTest::mouseClick(w.cmd_fill_series, Qt::LeftButton);
+        EXPECT_EQ(r.WellTable(),
+                  (std::vector<std::string>{"A1|drug X|100|uM|sample", "A2|drug X|50|uM|sample",
+                                            "A3|drug X|25|uM|sample", "A4|drug X|12.5|uM|sample"}));
+
+        // Ctrl adds H12 to the choice, the right button takes A1..A3 out of it.
+        QTest::mousePress(pic, Qt::LeftButton, Qt::ControlModifier, pic->WellCentre({11, 7}));
+        QTest::mouseRelease(pic, Qt::LeftButton, Qt::ControlModifier, pic->WellCentre({11, 7}));
+        r.Drag(Qt::RightButton, pic->WellCentre({0, 0}), pic->WellCentre({2, 0}));
+        EXPECT_EQ(FromQ(w.lbl_chosen_wells->text()), "A4, H12");
+        // One well chosen shows its entry, ready to be changed.
+        r.Drag(Qt::LeftButton, pic->WellCentre({1, 0}), pic->WellCentre({1, 0}));
+        EXPECT_EQ(FromQ(w.txt_concentration->text()), "50");
+        r.Drag(Qt::LeftButton, pic->WellCentre({11, 7}), pic->WellCentre({11, 7}));
+        r.Type(w.txt_treatment, "vehicle");
+        r.Type(w.txt_concentration, "");
+        w.cmb_role->setCurrentText("negative");
+        QTest::mouseClick(w.cmd_apply_wells, Qt::LeftButton);
+        EXPECT_EQ(r.WellTable().back(), "H12|vehicle||uM|negative");
+
+        inst.dialogs.QueueAnswer(MsgResult::Yes);
+        QTest::mouseClick(w.Cmdsavepj, Qt::LeftButton);
+        EXPECT_EQ(inst.files.ReadFile(wells_file),
+                  "well,treatment,concentration,unit,role\n"
+                  "A1,drug X,100,uM,sample\nA2,drug X,50,uM,sample\nA3,drug X,25,uM,sample\n"
+                  "A4,drug X,12.5,uM,sample\nH12,vehicle,,uM,negative\n");
+        EXPECT_TRUE(inst.dialogs.AllAnswersUsed());
+    }
+    // Loading the project loads its map.
+    SetupRig again(inst.files, inst.dialogs);
+    EXPECT_EQ(again.WellTable().size(), 5u);
+    EXPECT_EQ(again.WellTable()[3], "A4|drug X|12.5|uM|sample");
+}
+
+TEST(SetupWindow, PlateMapImportRefusesAFaultyFileByItsLineAndExportsWhatIsShown) {
+    Installation inst;
+    SetupRig r(inst.files, inst.dialogs);
+    Frm_setup& w = r.window;
+    inst.dialogs.QueueAnswer(MsgResult::Ok);
+    inst.dialogs.QueueInput("Imported");
+    QTest::mouseClick(w.Cmdnewpj, Qt::LeftButton);
+    w.tab_plate->setCurrentWidget(w.frm_wells);
+
+    inst.files.WriteFile("/inst/bad.csv",
+                         "well,treatment,concentration,unit,role\nA1,x,1,uM,sample\n"
+                         "A2,x,1,uM,control\n");
+    inst.dialogs.QueueFile("/inst/bad.csv");
+    QTest::mouseClick(w.cmd_import_wells, Qt::LeftButton);
+    EXPECT_EQ(inst.dialogs.Messages().back(),
+              "Error [/inst/bad.csv] line 3: the role \"control\" of A2 is not one of sample, "
+              "negative, positive, empty.\r\nThe plate map was not changed.");
+    EXPECT_EQ(w.tbl_wells->rowCount(), 0);
+    inst.dialogs.QueueAnswer(MsgResult::Yes);
+    QTest::mouseClick(w.Cmdsavepj, Qt::LeftButton);
+    EXPECT_FALSE(inst.files.IsFile("/inst/p00001/wells.csv"));
+
+    // A good file, with the lab's own column, in UTF-8 with a byte-order mark.
+    const std::string good =
+        "\xEF\xBB\xBFWell,Role,Treatment,Concentration,Unit,genotype\n"
+        "B1,sample,drug,0.5,\xC2\xB5M,unc-13\nB2,positive,levamisole,1,mM,wt\n";
+    inst.files.WriteFile("/inst/good.csv", good);
+    inst.dialogs.QueueFile("/inst/good.csv");
+    QTest::mouseClick(w.cmd_import_wells, Qt::LeftButton);
+    EXPECT_EQ(r.WellTable(), (std::vector<std::string>{"B1|drug|0.5|\xC2\xB5M|sample|unc-13",
+                                                       "B2|levamisole|1|mM|positive|wt"}));
+    EXPECT_EQ(FromQ(w.tbl_wells->horizontalHeaderItem(5)->text()), "genotype");
+    // Rows clicked in the table choose their wells on the plate.
+    w.tbl_wells->selectRow(1);
+    EXPECT_EQ(FromQ(w.lbl_chosen_wells->text()), "B2");
+
+    inst.dialogs.QueueFile("/inst/out.csv");
+    QTest::mouseClick(w.cmd_export_wells, Qt::LeftButton);
+    EXPECT_EQ(inst.files.ReadFile("/inst/out.csv"),
+              "well,treatment,concentration,unit,role,genotype\n"
+              "B1,drug,0.5,\xC2\xB5M,sample,unc-13\nB2,levamisole,1,mM,positive,wt\n");
+    // A cancelled chooser does nothing.
+    inst.dialogs.QueueFile(std::nullopt);
+    QTest::mouseClick(w.cmd_import_wells, Qt::LeftButton);
+    EXPECT_EQ(w.tbl_wells->rowCount(), 2);
+    EXPECT_TRUE(inst.dialogs.AllAnswersUsed());
+}
+
+TEST(SetupWindow, AnUnreadablePlateMapIsToldAndKeptUntilReplaced) {
+    Installation inst;
+    const std::string bad = "well,treatment\nA1,x\nA1,y\n";
+    inst.files.WriteFile("/inst/wells.csv", bad);
+    SetupRig r(inst.files, inst.dialogs);
+    Frm_setup& w = r.window;
+    ASSERT_EQ(inst.dialogs.Messages().size(), 1u);
+    EXPECT_EQ(inst.dialogs.Messages()[0].rfind("Error [/inst/wells.csv] line 3: the well A1 is "
+                                               "named twice",
+                                               0),
+              0u);
+    w.tab_plate->setCurrentWidget(w.frm_wells);
+    EXPECT_TRUE(w.lbl_wells_note->isVisible());
+    EXPECT_TRUE(w.lbl_wells_note->text().startsWith("Error [/inst/wells.csv] line 3"));
+    inst.dialogs.QueueAnswer(MsgResult::Yes);
+    QTest::mouseClick(w.Cmdsavepj, Qt::LeftButton);
+    EXPECT_EQ(inst.files.ReadFile("/inst/wells.csv"), bad);
+
+    // An edit makes the map the user's: the note goes and the next save writes it.
+    r.Drag(Qt::LeftButton, w.Picwell->WellCentre({0, 0}), w.Picwell->WellCentre({0, 0}));
+    r.Type(w.txt_treatment, "x");
+    QTest::mouseClick(w.cmd_apply_wells, Qt::LeftButton);
+    EXPECT_FALSE(w.lbl_wells_note->isVisible());
+    inst.dialogs.QueueAnswer(MsgResult::Yes);
+    QTest::mouseClick(w.Cmdsavepj, Qt::LeftButton);
+    EXPECT_EQ(inst.files.ReadFile("/inst/wells.csv"),
+              "well,treatment,concentration,unit,role\nA1,x,,,sample\n");
+    EXPECT_TRUE(inst.dialogs.AllAnswersUsed());
 }
 
 TEST(SetupWindow, NumberBoxesApplyTheirChecks) {

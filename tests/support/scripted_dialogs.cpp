@@ -18,8 +18,7 @@ MsgResult ScriptedDialogs::MessageBox(const std::string& text, MsgButtons button
 }
 
 std::optional<std::string> ScriptedDialogs::InputBox(const std::string& prompt,
-                                                     const std::string& title,
-                                                     const std::string&) {
+                                                     const std::string& title, const std::string&) {
     shown_.push_back({Shown::Input, prompt, title, MsgButtons::OkCancel});
     if (inputs_.empty()) {
         ADD_FAILURE() << "unscripted input box: \"" << prompt << "\"";
@@ -27,6 +26,19 @@ std::optional<std::string> ScriptedDialogs::InputBox(const std::string& prompt,
     }
     auto r = inputs_.front();
     inputs_.pop_front();
+    return r;
+}
+
+std::optional<std::string> ScriptedDialogs::ChooseFile(FileChoice kind, const std::string& title,
+                                                       const std::string&, const std::string&) {
+    shown_.push_back({Shown::File, title, title, MsgButtons::OkCancel});
+    if (files_.empty()) {
+        ADD_FAILURE() << "unscripted file chooser (" << (kind == FileChoice::Open ? "open" : "save")
+                      << "): \"" << title << "\"";
+        return std::nullopt;
+    }
+    auto r = files_.front();
+    files_.pop_front();
     return r;
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <vector>
 
@@ -23,6 +24,7 @@ constexpr double kLegendLine = 19.0;
 
 const QColor kPlateBody(236, 240, 244);
 const QColor kUnusedWell(214, 214, 214);
+const QColor kChosenRing(20, 40, 140);
 
 std::size_t At(int i) {
     return static_cast<std::size_t>(i);
@@ -55,6 +57,14 @@ std::vector<WellContent> WellContents(const PlateMap& plate, const ProjectState&
             out[At(well)].disabled.push_back(ch);
     }
     return out;
+}
+
+// A concentration as a well's caption, in a few characters: three significant digits ("50",
+// "0.5", "0.001", "1e+03"); the table beside the plate has the full number.
+std::string ShortConcentration(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", v);
+    return text;
 }
 
 QColor TextColourOn(const QColor& fill) {
@@ -96,6 +106,17 @@ PlateView::PlateView(const PlateMap& plate, const ProjectState& project, QWidget
 
 void PlateView::SetSelectedGroup(std::optional<int> group) {
     selected_group_ = group;
+    update();
+}
+
+void PlateView::SetWellMapView(const WellMap* map) {
+    wells_view_ = map;
+    update();
+}
+
+void PlateView::SetChosenWells(std::vector<int> wells, bool choosing) {
+    chosen_wells_ = std::move(wells);
+    choosing_ = choosing;
     update();
 }
 
@@ -196,18 +217,8 @@ void PlateGeometry::DrawPlate(QPainter& p, const QFont& base) const {
 // ---- PlateView ----
 
 PlateView::Layout PlateView::Arrange() const {
-    // The legend's lines: title, one a group in use, free, unused.
-    int lines = 3;
-    {
-        std::array<bool, kChannelTableSize> used{};
-        for (int ch = 0; ch < kChannelCount; ++ch) {
-            const int g = project_.ChannelGroup[At(ch)];
-            if (IsGroupNumber(g) && TakesPart(project_, plate_, ch) && !used[At(g)]) {
-                used[At(g)] = true;
-                ++lines;
-            }
-        }
-    }
+    // The legend's lines: its title and one per entry.
+    const int lines = 1 + static_cast<int>(LegendLines().size());
     // Beside the plate: as many columns as the lines take at the widget's height.
     const int per_column = std::max(1, static_cast<int>((height() - 2 * kPad) / kLegendLine));
     const int columns = std::clamp((lines + per_column - 1) / per_column, 1, 3);
@@ -271,11 +282,39 @@ void PlateView::paintEvent(QPaintEvent*) {
     QFont caption_font = font();
     caption_font.setPixelSize(std::max(6, static_cast<int>(radius * 0.75)));
     caption_font.setBold(true);
+    const MapLook looks = MapLooks();
     for (int well = 0; well < static_cast<int>(contents.size()); ++well) {
         const WellCell cell{well / plate_.PlateRows, well % plate_.PlateRows};
         const WellContent& w = contents[At(well)];
         const QPointF centre = g.WellCentre(cell);
         const QRectF disc(centre - QPointF(radius, radius), QSizeF(2 * radius, 2 * radius));
+        if (wells_view_ != nullptr) {
+            // The plate map: the treatment's colour, the concentration as caption, a control
+            // drawn with a double rim.
+            const auto& mark = looks.wells[At(well)];
+            const QColor fill = mark ? looks.colours.at(mark->key) : QColor(Qt::white);
+            p.setPen(QPen(QColor(90, 90, 90), 1, mark ? Qt::SolidLine : Qt::DashLine));
+            p.setBrush(fill);
+            p.drawEllipse(disc);
+            if (mark && (mark->role == WellRole::Negative || mark->role == WellRole::Positive)) {
+                p.setBrush(Qt::NoBrush);
+                p.setPen(QPen(fill.darker(170), std::max(1.5, radius * 0.12)));
+                p.drawEllipse(centre, radius * 0.78, radius * 0.78);
+            }
+            if (mark && !mark->caption.isEmpty() && radius >= 6) {
+                QFont f = caption_font;
+                const QFontMetricsF m(f);
+                const double room = 1.7 * radius;
+                if (m.horizontalAdvance(mark->caption) > room)
+                    f.setPixelSize(
+                        std::max(6, static_cast<int>(f.pixelSize() * room /
+                                                     m.horizontalAdvance(mark->caption))));
+                p.setFont(f);
+                p.setPen(TextColourOn(fill));
+                p.drawText(disc, Qt::AlignCenter, mark->caption);
+            }
+            continue;
+        }
         std::vector<int> groups;
         for (int ch : w.channels) groups.push_back(project_.ChannelGroup[At(ch)]);
         const bool one_group =
@@ -327,6 +366,18 @@ void PlateView::paintEvent(QPaintEvent*) {
         }
     }
 
+    // The wells chosen for the plate map: a dark ring outside each disc.
+    if (!chosen_wells_.empty()) {
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(kChosenRing, std::max(2.0, radius * 0.16)));
+        const double ring = radius + std::max(2.0, radius * 0.14);
+        for (int well : chosen_wells_) {
+            if (well < 0 || well >= static_cast<int>(contents.size())) continue;
+            const WellCell cell{well / plate_.PlateRows, well % plate_.PlateRows};
+            p.drawEllipse(g.WellCentre(cell), ring, ring);
+        }
+    }
+
     // The rubber band of the rectangle being chosen.
     if (pressed_ != Qt::NoButton) {
         const WellCell a{std::min(press_cell_.column, current_cell_.column),
@@ -334,7 +385,8 @@ void PlateView::paintEvent(QPaintEvent*) {
         const WellCell b{std::max(press_cell_.column, current_cell_.column),
                          std::max(press_cell_.row, current_cell_.row)};
         const QRectF band = WR(g.CellUnits(a).united(g.CellUnits(b)));
-        QColor colour = pressed_ == Qt::LeftButton && selected_group_
+        QColor colour = choosing_ && pressed_ == Qt::LeftButton ? kChosenRing
+                        : !choosing_ && pressed_ == Qt::LeftButton && selected_group_
                             ? GroupColour(*selected_group_)
                             : QColor(120, 120, 120);
         p.setPen(QPen(colour.darker(140), 2, Qt::DashLine));
@@ -347,7 +399,29 @@ void PlateView::paintEvent(QPaintEvent*) {
     DrawLegend(p, layout.legend_origin, layout.legend_bottom);
 }
 
-void PlateView::DrawLegend(QPainter& p, QPointF origin, double bottom) const {
+std::vector<PlateView::LegendLine> PlateView::LegendLines() const {
+    std::vector<LegendLine> lines;
+    if (wells_view_ != nullptr) {
+        // The plate map: one line per treatment (with its role when all its wells share one
+        // that is not "sample"), then the wells not in the map.
+        const auto looks = MapLooks();
+        std::vector<std::pair<QString, int>> counts;
+        for (const auto& look : looks.wells) {
+            if (!look) continue;
+            auto it = std::find_if(counts.begin(), counts.end(),
+                                   [&](const auto& c) { return c.first == look->key; });
+            if (it == counts.end())
+                counts.push_back({look->key, 1});
+            else
+                ++it->second;
+        }
+        for (const auto& [key, n] : counts)
+            lines.push_back({looks.colours.at(key), key + QString("  (%1)").arg(n)});
+        const int unmapped =
+            static_cast<int>(std::count(looks.wells.begin(), looks.wells.end(), std::nullopt));
+        lines.push_back({Qt::white, QString("Not in the map  (%1)").arg(unmapped)});
+        return lines;
+    }
     // Wells per group (a well counts for each group its beams are in), free and unused wells.
     std::map<int, int> wells_of_group;
     int free_wells = 0;
@@ -368,12 +442,6 @@ void PlateView::DrawLegend(QPainter& p, QPointF origin, double bottom) const {
                 ++wells_of_group[g];
         }
     }
-    struct Line {
-        QColor colour;
-        QString text;
-        bool dashed = false;
-    };
-    std::vector<Line> lines;
     for (const auto& [g, n] : wells_of_group) {
         const std::string name = IsGroupNumber(g) ? project_.GroupName[At(g)] : std::string("?");
         lines.push_back({GroupColour(g), ToQ(GroupEntry(g, name)) + QString("  (%1)").arg(n)});
@@ -381,7 +449,61 @@ void PlateView::DrawLegend(QPainter& p, QPointF origin, double bottom) const {
     lines.push_back({Qt::white, QString("Free  (%1)").arg(free_wells)});
     if (unused_wells > 0)
         lines.push_back({kUnusedWell, QString("Not used  (%1)").arg(unused_wells), true});
+    return lines;
+}
 
+PlateView::MapLook PlateView::MapLooks() const {
+    MapLook out;
+    const int wells = DrawnWells(plate_);
+    out.wells.assign(At(wells), std::nullopt);
+    if (wells_view_ == nullptr) return out;
+    std::map<std::string, const WellEntry*> by_name;
+    for (const WellEntry& e : wells_view_->wells) by_name[e.well] = &e;
+    // A treatment's role, when all its wells share it.
+    std::map<QString, std::optional<WellRole>> role_of;
+    std::vector<QString> order;
+    for (int w = 0; w < wells; ++w) {
+        const auto it = by_name.find(WellName(plate_, w));
+        if (it == by_name.end()) continue;
+        const WellEntry& e = *it->second;
+        WellMark mark;
+        mark.key =
+            e.treatment.empty()
+                ? QString("(no treatment)")
+                : QString::fromUtf8(e.treatment.data(), static_cast<qsizetype>(e.treatment.size()));
+        mark.role = e.role;
+        if (e.concentration) mark.caption = ToQ(ShortConcentration(*e.concentration));
+        if (!role_of.count(mark.key)) {
+            role_of[mark.key] = e.role;
+            order.push_back(mark.key);
+        } else if (role_of[mark.key] != e.role) {
+            role_of[mark.key] = std::nullopt;
+        }
+        out.wells[At(w)] = mark;
+    }
+    // Keys with the role they all share (not for samples); colours in order of appearance.
+    std::map<QString, QString> named;
+    for (const QString& key : order) {
+        const auto role = role_of[key];
+        named[key] = role && *role != WellRole::Sample
+                         ? key + ", " + ToQ(std::string(WellRoleName(*role)))
+                         : key;
+    }
+    for (auto& mark : out.wells)
+        if (mark) mark->key = named[mark->key];
+    int next = 0;
+    for (const QString& key : order) {
+        const QString& shown = named[key];
+        if (out.colours.count(shown)) continue;
+        const auto role = role_of[key];
+        // The empty wells stay pale: nothing is in them.
+        out.colours[shown] = role && *role == WellRole::Empty ? kUnusedWell : GroupColour(next++);
+    }
+    return out;
+}
+
+void PlateView::DrawLegend(QPainter& p, QPointF origin, double bottom) const {
+    const std::vector<LegendLine> lines = LegendLines();
     QFont title_font = font();
     title_font.setBold(true);
     title_font.setPixelSize(13);
@@ -392,11 +514,11 @@ void PlateView::DrawLegend(QPainter& p, QPointF origin, double bottom) const {
     double x = origin.x();
     double y = origin.y();
     p.drawText(QRectF(x, y, kLegendColumnWidth, kLegendLine), Qt::AlignVCenter | Qt::AlignLeft,
-               "Groups (wells)");
+               wells_view_ != nullptr ? "Plate map (wells)" : "Groups (wells)");
     y += kLegendLine;
     p.setFont(text_font);
     const QFontMetricsF metrics(text_font);
-    for (const Line& line : lines) {
+    for (const LegendLine& line : lines) {
         if (y + kLegendLine > bottom + 0.5) {  // next column
             x += kLegendColumnWidth;
             y = origin.y() + kLegendLine;
@@ -441,7 +563,7 @@ void PlateView::mouseReleaseEvent(QMouseEvent* event) {
     const Qt::MouseButton button = pressed_;
     pressed_ = Qt::NoButton;
     update();
-    emit rectangleChosen(press_cell_, to, button);
+    emit rectangleChosen(press_cell_, to, button, event->modifiers());
 }
 
 }  // namespace lumivo::app

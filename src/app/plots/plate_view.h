@@ -3,7 +3,8 @@
 // its group and captioned with the group number, the beams of each well as dots, the row letters
 // and column numbers around the plate and a legend of the groups beside or under it. A button
 // pressed on one well and released on another chooses the rectangle of wells between them; while
-// the button is held the rectangle is shown as a rubber band.
+// the button is held the rectangle is shown as a rubber band. While the plate map is edited the
+// wells chosen for it are ringed.
 #pragma once
 
 #include <QColor>
@@ -12,11 +13,14 @@
 #include <QPointF>
 #include <QRectF>
 #include <QWidget>
+#include <map>
 #include <optional>
+#include <vector>
 
 #include "core/setup/plate_groups.h"
 #include "core/storage/plate_format.h"
 #include "core/storage/project_setup.h"
+#include "core/storage/well_map.h"
 
 namespace lumivo::app {
 
@@ -68,6 +72,13 @@ class PlateView : public QWidget {
 
     // The group a left-button rectangle goes to (its colour marks the rubber band).
     void SetSelectedGroup(std::optional<int> group);
+    // The wells chosen for the plate map (well indices), ringed; with `choosing` the mouse
+    // chooses wells rather than grouping them, and its rubber band says so.
+    void SetChosenWells(std::vector<int> wells, bool choosing);
+    // With a map, the wells show the plate map instead of the groups: each treatment in its
+    // colour, the concentration as caption, control wells with a second rim, and the legend
+    // lists the treatments. nullptr shows the groups again. The map must outlive the view's use.
+    void SetWellMapView(const WellMap* map);
 
     // Widget position of the centre of a well, and the picture units under a widget position.
     QPoint WellCentre(WellCell cell) const;
@@ -81,8 +92,9 @@ class PlateView : public QWidget {
 
   signals:
     // A button released after a press on the plate: `button` is Qt::LeftButton or
-    // Qt::RightButton.
-    void rectangleChosen(lumivo::WellCell from, lumivo::WellCell to, Qt::MouseButton button);
+    // Qt::RightButton; `modifiers` the keys held at the release.
+    void rectangleChosen(lumivo::WellCell from, lumivo::WellCell to, Qt::MouseButton button,
+                         Qt::KeyboardModifiers modifiers);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -102,10 +114,31 @@ class PlateView : public QWidget {
     PlateGeometry Geometry() const;
     bool InsidePlate(QPointF units) const;
     void DrawLegend(class QPainter& p, QPointF origin, double bottom) const;
+    struct LegendLine {
+        QColor colour;
+        QString text;
+        bool dashed = false;
+    };
+    std::vector<LegendLine> LegendLines() const;
+    // What the plate map puts into each drawn well (nullopt: not in the map), and the colour of
+    // each legend key.
+    struct WellMark {
+        QString key;  // the treatment, with its role when all its wells share one
+        QString caption;
+        WellRole role = WellRole::Sample;
+    };
+    struct MapLook {
+        std::vector<std::optional<WellMark>> wells;
+        std::map<QString, QColor> colours;
+    };
+    MapLook MapLooks() const;
 
     const PlateMap& plate_;
     const ProjectState& project_;
     std::optional<int> selected_group_;
+    std::vector<int> chosen_wells_;
+    bool choosing_ = false;
+    const WellMap* wells_view_ = nullptr;
     Qt::MouseButton pressed_ = Qt::NoButton;
     WellCell press_cell_;
     WellCell current_cell_;

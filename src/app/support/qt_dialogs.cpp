@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -127,6 +128,20 @@ QString LocaleDateTime(const LocalDateTime& t, QLocale::FormatType format) {
 
 void QtDialogs::ProcessEvents() {
     QApplication::processEvents();
+}
+
+std::optional<std::string> QtDialogs::ChooseFile(FileChoice kind, const std::string& title,
+                                                 const std::string& folder,
+                                                 const std::string& filter) {
+    // Paths are the file system's own bytes (UTF-8 here), not the 8-bit texts of the files.
+    const QString caption = title.empty() ? QString(kApplicationTitle) : ToQ(title);
+    const QString start = QString::fromStdString(folder);
+    const QString names = ToQ(filter);
+    const QString chosen = kind == FileChoice::Open
+                               ? QFileDialog::getOpenFileName(parent_, caption, start, names)
+                               : QFileDialog::getSaveFileName(parent_, caption, start, names);
+    if (chosen.isEmpty()) return std::nullopt;
+    return chosen.toStdString();
 }
 
 }  // namespace lumivo::app

@@ -28,6 +28,9 @@ class QtDialogs final : public Dialogs {
                        MsgButtons buttons, const std::string& accept,
                        const std::string& title) override;
     void ProcessEvents() override;
+    std::optional<std::string> ChooseFile(FileChoice kind, const std::string& title,
+                                          const std::string& folder,
+                                          const std::string& filter) override;
 
   private:
     QWidget* parent_;

@@ -3,10 +3,12 @@
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <set>
 
 #include "app/support/qt_dialogs.h"
 #include "app/support/widget_helpers.h"
@@ -148,19 +150,20 @@ void Frm_setup::BuildControls() {
     nav->addWidget(Command_main);
     left->addLayout(nav);
 
-    // ---- Right: the plate and the groups ----
+    // ---- Right: the plate, and under it the groups or the plate map ----
     auto* right = new QVBoxLayout;
     root->addLayout(right, 1);
-    auto* plate_box = new QGroupBox(
-        "Plate layout (left button: drag over wells to put them into the group; right button: "
-        "free them)",
-        this);
-    auto* pl = new QVBoxLayout(plate_box);
-    Picwell = new PlateView(state_.plate, state_.project, plate_box);
+    frm_plate = Named(new QGroupBox(this), "frm_plate");
+    auto* pl = new QVBoxLayout(frm_plate);
+    Picwell = new PlateView(state_.plate, state_.project, frm_plate);
     pl->addWidget(Picwell);
-    right->addWidget(plate_box, 1);
+    right->addWidget(frm_plate, 1);
 
-    auto* groups_box = new QGroupBox("Groups", this);
+    tab_plate = Named(new QTabWidget(this), "tab_plate");
+    right->addWidget(tab_plate, 0);
+    frm_groups = Named(new QWidget(tab_plate), "frm_groups");
+    tab_plate->addTab(frm_groups, "Groups");
+    QWidget* groups_box = frm_groups;
     auto* gg = new QGridLayout(groups_box);
     combogrup = Named(new QComboBox(groups_box), "combogrup");
     combogrup->setEditable(true);
@@ -197,7 +200,113 @@ void Frm_setup::BuildControls() {
     gg->addWidget(new QLabel("Free wells:", groups_box), 1, 2, 1, 2);
     gg->addWidget(lstgrup, 2, 0, 1, 2);
     gg->addWidget(lstchgrup, 2, 2, 1, 2);
-    right->addWidget(groups_box, 0);
+    BuildWellMapEditor();
+    // Both pages as tall as the taller: the plate keeps its size when the tab changes.
+    const int page_height =
+        std::max(frm_groups->sizeHint().height(), frm_wells->sizeHint().height());
+    for (QWidget* page : {frm_groups, frm_wells}) page->setMinimumHeight(page_height);
+}
+
+void Frm_setup::BuildWellMapEditor() {
+    frm_wells = Named(new QWidget(tab_plate), "frm_wells");
+    tab_plate->addTab(frm_wells, "Plate map");
+    auto* root = new QHBoxLayout(frm_wells);
+    // The boxes in a column of their own width; the table takes the rest.
+    auto [form_column, form_layout] = FixedColumn(frm_wells, 410);
+    root->addWidget(form_column, 0);
+    auto* form = new QGridLayout;
+    form->setContentsMargins(0, 0, 0, 0);
+    form_layout->addLayout(form);
+
+    lbl_chosen_wells = Named(new QLabel(frm_wells), "lbl_chosen_wells");
+    lbl_chosen_wells->setWordWrap(true);
+    txt_treatment = Named(new QLineEdit(frm_wells), "txt_treatment");
+    txt_treatment->setPlaceholderText("compound or strain");
+    txt_concentration = NumberBox(frm_wells, "txt_concentration", 90);
+    txt_concentration->setPlaceholderText("blank: none");
+    txt_unit = Named(new QLineEdit(frm_wells), "txt_unit");
+    txt_unit->setMaximumWidth(90);
+    txt_unit->setPlaceholderText("uM, mg/L");
+    cmb_role = Named(new QComboBox(frm_wells), "cmb_role");
+    for (const auto& role : WellRoleChoices()) cmb_role->addItem(ToQ(role));
+    cmb_role->setToolTip(
+        "sample: a treated well; negative and positive: the control wells; empty: a well "
+        "without animals");
+    cmd_apply_wells = Named(new QPushButton("Apply to chosen wells", frm_wells), "cmd_apply_wells");
+    cmd_remove_wells = Named(new QPushButton("Take out of the map", frm_wells), "cmd_remove_wells");
+    cmd_remove_wells->setToolTip("The chosen wells get no entry in wells.csv");
+
+    txt_series_first = NumberBox(frm_wells, "txt_series_first", 70);
+    txt_series_first->setToolTip("The concentration of the first well of the series");
+    txt_series_factor = NumberBox(frm_wells, "txt_series_factor", 60);
+    txt_series_factor->setText("0.5");
+    txt_series_factor->setToolTip("Each well holds this times the one before (1:2 is 0.5)");
+    cmb_series_direction = Named(new QComboBox(frm_wells), "cmb_series_direction");
+    for (const auto& d : SeriesDirectionChoices()) cmb_series_direction->addItem(ToQ(d));
+    cmd_fill_series = Named(new QPushButton("Fill series", frm_wells), "cmd_fill_series");
+    cmd_fill_series->setToolTip(
+        "Sets the concentrations of the chosen wells along each chosen row (or down each "
+        "chosen column). The other fields of a well stay; a well not yet in the map gets the "
+        "treatment, unit and role typed above.");
+
+    int row = 0;
+    form->addWidget(new QLabel("Chosen:", frm_wells), row, 0);
+    form->addWidget(lbl_chosen_wells, row++, 1, 1, 4);
+    form->addWidget(new QLabel("Treatment:", frm_wells), row, 0);
+    form->addWidget(txt_treatment, row, 1, 1, 2);
+    form->addWidget(new QLabel("Role:", frm_wells), row, 3, Qt::AlignRight);
+    form->addWidget(cmb_role, row++, 4);
+    form->addWidget(new QLabel("Concentration:", frm_wells), row, 0);
+    form->addWidget(txt_concentration, row, 1);
+    form->addWidget(new QLabel("Unit:", frm_wells), row, 3, Qt::AlignRight);
+    form->addWidget(txt_unit, row++, 4);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(cmd_apply_wells);
+    buttons->addWidget(cmd_remove_wells);
+    buttons->addStretch(1);
+    form->addLayout(buttons, row++, 0, 1, 5);
+    auto* series = new QHBoxLayout;
+    txt_series_first->setMinimumWidth(64);
+    txt_series_factor->setMinimumWidth(48);
+    series->addWidget(new QLabel("Series from", frm_wells));
+    series->addWidget(txt_series_first);
+    series->addWidget(new QLabel("x", frm_wells));
+    series->addWidget(txt_series_factor);
+    series->addWidget(cmb_series_direction);
+    series->addWidget(cmd_fill_series);
+    series->addStretch(1);
+    form->addLayout(series, row++, 0, 1, 5);
+    lbl_wells_note = Named(new QLabel(frm_wells), "lbl_wells_note");
+    lbl_wells_note->setWordWrap(true);
+    lbl_wells_note->setStyleSheet("color: #b00020;");
+    lbl_wells_note->hide();
+    form->addWidget(lbl_wells_note, row++, 0, 1, 5);
+    form->setRowStretch(row, 1);
+
+    auto* table_side = new QVBoxLayout;
+    root->addLayout(table_side, 1);
+    auto* files = new QHBoxLayout;
+    cmd_import_wells = Named(new QPushButton("Import...", frm_wells), "cmd_import_wells");
+    cmd_import_wells->setToolTip(
+        "Reads a CSV plate map (well,treatment,concentration,unit,role"
+        "[,more columns]) in place of this one");
+    cmd_export_wells = Named(new QPushButton("Export...", frm_wells), "cmd_export_wells");
+    cmd_export_wells->setToolTip("Writes this plate map to a CSV file of your choice");
+    files->addWidget(new QLabel("wells.csv", frm_wells));
+    files->addStretch(1);
+    files->addWidget(cmd_import_wells);
+    files->addWidget(cmd_export_wells);
+    table_side->addLayout(files);
+    tbl_wells = Named(new QTableWidget(frm_wells), "tbl_wells");
+    tbl_wells->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tbl_wells->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tbl_wells->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    tbl_wells->verticalHeader()->hide();
+    tbl_wells->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    tbl_wells->horizontalHeader()->setStretchLastSection(true);
+    tbl_wells->setMinimumHeight(150);
+    tbl_wells->setToolTip("Click rows to choose their wells");
+    table_side->addWidget(tbl_wells, 1);
 }
 
 void Frm_setup::Connect() {
@@ -250,6 +359,15 @@ void Frm_setup::Connect() {
                 [this, index] { mnopciongrup_Click(index); });
     }
     connect(Picwell, &PlateView::rectangleChosen, this, &Frm_setup::Picwell_Rectangle);
+    connect(tab_plate, &QTabWidget::currentChanged, this, [this] { tab_plate_Click(); });
+    connect(tbl_wells, &QTableWidget::itemSelectionChanged, this, [this] {
+        if (!filling_) tbl_wells_Click();
+    });
+    ConnectClicks(this, {{cmd_apply_wells, &Frm_setup::cmd_apply_wells_Click},
+                         {cmd_remove_wells, &Frm_setup::cmd_remove_wells_Click},
+                         {cmd_fill_series, &Frm_setup::cmd_fill_series_Click},
+                         {cmd_import_wells, &Frm_setup::cmd_import_wells_Click},
+                         {cmd_export_wells, &Frm_setup::cmd_export_wells_Click}});
 }
 
 SetupSession Frm_setup::Session() {
@@ -283,6 +401,10 @@ void Frm_setup::FillFromState() {
     RefreshProjectList();
     FillBlockSizes();
     RefreshGroups();
+    // Another project or plate: the wells chosen before mean nothing there.
+    chosen_wells_.clear();
+    RefreshWellMap();
+    tab_plate_Click();
 }
 
 void Frm_setup::TakeSnapshot() {
@@ -574,7 +696,18 @@ void Frm_setup::mnopciongrup_Click(int index) {
     RefreshGroups();
 }
 
-void Frm_setup::Picwell_Rectangle(WellCell from, WellCell to, Qt::MouseButton button) {
+void Frm_setup::Picwell_Rectangle(WellCell from, WellCell to, Qt::MouseButton button,
+                                  Qt::KeyboardModifiers modifiers) {
+    if (ChoosingWells()) {
+        if (button != Qt::LeftButton && button != Qt::RightButton) return;
+        const bool add = modifiers & (Qt::ControlModifier | Qt::ShiftModifier);
+        const ChoiceChange change = button == Qt::RightButton ? ChoiceChange::Remove
+                                    : add                     ? ChoiceChange::Add
+                                                              : ChoiceChange::Replace;
+        ChangeChosenWells(chosen_wells_, WellsOfRectangle(state_.plate, from, to), change);
+        ShowChosenWells();
+        return;
+    }
     int group = kFreeGroup;
     if (button == Qt::LeftButton) {
         const std::optional<int> selected = SelectedGroup();
@@ -585,6 +718,187 @@ void Frm_setup::Picwell_Rectangle(WellCell from, WellCell to, Qt::MouseButton bu
     }
     AssignRectangle(state_.project, state_.plate, from, to, group);
     RefreshGroups();
+}
+
+// ---- Plate map ----
+
+namespace {
+
+// The map's texts are UTF-8 (wells.csv is), unlike the 8-bit project files.
+QString U8(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+std::string FromU8(const QString& s) {
+    return s.trimmed().toUtf8().toStdString();
+}
+
+}  // namespace
+
+bool Frm_setup::ChoosingWells() const {
+    return tab_plate->currentWidget() == frm_wells;
+}
+
+void Frm_setup::tab_plate_Click() {
+    const bool choosing = ChoosingWells();
+    frm_plate->setTitle(
+        choosing ? "Plate map (left button: drag over wells to choose them, with Ctrl to add "
+                   "more; right button: take them out of the choice)"
+                 : "Plate layout (left button: drag over wells to put them into the group; "
+                   "right button: free them)");
+    Picwell->SetChosenWells(choosing ? chosen_wells_ : std::vector<int>{}, choosing);
+    Picwell->SetWellMapView(choosing ? &state_.project.Wells : nullptr);
+}
+
+void Frm_setup::RefreshWellMap() {
+    const WellMap& map = state_.project.Wells;
+    const auto header = WellTableHeader(map);
+    const auto rows = WellTableRows(map);
+    filling_ = true;
+    tbl_wells->clearSelection();
+    tbl_wells->setColumnCount(static_cast<int>(header.size()));
+    tbl_wells->setRowCount(static_cast<int>(rows.size()));
+    for (int c = 0; c < static_cast<int>(header.size()); ++c)
+        tbl_wells->setHorizontalHeaderItem(c, new QTableWidgetItem(U8(header[std::size_t(c)])));
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r)
+        for (int c = 0; c < static_cast<int>(rows[std::size_t(r)].size()); ++c)
+            tbl_wells->setItem(r, c,
+                               new QTableWidgetItem(U8(rows[std::size_t(r)][std::size_t(c)])));
+    tbl_wells->resizeColumnsToContents();
+    filling_ = false;
+    const std::string& failure = state_.project.WellsFailure;
+    lbl_wells_note->setVisible(!failure.empty());
+    lbl_wells_note->setText(
+        U8(failure) +
+        "\nThe file is kept as it is until a map is imported or the map is edited here.");
+    ShowChosenWells();
+}
+
+void Frm_setup::ShowChosenWells() {
+    const std::string text = ChosenWellsText(state_.plate, chosen_wells_);
+    lbl_chosen_wells->setText(text.empty() ? QString("no wells (drag over them on the plate)")
+                                           : U8(text));
+    if (ChoosingWells()) Picwell->SetChosenWells(chosen_wells_, true);
+    // The table's rows of the chosen wells are selected with them.
+    filling_ = true;
+    tbl_wells->clearSelection();
+    const WellMap& map = state_.project.Wells;
+    std::set<std::string> chosen_names;
+    for (int well : chosen_wells_) chosen_names.insert(WellName(state_.plate, well));
+    for (int r = 0; r < static_cast<int>(map.wells.size()); ++r)
+        if (chosen_names.count(map.wells[std::size_t(r)].well) > 0)
+            tbl_wells->selectionModel()->select(
+                tbl_wells->model()->index(r, 0),
+                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    filling_ = false;
+    // One well chosen: its entry in the boxes, to be changed and applied again.
+    if (chosen_wells_.size() == 1) {
+        if (const WellEntry* e = map.Find(WellName(state_.plate, chosen_wells_.front()))) {
+            txt_treatment->setText(U8(e->treatment));
+            txt_concentration->setText(e->concentration ? ToQ(ConcentrationText(*e->concentration))
+                                                        : QString());
+            txt_unit->setText(U8(e->unit));
+            cmb_role->setCurrentIndex(static_cast<int>(e->role));
+        }
+    }
+}
+
+void Frm_setup::tbl_wells_Click() {
+    std::vector<std::string> names;
+    for (const QModelIndex& index : tbl_wells->selectionModel()->selectedRows()) {
+        const auto r = static_cast<std::size_t>(index.row());
+        if (r < state_.project.Wells.wells.size())
+            names.push_back(state_.project.Wells.wells[r].well);
+    }
+    ChangeChosenWells(chosen_wells_, WellsOfEntries(state_.plate, names), ChoiceChange::Replace);
+    ShowChosenWells();
+}
+
+std::optional<WellEdit> Frm_setup::TypedWellEdit() {
+    WellEdit edit;
+    std::string message;
+    if (!ParseConcentrationBox(FromQ(txt_concentration->text()), &edit.concentration, &message)) {
+        storage_.dialogs.MessageBox(message);
+        return std::nullopt;
+    }
+    edit.treatment = FromU8(txt_treatment->text());
+    edit.unit = FromU8(txt_unit->text());
+    edit.role = static_cast<WellRole>(std::max(0, cmb_role->currentIndex()));
+    return edit;
+}
+
+void Frm_setup::cmd_apply_wells_Click() {
+    if (chosen_wells_.empty()) {
+        storage_.dialogs.MessageBox(kChooseWellsFirst);
+        return;
+    }
+    const auto edit = TypedWellEdit();
+    if (!edit) return;
+    ApplyWellEdit(state_.project.Wells, state_.plate, chosen_wells_, *edit);
+    state_.project.WellsFailure.clear();  // the map is the user's now
+    RefreshWellMap();
+}
+
+void Frm_setup::cmd_remove_wells_Click() {
+    if (chosen_wells_.empty()) {
+        storage_.dialogs.MessageBox(kChooseWellsFirst);
+        return;
+    }
+    if (RemoveWellEntries(state_.project.Wells, state_.plate, chosen_wells_) > 0)
+        state_.project.WellsFailure.clear();
+    RefreshWellMap();
+}
+
+void Frm_setup::cmd_fill_series_Click() {
+    const auto first = ParseNumberBox(FromQ(txt_series_first->text()));
+    const auto factor = ParseNumberBox(FromQ(txt_series_factor->text()));
+    if (!first || !factor) {
+        storage_.dialogs.MessageBox(
+            "Type the first concentration of the series and its factor as numbers (a 1:2 "
+            "dilution is 0.5).");
+        return;
+    }
+    const auto fresh = TypedWellEdit();
+    if (!fresh) return;
+    const auto direction =
+        static_cast<SeriesDirection>(std::max(0, cmb_series_direction->currentIndex()));
+    const std::string refusal = FillDilutionSeries(
+        state_.project.Wells, state_.plate, chosen_wells_, *first, *factor, direction, *fresh);
+    if (!refusal.empty()) {
+        storage_.dialogs.MessageBox(refusal);
+        return;
+    }
+    state_.project.WellsFailure.clear();
+    RefreshWellMap();
+}
+
+void Frm_setup::cmd_import_wells_Click() {
+    const auto file = storage_.dialogs.ChooseFile(FileChoice::Open, "Import plate map",
+                                                  state_.project.ProjectFolder.string(),
+                                                  "CSV files (*.csv);;All files (*)");
+    if (!file) return;
+    std::string failure;
+    auto map = ImportWellMap(storage_, *file, state_.plate, &failure);
+    if (!map) {
+        storage_.dialogs.MessageBox(failure + "\r\nThe plate map was not changed.");
+        return;
+    }
+    state_.project.Wells = std::move(*map);
+    state_.project.WellsFailure.clear();
+    chosen_wells_.clear();
+    RefreshWellMap();
+}
+
+void Frm_setup::cmd_export_wells_Click() {
+    const auto file = storage_.dialogs.ChooseFile(
+        FileChoice::Save, "Export plate map",
+        (state_.project.ProjectFolder / kWellMapFileName).string(), "CSV files (*.csv)");
+    if (!file) return;
+    try {
+        ExportWellMap(storage_, *file, state_.project.Wells);
+    } catch (const std::exception& e) {
+        storage_.dialogs.MessageBox("The plate map could not be exported: " +
+                                    std::string(e.what()));
+    }
 }
 
 bool Frm_setup::eventFilter(QObject* watched, QEvent* event) {

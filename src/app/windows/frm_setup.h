@@ -1,7 +1,10 @@
 // The project setup window: create, load, save and rename projects, choose the plate format,
 // edit the acquisition and analysis parameters, switch the main window's tool panels, and group
-// the wells of the plate (group lists, automatic arrangement, mouse on the plate picture).
-// The handlers stay thin: the operations live in core/setup (project_ops.h, plate_groups.h).
+// the wells of the plate (group lists, automatic arrangement, mouse on the plate picture), and
+// edit the plate map of what is in each well (wells.csv: treatment, concentration, unit, role
+// of the wells chosen on the picture, dilution series, import and export of CSV).
+// The handlers stay thin: the operations live in core/setup (project_ops.h, plate_groups.h,
+// well_editor.h).
 // Nothing is written to disk until the user saves, creates or loads a project.
 #pragma once
 
@@ -10,10 +13,13 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -21,6 +27,7 @@
 
 #include "app/plots/plate_view.h"
 #include "core/setup/project_ops.h"
+#include "core/setup/well_editor.h"
 #include "core/state/app_state.h"
 #include "core/storage/storage_context.h"
 
@@ -73,7 +80,21 @@ class Frm_setup : public QWidget {
     void lstgrup_DblClick();
     void Cmd_clear_Click();
     void mnopciongrup_Click(int index);
-    void Picwell_Rectangle(WellCell from, WellCell to, Qt::MouseButton button);
+    // The mouse on the picture: in the groups tab it assigns the wells to the group (left) or
+    // frees them (right); in the plate-map tab it chooses them (left; with Ctrl or Shift the
+    // wells are added to the choice) or takes them out of the choice (right).
+    void Picwell_Rectangle(WellCell from, WellCell to, Qt::MouseButton button,
+                           Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    // The plate map.
+    void tab_plate_Click();
+    void tbl_wells_Click();
+    void cmd_apply_wells_Click();
+    void cmd_remove_wells_Click();
+    void cmd_fill_series_Click();
+    void cmd_import_wells_Click();
+    void cmd_export_wells_Click();
+    // The wells chosen for the plate map (well indices, sorted).
+    const std::vector<int>& ChosenWells() const { return chosen_wells_; }
 
     // The group chosen in `combogrup` (its first three characters), if any.
     std::optional<int> SelectedGroup() const;
@@ -111,6 +132,25 @@ class Frm_setup : public QWidget {
     QMenu* mngroup;
     std::array<QAction*, kArrangementMenuItems> mnopciongrup{};
     PlateView* Picwell;
+    QGroupBox* frm_plate;
+    QTabWidget* tab_plate;  // "Groups" and "Plate map"
+    QWidget* frm_groups;
+    QWidget* frm_wells;
+    QLabel* lbl_chosen_wells;
+    QLineEdit* txt_treatment;
+    QLineEdit* txt_concentration;
+    QLineEdit* txt_unit;
+    QComboBox* cmb_role;
+    QPushButton* cmd_apply_wells;
+    QPushButton* cmd_remove_wells;
+    QLineEdit* txt_series_first;
+    QLineEdit* txt_series_factor;
+    QComboBox* cmb_series_direction;
+    QPushButton* cmd_fill_series;
+    QPushButton* cmd_import_wells;
+    QPushButton* cmd_export_wells;
+    QLabel* lbl_wells_note;
+    QTableWidget* tbl_wells;
     QPushButton* Command_main;
     QPushButton* Cmdoffline;
 
@@ -138,6 +178,15 @@ class Frm_setup : public QWidget {
     void RefreshGroups();
     void FillWellLists();
     void ApplyToolPanels();
+    void BuildWellMapEditor();
+    bool ChoosingWells() const;
+    // The plate map's table, the chosen wells, the note about an unreadable wells.csv and the
+    // picture's marks.
+    void RefreshWellMap();
+    void ShowChosenWells();
+    // What the edit boxes hold; nullopt (after telling why) when the concentration is no
+    // number.
+    std::optional<WellEdit> TypedWellEdit();
 
     // Every control from the program-wide state.
     void FillFromState();
@@ -148,6 +197,7 @@ class Frm_setup : public QWidget {
     AppState& state_;
     bool filling_ = false;  // controls being filled: their change handlers stay quiet
     SetupSnapshot snapshot_;
+    std::vector<int> chosen_wells_;
 };
 
 }  // namespace lumivo::app

@@ -10,6 +10,7 @@
 #include "core/reporting/report/activity_file.h"
 #include "core/setup/plate_groups.h"
 #include "core/setup/project_ops.h"
+#include "core/setup/well_editor.h"
 
 namespace lumivo::offline {
 
@@ -182,6 +183,22 @@ std::vector<std::string> SummaryLines(const OpenedAcquisition& a) {
         lines.push_back("<" + std::to_string(g) + "\t> " +
                         a.project.GroupName[static_cast<std::size_t>(g)]);
 
+    if (a.wells || !a.wells_failure.empty()) {
+        lines.push_back("***** PLATE MAP ******");
+        if (a.wells) {
+            lines.push_back(std::string(kWellMapFileName) + ": " + WellMapOverview(*a.wells));
+            for (const auto& line : WellMapTreatmentLines(*a.wells)) lines.push_back(line);
+            if (!a.wells->extra_columns.empty()) {
+                std::string columns;
+                for (const auto& c : a.wells->extra_columns)
+                    columns += (columns.empty() ? "" : ", ") + c;
+                lines.push_back("Further columns: " + columns);
+            }
+        } else {
+            lines.push_back("Not read: " + a.wells_failure);
+        }
+    }
+
     const RecordingStatus& st = a.status;
     lines.push_back("***** RECORDING ******");
     lines.push_back("Start: " + StartLine(a.start));
@@ -257,6 +274,21 @@ std::optional<OpenedAcquisition> OpenAcquisition(StorageContext& ctx, const Acqu
         ProjectState own;
         own.ProjectFolder = folder;
         if (LoadProjectSetup(silent, 0, 0, own, SetupUse::Reading).ok) a.own_setup = own.Setup;
+    }
+    // The acquisition's copy of the plate map, for the plate it was recorded on.
+    if (ctx.files.IsFile(WellMapPath(folder))) {
+        PlateMap plate = a.plate;
+        if (a.own_setup && a.own_setup->Plate_format != a.project.Setup.Plate_format) {
+            DefaultAnswerDialogs quiet;
+            StorageContext silent{ctx.install_dir, quiet, ctx.files, ctx.list_separator_source};
+            std::string format = a.own_setup->Plate_format;
+            (void)LoadPlateFormat(silent, format, plate);
+        }
+        std::string failure;
+        if (auto map = ReadWellMap(ctx, folder, PlateWellNames(plate), &failure))
+            a.wells = std::move(*map);
+        else
+            a.wells_failure = failure;
     }
     a.groups_differ = GroupsDiffer(ctx, folder, a.project);
     a.summary = SummaryLines(a);

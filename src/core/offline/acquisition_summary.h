@@ -20,6 +20,7 @@
 #include "core/storage/plate_format.h"
 #include "core/storage/project_setup.h"
 #include "core/storage/storage_context.h"
+#include "core/storage/well_map.h"
 
 namespace lumivo::offline {
 
@@ -67,6 +68,10 @@ struct OpenedAcquisition {
     // The acquisition's own copy of the setup (lapse, plate), when it has one.
     std::optional<ProjectSetup> own_setup;
     bool groups_differ = false;
+    // The acquisition's own plate map (its copy of wells.csv), when it has one; why it could
+    // not be read otherwise.
+    std::optional<WellMap> wells;
+    std::string wells_failure;
     std::vector<std::string> summary;  // the lines of `Picreal`
 
     // The summary as the window prints it: lines joined by CR LF.

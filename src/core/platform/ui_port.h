@@ -13,6 +13,8 @@ namespace lumivo {
 
 enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class MsgResult { Ok, Cancel, Yes, No };
+// A file to read (which must exist) or to write (which may be replaced).
+enum class FileChoice { Open, Save };
 
 class Dialogs {
   public:
@@ -50,6 +52,16 @@ class Dialogs {
 
     // Lets pending window events run during a long operation (no-op without a window system).
     virtual void ProcessEvents() {}
+
+    // A file chooser titled `title`, opening in `folder`, listing the files `filter` names
+    // ("CSV files (*.csv)"). Returns the chosen path, or std::nullopt when the user cancelled;
+    // without a window system nobody can choose, which is a cancel.
+    virtual std::optional<std::string> ChooseFile(FileChoice kind, const std::string& title,
+                                                  const std::string& folder,
+                                                  const std::string& filter) {
+        (void)kind, (void)title, (void)folder, (void)filter;
+        return std::nullopt;
+    }
 };
 
 // Local civil time, as shown to the user and used in folder and file names.

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "core/setup/plate_groups.h"
+#include "core/setup/well_editor.h"
 #include "core/storage/field_record.h"
 
 namespace lumivo {
@@ -92,6 +93,10 @@ std::vector<std::string> ListProjects(StorageContext& storage) {
 bool SaveCurrentProject(SetupSession& s) {
     try {
         SaveProjectSetup(s.storage, s.config.Actual_Project_Number, s.project);
+        // The plate map with it; a wells.csv that could not be read stays as the user left it
+        // until the map is imported or edited anew.
+        if (s.project.WellsFailure.empty())
+            WriteWellMap(s.storage, s.project.ProjectFolder, s.project.Wells);
     } catch (const std::exception& e) {
         s.storage.dialogs.MessageBox(SaveFailureMessage(s, e));
         return false;
@@ -128,6 +133,10 @@ std::optional<int> CreateProjectAs(SetupSession& s, const std::string& name) {
     const fs::path old_folder = s.project.ProjectFolder;
     const auto old_number = s.config.Actual_Project_Number;
     const ProjectSetup old_setup = s.project.Setup;
+    const std::string old_wells_failure = s.project.WellsFailure;
+    // A plate map the old folder could not give is none in the new one: what the folder held
+    // before (another project's map, when it is overwritten) must not stay behind as this one's.
+    s.project.WellsFailure.clear();
     s.project.ProjectFolder = folder;
     s.config.Actual_Project_Number = static_cast<std::int16_t>(n);
     s.project.Setup.Name = name;
@@ -136,6 +145,7 @@ std::optional<int> CreateProjectAs(SetupSession& s, const std::string& name) {
         s.project.ProjectFolder = old_folder;
         s.config.Actual_Project_Number = old_number;
         s.project.Setup = old_setup;
+        s.project.WellsFailure = old_wells_failure;
         return std::nullopt;
     }
     SaveConfig(s.storage, s.config);
@@ -204,7 +214,8 @@ SetupSnapshot TakeSetupSnapshot(const SetupSession& s) {
     SetupSnapshot snap;
     snap.text = std::to_string(n) + "\n" + FormatSetupFile(n, s.project) +
                 FormatStatusFile(s.project) + FormatGroupNamesFile(s.project) +
-                FormatChannelGroupsFile(s.project);
+                FormatChannelGroupsFile(s.project) + FormatWellMap(s.project.Wells) +
+                s.project.WellsFailure;
     snap.project = s.project;
     snap.plate = s.plate;
     return snap;
@@ -425,6 +436,19 @@ PlateChange ChangePlateFormat(SetupSession& s, const std::string& name) {
         dialogs.MessageBox(text);
     s.project.Setup.Plate_format = name;
     s.plate = std::move(fresh);
+    // The well map keeps what is on the new plate too; the rest is told, not kept silently.
+    if (const auto left_out = KeepWellsOfPlate(s.project.Wells, s.plate); !left_out.empty()) {
+        std::string names;
+        for (std::size_t i = 0; i < left_out.size() && i < 12; ++i)
+            names += (i > 0 ? ", " : "") + left_out[i];
+        if (left_out.size() > 12) names += ", ...";
+        const bool one = left_out.size() == 1;
+        dialogs.MessageBox(std::to_string(left_out.size()) +
+                           (one ? " well of the plate map (wells.csv) is"
+                                : " wells of the plate map (wells.csv) are") +
+                           " not on the new plate and " + (one ? "was" : "were") +
+                           " taken out of the map: " + names + ".");
+    }
     return PlateChange::Changed;
 }
 

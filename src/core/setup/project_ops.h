@@ -68,7 +68,9 @@ bool SaveProjectInteractive(SetupSession& s);
 // its folder (asking before overwriting one that exists), the state, setup files and config.dat.
 // A name that cannot be stored is refused first, before anything changes.
 std::optional<int> CreateProjectAs(SetupSession& s, const std::string& name);
-// SaveProjectSetup of the current project, telling the user when it fails.
+// SaveProjectSetup of the current project and the writing of its well map (wells.csv; an
+// empty map removes the file, a map whose file could not be read leaves it alone), telling the
+// user when it fails.
 bool SaveCurrentProject(SetupSession& s);
 
 // `cmdLoad`: asks whether to save first; Yes saves. Returns false on Cancel (or when the save
@@ -145,7 +147,8 @@ std::vector<std::string> ListPlateFormats(StorageContext& storage);
 enum class PlateChange { Changed, Refused, Kept, Failed };
 // A choice in `Combowell`: "Selection Error" for a format without its file; otherwise asks
 // "Load New Plate configuration?". On Yes the new map is read first; only when it could be
-// read are the groups cleared, its description shown and the format and map taken. A file that
+// read are the groups cleared, its description shown and the format and map taken; wells of the
+// well map (wells.csv) that the new plate does not have are taken out of it, and told. A file that
 // cannot be read is reported and changes nothing.
 PlateChange ChangePlateFormat(SetupSession& s, const std::string& name);
 

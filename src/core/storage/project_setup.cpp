@@ -424,7 +424,29 @@ ProjectLoadResult LoadProject(StorageContext& ctx, int number, int actual_projec
     r.group_names_ok = LoadGroupNames(ctx, number, project);
     r.groups_ok = LoadChannelGroups(ctx, number, project);
     r.plate_ok = LoadPlateFormat(ctx, project.Setup.Plate_format, plate);
+    // Only the current project's map is told: where a project is only read (reports, the
+    // browser) its map is not used, and those that show one say so themselves.
+    r.wells_ok = LoadProjectWellMap(ctx, project, plate, use == SetupUse::Recording);
     return r;
+}
+
+bool LoadProjectWellMap(StorageContext& ctx, ProjectState& project, const PlateMap& plate,
+                        bool tell) {
+    std::string failure;
+    auto map = ReadWellMap(ctx, project.ProjectFolder, PlateWellNames(plate), &failure);
+    project.WellsFailure.clear();
+    if (map) {
+        project.Wells = std::move(*map);
+        return true;
+    }
+    project.Wells = WellMap{};
+    project.WellsFailure = failure;
+    if (tell)
+        ctx.dialogs.MessageBox(
+            failure +
+            "\r\nThe project is used without its plate map; the file stays as it is "
+            "until a map is imported or edited in the project setup.");
+    return false;
 }
 
 std::string ProjectLoadFailure::Describe() const {
@@ -461,6 +483,9 @@ std::optional<ProjectLoadFailure> LoadProjectAsStored(StorageContext& ctx, int n
         return ProjectLoadFailure{PlateFormatFilePath(ctx, project.Setup.Plate_format), stage,
                                   e.what()};
     }
+    // Not told: a recording (and a resume after a power cut, with nobody there to answer a
+    // message) goes on without it; the setup window shows why it was not read.
+    (void)LoadProjectWellMap(ctx, project, plate, false);
     return std::nullopt;
 }
 

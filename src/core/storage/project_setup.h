@@ -1,5 +1,6 @@
 // The project files: setup.dat (with setup.bak and its recovery), status.dat, threshld.dat,
-// groups.dat and chgroup.dat, and the program-wide project state they fill.
+// groups.dat and chgroup.dat, and the program-wide project state they fill, with the project's
+// plate map of what is in each well (wells.csv, well_map.h), read when the project is loaded.
 //
 // Project 0 ("Default") lives in the installation folder itself; project n > 0 in the
 // installation folder's sub-folder "p" + n in five digits.
@@ -16,6 +17,7 @@
 #include "core/storage/config_file.h"
 #include "core/storage/plate_format.h"
 #include "core/storage/storage_context.h"
+#include "core/storage/well_map.h"
 
 namespace lumivo {
 
@@ -94,6 +96,11 @@ struct ProjectState {
     std::array<double, kChannelTableSize> ChannelThreshold{};
     std::array<std::string, kChannelTableSize> GroupName{};
     std::array<std::int16_t, kChannelTableSize> ChannelGroup{};  // kFreeGroup (-1) = free
+    // What is in each well (wells.csv; empty when the project has none). When the file is there
+    // but cannot be read the map is empty and `WellsFailure` says why: the file is then kept as
+    // it is on disk until the user replaces the map.
+    WellMap Wells;
+    std::string WellsFailure;
 
     ProjectState();  // every table at the defaults of an unreadable file
 };
@@ -163,10 +170,18 @@ struct ProjectLoadResult {
     SetupLoadResult setup;
     bool status_ok = true, thresholds_ok = true, group_names_ok = true, groups_ok = true;
     bool plate_ok = true;
+    bool wells_ok = true;
 };
 
-// Loads the five project files and then the plate format, in this order, from
-// project.ProjectFolder. Every error shows its message and loads its defaults; none stops.
+// Reads project.ProjectFolder/wells.csv into project.Wells for the wells of `plate`. A file that
+// cannot be read leaves the map empty, keeps the reason in project.WellsFailure and returns
+// false; with `tell` the reason is shown too.
+bool LoadProjectWellMap(StorageContext& ctx, ProjectState& project, const PlateMap& plate,
+                        bool tell = true);
+
+// Loads the five project files, the plate format and then the plate map, in this order, from
+// project.ProjectFolder. Every error shows its message and loads its defaults; none stops. A
+// plate map that cannot be read is told only for SetupUse::Recording (the current project).
 ProjectLoadResult LoadProject(StorageContext& ctx, int number, int actual_project_number,
                               ProjectState& project, PlateMap& plate,
                               SetupUse use = SetupUse::Recording);
@@ -184,7 +199,8 @@ struct ProjectLoadFailure {
 // not change a damaged project: no recovery from setup.bak or an acquisition, no defaults, no
 // plate fallback and nothing written. The first file that cannot be read ends the load and is
 // returned. Values corrected on loading (out of range, a freed group) are told through the
-// dialogs as usual.
+// dialogs as usual. A plate map that cannot be read ends nothing and is not told (it says what
+// is in the wells, not how to record them): project.WellsFailure keeps why.
 std::optional<ProjectLoadFailure> LoadProjectAsStored(StorageContext& ctx, int number,
                                                       ProjectState& project, PlateMap& plate,
                                                       SetupUse use);

@@ -1,5 +1,6 @@
 // Choosing an acquisition: the summary byte for byte, the report caption, the raw pages counted
-// from the listing, and the note when the acquisition's groups are no longer the project's.
+// from the listing, the acquisition's plate map, and the note when the acquisition's groups are
+// no longer the project's.
 #include "core/offline/acquisition_summary.h"
 
 #include <gtest/gtest.h>
@@ -40,6 +41,11 @@ struct Summarised : OfflineInstall {
         std::ofstream(folder / kCountsFileName, std::ios::binary | std::ios::app) << "0123456789";
         for (const char* page : {"0.bin", "1.bin", "histo0000.bin", "notes.bin"})
             WriteText(folder / page, "x");
+        // The plate map copied into the acquisition at its start.
+        WriteText(folder / "wells.csv",
+                  "well,treatment,concentration,unit,role,genotype\n"
+                  "A1,vehicle,,,negative,wt\nA2,drug X,10,uM,sample,wt\n"
+                  "A3,drug X,1,uM,sample,unc-13\nA4,,,,empty,\n");
         // A page of a week-long run is large: it must not be read to open the acquisition.
         fs::resize_file(folder / "1.bin", std::uintmax_t{1} << 32);
         WriteText(
@@ -73,6 +79,13 @@ TEST(AcquisitionSummary, SummaryAndCommandsOfAChosenAcquisition) {
               "Groups: \r\n"
               "<0\t> Control\r\n"
               "<3\t> Dose 1 uM\r\n"
+              "***** PLATE MAP ******\r\n"
+              "wells.csv: 4 wells: 2 treatments (vehicle, drug X), 2 concentrations, 1 negative, "
+              "1 empty\r\n"
+              "vehicle (1 well)\r\n"
+              "drug X: 1, 10 uM (2 wells)\r\n"
+              "(no treatment) (1 well)\r\n"
+              "Further columns: genotype\r\n"
               "***** RECORDING ******\r\n"
               // Sampling started after 10 s of calibration: the records count from then.
               "Start: 2026-03-14 10:00:10 (events.log)\r\n"
@@ -99,6 +112,19 @@ TEST(AcquisitionSummary, SummaryAndCommandsOfAChosenAcquisition) {
     EXPECT_TRUE(regrouped->groups_differ);
     EXPECT_EQ(regrouped->summary.back(), kGroupsDifferLine);
     EXPECT_EQ(regrouped->summary.at(4), "Acquisition Lapse = 30min");
+
+    // A plate map that cannot be read is said so, with the file and line, and nothing else of
+    // it is shown.
+    WriteText(s.folder / "wells.csv", "well,role\nA1,sample\nA1,empty\n");
+    const auto damaged = OpenAcquisition(ctx, {s.install() / "p00001", "20260314_1000"}, entry);
+    ASSERT_TRUE(damaged);
+    EXPECT_FALSE(damaged->wells);
+    const auto& lines = damaged->summary;
+    const auto at = std::find(lines.begin(), lines.end(), "***** PLATE MAP ******");
+    ASSERT_NE(at, lines.end());
+    EXPECT_EQ(*(at + 1), "Not read: Error [" + (s.folder / "wells.csv").string() +
+                             "] line 3: the well A1 is named twice; keep one line for each well.");
+    EXPECT_EQ(*(at + 2), "***** RECORDING ******");
 }
 
 TEST(AcquisitionSummary, AFolderWithoutCountsIsRefused) {

@@ -363,6 +363,69 @@ TEST(SetupProject, ClosingWithUnsavedChangesAsksAndKeepsOrDiscardsThem) {
     }
 }
 
+TEST(SetupProject, ThePlateMapIsLoadedAndSavedWithTheProjectAndAnUnreadableOneIsKept) {
+    SetupFixture f;
+    f.MakeProject(1, "One");
+    const fs::path folder = ProjectFolderFor(f.dir.path(), 1);
+    const fs::path file = folder / "wells.csv";
+    WriteBytes(file,
+               "well,treatment,concentration,unit,role,genotype\nA1,drug,1,uM,sample,wt\n"
+               "B1,,,,negative,wt\n");
+    ASSERT_TRUE(LoadProjectNumber(f.session, 1));
+    EXPECT_TRUE(f.dialogs.Messages().empty());
+    ASSERT_EQ(f.project.Wells.wells.size(), 2u);
+    EXPECT_EQ(f.project.Wells.extra_columns, std::vector<std::string>{"genotype"});
+    EXPECT_EQ(f.project.Wells.wells[1].role, WellRole::Negative);
+    // The recorder's loader reads it too.
+    ProjectState stored;
+    stored.ProjectFolder = folder;
+    PlateMap plate;
+    ASSERT_FALSE(LoadProjectAsStored(f.ctx, 1, stored, plate, SetupUse::Recording));
+    EXPECT_EQ(stored.Wells.wells.size(), 2u);
+
+    // An edit of the map is a change of the project, saved with it.
+    const SetupSnapshot snapshot = TakeSetupSnapshot(f.session);
+    f.project.Wells.wells[0].concentration = 2.5;
+    EXPECT_TRUE(SetupChanged(f.session, snapshot));
+    ASSERT_TRUE(SaveCurrentProject(f.session));
+    EXPECT_EQ(ReadBytes(file),
+              "well,treatment,concentration,unit,role,genotype\nA1,drug,2.5,uM,sample,wt\n"
+              "B1,,,,negative,wt\n");
+    // An empty map leaves no file behind.
+    f.project.Wells.wells.clear();
+    ASSERT_TRUE(SaveCurrentProject(f.session));
+    EXPECT_FALSE(fs::exists(file));
+
+    // A file that cannot be read is told (by its line), loads no map and survives a save.
+    const std::string bad = "well,role\nA1,sample\nZ99,sample\n";
+    WriteBytes(file, bad);
+    ASSERT_TRUE(LoadProjectNumber(f.session, 1));
+    ASSERT_EQ(f.dialogs.Messages().size(), 1u);
+    const std::string message = f.dialogs.Messages()[0];
+    EXPECT_NE(message.find(file.string()), std::string::npos) << message;
+    EXPECT_NE(message.find("line 3: the well \"Z99\" is not on the plate"), std::string::npos)
+        << message;
+    EXPECT_TRUE(f.project.Wells.empty());
+    EXPECT_FALSE(f.project.WellsFailure.empty());
+    ASSERT_TRUE(SaveCurrentProject(f.session));
+    EXPECT_EQ(ReadBytes(file), bad);
+    // A recording (or its resume, unattended) goes on without it, asking nobody.
+    ProjectState recording;
+    recording.ProjectFolder = folder;
+    ASSERT_FALSE(LoadProjectAsStored(f.ctx, 1, recording, plate, SetupUse::Recording));
+    EXPECT_EQ(f.dialogs.Messages().size(), 1u);
+    EXPECT_EQ(recording.WellsFailure, f.project.WellsFailure);
+    // Saved under a new name over another project: that project's map does not stay behind.
+    f.MakeProject(2, "Two");
+    const fs::path other = ProjectFolderFor(f.dir.path(), 2) / "wells.csv";
+    WriteBytes(other, "well\nA1\n");
+    f.config.Last_Project = 1;
+    f.dialogs.QueueAnswer(MsgResult::Yes);  // overwrite p00002
+    ASSERT_EQ(CreateProjectAs(f.session, "Copy"), 2);
+    EXPECT_FALSE(fs::exists(other));
+    EXPECT_EQ(ReadBytes(file), bad);
+}
+
 TEST(SetupFields, NumberBoxesKeepTheirRanges) {
     // Text that is not a number is refused with a message and the value stays (defaults:
     // lapse 30, RT_Buffer 500, sample rate 99, display interval 30).
@@ -474,9 +537,18 @@ TEST(SetupPlate, ChangingTheFormatAsksClearsTheGroupsAndDescribesTheFormat) {
          PlateChange::Changed,
          {"96 Wells flat bottom [4microbeams/well]\r\nUSE 'W384' or 'W96x4' plate "
           "Adapter\r\nNOTE: DISCONTINUED. Contact provider"}},
+        // A plate without some wells of the plate map: they leave the map, and the user is told.
+        {"w48",
+         MsgResult::Yes,
+         PlateChange::Changed,
+         {PlateFormatDescription("w48"),
+          "1 well of the plate map (wells.csv) is not on the new plate and was taken out of the "
+          "map: H12."}},
     };
     for (const auto& c : cases) {
         SetupFixture f;
+        f.project.Wells.wells = {{"A1", "drug", 1.0, "uM", WellRole::Sample, {}},
+                                 {"H12", "drug", 2.0, "uM", WellRole::Sample, {}}};
         const auto groups_before = f.project.ChannelGroup;
         if (c.answer) f.dialogs.QueueAnswer(*c.answer);
         EXPECT_EQ(ChangePlateFormat(f.session, c.name), c.result) << c.name;
@@ -499,11 +571,19 @@ TEST(SetupPlate, ChangingTheFormatAsksClearsTheGroupsAndDescribesTheFormat) {
         }
         const bool changed = c.result == PlateChange::Changed;
         EXPECT_EQ(f.project.Setup.Plate_format, changed ? c.name : "w96f");
-        EXPECT_EQ(f.plate.PlateRows, changed && c.name == "w384" ? 16 : 8);
+        EXPECT_EQ(f.plate.PlateRows, !changed           ? 8
+                                     : c.name == "w384" ? 16
+                                     : c.name == "w48"  ? 6
+                                                        : 8);
         if (changed)
             EXPECT_TRUE(RebuildGroupList(f.project).empty());
         else
             EXPECT_EQ(f.project.ChannelGroup, groups_before);
+        std::vector<std::string> wells;
+        for (const auto& e : f.project.Wells.wells) wells.push_back(e.well);
+        EXPECT_EQ(wells, (c.name == "w48" && changed ? std::vector<std::string>{"A1"}
+                                                     : std::vector<std::string>{"A1", "H12"}))
+            << c.name;
     }
 }
 
