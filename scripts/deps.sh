@@ -10,8 +10,8 @@ PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev
     libcurl4-openssl-dev python3-aiosmtpd
-    # Boost.Math (header-only) and GSL: the group tests and the dose-response fits
-    libboost-math-dev libgsl-dev
+    # Boost.Math, header-only, and GSL: the group tests and the dose-response fits
+    libboost-dev libboost-math-dev libgsl-dev
     xvfb xauth imagemagick
     python3
     help2man mandoc dpkg-dev file lintian appstream desktop-file-utils
