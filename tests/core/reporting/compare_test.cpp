@@ -189,6 +189,11 @@ TEST(Screen, EndpointsComeFromObservedBinsOnlyAndLeftOutWellsSayWhy) {
     EXPECT_NEAR(basal_plate->wells[0].values[0], 100.0, 1e-12);
     EXPECT_EQ(PauseEndHours(log, 2), std::nullopt);
 
+    // Basal hours the recording missed leave the wells out as such, not as inactive wells.
+    EXPECT_FALSE(
+        BuildScreen({DesignedPlate("plate1", wells, {0, 0, 0, 1, 1, 1, 1, 1}, map)}, after, &why));
+    EXPECT_NE(why.find("2 wells left out (basal hours not recorded)"), std::string::npos) << why;
+
     // Refusals name what to do.
     ScreenRequest r;
     r.from_hours = 0.0;

@@ -315,7 +315,8 @@ std::optional<Screen> BuildScreen(std::vector<ScreenPlate> plates, const ScreenR
                 sw.values.push_back(v);
             }
             if (sw.left_out.empty() && needs_basal && !(basal > 0.0))
-                sw.left_out = "no basal activity";
+                // A basal interval the recording did not cover is no zero activity: said apart.
+                sw.left_out = std::isnan(basal) ? "basal hours not recorded" : "no basal activity";
             if (!sw.left_out.empty()) {
                 ++left_out[sw.left_out];
                 std::fill(sw.values.begin(), sw.values.end(), kNaN);
@@ -361,10 +362,12 @@ std::optional<Screen> BuildScreen(std::vector<ScreenPlate> plates, const ScreenR
                                    (count == 1 ? " well" : " wells") + " left out (" + reason +
                                    ")" + (reason == "dead" ? "; --keep-dead keeps them" : ""));
     }
-    if (screen.groups.empty())
-        return fail(
-            "no well is left to compare (every well is empty, dead, without beams or "
-            "missing from wells.csv)");
+    if (screen.groups.empty()) {
+        std::string why;
+        for (const std::string& note : screen.notes)
+            if (note.find(" left out (") != std::string::npos) why += "; " + note;
+        return fail("no well is left to compare" + why);
+    }
 
     // Controls first, then the treatments as they first appear with rising concentrations,
     // positive controls last.
