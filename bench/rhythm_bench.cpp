@@ -3,7 +3,9 @@
 // whose counts come from the simulator's animals under a day-night rhythm (two wells empty, so
 // dead). Every view of every well at 1-minute bins: the actogram, both periodograms (16-32 h),
 // the activity profile and the inactivity bouts, each with its picture (a panel per well and per
-// group) and its table, rendered and written into the acquisition folder.
+// group) and its table, rendered and written into the acquisition folder; and the circadian
+// toolbox's views (autocorrelation, cosinor, rest-activity indices, onsets, a sleep rule) the
+// same way.
 //
 // The baseline, measured in the same run, is reading and decoding counts.bin alone; "x_read" is
 // the time in units of it. Set LUMIVO_BENCH_KEEP=1 to keep the acquisition folder (its path is
@@ -202,7 +204,7 @@ void BM_EveryViewOfEveryWell(benchmark::State& state) {
             out.push_back({week.folder() / "bench_profile.csv", ProfileTable(*data, profile)});
         }
         {
-            const SleepView view = MakeSleepView(*data, kDefaultBoutMinutes);
+            const SleepView view = MakeSleepView(*data, SleepDefinition{});
             const Profile curves = MakeProfile(*data, series, view.in_bout, 30);
             out.push_back({week.folder() / "bench_sleep.svg",
                            RenderSceneSvg(ProfileScene(*data, curves, "bouts", "%", 100.0))});
@@ -225,6 +227,74 @@ void BM_EveryViewOfEveryWell(benchmark::State& state) {
     state.counters["files_MB"] = static_cast<double>(bytes) / 1e6;
 }
 
+// The circadian toolbox's views of every well at 1-minute bins: the autocorrelation
+// periodogram, the cosinor at the chi-square periodogram's peak of each series (the
+// periodogram included), the rest-activity indices, the onsets and offsets on the actogram,
+// and the zebrafish sleep rule's bouts; each with its picture and table, rendered.
+void BM_EveryNewViewOfEveryWell(benchmark::State& state) {
+    WeekAcquisition& week = Week();
+    LocalFileSystem files;
+    DefaultAnswerDialogs dialogs;
+    StorageContext ctx{week.install(), dialogs, files};
+    auto source = ReadRhythmSource(ctx, week.folder());
+    RhythmOptions options;
+    options.bin_minutes = 1;
+    const auto data = source ? BuildRhythmData(*source, options) : std::nullopt;
+    if (!data) {
+        state.SkipWithError("the acquisition could not be read");
+        return;
+    }
+    const std::vector<SeriesRef> series = SelectedSeries(*data, SeriesSelection{});
+    double seconds[5] = {};
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        bytes = 0;
+        auto timed = [&](int which, auto&& make) {
+            const auto start = std::chrono::steady_clock::now();
+            const auto [scene, table] = make();
+            bytes += RenderSceneSvg(scene).size() + table.size();
+            seconds[which] += Seconds(start);
+        };
+        timed(0, [&] {
+            PeriodogramOptions o;
+            o.method = PeriodogramMethod::Autocorrelation;
+            const PeriodogramSet set = MakePeriodograms(*data, series, o);
+            return std::pair{PeriodogramScene(*data, series, set),
+                             PeriodogramTable(*data, series, set, o)};
+        });
+        timed(1, [&] {
+            CosinorOptions o;
+            o.period_hours = std::nullopt;
+            const CosinorView view = MakeCosinorView(*data, series, o);
+            return std::pair{CosinorScene(*data, series, view.rows, view),
+                             CosinorTable(*data, series, view)};
+        });
+        timed(2, [&] {
+            const auto indices = MakeRestActivity(*data, series);
+            return std::pair{IndicesScene(*data, series, indices),
+                             IndicesTable(*data, series, indices)};
+        });
+        timed(3, [&] {
+            const ActogramLayout layout = MakeActogramLayout(*data, ActogramOptions{});
+            const auto markers = MakePhaseMarkers(*data, series, layout, kDefaultSmoothHours);
+            return std::pair{ActogramScene(*data, series, layout, markers),
+                             OnsetsTable(*data, series, layout, markers, kDefaultSmoothHours)};
+        });
+        timed(4, [&] {
+            const SleepView view =
+                MakeSleepView(*data, ResolveSleepDefinition(Organism::Zebrafish, {}, {}));
+            const Profile curves = MakeProfile(*data, series, view.in_bout, 30);
+            return std::pair{ProfileScene(*data, curves, "bouts", "%", 100.0),
+                             SleepTable(*data, view, series)};
+        });
+    }
+    const auto n = static_cast<double>(state.iterations());
+    const char* names[] = {"autocorrelation_s", "cosinor_s", "indices_s", "onsets_s", "sleep_s"};
+    for (int i = 0; i < 5; ++i) state.counters[names[i]] = seconds[i] / n;
+    state.counters["series"] = static_cast<double>(series.size());
+    state.counters["out_MB"] = static_cast<double>(bytes) / 1e6;
+}
+
 // The command line's default view of each kind (group panels, each kind at its own bin).
 void BM_PlotEachKind(benchmark::State& state) {
     WeekAcquisition& week = Week();
@@ -243,6 +313,7 @@ void BM_PlotEachKind(benchmark::State& state) {
 
 BENCHMARK(BM_ReadCountsBaseline)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EveryViewOfEveryWell)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(BM_PlotEachKind)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EveryNewViewOfEveryWell)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_PlotEachKind)->DenseRange(0, 6)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,4 +1,5 @@
-// lumivo-cli plot ACQ --kind actogram|periodogram|profile|sleep: a circadian or sleep view of a
+// lumivo-cli plot ACQ --kind actogram|periodogram|profile|sleep|cosinor|indices|onsets: a
+// circadian or sleep view of a
 // recorded acquisition, written into its folder as an SVG picture and a CSV table by the same
 // core code as the report window's "Rhythm and sleep" views. Messages (the light schedule used,
 // what the data lack) go to stderr; the two paths to stdout, the table last.
@@ -41,7 +42,9 @@ int RunPlot(Args& args) {
     const auto well = args.TakeOption("well");
     const auto bin = args.TakeInt("bin", 1, 1440);
     const bool double_plot = args.TakeFlag("double");
-    const auto period = args.TakeDouble("period", 1.0, 240.0);
+    const auto period_text = args.TakeOption("period");
+    const auto smooth = args.TakeDouble("smooth", 0.0, 24.0);
+    const auto organism = args.TakeOption("sleep-rule");
     const auto method = args.TakeOption("method");
     const auto range = args.TakeOption("period-range");
     const auto peak = args.TakeOption("peak");
@@ -51,15 +54,35 @@ int RunPlot(Args& args) {
     const auto folder_text = args.TakePositional();
     RequireFolderText(folder_text);
     args.ExpectEnd();
-    if (!kind) throw UsageError("--kind actogram|periodogram|profile|sleep is needed");
+    constexpr const char* kKinds =
+        "actogram, periodogram, profile, sleep, cosinor, indices or onsets";
+    if (!kind)
+        throw UsageError(
+            "--kind actogram|periodogram|profile|sleep|cosinor|indices|onsets is needed");
     const auto view = ParseRhythmView(*kind);
-    if (!view) throw UsageError("--kind must be actogram, periodogram, profile or sleep");
+    if (!view) throw UsageError(std::string("--kind must be ") + kKinds);
     if (group && well) throw UsageError("--group and --well exclude each other");
-    if ((double_plot || period) && *view != RhythmView::Actogram)
-        throw UsageError("--double and --period apply to --kind actogram");
-    if ((method || range || peak) && *view != RhythmView::Periodogram)
-        throw UsageError("--method, --period-range and --peak apply to --kind periodogram");
-    if (bout && *view != RhythmView::Sleep) throw UsageError("--bout-min applies to --kind sleep");
+    const bool rows = *view == RhythmView::Actogram || *view == RhythmView::Onsets;
+    if (double_plot && !rows) throw UsageError("--double applies to --kind actogram and onsets");
+    if (period_text && !rows && *view != RhythmView::Cosinor)
+        throw UsageError("--period applies to --kind actogram, onsets and cosinor");
+    if ((method || range || peak) && *view != RhythmView::Periodogram &&
+        !(*view == RhythmView::Cosinor && period_text == "peak"))
+        throw UsageError(
+            "--method, --period-range and --peak apply to --kind periodogram (and to cosinor "
+            "with --period peak)");
+    if ((bout || organism) && *view != RhythmView::Sleep)
+        throw UsageError("--bout-min and --sleep-rule apply to --kind sleep");
+    if (smooth && *view != RhythmView::Onsets)
+        throw UsageError("--smooth applies to --kind onsets");
+    std::optional<double> period;
+    if (period_text && !(*view == RhythmView::Cosinor && *period_text == "peak")) {
+        period = ParseNumber(*period_text);
+        if (!period || !(*period >= 1.0 && *period <= 240.0))
+            throw UsageError("--period takes hours within 1..240" +
+                             std::string(*view == RhythmView::Cosinor ? " or \"peak\"" : "") +
+                             ", not \"" + *period_text + "\"");
+    }
 
     PlotRequest request;
     request.folder = AcquisitionFolderArgument(args.install_dir(), *folder_text);
@@ -69,9 +92,20 @@ int RunPlot(Args& args) {
     if (bin) request.bin_minutes = static_cast<std::int32_t>(*bin);
     request.actogram.double_plot = double_plot;
     if (period) request.actogram.period_hours = *period;
+    if (*view == RhythmView::Cosinor && period_text)
+        request.cosinor_period_hours = period;  // nullopt for "peak"
+    if (smooth) request.smooth_hours = *smooth;
+    if (organism) {
+        request.sleep_organism = ParseOrganism(*organism);
+        if (!request.sleep_organism)
+            throw UsageError(
+                "--sleep-rule must be \"C elegans(>L4)\" (worm), \"Zebrafish(Larvae)\" "
+                "(zebrafish) or Customized (custom), not \"" +
+                *organism + "\"");
+    }
     if (method) {
         const auto m = ParsePeriodogramMethod(*method);
-        if (!m) throw UsageError("--method must be chi-square or lomb-scargle");
+        if (!m) throw UsageError("--method must be chi-square, lomb-scargle or autocorrelation");
         request.periodogram.method = *m;
     }
     if (range) ParsePeriodRange(*range, request.periodogram);

@@ -105,13 +105,14 @@ const Command kCommands[] = {
      "(--save) and sends a test message (--test: status 1 when it did not arrive).",
      RunNotify},
     {"plot",
-     "ACQ --kind actogram|periodogram|profile|sleep [--group G|--well W] [--bin MIN] "
-     "[--double] [--period H] [--method chi-square|lomb-scargle] [--period-range 16,32] "
-     "[--peak max-power|above-line] "
-     "[--bout-min N] [--dead-hours H] [--keep-dead]",
+     "ACQ --kind actogram|periodogram|profile|sleep|cosinor|indices|onsets [--group G|--well W] "
+     "[--bin MIN] [--double] [--period H|peak] [--method chi-square|lomb-scargle|autocorrelation] "
+     "[--period-range 16,32] [--peak max-power|above-line] [--smooth H] "
+     "[--sleep-rule worm|zebrafish|custom] [--bout-min N] [--dead-hours H] [--keep-dead]",
      "Writes a circadian or sleep view of an acquisition (actogram, periodogram, activity "
-     "profile or inactivity bouts, with the run's light phases) into its folder as an SVG and a "
-     "CSV table, and prints their paths.",
+     "profile, inactivity bouts by the organism's sleep rule, cosinor, rest-activity indices, "
+     "or onsets and offsets on the actogram, with the run's light phases) into its folder as an "
+     "SVG and a CSV table, and prints their paths.",
      RunPlot},
     {"project",
      "show N | new NAME [--from N] [--plate F] [--lapse MIN] [--rt-buffer N] [--aq-mode M] "

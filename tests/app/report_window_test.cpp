@@ -426,7 +426,7 @@ TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
         {2, "se-band", "id,kind,group,n_wells,fold,t_h,mean,se,light", true},
         {3, "mean",
          "id,kind,group,status,n_wells,phase,observed_min,sleep_min,sleep_pct,zero_min,"
-         "bouts,mean_bout_min,latency_min,nights,bout_min",
+         "bouts,mean_bout_min,latency_min,nights,bout_min,definition,rule",
          false},
     };
     // At the window's own size the chart gets most of the tab, its table the rest.

@@ -499,6 +499,12 @@ TEST(PlotCli, EachKindWritesItsPictureAndTableAndPrintsBothPaths) {
         {{"--kind", "periodogram", "--peak", "above-line", "--group", "0"}, "periodogram_group0"},
         {{"--kind", "profile", "--group", "1"}, "profile_group1"},
         {{"--kind", "sleep", "--well", "a1", "--bout-min", "3"}, "sleep_A1"},
+        {{"--kind", "sleep", "--group", "1", "--sleep-rule", "zebrafish"}, "sleep_group1"},
+        {{"--kind", "periodogram", "--method", "autocorrelation", "--well", "A2"},
+         "periodogram_A2"},
+        {{"--kind", "cosinor", "--period", "peak", "--method", "lomb-scargle"}, "cosinor"},
+        {{"--kind", "indices", "--group", "0"}, "indices_group0"},
+        {{"--kind", "onsets", "--double", "--smooth", "1"}, "onsets"},
         // The acquisition named inside the installation folder.
         {{"--kind", "actogram", "--well", "B2"}, "actogram_B2"},
     };
@@ -524,26 +530,54 @@ TEST(PlotCli, EachKindWritesItsPictureAndTableAndPrintsBothPaths) {
     // (the single silent minutes are no bouts, but minutes without a count: 1440 + 205);
     // all of it in the assumed dark, no lights-off.
     const std::string sleep = ReadFile(folder / "sleep_A1.csv");
-    EXPECT_NE(sleep.find("\r\nA1,well,000_Group0,OK,1,dark,2880,1440,50,1645,2,720,NA,0,3\r\n"),
+    // A length apart from the worms' 2 minutes is a customised rule, and the table says so.
+    EXPECT_NE(sleep.find("\r\nA1,well,000_Group0,OK,1,dark,2880,1440,50,1645,2,720,NA,0,3,"
+                         "Customized,no counts for at least 3 min\r\n"),
               std::string::npos)
         << sleep;
+    EXPECT_NE(ReadFile(folder / "sleep_group1.csv")
+                  .find(",1,Zebrafish(Larvae),no counts for at least 1 min\r\n"),
+              std::string::npos);
+    // Two days of a square wave of half days: the cosinor at its periodogram peak near 24 h (two
+    // days resolve it only roughly), the peak of the fit near the middle of the active half
+    // (09:30-21:30).
+    const std::string cosinor = ReadFile(folder / "cosinor.csv");
+    const auto a1 = cosinor.find("\r\nA1,well,000_Group0,OK,1,");
+    ASSERT_NE(a1, std::string::npos) << cosinor;
+    std::vector<std::string> fields;
+    std::stringstream line(cosinor.substr(a1 + 2, cosinor.find('\r', a1 + 2) - a1 - 2));
+    for (std::string f; std::getline(line, f, ',');) fields.push_back(f);
+    ASSERT_GE(fields.size(), 16u);
+    EXPECT_NEAR(std::stod(fields[5]), 24.0, 1.5) << cosinor;
+    EXPECT_EQ(fields[6], "periodogram peak");
+    EXPECT_EQ(fields[7], "midnight");
+    EXPECT_NEAR(std::stod(fields[15]), 15.5, 1.5) << cosinor;
+    const std::string indices = ReadFile(folder / "indices_group0.csv");
+    EXPECT_NE(indices.find("\r\n000_Group0,group,000_Group0,NA,"), std::string::npos) << indices;
 }
 
 TEST(PlotCli, RefusalsAndUsageErrors) {
     Installation inst;
     const fs::path folder = inst.Acquisition("20260314_0930", "short", 120, ByColumn);
     const std::vector<std::pair<std::vector<std::string>, std::string>> usage = {
-        {{folder.string()}, "--kind actogram|periodogram|profile|sleep is needed"},
+        {{folder.string()},
+         "--kind actogram|periodogram|profile|sleep|cosinor|indices|onsets is needed"},
         {{"--kind", "actogram"}, "the acquisition folder is missing"},
         {{folder.string(), "--kind", "heatmap"}, "--kind must be"},
         {{folder.string(), "--kind", "actogram", "--group", "1", "--well", "A1"},
          "--group and --well exclude each other"},
-        {{folder.string(), "--kind", "periodogram", "--double"}, "--double and --period apply"},
+        {{folder.string(), "--kind", "periodogram", "--double"}, "--double applies"},
+        {{folder.string(), "--kind", "profile", "--period", "24"}, "--period applies"},
+        {{folder.string(), "--kind", "cosinor", "--period", "day"}, "--period takes hours"},
+        {{folder.string(), "--kind", "cosinor", "--method", "chi-square"}, "--method, --period"},
+        {{folder.string(), "--kind", "sleep", "--sleep-rule", "fly"}, "--sleep-rule must be"},
+        {{folder.string(), "--kind", "cosinor", "--sleep-rule", "worm"}, "--bout-min and"},
+        {{folder.string(), "--kind", "actogram", "--smooth", "2"}, "--smooth applies"},
         {{folder.string(), "--kind", "sleep", "--method", "chi-square"}, "--method, --period"},
         {{folder.string(), "--kind", "sleep", "--peak", "max-power"}, "--method, --period"},
         {{folder.string(), "--kind", "periodogram", "--peak", "highest"},
          "--peak must be max-power or above-line"},
-        {{folder.string(), "--kind", "profile", "--bout-min", "5"}, "--bout-min applies"},
+        {{folder.string(), "--kind", "profile", "--bout-min", "5"}, "--bout-min and"},
         {{folder.string(), "--kind", "periodogram", "--method", "fourier"}, "--method must be"},
         {{folder.string(), "--kind", "periodogram", "--period-range", "32,16"}, "--period-range"},
         {{folder.string(), "--kind", "periodogram", "--period-range", "24"}, "--period-range"},

@@ -35,9 +35,6 @@ double UpperTail(const Distribution& distribution, double x) {
 double NormalUpperTail(double z) {
     return UpperTail(Normal(0.0, 1.0), z);
 }
-double NormalQuantile(double p) {
-    return boost::math::quantile(Normal(0.0, 1.0), p);
-}
 
 std::vector<double> Observed(std::span<const double> values) {
     std::vector<double> out;
@@ -412,6 +409,17 @@ double ChiSquareQuantile(double probability, double df) {
 double StudentTQuantile(double probability, double df) {
     if (!(df > 0.0) || !(probability >= 0.0 && probability <= 1.0)) return kNoValue;
     return boost::math::quantile(StudentT(df), probability);
+}
+
+double NormalQuantile(double probability) {
+    if (!(probability >= 0.0 && probability <= 1.0)) return kNoValue;
+    return boost::math::quantile(Normal(), probability);
+}
+
+double FUpperTail(double f, double df1, double df2) {
+    if (!(df1 > 0.0) || !(df2 > 0.0) || std::isnan(f)) return kNoValue;
+    if (f <= 0.0) return 1.0;
+    return UpperTail(FisherF(df1, df2), f);
 }
 
 }  // namespace lumivo::statistics

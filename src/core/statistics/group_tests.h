@@ -71,8 +71,11 @@ Effect RankBiserial(std::span<const double> a, std::span<const double> b);
 double ZPrime(std::span<const double> positive, std::span<const double> negative);
 double SignalWindow(std::span<const double> positive, std::span<const double> negative);
 
-// Quantiles for other views: chi-square with df degrees of freedom, Student's t.
+// Quantiles for other views: chi-square with df degrees of freedom, Student's t, the standard
+// normal; and the upper tail P(F > f) of Fisher's F with df1 and df2 degrees of freedom.
 double ChiSquareQuantile(double probability, double df);
 double StudentTQuantile(double probability, double df);
+double NormalQuantile(double probability);
+double FUpperTail(double f, double df1, double df2);
 
 }  // namespace lumivo::statistics

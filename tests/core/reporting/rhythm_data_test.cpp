@@ -8,6 +8,8 @@
 #include <cmath>
 #include <functional>
 #include <random>
+#include <sstream>
+#include <string>
 #include <variant>
 
 #include "core/reporting/rhythm/rhythm_chart.h"
@@ -461,8 +463,21 @@ TEST(RhythmPlot, EachViewWritesItsPictureAndTableIntoTheFolder) {
          8 * (144 + 48)},
         {RhythmView::Sleep, "", "", "sleep",
          "id,kind,group,status,n_wells,phase,observed_min,sleep_min,sleep_pct,zero_min,bouts,"
-         "mean_bout_min,latency_min,nights,bout_min",
+         "mean_bout_min,latency_min,nights,bout_min,definition,rule",
          8 * 3},
+        {RhythmView::Cosinor, "", "", "cosinor",
+         "id,kind,group,status,n_wells,period_h,period_source,reference,n_bins,mesor,mesor_lo,"
+         "mesor_hi,amplitude,amplitude_lo,amplitude_hi,acrophase_h,acrophase_lo_h,"
+         "acrophase_hi_h,acrophase_zt,acrophase_zt_lo,acrophase_zt_hi,f,df1,df2,p,r2,note",
+         8},
+        {RhythmView::Indices, "", "", "indices",
+         "id,kind,group,status,n_wells,bin_min,days,is,iv,ra,m10,m10_onset_h,l5,l5_onset_h,note",
+         8},
+        // Four rows of a day: from midnight before the 18:30 start to the end three days on.
+        {RhythmView::Onsets, "", "", "onsets",
+         "id,kind,group,status,n_wells,day,date,day_mean,onset_h,offset_h,onset_t_h,offset_t_h,"
+         "smooth_h,period_h,period_lo_h,period_hi_h,onsets",
+         8 * 4},
         {RhythmView::Actogram, "Drug", "", "actogram_group2", nullptr, 3 * 144},
         {RhythmView::Periodogram, "", "a2", "periodogram_A2", nullptr, 1},
     };
@@ -518,6 +533,41 @@ TEST(RhythmPlot, EachViewWritesItsPictureAndTableIntoTheFolder) {
                                        l.substr(l.size() - 5) == ",dark";
                             }),
               1);
+
+    // The nocturnal well peaks in the middle of the night, 03:00 or ZT 18 (lights on at 09:00);
+    // its ten most active hours begin at night, its five least active in the light; it becomes
+    // active at 21:00 each whole day and rests from 09:00.
+    auto row_of = [](const std::string& file, const std::string& start) {
+        std::vector<std::string> out;
+        for (const std::string& line : Lines(ReadFile(file))) {
+            if (line.rfind(start, 0) != 0) continue;
+            std::stringstream in(line);
+            for (std::string f; std::getline(in, f, ',');) out.push_back(f);
+            break;
+        }
+        return out;
+    };
+    const auto cos = row_of(folder / "cosinor.csv", "A2,well,");
+    ASSERT_EQ(cos.size(), 26u);  // the empty note ends the line
+    EXPECT_EQ(cos[6], "given");
+    EXPECT_NEAR(std::stod(cos[15]), 3.0, 0.5);
+    EXPECT_NEAR(std::stod(cos[18]), 18.0, 0.5);
+    EXPECT_LT(std::stod(cos[24]), 1e-6);
+    const auto idx = row_of(folder / "indices.csv", "A2,well,");
+    ASSERT_EQ(idx.size(), 14u);
+    EXPECT_GT(std::stod(idx[9]), 0.8);  // RA: nearly all activity at night
+    const double m10_onset = std::stod(idx[11]), l5_onset = std::stod(idx[13]);
+    EXPECT_TRUE(m10_onset >= 21.0 || m10_onset <= 1.0) << m10_onset;
+    EXPECT_TRUE(l5_onset >= 9.0 && l5_onset <= 16.0) << l5_onset;
+    for (const std::string& line : Lines(ReadFile(folder / "onsets.csv"))) {
+        if (line.rfind("A2,well,", 0) != 0 || line.find(",2026-03-15,") == std::string::npos)
+            continue;
+        std::vector<std::string> f;
+        std::stringstream in(line);
+        for (std::string x; std::getline(in, x, ',');) f.push_back(x);
+        EXPECT_NEAR(std::stod(f[8]), 21.0, 0.5) << line;
+        EXPECT_NEAR(std::stod(f[9]), 33.0, 0.5) << line;  // 09:00 the next day
+    }
 
     // Unknown wells and groups are refused with what exists; nothing is written.
     PlotRequest bad;

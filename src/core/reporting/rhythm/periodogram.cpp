@@ -133,10 +133,66 @@ void LombScargle(const std::vector<Observed>& in, const std::vector<std::uint8_t
     }
 }
 
+// The autocorrelation of a series at a lag of `lag` bins over the pairs of observed bins,
+// r(k) = [sum d_i d_{i+k} / (pairs + k)] / [sum d_i^2 / n], d the deviations from the mean:
+// the usual (biased) estimate for a series without gaps, and what R's acf() gives with
+// na.pass for one with gaps.
+double Autocorrelation(const Observed& o, const std::vector<std::uint8_t>& observed,
+                       std::size_t bins, std::size_t lag, double mean) {
+    if (lag >= bins) return kNaN;
+    double sum = 0.0;
+    std::size_t pairs = 0;
+    const double* x = o.x.data();
+    for (std::size_t i = 0; i + lag < bins; ++i) {
+        if (!observed[i] || !observed[i + lag]) continue;
+        sum += (x[i] - mean) * (x[i + lag] - mean);
+        ++pairs;
+    }
+    if (pairs == 0) return kNaN;
+    const double n = static_cast<double>(o.n);
+    return sum / static_cast<double>(pairs + lag) / (o.Variance() / n);
+}
+
+// Each series' autocorrelation at the periods; `edges` gets the autocorrelations one step beyond
+// each end of the range, so that a peak at an end can be told from a slope running on.
+void AutocorrelationPeriodogram(const std::vector<Observed>& in,
+                                const std::vector<std::uint8_t>& observed, std::size_t bins,
+                                PeriodogramSet& set,
+                                std::vector<std::pair<double, double>>& edges) {
+    const std::size_t m = set.period_bins.size();
+    const auto step = static_cast<std::size_t>(m > 1 ? set.period_bins[1] - set.period_bins[0] : 1);
+    // The line: a series without rhythm has its autocorrelation at a lag within
+    // +-z(1 - alpha / 2) / sqrt(N) with probability 1 - alpha (N the observed bins).
+    const auto n = static_cast<double>(std::count(observed.begin(), observed.end(), 1));
+    const double line = statistics::NormalQuantile(1.0 - set.alpha / 2.0) / std::sqrt(n);
+    std::fill(set.threshold.begin(), set.threshold.end(), line);
+    edges.assign(in.size(), {kNaN, kNaN});
+    const auto lo = static_cast<std::size_t>(set.period_bins.front());
+    const auto hi = static_cast<std::size_t>(set.period_bins.back());
+    for (std::size_t s = 0; s < in.size(); ++s) {
+        if (!set.series[s].valid) continue;
+        const Observed& o = in[s];
+        const double mean = o.sum / static_cast<double>(o.n);
+        for (std::size_t p = 0; p < m; ++p)
+            set.series[s].power[p] = Autocorrelation(
+                o, observed, bins, static_cast<std::size_t>(set.period_bins[p]), mean);
+        edges[s] = {lo > step ? Autocorrelation(o, observed, bins, lo - step, mean) : kNaN,
+                    Autocorrelation(o, observed, bins, hi + step, mean)};
+    }
+}
+
 }  // namespace
 
 std::string_view PeriodogramMethodName(PeriodogramMethod method) {
-    return method == PeriodogramMethod::ChiSquare ? "chi-square" : "lomb-scargle";
+    switch (method) {
+        case PeriodogramMethod::ChiSquare:
+            return "chi-square";
+        case PeriodogramMethod::LombScargle:
+            return "lomb-scargle";
+        case PeriodogramMethod::Autocorrelation:
+            return "autocorrelation";
+    }
+    return "chi-square";
 }
 
 std::string_view PeakRuleName(PeakRule rule) {
@@ -152,6 +208,7 @@ std::optional<PeakRule> ParsePeakRule(std::string_view text) {
 std::optional<PeriodogramMethod> ParsePeriodogramMethod(std::string_view text) {
     if (text == "chi-square") return PeriodogramMethod::ChiSquare;
     if (text == "lomb-scargle") return PeriodogramMethod::LombScargle;
+    if (text == "autocorrelation") return PeriodogramMethod::Autocorrelation;
     return std::nullopt;
 }
 
@@ -191,15 +248,34 @@ PeriodogramSet ComputePeriodograms(const std::vector<const double*>& series, std
         set.series.push_back(std::move(pg));
     }
     if (m == 0) return set;
-    if (options.method == PeriodogramMethod::ChiSquare)
-        ChiSquare(in, observed, bins, set);
-    else
-        LombScargle(in, observed, bins, set);
-
-    for (Periodogram& pg : set.series) {
+    std::vector<std::pair<double, double>> edges;
+    switch (options.method) {
+        case PeriodogramMethod::ChiSquare:
+            ChiSquare(in, observed, bins, set);
+            break;
+        case PeriodogramMethod::LombScargle:
+            LombScargle(in, observed, bins, set);
+            break;
+        case PeriodogramMethod::Autocorrelation:
+            AutocorrelationPeriodogram(in, observed, bins, set, edges);
+            break;
+    }
+    // An autocorrelation decays from lag 0 whatever the rhythm, so its peak must be a local
+    // maximum: above the period before and not below the one after.
+    const bool local = options.method == PeriodogramMethod::Autocorrelation;
+    for (std::size_t s = 0; s < set.series.size(); ++s) {
+        Periodogram& pg = set.series[s];
         if (!pg.valid) continue;
+        auto power_at = [&](std::ptrdiff_t p) {
+            if (p < 0) return edges[s].first;
+            if (p >= static_cast<std::ptrdiff_t>(m)) return edges[s].second;
+            return pg.power[static_cast<std::size_t>(p)];
+        };
         double best = -std::numeric_limits<double>::infinity();
         for (std::size_t p = 0; p < m; ++p) {
+            const auto at = static_cast<std::ptrdiff_t>(p);
+            if (local && (pg.power[p] <= power_at(at - 1) || pg.power[p] < power_at(at + 1)))
+                continue;
             const double score =
                 options.peak == PeakRule::MaxPower ? pg.power[p] : pg.power[p] - set.threshold[p];
             if (std::isfinite(score) && std::isfinite(set.threshold[p]) && score > best) {

@@ -7,7 +7,11 @@
 //     Qp = N x sum_h n_h (M_h - M)^2 / sum_i (X_i - M)^2,
 // which for a series without rhythm follows a chi-square distribution with (columns - 1) degrees
 // of freedom. Lomb-Scargle: the normalised power of Scargle (1982), over the observed bins only,
-// which for a series without rhythm follows an exponential distribution.
+// which for a series without rhythm follows an exponential distribution. Autocorrelation: the
+// correlation of the series with itself shifted by P (over the pairs of observed bins), whose
+// line is +-z(1 - alpha / 2) / sqrt(N) at each period (the band a series without rhythm stays
+// in, not shared among the periods: neighbouring lags are nearly the same test), and whose peak
+// must be a local maximum (the autocorrelation falls from lag 0 whatever the rhythm).
 //
 // Periods are tried every whole number of bins, at least kPeriodStepMinutes apart. The
 // significance line is where a random series' highest peak over the whole range stands with
@@ -27,8 +31,8 @@
 
 namespace lumivo::reporting {
 
-enum class PeriodogramMethod { ChiSquare, LombScargle };
-// "chi-square", "lomb-scargle".
+enum class PeriodogramMethod { ChiSquare, LombScargle, Autocorrelation };
+// "chi-square", "lomb-scargle", "autocorrelation".
 std::string_view PeriodogramMethodName(PeriodogramMethod method);
 std::optional<PeriodogramMethod> ParsePeriodogramMethod(std::string_view text);
 

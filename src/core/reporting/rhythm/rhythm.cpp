@@ -98,6 +98,7 @@ std::optional<RhythmData> BuildRhythmData(const RhythmSource& source, const Rhyt
 
     RhythmData d;
     d.experiment_name = source.inputs.experiment_name;
+    d.organism = OrganismOfSetting(source.organism_setting);
     d.bin_minutes = options.bin_minutes;
     d.clock = MakeRunClock(source.log, source.folder_name, source.register_name);
 
@@ -276,6 +277,7 @@ std::optional<RhythmSource> ReadRhythmSource(StorageContext& ctx, const fs::path
     for (std::size_t c = 0; c < static_cast<std::size_t>(kChannelCount); ++c)
         src.channel_enabled[c] = project.ChannelEnabled[c] != 0;
     src.light_program = LightProgramOf(project);
+    src.organism_setting = project.ToolParams[1][0];
 
     const fs::path counts = folder / "counts.bin";
     try {

@@ -24,6 +24,7 @@
 #include "core/reporting/report/report_tables.h"
 #include "core/reporting/report/resample.h"
 #include "core/reporting/rhythm/light_schedule.h"
+#include "core/reporting/rhythm/sleep_bouts.h"
 #include "core/storage/storage_context.h"
 
 namespace lumivo::reporting {
@@ -87,6 +88,7 @@ struct GroupSeries {
 
 struct RhythmData {
     std::string experiment_name;
+    Organism organism = Organism::CElegans;  // the acquisition's setup's
     RunClock clock;
     LightSchedule light;
     // The bin used: the one asked for, or raised to hold enough windows (a note says so).
@@ -122,6 +124,7 @@ struct RhythmSource {
     std::string folder_name;    // "yyyymmdd_hhmm"
     std::string register_name;  // the first field of subproj.dat
     LightProgram light_program;
+    int organism_setting = 0;        // the setup's Organism (ToolParams row 1)
     std::vector<std::string> notes;  // what reading left out
 };
 // nullopt when the records cannot be re-binned (fewer than two, no minute), with the reason.

@@ -167,6 +167,70 @@ void RowBars(ChartScene& scene, double left, double base, double height,
     }
 }
 
+constexpr const char* kOnsetColour = "#d62728";
+constexpr const char* kOffsetColour = "#1f77b4";
+
+void Diamond(ChartScene& scene, const std::string& role, double x, double y, double r,
+             const std::string& colour) {
+    scene.Path(role, {{x, y - r}, {x + r, y}, {x, y + r}, {x - r, y}}, true, Fill(colour));
+}
+
+// The onsets and offsets of one series on its actogram: a point in the middle of the row at its
+// time (also in the row before when double-plotted), and the free-running line through the
+// onsets.
+void DrawMarkers(ChartScene& scene, const Frame& f, const ActogramLayout& layout, double row_height,
+                 const PhaseMarkers& m) {
+    const double span = layout.period_minutes * (layout.double_plot ? 2.0 : 1.0);
+    auto put = [&](const char* role, int row, double minute, const char* colour) {
+        if (std::isnan(minute)) return;
+        const double at = minute - layout.RowStart(row);
+        for (int shift = 0; shift < (layout.double_plot ? 2 : 1); ++shift) {
+            const int r = row - shift;
+            const double x = at + shift * layout.period_minutes;
+            // An offset in the next day is drawn there.
+            const double in_row =
+                x >= layout.period_minutes && !layout.double_plot ? x - layout.period_minutes : x;
+            const int drawn_row = in_row != x ? r + 1 : r;
+            if (drawn_row < 0 || drawn_row >= layout.rows || in_row < 0 || in_row > span) continue;
+            const double y = f.top + drawn_row * row_height + row_height / 2.0;
+            Diamond(scene, role, f.left + (f.right - f.left) * in_row / span, y, 3.5, colour);
+        }
+    };
+    for (const DayMarkers& d : m.days) {
+        put("onset", d.row, d.onset, kOnsetColour);
+        put("offset", d.row, d.offset, kOffsetColour);
+    }
+    if (!std::isfinite(m.period_h)) return;
+    // The fitted line: onset(row) = a + period x row, drawn where it lies in its row.
+    double sx = 0, sy = 0, n = 0;
+    for (const DayMarkers& d : m.days)
+        if (!std::isnan(d.onset)) {
+            sx += d.row;
+            sy += d.onset;
+            ++n;
+        }
+    const double a = sy / n - m.period_h * 60.0 * (sx / n);
+    std::vector<ScenePoint> line;
+    for (int r = 0; r < layout.rows; ++r) {
+        const double at = a + m.period_h * 60.0 * r - layout.RowStart(r);
+        if (at < 0 || at > layout.period_minutes) {
+            if (line.size() > 1)
+                scene.Path("free-run", line, false, Stroke(kOnsetColour, 1.0, "4 3"));
+            line.clear();
+            continue;
+        }
+        line.push_back(
+            {f.left + (f.right - f.left) * at / span, f.top + r * row_height + row_height / 2.0});
+    }
+    if (line.size() > 1) scene.Path("free-run", line, false, Stroke(kOnsetColour, 1.0, "4 3"));
+}
+
+// "14:05" for 14.08 hours.
+std::string HourText(double hours) {
+    if (!std::isfinite(hours)) return "NA";
+    return ClockText(std::fmod(std::round(hours * 60.0), 1440.0));
+}
+
 }  // namespace
 
 std::string ViewTitle(const RhythmData& data, const std::string& what) {
@@ -174,7 +238,7 @@ std::string ViewTitle(const RhythmData& data, const std::string& what) {
 }
 
 ChartScene ActogramScene(const RhythmData& data, const std::vector<SeriesRef>& panels,
-                         const ActogramLayout& layout) {
+                         const ActogramLayout& layout, const std::vector<PhaseMarkers>& markers) {
     const double row_height = layout.rows > 14 ? 12.0 : 18.0;
     const Grid grid = PanelGrid(panels.size(), 24.0 + layout.rows * row_height + 36.0);
     ChartScene scene = GridScene(grid, panels.size());
@@ -243,6 +307,7 @@ ChartScene ActogramScene(const RhythmData& data, const std::vector<SeriesRef>& p
                 by_day ? MonthDay(data.clock.At(layout.RowStart(r) + 1.0)) : std::to_string(r + 1);
             scene.Text("row-label", f.left - 6, base - 3, label, TextAnchor::End, 10);
         }
+        if (i < markers.size()) DrawMarkers(scene, f, layout, row_height, markers[i]);
         const double step = hours > 30 ? 12.0 : 6.0;
         std::vector<double> ticks = EveryStep(0.0, hours, hours <= 12 ? 2.0 : step);
         Axes(scene, f, ticks, {}, by_day ? "Time of day [h]" : "Hours from the start of the row",
@@ -419,6 +484,152 @@ ChartScene ProfileScene(const RhythmData& data, const Profile& profile, const st
     }
     scene.Text("legend", legend_x, y + 4, "Bands: standard error", TextAnchor::Start, 11, false,
                0.0, "#555555");
+    return scene;
+}
+
+ChartScene CosinorScene(const RhythmData& data, const std::vector<SeriesRef>& panels,
+                        const std::vector<CosinorRow>& rows, const CosinorView& view) {
+    const Grid grid = PanelGrid(panels.size(), 250.0);
+    ChartScene scene = GridScene(grid, panels.size());
+    Header(scene, data, ViewTitle(data, "cosinor"));
+    const TimeAxis axis = ChooseTimeAxis(data.run_minutes);
+    for (std::size_t i = 0; i < panels.size() && i < rows.size(); ++i) {
+        const CosinorFit& fit = rows[i].fit;
+        Frame f;
+        f.left = grid.X(i) + 62.0;
+        f.right = grid.X(i) + grid.width - 16.0;
+        f.top = grid.Y(i) + 38.0;
+        f.bottom = grid.Y(i) + grid.height - 36.0;
+        f.x0 = 0.0;
+        f.x1 = data.run_minutes / axis.minutes_per_unit;
+        scene.Text("panel-title", f.left, grid.Y(i) + 14.0, SeriesCaption(data, panels[i]),
+                   TextAnchor::Start, 12, true);
+        // The series, reduced to the frame's pixel columns, broken where nothing was observed.
+        const double* v = SeriesValues(data, panels[i]);
+        std::vector<std::vector<ChartPoint>> pieces(1);
+        double hi = 0.0;
+        for (std::size_t k = 0; k < data.bins; ++k) {
+            if (!data.Observed(k) || !std::isfinite(v[k])) {
+                if (!pieces.back().empty()) pieces.emplace_back();
+                continue;
+            }
+            const double minute = data.BinStart(k) + data.bin_minutes / 2.0;
+            pieces.back().push_back({minute, v[k], v[k], v[k]});
+            hi = std::max(hi, v[k]);
+        }
+        const int columns = static_cast<int>(f.right - f.left);
+        for (auto& p : pieces) p = ReduceToColumns(p, data.run_minutes, columns);
+        const double minute_of = view.reference_minute;
+        if (fit.valid) hi = std::max(hi, fit.mesor + fit.amplitude);
+        const std::vector<double> y_ticks = ValueTicks(0.0, hi * 1.05);
+        f.y0 = 0.0;
+        f.y1 = y_ticks.back();
+        ShadePhases(scene, f, data.light.phases, axis.minutes_per_unit, 0.0, f.top, f.bottom);
+        Axes(scene, f, AxisTicks(0.0, f.x1, 8), y_ticks, axis.label,
+             "Counts per " + std::to_string(data.bin_minutes) + " min", true);
+        for (const auto& piece : pieces) {
+            if (piece.empty()) continue;
+            std::vector<ScenePoint> line;
+            for (const ChartPoint& p : piece)
+                line.push_back({f.X(p.minute / axis.minutes_per_unit), f.Y(p.mean)});
+            if (line.size() == 1) line.push_back({line[0].x + 1.0, line[0].y});
+            scene.Path("series", line, false, Stroke("#7f9ccf", 1.0));
+        }
+        if (!fit.valid) {
+            scene.Text("note", (f.left + f.right) / 2, f.top + 14, "no fit: " + fit.why,
+                       TextAnchor::Middle, 11, false, 0.0, "#555555");
+            continue;
+        }
+        std::vector<ScenePoint> curve;
+        for (int c = 0; c <= columns; ++c) {
+            const double minute = data.run_minutes * c / std::max(1, columns);
+            curve.push_back({f.left + c, f.Y(fit.At((minute - minute_of) / 60.0))});
+        }
+        scene.Path("fit", curve, false, Stroke("#d62728", 2.0));
+        scene.Line("mesor", f.left, f.Y(fit.mesor), f.right, f.Y(fit.mesor),
+                   Stroke("#d62728", 1.0, "6 3"));
+        // The peaks of the fitted curve.
+        if (std::isfinite(fit.acrophase_h))
+            for (double peak = fit.acrophase_h * 60.0 + minute_of; peak <= data.run_minutes;
+                 peak += fit.period_h * 60.0)
+                if (peak >= 0.0)
+                    Diamond(scene, "acrophase", f.X(peak / axis.minutes_per_unit),
+                            f.Y(fit.mesor + fit.amplitude), 4.0, "#d62728");
+        std::string figures = "period " + Fixed(fit.period_h, 2) + " h, mesor " +
+                              Fixed(fit.mesor, 2) + ", amplitude " + Fixed(fit.amplitude, 2) +
+                              ", acrophase ";
+        figures += data.clock.start_known && std::fabs(fit.period_h - 24.0) < 1e-9
+                       ? HourText(fit.acrophase_h)
+                       : Fixed(fit.acrophase_h, 2) + " h";
+        if (std::isfinite(rows[i].zt)) figures += " (ZT " + Fixed(rows[i].zt, 1) + ")";
+        figures += fit.p < 0.001 ? ", p < 0.001" : ", p " + Fixed(fit.p, 3);
+        figures += ", R² " + Fixed(fit.r2, 2);
+        scene.Text("fit-figures", f.left, grid.Y(i) + 30.0, figures, TextAnchor::Start, 10, false,
+                   0.0, fit.p < 0.05 ? "#000000" : "#555555");
+    }
+    if (panels.empty())
+        scene.Text("note", scene.width / 2, kHeader + 20, "No well to show", TextAnchor::Middle);
+    return scene;
+}
+
+ChartScene IndicesScene(const RhythmData& data, const std::vector<SeriesRef>& panels,
+                        const std::vector<RestActivity>& indices) {
+    const Grid grid = PanelGrid(panels.size(), 230.0);
+    ChartScene scene = GridScene(grid, panels.size());
+    Header(scene, data, ViewTitle(data, "rest-activity indices (the average day)"));
+    for (std::size_t i = 0; i < panels.size() && i < indices.size(); ++i) {
+        const RestActivity& r = indices[i];
+        Frame f;
+        f.left = grid.X(i) + 62.0;
+        f.right = grid.X(i) + grid.width - 16.0;
+        f.top = grid.Y(i) + 52.0;
+        f.bottom = grid.Y(i) + grid.height - 36.0;
+        f.x0 = 0.0;
+        f.x1 = 24.0;
+        scene.Text("panel-title", f.left, grid.Y(i) + 14.0, SeriesCaption(data, panels[i]),
+                   TextAnchor::Start, 12, true);
+        if (!r.valid) {
+            Axes(scene, f, EveryStep(0.0, 24.0, 3.0), {}, "Time of day [h]", "", false);
+            scene.Text("note", (f.left + f.right) / 2, (f.top + f.bottom) / 2,
+                       "no indices: " + r.why, TextAnchor::Middle, 11, false, 0.0, "#555555");
+            continue;
+        }
+        double hi = 0.0;
+        for (double v : r.profile) hi = std::max(hi, v);
+        const std::vector<double> y_ticks = ValueTicks(0.0, hi * 1.05);
+        f.y0 = 0.0;
+        f.y1 = y_ticks.back();
+        ShadePhases(scene, f, data.light.daily, 60.0, 0.0, f.top, f.bottom);
+        // The windows as bands along the top, going round midnight.
+        auto band = [&](double from_h, double hours, const char* role, const char* colour,
+                        double y) {
+            const double a = from_h, b = from_h + hours;
+            const double pieces[2][2] = {{a, std::min(b, 24.0)}, {0.0, b > 24.0 ? b - 24.0 : 0.0}};
+            for (const auto& p : pieces)
+                if (p[1] > p[0])
+                    scene.Rect(role, f.X(p[0]), y, f.X(p[1]) - f.X(p[0]), 6.0, Fill(colour));
+        };
+        band(r.m10_onset_h, 10.0, "m10", "#e6550d", f.top - 14.0);
+        band(r.l5_onset_h, 5.0, "l5", "#3182bd", f.top - 7.0);
+        Axes(scene, f, EveryStep(0.0, 24.0, 3.0), y_ticks, "Time of day [h]",
+             "Mean counts per " + std::to_string(data.bin_minutes) + " min", true);
+        for (std::size_t h = 0; h < r.profile.size(); ++h) {
+            const double at =
+                std::fmod(r.first_slot_h + static_cast<double>(h) * r.slot_hours, 24.0);
+            const double x0 = f.X(at), x1 = f.X(std::min(24.0, at + r.slot_hours));
+            scene.Rect("bar", x0 + 0.5, f.Y(r.profile[h]), std::max(0.5, x1 - x0 - 1.0),
+                       f.bottom - f.Y(r.profile[h]), Fill("#1f3b73"));
+        }
+        scene.Text("indices", f.left, grid.Y(i) + 30.0,
+                   "IS " + Fixed(r.is, 2) + ", IV " + Fixed(r.iv, 2) + ", RA " + Fixed(r.ra, 2) +
+                       ", M10 " + Fixed(r.m10, 2) + " from " + HourText(r.m10_onset_h) + ", L5 " +
+                       Fixed(r.l5, 2) + " from " + HourText(r.l5_onset_h),
+                   TextAnchor::Start, 10);
+        scene.Text("legend", f.right, grid.Y(i) + 14.0, "bands: M10 (orange), L5 (blue)",
+                   TextAnchor::End, 9, false, 0.0, "#555555");
+    }
+    if (panels.empty())
+        scene.Text("note", scene.width / 2, kHeader + 20, "No well to show", TextAnchor::Middle);
     return scene;
 }
 

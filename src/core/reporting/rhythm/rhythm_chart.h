@@ -17,8 +17,21 @@ inline constexpr const char* kDarkColour = "#c9c9c9";
 
 // One actogram panel per series: a row per period, bars of counts per bin (each series scaled to
 // its own highest bin), the light phases behind the bars.
+// With `markers` (one per panel), each day's onset and offset are drawn on it as points and the
+// free-running period's line through the onsets.
 ChartScene ActogramScene(const RhythmData& data, const std::vector<SeriesRef>& panels,
-                         const ActogramLayout& layout);
+                         const ActogramLayout& layout,
+                         const std::vector<PhaseMarkers>& markers = {});
+
+// One panel per series (`rows` in the order of `panels`): the series over the run, the fitted
+// cosine over it, its mesor dashed and its peaks marked, with the fit's figures.
+ChartScene CosinorScene(const RhythmData& data, const std::vector<SeriesRef>& panels,
+                        const std::vector<CosinorRow>& rows, const CosinorView& view);
+
+// One panel per series: the average day as bars over the hours of the day, the M10 and L5
+// windows shaded, with IS, IV and RA.
+ChartScene IndicesScene(const RhythmData& data, const std::vector<SeriesRef>& panels,
+                        const std::vector<RestActivity>& indices);
 
 // One periodogram panel per series (`set.series` in the order of `panels`): power over the
 // periods, the significance line dashed, the peak marked with its period.

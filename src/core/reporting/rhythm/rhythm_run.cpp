@@ -40,6 +40,18 @@ std::string Names(const std::vector<std::string>& names) {
     return out;
 }
 
+// The entries of `rows` (one per series) that belong to the panels, in the panels' order.
+template <class Row>
+std::vector<Row> PanelRows(const std::vector<SeriesRef>& series,
+                           const std::vector<SeriesRef>& panels, const std::vector<Row>& rows) {
+    std::vector<Row> out;
+    for (const SeriesRef& p : panels) {
+        const auto at = std::find(series.begin(), series.end(), p) - series.begin();
+        out.push_back(rows[static_cast<std::size_t>(at)]);
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string_view RhythmViewName(RhythmView view) {
@@ -52,13 +64,20 @@ std::string_view RhythmViewName(RhythmView view) {
             return "profile";
         case RhythmView::Sleep:
             return "sleep";
+        case RhythmView::Cosinor:
+            return "cosinor";
+        case RhythmView::Indices:
+            return "indices";
+        case RhythmView::Onsets:
+            return "onsets";
     }
     return "actogram";
 }
 
 std::optional<RhythmView> ParseRhythmView(std::string_view text) {
     for (RhythmView v :
-         {RhythmView::Actogram, RhythmView::Periodogram, RhythmView::Profile, RhythmView::Sleep})
+         {RhythmView::Actogram, RhythmView::Periodogram, RhythmView::Profile, RhythmView::Sleep,
+          RhythmView::Cosinor, RhythmView::Indices, RhythmView::Onsets})
         if (text == RhythmViewName(v)) return v;
     return std::nullopt;
 }
@@ -69,6 +88,10 @@ std::int32_t DefaultBinMinutes(RhythmView view) {
             return 6;
         case RhythmView::Sleep:
             return 1;
+        case RhythmView::Indices:
+            return 60;
+        case RhythmView::Onsets:
+            return 10;
         default:
             return 30;
     }
@@ -122,6 +145,10 @@ std::string PlotFileStem(const RhythmData& data, RhythmView view,
     return stem;
 }
 
+SleepDefinition SleepDefinitionOf(const RhythmData& data, const PlotRequest& request) {
+    return ResolveSleepDefinition(data.organism, request.sleep_organism, request.bout_minutes);
+}
+
 RhythmViewResult MakeRhythmView(const RhythmData& data, const PlotRequest& request,
                                 const SeriesSelection& selection) {
     RhythmViewResult r;
@@ -138,11 +165,7 @@ RhythmViewResult MakeRhythmView(const RhythmData& data, const PlotRequest& reque
             const PeriodogramSet set = MakePeriodograms(data, series, request.periodogram);
             // The panels' periodograms are among the series'.
             PeriodogramSet shown = set;
-            shown.series.clear();
-            for (const SeriesRef& p : panels) {
-                const auto at = std::find(series.begin(), series.end(), p) - series.begin();
-                shown.series.push_back(set.series[static_cast<std::size_t>(at)]);
-            }
+            shown.series = PanelRows(series, panels, set.series);
             r.scene = PeriodogramScene(data, panels, shown);
             r.table = PeriodogramTable(data, series, set, request.periodogram);
             break;
@@ -162,15 +185,39 @@ RhythmViewResult MakeRhythmView(const RhythmData& data, const PlotRequest& reque
             break;
         }
         case RhythmView::Sleep: {
-            const SleepView view = MakeSleepView(data, request.bout_minutes);
+            const SleepView view = MakeSleepView(data, SleepDefinitionOf(data, request));
             const auto factor = static_cast<std::size_t>(
                 std::max(1.0, std::round(kSleepCurveMinutes / data.bin_minutes)));
             const Profile curves = MakeProfile(data, panels, view.in_bout, factor);
-            r.scene = ProfileScene(
-                data, curves,
-                "inactivity bouts of at least " + CsvNumber(view.bout_minutes) + " min",
-                "Time in bouts [%]", 100.0);
+            r.scene =
+                ProfileScene(data, curves,
+                             "sleep of " + std::string(OrganismName(view.definition.organism)) +
+                                 ": " + view.definition.RuleText(),
+                             "Time in bouts [%]", 100.0);
             r.table = SleepTable(data, view, series);
+            break;
+        }
+        case RhythmView::Cosinor: {
+            CosinorOptions options;
+            options.period_hours = request.cosinor_period_hours;
+            options.periodogram = request.periodogram;
+            const CosinorView view = MakeCosinorView(data, series, options);
+            r.scene = CosinorScene(data, panels, PanelRows(series, panels, view.rows), view);
+            r.table = CosinorTable(data, series, view);
+            break;
+        }
+        case RhythmView::Indices: {
+            const std::vector<RestActivity> indices = MakeRestActivity(data, series);
+            r.scene = IndicesScene(data, panels, PanelRows(series, panels, indices));
+            r.table = IndicesTable(data, series, indices);
+            break;
+        }
+        case RhythmView::Onsets: {
+            const ActogramLayout layout = MakeActogramLayout(data, request.actogram);
+            const std::vector<PhaseMarkers> markers =
+                MakePhaseMarkers(data, series, layout, request.smooth_hours);
+            r.scene = ActogramScene(data, panels, layout, PanelRows(series, panels, markers));
+            r.table = OnsetsTable(data, series, layout, markers, request.smooth_hours);
             break;
         }
     }

@@ -17,13 +17,15 @@
 
 namespace lumivo::reporting {
 
-enum class RhythmView { Actogram, Periodogram, Profile, Sleep };
-// "actogram", "periodogram", "profile", "sleep".
+enum class RhythmView { Actogram, Periodogram, Profile, Sleep, Cosinor, Indices, Onsets };
+// "actogram", "periodogram", "profile", "sleep", "cosinor", "indices", "onsets".
 std::string_view RhythmViewName(RhythmView view);
 std::optional<RhythmView> ParseRhythmView(std::string_view text);
 
-// The bin a view uses unless another is chosen: 30 minutes for actograms and profiles, 6 for
-// periodograms (their 0.1 h resolution), 1 for inactivity bouts (a bout is counted in minutes).
+// The bin a view uses unless another is chosen: 30 minutes for actograms, profiles and the
+// cosinor, 6 for periodograms (their 0.1 h resolution), 1 for inactivity bouts (a bout is
+// counted in minutes), 60 for the rest-activity indices (defined on hourly data), 10 for onsets
+// and offsets (a tenth of the 2-hour smoothing).
 std::int32_t DefaultBinMinutes(RhythmView view);
 
 struct PlotRequest {
@@ -34,7 +36,13 @@ struct PlotRequest {
     std::optional<std::int32_t> bin_minutes;
     ActogramOptions actogram;
     PeriodogramOptions periodogram;
-    double bout_minutes = kDefaultBoutMinutes;
+    // The cosinor's period (nullopt: each series' periodogram peak, by `periodogram`).
+    std::optional<double> cosinor_period_hours = 24.0;
+    // The sleep rule: the acquisition's organism's unless another organism's is chosen, with
+    // the bout length given here when it is.
+    std::optional<Organism> sleep_organism;
+    std::optional<double> bout_minutes;
+    double smooth_hours = kDefaultSmoothHours;  // onsets and offsets
     double dead_hours = kDefaultDeadHours;
     bool keep_dead = false;
 };
@@ -54,6 +62,9 @@ RhythmViewResult MakeRhythmView(const RhythmData& data, const PlotRequest& reque
 
 // "actogram", "actogram_group3", "actogram_A1".
 std::string PlotFileStem(const RhythmData& data, RhythmView view, const SeriesSelection& selection);
+
+// The sleep rule a request gives for the data.
+SleepDefinition SleepDefinitionOf(const RhythmData& data, const PlotRequest& request);
 
 // One view of an acquisition folder as data, picture and table: what WritePlot writes and the
 // window's tab shows.

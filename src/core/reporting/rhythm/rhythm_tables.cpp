@@ -4,6 +4,8 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <initializer_list>
 
 #include "core/common/rounding.h"
 
@@ -146,9 +148,11 @@ std::string SleepTable(const RhythmData& data, const SleepView& view,
                        const std::vector<SeriesRef>& series) {
     std::string out =
         "id,kind,group,status,n_wells,phase,observed_min,sleep_min,sleep_pct,zero_min,bouts,"
-        "mean_bout_min,latency_min,nights,bout_min";
+        "mean_bout_min,latency_min,nights,bout_min,definition,rule";
     out += kEnd;
     const bool known = !data.light.phases.empty();
+    const std::string definition = "," + CsvField(OrganismName(view.definition.organism)) + "," +
+                                   CsvField(view.definition.RuleText()) + kEnd;
     const std::pair<SleepPhase, const char*> phases[] = {
         {SleepPhase::Light, "light"}, {SleepPhase::Dark, "dark"}, {SleepPhase::All, "all"}};
     for (const SeriesRef& ref : series) {
@@ -161,7 +165,113 @@ std::string SleepTable(const RhythmData& data, const SleepView& view,
                    CsvNumber(r.sleep_minutes, 2) + "," + CsvNumber(r.sleep_share * 100.0, 2) + "," +
                    CsvNumber(r.zero_minutes, 2) + "," + CsvNumber(r.bouts, 2) + "," +
                    CsvNumber(r.mean_bout_minutes, 2) + "," + CsvNumber(r.latency_minutes, 2) + "," +
-                   CsvNumber(r.nights, 2) + "," + CsvNumber(view.bout_minutes) + kEnd;
+                   CsvNumber(r.nights, 2) + "," + CsvNumber(view.definition.bout_minutes) +
+                   definition;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// id,kind,group,status,n_wells, of a series.
+std::string SeriesHead(const RhythmData& d, const SeriesRef& ref) {
+    return SeriesFields(d, ref) + "," + std::to_string(SeriesWells(d, ref)) + ",";
+}
+
+// A p-value: four decimals, or three significant digits below 0.0001 ("2.31e-12").
+std::string PValueText(double p) {
+    if (!std::isfinite(p)) return "NA";
+    if (p >= 1e-4 || p == 0.0) return CsvNumber(p, 4);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3g", p);
+    return buf;
+}
+
+// Numbers joined by commas.
+std::string Numbers(std::initializer_list<double> values, int decimals = 4) {
+    std::string out;
+    for (double v : values) {
+        if (!out.empty()) out += ',';
+        out += CsvNumber(v, decimals);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string CosinorTable(const RhythmData& data, const std::vector<SeriesRef>& series,
+                         const CosinorView& view) {
+    std::string out =
+        "id,kind,group,status,n_wells,period_h,period_source,reference,n_bins,mesor,mesor_lo,"
+        "mesor_hi,amplitude,amplitude_lo,amplitude_hi,acrophase_h,acrophase_lo_h,acrophase_hi_h,"
+        "acrophase_zt,acrophase_zt_lo,acrophase_zt_hi,f,df1,df2,p,r2,note";
+    out += kEnd;
+    const char* reference = data.clock.start_known ? "midnight" : "start";
+    for (std::size_t i = 0; i < series.size() && i < view.rows.size(); ++i) {
+        const CosinorRow& row = view.rows[i];
+        const CosinorFit& f = row.fit;
+        out += SeriesHead(data, series[i]) + CsvNumber(f.period_h) + "," +
+               CsvField(row.period_source) + "," + reference + "," + std::to_string(f.n) + ",";
+        if (f.valid) {
+            out += Numbers({f.mesor, f.mesor_lo, f.mesor_hi, f.amplitude, f.amplitude_lo,
+                            f.amplitude_hi, f.acrophase_h, f.acrophase_lo_h, f.acrophase_hi_h,
+                            row.zt, row.zt_lo, row.zt_hi, f.f}) +
+                   ",2," + std::to_string(f.n - 3) + "," + PValueText(f.p) + "," + CsvNumber(f.r2) +
+                   ",";
+            if (f.p >= 0.05) out += "no significant rhythm at this period";
+        } else {
+            out += "NA,NA,NA,NA,NA,NA,NA,NA,NA,NA,NA,NA,NA,NA,NA,NA,NA," + CsvField(f.why);
+        }
+        out += kEnd;
+    }
+    return out;
+}
+
+std::string IndicesTable(const RhythmData& data, const std::vector<SeriesRef>& series,
+                         const std::vector<RestActivity>& indices) {
+    std::string out =
+        "id,kind,group,status,n_wells,bin_min,days,is,iv,ra,m10,m10_onset_h,l5,l5_onset_h,note";
+    out += kEnd;
+    for (std::size_t i = 0; i < series.size() && i < indices.size(); ++i) {
+        const RestActivity& r = indices[i];
+        out += SeriesHead(data, series[i]) + std::to_string(data.bin_minutes) + "," +
+               CsvNumber(r.days, 2) + ",";
+        if (r.valid)
+            out += Numbers({r.is, r.iv, r.ra, r.m10, r.m10_onset_h, r.l5, r.l5_onset_h}) + ",";
+        else
+            out += "NA,NA,NA,NA,NA,NA,NA," + CsvField(r.why);
+        out += kEnd;
+    }
+    return out;
+}
+
+std::string OnsetsTable(const RhythmData& data, const std::vector<SeriesRef>& series,
+                        const ActogramLayout& layout, const std::vector<PhaseMarkers>& markers,
+                        double smooth_hours) {
+    std::string out =
+        "id,kind,group,status,n_wells,day,date,day_mean,onset_h,offset_h,onset_t_h,offset_t_h,"
+        "smooth_h,period_h,period_lo_h,period_hi_h,onsets";
+    out += kEnd;
+    for (std::size_t i = 0; i < series.size() && i < markers.size(); ++i) {
+        const PhaseMarkers& m = markers[i];
+        const std::string head = SeriesHead(data, series[i]);
+        const std::string tail = "," +
+                                 Numbers({smooth_hours, m.period_h, m.period_lo_h, m.period_hi_h}) +
+                                 "," + std::to_string(m.onsets) + kEnd;
+        for (const DayMarkers& d : m.days) {
+            const double start = layout.RowStart(d.row);
+            std::string date = "NA";
+            if (data.clock.start_known && layout.period_minutes == 1440.0) {
+                const LocalDateTime t = data.clock.At(start + 1.0);
+                char buf[16];
+                std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.year, t.month, t.day);
+                date = buf;
+            }
+            out += head + std::to_string(d.row + 1) + "," + date + "," +
+                   Numbers({d.mean, (d.onset - start) / 60.0, (d.offset - start) / 60.0,
+                            d.onset / 60.0, d.offset / 60.0}) +
+                   tail;
         }
     }
     return out;

@@ -23,7 +23,25 @@
 //                   when the light is unknown); sleep_min the minutes in bouts (sleep_pct of
 //                   observed_min), zero_min every observed minute without a count, in bouts
 //                   or not; a bout across a light change counts in each phase by its part there;
-//                   latency and nights on the "dark" line
+//                   latency and nights on the "dark" line; definition the sleep rule's
+//                   organism ("C elegans(>L4)", "Zebrafish(Larvae)", "Customized") and rule its
+//                   words ("no counts for at least 1 min")
+//   cosinor.csv     id,kind,group,status,n_wells,period_h,period_source,reference,n_bins,mesor,
+//                   mesor_lo,mesor_hi,amplitude,amplitude_lo,amplitude_hi,acrophase_h,
+//                   acrophase_lo_h,acrophase_hi_h,acrophase_zt,acrophase_zt_lo,acrophase_zt_hi,
+//                   f,df1,df2,p,r2,note
+//                   one line per series; acrophase in hours after the reference ("midnight" of
+//                   the first day or "start" of sampling), _zt in hours after lights on; _lo and
+//                   _hi the 95 % interval (NA for the acrophase when p >= 0.05)
+//   indices.csv     id,kind,group,status,n_wells,bin_min,days,is,iv,ra,m10,m10_onset_h,l5,
+//                   l5_onset_h,note
+//                   one line per series; the onsets are times of day in hours
+//   onsets.csv      id,kind,group,status,n_wells,day,date,day_mean,onset_h,offset_h,onset_t_h,
+//                   offset_t_h,smooth_h,period_h,period_lo_h,period_hi_h,onsets
+//                   one line per series and day (an actogram row, from 1); onset_h and
+//                   offset_h hours into the day's row (an offset past the row's end above its
+//                   length), _t_h from the start of sampling; the free-running period from the
+//                   onsets (with its 95 % interval) on every line of the series
 #pragma once
 
 #include <string>
@@ -47,5 +65,12 @@ std::string PeriodogramTable(const RhythmData& data, const std::vector<SeriesRef
 std::string ProfileTable(const RhythmData& data, const Profile& profile);
 std::string SleepTable(const RhythmData& data, const SleepView& view,
                        const std::vector<SeriesRef>& series);
+std::string CosinorTable(const RhythmData& data, const std::vector<SeriesRef>& series,
+                         const CosinorView& view);
+std::string IndicesTable(const RhythmData& data, const std::vector<SeriesRef>& series,
+                         const std::vector<RestActivity>& indices);
+std::string OnsetsTable(const RhythmData& data, const std::vector<SeriesRef>& series,
+                        const ActogramLayout& layout, const std::vector<PhaseMarkers>& markers,
+                        double smooth_hours);
 
 }  // namespace lumivo::reporting

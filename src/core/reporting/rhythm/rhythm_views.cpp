@@ -245,9 +245,10 @@ PeriodogramSet MakePeriodograms(const RhythmData& data, const std::vector<Series
     return set;
 }
 
-SleepView MakeSleepView(const RhythmData& data, double bout_minutes) {
+SleepView MakeSleepView(const RhythmData& data, const SleepDefinition& definition) {
     SleepView v;
-    v.bout_minutes = bout_minutes;
+    v.definition = definition;
+    const double bout_minutes = definition.bout_minutes;
     v.wells.resize(data.wells.size());
     v.in_bout.assign(data.wells.size() * data.bins, 0.0);
     for (std::size_t w = 0; w < data.wells.size(); ++w) {
@@ -310,6 +311,100 @@ SleepRow SleepRowOf(const RhythmData& data, const SleepView& view, const SeriesR
     for (std::size_t f = 0; f < kFields; ++f)
         *fields[f] = counts[f] > 0 ? sums[f] / static_cast<double>(counts[f]) : kNaN;
     return r;
+}
+
+namespace {
+
+bool EmptySeries(const RhythmData& data, const SeriesRef& ref) {
+    return ref.group ? data.groups[ref.index].members.empty() : data.wells[ref.index].beams == 0;
+}
+
+}  // namespace
+
+double LightsOnHour(const LightSchedule& light) {
+    const auto& d = light.daily;
+    for (std::size_t i = 0; i < d.size(); ++i) {
+        const LightPhase& before = d[(i + d.size() - 1) % d.size()];
+        if (d[i].light && !before.light) return d[i].begin / 60.0;
+    }
+    return kNaN;
+}
+
+double CosinorReferenceMinute(const RhythmData& data) {
+    return data.clock.start_known ? -data.clock.StartMinuteOfDay() : 0.0;
+}
+
+CosinorView MakeCosinorView(const RhythmData& data, const std::vector<SeriesRef>& series,
+                            const CosinorOptions& options) {
+    CosinorView v;
+    v.reference_minute = CosinorReferenceMinute(data);
+    v.lights_on_hour = LightsOnHour(data.light);
+    PeriodogramSet peaks;
+    if (!options.period_hours) peaks = MakePeriodograms(data, series, options.periodogram);
+    for (std::size_t i = 0; i < series.size(); ++i) {
+        CosinorRow row;
+        double period = options.period_hours.value_or(24.0);
+        row.period_source = "given";
+        if (!options.period_hours) {
+            const Periodogram& pg = peaks.series[i];
+            if (pg.peak >= 0 && pg.significant) {
+                period = pg.peak_period_h;
+                row.period_source = "periodogram peak";
+            } else {
+                row.period_source = "24 h: no significant peak";
+            }
+        }
+        if (EmptySeries(data, series[i])) {
+            row.fit.period_h = period;
+            row.fit.why = "no well to fit";
+        } else {
+            row.fit = FitCosinor(SeriesValues(data, series[i]), data.bins, data.observed,
+                                 data.bin_minutes, period, v.reference_minute);
+        }
+        // Zeitgeber time needs the time of day: the reference is midnight.
+        const bool day_clock = data.clock.start_known && row.fit.valid;
+        row.zt = day_clock ? ZeitgeberHours(row.fit.acrophase_h, v.lights_on_hour) : kNaN;
+        row.zt_lo = day_clock ? ZeitgeberHours(row.fit.acrophase_lo_h, v.lights_on_hour) : kNaN;
+        row.zt_hi = day_clock ? ZeitgeberHours(row.fit.acrophase_hi_h, v.lights_on_hour) : kNaN;
+        v.rows.push_back(std::move(row));
+    }
+    return v;
+}
+
+std::vector<RestActivity> MakeRestActivity(const RhythmData& data,
+                                           const std::vector<SeriesRef>& series) {
+    std::vector<RestActivity> out;
+    const double start = data.clock.start_known ? data.clock.StartMinuteOfDay() : 0.0;
+    for (const SeriesRef& ref : series) {
+        if (EmptySeries(data, ref)) {
+            RestActivity r;
+            r.why = "no well";
+            out.push_back(r);
+            continue;
+        }
+        out.push_back(RestActivityIndices(SeriesValues(data, ref), data.bins, data.observed,
+                                          data.bin_minutes, start));
+    }
+    return out;
+}
+
+std::vector<PhaseMarkers> MakePhaseMarkers(const RhythmData& data,
+                                           const std::vector<SeriesRef>& series,
+                                           const ActogramLayout& layout, double smooth_hours) {
+    std::vector<PhaseMarkers> out;
+    for (const SeriesRef& ref : series) {
+        if (EmptySeries(data, ref)) {
+            PhaseMarkers m;
+            m.period_h = m.period_lo_h = m.period_hi_h = kNaN;
+            for (int r = 0; r < layout.rows; ++r) m.days.push_back({r, kNaN, kNaN, kNaN});
+            out.push_back(std::move(m));
+            continue;
+        }
+        out.push_back(FindPhaseMarkers(SeriesValues(data, ref), data.bins, data.observed,
+                                       data.bin_minutes, layout.origin, layout.period_minutes,
+                                       layout.rows, smooth_hours));
+    }
+    return out;
 }
 
 }  // namespace lumivo::reporting

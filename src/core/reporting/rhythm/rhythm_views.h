@@ -7,14 +7,18 @@
 // - the activity profile: mean +- SE per bin over the run, and folded over the 24 hours of the
 //   day (each well's mean per time of day, then the mean +- SE over the group's wells);
 // - inactivity bouts (sleep_bouts.h) per well and, as means over the wells, per group, with the
-//   share of time in bouts over the run and folded over the day.
+//   share of time in bouts over the run and folded over the day;
+// - the cosinor, the rest-activity indices and the daily onsets and offsets (circadian.h) of
+//   each well and group mean (a group's are those of its mean series, as its periodogram).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/reporting/rhythm/circadian.h"
 #include "core/reporting/rhythm/periodogram.h"
 #include "core/reporting/rhythm/rhythm.h"
 #include "core/reporting/rhythm/sleep_bouts.h"
@@ -113,16 +117,56 @@ struct SleepRow {
 };
 
 struct SleepView {
-    double bout_minutes = kDefaultBoutMinutes;
+    SleepDefinition definition;
     std::vector<SleepSummary> wells;  // per well of the data (empty summaries for no beams)
     // Per well, 1 for each bin in a bout, 0 otherwise: the series of the time-in-bouts curves.
     std::vector<double> in_bout;
 };
 
-SleepView MakeSleepView(const RhythmData& data, double bout_minutes);
+SleepView MakeSleepView(const RhythmData& data, const SleepDefinition& definition);
 
 enum class SleepPhase { Light, Dark, All };
 SleepRow SleepRowOf(const RhythmData& data, const SleepView& view, const SeriesRef& ref,
                     SleepPhase phase);
+
+// ---- Cosinor, rest-activity indices, phase markers ----------------------------------------------
+
+// The time of day the lights go on in the run's daily light (hours), NaN when the day has no
+// change from dark to light.
+double LightsOnHour(const LightSchedule& light);
+// The cosinor's reference: midnight of the first day when the start is known, else the start.
+double CosinorReferenceMinute(const RhythmData& data);
+
+struct CosinorOptions {
+    // The period fitted; nullopt for each series' periodogram peak (24 h when it has no
+    // significant one).
+    std::optional<double> period_hours = 24.0;
+    PeriodogramOptions periodogram;  // the periodogram whose peak is used
+};
+
+struct CosinorRow {
+    CosinorFit fit;
+    std::string period_source;  // "given", "periodogram peak", "24 h: no significant peak"
+    // The acrophase in zeitgeber time (hours after lights on), NaN without a light schedule.
+    double zt = 0, zt_lo = 0, zt_hi = 0;
+};
+
+struct CosinorView {
+    double reference_minute = 0.0;
+    double lights_on_hour = 0.0;   // NaN when unknown
+    std::vector<CosinorRow> rows;  // per series
+};
+
+CosinorView MakeCosinorView(const RhythmData& data, const std::vector<SeriesRef>& series,
+                            const CosinorOptions& options);
+
+// The indices of each series.
+std::vector<RestActivity> MakeRestActivity(const RhythmData& data,
+                                           const std::vector<SeriesRef>& series);
+
+// The onsets and offsets of each series on the actogram's days.
+std::vector<PhaseMarkers> MakePhaseMarkers(const RhythmData& data,
+                                           const std::vector<SeriesRef>& series,
+                                           const ActogramLayout& layout, double smooth_hours);
 
 }  // namespace lumivo::reporting

@@ -1,10 +1,74 @@
 #include "core/reporting/rhythm/sleep_bouts.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace lumivo::reporting {
+
+std::string_view OrganismName(Organism organism) {
+    switch (organism) {
+        case Organism::CElegans:
+            return "C elegans(>L4)";
+        case Organism::Zebrafish:
+            return "Zebrafish(Larvae)";
+        case Organism::Customized:
+            return "Customized";
+    }
+    return "Customized";
+}
+
+std::optional<Organism> ParseOrganism(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (Organism o : {Organism::CElegans, Organism::Zebrafish, Organism::Customized}) {
+        std::string name(OrganismName(o));
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower == name) return o;
+    }
+    if (lower == "worm" || lower == "celegans") return Organism::CElegans;
+    if (lower == "zebrafish" || lower == "fish") return Organism::Zebrafish;
+    if (lower == "custom") return Organism::Customized;
+    return std::nullopt;
+}
+
+Organism OrganismOfSetting(int value) {
+    return value == 0   ? Organism::CElegans
+           : value == 1 ? Organism::Zebrafish
+                        : Organism::Customized;
+}
+
+double DefaultBoutMinutesOf(Organism organism) {
+    switch (organism) {
+        case Organism::CElegans:
+            return 2.0;
+        case Organism::Zebrafish:
+            return 1.0;
+        case Organism::Customized:
+            return kDefaultBoutMinutes;
+    }
+    return kDefaultBoutMinutes;
+}
+
+std::string SleepDefinition::RuleText() const {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", bout_minutes);
+    return std::string("no counts for at least ") + buf + " min";
+}
+
+SleepDefinition ResolveSleepDefinition(Organism project, std::optional<Organism> chosen,
+                                       std::optional<double> bout_minutes) {
+    SleepDefinition d;
+    d.organism = chosen.value_or(project);
+    d.bout_minutes = DefaultBoutMinutesOf(d.organism);
+    if (bout_minutes && *bout_minutes != d.bout_minutes) {
+        d.organism = Organism::Customized;
+        d.bout_minutes = *bout_minutes;
+    }
+    return d;
+}
 
 namespace {
 

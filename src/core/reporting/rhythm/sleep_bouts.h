@@ -17,6 +17,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/reporting/rhythm/light_schedule.h"
@@ -24,6 +27,35 @@
 namespace lumivo::reporting {
 
 inline constexpr double kDefaultBoutMinutes = 5.0;
+
+// What counts as sleep depends on the animal; the project's organism chooses the default rule:
+// - "Zebrafish(Larvae)": a minute or more without counts, the larval sleep the field counts;
+// - "C elegans(>L4)": two minutes or more without counts, the shortest quiescence bout our
+//   one-minute bins can tell from an awake worm that merely crossed no beam for a minute;
+// - "Customized": the user's own length, 5 minutes unless chosen.
+enum class Organism { CElegans, Zebrafish, Customized };
+// "C elegans(>L4)", "Zebrafish(Larvae)", "Customized".
+std::string_view OrganismName(Organism organism);
+// The names above in any case, or the short "worm", "zebrafish", "custom".
+std::optional<Organism> ParseOrganism(std::string_view text);
+// The project setting (ToolParams row 1, column 0): 0 worms, 1 zebrafish larvae, others
+// customised.
+Organism OrganismOfSetting(int value);
+double DefaultBoutMinutesOf(Organism organism);
+
+// The rule a sleep table was made with.
+struct SleepDefinition {
+    Organism organism = Organism::Customized;  // whose rule, "Customized" when the length was
+                                               // chosen apart from the organism's
+    double bout_minutes = kDefaultBoutMinutes;
+    // "no counts for at least 1 min".
+    std::string RuleText() const;
+};
+// The definition for an acquisition of `project` organism: the organism's rule, or the one
+// `chosen` (another organism's), with the bout length `bout_minutes` when given (a length
+// other than the organism's makes it "Customized").
+SleepDefinition ResolveSleepDefinition(Organism project, std::optional<Organism> chosen,
+                                       std::optional<double> bout_minutes);
 
 struct Bout {
     double begin = 0.0;  // clock minutes
