@@ -174,8 +174,8 @@ RestActivity RestActivityIndices(const double* values, std::size_t bins,
         ++n;
     }
     r.days = static_cast<double>(n) / static_cast<double>(slots);
-    if (r.days < 2.0) {
-        r.why = "fewer than two days observed";
+    if (bins < 2 * slots) {
+        r.why = "fewer than two days recorded";
         return r;
     }
     if (std::find(slot_n.begin(), slot_n.end(), std::size_t{0}) != slot_n.end()) {

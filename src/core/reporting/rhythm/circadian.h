@@ -84,8 +84,9 @@ struct RestActivity {
     double slot_hours = 1;
 };
 
-// Bins of `bin_minutes` (which must divide a day) from the start of sampling at
-// `start_minute_of_day`.
+// Bins of `bin_minutes` (which must divide an hour) from the start of sampling at
+// `start_minute_of_day`; the recording must span two days or more and observe every time of
+// day at least once.
 RestActivity RestActivityIndices(const double* values, std::size_t bins,
                                  const std::vector<std::uint8_t>& observed, double bin_minutes,
                                  double start_minute_of_day);

@@ -153,32 +153,121 @@ double Autocorrelation(const Observed& o, const std::vector<std::uint8_t>& obser
     return sum / static_cast<double>(pairs + lag) / (o.Variance() / n);
 }
 
-// Each series' autocorrelation at the periods; `edges` gets the autocorrelations one step beyond
-// each end of the range, so that a peak at an end can be told from a slope running on.
-void AutocorrelationPeriodogram(const std::vector<Observed>& in,
-                                const std::vector<std::uint8_t>& observed, std::size_t bins,
-                                PeriodogramSet& set,
-                                std::vector<std::pair<double, double>>& edges) {
+// The autocorrelations of the series around the range of periods: `raw` at the lags from `reach`
+// steps before the range to `reach` after it; `smooth` the curve the peak is looked for on, the
+// raw one smoothed by a centred mean over +-1 h of lags, at the periods and one step beyond each
+// end (entries 0 and m + 1). The estimate at single lags of a noisy series scatters by about
+// 1 / sqrt(N) from lag to lag, enough to move the highest point of a broad peak by far more
+// than the 0.1 h the periods are apart; the mean over neighbouring lags keeps a symmetric peak
+// where it is.
+struct AcfCurves {
+    int reach = 0, step = 1, half = 0;  // half: the steps of the smoothing's half width
+    std::vector<std::vector<double>> raw, smooth;
+};
+
+AcfCurves AutocorrelationPeriodogram(const std::vector<Observed>& in,
+                                     const std::vector<std::uint8_t>& observed, std::size_t bins,
+                                     double bin_minutes, PeriodogramSet& set) {
+    AcfCurves out;
     const std::size_t m = set.period_bins.size();
-    const auto step = static_cast<std::size_t>(m > 1 ? set.period_bins[1] - set.period_bins[0] : 1);
+    out.step = m > 1 ? set.period_bins[1] - set.period_bins[0] : 1;
     // The line: a series without rhythm has its autocorrelation at a lag within
-    // +-z(1 - alpha / 2) / sqrt(N) with probability 1 - alpha (N the observed bins).
+    // +-z(1 - a / 2) / sqrt(N) with probability 1 - a (N the observed bins); as for the other
+    // periodograms, alpha is shared among the m periods tried (a = alpha / m), or a random
+    // series would pass the line somewhere in the range nearly always.
     const auto n = static_cast<double>(std::count(observed.begin(), observed.end(), 1));
-    const double line = statistics::NormalQuantile(1.0 - set.alpha / 2.0) / std::sqrt(n);
+    const double line =
+        statistics::NormalQuantile(1.0 - set.alpha / (2.0 * static_cast<double>(m))) / std::sqrt(n);
     std::fill(set.threshold.begin(), set.threshold.end(), line);
-    edges.assign(in.size(), {kNaN, kNaN});
-    const auto lo = static_cast<std::size_t>(set.period_bins.front());
-    const auto hi = static_cast<std::size_t>(set.period_bins.back());
+    const double step_minutes = bin_minutes * out.step;
+    out.half = static_cast<int>(std::floor(60.0 / step_minutes + 1e-9));
+    // Enough lags beyond the range for the smoothing and for RefinePeak's +-3 h.
+    out.reach = std::max(out.half + 1, static_cast<int>(std::ceil(180.0 / step_minutes - 1e-9)));
+    const int first = set.period_bins.front() - out.reach * out.step;
+    const std::size_t lags = m + 2 * static_cast<std::size_t>(out.reach);
+    out.raw.assign(in.size(), std::vector<double>(lags, kNaN));
+    out.smooth.assign(in.size(), std::vector<double>(m + 2, kNaN));
     for (std::size_t s = 0; s < in.size(); ++s) {
         if (!set.series[s].valid) continue;
         const Observed& o = in[s];
         const double mean = o.sum / static_cast<double>(o.n);
-        for (std::size_t p = 0; p < m; ++p)
-            set.series[s].power[p] = Autocorrelation(
-                o, observed, bins, static_cast<std::size_t>(set.period_bins[p]), mean);
-        edges[s] = {lo > step ? Autocorrelation(o, observed, bins, lo - step, mean) : kNaN,
-                    Autocorrelation(o, observed, bins, hi + step, mean)};
+        std::vector<double>& acf = out.raw[s];
+        for (std::size_t j = 0; j < lags; ++j) {
+            const int lag = first + static_cast<int>(j) * out.step;
+            if (lag >= 1)
+                acf[j] = Autocorrelation(o, observed, bins, static_cast<std::size_t>(lag), mean);
+        }
+        const auto reach = static_cast<std::size_t>(out.reach);
+        for (std::size_t p = 0; p < m; ++p) set.series[s].power[p] = acf[p + reach];
+        for (std::size_t c = 0; c < m + 2; ++c) {
+            const int centre = static_cast<int>(c) + out.reach - 1;  // index into acf
+            double sum = 0.0;
+            int count = 0;
+            for (int j = centre - out.half; j <= centre + out.half; ++j) {
+                if (j < 0 || j >= static_cast<int>(lags)) continue;
+                const double v = acf[static_cast<std::size_t>(j)];
+                if (!std::isfinite(v)) continue;
+                sum += v;
+                ++count;
+            }
+            if (count > 0) out.smooth[s][c] = sum / count;
+        }
     }
+    return out;
+}
+
+// The period of an autocorrelation peak between the periods tried: the vertex of a parabola
+// fitted by least squares to the raw autocorrelations within +-3 h of the peak, moved to the
+// vertex and fitted again (three times at most). The peak period itself when the parabola does
+// not open downwards or its vertex leaves the window.
+double RefinePeak(const std::vector<double>& raw, const AcfCurves& curves, std::size_t peak,
+                  double period_h, double bin_minutes) {
+    const double step_h = curves.step * bin_minutes / 60.0;
+    const int window = static_cast<int>(std::floor(3.0 / step_h + 1e-9));
+    if (window < 2) return period_h;
+    const int start = static_cast<int>(peak) + curves.reach;  // the peak's index into raw
+    int index = start;
+    auto hours = [&](int at) { return period_h + (at - start) * step_h; };
+    for (int round = 0; round < 3; ++round) {
+        // Sums of x^k and x^k y over the window, x in hours from the window's centre.
+        double sx[5] = {}, sy[3] = {};
+        for (int j = index - window; j <= index + window; ++j) {
+            if (j < 0 || j >= static_cast<int>(raw.size())) continue;
+            const double y = raw[static_cast<std::size_t>(j)];
+            if (!std::isfinite(y)) continue;
+            const double x = (j - index) * step_h;
+            double xk = 1.0;
+            for (int k = 0; k < 5; ++k) {
+                sx[k] += xk;
+                if (k < 3) sy[k] += xk * y;
+                xk *= x;
+            }
+        }
+        // The normal equations of y = a + b x + c x^2, by Cramer's rule.
+        const double m[3][3] = {
+            {sx[0], sx[1], sx[2]}, {sx[1], sx[2], sx[3]}, {sx[2], sx[3], sx[4]}};
+        auto det = [](const double a[3][3]) {
+            return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
+                   a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+                   a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+        };
+        const double d = det(m);
+        if (!(std::abs(d) > 0.0)) return hours(index);
+        double mb[3][3], mc[3][3];
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) {
+                mb[r][c] = c == 1 ? sy[r] : m[r][c];
+                mc[r][c] = c == 2 ? sy[r] : m[r][c];
+            }
+        const double b = det(mb) / d, c = det(mc) / d;
+        if (!(c < 0.0)) return hours(index);
+        const double vertex = -b / (2.0 * c);
+        if (std::abs(vertex) > window * step_h) return hours(index);
+        const int moved = static_cast<int>(std::lround(vertex / step_h));
+        if (moved == 0 || round == 2) return hours(index) + vertex;
+        index += moved;
+    }
+    return hours(index);
 }
 
 }  // namespace
@@ -248,7 +337,7 @@ PeriodogramSet ComputePeriodograms(const std::vector<const double*>& series, std
         set.series.push_back(std::move(pg));
     }
     if (m == 0) return set;
-    std::vector<std::pair<double, double>> edges;
+    AcfCurves curves;
     switch (options.method) {
         case PeriodogramMethod::ChiSquare:
             ChiSquare(in, observed, bins, set);
@@ -257,27 +346,25 @@ PeriodogramSet ComputePeriodograms(const std::vector<const double*>& series, std
             LombScargle(in, observed, bins, set);
             break;
         case PeriodogramMethod::Autocorrelation:
-            AutocorrelationPeriodogram(in, observed, bins, set, edges);
+            curves = AutocorrelationPeriodogram(in, observed, bins, bin_minutes, set);
             break;
     }
     // An autocorrelation decays from lag 0 whatever the rhythm, so its peak must be a local
-    // maximum: above the period before and not below the one after.
+    // maximum of its smoothed curve: above the period before and not below the one after.
     const bool local = options.method == PeriodogramMethod::Autocorrelation;
     for (std::size_t s = 0; s < set.series.size(); ++s) {
         Periodogram& pg = set.series[s];
         if (!pg.valid) continue;
-        auto power_at = [&](std::ptrdiff_t p) {
-            if (p < 0) return edges[s].first;
-            if (p >= static_cast<std::ptrdiff_t>(m)) return edges[s].second;
-            return pg.power[static_cast<std::size_t>(p)];
-        };
         double best = -std::numeric_limits<double>::infinity();
         for (std::size_t p = 0; p < m; ++p) {
-            const auto at = static_cast<std::ptrdiff_t>(p);
-            if (local && (pg.power[p] <= power_at(at - 1) || pg.power[p] < power_at(at + 1)))
-                continue;
+            double power = pg.power[p];
+            if (local) {
+                const std::vector<double>& c = curves.smooth[s];
+                power = c[p + 1];
+                if (power <= c[p] || power < c[p + 2]) continue;
+            }
             const double score =
-                options.peak == PeakRule::MaxPower ? pg.power[p] : pg.power[p] - set.threshold[p];
+                options.peak == PeakRule::MaxPower ? power : power - set.threshold[p];
             if (std::isfinite(score) && std::isfinite(set.threshold[p]) && score > best) {
                 best = score;
                 pg.peak = static_cast<int>(p);
@@ -286,6 +373,8 @@ PeriodogramSet ComputePeriodograms(const std::vector<const double*>& series, std
         if (pg.peak < 0) continue;
         const auto k = static_cast<std::size_t>(pg.peak);
         pg.peak_period_h = set.period_hours[k];
+        if (local)
+            pg.peak_period_h = RefinePeak(curves.raw[s], curves, k, pg.peak_period_h, bin_minutes);
         pg.peak_power = pg.power[k];
         pg.peak_threshold = set.threshold[k];
         pg.significant = pg.peak_power > pg.peak_threshold;

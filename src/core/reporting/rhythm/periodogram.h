@@ -8,15 +8,15 @@
 // which for a series without rhythm follows a chi-square distribution with (columns - 1) degrees
 // of freedom. Lomb-Scargle: the normalised power of Scargle (1982), over the observed bins only,
 // which for a series without rhythm follows an exponential distribution. Autocorrelation: the
-// correlation of the series with itself shifted by P (over the pairs of observed bins), whose
-// line is +-z(1 - alpha / 2) / sqrt(N) at each period (the band a series without rhythm stays
-// in, not shared among the periods: neighbouring lags are nearly the same test), and whose peak
+// correlation of the series with itself shifted by P (over the pairs of observed bins), which
+// for a series without rhythm is about normal with SD 1 / sqrt(N) (N observed bins); its peak
 // must be a local maximum (the autocorrelation falls from lag 0 whatever the rhythm).
 //
 // Periods are tried every whole number of bins, at least kPeriodStepMinutes apart. The
 // significance line is where a random series' highest peak over the whole range stands with
 // probability alpha: alpha is shared among the m periods tried (chi-square: the quantile
-// 1 - alpha / m of each period's distribution; Lomb-Scargle: -ln(1 - (1 - alpha)^(1/m))).
+// 1 - alpha / m of each period's distribution; Lomb-Scargle: -ln(1 - (1 - alpha)^(1/m));
+// autocorrelation: z(1 - alpha / (2 m)) / sqrt(N)).
 // The peak is the period of the largest power (PeakRule::MaxPower, the default), or the period
 // whose power stands highest above the line (PeakRule::AboveLine); the two differ for the
 // chi-square periodogram, whose line rises with the period. It is significant when its power
