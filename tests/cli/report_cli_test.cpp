@@ -441,10 +441,11 @@ TEST(ExportCli, FilesPerChannelPerWellAndTidyTables) {
                                                          (folder / "activity.csv").string()}));
     auto meta = OutLines(ReadFile(folder / "metadata.csv"));
     EXPECT_EQ(meta.size(), 97u);
-    EXPECT_EQ(meta[1],
-              "2026-03-14T09:30:00+01:00|p00001/20260314_0930|A1,0,2026-03-14T09:30:00+01:00,"
-              "2026-03-14T11:00:00+01:00,Default,20260314_0930,w96f,A1,000_Group0,0 16,OK,"
-              "UTC+01:00 (CET) as logged by the recorder");
+    EXPECT_EQ(
+        meta[1],
+        "2026-03-14T09:30:00+01:00|p00001/20260314_0930|A1,0,2026-03-14T09:30:00+01:00,"
+        "2026-03-14T11:00:00+01:00,Default,20260314_0930,w96f,A1,000_Group0,0 16,OK,"
+        "UTC+01:00 (CET) as logged by the recorder,C elegans(>L4),no counts for at least 2 min");
     auto rows = OutLines(ReadFile(folder / "activity.csv"));
     EXPECT_EQ(rows.size(), 1u + 96u * 3u);
     EXPECT_EQ(rows.back(), "2026-03-14T09:30:00+01:00|p00001/20260314_0930|H12,3600,675");

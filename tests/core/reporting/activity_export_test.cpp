@@ -249,11 +249,13 @@ TEST(TidyExport, MetadataAndActivityByteForByte) {
     const std::string when =
         ",2026-03-14T09:30:00+01:00,2026-03-14T11:00:00+01:00,Report test,20260314_0930,"
         "wtest,";
+    // The project's organism is the worm: its sleep rule goes with every row.
     const std::string zone_note =
-        ",UTC+01:00 (CET) of the exporting computer: the recorder logged no zone\n";
+        ",UTC+01:00 (CET) of the exporting computer: the recorder logged no zone,"
+        "C elegans(>L4),no counts for at least 2 min\n";
     EXPECT_EQ(ReadFile(out.metadata_file),
               "id,region_id,start_datetime,stop_datetime,project,acquisition,plate,well,group,"
-              "channels,status,time_zone\n" +
+              "channels,status,time_zone,organism,sleep_rule\n" +
                   id + "A1,0" + when + "A1,000_Control,0,OK" + zone_note +  //
                   id + "B1,1" + when + "B1,\"001_Drug \"\"A\"\", 5 uM\",1 2,no beams" + zone_note +
                   id + "A2,2" + when + "A2,000_Control,16,OK" + zone_note +  //
@@ -288,7 +290,7 @@ TEST(TidyExport, PerChannelTablesRoundTrip) {
         const auto meta = Lines(ReadFile(out.metadata_file));
         for (std::size_t i = 1; i < meta.size(); ++i) {
             const auto f = CsvFields(meta[i]);
-            ASSERT_EQ(f.size(), 12u) << meta[i];
+            ASSERT_EQ(f.size(), 14u) << meta[i];
             EXPECT_EQ(f[1], f[9]);  // region_id is the channel
             EXPECT_EQ(f[10], f[9] == "1" || f[9] == "2" ? "no beams" : "OK");
             channel_of[f[0]] = std::stoi(f[9]);
@@ -340,7 +342,7 @@ TEST(TidyExport, StatusFlagsDeadWellsAsTheRhythmViewsDo) {
         const auto meta = Lines(ReadFile(folder / "metadata.csv"));
         for (std::size_t i = 1; i < meta.size(); ++i) {
             const auto f = CsvFields(meta[i]);
-            ASSERT_EQ(f.size(), 12u) << meta[i];
+            ASSERT_EQ(f.size(), 14u) << meta[i];
             const std::string id = f[0].substr(f[0].rfind('|') + 1);
             if (c.status.count(id)) status[id] = f[10];
         }
@@ -358,7 +360,7 @@ for folder in sys.argv[1:]:
         reader = csv.DictReader(f)
         assert reader.fieldnames == ["id", "region_id", "start_datetime", "stop_datetime",
             "project", "acquisition", "plate", "well", "group", "channels", "status",
-            "time_zone"], reader.fieldnames
+            "time_zone", "organism", "sleep_rule"], reader.fieldnames
         meta += list(reader)
     with open(folder + "/activity.csv", newline="", encoding="utf-8") as f:
         reader = csv.DictReader(f)
@@ -467,7 +469,7 @@ TEST(TidyExport, AWeekAcrossTheChangeToSummerTimeReadsRightInPython) {
         ASSERT_TRUE(out.written) << out.failure;
         const auto meta = Lines(ReadFile(out.metadata_file));
         const auto f = CsvFields(meta.at(1));
-        ASSERT_EQ(f.size(), 12u);
+        ASSERT_EQ(f.size(), 14u);
         EXPECT_EQ(f[2], "2026-03-26T01:00:00+01:00");
         EXPECT_EQ(f[3], "2026-04-02T02:00:00+02:00");  // 168 h later, not 169
         EXPECT_EQ(f[11], c.zone_note);

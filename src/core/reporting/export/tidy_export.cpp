@@ -202,6 +202,9 @@ TidyExportOutcome ExportTidyTables(StorageContext& ctx, const TidyExportRequest&
         AtomicFileSink metadata(out.metadata_file);
         AtomicFileSink rows(out.activity_file);
         std::string text = kTidyMetadataHeader + MapColumnsHeader(*map) + "\n";
+        const SleepDefinition sleep = ResolveSleepDefinition(well_status->organism, {}, {});
+        const std::string organism = "," + CsvField(std::string(OrganismName(sleep.organism))) +
+                                     "," + CsvField(sleep.RuleText());
         for (const TidySubject& s : subjects) {
             std::string channels;
             for (int c : s.channels) channels += (channels.empty() ? "" : " ") + std::to_string(c);
@@ -210,7 +213,7 @@ TidyExportOutcome ExportTidyTables(StorageContext& ctx, const TidyExportRequest&
                     CsvField(a.inputs.plate_format) + "," +
                     CsvField(a.inputs.well_names[static_cast<std::size_t>(s.well)]) + "," +
                     CsvField(GroupText(a.inputs, s.group_channel)) + "," + channels + "," +
-                    status_text(s) + "," + CsvField(times.zone) +
+                    status_text(s) + "," + CsvField(times.zone) + organism +
                     MapColumns(*map, a.inputs.well_names[static_cast<std::size_t>(s.well)]) + "\n";
         }
         metadata.Write(text);

@@ -16,7 +16,10 @@
 //   "001_Control" ("999_Free" for none); channels: the well's channel numbers separated by
 //   spaces; status: "OK", "dead", or "no beams" when every channel of the well is disabled;
 //   time_zone: where the offsets come from: the zone the recorder logged in events.log, or, for a
-//   recording that logged none, the zone of the computer that exported (said so); no commas.
+//   recording that logged none, the zone of the computer that exported (said so); no commas;
+//   organism: the acquisition setup's ("C elegans(>L4)", "Zebrafish(Larvae)", "Customized");
+//   sleep_rule: the inactivity its sleep tables count by default ("no counts for at least 2
+//   min"), so that a result carries how sleep was defined.
 //   id: "<start_datetime>|<project folder>/<acquisition>|<well>" ("A1.0", well and beam, per
 //   channel), unique across acquisitions so that the tables of several concatenate.
 //   With a plate map (wells.csv) in the acquisition, every row goes on with the well's
@@ -43,7 +46,7 @@ inline constexpr const char* kTidyMetadataFileName = "metadata.csv";
 inline constexpr const char* kTidyActivityHeader = "id,t,activity";
 inline constexpr const char* kTidyMetadataHeader =
     "id,region_id,start_datetime,stop_datetime,project,acquisition,plate,well,group,channels,"
-    "status,time_zone";
+    "status,time_zone,organism,sleep_rule";
 inline constexpr const char* kTidyStatusOk = "OK";
 inline constexpr const char* kTidyStatusNoBeams = "no beams";
 

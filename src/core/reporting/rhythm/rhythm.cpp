@@ -307,6 +307,7 @@ std::optional<AcquisitionWellStatus> ReadAcquisitionWellStatus(StorageContext& c
     if (!src) return std::nullopt;
     AcquisitionWellStatus out;
     out.well_names = src->inputs.well_names;
+    out.organism = OrganismOfSetting(src->organism_setting);
     if (src->last < 0) {
         out.status.assign(out.well_names.size(), WellStatus::Dead);
         const auto beams = WellBeams(src->inputs, src->channel_enabled);

@@ -52,6 +52,7 @@ std::vector<WellStatus> ClassifyWells(const ReportInputs& inputs,
 struct AcquisitionWellStatus {
     std::vector<std::string> well_names;  // "A1", ... for wells 0..max_well_index
     std::vector<WellStatus> status;
+    Organism organism = Organism::CElegans;  // of the acquisition's setup
 };
 std::optional<AcquisitionWellStatus> ReadAcquisitionWellStatus(
     StorageContext& ctx, const std::filesystem::path& folder, double dead_hours = kDefaultDeadHours,
