@@ -128,6 +128,7 @@ int RunPlot(Args& args) {
         return 1;
     }
     PrintError("plot", "light: " + outcome.light);
+    if (!outcome.sleep_rule.empty()) PrintError("plot", "sleep: " + outcome.sleep_rule);
     for (const std::string& note : outcome.notes) PrintError("plot", note);
     std::cout << outcome.svg_file.string() << "\n" << outcome.csv_file.string() << "\n";
     return 0;

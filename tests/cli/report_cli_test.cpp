@@ -524,6 +524,10 @@ TEST(PlotCli, EachKindWritesItsPictureAndTableAndPrintsBothPaths) {
         // The Default project has no light cycle: the run's light is not known, dark assumed.
         EXPECT_EQ(r.err.rfind("lumivo-cli plot: light: constant dark (no light cycle", 0), 0u)
             << r.err;
+        // A sleep view says the rule it counted by.
+        EXPECT_EQ(r.err.find("\nlumivo-cli plot: sleep: ") != std::string::npos,
+                  std::string(c.stem).rfind("sleep", 0) == 0)
+            << r.err;
         for (std::size_t at = 0; at < r.err.size(); at = r.err.find('\n', at) + 1)
             EXPECT_EQ(r.err.compare(at, 17, "lumivo-cli plot: "), 0) << r.err;
     }

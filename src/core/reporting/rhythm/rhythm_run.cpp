@@ -277,6 +277,10 @@ PlotOutcome WritePlot(StorageContext& ctx, const PlotRequest& request) {
     }
     out.written = true;
     out.light = plot->data.light.description;
+    if (request.view == RhythmView::Sleep) {
+        const SleepDefinition d = SleepDefinitionOf(plot->data, request);
+        out.sleep_rule = std::string(OrganismName(d.organism)) + ": " + d.RuleText();
+    }
     out.notes = PlotNotes(plot->data, request);
     return out;
 }

@@ -86,6 +86,7 @@ struct PlotOutcome {
     std::string failure;  // why nothing was written
     std::filesystem::path svg_file, csv_file;
     std::string light;               // the light schedule shown
+    std::string sleep_rule;          // the sleep view's: "Zebrafish(Larvae): no counts for ..."
     std::vector<std::string> notes;  // what the user should know about the data
 };
 
