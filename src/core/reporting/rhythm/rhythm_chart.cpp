@@ -167,6 +167,18 @@ void RowBars(ChartScene& scene, double left, double base, double height,
     }
 }
 
+// The plot area of panel i below `top` pixels of captions, with the panel's title.
+Frame PanelFrame(ChartScene& scene, const Grid& grid, std::size_t i, double top,
+                 const std::string& caption) {
+    Frame f;
+    f.left = grid.X(i) + 62.0;
+    f.right = grid.X(i) + grid.width - 16.0;
+    f.top = grid.Y(i) + top;
+    f.bottom = grid.Y(i) + grid.height - 36.0;
+    scene.Text("panel-title", f.left, grid.Y(i) + 14.0, caption, TextAnchor::Start, 12, true);
+    return f;
+}
+
 constexpr const char* kOnsetColour = "#d62728";
 constexpr const char* kOffsetColour = "#1f77b4";
 
@@ -495,15 +507,8 @@ ChartScene CosinorScene(const RhythmData& data, const std::vector<SeriesRef>& pa
     const TimeAxis axis = ChooseTimeAxis(data.run_minutes);
     for (std::size_t i = 0; i < panels.size() && i < rows.size(); ++i) {
         const CosinorFit& fit = rows[i].fit;
-        Frame f;
-        f.left = grid.X(i) + 62.0;
-        f.right = grid.X(i) + grid.width - 16.0;
-        f.top = grid.Y(i) + 38.0;
-        f.bottom = grid.Y(i) + grid.height - 36.0;
-        f.x0 = 0.0;
+        Frame f = PanelFrame(scene, grid, i, 38.0, SeriesCaption(data, panels[i]));
         f.x1 = data.run_minutes / axis.minutes_per_unit;
-        scene.Text("panel-title", f.left, grid.Y(i) + 14.0, SeriesCaption(data, panels[i]),
-                   TextAnchor::Start, 12, true);
         // The series, reduced to the frame's pixel columns, broken where nothing was observed.
         const double* v = SeriesValues(data, panels[i]);
         std::vector<std::vector<ChartPoint>> pieces(1);
@@ -579,15 +584,8 @@ ChartScene IndicesScene(const RhythmData& data, const std::vector<SeriesRef>& pa
     Header(scene, data, ViewTitle(data, "rest-activity indices (the average day)"));
     for (std::size_t i = 0; i < panels.size() && i < indices.size(); ++i) {
         const RestActivity& r = indices[i];
-        Frame f;
-        f.left = grid.X(i) + 62.0;
-        f.right = grid.X(i) + grid.width - 16.0;
-        f.top = grid.Y(i) + 52.0;
-        f.bottom = grid.Y(i) + grid.height - 36.0;
-        f.x0 = 0.0;
+        Frame f = PanelFrame(scene, grid, i, 52.0, SeriesCaption(data, panels[i]));
         f.x1 = 24.0;
-        scene.Text("panel-title", f.left, grid.Y(i) + 14.0, SeriesCaption(data, panels[i]),
-                   TextAnchor::Start, 12, true);
         if (!r.valid) {
             Axes(scene, f, EveryStep(0.0, 24.0, 3.0), {}, "Time of day [h]", "", false);
             scene.Text("note", (f.left + f.right) / 2, (f.top + f.bottom) / 2,
