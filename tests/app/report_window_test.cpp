@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <tuple>
+#include <variant>
 
 #include "app/panels/rhythm_tab.h"
 #include "app/panels/screen_tabs.h"
@@ -386,6 +388,32 @@ TEST(ReportWindow, ExportsWriteTheirFilesFromTheWindow) {
     }
 }
 
+// The curves drawn as `role` in a one-panel scene lie within its frame (the height of its
+// vertical axis).
+::testing::AssertionResult CurvesWithinFrame(const reporting::ChartScene& scene,
+                                             const std::string& role) {
+    double top = 0, bottom = 0;
+    std::size_t curves = 0;
+    for (const reporting::SceneItem& i : scene.items) {
+        const auto* path = std::get_if<reporting::ScenePath>(&i.shape);
+        if (!path || path->points.size() != 2 || i.role != "axis") continue;
+        const auto& [a, b] = std::pair(path->points[0], path->points[1]);
+        if (a.x == b.x && std::abs(b.y - a.y) > bottom - top)
+            std::tie(top, bottom) = std::pair(std::min(a.y, b.y), std::max(a.y, b.y));
+    }
+    for (const reporting::SceneItem& i : scene.items) {
+        const auto* path = std::get_if<reporting::ScenePath>(&i.shape);
+        if (!path || i.role != role) continue;
+        ++curves;
+        for (const reporting::ScenePoint& p : path->points)
+            if (p.y < top - 0.5 || p.y > bottom + 0.5)
+                return ::testing::AssertionFailure()
+                       << role << " at y " << p.y << " outside the frame " << top << ".." << bottom;
+    }
+    if (curves == 0) return ::testing::AssertionFailure() << "no " << role << " drawn";
+    return ::testing::AssertionSuccess();
+}
+
 // Three days of the simulated instrument's day-night rhythm (active 12 h of every 24 h): each
 // view of the "Rhythm and sleep" tab is drawn with its table, and its picture is painted.
 TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
@@ -582,6 +610,13 @@ TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
     EXPECT_EQ(cell(5), "autocorrelation");
     EXPECT_NEAR(std::stod(cell(10)), 24.0, 0.5);
     EXPECT_EQ(cell(13), "TRUE");
+    // Negative at the shortest periods, it is drawn within the frame; so is the well's fitted
+    // cosine, whose trough lies below zero.
+    EXPECT_TRUE(CurvesWithinFrame(tab->scene(), "power"));
+    tab->view_box()->setCurrentIndex(4);
+    ASSERT_TRUE(tab->Cmd_show_Click()) << tab->info();
+    EXPECT_TRUE(CurvesWithinFrame(tab->scene(), "fit"));
+    tab->view_box()->setCurrentIndex(1);
     method->setCurrentIndex(method->findText("chi-square"));
     ASSERT_TRUE(tab->Cmd_show_Click()) << tab->info();
     r.opened.clear();
