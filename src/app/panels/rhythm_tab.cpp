@@ -101,11 +101,11 @@ RhythmTab::RhythmTab(StorageContext& storage, std::function<fs::path()> folder, 
     Spin_cosperiod->setDecimals(2);
     Spin_cosperiod->setSuffix(" h");
     Spin_cosperiod->setValue(24);
-    Spin_cosperiod->setToolTip("The period the cosine is fitted at");
+    Spin_cosperiod->setToolTip("The cosinor's period: the cosine is fitted at this period");
     Chk_cospeak = Named(new QCheckBox("at the periodogram's peak", this), "Chk_cospeak");
     Chk_cospeak->setToolTip(
         "Each series' cosine at the peak of its periodogram (method, periods and peak as chosen)");
-    add_pair(2, 4, "Cosinor period:", Spin_cosperiod, Chk_cospeak);
+    add_pair(2, 4, "Cosinor:", Spin_cosperiod, Chk_cospeak);
 
     Cmb_sleeprule = Named(new QComboBox(this), "Cmb_sleeprule");
     // In the order of Organism.
