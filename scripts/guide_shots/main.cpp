@@ -15,6 +15,7 @@
 #include <stdlib.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
@@ -491,13 +492,21 @@ int main(int argc, char** argv) {
         const fs::path days = MakeRhythmRecording(ctx.storage, ctx.state.config, ctx.state.project);
         if (!report.OpenFor(days, "30", {})) throw std::runtime_error("no rhythm report window");
         report.report_tabs->setCurrentWidget(report.rhythm_tab);
-        const char* views[] = {"actogram", "periodogram", "profile", "sleep"};
-        for (int v = 0; v < 4; ++v) {
-            report.rhythm_tab->view_box()->setCurrentIndex(v);
+        // In the order of the view box; the periodogram again by its autocorrelation.
+        auto* method = report.rhythm_tab->findChild<QComboBox*>("Cmb_method");
+        const char* views[] = {"actogram", "periodogram", "profile", "sleep",
+                               "cosinor",  "indices",     "onsets"};
+        for (int v = 0; v < 8; ++v) {
+            const bool autocorrelation = v == 7;
+            report.rhythm_tab->view_box()->setCurrentIndex(autocorrelation ? 1 : v);
+            method->setCurrentIndex(
+                method->findText(autocorrelation ? "autocorrelation" : "chi-square"));
             report.rhythm_tab->Cmb_view_Click();
             if (!report.rhythm_tab->Cmd_show_Click()) ++failures;
-            failures += !Save(&report, out / ("rhythm-" + std::string(views[v]) + ".png"));
+            const std::string name = autocorrelation ? "autocorrelation" : views[v];
+            failures += !Save(&report, out / ("rhythm-" + name + ".png"));
         }
+        method->setCurrentIndex(method->findText("chi-square"));
         // The "Compare" and "Dose-response" tabs on the dose plate, from the fourth hour (the
         // effect settled) to the end.
         const fs::path dose =

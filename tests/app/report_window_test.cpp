@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <tuple>
+#include <variant>
 
 #include "app/panels/rhythm_tab.h"
 #include "app/panels/screen_tabs.h"
@@ -26,6 +28,7 @@
 #include "core/acquisition/data_files.h"
 #include "core/reporting/report/report_inputs.h"
 #include "core/storage/field_record.h"
+#include "core/storage/project_setup.h"
 
 namespace lumivo::app::testing {
 namespace {
@@ -385,6 +388,32 @@ TEST(ReportWindow, ExportsWriteTheirFilesFromTheWindow) {
     }
 }
 
+// The curves drawn as `role` in a one-panel scene lie within its frame (the height of its
+// vertical axis).
+::testing::AssertionResult CurvesWithinFrame(const reporting::ChartScene& scene,
+                                             const std::string& role) {
+    double top = 0, bottom = 0;
+    std::size_t curves = 0;
+    for (const reporting::SceneItem& i : scene.items) {
+        const auto* path = std::get_if<reporting::ScenePath>(&i.shape);
+        if (!path || path->points.size() != 2 || i.role != "axis") continue;
+        const auto& [a, b] = std::pair(path->points[0], path->points[1]);
+        if (a.x == b.x && std::abs(b.y - a.y) > bottom - top)
+            std::tie(top, bottom) = std::pair(std::min(a.y, b.y), std::max(a.y, b.y));
+    }
+    for (const reporting::SceneItem& i : scene.items) {
+        const auto* path = std::get_if<reporting::ScenePath>(&i.shape);
+        if (!path || i.role != role) continue;
+        ++curves;
+        for (const reporting::ScenePoint& p : path->points)
+            if (p.y < top - 0.5 || p.y > bottom + 0.5)
+                return ::testing::AssertionFailure()
+                       << role << " at y " << p.y << " outside the frame " << top << ".." << bottom;
+    }
+    if (curves == 0) return ::testing::AssertionFailure() << "no " << role << " drawn";
+    return ::testing::AssertionSuccess();
+}
+
 // Three days of the simulated instrument's day-night rhythm (active 12 h of every 24 h): each
 // view of the "Rhythm and sleep" tab is drawn with its table, and its picture is painted.
 TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
@@ -410,35 +439,78 @@ TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
     frm_report* w = OpenReportWindow(*r.window, folder);
     ASSERT_NE(w, nullptr);
     RhythmTab* tab = w->rhythm_tab;
+    // Whatever rule was chosen before, the tab shows an acquisition with its organism's.
+    auto* rule = Control<QComboBox>(tab, "Cmb_sleeprule");
+    auto* bout = Control<QDoubleSpinBox>(tab, "Spin_boutmin");
+    rule->setCurrentIndex(2);
+    bout->setValue(7);
     w->report_tabs->setCurrentWidget(tab);
     struct Case {
         int view;
         const char* shape;  // a role the view draws
         const char* header;
-        bool per_bin;  // the table has a line per bin
+        bool per_bin;        // the table has a line per bin
+        const char* inputs;  // the view's own controls, enabled
     };
     const Case cases[] = {
-        {0, "bars", "id,kind,group,status,row,t_h,offset_h,counts,light", true},
+        {0, "bars", "id,kind,group,status,row,t_h,offset_h,counts,light", true,
+         "Spin_rowperiod Chk_double"},
         {1, "significance",
          "id,kind,group,status,n_wells,method,peak_rule,period_min_h,period_max_h,alpha,"
          "peak_period_h,power,threshold,significant",
-         false},
-        {2, "se-band", "id,kind,group,n_wells,fold,t_h,mean,se,light", true},
+         false, "Cmb_method Spin_periodmin Spin_periodmax Cmb_peak"},
+        {2, "se-band", "id,kind,group,n_wells,fold,t_h,mean,se,light", true, ""},
         {3, "mean",
          "id,kind,group,status,n_wells,phase,observed_min,sleep_min,sleep_pct,zero_min,"
          "bouts,mean_bout_min,latency_min,nights,bout_min,definition,rule",
-         false},
+         false, "Cmb_sleeprule Spin_boutmin"},
+        {4, "fit",
+         "id,kind,group,status,n_wells,period_h,period_source,reference,n_bins,mesor,mesor_lo,"
+         "mesor_hi,amplitude,amplitude_lo,amplitude_hi,acrophase_h,acrophase_lo_h,"
+         "acrophase_hi_h,acrophase_zt,acrophase_zt_lo,acrophase_zt_hi,f,df1,df2,p,r2,note",
+         false, "Spin_cosperiod Chk_cospeak"},
+        {5, "bar",
+         "id,kind,group,status,n_wells,bin_min,days,is,iv,ra,m10,m10_onset_h,l5,l5_onset_h,note",
+         false, ""},
+        {6, "onset",
+         "id,kind,group,status,n_wells,day,date,day_mean,onset_h,offset_h,onset_t_h,offset_t_h,"
+         "smooth_h,period_h,period_lo_h,period_hi_h,onsets",
+         false, "Spin_rowperiod Chk_double Spin_smooth"},
+    };
+    auto enabled_inputs = [&] {
+        std::string on;
+        for (const char* name : {"Spin_rowperiod", "Chk_double", "Cmb_method", "Spin_periodmin",
+                                 "Spin_periodmax", "Cmb_peak", "Spin_cosperiod", "Chk_cospeak",
+                                 "Spin_smooth", "Cmb_sleeprule", "Spin_boutmin"})
+            if (Control<QWidget>(tab, name)->isEnabled())
+                on += (on.empty() ? "" : " ") + std::string(name);
+        return on;
+    };
+    const QAbstractItemModel* table = tab->findChild<QTableView*>("tbl_rhythm")->model();
+    // The table's field `name` on line `row`.
+    auto field = [&](int row, const std::string& name) {
+        const auto& header = tab->table_header();
+        const auto at = std::find(header.begin(), header.end(), name);
+        if (at == header.end()) return std::string("no column ") + name;
+        return table->index(row, static_cast<int>(at - header.begin()))
+            .data()
+            .toString()
+            .toStdString();
     };
     // At the window's own size the chart gets most of the tab, its table the rest.
     QCoreApplication::processEvents();
     const int chart_height = tab->findChild<SceneView*>("scene_view")->height();
     EXPECT_GE(chart_height, 400);
     EXPECT_GE(chart_height, 2 * tab->findChild<QTableView*>("tbl_rhythm")->height());
+    // The project's worms: their 2 min rule.
+    EXPECT_EQ(rule->currentText().toStdString(), "C elegans(>L4)");
+    EXPECT_EQ(bout->value(), 2.0);
     tab->resize(900, 700);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.header);
         tab->view_box()->setCurrentIndex(c.view);
         tab->Cmb_view_Click();
+        EXPECT_EQ(enabled_inputs(), c.inputs);
         ASSERT_TRUE(tab->Cmd_show_Click()) << tab->info();
         std::string header;
         for (const auto& f : tab->table_header()) header += (header.empty() ? "" : ",") + f;
@@ -456,6 +528,58 @@ TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
         EXPECT_GT(ink, 100);
     }
     EXPECT_NE(tab->info().find("Light:"), std::string::npos) << tab->info();
+
+    // The sleep rule: the worms' as first shown, the zebrafish larvae's when chosen (its length
+    // with it), a length of one's own.
+    struct RuleCase {
+        int organism;  // chosen, -1 for as shown
+        double bout;   // typed, 0 for as the organism gives
+        double shown_bout;
+        const char* definition;
+        const char* words;
+    };
+    const RuleCase rules[] = {
+        {-1, 0, 2, "C elegans(>L4)", "no counts for at least 2 min"},
+        {1, 0, 1, "Zebrafish(Larvae)", "no counts for at least 1 min"},
+        {-1, 3, 3, "Customized", "no counts for at least 3 min"},
+    };
+    tab->view_box()->setCurrentIndex(3);
+    tab->Cmb_view_Click();
+    for (const RuleCase& c : rules) {
+        SCOPED_TRACE(c.definition);
+        if (c.organism >= 0) rule->setCurrentIndex(c.organism);
+        if (c.bout > 0) bout->setValue(c.bout);
+        EXPECT_EQ(bout->value(), c.shown_bout);
+        ASSERT_TRUE(tab->Cmd_show_Click()) << tab->info();
+        for (int row = 0; row < static_cast<int>(tab->table_rows()); ++row) {
+            ASSERT_EQ(field(row, "definition"), c.definition) << row;
+            ASSERT_EQ(field(row, "rule"), c.words) << row;
+        }
+        EXPECT_NE(tab->info().find(std::string("Sleep: ") + c.definition + ", " + c.words + "."),
+                  std::string::npos)
+            << tab->info();
+    }
+
+    // The cosinor at a period given, and at each series' periodogram peak: the simulated 24 h.
+    tab->view_box()->setCurrentIndex(4);
+    Control<QDoubleSpinBox>(tab, "Spin_cosperiod")->setValue(23.5);
+    tab->Cmb_view_Click();
+    ASSERT_TRUE(tab->Cmd_show_Click()) << tab->info();
+    EXPECT_EQ(field(0, "period_source"), "given");
+    EXPECT_EQ(field(0, "period_h"), "23.5");
+    Control<QCheckBox>(tab, "Chk_cospeak")->setChecked(true);
+    EXPECT_EQ(enabled_inputs(), "Cmb_method Spin_periodmin Spin_periodmax Cmb_peak Chk_cospeak");
+    ASSERT_TRUE(tab->Cmd_show_Click()) << tab->info();
+    ASSERT_GT(tab->table_rows(), 1u);
+    for (int row = 0; row < static_cast<int>(tab->table_rows()); ++row) {
+        if (field(row, "status") == "no beams") continue;
+        SCOPED_TRACE(field(row, "id"));
+        EXPECT_EQ(field(row, "period_source"), "periodogram peak");
+        EXPECT_NEAR(std::stod(field(row, "period_h")), 24.0, 0.5);
+        EXPECT_LT(std::stod(field(row, "p")), 0.05);
+    }
+    Control<QCheckBox>(tab, "Chk_cospeak")->setChecked(false);
+
     // A well of its own: its periodogram finds the 24 h rhythm above the line; saved like the
     // command line's plot.
     tab->view_box()->setCurrentIndex(1);
@@ -465,7 +589,6 @@ TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
     tab->series_box()->setCurrentIndex(a1);
     ASSERT_TRUE(tab->Cmd_show_Click()) << tab->info();
     ASSERT_EQ(tab->table_rows(), 1u);
-    const QAbstractItemModel* table = tab->findChild<QTableView*>("tbl_rhythm")->model();
     auto cell = [&](int column) { return table->index(0, column).data().toString().toStdString(); };
     EXPECT_EQ(cell(0), "A1");
     EXPECT_EQ(cell(6), "max-power");
@@ -480,6 +603,21 @@ TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
     EXPECT_EQ(cell(6), "above-line");
     EXPECT_NEAR(std::stod(cell(10)), 24.0, 0.5);  // a clear rhythm stands highest there too
     peak->setCurrentIndex(peak->findText("max-power"));
+    // The autocorrelation of the well peaks a day after, above its line.
+    QComboBox* method = Control<QComboBox>(tab, "Cmb_method");
+    method->setCurrentIndex(method->findText("autocorrelation"));
+    ASSERT_TRUE(tab->Cmd_show_Click()) << tab->info();
+    EXPECT_EQ(cell(5), "autocorrelation");
+    EXPECT_NEAR(std::stod(cell(10)), 24.0, 0.5);
+    EXPECT_EQ(cell(13), "TRUE");
+    // Negative at the shortest periods, it is drawn within the frame; so is the well's fitted
+    // cosine, whose trough lies below zero.
+    EXPECT_TRUE(CurvesWithinFrame(tab->scene(), "power"));
+    tab->view_box()->setCurrentIndex(4);
+    ASSERT_TRUE(tab->Cmd_show_Click()) << tab->info();
+    EXPECT_TRUE(CurvesWithinFrame(tab->scene(), "fit"));
+    tab->view_box()->setCurrentIndex(1);
+    method->setCurrentIndex(method->findText("chi-square"));
     ASSERT_TRUE(tab->Cmd_show_Click()) << tab->info();
     r.opened.clear();
     tab->Cmd_save_Click();
@@ -490,11 +628,21 @@ TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
                                " and periodogram_A1.csv (opened)");
 
     // The window opened for another acquisition while the tab is shown: the tab draws that
-    // one, with its own wells, at once.
+    // one, with its own wells and its organism's sleep rule (zebrafish larvae here), at once.
     const fs::path other = r.Acquisition("20260315_0930", "other", 2 * 1440,
                                          [](int m, std::size_t) { return m % 1440 < 720 ? 3 : 0; });
+    {
+        ProjectState setup;
+        PlateMap plate;
+        setup.ProjectFolder = other;
+        LoadProject(r.ctx->storage, 0, 0, setup, plate, SetupUse::Reading);
+        setup.ToolParams[1][0] = 1;
+        SaveProjectSetup(r.ctx->storage, 0, setup);
+    }
     ASSERT_EQ(OpenReportWindow(*r.window, other), w);
     EXPECT_EQ(tab->series_box()->currentIndex(), 0);
+    EXPECT_EQ(rule->currentText().toStdString(), "Zebrafish(Larvae)");
+    EXPECT_EQ(bout->value(), 1.0);
     EXPECT_EQ(tab->Request().folder, other);
     EXPECT_EQ(tab->table_rows() > 0, true) << tab->info();
     EXPECT_NE(tab->info().find("Light:"), std::string::npos) << tab->info();

@@ -21,15 +21,25 @@ RhythmTab::RhythmTab(StorageContext& storage, std::function<fs::path()> folder, 
     : QWidget(parent), storage_(storage), folder_(std::move(folder)) {
     setObjectName("rhythm_tab");
     auto* outer = new QVBoxLayout(this);
-    // Three rows of settings: what is shown, how the views are computed, and the wells left out;
-    // the buttons on the right.
+    // Four rows of settings: what is shown; the rows and the periodogram; the smoothing, the
+    // peak and the cosinor's period; the sleep rule and the wells left out. The buttons on the
+    // right.
     auto* grid = new QGridLayout;
     auto add = [&](int row, int col, const char* caption, QWidget* w) {
         if (caption) grid->addWidget(new QLabel(caption, this), row, col);
         grid->addWidget(w, row, col + 1);
     };
+    auto add_pair = [&](int row, int col, const char* caption, QWidget* a, QWidget* b) {
+        auto* pair = new QHBoxLayout;
+        pair->addWidget(a);
+        pair->addWidget(b);
+        grid->addWidget(new QLabel(caption, this), row, col);
+        grid->addLayout(pair, row, col + 1);
+    };
     Cmb_view = Named(new QComboBox(this), "Cmb_view");
-    for (const char* v : {"Actogram", "Periodogram", "Activity profile", "Inactivity bouts"})
+    // In the order of RhythmView.
+    for (const char* v : {"Actogram", "Periodogram", "Activity profile", "Inactivity bouts",
+                          "Cosinor", "Rest-activity indices", "Onsets and offsets"})
         Cmb_view->addItem(v);
     add(0, 0, "View:", Cmb_view);
     Cmb_series = Named(new QComboBox(this), "Cmb_series");
@@ -42,7 +52,8 @@ RhythmTab::RhythmTab(StorageContext& storage, std::function<fs::path()> folder, 
     Spin_bin->setSuffix(" min");
     Spin_bin->setSpecialValueText("default");
     Spin_bin->setToolTip(
-        "Bin size: 30 min for actograms and profiles, 6 for periodograms, 1 for bouts by default");
+        "Bin size: by default 30 min for actograms, profiles and the cosinor, 6 for "
+        "periodograms, 1 for bouts, 60 for the rest-activity indices, 10 for onsets");
     add(0, 4, "Bin:", Spin_bin);
 
     Spin_rowperiod = Named(new QDoubleSpinBox(this), "Spin_rowperiod");
@@ -50,43 +61,66 @@ RhythmTab::RhythmTab(StorageContext& storage, std::function<fs::path()> folder, 
     Spin_rowperiod->setDecimals(2);
     Spin_rowperiod->setSuffix(" h");
     Spin_rowperiod->setValue(24);
-    Spin_rowperiod->setToolTip("The length of an actogram row");
-    add(1, 0, "Row period:", Spin_rowperiod);
+    Spin_rowperiod->setToolTip("The length of an actogram row (a day of the onsets)");
+    Chk_double = Named(new QCheckBox("Double plot", this), "Chk_double");
+    add_pair(1, 0, "Row period:", Spin_rowperiod, Chk_double);
     Cmb_method = Named(new QComboBox(this), "Cmb_method");
-    for (auto m : {PeriodogramMethod::ChiSquare, PeriodogramMethod::LombScargle})
+    // In the order of PeriodogramMethod.
+    for (auto m : {PeriodogramMethod::ChiSquare, PeriodogramMethod::LombScargle,
+                   PeriodogramMethod::Autocorrelation})
         Cmb_method->addItem(QString::fromUtf8(PeriodogramMethodName(m).data()));
     add(1, 2, "Method:", Cmb_method);
-    Cmb_peak = Named(new QComboBox(this), "Cmb_peak");
-    for (auto rule : {PeakRule::MaxPower, PeakRule::AboveLine})
-        Cmb_peak->addItem(QString::fromUtf8(PeakRuleName(rule).data()));
-    Cmb_peak->setToolTip(
-        "The peak the table reports: the period of the largest power (max-power), or the period "
-        "standing highest above the significance line (above-line)");
-    add(3, 2, "Peak:", Cmb_peak);
-    auto* range = new QHBoxLayout;
     Spin_periodmin = Named(new QDoubleSpinBox(this), "Spin_periodmin");
     Spin_periodmax = Named(new QDoubleSpinBox(this), "Spin_periodmax");
     for (QDoubleSpinBox* s : {Spin_periodmin, Spin_periodmax}) {
         s->setRange(1, 240);
         s->setDecimals(1);
         s->setSuffix(" h");
-        range->addWidget(s);
     }
     Spin_periodmin->setValue(PeriodogramOptions{}.min_hours);
     Spin_periodmax->setValue(PeriodogramOptions{}.max_hours);
-    grid->addWidget(new QLabel("Periods:", this), 1, 4);
-    grid->addLayout(range, 1, 5);
+    add_pair(1, 4, "Periods:", Spin_periodmin, Spin_periodmax);
 
-    Chk_double = Named(new QCheckBox("Double plot", this), "Chk_double");
-    grid->addWidget(Chk_double, 2, 1);
+    Spin_smooth = Named(new QDoubleSpinBox(this), "Spin_smooth");
+    Spin_smooth->setRange(0, 24);
+    Spin_smooth->setDecimals(1);
+    Spin_smooth->setSuffix(" h");
+    Spin_smooth->setValue(kDefaultSmoothHours);
+    Spin_smooth->setToolTip(
+        "The onsets are found on the series smoothed by a moving mean this long");
+    add(2, 0, "Smoothing:", Spin_smooth);
+    Cmb_peak = Named(new QComboBox(this), "Cmb_peak");
+    for (auto rule : {PeakRule::MaxPower, PeakRule::AboveLine})
+        Cmb_peak->addItem(QString::fromUtf8(PeakRuleName(rule).data()));
+    Cmb_peak->setToolTip(
+        "The peak the table reports: the period of the largest power (max-power), or the period "
+        "standing highest above the significance line (above-line)");
+    add(2, 2, "Peak:", Cmb_peak);
+    Spin_cosperiod = Named(new QDoubleSpinBox(this), "Spin_cosperiod");
+    Spin_cosperiod->setRange(1, 240);
+    Spin_cosperiod->setDecimals(2);
+    Spin_cosperiod->setSuffix(" h");
+    Spin_cosperiod->setValue(24);
+    Spin_cosperiod->setToolTip("The cosinor's period: the cosine is fitted at this period");
+    Chk_cospeak = Named(new QCheckBox("at the peak", this), "Chk_cospeak");
+    Chk_cospeak->setToolTip(
+        "Each series' cosine at the peak of its periodogram (method, periods and peak as chosen)");
+    add_pair(2, 4, "Cosinor:", Spin_cosperiod, Chk_cospeak);
+
+    Cmb_sleeprule = Named(new QComboBox(this), "Cmb_sleeprule");
+    // In the order of Organism.
+    for (auto o : {Organism::CElegans, Organism::Zebrafish, Organism::Customized})
+        Cmb_sleeprule->addItem(QString::fromUtf8(OrganismName(o).data()));
+    Cmb_sleeprule->setToolTip("Whose sleep: the bout length the organism's rule counts");
+    add(3, 0, "Sleep rule:", Cmb_sleeprule);
     Spin_boutmin = Named(new QDoubleSpinBox(this), "Spin_boutmin");
     Spin_boutmin->setRange(1, 1440);
     Spin_boutmin->setDecimals(0);
     Spin_boutmin->setSuffix(" min");
-    Spin_boutmin->setValue(kDefaultBoutMinutes);
-    Spin_boutmin->setToolTip("A bout is at least this many consecutive inactive minutes");
-    add(2, 2, "Bout at least:", Spin_boutmin);
-    auto* dead = new QHBoxLayout;
+    Spin_boutmin->setToolTip(
+        "A bout is at least this many consecutive minutes without counts (another length than "
+        "the organism's makes the rule Customized)");
+    add(3, 2, "Bout at least:", Spin_boutmin);
     Spin_deadhours = Named(new QDoubleSpinBox(this), "Spin_deadhours");
     Spin_deadhours->setRange(0.5, 1000);
     Spin_deadhours->setDecimals(1);
@@ -95,10 +129,8 @@ RhythmTab::RhythmTab(StorageContext& storage, std::function<fs::path()> folder, 
     Spin_deadhours->setToolTip("A well with no counts over the last hours of the run is dead");
     Chk_keepdead = Named(new QCheckBox("keep in means", this), "Chk_keepdead");
     Chk_keepdead->setToolTip("Dead wells stay in the group means");
-    dead->addWidget(Spin_deadhours);
-    dead->addWidget(Chk_keepdead);
-    grid->addWidget(new QLabel("Dead after:", this), 2, 4);
-    grid->addLayout(dead, 2, 5);
+    add_pair(3, 4, "Dead after:", Spin_deadhours, Chk_keepdead);
+    SetSleepRule(Organism::CElegans);
 
     Cmd_show = Named(new QPushButton("Show", this), "Cmd_show");
     Cmd_save = Named(new QPushButton("Save", this), "Cmd_save");
@@ -116,15 +148,33 @@ RhythmTab::RhythmTab(StorageContext& storage, std::function<fs::path()> folder, 
         Cmb_view_Click();
         Cmd_show_Click();
     });
+    connect(Chk_cospeak, &QCheckBox::toggled, this, &RhythmTab::Cmb_view_Click);
+    connect(Cmb_sleeprule, &QComboBox::currentIndexChanged, this, &RhythmTab::Cmb_sleeprule_Click);
     Cmb_view_Click();
 }
 
 void RhythmTab::Cmb_view_Click() {
     const auto view = static_cast<RhythmView>(Cmb_view->currentIndex());
-    SetAllEnabled({Chk_double, Spin_rowperiod}, view == RhythmView::Actogram);
+    const bool rows = view == RhythmView::Actogram || view == RhythmView::Onsets;
+    const bool cosinor = view == RhythmView::Cosinor;
+    const bool at_peak = cosinor && Chk_cospeak->isChecked();
+    SetAllEnabled({Chk_double, Spin_rowperiod}, rows);
     SetAllEnabled({Cmb_method, Cmb_peak, Spin_periodmin, Spin_periodmax},
-                  view == RhythmView::Periodogram);
-    Spin_boutmin->setEnabled(view == RhythmView::Sleep);
+                  view == RhythmView::Periodogram || at_peak);
+    Chk_cospeak->setEnabled(cosinor);
+    Spin_cosperiod->setEnabled(cosinor && !at_peak);
+    Spin_smooth->setEnabled(view == RhythmView::Onsets);
+    SetAllEnabled({Cmb_sleeprule, Spin_boutmin}, view == RhythmView::Sleep);
+}
+
+void RhythmTab::Cmb_sleeprule_Click() {
+    Spin_boutmin->setValue(
+        DefaultBoutMinutesOf(static_cast<Organism>(Cmb_sleeprule->currentIndex())));
+}
+
+void RhythmTab::SetSleepRule(Organism organism) {
+    Cmb_sleeprule->setCurrentIndex(static_cast<int>(organism));
+    Cmb_sleeprule_Click();  // also when the combo showed it already
 }
 
 PlotRequest RhythmTab::Request() const {
@@ -141,6 +191,13 @@ PlotRequest RhythmTab::Request() const {
     r.periodogram.peak = static_cast<PeakRule>(Cmb_peak->currentIndex());
     r.periodogram.min_hours = std::min(Spin_periodmin->value(), Spin_periodmax->value());
     r.periodogram.max_hours = std::max(Spin_periodmin->value(), Spin_periodmax->value());
+    if (!Chk_cospeak->isChecked())
+        r.cosinor_period_hours = Spin_cosperiod->value();
+    else
+        r.cosinor_period_hours.reset();
+    r.smooth_hours = Spin_smooth->value();
+    // A length other than the organism's own makes the rule "Customized".
+    r.sleep_organism = static_cast<Organism>(Cmb_sleeprule->currentIndex());
     r.bout_minutes = Spin_boutmin->value();
     r.dead_hours = Spin_deadhours->value();
     r.keep_dead = Chk_keepdead->isChecked();
@@ -164,10 +221,12 @@ void RhythmTab::FillSeries(const RhythmData& rhythm) {
 bool RhythmTab::Cmd_show_Click() {
     PlotRequest request = Request();
     if (request.folder != series_folder_) {
-        // Another acquisition: its own groups and wells.
+        // Another acquisition: its own groups and wells, and its organism's sleep rule.
         Cmb_series->setCurrentIndex(0);
         request.group.clear();
         request.well.clear();
+        request.sleep_organism.reset();
+        request.bout_minutes.reset();
     }
     std::string failure;
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -180,9 +239,15 @@ bool RhythmTab::Cmd_show_Click() {
     }
     if (request.folder != series_folder_) {
         FillSeries(plot->data);
+        SetSleepRule(plot->data.organism);
         series_folder_ = request.folder;
     }
     std::string info = "Light: " + plot->data.light.description + ".";
+    if (request.view == RhythmView::Sleep) {
+        const SleepDefinition rule = SleepDefinitionOf(plot->data, request);
+        info +=
+            " Sleep: " + std::string(OrganismName(rule.organism)) + ", " + rule.RuleText() + ".";
+    }
     for (const std::string& note : PlotNotes(plot->data, request)) info += " " + note + ".";
     pane_->Show(plot->view.scene, plot->view.table, info);
     return true;

@@ -1,5 +1,6 @@
 // The report window's "Rhythm and sleep" tab: the circadian and sleep views of the acquisition
-// (actogram, periodogram, activity profile, inactivity bouts) painted from the same shapes the
+// (actogram, periodogram, activity profile, inactivity bouts, cosinor, rest-activity indices,
+// onsets and offsets) painted from the same shapes the
 // core writes as SVG (reporting/rhythm/rhythm_chart.h), with the view's long-format table below and
 // the light schedule and notes of the data above it. "Save" writes the picture and table into the
 // acquisition folder as `lumivo-cli plot` does.
@@ -38,7 +39,10 @@ class RhythmTab : public QWidget {
     // "Save": the view's SVG and CSV into the acquisition folder, named in the info line; the
     // picture is opened with `open_file` when it can be.
     void Cmd_save_Click();
+    // Enables the controls the chosen view uses.
     void Cmb_view_Click();
+    // Another organism's sleep rule: the bout length becomes that organism's.
+    void Cmb_sleeprule_Click();
     // The window was opened for another acquisition (or again): the view and table of the one
     // before go, and the tab draws the new one when it is looked at.
     void FolderChanged();
@@ -63,6 +67,7 @@ class RhythmTab : public QWidget {
 
   private:
     void FillSeries(const reporting::RhythmData& rhythm);
+    void SetSleepRule(reporting::Organism organism);
 
     StorageContext& storage_;
     std::function<std::filesystem::path()> folder_;
@@ -77,6 +82,10 @@ class RhythmTab : public QWidget {
     QComboBox* Cmb_peak;
     QDoubleSpinBox* Spin_periodmin;
     QDoubleSpinBox* Spin_periodmax;
+    QDoubleSpinBox* Spin_cosperiod;
+    QCheckBox* Chk_cospeak;
+    QDoubleSpinBox* Spin_smooth;
+    QComboBox* Cmb_sleeprule;
     QDoubleSpinBox* Spin_boutmin;
     QDoubleSpinBox* Spin_deadhours;
     QCheckBox* Chk_keepdead;

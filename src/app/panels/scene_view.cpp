@@ -3,6 +3,7 @@
 #include <QFontMetricsF>
 #include <QHeaderView>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QSplitter>
 #include <algorithm>
 
@@ -32,8 +33,10 @@ void ApplyStyle(QPainter& p, const SceneStyle& s) {
     }
     QPen pen(SceneColour(s.stroke), s.stroke_width);
     if (!s.dash.empty()) {
+        // An SVG dash array: lengths apart by spaces or commas.
         QList<qreal> pattern;
-        for (const QString& part : QString::fromStdString(s.dash).split(' ', Qt::SkipEmptyParts))
+        for (const QString& part :
+             QString::fromStdString(s.dash).split(QRegularExpression("[ ,]"), Qt::SkipEmptyParts))
             pattern.append(part.toDouble() / std::max(s.stroke_width, 0.1));
         pen.setDashPattern(pattern);
     }

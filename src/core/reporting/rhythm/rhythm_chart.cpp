@@ -95,8 +95,16 @@ std::vector<double> EveryStep(double lo, double hi, double step) {
 std::vector<double> ValueTicks(double lo, double hi) {
     if (!(hi > lo)) hi = lo + 1.0;
     std::vector<double> t = AxisTicks(lo, hi, 4);
-    if (t.size() > 1 && t.back() < hi) t.push_back(t.back() + (t[1] - t[0]));
-    return t;
+    if (t.size() < 2) return t;
+    const double step = t[1] - t[0];
+    if (t.back() < hi) t.push_back(t.back() + step);
+    if (t.front() <= lo) return t;
+    // A tick below the lowest value too.
+    std::vector<double> out;
+    out.reserve(t.size() + 1);
+    out.push_back(t.front() - step);
+    for (double v : t) out.push_back(v);
+    return out;
 }
 
 void Header(ChartScene& scene, const RhythmData& data, const std::string& title) {
@@ -252,10 +260,13 @@ std::string ViewTitle(const RhythmData& data, const std::string& what) {
 ChartScene ActogramScene(const RhythmData& data, const std::vector<SeriesRef>& panels,
                          const ActogramLayout& layout, const std::vector<PhaseMarkers>& markers) {
     const double row_height = layout.rows > 14 ? 12.0 : 18.0;
-    const Grid grid = PanelGrid(panels.size(), 24.0 + layout.rows * row_height + 36.0);
+    // A line under each panel's title says what the markers are.
+    const double title_space = markers.empty() ? 24.0 : 36.0;
+    const Grid grid = PanelGrid(panels.size(), title_space + layout.rows * row_height + 36.0);
     ChartScene scene = GridScene(grid, panels.size());
     Header(scene, data,
-           ViewTitle(data, std::string(layout.double_plot ? "double-plotted " : "") + "actogram"));
+           ViewTitle(data, std::string(layout.double_plot ? "double-plotted " : "") + "actogram" +
+                               (markers.empty() ? "" : " with onsets and offsets")));
 
     const double span = layout.period_minutes * (layout.double_plot ? 2.0 : 1.0);
     const double hours = span / 60.0;
@@ -265,7 +276,7 @@ ChartScene ActogramScene(const RhythmData& data, const std::vector<SeriesRef>& p
         Frame f;
         f.left = grid.X(i) + 62.0;
         f.right = grid.X(i) + grid.width - 16.0;
-        f.top = grid.Y(i) + 24.0;
+        f.top = grid.Y(i) + title_space;
         f.bottom = f.top + layout.rows * row_height;
         f.x0 = 0.0;
         f.x1 = hours;
@@ -319,7 +330,16 @@ ChartScene ActogramScene(const RhythmData& data, const std::vector<SeriesRef>& p
                 by_day ? MonthDay(data.clock.At(layout.RowStart(r) + 1.0)) : std::to_string(r + 1);
             scene.Text("row-label", f.left - 6, base - 3, label, TextAnchor::End, 10);
         }
-        if (i < markers.size()) DrawMarkers(scene, f, layout, row_height, markers[i]);
+        if (i < markers.size()) {
+            DrawMarkers(scene, f, layout, row_height, markers[i]);
+            const double period = markers[i].period_h;
+            scene.Text("legend", f.left, grid.Y(i) + 28.0,
+                       "onsets red, offsets blue; " +
+                           (std::isfinite(period)
+                                ? "free-running period (dashed) " + Fixed(period, 2) + " h"
+                                : std::string("no free-running period (under 3 onsets)")),
+                       TextAnchor::Start, 10, false, 0.0, "#444444");
+        }
         const double step = hours > 30 ? 12.0 : 6.0;
         std::vector<double> ticks = EveryStep(0.0, hours, hours <= 12 ? 2.0 : step);
         Axes(scene, f, ticks, {}, by_day ? "Time of day [h]" : "Hours from the start of the row",
@@ -357,21 +377,36 @@ ChartScene PeriodogramScene(const RhythmData& data, const std::vector<SeriesRef>
         }
         f.x0 = set.period_hours.front();
         f.x1 = std::max(set.period_hours.back(), f.x0 + 1e-6);
-        double hi = 0.0;
+        // An autocorrelation goes below zero, its significance lines on both sides of it.
+        const bool correlation = set.method == PeriodogramMethod::Autocorrelation;
+        double lo = 0.0, hi = 0.0;
         for (std::size_t p = 0; p < set.period_hours.size(); ++p) {
-            if (std::isfinite(set.threshold[p])) hi = std::max(hi, set.threshold[p]);
-            if (pg.valid && std::isfinite(pg.power[p])) hi = std::max(hi, pg.power[p]);
+            if (std::isfinite(set.threshold[p])) {
+                hi = std::max(hi, set.threshold[p]);
+                if (correlation) lo = std::min(lo, -set.threshold[p]);
+            }
+            if (pg.valid && std::isfinite(pg.power[p])) {
+                hi = std::max(hi, pg.power[p]);
+                lo = std::min(lo, pg.power[p]);
+            }
         }
-        const std::vector<double> y_ticks = ValueTicks(0.0, hi * 1.05);
-        f.y0 = 0.0;
+        const std::vector<double> y_ticks = ValueTicks(lo * 1.05, hi * 1.05);
+        f.y0 = y_ticks.front();
         f.y1 = y_ticks.back();
         Axes(scene, f, AxisTicks(f.x0, f.x1, 8), y_ticks, "Period [h]",
-             set.method == PeriodogramMethod::ChiSquare ? "Qp" : "Power", true);
+             set.method == PeriodogramMethod::ChiSquare ? "Qp"
+             : correlation                              ? "Autocorrelation"
+                                                        : "Power",
+             true);
+        for (const double side : {1.0, -1.0}) {
+            if (side < 0.0 && !correlation) break;
+            std::vector<ScenePoint> line;
+            for (std::size_t p = 0; p < set.period_hours.size(); ++p)
+                if (std::isfinite(set.threshold[p]))
+                    line.push_back({f.X(set.period_hours[p]), f.Y(side * set.threshold[p])});
+            scene.Path("significance", line, false, Stroke("#d62728", 1.2, "6 3"));
+        }
         std::vector<ScenePoint> line;
-        for (std::size_t p = 0; p < set.period_hours.size(); ++p)
-            if (std::isfinite(set.threshold[p]))
-                line.push_back({f.X(set.period_hours[p]), f.Y(set.threshold[p])});
-        scene.Path("significance", line, false, Stroke("#d62728", 1.2, "6 3"));
         if (!pg.valid) {
             scene.Text("note", (f.left + f.right) / 2, (f.top + f.bottom) / 2,
                        "no variation to analyse", TextAnchor::Middle, 11, false, 0.0, "#555555");
@@ -507,7 +542,7 @@ ChartScene CosinorScene(const RhythmData& data, const std::vector<SeriesRef>& pa
     const TimeAxis axis = ChooseTimeAxis(data.run_minutes);
     for (std::size_t i = 0; i < panels.size() && i < rows.size(); ++i) {
         const CosinorFit& fit = rows[i].fit;
-        Frame f = PanelFrame(scene, grid, i, 38.0, SeriesCaption(data, panels[i]));
+        Frame f = PanelFrame(scene, grid, i, 50.0, SeriesCaption(data, panels[i]));
         f.x1 = data.run_minutes / axis.minutes_per_unit;
         // The series, reduced to the frame's pixel columns, broken where nothing was observed.
         const double* v = SeriesValues(data, panels[i]);
@@ -525,9 +560,14 @@ ChartScene CosinorScene(const RhythmData& data, const std::vector<SeriesRef>& pa
         const int columns = static_cast<int>(f.right - f.left);
         for (auto& p : pieces) p = ReduceToColumns(p, data.run_minutes, columns);
         const double minute_of = view.reference_minute;
-        if (fit.valid) hi = std::max(hi, fit.mesor + fit.amplitude);
-        const std::vector<double> y_ticks = ValueTicks(0.0, hi * 1.05);
-        f.y0 = 0.0;
+        // The axis holds the whole fitted curve, its trough below zero too.
+        double lo = 0.0;
+        if (fit.valid) {
+            hi = std::max(hi, fit.mesor + fit.amplitude);
+            lo = std::min(0.0, fit.mesor - fit.amplitude);
+        }
+        const std::vector<double> y_ticks = ValueTicks(lo * 1.05, hi * 1.05);
+        f.y0 = y_ticks.front();
         f.y1 = y_ticks.back();
         ShadePhases(scene, f, data.light.phases, axis.minutes_per_unit, 0.0, f.top, f.bottom);
         Axes(scene, f, AxisTicks(0.0, f.x1, 8), y_ticks, axis.label,
@@ -560,17 +600,21 @@ ChartScene CosinorScene(const RhythmData& data, const std::vector<SeriesRef>& pa
                 if (peak >= 0.0)
                     Diamond(scene, "acrophase", f.X(peak / axis.minutes_per_unit),
                             f.Y(fit.mesor + fit.amplitude), 4.0, "#d62728");
-        std::string figures = "period " + Fixed(fit.period_h, 2) + " h, mesor " +
-                              Fixed(fit.mesor, 2) + ", amplitude " + Fixed(fit.amplitude, 2) +
-                              ", acrophase ";
-        figures += data.clock.start_known && std::fabs(fit.period_h - 24.0) < 1e-9
-                       ? HourText(fit.acrophase_h)
-                       : Fixed(fit.acrophase_h, 2) + " h";
-        if (std::isfinite(rows[i].zt)) figures += " (ZT " + Fixed(rows[i].zt, 1) + ")";
-        figures += fit.p < 0.001 ? ", p < 0.001" : ", p " + Fixed(fit.p, 3);
-        figures += ", R² " + Fixed(fit.r2, 2);
-        scene.Text("fit-figures", f.left, grid.Y(i) + 30.0, figures, TextAnchor::Start, 10, false,
-                   0.0, fit.p < 0.05 ? "#000000" : "#555555");
+        // Two lines, so that the figures stay within a narrow panel.
+        const std::string figures = "period " + Fixed(fit.period_h, 2) + " h, mesor " +
+                                    Fixed(fit.mesor, 2) + ", amplitude " + Fixed(fit.amplitude, 2);
+        std::string phase = "acrophase ";
+        phase += data.clock.start_known && std::fabs(fit.period_h - 24.0) < 1e-9
+                     ? HourText(fit.acrophase_h)
+                     : Fixed(fit.acrophase_h, 2) + " h";
+        if (std::isfinite(rows[i].zt)) phase += " (ZT " + Fixed(rows[i].zt, 1) + ")";
+        phase += fit.p < 0.001 ? ", p < 0.001" : ", p " + Fixed(fit.p, 3);
+        phase += ", R² " + Fixed(fit.r2, 2);
+        const char* ink = fit.p < 0.05 ? "#000000" : "#555555";
+        scene.Text("fit-figures", f.left, grid.Y(i) + 29.0, figures, TextAnchor::Start, 10, false,
+                   0.0, ink);
+        scene.Text("fit-figures", f.left, grid.Y(i) + 42.0, phase, TextAnchor::Start, 10, false,
+                   0.0, ink);
     }
     if (panels.empty())
         scene.Text("note", scene.width / 2, kHeader + 20, "No well to show", TextAnchor::Middle);
