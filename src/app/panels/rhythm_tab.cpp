@@ -22,8 +22,8 @@ RhythmTab::RhythmTab(StorageContext& storage, std::function<fs::path()> folder, 
     setObjectName("rhythm_tab");
     auto* outer = new QVBoxLayout(this);
     // Four rows of settings: what is shown; the rows and the periodogram; the smoothing, the
-    // peak and the cosinor's period; the sleep rule and the wells left out. The buttons on the
-    // right.
+    // peak and the cosinor's period; the sleep rule and the wells left out. The buttons and the
+    // double plot on the right.
     auto* grid = new QGridLayout;
     auto add = [&](int row, int col, const char* caption, QWidget* w) {
         if (caption) grid->addWidget(new QLabel(caption, this), row, col);
@@ -38,9 +38,19 @@ RhythmTab::RhythmTab(StorageContext& storage, std::function<fs::path()> folder, 
     };
     Cmb_view = Named(new QComboBox(this), "Cmb_view");
     // In the order of RhythmView.
-    for (const char* v : {"Actogram", "Periodogram", "Activity profile", "Inactivity bouts",
-                          "Cosinor", "Rest-activity indices", "Onsets and offsets"})
-        Cmb_view->addItem(v);
+    // Short names, so that the window fits a 1366-pixel screen; the tooltips say them whole.
+    const std::pair<const char*, const char*> views[] = {
+        {"Actogram", ""},
+        {"Periodogram", ""},
+        {"Activity profile", ""},
+        {"Inactivity bouts", "Sleep by the organism's rule"},
+        {"Cosinor", "Mesor, amplitude and acrophase of a fitted cosine"},
+        {"Rest-activity", "Rest-activity indices: IS, IV, RA, M10 and L5"},
+        {"Onsets/offsets", "Activity onsets and offsets per day, on the actogram"}};
+    for (const auto& [name, tip] : views) {
+        Cmb_view->addItem(name);
+        if (*tip) Cmb_view->setItemData(Cmb_view->count() - 1, tip, Qt::ToolTipRole);
+    }
     add(0, 0, "View:", Cmb_view);
     Cmb_series = Named(new QComboBox(this), "Cmb_series");
     Cmb_series->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -63,7 +73,9 @@ RhythmTab::RhythmTab(StorageContext& storage, std::function<fs::path()> folder, 
     Spin_rowperiod->setValue(24);
     Spin_rowperiod->setToolTip("The length of an actogram row (a day of the onsets)");
     Chk_double = Named(new QCheckBox("Double plot", this), "Chk_double");
-    add_pair(1, 0, "Row period:", Spin_rowperiod, Chk_double);
+    add(1, 0, "Row period:", Spin_rowperiod);
+    // Beside the buttons, so that the first column stays as narrow as its lists.
+    grid->addWidget(Chk_double, 2, 6);
     Cmb_method = Named(new QComboBox(this), "Cmb_method");
     // In the order of PeriodogramMethod.
     for (auto m : {PeriodogramMethod::ChiSquare, PeriodogramMethod::LombScargle,

@@ -191,8 +191,13 @@ constexpr const char* kOnsetColour = "#d62728";
 constexpr const char* kOffsetColour = "#1f77b4";
 
 void Diamond(ChartScene& scene, const std::string& role, double x, double y, double r,
-             const std::string& colour) {
-    scene.Path(role, {{x, y - r}, {x + r, y}, {x, y + r}, {x - r, y}}, true, Fill(colour));
+             const std::string& colour, bool outlined = false) {
+    SceneStyle style = Fill(colour);
+    if (outlined) {  // a white edge keeps it apart from dark bars
+        style.stroke = "#ffffff";
+        style.stroke_width = 1.0;
+    }
+    scene.Path(role, {{x, y - r}, {x + r, y}, {x, y + r}, {x - r, y}}, true, style);
 }
 
 // The onsets and offsets of one series on its actogram: a point in the middle of the row at its
@@ -213,7 +218,7 @@ void DrawMarkers(ChartScene& scene, const Frame& f, const ActogramLayout& layout
             const int drawn_row = in_row != x ? r + 1 : r;
             if (drawn_row < 0 || drawn_row >= layout.rows || in_row < 0 || in_row > span) continue;
             const double y = f.top + drawn_row * row_height + row_height / 2.0;
-            Diamond(scene, role, f.left + (f.right - f.left) * in_row / span, y, 3.5, colour);
+            Diamond(scene, role, f.left + (f.right - f.left) * in_row / span, y, 4.0, colour, true);
         }
     };
     for (const DayMarkers& d : m.days) {
