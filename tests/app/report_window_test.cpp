@@ -646,6 +646,19 @@ TEST(ReportWindow, RhythmTabDrawsEachViewOfASimulatedMultiDayRun) {
     EXPECT_EQ(tab->Request().folder, other);
     EXPECT_EQ(tab->table_rows() > 0, true) << tab->info();
     EXPECT_NE(tab->info().find("Light:"), std::string::npos) << tab->info();
+
+    // Saved before it was shown: the first acquisition again, the tab out of sight. The sleep
+    // table is counted by that acquisition's own rule (worms), not the zebrafish still chosen.
+    w->report_tabs->setCurrentIndex(0);
+    ASSERT_EQ(OpenReportWindow(*r.window, folder), w);
+    tab->view_box()->setCurrentIndex(static_cast<int>(reporting::RhythmView::Sleep));
+    tab->Cmb_view_Click();
+    EXPECT_EQ(rule->currentText().toStdString(), "Zebrafish(Larvae)");
+    tab->Cmd_save_Click();
+    const std::string saved = r.files.ReadFile(folder / "sleep.csv");
+    EXPECT_NE(saved.find(",C elegans(>L4),no counts for at least 2 min\r\n"), std::string::npos)
+        << saved.substr(0, 400);
+    EXPECT_EQ(saved.find("Zebrafish"), std::string::npos);
 }
 
 // A dose plate of the Default project's 96 wells: column 1 the vehicle, column 12 the positive

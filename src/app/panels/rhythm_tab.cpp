@@ -231,15 +231,8 @@ void RhythmTab::FillSeries(const RhythmData& rhythm) {
 }
 
 bool RhythmTab::Cmd_show_Click() {
-    PlotRequest request = Request();
-    if (request.folder != series_folder_) {
-        // Another acquisition: its own groups and wells, and its organism's sleep rule.
-        Cmb_series->setCurrentIndex(0);
-        request.group.clear();
-        request.well.clear();
-        request.sleep_organism.reset();
-        request.bout_minutes.reset();
-    }
+    const PlotRequest request = RequestForFolder();
+    if (request.folder != series_folder_) Cmb_series->setCurrentIndex(0);
     std::string failure;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto plot = ComputePlot(storage_, request, &failure);
@@ -265,8 +258,21 @@ bool RhythmTab::Cmd_show_Click() {
     return true;
 }
 
+PlotRequest RhythmTab::RequestForFolder() const {
+    PlotRequest request = Request();
+    if (request.folder != series_folder_) {
+        // Another acquisition than the controls were filled for: all its groups and wells, and
+        // its own organism's sleep rule.
+        request.group.clear();
+        request.well.clear();
+        request.sleep_organism.reset();
+        request.bout_minutes.reset();
+    }
+    return request;
+}
+
 void RhythmTab::Cmd_save_Click() {
-    const PlotOutcome out = WritePlot(storage_, Request());
+    const PlotOutcome out = WritePlot(storage_, RequestForFolder());
     const bool opened = out.written && open_file && open_file(out.svg_file);
     pane_->ShowWritten(out.written, out.failure, out.svg_file, out.csv_file, opened);
 }

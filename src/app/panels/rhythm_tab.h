@@ -67,6 +67,8 @@ class RhythmTab : public QWidget {
 
   private:
     void FillSeries(const reporting::RhythmData& rhythm);
+    // Request(), without the choices that belong to another acquisition than the one shown.
+    reporting::PlotRequest RequestForFolder() const;
     void SetSleepRule(reporting::Organism organism);
 
     StorageContext& storage_;
